@@ -1,0 +1,6 @@
+#include "commandhandlerinterface.h"
+
+CommandHandlerInterface::CommandHandlerInterface(QObject* parent)
+    : QObject(parent)
+{
+}

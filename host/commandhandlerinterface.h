@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QObject>
+#include <atomic>
+
+class Command;
+
+// The command channel of one link: opens the device and runs DUXL requests on it.
+// The time-out, event-processing, trace and open-state calls may come from a worker thread;
+// everything else is called on the thread the handler lives on.
+class CommandHandlerInterface : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int DefaultTimeoutMs = 1000;
+
+    explicit CommandHandlerInterface(QObject* parent = nullptr);
+    ~CommandHandlerInterface() override = default;
+
+    virtual bool isDeviceOpen() const = 0;
+    virtual bool openDevice() = 0;
+    virtual void closeDevice() = 0;
+    virtual int dataRate() const = 0;
+    // True when the link accepted the rate.
+    virtual bool setDataRate(int rate) = 0;
+    // The version text of the module at that address; empty when it does not answer.
+    virtual QString getFirmwareVersion(unsigned char moduleAddress) = 0;
+    // Runs the request and returns when `reply` is filled (or marked invalid).
+    virtual void doDirectRequest(Command* request, Command* reply) = 0;
+    virtual void doDirectRequestWithoutReply(Command* request) = 0;
+
+    // Reply time-out for the following requests, and back to the default.
+    virtual void setMaxTimeoutMS(int timeoutMs) { m_timeoutMs = timeoutMs; }
+    virtual void resetMaxTimeoutMS() { m_timeoutMs = DefaultTimeoutMs; }
+    // Keep the caller's event loop running while a request waits for its reply.
+    virtual void setForceProcessEvents(bool force) { m_forceProcessEvents = force; }
+    virtual void setTraceMode(bool trace) { m_traceMode = trace; }
+
+    int maxTimeoutMS() const { return m_timeoutMs; }
+    bool forceProcessEvents() const { return m_forceProcessEvents; }
+    bool traceMode() const { return m_traceMode; }
+
+private:
+    std::atomic<int> m_timeoutMs{DefaultTimeoutMs};
+    std::atomic<bool> m_forceProcessEvents{false};
+    std::atomic<bool> m_traceMode{false};
+};

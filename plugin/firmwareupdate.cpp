@@ -1,0 +1,197 @@
+#include "firmwareupdate.h"
+#include "ui_firmwareupdate.h"
+
+#include "basictools.h"
+#include "command.h"
+#include "duxlmoduleinterface.h"
+#include "firmwareupdaterthread.h"
+#include "functionname.h"
+#include "lowlevel.h"
+#include "peripherymanager.h"
+#include "tooltip.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QMenu>
+
+namespace {
+constexpr const char* VersionInfo = "4.6.0 - vamberplug;Plugin-Interface.4.6.0.vamberplug;Plugin ;Plugin.Interface.";
+constexpr const char* PluginTitle = "Firmware Update";
+constexpr const char* PluginIcon = ":/Software-Icons/fwUpdate";
+constexpr int PluginKind = 1;
+constexpr int ClockIntervalMs = 200;
+constexpr int IdleState = 3;
+// How often the destructor looks for worker requests that wait on this thread while it joins the worker.
+constexpr int WorkerJoinPollMs = 20;
+}
+
+FirmwareUpdate::FirmwareUpdate()
+    : ContainerInterface(QStringLiteral("undefined"), QLatin1String(PluginTitle), PluginKind, nullptr,
+                         QLatin1String(PluginIcon), nullptr)
+{
+}
+
+FirmwareUpdate::FirmwareUpdate(QString key, PluginHandler* handler)
+    : ContainerInterface(key, QLatin1String(PluginTitle), PluginKind, handler, QLatin1String(PluginIcon), nullptr)
+{
+    setProperty("dpShowOnToolbar", true);
+}
+
+FirmwareUpdate::~FirmwareUpdate()
+{
+    if (!ui)
+        return;
+    elapsedTimeTimer.stop();
+    qCDebug(debLowLevel) << "virtual FirmwareUpdate::~FirmwareUpdate()" << "plus 2:";
+    if (updater) {
+        stopWorker();
+        delete updater;
+    }
+    qCDebug(debLowLevel) << "                        1";
+    delete ui;
+    qCDebug(debLowLevel) << "                         2";
+}
+
+void FirmwareUpdate::stopWorker()
+{
+    updater->cancelUpdate();
+    // Requests that the worker emits from now on find no receiver and return at once with nothing filled;
+    // one it is already blocked in is waiting for this thread, which is busy here: dropping that pending
+    // call releases the worker, which then meets the cancel request and ends.
+    updater->disconnect();
+    while (!updater->wait(WorkerJoinPollMs))
+        QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+}
+
+QString FirmwareUpdate::versionInfo()
+{
+    return QLatin1String(VersionInfo);
+}
+
+void FirmwareUpdate::setParameter(const QString&, const QVariant&, int)
+{
+}
+
+void FirmwareUpdate::receiveMessage(int, const QString&)
+{
+}
+
+PluginInterface* FirmwareUpdate::createInstance(QString key, PluginHandler* handler)
+{
+    return new FirmwareUpdate(key, handler);
+}
+
+void FirmwareUpdate::init(QWidget* parent)
+{
+    if (parent != parentWidget())
+        qWarning() << "virtual void FirmwareUpdate::init(QWidget*)" << parent << parentWidget();
+
+    if (!ui) {
+        ui = new Ui::FirmwareUpdate;
+        ui->setupUi(this);
+        ui->gbNewFirmware->setEnabled(false);
+        ui->btnCancel->setEnabled(false);
+        ui->btnUpdate->setEnabled(false);
+
+        updater = new FirmwareUpdaterThread;
+        commandHandler = nullptr;
+        moduleAddress = 1;
+        moduleListLoaded = false;
+
+        connect(updater, SIGNAL(handleProgressMessage(QString)), ui->leProgress, SLOT(setText(QString)),
+                Qt::QueuedConnection);
+        connect(updater, SIGNAL(handleDebugMessage(QString)), this, SLOT(handleDebugMessage(QString)),
+                Qt::QueuedConnection);
+        connect(updater, SIGNAL(handleProgressBarValue(int)), ui->pbProcess, SLOT(setValue(int)),
+                Qt::QueuedConnection);
+        connect(updater, SIGNAL(handleProgressBarMaximum(int)), ui->pbProcess, SLOT(setMaximum(int)),
+                Qt::QueuedConnection);
+        connect(updater, SIGNAL(handleUpdateCompleted(bool)), this, SLOT(handleUpdateCompleted(bool)),
+                Qt::BlockingQueuedConnection);
+        connect(updater, SIGNAL(handleModuleVersion(QString)), this, SLOT(handleModuleVersion(QString)),
+                Qt::BlockingQueuedConnection);
+        connect(updater, SIGNAL(handleCloseDevice()), this, SLOT(handleCloseDevice()), Qt::BlockingQueuedConnection);
+        connect(updater, SIGNAL(handleReopenDevice(int)), this, SLOT(handleReOpenDevice(int)),
+                Qt::BlockingQueuedConnection);
+        connect(updater, SIGNAL(doDirectRequest(Command*, Command*)), this,
+                SLOT(forwardDoDirectRequest(Command*, Command*)), Qt::BlockingQueuedConnection);
+        connect(updater, SIGNAL(doDirectRequestWithoutReply(Command*)), this,
+                SLOT(forwardDoDirectRequestWithoutAnswer(Command*)), Qt::AutoConnection);
+        connect(updater, SIGNAL(handleGetFirmwareVersion(QString*, int)), this,
+                SLOT(handleGetFirmwareVersion(QString*, int)), Qt::BlockingQueuedConnection);
+
+        // Owned by this widget rather than left without parent, so that it goes with the form.
+        auto* selectMenu = new QMenu(this);
+        selectMenu->addAction(new QAction(QIcon(QStringLiteral(":/moreIcons/DirectoryPool")),
+                                          QStringLiteral("Local pool"), this));
+        selectMenu->addAction(new QAction(ui->btnSelect->icon(), ui->btnSelect->text(), this));
+        ui->btnSelect->setMenu(selectMenu);
+        connect(selectMenu, SIGNAL(aboutToShow()), this, SLOT(prepareSelect()));
+        connect(ui->btnSelect, SIGNAL(triggered(QAction*)), this, SLOT(toolSelectAction(QAction*)));
+        ui->btnSelect->setDefaultAction(ui->btnSelect->actions().last());
+        ui->btnSelect->setIcon(selectMenu->actions().last()->icon());
+        ui->btnSelect->setText(selectMenu->actions().last()->text());
+
+        updateState = IdleState;
+        setProperty("dpStatusTip", tr("use this tool to update modules"));
+
+        elapsedTimeTimer.setInterval(ClockIntervalMs);
+        connect(&elapsedTimeTimer, SIGNAL(timeout()), this, SLOT(dumpElapsedTime()));
+
+        connect(PeripheryManager::instance(), &PeripheryManager::handleUSBInterfaces, this,
+                &FirmwareUpdate::handleUSBDevices);
+        PeripheryManager::instance()->checkActualUSBDevices(false);
+
+        firmwareDirectory = QStringLiteral("/");
+        hexFileVersion = QString();
+        hexFileChecksum = 0;
+        setAcceptDrops(true);
+        connect(ui->leFilename, SIGNAL(textChanged(QString)), this, SLOT(fileNameChanged(QString)));
+
+        ToolTip builder(0, 1.0, 1, QColor(QStringLiteral("navy")));
+        builder.addCaption(BasicTools::setPixmapToHtml(QPixmap(QLatin1String(PluginIcon)), QSize(32, 32))
+                           + QStringLiteral("Get a filename"));
+        builder.addToolTip({QStringLiteral("Browse to a firmware file"),
+                            QStringLiteral("Enter or paste absolute filename"), QStringLiteral("Drop a file here")});
+        ui->gbNewFirmware->setToolTip(builder.getToolTip());
+        ui->gbNewFirmware->setProperty("dpAdvancedTip", toolTip());
+
+        leaveSelection = false;
+    }
+
+    connect(parentWidget(), SIGNAL(finished(int)), this, SLOT(finished(int)));
+    if (!moduleListLoaded && !elapsedTimeTimer.isActive()) {
+        on_btnRefresh_clicked();
+        moduleListLoaded = true;
+    }
+}
+
+void FirmwareUpdate::finished(int code)
+{
+    Q_UNUSED(code)
+    disconnect(this, nullptr, nullptr, nullptr);
+    if (parentWidget())
+        parentWidget()->deleteLater();
+    setParent(nullptr);
+    moduleListLoaded = false;
+}
+
+void FirmwareUpdate::handleProgressMessage(QString message)
+{
+    Q_UNUSED(message)
+}
+
+void FirmwareUpdate::handleDebugMessage(QString message)
+{
+    Q_UNUSED(message)
+}
+
+void FirmwareUpdate::handleModuleVersion(QString version)
+{
+    Q_UNUSED(version)
+}
+
+void FirmwareUpdate::dumpElapsedTime()
+{
+}

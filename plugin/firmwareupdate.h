@@ -1,0 +1,119 @@
+#pragma once
+
+#include "appsettings.h"
+#include "containerinterface.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QModelIndex>
+#include <QSerialPortInfo>
+#include <QString>
+#include <QTimer>
+
+class QAction;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
+class Command;
+class CommandHandlerInterface;
+class DUXLConnectionInterface;
+class FirmwareUpdaterThread;
+
+namespace Ui {
+class FirmwareUpdate;
+}
+
+// The "Firmware update" tool: picks a module and a HEX file, switches the module into its bootloader
+// and drives the worker thread that writes the image, showing every step in the history.
+class FirmwareUpdate : public ContainerInterface
+{
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID "com.dux.ContainerInterface/2.0" FILE "firmwareupdate.json")
+    Q_INTERFACES(ContainerInterface)
+
+public:
+    FirmwareUpdate();
+    FirmwareUpdate(QString key, PluginHandler* handler);
+    ~FirmwareUpdate() override;
+
+    QString versionInfo() override;
+    void setParameter(const QString& name, const QVariant& value, int flags) override;
+    void receiveMessage(int id, const QString& text) override;
+    PluginInterface* createInstance(QString key, PluginHandler* handler) override;
+    void init(QWidget* parent) override;
+
+signals:
+    void handleFirmwareCompleted(QString moduleKey, QString message);
+
+private slots:
+    void on_btnRefresh_clicked();
+    void on_cmbModules_currentIndexChanged(int index);
+    void doFirmwareUpdate(unsigned char* progData, int programSize, int progStart, int segmentAddress,
+                          int extendedLinearAddress, int ARMFlashAddress);
+    void handleFirmwareDirectory(QString directory);
+    void handleUpdateCompleted(bool successfull);
+    void handleUpdateCompleted();
+    void handleCloseDevice();
+    void handleReOpenDevice(int moduleState);
+    void forwardDoDirectRequest(Command* request, Command* reply);
+    void forwardDoDirectRequestWithoutAnswer(Command* request);
+    void dumpElapsedTime();
+    void finished(int code) override;
+    void handleUSBDevices(QList<QSerialPortInfo> actualInterfaces, QList<QSerialPortInfo> oldInterfaces);
+    bool fileNameChanged(QString fileName);
+    void on_btnUpdate_clicked();
+    void on_btnCancel_clicked();
+    void handleProgressMessage(QString message);
+    void handleDebugMessage(QString message);
+    void handleModuleVersion(QString version);
+    void handleGetFirmwareVersion(QString* version, int moduleAddress);
+    void prepareSelect();
+    void toolSelectAction(QAction* action);
+    void doubleClickedFile(QModelIndex index);
+    void parameterChanged(int state);
+    void handleModulePlugin(DUXLModuleInterface* plugin, QString msg) override;
+
+protected slots:
+    void dropEvent(QDropEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+
+private:
+    // The module plug-in of a key, its connection plug-in and that one's command handler; each may be null.
+    struct Link
+    {
+        DUXLModuleInterface* module = nullptr;
+        DUXLConnectionInterface* connection = nullptr;
+        CommandHandlerInterface* handler = nullptr;
+        bool isComplete() const { return module && connection && handler; }
+    };
+    Link lookUpLink(const QString& moduleKey) const;
+    // Ends a running update and waits for the worker; it may be blocked on this (GUI) thread.
+    void stopWorker();
+
+    QString loadHexFile(QString fileName);
+    bool findVersionPattern(unsigned char* data, int size, const char* pattern);
+    void clearFileInfo();
+
+    Ui::FirmwareUpdate* ui = nullptr;
+    AppSettings settings;
+    CommandHandlerInterface* commandHandler = nullptr;
+    QString actualModuleKey;
+    unsigned char moduleAddress = 0;
+    int updateState = 0;
+    bool moduleListLoaded = false;
+    QElapsedTimer elapsedTimer;
+    QTimer elapsedTimeTimer;
+    char versionBuffer[10] = {};
+    QString firmwareDirectory;
+    QString hexFileVersion;
+    int hexFileChecksum = 0;
+    unsigned char progData[0x40000];
+    int programSize = 0;
+    int progStart = 0;
+    int extendedLinearAddress = 0;
+    int segmentAddress = 0;
+    int ARMFlashAddress = 0;
+    FirmwareUpdaterThread* updater = nullptr;
+    bool leaveSelection = false;
+};

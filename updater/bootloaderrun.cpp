@@ -1,0 +1,6 @@
+#include "firmwareupdaterthread.h"
+
+void FirmwareUpdaterThread::run()
+{
+    emit handleUpdateCompleted(false);
+}

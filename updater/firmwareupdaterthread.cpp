@@ -1,0 +1,79 @@
+#include "firmwareupdaterthread.h"
+
+#include "command.h"
+#include "commandhandlerinterface.h"
+#include "lowlevel.h"
+
+#include <QDebug>
+#include <QVariant>
+
+FirmwareUpdaterThread::FirmwareUpdaterThread()
+    : QThread(nullptr)
+{
+    qRegisterMetaType<Command*>("Command*");
+}
+
+FirmwareUpdaterThread::~FirmwareUpdaterThread()
+{
+    qCDebug(debLowLevel) << "virtual FirmwareUpdaterThread::~FirmwareUpdaterThread()";
+}
+
+void FirmwareUpdaterThread::setCommandHandler(CommandHandlerInterface* handler)
+{
+    commandHandler = handler;
+    if (handler && handler->dynamicPropertyNames().contains("dpComPort"))
+        portName = handler->property("dpComPort").toString();
+    else
+        portName = handler ? handler->objectName() : QString();
+    qDebug() << "FirmwareUpdaterThread::setCommandHandler()" << portName;
+}
+
+void FirmwareUpdaterThread::setProgramData(unsigned char* data, int size)
+{
+    progData = data;
+    programSize = size;
+}
+
+void FirmwareUpdaterThread::setProgramAddresses(int start, int segment, int extendedLinear, int armFlash)
+{
+    progStart = start;
+    segmentAddress = segment;
+    extendedLinearAddress = extendedLinear;
+    ARMFlashAddress = armFlash;
+}
+
+void FirmwareUpdaterThread::setModuleAddress(unsigned char address)
+{
+    moduleAddress = address;
+}
+
+void FirmwareUpdaterThread::setHexFileVersion(QString version)
+{
+    hexFileVersion = version;
+}
+
+void FirmwareUpdaterThread::setHexFileChecksum(int checksum)
+{
+    hexFileChecksum = checksum;
+}
+
+void FirmwareUpdaterThread::cancelUpdate()
+{
+    cancelRequested = true;
+}
+
+bool FirmwareUpdaterThread::isCancelRequested() const
+{
+    return cancelRequested;
+}
+
+void FirmwareUpdaterThread::setReopenResult(bool opened)
+{
+    reopenResult = opened;
+    reopenDone = true;
+}
+
+void FirmwareUpdaterThread::setDeviceClosed()
+{
+    deviceClosed = true;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QString>
+#include <QThread>
+#include <atomic>
+
+class Command;
+class CommandHandlerInterface;
+
+// Runs one bootloader dialogue per start on its own thread; talks to the device and the widget only
+// through its signals, most of them blocking-queued so that a request returns with its reply filled.
+class FirmwareUpdaterThread : public QThread
+{
+    Q_OBJECT
+public:
+    FirmwareUpdaterThread();
+    ~FirmwareUpdaterThread() override;
+
+    // Stores the handler and takes its port name ("dpComPort", else its object name) for log texts.
+    void setCommandHandler(CommandHandlerInterface* handler);
+    // Keeps the pointer, not a copy: the image stays the caller's and must not change during a run.
+    void setProgramData(unsigned char* progData, int programSize);
+    void setProgramAddresses(int progStart, int segmentAddress, int extendedLinearAddress, int ARMFlashAddress);
+    void setModuleAddress(unsigned char moduleAddress);
+    void setHexFileVersion(QString version);
+    void setHexFileChecksum(int checksum);
+
+    void cancelUpdate();
+    bool isCancelRequested() const;
+    // Ends the run's wait for a reopen and stores its outcome.
+    void setReopenResult(bool opened);
+    void setDeviceClosed();
+
+signals:
+    void doDirectRequest(Command* request, Command* reply);
+    void doDirectRequestWithoutReply(Command* request);
+    void handleProgressMessage(QString message);
+    void handleDebugMessage(QString message);
+    void handleProgressBarValue(int value);
+    void handleProgressBarMaximum(int value);
+    void handleUpdateCompleted(bool successful);
+    void handleModuleVersion(QString version);
+    void handleCloseDevice();
+    void handleReopenDevice(int moduleState);
+    void handleGetFirmwareVersion(QString* firmewareString, int moduleAddress);
+
+protected:
+    void run() override;
+
+private:
+    CommandHandlerInterface* commandHandler = nullptr;
+    QString portName;
+    QString hexFileVersion = QStringLiteral("unknown");
+    std::atomic<bool> cancelRequested{false};
+    std::atomic<bool> reopenResult{false};
+    std::atomic<bool> reopenDone{false};
+    std::atomic<bool> deviceClosed{false};
+    unsigned char* progData = nullptr;
+    int programSize = 0;
+    std::atomic<unsigned char> moduleAddress{1};
+    int progStart = 0;
+    int segmentAddress = 0;
+    int extendedLinearAddress = 0;
+    int ARMFlashAddress = 0;
+    int hexFileChecksum = 0;
+};
