@@ -1,6 +1,6 @@
 #include "timescale.h"
 
-#include <QtGlobal>
+#include <QString>
 #include <cmath>
 
 namespace TimeScale {
