@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <atomic>
 
 class Command;
 class SimulatedModule;
@@ -56,7 +57,7 @@ signals:
 
 private:
     SimulatedModule* m_module;
-    bool m_open = true;
+    std::atomic<bool> m_open{true};
     bool m_openSucceeds = true;
     int m_dataRate = DefaultDataRate;
     QList<int> m_acceptedDataRates;
