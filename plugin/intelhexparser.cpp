@@ -1,0 +1,356 @@
+#include "intelhexparser.h"
+
+#include <QIODevice>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace IntelHex {
+
+namespace {
+
+// Character positions of the record fields within a line.
+constexpr int CountPos = 1;
+constexpr int AddressPos = 3;
+constexpr int AddressLowPos = 5;
+constexpr int TypePos = 7;
+constexpr int DataPos = 9;
+// Types 2 and 4 carry their value here whatever their byte count says.
+constexpr int ExtendedAddressPos = DataPos;
+
+constexpr int MaxRecordBytes = 255;
+// A shorter line cannot hold a record; it ends reading.
+constexpr int MinLineChars = 11;
+// No field lies beyond this many characters of a line, so a longer line is cut here and the rest skipped.
+constexpr int MaxLineChars = DataPos + 2 * MaxRecordBytes + 2;
+constexpr qint64 ReadBlockBytes = 64 * 1024;
+
+constexpr int SegmentScale = 16;
+constexpr int LinearShift = 16;
+constexpr quint32 PageBytes = 0x10000;
+constexpr int DataRecordBytes = 16;
+// Segment records reach 0xFFFF0 + 0xFFFF; the writer keeps to the first MiB.
+constexpr quint64 SegmentStyleLimit = 0x100000;
+constexpr quint64 AddressSpaceBytes = quint64(1) << 32;
+
+// Flash bases that linear addresses of ARM parts carry; taken out so that the program lands at offset 0.
+constexpr int HighestMappedLinearAddress = 0x1FFEFFFF;
+constexpr int LowFlashBase = 0x00100000;
+constexpr quint32 LowFlashSpan = 0x3FFFF;
+constexpr int HighFlashBases[] = {0x10000000, 0x0C000000, 0x08000000};
+
+struct HexDigitTable
+{
+    signed char value[256];
+};
+
+constexpr HexDigitTable makeHexDigitTable()
+{
+    HexDigitTable table{};
+    for (int c = 0; c < 256; ++c)
+        table.value[c] = -1;
+    for (int c = 0; c < 10; ++c)
+        table.value['0' + c] = static_cast<signed char>(c);
+    for (int c = 0; c < 6; ++c) {
+        table.value['A' + c] = static_cast<signed char>(10 + c);
+        table.value['a' + c] = static_cast<signed char>(10 + c);
+    }
+    return table;
+}
+
+constexpr HexDigitTable HexDigits = makeHexDigitTable();
+
+// The value of the hexadecimal field of `digits` characters at `pos`; a field that runs past the line
+// or holds anything but hex digits reads as 0, without complaint.
+int field(const char* line, int length, int pos, int digits)
+{
+    if (pos + digits > length)
+        return 0;
+    int value = 0;
+    for (int i = 0; i < digits; ++i) {
+        const int digit = HexDigits.value[static_cast<unsigned char>(line[pos + i])];
+        if (digit < 0)
+            return 0;
+        value = value * 16 + digit;
+    }
+    return value;
+}
+
+// Hands out the lines of a device, terminator included, each cut to MaxLineChars characters; the
+// rest of a longer line is skipped in blocks, so memory stays bounded whatever the input.
+class LineReader
+{
+public:
+    explicit LineReader(QIODevice& device)
+        : m_device(device)
+        , m_block(new char[ReadBlockBytes])
+    {
+    }
+
+    // The next line; false at the end of the device.
+    bool next(const char*& line, int& length)
+    {
+        if (m_skipRestOfLine && !skipRestOfLine())
+            return false;
+        length = 0;
+        for (;;) {
+            if (m_pos == m_end && !fill())
+                break;
+            const char* start = m_block.get() + m_pos;
+            const auto* newline = static_cast<const char*>(std::memchr(start, '\n', size_t(m_end - m_pos)));
+            const int available = newline ? int(newline - start) + 1 : m_end - m_pos;
+            if (length == 0 && newline) {
+                // The common case: the whole line lies in the block and is handed out in place.
+                m_pos += available;
+                line = start;
+                length = std::min(available, MaxLineChars);
+                return true;
+            }
+            const int taken = std::min(available, MaxLineChars - length);
+            std::memcpy(m_line + length, start, size_t(taken));
+            length += taken;
+            m_pos += available;
+            if (newline)
+                break;
+            if (length == MaxLineChars) {
+                m_skipRestOfLine = true;
+                break;
+            }
+        }
+        line = m_line;
+        return length > 0;
+    }
+
+private:
+    bool fill()
+    {
+        const qint64 got = m_device.read(m_block.get(), ReadBlockBytes);
+        m_pos = 0;
+        m_end = got > 0 ? int(got) : 0;
+        return m_end > 0;
+    }
+
+    // Moves past the next line end; false when the device ends first.
+    bool skipRestOfLine()
+    {
+        for (;;) {
+            if (m_pos == m_end && !fill())
+                return false;
+            const char* start = m_block.get() + m_pos;
+            const auto* newline = static_cast<const char*>(std::memchr(start, '\n', size_t(m_end - m_pos)));
+            if (newline) {
+                m_pos += int(newline - start) + 1;
+                m_skipRestOfLine = false;
+                return true;
+            }
+            m_pos = m_end;
+        }
+    }
+
+    QIODevice& m_device;
+    std::unique_ptr<char[]> m_block;
+    int m_pos = 0;
+    int m_end = 0;
+    char m_line[MaxLineChars];
+    bool m_skipRestOfLine = false;
+};
+
+// Takes a known flash base out of the linear address just read; the first row that holds applies.
+void mapFlashBase(ReadResult& result)
+{
+    const int linear = result.extendedLinearAddress;
+    if (linear > HighestMappedLinearAddress)
+        return;
+    if (quint32(linear) - quint32(LowFlashBase) <= LowFlashSpan) {
+        result.extendedLinearAddress = linear - LowFlashBase;
+        result.ARMFlashAddress = LowFlashBase;
+        return;
+    }
+    for (const int base : HighFlashBases) {
+        if (linear >= base) {
+            result.extendedLinearAddress = linear - base;
+            result.ARMFlashAddress = base;
+            return;
+        }
+    }
+}
+
+bool digitOrSame(char patternChar, unsigned char byte)
+{
+    return patternChar == '#' ? (byte >= '0' && byte <= '9') : byte == static_cast<unsigned char>(patternChar);
+}
+
+void appendHexByte(QByteArray& out, int byte)
+{
+    static constexpr char Digits[] = "0123456789ABCDEF";
+    out.append(Digits[(byte >> 4) & 0xF]);
+    out.append(Digits[byte & 0xF]);
+}
+
+}
+
+const char* statusText(ReadResult::Status status)
+{
+    switch (status) {
+    case ReadResult::Complete:
+        return "";
+    case ReadResult::UnsupportedRecordType:
+        return "record type not supported!";
+    case ReadResult::AddressTooHigh:
+        return "address too high";
+    case ReadResult::ImageTooLarge:
+        return "HEX file too large";
+    case ReadResult::RecordChecksumError:
+        return "record checksum error";
+    }
+    return "";
+}
+
+QByteArray record(int type, quint16 address, const QByteArray& bytes)
+{
+    QByteArray line;
+    line.reserve(DataPos + 2 * bytes.size() + 3);
+    int sum = bytes.size() + (address >> 8) + (address & 0xFF) + type;
+    line.append(':');
+    appendHexByte(line, bytes.size());
+    appendHexByte(line, address >> 8);
+    appendHexByte(line, address);
+    appendHexByte(line, type);
+    for (const char byte : bytes) {
+        appendHexByte(line, static_cast<unsigned char>(byte));
+        sum += static_cast<unsigned char>(byte);
+    }
+    appendHexByte(line, (0x100 - sum % 0x100) % 0x100);
+    line.append('\n');
+    return line;
+}
+
+ReadResult read(QIODevice& device, unsigned char* image)
+{
+    std::fill_n(image, ImageSize, 0);
+    ReadResult result;
+    LineReader reader(device);
+    int end = 0; // one past the highest offset stored
+    bool firstDataRecord = true;
+    const char* line = nullptr;
+    int length = 0;
+    for (int lineNumber = 1; reader.next(line, length); ++lineNumber) {
+        if (length < MinLineChars || line[0] != ':') {
+            result.line = lineNumber;
+            break;
+        }
+        const int count = field(line, length, CountPos, 2);
+        const int address = field(line, length, AddressPos, 4);
+        const int type = field(line, length, TypePos, 2);
+        const int addressHigh = field(line, length, AddressPos, 2);
+        const int addressLow = field(line, length, AddressLowPos, 2);
+        const int recordChecksum = field(line, length, DataPos + 2 * count, 2);
+
+        if (type == DataRecord) {
+            // A linear base of 0x80000000 or more reads negative in the signed member and no flash base
+            // maps it; such data lies far above the image, so it is skipped like any data above the window.
+            if (result.extendedLinearAddress >= LinearWindowBytes || result.extendedLinearAddress < 0)
+                continue;
+            const int base = result.extendedLinearAddress + result.segmentAddress + address;
+            result.progStart = firstDataRecord ? base : std::min(result.progStart, base);
+            int sum = count + addressHigh + addressLow + type;
+            for (int i = 0; i < count; ++i) {
+                const int offset = base + i;
+                if (offset >= ImageSize) {
+                    result.status = offset > ImageSize ? ReadResult::AddressTooHigh : ReadResult::ImageTooLarge;
+                    result.line = lineNumber;
+                    return result;
+                }
+                const int byte = field(line, length, DataPos + 2 * i, 2);
+                image[offset] = static_cast<unsigned char>(byte);
+                end = std::max(end, offset + 1);
+                sum += byte;
+            }
+            if ((sum + recordChecksum) % 256 != 0) {
+                result.status = ReadResult::RecordChecksumError;
+                result.line = lineNumber;
+                return result;
+            }
+            firstDataRecord = false;
+        } else if (type == EndOfFileRecord) {
+            break;
+        } else if (type == ExtendedSegmentAddressRecord) {
+            result.segmentAddress = field(line, length, ExtendedAddressPos, 4) * SegmentScale;
+        } else if (type == ExtendedLinearAddressRecord) {
+            result.extendedLinearAddress =
+                static_cast<int>(static_cast<quint32>(field(line, length, ExtendedAddressPos, 4)) << LinearShift);
+            mapFlashBase(result);
+        } else if (type != StartSegmentAddressRecord && type != StartLinearAddressRecord) {
+            result.status = ReadResult::UnsupportedRecordType;
+            result.line = lineNumber;
+            return result;
+        }
+    }
+
+    for (int offset = result.progStart; offset < end; ++offset)
+        result.checksum += image[offset];
+    result.programSize = end - result.progStart;
+    // The module is written in 16-bit words; the padding byte is the fill value and leaves the sum alone.
+    if (result.programSize % 2 != 0)
+        ++result.programSize;
+    return result;
+}
+
+bool findPattern(const unsigned char* data, int size, const char* pattern, char* match)
+{
+    const int length = int(std::strlen(pattern));
+    for (int start = 1; start + length <= size; ++start) {
+        int k = 0;
+        while (k < length && digitOrSame(pattern[k], data[start + k]))
+            ++k;
+        if (k == length) {
+            std::memcpy(match, data + start, size_t(length));
+            match[length] = '\0';
+            return true;
+        }
+    }
+    match[0] = '\0';
+    return false;
+}
+
+QString findIdentifier(const unsigned char* image, int size)
+{
+    char match[IdentifierLength + 1];
+    for (const char* pattern : IdentifierPatterns) {
+        if (findPattern(image, size, pattern, match))
+            return QString::fromLatin1(match);
+    }
+    return QString();
+}
+
+QByteArray write(const unsigned char* data, int size, quint32 baseAddress, AddressStyle style)
+{
+    const quint64 endAddress = quint64(baseAddress) + quint64(std::max(size, 0));
+    if (size < 0 || endAddress > (style == AddressStyle::Segment ? SegmentStyleLimit : AddressSpaceBytes))
+        return QByteArray();
+
+    QByteArray text;
+    bool pageWritten = false;
+    quint32 page = 0;
+    for (int offset = 0; offset < size;) {
+        const quint32 address = baseAddress + quint32(offset);
+        if (!pageWritten || address / PageBytes != page) {
+            page = address / PageBytes;
+            pageWritten = true;
+            const quint32 value = style == AddressStyle::Linear ? page : page * (PageBytes / SegmentScale);
+            const char valueBytes[] = {char(value >> 8), char(value)};
+            text += record(style == AddressStyle::Linear ? ExtendedLinearAddressRecord : ExtendedSegmentAddressRecord,
+                           0, QByteArray(valueBytes, 2));
+        }
+        const int chunk = int(std::min<quint32>({quint32(DataRecordBytes), quint32(size - offset),
+                                                 PageBytes - address % PageBytes}));
+        text += record(DataRecord, quint16(address % PageBytes),
+                       QByteArray::fromRawData(reinterpret_cast<const char*>(data + offset), chunk));
+        offset += chunk;
+    }
+    text += record(EndOfFileRecord, 0, QByteArray());
+    return text;
+}
+
+}
