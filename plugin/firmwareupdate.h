@@ -14,9 +14,11 @@ class QAction;
 class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
+class QIcon;
 class Command;
 class CommandHandlerInterface;
 class DUXLConnectionInterface;
+class FileSystemModel;
 class FirmwareUpdaterThread;
 
 namespace Ui {
@@ -94,6 +96,12 @@ private:
     QString loadHexFile(QString fileName);
     bool findVersionPattern(unsigned char* data, int size, const char* pattern);
     void clearFileInfo();
+    // Home path + "/../Firmware": where used firmware files are kept.
+    QString firmwarePoolPath() const;
+    // Builds the pool window, hidden; the pool scan shows it once the model has read the folder.
+    void buildPoolWindow(const QIcon& icon);
+    // Identifies every pool file and enables only those that suit the selected module.
+    void scanFirmwarePool(FileSystemModel* model, const QString& directory);
 
     Ui::FirmwareUpdate* ui = nullptr;
     AppSettings settings;

@@ -1,0 +1,173 @@
+#pragma once
+
+#include "appsettings.h"
+#include "duxlmoduleinterface.h"
+#include "firmwareupdate.h"
+#include "intelhexparser.h"
+#include "peripherymanager.h"
+#include "pluginhandler.h"
+
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+// The "Firmware update" tool in a host window, with its home in a temporary folder, modules without a
+// link (the tool then keeps only their key), and the diagnostic lines it writes.
+class FirmwareFormHarness
+{
+public:
+    static constexpr const char* ModuleName = "Stepper-1234";
+    static constexpr const char* DefaultModuleKey = "COM3/1/id1";
+    // Where generated firmware puts its identifier, and the flash base it is linked for.
+    static constexpr int IdentifierOffset = 0x100;
+    static constexpr quint32 FlashBase = 0x08000000;
+    static constexpr int FirmwareBytes = 0x400;
+
+    explicit FirmwareFormHarness(const QStringList& moduleKeys = {QLatin1String(DefaultModuleKey)})
+    {
+        QDir root(m_dir.path());
+        root.mkpath(QStringLiteral("home"));
+        root.mkpath(QStringLiteral("files"));
+        qputenv(AppSettings::HomeEnvironmentVariable, root.filePath(QStringLiteral("home")).toUtf8());
+        PeripheryManager::instance()->setPortSource([] { return QList<QSerialPortInfo>(); });
+        for (const QString& key : moduleKeys)
+            addModule(key);
+        s_messages.clear();
+        s_previousHandler = qInstallMessageHandler(collect);
+
+        m_tool = new FirmwareUpdate(QStringLiteral("FirmwareUpdate"), &m_plugins);
+        m_tool->setParent(&m_window);
+        m_tool->init(&m_window);
+        m_window.show();
+    }
+
+    ~FirmwareFormHarness() { qInstallMessageHandler(s_previousHandler); }
+
+    FirmwareUpdate* tool() const { return m_tool; }
+
+    template<typename T>
+    T* child(const char* name) const
+    {
+        return m_tool->findChild<T*>(QLatin1String(name));
+    }
+    QString text(const char* lineEditName) const { return child<QLineEdit>(lineEditName)->text(); }
+    void setFileName(const QString& name) { child<QLineEdit>("leFilename")->setText(name); }
+
+    QString rootPath() const { return m_dir.path(); }
+    QString homePath() const { return AppSettings::homePath(); }
+    QString poolPath() const { return QDir::cleanPath(homePath() + QStringLiteral("/../Firmware")); }
+    // A folder beside the home folder, where the user keeps firmware.
+    QString filesPath(const QString& name) const { return m_dir.filePath(QStringLiteral("files/") + name); }
+
+    void addModule(const QString& key)
+    {
+        m_modules.push_back(std::make_unique<Module>(key));
+        m_plugins.addModulePlugin(key, m_modules.back().get(), key.section(QLatin1Char('/'), 0, 0));
+    }
+    void removeModule(const QString& key) { m_plugins.removeModulePlugin(key); }
+    void refreshModules() { child<QPushButton>("btnRefresh")->click(); }
+
+    // The remembered firmware location of the test modules; invalid when none is stored.
+    QVariant storedDirectory() const
+    {
+        QSettings stored(homePath() + QStringLiteral("/dux.ini"), QSettings::IniFormat);
+        return stored.value(QStringLiteral("Container_FirmwareUpdate/%1_Dir").arg(QLatin1String(ModuleName)));
+    }
+
+    // Calls the slot as the text field does, and returns its result.
+    bool fileNameChanged(const QString& name)
+    {
+        bool loaded = false;
+        QMetaObject::invokeMethod(m_tool, "fileNameChanged", Qt::DirectConnection, Q_RETURN_ARG(bool, loaded),
+                                  Q_ARG(QString, name));
+        return loaded;
+    }
+
+    // Diagnostic lines written since the last call.
+    static QStringList takeMessages() { return std::exchange(s_messages, QStringList()); }
+    // Those of one function, without its name.
+    static QStringList takeMessagesOf(const QString& function)
+    {
+        QStringList lines;
+        const QString prefix = function + QLatin1Char(' ');
+        for (const QString& line : takeMessages()) {
+            if (line.startsWith(prefix))
+                lines << line.mid(prefix.size());
+        }
+        return lines;
+    }
+
+    // Firmware bytes that hold no digits, with `identifier` at IdentifierOffset (none when empty).
+    static QByteArray firmwareImage(const QByteArray& identifier, int size = FirmwareBytes)
+    {
+        QByteArray image(size, '\0');
+        for (int i = 0; i < size; ++i)
+            image[i] = char(0x80 + i % 0x7F);
+        image.replace(IdentifierOffset, identifier.size(), identifier);
+        return image;
+    }
+    static QByteArray hexOf(const QByteArray& image, quint32 base = FlashBase,
+                            IntelHex::AddressStyle style = IntelHex::AddressStyle::Linear)
+    {
+        return IntelHex::write(reinterpret_cast<const unsigned char*>(image.constData()), image.size(), base, style);
+    }
+    static QByteArray firmwareHex(const QByteArray& identifier) { return hexOf(firmwareImage(identifier)); }
+
+    static QString writeFile(const QString& path, const QByteArray& content)
+    {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+    static QString checksumText(const QByteArray& bytes)
+    {
+        quint32 sum = 0;
+        for (const char b : bytes)
+            sum += static_cast<unsigned char>(b);
+        return QStringLiteral("0x") + QString::number(sum, 16);
+    }
+
+private:
+    // A module the host found, without link.
+    class Module : public DUXLModuleInterface
+    {
+    public:
+        explicit Module(const QString& key)
+            : DUXLModuleInterface(key, QStringLiteral("Stepper"), 0, nullptr, QString())
+        {
+        }
+        DUXLConnectionInterface* connectionInterface() const override { return nullptr; }
+        unsigned char moduleAddress() const override { return 1; }
+        QString nameInFirmware() const override { return QStringLiteral("1234"); }
+        QString moduleName() const override { return QLatin1String(ModuleName); }
+        void setModuleState(int) override {}
+    };
+
+    // Keeps debug lines for the test and passes everything else on.
+    static void collect(QtMsgType type, const QMessageLogContext& context, const QString& message)
+    {
+        if (type == QtDebugMsg)
+            s_messages << message;
+        else if (s_previousHandler)
+            s_previousHandler(type, context, message);
+    }
+
+    static inline QStringList s_messages;
+    static inline QtMessageHandler s_previousHandler = nullptr;
+    QTemporaryDir m_dir;
+    PluginHandler m_plugins;
+    std::vector<std::unique_ptr<Module>> m_modules;
+    QDialog m_window;
+    FirmwareUpdate* m_tool = nullptr;
+};

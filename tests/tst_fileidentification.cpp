@@ -1,0 +1,311 @@
+#include "firmwareformharness.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+constexpr const char* LoaderName = "FirmwareUpdate::loadHexFile()";
+constexpr const char* SlotName = "FirmwareUpdate::fileNameChanged()";
+const QByteArray ReferenceIdentifier = "1111V111";
+const QByteArray Identifier = "1234V567";
+}
+
+// Loading and identifying a firmware file through the tool's form, as the file-name field drives it.
+class TestFileIdentification : public QObject
+{
+    Q_OBJECT
+private slots:
+    void hexNameTest_data();
+    void hexNameTest();
+    void typingLoadsOnceTheNameEndsInHex();
+    void formFields_data();
+    void formFields();
+    void failedLoadKeepsFields_data();
+    void failedLoadKeepsFields();
+    void programRecordLines_data();
+    void programRecordLines();
+    void locationRemembered_data();
+    void locationRemembered();
+    void clearingFileFields();
+
+private:
+    // Loads a first file, so that kept and replaced fields can be told apart.
+    static QString loadReference(FirmwareFormHarness& harness);
+};
+
+QString TestFileIdentification::loadReference(FirmwareFormHarness& harness)
+{
+    const QString path = FirmwareFormHarness::writeFile(harness.filesPath(QStringLiteral("reference.hex")),
+                                                        FirmwareFormHarness::firmwareHex(ReferenceIdentifier));
+    harness.setFileName(path);
+    if (harness.text("leVersion") != QLatin1String(ReferenceIdentifier))
+        qFatal("reference firmware not loaded");
+    FirmwareFormHarness::takeMessages();
+    return path;
+}
+
+void TestFileIdentification::hexNameTest_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<bool>("loads");
+    QTest::newRow("lower case") << "firmware.hex" << true;
+    QTest::newRow("upper case") << "FIRMWARE.HEX" << true;
+    QTest::newRow("mixed case") << "Firmware.Hex" << true;
+    QTest::newRow("backup copy") << "firmware.hex.bak" << false;
+    QTest::newRow("longer extension") << "firmware.hexx" << false;
+    QTest::newRow("no dot") << "firmwarehex" << false;
+}
+
+void TestFileIdentification::hexNameTest()
+{
+    QFETCH(QString, fileName);
+    QFETCH(bool, loads);
+
+    FirmwareFormHarness harness;
+    const QString reference = loadReference(harness);
+    const QString path =
+        FirmwareFormHarness::writeFile(harness.filesPath(fileName), FirmwareFormHarness::firmwareHex(Identifier));
+    harness.setFileName(path);
+
+    const QString expected = QLatin1String(loads ? Identifier : ReferenceIdentifier);
+    QCOMPARE(harness.text("leVersion"), expected);
+    // A name that is not a HEX file's hands over an empty program, with the last identifier.
+    QCOMPARE(harness.text("leHexVersion"), expected);
+    QCOMPARE(harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled(), loads);
+    QVERIFY(harness.child<QPushButton>("btnUpdate")->isEnabled());
+    QCOMPARE(harness.storedDirectory().toString(), loads ? path : reference);
+    QCOMPARE(FirmwareFormHarness::takeMessagesOf(LoaderName).size(), loads ? 1 : 0);
+}
+
+void TestFileIdentification::typingLoadsOnceTheNameEndsInHex()
+{
+    FirmwareFormHarness harness;
+    const QString path =
+        FirmwareFormHarness::writeFile(harness.filesPath(QStringLiteral("typed.hex")), FirmwareFormHarness::firmwareHex(Identifier));
+    FirmwareFormHarness::takeMessages();
+    // As after choosing a module that answered.
+    harness.child<QGroupBox>("gbNewFirmware")->setEnabled(true);
+
+    QTest::keyClicks(harness.child<QLineEdit>("leFilename"), path);
+    QCOMPARE(harness.text("leFilename"), path);
+    const QStringList loads = FirmwareFormHarness::takeMessagesOf(LoaderName);
+    QCOMPARE(loads, QStringList{QStringLiteral("analysing: %1...").arg(path)});
+    QCOMPARE(harness.text("leVersion"), QLatin1String(Identifier));
+
+    // Typing on past the extension hands an empty program over but keeps the identifier.
+    QTest::keyClicks(harness.child<QLineEdit>("leFilename"), QStringLiteral(".old"));
+    QVERIFY(!harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled());
+    QCOMPARE(harness.text("leHexVersion"), QLatin1String(Identifier));
+    QVERIFY(FirmwareFormHarness::takeMessagesOf(LoaderName).isEmpty());
+}
+
+void TestFileIdentification::formFields_data()
+{
+    QTest::addColumn<QByteArray>("hex");
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<QString>("checksum");
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<bool>("identified");
+
+    const QByteArray image = FirmwareFormHarness::firmwareImage(Identifier);
+    const QByteArray odd = FirmwareFormHarness::firmwareImage(Identifier, 0x3FF);
+    const QByteArray anonymous = FirmwareFormHarness::firmwareImage(QByteArray());
+    const QString kept = QLatin1String(ReferenceIdentifier);
+
+    QTest::newRow("identified") << FirmwareFormHarness::hexOf(image) << "1024"
+                                << FirmwareFormHarness::checksumText(image) << QString::fromLatin1(Identifier) << true;
+    QTest::newRow("odd length rounded up") << FirmwareFormHarness::hexOf(odd) << "1024"
+                                           << FirmwareFormHarness::checksumText(odd)
+                                           << QString::fromLatin1(Identifier) << true;
+    QTest::newRow("segment records") << FirmwareFormHarness::hexOf(image, 0x10000, IntelHex::AddressStyle::Segment)
+                                     << "1024" << FirmwareFormHarness::checksumText(image)
+                                     << QString::fromLatin1(Identifier) << true;
+    QTest::newRow("end-of-file record only") << QByteArray(":00000001FF\n") << "0" << "0x0" << kept << false;
+    QTest::newRow("no identifier") << FirmwareFormHarness::hexOf(anonymous) << "1024"
+                                   << FirmwareFormHarness::checksumText(anonymous) << kept << false;
+    const QByteArray head = image.left(0x200);
+    QTest::newRow("empty line ends reading")
+        << FirmwareFormHarness::hexOf(head).replace(":00000001FF\n", "\n") + FirmwareFormHarness::hexOf(image)
+        << "512" << FirmwareFormHarness::checksumText(head) << QString::fromLatin1(Identifier) << true;
+}
+
+void TestFileIdentification::formFields()
+{
+    QFETCH(QByteArray, hex);
+    QFETCH(QString, size);
+    QFETCH(QString, checksum);
+    QFETCH(QString, version);
+    QFETCH(bool, identified);
+
+    FirmwareFormHarness harness;
+    loadReference(harness);
+    const QString path = FirmwareFormHarness::writeFile(harness.filesPath(QStringLiteral("row.hex")), hex);
+
+    QCOMPARE(harness.fileNameChanged(path), identified);
+    QCOMPARE(harness.text("leSize"), size);
+    QCOMPARE(harness.text("leChecksum"), checksum);
+    QCOMPARE(harness.text("leVersion"), version);
+    QCOMPARE(harness.text("leHexVersion"), identified ? version : QString());
+    QCOMPARE(harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled(), identified);
+}
+
+void TestFileIdentification::failedLoadKeepsFields_data()
+{
+    QTest::addColumn<QByteArray>("hex");
+    QTest::addColumn<QStringList>("messages");
+
+    const QByteArray good = FirmwareFormHarness::firmwareHex(Identifier);
+    // The third line is the second data record; its last checksum digit changed.
+    QList<QByteArray> lines = good.split('\n');
+    QByteArray& third = lines[2];
+    third[third.size() - 1] = third.endsWith('0') ? '1' : '0';
+    const QByteArray badSum = lines.join('\n');
+
+    const QString path = QStringLiteral("analysing: %1...");
+    QTest::newRow("checksum error in line 3") << badSum << QStringList{path, "record checksum error 3"};
+    QTest::newRow("unsupported record type")
+        << QByteArray(":0000000600\n") + good << QStringList{path, "record type not supported!"};
+    QTest::newRow("byte at 0x40000") << QByteArray(":020000040004F6\n:0100000001FE\n")
+                                     << QStringList{path, "HEX file too large"};
+    QTest::newRow("byte above 0x40000")
+        << QByteArray(":020000040004F6\n:0100010001FD\n") << QStringList{path, "address too high", "HEX file too large"};
+    QTest::newRow("file missing") << QByteArray() << QStringList{"could not open file!"};
+}
+
+void TestFileIdentification::failedLoadKeepsFields()
+{
+    QFETCH(QByteArray, hex);
+    QFETCH(QStringList, messages);
+
+    FirmwareFormHarness harness;
+    const QString reference = loadReference(harness);
+    const QString size = harness.text("leSize");
+    const QString checksum = harness.text("leChecksum");
+    QString path = harness.filesPath(QStringLiteral("broken.hex"));
+    if (!hex.isEmpty())
+        FirmwareFormHarness::writeFile(path, hex);
+    messages.replaceInStrings(QStringLiteral("%1"), path);
+
+    QVERIFY(!harness.fileNameChanged(path));
+    QCOMPARE(FirmwareFormHarness::takeMessagesOf(LoaderName), messages);
+    QCOMPARE(harness.text("leSize"), size);
+    QCOMPARE(harness.text("leChecksum"), checksum);
+    QCOMPARE(harness.text("leVersion"), QLatin1String(ReferenceIdentifier));
+    QCOMPARE(harness.text("leHexVersion"), QString());
+    QVERIFY(!harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled());
+    QCOMPARE(harness.storedDirectory().toString(), reference);
+}
+
+void TestFileIdentification::programRecordLines_data()
+{
+    QTest::addColumn<quint32>("base");
+    QTest::addColumn<int>("style");
+    QTest::addColumn<QStringList>("values");
+
+    // programSize, programStart, extendedLinearAddress, segmentAddress, ARMFlashAddress
+    QTest::newRow("linear at 0x08030100") << 0x08030100u << int(IntelHex::AddressStyle::Linear)
+                                          << QStringList{"1024", "196864", "196608", "0", "134217728"};
+    QTest::newRow("linear at 0x00100000") << 0x00100000u << int(IntelHex::AddressStyle::Linear)
+                                          << QStringList{"1024", "0", "0", "0", "1048576"};
+    QTest::newRow("segment at 0x10010") << 0x10010u << int(IntelHex::AddressStyle::Segment)
+                                        << QStringList{"1024", "65552", "0", "65536", "0"};
+}
+
+void TestFileIdentification::programRecordLines()
+{
+    QFETCH(quint32, base);
+    QFETCH(int, style);
+    QFETCH(QStringList, values);
+
+    FirmwareFormHarness harness;
+    const QString path = FirmwareFormHarness::writeFile(
+        harness.filesPath(QStringLiteral("placed.hex")),
+        FirmwareFormHarness::hexOf(FirmwareFormHarness::firmwareImage(Identifier), base, IntelHex::AddressStyle(style)));
+    FirmwareFormHarness::takeMessages();
+    QVERIFY(harness.fileNameChanged(path));
+
+    const QStringList labels = {"programSize:", "programStart:", "extendedLinearAddress:", "segmentAddress:",
+                                "ARMFlashAddress:"};
+    QStringList expected = {QStringLiteral("\"%1\" hexFileVersion: \"%2\"").arg(path, QLatin1String(Identifier))};
+    for (int i = 0; i < labels.size(); ++i)
+        expected << labels.at(i) + QLatin1Char(' ') + values.at(i);
+    const QStringList lines = FirmwareFormHarness::takeMessagesOf(SlotName);
+    QCOMPARE(lines.mid(0, expected.size()), expected);
+}
+
+void TestFileIdentification::locationRemembered_data()
+{
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<QByteArray>("identifier");
+    QTest::addColumn<bool>("withModule");
+    QTest::addColumn<bool>("stored");
+
+    QTest::newRow("beside the home folder") << "files/fw.hex" << Identifier << true << true;
+    QTest::newRow("below the home folder") << "home/kept/fw.hex" << Identifier << true << false;
+    QTest::newRow("folder named like home plus more") << "home2/fw.hex" << Identifier << true << false;
+    QTest::newRow("home name in other case") << "HOME/fw.hex" << Identifier << true << true;
+    QTest::newRow("relative name") << "relative" << Identifier << true << true;
+    QTest::newRow("file without identifier") << "files/fw.hex" << QByteArray() << true << false;
+    QTest::newRow("module gone") << "files/fw.hex" << Identifier << false << false;
+}
+
+void TestFileIdentification::locationRemembered()
+{
+    QFETCH(QString, place);
+    QFETCH(QByteArray, identifier);
+    QFETCH(bool, withModule);
+    QFETCH(bool, stored);
+
+    FirmwareFormHarness harness;
+    const bool relative = place == QLatin1String("relative");
+    const QString path = FirmwareFormHarness::writeFile(
+        QDir(harness.rootPath()).filePath(relative ? QStringLiteral("files/rel.hex") : place),
+        FirmwareFormHarness::firmwareHex(identifier));
+    if (!withModule)
+        harness.removeModule(QLatin1String(FirmwareFormHarness::DefaultModuleKey));
+
+    const QString previousDirectory = QDir::currentPath();
+    if (relative)
+        QDir::setCurrent(harness.filesPath(QString()));
+    harness.setFileName(relative ? QStringLiteral("rel.hex") : path);
+    QDir::setCurrent(previousDirectory);
+
+    QCOMPARE(harness.text("leVersion"), QString::fromLatin1(identifier));
+    QCOMPARE(harness.storedDirectory(), stored ? QVariant(QFileInfo(path).absoluteFilePath()) : QVariant());
+    const QStringList directoryLines = FirmwareFormHarness::takeMessagesOf("FirmwareUpdate::handleFirmwareDirectory()");
+    QCOMPARE(directoryLines.size(), stored || !withModule ? 1 : 0);
+}
+
+void TestFileIdentification::clearingFileFields()
+{
+    FirmwareFormHarness harness({QStringLiteral("COM3/1/id1"), QStringLiteral("COM4/1/id1")});
+    loadReference(harness);
+    harness.child<QLineEdit>("leModuleVersion")->setText(QStringLiteral("1234V101"));
+    harness.child<QLineEdit>("leProgress")->setText(QStringLiteral("erasing"));
+    harness.child<QProgressBar>("pbProcess")->setValue(42);
+    harness.child<QPushButton>("btnCancel")->setEnabled(true);
+
+    // Choosing another module clears the file fields.
+    harness.child<QComboBox>("cmbModules")->setCurrentIndex(1);
+
+    for (const char* name : {"leModuleVersion", "leProgress", "leChecksum", "leFilename", "leSize", "leVersion"})
+        QVERIFY2(harness.text(name).isEmpty(), name);
+    QCOMPARE(harness.child<QProgressBar>("pbProcess")->value(), 0);
+    QVERIFY(!harness.child<QPushButton>("btnCancel")->isEnabled());
+    // Emptying the file name handed an empty program over, with the last identifier, and Update enabled.
+    QCOMPARE(harness.text("leHexVersion"), QLatin1String(ReferenceIdentifier));
+    QVERIFY(harness.child<QPushButton>("btnUpdate")->isEnabled());
+    QVERIFY(!harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled());
+
+    // With the name already empty nothing hands the program over again: the fields stay empty.
+    harness.child<QComboBox>("cmbModules")->setCurrentIndex(0);
+    QCOMPARE(harness.text("leHexVersion"), QString());
+    QVERIFY(!harness.child<QPushButton>("btnUpdate")->isEnabled());
+}
+
+QTEST_MAIN(TestFileIdentification)
+#include "tst_fileidentification.moc"
