@@ -1,0 +1,521 @@
+#include "bootloaderdialogue.h"
+
+#include "basictools.h"
+#include "bootloadercommands.h"
+#include "command.h"
+#include "commandhandlerinterface.h"
+#include "firmwareupdaterthread.h"
+#include "lowlevel.h"
+#include "timescale.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QThread>
+#include <QVariant>
+
+namespace {
+
+// Diagnostics name the run, whose work this class does.
+constexpr const char* RunName = "FirmwareUpdaterThread::run()";
+constexpr const char* RunSignature = "virtual void FirmwareUpdaterThread::run()";
+
+// Size of the widget's image buffer; words reaching past it read zero bytes there.
+constexpr int ImageBytes = 0x40000;
+
+// Pacing of the dialogue, as the bootloaders expect it.
+constexpr int AfterVersionRequestMs = 333;
+constexpr int BeforeReopenMs = 250;
+constexpr int DetectionReopenPollMs = 100;
+constexpr int BeforeIdentityChecksMs = 300;
+constexpr int AfterPageSizeRequestMs = 50;
+constexpr int PageSizeRetryMs = 250;
+constexpr unsigned long AfterFlashBaseRequestUs = 500;
+constexpr int AfterEraseMs = 250;
+constexpr int AfterWriteSetupMs = 250;
+constexpr int WordRetryMs = 250;
+constexpr int AfterWriteMs = 1000;
+constexpr int BeforeFirstReopenMs = 1500;
+constexpr int ReconnectReopenPollMs = 50;
+constexpr int BeforeReconnectionMs = 666;
+constexpr int ReconnectionAttempts = 100;
+
+// Modules whose bootloader is reached at the text's start; they skip the match and base tests.
+constexpr const char* UncheckedModulePrefix = "0077";
+// The part of a bootloader answer before its 'B' names the module type, at most this long.
+constexpr int MaxModuleTypeLength = 4;
+// Module types whose bootloader takes 201 by page number.
+constexpr const char* PageNumberTypes[] = {"7342", "7351"};
+constexpr const char* PageNumberFamily = "473";
+constexpr const char* UsbHandlerPrefix = "USB construct No: ";
+
+// Module states of a reopen request.
+constexpr int BootloaderState = 0;
+constexpr int FirmwareState = 1;
+constexpr int ReadyState = 2;
+
+QString hex(quint32 value)
+{
+    return QString::number(value, 16);
+}
+
+}
+
+BootloaderDialogue::BootloaderDialogue(FirmwareUpdaterThread& thread, const Target& target,
+                                       const std::atomic<bool>& cancelRequested, std::atomic<bool>& reopenDone,
+                                       const std::atomic<unsigned char>& moduleAddress)
+    : m_thread(thread)
+    , m_target(target)
+    , m_cancelRequested(cancelRequested)
+    , m_reopenDone(reopenDone)
+    , m_moduleAddress(moduleAddress)
+{
+}
+
+bool BootloaderDialogue::isVersionString(const QString& text)
+{
+    if (text.size() <= 6)
+        return false;
+    for (const QChar c : text) {
+        const ushort code = c.unicode();
+        const bool allowed = (code >= '0' && code <= '9') || code == 'B' || code == 'b' || code == 'V' || code == 'v'
+            || code == '.' || code == 'C' || code == 0 || code > 255;
+        if (!allowed)
+            return false;
+    }
+    return true;
+}
+
+bool BootloaderDialogue::run()
+{
+    CommandHandlerInterface* handler = m_target.handler;
+    m_usbHandler = handler->objectName().startsWith(QLatin1String(UsbHandlerPrefix));
+    if (m_usbHandler && !handler->isDeviceOpen()) {
+        log(QStringLiteral("Invalid handle @") + m_target.portName);
+        qDebug() << RunName << "-------------------> Invalid handle @" << m_target.portName
+                 << handler->property("dpComPort");
+        return false;
+    }
+    if (cancelled())
+        return false;
+    if (!detectBootloader() || !checkIdentity() || !readParameters())
+        return false;
+    erase();
+    if (cancelled())
+        return false;
+    if (writeImage() != WriteResult::Completed)
+        return false;
+    if (!verifyChecksum() || cancelled())
+        return false;
+    if (!storeSizeAndChecksum() || cancelled())
+        return false;
+    return restartAndReconnect();
+}
+
+bool BootloaderDialogue::detectBootloader()
+{
+    m_version.clear();
+    for (int attempt = 1;; ++attempt) {
+        if (cancelled())
+            return false;
+        const unsigned char address = m_moduleAddress;
+        log(QStringLiteral("Try to read bootloader version at id %1... (%2)").arg(int(address)).arg(attempt));
+        emit m_thread.handleGetFirmwareVersion(&m_version, address);
+        sleepMs(AfterVersionRequestMs);
+        if (isVersionString(m_version))
+            break;
+        emit m_thread.handleCloseDevice();
+        sleepMs(BeforeReopenMs);
+        requestReopen(BootloaderState, DetectionReopenPollMs);
+        if (cancelled())
+            return false;
+    }
+    sleepMs(BeforeIdentityChecksMs);
+    if (cancelled())
+        return false;
+    log(QStringLiteral("Bootloader: ") + m_version);
+    emit m_thread.handleModuleVersion(m_version);
+    return true;
+}
+
+bool BootloaderDialogue::checkIdentity()
+{
+    // Without a 'B' the whole answer counts as the type, so a firmware answer is refused here too.
+    const int bootloaderMark = m_version.indexOf(QRegularExpression(QStringLiteral("[B]")));
+    const QString moduleType = bootloaderMark < 0 ? m_version : m_version.left(bootloaderMark);
+    if (moduleType.size() > MaxModuleTypeLength) {
+        progressAndLog(QStringLiteral("Cannot switch module to bootloader mode!"));
+        return false;
+    }
+    m_skipsIdentityTests = m_version.startsWith(QLatin1String(UncheckedModulePrefix));
+    const QString pair = QStringLiteral("Module (") + m_version + QStringLiteral(") and Firmware (")
+        + m_target.hexFileVersion + QStringLiteral(") ");
+    if (!m_skipsIdentityTests && BasicTools::matchFirmwareVersion(m_version, m_target.hexFileVersion, 0).isEmpty()) {
+        progressAndLog(pair + QStringLiteral("do not match!"));
+        return false;
+    }
+    progressAndLog(pair + QStringLiteral("are matching."));
+    return !cancelled();
+}
+
+bool BootloaderDialogue::readParameters()
+{
+    Command pageSizeRequest = makeRequest(Bootloader::ReadParameterCommand, Bootloader::PageSizeParameter, 0, 0);
+    Command reply;
+    send(pageSizeRequest, reply);
+    sleepMs(AfterPageSizeRequestMs);
+    while (!reply.isValid() && !cancelled()) {
+        send(pageSizeRequest, reply);
+        sleepMs(PageSizeRetryMs);
+        qDebug() << RunName << reply.toString();
+    }
+    // A page size of 0 (or less) cannot pace the write; it counts as not read.
+    if (!reply.isValid() || reply.value() <= 0) {
+        progressAndLog(QStringLiteral("Could not read page size!"));
+        return false;
+    }
+    m_pageSize = reply.value();
+    log(QStringLiteral("Page size: ") + QString::number(m_pageSize));
+    if (cancelled())
+        return false;
+
+    Command flashBaseRequest = makeRequest(Bootloader::ReadParameterCommand, Bootloader::FlashBaseParameter, 0, 0);
+    send(flashBaseRequest, reply);
+    QThread::usleep(TimeScale::scaledUs(AfterFlashBaseRequestUs));
+    if (!reply.isValid()) {
+        progressAndLog(QStringLiteral("Could not read flash base address!"));
+        return false;
+    }
+    m_flashBase = reply.value();
+    const quint32 imageBase = quint32(m_target.progStart) + quint32(m_target.armFlashAddress);
+    if (!m_skipsIdentityTests && quint32(m_flashBase) != imageBase) {
+        const QString text =
+            QStringLiteral("Hex file base address (0x%0) does not match with flash base address (0x%1)!")
+                .arg(hex(imageBase), hex(quint32(m_flashBase)));
+        log(text);
+        progress(text);
+        return false;
+    }
+    const QString baseText = QStringLiteral("Flash base address: 0x%1").arg(hex(quint32(m_flashBase)));
+    log(baseText);
+    progress(baseText);
+    if (cancelled())
+        return false;
+
+    Command memorySizeRequest = makeRequest(Bootloader::ReadParameterCommand, Bootloader::MemorySizeParameter, 0, 0);
+    send(memorySizeRequest, reply);
+    // Without an answer the memory size is not known, and the write goes ahead.
+    if (reply.isValid()) {
+        const quint32 memorySize = quint32(reply.value());
+        if (memorySize < quint32(m_target.programSize)) {
+            progressAndLog(QStringLiteral("Memory size: ") + QString::number(memorySize)
+                           + QStringLiteral(" -> File too large!"));
+            return false;
+        }
+        log(QStringLiteral("Memory size: ") + QString::number(memorySize));
+    }
+    return !cancelled();
+}
+
+void BootloaderDialogue::erase()
+{
+    CommandHandlerInterface* handler = m_target.handler;
+    progressAndLog(QStringLiteral("Erasing..."));
+    emit m_thread.handleProgressBarMaximum(0);
+    emit m_thread.handleProgressBarValue(0);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    handler->setMaxTimeoutMS(Bootloader::EraseTimeoutMs);
+    // The erase takes seconds; the GUI thread that carries it must keep painting.
+    handler->setForceProcessEvents(true);
+    // Its reply tells nothing: the checksum after the write shows whether the flash was erased.
+    sendOnce(Bootloader::EraseCommand, 0, 0, 0);
+    const qint64 eraseMs = elapsed.elapsed();
+    qCDebug(debLowLevel) << RunSignature << eraseMs << "ms";
+    emit m_thread.handleProgressBarMaximum(1);
+    emit m_thread.handleProgressBarValue(1);
+    progress(QStringLiteral("Erasing finished."));
+    log(QStringLiteral("Erasing after %1 ms finished.").arg(eraseMs));
+    handler->resetMaxTimeoutMS();
+    handler->setForceProcessEvents(false);
+    sleepMs(AfterEraseMs);
+}
+
+BootloaderDialogue::WriteResult BootloaderDialogue::writeImage()
+{
+    CommandHandlerInterface* handler = m_target.handler;
+    progressAndLog(QStringLiteral("Writing %1 bytes...").arg(m_target.programSize));
+    emit m_thread.handleProgressBarMaximum(m_target.programSize);
+    emit m_thread.handleProgressBarValue(0);
+    handler->setTraceMode(true);
+    handler->setMaxTimeoutMS(Bootloader::WriteTimeoutMs);
+    sleepMs(AfterWriteSetupMs);
+
+    m_byPageNumber = m_version.startsWith(QLatin1String(PageNumberFamily));
+    for (const char* type : PageNumberTypes)
+        m_byPageNumber = m_byPageNumber || m_version.startsWith(QLatin1String(type));
+    const WriteResult result = m_byPageNumber ? writePagesByNumber() : writePagesByBuffer();
+
+    handler->setTraceMode(false);
+    handler->resetMaxTimeoutMS();
+    if (result == WriteResult::Completed)
+        sleepMs(AfterWriteMs);
+    return result;
+}
+
+BootloaderDialogue::WriteResult BootloaderDialogue::writePagesByNumber()
+{
+    int offset = 0;
+    int page = Bootloader::FirstPageNumber;
+    const int end = m_target.progStart + m_target.programSize;
+    // No cancel point in here: these bootloaders must not be left with a page half written.
+    for (int position = m_target.progStart; position < end;) {
+        Command request = makeRequest(Bootloader::WriteWordCommand, static_cast<unsigned short>(offset >> Bootloader::WordShift),
+                                      static_cast<unsigned char>(page & 0xFF), int(flashWord(position)));
+        Command reply;
+        if (!sendWord(request, reply))
+            return WriteResult::Failed;
+        position += Bootloader::WordBytes;
+        offset += Bootloader::WordBytes;
+        emit m_thread.handleProgressBarValue(position - m_target.progStart);
+        if (offset % m_pageSize == 0) {
+            log(QStringLiteral("Written page at address: 0x")
+                + hex(quint32(m_pageSize) * quint32(page) + quint32(m_flashBase)));
+            ++page;
+            offset = 0;
+        }
+    }
+    return WriteResult::Completed;
+}
+
+BootloaderDialogue::WriteResult BootloaderDialogue::writePagesByBuffer()
+{
+    int offset = 0;
+    quint32 pageAddress = quint32(m_flashBase);
+    const int end = m_target.progStart + m_target.programSize;
+    for (int position = m_target.progStart; position < end;) {
+        Command request = makeRequest(Bootloader::WriteWordCommand,
+                                      static_cast<unsigned short>((offset >> Bootloader::WordShift) & 0xFF),
+                                      static_cast<unsigned char>((offset >> Bootloader::BankShift) & 0xFF),
+                                      int(flashWord(position)));
+        Command reply;
+        if (!sendWord(request, reply))
+            return WriteResult::Failed;
+        position += Bootloader::WordBytes;
+        offset += Bootloader::WordBytes;
+        emit m_thread.handleProgressBarValue(position - m_target.progStart);
+        if (offset % m_pageSize == 0 || position >= end) {
+            log(QStringLiteral("Writing page at address: 0x") + hex(pageAddress));
+            if (!sendOnce(Bootloader::ProgramPageCommand, 0, 0, int(pageAddress))) {
+                progressAndLog(QStringLiteral("Programming error (2)"));
+                return WriteResult::Failed;
+            }
+            emit m_thread.handleProgressBarValue(position - m_target.progStart);
+            pageAddress += quint32(m_pageSize);
+            offset = 0;
+        }
+        if (cancelled())
+            return WriteResult::Cancelled;
+    }
+    return WriteResult::Completed;
+}
+
+bool BootloaderDialogue::sendWord(Command& request, Command& reply)
+{
+    for (int retry = 0;; ++retry) {
+        send(request, reply);
+        if (reply.isValid())
+            return true;
+        progress(QStringLiteral("Programming error (1)"));
+        log(QStringLiteral("Programming error (1) Retry: ") + QString::number(retry));
+        if (retry == Bootloader::WordTries - 1)
+            return false;
+        sleepMs(WordRetryMs);
+    }
+}
+
+bool BootloaderDialogue::verifyChecksum()
+{
+    CommandHandlerInterface* handler = m_target.handler;
+    const quint32 lastAddress = quint32(m_flashBase) + quint32(m_target.programSize) - 1;
+    progress(QStringLiteral("Verifying checksum..."));
+    log(QStringLiteral("Verifying checksum at address 0x%1...").arg(hex(lastAddress)));
+    handler->setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
+    Command request = makeRequest(Bootloader::ReadChecksumCommand, 0, 0, int(lastAddress));
+    Command reply;
+    send(request, reply);
+    if (!reply.isValid() || reply.command() != Bootloader::ReadChecksumCommand) {
+        qCDebug(debLowLevel) << RunSignature << "Error! Command:" << reply.command();
+        log(QStringLiteral("Checksum reply is invalid! -> trying again"));
+        send(request, reply);
+    }
+    handler->resetMaxTimeoutMS();
+    if (!reply.isValid()) {
+        progressAndLog(QStringLiteral("Checksum read error!"));
+        return false;
+    }
+    QString text = QStringLiteral("Module-CheckSum: 0x%1").arg(hex(quint32(reply.value())))
+        + QStringLiteral(" and Hexfile-CheckSum: 0x%1").arg(hex(quint32(m_target.hexFileChecksum)));
+    const bool equal = reply.value() == m_target.hexFileChecksum;
+    text += equal ? QStringLiteral(" suit each other.") : QStringLiteral(" do not match!");
+    progressAndLog(text);
+    return equal;
+}
+
+bool BootloaderDialogue::storeSizeAndChecksum()
+{
+    progressAndLog(QStringLiteral("Writing checksum 0x%1").arg(hex(quint32(m_target.hexFileChecksum))));
+    Command reply;
+    if (!sendOnce(Bootloader::StoreAttributeCommand, Bootloader::FirmwareSizeAttribute, 0, m_target.programSize,
+                  &reply)) {
+        progressAndLog(QStringLiteral("Error saving firmware size!"));
+        return false;
+    }
+    if (reply.status() == Bootloader::AttributesUnsupportedStatus)
+        return storeInFlashWords();
+    if (!sendOnce(Bootloader::StoreAttributeCommand, Bootloader::FirmwareChecksumAttribute, 0,
+                  m_target.hexFileChecksum)) {
+        progressAndLog(QStringLiteral("Error saving new checksum!"));
+        return false;
+    }
+    return true;
+}
+
+bool BootloaderDialogue::storeInFlashWords()
+{
+    const unsigned short sizeType =
+        m_byPageNumber ? Bootloader::PageNumberSizeWordType : Bootloader::PageBufferSizeWordType;
+    const unsigned short checksumType =
+        m_byPageNumber ? Bootloader::PageNumberChecksumWordType : Bootloader::PageBufferChecksumWordType;
+    const unsigned char bank =
+        m_byPageNumber ? Bootloader::PageNumberAttributePage : Bootloader::PageBufferAttributeBank;
+    if (!sendOnce(Bootloader::WriteWordCommand, sizeType, bank, m_target.programSize)) {
+        progressAndLog(QStringLiteral("Error writing firmware size!"));
+        return false;
+    }
+    if (!sendOnce(Bootloader::WriteWordCommand, checksumType, bank, m_target.hexFileChecksum)) {
+        progressAndLog(QStringLiteral("Error writing new check sum!"));
+        return false;
+    }
+    // Page-number bootloaders write each word at once; a page buffer still has to be programmed.
+    if (m_byPageNumber)
+        return true;
+    if (!sendOnce(Bootloader::ProgramPageCommand, 0, 0, Bootloader::PageBufferAttributePageAddress)) {
+        progressAndLog(QStringLiteral("Error saving size and check sum!"));
+        return false;
+    }
+    return true;
+}
+
+bool BootloaderDialogue::restartAndReconnect()
+{
+    CommandHandlerInterface* handler = m_target.handler;
+    progressAndLog(QStringLiteral("Restarting module..."));
+    // Its reply tells nothing: the module may be gone before it answers.
+    sendOnce(Bootloader::RestartCommand, 0, 0, 0);
+    emit m_thread.handleReopenDevice(ReadyState);
+    emit m_thread.handleProgressBarMaximum(1000);
+    emit m_thread.handleProgressBarValue(0);
+    // A USB module comes back under a new port; the widget follows it.
+    if (m_usbHandler)
+        return true;
+
+    sleepMs(BeforeFirstReopenMs);
+    requestReopen(FirmwareState, ReconnectReopenPollMs);
+    if (!handler->isDeviceOpen()) {
+        log(m_target.portName + QStringLiteral(": Unable to reconnect "));
+        return true;
+    }
+    sleepMs(BeforeReconnectionMs);
+    QString text;
+    for (int attempt = 1;; ++attempt) {
+        if (cancelled())
+            return true;
+        sleepMs(AfterVersionRequestMs);
+        const unsigned char address = m_moduleAddress;
+        log(QStringLiteral("Try to read firmware version... (%1/%2)").arg(attempt).arg(ReconnectionAttempts)
+            + QStringLiteral(" @") + m_target.portName + QStringLiteral(" id ") + QString::number(address)
+            + (handler->isDeviceOpen() ? QStringLiteral(" is open") : QStringLiteral(" was closed!")));
+        emit m_thread.handleGetFirmwareVersion(&text, address);
+        if (isVersionString(text)) {
+            const QString restarted = QStringLiteral("Restarted module with firmware version \"") + text
+                + QStringLiteral("\".");
+            progress(QStringLiteral("Update completed. ") + restarted);
+            log(restarted);
+            return true;
+        }
+        if (cancelled() || attempt == ReconnectionAttempts) {
+            progress(QStringLiteral("Reconnection failed."));
+            log(QStringLiteral("Reconnection canceled."));
+            return false;
+        }
+        requestReopen(FirmwareState, ReconnectReopenPollMs);
+    }
+}
+
+Command BootloaderDialogue::makeRequest(unsigned char command, unsigned short type, unsigned char motorBank,
+                                        int value) const
+{
+    return Command(m_moduleAddress, command, type, motorBank, value, Bootloader::NoBroadcast,
+                   Bootloader::ReplyAddress);
+}
+
+void BootloaderDialogue::send(Command& request, Command& reply)
+{
+    emit m_thread.doDirectRequest(&request, &reply);
+}
+
+bool BootloaderDialogue::sendOnce(unsigned char command, unsigned short type, unsigned char motorBank, int value,
+                                  Command* reply)
+{
+    Command request = makeRequest(command, type, motorBank, value);
+    Command ownReply;
+    Command* target = reply ? reply : &ownReply;
+    send(request, *target);
+    return target->isValid();
+}
+
+void BootloaderDialogue::requestReopen(int moduleState, int pollMs)
+{
+    m_reopenDone = false;
+    emit m_thread.handleReopenDevice(moduleState);
+    while (!m_reopenDone && !m_cancelRequested)
+        sleepMs(pollMs);
+}
+
+quint32 BootloaderDialogue::flashWord(int position) const
+{
+    quint32 word = 0;
+    for (int i = 0; i < Bootloader::WordBytes; ++i) {
+        const int at = position + i;
+        if (m_target.image && at >= 0 && at < ImageBytes)
+            word |= quint32(m_target.image[at]) << (8 * i);
+    }
+    return word;
+}
+
+bool BootloaderDialogue::cancelled() const
+{
+    return m_cancelRequested;
+}
+
+void BootloaderDialogue::sleepMs(int ms)
+{
+    QThread::msleep(static_cast<unsigned long>(TimeScale::scaledMs(ms)));
+}
+
+void BootloaderDialogue::progress(const QString& text)
+{
+    emit m_thread.handleProgressMessage(text);
+}
+
+void BootloaderDialogue::log(const QString& text)
+{
+    emit m_thread.handleDebugMessage(text);
+}
+
+void BootloaderDialogue::progressAndLog(const QString& text)
+{
+    progress(text);
+    log(text);
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QString>
+#include <atomic>
+
+class Command;
+class CommandHandlerInterface;
+class FirmwareUpdaterThread;
+
+// One update run's dialogue with a module's bootloader, from detection to reconnection. Runs on the
+// worker thread and speaks only through the signals of its FirmwareUpdaterThread.
+class BootloaderDialogue
+{
+public:
+    // What the run reads of the image and the module; the image belongs to the widget and is read in place.
+    struct Target
+    {
+        CommandHandlerInterface* handler = nullptr;
+        QString portName;
+        const unsigned char* image = nullptr;
+        int programSize = 0;
+        int progStart = 0;
+        int armFlashAddress = 0;
+        QString hexFileVersion;
+        int hexFileChecksum = 0;
+    };
+
+    // The flags and the address are the thread's: the widget writes them while the dialogue runs.
+    BootloaderDialogue(FirmwareUpdaterThread& thread, const Target& target, const std::atomic<bool>& cancelRequested,
+                       std::atomic<bool>& reopenDone, const std::atomic<unsigned char>& moduleAddress);
+
+    // True when the run reached its successful end; false when it failed or was cancelled, after
+    // the messages of the failure (none for a cancel).
+    bool run();
+
+    // Whether a version text can be a bootloader's or a firmware's answer at all.
+    static bool isVersionString(const QString& text);
+
+private:
+    enum class WriteResult { Completed, Failed, Cancelled };
+
+    bool detectBootloader();
+    bool checkIdentity();
+    bool readParameters();
+    void erase();
+    WriteResult writeImage();
+    WriteResult writePagesByNumber();
+    WriteResult writePagesByBuffer();
+    bool sendWord(Command& request, Command& reply);
+    bool verifyChecksum();
+    bool storeSizeAndChecksum();
+    bool storeInFlashWords();
+    bool restartAndReconnect();
+
+    Command makeRequest(unsigned char command, unsigned short type, unsigned char motorBank, int value) const;
+    void send(Command& request, Command& reply);
+    // Sends a new request and tells whether a well-formed reply came back.
+    bool sendOnce(unsigned char command, unsigned short type, unsigned char motorBank, int value,
+                  Command* reply = nullptr);
+    void requestReopen(int moduleState, int pollMs);
+    quint32 flashWord(int position) const;
+    bool cancelled() const;
+    static void sleepMs(int ms);
+
+    void progress(const QString& text);
+    void log(const QString& text);
+    void progressAndLog(const QString& text);
+
+    FirmwareUpdaterThread& m_thread;
+    const Target m_target;
+    const std::atomic<bool>& m_cancelRequested;
+    std::atomic<bool>& m_reopenDone;
+    const std::atomic<unsigned char>& m_moduleAddress;
+
+    QString m_version;
+    bool m_usbHandler = false;
+    bool m_skipsIdentityTests = false;
+    bool m_byPageNumber = false;
+    int m_pageSize = 0;
+    int m_flashBase = 0;
+};
