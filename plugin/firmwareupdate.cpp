@@ -4,6 +4,7 @@
 #include "basictools.h"
 #include "command.h"
 #include "duxlmoduleinterface.h"
+#include "elapsedclock.h"
 #include "firmwareupdaterthread.h"
 #include "functionname.h"
 #include "lowlevel.h"
@@ -14,6 +15,8 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QMenu>
+#include <QTextCursor>
+#include <QTextStream>
 
 namespace {
 constexpr const char* VersionInfo = "4.6.0 - vamberplug;Plugin-Interface.4.6.0.vamberplug;Plugin ;Plugin.Interface.";
@@ -177,21 +180,50 @@ void FirmwareUpdate::finished(int code)
     moduleListLoaded = false;
 }
 
+namespace {
+constexpr const char* HistoryEchoPrefix = "void FirmwareUpdate::handleDebugMessage(QString)";
+// One of these per flash page: they stay out of the console, which would slow the write down.
+constexpr const char* UnechoedHistoryPrefix = "Writing page at";
+constexpr const char* WindowTitle = "Firmware Update";
+constexpr const char* WatchdogText = "An error has occurred ";
+}
+
 void FirmwareUpdate::handleProgressMessage(QString message)
 {
-    Q_UNUSED(message)
+    ui->leProgress->setText(message);
 }
 
 void FirmwareUpdate::handleDebugMessage(QString message)
 {
-    Q_UNUSED(message)
+    // Each message gets a block of its own and the cursor waits in a fresh empty block after it: the
+    // reader sees one line per message as with a line break, but an insertion only lays out its own
+    // block, where one growing paragraph would be laid out again in full for every line.
+    QTextCursor cursor = ui->teHistory->textCursor();
+    cursor.insertHtml(message);
+    // The new line starts without the colour a span of the message may have left at the cursor.
+    cursor.insertBlock(cursor.blockFormat(), QTextCharFormat());
+    ui->teHistory->setTextCursor(cursor);
+    ui->teHistory->moveCursor(QTextCursor::End, QTextCursor::MoveAnchor);
+    ui->teHistory->update();
+
+    if (message.startsWith(QLatin1String(UnechoedHistoryPrefix)))
+        return;
+    QTextStream console(stderr);
+    console << HistoryEchoPrefix << ' ' << message << "\r\n";
 }
 
 void FirmwareUpdate::handleModuleVersion(QString version)
 {
-    Q_UNUSED(version)
+    ui->leModuleVersion->setText(version);
 }
 
 void FirmwareUpdate::dumpElapsedTime()
 {
+    const qint64 elapsedMs = elapsedTimer.isValid() ? elapsedTimer.elapsed() : 0;
+    if (parentWidget())
+        parentWidget()->setWindowTitle(QLatin1String(WindowTitle) + ElapsedClock::titleSuffix(elapsedMs));
+    if (!ui->btnCancel->isEnabled() && elapsedMs >= ElapsedClock::WatchdogMs) {
+        ui->teHistory->append(QLatin1String(WatchdogText));
+        ui->btnCancel->setEnabled(true);
+    }
 }
