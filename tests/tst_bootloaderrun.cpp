@@ -1,0 +1,1119 @@
+#include "bootloaderdialogue.h"
+#include "command.h"
+#include "firmwareupdate.h"
+#include "firmwareupdaterthread.h"
+#include "global.h"
+#include "peripherymanager.h"
+#include "pluginhandler.h"
+#include "simulatedcommandhandler.h"
+#include "simulatedmodule.h"
+#include "timescale.h"
+
+#include <QDialog>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+constexpr int ImageBytes = 0x40000;
+constexpr int RunTimeoutMs = 60000;
+constexpr const char* PortName = "COM7";
+
+using Scheme = SimulatedModule::WriteScheme;
+using Mode = SimulatedModule::FailureMode;
+
+// A program image as the HEX loader leaves it: the whole 0x40000-byte buffer, program bytes from
+// progStart on, an identifier inside, and the loader's sum of the program bytes.
+struct Firmware
+{
+    QByteArray image;
+    int progStart = 0;
+    int programSize = 0;
+    int armFlashAddress = 0;
+    QString version;
+    int checksum = 0;
+
+    quint32 base() const { return quint32(progStart) + quint32(armFlashAddress); }
+};
+
+Firmware makeFirmware(int progStart, int programSize, const QString& version, int armFlashAddress = 0,
+                      quint32 seed = 7)
+{
+    Firmware firmware;
+    firmware.image = QByteArray(ImageBytes, '\0');
+    firmware.progStart = progStart;
+    firmware.programSize = programSize;
+    firmware.armFlashAddress = armFlashAddress;
+    firmware.version = version;
+    QRandomGenerator random(seed);
+    // Bytes above '~' never form an identifier by chance.
+    for (int i = 0; i < programSize; ++i)
+        firmware.image[progStart + i] = char(0x80 + random.bounded(0x80));
+    // The identifier lies inside the program, never at its first byte, where no scan looks.
+    const QByteArray identifier = version.toLatin1();
+    const int identifierOffset = qMin(16, programSize - identifier.size());
+    if (identifierOffset >= 1)
+        firmware.image.replace(progStart + identifierOffset, identifier.size(), identifier);
+    quint32 sum = 0;
+    for (int i = 0; i < programSize; ++i)
+        sum += quint8(firmware.image.at(progStart + i));
+    firmware.checksum = int(sum);
+    return firmware;
+}
+
+QString describe(const Command& request)
+{
+    return QStringLiteral("%1/%2/%3=0x%4")
+        .arg(request.command())
+        .arg(request.type())
+        .arg(request.motorBank())
+        .arg(QString::number(quint32(request.value()), 16));
+}
+
+QString describe(int command, int type, int bank, quint32 value)
+{
+    return describe(Command(1, quint8(command), quint16(type), quint8(bank), int(value), false, 12));
+}
+
+quint32 wordAt(const QByteArray& image, int position)
+{
+    quint32 word = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (position + i < image.size())
+            word |= quint32(quint8(image.at(position + i))) << (8 * i);
+    }
+    return word;
+}
+
+// The requests of a whole update, from the page size query to the restart, built from the
+// bootloader's rules for each scheme.
+QStringList expectedRequests(const Firmware& firmware, Scheme scheme, int pageSize, bool flashWordFallback)
+{
+    QStringList requests{describe(206, 0, 0, 0), describe(206, 1, 0, 0), describe(206, 2, 0, 0), describe(200, 0, 0, 0)};
+    const int end = firmware.progStart + firmware.programSize;
+    int offset = 0;
+    int page = 16;
+    quint32 pageAddress = firmware.base();
+    for (int position = firmware.progStart; position < end; position += 4) {
+        const quint32 word = wordAt(firmware.image, position);
+        if (scheme == Scheme::PageNumber)
+            requests << describe(201, offset / 4, page, word);
+        else
+            requests << describe(201, (offset / 4) % 256, offset / 1024, word);
+        offset += 4;
+        const bool pageFull = offset == pageSize;
+        if (scheme == Scheme::PageBuffer && (pageFull || position + 4 >= end)) {
+            requests << describe(202, 0, 0, pageAddress);
+            pageAddress += quint32(pageSize);
+            offset = 0;
+        } else if (pageFull) {
+            ++page;
+            offset = 0;
+        }
+    }
+    requests << describe(203, 0, 0, firmware.base() + quint32(firmware.programSize) - 1);
+    requests << describe(208, 0, 0, quint32(firmware.programSize));
+    if (!flashWordFallback) {
+        requests << describe(208, 1, 0, quint32(firmware.checksum));
+    } else if (scheme == Scheme::PageNumber) {
+        requests << describe(201, 0xFE, 0x7F, quint32(firmware.programSize));
+        requests << describe(201, 0xFF, 0x7F, quint32(firmware.checksum));
+    } else {
+        requests << describe(201, 0x7E, 0, quint32(firmware.programSize));
+        requests << describe(201, 0x7F, 0, quint32(firmware.checksum));
+        requests << describe(202, 0, 0, 0x3FE00);
+    }
+    requests << describe(205, 0, 0, 0);
+    return requests;
+}
+
+QStringList describeAll(const QVector<Command>& requests)
+{
+    QStringList described;
+    for (const Command& request : requests)
+        described << describe(request);
+    return described;
+}
+
+QString hex(quint32 value)
+{
+    return QString::number(value, 16);
+}
+
+}
+
+// Plays the widget's device side for the worker, on the GUI thread as the widget's slots do: forwards
+// requests and version queries to the simulated handler, closes and reopens it like a link that is
+// opened anew, sets address 1 for the bootloader, and writes down everything the worker says, in order.
+class DeviceSide : public QObject
+{
+    Q_OBJECT
+public:
+    DeviceSide(FirmwareUpdaterThread* updater, SimulatedCommandHandler* handler)
+        : m_updater(updater)
+        , m_handler(handler)
+    {
+    }
+
+    // "P:" progress text, "L:" history text, "max:", "query:", "close", "reopen:", "shown:", "done:".
+    QStringList transcript;
+    QList<int> barValues;
+    QList<bool> completions;
+    int registeredThreadsWhileRunning = -1;
+    // Whether the reopen requests of states 0 and 1 are answered at all.
+    bool answersReopen = true;
+    // Called before each version query with the number of queries so far (1 for the first).
+    std::function<void(int)> beforeVersionQuery;
+
+    QStringList texts(const QString& channel) const
+    {
+        QStringList result;
+        for (const QString& entry : transcript) {
+            if (entry.startsWith(channel))
+                result << entry.mid(channel.size());
+        }
+        return result;
+    }
+    QStringList messages() const
+    {
+        QStringList result;
+        for (const QString& entry : transcript) {
+            if (entry.startsWith(QLatin1String("P:")) || entry.startsWith(QLatin1String("L:")))
+                result << entry;
+        }
+        return result;
+    }
+
+public slots:
+    void forwardDoDirectRequest(Command* request, Command* reply) { m_handler->doDirectRequest(request, reply); }
+    void handleGetFirmwareVersion(QString* version, int moduleAddress)
+    {
+        ++m_queries;
+        transcript << QStringLiteral("query:%1").arg(moduleAddress);
+        registeredThreadsWhileRunning = Global::instance(false)->registeredThreadCount();
+        if (beforeVersionQuery)
+            beforeVersionQuery(m_queries);
+        *version = m_handler->getFirmwareVersion(quint8(moduleAddress));
+    }
+    void handleCloseDevice()
+    {
+        transcript << QStringLiteral("close");
+        m_handler->closeDevice();
+        m_updater->setDeviceClosed();
+    }
+    void handleReOpenDevice(int moduleState)
+    {
+        transcript << QStringLiteral("reopen:%1").arg(moduleState);
+        if (moduleState == 2 || !answersReopen)
+            return;
+        if (moduleState == 0)
+            m_updater->setModuleAddress(1);
+        m_updater->setReopenResult(m_handler->openDevice());
+    }
+    void handleUpdateCompleted(bool successful)
+    {
+        transcript << QStringLiteral("done:%1").arg(successful);
+        completions << successful;
+    }
+    void recordProgress(QString text) { transcript << QStringLiteral("P:") + text; }
+    void recordLog(QString text) { transcript << QStringLiteral("L:") + text; }
+    void recordMaximum(int maximum) { transcript << QStringLiteral("max:%1").arg(maximum); }
+    void recordValue(int value) { barValues << value; }
+    void recordModuleVersion(QString version) { transcript << QStringLiteral("shown:") + version; }
+
+private:
+    FirmwareUpdaterThread* m_updater;
+    SimulatedCommandHandler* m_handler;
+    int m_queries = 0;
+};
+
+// One worker, one simulated module behind its handler, the device side, and the real widget whose
+// history, status line, progress bar and module version show what the worker sends.
+class Rig
+{
+public:
+    explicit Rig(PluginHandler* pluginHandler)
+        : handler(&module)
+        , side(&updater, &handler)
+        , tool(new FirmwareUpdate(QStringLiteral("tool"), pluginHandler))
+    {
+        tool->setParent(&window);
+        tool->init(&window);
+        handler.setPortName(QLatin1String(PortName));
+
+        const auto blocking = Qt::BlockingQueuedConnection;
+        QObject::connect(&updater, SIGNAL(doDirectRequest(Command*, Command*)), &side,
+                         SLOT(forwardDoDirectRequest(Command*, Command*)), blocking);
+        QObject::connect(&updater, SIGNAL(handleGetFirmwareVersion(QString*, int)), &side,
+                         SLOT(handleGetFirmwareVersion(QString*, int)), blocking);
+        QObject::connect(&updater, SIGNAL(handleCloseDevice()), &side, SLOT(handleCloseDevice()), blocking);
+        QObject::connect(&updater, SIGNAL(handleReopenDevice(int)), &side, SLOT(handleReOpenDevice(int)), blocking);
+        QObject::connect(&updater, SIGNAL(handleUpdateCompleted(bool)), &side, SLOT(handleUpdateCompleted(bool)),
+                         blocking);
+        QObject::connect(&updater, SIGNAL(handleModuleVersion(QString)), &side, SLOT(recordModuleVersion(QString)),
+                         blocking);
+        QObject::connect(&updater, SIGNAL(handleModuleVersion(QString)), tool, SLOT(handleModuleVersion(QString)),
+                         blocking);
+
+        const auto queued = Qt::QueuedConnection;
+        QObject::connect(&updater, SIGNAL(handleProgressMessage(QString)), tool->findChild<QLineEdit*>("leProgress"),
+                         SLOT(setText(QString)), queued);
+        QObject::connect(&updater, SIGNAL(handleDebugMessage(QString)), tool, SLOT(handleDebugMessage(QString)),
+                         queued);
+        QObject::connect(&updater, SIGNAL(handleProgressBarValue(int)), tool->findChild<QProgressBar*>("pbProcess"),
+                         SLOT(setValue(int)), queued);
+        QObject::connect(&updater, SIGNAL(handleProgressBarMaximum(int)), tool->findChild<QProgressBar*>("pbProcess"),
+                         SLOT(setMaximum(int)), queued);
+        QObject::connect(&updater, SIGNAL(handleProgressMessage(QString)), &side, SLOT(recordProgress(QString)), queued);
+        QObject::connect(&updater, SIGNAL(handleDebugMessage(QString)), &side, SLOT(recordLog(QString)), queued);
+        QObject::connect(&updater, SIGNAL(handleProgressBarMaximum(int)), &side, SLOT(recordMaximum(int)), queued);
+        QObject::connect(&updater, SIGNAL(handleProgressBarValue(int)), &side, SLOT(recordValue(int)), queued);
+    }
+
+    ~Rig()
+    {
+        updater.cancelUpdate();
+        while (!updater.wait(10))
+            QCoreApplication::processEvents();
+        delete tool;
+    }
+
+    void load(const Firmware& loaded)
+    {
+        firmware = loaded;
+        updater.setCommandHandler(&handler);
+        updater.setProgramData(reinterpret_cast<unsigned char*>(firmware.image.data()), firmware.programSize);
+        updater.setProgramAddresses(firmware.progStart, 0, 0, firmware.armFlashAddress);
+        updater.setHexFileVersion(firmware.version);
+        updater.setHexFileChecksum(firmware.checksum);
+    }
+
+    // Sets the module up for `firmware` in bootloader mode with the given geometry.
+    void prepareModule(const QString& bootloaderVersion, Scheme scheme, int pageSize, quint32 flashBase,
+                       quint32 flashSize = 0x40000)
+    {
+        module.setBootloaderVersion(bootloaderVersion);
+        module.setWriteScheme(scheme);
+        module.setPageSize(pageSize);
+        module.setFlashBase(flashBase);
+        module.setFlashSize(flashSize);
+        module.setMode(SimulatedModule::Mode::Bootloader);
+    }
+
+    // Starts the worker and waits for its thread to end; then delivers what is still queued.
+    bool run()
+    {
+        QSignalSpy finished(&updater, &QThread::finished);
+        updater.start();
+        if (!finished.wait(RunTimeoutMs))
+            return false;
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        return updater.isFinished();
+    }
+
+    // Runs `action` when the module is about to see the `nth` request of `command` (and `type`).
+    void onRequest(int command, int nth, std::function<void()> action, int type = SimulatedModule::AnyType)
+    {
+        auto seen = std::make_shared<int>(0);
+        QObject::connect(&handler, &SimulatedCommandHandler::requestArrived, &handler,
+                         [=](const Command& request) {
+                             if (request.command() != command || (type != SimulatedModule::AnyType && request.type() != type))
+                                 return;
+                             if (++*seen == nth)
+                                 action();
+                         });
+    }
+
+    QStringList history() const { return tool->findChild<QTextEdit*>("teHistory")->toPlainText().split('\n'); }
+
+    SimulatedModule module;
+    SimulatedCommandHandler handler;
+    FirmwareUpdaterThread updater;
+    DeviceSide side;
+    QDialog window;
+    FirmwareUpdate* tool;
+    Firmware firmware;
+};
+
+// The completion check of every run; the test stops at its first failure.
+#define VERIFY_ONE_COMPLETION(rig, expected)                                                                          \
+    do {                                                                                                               \
+        verifyOneCompletion(rig, expected);                                                                            \
+        if (QTest::currentTestFailed())                                                                                \
+            return;                                                                                                    \
+    } while (false)
+
+using RigSetup = std::function<void(Rig&)>;
+Q_DECLARE_METATYPE(RigSetup)
+
+class TestBootloaderRun : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void versionStringTest_data();
+    void versionStringTest();
+
+    void completeRun_data();
+    void completeRun();
+    void failures_data();
+    void failures();
+    void wordRetries_data();
+    void wordRetries();
+    void flashWordFallback_data();
+    void flashWordFallback();
+    void checksumRetry_data();
+    void checksumRetry();
+    void cancel_data();
+    void cancel();
+
+    void noHandlerSucceedsAtOnce();
+    void addressIsReadForEveryRequest();
+    void detectionWaitsForReopenUntilCancel();
+    void usbHandlerEndsAfterRestart();
+    void unreachableAfterRestartStillSucceeds();
+    void reconnectionGivesUpAfterHundredAttempts();
+    void fieldEncodings_data();
+    void fieldEncodings();
+    void wordsPastImageEndReadAsZero();
+    void cancelBeforeStartDoesNotStopRun();
+
+private:
+    std::unique_ptr<Rig> makeRig() { return std::make_unique<Rig>(&m_plugins); }
+    void verifyOneCompletion(Rig& rig, bool expected);
+
+    QTemporaryDir m_home;
+    PluginHandler m_plugins;
+    int m_baseThreadCount = 0;
+};
+
+void TestBootloaderRun::initTestCase()
+{
+    // The dialogue's own pacing, a hundred times faster; reply time-outs are not involved in process.
+    if (qEnvironmentVariableIsEmpty(TimeScale::EnvironmentVariable))
+        qputenv(TimeScale::EnvironmentVariable, "0.01");
+    QVERIFY(TimeScale::factor() < 1.0);
+    qputenv("DUX_HOME", m_home.path().toLocal8Bit());
+    PeripheryManager::instance()->setPortSource([] { return QList<QSerialPortInfo>(); });
+    // Each run echoes its history to the console; that is tested elsewhere.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+}
+
+void TestBootloaderRun::init()
+{
+    m_baseThreadCount = Global::instance(false)->registeredThreadCount();
+}
+
+void TestBootloaderRun::cleanup()
+{
+    QCOMPARE(Global::instance(false)->registeredThreadCount(), m_baseThreadCount);
+}
+
+void TestBootloaderRun::verifyOneCompletion(Rig& rig, bool expected)
+{
+    QCOMPARE(rig.side.completions, QList<bool>{expected});
+    QVERIFY(rig.updater.isFinished());
+    // Nothing follows the completion but, after success, nothing at all.
+    QCOMPARE(rig.side.transcript.last(), QStringLiteral("done:%1").arg(expected));
+}
+
+void TestBootloaderRun::versionStringTest_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("passes");
+    QTest::newRow("bootloader") << "1234B101" << true;
+    QTest::newRow("seven digits") << "1234567" << true;
+    QTest::newRow("six characters") << "1234B1" << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("letters of versions") << "0123456789BbVv.C" << true;
+    QTest::newRow("lower-case c") << "1234c101" << false;
+    QTest::newRow("other letter") << "1234A101" << false;
+    QTest::newRow("blank") << "1234 101" << false;
+    QTest::newRow("code 0") << QString::fromLatin1("1234B10\0", 8) << true;
+    QTest::newRow("code above 255") << QString::fromUtf8("1234B10\u20ac") << true;
+    QTest::newRow("code 255") << QString::fromLatin1("1234B10\xff") << false;
+}
+
+void TestBootloaderRun::versionStringTest()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, passes);
+    QCOMPARE(BootloaderDialogue::isVersionString(text), passes);
+}
+
+void TestBootloaderRun::completeRun_data()
+{
+    QTest::addColumn<QString>("bootloader");
+    QTest::addColumn<QString>("fileVersion");
+    QTest::addColumn<int>("scheme");
+    QTest::addColumn<int>("pageSize");
+    QTest::addColumn<int>("progStart");
+    QTest::addColumn<int>("programSize");
+    QTest::addColumn<int>("armFlashAddress");
+
+    QTest::newRow("page buffer, partial last page") << "1234B101" << "1234V205" << int(Scheme::PageBuffer) << 256 << 0
+                                                    << 1000 << 0;
+    QTest::newRow("page buffer, ARM base, pages over 1 KiB")
+        << "3110B102" << "3110V310" << int(Scheme::PageBuffer) << 2048 << 0x100 << 5000 << 0x8000000;
+    QTest::newRow("page number 7342") << "7342B101" << "7342V205" << int(Scheme::PageNumber) << 1024 << 0x4000
+                                      << 5000 << 0;
+    QTest::newRow("page number 7351, whole pages") << "7351B100" << "7351V120" << int(Scheme::PageNumber) << 512
+                                                   << 0x2000 << 2048 << 0;
+    QTest::newRow("page number family 473") << "4731B100" << "4731V100" << int(Scheme::PageNumber) << 256 << 0x1000
+                                            << 1502 << 0;
+    QTest::newRow("0077 skips match and base") << "0077B100" << "1234V205" << int(Scheme::PageBuffer) << 256 << 0
+                                               << 600 << 0;
+}
+
+void TestBootloaderRun::completeRun()
+{
+    QFETCH(QString, bootloader);
+    QFETCH(QString, fileVersion);
+    QFETCH(int, scheme);
+    QFETCH(int, pageSize);
+    QFETCH(int, progStart);
+    QFETCH(int, programSize);
+    QFETCH(int, armFlashAddress);
+
+    auto rig = makeRig();
+    const Firmware firmware = makeFirmware(progStart, programSize, fileVersion, armFlashAddress);
+    rig->load(firmware);
+    const bool unchecked = bootloader.startsWith(QLatin1String("0077"));
+    // A 0077 module reports a base that the file does not have; the run does not look at it.
+    const quint32 flashBase = unchecked ? firmware.base() + 0x1000 : firmware.base();
+    rig->prepareModule(bootloader, Scheme(scheme), pageSize, flashBase);
+
+    // The handler settings in force for each command the module sees.
+    QMap<int, QStringList> settings;
+    QObject::connect(&rig->handler, &SimulatedCommandHandler::requestArrived, &rig->handler, [&](const Command& request) {
+        const QString setting = QString::number(rig->handler.maxTimeoutMS())
+            + (rig->handler.forceProcessEvents() ? "+events" : "") + (rig->handler.traceMode() ? "+trace" : "");
+        QStringList& seen = settings[request.command()];
+        if (!seen.contains(setting))
+            seen << setting;
+    });
+
+    QVERIFY(rig->run());
+    VERIFY_ONE_COMPLETION(*rig, true);
+    QVERIFY(rig->side.registeredThreadsWhileRunning == m_baseThreadCount + 1);
+
+    // The requests, as the bootloader saw them.
+    Firmware sent = firmware;
+    if (unchecked) {
+        // The words go to the reported base; the file's own start address is not used for them.
+        sent.armFlashAddress = int(flashBase) - progStart;
+    }
+    QCOMPARE(describeAll(rig->module.requests()), expectedRequests(sent, Scheme(scheme), pageSize, false));
+    for (const Command& request : rig->module.requests()) {
+        QCOMPARE(int(request.moduleAddress()), 1);
+        QVERIFY(!request.isBroadcast());
+        QCOMPARE(int(request.replyAddress()), 12);
+    }
+    QMap<int, QStringList> expectedSettings{{206, {"1000"}}, {200, {"15000+events"}}, {201, {"5000+trace"}},
+                                            {203, {"50000"}},  {208, {"1000"}},         {205, {"1000"}}};
+    if (scheme == int(Scheme::PageBuffer))
+        expectedSettings.insert(202, {"5000+trace"});
+    QCOMPARE(settings, expectedSettings);
+    QCOMPARE(rig->handler.maxTimeoutMS(), int(CommandHandlerInterface::DefaultTimeoutMs));
+    QVERIFY(!rig->handler.forceProcessEvents());
+    QVERIFY(!rig->handler.traceMode());
+
+    // The flash holds the program, and the module took size and checksum.
+    QCOMPARE(rig->module.flash().left(programSize), firmware.image.mid(progStart, programSize));
+    QCOMPARE(rig->module.flashChecksum(flashBase + quint32(programSize) - 1), quint32(firmware.checksum));
+    QVERIFY(rig->module.hasStoredSize());
+    QCOMPARE(rig->module.storedSize(), programSize);
+    QVERIFY(rig->module.hasStoredChecksum());
+    QCOMPARE(rig->module.storedChecksum(), firmware.checksum);
+    QCOMPARE(rig->module.mode(), SimulatedModule::Mode::Firmware);
+
+    // What was said, on which channel, in which order.
+    const QString pair = QStringLiteral("Module (%1) and Firmware (%2) are matching.").arg(bootloader, fileVersion);
+    const QString base = QStringLiteral("Flash base address: 0x") + hex(flashBase);
+    QStringList expected{"L:Try to read bootloader version at id 1... (1)",
+                         "L:Bootloader: " + bootloader,
+                         "P:" + pair,
+                         "L:" + pair,
+                         QStringLiteral("L:Page size: %1").arg(pageSize),
+                         "L:" + base,
+                         "P:" + base,
+                         "L:Memory size: 262144",
+                         "P:Erasing...",
+                         "L:Erasing...",
+                         "P:Erasing finished.",
+                         "L:Erasing after # ms finished.",
+                         QStringLiteral("P:Writing %1 bytes...").arg(programSize),
+                         QStringLiteral("L:Writing %1 bytes...").arg(programSize)};
+    const int pages = (programSize + pageSize - 1) / pageSize;
+    for (int page = 0; page < pages; ++page) {
+        if (scheme == int(Scheme::PageBuffer))
+            expected << "L:Writing page at address: 0x" + hex(flashBase + quint32(page * pageSize));
+        else if ((page + 1) * pageSize <= programSize)
+            expected << "L:Written page at address: 0x" + hex(quint32(pageSize * (16 + page)) + flashBase);
+    }
+    const QString sums = QStringLiteral("Module-CheckSum: 0x%1 and Hexfile-CheckSum: 0x%1 suit each other.")
+                             .arg(hex(quint32(firmware.checksum)));
+    const QString storing = QStringLiteral("Writing checksum 0x") + hex(quint32(firmware.checksum));
+    const QString restarted = QStringLiteral("Restarted module with firmware version \"%1\".").arg(fileVersion);
+    expected << "P:Verifying checksum..."
+             << "L:Verifying checksum at address 0x" + hex(flashBase + quint32(programSize) - 1) + "..."
+             << "P:" + sums << "L:" + sums << "P:" + storing << "L:" + storing << "P:Restarting module..."
+             << "L:Restarting module..."
+             << "L:Try to read firmware version... (1/100) @COM7 id 1 is open"
+             << "P:Update completed. " + restarted << "L:" + restarted << "L:Update completed.\n";
+    QStringList said = rig->side.messages();
+    said.replaceInStrings(QRegularExpression(QStringLiteral("^L:Erasing after \\d+ ms finished\\.$")),
+                          QStringLiteral("L:Erasing after # ms finished."));
+    QCOMPARE(said, expected);
+
+    // The other signals, between the texts.
+    const QStringList& transcript = rig->side.transcript;
+    QCOMPARE(transcript.mid(0, 5), (QStringList{"max:0", "L:Try to read bootloader version at id 1... (1)", "query:1",
+                                                "L:Bootloader: " + bootloader, "shown:" + bootloader}));
+    QStringList maxima;
+    for (const QString& entry : transcript) {
+        if (entry.startsWith(QLatin1String("max:")))
+            maxima << entry;
+    }
+    QCOMPARE(maxima, (QStringList{"max:0", "max:0", "max:1", QStringLiteral("max:%1").arg(programSize), "max:1000"}));
+    QCOMPARE(transcript.indexOf("reopen:2"), transcript.indexOf("L:Restarting module...") + 1);
+    QCOMPARE(rig->side.barValues.first(), 0);
+    QCOMPARE(rig->side.barValues.last(), 0);
+    // The bar counts whole words: a program that ends inside a word ends the bar past its size.
+    QVERIFY(rig->side.barValues.contains((programSize + 3) / 4 * 4));
+
+    // The widget shows the history, the last status and the bootloader's version.
+    QStringList history = rig->history();
+    history.replaceInStrings(QRegularExpression(QStringLiteral("^Erasing after \\d+ ms finished\\.$")),
+                             QStringLiteral("Erasing after # ms finished."));
+    QStringList logged = rig->side.texts("L:");
+    logged.replaceInStrings(QRegularExpression(QStringLiteral("^Erasing after \\d+ ms finished\\.$")),
+                            QStringLiteral("Erasing after # ms finished."));
+    logged.last() = QStringLiteral("Update completed. ");
+    QCOMPARE(history, logged << QString());
+    QCOMPARE(rig->tool->findChild<QLineEdit*>("leProgress")->text(), "Update completed. " + restarted);
+    QCOMPARE(rig->tool->findChild<QLineEdit*>("leModuleVersion")->text(), bootloader);
+    QCOMPARE(rig->tool->findChild<QProgressBar*>("pbProcess")->maximum(), 1000);
+}
+
+void TestBootloaderRun::failures_data()
+{
+    // Each row sets up one fault; the run must end with exactly these texts after "marker" (the
+    // last text before the fault), then the failed completion.
+    QTest::addColumn<RigSetup>("setup");
+    QTest::addColumn<QString>("marker");
+    QTest::addColumn<QStringList>("ending");
+
+    const QString pair = QStringLiteral("Module (1234B101) and Firmware (1234V205) are matching.");
+    const QString sums = QStringLiteral("Module-CheckSum: 0x%1 and Hexfile-CheckSum: 0x%1 suit each other.");
+    auto armAt = [](int command, int type, Mode mode, int commandToWatch) {
+        return RigSetup([=](Rig& rig) {
+            rig.onRequest(commandToWatch, 1, [&rig, command, type, mode] {
+                SimulatedModule::Failure failure;
+                failure.mode = mode;
+                failure.command = command;
+                failure.type = type;
+                rig.module.addFailure(failure);
+            });
+        });
+    };
+    auto fallbackThen = [armAt](int command, int type) {
+        return RigSetup([=](Rig& rig) {
+            rig.module.setFailure(Mode::Status2On208);
+            armAt(command, type, Mode::InvalidReply, 208)(rig);
+        });
+    };
+
+    QTest::newRow("USB handler not open")
+        << RigSetup([](Rig& rig) {
+               rig.handler.setUsbNumber(3);
+               rig.handler.closeDevice();
+           })
+        << QString() << QStringList{"L:Invalid handle @COM7"};
+    QTest::newRow("no B in bootloader answer")
+        << RigSetup([](Rig& rig) { rig.module.setBootloaderVersion("1234V1.20"); })
+        << "L:Bootloader: 1234V1.20"
+        << QStringList{"P:Cannot switch module to bootloader mode!", "L:Cannot switch module to bootloader mode!"};
+    QTest::newRow("five characters before B")
+        << RigSetup([](Rig& rig) { rig.module.setBootloaderVersion("12345B10"); })
+        << "L:Bootloader: 12345B10"
+        << QStringList{"P:Cannot switch module to bootloader mode!", "L:Cannot switch module to bootloader mode!"};
+    QTest::newRow("version match fails")
+        << RigSetup([](Rig& rig) { rig.module.setBootloaderVersion("5678B101"); })
+        << "L:Bootloader: 5678B101"
+        << QStringList{"P:Module (5678B101) and Firmware (1234V205) do not match!",
+                       "L:Module (5678B101) and Firmware (1234V205) do not match!"};
+    QTest::newRow("page size 0") << RigSetup([](Rig& rig) { rig.module.setPageSize(0); })
+                                 << "L:" + pair
+                                 << QStringList{"P:Could not read page size!", "L:Could not read page size!"};
+    QTest::newRow("cancel while the page size is asked for")
+        << RigSetup([](Rig& rig) {
+               rig.module.setFailure(Mode::NoReply, 206);
+               rig.onRequest(206, 5, [&rig] { rig.updater.cancelUpdate(); });
+           })
+        << "L:" + pair << QStringList{"P:Could not read page size!", "L:Could not read page size!"};
+    QTest::newRow("flash base not read")
+        << RigSetup(
+               [](Rig& rig) { rig.module.setFailure(Mode::InvalidReply, 206, 2, SimulatedModule::Forever); })
+        << "L:Page size: 256"
+        << QStringList{"P:Could not read flash base address!", "L:Could not read flash base address!"};
+    QTest::newRow("base address differs")
+        << RigSetup([](Rig& rig) { rig.module.setFlashBase(0x1000); }) << "L:Page size: 256"
+        << QStringList{"L:Hex file base address (0x0) does not match with flash base address (0x1000)!",
+                       "P:Hex file base address (0x0) does not match with flash base address (0x1000)!"};
+    QTest::newRow("image larger than memory")
+        << RigSetup([](Rig& rig) { rig.module.setFlashSize(999); }) << "P:Flash base address: 0x0"
+        << QStringList{"P:Memory size: 999 -> File too large!", "L:Memory size: 999 -> File too large!"};
+    QStringList tenFailures;
+    for (int retry = 0; retry < 10; ++retry)
+        tenFailures << "P:Programming error (1)" << QStringLiteral("L:Programming error (1) Retry: %1").arg(retry);
+    QTest::newRow("one word fails ten times")
+        << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::NoReply, 201, 70, 10); })
+        << "L:Writing page at address: 0x0" << tenFailures;
+    QTest::newRow("page program fails")
+        << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::InvalidReply, 202, 2, 1); })
+        << "L:Writing page at address: 0x100"
+        << QStringList{"P:Programming error (2)", "L:Programming error (2)"};
+    QTest::newRow("checksum not read")
+        << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::NoReply, 203); })
+        << "L:Verifying checksum at address 0x3e7..."
+        << QStringList{"L:Checksum reply is invalid! -> trying again", "P:Checksum read error!",
+                       "L:Checksum read error!"};
+    QTest::newRow("checksums differ")
+        << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::WrongChecksum); })
+        << "L:Verifying checksum at address 0x3e7..."
+        << QStringList{"P:Module-CheckSum: 0x%2 and Hexfile-CheckSum: 0x%1 do not match!",
+                       "L:Module-CheckSum: 0x%2 and Hexfile-CheckSum: 0x%1 do not match!"};
+    QTest::newRow("size not stored")
+        << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::InvalidReply, 208); })
+        << "L:Writing checksum 0x%1"
+        << QStringList{"P:Error saving firmware size!", "L:Error saving firmware size!"};
+    QTest::newRow("checksum not stored") << armAt(208, 1, Mode::NoReply, 208) << "L:Writing checksum 0x%1"
+                                         << QStringList{"P:Error saving new checksum!", "L:Error saving new checksum!"};
+    QTest::newRow("fallback size word") << fallbackThen(201, 0x7E) << "L:Writing checksum 0x%1"
+                                        << QStringList{"P:Error writing firmware size!", "L:Error writing firmware size!"};
+    QTest::newRow("fallback checksum word")
+        << fallbackThen(201, 0x7F) << "L:Writing checksum 0x%1"
+        << QStringList{"P:Error writing new check sum!", "L:Error writing new check sum!"};
+    QTest::newRow("fallback page program")
+        << fallbackThen(202, SimulatedModule::AnyType) << "L:Writing checksum 0x%1"
+        << QStringList{"P:Error saving size and check sum!", "L:Error saving size and check sum!"};
+    QTest::newRow("no version after restart, cancelled")
+        << RigSetup([](Rig& rig) {
+               rig.side.beforeVersionQuery = [&rig](int query) {
+                   if (query == 4)
+                       rig.updater.cancelUpdate();
+               };
+               rig.onRequest(205, 1, [&rig] { rig.module.setFailure(Mode::NoReply, SimulatedModule::VersionQuery); });
+           })
+        << "L:Try to read firmware version... (3/100) @COM7 id 1 is open"
+        << QStringList{"P:Reconnection failed.", "L:Reconnection canceled."};
+}
+
+void TestBootloaderRun::failures()
+{
+    QFETCH(RigSetup, setup);
+    QFETCH(QString, marker);
+    QFETCH(QStringList, ending);
+
+    auto rig = makeRig();
+    const Firmware firmware = makeFirmware(0, 1000, QStringLiteral("1234V205"));
+    rig->load(firmware);
+    rig->prepareModule(QStringLiteral("1234B101"), Scheme::PageBuffer, 256, 0);
+    setup(*rig);
+
+    QVERIFY(rig->run());
+    VERIFY_ONE_COMPLETION(*rig, false);
+
+    const QString sum = hex(quint32(firmware.checksum));
+    marker.replace(QLatin1String("%1"), sum);
+    ending.replaceInStrings(QStringLiteral("%1"), sum);
+    ending.replaceInStrings(QStringLiteral("%2"), hex(quint32(firmware.checksum) + 1));
+    const QStringList said = rig->side.messages();
+    const int at = marker.isEmpty() ? -1 : said.lastIndexOf(marker);
+    QVERIFY2(marker.isEmpty() || at >= 0, qPrintable(said.join('\n')));
+    QCOMPARE(said.mid(at + 1), ending);
+    QVERIFY(!said.contains("L:Update completed.\n"));
+}
+
+void TestBootloaderRun::wordRetries_data()
+{
+    QTest::addColumn<int>("scheme");
+    QTest::addColumn<int>("failures");
+    QTest::addColumn<bool>("succeeds");
+    QTest::newRow("page buffer, 9 failures") << int(Scheme::PageBuffer) << 9 << true;
+    QTest::newRow("page buffer, 10 failures") << int(Scheme::PageBuffer) << 10 << false;
+    QTest::newRow("page number, 9 failures") << int(Scheme::PageNumber) << 9 << true;
+    QTest::newRow("page number, 10 failures") << int(Scheme::PageNumber) << 10 << false;
+}
+
+void TestBootloaderRun::wordRetries()
+{
+    QFETCH(int, scheme);
+    QFETCH(int, failures);
+    QFETCH(bool, succeeds);
+
+    auto rig = makeRig();
+    const QString type = scheme == int(Scheme::PageNumber) ? QStringLiteral("7342") : QStringLiteral("1234");
+    const Firmware firmware = makeFirmware(0, 1000, type + "V205");
+    rig->load(firmware);
+    rig->prepareModule(type + "B101", Scheme(scheme), 256, 0);
+    const int failingWord = 40;
+    rig->module.setFailure(Mode::InvalidReply, 201, failingWord, failures);
+
+    QVERIFY(rig->run());
+    VERIFY_ONE_COMPLETION(*rig, succeeds);
+
+    QStringList retries;
+    for (int retry = 0; retry < failures; ++retry)
+        retries << "P:Programming error (1)" << QStringLiteral("L:Programming error (1) Retry: %1").arg(retry);
+    const QStringList said = rig->side.messages();
+    const int first = said.indexOf("P:Programming error (1)");
+    QVERIFY(first > 0);
+    QCOMPARE(said.mid(first, retries.size()), retries);
+    QCOMPARE(said.count("P:Programming error (1)"), failures);
+    // The same word went out again each time, ten times at most.
+    QStringList words;
+    for (const Command& request : rig->module.requests()) {
+        if (request.command() == 201)
+            words << describe(request);
+    }
+    const int sent = succeeds ? failures + 1 : 10;
+    QCOMPARE(words.mid(failingWord - 1, sent), QStringList(QVector<QString>(sent, words.at(failingWord - 1)).toList()));
+    QCOMPARE(words.size(), succeeds ? 250 + failures : failingWord - 1 + sent);
+    if (succeeds) {
+        QCOMPARE(rig->module.flash().left(1000), firmware.image.left(1000));
+        QVERIFY(said.contains("L:Update completed.\n"));
+    } else {
+        QCOMPARE(said.last(), QStringLiteral("L:Programming error (1) Retry: 9"));
+        QCOMPARE(rig->module.requestCount(203), 0);
+    }
+}
+
+void TestBootloaderRun::flashWordFallback_data()
+{
+    QTest::addColumn<int>("scheme");
+    QTest::addColumn<int>("pageSize");
+    QTest::addColumn<quint32>("sizeAddress");
+    QTest::newRow("page buffer") << int(Scheme::PageBuffer) << 512 << quint32(0x3FFF8);
+    // Page 0x7F, word 0xFE, counted from page 16 at the flash base 0.
+    QTest::newRow("page number") << int(Scheme::PageNumber) << 1024 << quint32((0x7F - 16) * 1024 + 0xFE * 4);
+}
+
+void TestBootloaderRun::flashWordFallback()
+{
+    QFETCH(int, scheme);
+    QFETCH(int, pageSize);
+    QFETCH(quint32, sizeAddress);
+
+    auto rig = makeRig();
+    const QString type = scheme == int(Scheme::PageNumber) ? QStringLiteral("7342") : QStringLiteral("1234");
+    const Firmware firmware = makeFirmware(0, 3000, type + "V205");
+    rig->load(firmware);
+    rig->prepareModule(type + "B101", Scheme(scheme), pageSize, 0);
+    rig->module.setFailure(Mode::Status2On208);
+
+    QVERIFY(rig->run());
+    VERIFY_ONE_COMPLETION(*rig, true);
+    QCOMPARE(describeAll(rig->module.requests()), expectedRequests(firmware, Scheme(scheme), pageSize, true));
+    QCOMPARE(rig->module.requestCount(208, 1), 0);
+    QVERIFY(!rig->module.hasStoredSize());
+    QCOMPARE(rig->module.flashWord(sizeAddress), quint32(firmware.programSize));
+    QCOMPARE(rig->module.flashWord(sizeAddress + 4), quint32(firmware.checksum));
+    QCOMPARE(rig->module.flash().left(3000), firmware.image.left(3000));
+}
+
+void TestBootloaderRun::checksumRetry_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("succeeds");
+    QTest::newRow("no reply once") << int(Mode::NoReply) << 1 << true;
+    QTest::newRow("invalid reply once") << int(Mode::InvalidReply) << 1 << true;
+    QTest::newRow("wrong echo once") << int(Mode::WrongEchoOn203) << 1 << true;
+    // The second reply is only tested for being well-formed.
+    QTest::newRow("wrong echo twice") << int(Mode::WrongEchoOn203) << 2 << true;
+    QTest::newRow("no reply twice") << int(Mode::NoReply) << 2 << false;
+}
+
+void TestBootloaderRun::checksumRetry()
+{
+    QFETCH(int, mode);
+    QFETCH(int, count);
+    QFETCH(bool, succeeds);
+
+    auto rig = makeRig();
+    rig->load(makeFirmware(0, 1000, QStringLiteral("1234V205")));
+    rig->prepareModule(QStringLiteral("1234B101"), Scheme::PageBuffer, 256, 0);
+    rig->module.setFailure(Mode(mode), 203, 1, count);
+
+    QVERIFY(rig->run());
+    VERIFY_ONE_COMPLETION(*rig, succeeds);
+    QCOMPARE(rig->module.requestCount(203), 2);
+    const QStringList said = rig->side.messages();
+    const int retry = said.indexOf("L:Checksum reply is invalid! -> trying again");
+    QVERIFY(retry > 0);
+    QCOMPARE(said.at(retry - 1), QStringLiteral("L:Verifying checksum at address 0x3e7..."));
+    QCOMPARE(said.at(retry + 1).startsWith(succeeds ? "P:Module-CheckSum: 0x" : "P:Checksum read error!"), true);
+}
+
+void TestBootloaderRun::cancel_data()
+{
+    // Where the cancel request arrives, and what the run has done when it stops.
+    QTest::addColumn<int>("scheme");
+    QTest::addColumn<int>("command");
+    QTest::addColumn<int>("nth");
+    QTest::addColumn<QString>("lastText");
+    QTest::addColumn<QString>("notSent");
+    QTest::addColumn<bool>("succeeds");
+
+    QTest::newRow("during erase") << int(Scheme::PageBuffer) << 200 << 1 << "L:Erasing after # ms finished."
+                                  << "201" << false;
+    QTest::newRow("page buffer, tenth word") << int(Scheme::PageBuffer) << 201 << 10 << "L:Writing 1000 bytes..."
+                                             << "203" << false;
+    QTest::newRow("page buffer, at a page program") << int(Scheme::PageBuffer) << 202 << 2
+                                                    << "L:Writing page at address: 0x100" << "203" << false;
+    // Page-number bootloaders are not left in the middle of the write: the cancel waits for the
+    // checksum to be verified.
+    QTest::newRow("page number, tenth word") << int(Scheme::PageNumber) << 201 << 10
+                                             << "L:Module-CheckSum: 0x%1 and Hexfile-CheckSum: 0x%1 suit each other."
+                                             << "208" << false;
+    QTest::newRow("during verify") << int(Scheme::PageBuffer) << 203 << 1
+                                   << "L:Module-CheckSum: 0x%1 and Hexfile-CheckSum: 0x%1 suit each other."
+                                   << "208" << false;
+    QTest::newRow("while storing the size") << int(Scheme::PageBuffer) << 208 << 1 << "L:Writing checksum 0x%1"
+                                            << "205" << false;
+    // Past the restart a pending cancel ends the reconnection as a success.
+    QTest::newRow("at the restart") << int(Scheme::PageBuffer) << 205 << 1 << "L:Update completed.\n" << "" << true;
+}
+
+void TestBootloaderRun::cancel()
+{
+    QFETCH(int, scheme);
+    QFETCH(int, command);
+    QFETCH(int, nth);
+    QFETCH(QString, lastText);
+    QFETCH(QString, notSent);
+    QFETCH(bool, succeeds);
+
+    auto rig = makeRig();
+    const QString type = scheme == int(Scheme::PageNumber) ? QStringLiteral("7342") : QStringLiteral("1234");
+    const Firmware firmware = makeFirmware(0, 1000, type + "V205");
+    rig->load(firmware);
+    rig->prepareModule(type + "B101", Scheme(scheme), 256, 0);
+    rig->onRequest(command, nth, [&rig] { rig->updater.cancelUpdate(); });
+
+    QVERIFY(rig->run());
+    VERIFY_ONE_COMPLETION(*rig, succeeds);
+    QStringList said = rig->side.messages();
+    said.replaceInStrings(QRegularExpression(QStringLiteral("^L:Erasing after \\d+ ms finished\\.$")),
+                          QStringLiteral("L:Erasing after # ms finished."));
+    QCOMPARE(said.last(), QString(lastText).replace(QLatin1String("%1"), hex(quint32(firmware.checksum))));
+    if (!notSent.isEmpty())
+        QCOMPARE(rig->module.requestCount(notSent.toInt()), 0);
+    if (command == 201 && scheme == int(Scheme::PageBuffer))
+        QCOMPARE(rig->module.requestCount(201), nth);
+    if (command == 201 && scheme == int(Scheme::PageNumber))
+        QCOMPARE(rig->module.requestCount(201), 250);
+    if (succeeds)
+        QCOMPARE(rig->side.texts("L:").filter("Try to read firmware version").size(), 0);
+}
+
+void TestBootloaderRun::noHandlerSucceedsAtOnce()
+{
+    auto rig = makeRig();
+    QVERIFY(rig->run());
+    VERIFY_ONE_COMPLETION(*rig, true);
+    QCOMPARE(rig->side.transcript, (QStringList{"max:0", "L:Update completed.\n", "done:1"}));
+    QCOMPARE(rig->side.barValues, QList<int>{0});
+}
+
+void TestBootloaderRun::addressIsReadForEveryRequest()
+{
+    auto rig = makeRig();
+    rig->load(makeFirmware(0, 600, QStringLiteral("1234V205")));
+    rig->prepareModule(QStringLiteral("1234B101"), Scheme::PageBuffer, 256, 0);
+    rig->updater.setModuleAddress(3);
+
+    QVERIFY(rig->run());
+    VERIFY_ONE_COMPLETION(*rig, true);
+    // Nobody answers at 3; the reopen for the bootloader sets address 1, which the next attempt uses.
+    QCOMPARE(rig->side.transcript.mid(1, 7),
+             (QStringList{"L:Try to read bootloader version at id 3... (1)", "query:3", "close", "reopen:0",
+                          "L:Try to read bootloader version at id 1... (2)", "query:1", "L:Bootloader: 1234B101"}));
+    QCOMPARE(rig->handler.closeCount(), 1);
+    for (const Command& request : rig->module.requests())
+        QCOMPARE(int(request.moduleAddress()), 1);
+}
+
+void TestBootloaderRun::detectionWaitsForReopenUntilCancel()
+{
+    auto rig = makeRig();
+    rig->load(makeFirmware(0, 600, QStringLiteral("1234V205")));
+    rig->prepareModule(QStringLiteral("1234B1"), Scheme::PageBuffer, 256, 0);
+    // Six characters never pass: the loop goes on until the user cancels. At the third attempt the
+    // link stops answering reopen requests, so the worker waits in its poll until the cancel.
+    rig->side.beforeVersionQuery = [&rig](int query) {
+        if (query == 3) {
+            rig->side.answersReopen = false;
+            QTimer::singleShot(100, &rig->updater, [&rig] { rig->updater.cancelUpdate(); });
+        }
+    };
+
+    QVERIFY(rig->run());
+    VERIFY_ONE_COMPLETION(*rig, false);
+    QCOMPARE(rig->side.texts("L:"),
+             (QStringList{"Try to read bootloader version at id 1... (1)", "Try to read bootloader version at id 1... (2)",
+                          "Try to read bootloader version at id 1... (3)"}));
+    QCOMPARE(rig->side.transcript.count("reopen:0"), 3);
+    QVERIFY(rig->side.texts("P:").isEmpty());
+    QCOMPARE(rig->module.requests().size(), 0);
+}
+
+void TestBootloaderRun::usbHandlerEndsAfterRestart()
+{
+    auto rig = makeRig();
+    rig->load(makeFirmware(0, 600, QStringLiteral("1234V205")));
+    rig->prepareModule(QStringLiteral("1234B101"), Scheme::PageBuffer, 256, 0);
+    rig->handler.setUsbNumber(5);
+
+    QVERIFY(rig->run());
+    VERIFY_ONE_COMPLETION(*rig, true);
+    const QStringList tail = rig->side.transcript.mid(rig->side.transcript.indexOf("L:Restarting module..."));
+    QCOMPARE(tail, (QStringList{"L:Restarting module...", "reopen:2", "max:1000", "L:Update completed.\n", "done:1"}));
+}
+
+void TestBootloaderRun::unreachableAfterRestartStillSucceeds()
+{
+    auto rig = makeRig();
+    rig->load(makeFirmware(0, 600, QStringLiteral("1234V205")));
+    rig->prepareModule(QStringLiteral("1234B101"), Scheme::PageBuffer, 256, 0);
+    rig->onRequest(205, 1, [&rig] {
+        rig->handler.closeDevice();
+        rig->handler.setOpenSucceeds(false);
+    });
+
+    QVERIFY(rig->run());
+    VERIFY_ONE_COMPLETION(*rig, true);
+    QCOMPARE(rig->side.messages().mid(rig->side.messages().indexOf("L:Restarting module...")),
+             (QStringList{"L:Restarting module...", "L:COM7: Unable to reconnect ", "L:Update completed.\n"}));
+    QCOMPARE(rig->side.transcript.count("reopen:1"), 1);
+}
+
+void TestBootloaderRun::reconnectionGivesUpAfterHundredAttempts()
+{
+    auto rig = makeRig();
+    // Without a handler property the port is named by the handler's object name.
+    rig->handler.setProperty("dpComPort", QVariant());
+    rig->handler.setObjectName(QStringLiteral("serial link"));
+    rig->load(makeFirmware(0, 600, QStringLiteral("1234V205")));
+    rig->prepareModule(QStringLiteral("1234B101"), Scheme::PageBuffer, 256, 0);
+    rig->onRequest(205, 1, [&rig] { rig->module.setFailure(Mode::NoReply, SimulatedModule::VersionQuery); });
+
+    QVERIFY(rig->run());
+    VERIFY_ONE_COMPLETION(*rig, false);
+    const QStringList attempts = rig->side.texts("L:").filter("Try to read firmware version");
+    QCOMPARE(attempts.size(), 100);
+    QCOMPARE(attempts.first(), QStringLiteral("Try to read firmware version... (1/100) @serial link id 1 is open"));
+    QCOMPARE(attempts.last(), QStringLiteral("Try to read firmware version... (100/100) @serial link id 1 is open"));
+    QCOMPARE(rig->side.messages().mid(rig->side.messages().size() - 2),
+             (QStringList{"P:Reconnection failed.", "L:Reconnection canceled."}));
+    // One reopen before the first attempt and one after each failed one but the last.
+    QCOMPARE(rig->side.transcript.count("reopen:1"), 100);
+}
+
+void TestBootloaderRun::fieldEncodings_data()
+{
+    QTest::addColumn<int>("scheme");
+    QTest::addColumn<int>("pageSize");
+    QTest::addColumn<int>("wordIndex");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("bank");
+    QTest::newRow("page buffer, offset 0x3FC") << int(Scheme::PageBuffer) << 2048 << 0x3FC / 4 << 255 << 0;
+    QTest::newRow("page buffer, offset 0x400") << int(Scheme::PageBuffer) << 2048 << 0x400 / 4 << 0 << 1;
+    QTest::newRow("page number, first word") << int(Scheme::PageNumber) << 1024 << 0 << 0 << 16;
+    QTest::newRow("page number, offset 1020") << int(Scheme::PageNumber) << 1024 << 1020 / 4 << 255 << 16;
+    QTest::newRow("page number, next page") << int(Scheme::PageNumber) << 1024 << 1024 / 4 << 0 << 17;
+}
+
+void TestBootloaderRun::fieldEncodings()
+{
+    QFETCH(int, scheme);
+    QFETCH(int, pageSize);
+    QFETCH(int, wordIndex);
+    QFETCH(int, type);
+    QFETCH(int, bank);
+
+    auto rig = makeRig();
+    const QString family = scheme == int(Scheme::PageNumber) ? QStringLiteral("7351") : QStringLiteral("1234");
+    rig->load(makeFirmware(0, 3000, family + "V205"));
+    rig->prepareModule(family + "B101", Scheme(scheme), pageSize, 0);
+    QVERIFY(rig->run());
+    VERIFY_ONE_COMPLETION(*rig, true);
+    QVector<Command> words;
+    for (const Command& request : rig->module.requests()) {
+        if (request.command() == 201)
+            words << request;
+    }
+    QCOMPARE(int(words.at(wordIndex).type()), type);
+    QCOMPARE(int(words.at(wordIndex).motorBank()), bank);
+}
+
+void TestBootloaderRun::wordsPastImageEndReadAsZero()
+{
+    auto rig = makeRig();
+    // A ten-byte program that ends at the very end of the image: three words, the last with two
+    // bytes of program and two from beyond the buffer.
+    const Firmware firmware = makeFirmware(ImageBytes - 10, 10, QStringLiteral("1234V205"));
+    rig->load(firmware);
+    rig->prepareModule(QStringLiteral("1234B101"), Scheme::PageBuffer, 256, quint32(ImageBytes - 10), 0x100);
+
+    QVERIFY(rig->run());
+    QVector<Command> words;
+    for (const Command& request : rig->module.requests()) {
+        if (request.command() == 201)
+            words << request;
+    }
+    QCOMPARE(words.size(), 3);
+    QCOMPARE(quint32(words.at(2).value()), quint32(quint8(firmware.image.at(ImageBytes - 2)))
+                                               | quint32(quint8(firmware.image.at(ImageBytes - 1))) << 8);
+    QCOMPARE(rig->module.requestCount(203), 1);
+    QCOMPARE(rig->module.requests().at(rig->module.requests().size() - 4).value(), ImageBytes - 1);
+    VERIFY_ONE_COMPLETION(*rig, true);
+    QCOMPARE(rig->module.firmwareVersion(), QStringLiteral("1234V205"));
+}
+
+void TestBootloaderRun::cancelBeforeStartDoesNotStopRun()
+{
+    auto rig = makeRig();
+    rig->load(makeFirmware(0, 600, QStringLiteral("1234V205")));
+    rig->prepareModule(QStringLiteral("1234B101"), Scheme::PageBuffer, 256, 0);
+    rig->updater.cancelUpdate();
+    QVERIFY(rig->run());
+    VERIFY_ONE_COMPLETION(*rig, true);
+    QCOMPARE(rig->module.requestCount(205), 1);
+
+    // A finished worker runs again for the next update.
+    rig->side.completions.clear();
+    rig->module.clearRequests();
+    rig->module.setMode(SimulatedModule::Mode::Bootloader);
+    QVERIFY(rig->run());
+    VERIFY_ONE_COMPLETION(*rig, true);
+    QCOMPARE(rig->module.requestCount(205), 1);
+}
+
+QTEST_MAIN(TestBootloaderRun)
+#include "tst_bootloaderrun.moc"
