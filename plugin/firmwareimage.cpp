@@ -67,7 +67,8 @@ QString FirmwareUpdate::loadHexFile(QString fileName)
     }
     qDebug().noquote() << DUX_FUNCTION << QStringLiteral("analysing: %1...").arg(fileName);
 
-    const IntelHex::ReadResult result = IntelHex::read(file, progData);
+    const IntelHex::ReadResult result =
+        IntelHex::read([&file](char* buffer, std::int64_t capacity) { return file.read(buffer, capacity); }, progData);
     file.close();
     progStart = result.progStart;
     extendedLinearAddress = result.extendedLinearAddress;

@@ -1,7 +1,5 @@
 #include "intelhexparser.h"
 
-#include <QIODevice>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -24,20 +22,23 @@ constexpr int MaxRecordBytes = 255;
 constexpr int MinLineChars = 11;
 // No field lies beyond this many characters of a line, so a longer line is cut here and the rest skipped.
 constexpr int MaxLineChars = DataPos + 2 * MaxRecordBytes + 2;
-constexpr qint64 ReadBlockBytes = 64 * 1024;
+constexpr std::int64_t ReadBlockBytes = 64 * 1024;
+
+// Offset 0 never starts an identifier.
+constexpr int FirstPatternStart = 1;
 
 constexpr int SegmentScale = 16;
 constexpr int LinearShift = 16;
-constexpr quint32 PageBytes = 0x10000;
+constexpr std::uint32_t PageBytes = 0x10000;
 constexpr int DataRecordBytes = 16;
 // Segment records reach 0xFFFF0 + 0xFFFF; the writer keeps to the first MiB.
-constexpr quint64 SegmentStyleLimit = 0x100000;
-constexpr quint64 AddressSpaceBytes = quint64(1) << 32;
+constexpr std::uint64_t SegmentStyleLimit = 0x100000;
+constexpr std::uint64_t AddressSpaceBytes = std::uint64_t(1) << 32;
 
 // Flash bases that linear addresses of ARM parts carry; taken out so that the program lands at offset 0.
 constexpr int HighestMappedLinearAddress = 0x1FFEFFFF;
 constexpr int LowFlashBase = 0x00100000;
-constexpr quint32 LowFlashSpan = 0x3FFFF;
+constexpr std::uint32_t LowFlashSpan = 0x3FFFF;
 constexpr int HighFlashBases[] = {0x10000000, 0x0C000000, 0x08000000};
 
 struct HexDigitTable
@@ -77,18 +78,18 @@ int field(const char* line, int length, int pos, int digits)
     return value;
 }
 
-// Hands out the lines of a device, terminator included, each cut to MaxLineChars characters; the
+// Hands out the lines of a stream, terminator included, each cut to MaxLineChars characters; the
 // rest of a longer line is skipped in blocks, so memory stays bounded whatever the input.
 class LineReader
 {
 public:
-    explicit LineReader(QIODevice& device)
-        : m_device(device)
+    explicit LineReader(const ReadBlock& readBlock)
+        : m_readBlock(readBlock)
         , m_block(new char[ReadBlockBytes])
     {
     }
 
-    // The next line; false at the end of the device.
+    // The next line; false at the end of the stream.
     bool next(const char*& line, int& length)
     {
         if (m_skipRestOfLine && !skipRestOfLine())
@@ -125,13 +126,13 @@ public:
 private:
     bool fill()
     {
-        const qint64 got = m_device.read(m_block.get(), ReadBlockBytes);
+        const std::int64_t got = m_readBlock(m_block.get(), ReadBlockBytes);
         m_pos = 0;
         m_end = got > 0 ? int(got) : 0;
         return m_end > 0;
     }
 
-    // Moves past the next line end; false when the device ends first.
+    // Moves past the next line end; false when the stream ends first.
     bool skipRestOfLine()
     {
         for (;;) {
@@ -148,7 +149,7 @@ private:
         }
     }
 
-    QIODevice& m_device;
+    const ReadBlock& m_readBlock;
     std::unique_ptr<char[]> m_block;
     int m_pos = 0;
     int m_end = 0;
@@ -162,7 +163,7 @@ void mapFlashBase(ReadResult& result)
     const int linear = result.extendedLinearAddress;
     if (linear > HighestMappedLinearAddress)
         return;
-    if (quint32(linear) - quint32(LowFlashBase) <= LowFlashSpan) {
+    if (std::uint32_t(linear) - std::uint32_t(LowFlashBase) <= LowFlashSpan) {
         result.extendedLinearAddress = linear - LowFlashBase;
         result.ARMFlashAddress = LowFlashBase;
         return;
@@ -181,11 +182,11 @@ bool digitOrSame(char patternChar, unsigned char byte)
     return patternChar == '#' ? (byte >= '0' && byte <= '9') : byte == static_cast<unsigned char>(patternChar);
 }
 
-void appendHexByte(QByteArray& out, int byte)
+void appendHexByte(std::string& out, int byte)
 {
     static constexpr char Digits[] = "0123456789ABCDEF";
-    out.append(Digits[(byte >> 4) & 0xF]);
-    out.append(Digits[byte & 0xF]);
+    out += Digits[(byte >> 4) & 0xF];
+    out += Digits[byte & 0xF];
 }
 
 }
@@ -207,30 +208,30 @@ const char* statusText(ReadResult::Status status)
     return "";
 }
 
-QByteArray record(int type, quint16 address, const QByteArray& bytes)
+std::string record(int type, std::uint16_t address, const unsigned char* bytes, int count)
 {
-    QByteArray line;
-    line.reserve(DataPos + 2 * bytes.size() + 3);
-    int sum = bytes.size() + (address >> 8) + (address & 0xFF) + type;
-    line.append(':');
-    appendHexByte(line, bytes.size());
+    std::string line;
+    line.reserve(size_t(DataPos + 2 * count + 3));
+    int sum = count + (address >> 8) + (address & 0xFF) + type;
+    line += ':';
+    appendHexByte(line, count);
     appendHexByte(line, address >> 8);
     appendHexByte(line, address);
     appendHexByte(line, type);
-    for (const char byte : bytes) {
-        appendHexByte(line, static_cast<unsigned char>(byte));
-        sum += static_cast<unsigned char>(byte);
+    for (int i = 0; i < count; ++i) {
+        appendHexByte(line, bytes[i]);
+        sum += bytes[i];
     }
     appendHexByte(line, (0x100 - sum % 0x100) % 0x100);
-    line.append('\n');
+    line += '\n';
     return line;
 }
 
-ReadResult read(QIODevice& device, unsigned char* image)
+ReadResult read(const ReadBlock& readBlock, unsigned char* image)
 {
     std::fill_n(image, ImageSize, 0);
     ReadResult result;
-    LineReader reader(device);
+    LineReader reader(readBlock);
     int end = 0; // one past the highest offset stored
     bool firstDataRecord = true;
     const char* line = nullptr;
@@ -279,7 +280,7 @@ ReadResult read(QIODevice& device, unsigned char* image)
             result.segmentAddress = field(line, length, ExtendedAddressPos, 4) * SegmentScale;
         } else if (type == ExtendedLinearAddressRecord) {
             result.extendedLinearAddress =
-                static_cast<int>(static_cast<quint32>(field(line, length, ExtendedAddressPos, 4)) << LinearShift);
+                static_cast<int>(static_cast<std::uint32_t>(field(line, length, ExtendedAddressPos, 4)) << LinearShift);
             mapFlashBase(result);
         } else if (type != StartSegmentAddressRecord && type != StartLinearAddressRecord) {
             result.status = ReadResult::UnsupportedRecordType;
@@ -300,7 +301,20 @@ ReadResult read(QIODevice& device, unsigned char* image)
 bool findPattern(const unsigned char* data, int size, const char* pattern, char* match)
 {
     const int length = int(std::strlen(pattern));
-    for (int start = 1; start + length <= size; ++start) {
+    const int lastStart = size - length;
+    // Jumps from one occurrence of the pattern's first literal character to the next instead of trying
+    // every position; positions are still tried lowest first, so the match found is the same.
+    int anchor = 0;
+    while (anchor < length && pattern[anchor] == '#')
+        ++anchor;
+    for (int start = FirstPatternStart; start <= lastStart; ++start) {
+        if (anchor < length) {
+            const auto* hit = static_cast<const unsigned char*>(
+                std::memchr(data + start + anchor, pattern[anchor], size_t(lastStart - start + 1)));
+            if (!hit)
+                break;
+            start = int(hit - data) - anchor;
+        }
         int k = 0;
         while (k < length && digitOrSame(pattern[k], data[start + k]))
             ++k;
@@ -314,42 +328,42 @@ bool findPattern(const unsigned char* data, int size, const char* pattern, char*
     return false;
 }
 
-QString findIdentifier(const unsigned char* image, int size)
+std::string findIdentifier(const unsigned char* image, int size)
 {
     char match[IdentifierLength + 1];
     for (const char* pattern : IdentifierPatterns) {
         if (findPattern(image, size, pattern, match))
-            return QString::fromLatin1(match);
+            return match;
     }
-    return QString();
+    return std::string();
 }
 
-QByteArray write(const unsigned char* data, int size, quint32 baseAddress, AddressStyle style)
+std::string write(const unsigned char* data, int size, std::uint32_t baseAddress, AddressStyle style)
 {
-    const quint64 endAddress = quint64(baseAddress) + quint64(std::max(size, 0));
+    const std::uint64_t endAddress = std::uint64_t(baseAddress) + std::uint64_t(std::max(size, 0));
     if (size < 0 || endAddress > (style == AddressStyle::Segment ? SegmentStyleLimit : AddressSpaceBytes))
-        return QByteArray();
+        return std::string();
 
-    QByteArray text;
+    std::string text;
     bool pageWritten = false;
-    quint32 page = 0;
+    std::uint32_t page = 0;
     for (int offset = 0; offset < size;) {
-        const quint32 address = baseAddress + quint32(offset);
+        const std::uint32_t address = baseAddress + std::uint32_t(offset);
         if (!pageWritten || address / PageBytes != page) {
             page = address / PageBytes;
             pageWritten = true;
-            const quint32 value = style == AddressStyle::Linear ? page : page * (PageBytes / SegmentScale);
-            const char valueBytes[] = {char(value >> 8), char(value)};
+            const std::uint32_t value = style == AddressStyle::Linear ? page : page * (PageBytes / SegmentScale);
+            const unsigned char valueBytes[] = {static_cast<unsigned char>(value >> 8),
+                                                static_cast<unsigned char>(value)};
             text += record(style == AddressStyle::Linear ? ExtendedLinearAddressRecord : ExtendedSegmentAddressRecord,
-                           0, QByteArray(valueBytes, 2));
+                           0, valueBytes, 2);
         }
-        const int chunk = int(std::min<quint32>({quint32(DataRecordBytes), quint32(size - offset),
-                                                 PageBytes - address % PageBytes}));
-        text += record(DataRecord, quint16(address % PageBytes),
-                       QByteArray::fromRawData(reinterpret_cast<const char*>(data + offset), chunk));
+        const int chunk = int(std::min<std::uint32_t>({std::uint32_t(DataRecordBytes), std::uint32_t(size - offset),
+                                                      PageBytes - address % PageBytes}));
+        text += record(DataRecord, std::uint16_t(address % PageBytes), data + offset, chunk);
         offset += chunk;
     }
-    text += record(EndOfFileRecord, 0, QByteArray());
+    text += record(EndOfFileRecord, 0, nullptr, 0);
     return text;
 }
 

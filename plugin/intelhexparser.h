@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include <cstdint>
+#include <functional>
+#include <string>
 
-class QIODevice;
-
-// Reads Intel HEX firmware files into the flat program image and writes images back as HEX text;
-// no widget involved, so that the loader can be tested and fuzzed on its own.
+// Reads Intel HEX firmware files into the flat program image and writes images back as HEX text.
+// Plain C++ without widgets or Qt, so that the loader can be tested and fuzzed on its own and the
+// command-line tools built on it start without loading Qt.
 namespace IntelHex {
 
 // Bytes of the program image; data beyond it makes a file too large.
@@ -60,10 +60,13 @@ struct ReadResult
 // The diagnostic text of a failed status (empty for Complete).
 const char* statusText(ReadResult::Status status);
 
-// Fills `image` (ImageSize bytes) with 0, then reads `device` line by line into it. Lines are read
+// Fills `buffer` with up to `capacity` bytes of the stream and returns how many; 0 (or less) at its end.
+using ReadBlock = std::function<std::int64_t(char* buffer, std::int64_t capacity)>;
+
+// Fills `image` (ImageSize bytes) with 0, then reads the stream line by line into it. Lines are read
 // with a length cap, so an endless line or a huge file of garbage costs bounded memory; bytes that
 // would lie outside the image are never stored.
-ReadResult read(QIODevice& device, unsigned char* image);
+ReadResult read(const ReadBlock& readBlock, unsigned char* image);
 
 // Looks for `pattern` ('#' = any decimal digit, every other character itself) at the start positions
 // 1 .. size - length (offset 0 is never one), lowest first. On success copies the match into `match`
@@ -71,7 +74,7 @@ ReadResult read(QIODevice& device, unsigned char* image);
 bool findPattern(const unsigned char* data, int size, const char* pattern, char* match);
 
 // The first identifier pattern, in pattern order, that occurs in the image; empty when none does.
-QString findIdentifier(const unsigned char* image, int size);
+std::string findIdentifier(const unsigned char* image, int size);
 
 // How the upper address bits of the written records are given.
 enum class AddressStyle {
@@ -80,11 +83,11 @@ enum class AddressStyle {
 };
 
 // One record line: ':', byte count, address, type, the bytes and a valid checksum, in upper-case digits, LF.
-QByteArray record(int type, quint16 address, const QByteArray& bytes);
+std::string record(int type, std::uint16_t address, const unsigned char* bytes, int count);
 
 // HEX text (LF line ends) for `size` bytes of `data` placed at `baseAddress`: an extended address
 // record first and wherever the upper address changes, data records of 16 bytes that never cross a
 // 64 KiB boundary, and the end-of-file record. Empty when the data does not fit the address style.
-QByteArray write(const unsigned char* data, int size, quint32 baseAddress, AddressStyle style);
+std::string write(const unsigned char* data, int size, std::uint32_t baseAddress, AddressStyle style);
 
 }

@@ -117,7 +117,8 @@ public:
     static QByteArray hexOf(const QByteArray& image, quint32 base = FlashBase,
                             IntelHex::AddressStyle style = IntelHex::AddressStyle::Linear)
     {
-        return IntelHex::write(reinterpret_cast<const unsigned char*>(image.constData()), image.size(), base, style);
+        return QByteArray::fromStdString(
+            IntelHex::write(reinterpret_cast<const unsigned char*>(image.constData()), image.size(), base, style));
     }
     static QByteArray firmwareHex(const QByteArray& identifier) { return hexOf(firmwareImage(identifier)); }
 

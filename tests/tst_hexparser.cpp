@@ -35,24 +35,39 @@ QByteArray bytes(std::initializer_list<int> values)
     return out;
 }
 
+const unsigned char* raw(const QByteArray& b)
+{
+    return reinterpret_cast<const unsigned char*>(b.constData());
+}
+
+QByteArray record(int type, int address, const QByteArray& payload)
+{
+    return QByteArray::fromStdString(IntelHex::record(type, quint16(address), raw(payload), payload.size()));
+}
+
+QByteArray writeHex(const QByteArray& payload, quint32 base, IntelHex::AddressStyle style)
+{
+    return QByteArray::fromStdString(IntelHex::write(raw(payload), payload.size(), base, style));
+}
+
 QByteArray data(int address, const QByteArray& payload)
 {
-    return IntelHex::record(IntelHex::DataRecord, quint16(address), payload);
+    return record(IntelHex::DataRecord, address, payload);
 }
 
 QByteArray endOfFile()
 {
-    return IntelHex::record(IntelHex::EndOfFileRecord, 0, QByteArray());
+    return record(IntelHex::EndOfFileRecord, 0, QByteArray());
 }
 
 QByteArray linear(int value)
 {
-    return IntelHex::record(IntelHex::ExtendedLinearAddressRecord, 0, bytes({value >> 8, value & 0xFF}));
+    return record(IntelHex::ExtendedLinearAddressRecord, 0, bytes({value >> 8, value & 0xFF}));
 }
 
 QByteArray segment(int value)
 {
-    return IntelHex::record(IntelHex::ExtendedSegmentAddressRecord, 0, bytes({value >> 8, value & 0xFF}));
+    return record(IntelHex::ExtendedSegmentAddressRecord, 0, bytes({value >> 8, value & 0xFF}));
 }
 
 // The same record with its last checksum digit changed.
@@ -101,12 +116,18 @@ private:
     std::vector<unsigned char> m_buffer;
 };
 
+ReadResult readDevice(QIODevice& device, unsigned char* image)
+{
+    return IntelHex::read([&device](char* buffer, std::int64_t capacity) { return device.read(buffer, capacity); },
+                          image);
+}
+
 ReadResult readText(const QByteArray& text, unsigned char* image)
 {
     QBuffer buffer;
     buffer.setData(text);
     buffer.open(QIODevice::ReadOnly);
-    return IntelHex::read(buffer, image);
+    return readDevice(buffer, image);
 }
 
 // Endless input made on the fly, so that a huge stream costs the test no memory of its own.
@@ -189,6 +210,7 @@ private slots:
     void lineEnds();
     void identifier_data();
     void identifier();
+    void patternSearchAgreesWithTryingEveryPosition();
     void writerRoundTrip_data();
     void writerRoundTrip();
     void externalToolOutputLoads_data();
@@ -225,20 +247,20 @@ void TestHexParser::read_data()
         << segment(0x1000) + data(0x0004, four) + endOfFile() << complete << 0 << 0x10004 << 4 << 0 << 0x10000 << 0
         << 0x10004 << four;
     QTest::newRow("segment value read from positions 9-12 whatever the count")
-        << IntelHex::record(IntelHex::ExtendedSegmentAddressRecord, 0, bytes({0x20, 0x00, 0x99})) + data(0, four)
+        << record(IntelHex::ExtendedSegmentAddressRecord, 0, bytes({0x20, 0x00, 0x99})) + data(0, four)
         << complete << 0 << 0x20000 << 4 << 0 << 0x20000 << 0 << 0x20000 << four;
     QTest::newRow("start segment address ignored")
-        << IntelHex::record(IntelHex::StartSegmentAddressRecord, 0, bytes({0x12, 0x34, 0x56, 0x78})) + data(0, four)
+        << record(IntelHex::StartSegmentAddressRecord, 0, bytes({0x12, 0x34, 0x56, 0x78})) + data(0, four)
                + endOfFile()
         << complete << 0 << 0 << 4 << 0 << 0 << 0 << 0 << four;
     QTest::newRow("start linear address ignored")
-        << IntelHex::record(IntelHex::StartLinearAddressRecord, 0, bytes({0x08, 0x00, 0x01, 0x00})) + data(0, four)
+        << record(IntelHex::StartLinearAddressRecord, 0, bytes({0x08, 0x00, 0x01, 0x00})) + data(0, four)
                + endOfFile()
         << complete << 0 << 0 << 4 << 0 << 0 << 0 << 0 << four;
-    QTest::newRow("type 06 not supported") << data(0, four) + IntelHex::record(6, 0, QByteArray()) + endOfFile()
+    QTest::newRow("type 06 not supported") << data(0, four) + record(6, 0, QByteArray()) + endOfFile()
                                            << int(ReadResult::UnsupportedRecordType) << 2 << 0 << 0 << 0 << 0 << 0
                                            << 0 << four;
-    QTest::newRow("type FF not supported") << IntelHex::record(0xFF, 0, QByteArray()) + data(0, four)
+    QTest::newRow("type FF not supported") << record(0xFF, 0, QByteArray()) + data(0, four)
                                            << int(ReadResult::UnsupportedRecordType) << 1 << 0 << 0 << 0 << 0 << 0
                                            << 0 << QByteArray();
 
@@ -318,7 +340,7 @@ void TestHexParser::read_data()
     QTest::newRow("ten characters end reading")
         << data(0, four) + ":00000001\n" << complete << 2 << 0 << 4 << 0 << 0 << 0 << 0 << four;
     QTest::newRow("lines after end-of-file record not read")
-        << data(0, four) + endOfFile() + IntelHex::record(6, 0, QByteArray()) + "garbage\n" << complete << 0 << 0
+        << data(0, four) + endOfFile() + record(6, 0, QByteArray()) + "garbage\n" << complete << 0 << 0
         << 4 << 0 << 0 << 0 << 0 << four;
     QTest::newRow("non-hex address reads 0")
         << QByteArray(":010G100041AE\n") << complete << 0 << 0 << 2 << 0 << 0 << 0 << 0 << bytes({0x41});
@@ -381,8 +403,7 @@ void TestHexParser::lineEnds()
 {
     QFETCH(QByteArray, lineEnd);
     const QByteArray payload = filler(0x30, 3);
-    QByteArray hex = IntelHex::write(reinterpret_cast<const unsigned char*>(payload.constData()), payload.size(),
-                                     0x08000200, IntelHex::AddressStyle::Linear);
+    QByteArray hex = writeHex(payload, 0x08000200, IntelHex::AddressStyle::Linear);
     hex.replace("\n", lineEnd);
 
     GuardedImage guarded;
@@ -442,7 +463,42 @@ void TestHexParser::identifier()
     std::vector<unsigned char> image(size_t(IntelHex::ImageSize), 0);
     std::memcpy(image.data() + firstOffset, firstText.constData(), size_t(firstText.size()));
     std::memcpy(image.data() + secondOffset, secondText.constData(), size_t(secondText.size()));
-    QCOMPARE(IntelHex::findIdentifier(image.data(), IntelHex::ImageSize), expected);
+    QCOMPARE(QString::fromStdString(IntelHex::findIdentifier(image.data(), IntelHex::ImageSize)), expected);
+}
+
+void TestHexParser::patternSearchAgreesWithTryingEveryPosition()
+{
+    // Short texts over the pattern alphabet are full of near misses and overlapping candidates.
+    const auto naive = [](const QByteArray& text, const char* pattern) {
+        const int length = int(std::strlen(pattern));
+        for (int start = 1; start + length <= text.size(); ++start) {
+            int k = 0;
+            while (k < length
+                   && (pattern[k] == '#' ? (text.at(start + k) >= '0' && text.at(start + k) <= '9')
+                                         : text.at(start + k) == pattern[k]))
+                ++k;
+            if (k == length)
+                return text.mid(start, length);
+        }
+        return QByteArray();
+    };
+    const QByteArray alphabet = "0123456789VC.VCv";
+    QRandomGenerator random(7);
+    int found = 0;
+    for (int round = 0; round < 20000; ++round) {
+        QByteArray text(int(random.bounded(4, 40)), '\0');
+        for (char& c : text)
+            c = alphabet.at(int(random.bounded(alphabet.size())));
+        for (const char* pattern : IntelHex::IdentifierPatterns) {
+            char match[IntelHex::IdentifierLength + 1];
+            const bool hit = IntelHex::findPattern(raw(text), text.size(), pattern, match);
+            const QByteArray expected = naive(text, pattern);
+            QCOMPARE(hit, !expected.isEmpty());
+            QCOMPARE(QByteArray(match), expected);
+            found += hit ? 1 : 0;
+        }
+    }
+    QVERIFY(found > 1000);
 }
 
 void TestHexParser::writerRoundTrip_data()
@@ -475,8 +531,7 @@ void TestHexParser::writerRoundTrip()
     QRandomGenerator random(size);
     for (char& b : payload)
         b = char(random.bounded(256));
-    const QByteArray hex = IntelHex::write(reinterpret_cast<const unsigned char*>(payload.constData()), size, base,
-                                           IntelHex::AddressStyle(style));
+    const QByteArray hex = writeHex(payload, base, IntelHex::AddressStyle(style));
 
     const char expectedAddressType = style == int(IntelHex::AddressStyle::Linear) ? '4' : '2';
     for (const QByteArray& line : hex.split('\n')) {
@@ -579,7 +634,7 @@ void TestHexParser::hugeInputCostsBoundedTimeAndMemory()
     const long residentBefore = maxResidentKib();
     QElapsedTimer timer;
     timer.start();
-    const ReadResult result = IntelHex::read(device, guarded.image());
+    const ReadResult result = readDevice(device, guarded.image());
     QVERIFY2(timer.elapsed() < HugeInputTimeLimitMs, qPrintable(QString::number(timer.elapsed())));
     QVERIFY2(maxResidentKib() - residentBefore < HugeInputMemoryLimitKib,
              qPrintable(QString::number(maxResidentKib() - residentBefore)));
@@ -597,10 +652,8 @@ void TestHexParser::mutatedInputStaysInsideImage()
     // ends, stores nothing outside the image, and its sizes agree with what it stored.
     const QByteArray payload = filler(0x300, 11) + "1234V567" + filler(0x100, 5);
     const QList<QByteArray> seeds = {
-        IntelHex::write(reinterpret_cast<const unsigned char*>(payload.constData()), payload.size(), 0x08000000,
-                        IntelHex::AddressStyle::Linear),
-        IntelHex::write(reinterpret_cast<const unsigned char*>(payload.constData()), payload.size(),
-                        IntelHex::ImageSize - payload.size() / 2, IntelHex::AddressStyle::Segment),
+        writeHex(payload, 0x08000000, IntelHex::AddressStyle::Linear),
+        writeHex(payload, IntelHex::ImageSize - payload.size() / 2, IntelHex::AddressStyle::Segment),
     };
     const char interesting[] = {':', '\n', '\r', '0', 'F', 'f', '4', '2', '8', 'G'};
     QRandomGenerator random(2024);
