@@ -1,0 +1,63 @@
+#pragma once
+
+#include "commandhandlerinterface.h"
+#include "duxlframe.h"
+#include "duxlframedecoder.h"
+
+#include <QSerialPort>
+#include <QSerialPortInfo>
+#include <QString>
+#include <atomic>
+
+// Keeps the serial link of one port and turns DUXL requests into frames: it writes a request and waits
+// for the reply frame that carries the request's sequence number.
+class SerialCommandHandler : public CommandHandlerInterface
+{
+    Q_OBJECT
+public:
+    static constexpr int DefaultDataRate = 115200;
+    // The host's bus address that version replies are sent to (command requests carry their own).
+    static constexpr unsigned char HostAddress = 12;
+    static constexpr const char* UsbObjectNamePrefix = "USB construct No: ";
+
+    // `usbLink`: the module itself is a USB device that shows up as this port; such handlers are named
+    // "USB construct No: <n>". The device starts closed.
+    SerialCommandHandler(const QSerialPortInfo& port, bool usbLink, QObject* parent = nullptr);
+    ~SerialCommandHandler() override;
+
+    bool isDeviceOpen() const override;
+    bool openDevice() override;
+    void closeDevice() override;
+    int dataRate() const override;
+    bool setDataRate(int rate) override;
+    QString getFirmwareVersion(unsigned char moduleAddress) override;
+    void doDirectRequest(Command* request, Command* reply) override;
+    void doDirectRequestWithoutReply(Command* request) override;
+
+    QString portName() const { return m_port.portName(); }
+    // Why the last open, request or rate change failed.
+    QString errorString() const { return m_errorString; }
+
+private:
+    // Sends `frame` and waits for the reply of `replyKind` that matches sequence and addresses.
+    bool exchange(const QByteArray& frame, DuxlFrame::Kind replyKind, quint8 sequence, quint8 moduleAddress,
+                  quint8 replyAddress, DuxlFrame* reply);
+    bool send(const QByteArray& frame);
+    // Waits up to `timeoutMs` for bytes and hands them to the decoder; false once the port is gone.
+    bool receive(int timeoutMs);
+    bool acceptsReply(const DuxlFrame& frame, DuxlFrame::Kind replyKind, quint8 sequence, quint8 moduleAddress,
+                      quint8 replyAddress) const;
+    // How long to wait for a good frame after a corrupt one, at the present data rate.
+    int corruptGraceMs() const;
+    void handleSerialError(QSerialPort::SerialPortError error);
+
+    QSerialPortInfo m_port;
+    QSerialPort m_serial;
+    DuxlFrameDecoder m_decoder;
+    std::atomic<bool> m_open{false};
+    int m_dataRate = DefaultDataRate;
+    quint8 m_sequence = 0;
+    // A request waits with events processed; another one arriving meanwhile is refused.
+    bool m_busy = false;
+    QString m_errorString;
+};

@@ -1,0 +1,415 @@
+#include "command.h"
+#include "ptymodule.h"
+#include "serialcommandhandler.h"
+#include "serialportdescription.h"
+#include "simulatedmodule.h"
+
+#include <QElapsedTimer>
+#include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+constexpr unsigned char HostAddress = 12;
+constexpr unsigned char ParameterCommand = 206;
+constexpr unsigned char EraseCommand = 200;
+constexpr unsigned char ChecksumCommand = 203;
+constexpr int PageSize = 512;
+// Slack for the scheduler of a busy two-core machine on top of a time that must pass.
+constexpr int SchedulingSlackMs = 400;
+
+Command parameterRequest(unsigned short type, unsigned char address = 1)
+{
+    return Command(address, ParameterCommand, type, 0, 0, false, HostAddress);
+}
+
+QStringList capturedMessages;
+
+void captureMessage(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    capturedMessages.append(message);
+}
+
+}
+
+class TestSerialHandler : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void readsVersionOfEachMode_data();
+    void readsVersionOfEachMode();
+    void runsRequestsAndKeepsReplyFields();
+    void foreignEchoStaysAValidReply();
+    void timeOutFollowsMaxTimeout_data();
+    void timeOutFollowsMaxTimeout();
+    void corruptReplyFailsWithoutWaitingForTheTimeout();
+    void lateReplyIsNeverTakenForTheNextRequest();
+    void requestWithoutReplyIsCarriedOutSilently();
+    void forcedEventProcessingKeepsTheLoopRunning_data();
+    void forcedEventProcessingKeepsTheLoopRunning();
+    void closedDeviceAnswersAtOnce();
+    void dataRates_data();
+    void dataRates();
+    void namesHandlersLikeTheHostDoes();
+    void openFailureIsLoggedWithPortAndSystemText();
+    void vanishingPortIsLoggedAndClosesTheDevice();
+    void traceModeLogsFrames();
+    void pacedLinkTakesTheTimeOfItsBytes();
+
+private:
+    std::unique_ptr<PtyModule> m_module;
+    std::unique_ptr<SerialCommandHandler> m_handler;
+};
+
+void TestSerialHandler::init()
+{
+    m_module = std::make_unique<PtyModule>();
+    QVERIFY(m_module->isServing());
+    m_module->run([](SimulatedModule* module, ModuleServer*) { module->setPageSize(PageSize); });
+    m_handler = std::make_unique<SerialCommandHandler>(m_module->port(), false);
+    QVERIFY(m_handler->openDevice());
+}
+
+void TestSerialHandler::cleanup()
+{
+    m_handler.reset();
+    m_module.reset();
+}
+
+void TestSerialHandler::readsVersionOfEachMode_data()
+{
+    QTest::addColumn<bool>("bootloader");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<int>("failure"); // -1: none, else a SimulatedModule::FailureMode on the version query
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("firmware") << false << 1 << -1 << "1234V101";
+    QTest::newRow("bootloader") << true << 1 << -1 << "1234B101";
+    QTest::newRow("nobody at that address") << false << 2 << -1 << "";
+    QTest::newRow("no reply") << false << 1 << int(SimulatedModule::FailureMode::NoReply) << "";
+    QTest::newRow("spoilt reply") << false << 1 << int(SimulatedModule::FailureMode::InvalidReply) << "";
+}
+
+void TestSerialHandler::readsVersionOfEachMode()
+{
+    QFETCH(bool, bootloader);
+    QFETCH(int, address);
+    QFETCH(int, failure);
+    QFETCH(QString, expected);
+
+    m_module->run([&](SimulatedModule* module, ModuleServer*) {
+        module->setMode(bootloader ? SimulatedModule::Mode::Bootloader : SimulatedModule::Mode::Firmware);
+        if (failure >= 0)
+            module->setFailure(SimulatedModule::FailureMode(failure), SimulatedModule::VersionQuery);
+    });
+    m_handler->setMaxTimeoutMS(200);
+    QCOMPARE(m_handler->getFirmwareVersion(quint8(address)), expected);
+    // The link is fine afterwards.
+    m_module->run([](SimulatedModule* module, ModuleServer*) { module->clearFailures(); });
+    QVERIFY(!m_handler->getFirmwareVersion(1).isEmpty());
+}
+
+void TestSerialHandler::runsRequestsAndKeepsReplyFields()
+{
+    m_module->run([](SimulatedModule* module, ModuleServer*) {
+        module->setMode(SimulatedModule::Mode::Bootloader);
+        module->setFlashBase(0x8000000);
+    });
+    Command request = parameterRequest(0);
+    Command reply;
+    m_handler->doDirectRequest(&request, &reply);
+    QVERIFY(reply.isValid());
+    QCOMPARE(reply.command(), ParameterCommand);
+    QCOMPARE(reply.value(), PageSize);
+    QCOMPARE(reply.status(), SimulatedModule::StatusOk);
+    QCOMPARE(reply.moduleAddress(), quint8(1));
+
+    // The same pair used again, as a retry does: the reply is filled afresh.
+    request = parameterRequest(1);
+    m_handler->doDirectRequest(&request, &reply);
+    QVERIFY(reply.isValid());
+    QCOMPARE(reply.value(), 0x8000000);
+
+    // A command the bootloader does not know still gets a well-formed reply with its status.
+    request = Command(1, 207, 0, 0, 0, false, HostAddress);
+    m_handler->doDirectRequest(&request, &reply);
+    QVERIFY(reply.isValid());
+    QCOMPARE(reply.status(), SimulatedModule::StatusInvalidCommand);
+}
+
+void TestSerialHandler::foreignEchoStaysAValidReply()
+{
+    m_module->run([](SimulatedModule* module, ModuleServer*) {
+        module->setMode(SimulatedModule::Mode::Bootloader);
+        module->setFailure(SimulatedModule::FailureMode::WrongEchoOn203);
+    });
+    Command request(1, ChecksumCommand, 0, 0, 15, false, HostAddress);
+    Command reply;
+    m_handler->doDirectRequest(&request, &reply);
+    QVERIFY(reply.isValid());
+    QCOMPARE(reply.command(), quint8(204));
+}
+
+void TestSerialHandler::timeOutFollowsMaxTimeout_data()
+{
+    QTest::addColumn<int>("timeoutMs"); // 0: reset to the default
+    QTest::addColumn<int>("expectedMs");
+    QTest::newRow("raised for one request") << 300 << 300;
+    QTest::newRow("back to the default") << 0 << int(CommandHandlerInterface::DefaultTimeoutMs);
+}
+
+void TestSerialHandler::timeOutFollowsMaxTimeout()
+{
+    QFETCH(int, timeoutMs);
+    QFETCH(int, expectedMs);
+
+    m_module->run([](SimulatedModule* module, ModuleServer*) {
+        module->setMode(SimulatedModule::Mode::Bootloader);
+        module->setFailure(SimulatedModule::FailureMode::NoReply, ParameterCommand);
+    });
+    m_handler->setMaxTimeoutMS(77);
+    if (timeoutMs > 0)
+        m_handler->setMaxTimeoutMS(timeoutMs);
+    else
+        m_handler->resetMaxTimeoutMS();
+
+    Command request = parameterRequest(0);
+    Command reply;
+    QElapsedTimer clock;
+    clock.start();
+    m_handler->doDirectRequest(&request, &reply);
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY(!reply.isValid());
+    QVERIFY2(elapsed >= expectedMs && elapsed < expectedMs + SchedulingSlackMs, qPrintable(QString::number(elapsed)));
+}
+
+void TestSerialHandler::corruptReplyFailsWithoutWaitingForTheTimeout()
+{
+    m_module->run([](SimulatedModule* module, ModuleServer*) {
+        module->setMode(SimulatedModule::Mode::Bootloader);
+        module->setFailure(SimulatedModule::FailureMode::InvalidReply, ParameterCommand, 1, 1);
+    });
+    m_handler->setMaxTimeoutMS(5000);
+    Command request = parameterRequest(0);
+    Command reply;
+    QElapsedTimer clock;
+    clock.start();
+    m_handler->doDirectRequest(&request, &reply);
+    QVERIFY(!reply.isValid());
+    QVERIFY2(clock.elapsed() < SchedulingSlackMs, qPrintable(QString::number(clock.elapsed())));
+
+    // The fault hit one request only: the retry gets the real answer.
+    m_handler->doDirectRequest(&request, &reply);
+    QVERIFY(reply.isValid());
+    QCOMPARE(reply.value(), PageSize);
+}
+
+void TestSerialHandler::lateReplyIsNeverTakenForTheNextRequest()
+{
+    m_module->run([](SimulatedModule* module, ModuleServer* server) {
+        module->setMode(SimulatedModule::Mode::Bootloader);
+        server->setEraseTimeMs(300);
+    });
+    m_handler->setMaxTimeoutMS(50);
+    Command erase(1, EraseCommand, 0, 0, 0, false, HostAddress);
+    Command reply;
+    m_handler->doDirectRequest(&erase, &reply);
+    QVERIFY(!reply.isValid());
+
+    // The erase answer arrives while this request waits; only the page-size answer may be taken.
+    m_handler->setMaxTimeoutMS(2000);
+    Command request = parameterRequest(0);
+    m_handler->doDirectRequest(&request, &reply);
+    QVERIFY(reply.isValid());
+    QCOMPARE(reply.command(), ParameterCommand);
+    QCOMPARE(reply.value(), PageSize);
+}
+
+void TestSerialHandler::requestWithoutReplyIsCarriedOutSilently()
+{
+    Command entry(1, SimulatedModule::EnterBootloaderCommand, SimulatedModule::EnterBootloaderType,
+                  SimulatedModule::EnterBootloaderBank, SimulatedModule::EnterBootloaderValue, false, HostAddress);
+    QElapsedTimer clock;
+    clock.start();
+    m_handler->doDirectRequestWithoutReply(&entry);
+    QVERIFY(clock.elapsed() < 100);
+
+    QTRY_COMPARE(m_handler->getFirmwareVersion(1), QStringLiteral("1234B101"));
+    int entries = 0;
+    m_module->run([&](SimulatedModule* module, ModuleServer*) {
+        entries = module->requestCount(SimulatedModule::EnterBootloaderCommand);
+    });
+    QCOMPARE(entries, 1);
+
+    Command request = parameterRequest(0);
+    Command reply;
+    m_handler->doDirectRequest(&request, &reply);
+    QVERIFY(reply.isValid());
+    QCOMPARE(reply.command(), ParameterCommand);
+}
+
+void TestSerialHandler::forcedEventProcessingKeepsTheLoopRunning_data()
+{
+    QTest::addColumn<bool>("force");
+    QTest::newRow("events processed") << true;
+    QTest::newRow("plain wait") << false;
+}
+
+void TestSerialHandler::forcedEventProcessingKeepsTheLoopRunning()
+{
+    QFETCH(bool, force);
+    constexpr int EraseMs = 600;
+    constexpr int TickMs = 20;
+
+    m_module->run([](SimulatedModule* module, ModuleServer* server) {
+        module->setMode(SimulatedModule::Mode::Bootloader);
+        server->setEraseTimeMs(EraseMs);
+    });
+    int ticks = 0;
+    QTimer painter;
+    connect(&painter, &QTimer::timeout, [&ticks] { ++ticks; });
+    painter.start(TickMs);
+
+    m_handler->setMaxTimeoutMS(15000);
+    m_handler->setForceProcessEvents(force);
+    Command erase(1, EraseCommand, 0, 0, 0, false, HostAddress);
+    Command reply;
+    m_handler->doDirectRequest(&erase, &reply);
+    QVERIFY(reply.isValid());
+    if (force)
+        QVERIFY2(ticks >= EraseMs / TickMs / 2, qPrintable(QString::number(ticks)));
+    else
+        QCOMPARE(ticks, 0);
+}
+
+void TestSerialHandler::closedDeviceAnswersAtOnce()
+{
+    m_handler->closeDevice();
+    QVERIFY(!m_handler->isDeviceOpen());
+    Command request = parameterRequest(0);
+    Command reply;
+    QElapsedTimer clock;
+    clock.start();
+    m_handler->doDirectRequest(&request, &reply);
+    QVERIFY(!reply.isValid());
+    QVERIFY(m_handler->getFirmwareVersion(1).isEmpty());
+    QVERIFY(clock.elapsed() < 100);
+
+    QVERIFY(m_handler->openDevice());
+    QVERIFY(m_handler->isDeviceOpen());
+    QCOMPARE(m_handler->getFirmwareVersion(1), QStringLiteral("1234V101"));
+}
+
+void TestSerialHandler::dataRates_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("9600") << 9600 << true;
+    QTest::newRow("115200") << 115200 << true;
+    QTest::newRow("zero") << 0 << false;
+    QTest::newRow("negative") << -9600 << false;
+}
+
+void TestSerialHandler::dataRates()
+{
+    QFETCH(int, rate);
+    QFETCH(bool, accepted);
+    const int before = m_handler->dataRate();
+    QCOMPARE(m_handler->setDataRate(rate), accepted);
+    QCOMPARE(m_handler->dataRate(), accepted ? rate : before);
+    QCOMPARE(m_handler->getFirmwareVersion(1), QStringLiteral("1234V101"));
+}
+
+void TestSerialHandler::namesHandlersLikeTheHostDoes()
+{
+    const QSerialPortInfo port = describeSerialPort(QStringLiteral("ttyACM7"));
+    const SerialCommandHandler first(port, true);
+    const SerialCommandHandler second(port, true);
+    QVERIFY(first.objectName().startsWith(QLatin1String("USB construct No: ")));
+    QVERIFY(second.objectName().startsWith(QLatin1String("USB construct No: ")));
+    QVERIFY(first.objectName() != second.objectName());
+    QCOMPARE(first.property("dpComPort").toString(), QStringLiteral("ttyACM7"));
+
+    QVERIFY(!m_handler->objectName().startsWith(QLatin1String("USB construct No: ")));
+    QCOMPARE(m_handler->property("dpComPort").toString(), m_module->port().portName());
+}
+
+void TestSerialHandler::openFailureIsLoggedWithPortAndSystemText()
+{
+    SerialCommandHandler handler(describeSerialPort(QStringLiteral("ttyNOPE9"), QStringLiteral("/nonexistent/ttyNOPE9")),
+                                 false);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ttyNOPE9 .*No such file or directory")));
+    QVERIFY(!handler.openDevice());
+    QVERIFY(!handler.isDeviceOpen());
+    QVERIFY(handler.errorString().contains(QLatin1String("No such file or directory")));
+}
+
+void TestSerialHandler::vanishingPortIsLoggedAndClosesTheDevice()
+{
+    auto usbModule = std::make_unique<PtyModule>(ModuleServer::LinkKind::UsbLike, QStringLiteral("ttyGONE"));
+    SerialCommandHandler handler(usbModule->port(), true);
+    QVERIFY(handler.openDevice());
+    QCOMPARE(handler.getFirmwareVersion(1), QStringLiteral("1234V101"));
+
+    // The bootloader-entry command restarts the USB module: its port goes away under the handler.
+    Command entry(1, SimulatedModule::EnterBootloaderCommand, SimulatedModule::EnterBootloaderType,
+                  SimulatedModule::EnterBootloaderBank, SimulatedModule::EnterBootloaderValue, false, HostAddress);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ttyGONE0 .*serial port error: .+")));
+    handler.doDirectRequestWithoutReply(&entry);
+    QTRY_VERIFY(!handler.isDeviceOpen());
+    QVERIFY(handler.getFirmwareVersion(1).isEmpty());
+}
+
+void TestSerialHandler::traceModeLogsFrames()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("dux.serial.trace.debug=true"));
+    capturedMessages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
+
+    m_handler->getFirmwareVersion(1);
+    const int silentLines = capturedMessages.size();
+    m_handler->setTraceMode(true);
+    m_handler->getFirmwareVersion(1);
+    m_handler->setTraceMode(false);
+
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QString());
+    QCOMPARE(silentLines, 0);
+    const QString port = m_module->port().portName();
+    QCOMPARE(capturedMessages.size(), 2);
+    QVERIFY(capturedMessages.at(0).startsWith(port + QStringLiteral(" -> d7 02 03")));
+    QVERIFY(capturedMessages.at(1).contains(QLatin1String("1234V101")));
+}
+
+void TestSerialHandler::pacedLinkTakesTheTimeOfItsBytes()
+{
+    constexpr int Rate = 115200;
+    constexpr int Requests = 100;
+    constexpr int RequestBytes = 17;
+    constexpr int ReplyBytes = 14;
+    m_module->run([](SimulatedModule* module, ModuleServer* server) {
+        module->setMode(SimulatedModule::Mode::Bootloader);
+        server->setPacingRate(Rate);
+    });
+    Command request = parameterRequest(0);
+    Command reply;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < Requests; ++i) {
+        m_handler->doDirectRequest(&request, &reply);
+        QVERIFY(reply.isValid());
+    }
+    const double idealMs = Requests * (RequestBytes + ReplyBytes) * 10 * 1000.0 / Rate;
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= idealMs, qPrintable(QStringLiteral("%1 ms, ideal %2 ms").arg(elapsed).arg(idealMs)));
+    QVERIFY2(elapsed < 3 * idealMs, qPrintable(QStringLiteral("%1 ms, ideal %2 ms").arg(elapsed).arg(idealMs)));
+}
+
+QTEST_GUILESS_MAIN(TestSerialHandler)
+#include "tst_serialhandler.moc"
