@@ -1,0 +1,49 @@
+#include "linkmodule.h"
+
+#include "serialconnection.h"
+
+namespace {
+constexpr int DevicePluginKind = 0;
+constexpr const char* ModuleNamePrefix = "DUX";
+}
+
+LinkModule::LinkModule(const QString& key, SerialConnection* connection, unsigned char address,
+                       const QString& typeCode, PluginHandler* handler)
+    : DUXLModuleInterface(key, moduleNameOf(typeCode), DevicePluginKind, handler, QString())
+    , m_connection(connection)
+    , m_address(address)
+    , m_typeCode(typeCode)
+{
+}
+
+LinkModule::~LinkModule() = default;
+
+QString LinkModule::moduleNameOf(const QString& typeCode)
+{
+    return QLatin1String(ModuleNamePrefix) + typeCode;
+}
+
+DUXLConnectionInterface* LinkModule::connectionInterface() const
+{
+    return m_connection.data();
+}
+
+unsigned char LinkModule::moduleAddress() const
+{
+    return m_address;
+}
+
+QString LinkModule::nameInFirmware() const
+{
+    return m_typeCode;
+}
+
+QString LinkModule::moduleName() const
+{
+    return moduleNameOf(m_typeCode);
+}
+
+void LinkModule::setModuleState(int state)
+{
+    m_state = state;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "duxlmoduleinterface.h"
+
+#include <QPointer>
+
+class SerialConnection;
+
+// A module that answered at one address of a serial link, named after the type code of its version
+// text, which its firmware and its bootloader share.
+class LinkModule : public DUXLModuleInterface
+{
+    Q_OBJECT
+public:
+    LinkModule(const QString& key, SerialConnection* connection, unsigned char address, const QString& typeCode,
+               PluginHandler* handler);
+    ~LinkModule() override;
+
+    // "DUX" and the type code: the same in firmware and bootloader, so keys and settings survive a restart.
+    static QString moduleNameOf(const QString& typeCode);
+
+    DUXLConnectionInterface* connectionInterface() const override;
+    unsigned char moduleAddress() const override;
+    QString nameInFirmware() const override;
+    QString moduleName() const override;
+    void setModuleState(int state) override;
+
+    int moduleState() const { return m_state; }
+
+private:
+    QPointer<SerialConnection> m_connection;
+    unsigned char m_address;
+    QString m_typeCode;
+    int m_state = 0;
+};

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QSerialPortInfo>
+#include <QTimer>
+#include <QVector>
+
+class DUXLModuleInterface;
+class LinkModule;
+class PluginHandler;
+class SerialConnection;
+
+// Looks for modules on the serial ports that the PeripheryManager reports and keeps the plug-in
+// handler's register in step with them: each module under "<port>/<module name>/id<address>", its link
+// under "<port>/Serial" or "<port>/USB". A port that goes away takes its plug-ins along, and a module
+// that comes back under a new port name (a USB module after a restart) is registered under the new key.
+class ModuleDiscovery : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int DefaultProbeTimeoutMs = 150;
+    static constexpr int DefaultDataRate = 115200;
+
+    explicit ModuleDiscovery(PluginHandler* handler, QObject* parent = nullptr);
+    ~ModuleDiscovery() override;
+
+    static QString moduleKey(const QString& portName, const QString& moduleName, unsigned char address);
+    static QString connectionKey(const QString& portName, int linkKind);
+    // DUXLConnectionInterface::Usb for a module that is itself a USB device, else Serial.
+    static int linkKindOf(const QSerialPortInfo& port);
+
+    // Addresses asked on each new port, in this order (default 1 to 4). A USB link holds one module,
+    // so asking stops at the first answer there.
+    void setProbeAddresses(const QVector<unsigned char>& addresses);
+    // How long one address may take to answer while looking.
+    void setProbeTimeoutMs(int timeoutMs);
+    // The data rate new links are opened with.
+    void setDataRate(int rate);
+
+    // Follows the PeripheryManager's reports from now on.
+    void start();
+
+    // Looks for modules on the present ports with the given list (what the PeripheryManager reports).
+    void update(const QList<QSerialPortInfo>& ports);
+
+public slots:
+    // Asks again on the ports where no module answered before (a module switched on later).
+    void rescan();
+
+signals:
+    void moduleAdded(DUXLModuleInterface* module);
+    // Emitted while the module still exists; it is deleted later.
+    void moduleRemoved(DUXLModuleInterface* module);
+
+private:
+    struct Link
+    {
+        QSerialPortInfo port;
+        SerialConnection* connection = nullptr; // null when no module answered
+        QList<LinkModule*> modules;
+    };
+    struct ParkedConnection
+    {
+        SerialConnection* connection;
+        QElapsedTimer since;
+    };
+
+    Link probe(const QSerialPortInfo& port);
+    void removePort(const QString& portName);
+    void releaseParked();
+
+    PluginHandler* m_handler;
+    QMap<QString, Link> m_links; // every port seen, by name
+    // Links that vanished while an update owned them: their handler may still be in the update's
+    // hands, so they live on until no update thread runs.
+    QList<ParkedConnection> m_parked;
+    QTimer m_parkedTimer;
+    QVector<unsigned char> m_probeAddresses{1, 2, 3, 4};
+    int m_probeTimeoutMs = DefaultProbeTimeoutMs;
+    int m_dataRate = DefaultDataRate;
+};

@@ -1,0 +1,40 @@
+#include "serialconnection.h"
+
+#include "serialcommandhandler.h"
+
+namespace {
+// Device plug-ins have no window of their own.
+constexpr int DevicePluginKind = 0;
+
+QString titleOf(const QSerialPortInfo& port, int linkKind)
+{
+    return (linkKind == DUXLConnectionInterface::Usb ? QStringLiteral("USB link ") : QStringLiteral("Serial link "))
+        + port.portName();
+}
+}
+
+SerialConnection::SerialConnection(const QString& key, const QSerialPortInfo& port, int linkKind,
+                                   PluginHandler* handler)
+    : DUXLConnectionInterface(key, titleOf(port, linkKind), DevicePluginKind, handler, QString())
+    , m_port(port)
+    , m_linkKind(linkKind)
+    , m_handler(new SerialCommandHandler(port, linkKind == Usb, this))
+{
+}
+
+SerialConnection::~SerialConnection() = default;
+
+CommandHandlerInterface* SerialConnection::commandHandler() const
+{
+    return m_handler;
+}
+
+int SerialConnection::interfaceType() const
+{
+    return m_linkKind;
+}
+
+void SerialConnection::setActive(bool active)
+{
+    m_active = active;
+}
