@@ -10,7 +10,9 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 
+#include <algorithm>
 #include <csignal>
+#include <iterator>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -21,6 +23,8 @@ constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
 // Requests kept in the module's log before it is emptied.
 constexpr int RequestLogLimit = 4096;
+// Bootloaders of these module types write flash words by page number instead of through a page buffer.
+constexpr const char* PageNumberTypes[] = {"7342", "7351", "473"};
 // Sleeps of the pacing must end close to their deadline, not up to the default 50 µs later.
 constexpr unsigned long TimerSlackNs = 1;
 
@@ -127,9 +131,11 @@ int main(int argc, char* argv[])
                                              QStringLiteral("address"), QStringLiteral("0"));
     const QCommandLineOption flashSizeOption(QStringLiteral("flash-size"), QStringLiteral("Flash size in bytes."),
                                              QStringLiteral("bytes"), QStringLiteral("0x40000"));
-    const QCommandLineOption schemeOption(QStringLiteral("scheme"),
-                                          QStringLiteral("Write scheme: page-buffer or page-number."),
-                                          QStringLiteral("scheme"), QStringLiteral("page-buffer"));
+    const QCommandLineOption schemeOption(
+        QStringLiteral("scheme"),
+        QStringLiteral("Write scheme: page-buffer, page-number, or auto (page-number for the types that use it: "
+                       "7342, 7351, 473x)."),
+        QStringLiteral("scheme"), QStringLiteral("auto"));
     const QCommandLineOption linkOption(
         QStringLiteral("link"),
         QStringLiteral("Link kind: serial, or usb (the port disappears on every restart and comes back "
@@ -193,10 +199,12 @@ int main(int argc, char* argv[])
     module.setFlashSize(flashSize);
 
     const QString scheme = parser.value(schemeOption);
-    if (scheme == QLatin1String("page-number"))
+    const bool pageNumberType = std::any_of(std::begin(PageNumberTypes), std::end(PageNumberTypes),
+                                            [&type](const char* prefix) { return type.startsWith(QLatin1String(prefix)); });
+    if (scheme == QLatin1String("page-number") || (scheme == QLatin1String("auto") && pageNumberType))
         module.setWriteScheme(SimulatedModule::WriteScheme::PageNumber);
-    else if (scheme != QLatin1String("page-buffer"))
-        return usage(QStringLiteral("--scheme takes page-buffer or page-number"));
+    else if (scheme != QLatin1String("page-buffer") && scheme != QLatin1String("auto"))
+        return usage(QStringLiteral("--scheme takes page-buffer, page-number or auto"));
 
     for (const QString& text : parser.values(failOption)) {
         SimulatedModule::Failure failure;

@@ -1,0 +1,107 @@
+// dux-mkfirmware: writes an Intel HEX firmware image for the simulated module, with a firmware
+// identifier the update recognises. The build makes the demo's sample file with it.
+
+#include "intelhexparser.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QTextStream>
+
+namespace {
+
+constexpr int ExitFailure = 1;
+constexpr int ExitUsage = 2;
+// Where the identifier sits in the image: never at offset 0, where the scan does not look.
+constexpr int IdentifierOffset = 0x200;
+// Constants of the generator that fills the rest of the image (Numerical Recipes' LCG).
+constexpr quint32 FillMultiplier = 1664525u;
+constexpr quint32 FillIncrement = 1013904223u;
+// Distance that moves an ASCII digit out of the digits.
+constexpr char DigitShift = 0x20;
+
+// Program bytes that look like code but hold no decimal digit, so that the identifier written into
+// them is the only one a scan can find.
+QByteArray fillerBytes(int size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    quint32 state = seed;
+    for (char& byte : bytes) {
+        state = state * FillMultiplier + FillIncrement;
+        byte = char(state >> 24);
+        if (byte >= '0' && byte <= '9')
+            byte = char(byte + DigitShift);
+    }
+    return bytes;
+}
+
+}
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("dux-mkfirmware"));
+    QTextStream err(stderr);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Writes a firmware image as an Intel HEX file."));
+    parser.addHelpOption();
+    const QCommandLineOption versionOption(QStringLiteral("version"),
+                                           QStringLiteral("Firmware identifier written into the image, e.g. 1234V200."),
+                                           QStringLiteral("identifier"), QStringLiteral("1234V200"));
+    const QCommandLineOption sizeOption(QStringLiteral("size"), QStringLiteral("Program size in bytes."),
+                                        QStringLiteral("bytes"), QStringLiteral("16384"));
+    const QCommandLineOption baseOption(QStringLiteral("base"), QStringLiteral("Address of the first program byte."),
+                                        QStringLiteral("address"), QStringLiteral("0"));
+    const QCommandLineOption styleOption(QStringLiteral("style"),
+                                         QStringLiteral("Upper address records: linear (type 04) or segment (type 02)."),
+                                         QStringLiteral("style"), QStringLiteral("linear"));
+    const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("Seed of the filler bytes."),
+                                        QStringLiteral("number"), QStringLiteral("1"));
+    const QCommandLineOption outputOption({QStringLiteral("o"), QStringLiteral("output")},
+                                          QStringLiteral("The HEX file to write."), QStringLiteral("file"));
+    parser.addOptions({versionOption, sizeOption, baseOption, styleOption, seedOption, outputOption});
+    parser.process(app);
+
+    const QString identifier = parser.value(versionOption);
+    bool sizeOk = false;
+    bool baseOk = false;
+    bool seedOk = false;
+    const int size = parser.value(sizeOption).toInt(&sizeOk, 0);
+    const quint32 base = parser.value(baseOption).toUInt(&baseOk, 0);
+    const quint32 seed = parser.value(seedOption).toUInt(&seedOk, 0);
+    if (identifier.size() != IntelHex::IdentifierLength || !identifier.contains(QRegularExpression(QStringLiteral("\\d")))) {
+        err << "dux-mkfirmware: the identifier must have " << IntelHex::IdentifierLength
+            << " characters, e.g. 1234V200" << Qt::endl;
+        return ExitUsage;
+    }
+    if (!sizeOk || size < IdentifierOffset + IntelHex::IdentifierLength || size > IntelHex::ImageSize || !baseOk
+        || !seedOk || !parser.isSet(outputOption)) {
+        err << "dux-mkfirmware: give --output, a --size from " << IdentifierOffset + IntelHex::IdentifierLength
+            << " to " << IntelHex::ImageSize << " bytes, and numbers for --base and --seed" << Qt::endl;
+        return ExitUsage;
+    }
+    const QString style = parser.value(styleOption);
+    if (style != QLatin1String("linear") && style != QLatin1String("segment")) {
+        err << "dux-mkfirmware: --style takes linear or segment" << Qt::endl;
+        return ExitUsage;
+    }
+
+    QByteArray image = fillerBytes(size, seed);
+    image.replace(IdentifierOffset, IntelHex::IdentifierLength, identifier.toLatin1());
+    const QByteArray hex = QByteArray::fromStdString(
+        IntelHex::write(reinterpret_cast<const unsigned char*>(image.constData()), size, base,
+                        style == QLatin1String("linear") ? IntelHex::AddressStyle::Linear
+                                                         : IntelHex::AddressStyle::Segment));
+    if (hex.isEmpty()) {
+        err << "dux-mkfirmware: the image does not fit the " << style << " address style at that base" << Qt::endl;
+        return ExitUsage;
+    }
+    QSaveFile file(parser.value(outputOption));
+    if (!file.open(QIODevice::WriteOnly) || file.write(hex) != hex.size() || !file.commit()) {
+        err << "dux-mkfirmware: cannot write " << parser.value(outputOption) << ": " << file.errorString() << Qt::endl;
+        return ExitFailure;
+    }
+    return 0;
+}
