@@ -1,6 +1,8 @@
 #pragma once
 
 #include "appsettings.h"
+#include "commandhandlerinterface.h"
+#include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
 #include "firmwareupdate.h"
 #include "intelhexparser.h"
@@ -19,12 +21,13 @@
 #include <memory>
 #include <vector>
 
-// The "Firmware update" tool in a host window, with its home in a temporary folder, modules without a
-// link (the tool then keeps only their key), and the diagnostic lines it writes.
+// The "Firmware update" tool in a host window, with its home in a temporary folder, modules whose
+// link is open and that answer with their firmware text, and the diagnostic lines it writes.
 class FirmwareFormHarness
 {
 public:
     static constexpr const char* ModuleName = "Stepper-1234";
+    static constexpr const char* ModuleFirmware = "1234V308";
     static constexpr const char* DefaultModuleKey = "COM3/1/id1";
     // Where generated firmware puts its identifier, and the flash base it is linked for.
     static constexpr int IdentifierOffset = 0x100;
@@ -140,27 +143,64 @@ public:
     }
 
 private:
-    // A module the host found, without link.
+    // A link that is open and answers the firmware-version query; nothing else is asked of it here.
+    class Handler : public CommandHandlerInterface
+    {
+    public:
+        bool isDeviceOpen() const override { return true; }
+        bool openDevice() override { return true; }
+        void closeDevice() override {}
+        int dataRate() const override { return DataRate; }
+        bool setDataRate(int) override { return false; }
+        QString getFirmwareVersion(unsigned char) override { return QLatin1String(ModuleFirmware); }
+        void doDirectRequest(Command*, Command*) override {}
+        void doDirectRequestWithoutReply(Command*) override {}
+
+    private:
+        static constexpr int DataRate = 9600;
+    };
+
+    class Connection : public DUXLConnectionInterface
+    {
+    public:
+        explicit Connection(const QString& key)
+            : DUXLConnectionInterface(key, QStringLiteral("Serial"), 0, nullptr, QString())
+        {
+        }
+        CommandHandlerInterface* commandHandler() const override { return m_handler.get(); }
+        int interfaceType() const override { return Serial; }
+        void setActive(bool) override {}
+
+    private:
+        const std::unique_ptr<Handler> m_handler = std::make_unique<Handler>();
+    };
+
+    // A module the host found on a serial link of its own.
     class Module : public DUXLModuleInterface
     {
     public:
         explicit Module(const QString& key)
             : DUXLModuleInterface(key, QStringLiteral("Stepper"), 0, nullptr, QString())
+            , m_connection(std::make_unique<Connection>(key.section(QLatin1Char('/'), 0, 0)))
         {
         }
-        DUXLConnectionInterface* connectionInterface() const override { return nullptr; }
+        DUXLConnectionInterface* connectionInterface() const override { return m_connection.get(); }
         unsigned char moduleAddress() const override { return 1; }
         QString nameInFirmware() const override { return QStringLiteral("1234"); }
         QString moduleName() const override { return QLatin1String(ModuleName); }
         void setModuleState(int) override {}
+
+    private:
+        const std::unique_ptr<Connection> m_connection;
     };
 
-    // Keeps debug lines for the test and passes everything else on.
+    // Keeps debug lines for the test and passes everything else on, except the headless platform's
+    // notes about window features it lacks (raise, keyboard grab), which every popup would print.
     static void collect(QtMsgType type, const QMessageLogContext& context, const QString& message)
     {
         if (type == QtDebugMsg)
             s_messages << message;
-        else if (s_previousHandler)
+        else if (!message.startsWith(QLatin1String("This plugin does not support")) && s_previousHandler)
             s_previousHandler(type, context, message);
     }
 

@@ -2,7 +2,6 @@
 
 #include <QComboBox>
 #include <QGridLayout>
-#include <QGroupBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QtTest>
@@ -87,8 +86,6 @@ void TestFileIdentification::typingLoadsOnceTheNameEndsInHex()
     const QString path =
         FirmwareFormHarness::writeFile(harness.filesPath(QStringLiteral("typed.hex")), FirmwareFormHarness::firmwareHex(Identifier));
     FirmwareFormHarness::takeMessages();
-    // As after choosing a module that answered.
-    harness.child<QGroupBox>("gbNewFirmware")->setEnabled(true);
 
     QTest::keyClicks(harness.child<QLineEdit>("leFilename"), path);
     QCOMPARE(harness.text("leFilename"), path);
