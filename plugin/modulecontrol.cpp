@@ -558,7 +558,7 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
                 connection->setActive(true);
             }
         } else if (Global::instance(false)->internal()) {
-            qCritical() << DUX_FUNCTION << "no Connection Plugin";
+            qCritical() << "no Connection Plugin";
         }
     }
 
