@@ -1,0 +1,711 @@
+#include "appsettings.h"
+#include "command.h"
+#include "fakeconnectionplugin.h"
+#include "fakehost.h"
+#include "fakemoduleplugin.h"
+#include "firmwareformharness.h"
+#include "firmwareupdate.h"
+#include "global.h"
+#include "messagelog.h"
+#include "simulatedcommandhandler.h"
+#include "simulatedmodule.h"
+#include "toolharness.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QtTest>
+
+namespace {
+constexpr int Usb = DUXLConnectionInterface::Usb;
+constexpr int Serial = DUXLConnectionInterface::Serial;
+constexpr unsigned char RestartCommand = 205;
+constexpr unsigned char ParameterCommand = 206;
+constexpr quint32 FlashBase = FirmwareFormHarness::FlashBase;
+// The rate the module's link runs at in firmware mode, remembered when the module is chosen.
+constexpr int FirmwareRate = 19200;
+constexpr const char* NewIdentifier = "1234V102";
+constexpr const char* ModuleFirmware = "1234V101";
+constexpr const char* ModuleBootloader = "1234B101";
+// A whole update at DUX_TIME_SCALE 0.02 takes well under a second; this is the ceiling.
+constexpr int UpdateTimeoutMs = 30000;
+// The tool's watchdog frees Cancel after 16 s of a stalled start; it runs on unscaled time.
+constexpr int WatchdogTimeoutMs = 25000;
+// How long a test waits to be sure that a scaled single-shot timer did not fire.
+constexpr int QuietMs = 300;
+
+using Completion = QPair<QString, QString>;
+
+// Whether `lines` occur in `text` in this order (each after the previous one).
+bool containsInOrder(const QString& text, const QStringList& lines, QString* missing)
+{
+    int from = 0;
+    for (const QString& line : lines) {
+        const int at = text.indexOf(line, from);
+        if (at < 0) {
+            *missing = line;
+            return false;
+        }
+        from = at + line.size();
+    }
+    return true;
+}
+
+QList<Completion> completions(const QSignalSpy& spy)
+{
+    QList<Completion> seen;
+    for (const QList<QVariant>& call : spy)
+        seen.append({call.at(0).toString(), call.at(1).toString()});
+    return seen;
+}
+
+bool workerRunning()
+{
+    return Global::instance(false)->registeredThreadCount() > 0;
+}
+}
+
+#define QVERIFY_IN_ORDER(text, lines)                                                                                  \
+    do {                                                                                                               \
+        QString missing;                                                                                               \
+        QVERIFY2(containsInOrder(text, lines, &missing),                                                               \
+                 qPrintable(QStringLiteral("missing (in order): ") + missing + QStringLiteral("\n") + text));          \
+    } while (false)
+
+class TestUpdateFlow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startWithoutLinkDoesNothing();
+    void firstCallEntersBootloader_data();
+    void firstCallEntersBootloader();
+    void usbFirstCallWaitsForPortChange();
+    void wholeUpdateOnSerialLikeLink_data();
+    void wholeUpdateOnSerialLikeLink();
+    void wholeUpdateOnUsbLink();
+    void wholeUpdateFromBootloader();
+    void failingModule();
+    void cancelBeforeWorkerRuns();
+    void cancelWhileWorkerRuns_data();
+    void cancelWhileWorkerRuns();
+    void watchdogFreesCancelOfStalledStart();
+    void completionWaitsForRestartedModule();
+    void completionKeepsCopyInPool_data();
+    void completionKeepsCopyInPool();
+    void failedCompletionWithoutLink_data();
+    void failedCompletionWithoutLink();
+    void completionAsksWhetherReady_data();
+    void completionAsksWhetherReady();
+
+private:
+    // A module of kind 1234 on `port`, its device linked for the flash base of the test firmware.
+    QString addModule(ToolHarness& harness, const QString& port, int linkKind, unsigned char address,
+                      unsigned char bootloaderAddress = 1, const QString& kind = QStringLiteral("1234"));
+    // Writes firmware with the new identifier and names it in the form, as the user would.
+    QString chooseFirmware(ToolHarness& harness, const QString& fileName = QStringLiteral("fw.hex"));
+    QString poolPath() const;
+
+    QTemporaryDir m_dir;
+};
+
+void TestUpdateFlow::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    qputenv("DUX_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("home"))));
+    qputenv("DUX_TIME_SCALE", "0.02");
+}
+
+void TestUpdateFlow::init()
+{
+    AppSettings settings;
+    settings.clear();
+    settings.sync();
+    QDir(poolPath()).removeRecursively();
+    QDir().mkpath(poolPath());
+}
+
+void TestUpdateFlow::cleanup()
+{
+    // No worker may outlive a test into the next one's registry count.
+    QTRY_VERIFY_WITH_TIMEOUT(!workerRunning(), UpdateTimeoutMs);
+}
+
+QString TestUpdateFlow::poolPath() const
+{
+    return QDir::cleanPath(m_dir.filePath(QStringLiteral("Firmware")));
+}
+
+QString TestUpdateFlow::addModule(ToolHarness& harness, const QString& port, int linkKind, unsigned char address,
+                                  unsigned char bootloaderAddress, const QString& kind)
+{
+    FakeHost::ModuleSetup setup;
+    setup.port = port;
+    setup.linkKind = linkKind;
+    setup.address = address;
+    setup.bootloaderAddress = bootloaderAddress;
+    setup.nameInFirmware = kind;
+    const QString key = harness.host().addModule(setup);
+    SimulatedModule* device = harness.host().device(key);
+    device->setFlashBase(FlashBase);
+    device->setFirmwareVersion(QLatin1String(ModuleFirmware));
+    device->setBootloaderVersion(QLatin1String(ModuleBootloader));
+    harness.host().handler(key)->setDataRate(FirmwareRate);
+    return key;
+}
+
+QString TestUpdateFlow::chooseFirmware(ToolHarness& harness, const QString& fileName)
+{
+    const QString path = FirmwareFormHarness::writeFile(m_dir.filePath(QStringLiteral("files/") + fileName),
+                                                        FirmwareFormHarness::firmwareHex(NewIdentifier));
+    harness.lineEdit("leFilename")->setText(path);
+    return path;
+}
+
+void TestUpdateFlow::startWithoutLinkDoesNothing()
+{
+    ToolHarness harness;
+    FakeHost::ModuleSetup setup;
+    setup.withConnection = false;
+    const QString key = harness.host().addModule(setup);
+    harness.start();
+    chooseFirmware(harness);
+    QVERIFY(harness.button("btnUpdate")->isEnabled());
+    const QString before = harness.historyText();
+
+    harness.button("btnUpdate")->click();
+    QCOMPARE(harness.historyText(), before);
+    QVERIFY(harness.button("btnUpdate")->isEnabled());
+    QVERIFY(harness.host().module(key)->isPluginEnabled());
+    QCOMPARE(harness.host().device(key)->versionQueryCount(), 0);
+}
+
+void TestUpdateFlow::firstCallEntersBootloader_data()
+{
+    QTest::addColumn<int>("linkKind");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QList<int>>("rates");
+    QTest::addColumn<bool>("reopened");
+
+    QTest::newRow("serial") << Serial << "1234" << QList<int>{115200} << true;
+    QTest::newRow("serial, module kind 2804") << Serial << "2804" << QList<int>{111111} << true;
+    QTest::newRow("kind 3") << 3 << "1234" << QList<int>{1000} << false;
+    QTest::newRow("kind 8") << 8 << "2804" << QList<int>{1000} << false;
+    QTest::newRow("unknown kind") << 7 << "1234" << QList<int>() << true;
+}
+
+void TestUpdateFlow::firstCallEntersBootloader()
+{
+    QFETCH(int, linkKind);
+    QFETCH(QString, kind);
+    QFETCH(QList<int>, rates);
+    QFETCH(bool, reopened);
+
+    ToolHarness harness;
+    const QString key = addModule(harness, QStringLiteral("COM3"), linkKind, 3, 1, kind);
+    // After the selection's and the first call's version queries the module falls silent: the update
+    // then waits, and only the first call is looked at.
+    harness.host().device(key)->setFailure(SimulatedModule::FailureMode::NoReply, SimulatedModule::VersionQuery, 3);
+    harness.start();
+    chooseFirmware(harness);
+    SimulatedCommandHandler* handler = harness.host().handler(key);
+    const int ratesBefore = handler->requestedDataRates().size();
+    QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
+
+    harness.button("btnUpdate")->click();
+
+    const QVector<Command> requests = harness.host().device(key)->requests();
+    QCOMPARE(requests.size(), 1);
+    const Command& entry = requests.first();
+    QCOMPARE(int(entry.moduleAddress()), 3);
+    QCOMPARE(int(entry.command()), 242);
+    QCOMPARE(int(entry.type()), 0x47);
+    QCOMPARE(int(entry.motorBank()), 0x6E);
+    QCOMPARE(entry.value(), 0x5D2C8B19);
+    QVERIFY(!entry.isBroadcast());
+    QCOMPARE(int(entry.replyAddress()), 12);
+    QCOMPARE(harness.host().device(key)->mode(), SimulatedModule::Mode::Bootloader);
+
+    QCOMPARE(handler->requestedDataRates().mid(ratesBefore), rates);
+    QCOMPARE(harness.host().module(key)->moduleStates(), QList<int>{4});
+    QCOMPARE(completions(completed), (QList<Completion>{{key, QStringLiteral("Start fw update")}}));
+    QCOMPARE(harness.lineEdit("leProgress")->text(), QStringLiteral("Enter bootloader mode..."));
+    QVERIFY(harness.historyText().startsWith(QStringLiteral("Firmwareupdate started @COM3/M/id3")));
+    QVERIFY_IN_ORDER(harness.historyText(), (QStringList{"Firmwareupdate started @COM3/M/id3",
+                                                         "Active firmware: (1234V101)", "Enter bootloader mode...",
+                                                         "Reopen device..."}));
+    QCOMPARE(harness.historyText().contains(QStringLiteral("to bootloader mode")), reopened);
+
+    // The module and its link belong to the update now.
+    QVERIFY(!harness.host().connection(key)->isActive());
+    QVERIFY(!harness.host().connection(key)->isPluginEnabled());
+    QVERIFY(!harness.host().module(key)->isPluginEnabled());
+    for (const char* name : {"btnCancel", "btnUpdate", "btnRefresh"})
+        QVERIFY2(!harness.button(name)->isEnabled(), name);
+    QVERIFY(!harness.tool()->findChild<QGroupBox*>(QStringLiteral("gbNewFirmware"))->isEnabled());
+}
+
+void TestUpdateFlow::usbFirstCallWaitsForPortChange()
+{
+    ToolHarness harness;
+    harness.host().setReenumerationDelays(-1, 0);
+    const QString key = addModule(harness, QStringLiteral("ttyACM0"), Usb, 1);
+    harness.start();
+    chooseFirmware(harness);
+    QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
+
+    harness.button("btnUpdate")->click();
+    QCOMPARE(harness.lineEdit("leProgress")->text(), QStringLiteral("Disconnecting..."));
+    QVERIFY_IN_ORDER(harness.historyText(),
+                     (QStringList{"Enter bootloader mode...", "Disconnecting..."}));
+    QVERIFY(!harness.historyText().contains(QStringLiteral("Reopen device...")));
+    QCOMPARE(harness.host().device(key)->requestCount(SimulatedModule::EnterBootloaderCommand), 1);
+    QVERIFY(completed.isEmpty());
+    QVERIFY(harness.host().module(key)->moduleStates().isEmpty());
+
+    // Nothing calls the update again until the port changes.
+    const int queries = harness.host().device(key)->versionQueryCount();
+    QTest::qWait(QuietMs);
+    QCOMPARE(harness.host().device(key)->versionQueryCount(), queries);
+}
+
+void TestUpdateFlow::wholeUpdateOnSerialLikeLink_data()
+{
+    QTest::addColumn<int>("linkKind");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("bootloaderAddress");
+    QTest::addColumn<QList<int>>("rates");
+
+    // A serial bootloader answers at address 1; on the other links the module keeps its address.
+    QTest::newRow("serial") << Serial << "1234" << 1 << QList<int>{115200, FirmwareRate};
+    QTest::newRow("serial, high-rate module") << Serial << "3906" << 1 << QList<int>{111111, FirmwareRate};
+    QTest::newRow("kind 3") << 3 << "1234" << 3 << QList<int>{1000, FirmwareRate};
+}
+
+void TestUpdateFlow::wholeUpdateOnSerialLikeLink()
+{
+    QFETCH(int, linkKind);
+    QFETCH(QString, kind);
+    QFETCH(int, bootloaderAddress);
+    QFETCH(QList<int>, rates);
+
+    ToolHarness harness;
+    const QString key = addModule(harness, QStringLiteral("COM3"), linkKind, 3, quint8(bootloaderAddress), kind);
+    harness.start();
+    QCOMPARE(harness.lineEdit("leActualFirmware")->text(), QLatin1String(ModuleFirmware));
+    const QString file = chooseFirmware(harness);
+    QCOMPARE(harness.lineEdit("leHexVersion")->text(), QLatin1String(NewIdentifier));
+    SimulatedCommandHandler* handler = harness.host().handler(key);
+    SimulatedModule* device = harness.host().device(key);
+    const int ratesBefore = handler->requestedDataRates().size();
+    QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
+    QSignalSpy shownVersions(harness.lineEdit("leActualFirmware"), SIGNAL(textChanged(QString)));
+
+    harness.button("btnUpdate")->click();
+    QCOMPARE(device->mode(), SimulatedModule::Mode::Bootloader);
+    QTRY_VERIFY_WITH_TIMEOUT(completed.count() == 2, UpdateTimeoutMs);
+
+    QCOMPARE(completions(completed), (QList<Completion>{{key, QStringLiteral("Start fw update")},
+                                                        {key, QStringLiteral("true")}}));
+    QCOMPARE(device->mode(), SimulatedModule::Mode::Firmware);
+    QCOMPARE(device->firmwareVersion(), QLatin1String(NewIdentifier));
+    QCOMPARE(device->requestCount(SimulatedModule::EnterBootloaderCommand), 1);
+    QCOMPARE(device->requestCount(RestartCommand), 1);
+    QVERIFY(device->hasStoredChecksum());
+    QCOMPARE(handler->requestedDataRates().mid(ratesBefore), rates);
+    QVERIFY_IN_ORDER(harness.historyText(),
+                     (QStringList{"Firmwareupdate started @COM3/M/id3", "Active firmware: (1234V101)",
+                                  "Enter bootloader mode...", "Reopen device...",
+                                  // the call 5 s later finds the bootloader and starts the worker
+                                  "Active firmware: (1234B101)", "Try to read bootloader version",
+                                  "Bootloader: 1234B101", "Erasing...", "suit each other.", "Restarting module...",
+                                  "to ready mode", "to firmware mode",
+                                  "Restarted module with firmware version \"1234V102\".", "Update completed."}));
+    QVERIFY(!harness.historyText().contains(QStringLiteral("Error")));
+
+    // The result is shown, the module and its link are the host's again, the list is rebuilt (which
+    // selects the module again and clears the file fields).
+    QVERIFY(shownVersions.contains(QVariantList{QLatin1String(NewIdentifier)}));
+    QCOMPARE(harness.lineEdit("leActualFirmware")->text(), QLatin1String(NewIdentifier));
+    QVERIFY(harness.lineEdit("leFilename")->text().isEmpty());
+    QVERIFY(harness.host().connection(key)->isActive());
+    QVERIFY(harness.host().connection(key)->isPluginEnabled());
+    QVERIFY(harness.host().module(key)->isPluginEnabled());
+    QVERIFY(harness.button("btnRefresh")->isEnabled());
+    QVERIFY(!harness.button("btnCancel")->isEnabled());
+    QVERIFY(!harness.modules()->signalsBlocked());
+    QCOMPARE(harness.progressBar()->minimum(), 1);
+    QCOMPARE(harness.progressBar()->maximum(), 99);
+    QVERIFY(QFile::exists(QDir(poolPath()).filePath(QStringLiteral("fw.hex"))));
+    QVERIFY(QFile::exists(file));
+}
+
+void TestUpdateFlow::wholeUpdateOnUsbLink()
+{
+    ToolHarness harness;
+    // The module leaves its port 20 ms after each switch; the host knows it again at once.
+    harness.host().setReenumerationDelays(20, 0);
+    const QString key = addModule(harness, QStringLiteral("ttyACM0"), Usb, 1);
+    harness.start();
+    chooseFirmware(harness);
+    SimulatedModule* device = harness.host().device(key);
+    QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
+    QSignalSpy shownVersions(harness.lineEdit("leActualFirmware"), SIGNAL(textChanged(QString)));
+
+    harness.button("btnUpdate")->click();
+    QCOMPARE(harness.lineEdit("leProgress")->text(), QStringLiteral("Disconnecting..."));
+    QTRY_VERIFY_WITH_TIMEOUT(harness.listedKeys() == QStringList{QStringLiteral("ttyACM2/M/id1")}, UpdateTimeoutMs);
+
+    QCOMPARE(device->firmwareVersion(), QLatin1String(NewIdentifier));
+    QCOMPARE(device->requestCount(RestartCommand), 1);
+    QVERIFY_IN_ORDER(harness.historyText(),
+                     (QStringList{"Firmwareupdate started @ttyACM0/M/id1", "Enter bootloader mode...",
+                                  "Disconnecting...", "COM-Port has changed from ttyACM0 to ttyACM1",
+                                  "Active firmware: (1234B101)", "Reconnected.", "Bootloader: 1234B101",
+                                  "Restarting module...", "ttyACM1/M/id1 Waiting...", "Update completed.",
+                                  "COM-Port has changed from ttyACM1 to ttyACM2", "Active firmware: (1234V102)",
+                                  "Reconnected."}));
+    QCOMPARE(harness.historyText().count(QStringLiteral("Reconnected.")), 2);
+    // Nothing is reported to the host for a USB link.
+    QVERIFY(completed.isEmpty());
+    // "Error" until the module is back, then the list shows its new firmware.
+    QVERIFY(shownVersions.contains(QVariantList{QStringLiteral("Error")}));
+    QTRY_COMPARE(harness.lineEdit("leActualFirmware")->text(), QLatin1String(NewIdentifier));
+    QVERIFY(QFile::exists(QDir(poolPath()).filePath(QStringLiteral("fw.hex"))));
+
+    const QString newKey = QStringLiteral("ttyACM2/M/id1");
+    QVERIFY(harness.host().connection(newKey)->isActive());
+    QVERIFY(harness.host().connection(newKey)->isPluginEnabled());
+    QVERIFY(harness.host().module(newKey)->isPluginEnabled());
+    QCOMPARE(harness.host().module(QStringLiteral("ttyACM1/M/id1")), nullptr);
+
+    // Idle again: a new port is no longer taken for the module's.
+    const QString before = harness.historyText();
+    harness.host().addPort(QStringLiteral("ttyACM7"));
+    harness.host().reportPorts();
+    QTest::qWait(QuietMs);
+    QCOMPARE(harness.historyText(), before);
+}
+
+void TestUpdateFlow::wholeUpdateFromBootloader()
+{
+    ToolHarness harness;
+    const QString key = addModule(harness, QStringLiteral("COM3"), Serial, 3);
+    SimulatedModule* device = harness.host().device(key);
+    device->setMode(SimulatedModule::Mode::Bootloader);
+    // The link was remembered when the module last ran its firmware.
+    {
+        AppSettings settings;
+        settings.beginGroup(QStringLiteral("Container_FirmwareUpdate"));
+        settings.setValue(QStringLiteral("COM3_M_Bitrate"), FirmwareRate);
+        settings.setValue(QStringLiteral("COM3_M_Bitrate_Id"), 3);
+    }
+    harness.start();
+    chooseFirmware(harness);
+    QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
+
+    harness.button("btnUpdate")->click();
+    // The module does not answer at its own address: the bootloader does at address 1.
+    QVERIFY(harness.historyText().contains(QStringLiteral("Active firmware: (1234B101)")));
+    QCOMPARE(harness.progressBar()->maximum(), 0);
+    QVERIFY(harness.modules()->signalsBlocked());
+    QTRY_VERIFY_WITH_TIMEOUT(!completed.isEmpty(), UpdateTimeoutMs);
+
+    QCOMPARE(completions(completed), (QList<Completion>{{key, QStringLiteral("true")}}));
+    QCOMPARE(device->requestCount(SimulatedModule::EnterBootloaderCommand), 0);
+    QVERIFY(harness.host().module(key)->moduleStates().isEmpty());
+    QVERIFY(!harness.historyText().contains(QStringLiteral("Enter bootloader mode...")));
+    QCOMPARE(device->firmwareVersion(), QLatin1String(NewIdentifier));
+    QCOMPARE(harness.lineEdit("leActualFirmware")->text(), QLatin1String(NewIdentifier));
+}
+
+void TestUpdateFlow::failingModule()
+{
+    ToolHarness harness;
+    const QString key = addModule(harness, QStringLiteral("COM3"), Serial, 3);
+    harness.host().device(key)->setFailure(SimulatedModule::FailureMode::WrongChecksum);
+    harness.start();
+    chooseFirmware(harness);
+    QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
+    QSignalSpy shownVersions(harness.lineEdit("leActualFirmware"), SIGNAL(textChanged(QString)));
+
+    harness.button("btnUpdate")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(completed.count() == 2, UpdateTimeoutMs);
+
+    QCOMPARE(completions(completed).last(), (Completion{QString(), QStringLiteral("false")}));
+    QVERIFY(shownVersions.contains(QVariantList{QStringLiteral("Error")}));
+    QVERIFY_IN_ORDER(harness.historyText(), (QStringList{"Verifying checksum", "do not match!"}));
+    QVERIFY(!harness.historyText().contains(QStringLiteral("canceled")));
+    QCOMPARE(harness.host().device(key)->requestCount(RestartCommand), 0);
+    QVERIFY(harness.host().connection(key)->isActive());
+    QVERIFY(harness.host().module(key)->isPluginEnabled());
+    QVERIFY(harness.button("btnRefresh")->isEnabled());
+    QVERIFY(!harness.modules()->signalsBlocked());
+    QCOMPARE(harness.listedKeys(), QStringList{key});
+    QVERIFY(!QFile::exists(QDir(poolPath()).filePath(QStringLiteral("fw.hex"))));
+}
+
+void TestUpdateFlow::cancelBeforeWorkerRuns()
+{
+    ToolHarness harness;
+    const QString key = addModule(harness, QStringLiteral("COM3"), Serial, 3);
+    harness.start();
+    chooseFirmware(harness);
+    QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
+    QSignalSpy progress(harness.lineEdit("leProgress"), SIGNAL(textChanged(QString)));
+    QSignalSpy shownVersions(harness.lineEdit("leActualFirmware"), SIGNAL(textChanged(QString)));
+    harness.button("btnUpdate")->click();
+    QCOMPARE(harness.host().device(key)->mode(), SimulatedModule::Mode::Bootloader);
+
+    // Cancel is still disabled here; the slot is what a click would reach.
+    QVERIFY(harness.invoke("on_btnCancel_clicked"));
+
+    QVERIFY_IN_ORDER(harness.historyText(),
+                     (QStringList{"Reopen device...", "Canceled by user", "Firmware update canceled."}));
+    // crimson
+    QVERIFY(harness.history()->toHtml().contains(QStringLiteral("color:#dc143c;")));
+    QVERIFY(progress.contains(QVariantList{QStringLiteral("Firmware update canceled.")}));
+    QCOMPARE(completions(completed), (QList<Completion>{{key, QStringLiteral("Start fw update")},
+                                                        {QString(), QStringLiteral("false")}}));
+    QVERIFY(shownVersions.contains(QVariantList{QStringLiteral("Error")}));
+    QVERIFY(!harness.button("btnCancel")->isEnabled());
+    QVERIFY(harness.button("btnRefresh")->isEnabled());
+    QVERIFY(harness.host().connection(key)->isActive());
+    QVERIFY(!workerRunning());
+}
+
+void TestUpdateFlow::cancelWhileWorkerRuns_data()
+{
+    QTest::addColumn<bool>("startInBootloader");
+    QTest::addColumn<int>("failures");
+
+    // From firmware the update is under way (state 0): Cancel completes at once, the worker again later.
+    QTest::newRow("started from firmware") << false << 2;
+    // From the bootloader the tool stays idle: only the worker completes.
+    QTest::newRow("started in bootloader") << true << 1;
+}
+
+void TestUpdateFlow::cancelWhileWorkerRuns()
+{
+    QFETCH(bool, startInBootloader);
+    QFETCH(int, failures);
+
+    ToolHarness harness;
+    const QString key = addModule(harness, QStringLiteral("COM3"), Serial, 3);
+    SimulatedModule* device = harness.host().device(key);
+    if (startInBootloader)
+        device->setMode(SimulatedModule::Mode::Bootloader);
+    harness.start();
+    chooseFirmware(harness);
+    QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
+
+    // The user clicks Cancel right after the worker asked for the page size.
+    QPushButton* cancel = harness.button("btnCancel");
+    QObject::connect(harness.host().handler(key), &SimulatedCommandHandler::requestArrived, cancel,
+                     [cancel](const Command& request) {
+                         if (request.command() == ParameterCommand && request.type() == 0)
+                             QTimer::singleShot(0, cancel, &QPushButton::click);
+                     });
+    harness.button("btnUpdate")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(harness.historyText().contains(QStringLiteral("Canceled by user")), UpdateTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!workerRunning(), UpdateTimeoutMs);
+
+    QVERIFY(harness.historyText().contains(QStringLiteral("Firmware update canceled.")));
+    QCOMPARE(device->requestCount(SimulatedModule::EnterBootloaderCommand), startInBootloader ? 0 : 1);
+    QCOMPARE(device->requestCount(RestartCommand), 0);
+    QCOMPARE(device->requestCount(200), 0);
+    QCOMPARE(completions(completed).count(Completion{QString(), QStringLiteral("false")}), failures);
+    QVERIFY(!cancel->isEnabled());
+    QVERIFY(harness.button("btnRefresh")->isEnabled());
+}
+
+void TestUpdateFlow::watchdogFreesCancelOfStalledStart()
+{
+    ToolHarness harness;
+    const QString key = addModule(harness, QStringLiteral("COM3"), Serial, 3);
+    // The firmware ignores the bootloader-entry command: the module never reaches its bootloader.
+    harness.host().device(key)->setFailure(SimulatedModule::FailureMode::NoReply,
+                                           SimulatedModule::EnterBootloaderCommand);
+    harness.start();
+    chooseFirmware(harness);
+    QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
+    harness.button("btnUpdate")->click();
+
+    // The second call (5 s, scaled) finds the firmware still running and leaves the update waiting.
+    QTRY_VERIFY(harness.historyText().count(QStringLiteral("Active firmware: (1234V101)")) == 2);
+    QVERIFY(!harness.button("btnCancel")->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(harness.button("btnCancel")->isEnabled(), WatchdogTimeoutMs);
+    QVERIFY(harness.historyText().contains(QStringLiteral("An error has occurred")));
+    QVERIFY(!harness.historyText().contains(QStringLiteral("Try to read bootloader version")));
+    QVERIFY(!workerRunning());
+
+    harness.button("btnCancel")->click();
+    QCOMPARE(completions(completed).last(), (Completion{QString(), QStringLiteral("false")}));
+    QVERIFY(harness.historyText().contains(QStringLiteral("Firmware update canceled.")));
+    QVERIFY(harness.button("btnRefresh")->isEnabled());
+}
+
+void TestUpdateFlow::completionWaitsForRestartedModule()
+{
+    ToolHarness harness;
+    const QString key = addModule(harness, QStringLiteral("COM3"), Serial, 3);
+    harness.start();
+    chooseFirmware(harness);
+    QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
+
+    // The host rediscovers its devices after the restart and knows the module again 200 ms later.
+    constexpr int RediscoveryMs = 200;
+    QObject::connect(harness.lineEdit("leProgress"), &QLineEdit::textChanged, harness.tool(),
+                     [&harness, key](const QString& text) {
+                         if (!text.startsWith(QStringLiteral("Update completed.")))
+                             return;
+                         harness.host().withdrawModule(key);
+                         QTimer::singleShot(RediscoveryMs, harness.tool(),
+                                            [&harness, key] { harness.host().restoreModule(key); });
+                     });
+    harness.button("btnUpdate")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(completed.count() == 2, UpdateTimeoutMs);
+
+    QCOMPARE(completions(completed).last(), (Completion{key, QStringLiteral("true")}));
+    // One star every 300 ms (scaled to 6 ms) while the module was unknown.
+    QVERIFY2(harness.historyText().count(QLatin1Char('*')) >= 3, qPrintable(harness.historyText()));
+    QVERIFY_IN_ORDER(harness.historyText(), (QStringList{"Update completed.", "***"}));
+    QCOMPARE(harness.lineEdit("leActualFirmware")->text(), QLatin1String(NewIdentifier));
+    QCOMPARE(harness.listedKeys(), QStringList{key});
+    QVERIFY(QFile::exists(QDir(poolPath()).filePath(QStringLiteral("fw.hex"))));
+}
+
+void TestUpdateFlow::completionKeepsCopyInPool_data()
+{
+    QTest::addColumn<bool>("successful");
+    QTest::addColumn<bool>("fileInPool");
+    QTest::addColumn<bool>("otherFileOfThatName");
+    QTest::addColumn<bool>("poolHoldsChosenFile");
+
+    QTest::newRow("copied") << true << false << false << true;
+    QTest::newRow("not after failure") << false << false << false << false;
+    QTest::newRow("name taken in pool") << true << false << true << false;
+    QTest::newRow("file already in pool") << true << true << false << true;
+}
+
+void TestUpdateFlow::completionKeepsCopyInPool()
+{
+    QFETCH(bool, successful);
+    QFETCH(bool, fileInPool);
+    QFETCH(bool, otherFileOfThatName);
+    QFETCH(bool, poolHoldsChosenFile);
+
+    ToolHarness harness;
+    addModule(harness, QStringLiteral("COM3"), Serial, 3);
+    harness.start();
+    const QString pooled = QDir(poolPath()).filePath(QStringLiteral("fw.hex"));
+    const QByteArray chosen = FirmwareFormHarness::firmwareHex(NewIdentifier);
+    const QByteArray other = FirmwareFormHarness::firmwareHex("1234V099");
+    if (otherFileOfThatName)
+        FirmwareFormHarness::writeFile(pooled, other);
+    const QString path = fileInPool ? pooled : m_dir.filePath(QStringLiteral("files/fw.hex"));
+    FirmwareFormHarness::writeFile(path, chosen);
+    harness.lineEdit("leFilename")->setText(path);
+
+    QVERIFY(harness.invoke("handleUpdateCompleted", Q_ARG(bool, successful)));
+
+    QFile copy(pooled);
+    if (!poolHoldsChosenFile && !otherFileOfThatName) {
+        QVERIFY(!copy.exists());
+        return;
+    }
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    QCOMPARE(copy.readAll(), poolHoldsChosenFile ? chosen : other);
+    QCOMPARE(QDir(poolPath()).entryList(QDir::Files), QStringList{QStringLiteral("fw.hex")});
+}
+
+void TestUpdateFlow::failedCompletionWithoutLink_data()
+{
+    QTest::addColumn<int>("linkKind");
+    QTest::addColumn<bool>("withConnection");
+    QTest::addColumn<bool>("linkHandedBack");
+    QTest::addColumn<bool>("critical");
+
+    QTest::newRow("serial link without handler") << Serial << true << true << false;
+    QTest::newRow("USB link without handler") << Usb << true << false << false;
+    QTest::newRow("no connection") << Serial << false << false << true;
+}
+
+void TestUpdateFlow::failedCompletionWithoutLink()
+{
+    QFETCH(int, linkKind);
+    QFETCH(bool, withConnection);
+    QFETCH(bool, linkHandedBack);
+    QFETCH(bool, critical);
+
+    ToolHarness harness;
+    FakeHost::ModuleSetup setup;
+    setup.linkKind = linkKind;
+    setup.withHandler = false;
+    setup.withConnection = withConnection;
+    const QString key = harness.host().addModule(setup);
+    harness.start();
+    FakeConnectionPlugin* connection = withConnection ? harness.host().connection(key) : nullptr;
+    if (connection)
+        connection->setEnabled(false);
+    QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
+
+    Global::instance(false)->setInternal(true);
+    MessageLog log;
+    QVERIFY(harness.invoke("handleUpdateCompleted", Q_ARG(bool, false)));
+    Global::instance(false)->setInternal(false);
+
+    if (connection) {
+        QCOMPARE(connection->isPluginEnabled(), linkHandedBack);
+        QCOMPARE(connection->activeCalls(), linkHandedBack ? QList<bool>{true} : QList<bool>());
+    }
+    QCOMPARE(log.messages(QtCriticalMsg).contains(QStringLiteral("no Connection Plugin")),
+             critical);
+    QVERIFY(completed.isEmpty());
+    QVERIFY(log.messages().contains(
+        QStringLiteral("FirmwareUpdate::handleUpdateCompleted() successfull: false actualModuleKey: \"%1\"").arg(key)));
+    QVERIFY(log.contains(QStringLiteral("FirmwareUpdate::handleUpdateCompleted() Elapsed: ")));
+    QCOMPARE(harness.listedKeys(), QStringList{key});
+}
+
+void TestUpdateFlow::completionAsksWhetherReady_data()
+{
+    QTest::addColumn<bool>("leaveSelection");
+    QTest::addColumn<int>("modules");
+    QTest::addColumn<bool>("asks");
+
+    QTest::newRow("file kept, one module") << true << 1 << true;
+    QTest::newRow("file kept, two modules") << true << 2 << false;
+    QTest::newRow("file not kept") << false << 1 << false;
+}
+
+void TestUpdateFlow::completionAsksWhetherReady()
+{
+    QFETCH(bool, leaveSelection);
+    QFETCH(int, modules);
+    QFETCH(bool, asks);
+
+    ToolHarness harness;
+    addModule(harness, QStringLiteral("COM3"), Serial, 3);
+    if (modules > 1)
+        addModule(harness, QStringLiteral("COM4"), Serial, 4);
+    harness.start();
+    harness.setLeaveSelection(leaveSelection);
+
+    QVERIFY(harness.invoke("handleUpdateCompleted", Q_ARG(bool, true)));
+    QCOMPARE(harness.historyText().contains(QStringLiteral("Are you ready?")), asks);
+    // lime
+    QCOMPARE(harness.history()->toHtml().contains(QStringLiteral("color:#00ff00;")), asks);
+}
+
+QTEST_MAIN(TestUpdateFlow)
+#include "tst_updateflow.moc"
