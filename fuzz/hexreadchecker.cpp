@@ -120,6 +120,51 @@ std::string checkProgram(const ReadResult& r, const unsigned char* image)
     return {};
 }
 
+// The identifier scan by its definition, every start position from 1 in turn: the reference for the
+// reader's scan, which jumps between occurrences of a literal character instead.
+bool scanByDefinition(const unsigned char* data, int size, std::string_view pattern, std::string& match)
+{
+    const int length = int(pattern.size());
+    const auto matches = [](char p, unsigned char b) {
+        return p == '#' ? b >= '0' && b <= '9' : b == static_cast<unsigned char>(p);
+    };
+    for (int start = 1; start + length <= size; ++start) {
+        int k = 0;
+        while (k < length && matches(pattern[std::size_t(k)], data[start + k]))
+            ++k;
+        if (k == length) {
+            match.assign(reinterpret_cast<const char*>(data + start), std::size_t(length));
+            return true;
+        }
+    }
+    match.clear();
+    return false;
+}
+
+// The input bytes taken as an image: each pattern found where the definition finds it, and the
+// identifier that of the first pattern found.
+std::string checkIdentifierScan(std::string_view input)
+{
+    const auto* data = reinterpret_cast<const unsigned char*>(input.data());
+    const int size = int(input.size());
+    std::string identifier;
+    for (const char* pattern : IntelHex::IdentifierPatterns) {
+        std::string expected;
+        const bool expectFound = scanByDefinition(data, size, pattern, expected);
+        char match[IntelHex::IdentifierLength + 1] = {};
+        const bool found = IntelHex::findPattern(data, size, pattern, match);
+        if (found != expectFound || std::string_view(match) != expected)
+            return std::string("pattern ") + pattern + " found as \"" + (found ? match : "") + "\" instead of \""
+                   + expected + "\"";
+        if (identifier.empty())
+            identifier = expected;
+    }
+    const std::string scanned = IntelHex::findIdentifier(data, size);
+    if (scanned != identifier)
+        return "identifier \"" + scanned + "\" instead of \"" + identifier + "\"";
+    return {};
+}
+
 }
 
 std::string HexReadChecker::check(const char* data, std::size_t size)
@@ -133,6 +178,8 @@ std::string HexReadChecker::check(const char* data, std::size_t size)
     std::string broken = checkOutcome(result, input);
     if (broken.empty() && result.isComplete())
         broken = checkProgram(result, image);
+    if (broken.empty())
+        broken = checkIdentifierScan(input);
     if (!broken.empty())
         return broken;
 
