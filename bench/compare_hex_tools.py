@@ -60,7 +60,8 @@ def main():
             print("%-10s %10.2f %10.2f" % (name, statistics.median(s[0] for s in samples),
                                           statistics.median(s[1] for s in samples)))
 
-        binaries = [open(os.path.join(work, name + ".bin"), "rb").read() for name in ("objcopy", "srec_cat", "intelhex")]
+        binaries = [open(os.path.join(work, name + ".bin"), "rb").read()
+                    for name in ("objcopy", "srec_cat", "intelhex")]
         if binaries[1:] != binaries[:1] * 2:
             sys.exit("compare_hex_tools: objcopy, srec_cat and intelhex disagree")
         image = binaries[0]

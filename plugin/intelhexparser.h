@@ -13,6 +13,7 @@ namespace IntelHex {
 constexpr int ImageSize = 0x40000;
 // Data is taken only from this window above the linear base (after the flash base is taken out).
 constexpr int LinearWindowBytes = 0x100000;
+
 enum RecordType {
     DataRecord = 0,
     EndOfFileRecord = 1,

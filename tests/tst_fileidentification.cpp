@@ -83,8 +83,8 @@ void TestFileIdentification::hexNameTest()
 void TestFileIdentification::typingLoadsOnceTheNameEndsInHex()
 {
     FirmwareFormHarness harness;
-    const QString path =
-        FirmwareFormHarness::writeFile(harness.filesPath(QStringLiteral("typed.hex")), FirmwareFormHarness::firmwareHex(Identifier));
+    const QString path = FirmwareFormHarness::writeFile(harness.filesPath(QStringLiteral("typed.hex")),
+                                                        FirmwareFormHarness::firmwareHex(Identifier));
     FirmwareFormHarness::takeMessages();
 
     QTest::keyClicks(harness.child<QLineEdit>("leFilename"), path);
@@ -169,7 +169,8 @@ void TestFileIdentification::failedLoadKeepsFields_data()
     QTest::newRow("byte at 0x40000") << QByteArray(":020000040004F6\n:0100000001FE\n")
                                      << QStringList{path, "HEX file too large"};
     QTest::newRow("byte above 0x40000")
-        << QByteArray(":020000040004F6\n:0100010001FD\n") << QStringList{path, "address too high", "HEX file too large"};
+        << QByteArray(":020000040004F6\n:0100010001FD\n")
+        << QStringList{path, "address too high", "HEX file too large"};
     QTest::newRow("file missing") << QByteArray() << QStringList{"could not open file!"};
 }
 
@@ -219,9 +220,10 @@ void TestFileIdentification::programRecordLines()
     QFETCH(QStringList, values);
 
     FirmwareFormHarness harness;
-    const QString path = FirmwareFormHarness::writeFile(
-        harness.filesPath(QStringLiteral("placed.hex")),
-        FirmwareFormHarness::hexOf(FirmwareFormHarness::firmwareImage(Identifier), base, IntelHex::AddressStyle(style)));
+    const QByteArray image = FirmwareFormHarness::firmwareImage(Identifier);
+    const QString path =
+        FirmwareFormHarness::writeFile(harness.filesPath(QStringLiteral("placed.hex")),
+                                       FirmwareFormHarness::hexOf(image, base, IntelHex::AddressStyle(style)));
     FirmwareFormHarness::takeMessages();
     QVERIFY(harness.fileNameChanged(path));
 

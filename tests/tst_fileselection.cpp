@@ -350,7 +350,8 @@ void TestFileSelection::poolWindowParts()
     QVERIFY(!model->parent());
     QCOMPARE(tree->rootIndex(), model->index(harness.poolPath()));
     QCOMPARE(model->columnCount(tree->rootIndex()), 5);
-    const QModelIndex extra = model->index(harness.poolPath() + QStringLiteral("/suiting.hex")).siblingAtColumn(IdentifierColumn);
+    const QModelIndex extra =
+        model->index(harness.poolPath() + QStringLiteral("/suiting.hex")).siblingAtColumn(IdentifierColumn);
     QCOMPARE(model->data(extra, Qt::TextAlignmentRole).toInt(), int(Qt::AlignLeft));
 
     auto* leave = dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection"));
