@@ -103,7 +103,7 @@ bool BootloaderDialogue::run()
     erase();
     if (cancelled())
         return false;
-    if (writeImage() != WriteResult::Completed)
+    if (!writeImage())
         return false;
     if (!verifyChecksum() || cancelled())
         return false;
@@ -241,7 +241,7 @@ void BootloaderDialogue::erase()
     sleepMs(AfterEraseMs);
 }
 
-BootloaderDialogue::WriteResult BootloaderDialogue::writeImage()
+bool BootloaderDialogue::writeImage()
 {
     CommandHandlerInterface* handler = m_target.handler;
     progressAndLog(QStringLiteral("Writing %1 bytes...").arg(m_target.programSize));
@@ -254,16 +254,16 @@ BootloaderDialogue::WriteResult BootloaderDialogue::writeImage()
     m_byPageNumber = m_version.startsWith(QLatin1String(PageNumberFamily));
     for (const char* type : PageNumberTypes)
         m_byPageNumber = m_byPageNumber || m_version.startsWith(QLatin1String(type));
-    const WriteResult result = m_byPageNumber ? writePagesByNumber() : writePagesByBuffer();
+    const bool completed = m_byPageNumber ? writePagesByNumber() : writePagesByBuffer();
 
     handler->setTraceMode(false);
     handler->resetMaxTimeoutMS();
-    if (result == WriteResult::Completed)
+    if (completed)
         sleepMs(AfterWriteMs);
-    return result;
+    return completed;
 }
 
-BootloaderDialogue::WriteResult BootloaderDialogue::writePagesByNumber()
+bool BootloaderDialogue::writePagesByNumber()
 {
     int offset = 0;
     int page = Bootloader::FirstPageNumber;
@@ -274,7 +274,7 @@ BootloaderDialogue::WriteResult BootloaderDialogue::writePagesByNumber()
                                       static_cast<unsigned char>(page & 0xFF), int(flashWord(position)));
         Command reply;
         if (!sendWord(request, reply))
-            return WriteResult::Failed;
+            return false;
         position += Bootloader::WordBytes;
         offset += Bootloader::WordBytes;
         emit m_thread.handleProgressBarValue(position - m_target.progStart);
@@ -285,10 +285,10 @@ BootloaderDialogue::WriteResult BootloaderDialogue::writePagesByNumber()
             offset = 0;
         }
     }
-    return WriteResult::Completed;
+    return true;
 }
 
-BootloaderDialogue::WriteResult BootloaderDialogue::writePagesByBuffer()
+bool BootloaderDialogue::writePagesByBuffer()
 {
     int offset = 0;
     quint32 pageAddress = quint32(m_flashBase);
@@ -300,7 +300,7 @@ BootloaderDialogue::WriteResult BootloaderDialogue::writePagesByBuffer()
                                       int(flashWord(position)));
         Command reply;
         if (!sendWord(request, reply))
-            return WriteResult::Failed;
+            return false;
         position += Bootloader::WordBytes;
         offset += Bootloader::WordBytes;
         emit m_thread.handleProgressBarValue(position - m_target.progStart);
@@ -308,16 +308,16 @@ BootloaderDialogue::WriteResult BootloaderDialogue::writePagesByBuffer()
             log(QStringLiteral("Writing page at address: 0x") + hex(pageAddress));
             if (!sendOnce(Bootloader::ProgramPageCommand, 0, 0, int(pageAddress))) {
                 progressAndLog(QStringLiteral("Programming error (2)"));
-                return WriteResult::Failed;
+                return false;
             }
             emit m_thread.handleProgressBarValue(position - m_target.progStart);
             pageAddress += quint32(m_pageSize);
             offset = 0;
         }
         if (cancelled())
-            return WriteResult::Cancelled;
+            return false;
     }
-    return WriteResult::Completed;
+    return true;
 }
 
 bool BootloaderDialogue::sendWord(Command& request, Command& reply)

@@ -37,15 +37,14 @@ public:
     static bool isVersionString(const QString& text);
 
 private:
-    enum class WriteResult { Completed, Failed, Cancelled };
-
     bool detectBootloader();
     bool checkIdentity();
     bool readParameters();
     void erase();
-    WriteResult writeImage();
-    WriteResult writePagesByNumber();
-    WriteResult writePagesByBuffer();
+    // Each is true when every word went out; false after a failure or a cancel.
+    bool writeImage();
+    bool writePagesByNumber();
+    bool writePagesByBuffer();
     bool sendWord(Command& request, Command& reply);
     bool verifyChecksum();
     bool storeSizeAndChecksum();
