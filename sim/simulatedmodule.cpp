@@ -1,31 +1,19 @@
 #include "simulatedmodule.h"
 
+#include "bootloadercommands.h"
+
 #include <algorithm>
 
+// The module answers the same command set the update run speaks.
+using namespace Bootloader;
+
 namespace {
-
-constexpr unsigned char EraseCommand = 200;
-constexpr unsigned char WriteWordCommand = 201;
-constexpr unsigned char ProgramPageCommand = 202;
-constexpr unsigned char ChecksumCommand = 203;
-constexpr unsigned char RestartCommand = 205;
-constexpr unsigned char ParameterCommand = 206;
-constexpr unsigned char StoreAttributeCommand = 208;
-
-constexpr unsigned short PageSizeParameter = 0;
-constexpr unsigned short FlashBaseParameter = 1;
-constexpr unsigned short MemorySizeParameter = 2;
-constexpr unsigned short FirmwareSizeAttribute = 0;
-constexpr unsigned short FirmwareChecksumAttribute = 1;
 
 // The command number a reply to 203 echoes when the module is told to echo the wrong one.
 constexpr unsigned char WrongChecksumEcho = 204;
 
 // Page-buffer scheme: the motor/bank byte counts kibibytes, the type byte words.
-constexpr int BankBytes = 1024;
-constexpr int WordBytes = 4;
-// Page-number scheme: page 16 is the first page of the application, at the flash base.
-constexpr int FirstApplicationPage = 16;
+constexpr int BankBytes = 1 << BankShift;
 
 constexpr const char* DefaultFirmwareVersion = "1234V101";
 constexpr const char* DefaultBootloaderVersion = "1234B101";
@@ -206,7 +194,7 @@ void SimulatedModule::addFailure(const Failure& failure)
     if (rule.mode == FailureMode::Status2On208)
         rule.command = StoreAttributeCommand;
     else if (rule.mode == FailureMode::WrongChecksum || rule.mode == FailureMode::WrongEchoOn203)
-        rule.command = ChecksumCommand;
+        rule.command = ReadChecksumCommand;
     m_failures.append({rule, 0});
 }
 
@@ -285,7 +273,7 @@ SimulatedModule::Outcome SimulatedModule::answerBootloader(const Command& reques
     unsigned char echo = command;
 
     switch (command) {
-    case ParameterCommand:
+    case ReadParameterCommand:
         if (request.type() == PageSizeParameter)
             result = quint32(m_pageSize);
         else if (request.type() == FlashBaseParameter)
@@ -308,7 +296,7 @@ SimulatedModule::Outcome SimulatedModule::answerBootloader(const Command& reques
             for (int i = 0; i < WordBytes; ++i)
                 m_pageBuffer[offset + i] = char(value >> (8 * i));
         } else {
-            const int page = request.motorBank() - FirstApplicationPage;
+            const int page = request.motorBank() - FirstPageNumber;
             const int offset = request.type() * WordBytes;
             const quint32 address = m_flashBase + quint32(page * m_pageSize + offset);
             if (page < 0 || offset + WordBytes > m_pageSize || !programWord(address, value))
@@ -330,7 +318,7 @@ SimulatedModule::Outcome SimulatedModule::answerBootloader(const Command& reques
         }
         break;
     }
-    case ChecksumCommand:
+    case ReadChecksumCommand:
         if (!contains(value, 1)) {
             status = StatusInvalidValue;
             break;
