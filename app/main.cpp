@@ -59,7 +59,7 @@ void chooseOffscreenPlatform(int argc, char* argv[])
         return;
     for (int i = 1; i < argc; ++i) {
         const QByteArray argument(argv[i]);
-        if (argument == "--" )
+        if (argument == "--")
             return;
         if (argument == "--headless" || argument == "--list") {
             qputenv("QT_QPA_PLATFORM", "offscreen");

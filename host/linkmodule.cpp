@@ -2,6 +2,10 @@
 
 #include "serialconnection.h"
 
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcLinkModule, "dux.module", QtInfoMsg)
+
 namespace {
 constexpr int DevicePluginKind = 0;
 constexpr const char* ModuleNamePrefix = "DUX";
@@ -45,5 +49,5 @@ QString LinkModule::moduleName() const
 
 void LinkModule::setModuleState(int state)
 {
-    m_state = state;
+    qCDebug(lcLinkModule).noquote() << key() << "state" << state;
 }

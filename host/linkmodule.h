@@ -23,13 +23,11 @@ public:
     unsigned char moduleAddress() const override;
     QString nameInFirmware() const override;
     QString moduleName() const override;
+    // Only noted in the log: this host does not act on the states the update announces.
     void setModuleState(int state) override;
-
-    int moduleState() const { return m_state; }
 
 private:
     QPointer<SerialConnection> m_connection;
     unsigned char m_address;
     QString m_typeCode;
-    int m_state = 0;
 };

@@ -16,7 +16,6 @@ QString titleOf(const QSerialPortInfo& port, int linkKind)
 SerialConnection::SerialConnection(const QString& key, const QSerialPortInfo& port, int linkKind,
                                    PluginHandler* handler)
     : DUXLConnectionInterface(key, titleOf(port, linkKind), DevicePluginKind, handler, QString())
-    , m_port(port)
     , m_linkKind(linkKind)
     , m_handler(new SerialCommandHandler(port, linkKind == Usb, this))
 {

@@ -23,10 +23,8 @@ public:
     // False while an update owns the link: the host then leaves port and handler alone.
     bool isActive() const { return m_active; }
     SerialCommandHandler* serialHandler() const { return m_handler; }
-    QSerialPortInfo port() const { return m_port; }
 
 private:
-    QSerialPortInfo m_port;
     int m_linkKind;
     SerialCommandHandler* m_handler;
     bool m_active = true;

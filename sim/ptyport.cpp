@@ -10,6 +10,8 @@
 
 namespace {
 constexpr int ReadChunkBytes = 4096;
+// Room for the slave's device path, which openpty writes without being told the size.
+constexpr int DevicePathBytes = 256;
 }
 
 PtyPort::~PtyPort()
@@ -20,7 +22,7 @@ PtyPort::~PtyPort()
 bool PtyPort::open()
 {
     close();
-    char name[256] = {};
+    char name[DevicePathBytes] = {};
     if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
         m_master = m_slave = -1;
         setSystemError("openpty");
