@@ -18,8 +18,9 @@ constexpr unsigned char ParameterCommand = 206;
 constexpr unsigned char EraseCommand = 200;
 constexpr unsigned char ChecksumCommand = 203;
 constexpr int PageSize = 512;
-// Slack for the scheduler of a busy two-core machine on top of a time that must pass.
-constexpr int SchedulingSlackMs = 400;
+// Slack for the scheduler of a busy two-core machine on top of a time that must pass; well below the
+// default time-out, so that "at once" and "after the time-out" stay apart.
+constexpr int SchedulingSlackMs = 500;
 
 Command parameterRequest(unsigned short type, unsigned char address = 1)
 {
@@ -238,7 +239,7 @@ void TestSerialHandler::requestWithoutReplyIsCarriedOutSilently()
     QElapsedTimer clock;
     clock.start();
     m_handler->doDirectRequestWithoutReply(&entry);
-    QVERIFY(clock.elapsed() < 100);
+    QVERIFY(clock.elapsed() < SchedulingSlackMs);
 
     QTRY_COMPARE(m_handler->getFirmwareVersion(1), QStringLiteral("1234B101"));
     int entries = 0;
@@ -283,7 +284,7 @@ void TestSerialHandler::forcedEventProcessingKeepsTheLoopRunning()
     m_handler->doDirectRequest(&erase, &reply);
     QVERIFY(reply.isValid());
     if (force)
-        QVERIFY2(ticks >= EraseMs / TickMs / 2, qPrintable(QString::number(ticks)));
+        QVERIFY2(ticks >= EraseMs / TickMs / 6, qPrintable(QString::number(ticks)));
     else
         QCOMPARE(ticks, 0);
 }
@@ -299,7 +300,7 @@ void TestSerialHandler::closedDeviceAnswersAtOnce()
     m_handler->doDirectRequest(&request, &reply);
     QVERIFY(!reply.isValid());
     QVERIFY(m_handler->getFirmwareVersion(1).isEmpty());
-    QVERIFY(clock.elapsed() < 100);
+    QVERIFY(clock.elapsed() < SchedulingSlackMs);
 
     QVERIFY(m_handler->openDevice());
     QVERIFY(m_handler->isDeviceOpen());
@@ -406,7 +407,8 @@ void TestSerialHandler::pacedLinkTakesTheTimeOfItsBytes()
         QVERIFY(reply.isValid());
     }
     const double idealMs = Requests * (RequestBytes + ReplyBytes) * 10 * 1000.0 / Rate;
-    const qint64 elapsed = clock.elapsed();
+    // One millisecond for the clock's whole milliseconds and the pacer's whole nanoseconds per byte.
+    const qint64 elapsed = clock.elapsed() + 1;
     QVERIFY2(elapsed >= idealMs, qPrintable(QStringLiteral("%1 ms, ideal %2 ms").arg(elapsed).arg(idealMs)));
     QVERIFY2(elapsed < 3 * idealMs, qPrintable(QStringLiteral("%1 ms, ideal %2 ms").arg(elapsed).arg(idealMs)));
 }
