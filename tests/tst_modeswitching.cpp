@@ -312,6 +312,7 @@ void TestModeSwitching::followsPortOfModuleUnderUpdate()
     QCOMPARE(key, QStringLiteral("COM4/M/id3"));
 
     MessageLog log;
+    QSignalSpy progress(harness.lineEdit("leProgress"), SIGNAL(textChanged(QString)));
     const QString newKey = harness.host().reenumerate(key, QStringLiteral("COM9"));
     QCOMPARE(newKey, QStringLiteral("COM9/M/id1"));
     QVERIFY(log.messages().contains(QStringLiteral("FirmwareUpdate::handleUSBDevices() () (\"COM4\") (\"COM4\")")));
@@ -322,7 +323,7 @@ void TestModeSwitching::followsPortOfModuleUnderUpdate()
 
     // The tool now speaks of the new key: the module registered under it is the one it goes on with.
     QTRY_VERIFY(harness.historyText().contains(QStringLiteral("Reconnected.")));
-    QCOMPARE(harness.lineEdit("leProgress")->text(), QStringLiteral("Reconnected."));
+    QVERIFY(progress.contains(QVariantList{QStringLiteral("Reconnected.")}));
     QVERIFY(harness.historyText().contains(QStringLiteral("Active firmware: (1234B101)")));
 }
 

@@ -352,8 +352,9 @@ void TestUpdateFlow::wholeUpdateOnSerialLikeLink()
 void TestUpdateFlow::wholeUpdateOnUsbLink()
 {
     ToolHarness harness;
-    // The module leaves its port 20 ms after each switch; the host knows it again at once.
-    harness.host().setReenumerationDelays(20, 0);
+    // The module leaves its port 100 ms after each switch (after the worker has finished with it); the
+    // host knows it again at once.
+    harness.host().setReenumerationDelays(100, 0);
     const QString key = addModule(harness, QStringLiteral("ttyACM0"), Usb, 1);
     harness.start();
     chooseFirmware(harness);
