@@ -9,7 +9,10 @@
 #include "simulatedmodule.h"
 #include "toolharness.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QMenu>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QLoggingCategory>
@@ -57,6 +60,8 @@ private slots:
     void rebuildSelectsFirstModule();
     void selectionReadsVersionAndRemembersLink_data();
     void selectionReadsVersionAndRemembersLink();
+    void selectionReadsFirmwareDirectory_data();
+    void selectionReadsFirmwareDirectory();
     void closedDeviceIsNotAsked();
     void moduleWithoutLinkKeepsOnlyKey();
     void reportAboutSelectedIdleModule();
@@ -234,6 +239,54 @@ void TestModuleList::selectionReadsVersionAndRemembersLink()
     AppSettings settings;
     settings.beginGroup(QLatin1String(SettingsGroup));
     QCOMPARE(settings.childKeys().size(), remembered ? 2 : 0);
+}
+
+void TestModuleList::selectionReadsFirmwareDirectory_data()
+{
+    QTest::addColumn<bool>("stored");
+    QTest::addColumn<bool>("deviceOpen");
+
+    QTest::newRow("nothing stored") << false << true;
+    QTest::newRow("stored") << true << true;
+    QTest::newRow("stored, device closed") << true << false;
+}
+
+void TestModuleList::selectionReadsFirmwareDirectory()
+{
+    QFETCH(bool, stored);
+    QFETCH(bool, deviceOpen);
+
+    const QString folder = m_dir.filePath(QStringLiteral("firmware"));
+    QDir().mkpath(folder);
+    if (stored) {
+        // What the file identification stores: the file's path, under the module name.
+        AppSettings settings;
+        settings.setValue(QStringLiteral("Container_FirmwareUpdate/M_Dir"), folder + QStringLiteral("/fw.hex"));
+    }
+    ToolHarness harness;
+    const QString key = harness.host().addModule(moduleAt(QStringLiteral("COM3/M/id1")));
+    if (!deviceOpen)
+        harness.host().handler(key)->closeDevice();
+    harness.start();
+
+    // The file dialog starts where the selection says; read it and close the dialog.
+    QString shownFolder;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QFileDialog*>(window);
+            if (dialog && dialog->isVisible()) {
+                poll.stop();
+                shownFolder = dialog->directory().absolutePath();
+                dialog->reject();
+            }
+        }
+    });
+    constexpr int PollMs = 20;
+    poll.start(PollMs);
+    auto* select = harness.tool()->findChild<QToolButton*>(QStringLiteral("btnSelect"));
+    QVERIFY(harness.invoke("toolSelectAction", Q_ARG(QAction*, select->menu()->actions().last())));
+    QCOMPARE(shownFolder, stored ? folder : QStringLiteral("/"));
 }
 
 void TestModuleList::closedDeviceIsNotAsked()
