@@ -36,6 +36,13 @@ const QRegularExpression& lineBreaks()
     return breaks;
 }
 
+// The completion's retry marks ("*") that may stand in front of the next line.
+const QRegularExpression& leadingRetryMarks()
+{
+    static const QRegularExpression marks(QStringLiteral("^\\*+"));
+    return marks;
+}
+
 template<typename Widget>
 Widget* formWidget(QObject* plugin, const char* name, QStringList* missing)
 {
@@ -206,9 +213,11 @@ void UpdateDriver::printHistory(bool includingUnfinishedLine)
         const QString trimmed = line.trimmed();
         if (trimmed.isEmpty())
             continue;
-        if (trimmed == QLatin1String(CompletedLine))
+        QString message = trimmed;
+        message.remove(leadingRetryMarks());
+        if (message == QLatin1String(CompletedLine))
             m_completedSeen = true;
-        else if (trimmed == QLatin1String(ReconnectedLine) && m_completedSeen)
+        else if (message == QLatin1String(ReconnectedLine) && m_completedSeen)
             m_reconnectedSeen = true;
         *m_out << clockText() << ' ' << trimmed << Qt::endl;
     }
@@ -227,7 +236,7 @@ void UpdateDriver::updateEnded()
     }
     // On a serial link the completion has read the new version and rebuilt the list already. A USB
     // module comes back under a new port first; the plug-in rebuilds its list once it has found it.
-    if (m_usbLink && !m_reconnectedSeen)
+    if (m_usbLink && !m_rebuiltAfterReconnection)
         m_waitingForReconnection = true;
     else
         reportNewVersion();
@@ -235,7 +244,10 @@ void UpdateDriver::updateEnded()
 
 void UpdateDriver::moduleListRebuilt(int index)
 {
-    if (m_running && m_waitingForReconnection && m_reconnectedSeen && index >= 0)
+    if (!m_running || !m_reconnectedSeen || index < 0)
+        return;
+    m_rebuiltAfterReconnection = true;
+    if (m_waitingForReconnection)
         QTimer::singleShot(0, this, &UpdateDriver::reportNewVersion);
 }
 

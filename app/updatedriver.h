@@ -87,6 +87,7 @@ private:
     bool m_usbLink = false;
     bool m_completedSeen = false;
     bool m_reconnectedSeen = false;
+    bool m_rebuiltAfterReconnection = false;
     bool m_waitingForReconnection = false;
     bool m_screenshotTaken = false;
 };
