@@ -92,6 +92,7 @@ private slots:
     void usbFirstCallWaitsForPortChange();
     void wholeUpdateOnSerialLikeLink_data();
     void wholeUpdateOnSerialLikeLink();
+    void silentModuleOnOtherLinkIsUpdatedAtAddressOne();
     void wholeUpdateOnUsbLink();
     void wholeUpdateFromBootloader();
     void failingModule();
@@ -347,6 +348,34 @@ void TestUpdateFlow::wholeUpdateOnSerialLikeLink()
     QCOMPARE(harness.progressBar()->maximum(), 99);
     QVERIFY(QFile::exists(QDir(poolPath()).filePath(QStringLiteral("fw.hex"))));
     QVERIFY(QFile::exists(file));
+}
+
+void TestUpdateFlow::silentModuleOnOtherLinkIsUpdatedAtAddressOne()
+{
+    ToolHarness harness;
+    const QString key = addModule(harness, QStringLiteral("COM3"), 3, 3);
+    // The firmware does not answer the version query (at the selection and at the update start).
+    harness.host().device(key)->setFailure(SimulatedModule::FailureMode::NoReply, SimulatedModule::VersionQuery, 1,
+                                           2);
+    {
+        AppSettings settings;
+        settings.beginGroup(QStringLiteral("Container_FirmwareUpdate"));
+        settings.setValue(QStringLiteral("COM3_M_Bitrate"), FirmwareRate);
+        settings.setValue(QStringLiteral("COM3_M_Bitrate_Id"), 3);
+    }
+    harness.start();
+    chooseFirmware(harness);
+    QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
+
+    harness.button("btnUpdate")->click();
+    QVERIFY(harness.historyText().contains(QStringLiteral("Active firmware: ()")));
+    QTRY_VERIFY_WITH_TIMEOUT(completed.count() == 2, UpdateTimeoutMs);
+
+    QCOMPARE(completions(completed).last(), (Completion{key, QStringLiteral("true")}));
+    // An empty version sent the worker to the bootloader's address at once.
+    QVERIFY_IN_ORDER(harness.historyText(), (QStringList{"Active firmware: (1234B101)",
+                                                         "Try to read bootloader version at id 1... (1)",
+                                                         "Bootloader: 1234B101"}));
 }
 
 void TestUpdateFlow::wholeUpdateOnUsbLink()
