@@ -233,9 +233,10 @@ const SimulatedModule::Failure* SimulatedModule::failureFor(int command, int typ
 SimulatedModule::Outcome SimulatedModule::handleRequest(const Command& request, Command* reply)
 {
     m_requests.append(request);
+    // Faults count every request on the bus, like requestCount(), whichever module it is for.
+    const Failure* failure = failureFor(request.command(), request.type());
     if (request.moduleAddress() != m_address)
         return Outcome::NoReply;
-    const Failure* failure = failureFor(request.command(), request.type());
     if (failure && failure->mode == FailureMode::NoReply)
         return Outcome::NoReply;
     if (failure && failure->mode == FailureMode::InvalidReply) {
@@ -390,9 +391,9 @@ SimulatedModule::Outcome SimulatedModule::queryVersion(unsigned char address, QS
 {
     ++m_versionQueries;
     version->clear();
+    const Failure* failure = failureFor(VersionQuery, AnyType);
     if (address != m_address)
         return Outcome::NoReply;
-    const Failure* failure = failureFor(VersionQuery, AnyType);
     if (failure && failure->mode == FailureMode::NoReply)
         return Outcome::NoReply;
     if (failure && failure->mode == FailureMode::InvalidReply)

@@ -48,6 +48,7 @@ public:
 
     // One fault: the `count` requests that match `command` (and `type`), starting with the `first`
     // matching one (counted from 1 since the failure was added), get `mode` instead of a normal answer.
+    // Requests are counted whatever their address, as requestCount() counts them.
     struct Failure
     {
         FailureMode mode = FailureMode::NoReply;
