@@ -48,7 +48,9 @@ void LinkPacer::waitForFrame(int bytesAfterFrame)
 {
     if (m_rate == 0)
         return;
-    sleepUntilNs(m_inputEndNs - bytesAfterFrame * byteNs());
+    m_frameEndNs = m_inputEndNs - bytesAfterFrame * byteNs();
+    sleepUntilNs(m_frameEndNs);
+    m_frameSeenNs = nowNs();
 }
 
 bool LinkPacer::send(const QByteArray& bytes, const Writer& write)
@@ -56,7 +58,9 @@ bool LinkPacer::send(const QByteArray& bytes, const Writer& write)
     if (m_rate == 0)
         return write(bytes);
     const qint64 perByte = byteNs();
-    const qint64 start = std::max(nowNs(), m_outputEndNs);
+    // Timer wake-ups come late by tens of microseconds; the line would not have waited for them.
+    const qint64 workNs = nowNs() - m_frameSeenNs;
+    const qint64 start = std::max(m_frameEndNs + workNs, m_outputEndNs);
     const int chunk = int(std::max<qint64>(1, OutputChunkNs / perByte));
     for (int sent = 0; sent < bytes.size();) {
         const int end = std::min(sent + chunk, bytes.size());

@@ -22,7 +22,8 @@ public:
     // Waits until the frame that ends `bytesAfterFrame` bytes before the last byte read has arrived.
     void waitForFrame(int bytesAfterFrame);
     // Hands `bytes` to `write` at the moments their stop bits end on the wire, in chunks of about a
-    // millisecond; returns when the last byte is out.
+    // millisecond; returns when the last byte is out. A reply starts when the frame it answers ended
+    // plus the time the module worked on it, not later because this process woke up late.
     bool send(const QByteArray& bytes, const Writer& write);
 
     static qint64 nowNs();
@@ -34,4 +35,7 @@ private:
     int m_rate = 0;
     qint64 m_inputEndNs = 0;
     qint64 m_outputEndNs = 0;
+    // End of the last frame on the line, and when waitForFrame() returned after it.
+    qint64 m_frameEndNs = 0;
+    qint64 m_frameSeenNs = 0;
 };
