@@ -124,4 +124,11 @@ private:
     int ARMFlashAddress = 0;
     FirmwareUpdaterThread* updater = nullptr;
     bool leaveSelection = false;
+
+    // Timed steps of an update (re-calls of the start, the worker's start) are tied to this object, so
+    // that Cancel can drop them; made on first use.
+    QObject* pendingUpdateSteps();
+    void dropPendingUpdateSteps();
+    QObject* pendingSteps = nullptr;
+    bool workerStartPending = false;
 };

@@ -392,7 +392,8 @@ void FirmwareUpdate::handleUSBDevices(QList<QSerialPortInfo> actualInterfaces, Q
             actualModuleKey = parts.join(QLatin1Char('/'));
             message = message.arg(oldPort, newPort);
         }
-        QTimer::singleShot(TimeScale::scaledMs(PortChangeRecallMs), this, &FirmwareUpdate::on_btnUpdate_clicked);
+        QTimer::singleShot(TimeScale::scaledMs(PortChangeRecallMs), pendingUpdateSteps(),
+                           [this] { on_btnUpdate_clicked(); });
         qCDebug(debLowLevel) << Q_FUNC_INFO << addedNames << actualModuleKey << "\r\n" << elapsedTimeTimer.isActive()
                              << updateState;
     }
@@ -470,7 +471,7 @@ void FirmwareUpdate::on_btnUpdate_clicked()
             handleDebugMessage(disconnecting);
             return;
         }
-        QTimer::singleShot(TimeScale::scaledMs(UpdateRecallMs), this, &FirmwareUpdate::on_btnUpdate_clicked);
+        QTimer::singleShot(TimeScale::scaledMs(UpdateRecallMs), pendingUpdateSteps(), [this] { on_btnUpdate_clicked(); });
         link.module->setModuleState(ModuleStateBootloaderRequested);
         emit handleFirmwareCompleted(actualModuleKey, QStringLiteral("Start fw update"));
         handleDebugMessage(QStringLiteral("Reopen device..."));
@@ -487,8 +488,12 @@ void FirmwareUpdate::on_btnUpdate_clicked()
     updater->setCommandHandler(commandHandler);
     if (!inBootloader && sender() != ui->btnUpdate)
         return;
-    QTimer::singleShot(TimeScale::scaledMs(inBootloader ? StartFromBootloaderMs : StartFromFirmwareMs), updater,
-                       SLOT(start()));
+    workerStartPending = true;
+    QTimer::singleShot(TimeScale::scaledMs(inBootloader ? StartFromBootloaderMs : StartFromFirmwareMs),
+                       pendingUpdateSteps(), [this] {
+                           workerStartPending = false;
+                           updater->start();
+                       });
     ui->pbProcess->setRange(0, 0);
     // Until the next rebuild of the list, so that the selection cannot change under the running update.
     ui->cmbModules->blockSignals(true);
@@ -499,8 +504,27 @@ void FirmwareUpdate::on_btnCancel_clicked()
     handleDebugMessage(QLatin1String(CanceledLine));
     ui->btnCancel->setEnabled(false);
     updater->cancelUpdate();
-    if (updateState != IdleState)
+    // A cancelled update must not go on by itself: drop its re-calls and a worker start that has not
+    // happened yet (the run would clear the request when it begins). Without a worker to report the
+    // end, the completion is ours to give.
+    const bool startWasPending = workerStartPending;
+    dropPendingUpdateSteps();
+    if (updateState != IdleState || startWasPending)
         handleUpdateCompleted(false);
+}
+
+QObject* FirmwareUpdate::pendingUpdateSteps()
+{
+    if (!pendingSteps)
+        pendingSteps = new QObject(this);
+    return pendingSteps;
+}
+
+void FirmwareUpdate::dropPendingUpdateSteps()
+{
+    delete pendingSteps;
+    pendingSteps = nullptr;
+    workerStartPending = false;
 }
 
 void FirmwareUpdate::handleUpdateCompleted(bool successfull)

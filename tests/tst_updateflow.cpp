@@ -97,6 +97,7 @@ private slots:
     void wholeUpdateFromBootloader();
     void failingModule();
     void cancelBeforeWorkerRuns();
+    void cancelBeforeScheduledWorkerStart();
     void cancelWhileWorkerRuns_data();
     void cancelWhileWorkerRuns();
     void watchdogFreesCancelOfStalledStart();
@@ -511,6 +512,36 @@ void TestUpdateFlow::cancelBeforeWorkerRuns()
     QVERIFY(harness.button("btnRefresh")->isEnabled());
     QVERIFY(harness.host().connection(key)->isActive());
     QVERIFY(!workerRunning());
+
+    // The re-call that would have found the bootloader is dropped: the cancelled update stays ended.
+    QTest::qWait(QuietMs);
+    QCOMPARE(completed.count(), 2);
+    QCOMPARE(harness.historyText().count(QStringLiteral("Firmwareupdate started @")), 1);
+    QCOMPARE(harness.host().device(key)->requestCount(ParameterCommand), 0);
+    QVERIFY(!workerRunning());
+}
+
+void TestUpdateFlow::cancelBeforeScheduledWorkerStart()
+{
+    ToolHarness harness;
+    const QString key = addModule(harness, QStringLiteral("COM3"), Serial, 3);
+    harness.host().device(key)->setMode(SimulatedModule::Mode::Bootloader);
+    harness.start();
+    chooseFirmware(harness);
+    QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
+    harness.button("btnUpdate")->click();
+    QVERIFY(harness.historyText().contains(QStringLiteral("Active firmware: (1234B101)")));
+
+    // Between the click and the worker's start the request would be lost (a run clears it when it
+    // begins): the start is dropped and the update ends here, once.
+    QVERIFY(harness.invoke("on_btnCancel_clicked"));
+    QVERIFY(harness.historyText().contains(QStringLiteral("Firmware update canceled.")));
+    QTest::qWait(QuietMs);
+    QVERIFY(!workerRunning());
+    QCOMPARE(harness.host().device(key)->requestCount(ParameterCommand), 0);
+    QCOMPARE(harness.historyText().count(QStringLiteral("Firmware update canceled.")), 1);
+    QCOMPARE(completions(completed), (QList<Completion>{{QString(), QStringLiteral("false")}}));
+    QVERIFY(harness.button("btnRefresh")->isEnabled());
 }
 
 void TestUpdateFlow::cancelWhileWorkerRuns_data()
