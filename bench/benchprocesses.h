@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QProcess;
+
+// The build's programs as the benchmarks run them, from the benchmarks' own folder.
+namespace BenchProcesses {
+
+QString program(const char* name);
+// Writes a firmware file of `bytes` program bytes for the simulated modules with dux-mkfirmware.
+bool writeFirmware(const QString& fileName, int bytes, QString* errorString);
+// Starts dux-sim (a module of type 1234) with `arguments`, listing its port in `portList`, and waits
+// until the port is served.
+bool startSimulator(QProcess* simulator, const QString& portList, const QStringList& arguments,
+                    QString* errorString);
+
+}
