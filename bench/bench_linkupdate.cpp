@@ -1,0 +1,342 @@
+// bench_linkupdate [--baud RATE] [--size BYTES] [--runs N]
+// A whole update as a user runs it: dux-host --headless updates a module that dux-sim serves on a
+// pseudo-terminal paced like a serial line of RATE baud (8N1), with a firmware file of BYTES program
+// bytes. Each run is compared with the link-bound ideal of that same run: every frame the update put on
+// the line (counted from the run's own history: version queries, bootloader entry, parameter reads,
+// erase, one request per flash word and per page, retries, checksum, size and checksum store, restart,
+// reconnection) times 10 bits per byte at RATE, one frame after the other as the exchange requires,
+// plus the update's fixed delays. The window is the one the history's clock shows: from the click on
+// Update ("Firmwareupdate started") to "Update completed.". The result is the median ratio of the runs.
+
+#include "benchprocesses.h"
+#include "benchstats.h"
+#include "benchtool.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr int DefaultBaud = 115200;
+constexpr int DefaultImageBytes = 0x10000;
+constexpr int DefaultRuns = 3;
+constexpr int TargetBaud = 115200;
+constexpr double TargetRatio = 1.05;
+constexpr int BitsPerByte = 10; // start bit, 8 data bits, stop bit
+constexpr int WordBytes = 4;
+
+// Frame sizes of docs/protocol.md: start byte, kind and length, payload, CRC-16.
+constexpr int FrameOverheadBytes = 1 + 2 + 2;
+constexpr int CommandRequestBytes = FrameOverheadBytes + 12;
+constexpr int CommandReplyBytes = FrameOverheadBytes + 9;
+constexpr int CommandExchangeBytes = CommandRequestBytes + CommandReplyBytes;
+constexpr int VersionRequestBytes = FrameOverheadBytes + 3;
+constexpr int VersionReplyFixedBytes = FrameOverheadBytes + 3;
+// Parameter reads (page size, flash base, memory size), erase, checksum, size, checksum store, restart.
+constexpr int FixedCommands = 3 + 1 + 1 + 2 + 1;
+
+// Delays that lie on the path of every update (ms); no link makes them shorter.
+constexpr double BootloaderRecheckMs = 5000;   // the tool looks for the bootloader again after the entry command
+constexpr double WorkerStartMs = 500;          // and starts the worker this long after finding it
+constexpr double AfterVersionRequestMs = 333;  // after each version query of the worker
+constexpr double BeforeReopenMs = 250;         // after a detection attempt without bootloader
+constexpr double BeforeIdentityChecksMs = 300;
+constexpr double AfterPageSizeRequestMs = 50;
+constexpr double AfterFlashBaseRequestMs = 0.5;
+constexpr double AfterEraseMs = 250;
+constexpr double AfterWriteSetupMs = 250;
+constexpr double WordRetryMs = 250;
+constexpr double AfterWriteMs = 1000;
+constexpr double BeforeFirstReopenMs = 1500;
+constexpr double BeforeReconnectionMs = 666;
+
+constexpr int StopMs = 3000;
+constexpr int MsPerSecond = 1000;
+// Far above any run: three times the ideal of a 256 KiB image at 115200 baud.
+constexpr int HostTimeoutSeconds = 1800;
+
+// One history line with dux-host's clock: "[m:ss.mmm] text".
+const QRegularExpression& historyLine()
+{
+    static const QRegularExpression line(QStringLiteral("^\\[(\\d+):(\\d\\d)\\.(\\d\\d\\d)\\] (.*)$"));
+    return line;
+}
+
+struct Line
+{
+    double ms;
+    QString text;
+};
+
+// What one run put on the line and how long it took, read off its history.
+struct Run
+{
+    double measuredMs = -1;
+    double idealMs = 0;
+    double writeMeasuredMs = -1;
+    double writeIdealMs = 0;
+    qint64 windowBytes = 0;
+    QString problem;
+};
+
+double wireMs(qint64 bytes, int baud)
+{
+    return double(bytes) * BitsPerByte * MsPerSecond / baud;
+}
+
+qint64 versionExchangeBytes(const QString& text)
+{
+    return VersionRequestBytes + VersionReplyFixedBytes + text.toLatin1().size();
+}
+
+// History lines the ideal is read from.
+constexpr const char* StartedLine = "Firmwareupdate started";
+constexpr const char* CompletedLine = "Update completed.";
+constexpr const char* VerifyingLine = "Verifying checksum at address";
+constexpr const char* ActiveFirmwareLine = "Active firmware: ("; // the version text and ")"
+constexpr const char* EntryLine = "Enter bootloader mode...";
+constexpr const char* DetectionLine = "Try to read bootloader version";
+constexpr const char* BootloaderLine = "Bootloader: "; // the version text
+constexpr const char* WordRetryLine = "Programming error (1) Retry";
+constexpr const char* PageLine = "Writing page at address";
+constexpr const char* ChecksumRepeatLine = "Checksum reply is invalid";
+constexpr const char* ReconnectionLine = "Try to read firmware version";
+constexpr const char* RestartedLine = "Restarted module with firmware version \""; // the version text and "."
+
+class History
+{
+public:
+    explicit History(const QList<Line>& lines)
+        : m_lines(lines)
+    {
+    }
+    int count(const char* prefix) const
+    {
+        return int(std::count_if(m_lines.begin(), m_lines.end(), [prefix](const Line& line) {
+            return line.text.startsWith(QLatin1String(prefix));
+        }));
+    }
+    // The first line that starts with `prefix`; time -1 when there is none.
+    Line first(const char* prefix) const
+    {
+        const auto at = std::find_if(m_lines.begin(), m_lines.end(), [prefix](const Line& line) {
+            return line.text.startsWith(QLatin1String(prefix));
+        });
+        return at == m_lines.end() ? Line{-1, QString()} : *at;
+    }
+    // What follows `prefix` in the first such line, without the last `tail` characters.
+    QString after(const char* prefix, int tail = 0) const
+    {
+        return first(prefix).text.mid(int(qstrlen(prefix))).chopped(tail);
+    }
+    const QList<Line>& lines() const { return m_lines; }
+
+private:
+    QList<Line> m_lines;
+};
+
+Run analyse(const History& history, int baud)
+{
+    Run run;
+    static const QRegularExpression writingBytes(QStringLiteral("^Writing (\\d+) bytes\\.\\.\\.$"));
+    Line writing{-1, QString()};
+    QRegularExpressionMatch programSize;
+    for (const Line& line : history.lines()) {
+        programSize = writingBytes.match(line.text);
+        if (programSize.hasMatch()) {
+            writing = line;
+            break;
+        }
+    }
+    const Line started = history.first(StartedLine);
+    const Line completed = history.first(CompletedLine);
+    const Line verifying = history.first(VerifyingLine);
+    if (started.ms < 0 || completed.ms < 0 || verifying.ms < 0 || writing.ms < 0) {
+        run.problem = QStringLiteral("the history lacks the start, the write, the verification or the completion");
+        return run;
+    }
+
+    qint64 bytes = 0;
+    double delayMs = 0;
+    // The tool reads the version at the click and again when it looks for the bootloader.
+    for (const Line& line : history.lines()) {
+        if (line.text.startsWith(QLatin1String(ActiveFirmwareLine)))
+            bytes += versionExchangeBytes(line.text.mid(int(qstrlen(ActiveFirmwareLine))).chopped(1));
+    }
+    const int entries = history.count(EntryLine);
+    bytes += qint64(entries) * CommandRequestBytes;
+    delayMs += entries * BootloaderRecheckMs + WorkerStartMs;
+
+    const int detections = history.count(DetectionLine);
+    bytes += detections * versionExchangeBytes(history.after(BootloaderLine));
+    delayMs += detections * AfterVersionRequestMs + (detections - 1) * BeforeReopenMs;
+    delayMs += BeforeIdentityChecksMs + AfterPageSizeRequestMs + AfterFlashBaseRequestMs + AfterEraseMs;
+
+    const int words = (programSize.captured(1).toInt() + WordBytes - 1) / WordBytes;
+    const int retries = history.count(WordRetryLine);
+    const int pages = history.count(PageLine);
+    const qint64 writeBytes = qint64(words + retries + pages) * CommandExchangeBytes;
+    const double writeDelayMs = AfterWriteSetupMs + retries * WordRetryMs + AfterWriteMs;
+    run.writeIdealMs = wireMs(writeBytes, baud) + writeDelayMs;
+    run.writeMeasuredMs = verifying.ms - writing.ms;
+    bytes += writeBytes;
+    delayMs += writeDelayMs;
+
+    bytes += qint64(FixedCommands + history.count(ChecksumRepeatLine)) * CommandExchangeBytes;
+
+    const int reconnections = history.count(ReconnectionLine);
+    bytes += reconnections * versionExchangeBytes(history.after(RestartedLine, 2));
+    delayMs += BeforeFirstReopenMs + BeforeReconnectionMs + reconnections * AfterVersionRequestMs;
+
+    run.windowBytes = bytes;
+    run.idealMs = wireMs(bytes, baud) + delayMs;
+    run.measuredMs = completed.ms - started.ms;
+    return run;
+}
+
+QList<Line> historyOf(const QByteArray& output)
+{
+    QList<Line> lines;
+    for (const QByteArray& raw : output.split('\n')) {
+        const QRegularExpressionMatch match = historyLine().match(QString::fromUtf8(raw).trimmed());
+        if (!match.hasMatch())
+            continue;
+        const double ms = match.captured(1).toInt() * 60000.0 + match.captured(2).toInt() * 1000.0
+            + match.captured(3).toInt();
+        // Retry marks of the completion may stand in front of a line.
+        QString text = match.captured(4);
+        while (text.startsWith(QLatin1Char('*')))
+            text.remove(0, 1);
+        lines.append({ms, text});
+    }
+    return lines;
+}
+
+// Bytes the process has read and written through system calls so far (its pty traffic, here).
+qint64 ioBytes(qint64 pid)
+{
+    QFile io(QStringLiteral("/proc/%1/io").arg(pid));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    qint64 total = 0;
+    for (const QByteArray& line : io.readAll().split('\n')) {
+        if (line.startsWith("rchar:") || line.startsWith("wchar:"))
+            total += line.mid(6).trimmed().toLongLong();
+    }
+    return total;
+}
+
+struct Options
+{
+    int baud = DefaultBaud;
+    int imageBytes = DefaultImageBytes;
+    int runs = DefaultRuns;
+};
+
+bool parse(const QStringList& arguments, Options* options)
+{
+    for (int i = 1; i < arguments.size(); ++i) {
+        bool ok = i + 1 < arguments.size();
+        const int value = ok ? arguments.at(i + 1).toInt(&ok) : 0;
+        if (!ok || value <= 0)
+            return false;
+        if (arguments.at(i) == QLatin1String("--baud"))
+            options->baud = value;
+        else if (arguments.at(i) == QLatin1String("--size"))
+            options->imageBytes = value;
+        else if (arguments.at(i) == QLatin1String("--runs"))
+            options->runs = value;
+        else
+            return false;
+        ++i;
+    }
+    return true;
+}
+
+// One update of a fresh module; fills `run`, or its problem.
+void measure(const Options& options, const QString& firmware, const QString& work, Run* run, qint64* sessionBytes)
+{
+    const QString ports = QDir(work).filePath(QStringLiteral("ports"));
+    QProcess simulator;
+    if (!BenchProcesses::startSimulator(&simulator, ports, {QStringLiteral("--baud"), QString::number(options.baud)},
+                                        &run->problem))
+        return;
+    const qint64 ioBefore = ioBytes(simulator.processId());
+
+    QProcess host;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DUX_HOME"), QDir(work).filePath(QStringLiteral("home")));
+    host.setProcessEnvironment(environment);
+    host.setStandardErrorFile(QDir(work).filePath(QStringLiteral("dux-host.log")));
+    host.start(BenchProcesses::program("dux-host"), {QStringLiteral("--headless"), QStringLiteral("--port-file"), ports,
+                                     QStringLiteral("--file"), firmware, QStringLiteral("--timeout"),
+                                     QString::number(HostTimeoutSeconds)});
+    const bool ended = host.waitForFinished((HostTimeoutSeconds + 60) * MsPerSecond);
+    const QByteArray output = host.readAllStandardOutput();
+    *sessionBytes = ioBytes(simulator.processId()) - ioBefore;
+    simulator.terminate();
+    simulator.waitForFinished(StopMs);
+    if (!ended || host.exitStatus() != QProcess::NormalExit || host.exitCode() != 0) {
+        run->problem = QStringLiteral("dux-host failed:\n") + QString::fromUtf8(output.right(2000));
+        return;
+    }
+    *run = analyse(History(historyOf(output)), options.baud);
+}
+
+}
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    Options options;
+    if (!parse(app.arguments(), &options)) {
+        std::fprintf(stderr, "usage: bench_linkupdate [--baud RATE] [--size BYTES] [--runs N]\n");
+        return 2;
+    }
+    QTemporaryDir work;
+    const QString firmware = work.filePath(QStringLiteral("firmware.hex"));
+    QString error;
+    if (!work.isValid() || !BenchProcesses::writeFirmware(firmware, options.imageBytes, &error)) {
+        std::fprintf(stderr, "bench_linkupdate: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("dux-host --headless against dux-sim at %d baud, %d program bytes; times from the click to "
+                "\"Update completed.\"\n", options.baud, options.imageBytes);
+    std::fflush(stdout);
+
+    std::vector<double> ratios;
+    for (int i = 1; i <= options.runs; ++i) {
+        Run run;
+        qint64 sessionBytes = 0;
+        measure(options, firmware, work.path(), &run, &sessionBytes);
+        if (!run.problem.isEmpty()) {
+            std::fprintf(stderr, "bench_linkupdate: run %d: %s\n", i, qPrintable(run.problem));
+            return 1;
+        }
+        ratios.push_back(run.measuredMs / run.idealMs);
+        const double otherMs = run.measuredMs - run.writeMeasuredMs;
+        const double otherIdealMs = run.idealMs - run.writeIdealMs;
+        std::printf("run %d: %.3f s, ideal %.3f s (%.4fx); write phase %.3f s, ideal %.3f s (%.4fx); the rest "
+                    "%.3f s, ideal %.3f s; %lld bytes on the line in the window, %lld through dux-sim in the "
+                    "whole session\n",
+                    i, run.measuredMs / MsPerSecond, run.idealMs / MsPerSecond, ratios.back(),
+                    run.writeMeasuredMs / MsPerSecond, run.writeIdealMs / MsPerSecond,
+                    run.writeMeasuredMs / run.writeIdealMs, otherMs / MsPerSecond, otherIdealMs / MsPerSecond,
+                    run.windowBytes, sessionBytes);
+        std::fflush(stdout);
+    }
+    const QString name = QStringLiteral("update_%1baud_%2KiB").arg(options.baud).arg(options.imageBytes / 1024);
+    if (options.baud == TargetBaud)
+        std::printf("%s: %.3f x ideal (target <= %.2f x)\n", qPrintable(name), BenchStats::median(ratios), TargetRatio);
+    else
+        std::printf("%s: %.3f x ideal (no target; <= %.2f x at %d baud)\n", qPrintable(name),
+                    BenchStats::median(ratios), TargetRatio, TargetBaud);
+    return 0;
+}
