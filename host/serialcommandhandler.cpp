@@ -7,6 +7,8 @@
 #include <QLoggingCategory>
 #include <QScopedValueRollback>
 
+#include <poll.h>
+
 Q_LOGGING_CATEGORY(lcSerial, "dux.serial", QtInfoMsg)
 // Every frame of a request made in trace mode, when "dux.serial.trace.debug" is enabled.
 Q_LOGGING_CATEGORY(lcSerialTrace, "dux.serial.trace", QtInfoMsg)
@@ -23,6 +25,13 @@ constexpr int CorruptGraceSlackMs = 2;
 constexpr int BitsPerByte = 10; // 8N1: start bit, 8 data bits, stop bit
 
 std::atomic<int> usbHandlerCount{0};
+
+// Whether the terminal behind `descriptor` hung up, rather than having nothing to read just now.
+bool hungUp(qintptr descriptor)
+{
+    pollfd watched{int(descriptor), POLLIN, 0};
+    return ::poll(&watched, 1, 0) < 0 || (watched.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
 
 }
 
@@ -235,6 +244,12 @@ void SerialCommandHandler::handleSerialError(QSerialPort::SerialPortError error)
     // A time-out is how waitForReadyRead() tells that nothing came; the caller decides about it.
     if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError)
         return;
+    // A read notification whose bytes a request's own wait took first finds nothing and reads as end
+    // of file, as a hang-up does; the port is fine then.
+    if (error == QSerialPort::ReadError && m_serial.isOpen() && !hungUp(m_serial.handle())) {
+        m_serial.clearError();
+        return;
+    }
     m_errorString = m_serial.errorString();
     qCWarning(lcSerial).noquote() << portName() << m_port.systemLocation() << "serial port error:" << m_errorString;
     if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError) {
