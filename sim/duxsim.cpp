@@ -1,7 +1,9 @@
 // dux-sim: a simulated module on a pseudo-terminal, for demos and tests without hardware.
 
+#include "intelhexparser.h"
 #include "moduleserver.h"
 #include "simulatedmodule.h"
+#include "wirefault.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <functional>
 #include <iterator>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
@@ -88,17 +91,42 @@ bool parseNumber(const QString& text, quint32* value)
     return ok;
 }
 
-// SIGINT and SIGTERM end the event loop, so that the port list is cleaned up on the way out.
-void quitOnTerminationSignals(QCoreApplication* app)
+// Puts the program of an Intel HEX file into the module's flash, at the addresses the file names.
+bool loadFlashImage(const QString& path, SimulatedModule* module, QString* error)
 {
-    sigset_t terminating;
-    sigemptyset(&terminating);
-    sigaddset(&terminating, SIGINT);
-    sigaddset(&terminating, SIGTERM);
-    sigprocmask(SIG_BLOCK, &terminating, nullptr);
-    const int descriptor = signalfd(-1, &terminating, SFD_CLOEXEC);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    QByteArray image(IntelHex::ImageSize, '\0');
+    const IntelHex::ReadResult result =
+        IntelHex::read([&file](char* buffer, std::int64_t capacity) { return file.read(buffer, capacity); },
+                       reinterpret_cast<unsigned char*>(image.data()));
+    if (!result.isComplete()) {
+        *error = QStringLiteral("%1: %2").arg(path, QLatin1String(IntelHex::statusText(result.status)));
+        return false;
+    }
+    module->loadFlash(quint32(result.ARMFlashAddress + result.progStart),
+                      image.mid(result.progStart, result.programSize));
+    return true;
+}
+
+// Runs `handler` on the event loop each time `signal` arrives, instead of the signal's own action.
+void handleSignal(int signal, QCoreApplication* app, const std::function<void()>& handler)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    const int descriptor = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
     auto* notifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, app);
-    QObject::connect(notifier, SIGNAL(activated(QSocketDescriptor)), app, SLOT(quit()));
+    QObject::connect(notifier, &QSocketNotifier::activated, app, [descriptor, handler] {
+        // Taken off the descriptor, or the notifier would fire again at once.
+        signalfd_siginfo info;
+        while (::read(descriptor, &info, sizeof info) == sizeof info)
+            handler();
+    });
 }
 
 }
@@ -109,11 +137,16 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("dux-sim"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Serves a simulated DUXL module on a pseudo-terminal and prints the port it serves.\n"
-        "Failure switches (--fail, repeatable): MODE[:COMMAND[:FIRST[:COUNT]]] with MODE one of no-reply, "
-        "invalid-reply, status2-on-208, wrong-checksum, wrong-echo-on-203; COMMAND a number, \"version\" or "
-        "\"any\"; FIRST the first matching request hit (from 1); COUNT how many (default: all)."));
+    parser.setApplicationDescription(
+        QStringLiteral(
+            "Serves a simulated DUXL module on a pseudo-terminal and prints the port it serves.\n"
+            "Failure switches (--fail, repeatable): MODE[:COMMAND[:FIRST[:COUNT]]] with MODE one of no-reply, "
+            "invalid-reply, status2-on-208, wrong-checksum, wrong-echo-on-203; COMMAND a number, \"version\" or "
+            "\"any\"; FIRST the first matching request hit (from 1); COUNT how many (default: all).\n"
+            "Wire faults (--fault, repeatable): KIND@PHASE[:NTH], set off once by the NTH request (default 1) of "
+            "that update phase; KIND one of %1; PHASE one of %2. SIGUSR1 power-cycles the module: a stall ends "
+            "and a vanished port comes back.")
+            .arg(WireFault::kindNames().join(QStringLiteral(", ")), WireFault::phaseNames().join(QStringLiteral(", "))));
     parser.addHelpOption();
     const QCommandLineOption typeOption(QStringLiteral("type"), QStringLiteral("Module type code."),
                                         QStringLiteral("code"), QStringLiteral("1234"));
@@ -162,9 +195,17 @@ int main(int argc, char* argv[])
                                         QStringLiteral("switch"));
     const QCommandLineOption parentOption(QStringLiteral("exit-with-parent"),
                                           QStringLiteral("End when the process that started this one ends."));
+    const QCommandLineOption faultOption(QStringLiteral("fault"), QStringLiteral("A wire fault (see above)."),
+                                         QStringLiteral("fault"));
+    const QCommandLineOption imageOption(QStringLiteral("flash-image"),
+                                         QStringLiteral("Intel HEX file the flash holds at the start (default: erased)."),
+                                         QStringLiteral("file"));
+    const QCommandLineOption phasesOption(QStringLiteral("report-phases"),
+                                          QStringLiteral("Print a line when an update phase begins."));
     parser.addOptions({typeOption, firmwareOption, bootloaderOption, addressOption, pageSizeOption, flashBaseOption,
                        flashSizeOption, schemeOption, linkOption, baudOption, eraseOption, reconnectOption,
-                       prefixOption, portFileOption, bootloaderModeOption, failOption, parentOption});
+                       prefixOption, portFileOption, bootloaderModeOption, failOption, parentOption, faultOption,
+                       imageOption, phasesOption});
     parser.process(app);
 
     const auto usage = [](const QString& message) {
@@ -197,6 +238,9 @@ int main(int argc, char* argv[])
     module.setPageSize(int(pageSize));
     module.setFlashBase(flashBase);
     module.setFlashSize(flashSize);
+    QString imageError;
+    if (parser.isSet(imageOption) && !loadFlashImage(parser.value(imageOption), &module, &imageError))
+        return usage(imageError);
 
     const QString scheme = parser.value(schemeOption);
     const bool pageNumberType = std::any_of(std::begin(PageNumberTypes), std::end(PageNumberTypes),
@@ -227,6 +271,13 @@ int main(int argc, char* argv[])
     server.setPortNamePrefix(parser.value(prefixOption));
     server.setPortListFile(parser.value(portFileOption));
     server.setRequestLogLimit(RequestLogLimit);
+    for (const QString& text : parser.values(faultOption)) {
+        WireFault fault;
+        QString error;
+        if (!WireFault::parse(text, &fault, &error))
+            return usage(error);
+        server.addWireFault(fault);
+    }
 
     const QString linkText = server.linkKind() == ModuleServer::LinkKind::UsbLike ? QStringLiteral("USB-like")
                                                                                    : QStringLiteral("serial");
@@ -239,13 +290,24 @@ int main(int argc, char* argv[])
     QObject::connect(&server, &ModuleServer::portClosed, [](const QString& name) {
         out() << "dux-sim: " << name << " is gone: the module restarts" << Qt::endl;
     });
+    QObject::connect(&server, &ModuleServer::wireFaultSetOff, [](const QString& fault, const QString& request) {
+        out() << "dux-sim: fault " << fault << " set off by " << request << Qt::endl;
+    });
+    if (parser.isSet(phasesOption)) {
+        QObject::connect(&server, &ModuleServer::phaseEntered, [](WireFault::Phase phase) {
+            out() << "dux-sim: phase " << WireFault::phaseName(phase) << Qt::endl;
+        });
+    }
     QObject::connect(&server, &ModuleServer::failed, &app, [&app](const QString& message) {
         err() << "dux-sim: " << message << Qt::endl;
         app.exit(ExitFailure);
     });
 
     prctl(PR_SET_TIMERSLACK, TimerSlackNs);
-    quitOnTerminationSignals(&app);
+    // SIGINT and SIGTERM end the event loop, so that the port list is cleaned up on the way out.
+    handleSignal(SIGINT, &app, [&app] { app.quit(); });
+    handleSignal(SIGTERM, &app, [&app] { app.quit(); });
+    handleSignal(SIGUSR1, &app, [&server] { server.powerCycle(); });
     if (parser.isSet(parentOption)) {
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         // The parent may have gone before the line above took effect.

@@ -61,6 +61,19 @@ void ModuleServer::setRequestLogLimit(int requests)
     m_requestLogLimit = requests;
 }
 
+void ModuleServer::addWireFault(const WireFault& fault)
+{
+    m_faults.append({fault, 0});
+}
+
+void ModuleServer::powerCycle()
+{
+    m_stalled = false;
+    if (!m_vanishedPortName.isEmpty() && !m_port.isOpen())
+        openPort(m_vanishedPortName);
+    m_vanishedPortName.clear();
+}
+
 bool ModuleServer::start()
 {
     return openNextPort();
@@ -68,12 +81,17 @@ bool ModuleServer::start()
 
 bool ModuleServer::openNextPort()
 {
+    return openPort(m_portNamePrefix + QString::number(m_portNumber++));
+}
+
+bool ModuleServer::openPort(const QString& name)
+{
     if (!m_port.open()) {
         m_errorString = m_port.errorString();
         emit failed(m_errorString);
         return false;
     }
-    m_portName = m_portNamePrefix + QString::number(m_portNumber++);
+    m_portName = name;
     m_notifier = std::make_unique<QSocketNotifier>(m_port.masterDescriptor(), QSocketNotifier::Read);
     connect(m_notifier.get(), SIGNAL(activated(QSocketDescriptor)), this, SLOT(readRequests()));
     announce();
@@ -131,10 +149,30 @@ void ModuleServer::readRequests()
 
 void ModuleServer::serve(const DuxlFrame& request)
 {
+    const qint64 receivedNs = LinkPacer::nowNs();
+    const WireFault::Phase phase = request.moduleAddress() == m_module->address()
+        ? m_phases.classify(request, m_module->mode())
+        : WireFault::Phase::None;
+    if (phase != m_phase) {
+        m_phase = phase;
+        if (phase != WireFault::Phase::None)
+            emit phaseEntered(phase);
+    }
+    const std::unique_ptr<WireFault> fault = faultSetOffBy(phase, request);
+    if (fault && fault->kind() == WireFault::Kind::Stall)
+        m_stalled = true;
+    // A hung module takes in bytes and does nothing with them.
+    if (m_stalled)
+        return;
+    if (fault && (fault->kind() == WireFault::Kind::PortVanishes || fault->kind() == WireFault::Kind::PortRenamed)) {
+        takePortAway(fault->kind());
+        return;
+    }
+
     if (request.kind() == DuxlFrame::Kind::CommandRequest)
-        serveCommand(request);
+        serveCommand(request, fault.get(), receivedNs);
     else if (request.kind() == DuxlFrame::Kind::VersionRequest)
-        serveVersion(request);
+        serveVersion(request, fault.get(), receivedNs);
     // Replies of other modules on the line are none of this module's business.
 
     if (m_requestLogLimit > 0 && m_module->requests().size() >= m_requestLogLimit)
@@ -146,22 +184,58 @@ void ModuleServer::serve(const DuxlFrame& request)
     }
 }
 
-void ModuleServer::serveCommand(const DuxlFrame& request)
+std::unique_ptr<WireFault> ModuleServer::faultSetOffBy(WireFault::Phase phase, const DuxlFrame& request)
+{
+    if (phase == WireFault::Phase::None)
+        return nullptr;
+    for (int i = 0; i < m_faults.size(); ++i) {
+        ArmedFault& armed = m_faults[i];
+        if (armed.fault.phase() != phase || ++armed.seen != armed.fault.nth())
+            continue;
+        auto fault = std::make_unique<WireFault>(armed.fault);
+        m_faults.removeAt(i);
+        const QString what = request.kind() == DuxlFrame::Kind::VersionRequest
+            ? QStringLiteral("version request")
+            : QStringLiteral("request %1 type %2").arg(request.command()).arg(request.type());
+        emit wireFaultSetOff(fault->toString(), what);
+        return fault;
+    }
+    return nullptr;
+}
+
+void ModuleServer::takePortAway(WireFault::Kind kind)
+{
+    if (kind == WireFault::Kind::PortVanishes) {
+        m_vanishedPortName = m_portName;
+        closePort();
+        return;
+    }
+    closePort();
+    QTimer::singleShot(WireFault::RenamedPortAbsenceMs, this, &ModuleServer::openNextPort);
+}
+
+void ModuleServer::serveCommand(const DuxlFrame& request, const WireFault* fault, qint64 receivedNs)
 {
     const Command command = request.toCommand();
     Command reply;
-    const SimulatedModule::Outcome outcome = m_module->handleRequest(command, &reply);
-    if (command.command() == EraseCommand && m_module->mode() == SimulatedModule::Mode::Bootloader
-        && m_eraseTimeMs > 0)
-        LinkPacer::sleepUntilNs(LinkPacer::nowNs() + m_eraseTimeMs * NsPerMs);
+    SimulatedModule::Outcome outcome = SimulatedModule::Outcome::Reply;
+    if (fault && fault->kind() == WireFault::Kind::ErrorStatus) {
+        reply.setReply(m_module->address(), command.command(), SimulatedModule::StatusInvalidValue, 0);
+    } else {
+        outcome = m_module->handleRequest(command, &reply);
+        if (command.command() == EraseCommand && m_module->mode() == SimulatedModule::Mode::Bootloader
+            && m_eraseTimeMs > 0)
+            LinkPacer::sleepUntilNs(LinkPacer::nowNs() + m_eraseTimeMs * NsPerMs);
+    }
     if (!request.wantsReply() || outcome == SimulatedModule::Outcome::NoReply)
         return;
+    const bool offByOne = fault && fault->kind() == WireFault::Kind::ChecksumMismatch;
     sendReply(DuxlFrame::encodeCommandReply(request.sequence(), reply.moduleAddress(), command.replyAddress(),
-                                            reply.command(), reply.status(), reply.value()),
-              outcome == SimulatedModule::Outcome::InvalidReply);
+                                            reply.command(), reply.status(), reply.value() + (offByOne ? 1 : 0)),
+              outcome == SimulatedModule::Outcome::InvalidReply, fault, receivedNs);
 }
 
-void ModuleServer::serveVersion(const DuxlFrame& request)
+void ModuleServer::serveVersion(const DuxlFrame& request, const WireFault* fault, qint64 receivedNs)
 {
     QString version;
     const SimulatedModule::Outcome outcome = m_module->queryVersion(request.moduleAddress(), &version);
@@ -169,16 +243,45 @@ void ModuleServer::serveVersion(const DuxlFrame& request)
         return;
     sendReply(DuxlFrame::encodeVersionReply(request.sequence(), request.moduleAddress(), request.replyAddress(),
                                             version),
-              outcome == SimulatedModule::Outcome::InvalidReply);
+              outcome == SimulatedModule::Outcome::InvalidReply, fault, receivedNs);
 }
 
-void ModuleServer::sendReply(QByteArray frame, bool spoil)
+void ModuleServer::sendReply(QByteArray frame, bool spoil, const WireFault* fault, qint64 receivedNs)
 {
+    using Kind = WireFault::Kind;
     // A spoilt reply is a whole frame whose CRC does not match, as line noise would leave it.
-    if (spoil)
+    if (spoil || (fault && fault->kind() == Kind::CorruptFrame))
         frame[frame.size() - 1] = char(frame.at(frame.size() - 1) ^ 0xFF);
+    if (fault) {
+        switch (fault->kind()) {
+        case Kind::LostReply:
+            return;
+        case Kind::LateReply:
+            LinkPacer::sleepUntilNs(receivedNs
+                                    + (WireFault::hostTimeoutMs(fault->phase()) + WireFault::LateMarginMs) * NsPerMs);
+            break;
+        case Kind::StaleReply:
+            if (!m_lastReply.isEmpty())
+                transmit(m_lastReply);
+            break;
+        case Kind::DuplicatedReply:
+            transmit(frame);
+            break;
+        case Kind::WrongBaud:
+            transmit(WireFault::asReadAtWrongBaud(frame));
+            return;
+        default:
+            break;
+        }
+    }
+    transmit(frame);
+    m_lastReply = frame;
+}
+
+void ModuleServer::transmit(const QByteArray& bytes)
+{
     const bool sent
-        = m_pacer.send(frame, [this](const QByteArray& bytes) { return m_port.writeAll(bytes, WriteTimeoutMs); });
+        = m_pacer.send(bytes, [this](const QByteArray& chunk) { return m_port.writeAll(chunk, WriteTimeoutMs); });
     // A host that stopped reading loses this reply; it will ask again or give up, as with a real module.
     if (!sent)
         qCWarning(lcModuleServer).noquote() << m_portName << "reply dropped:" << m_port.errorString();

@@ -3,7 +3,10 @@
 #include "duxlframedecoder.h"
 #include "linkpacer.h"
 #include "ptyport.h"
+#include "updatephasetracker.h"
+#include "wirefault.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -15,6 +18,7 @@ class SimulatedModule;
 // frames, lets the module answer and writes the reply frames, paced at the link's data rate when one is
 // set. On a USB-like link the port disappears whenever the module restarts (into its bootloader or
 // back into its firmware) and comes back under the next port name, as a USB device re-enumerates.
+// Wire faults make the link misbehave at chosen requests of an update.
 class ModuleServer : public QObject
 {
     Q_OBJECT
@@ -42,6 +46,10 @@ public:
     // The module's request log is emptied every this many requests, so that a long-running server does
     // not grow with every update; 0 (default) keeps it all.
     void setRequestLogLimit(int requests);
+    // Arms a fault; each one goes off once, at its request.
+    void addWireFault(const WireFault& fault);
+    // Switches the module off and on: a stall ends, and a port that vanished comes back under its name.
+    void powerCycle();
 
     // Opens the first port.
     bool start();
@@ -54,18 +62,33 @@ signals:
     void portClosed(const QString& portName);
     // Opening, reading or announcing the port failed.
     void failed(const QString& message);
+    // The first request of another update phase has arrived.
+    void phaseEntered(WireFault::Phase phase);
+    // An armed fault went off at the request described.
+    void wireFaultSetOff(const QString& fault, const QString& request);
 
 private slots:
     void readRequests();
 
 private:
+    struct ArmedFault
+    {
+        WireFault fault;
+        int seen = 0;
+    };
+
     bool openNextPort();
+    bool openPort(const QString& name);
     void closePort();
     void announce();
     void serve(const DuxlFrame& request);
-    void serveCommand(const DuxlFrame& request);
-    void serveVersion(const DuxlFrame& request);
-    void sendReply(QByteArray frame, bool spoil);
+    // The armed fault that `request` sets off, if any; it is disarmed.
+    std::unique_ptr<WireFault> faultSetOffBy(WireFault::Phase phase, const DuxlFrame& request);
+    void takePortAway(WireFault::Kind kind);
+    void serveCommand(const DuxlFrame& request, const WireFault* fault, qint64 receivedNs);
+    void serveVersion(const DuxlFrame& request, const WireFault* fault, qint64 receivedNs);
+    void sendReply(QByteArray frame, bool spoil, const WireFault* fault, qint64 receivedNs);
+    void transmit(const QByteArray& bytes);
     void handleModeChange();
 
     SimulatedModule* m_module;
@@ -84,4 +107,12 @@ private:
     // Set by a restart during a request; the port goes once that request is answered.
     bool m_restartPending = false;
     QString m_errorString;
+    QList<ArmedFault> m_faults;
+    UpdatePhaseTracker m_phases;
+    WireFault::Phase m_phase = WireFault::Phase::None;
+    bool m_stalled = false;
+    // The name a vanished port comes back under at the next power cycle; empty when none vanished.
+    QString m_vanishedPortName;
+    // The last reply that left, for a stale copy.
+    QByteArray m_lastReply;
 };

@@ -1,0 +1,193 @@
+#include "wirefault.h"
+
+#include "bootloadercommands.h"
+#include "commandhandlerinterface.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+struct KindName
+{
+    WireFault::Kind kind;
+    const char* name;
+};
+constexpr KindName KindNames[] = {
+    {WireFault::Kind::LostReply, "lost-reply"},
+    {WireFault::Kind::CorruptFrame, "corrupt-frame"},
+    {WireFault::Kind::DuplicatedReply, "duplicated-reply"},
+    {WireFault::Kind::StaleReply, "stale-reply"},
+    {WireFault::Kind::LateReply, "late-reply"},
+    {WireFault::Kind::Stall, "stall"},
+    {WireFault::Kind::PortVanishes, "port-vanishes"},
+    {WireFault::Kind::PortRenamed, "port-renamed"},
+    {WireFault::Kind::WrongBaud, "wrong-baud"},
+    {WireFault::Kind::ErrorStatus, "error-status"},
+    {WireFault::Kind::ChecksumMismatch, "checksum-mismatch"},
+};
+
+struct PhaseName
+{
+    WireFault::Phase phase;
+    const char* name;
+};
+constexpr PhaseName PhaseNames[] = {
+    {WireFault::Phase::Detection, "detection"}, {WireFault::Phase::Parameters, "parameters"},
+    {WireFault::Phase::Erase, "erase"},         {WireFault::Phase::Write, "write"},
+    {WireFault::Phase::Verify, "verify"},       {WireFault::Phase::Store, "store"},
+    {WireFault::Phase::Restart, "restart"},     {WireFault::Phase::Reconnect, "reconnect"},
+};
+
+// 8N1: start bit, 8 data bits (least significant first), stop bit.
+constexpr int BitsPerFrame = 10;
+constexpr int DataBits = 8;
+// The receiver looks at the line this many times per bit while it waits for a start bit.
+constexpr int SamplesPerBit = 16;
+// What the tty driver hands over for a character that ended in a framing error.
+constexpr char FramingErrorByte = '\0';
+
+// The line level at time `t` (in receiver bit times) while `bytes` go out at 1/factor of the rate.
+bool lineHigh(const QByteArray& bytes, double t, int factor)
+{
+    if (t < 0)
+        return true;
+    const double characterTime = double(BitsPerFrame) * factor;
+    const int index = int(t / characterTime);
+    if (index >= bytes.size())
+        return true;
+    const int bit = int((t - index * characterTime) / factor);
+    if (bit == 0)
+        return false;
+    if (bit > DataBits)
+        return true;
+    return (quint8(bytes.at(index)) >> (bit - 1)) & 1;
+}
+
+}
+
+WireFault::WireFault(Kind kind, Phase phase, int nth)
+    : m_kind(kind)
+    , m_phase(phase)
+    , m_nth(nth)
+{
+}
+
+bool WireFault::parse(const QString& text, WireFault* fault, QString* error)
+{
+    const int at = text.indexOf(QLatin1Char('@'));
+    const QString kindText = text.left(at);
+    const QStringList place = text.mid(at + 1).split(QLatin1Char(':'));
+    const auto kind = std::find_if(std::begin(KindNames), std::end(KindNames),
+                                   [&](const KindName& entry) { return kindText == QLatin1String(entry.name); });
+    const auto phase = std::find_if(std::begin(PhaseNames), std::end(PhaseNames),
+                                    [&](const PhaseName& entry) { return place.at(0) == QLatin1String(entry.name); });
+    bool nthOk = true;
+    const int nth = place.size() > 1 ? place.at(1).toInt(&nthOk) : 1;
+    if (at < 0 || kind == std::end(KindNames) || phase == std::end(PhaseNames) || place.size() > 2 || !nthOk
+        || nth < 1) {
+        *error = QStringLiteral("\"%1\" is not KIND@PHASE[:NTH] with KIND one of %2 and PHASE one of %3")
+                     .arg(text, kindNames().join(QStringLiteral(", ")), phaseNames().join(QStringLiteral(", ")));
+        return false;
+    }
+    if (!existsIn(kind->kind, phase->phase)) {
+        *error = QStringLiteral("%1 does not exist in the %2 phase").arg(kindText, place.at(0));
+        return false;
+    }
+    *fault = WireFault(kind->kind, phase->phase, nth);
+    return true;
+}
+
+QString WireFault::toString() const
+{
+    return kindName(m_kind) + QLatin1Char('@') + phaseName(m_phase) + QLatin1Char(':') + QString::number(m_nth);
+}
+
+QString WireFault::kindName(Kind kind)
+{
+    for (const KindName& entry : KindNames) {
+        if (entry.kind == kind)
+            return QLatin1String(entry.name);
+    }
+    return QString();
+}
+
+QString WireFault::phaseName(Phase phase)
+{
+    for (const PhaseName& entry : PhaseNames) {
+        if (entry.phase == phase)
+            return QLatin1String(entry.name);
+    }
+    return QStringLiteral("none");
+}
+
+QStringList WireFault::kindNames()
+{
+    QStringList names;
+    for (const KindName& entry : KindNames)
+        names.append(QLatin1String(entry.name));
+    return names;
+}
+
+QStringList WireFault::phaseNames()
+{
+    QStringList names;
+    for (const PhaseName& entry : PhaseNames)
+        names.append(QLatin1String(entry.name));
+    return names;
+}
+
+bool WireFault::existsIn(Kind kind, Phase phase)
+{
+    if (phase == Phase::None)
+        return false;
+    const bool versionPhase = phase == Phase::Detection || phase == Phase::Reconnect;
+    if (kind == Kind::ErrorStatus)
+        return !versionPhase;
+    if (kind == Kind::ChecksumMismatch)
+        return phase == Phase::Verify;
+    return true;
+}
+
+int WireFault::hostTimeoutMs(Phase phase)
+{
+    switch (phase) {
+    case Phase::Erase:
+        return Bootloader::EraseTimeoutMs;
+    case Phase::Write:
+        return Bootloader::WriteTimeoutMs;
+    case Phase::Verify:
+        return Bootloader::ChecksumTimeoutMs;
+    default:
+        return CommandHandlerInterface::DefaultTimeoutMs;
+    }
+}
+
+QByteArray WireFault::asReadAtWrongBaud(const QByteArray& bytes)
+{
+    QByteArray read;
+    const double end = double(bytes.size()) * BitsPerFrame * WrongBaudFactor;
+    bool sawIdle = false;
+    for (double t = 0; t < end;) {
+        if (lineHigh(bytes, t, WrongBaudFactor)) {
+            sawIdle = true;
+            t += 1.0 / SamplesPerBit;
+            continue;
+        }
+        // A falling edge, or a low line the receiver had not seen go high since the last character.
+        if (!sawIdle || lineHigh(bytes, t + 0.5, WrongBaudFactor)) {
+            t += 1.0 / SamplesPerBit;
+            continue;
+        }
+        quint8 byte = 0;
+        for (int bit = 0; bit < DataBits; ++bit) {
+            if (lineHigh(bytes, t + 1.5 + bit, WrongBaudFactor))
+                byte |= quint8(1 << bit);
+        }
+        const bool framed = lineHigh(bytes, t + 1.5 + DataBits, WrongBaudFactor);
+        read.append(framed ? char(byte) : FramingErrorByte);
+        sawIdle = framed;
+        t += 1.5 + DataBits;
+    }
+    return read;
+}

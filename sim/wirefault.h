@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// One fault on the wire between host and module, set off by one request of one phase of an update:
+// what goes wrong ("lost-reply"), in which phase ("write") and at which request of that phase.
+class WireFault
+{
+public:
+    enum class Kind {
+        LostReply,        // carried out, the reply never leaves
+        CorruptFrame,     // carried out, the reply leaves with a broken CRC
+        DuplicatedReply,  // carried out, the reply leaves twice
+        StaleReply,       // carried out; the reply to the request before leaves again ahead of its reply
+        LateReply,        // carried out, the reply leaves just after the host's time-out for this phase
+        Stall,            // neither this nor any later request is carried out or answered until a power cycle
+        PortVanishes,     // not carried out; the port goes away until a power cycle brings it back
+        PortRenamed,      // not carried out; the port goes away and comes back under the next name
+        WrongBaud,        // carried out; the reply leaves as bytes sent at half the host's data rate
+        ErrorStatus,      // not carried out; the reply says "value refused" (status 4)
+        ChecksumMismatch, // verify only: the reported flash sum is one off
+    };
+
+    // The update as the module sees it on the wire.
+    enum class Phase {
+        None,       // not part of an update: discovery, selection, the bootloader-entry command
+        Detection,  // version requests answered by the bootloader (the host's own check among them)
+        Parameters, // 206: page size, flash base, memory size
+        Erase,      // 200
+        Write,      // 201 and 202 before the checksum was read
+        Verify,     // 203
+        Store,      // 208, and 201/202 after the checksum was read
+        Restart,    // 205
+        Reconnect,  // version requests answered by the restarted firmware
+    };
+
+    // How much later than the host's time-out a late reply leaves (the host starts its clock
+    // before the request reaches the module).
+    static constexpr int LateMarginMs = 200;
+    // A renamed port stays away longer than the update retries a word (10 tries, 250 ms apart).
+    static constexpr int RenamedPortAbsenceMs = 3000;
+    // How many times longer a bit lasts on the module's side when the rates do not match.
+    static constexpr int WrongBaudFactor = 2;
+
+    WireFault() = default;
+    WireFault(Kind kind, Phase phase, int nth = 1);
+
+    Kind kind() const { return m_kind; }
+    Phase phase() const { return m_phase; }
+    // Which request of the phase sets it off, counted from 1.
+    int nth() const { return m_nth; }
+
+    // "KIND@PHASE[:NTH]", e.g. "lost-reply@write:3"; false (and `error` set) when it cannot be read or
+    // the kind does not exist in that phase.
+    static bool parse(const QString& text, WireFault* fault, QString* error);
+    QString toString() const;
+    static QString kindName(Kind kind);
+    static QString phaseName(Phase phase);
+    static QStringList kindNames();
+    static QStringList phaseNames();
+    // Version requests have no status byte, and only the checksum can be off by one.
+    static bool existsIn(Kind kind, Phase phase);
+
+    // The reply time-out the update asks of the host's link in this phase.
+    static int hostTimeoutMs(Phase phase);
+    // The bytes a receiver at some data rate reads when `bytes` are sent at 1/WrongBaudFactor of it
+    // (8N1 both sides, sampled in the middle of each bit, framing errors read as the byte sampled).
+    static QByteArray asReadAtWrongBaud(const QByteArray& bytes);
+
+private:
+    Kind m_kind = Kind::LostReply;
+    Phase m_phase = Phase::None;
+    int m_nth = 1;
+};
