@@ -1,0 +1,524 @@
+// Every wire fault of dux-sim at every phase of an update, and a Cancel at every phase: each run must
+// end with one report from the worker and the outcome the bootloader dialogue defines for that fault,
+// within a stated time, with the worker ended and the link handed back; then the same module is
+// updated again from where the fault left it.
+
+#include "bootloadercommands.h"
+#include "commandhandlerinterface.h"
+#include "duxlmoduleinterface.h"
+#include "serialconnection.h"
+#include "wirefault.h"
+#include "wirerig.h"
+#include "workerreportapplication.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QTimer>
+#include <QtTest>
+
+#include <algorithm>
+
+namespace {
+
+using Kind = WireFault::Kind;
+using Phase = WireFault::Phase;
+
+// The matrix runs the dialogue's own delays fifty times faster; reply time-outs keep their length.
+constexpr const char* TimeScale = "0.02";
+// A whole update without faults takes about a second at that scale; this covers a loaded machine.
+constexpr int RunMs = 15000;
+// The dialogue gives up on the restarted module after this many attempts to read its version.
+constexpr int ReconnectionAttempts = 100;
+// How long a run whose dialogue waits without limit is watched before the user presses Cancel.
+constexpr int EndlessWaitWatchedMs = 2000;
+// After Cancel the dialogue notices at its next cancel point; a request may still be under way.
+constexpr int AfterCancelMs = CommandHandlerInterface::DefaultTimeoutMs + 2000;
+// From the report until the worker thread has left.
+constexpr int WorkerLeavesMs = 3000;
+// Nothing more may happen this long after the run ended (scaled timers fire within milliseconds).
+constexpr int QuietMs = 500;
+// The host's poll, dux-sim's restart of the port and discovery, and a margin.
+constexpr int PortComesBackMs = WireFault::RenamedPortAbsenceMs + 5000;
+constexpr int ModuleBackMs = 10000;
+// Cells that sit through the long time-outs of the erase (15 s), the write (5 s a try) or the checksum
+// (50 s), or through a hundred reconnection attempts, run only when this variable is set (./dux faults):
+// the test suite keeps to the cells that end within a few seconds.
+constexpr const char* AllCellsVariable = "DUX_FAULTS_ALL";
+constexpr int QuickCellWaitMs = CommandHandlerInterface::DefaultTimeoutMs + WireFault::RenamedPortAbsenceMs;
+// The detection phase's first request on a serial link is the tool's own check that the module
+// reached its bootloader; the dialogue's first version request is the second.
+constexpr int DialogueDetectionRequest = 2;
+
+// The texts with which the dialogue fails, whichever failure it is.
+const QStringList FailureTexts = {
+    QStringLiteral("Invalid handle @"),
+    QStringLiteral("Cannot switch module to bootloader mode!"),
+    QStringLiteral(" do not match!"),
+    QStringLiteral("Could not read page size!"),
+    QStringLiteral("Could not read flash base address!"),
+    QStringLiteral("does not match with flash base address"),
+    QStringLiteral(" -> File too large!"),
+    QStringLiteral("Programming error (1) Retry: 9"),
+    QStringLiteral("Programming error (2)"),
+    QStringLiteral("Checksum read error!"),
+    QStringLiteral("Error saving firmware size!"),
+    QStringLiteral("Error writing firmware size!"),
+    QStringLiteral("Error writing new check sum!"),
+    QStringLiteral("Error saving size and check sum!"),
+    QStringLiteral("Error saving new checksum!"),
+    QStringLiteral("Reconnection canceled."),
+};
+const QString CanceledText = QStringLiteral("Firmware update canceled.");
+
+// How a run has to end, derived from the dialogue's rules for the fault.
+struct Expectation
+{
+    bool completed = true;
+    // The failure text in the history (the status line shows it too, or "Reconnection failed.").
+    QString message;
+    // Reply time-outs the run sits through, in milliseconds: the fault's share of the time bound.
+    int waitedMs = 0;
+    // The dialogue waits without limit (it has no attempt limit there): the user cancels.
+    bool waitsForCancel = false;
+    // The module hangs or its port is gone until it is switched off and on.
+    bool powerCycle = false;
+    // The port comes back under a new name while or after the run ends.
+    bool portReturns = false;
+    // Why the cell is known to end otherwise (empty: it must pass).
+    QString knownDefect;
+};
+
+QString reportsText(const QList<bool>& reports)
+{
+    QStringList texts;
+    for (bool report : reports)
+        texts.append(report ? QStringLiteral("completed") : QStringLiteral("failed"));
+    return texts.isEmpty() ? QStringLiteral("none") : texts.join(QStringLiteral(", "));
+}
+
+Expectation completedAfter(int waitedMs)
+{
+    Expectation e;
+    e.waitedMs = waitedMs;
+    return e;
+}
+
+Expectation failedWith(const QString& message, int waitedMs)
+{
+    Expectation e;
+    e.completed = false;
+    e.message = message;
+    e.waitedMs = waitedMs;
+    return e;
+}
+
+// One reply that does not arrive readable: the request counts as unanswered once.
+Expectation unansweredOnce(Phase phase, int waitedMs)
+{
+    // The size is stored with one request and no second try; every other phase tries again or does
+    // not look at the reply: detection asks again, the page size is asked again, erase and restart
+    // replies are not examined, a word is sent again, the checksum is asked once more, the
+    // reconnection makes its next attempt.
+    if (phase == Phase::Store)
+        return failedWith(QStringLiteral("Error saving firmware size!"), waitedMs);
+    return completedAfter(waitedMs);
+}
+
+// A request the module refuses with status 4: the reply is valid, its status is not looked at.
+Expectation refused(Phase phase)
+{
+    switch (phase) {
+    case Phase::Parameters:
+        // The page size reads as 0, which cannot pace the write.
+        return failedWith(QStringLiteral("Could not read page size!"), 0);
+    case Phase::Erase:
+    case Phase::Write:
+    case Phase::Verify:
+        // The old firmware was not erased, a word not written, or the sum reads 0: the checksums differ.
+        return failedWith(QStringLiteral(" do not match!"), 0);
+    default:
+        // Store: only status 2 changes the way; restart: the bootloader, still running, answers with a
+        // version text that passes as the restarted firmware's.
+        return completedAfter(0);
+    }
+}
+
+// From this request on the module takes nothing in: every request of the run goes unanswered.
+Expectation stalled(Phase phase)
+{
+    const int wordTries = Bootloader::WordTries * Bootloader::WriteTimeoutMs;
+    const int reconnection = ReconnectionAttempts * CommandHandlerInterface::DefaultTimeoutMs;
+    Expectation e;
+    switch (phase) {
+    case Phase::Detection:
+        e = failedWith(QString(), 0);
+        e.waitsForCancel = true;
+        break;
+    case Phase::Parameters:
+        // The page size is asked for until the user cancels; then it counts as not read.
+        e = failedWith(QStringLiteral("Could not read page size!"), 0);
+        e.waitsForCancel = true;
+        break;
+    case Phase::Erase:
+        // The erase reply is not examined; the first word then fails ten times.
+        e = failedWith(QStringLiteral("Programming error (1) Retry: 9"), Bootloader::EraseTimeoutMs + wordTries);
+        break;
+    case Phase::Write:
+        e = failedWith(QStringLiteral("Programming error (1) Retry: 9"), wordTries);
+        break;
+    case Phase::Verify:
+        e = failedWith(QStringLiteral("Checksum read error!"), 2 * Bootloader::ChecksumTimeoutMs);
+        break;
+    case Phase::Store:
+        e = failedWith(QStringLiteral("Error saving firmware size!"), CommandHandlerInterface::DefaultTimeoutMs);
+        break;
+    case Phase::Restart:
+        e = failedWith(QStringLiteral("Reconnection canceled."),
+                       CommandHandlerInterface::DefaultTimeoutMs + reconnection);
+        break;
+    case Phase::Reconnect:
+        e = failedWith(QStringLiteral("Reconnection canceled."), reconnection);
+        break;
+    case Phase::None:
+        break;
+    }
+    e.powerCycle = true;
+    return e;
+}
+
+// The port goes at this request (not carried out). Requests on it fail at once from then on; the tool
+// follows a port that comes back under a new name only while the update is under way.
+Expectation portGone(Phase phase, bool returnsRenamed)
+{
+    Expectation e;
+    switch (phase) {
+    case Phase::Detection:
+    case Phase::Parameters:
+        if (returnsRenamed) {
+            // The dialogue asks without limit; the tool follows the new port and the run goes on there.
+            e = completedAfter(WireFault::RenamedPortAbsenceMs);
+        } else {
+            e = failedWith(phase == Phase::Parameters ? QStringLiteral("Could not read page size!") : QString(), 0);
+            e.waitsForCancel = true;
+        }
+        break;
+    case Phase::Erase:
+    case Phase::Write:
+        // Ten tries of a word, 250 ms apart, are over before the port is back.
+        e = failedWith(QStringLiteral("Programming error (1) Retry: 9"), 0);
+        break;
+    case Phase::Verify:
+        e = failedWith(QStringLiteral("Checksum read error!"), 0);
+        break;
+    case Phase::Store:
+        e = failedWith(QStringLiteral("Error saving firmware size!"), 0);
+        break;
+    case Phase::Restart:
+        // The restart did not reach the module; the link is closed when the dialogue reconnects:
+        // "Unable to reconnect" is a successful end.
+        e = completedAfter(0);
+        e.knownDefect = QStringLiteral(
+            "the tool's completion waits until the module is known again; when its port comes back the tool "
+            "follows it while its update state is still 'under way', finds the bootloader and starts a second "
+            "run, with the program that the completion's list rebuild emptied: the module is erased");
+        break;
+    case Phase::Reconnect:
+        // A hundred attempts on the closed link take a second at the matrix's time scale, less than
+        // the port stays away (at full time they would outlast it).
+        e = failedWith(QStringLiteral("Reconnection canceled."), 0);
+        break;
+    case Phase::None:
+        break;
+    }
+    e.powerCycle = !returnsRenamed;
+    e.portReturns = returnsRenamed;
+    return e;
+}
+
+Expectation expectationOf(Kind kind, Phase phase)
+{
+    const int timeoutMs = WireFault::hostTimeoutMs(phase);
+    switch (kind) {
+    case Kind::DuplicatedReply:
+    case Kind::StaleReply:
+        // The host takes only the frame with its request's sequence number; the others are skipped.
+        return completedAfter(0);
+    case Kind::CorruptFrame:
+        // A frame that fails its CRC ends the wait after a few frame times.
+        return unansweredOnce(phase, 0);
+    case Kind::LostReply:
+    case Kind::WrongBaud:
+        return unansweredOnce(phase, timeoutMs);
+    case Kind::LateReply:
+        return unansweredOnce(phase, timeoutMs + WireFault::LateMarginMs);
+    case Kind::ErrorStatus:
+        return refused(phase);
+    case Kind::ChecksumMismatch:
+        return failedWith(QStringLiteral(" do not match!"), 0);
+    case Kind::Stall:
+        return stalled(phase);
+    case Kind::PortVanishes:
+        return portGone(phase, false);
+    case Kind::PortRenamed:
+        return portGone(phase, true);
+    }
+    return Expectation();
+}
+
+// Where the user presses Cancel: the status text or history line the dialogue shows in that phase,
+// and how the run ends then.
+struct CancelPoint
+{
+    Phase phase;
+    const char* shownText; // empty: as soon as Cancel becomes available
+    bool completed;
+};
+// A Cancel is noticed at the dialogue's next cancel point; from the restart on, a pending Cancel ends
+// the reconnection with success.
+constexpr CancelPoint CancelPoints[] = {
+    {Phase::Detection, "", false},
+    {Phase::Parameters, "Flash base address: 0x", false},
+    {Phase::Erase, "Erasing...", false},
+    {Phase::Write, "Writing 640 bytes...", false},
+    {Phase::Verify, "Verifying checksum...", false},
+    {Phase::Store, "Writing checksum 0x", false},
+    {Phase::Restart, "Restarting module...", true},
+    {Phase::Reconnect, "to firmware mode", true},
+};
+
+}
+
+class TestFaultMatrix : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    // One function per phase, so that the phases can run side by side.
+    void detection_data() { addCells(Phase::Detection); }
+    void detection() { runCell(); }
+    void parameters_data() { addCells(Phase::Parameters); }
+    void parameters() { runCell(); }
+    void erase_data() { addCells(Phase::Erase); }
+    void erase() { runCell(); }
+    void write_data() { addCells(Phase::Write); }
+    void write() { runCell(); }
+    void verify_data() { addCells(Phase::Verify); }
+    void verify() { runCell(); }
+    void store_data() { addCells(Phase::Store); }
+    void store() { runCell(); }
+    void restart_data() { addCells(Phase::Restart); }
+    void restart() { runCell(); }
+    void reconnect_data() { addCells(Phase::Reconnect); }
+    void reconnect() { runCell(); }
+
+private:
+    void addCells(Phase phase);
+    void runCell();
+    void pressCancelWhenShown(WireRig& rig, const QString& shownText);
+    void rerun(WireRig& rig);
+    void record(const QString& cell, bool completed, qint64 endedMs, int boundMs);
+};
+
+void TestFaultMatrix::initTestCase()
+{
+    qputenv("DUX_TIME_SCALE", TimeScale);
+}
+
+void TestFaultMatrix::addCells(Phase phase)
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("cancelOn");
+    QTest::addColumn<bool>("completed");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("boundMs");
+    QTest::addColumn<bool>("waitsForCancel");
+    QTest::addColumn<bool>("powerCycle");
+    QTest::addColumn<bool>("portReturns");
+    QTest::addColumn<QString>("knownDefect");
+
+    const QString phaseName = WireFault::phaseName(phase);
+    const QStringList kinds = WireFault::kindNames();
+    for (const QString& kindName : kinds) {
+        WireFault fault;
+        QString error;
+        if (!WireFault::parse(kindName + QLatin1Char('@') + phaseName, &fault, &error))
+            continue;
+        const int nth = phase == Phase::Detection ? DialogueDetectionRequest : 1;
+        const Expectation e = expectationOf(fault.kind(), phase);
+        if (e.waitedMs > QuickCellWaitMs && !qEnvironmentVariableIsSet(AllCellsVariable))
+            continue;
+        QTest::newRow(qPrintable(kindName + QLatin1Char('@') + phaseName))
+            << WireFault(fault.kind(), phase, nth).toString() << QString() << e.completed << e.message
+            << RunMs + e.waitedMs << e.waitsForCancel << e.powerCycle << e.portReturns << e.knownDefect;
+    }
+    for (const CancelPoint& point : CancelPoints) {
+        if (point.phase == phase) {
+            QTest::newRow(qPrintable(QStringLiteral("cancel@") + phaseName))
+                << QString() << QString::fromLatin1(point.shownText) << point.completed << QString() << RunMs << false
+                << false << false << QString();
+        }
+    }
+}
+
+void TestFaultMatrix::runCell()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, cancelOn);
+    QFETCH(bool, completed);
+    QFETCH(QString, message);
+    QFETCH(int, boundMs);
+    QFETCH(bool, waitsForCancel);
+    QFETCH(bool, powerCycle);
+    QFETCH(bool, portReturns);
+    QFETCH(QString, knownDefect);
+    WorkerReportApplication* app = WorkerReportApplication::instance();
+    const bool cancelCell = fault.isEmpty();
+
+    WireRig rig;
+    QVERIFY(rig.startModule(cancelCell ? QStringList() : QStringList{QStringLiteral("--fault"), fault}));
+    QVERIFY(rig.startHost());
+    QVERIFY(rig.chooseModuleAndFile());
+    app->watch(rig.tool());
+    if (cancelCell)
+        pressCancelWhenShown(rig, cancelOn);
+
+    QElapsedTimer clock;
+    clock.start();
+    rig.button("btnUpdate")->click();
+    if (!cancelCell) {
+        // A fault that never went off would make the cell prove nothing.
+        QTRY_VERIFY_WITH_TIMEOUT(rig.simulatorSaid(QStringLiteral("dux-sim: fault ")), boundMs);
+    }
+    if (waitsForCancel) {
+        QTest::qWait(EndlessWaitWatchedMs);
+        QVERIFY2(app->reports().isEmpty(), "the dialogue was to wait");
+        QVERIFY(!rig.workerFinished());
+        QVERIFY2(rig.button("btnCancel")->isEnabled(), "Cancel must be available while the dialogue waits");
+        clock.restart();
+        rig.button("btnCancel")->click();
+        boundMs = AfterCancelMs;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!app->reports().isEmpty(), boundMs);
+    const qint64 endedMs = clock.elapsed();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.workerFinished(), WorkerLeavesMs);
+
+    // Where the module hung or its port went, the run is over for the tool once the module is back:
+    // switch it off and on, or wait for the new port. Nothing more may happen then.
+    if (powerCycle) {
+        // The host has to have seen a vanished port go, or it would not take it for a new one.
+        if (fault.startsWith(WireFault::kindName(Kind::PortVanishes)))
+            QVERIFY(rig.waitForModule(false, ModuleBackMs));
+        rig.powerCycle();
+    }
+    if (portReturns)
+        QTRY_VERIFY_WITH_TIMEOUT(rig.simulatorSaid(QStringLiteral("dux-sim: serving ttySIM1")), PortComesBackMs);
+    QVERIFY(rig.waitForModule(true, ModuleBackMs));
+    QTest::qWait(QuietMs);
+
+    // One report, with the outcome the dialogue defines.
+    if (!knownDefect.isEmpty())
+        QEXPECT_FAIL("", qPrintable(knownDefect), Abort);
+    QVERIFY2(app->reports() == QList<bool>{completed} && rig.workerFinished(),
+             qPrintable(QStringLiteral("reports: %1; worker %2")
+                            .arg(reportsText(app->reports()),
+                                 rig.workerFinished() ? QStringLiteral("ended") : QStringLiteral("running"))));
+    const QString history = rig.historyText();
+    if (completed) {
+        QVERIFY2(history.contains(QStringLiteral("Update completed.")), qPrintable(history));
+    } else if (!message.isEmpty()) {
+        QVERIFY2(history.contains(message), qPrintable(history));
+        const QString shown = message == QLatin1String("Reconnection canceled.") ? QStringLiteral("Reconnection failed.")
+                              : message.startsWith(QLatin1String("Programming error (1)")) ? QStringLiteral("Programming error (1)")
+                                                                                            : message;
+        QVERIFY2(std::any_of(rig.progressTexts().cbegin(), rig.progressTexts().cend(),
+                             [&](const QString& text) { return text.contains(shown); }),
+                 qPrintable(rig.progressTexts().join(QLatin1Char('\n'))));
+    } else {
+        QVERIFY2(history.contains(CanceledText), qPrintable(history));
+    }
+    for (const QString& text : FailureTexts) {
+        if (text != message)
+            QVERIFY2(!history.contains(text), qPrintable(QStringLiteral("unexpected \"%1\" in\n%2").arg(text, history)));
+    }
+
+    // The link is the host's again, and the tool is ready for the next update.
+    if (auto* link = qobject_cast<SerialConnection*>(rig.connection())) {
+        QVERIFY(link->isActive());
+        QVERIFY(link->isPluginEnabled());
+        QVERIFY(rig.module()->isPluginEnabled());
+    }
+    QVERIFY(rig.button("btnRefresh")->isEnabled());
+    QVERIFY(!rig.button("btnCancel")->isEnabled());
+
+    rerun(rig);
+    record(QString::fromLatin1(QTest::currentDataTag()), completed, endedMs, boundMs);
+}
+
+void TestFaultMatrix::pressCancelWhenShown(WireRig& rig, const QString& shownText)
+{
+    QPushButton* cancel = rig.button("btnCancel");
+    // Clicked from the event loop, as a user's click arrives, not from inside the tool's own call.
+    const auto press = [cancel] { QTimer::singleShot(0, cancel, [cancel] { cancel->click(); }); };
+    auto* once = new QObject(cancel);
+    if (shownText.isEmpty()) {
+        // The dialogue's first version request makes Cancel available.
+        auto* poll = new QTimer(once);
+        connect(poll, &QTimer::timeout, once, [cancel, press, once] {
+            if (cancel->isEnabled()) {
+                press();
+                once->deleteLater();
+            }
+        });
+        poll->start(1);
+        return;
+    }
+    const auto watch = [shownText, press, once](const QString& text) {
+        if (text.contains(shownText)) {
+            press();
+            once->deleteLater();
+        }
+    };
+    connect(rig.lineEdit("leProgress"), &QLineEdit::textChanged, once, watch);
+    connect(rig.tool()->findChild<QTextEdit*>(QStringLiteral("teHistory")), &QTextEdit::textChanged, once,
+            [&rig, watch] { watch(rig.historyText().section(QLatin1Char('\n'), -3)); });
+}
+
+void TestFaultMatrix::rerun(WireRig& rig)
+{
+    WorkerReportApplication* app = WorkerReportApplication::instance();
+    QVERIFY(rig.chooseModuleAndFile());
+    app->watch(rig.tool());
+    rig.button("btnUpdate")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!app->reports().isEmpty(), RunMs);
+    QCOMPARE(app->reports(), QList<bool>{true});
+    QTRY_COMPARE_WITH_TIMEOUT(rig.lineEdit("leActualFirmware")->text(), QLatin1String(WireRig::NewFirmware), RunMs);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.workerFinished(), WorkerLeavesMs);
+}
+
+void TestFaultMatrix::record(const QString& cell, bool completed, qint64 endedMs, int boundMs)
+{
+    // ./dux faults collects these lines into the matrix of docs/reliability.md.
+    const QString path = qEnvironmentVariable("DUX_FAULT_RESULTS");
+    if (path.isEmpty())
+        return;
+    QFile file(path);
+    if (file.open(QIODevice::Append | QIODevice::Text))
+        file.write(QStringLiteral("%1\t%2\t%3\t%4\n")
+                       .arg(cell, completed ? QStringLiteral("completed") : QStringLiteral("failed"))
+                       .arg(endedMs)
+                       .arg(boundMs)
+                       .toUtf8());
+}
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    WorkerReportApplication app(argc, argv);
+    TestFaultMatrix test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_faultmatrix.moc"
