@@ -1,21 +1,25 @@
 #pragma once
 
 #include "appsettings.h"
+#include "command.h"
 #include "containerinterface.h"
+#include "duxlmoduleinterface.h"
 
+// Complete types, so that the meta-object registers the pointer types of the slots' arguments
+// (Command*, QAction*, DUXLModuleInterface*) and queued calls of those slots work.
+#include <QAction>
 #include <QElapsedTimer>
 #include <QList>
 #include <QModelIndex>
 #include <QSerialPortInfo>
 #include <QString>
 #include <QTimer>
+#include <memory>
 
-class QAction;
 class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
 class QIcon;
-class Command;
 class CommandHandlerInterface;
 class DUXLConnectionInterface;
 class FileSystemModel;
@@ -131,4 +135,7 @@ private:
     void dropPendingUpdateSteps();
     QObject* pendingSteps = nullptr;
     bool workerStartPending = false;
+    // The last bootloader-entry command sent: a handler may send it later than it returns, so the
+    // record lives until the next one replaces it or the widget goes.
+    std::unique_ptr<Command> bootloaderEntryCommand;
 };

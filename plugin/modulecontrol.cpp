@@ -457,11 +457,10 @@ void FirmwareUpdate::on_btnUpdate_clicked()
         const QString entering = QStringLiteral("Enter bootloader mode...");
         ui->leProgress->setText(entering);
         handleDebugMessage(entering);
-        // The handler has written the frame when it returns and keeps no reference to the record.
-        const auto enterBootloader =
+        bootloaderEntryCommand =
             std::make_unique<Command>(moduleAddress, EnterBootloaderCommand, EnterBootloaderType, EnterBootloaderBank,
                                       EnterBootloaderCode, NoBroadcast, HostReplyAddress);
-        commandHandler->doDirectRequestWithoutReply(enterBootloader.get());
+        commandHandler->doDirectRequestWithoutReply(bootloaderEntryCommand.get());
         updateState = UpdatingState;
 
         if (isUsbLink(kind)) {

@@ -57,6 +57,8 @@ private slots:
     void metadataRecordInLibraryFile();
     void loadsThroughPluginLoader();
     void metaObjectListsSignalAndSlotsInOrder();
+    void slotArgumentTypesRegisterOnFirstUse_data();
+    void slotArgumentTypesRegisterOnFirstUse();
     void castsByIdentifierAndClassName_data();
     void castsByIdentifierAndClassName();
     void onlyFactoryConstructorShowsOnToolbar();
@@ -170,6 +172,40 @@ void TestPluginShell::metaObjectListsSignalAndSlotsInOrder()
     QCOMPARE(meta.method(offset + 1).access(), QMetaMethod::Private);
     QCOMPARE(meta.method(offset + 26).access(), QMetaMethod::Protected);
     QCOMPARE(QByteArray(meta.method(offset + 14).typeName()), QByteArray("bool"));
+}
+
+void TestPluginShell::slotArgumentTypesRegisterOnFirstUse_data()
+{
+    QTest::addColumn<QByteArray>("slot");
+    QTest::addColumn<QByteArray>("typeName");
+    QTest::newRow("command") << QByteArray("forwardDoDirectRequestWithoutAnswer") << QByteArray("Command*");
+    QTest::newRow("action") << QByteArray("toolSelectAction") << QByteArray("QAction*");
+    QTest::newRow("module plug-in") << QByteArray("handleModulePlugin") << QByteArray("DUXLModuleInterface*");
+}
+
+void TestPluginShell::slotArgumentTypesRegisterOnFirstUse()
+{
+    QFETCH(QByteArray, slot);
+    QFETCH(QByteArray, typeName);
+    // Queued calls are what need the types: the meta-object registers them when first asked.
+    auto* plugin = new FirmwareUpdate;
+    const QMetaObject* meta = plugin->metaObject();
+    QMetaMethod method;
+    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i) {
+        if (meta->method(i).name() == slot)
+            method = meta->method(i);
+    }
+    QVERIFY(method.isValid());
+    void* null = nullptr;
+    QGenericArgument first(typeName.constData(), &null);
+    QString text;
+    const bool queued = method.parameterCount() == 2
+                            ? method.invoke(plugin, Qt::QueuedConnection, first, Q_ARG(QString, text))
+                            : method.invoke(plugin, Qt::QueuedConnection, first);
+    QVERIFY(queued);
+    QVERIFY(QMetaType::type(typeName.constData()) != QMetaType::UnknownType);
+    // Deleted before the queued call is delivered: nothing of it runs.
+    delete plugin;
 }
 
 void TestPluginShell::castsByIdentifierAndClassName_data()
