@@ -45,12 +45,14 @@ FirmwareUpdate::~FirmwareUpdate()
 {
     if (!ui)
         return;
+    // Between its start and its completion an update holds the module and its link.
+    const bool updateUnderWay = elapsedTimeTimer.isActive();
     elapsedTimeTimer.stop();
     qCDebug(debLowLevel) << "virtual FirmwareUpdate::~FirmwareUpdate()" << "plus 2:";
-    if (updater) {
+    if (updater)
         stopWorker();
-        delete updater;
-    }
+    if (updateUnderWay)
+        handLinkBack(lookUpLink(actualModuleKey));
     qCDebug(debLowLevel) << "                        1";
     delete ui;
     qCDebug(debLowLevel) << "                         2";
@@ -63,8 +65,17 @@ void FirmwareUpdate::stopWorker()
     // one it is already blocked in is waiting for this thread, which is busy here: dropping that pending
     // call releases the worker, which then meets the cancel request and ends.
     updater->disconnect();
+    if (inWorkerRequest) {
+        // This thread is further down inside the worker's request, which the worker waits for: it can
+        // only end once this destructor has returned. It meets the cancel point after the erase then.
+        connect(updater, &QThread::finished, updater, &QObject::deleteLater);
+        updater = nullptr;
+        return;
+    }
     while (!updater->wait(WorkerJoinPollMs))
         QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+    delete updater;
+    updater = nullptr;
 }
 
 QString FirmwareUpdate::versionInfo()

@@ -94,7 +94,10 @@ private:
         bool isComplete() const { return module && connection && handler; }
     };
     Link lookUpLink(const QString& moduleKey) const;
-    // Ends a running update and waits for the worker; it may be blocked on this (GUI) thread.
+    // Gives the module and its link back to the host (a USB link is the host's to make anew).
+    static void handLinkBack(const Link& link);
+    // Ends a running update and waits for the worker, which may be blocked on this (GUI) thread, and
+    // deletes it; when this thread is inside the worker's request, the worker deletes itself when it ends.
     void stopWorker();
 
     QString loadHexFile(QString fileName);
@@ -138,4 +141,7 @@ private:
     // The last bootloader-entry command sent: a handler may send it later than it returns, so the
     // record lives until the next one replaces it or the widget goes.
     std::unique_ptr<Command> bootloaderEntryCommand;
+    // This (GUI) thread is running the worker's erase, which the worker waits for. The erase keeps the
+    // event loop going, in which the host may destroy the widget.
+    bool inWorkerRequest = false;
 };

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QTimer>
 
 #include <memory>
@@ -182,6 +183,15 @@ FirmwareUpdate::Link FirmwareUpdate::lookUpLink(const QString& moduleKey) const
     return link;
 }
 
+void FirmwareUpdate::handLinkBack(const Link& link)
+{
+    if (!link.isComplete() || isUsbLink(link.connection->interfaceType()))
+        return;
+    link.connection->setEnabled(true);
+    link.module->setEnabled(true);
+    link.connection->setActive(true);
+}
+
 void FirmwareUpdate::on_btnRefresh_clicked()
 {
     ui->cmbModules->blockSignals(false);
@@ -264,7 +274,13 @@ void FirmwareUpdate::forwardDoDirectRequest(Command* request, Command* reply)
         return;
     if (request->command() == EraseCommand) {
         ui->pbProcess->setInvertedAppearance(true);
+        // The erase keeps the event loop going, in which the host may destroy this widget.
+        const QPointer<FirmwareUpdate> alive(this);
+        inWorkerRequest = true;
         commandHandler->doDirectRequest(request, reply);
+        if (!alive)
+            return;
+        inWorkerRequest = false;
         ui->pbProcess->setInvertedAppearance(false);
         return;
     }
@@ -547,9 +563,7 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
     if (link.isComplete()) {
         const bool usb = isUsbLink(link.connection->interfaceType());
         if (!usb) {
-            link.connection->setEnabled(true);
-            link.module->setEnabled(true);
-            link.connection->setActive(true);
+            handLinkBack(link);
             QString reportedKey;
             if (successfull) {
                 version = link.handler->getFirmwareVersion(link.module->moduleAddress());
