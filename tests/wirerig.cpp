@@ -132,7 +132,13 @@ bool WireRig::startHost()
     const QString portList = m_portList;
     periphery->setPortSource([portList] { return PortListFile::read(portList); });
     periphery->setPollInterval(PortPollMs);
+    startTool();
+    return waitForModule(true, StartTimeoutMs)
+        && !m_tool->findChild<QComboBox*>(QStringLiteral("cmbModules"))->currentText().isEmpty();
+}
 
+void WireRig::startTool()
+{
     m_window = new QDialog;
     m_tool = new FirmwareUpdate(QStringLiteral("FirmwareUpdate"), m_plugins.get());
     // The host tells its container plug-ins when a module comes or goes.
@@ -146,7 +152,13 @@ bool WireRig::startHost()
     m_tool->init(m_window);
     m_window->show();
     watchProgress();
-    return waitForModule(true, StartTimeoutMs) && !m_tool->findChild<QComboBox*>(QStringLiteral("cmbModules"))->currentText().isEmpty();
+}
+
+void WireRig::stopHost()
+{
+    delete m_window;
+    m_discovery.reset();
+    m_plugins.reset();
 }
 
 void WireRig::watchProgress()

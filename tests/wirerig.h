@@ -39,6 +39,11 @@ public:
     bool startModule(const QStringList& arguments = {});
     // Starts discovery and puts a new tool in its window; true once the module is listed.
     bool startHost();
+    // A new tool in a new window, as the host makes one from the plug-in.
+    void startTool();
+    // Ends the host as dux-host does on its way out: its windows with the tool in them, then discovery
+    // (which closes the ports) and the plug-in register. dux-sim keeps running.
+    void stopHost();
     // Switches the simulated module off and on (a stall ends, a vanished port comes back).
     void powerCycle();
     // Waits until the host knows a module (any key) or does not know one.
