@@ -148,6 +148,8 @@ void copyToLocalPool(const QString& fileName)
     const QFileInfo file(fileName);
     if (QDir::cleanPath(file.absolutePath()) == pool)
         return;
+    // A pool folder removed since the menu last made it is made again, as the menu makes it.
+    QDir().mkdir(pool);
     QFile::copy(file.absoluteFilePath(), pool + QLatin1Char('/') + file.fileName());
 }
 
