@@ -1,0 +1,291 @@
+// The tool's files outside the module: the settings file and the local pool of firmware files, broken
+// or out of reach, and firmware files with awkward names or gone before the update. The update has to
+// go through, the readable settings have to be kept, and nothing in the pool may be overwritten.
+
+#include "appsettings.h"
+#include "wirerig.h"
+#include "workerreportapplication.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+
+constexpr const char* TimeScale = "0.02";
+constexpr int RunMs = 15000;
+constexpr int WorkerLeavesMs = 3000;
+constexpr const char* SettingsFileName = "dux.ini";
+constexpr const char* Group = "Container_FirmwareUpdate";
+// The module name of a module of type 1234, and the key of its remembered firmware location.
+constexpr const char* DirectoryKey = "DUX1234_Dir";
+constexpr const char* RememberedFile = "/remembered/dux1234.hex";
+// Root ignores permission bits; the immutable attribute stops root too.
+constexpr const char* AttributeTool = "chattr";
+
+bool writable(const QString& path)
+{
+    if (QFileInfo(path).isDir()) {
+        QFile probe(QDir(path).filePath(QStringLiteral(".probe")));
+        const bool created = probe.open(QIODevice::WriteOnly);
+        probe.remove();
+        return created;
+    }
+    QFile file(path);
+    return file.open(QIODevice::Append);
+}
+
+// Takes write access away, for root too; false when this file system cannot do that.
+bool makeReadOnly(const QString& path)
+{
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther
+                                    | QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther);
+    if (!writable(path))
+        return true;
+    return QProcess::execute(QLatin1String(AttributeTool), {QStringLiteral("+i"), path}) == 0 && !writable(path);
+}
+
+void makeWritable(const QString& path)
+{
+    if (!writable(path))
+        QProcess::execute(QLatin1String(AttributeTool), {QStringLiteral("-i"), path});
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                    | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+}
+
+QByteArray contentOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+// Every file of a folder with its content.
+QMap<QString, QByteArray> filesIn(const QString& folder)
+{
+    QMap<QString, QByteArray> files;
+    const QStringList names = QDir(folder).entryList(QDir::Files);
+    for (const QString& name : names)
+        files.insert(name, contentOf(QDir(folder).filePath(name)));
+    return files;
+}
+
+// Undoes makeReadOnly when the test ends, however it ends, so that the temporary folder can go.
+struct WritableAgain
+{
+    QString path;
+    ~WritableAgain()
+    {
+        if (!path.isEmpty())
+            makeWritable(path);
+    }
+};
+
+}
+
+class TestSettingsPool : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void settingsFile_data();
+    void settingsFile();
+    void poolFolder_data();
+    void poolFolder();
+    void awkwardFileName();
+    void fileGoneBeforeUpdate();
+
+private:
+    // Starts the module and the host, updates with `file` and waits for the outcome.
+    void update(WireRig& rig, const QString& file);
+    // The text of the browse entry of the file button's menu, as the menu shows it.
+    QString browseText(WireRig& rig);
+};
+
+void TestSettingsPool::initTestCase()
+{
+    qputenv("DUX_TIME_SCALE", TimeScale);
+}
+
+void TestSettingsPool::update(WireRig& rig, const QString& file)
+{
+    WorkerReportApplication* app = WorkerReportApplication::instance();
+    QVERIFY(rig.chooseModuleAndFile(file));
+    app->watch(rig.tool());
+    rig.button("btnUpdate")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(app->reports(), QList<bool>{true}, RunMs);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.lineEdit("leActualFirmware")->text(), QLatin1String(WireRig::NewFirmware), RunMs);
+    QTRY_VERIFY_WITH_TIMEOUT(WireRig::workerFinished(), WorkerLeavesMs);
+}
+
+QString TestSettingsPool::browseText(WireRig& rig)
+{
+    QMenu* menu = rig.tool()->findChild<QToolButton*>(QStringLiteral("btnSelect"))->menu();
+    emit menu->aboutToShow();
+    return menu->actions().last()->text();
+}
+
+void TestSettingsPool::settingsFile_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<QString>("browse");
+
+    const QByteArray remembered = QByteArray("[") + Group + "]\n" + DirectoryKey + '=' + RememberedFile + '\n';
+    // Lines a settings reader cannot take: control bytes, a section without its end, a value without key.
+    QByteArray garbage("\x01\x02\xff\xfe garbage\n[unterminated\n=no key\n");
+    garbage.append(3, '\0');
+    const QString rememberedBrowse = QStringLiteral("Browse ") + QLatin1String(RememberedFile);
+    // A corrupt file is saved anew with what could be read, after a copy of it as it was; the
+    // remembered location is used when it could be read, else the default.
+    QTest::newRow("corrupt") << remembered + garbage << false << rememberedBrowse;
+    // The unfinished section swallows the group: nothing of it can be read.
+    QTest::newRow("corrupt before the group") << garbage + remembered << false << "Browse /";
+    // A file that cannot be written keeps what the session changes in memory and stays as it is.
+    QTest::newRow("read-only") << remembered << true << rememberedBrowse;
+}
+
+void TestSettingsPool::settingsFile()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, readOnly);
+    QFETCH(QString, browse);
+
+    WireRig rig;
+    const QString settingsFile = QDir(rig.homePath()).filePath(QLatin1String(SettingsFileName));
+    QVERIFY(writeFile(settingsFile, content));
+    WritableAgain restore;
+    if (readOnly) {
+        if (!makeReadOnly(settingsFile))
+            QSKIP("this file system cannot make a file read-only for this user");
+        restore.path = settingsFile;
+    }
+
+    if (!readOnly) {
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("cannot be read in full; the next save keeps only")));
+    }
+    QVERIFY(rig.startModule());
+    QVERIFY(rig.startHost());
+    QCOMPARE(browseText(rig), browse);
+    update(rig, QString());
+
+    if (readOnly) {
+        QCOMPARE(contentOf(settingsFile), content);
+        return;
+    }
+    QCOMPARE(contentOf(settingsFile + QStringLiteral(".unreadable")), content);
+    AppSettings settings;
+    // Rewritten readable, with the remembered location and what the tool noted about the link.
+    QCOMPARE(settings.status(), QSettings::NoError);
+    settings.beginGroup(QLatin1String(Group));
+    QCOMPARE(settings.value(QLatin1String(DirectoryKey)).toString(), rig.firmwareFile());
+    QVERIFY2(settings.value(QStringLiteral("ttySIM0_DUX1234_Bitrate")).isValid(), qPrintable(contentOf(settingsFile)));
+}
+
+void TestSettingsPool::poolFolder_data()
+{
+    QTest::addColumn<bool>("missing");
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<bool>("copied");
+
+    // Made again for the copy, as the file button's menu makes it.
+    QTest::newRow("missing") << true << false << true;
+    // The copy fails; the update does not, and nothing in the pool changes.
+    QTest::newRow("read-only") << false << true << false;
+}
+
+void TestSettingsPool::poolFolder()
+{
+    QFETCH(bool, missing);
+    QFETCH(bool, readOnly);
+    QFETCH(bool, copied);
+
+    WireRig rig;
+    const QString pool = rig.poolPath();
+    WritableAgain restore;
+    if (missing) {
+        QVERIFY(QDir(pool).removeRecursively());
+    } else {
+        QVERIFY(writeFile(QDir(pool).filePath(QStringLiteral("other.hex")), "kept as it is"));
+        if (readOnly) {
+            if (!makeReadOnly(pool))
+                QSKIP("this file system cannot make a folder read-only for this user");
+            restore.path = pool;
+        }
+    }
+    const QMap<QString, QByteArray> before = filesIn(pool);
+
+    QVERIFY(rig.startModule());
+    QVERIFY(rig.startHost());
+    update(rig, QString());
+
+    QMap<QString, QByteArray> expected = before;
+    if (copied)
+        expected.insert(QFileInfo(rig.firmwareFile()).fileName(), contentOf(rig.firmwareFile()));
+    QCOMPARE(filesIn(pool), expected);
+}
+
+void TestSettingsPool::awkwardFileName()
+{
+    WireRig rig;
+    const QString file = rig.filePath(QStringLiteral("Mödul Dateien/Fïrmwäre für 1234 (neu).hex"));
+    QVERIFY(writeFile(file, contentOf(rig.firmwareFile())));
+    QVERIFY(rig.startModule());
+    QVERIFY(rig.startHost());
+    update(rig, file);
+
+    // The pool keeps it under its own name, and the location is remembered as it was.
+    QCOMPARE(contentOf(QDir(rig.poolPath()).filePath(QFileInfo(file).fileName())), contentOf(file));
+    AppSettings settings;
+    settings.beginGroup(QLatin1String(Group));
+    QCOMPARE(settings.value(QLatin1String(DirectoryKey)).toString(), QFileInfo(file).absoluteFilePath());
+    settings.endGroup();
+    // A new tool reads it back the same.
+    rig.destroyTool();
+    rig.startTool();
+    QCOMPARE(browseText(rig), QStringLiteral("Browse ") + QFileInfo(file).absoluteFilePath());
+}
+
+void TestSettingsPool::fileGoneBeforeUpdate()
+{
+    WireRig rig;
+    const QString file = rig.filePath(QStringLiteral("goes away.hex"));
+    QVERIFY(writeFile(file, contentOf(rig.firmwareFile())));
+    const QMap<QString, QByteArray> poolBefore = filesIn(rig.poolPath());
+    QVERIFY(rig.startModule());
+    QVERIFY(rig.startHost());
+    QVERIFY(rig.chooseModuleAndFile(file));
+    // The image was read when the file was chosen: the update writes that.
+    QVERIFY(QFile::remove(file));
+    WorkerReportApplication* app = WorkerReportApplication::instance();
+    app->watch(rig.tool());
+    rig.button("btnUpdate")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(app->reports(), QList<bool>{true}, RunMs);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.lineEdit("leActualFirmware")->text(), QLatin1String(WireRig::NewFirmware), RunMs);
+    // There is nothing to keep a copy of.
+    QCOMPARE(filesIn(rig.poolPath()), poolBefore);
+}
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    WorkerReportApplication app(argc, argv);
+    TestSettingsPool test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_settingspool.moc"
