@@ -319,7 +319,7 @@ private:
     void runCell();
     void pressCancelWhenShown(WireRig& rig, const QString& shownText);
     void rerun(WireRig& rig);
-    void record(const QString& cell, bool completed, qint64 endedMs, int boundMs);
+    void record(const QString& cell, bool completed, const QString& message, qint64 endedMs, int boundMs);
 };
 
 void TestFaultMatrix::initTestCase()
@@ -454,7 +454,7 @@ void TestFaultMatrix::runCell()
     QVERIFY(!rig.button("btnCancel")->isEnabled());
 
     rerun(rig);
-    record(QString::fromLatin1(QTest::currentDataTag()), completed, endedMs, boundMs);
+    record(QString::fromLatin1(QTest::currentDataTag()), completed, message, endedMs, boundMs);
 }
 
 void TestFaultMatrix::pressCancelWhenShown(WireRig& rig, const QString& shownText)
@@ -498,7 +498,8 @@ void TestFaultMatrix::rerun(WireRig& rig)
     QTRY_VERIFY_WITH_TIMEOUT(rig.workerFinished(), WorkerLeavesMs);
 }
 
-void TestFaultMatrix::record(const QString& cell, bool completed, qint64 endedMs, int boundMs)
+void TestFaultMatrix::record(const QString& cell, bool completed, const QString& message, qint64 endedMs,
+                             int boundMs)
 {
     // ./dux faults collects these lines into the matrix of docs/reliability.md.
     const QString path = qEnvironmentVariable("DUX_FAULT_RESULTS");
@@ -506,10 +507,11 @@ void TestFaultMatrix::record(const QString& cell, bool completed, qint64 endedMs
         return;
     QFile file(path);
     if (file.open(QIODevice::Append | QIODevice::Text))
-        file.write(QStringLiteral("%1\t%2\t%3\t%4\n")
+        file.write(QStringLiteral("%1\t%2\t%3\t%4\t%5\n")
                        .arg(cell, completed ? QStringLiteral("completed") : QStringLiteral("failed"))
                        .arg(endedMs)
                        .arg(boundMs)
+                       .arg(message.trimmed())
                        .toUtf8());
 }
 
