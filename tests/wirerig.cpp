@@ -229,12 +229,6 @@ DUXLConnectionInterface* WireRig::connection() const
     return found ? found->connectionInterface() : nullptr;
 }
 
-QString WireRig::moduleKey() const
-{
-    const QStringList keys = m_plugins->getModulePluginKeys(true);
-    return keys.isEmpty() ? QString() : keys.first();
-}
-
 bool WireRig::simulatorSaid(const QString& prefix) const
 {
     for (const QString& line : m_simLines) {
@@ -279,6 +273,5 @@ void WireRig::readSimulator()
         const QString line = QString::fromLocal8Bit(m_simPending.left(end));
         m_simPending.remove(0, end + 1);
         m_simLines.append(line);
-        emit simulatorLine(line);
     }
 }

@@ -50,7 +50,6 @@ public:
     bool waitForModule(bool known, int timeoutMs);
 
     FirmwareUpdate* tool() const { return m_tool; }
-    QDialog* window() const { return m_window; }
     // Deletes the tool (as the host does when it unloads it); the window stays.
     void destroyTool();
     // Closes the tool's window as the user does; the tool gets finished(int).
@@ -58,20 +57,17 @@ public:
     // A new window for the tool (the host shows the tool again).
     void reopenWindow();
 
-    PluginHandler* pluginHandler() const { return m_plugins.get(); }
     QPushButton* button(const char* name) const;
     QLineEdit* lineEdit(const char* name) const;
     QString historyText() const;
     // Every text the status line showed since the tool was made, in order.
     QStringList progressTexts() const { return m_progressTexts; }
 
-    // The module the host knows now (first listed), its link and that link's key; null/empty when none.
+    // The module the host knows now (the first listed) and its link; null when none.
     DUXLModuleInterface* module() const;
     DUXLConnectionInterface* connection() const;
-    QString moduleKey() const;
 
-    // dux-sim's lines so far, and whether one starts with `prefix`.
-    QStringList simulatorLines() const { return m_simLines; }
+    // Whether dux-sim printed a line that starts with `prefix`.
     bool simulatorSaid(const QString& prefix) const;
     QString firmwareFile() const { return m_newFirmware; }
     QString homePath() const;
@@ -82,9 +78,6 @@ public:
     bool chooseModuleAndFile(const QString& file = QString());
     // Whether the worker thread has ended (no update thread registered with the host).
     static bool workerFinished();
-
-signals:
-    void simulatorLine(const QString& line);
 
 private:
     void readSimulator();
