@@ -603,6 +603,9 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
 
     on_btnRefresh_clicked();
     qDebug() << DUX_FUNCTION << "Elapsed:" << elapsedTimer.restart();
+    // The update is over: a re-call still pending (a port that came back while the run ended) would
+    // find the module in its bootloader and start a second run with the program the rebuild released.
+    dropPendingUpdateSteps();
     updateState = IdleState;
     if (leaveSelection && ui->cmbModules->count() == 1)
         handleDebugMessage(QLatin1String(ReadyLine));

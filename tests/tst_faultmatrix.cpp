@@ -87,8 +87,6 @@ struct Expectation
     bool powerCycle = false;
     // The port comes back under a new name while or after the run ends.
     bool portReturns = false;
-    // Why the cell is known to end otherwise (empty: it must pass).
-    QString knownDefect;
 };
 
 QString reportsText(const QList<bool>& reports)
@@ -220,10 +218,6 @@ Expectation portGone(Phase phase, bool returnsRenamed)
         // The restart did not reach the module; the link is closed when the dialogue reconnects:
         // "Unable to reconnect" is a successful end.
         e = completedAfter(0);
-        e.knownDefect = QStringLiteral(
-            "the tool's completion waits until the module is known again; when its port comes back the tool "
-            "follows it while its update state is still 'under way', finds the bootloader and starts a second "
-            "run, with the program that the completion's list rebuild emptied: the module is erased");
         break;
     case Phase::Reconnect:
         // A hundred attempts on the closed link take a second at the matrix's time scale, less than
@@ -337,7 +331,6 @@ void TestFaultMatrix::addCells(Phase phase)
     QTest::addColumn<bool>("waitsForCancel");
     QTest::addColumn<bool>("powerCycle");
     QTest::addColumn<bool>("portReturns");
-    QTest::addColumn<QString>("knownDefect");
 
     const QString phaseName = WireFault::phaseName(phase);
     const QStringList kinds = WireFault::kindNames();
@@ -352,13 +345,13 @@ void TestFaultMatrix::addCells(Phase phase)
             continue;
         QTest::newRow(qPrintable(kindName + QLatin1Char('@') + phaseName))
             << WireFault(fault.kind(), phase, nth).toString() << QString() << e.completed << e.message
-            << RunMs + e.waitedMs << e.waitsForCancel << e.powerCycle << e.portReturns << e.knownDefect;
+            << RunMs + e.waitedMs << e.waitsForCancel << e.powerCycle << e.portReturns;
     }
     for (const CancelPoint& point : CancelPoints) {
         if (point.phase == phase) {
             QTest::newRow(qPrintable(QStringLiteral("cancel@") + phaseName))
                 << QString() << QString::fromLatin1(point.shownText) << point.completed << QString() << RunMs << false
-                << false << false << QString();
+                << false << false;
         }
     }
 }
@@ -373,7 +366,6 @@ void TestFaultMatrix::runCell()
     QFETCH(bool, waitsForCancel);
     QFETCH(bool, powerCycle);
     QFETCH(bool, portReturns);
-    QFETCH(QString, knownDefect);
     WorkerReportApplication* app = WorkerReportApplication::instance();
     const bool cancelCell = fault.isEmpty();
 
@@ -419,8 +411,6 @@ void TestFaultMatrix::runCell()
     QTest::qWait(QuietMs);
 
     // One report, with the outcome the dialogue defines.
-    if (!knownDefect.isEmpty())
-        QEXPECT_FAIL("", qPrintable(knownDefect), Abort);
     QVERIFY2(app->reports() == QList<bool>{completed} && rig.workerFinished(),
              qPrintable(QStringLiteral("reports: %1; worker %2")
                             .arg(reportsText(app->reports()),
