@@ -8,6 +8,7 @@
 #include "functionname.h"
 #include "intelhexparser.h"
 #include "lowlevel.h"
+#include "pluginsettings.h"
 #include "spacerwidget.h"
 
 #include <QAction>
@@ -37,10 +38,7 @@
 #include <iterator>
 
 namespace {
-constexpr const char* SettingsGroup = "Container_FirmwareUpdate";
-constexpr const char* DirectorySuffix = "_Dir";
 constexpr const char* HexSuffix = ".hex";
-constexpr const char* PoolFolder = "/../Firmware";
 constexpr const char* PoolFilePattern = "*.hex";
 // Extra column text of a pool file that is no HEX file.
 constexpr const char* NoFirmware = "no FW";
@@ -179,14 +177,14 @@ void FirmwareUpdate::handleFirmwareDirectory(QString directory)
     DUXLModuleInterface* module = lookUpLink(actualModuleKey).module;
     if (!module)
         return;
-    settings.beginGroup(QLatin1String(SettingsGroup));
-    settings.setValue(module->moduleName() + QLatin1String(DirectorySuffix), directory);
+    settings.beginGroup(QLatin1String(PluginSettings::Group));
+    settings.setValue(module->moduleName() + QLatin1String(PluginSettings::DirectorySuffix), directory);
     settings.endGroup();
 }
 
 QString FirmwareUpdate::firmwarePoolPath() const
 {
-    return settings.homePath() + QLatin1String(PoolFolder);
+    return settings.homePath() + QLatin1String(PluginSettings::PoolFolder);
 }
 
 void FirmwareUpdate::prepareSelect()

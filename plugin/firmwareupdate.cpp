@@ -24,7 +24,6 @@ constexpr const char* PluginTitle = "Firmware Update";
 constexpr const char* PluginIcon = ":/Software-Icons/fwUpdate";
 constexpr int PluginKind = 1;
 constexpr int ClockIntervalMs = 200;
-constexpr int IdleState = 3;
 // How often the destructor looks for worker requests that wait on this thread while it joins the worker.
 constexpr int WorkerJoinPollMs = 20;
 }

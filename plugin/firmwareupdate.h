@@ -115,6 +115,9 @@ private:
     CommandHandlerInterface* commandHandler = nullptr;
     QString actualModuleKey;
     unsigned char moduleAddress = 0;
+    // 3: idle; 0: the module was sent to its bootloader and the update is under way.
+    static constexpr int IdleState = 3;
+    static constexpr int UpdatingState = 0;
     int updateState = 0;
     bool moduleListLoaded = false;
     QElapsedTimer elapsedTimer;

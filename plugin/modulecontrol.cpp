@@ -1,6 +1,7 @@
 #include "firmwareupdate.h"
 #include "ui_firmwareupdate.h"
 
+#include "bootloadercommands.h"
 #include "command.h"
 #include "commandhandlerinterface.h"
 #include "duxlconnectioninterface.h"
@@ -10,6 +11,7 @@
 #include "global.h"
 #include "lowlevel.h"
 #include "pluginhandler.h"
+#include "pluginsettings.h"
 #include "timescale.h"
 
 #include <QDebug>
@@ -26,15 +28,7 @@ namespace {
 constexpr const char* ExcludedPortPrefix = "VC";
 constexpr const char* ExcludedFirmwareName = "0055";
 
-constexpr const char* SettingsGroup = "Container_FirmwareUpdate";
-constexpr const char* DataRateSuffix = "_Bitrate";
-constexpr const char* AddressSuffix = "_Id";
-constexpr const char* DirectorySuffix = "_Dir";
 constexpr const char* DefaultFirmwareDirectory = "/";
-constexpr const char* PoolFolder = "/../Firmware";
-
-constexpr int IdleState = 3;
-constexpr int UpdatingState = 0;
 
 // Module states the worker asks the link to be reopened for.
 constexpr int BootloaderMode = 0;
@@ -56,16 +50,11 @@ constexpr int DefaultModuleAddress = 1;
 // A module in its bootloader, or freshly enumerated on USB, answers at this address.
 constexpr unsigned char BootloaderAddress = 1;
 
-// The erase runs long; the inverted bar tells the user the module is busy, not hanging.
-constexpr unsigned char EraseCommand = 200;
-
 // Bootloader entry: command 242 with a fixed code in type, bank and value that the firmware checks.
 constexpr unsigned char EnterBootloaderCommand = 242;
 constexpr unsigned short EnterBootloaderType = 0x47;
 constexpr unsigned char EnterBootloaderBank = 0x6E;
 constexpr int EnterBootloaderCode = 0x5D2C8B19;
-constexpr bool NoBroadcast = false;
-constexpr unsigned char HostReplyAddress = 12;
 
 constexpr int RefreshAfterModuleReportMs = 2500;
 constexpr int RefreshAfterReconnectMs = 50;
@@ -111,13 +100,13 @@ QString linkPrefix(DUXLConnectionInterface* connection, DUXLModuleInterface* mod
 
 QString dataRateKey(const QString& prefix)
 {
-    return prefix + QLatin1String(DataRateSuffix);
+    return prefix + QLatin1String(PluginSettings::DataRateSuffix);
 }
 
 // Carries both suffixes: stored settings were written under this name.
 QString addressKey(const QString& prefix)
 {
-    return dataRateKey(prefix) + QLatin1String(AddressSuffix);
+    return dataRateKey(prefix) + QLatin1String(PluginSettings::AddressSuffix);
 }
 
 // The data rate and module address last used on a module's link, as the module selection stored them.
@@ -134,7 +123,7 @@ RememberedLink readRememberedLink(QSettings& settings, DUXLConnectionInterface* 
     const QString prefix = linkPrefix(connection, module);
     if (prefix.isEmpty())
         return remembered;
-    settings.beginGroup(QLatin1String(SettingsGroup));
+    settings.beginGroup(QLatin1String(PluginSettings::Group));
     remembered.dataRate = settings.value(dataRateKey(prefix), defaultRate).toInt();
     remembered.address = settings.value(addressKey(prefix), DefaultModuleAddress).toInt();
     settings.endGroup();
@@ -142,9 +131,9 @@ RememberedLink readRememberedLink(QSettings& settings, DUXLConnectionInterface* 
 }
 
 // Keeps a copy of a firmware file that was used in the local pool; a file already there is not replaced.
-void copyToLocalPool(const QString& fileName)
+void copyToLocalPool(const QString& fileName, const QString& poolPath)
 {
-    const QString pool = QDir::cleanPath(AppSettings::homePath() + QLatin1String(PoolFolder));
+    const QString pool = QDir::cleanPath(poolPath);
     const QFileInfo file(fileName);
     if (QDir::cleanPath(file.absolutePath()) == pool)
         return;
@@ -239,7 +228,7 @@ void FirmwareUpdate::on_cmbModules_currentIndexChanged(int index)
         if (version.toLower().contains(QLatin1Char('v'))) {
             const QString prefix = linkPrefix(link.connection, link.module);
             if (!prefix.isEmpty()) {
-                settings.beginGroup(QLatin1String(SettingsGroup));
+                settings.beginGroup(QLatin1String(PluginSettings::Group));
                 settings.setValue(dataRateKey(prefix), link.handler->dataRate());
                 settings.setValue(addressKey(prefix), int(link.module->moduleAddress()));
                 settings.endGroup();
@@ -249,8 +238,8 @@ void FirmwareUpdate::on_cmbModules_currentIndexChanged(int index)
         qDebug() << DUX_FUNCTION << "device not open!";
     }
 
-    settings.beginGroup(QLatin1String(SettingsGroup));
-    firmwareDirectory = settings.value(link.module->moduleName() + QLatin1String(DirectorySuffix),
+    settings.beginGroup(QLatin1String(PluginSettings::Group));
+    firmwareDirectory = settings.value(link.module->moduleName() + QLatin1String(PluginSettings::DirectorySuffix),
                                        QLatin1String(DefaultFirmwareDirectory))
                             .toString();
     settings.endGroup();
@@ -274,7 +263,8 @@ void FirmwareUpdate::forwardDoDirectRequest(Command* request, Command* reply)
 {
     if (!commandHandler)
         return;
-    if (request->command() == EraseCommand) {
+    // The erase runs long; the inverted bar tells the user the module is busy, not hanging.
+    if (request->command() == Bootloader::EraseCommand) {
         ui->pbProcess->setInvertedAppearance(true);
         // The erase keeps the event loop going, in which the host may destroy this widget.
         const QPointer<FirmwareUpdate> alive(this);
@@ -477,7 +467,7 @@ void FirmwareUpdate::on_btnUpdate_clicked()
         handleDebugMessage(entering);
         bootloaderEntryCommand =
             std::make_unique<Command>(moduleAddress, EnterBootloaderCommand, EnterBootloaderType, EnterBootloaderBank,
-                                      EnterBootloaderCode, NoBroadcast, HostReplyAddress);
+                                      EnterBootloaderCode, Bootloader::NoBroadcast, Bootloader::ReplyAddress);
         commandHandler->doDirectRequestWithoutReply(bootloaderEntryCommand.get());
         updateState = UpdatingState;
 
@@ -578,7 +568,7 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
         ui->teHistory->moveCursor(QTextCursor::End);
         ui->teHistory->repaint();
         if (successfull) {
-            copyToLocalPool(ui->leFilename->text());
+            copyToLocalPool(ui->leFilename->text(), firmwarePoolPath());
             // The module restarts and re-enumerates; on_btnUpdate_clicked finishes when it is back.
             if (usb)
                 return;
