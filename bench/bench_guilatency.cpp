@@ -7,6 +7,7 @@
 // Run it on a display (xvfb-run); the dialogue's fixed delays are scaled down (DUX_TIME_SCALE).
 
 #include "benchprocesses.h"
+#include "benchsetup.h"
 #include "benchstats.h"
 #include "benchtool.h"
 
@@ -72,25 +73,16 @@ private:
     std::vector<double> m_latenessMs;
 };
 
-void discardDebug(QtMsgType type, const QMessageLogContext&, const QString& message)
-{
-    if (type != QtDebugMsg && type != QtInfoMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-}
-
 }
 
 int main(int argc, char* argv[])
 {
-    if (!qEnvironmentVariableIsSet("DUX_TIME_SCALE"))
-        qputenv("DUX_TIME_SCALE", TimeScale);
+    BenchSetup::defaultTimeScale(TimeScale);
     QTemporaryDir home;
     qputenv("DUX_HOME", home.path().toLocal8Bit());
     QApplication app(argc, argv);
-    qInstallMessageHandler(discardDebug);
-    const QStringList arguments = app.arguments();
-    const int sizeAt = arguments.indexOf(QStringLiteral("--size"));
-    const int imageBytes = sizeAt > 0 ? qMax(4, arguments.value(sizeAt + 1).toInt()) : DefaultImageBytes;
+    BenchSetup::discardDebugMessages();
+    const int imageBytes = qMax(4, BenchSetup::intOption(app.arguments(), "--size", DefaultImageBytes));
 
     QString error;
     const QString firmware = home.filePath(QStringLiteral("firmware.hex"));

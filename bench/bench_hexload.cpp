@@ -5,6 +5,7 @@
 // comparisons with other tools (bench/compare_hex_tools.sh).
 
 #include "appsettings.h"
+#include "benchsetup.h"
 #include "firmwareupdate.h"
 #include "intelhexparser.h"
 #include "peripherymanager.h"
@@ -64,12 +65,6 @@ double report(const char* what, int runs, const std::function<void()>& call)
     return ms[ms.size() / 2];
 }
 
-void discardDebug(QtMsgType type, const QMessageLogContext&, const QString& message)
-{
-    if (type != QtDebugMsg && type != QtInfoMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-}
-
 }
 
 int main(int argc, char** argv)
@@ -112,10 +107,9 @@ int main(int argc, char** argv)
 
     // The tool as the host shows it, with its home in the temporary folder and its chatter switched off.
     qputenv(AppSettings::HomeEnvironmentVariable, dir.filePath(QStringLiteral("home")).toUtf8());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchSetup::defaultOffscreen();
     QApplication app(argc, argv);
-    qInstallMessageHandler(discardDebug);
+    BenchSetup::discardDebugMessages();
     PeripheryManager::instance()->setPortSource([] { return QList<QSerialPortInfo>(); });
     PluginHandler plugins;
     QDialog window;

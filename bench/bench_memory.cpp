@@ -9,6 +9,7 @@
 // they hold no memory.
 
 #include "benchprocesses.h"
+#include "benchsetup.h"
 #include "benchstats.h"
 #include "benchtool.h"
 #include "heapcounter.h"
@@ -93,20 +94,14 @@ double liveHeapKiB()
 
 int main(int argc, char* argv[])
 {
-    if (!qEnvironmentVariableIsSet("DUX_TIME_SCALE"))
-        qputenv("DUX_TIME_SCALE", TimeScale);
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchSetup::defaultTimeScale(TimeScale);
+    BenchSetup::defaultOffscreen();
     QTemporaryDir work;
     qputenv("DUX_HOME", work.filePath(QStringLiteral("home")).toLocal8Bit());
     QApplication app(argc, argv);
     const QStringList arguments = app.arguments();
-    const auto option = [&arguments](const char* name, int fallback) {
-        const int at = arguments.indexOf(QLatin1String(name));
-        return at > 0 ? qMax(1, arguments.value(at + 1).toInt()) : fallback;
-    };
-    const int imageBytes = option("--size", DefaultImageBytes);
-    const int updates = qMax(SettlingUpdates + 2, option("--updates", DefaultUpdates));
+    const int imageBytes = qMax(1, BenchSetup::intOption(arguments, "--size", DefaultImageBytes));
+    const int updates = qMax(SettlingUpdates + 2, BenchSetup::intOption(arguments, "--updates", DefaultUpdates));
 
     QString error;
     const QString firmware = work.filePath(QStringLiteral("firmware.hex"));

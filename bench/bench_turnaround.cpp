@@ -12,6 +12,7 @@
 // a line of that rate, to see where the time of a paced word goes.
 
 #include "benchprocesses.h"
+#include "benchsetup.h"
 #include "benchstats.h"
 #include "benchtool.h"
 #include "blockingroundtrip.h"
@@ -71,33 +72,19 @@ private:
     std::vector<qint64> m_stamps;
 };
 
-int intOption(const QStringList& arguments, const char* name, int fallback)
-{
-    const int at = arguments.indexOf(QLatin1String(name));
-    return at > 0 && at + 1 < arguments.size() ? qMax(0, arguments.at(at + 1).toInt()) : fallback;
-}
-
-void discardDebug(QtMsgType type, const QMessageLogContext&, const QString& message)
-{
-    if (type != QtDebugMsg && type != QtInfoMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-}
-
 }
 
 int main(int argc, char* argv[])
 {
-    if (!qEnvironmentVariableIsSet("DUX_TIME_SCALE"))
-        qputenv("DUX_TIME_SCALE", TimeScale);
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchSetup::defaultTimeScale(TimeScale);
+    BenchSetup::defaultOffscreen();
     QTemporaryDir home;
     qputenv("DUX_HOME", home.path().toLocal8Bit());
     QApplication app(argc, argv);
-    qInstallMessageHandler(discardDebug);
+    BenchSetup::discardDebugMessages();
     const QStringList arguments = app.arguments();
-    const int rounds = qMax(1, intOption(arguments, "--rounds", DefaultRounds));
-    const int imageBytes = qMax(WordBytes, intOption(arguments, "--size", DefaultImageBytes));
+    const int rounds = qMax(1, BenchSetup::intOption(arguments, "--rounds", DefaultRounds));
+    const int imageBytes = qMax(WordBytes, BenchSetup::intOption(arguments, "--size", DefaultImageBytes));
     const int words = (imageBytes + WordBytes - 1) / WordBytes;
     const int linkAt = arguments.indexOf(QStringLiteral("--link"));
     const QString onlyLink = linkAt > 0 ? arguments.value(linkAt + 1) : QString();
@@ -119,7 +106,7 @@ int main(int argc, char* argv[])
         links.push_back({"in process", tool.addInProcessModule()});
     if (onlyLink.isEmpty() || onlyLink == QLatin1String("pty"))
         links.push_back({"pty", tool.addPtyModule({QStringLiteral("--baud"),
-                                                   QString::number(intOption(arguments, "--baud", 0))})});
+                                                   QString::number(BenchSetup::intOption(arguments, "--baud", 0))})});
     if (links.empty() || links.back().key.isEmpty()) {
         std::fprintf(stderr, "bench_turnaround: no module: %s\n", qPrintable(tool.errorString()));
         return 1;
