@@ -149,6 +149,23 @@ QString hex(quint32 value)
     return QString::number(value, 16);
 }
 
+// The erase time varies from run to run; texts compare with it masked.
+QStringList maskEraseTime(QStringList texts)
+{
+    return texts.replaceInStrings(QRegularExpression(QStringLiteral("^(L:)?Erasing after \\d+ ms finished\\.$")),
+                                  QStringLiteral("\\1Erasing after # ms finished."));
+}
+
+QVector<Command> requestsOf(const SimulatedModule& module, int command)
+{
+    QVector<Command> matching;
+    for (const Command& request : module.requests()) {
+        if (request.command() == command)
+            matching << request;
+    }
+    return matching;
+}
+
 }
 
 // Plays the widget's device side for the worker, on the GUI thread as the widget's slots do: forwards
@@ -345,10 +362,10 @@ public:
     Firmware firmware;
 };
 
-// The completion check of every run; the test stops at its first failure.
-#define VERIFY_ONE_COMPLETION(rig, expected)                                                                          \
+// Runs the worker and checks that it completed once, as expected; the test stops at the first failure.
+#define RUN_TO_ONE_COMPLETION(rig, expected)                                                                           \
     do {                                                                                                               \
-        verifyOneCompletion(rig, expected);                                                                            \
+        runToOneCompletion(rig, expected);                                                                             \
         if (QTest::currentTestFailed())                                                                                \
             return;                                                                                                    \
     } while (false)
@@ -393,7 +410,8 @@ private slots:
 
 private:
     std::unique_ptr<Rig> makeRig() { return std::make_unique<Rig>(&m_plugins); }
-    void verifyOneCompletion(Rig& rig, bool expected);
+    std::unique_ptr<Rig> makeReadyRig(int programSize, Scheme scheme = Scheme::PageBuffer, int pageSize = 256);
+    void runToOneCompletion(Rig& rig, bool expected);
 
     QTemporaryDir m_home;
     PluginHandler m_plugins;
@@ -422,8 +440,20 @@ void TestBootloaderRun::cleanup()
     QCOMPARE(Global::instance(false)->registeredThreadCount(), m_baseThreadCount);
 }
 
-void TestBootloaderRun::verifyOneCompletion(Rig& rig, bool expected)
+// A rig with a program of `programSize` bytes at address 0 loaded, its module waiting in a bootloader of
+// a family that writes with `scheme`.
+std::unique_ptr<Rig> TestBootloaderRun::makeReadyRig(int programSize, Scheme scheme, int pageSize)
 {
+    auto rig = makeRig();
+    const QString family = scheme == Scheme::PageNumber ? QStringLiteral("7342") : QStringLiteral("1234");
+    rig->load(makeFirmware(0, programSize, family + "V205"));
+    rig->prepareModule(family + "B101", scheme, pageSize, 0);
+    return rig;
+}
+
+void TestBootloaderRun::runToOneCompletion(Rig& rig, bool expected)
+{
+    QVERIFY(rig.run());
     QCOMPARE(rig.side.completions, QList<bool>{expected});
     QVERIFY(rig.updater.isFinished());
     // Nothing follows the completion but, after success, nothing at all.
@@ -506,8 +536,7 @@ void TestBootloaderRun::completeRun()
             seen << setting;
     });
 
-    QVERIFY(rig->run());
-    VERIFY_ONE_COMPLETION(*rig, true);
+    RUN_TO_ONE_COMPLETION(*rig, true);
     QVERIFY(rig->side.registeredThreadsWhileRunning == m_baseThreadCount + 1);
 
     // The requests, as the bootloader saw them.
@@ -574,10 +603,7 @@ void TestBootloaderRun::completeRun()
              << "L:Restarting module..."
              << "L:Try to read firmware version... (1/100) @COM7 id 1 is open"
              << "P:Update completed. " + restarted << "L:" + restarted << "L:Update completed.\n";
-    QStringList said = rig->side.messages();
-    said.replaceInStrings(QRegularExpression(QStringLiteral("^L:Erasing after \\d+ ms finished\\.$")),
-                          QStringLiteral("L:Erasing after # ms finished."));
-    QCOMPARE(said, expected);
+    QCOMPARE(maskEraseTime(rig->side.messages()), expected);
 
     // The other signals, between the texts.
     const QStringList& transcript = rig->side.transcript;
@@ -596,14 +622,9 @@ void TestBootloaderRun::completeRun()
     QVERIFY(rig->side.barValues.contains((programSize + 3) / 4 * 4));
 
     // The widget shows the history, the last status and the bootloader's version.
-    QStringList history = rig->history();
-    history.replaceInStrings(QRegularExpression(QStringLiteral("^Erasing after \\d+ ms finished\\.$")),
-                             QStringLiteral("Erasing after # ms finished."));
-    QStringList logged = rig->side.texts("L:");
-    logged.replaceInStrings(QRegularExpression(QStringLiteral("^Erasing after \\d+ ms finished\\.$")),
-                            QStringLiteral("Erasing after # ms finished."));
+    QStringList logged = maskEraseTime(rig->side.texts("L:"));
     logged.last() = QStringLiteral("Update completed. ");
-    QCOMPARE(history, logged << QString());
+    QCOMPARE(maskEraseTime(rig->history()), logged << QString());
     QCOMPARE(rig->tool->findChild<QLineEdit*>("leProgress")->text(), "Update completed. " + restarted);
     QCOMPARE(rig->tool->findChild<QLineEdit*>("leModuleVersion")->text(), bootloader);
     QCOMPARE(rig->tool->findChild<QProgressBar*>("pbProcess")->maximum(), 1000);
@@ -729,19 +750,15 @@ void TestBootloaderRun::failures()
     QFETCH(QString, marker);
     QFETCH(QStringList, ending);
 
-    auto rig = makeRig();
-    const Firmware firmware = makeFirmware(0, 1000, QStringLiteral("1234V205"));
-    rig->load(firmware);
-    rig->prepareModule(QStringLiteral("1234B101"), Scheme::PageBuffer, 256, 0);
+    auto rig = makeReadyRig(1000);
     setup(*rig);
 
-    QVERIFY(rig->run());
-    VERIFY_ONE_COMPLETION(*rig, false);
+    RUN_TO_ONE_COMPLETION(*rig, false);
 
-    const QString sum = hex(quint32(firmware.checksum));
+    const QString sum = hex(quint32(rig->firmware.checksum));
     marker.replace(QLatin1String("%1"), sum);
     ending.replaceInStrings(QStringLiteral("%1"), sum);
-    ending.replaceInStrings(QStringLiteral("%2"), hex(quint32(firmware.checksum) + 1));
+    ending.replaceInStrings(QStringLiteral("%2"), hex(quint32(rig->firmware.checksum) + 1));
     const QStringList said = rig->side.messages();
     const int at = marker.isEmpty() ? -1 : said.lastIndexOf(marker);
     QVERIFY2(marker.isEmpty() || at >= 0, qPrintable(said.join('\n')));
@@ -766,16 +783,11 @@ void TestBootloaderRun::wordRetries()
     QFETCH(int, failures);
     QFETCH(bool, succeeds);
 
-    auto rig = makeRig();
-    const QString type = scheme == int(Scheme::PageNumber) ? QStringLiteral("7342") : QStringLiteral("1234");
-    const Firmware firmware = makeFirmware(0, 1000, type + "V205");
-    rig->load(firmware);
-    rig->prepareModule(type + "B101", Scheme(scheme), 256, 0);
+    auto rig = makeReadyRig(1000, Scheme(scheme));
     const int failingWord = 40;
     rig->module.setFailure(Mode::InvalidReply, 201, failingWord, failures);
 
-    QVERIFY(rig->run());
-    VERIFY_ONE_COMPLETION(*rig, succeeds);
+    RUN_TO_ONE_COMPLETION(*rig, succeeds);
 
     QStringList retries;
     for (int retry = 0; retry < failures; ++retry)
@@ -786,16 +798,12 @@ void TestBootloaderRun::wordRetries()
     QCOMPARE(said.mid(first, retries.size()), retries);
     QCOMPARE(said.count("P:Programming error (1)"), failures);
     // The same word went out again each time, ten times at most.
-    QStringList words;
-    for (const Command& request : rig->module.requests()) {
-        if (request.command() == 201)
-            words << describe(request);
-    }
+    const QStringList words = describeAll(requestsOf(rig->module, 201));
     const int sent = succeeds ? failures + 1 : 10;
     QCOMPARE(words.mid(failingWord - 1, sent), QStringList(QVector<QString>(sent, words.at(failingWord - 1)).toList()));
     QCOMPARE(words.size(), succeeds ? 250 + failures : failingWord - 1 + sent);
     if (succeeds) {
-        QCOMPARE(rig->module.flash().left(1000), firmware.image.left(1000));
+        QCOMPARE(rig->module.flash().left(1000), rig->firmware.image.left(1000));
         QVERIFY(said.contains("L:Update completed.\n"));
     } else {
         QCOMPARE(said.last(), QStringLiteral("L:Programming error (1) Retry: 9"));
@@ -819,15 +827,11 @@ void TestBootloaderRun::flashWordFallback()
     QFETCH(int, pageSize);
     QFETCH(quint32, sizeAddress);
 
-    auto rig = makeRig();
-    const QString type = scheme == int(Scheme::PageNumber) ? QStringLiteral("7342") : QStringLiteral("1234");
-    const Firmware firmware = makeFirmware(0, 3000, type + "V205");
-    rig->load(firmware);
-    rig->prepareModule(type + "B101", Scheme(scheme), pageSize, 0);
+    auto rig = makeReadyRig(3000, Scheme(scheme), pageSize);
+    const Firmware& firmware = rig->firmware;
     rig->module.setFailure(Mode::Status2On208);
 
-    QVERIFY(rig->run());
-    VERIFY_ONE_COMPLETION(*rig, true);
+    RUN_TO_ONE_COMPLETION(*rig, true);
     QCOMPARE(describeAll(rig->module.requests()), expectedRequests(firmware, Scheme(scheme), pageSize, true));
     QCOMPARE(rig->module.requestCount(208, 1), 0);
     QVERIFY(!rig->module.hasStoredSize());
@@ -855,13 +859,10 @@ void TestBootloaderRun::checksumRetry()
     QFETCH(int, count);
     QFETCH(bool, succeeds);
 
-    auto rig = makeRig();
-    rig->load(makeFirmware(0, 1000, QStringLiteral("1234V205")));
-    rig->prepareModule(QStringLiteral("1234B101"), Scheme::PageBuffer, 256, 0);
+    auto rig = makeReadyRig(1000);
     rig->module.setFailure(Mode(mode), 203, 1, count);
 
-    QVERIFY(rig->run());
-    VERIFY_ONE_COMPLETION(*rig, succeeds);
+    RUN_TO_ONE_COMPLETION(*rig, succeeds);
     QCOMPARE(rig->module.requestCount(203), 2);
     const QStringList said = rig->side.messages();
     const int retry = said.indexOf("L:Checksum reply is invalid! -> trying again");
@@ -909,19 +910,12 @@ void TestBootloaderRun::cancel()
     QFETCH(QString, notSent);
     QFETCH(bool, succeeds);
 
-    auto rig = makeRig();
-    const QString type = scheme == int(Scheme::PageNumber) ? QStringLiteral("7342") : QStringLiteral("1234");
-    const Firmware firmware = makeFirmware(0, 1000, type + "V205");
-    rig->load(firmware);
-    rig->prepareModule(type + "B101", Scheme(scheme), 256, 0);
+    auto rig = makeReadyRig(1000, Scheme(scheme));
     rig->onRequest(command, nth, [&rig] { rig->updater.cancelUpdate(); });
 
-    QVERIFY(rig->run());
-    VERIFY_ONE_COMPLETION(*rig, succeeds);
-    QStringList said = rig->side.messages();
-    said.replaceInStrings(QRegularExpression(QStringLiteral("^L:Erasing after \\d+ ms finished\\.$")),
-                          QStringLiteral("L:Erasing after # ms finished."));
-    QCOMPARE(said.last(), QString(lastText).replace(QLatin1String("%1"), hex(quint32(firmware.checksum))));
+    RUN_TO_ONE_COMPLETION(*rig, succeeds);
+    const QStringList said = maskEraseTime(rig->side.messages());
+    QCOMPARE(said.last(), QString(lastText).replace(QLatin1String("%1"), hex(quint32(rig->firmware.checksum))));
     if (!notSent.isEmpty())
         QCOMPARE(rig->module.requestCount(notSent.toInt()), 0);
     if (command == 201 && scheme == int(Scheme::PageBuffer))
@@ -935,21 +929,17 @@ void TestBootloaderRun::cancel()
 void TestBootloaderRun::noHandlerSucceedsAtOnce()
 {
     auto rig = makeRig();
-    QVERIFY(rig->run());
-    VERIFY_ONE_COMPLETION(*rig, true);
+    RUN_TO_ONE_COMPLETION(*rig, true);
     QCOMPARE(rig->side.transcript, (QStringList{"max:0", "L:Update completed.\n", "done:1"}));
     QCOMPARE(rig->side.barValues, QList<int>{0});
 }
 
 void TestBootloaderRun::addressIsReadForEveryRequest()
 {
-    auto rig = makeRig();
-    rig->load(makeFirmware(0, 600, QStringLiteral("1234V205")));
-    rig->prepareModule(QStringLiteral("1234B101"), Scheme::PageBuffer, 256, 0);
+    auto rig = makeReadyRig(600);
     rig->updater.setModuleAddress(3);
 
-    QVERIFY(rig->run());
-    VERIFY_ONE_COMPLETION(*rig, true);
+    RUN_TO_ONE_COMPLETION(*rig, true);
     // Nobody answers at 3; the reopen for the bootloader sets address 1, which the next attempt uses.
     QCOMPARE(rig->side.transcript.mid(1, 7),
              (QStringList{"L:Try to read bootloader version at id 3... (1)", "query:3", "close", "reopen:0",
@@ -961,9 +951,8 @@ void TestBootloaderRun::addressIsReadForEveryRequest()
 
 void TestBootloaderRun::detectionWaitsForReopenUntilCancel()
 {
-    auto rig = makeRig();
-    rig->load(makeFirmware(0, 600, QStringLiteral("1234V205")));
-    rig->prepareModule(QStringLiteral("1234B1"), Scheme::PageBuffer, 256, 0);
+    auto rig = makeReadyRig(600);
+    rig->module.setBootloaderVersion(QStringLiteral("1234B1"));
     // Six characters never pass: the loop goes on until the user cancels. At the third attempt the
     // link stops answering reopen requests, so the worker waits in its poll until the cancel.
     rig->side.beforeVersionQuery = [&rig](int query) {
@@ -973,8 +962,7 @@ void TestBootloaderRun::detectionWaitsForReopenUntilCancel()
         }
     };
 
-    QVERIFY(rig->run());
-    VERIFY_ONE_COMPLETION(*rig, false);
+    RUN_TO_ONE_COMPLETION(*rig, false);
     QCOMPARE(rig->side.texts("L:"),
              (QStringList{"Try to read bootloader version at id 1... (1)", "Try to read bootloader version at id 1... (2)",
                           "Try to read bootloader version at id 1... (3)"}));
@@ -985,29 +973,23 @@ void TestBootloaderRun::detectionWaitsForReopenUntilCancel()
 
 void TestBootloaderRun::usbHandlerEndsAfterRestart()
 {
-    auto rig = makeRig();
-    rig->load(makeFirmware(0, 600, QStringLiteral("1234V205")));
-    rig->prepareModule(QStringLiteral("1234B101"), Scheme::PageBuffer, 256, 0);
+    auto rig = makeReadyRig(600);
     rig->handler.setUsbNumber(5);
 
-    QVERIFY(rig->run());
-    VERIFY_ONE_COMPLETION(*rig, true);
+    RUN_TO_ONE_COMPLETION(*rig, true);
     const QStringList tail = rig->side.transcript.mid(rig->side.transcript.indexOf("L:Restarting module..."));
     QCOMPARE(tail, (QStringList{"L:Restarting module...", "reopen:2", "max:1000", "L:Update completed.\n", "done:1"}));
 }
 
 void TestBootloaderRun::unreachableAfterRestartStillSucceeds()
 {
-    auto rig = makeRig();
-    rig->load(makeFirmware(0, 600, QStringLiteral("1234V205")));
-    rig->prepareModule(QStringLiteral("1234B101"), Scheme::PageBuffer, 256, 0);
+    auto rig = makeReadyRig(600);
     rig->onRequest(205, 1, [&rig] {
         rig->handler.closeDevice();
         rig->handler.setOpenSucceeds(false);
     });
 
-    QVERIFY(rig->run());
-    VERIFY_ONE_COMPLETION(*rig, true);
+    RUN_TO_ONE_COMPLETION(*rig, true);
     QCOMPARE(rig->side.messages().mid(rig->side.messages().indexOf("L:Restarting module...")),
              (QStringList{"L:Restarting module...", "L:COM7: Unable to reconnect ", "L:Update completed.\n"}));
     QCOMPARE(rig->side.transcript.count("reopen:1"), 1);
@@ -1015,16 +997,15 @@ void TestBootloaderRun::unreachableAfterRestartStillSucceeds()
 
 void TestBootloaderRun::reconnectionGivesUpAfterHundredAttempts()
 {
-    auto rig = makeRig();
-    // Without a handler property the port is named by the handler's object name.
+    auto rig = makeReadyRig(600);
+    // Without a handler property the port is named by the handler's object name, read when the worker
+    // is given the handler.
     rig->handler.setProperty("dpComPort", QVariant());
     rig->handler.setObjectName(QStringLiteral("serial link"));
-    rig->load(makeFirmware(0, 600, QStringLiteral("1234V205")));
-    rig->prepareModule(QStringLiteral("1234B101"), Scheme::PageBuffer, 256, 0);
+    rig->updater.setCommandHandler(&rig->handler);
     rig->onRequest(205, 1, [&rig] { rig->module.setFailure(Mode::NoReply, SimulatedModule::VersionQuery); });
 
-    QVERIFY(rig->run());
-    VERIFY_ONE_COMPLETION(*rig, false);
+    RUN_TO_ONE_COMPLETION(*rig, false);
     const QStringList attempts = rig->side.texts("L:").filter("Try to read firmware version");
     QCOMPARE(attempts.size(), 100);
     QCOMPARE(attempts.first(), QStringLiteral("Try to read firmware version... (1/100) @serial link id 1 is open"));
@@ -1057,17 +1038,9 @@ void TestBootloaderRun::fieldEncodings()
     QFETCH(int, type);
     QFETCH(int, bank);
 
-    auto rig = makeRig();
-    const QString family = scheme == int(Scheme::PageNumber) ? QStringLiteral("7351") : QStringLiteral("1234");
-    rig->load(makeFirmware(0, 3000, family + "V205"));
-    rig->prepareModule(family + "B101", Scheme(scheme), pageSize, 0);
-    QVERIFY(rig->run());
-    VERIFY_ONE_COMPLETION(*rig, true);
-    QVector<Command> words;
-    for (const Command& request : rig->module.requests()) {
-        if (request.command() == 201)
-            words << request;
-    }
+    auto rig = makeReadyRig(3000, Scheme(scheme), pageSize);
+    RUN_TO_ONE_COMPLETION(*rig, true);
+    const QVector<Command> words = requestsOf(rig->module, 201);
     QCOMPARE(int(words.at(wordIndex).type()), type);
     QCOMPARE(int(words.at(wordIndex).motorBank()), bank);
 }
@@ -1081,37 +1054,28 @@ void TestBootloaderRun::wordsPastImageEndReadAsZero()
     rig->load(firmware);
     rig->prepareModule(QStringLiteral("1234B101"), Scheme::PageBuffer, 256, quint32(ImageBytes - 10), 0x100);
 
-    QVERIFY(rig->run());
-    QVector<Command> words;
-    for (const Command& request : rig->module.requests()) {
-        if (request.command() == 201)
-            words << request;
-    }
+    RUN_TO_ONE_COMPLETION(*rig, true);
+    const QVector<Command> words = requestsOf(rig->module, 201);
     QCOMPARE(words.size(), 3);
     QCOMPARE(quint32(words.at(2).value()), quint32(quint8(firmware.image.at(ImageBytes - 2)))
                                                | quint32(quint8(firmware.image.at(ImageBytes - 1))) << 8);
     QCOMPARE(rig->module.requestCount(203), 1);
     QCOMPARE(rig->module.requests().at(rig->module.requests().size() - 4).value(), ImageBytes - 1);
-    VERIFY_ONE_COMPLETION(*rig, true);
     QCOMPARE(rig->module.firmwareVersion(), QStringLiteral("1234V205"));
 }
 
 void TestBootloaderRun::cancelBeforeStartDoesNotStopRun()
 {
-    auto rig = makeRig();
-    rig->load(makeFirmware(0, 600, QStringLiteral("1234V205")));
-    rig->prepareModule(QStringLiteral("1234B101"), Scheme::PageBuffer, 256, 0);
+    auto rig = makeReadyRig(600);
     rig->updater.cancelUpdate();
-    QVERIFY(rig->run());
-    VERIFY_ONE_COMPLETION(*rig, true);
+    RUN_TO_ONE_COMPLETION(*rig, true);
     QCOMPARE(rig->module.requestCount(205), 1);
 
     // A finished worker runs again for the next update.
     rig->side.completions.clear();
     rig->module.clearRequests();
     rig->module.setMode(SimulatedModule::Mode::Bootloader);
-    QVERIFY(rig->run());
-    VERIFY_ONE_COMPLETION(*rig, true);
+    RUN_TO_ONE_COMPLETION(*rig, true);
     QCOMPARE(rig->module.requestCount(205), 1);
 }
 

@@ -64,6 +64,9 @@ private slots:
     void pacedLinkTakesTheTimeOfItsBytes();
 
 private:
+    Command pageSizeReply();
+    qint64 msUntilPageSizeRequestFails();
+
     std::unique_ptr<PtyModule> m_module;
     std::unique_ptr<SerialCommandHandler> m_handler;
 };
@@ -81,6 +84,23 @@ void TestSerialHandler::cleanup()
 {
     m_handler.reset();
     m_module.reset();
+}
+
+// What the handler gives back for one page-size request.
+Command TestSerialHandler::pageSizeReply()
+{
+    Command request = parameterRequest(0);
+    Command reply;
+    m_handler->doDirectRequest(&request, &reply);
+    return reply;
+}
+
+// How many milliseconds the handler took to give up on one page-size request; -1 if a valid reply came.
+qint64 TestSerialHandler::msUntilPageSizeRequestFails()
+{
+    QElapsedTimer clock;
+    clock.start();
+    return pageSizeReply().isValid() ? -1 : clock.elapsed();
 }
 
 void TestSerialHandler::readsVersionOfEachMode_data()
@@ -180,13 +200,7 @@ void TestSerialHandler::timeOutFollowsMaxTimeout()
     else
         m_handler->resetMaxTimeoutMS();
 
-    Command request = parameterRequest(0);
-    Command reply;
-    QElapsedTimer clock;
-    clock.start();
-    m_handler->doDirectRequest(&request, &reply);
-    const qint64 elapsed = clock.elapsed();
-    QVERIFY(!reply.isValid());
+    const qint64 elapsed = msUntilPageSizeRequestFails();
     QVERIFY2(elapsed >= expectedMs && elapsed < expectedMs + SchedulingSlackMs, qPrintable(QString::number(elapsed)));
 }
 
@@ -197,16 +211,11 @@ void TestSerialHandler::corruptReplyFailsWithoutWaitingForTheTimeout()
         module->setFailure(SimulatedModule::FailureMode::InvalidReply, ParameterCommand, 1, 1);
     });
     m_handler->setMaxTimeoutMS(5000);
-    Command request = parameterRequest(0);
-    Command reply;
-    QElapsedTimer clock;
-    clock.start();
-    m_handler->doDirectRequest(&request, &reply);
-    QVERIFY(!reply.isValid());
-    QVERIFY2(clock.elapsed() < SchedulingSlackMs, qPrintable(QString::number(clock.elapsed())));
+    const qint64 elapsed = msUntilPageSizeRequestFails();
+    QVERIFY2(elapsed >= 0 && elapsed < SchedulingSlackMs, qPrintable(QString::number(elapsed)));
 
     // The fault hit one request only: the retry gets the real answer.
-    m_handler->doDirectRequest(&request, &reply);
+    const Command reply = pageSizeReply();
     QVERIFY(reply.isValid());
     QCOMPARE(reply.value(), PageSize);
 }
@@ -219,14 +228,13 @@ void TestSerialHandler::lateReplyIsNeverTakenForTheNextRequest()
     });
     m_handler->setMaxTimeoutMS(50);
     Command erase(1, EraseCommand, 0, 0, 0, false, HostAddress);
-    Command reply;
-    m_handler->doDirectRequest(&erase, &reply);
-    QVERIFY(!reply.isValid());
+    Command eraseReply;
+    m_handler->doDirectRequest(&erase, &eraseReply);
+    QVERIFY(!eraseReply.isValid());
 
     // The erase answer arrives while this request waits; only the page-size answer may be taken.
     m_handler->setMaxTimeoutMS(2000);
-    Command request = parameterRequest(0);
-    m_handler->doDirectRequest(&request, &reply);
+    const Command reply = pageSizeReply();
     QVERIFY(reply.isValid());
     QCOMPARE(reply.command(), ParameterCommand);
     QCOMPARE(reply.value(), PageSize);
@@ -248,9 +256,7 @@ void TestSerialHandler::requestWithoutReplyIsCarriedOutSilently()
     });
     QCOMPARE(entries, 1);
 
-    Command request = parameterRequest(0);
-    Command reply;
-    m_handler->doDirectRequest(&request, &reply);
+    const Command reply = pageSizeReply();
     QVERIFY(reply.isValid());
     QCOMPARE(reply.command(), ParameterCommand);
 }
@@ -293,12 +299,9 @@ void TestSerialHandler::closedDeviceAnswersAtOnce()
 {
     m_handler->closeDevice();
     QVERIFY(!m_handler->isDeviceOpen());
-    Command request = parameterRequest(0);
-    Command reply;
     QElapsedTimer clock;
     clock.start();
-    m_handler->doDirectRequest(&request, &reply);
-    QVERIFY(!reply.isValid());
+    QVERIFY(msUntilPageSizeRequestFails() >= 0);
     QVERIFY(m_handler->getFirmwareVersion(1).isEmpty());
     QVERIFY(clock.elapsed() < SchedulingSlackMs);
 

@@ -69,7 +69,21 @@ bool workerRunning()
 {
     return Global::instance(false)->registeredThreadCount() > 0;
 }
+
+// What the tool stores about the link of the module at COM3, address 3, while it runs its firmware.
+void rememberFirmwareLinkOfCom3()
+{
+    AppSettings settings;
+    settings.beginGroup(QStringLiteral("Container_FirmwareUpdate"));
+    settings.setValue(QStringLiteral("COM3_M_Bitrate"), FirmwareRate);
+    settings.setValue(QStringLiteral("COM3_M_Bitrate_Id"), 3);
 }
+
+// What the pool holds under the chosen file's name.
+enum class Pooled { Nothing, ChosenFile, OtherFile };
+}
+
+Q_DECLARE_METATYPE(Pooled)
 
 #define QVERIFY_IN_ORDER(text, lines)                                                                                  \
     do {                                                                                                               \
@@ -115,6 +129,9 @@ private:
                       unsigned char bootloaderAddress = 1, const QString& kind = QStringLiteral("1234"));
     // Writes firmware with the new identifier and names it in the form, as the user would.
     QString chooseFirmware(ToolHarness& harness, const QString& fileName = QStringLiteral("fw.hex"));
+    // The usual subject: a module on a serial link at COM3, address 3, running in `mode` when the tool
+    // starts; the new firmware is chosen.
+    QString startWithSerialModule(ToolHarness& harness, SimulatedModule::Mode mode = SimulatedModule::Mode::Firmware);
     QString poolPath() const;
 
     QTemporaryDir m_dir;
@@ -171,6 +188,15 @@ QString TestUpdateFlow::chooseFirmware(ToolHarness& harness, const QString& file
                                                         FirmwareFormHarness::firmwareHex(NewIdentifier));
     harness.lineEdit("leFilename")->setText(path);
     return path;
+}
+
+QString TestUpdateFlow::startWithSerialModule(ToolHarness& harness, SimulatedModule::Mode mode)
+{
+    const QString key = addModule(harness, QStringLiteral("COM3"), Serial, 3);
+    harness.host().device(key)->setMode(mode);
+    harness.start();
+    chooseFirmware(harness);
+    return key;
 }
 
 void TestUpdateFlow::startWithoutLinkDoesNothing()
@@ -358,12 +384,7 @@ void TestUpdateFlow::silentModuleOnOtherLinkIsUpdatedAtAddressOne()
     // The firmware does not answer the version query (at the selection and at the update start).
     harness.host().device(key)->setFailure(SimulatedModule::FailureMode::NoReply, SimulatedModule::VersionQuery, 1,
                                            2);
-    {
-        AppSettings settings;
-        settings.beginGroup(QStringLiteral("Container_FirmwareUpdate"));
-        settings.setValue(QStringLiteral("COM3_M_Bitrate"), FirmwareRate);
-        settings.setValue(QStringLiteral("COM3_M_Bitrate_Id"), 3);
-    }
+    rememberFirmwareLinkOfCom3();
     harness.start();
     chooseFirmware(harness);
     QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
@@ -429,19 +450,11 @@ void TestUpdateFlow::wholeUpdateOnUsbLink()
 
 void TestUpdateFlow::wholeUpdateFromBootloader()
 {
-    ToolHarness harness;
-    const QString key = addModule(harness, QStringLiteral("COM3"), Serial, 3);
-    SimulatedModule* device = harness.host().device(key);
-    device->setMode(SimulatedModule::Mode::Bootloader);
     // The link was remembered when the module last ran its firmware.
-    {
-        AppSettings settings;
-        settings.beginGroup(QStringLiteral("Container_FirmwareUpdate"));
-        settings.setValue(QStringLiteral("COM3_M_Bitrate"), FirmwareRate);
-        settings.setValue(QStringLiteral("COM3_M_Bitrate_Id"), 3);
-    }
-    harness.start();
-    chooseFirmware(harness);
+    rememberFirmwareLinkOfCom3();
+    ToolHarness harness;
+    const QString key = startWithSerialModule(harness, SimulatedModule::Mode::Bootloader);
+    SimulatedModule* device = harness.host().device(key);
     QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
 
     harness.button("btnUpdate")->click();
@@ -462,10 +475,8 @@ void TestUpdateFlow::wholeUpdateFromBootloader()
 void TestUpdateFlow::failingModule()
 {
     ToolHarness harness;
-    const QString key = addModule(harness, QStringLiteral("COM3"), Serial, 3);
+    const QString key = startWithSerialModule(harness);
     harness.host().device(key)->setFailure(SimulatedModule::FailureMode::WrongChecksum);
-    harness.start();
-    chooseFirmware(harness);
     QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
     QSignalSpy shownVersions(harness.lineEdit("leActualFirmware"), SIGNAL(textChanged(QString)));
 
@@ -488,9 +499,7 @@ void TestUpdateFlow::failingModule()
 void TestUpdateFlow::cancelBeforeWorkerRuns()
 {
     ToolHarness harness;
-    const QString key = addModule(harness, QStringLiteral("COM3"), Serial, 3);
-    harness.start();
-    chooseFirmware(harness);
+    const QString key = startWithSerialModule(harness);
     QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
     QSignalSpy progress(harness.lineEdit("leProgress"), SIGNAL(textChanged(QString)));
     QSignalSpy shownVersions(harness.lineEdit("leActualFirmware"), SIGNAL(textChanged(QString)));
@@ -524,10 +533,7 @@ void TestUpdateFlow::cancelBeforeWorkerRuns()
 void TestUpdateFlow::cancelBeforeScheduledWorkerStart()
 {
     ToolHarness harness;
-    const QString key = addModule(harness, QStringLiteral("COM3"), Serial, 3);
-    harness.host().device(key)->setMode(SimulatedModule::Mode::Bootloader);
-    harness.start();
-    chooseFirmware(harness);
+    const QString key = startWithSerialModule(harness, SimulatedModule::Mode::Bootloader);
     QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
     harness.button("btnUpdate")->click();
     QVERIFY(harness.historyText().contains(QStringLiteral("Active firmware: (1234B101)")));
@@ -561,12 +567,9 @@ void TestUpdateFlow::cancelWhileWorkerRuns()
     QFETCH(int, failures);
 
     ToolHarness harness;
-    const QString key = addModule(harness, QStringLiteral("COM3"), Serial, 3);
+    const QString key = startWithSerialModule(
+        harness, startInBootloader ? SimulatedModule::Mode::Bootloader : SimulatedModule::Mode::Firmware);
     SimulatedModule* device = harness.host().device(key);
-    if (startInBootloader)
-        device->setMode(SimulatedModule::Mode::Bootloader);
-    harness.start();
-    chooseFirmware(harness);
     QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
 
     // The user clicks Cancel right after the worker asked for the page size.
@@ -592,12 +595,10 @@ void TestUpdateFlow::cancelWhileWorkerRuns()
 void TestUpdateFlow::watchdogFreesCancelOfStalledStart()
 {
     ToolHarness harness;
-    const QString key = addModule(harness, QStringLiteral("COM3"), Serial, 3);
+    const QString key = startWithSerialModule(harness);
     // The firmware ignores the bootloader-entry command: the module never reaches its bootloader.
     harness.host().device(key)->setFailure(SimulatedModule::FailureMode::NoReply,
                                            SimulatedModule::EnterBootloaderCommand);
-    harness.start();
-    chooseFirmware(harness);
     QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
     harness.button("btnUpdate")->click();
 
@@ -618,9 +619,7 @@ void TestUpdateFlow::watchdogFreesCancelOfStalledStart()
 void TestUpdateFlow::completionWaitsForRestartedModule()
 {
     ToolHarness harness;
-    const QString key = addModule(harness, QStringLiteral("COM3"), Serial, 3);
-    harness.start();
-    chooseFirmware(harness);
+    const QString key = startWithSerialModule(harness);
     QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
 
     // The host rediscovers its devices after the restart and knows the module again 200 ms later.
@@ -648,22 +647,21 @@ void TestUpdateFlow::completionWaitsForRestartedModule()
 void TestUpdateFlow::completionKeepsCopyInPool_data()
 {
     QTest::addColumn<bool>("successful");
-    QTest::addColumn<bool>("fileInPool");
-    QTest::addColumn<bool>("otherFileOfThatName");
-    QTest::addColumn<bool>("poolHoldsChosenFile");
+    QTest::addColumn<Pooled>("before");
+    QTest::addColumn<Pooled>("after");
 
-    QTest::newRow("copied") << true << false << false << true;
-    QTest::newRow("not after failure") << false << false << false << false;
-    QTest::newRow("name taken in pool") << true << false << true << false;
-    QTest::newRow("file already in pool") << true << true << false << true;
+    QTest::newRow("copied") << true << Pooled::Nothing << Pooled::ChosenFile;
+    QTest::newRow("not after failure") << false << Pooled::Nothing << Pooled::Nothing;
+    QTest::newRow("name taken in pool") << true << Pooled::OtherFile << Pooled::OtherFile;
+    // The file is chosen from the pool itself.
+    QTest::newRow("file already in pool") << true << Pooled::ChosenFile << Pooled::ChosenFile;
 }
 
 void TestUpdateFlow::completionKeepsCopyInPool()
 {
     QFETCH(bool, successful);
-    QFETCH(bool, fileInPool);
-    QFETCH(bool, otherFileOfThatName);
-    QFETCH(bool, poolHoldsChosenFile);
+    QFETCH(Pooled, before);
+    QFETCH(Pooled, after);
 
     ToolHarness harness;
     addModule(harness, QStringLiteral("COM3"), Serial, 3);
@@ -671,21 +669,21 @@ void TestUpdateFlow::completionKeepsCopyInPool()
     const QString pooled = QDir(poolPath()).filePath(QStringLiteral("fw.hex"));
     const QByteArray chosen = FirmwareFormHarness::firmwareHex(NewIdentifier);
     const QByteArray other = FirmwareFormHarness::firmwareHex("1234V099");
-    if (otherFileOfThatName)
+    if (before == Pooled::OtherFile)
         FirmwareFormHarness::writeFile(pooled, other);
-    const QString path = fileInPool ? pooled : m_dir.filePath(QStringLiteral("files/fw.hex"));
+    const QString path = before == Pooled::ChosenFile ? pooled : m_dir.filePath(QStringLiteral("files/fw.hex"));
     FirmwareFormHarness::writeFile(path, chosen);
     harness.lineEdit("leFilename")->setText(path);
 
     QVERIFY(harness.invoke("handleUpdateCompleted", Q_ARG(bool, successful)));
 
     QFile copy(pooled);
-    if (!poolHoldsChosenFile && !otherFileOfThatName) {
+    if (after == Pooled::Nothing) {
         QVERIFY(!copy.exists());
         return;
     }
     QVERIFY(copy.open(QIODevice::ReadOnly));
-    QCOMPARE(copy.readAll(), poolHoldsChosenFile ? chosen : other);
+    QCOMPARE(copy.readAll(), after == Pooled::ChosenFile ? chosen : other);
     QCOMPARE(QDir(poolPath()).entryList(QDir::Files), QStringList{QStringLiteral("fw.hex")});
 }
 
