@@ -1,6 +1,7 @@
 #include "wirerig.h"
 
 #include "appsettings.h"
+#include "commandhandlerinterface.h"
 #include "containerinterface.h"
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
@@ -11,6 +12,7 @@
 #include "peripherymanager.h"
 #include "pluginhandler.h"
 #include "portlistfile.h"
+#include "serialconnection.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -236,6 +238,31 @@ bool WireRig::simulatorSaid(const QString& prefix) const
             return true;
     }
     return false;
+}
+
+bool WireRig::simulatorSaidAfter(const QString& earlier, const QString& later) const
+{
+    bool seen = false;
+    for (const QString& line : m_simLines) {
+        if (seen && line.startsWith(later))
+            return true;
+        seen = seen || line.startsWith(earlier);
+    }
+    return false;
+}
+
+bool WireRig::linkHandedBack() const
+{
+    auto* link = qobject_cast<SerialConnection*>(connection());
+    return link && link->isActive() && link->isPluginEnabled() && module()->isPluginEnabled();
+}
+
+QString WireRig::moduleFirmware() const
+{
+    DUXLModuleInterface* found = module();
+    if (!found || !found->connectionInterface()->commandHandler()->isDeviceOpen())
+        return QString();
+    return found->connectionInterface()->commandHandler()->getFirmwareVersion(found->moduleAddress());
 }
 
 QString WireRig::homePath() const

@@ -69,6 +69,13 @@ public:
 
     // Whether dux-sim printed a line that starts with `prefix`.
     bool simulatorSaid(const QString& prefix) const;
+    // Whether dux-sim printed a line that starts with `later` after the first that starts with `earlier`.
+    bool simulatorSaidAfter(const QString& earlier, const QString& later) const;
+    // Whether the host has the module it knows and its link for itself again: link active, link and
+    // module plug-in enabled.
+    bool linkHandedBack() const;
+    // The firmware version the module the host knows now answers with over its link; empty when none.
+    QString moduleFirmware() const;
     QString firmwareFile() const { return m_newFirmware; }
     QString homePath() const;
     QString poolPath() const;
