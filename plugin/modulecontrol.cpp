@@ -133,6 +133,9 @@ RememberedLink readRememberedLink(QSettings& settings, DUXLConnectionInterface* 
 // Keeps a copy of a firmware file that was used in the local pool; a file already there is not replaced.
 void copyToLocalPool(const QString& fileName, const QString& poolPath)
 {
+    // A run that ends after its file was cleared (Cancel rebuilt the list) has nothing to keep.
+    if (fileName.isEmpty())
+        return;
     const QString pool = QDir::cleanPath(poolPath);
     const QFileInfo file(fileName);
     if (QDir::cleanPath(file.absolutePath()) == pool)
