@@ -141,6 +141,8 @@ bool WireRig::startHost()
 
 void WireRig::startTool()
 {
+    // A window left from an earlier tool goes with whatever is still in it.
+    delete m_window;
     m_window = new QDialog;
     m_tool = new FirmwareUpdate(QStringLiteral("FirmwareUpdate"), m_plugins.get());
     // The host tells its container plug-ins when a module comes or goes.
@@ -197,8 +199,11 @@ void WireRig::closeWindow()
 
 void WireRig::reopenWindow()
 {
+    // The closed window goes once the tool sits in the new one.
+    QDialog* closed = m_window;
     m_window = new QDialog;
     m_tool->setParent(m_window);
+    delete closed;
     m_tool->init(m_window);
     m_tool->show();
     m_window->show();
