@@ -1,7 +1,7 @@
 // Every wire fault of dux-sim at every phase of an update, and a Cancel at every phase, on a serial and
 // on a USB-like link: each run must end with one report from the worker and the outcome the bootloader
-// dialogue defines for that fault, within a stated time, with the worker ended and the link handed back;
-// then the same module is updated again from where the fault left it.
+// dialogue defines for that fault, within a stated time, with the worker ended and the link as the tool
+// leaves it; then the same module is updated again from where the fault left it.
 
 #include "bootloadercommands.h"
 #include "commandhandlerinterface.h"
@@ -304,10 +304,10 @@ Expectation reconnectedOverUsb(Kind kind)
 
 // A failed run on a USB-like link keeps its link switched off: the completion hands back only other
 // links, since a USB module comes back on a link of its own; where its port stays, it does not.
-Expectation failedOverUsb(Expectation e)
+void keepFailedUsbLinkOff(Expectation& e, Link link, bool portComesBack)
 {
-    e.linkHandedBack = false;
-    return e;
+    if (link == Link::Usb && !e.completed && !portComesBack)
+        e.linkHandedBack = false;
 }
 
 Expectation expectationOf(Kind kind, Phase phase, Link link)
@@ -433,9 +433,7 @@ void TestFaultMatrix::addCells(Phase phase)
             else if (phase == Phase::Reconnect && usb)
                 nth = UsbReconnectRequest;
             Expectation e = expectationOf(fault.kind(), phase, link);
-            const bool portGoes = fault.kind() == Kind::PortVanishes || fault.kind() == Kind::PortRenamed;
-            if (usb && !e.completed && !portGoes)
-                e = failedOverUsb(e);
+            keepFailedUsbLinkOff(e, link, fault.kind() == Kind::PortVanishes || fault.kind() == Kind::PortRenamed);
             if (e.waitedMs > QuickCellWaitMs && !qEnvironmentVariableIsSet(AllCellsVariable))
                 continue;
             QTest::newRow(qPrintable(prefix + kindName + QLatin1Char('@') + phaseName))
@@ -448,8 +446,7 @@ void TestFaultMatrix::addCells(Phase phase)
                 continue;
             const char* shown = usb && point.shownOnUsb ? point.shownOnUsb : point.shownText;
             Expectation e = point.completed ? completedAfter(0) : failedWith(QString(), 0);
-            if (usb && !e.completed)
-                e = failedOverUsb(e);
+            keepFailedUsbLinkOff(e, link, false);
             QTest::newRow(qPrintable(prefix + QStringLiteral("cancel@") + phaseName))
                 << usb << QString() << QString::fromLatin1(shown) << e.completed << QString() << RunMs << false
                 << false << false << e.linkHandedBack << e.knownDefect;
