@@ -7,11 +7,15 @@
 #include <QLoggingCategory>
 #include <QScopedValueRollback>
 
+#include <cerrno>
 #include <poll.h>
+#include <sys/file.h>
 
 Q_LOGGING_CATEGORY(lcSerial, "dux.serial", QtInfoMsg)
 // Every frame of a request made in trace mode, when "dux.serial.trace.debug" is enabled.
 Q_LOGGING_CATEGORY(lcSerialTrace, "dux.serial.trace", QtInfoMsg)
+// Bytes that arrived while no request waited: counted and reported now and then, never kept.
+Q_LOGGING_CATEGORY(lcSerialUnsolicited, "dux.serial.unsolicited", QtInfoMsg)
 
 namespace {
 
@@ -23,6 +27,16 @@ constexpr int ProcessEventsSliceMs = 20;
 constexpr int CorruptGraceFrames = 3;
 constexpr int CorruptGraceSlackMs = 2;
 constexpr int BitsPerByte = 10; // 8N1: start bit, 8 data bits, stop bit
+// What the port reads from the device at one time; more stays with the system, which holds back the
+// sender once its own buffer is full. Bounds the port's memory whatever streams in.
+constexpr qint64 PortReadBufferBytes = 4096;
+// Unsolicited bytes are read and dropped this many at a time.
+constexpr qint64 DropChunkBytes = 1024;
+// While a request waits, the decoder is never handed more than this: a few of the longest frames,
+// enough for a reply behind a partial frame or a false start.
+constexpr int DecoderCapBytes = 4 * DuxlFrame::MaxFrameBytes;
+// A chattering module is reported at most this often, with the bytes dropped since the last report.
+constexpr int UnsolicitedReportIntervalMs = 5000;
 
 std::atomic<int> usbHandlerCount{0};
 
@@ -51,7 +65,9 @@ SerialCommandHandler::SerialCommandHandler(const QSerialPortInfo& port, bool usb
     m_serial.setParity(QSerialPort::NoParity);
     m_serial.setStopBits(QSerialPort::OneStop);
     m_serial.setFlowControl(QSerialPort::NoFlowControl);
+    m_serial.setReadBufferSize(PortReadBufferBytes);
     connect(&m_serial, &QSerialPort::errorOccurred, this, &SerialCommandHandler::handleSerialError);
+    connect(&m_serial, &QSerialPort::readyRead, this, &SerialCommandHandler::handleReadyRead);
 }
 
 SerialCommandHandler::~SerialCommandHandler() = default;
@@ -70,9 +86,26 @@ bool SerialCommandHandler::openDevice()
         m_errorString = m_serial.errorString();
         return false;
     }
+    if (!lockDevice()) {
+        m_serial.close();
+        return false;
+    }
     m_decoder.clear();
     m_open = true;
     return true;
+}
+
+bool SerialCommandHandler::lockDevice()
+{
+    // The lock sits on the device itself, not on its name: a second host that opens the same device under
+    // another name (a symbolic link) is refused too, root included, whom the exclusive open lets through.
+    // Closing the port releases it.
+    if (::flock(int(m_serial.handle()), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK)
+        return true;
+    m_errorString = tr("port %1 is in use: another program holds the lock on its device %2")
+                        .arg(portName(), m_port.systemLocation());
+    qCWarning(lcSerial).noquote() << m_errorString;
+    return false;
 }
 
 void SerialCommandHandler::closeDevice()
@@ -150,7 +183,7 @@ bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind rep
     const QScopedValueRollback<bool> busy(m_busy, true);
 
     // Whatever arrived before this request (a late reply, noise) cannot be its answer.
-    m_serial.readAll();
+    dropPendingBytes();
     m_decoder.clear();
     if (!send(frame))
         return false;
@@ -220,17 +253,45 @@ bool SerialCommandHandler::receive(int timeoutMs)
             m_errorString = tr("the port was closed while a request waited");
             return false;
         }
-        if (m_serial.bytesAvailable() == 0)
-            m_serial.waitForReadyRead(qMin(timeoutMs, ProcessEventsSliceMs));
-    } else {
-        m_serial.waitForReadyRead(timeoutMs);
+        timeoutMs = qMin(timeoutMs, ProcessEventsSliceMs);
     }
+    if (m_serial.bytesAvailable() == 0)
+        m_serial.waitForReadyRead(timeoutMs);
     if (!m_serial.isOpen()) {
         m_errorString = tr("the port was closed while a request waited");
         return false;
     }
-    m_decoder.append(m_serial.readAll());
+    // The decoder keeps at most a partial frame between calls; should it keep more, what it holds
+    // cannot end in a frame within the cap and goes.
+    if (m_decoder.bufferedBytes() >= DecoderCapBytes)
+        m_decoder.clear();
+    m_decoder.append(m_serial.read(DecoderCapBytes - m_decoder.bufferedBytes()));
     return true;
+}
+
+void SerialCommandHandler::handleReadyRead()
+{
+    // A waiting request reads for itself.
+    if (!m_busy)
+        dropPendingBytes();
+}
+
+void SerialCommandHandler::dropPendingBytes()
+{
+    char chunk[DropChunkBytes];
+    qint64 dropped = 0;
+    for (qint64 read; (read = m_serial.read(chunk, DropChunkBytes)) > 0;)
+        dropped += read;
+    if (dropped == 0)
+        return;
+    m_unsolicitedBytes += dropped;
+    m_unreportedBytes += dropped;
+    if (m_sinceReport.isValid() && m_sinceReport.elapsed() < UnsolicitedReportIntervalMs)
+        return;
+    qCInfo(lcSerialUnsolicited).noquote() << portName() << "dropped" << m_unreportedBytes
+                                          << "bytes that no request asked for," << m_unsolicitedBytes << "in all";
+    m_unreportedBytes = 0;
+    m_sinceReport.start();
 }
 
 int SerialCommandHandler::corruptGraceMs() const

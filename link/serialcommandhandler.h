@@ -4,6 +4,7 @@
 #include "duxlframe.h"
 #include "duxlframedecoder.h"
 
+#include <QElapsedTimer>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QString>
@@ -37,8 +38,18 @@ public:
     QString portName() const { return m_port.portName(); }
     // Why the last open, request or rate change failed.
     QString errorString() const { return m_errorString; }
+    // Bytes that arrived while no request waited for them, dropped unread since construction.
+    qint64 unsolicitedBytes() const { return m_unsolicitedBytes; }
 
 private:
+    // Reads what arrived while the link is idle and drops it, so that a module that chatters (or a
+    // device that is no module) cannot make the port's read buffer grow.
+    void handleReadyRead();
+    // Drops whatever is buffered now, in bounded pieces, and counts it; reports it at most every few
+    // seconds, with the bytes dropped since the last report.
+    void dropPendingBytes();
+    // Takes the exclusive advisory lock on the open device; false when another opener holds it.
+    bool lockDevice();
     // Sends `frame` and waits for the reply of `replyKind` that matches sequence and addresses.
     bool exchange(const QByteArray& frame, DuxlFrame::Kind replyKind, quint8 sequence, quint8 moduleAddress,
                   quint8 replyAddress, DuxlFrame* reply);
@@ -60,4 +71,7 @@ private:
     // A request waits with events processed; another one arriving meanwhile is refused.
     bool m_busy = false;
     QString m_errorString;
+    qint64 m_unsolicitedBytes = 0;
+    qint64 m_unreportedBytes = 0;
+    QElapsedTimer m_sinceReport;
 };

@@ -15,6 +15,9 @@ constexpr unsigned char EraseCommand = 200;
 // A host that does not take a reply within this time is not listening any more.
 constexpr int WriteTimeoutMs = 1000;
 constexpr qint64 NsPerMs = 1000000;
+constexpr int NoiseBufferBytes = 64 * 1024;
+// The same random noise on every run, so that a failure it causes can be seen again.
+constexpr quint32 NoiseSeed = 17;
 }
 
 ModuleServer::ModuleServer(SimulatedModule* module, QObject* parent)
@@ -66,6 +69,46 @@ void ModuleServer::addWireFault(const WireFault& fault)
     m_faults.append({fault, 0});
 }
 
+void ModuleServer::streamNoise(qint64 bytes, const QByteArray& pattern)
+{
+    if (!m_port.isOpen() || bytes <= 0)
+        return;
+    m_randomNoise = pattern.isEmpty();
+    m_noise = m_randomNoise ? QByteArray(NoiseBufferBytes, '\0')
+                            : pattern.repeated(NoiseBufferBytes / pattern.size() + 1);
+    m_noiseRandom.seed(NoiseSeed);
+    m_noiseOffset = m_noise.size();
+    m_noiseLeft = bytes;
+    m_noiseNotifier = std::make_unique<QSocketNotifier>(m_port.masterDescriptor(), QSocketNotifier::Write);
+    connect(m_noiseNotifier.get(), SIGNAL(activated(QSocketDescriptor)), this, SLOT(sendNoise()));
+}
+
+void ModuleServer::sendNoise()
+{
+    while (m_noiseLeft > 0) {
+        if (m_noiseOffset == m_noise.size()) {
+            if (m_randomNoise)
+                m_noiseRandom.fillRange(reinterpret_cast<quint32*>(m_noise.data()),
+                                        m_noise.size() / int(sizeof(quint32)));
+            m_noiseOffset = 0;
+        }
+        const int put = m_port.writeSome(m_noise.constData() + m_noiseOffset,
+                                         int(qMin<qint64>(m_noise.size() - m_noiseOffset, m_noiseLeft)));
+        if (put == 0)
+            return;
+        if (put < 0) {
+            m_errorString = m_port.errorString();
+            emit failed(m_errorString);
+            break;
+        }
+        m_noiseOffset += put;
+        m_noiseLeft -= put;
+    }
+    // Not deleted here: this runs in the notifier's own signal.
+    m_noiseNotifier->setEnabled(false);
+    m_noiseLeft = 0;
+}
+
 void ModuleServer::powerCycle()
 {
     m_stalled = false;
@@ -103,6 +146,8 @@ void ModuleServer::closePort()
 {
     const QString gone = m_portName;
     m_notifier.reset();
+    m_noiseNotifier.reset();
+    m_noiseLeft = 0;
     m_port.close();
     m_decoder.clear();
     m_portName.clear();

@@ -8,6 +8,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QRandomGenerator>
 #include <QString>
 #include <memory>
 
@@ -48,6 +49,11 @@ public:
     void setRequestLogLimit(int requests);
     // Arms a fault; each one goes off once, at its request.
     void addWireFault(const WireFault& fault);
+    // Streams `bytes` that nobody asked for, as a module whose firmware went astray would: `pattern` over
+    // and over, or random bytes when it is empty. They leave as fast as the host takes them, between
+    // replies, until all have gone or the port goes.
+    void streamNoise(qint64 bytes, const QByteArray& pattern);
+    bool isSendingNoise() const { return m_noiseLeft > 0; }
     // Switches the module off and on: a stall ends, and a port that vanished comes back under its name.
     void powerCycle();
 
@@ -69,6 +75,7 @@ signals:
 
 private slots:
     void readRequests();
+    void sendNoise();
 
 private:
     struct ArmedFault
@@ -115,4 +122,12 @@ private:
     QString m_vanishedPortName;
     // The last reply that left, for a stale copy.
     QByteArray m_lastReply;
+    // Noise goes out of this buffer, refilled with fresh random bytes each time round unless a pattern
+    // repeats in it; a notifier resumes it whenever the host has made room.
+    std::unique_ptr<QSocketNotifier> m_noiseNotifier;
+    QByteArray m_noise;
+    bool m_randomNoise = false;
+    int m_noiseOffset = 0;
+    qint64 m_noiseLeft = 0;
+    QRandomGenerator m_noiseRandom;
 };

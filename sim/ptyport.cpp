@@ -71,26 +71,36 @@ bool PtyPort::readAvailable(QByteArray* bytes)
     }
 }
 
+int PtyPort::writeSome(const char* data, int size)
+{
+    for (;;) {
+        const ssize_t put = ::write(m_master, data, size_t(size));
+        if (put >= 0)
+            return int(put);
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        if (errno != EINTR) {
+            setSystemError("write");
+            return -1;
+        }
+    }
+}
+
 bool PtyPort::writeAll(const QByteArray& bytes, int timeoutMs)
 {
     int done = 0;
     while (done < bytes.size()) {
-        const ssize_t put = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
-        if (put > 0) {
-            done += int(put);
+        const int put = writeSome(bytes.constData() + done, bytes.size() - done);
+        if (put < 0)
+            return false;
+        done += put;
+        if (put > 0)
             continue;
-        }
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd room{m_master, POLLOUT, 0};
-            if (::poll(&room, 1, timeoutMs) > 0)
-                continue;
+        pollfd room{m_master, POLLOUT, 0};
+        if (::poll(&room, 1, timeoutMs) <= 0) {
             m_errorString = QStringLiteral("write: the host does not read");
             return false;
         }
-        setSystemError("write");
-        return false;
     }
     return true;
 }

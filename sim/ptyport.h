@@ -23,6 +23,9 @@ public:
 
     // Everything that can be read now without waiting; false when the master side failed.
     bool readAvailable(QByteArray* bytes);
+    // Writes what fits now of the `size` bytes at `data`: how many went, 0 when there is no room, -1 when
+    // the master side failed.
+    int writeSome(const char* data, int size);
     // Writes all of `bytes`, waiting up to `timeoutMs` for room when the host does not read.
     bool writeAll(const QByteArray& bytes, int timeoutMs);
 

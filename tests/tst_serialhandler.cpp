@@ -5,8 +5,10 @@
 #include "simulatedmodule.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLoggingCategory>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <memory>
@@ -21,6 +23,9 @@ constexpr int PageSize = 512;
 // Slack for the scheduler of a busy two-core machine on top of a time that must pass; well below the
 // default time-out, so that "at once" and "after the time-out" stay apart.
 constexpr int SchedulingSlackMs = 500;
+constexpr qint64 NoiseBytes = 50 * 1000 * 1000;
+constexpr qint64 MaxNoiseRssGrowthKb = 5 * 1024;
+constexpr int NoiseTimeoutMs = 120000;
 
 Command parameterRequest(unsigned short type, unsigned char address = 1)
 {
@@ -32,6 +37,25 @@ QStringList capturedMessages;
 void captureMessage(QtMsgType, const QMessageLogContext&, const QString& message)
 {
     capturedMessages.append(message);
+}
+
+qint64 statusKb(const QByteArray& field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// Starts a new peak of the resident memory at the present size (Linux's clear_refs); false if it cannot.
+bool resetPeakRss()
+{
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    return clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
 }
 
 }
@@ -58,7 +82,8 @@ private slots:
     void dataRates_data();
     void dataRates();
     void namesHandlersLikeTheHostDoes();
-    void openFailureIsLoggedWithPortAndSystemText();
+    void openFailureIsLoggedWithPortAndReason_data();
+    void openFailureIsLoggedWithPortAndReason();
     void vanishingPortIsLoggedAndClosesTheDevice();
     void traceModeLogsFrames();
     void pacedLinkTakesTheTimeOfItsBytes();
@@ -109,12 +134,28 @@ void TestSerialHandler::readsVersionOfEachMode_data()
     QTest::addColumn<int>("address");
     QTest::addColumn<int>("failure"); // -1: none, else a SimulatedModule::FailureMode on the version query
     QTest::addColumn<QString>("expected");
+    // Bytes the module streams unasked before the query, of this pattern (empty: random bytes), while
+    // the host is idle or keeps asking for the version meanwhile.
+    QTest::addColumn<qint64>("noiseBytes");
+    QTest::addColumn<QByteArray>("noise");
+    QTest::addColumn<bool>("askDuringNoise");
 
-    QTest::newRow("firmware") << false << 1 << -1 << "1234V101";
-    QTest::newRow("bootloader") << true << 1 << -1 << "1234B101";
-    QTest::newRow("nobody at that address") << false << 2 << -1 << "";
-    QTest::newRow("no reply") << false << 1 << int(SimulatedModule::FailureMode::NoReply) << "";
-    QTest::newRow("spoilt reply") << false << 1 << int(SimulatedModule::FailureMode::InvalidReply) << "";
+    const QByteArray startBytes(1, char(DuxlFrame::StartOfFrame));
+    QTest::newRow("firmware") << false << 1 << -1 << "1234V101" << 0LL << QByteArray() << false;
+    QTest::newRow("bootloader") << true << 1 << -1 << "1234B101" << 0LL << QByteArray() << false;
+    QTest::newRow("nobody at that address") << false << 2 << -1 << "" << 0LL << QByteArray() << false;
+    QTest::newRow("no reply") << false << 1 << int(SimulatedModule::FailureMode::NoReply) << "" << 0LL << QByteArray()
+                              << false;
+    QTest::newRow("spoilt reply") << false << 1 << int(SimulatedModule::FailureMode::InvalidReply) << "" << 0LL
+                                  << QByteArray() << false;
+    QTest::newRow("after start bytes streamed to an idle host") << false << 1 << -1 << "1234V101" << NoiseBytes
+                                                                << startBytes << false;
+    QTest::newRow("after random bytes streamed to an idle host") << false << 1 << -1 << "1234V101" << NoiseBytes
+                                                                 << QByteArray() << false;
+    QTest::newRow("through start bytes streamed while asked") << false << 1 << -1 << "1234V101" << NoiseBytes
+                                                             << startBytes << true;
+    QTest::newRow("through random bytes streamed while asked") << false << 1 << -1 << "1234V101" << NoiseBytes
+                                                              << QByteArray() << true;
 }
 
 void TestSerialHandler::readsVersionOfEachMode()
@@ -123,14 +164,39 @@ void TestSerialHandler::readsVersionOfEachMode()
     QFETCH(int, address);
     QFETCH(int, failure);
     QFETCH(QString, expected);
+    QFETCH(qint64, noiseBytes);
+    QFETCH(QByteArray, noise);
+    QFETCH(bool, askDuringNoise);
 
-    m_module->run([&](SimulatedModule* module, ModuleServer*) {
+    const qint64 rssBeforeKb = statusKb("VmRSS");
+    QVERIFY(resetPeakRss());
+    m_module->run([&](SimulatedModule* module, ModuleServer* server) {
         module->setMode(bootloader ? SimulatedModule::Mode::Bootloader : SimulatedModule::Mode::Firmware);
         if (failure >= 0)
             module->setFailure(SimulatedModule::FailureMode(failure), SimulatedModule::VersionQuery);
+        server->streamNoise(noiseBytes, noise);
     });
     m_handler->setMaxTimeoutMS(200);
+    int asked = 0;
+    int answered = 0;
+    const auto sendingNoise = [this] {
+        bool sending = false;
+        m_module->run([&](SimulatedModule*, ModuleServer* server) { sending = server->isSendingNoise(); });
+        return sending;
+    };
+    while (askDuringNoise && sendingNoise()) {
+        ++asked;
+        answered += m_handler->getFirmwareVersion(quint8(address)) == expected;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!sendingNoise(), NoiseTimeoutMs);
+    if (noiseBytes > 0 && !askDuringNoise)
+        QTRY_COMPARE(m_handler->unsolicitedBytes(), noiseBytes);
     QCOMPARE(m_handler->getFirmwareVersion(quint8(address)), expected);
+    const qint64 growthKb = statusKb("VmHWM") - rssBeforeKb;
+    QVERIFY2(growthKb < MaxNoiseRssGrowthKb, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(growthKb)));
+    // Replies were found among the noise while the decoder held no more than a few frames.
+    if (askDuringNoise)
+        QVERIFY2(answered > 0, qPrintable(QStringLiteral("%1 of %2 answered").arg(answered).arg(asked)));
     // The link is fine afterwards.
     m_module->run([](SimulatedModule* module, ModuleServer*) { module->clearFailures(); });
     QVERIFY(!m_handler->getFirmwareVersion(1).isEmpty());
@@ -344,14 +410,40 @@ void TestSerialHandler::namesHandlersLikeTheHostDoes()
     QCOMPARE(m_handler->property("dpComPort").toString(), m_module->port().portName());
 }
 
-void TestSerialHandler::openFailureIsLoggedWithPortAndSystemText()
+void TestSerialHandler::openFailureIsLoggedWithPortAndReason_data()
 {
-    SerialCommandHandler handler(describeSerialPort(QStringLiteral("ttyNOPE9"), QStringLiteral("/nonexistent/ttyNOPE9")),
-                                 false);
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ttyNOPE9 .*No such file or directory")));
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("sameDevice"); // the open port's device under another name (a symbolic link)
+    QTest::addColumn<QString>("warning"); // before the reason
+    QTest::addColumn<QString>("reason");  // %1: the path opened
+    QTest::newRow("no such device") << "ttyNOPE9" << false << "ttyNOPE9 .*" << "No such file or directory";
+    QTest::newRow("device already open under another name")
+        << "ttyTWIN" << true << "" << "port ttyTWIN is in use: another program holds the lock on its device %1";
+}
+
+void TestSerialHandler::openFailureIsLoggedWithPortAndReason()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, sameDevice);
+    QFETCH(QString, warning);
+    QFETCH(QString, reason);
+
+    const QTemporaryDir folder;
+    const QString path = folder.filePath(name);
+    if (sameDevice)
+        QVERIFY(QFile::link(m_module->port().systemLocation(), path));
+    if (reason.contains(QLatin1String("%1")))
+        reason = reason.arg(path);
+    SerialCommandHandler handler(describeSerialPort(name, path), false);
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QLatin1Char('^') + warning + QRegularExpression::escape(reason)));
     QVERIFY(!handler.openDevice());
     QVERIFY(!handler.isDeviceOpen());
-    QVERIFY(handler.errorString().contains(QLatin1String("No such file or directory")));
+    QVERIFY2(handler.errorString().endsWith(reason), qPrintable(handler.errorString()));
+
+    // The lock goes with the first opener's port.
+    m_handler->closeDevice();
+    QCOMPARE(handler.openDevice(), sameDevice);
 }
 
 void TestSerialHandler::vanishingPortIsLoggedAndClosesTheDevice()
