@@ -194,6 +194,9 @@ void ModuleServer::readRequests()
 
 void ModuleServer::serve(const DuxlFrame& request)
 {
+    // A module on its way into the bootloader hears nothing.
+    if (m_restarting)
+        return;
     const qint64 receivedNs = LinkPacer::nowNs();
     const WireFault::Phase phase = request.moduleAddress() == m_module->address()
         ? m_phases.classify(request, m_module->mode())
@@ -214,12 +217,31 @@ void ModuleServer::serve(const DuxlFrame& request)
         return;
     }
 
-    if (request.kind() == DuxlFrame::Kind::CommandRequest)
-        serveCommand(request, fault.get(), receivedNs);
-    else if (request.kind() == DuxlFrame::Kind::VersionRequest)
-        serveVersion(request, fault.get(), receivedNs);
-    // Replies of other modules on the line are none of this module's business.
+    if (fault && (fault->kind() == WireFault::Kind::LostRequest || fault->kind() == WireFault::Kind::CorruptRequest))
+        return;
+    if (fault && fault->kind() == WireFault::Kind::SlowRestart) {
+        m_restarting = true;
+        QTimer::singleShot(WireFault::SlowRestartMs, this, [this, request] {
+            m_restarting = false;
+            serveCommand(request, nullptr, LinkPacer::nowNs());
+            finishRequest();
+        });
+        return;
+    }
 
+    if (request.kind() == DuxlFrame::Kind::CommandRequest) {
+        serveCommand(request, fault.get(), receivedNs);
+        if (fault && fault->kind() == WireFault::Kind::DuplicatedRequest)
+            serveCommand(request, fault.get(), LinkPacer::nowNs());
+    } else if (request.kind() == DuxlFrame::Kind::VersionRequest) {
+        serveVersion(request, fault.get(), receivedNs);
+    }
+    // Replies of other modules on the line are none of this module's business.
+    finishRequest();
+}
+
+void ModuleServer::finishRequest()
+{
     if (m_requestLogLimit > 0 && m_module->requests().size() >= m_requestLogLimit)
         m_module->clearRequests();
     if (m_restartPending) {

@@ -89,6 +89,9 @@ private:
     void closePort();
     void announce();
     void serve(const DuxlFrame& request);
+    // What follows every request carried out: the request log kept short, and the port of a USB-like
+    // module that restarted taken away.
+    void finishRequest();
     // The armed fault that `request` sets off, if any; it is disarmed.
     std::unique_ptr<WireFault> faultSetOffBy(WireFault::Phase phase, const DuxlFrame& request);
     void takePortAway(WireFault::Kind kind);
@@ -118,6 +121,8 @@ private:
     UpdatePhaseTracker m_phases;
     WireFault::Phase m_phase = WireFault::Phase::None;
     bool m_stalled = false;
+    // A slow restart into the bootloader is under way; requests go unheard.
+    bool m_restarting = false;
     // The name a vanished port comes back under at the next power cycle; empty when none vanished.
     QString m_vanishedPortName;
     // The last reply that left, for a stale copy.

@@ -17,7 +17,7 @@ WireFault::Phase UpdatePhaseTracker::classify(const DuxlFrame& request, Simulate
     switch (request.command()) {
     case SimulatedModule::EnterBootloaderCommand:
         m_restarted = false;
-        return Phase::None;
+        return Phase::Entry;
     case Bootloader::ReadParameterCommand:
         return Phase::Parameters;
     case Bootloader::EraseCommand:

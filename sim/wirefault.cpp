@@ -25,6 +25,10 @@ constexpr KindName KindNames[] = {
     {WireFault::Kind::WrongBaud, "wrong-baud"},
     {WireFault::Kind::ErrorStatus, "error-status"},
     {WireFault::Kind::ChecksumMismatch, "checksum-mismatch"},
+    {WireFault::Kind::LostRequest, "lost-request"},
+    {WireFault::Kind::CorruptRequest, "corrupt-request"},
+    {WireFault::Kind::DuplicatedRequest, "duplicated-request"},
+    {WireFault::Kind::SlowRestart, "slow-restart"},
 };
 
 struct PhaseName
@@ -33,6 +37,7 @@ struct PhaseName
     const char* name;
 };
 constexpr PhaseName PhaseNames[] = {
+    {WireFault::Phase::Entry, "entry"},
     {WireFault::Phase::Detection, "detection"}, {WireFault::Phase::Parameters, "parameters"},
     {WireFault::Phase::Erase, "erase"},         {WireFault::Phase::Write, "write"},
     {WireFault::Phase::Verify, "verify"},       {WireFault::Phase::Store, "store"},
@@ -140,6 +145,10 @@ QStringList WireFault::phaseNames()
 bool WireFault::existsIn(Kind kind, Phase phase)
 {
     if (phase == Phase::None)
+        return false;
+    const bool entryFault = kind == Kind::LostRequest || kind == Kind::CorruptRequest
+        || kind == Kind::DuplicatedRequest || kind == Kind::SlowRestart;
+    if ((phase == Phase::Entry) != entryFault)
         return false;
     const bool versionPhase = phase == Phase::Detection || phase == Phase::Reconnect;
     if (kind == Kind::ErrorStatus)

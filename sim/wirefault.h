@@ -21,11 +21,17 @@ public:
         WrongBaud,        // carried out; the reply leaves as bytes sent at half the host's data rate
         ErrorStatus,      // not carried out; the reply says "value refused" (status 4)
         ChecksumMismatch, // verify only: the reported flash sum is one off
+        // The bootloader-entry command, which gets no reply:
+        LostRequest,       // never reaches the module
+        CorruptRequest,    // reaches it with a broken CRC, so that the module drops it
+        DuplicatedRequest, // reaches it twice
+        SlowRestart,       // carried out, but the module is silent for SlowRestartMs before its bootloader runs
     };
 
     // The update as the module sees it on the wire.
     enum class Phase {
-        None,       // not part of an update: discovery, selection, the bootloader-entry command
+        None,       // not part of an update: discovery, selection
+        Entry,      // 242: the bootloader-entry command
         Detection,  // version requests answered by the bootloader (the host's own check among them)
         Parameters, // 206: page size, flash base, memory size
         Erase,      // 200
@@ -41,6 +47,9 @@ public:
     static constexpr int LateMarginMs = 200;
     // A renamed port stays away longer than the update retries a word (10 tries, 250 ms apart).
     static constexpr int RenamedPortAbsenceMs = 3000;
+    // A slow module restarts into its bootloader well after the tool looks again (5 s scaled by the
+    // matrix's time scale), yet before a watching user would give up.
+    static constexpr int SlowRestartMs = 1500;
     // How many times longer a bit lasts on the module's side when the rates do not match.
     static constexpr int WrongBaudFactor = 2;
 
@@ -60,7 +69,8 @@ public:
     static QString phaseName(Phase phase);
     static QStringList kindNames();
     static QStringList phaseNames();
-    // Version requests have no status byte, and only the checksum can be off by one.
+    // Version requests have no status byte, only the checksum can be off by one, and the entry command
+    // has faults of its own, since it gets no reply.
     static bool existsIn(Kind kind, Phase phase);
 
     // The reply time-out the update asks of the host's link in this phase.

@@ -1,11 +1,14 @@
-// Every wire fault of dux-sim at every phase of an update, and a Cancel at every phase, on a serial and
-// on a USB-like link: each run must end with one report from the worker and the outcome the bootloader
+// Every wire fault of dux-sim at every phase of an update, from the bootloader-entry command on, and a
+// Cancel at every phase where it can be pressed, on a serial and on a USB-like link: each run must end
+// with one report from the worker (none where the worker never starts) and the outcome the bootloader
 // dialogue defines for that fault, within a stated time, with the worker ended and the link as the tool
 // leaves it; then the same module is updated again from where the fault left it.
 
 #include "bootloadercommands.h"
 #include "commandhandlerinterface.h"
 #include "duxlmoduleinterface.h"
+#include "elapsedclock.h"
+#include "moduleserver.h"
 #include "wirefault.h"
 #include "wirerig.h"
 #include "workerreportapplication.h"
@@ -103,6 +106,9 @@ struct Expectation
     bool linkHandedBack = true;
     // Why the tool's own steps make the cell end otherwise (empty: it must pass).
     QString knownDefect;
+    // The worker runs and reports. Where the module is not in its bootloader when the tool looks, the
+    // worker never starts: Cancel ends the run with the tool's own completion.
+    bool workerRuns = true;
 };
 
 QString reportsText(const QList<bool>& reports)
@@ -197,6 +203,7 @@ Expectation stalled(Phase phase)
         e = failedWith(QStringLiteral("Reconnection canceled."), reconnection);
         break;
     case Phase::None:
+    case Phase::Entry:
         break;
     }
     e.powerCycle = true;
@@ -241,6 +248,7 @@ Expectation portGone(Phase phase, bool returnsRenamed)
         e = failedWith(QStringLiteral("Reconnection canceled."), 0);
         break;
     case Phase::None:
+    case Phase::Entry:
         break;
     }
     e.powerCycle = !returnsRenamed;
@@ -302,6 +310,23 @@ Expectation reconnectedOverUsb(Kind kind)
     return e;
 }
 
+// The bootloader-entry command gets no reply. A duplicate reaches a bootloader that ignores it. Where the
+// module is not in its bootloader when the tool looks again, 5 s after the command (a lost or corrupt
+// command, or a restart slower than that), the tool does not ask again: the update waits until the user
+// cancels, and since no version query of the dialogue came, Cancel is freed by the elapsed-time
+// watchdog. On a USB-like link the tool looks when the port changes, which a slow restart does later.
+Expectation enteredBootloader(Kind kind, Link link)
+{
+    if (kind == Kind::DuplicatedRequest)
+        return completedAfter(0);
+    if (kind == Kind::SlowRestart && link == Link::Usb)
+        return completedAfter(WireFault::SlowRestartMs + ModuleServer::DefaultReconnectDelayMs);
+    Expectation e = failedWith(QString(), int(ElapsedClock::WatchdogMs));
+    e.waitsForCancel = true;
+    e.workerRuns = false;
+    return e;
+}
+
 // A failed run on a USB-like link keeps its link switched off: the completion hands back only other
 // links, since a USB module comes back on a link of its own; where its port stays, it does not.
 void keepFailedUsbLinkOff(Expectation& e, Link link, bool portComesBack)
@@ -316,6 +341,8 @@ Expectation expectationOf(Kind kind, Phase phase, Link link)
         return restartedOverUsb(kind);
     if (link == Link::Usb && phase == Phase::Reconnect)
         return reconnectedOverUsb(kind);
+    if (phase == Phase::Entry)
+        return enteredBootloader(kind, link);
     switch (kind) {
     case Kind::DuplicatedReply:
     case Kind::StaleReply:
@@ -337,6 +364,11 @@ Expectation expectationOf(Kind kind, Phase phase, Link link)
         return portGone(phase, false);
     case Kind::PortRenamed:
         return portGone(phase, true);
+    case Kind::LostRequest:
+    case Kind::CorruptRequest:
+    case Kind::DuplicatedRequest:
+    case Kind::SlowRestart:
+        break;
     }
     return Expectation();
 }
@@ -372,6 +404,8 @@ class TestFaultMatrix : public QObject
 private slots:
     void initTestCase();
     // One function per phase, so that the phases can run side by side.
+    void entry_data() { addCells(Phase::Entry); }
+    void entry() { runCell(); }
     void detection_data() { addCells(Phase::Detection); }
     void detection() { runCell(); }
     void parameters_data() { addCells(Phase::Parameters); }
@@ -415,6 +449,7 @@ void TestFaultMatrix::addCells(Phase phase)
     QTest::addColumn<bool>("portReturns");
     QTest::addColumn<bool>("linkHandedBack");
     QTest::addColumn<QString>("knownDefect");
+    QTest::addColumn<bool>("workerRuns");
 
     const QString phaseName = WireFault::phaseName(phase);
     const QStringList kinds = WireFault::kindNames();
@@ -439,7 +474,7 @@ void TestFaultMatrix::addCells(Phase phase)
             QTest::newRow(qPrintable(prefix + kindName + QLatin1Char('@') + phaseName))
                 << usb << WireFault(fault.kind(), phase, nth).toString() << QString() << e.completed << e.message
                 << RunMs + e.waitedMs << e.waitsForCancel << e.powerCycle << e.portReturns << e.linkHandedBack
-                << e.knownDefect;
+                << e.knownDefect << e.workerRuns;
         }
         for (const CancelPoint& point : CancelPoints) {
             if (point.phase != phase)
@@ -449,7 +484,7 @@ void TestFaultMatrix::addCells(Phase phase)
             keepFailedUsbLinkOff(e, link, false);
             QTest::newRow(qPrintable(prefix + QStringLiteral("cancel@") + phaseName))
                 << usb << QString() << QString::fromLatin1(shown) << e.completed << QString() << RunMs << false
-                << false << false << e.linkHandedBack << e.knownDefect;
+                << false << false << e.linkHandedBack << e.knownDefect << true;
         }
     }
 }
@@ -467,6 +502,7 @@ void TestFaultMatrix::runCell()
     QFETCH(bool, portReturns);
     QFETCH(bool, linkHandedBack);
     QFETCH(QString, knownDefect);
+    QFETCH(bool, workerRuns);
     WorkerReportApplication* app = WorkerReportApplication::instance();
     const bool cancelCell = fault.isEmpty();
 
@@ -491,13 +527,20 @@ void TestFaultMatrix::runCell()
     if (waitsForCancel) {
         QTest::qWait(EndlessWaitWatchedMs);
         QVERIFY2(app->reports().isEmpty(), "the dialogue was to wait");
-        QVERIFY(!rig.workerFinished());
-        QVERIFY2(rig.button("btnCancel")->isEnabled(), "Cancel must be available while the dialogue waits");
+        QVERIFY2(rig.workerFinished() != workerRuns, "the worker was to run while the update waits");
+        if (workerRuns)
+            QVERIFY2(rig.button("btnCancel")->isEnabled(), "Cancel must be available while the dialogue waits");
+        else
+            QTRY_VERIFY2_WITH_TIMEOUT(rig.button("btnCancel")->isEnabled(), "the watchdog must free Cancel",
+                                      int(ElapsedClock::WatchdogMs));
         clock.restart();
         rig.button("btnCancel")->click();
         boundMs = AfterCancelMs;
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!app->reports().isEmpty(), boundMs);
+    if (workerRuns)
+        QTRY_VERIFY_WITH_TIMEOUT(!app->reports().isEmpty(), boundMs);
+    else
+        QTRY_VERIFY_WITH_TIMEOUT(rig.historyText().contains(CanceledText), boundMs);
     const qint64 endedMs = clock.elapsed();
     QTRY_VERIFY_WITH_TIMEOUT(rig.workerFinished(), WorkerLeavesMs);
 
@@ -523,7 +566,8 @@ void TestFaultMatrix::runCell()
     // One report, with the outcome the dialogue defines.
     if (!knownDefect.isEmpty())
         QEXPECT_FAIL("", qPrintable(knownDefect), Abort);
-    QVERIFY2(app->reports() == QList<bool>{completed} && rig.workerFinished(),
+    const QList<bool> expectedReports = workerRuns ? QList<bool>{completed} : QList<bool>{};
+    QVERIFY2(app->reports() == expectedReports && rig.workerFinished(),
              qPrintable(QStringLiteral("reports: %1; worker %2")
                             .arg(reportsText(app->reports()),
                                  rig.workerFinished() ? QStringLiteral("ended") : QStringLiteral("running"))));
