@@ -1,18 +1,8 @@
-// libFuzzer entry point: every input goes through the HEX reader's invariant checks; a broken one
-// aborts, so that libFuzzer keeps the input as a crash.
+// libFuzzer entry point for the HEX reader.
+#include "checkoraborts.h"
 #include "hexreadchecker.h"
-
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static HexReadChecker checker;
-    const std::string broken = checker.check(reinterpret_cast<const char*>(data), size);
-    if (!broken.empty()) {
-        std::fprintf(stderr, "HEX reader invariant broken: %s\n", broken.c_str());
-        std::abort();
-    }
-    return 0;
+    return checkOrAbort<HexReadChecker>("HEX reader", data, size);
 }
