@@ -99,7 +99,7 @@ bool SerialCommandHandler::lockDevice()
 {
     // The lock sits on the device itself, not on its name: a second host that opens the same device under
     // another name (a symbolic link) is refused too, root included, whom the exclusive open lets through.
-    // Closing the port releases it.
+    // Closing the port releases it. A device that cannot be locked at all is used without the lock.
     if (::flock(int(m_serial.handle()), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK)
         return true;
     m_errorString = tr("port %1 is in use: another program holds the lock on its device %2")
