@@ -43,6 +43,7 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
     m_modules->setHeaderLabels({tr("Module"), tr("Type"), tr("Address"), tr("Firmware"), tr("Link")});
     m_modules->setRootIsDecorated(false);
     m_modules->header()->setSectionResizeMode(KeyColumn, QHeaderView::Stretch);
+    m_hint->setObjectName(QStringLiteral("firstStepHint"));
     m_hint->setWordWrap(true);
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
