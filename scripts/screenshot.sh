@@ -20,10 +20,11 @@ PORT_WAIT_STEP_SECONDS=0.1
 work="$BUILD_DIR/screenshot"
 rm -rf "$work"
 mkdir -p "$work" "$(dirname "$OUTPUT")"
-# The file name field shows where the firmware lies: a folder of its own, not the build tree's.
+# The file name field shows the end of the firmware's path: a user's folder, not the build tree's.
 shown=$(mktemp -d -t dux-XXXXXX)
-mkdir "$shown/firmware"
-cp "$FIRMWARE" "$shown/firmware/"
+folder="$shown/home/user/Documents/firmware"
+mkdir -p "$folder"
+cp "$FIRMWARE" "$folder/"
 
 "$BUILD_DIR/bin/dux-sim" --port-file "$work/ports" --exit-with-parent --baud "$BAUD" >"$work/dux-sim.log" &
 simulator=$!
@@ -35,7 +36,7 @@ done
 [ -s "$work/ports" ] || { echo "screenshot: the simulated module did not start" >&2; exit 1; }
 
 LANGUAGE=${LANGUAGE:-en} DUX_HOME="$work/home" xvfb-run -a -s "$SCREEN" "$BUILD_DIR/bin/dux-host" --port-file "$work/ports" \
-    --file "$shown/firmware/$(basename "$FIRMWARE")" --screenshot "$OUTPUT" --screenshot-at "$WRITE_PERCENT" --exit-when-done \
+    --file "$folder/$(basename "$FIRMWARE")" --screenshot "$OUTPUT" --screenshot-at "$WRITE_PERCENT" --exit-when-done \
     >"$work/dux-host.out" 2>"$work/dux-host.log"
 grep -q "window saved to $OUTPUT" "$work/dux-host.out" || { echo "screenshot: no picture taken" >&2; exit 1; }
 echo "screenshot: $OUTPUT"
