@@ -58,6 +58,16 @@ constexpr int SmallWindowSide = 420;
 // QLineEdit keeps this many pixels free on either side of its text.
 constexpr int LineEditTextMargin = 2;
 
+// The plug-in in the host's own window, as dux-host shows it; the window owns the plug-in.
+struct HostedPlugin
+{
+    PluginHandler handler;
+    ModuleDiscovery discovery{&handler};
+    FirmwareUpdate* plugin = new FirmwareUpdate;
+    HostWindow host{&handler, &discovery, {plugin}};
+    QDialog* window = host.openContainer(plugin);
+};
+
 // True when the line edit's text fits in its text area, so that none of it is scrolled out of sight.
 bool showsWholeText(QLineEdit* field)
 {
@@ -338,21 +348,18 @@ void TestPluginShell::displayFieldsAfterInit()
     QFETCH(bool, enabled);
     QFETCH(bool, centred);
     QFETCH(QString, widestValue);
-    PluginHandler handler;
-    ModuleDiscovery discovery(&handler);
-    auto* plugin = new FirmwareUpdate;
-    HostWindow host(&handler, &discovery, {plugin});
-    QDialog* window = host.openContainer(plugin);
-    auto* field = plugin->findChild<QLineEdit*>(name);
+    HostedPlugin hosted;
+    auto* field = hosted.plugin->findChild<QLineEdit*>(name);
     QVERIFY(field);
     QCOMPARE(field->isEnabledTo(field->parentWidget()), enabled);
     QCOMPARE(bool(field->alignment() & Qt::AlignHCenter), centred);
     QVERIFY(!field->isReadOnly());
 
     field->setText(widestValue);
-    window->resize(SmallWindowSide, SmallWindowSide);
+    hosted.window->resize(SmallWindowSide, SmallWindowSide);
     QCoreApplication::sendPostedEvents();
-    QVERIFY2(showsWholeText(field), qPrintable(QStringLiteral("%1 of %2 px: %3").arg(field->text()).arg(field->width()).arg(name)));
+    QVERIFY2(showsWholeText(field),
+             qPrintable(QStringLiteral("%1 in %2 px: %3").arg(field->text()).arg(field->width()).arg(name)));
 }
 
 void TestPluginShell::enterInFileNamePressesNoButton_data()
@@ -365,19 +372,15 @@ void TestPluginShell::enterInFileNamePressesNoButton_data()
 void TestPluginShell::enterInFileNamePressesNoButton()
 {
     QFETCH(int, key);
-    PluginHandler handler;
-    ModuleDiscovery discovery(&handler);
-    auto* plugin = new FirmwareUpdate;
-    HostWindow host(&handler, &discovery, {plugin});
-    QDialog* window = host.openContainer(plugin);
-    const QList<QPushButton*> buttons = window->findChildren<QPushButton*>();
+    HostedPlugin hosted;
+    const QList<QPushButton*> buttons = hosted.window->findChildren<QPushButton*>();
     QVERIFY(!buttons.isEmpty());
     QList<std::shared_ptr<QSignalSpy>> clicks;
     for (QPushButton* button : buttons)
         clicks.append(std::make_shared<QSignalSpy>(button, &QPushButton::clicked));
     // As the choice of a module does, so that the name can be typed.
-    plugin->findChild<QGroupBox*>(QStringLiteral("gbNewFirmware"))->setEnabled(true);
-    auto* fileName = plugin->findChild<QLineEdit*>(QStringLiteral("leFilename"));
+    hosted.plugin->findChild<QGroupBox*>(QStringLiteral("gbNewFirmware"))->setEnabled(true);
+    auto* fileName = hosted.plugin->findChild<QLineEdit*>(QStringLiteral("leFilename"));
     const QString typed = QStringLiteral("/tmp/typed-name.hex");
     QTest::keyClicks(fileName, typed);
     QTest::keyClick(fileName, Qt::Key(key));
