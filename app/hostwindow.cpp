@@ -1,5 +1,6 @@
 #include "hostwindow.h"
 
+#include "commandhandlerinterface.h"
 #include "containerinterface.h"
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
@@ -10,7 +11,10 @@
 #include <QDialog>
 #include <QHeaderView>
 #include <QIcon>
+#include <QLabel>
+#include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -20,28 +24,42 @@ constexpr int MainWidth = 640;
 constexpr int MainHeight = 360;
 constexpr int ContainerWidth = 560;
 constexpr int ContainerHeight = 640;
-enum Column { KeyColumn, TypeColumn, AddressColumn, LinkColumn, ColumnCount };
+// The signal a container may have to report the end of an update, and its message for success.
+constexpr const char* FirmwareCompletedSignal = "handleFirmwareCompleted(QString,QString)";
+constexpr const char* UpdateSucceededMessage = "true";
+enum Column { KeyColumn, TypeColumn, AddressColumn, FirmwareColumn, LinkColumn, ColumnCount };
 }
 
 HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
                        const QList<ContainerInterface*>& containers, QWidget* parent)
     : QMainWindow(parent)
     , m_handler(handler)
-    , m_modules(new QTreeWidget(this))
+    , m_hint(new QLabel)
+    , m_modules(new QTreeWidget)
 {
     setWindowTitle(tr("dux host"));
     resize(MainWidth, MainHeight);
     m_modules->setColumnCount(ColumnCount);
-    m_modules->setHeaderLabels({tr("Module"), tr("Type"), tr("Address"), tr("Link")});
+    m_modules->setHeaderLabels({tr("Module"), tr("Type"), tr("Address"), tr("Firmware"), tr("Link")});
     m_modules->setRootIsDecorated(false);
     m_modules->header()->setSectionResizeMode(KeyColumn, QHeaderView::Stretch);
-    setCentralWidget(m_modules);
+    m_hint->setObjectName(QStringLiteral("firstStepHint"));
+    m_hint->setWordWrap(true);
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->addWidget(m_hint);
+    layout->addWidget(m_modules);
+    setCentralWidget(central);
 
     QToolBar* tools = addToolBar(tr("Tools"));
     tools->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     for (ContainerInterface* container : containers) {
         QAction* action = tools->addAction(QIcon(container->iconPath()), container->name());
         connect(action, &QAction::triggered, this, [this, container] { openContainer(container); });
+        if (container->metaObject()->indexOfSignal(FirmwareCompletedSignal) >= 0) {
+            connect(container, SIGNAL(handleFirmwareCompleted(QString, QString)), this,
+                    SLOT(handleFirmwareCompleted(QString, QString)));
+        }
     }
     QAction* scan = tools->addAction(tr("Look for modules"));
     connect(scan, &QAction::triggered, discovery, &ModuleDiscovery::rescan);
@@ -66,22 +84,60 @@ QDialog* HostWindow::openContainer(ContainerInterface* container)
     container->setParent(window);
     layout->addWidget(container);
     container->init(window);
+    // A dialog makes its push buttons default buttons of their own accord, and presses the default
+    // one on Enter, wherever the focus is.
+    const QList<QPushButton*> buttons = window->findChildren<QPushButton*>();
+    for (QPushButton* button : buttons) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    // The container's own title is translated; the name it registered with is not.
+    if (!container->windowTitle().isEmpty())
+        window->setWindowTitle(container->windowTitle());
     container->show();
     window->show();
     return window;
+}
+
+void HostWindow::handleFirmwareCompleted(const QString& moduleKey, const QString& message)
+{
+    if (moduleKey.isEmpty() || message != QLatin1String(UpdateSucceededMessage))
+        return;
+    // The container hands the module's link back after it has reported.
+    QTimer::singleShot(0, this, [this, moduleKey] { readVersionAfterUpdate(moduleKey); });
+}
+
+void HostWindow::readVersionAfterUpdate(const QString& moduleKey)
+{
+    DUXLModuleInterface* module = m_handler->getModulePlugin(moduleKey);
+    DUXLConnectionInterface* connection = module ? module->connectionInterface() : nullptr;
+    CommandHandlerInterface* link = connection ? connection->commandHandler() : nullptr;
+    if (!link)
+        return;
+    m_updatedVersions.insert(moduleKey, link->getFirmwareVersion(module->moduleAddress()));
+    refreshModules();
 }
 
 void HostWindow::refreshModules()
 {
     m_modules->clear();
     const QStringList keys = m_handler->getModulePluginKeys(true);
+    QHash<QString, QString> stillPresent;
     for (const QString& key : keys) {
         DUXLModuleInterface* module = m_handler->getModulePlugin(key);
         if (!module)
             continue;
         DUXLConnectionInterface* connection = module->connectionInterface();
+        const QString version = m_updatedVersions.value(key, module->firmwareVersion());
+        if (m_updatedVersions.contains(key))
+            stillPresent.insert(key, version);
         new QTreeWidgetItem(m_modules, {key, module->nameInFirmware(), QString::number(module->moduleAddress()),
-                                        connection ? connection->name() : tr("none")});
+                                        version, connection ? connection->name() : tr("none")});
     }
+    m_updatedVersions = stillPresent;
+    m_hint->setText(keys.isEmpty()
+        ? tr("No module found yet. Connect a module and switch it on, then press \"Look for modules\".")
+        : tr("To write new firmware into a module, open \"Firmware Update\" in the tool bar, choose the module "
+             "and a HEX file, then press Update."));
     statusBar()->showMessage(tr("%n module(s)", nullptr, keys.size()));
 }

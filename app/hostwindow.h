@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QMainWindow>
 
@@ -7,10 +8,11 @@ class ContainerInterface;
 class ModuleDiscovery;
 class PluginHandler;
 class QDialog;
+class QLabel;
 class QTreeWidget;
 
-// The host's main window: the modules found on the links, and one action per container plug-in that
-// shows the plug-in in a window of its own.
+// The host's main window: the modules found on the links with their firmware versions, a hint of what
+// to do first, and one action per container plug-in that shows the plug-in in a window of its own.
 class HostWindow : public QMainWindow
 {
     Q_OBJECT
@@ -19,12 +21,21 @@ public:
                QWidget* parent = nullptr);
 
     // Shows `container` in a window of its own and hands it the window (init); the window emits
-    // finished(int) when it closes, which the container answers by detaching itself.
+    // finished(int) when it closes, which the container answers by detaching itself. None of the
+    // window's buttons is a default button: Enter in a text field must not press one.
     QDialog* openContainer(ContainerInterface* container);
+
+private slots:
+    // A container reports a finished update: the module's version is read again once it is handed back.
+    void handleFirmwareCompleted(const QString& moduleKey, const QString& message);
 
 private:
     void refreshModules();
+    void readVersionAfterUpdate(const QString& moduleKey);
 
     PluginHandler* m_handler;
+    QLabel* m_hint;
     QTreeWidget* m_modules;
+    // Versions read after an update; discovery's own are older for a module that kept its key.
+    QHash<QString, QString> m_updatedVersions;
 };

@@ -7,6 +7,7 @@
 #include "containerloader.h"
 #include "duxlmoduleinterface.h"
 #include "hostwindow.h"
+#include "installlayout.h"
 #include "modulediscovery.h"
 #include "peripherymanager.h"
 #include "pluginhandler.h"
@@ -30,7 +31,6 @@ constexpr int ExitSuccess = 0;
 constexpr int ExitUpdateFailed = 1;
 constexpr int ExitSetupFailed = 2;
 constexpr const char* UpdatePluginClass = "FirmwareUpdate";
-constexpr const char* DefaultPluginFolder = "../plugins";
 constexpr int DefaultPollMs = 100;
 constexpr int DefaultTimeoutSeconds = 600;
 constexpr int DefaultScreenshotPercent = 50;
@@ -129,6 +129,7 @@ int main(int argc, char* argv[])
     chooseOffscreenPlatform(argc, argv);
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("dux-host"));
+    InstallLayout::loadTranslation(&app);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -230,7 +231,7 @@ int main(int argc, char* argv[])
     });
     const QString pluginFolder = parser.isSet(pluginsOption)
         ? parser.value(pluginsOption)
-        : QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1String(DefaultPluginFolder));
+        : InstallLayout::pluginFolder();
     loader.loadFolder(pluginFolder);
     const QList<ContainerInterface*> containers = loader.containers();
 

@@ -17,6 +17,9 @@ public:
     // The module kind's number as text, e.g. "1234".
     virtual QString nameInFirmware() const = 0;
     virtual QString moduleName() const = 0;
+    // The version text the module answered with when the host found it: its firmware's, or its
+    // bootloader's while it waits in the bootloader. Empty when the host keeps none.
+    virtual QString firmwareVersion() const { return QString(); }
     // 4 after the bootloader-entry command, 2 for ready mode.
     virtual void setModuleState(int state) = 0;
 };

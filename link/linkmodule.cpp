@@ -12,11 +12,12 @@ constexpr const char* ModuleNamePrefix = "DUX";
 }
 
 LinkModule::LinkModule(const QString& key, SerialConnection* connection, unsigned char address,
-                       const QString& typeCode, PluginHandler* handler)
+                       const QString& typeCode, PluginHandler* handler, const QString& version)
     : DUXLModuleInterface(key, moduleNameOf(typeCode), DevicePluginKind, handler, QString())
     , m_connection(connection)
     , m_address(address)
     , m_typeCode(typeCode)
+    , m_version(version)
 {
 }
 
@@ -45,6 +46,11 @@ QString LinkModule::nameInFirmware() const
 QString LinkModule::moduleName() const
 {
     return moduleNameOf(m_typeCode);
+}
+
+QString LinkModule::firmwareVersion() const
+{
+    return m_version;
 }
 
 void LinkModule::setModuleState(int state)

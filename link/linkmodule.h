@@ -12,8 +12,9 @@ class LinkModule : public DUXLModuleInterface
 {
     Q_OBJECT
 public:
+    // `version`: the version text the module answered with when it was found.
     LinkModule(const QString& key, SerialConnection* connection, unsigned char address, const QString& typeCode,
-               PluginHandler* handler);
+               PluginHandler* handler, const QString& version = QString());
     ~LinkModule() override;
 
     // "DUX" and the type code: the same in firmware and bootloader, so keys and settings survive a restart.
@@ -23,6 +24,7 @@ public:
     unsigned char moduleAddress() const override;
     QString nameInFirmware() const override;
     QString moduleName() const override;
+    QString firmwareVersion() const override;
     // Only noted in the log: this host does not act on the states the update announces.
     void setModuleState(int state) override;
 
@@ -30,4 +32,5 @@ private:
     QPointer<SerialConnection> m_connection;
     unsigned char m_address;
     QString m_typeCode;
+    QString m_version;
 };

@@ -142,7 +142,7 @@ ModuleDiscovery::Link ModuleDiscovery::probe(const QSerialPortInfo& port)
             continue;
         const QString typeCode = typeCodeOf(version);
         const QString key = moduleKey(name, LinkModule::moduleNameOf(typeCode), address);
-        link.modules.append(new LinkModule(key, connection, address, typeCode, m_handler));
+        link.modules.append(new LinkModule(key, connection, address, typeCode, m_handler, version));
         qCDebug(lcDiscovery).noquote() << "found" << key << "running" << version;
         if (kind == DUXLConnectionInterface::Usb)
             break;

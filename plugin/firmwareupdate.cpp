@@ -10,6 +10,7 @@
 #include "lowlevel.h"
 #include "peripherymanager.h"
 #include "tooltip.h"
+#include "valuefieldwidths.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -103,6 +104,7 @@ void FirmwareUpdate::init(QWidget* parent)
     if (!ui) {
         ui = new Ui::FirmwareUpdate;
         ui->setupUi(this);
+        reserveValueFieldWidths(ui);
         ui->gbNewFirmware->setEnabled(false);
         ui->btnCancel->setEnabled(false);
         ui->btnUpdate->setEnabled(false);

@@ -1,6 +1,8 @@
 #include "containerinterface.h"
 #include "duxlmoduleinterface.h"
 #include "firmwareupdate.h"
+#include "hostwindow.h"
+#include "modulediscovery.h"
 #include "pluginhandler.h"
 
 #include <QAction>
@@ -10,6 +12,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMetaMethod>
@@ -17,9 +20,14 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <QtTest>
+
+#include <memory>
 
 namespace {
 
@@ -27,9 +35,10 @@ namespace {
 class ListedModule : public DUXLModuleInterface
 {
 public:
-    ListedModule(const QString& key, const QString& firmwareName)
+    ListedModule(const QString& key, const QString& firmwareName, const QString& version = QString())
         : DUXLModuleInterface(key, QStringLiteral("Module"), 2, nullptr, QString())
         , m_firmwareName(firmwareName)
+        , m_version(version)
     {
     }
     DUXLConnectionInterface* connectionInterface() const override { return nullptr; }
@@ -37,10 +46,41 @@ public:
     QString nameInFirmware() const override { return m_firmwareName; }
     QString moduleName() const override { return QStringLiteral("M"); }
     void setModuleState(int) override {}
+    QString firmwareVersion() const override { return m_version; }
 
 private:
     QString m_firmwareName;
+    QString m_version;
 };
+
+// The smallest window the user can make of the host's: the form at its minimum size.
+constexpr int SmallWindowSide = 420;
+// QLineEdit keeps this many pixels free on either side of its text.
+constexpr int LineEditTextMargin = 2;
+
+// The plug-in in the host's own window, as dux-host shows it; the window owns the plug-in.
+struct HostedPlugin
+{
+    PluginHandler handler;
+    ModuleDiscovery discovery{&handler};
+    FirmwareUpdate* plugin = new FirmwareUpdate;
+    HostWindow host{&handler, &discovery, {plugin}};
+    QDialog* window = host.openContainer(plugin);
+};
+
+// True when the line edit's text fits in its text area, so that none of it is scrolled out of sight.
+bool showsWholeText(QLineEdit* field)
+{
+    QStyleOptionFrame option;
+    option.initFrom(field);
+    option.rect = field->contentsRect();
+    option.lineWidth = field->hasFrame() ? field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, field) : 0;
+    option.state |= QStyle::State_Sunken;
+    const QRect area = field->style()->subElementRect(QStyle::SE_LineEditContents, &option, field);
+    const QMargins margins = field->textMargins();
+    const int room = area.width() - margins.left() - margins.right() - 2 * LineEditTextMargin;
+    return field->fontMetrics().horizontalAdvance(field->text()) <= room;
+}
 
 QString pluginFilePath()
 {
@@ -66,6 +106,9 @@ private slots:
     void initWarnsAboutForeignParent();
     void displayFieldsAfterInit_data();
     void displayFieldsAfterInit();
+    void enterInFileNamePressesNoButton_data();
+    void enterInFileNamePressesNoButton();
+    void hostWindowShowsVersionsAndFirstStep();
     void finishedDetachesAndNextInitReloadsOnce();
     void listSkipsExcludedModules();
     void neverInitialisedObjectIsDestroyedCleanly();
@@ -287,14 +330,16 @@ void TestPluginShell::displayFieldsAfterInit_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("enabled");
     QTest::addColumn<bool>("centred");
-    QTest::newRow("progress") << "leProgress" << false << false;
-    QTest::newRow("actual firmware") << "leActualFirmware" << false << true;
-    QTest::newRow("size") << "leSize" << false << true;
-    QTest::newRow("checksum") << "leChecksum" << false << true;
-    QTest::newRow("version") << "leVersion" << false << true;
-    QTest::newRow("hex version") << "leHexVersion" << false << true;
-    QTest::newRow("module version") << "leModuleVersion" << false << true;
-    QTest::newRow("file name") << "leFilename" << true << false;
+    // The widest value the field shows, which the host's window at its smallest must show whole.
+    QTest::addColumn<QString>("widestValue");
+    QTest::newRow("progress") << "leProgress" << false << false << QString();
+    QTest::newRow("actual firmware") << "leActualFirmware" << false << true << "1234V101";
+    QTest::newRow("size") << "leSize" << false << true << "262144";
+    QTest::newRow("checksum") << "leChecksum" << false << true << "0x3fc0d08e";
+    QTest::newRow("version") << "leVersion" << false << true << "1234V200";
+    QTest::newRow("hex version") << "leHexVersion" << false << true << "1234V200";
+    QTest::newRow("module version") << "leModuleVersion" << false << true << "1234B101";
+    QTest::newRow("file name") << "leFilename" << true << false << QString();
 }
 
 void TestPluginShell::displayFieldsAfterInit()
@@ -302,15 +347,73 @@ void TestPluginShell::displayFieldsAfterInit()
     QFETCH(QString, name);
     QFETCH(bool, enabled);
     QFETCH(bool, centred);
-    QDialog window;
-    auto* plugin = new FirmwareUpdate;
-    plugin->setParent(&window);
-    plugin->init(&window);
-    auto* field = plugin->findChild<QLineEdit*>(name);
+    QFETCH(QString, widestValue);
+    HostedPlugin hosted;
+    auto* field = hosted.plugin->findChild<QLineEdit*>(name);
     QVERIFY(field);
     QCOMPARE(field->isEnabledTo(field->parentWidget()), enabled);
     QCOMPARE(bool(field->alignment() & Qt::AlignHCenter), centred);
     QVERIFY(!field->isReadOnly());
+
+    field->setText(widestValue);
+    hosted.window->resize(SmallWindowSide, SmallWindowSide);
+    QCoreApplication::sendPostedEvents();
+    QVERIFY2(showsWholeText(field),
+             qPrintable(QStringLiteral("%1 in %2 px: %3").arg(field->text()).arg(field->width()).arg(name)));
+}
+
+void TestPluginShell::enterInFileNamePressesNoButton_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::newRow("return") << int(Qt::Key_Return);
+    QTest::newRow("keypad enter") << int(Qt::Key_Enter);
+}
+
+void TestPluginShell::enterInFileNamePressesNoButton()
+{
+    QFETCH(int, key);
+    HostedPlugin hosted;
+    const QList<QPushButton*> buttons = hosted.window->findChildren<QPushButton*>();
+    QVERIFY(!buttons.isEmpty());
+    QList<std::shared_ptr<QSignalSpy>> clicks;
+    for (QPushButton* button : buttons)
+        clicks.append(std::make_shared<QSignalSpy>(button, &QPushButton::clicked));
+    // As the choice of a module does, so that the name can be typed.
+    hosted.plugin->findChild<QGroupBox*>(QStringLiteral("gbNewFirmware"))->setEnabled(true);
+    auto* fileName = hosted.plugin->findChild<QLineEdit*>(QStringLiteral("leFilename"));
+    const QString typed = QStringLiteral("/tmp/typed-name.hex");
+    QTest::keyClicks(fileName, typed);
+    QTest::keyClick(fileName, Qt::Key(key));
+    QCOMPARE(fileName->text(), typed);
+    for (int i = 0; i < buttons.size(); ++i)
+        QVERIFY2(clicks.at(i)->isEmpty(), qPrintable(buttons.at(i)->objectName()));
+}
+
+void TestPluginShell::hostWindowShowsVersionsAndFirstStep()
+{
+    PluginHandler handler;
+    ModuleDiscovery discovery(&handler);
+    HostWindow host(&handler, &discovery, {});
+    auto* hint = host.findChild<QLabel*>(QStringLiteral("firstStepHint"));
+    QVERIFY(hint);
+    QVERIFY2(hint->text().contains(QLatin1String("Look for modules")), qPrintable(hint->text()));
+
+    ListedModule inFirmware(QStringLiteral("COM3/M/id1"), QStringLiteral("1234"), QStringLiteral("1234V101"));
+    ListedModule inBootloader(QStringLiteral("COM4/M/id2"), QStringLiteral("1234"), QStringLiteral("1234B101"));
+    handler.addModulePlugin(inFirmware.key(), &inFirmware, QString());
+    handler.addModulePlugin(inBootloader.key(), &inBootloader, QString());
+    auto* modules = host.findChild<QTreeWidget*>();
+    QCOMPARE(modules->topLevelItemCount(), 2);
+    const int versionColumn = 3;
+    QCOMPARE(modules->headerItem()->text(versionColumn), QStringLiteral("Firmware"));
+    QStringList versions;
+    for (int i = 0; i < modules->topLevelItemCount(); ++i)
+        versions.append(modules->topLevelItem(i)->text(versionColumn));
+    versions.sort();
+    QCOMPARE(versions, QStringList({"1234B101", "1234V101"}));
+    QVERIFY2(hint->text().contains(QLatin1String("HEX file")), qPrintable(hint->text()));
+    handler.removeModulePlugin(inFirmware.key());
+    handler.removeModulePlugin(inBootloader.key());
 }
 
 void TestPluginShell::initWarnsAboutForeignParent()

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs into a scratch root and updates a simulated module with the installed dux-host: the installed
+# programs must find the host library, their plug-in, dux-sim and the translations by their own place.
+# Usage: installcheck.sh FIRMWARE (--build BUILD_DIR | --deb PACKAGE)
+#   --build: cmake --install into a DESTDIR; --deb: the package's contents (dpkg -x).
+set -euo pipefail
+firmware=$(realpath "$1")
+source=$2
+from=$3
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+case "$source" in
+    --build) DESTDIR="$root" cmake --install "$from" --prefix /usr >"$root/install.log" ;;
+    --deb) dpkg -x "$from" "$root" ;;
+    *) echo "usage: installcheck.sh FIRMWARE (--build BUILD_DIR | --deb PACKAGE)" >&2; exit 2 ;;
+esac
+
+missing=0
+for file in bin/dux-host bin/dux-sim bin/dux-mkfirmware lib/dux/libduxhost.so lib/dux/plugins/libfirmwareupdate.so \
+    share/dux/translations/dux_de.qm share/man/man1/dux-host.1 share/man/man1/dux-sim.1 \
+    share/man/man1/dux-mkfirmware.1 share/applications/dux-host.desktop lib/udev/rules.d/60-dux-modules.rules; do
+    [ -e "$root/usr/$file" ] || { echo "installcheck: /usr/$file is not installed" >&2; missing=1; }
+done
+[ "$missing" -eq 0 ]
+
+# From a folder of its own, with nothing of the build tree on the library path; the plug-in's waits
+# are shortened, as only where things are found is checked here.
+cd "$root"
+if ! env -u LD_LIBRARY_PATH DUX_TIME_SCALE=0.1 DUX_HOME="$root/home" QT_QPA_PLATFORM=offscreen \
+    "$root/usr/bin/dux-host" --simulate --headless --file "$firmware" >"$root/update.out" 2>"$root/update.log"; then
+    tail -n 20 "$root/update.log" "$root/update.out" >&2
+    echo "installcheck: the installed dux-host did not update the simulated module" >&2
+    exit 1
+fi
+tail -n 1 "$root/update.out"

@@ -1,0 +1,189 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>FirmwareUpdate</name>
+    <message>
+        <source>Firmware update</source>
+        <translation>Firmware-Aktualisierung</translation>
+    </message>
+    <message>
+        <source>Select module</source>
+        <translation>Modul auswählen</translation>
+    </message>
+    <message>
+        <source>Actual firmware:</source>
+        <translation>Aktuelle Firmware:</translation>
+    </message>
+    <message>
+        <source>Module:</source>
+        <translation>Modul:</translation>
+    </message>
+    <message>
+        <source>refresh the device list</source>
+        <translation>Geräteliste neu einlesen</translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation>Neu laden</translation>
+    </message>
+    <message>
+        <source>Select firmware</source>
+        <translation>Firmware auswählen</translation>
+    </message>
+    <message>
+        <source>Filename:</source>
+        <translation>Dateiname:</translation>
+    </message>
+    <message>
+        <source>insert file name</source>
+        <translation>Dateinamen eingeben</translation>
+    </message>
+    <message>
+        <source>Size [Bytes]:</source>
+        <translation>Größe [Bytes]:</translation>
+    </message>
+    <message>
+        <source>Checksum:</source>
+        <translation>Prüfsumme:</translation>
+    </message>
+    <message>
+        <source>Version:</source>
+        <translation>Version:</translation>
+    </message>
+    <message>
+        <source>Browse...</source>
+        <translation>Durchsuchen...</translation>
+    </message>
+    <message>
+        <source>Update firmware</source>
+        <translation>Firmware aktualisieren</translation>
+    </message>
+    <message>
+        <source>Hex version:</source>
+        <translation>Hex-Version:</translation>
+    </message>
+    <message>
+        <source>Module version:</source>
+        <translation>Modulversion:</translation>
+    </message>
+    <message>
+        <source>Progress:</source>
+        <translation>Fortschritt:</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>Aktualisieren</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Update history</source>
+        <translation>Verlauf der Aktualisierung</translation>
+    </message>
+    <message>
+        <source>&lt;!DOCTYPE HTML PUBLIC &quot;-//W3C//DTD HTML 4.0//EN&quot; &quot;http://www.w3.org/TR/REC-html40/strict.dtd&quot;&gt;
+&lt;html&gt;&lt;head&gt;&lt;meta name=&quot;qrichtext&quot; content=&quot;1&quot; /&gt;&lt;meta charset=&quot;utf-8&quot; /&gt;&lt;style type=&quot;text/css&quot;&gt;
+p, li { white-space: pre-wrap; }
+hr { height: 1px; border-width: 0; }
+li.unchecked::marker { content: &quot;\2610&quot;; }
+li.checked::marker { content: &quot;\2612&quot;; }
+&lt;/style&gt;&lt;/head&gt;&lt;body style=&quot; font-family:&apos;Segoe UI&apos;; font-size:9pt; font-weight:400; font-style:normal;&quot;&gt;
+&lt;p style=&quot;-qt-paragraph-type:empty; margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px; font-family:&apos;Courier&apos;; font-size:10pt; font-weight:600;&quot;&gt;&lt;br /&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;!DOCTYPE HTML PUBLIC &quot;-//W3C//DTD HTML 4.0//EN&quot; &quot;http://www.w3.org/TR/REC-html40/strict.dtd&quot;&gt;
+&lt;html&gt;&lt;head&gt;&lt;meta name=&quot;qrichtext&quot; content=&quot;1&quot; /&gt;&lt;meta charset=&quot;utf-8&quot; /&gt;&lt;style type=&quot;text/css&quot;&gt;
+p, li { white-space: pre-wrap; }
+hr { height: 1px; border-width: 0; }
+li.unchecked::marker { content: &quot;±0&quot;; }
+li.checked::marker { content: &quot;±2&quot;; }
+&lt;/style&gt;&lt;/head&gt;&lt;body style=&quot; font-family:&apos;Segoe UI&apos;; font-size:9pt; font-weight:400; font-style:normal;&quot;&gt;
+&lt;p style=&quot;-qt-paragraph-type:empty; margin-top:0px; margin-bottom:0px; margin-left:0px; margin-right:0px; -qt-block-indent:0; text-indent:0px; font-family:&apos;Courier&apos;; font-size:10pt; font-weight:600;&quot;&gt;&lt;br /&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>use this tool to update modules</source>
+        <translation>mit diesem Werkzeug Module aktualisieren</translation>
+    </message>
+    <message>
+        <source>Select firmware file</source>
+        <translation>Firmware-Datei auswählen</translation>
+    </message>
+    <message>
+        <source>Firmware files (*.hex)</source>
+        <translation>Firmware-Dateien (*.hex)</translation>
+    </message>
+    <message>
+        <source>Leave file in selection</source>
+        <translation>Datei in der Auswahl lassen</translation>
+    </message>
+    <message>
+        <source> Close </source>
+        <translation> Schließen </translation>
+    </message>
+    <message>
+        <source>Select firmware file from: </source>
+        <translation>Firmware-Datei auswählen aus: </translation>
+    </message>
+    <message>
+        <source>Update %1 with
+</source>
+        <translation>%1 aktualisieren mit
+</translation>
+    </message>
+</context>
+<context>
+    <name>HostWindow</name>
+    <message>
+        <source>dux host</source>
+        <translation>dux host</translation>
+    </message>
+    <message>
+        <source>Module</source>
+        <translation>Modul</translation>
+    </message>
+    <message>
+        <source>Type</source>
+        <translation>Typ</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>Adresse</translation>
+    </message>
+    <message>
+        <source>Firmware</source>
+        <translation>Firmware</translation>
+    </message>
+    <message>
+        <source>Link</source>
+        <translation>Verbindung</translation>
+    </message>
+    <message>
+        <source>Tools</source>
+        <translation>Werkzeuge</translation>
+    </message>
+    <message>
+        <source>Look for modules</source>
+        <translation>Module suchen</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>keine</translation>
+    </message>
+    <message>
+        <source>No module found yet. Connect a module and switch it on, then press &quot;Look for modules&quot;.</source>
+        <translation>Noch kein Modul gefunden. Schließen Sie ein Modul an, schalten Sie es ein und drücken Sie dann „Module suchen“.</translation>
+    </message>
+    <message>
+        <source>To write new firmware into a module, open &quot;Firmware Update&quot; in the tool bar, choose the module and a HEX file, then press Update.</source>
+        <translation>Um neue Firmware in ein Modul zu schreiben, öffnen Sie „Firmware Update“ in der Werkzeugleiste, wählen Sie das Modul und eine HEX-Datei und drücken Sie dann „Aktualisieren“.</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n module(s)</source>
+        <translation>
+            <numerusform>%n Modul</numerusform>
+            <numerusform>%n Module</numerusform>
+        </translation>
+    </message>
+</context>
+</TS>
