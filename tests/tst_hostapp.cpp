@@ -100,7 +100,7 @@ bool TestHostApp::startSimulator(const QStringList& arguments)
 QString TestHostApp::makeFirmware(const QString& version)
 {
     const QString file = m_folder->filePath(QStringLiteral("firmware-%1.hex").arg(version));
-    const int result = QProcess::execute(binary("dux-mkfirmware"), {QStringLiteral("--version"), version,
+    const int result = QProcess::execute(binary("dux-mkfirmware"), {QStringLiteral("--identifier"), version,
                                                                      QStringLiteral("--size"), QStringLiteral("6000"),
                                                                      QStringLiteral("--output"), file});
     return result == 0 ? file : QString();
