@@ -10,6 +10,7 @@
 #include "lowlevel.h"
 #include "peripherymanager.h"
 #include "tooltip.h"
+#include "updateoutcome.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -31,12 +32,16 @@ constexpr int WorkerJoinPollMs = 20;
 FirmwareUpdate::FirmwareUpdate()
     : ContainerInterface(QStringLiteral("undefined"), QLatin1String(PluginTitle), PluginKind, nullptr,
                          QLatin1String(PluginIcon), nullptr)
+    , outcome(new UpdateOutcome(this))
 {
+    outcome->setObjectName(QStringLiteral("updateOutcome"));
 }
 
 FirmwareUpdate::FirmwareUpdate(QString key, PluginHandler* handler)
     : ContainerInterface(key, QLatin1String(PluginTitle), PluginKind, handler, QLatin1String(PluginIcon), nullptr)
+    , outcome(new UpdateOutcome(this))
 {
+    outcome->setObjectName(QStringLiteral("updateOutcome"));
     setProperty("dpShowOnToolbar", true);
 }
 
@@ -108,6 +113,7 @@ void FirmwareUpdate::init(QWidget* parent)
         ui->btnUpdate->setEnabled(false);
 
         updater = new FirmwareUpdaterThread;
+        updater->setOutcome(outcome);
         commandHandler = nullptr;
         moduleAddress = 1;
         moduleListLoaded = false;

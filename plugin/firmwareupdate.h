@@ -24,6 +24,7 @@ class CommandHandlerInterface;
 class DUXLConnectionInterface;
 class FileSystemModel;
 class FirmwareUpdaterThread;
+class UpdateOutcome;
 
 namespace Ui {
 class FirmwareUpdate;
@@ -147,4 +148,8 @@ private:
     // This (GUI) thread is running the worker's erase, which the worker waits for. The erase keeps the
     // event loop going, in which the host may destroy the widget.
     bool inWorkerRequest = false;
+    // Reports each update's end to listeners (dux-host, tests); a child named "updateOutcome".
+    UpdateOutcome* outcome = nullptr;
+    // Tells the outcome that the update is over, with the version read back ("Error" when none).
+    void reportOutcome(bool successful, const QString& version);
 };

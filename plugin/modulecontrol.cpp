@@ -13,6 +13,7 @@
 #include "pluginhandler.h"
 #include "pluginsettings.h"
 #include "timescale.h"
+#include "updateoutcome.h"
 
 #include <QDebug>
 #include <QDir>
@@ -71,6 +72,9 @@ constexpr const char* ReadyLine = "<span style=\"color: lime;\"><br>Are you read
 constexpr const char* RefusedHighRate =
     "Could not set baudrate (111111) needed by this module. Use a serial port that supports this.\n";
 constexpr const char* RekeyedAddressPart = "id1";
+constexpr const char* CanceledText = "Firmware update canceled.";
+// What the completion shows when it could not read the version back.
+constexpr const char* NoVersionText = "Error";
 
 bool isUsbLink(int kind)
 {
@@ -440,6 +444,7 @@ void FirmwareUpdate::on_btnUpdate_clicked()
         ui->gbNewFirmware->setEnabled(false);
         elapsedTimer.start();
         elapsedTimeTimer.start();
+        outcome->begin();
     }
 
     // A module whose address is unknown to its bootloader still answers at address 1.
@@ -462,12 +467,14 @@ void FirmwareUpdate::on_btnUpdate_clicked()
                 link.connection->setEnabled(true);
                 link.module->setEnabled(true);
                 updateState = IdleState;
+                reportOutcome(true, version);
             }
         }
     } else if (!inBootloader) {
         const QString entering = QStringLiteral("Enter bootloader mode...");
         ui->leProgress->setText(entering);
         handleDebugMessage(entering);
+        outcome->reachPhase(QStringLiteral("entry"));
         bootloaderEntryCommand =
             std::make_unique<Command>(moduleAddress, EnterBootloaderCommand, EnterBootloaderType, EnterBootloaderBank,
                                       EnterBootloaderCode, Bootloader::NoBroadcast, Bootloader::ReplyAddress);
@@ -540,7 +547,7 @@ void FirmwareUpdate::dropPendingUpdateSteps()
 void FirmwareUpdate::handleUpdateCompleted(bool successfull)
 {
     if (!successfull && updater->isCancelRequested()) {
-        const QString canceled = QStringLiteral("Firmware update canceled.");
+        const QString canceled = QLatin1String(CanceledText);
         ui->leProgress->setText(canceled);
         handleDebugMessage(canceled);
     }
@@ -548,7 +555,7 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
     ui->pbProcess->setValue(0);
     ui->btnCancel->setEnabled(false);
     ui->btnUpdate->setEnabled(true);
-    QString version = QStringLiteral("Error");
+    QString version = QLatin1String(NoVersionText);
     qDebug() << DUX_FUNCTION << "successfull:" << successfull << "actualModuleKey:" << actualModuleKey;
     ui->btnRefresh->setEnabled(true);
     ui->gbNewFirmware->setEnabled(true);
@@ -602,6 +609,13 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
     updateState = IdleState;
     if (leaveSelection && ui->cmbModules->count() == 1)
         handleDebugMessage(QLatin1String(ReadyLine));
+    reportOutcome(successfull, version);
+}
+
+void FirmwareUpdate::reportOutcome(bool successful, const QString& version)
+{
+    const QString failure = updater->isCancelRequested() ? QLatin1String(CanceledText) : outcome->lastStatus();
+    outcome->finish(successful, failure, actualModuleKey, version == QLatin1String(NoVersionText) ? QString() : version);
 }
 
 void FirmwareUpdate::handleUpdateCompleted()

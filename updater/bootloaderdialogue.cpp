@@ -7,6 +7,7 @@
 #include "firmwareupdaterthread.h"
 #include "lowlevel.h"
 #include "timescale.h"
+#include "updateoutcome.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -114,6 +115,7 @@ bool BootloaderDialogue::run()
 
 bool BootloaderDialogue::detectBootloader()
 {
+    reachPhase("detection");
     m_version.clear();
     for (int attempt = 1;; ++attempt) {
         if (cancelled())
@@ -160,6 +162,7 @@ bool BootloaderDialogue::checkIdentity()
 
 bool BootloaderDialogue::readParameters()
 {
+    reachPhase("parameters");
     Command pageSizeRequest = makeRequest(Bootloader::ReadParameterCommand, Bootloader::PageSizeParameter, 0, 0);
     Command reply;
     send(pageSizeRequest, reply);
@@ -220,6 +223,7 @@ bool BootloaderDialogue::readParameters()
 void BootloaderDialogue::erase()
 {
     CommandHandlerInterface* handler = m_target.handler;
+    reachPhase("erase");
     progressAndLog(QStringLiteral("Erasing..."));
     emit m_thread.handleProgressBarMaximum(0);
     emit m_thread.handleProgressBarValue(0);
@@ -244,6 +248,7 @@ void BootloaderDialogue::erase()
 bool BootloaderDialogue::writeImage()
 {
     CommandHandlerInterface* handler = m_target.handler;
+    reachPhase("write");
     progressAndLog(QStringLiteral("Writing %1 bytes...").arg(m_target.programSize));
     emit m_thread.handleProgressBarMaximum(m_target.programSize);
     emit m_thread.handleProgressBarValue(0);
@@ -278,6 +283,7 @@ bool BootloaderDialogue::writePagesByNumber()
         position += Bootloader::WordBytes;
         offset += Bootloader::WordBytes;
         emit m_thread.handleProgressBarValue(position - m_target.progStart);
+        reportWritten(position - m_target.progStart);
         if (offset % m_pageSize == 0) {
             log(QStringLiteral("Written page at address: 0x")
                 + hex(quint32(m_pageSize) * quint32(page) + quint32(m_flashBase)));
@@ -304,6 +310,7 @@ bool BootloaderDialogue::writePagesByBuffer()
         position += Bootloader::WordBytes;
         offset += Bootloader::WordBytes;
         emit m_thread.handleProgressBarValue(position - m_target.progStart);
+        reportWritten(position - m_target.progStart);
         if (offset % m_pageSize == 0 || position >= end) {
             log(QStringLiteral("Writing page at address: 0x") + hex(pageAddress));
             if (!sendOnce(Bootloader::ProgramPageCommand, 0, 0, int(pageAddress))) {
@@ -337,6 +344,7 @@ bool BootloaderDialogue::sendWord(Command& request, Command& reply)
 bool BootloaderDialogue::verifyChecksum()
 {
     CommandHandlerInterface* handler = m_target.handler;
+    reachPhase("verify");
     const quint32 lastAddress = quint32(m_flashBase) + quint32(m_target.programSize) - 1;
     progress(QStringLiteral("Verifying checksum..."));
     log(QStringLiteral("Verifying checksum at address 0x%1...").arg(hex(lastAddress)));
@@ -364,6 +372,7 @@ bool BootloaderDialogue::verifyChecksum()
 
 bool BootloaderDialogue::storeSizeAndChecksum()
 {
+    reachPhase("store");
     progressAndLog(QStringLiteral("Writing checksum 0x%1").arg(hex(quint32(m_target.hexFileChecksum))));
     Command reply;
     if (!sendOnce(Bootloader::StoreAttributeCommand, Bootloader::FirmwareSizeAttribute, 0, m_target.programSize,
@@ -410,6 +419,7 @@ bool BootloaderDialogue::storeInFlashWords()
 bool BootloaderDialogue::restartAndReconnect()
 {
     CommandHandlerInterface* handler = m_target.handler;
+    reachPhase("restart");
     progressAndLog(QStringLiteral("Restarting module..."));
     // Its reply tells nothing: the module may be gone before it answers.
     sendOnce(Bootloader::RestartCommand, 0, 0, 0);
@@ -420,6 +430,7 @@ bool BootloaderDialogue::restartAndReconnect()
     if (m_usbHandler)
         return true;
 
+    reachPhase("reconnect");
     sleepMs(BeforeFirstReopenMs);
     requestReopen(FirmwareState, ReconnectReopenPollMs);
     if (!handler->isDeviceOpen()) {
@@ -504,8 +515,22 @@ void BootloaderDialogue::sleepMs(int ms)
     QThread::msleep(static_cast<unsigned long>(TimeScale::scaledMs(ms)));
 }
 
+void BootloaderDialogue::reachPhase(const char* phase)
+{
+    if (m_target.outcome)
+        m_target.outcome->reachPhase(QLatin1String(phase));
+}
+
+void BootloaderDialogue::reportWritten(int bytes)
+{
+    if (m_target.outcome)
+        m_target.outcome->progress(bytes, m_target.programSize);
+}
+
 void BootloaderDialogue::progress(const QString& text)
 {
+    if (m_target.outcome)
+        m_target.outcome->noteStatus(text);
     emit m_thread.handleProgressMessage(text);
 }
 

@@ -6,6 +6,7 @@
 class Command;
 class CommandHandlerInterface;
 class FirmwareUpdaterThread;
+class UpdateOutcome;
 
 // One update run's dialogue with a module's bootloader, from detection to reconnection. Runs on the
 // worker thread and speaks only through the signals of its FirmwareUpdaterThread.
@@ -23,6 +24,7 @@ public:
         int armFlashAddress = 0;
         QString hexFileVersion;
         int hexFileChecksum = 0;
+        UpdateOutcome* outcome = nullptr;
     };
 
     // The flags and the address are the thread's: the widget writes them while the dialogue runs.
@@ -61,6 +63,8 @@ private:
     bool cancelled() const;
     static void sleepMs(int ms);
 
+    void reachPhase(const char* phase);
+    void reportWritten(int bytes);
     void progress(const QString& text);
     void log(const QString& text);
     void progressAndLog(const QString& text);

@@ -77,3 +77,8 @@ void FirmwareUpdaterThread::setDeviceClosed()
 {
     deviceClosed = true;
 }
+
+void FirmwareUpdaterThread::setOutcome(UpdateOutcome* report)
+{
+    outcome = report;
+}

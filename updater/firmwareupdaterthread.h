@@ -6,6 +6,7 @@
 
 class Command;
 class CommandHandlerInterface;
+class UpdateOutcome;
 
 // Runs one bootloader dialogue per start on its own thread; talks to the device and the widget only
 // through its signals, most of them blocking-queued so that a request returns with its reply filled.
@@ -30,6 +31,8 @@ public:
     // Ends the run's wait for a reopen and stores its outcome.
     void setReopenResult(bool opened);
     void setDeviceClosed();
+    // Where the run reports its phases and progress; may be null.
+    void setOutcome(UpdateOutcome* outcome);
 
 signals:
     void doDirectRequest(Command* request, Command* reply);
@@ -63,4 +66,5 @@ private:
     int extendedLinearAddress = 0;
     int ARMFlashAddress = 0;
     int hexFileChecksum = 0;
+    UpdateOutcome* outcome = nullptr;
 };
