@@ -45,6 +45,11 @@ QTextStream& err()
     return stream;
 }
 
+int errorDescriptor()
+{
+    return errorFile().isOpen() ? errorFile().handle() : STDERR_FILENO;
+}
+
 bool outputIsTerminal()
 {
     return isatty(STDOUT_FILENO) == 1;

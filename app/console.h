@@ -10,6 +10,8 @@ namespace Console {
 
 QTextStream& out();
 QTextStream& err();
+// The descriptor behind err(), for a thread that must write while the event loop's thread is busy.
+int errorDescriptor();
 // Whether stdout is a terminal, where progress rewrites one line.
 bool outputIsTerminal();
 // Routes Qt's messages: with `debugOutput` all of them to stderr as Qt would; otherwise only warnings

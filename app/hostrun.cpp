@@ -15,7 +15,6 @@
 #include "portlistfile.h"
 #include "progressprinter.h"
 #include "serialportdescription.h"
-#include "signalnotifier.h"
 #include "simulatorprocess.h"
 #include "updatedriver.h"
 
@@ -25,7 +24,7 @@
 #include <QJsonDocument>
 #include <QTextStream>
 
-#include <csignal>
+#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -39,11 +38,16 @@ constexpr const char* FirmwarePoolFolder = "/../Firmware";
 constexpr int MsPerSecond = 1000;
 // A headless run that found no module looks again this often until its time-out.
 constexpr int SearchAgainMs = 1000;
-// After a cancel on --timeout, the plug-in has this long to end the update: the run ends within a
-// second of the time-out either way.
-constexpr int TimeoutCancelWaitMs = 700;
-// After SIGINT or SIGTERM, how long the worker may take to reach a cancel point (a reply time-out).
+// After a cancel on --timeout, the plug-in has this long to end the update, and the process this
+// long to take its objects down: the run ends within a second of the time-out either way.
+constexpr int TimeoutCancelWaitMs = 400;
+constexpr int TimeoutExitGraceMs = 400;
+// After SIGINT or SIGTERM, how long the worker may take to reach a cancel point (a reply time-out),
+// and then the process to take its objects down.
 constexpr int InterruptCancelWaitMs = 5000;
+constexpr int InterruptExitGraceMs = 1000;
+// Taking the objects down after any other end: the plug-in joins its worker, the links close.
+constexpr int ExitGraceMs = 3000;
 constexpr int VerboseHistory = int(HostOptions::Verbosity::Verbose);
 
 // The ports given on the command line and in port lists; none given: the system's own list.
@@ -92,9 +96,17 @@ QString versionText(const QString& version)
 HostRun::HostRun(const HostOptions& options, QApplication* app)
     : m_options(options)
     , m_app(app)
+    , m_watchdog(
+          [this](RunWatchdog::Event event) {
+              QMetaObject::invokeMethod(
+                  this, event == RunWatchdog::Event::Interrupt ? &HostRun::interrupt : &HostRun::deadlineReached,
+                  Qt::QueuedConnection);
+          },
+          [this](RunWatchdog::Event event) { return tellResultAtOnce(event); })
 {
-    m_deadline.setSingleShot(true);
-    connect(&m_deadline, &QTimer::timeout, this, &HostRun::deadlineReached);
+    using std::chrono::milliseconds;
+    m_watchdog.setBounds(milliseconds(InterruptCancelWaitMs + InterruptExitGraceMs),
+                         milliseconds(TimeoutCancelWaitMs + TimeoutExitGraceMs));
     m_searchTimer.setSingleShot(true);
     m_searchTimer.setInterval(SearchAgainMs);
     connect(&m_searchTimer, &QTimer::timeout, this, &HostRun::searchAgain);
@@ -113,10 +125,6 @@ HostRun::~HostRun() = default;
 int HostRun::exec()
 {
     m_clock.start();
-    m_interruptSignal = std::make_unique<SignalNotifier>(SIGINT);
-    m_terminateSignal = std::make_unique<SignalNotifier>(SIGTERM);
-    connect(m_interruptSignal.get(), &SignalNotifier::raised, this, &HostRun::interrupt);
-    connect(m_terminateSignal.get(), &SignalNotifier::raised, this, &HostRun::interrupt);
 
     if (!m_options.fileName.isEmpty()) {
         const FirmwareFileCheck file = FirmwareFileCheck::of(m_options.fileName);
@@ -237,7 +245,10 @@ int HostRun::runUpdate(ContainerInterface* updater)
         connect(m_driver.get(), &UpdateDriver::phaseChanged, m_progress.get(), &ProgressPrinter::phaseReached);
         connect(m_driver.get(), &UpdateDriver::progressed, m_progress.get(), &ProgressPrinter::progressed);
     }
-    m_deadline.start(qMax<qint64>(0, qint64(m_options.timeoutSeconds) * MsPerSecond - m_clock.elapsed()));
+    connect(m_driver.get(), &UpdateDriver::phaseChanged, this, &HostRun::noteProgress);
+    connect(m_driver.get(), &UpdateDriver::progressed, this, &HostRun::noteProgress);
+    m_watchdog.setDeadline(
+        std::chrono::milliseconds(qMax<qint64>(0, qint64(m_options.timeoutSeconds) * MsPerSecond - m_clock.elapsed())));
     tryToStart();
     if (m_ending)
         return m_exitCode;
@@ -304,12 +315,6 @@ void HostRun::deadlineReached()
 
 void HostRun::interrupt()
 {
-    if (m_interrupted) {
-        // The second Ctrl-C: the user will not wait for the cancel to finish.
-        Console::out() << Qt::endl;
-        Console::err() << "dux-host: interrupted again: quitting at once; the module is left as it is" << Qt::endl;
-        _exit(HostOptions::ExitInterrupted);
-    }
     m_interrupted = true;
     if (!m_driver) {
         m_app->exit(HostOptions::ExitInterrupted);
@@ -341,6 +346,42 @@ void HostRun::updateEnded(const UpdateResult& result)
     end(told);
 }
 
+void HostRun::noteProgress()
+{
+    std::lock_guard<std::mutex> lock(m_snapshotMutex);
+    m_snapshot.moduleKey = m_driver->moduleKey();
+    m_snapshot.port = m_snapshot.moduleKey.section(QLatin1Char('/'), 0, 0);
+    m_snapshot.fileName = m_options.fileName;
+    m_snapshot.identifier = m_driver->fileVersion();
+    m_snapshot.phase = m_driver->phase();
+    m_snapshot.bytes = m_driver->bytesWritten();
+    m_snapshot.elapsedMs = m_clock.elapsed();
+}
+
+int HostRun::tellResultAtOnce(RunWatchdog::Event event)
+{
+    UpdateResult result;
+    {
+        std::lock_guard<std::mutex> lock(m_snapshotMutex);
+        result = m_snapshot;
+    }
+    const bool interrupted = event == RunWatchdog::Event::Interrupt;
+    result.outcome = interrupted ? UpdateResult::Outcome::Interrupted : UpdateResult::Outcome::TimedOut;
+    result.timeoutSeconds = m_options.timeoutSeconds;
+    result.failureText = interrupted ? QStringLiteral("interrupted; the module did not answer the cancel in time")
+                                     : QStringLiteral("timed out after %1 s").arg(m_options.timeoutSeconds);
+    // The progress line may be half written; with --json stdout carries the JSON object alone.
+    const QByteArray line = (m_progress && Console::outputIsTerminal() ? "\n" : "") + result.closingLine().toLocal8Bit() + '\n';
+    if (m_options.json) {
+        std::fputs((QJsonDocument(result.toJson()).toJson(QJsonDocument::Compact) + '\n').constData(), stdout);
+        if (::write(Console::errorDescriptor(), line.constData(), size_t(line.size())) < 0)
+            std::perror("dux-host");
+    } else {
+        std::fputs(line.constData(), stdout);
+    }
+    return result.exitCode();
+}
+
 UpdateResult HostRun::notStarted(const QString& reason) const
 {
     UpdateResult result;
@@ -356,7 +397,6 @@ void HostRun::end(const UpdateResult& result)
     if (m_ending)
         return;
     m_ending = true;
-    m_deadline.stop();
     m_searchTimer.stop();
     m_endWait.stop();
     UpdateResult told = result;
@@ -382,6 +422,13 @@ void HostRun::end(const UpdateResult& result)
     if (m_options.json)
         Console::out() << QJsonDocument(told.toJson()).toJson(QJsonDocument::Compact) << Qt::endl;
     m_exitCode = told.exitCode();
-    if (m_options.headless || m_options.exitWhenDone || m_interrupted)
-        m_app->exit(m_exitCode);
+    if (!m_options.headless && !m_options.exitWhenDone && !m_interrupted)
+        return;
+    m_app->exit(m_exitCode);
+    // A worker still inside a request keeps the plug-in from going down at once; the result is out.
+    m_watchdog.ended(std::chrono::milliseconds(told.outcome == UpdateResult::Outcome::TimedOut ? TimeoutExitGraceMs
+                                               : told.outcome == UpdateResult::Outcome::Interrupted
+                                                   ? InterruptExitGraceMs
+                                                   : ExitGraceMs),
+                     m_exitCode);
 }

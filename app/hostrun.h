@@ -1,12 +1,14 @@
 #pragma once
 
 #include "hostoptions.h"
+#include "runwatchdog.h"
 #include "updateresult.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <memory>
+#include <mutex>
 
 class ContainerInterface;
 class ContainerLoader;
@@ -15,7 +17,6 @@ class ModuleDiscovery;
 class PluginHandler;
 class ProgressPrinter;
 class QApplication;
-class SignalNotifier;
 class SimulatorProcess;
 class UpdateDriver;
 
@@ -40,6 +41,9 @@ private:
     void searchAgain();
     void deadlineReached();
     void interrupt();
+    void noteProgress();
+    // On the watchdog's thread, when the event loop did not end the run in time.
+    int tellResultAtOnce(RunWatchdog::Event event);
     void cancelAndEnd(UpdateResult::Outcome outcome);
     void updateEnded(const UpdateResult& result);
     void end(const UpdateResult& result);
@@ -49,6 +53,11 @@ private:
     HostOptions m_options;
     QApplication* m_app;
     QElapsedTimer m_clock;
+    // What is known of the update so far, for the watchdog's thread.
+    std::mutex m_snapshotMutex;
+    UpdateResult m_snapshot;
+    // Destroyed last: it bounds the time the others take to go down.
+    RunWatchdog m_watchdog;
     // Declared in the order they are made; destroyed the other way round.
     std::unique_ptr<SimulatorProcess> m_simulator;
     std::unique_ptr<PluginHandler> m_handler;
@@ -57,10 +66,7 @@ private:
     std::unique_ptr<HostWindow> m_window;
     std::unique_ptr<UpdateDriver> m_driver;
     std::unique_ptr<ProgressPrinter> m_progress;
-    std::unique_ptr<SignalNotifier> m_interruptSignal;
-    std::unique_ptr<SignalNotifier> m_terminateSignal;
     QString m_pluginFolder;
-    QTimer m_deadline;
     QTimer m_searchTimer;
     QTimer m_endWait;
     int m_searches = 0;

@@ -5,13 +5,12 @@
 #include "console.h"
 #include "hostoptions.h"
 #include "hostrun.h"
-#include "signalnotifier.h"
+#include "runwatchdog.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QTextStream>
 
-#include <csignal>
 
 namespace {
 
@@ -58,9 +57,8 @@ int main(int argc, char* argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     Console::routeMessages(options.verbosity == HostOptions::Verbosity::Debug
                            || qEnvironmentVariableIsSet("QT_LOGGING_RULES"));
-    // Before the application starts threads, which would otherwise take these signals' own action.
-    SignalNotifier::blockSignal(SIGINT);
-    SignalNotifier::blockSignal(SIGTERM);
+    // Before the application starts threads, which would otherwise take SIGINT's and SIGTERM's own action.
+    RunWatchdog::blockSignals();
 
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("dux-host"));
