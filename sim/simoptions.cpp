@@ -1,5 +1,7 @@
 #include "simoptions.h"
 
+#include "commandlinehelp.h"
+
 #include <QCommandLineParser>
 
 #include <algorithm>
@@ -93,7 +95,7 @@ struct OptionTable
                 "1 the port could not be served, 2 usage error.")
                 .arg(WireFault::kindNames().join(QStringLiteral(", ")),
                      WireFault::phaseNames().join(QStringLiteral(", "))));
-        parser->addOptions({help, version, type, firmware, bootloader, address, pageSize, flashBase, flashSize, scheme,
+        CommandLineHelp::addOptions(parser, {help, version, type, firmware, bootloader, address, pageSize, flashBase, flashSize, scheme,
                             link, baud, erase, reconnect, prefix, portFile, startInBootloader, fail, exitWithParent,
                             fault, flashImage, reportPhases});
     }
@@ -232,13 +234,10 @@ QString SimOptions::helpText()
     QCommandLineParser parser;
     const OptionTable table;
     table.addTo(&parser);
-    QString text = parser.helpText();
-    // Qt's first line names the program by the path it was started with.
-    text.replace(0, text.indexOf(QLatin1Char('\n')), QStringLiteral("Usage: %1 [options]").arg(QLatin1String(ProgramName)));
-    return text;
+    return CommandLineHelp::helpText(parser, ProgramName, "[options]");
 }
 
 QString SimOptions::versionText()
 {
-    return QStringLiteral("%1 %2\n").arg(QLatin1String(ProgramName), QLatin1String(DUX_VERSION));
+    return CommandLineHelp::versionText(ProgramName, DUX_VERSION);
 }
