@@ -296,12 +296,13 @@ QString HostRun::searchedText() const
     QStringList addresses;
     for (unsigned char address : m_discovery->probeAddresses())
         addresses.append(QString::number(address));
-    return QStringLiteral("no module found on %1 at %2 baud, addresses %3, waiting %4 ms for each (%5 searches in %6 s)")
+    return QStringLiteral("no module found on %1 at %2 baud, addresses %3, waiting %4 ms for each (searched %5 %6 in %7 s)")
         .arg(ports.join(QStringLiteral(", ")))
         .arg(m_discovery->dataRate())
         .arg(addresses.join(QStringLiteral(", ")))
         .arg(m_discovery->probeTimeoutMs())
         .arg(m_searches + 1)
+        .arg(m_searches == 0 ? QStringLiteral("time") : QStringLiteral("times"))
         .arg(m_clock.elapsed() / MsPerSecond);
 }
 
