@@ -11,6 +11,7 @@
 #include "peripherymanager.h"
 #include "pluginhandler.h"
 #include "portlistfile.h"
+#include "protocolfacts.h"
 #include "serialportdescription.h"
 #include "simulatorprocess.h"
 #include "updatedriver.h"
@@ -35,10 +36,10 @@ constexpr int DefaultPollMs = 100;
 constexpr int DefaultTimeoutSeconds = 600;
 constexpr int DefaultScreenshotPercent = 50;
 constexpr int MsPerSecond = 1000;
-constexpr const char* ModuleAddedMessage = "deviceTreeReady";
+constexpr const char* ModuleAddedMessage = Protocol::DeviceTreeReady;
 constexpr const char* ModuleRemovedMessage = "removed";
 // The host's pool of firmware files, beside its home folder; the update plug-in keeps copies there.
-constexpr const char* FirmwarePoolFolder = "/../Firmware";
+constexpr const char* FirmwarePoolFolder = Protocol::PoolFolder;
 
 QTextStream& out()
 {

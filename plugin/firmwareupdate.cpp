@@ -152,7 +152,7 @@ void FirmwareUpdate::init(QWidget* parent)
         ui->btnSelect->setIcon(selectMenu->actions().last()->icon());
         ui->btnSelect->setText(selectMenu->actions().last()->text());
 
-        updateState = IdleState;
+        updateState = UpdateState::Idle;
         setProperty("dpStatusTip", tr("use this tool to update modules"));
 
         elapsedTimeTimer.setInterval(ClockIntervalMs);

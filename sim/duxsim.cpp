@@ -26,8 +26,7 @@ constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
 // Requests kept in the module's log before it is emptied.
 constexpr int RequestLogLimit = 4096;
-// Bootloaders of these module types write flash words by page number instead of through a page buffer.
-constexpr const char* PageNumberTypes[] = {"7342", "7351", "473"};
+using Protocol::PageNumberTypes;
 // Sleeps of the pacing must end close to their deadline, not up to the default 50 µs later.
 constexpr unsigned long TimerSlackNs = 1;
 
@@ -163,7 +162,7 @@ int main(int argc, char* argv[])
     const QCommandLineOption flashBaseOption(QStringLiteral("flash-base"), QStringLiteral("Flash base address."),
                                              QStringLiteral("address"), QStringLiteral("0"));
     const QCommandLineOption flashSizeOption(QStringLiteral("flash-size"), QStringLiteral("Flash size in bytes."),
-                                             QStringLiteral("bytes"), QStringLiteral("0x40000"));
+                                             QStringLiteral("bytes"), QStringLiteral("0x%1").arg(Protocol::ImageBytes, 0, 16));
     const QCommandLineOption schemeOption(
         QStringLiteral("scheme"),
         QStringLiteral("Write scheme: page-buffer, page-number, or auto (page-number for the types that use it: "
