@@ -573,7 +573,8 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
     } else if (successfull) {
         // The restarted module is not known to the host yet: try again until it is.
         ui->teHistory->insertPlainText(QStringLiteral("*"));
-        QTimer::singleShot(TimeScale::scaledMs(CompletionRetryMs), this, SLOT(handleUpdateCompleted()));
+        QTimer::singleShot(TimeScale::scaledMs(CompletionRetryMs), this,
+                           qOverload<>(&FirmwareUpdate::handleUpdateCompleted));
         return;
     } else {
         DUXLConnectionInterface* connection =
