@@ -11,15 +11,7 @@ class DUXLConnectionInterface : public PluginInterface
 public:
     // The kinds of link a connection reports through interfaceType(). The host gives the kinds 3 to 8
     // no meaning the tool needs beyond "another link"; 7 is not one of them.
-    enum LinkKind {
-        Usb = 1,
-        Serial = 2,
-        OtherLink3 = 3,
-        OtherLink4 = 4,
-        OtherLink5 = 5,
-        OtherLink6 = 6,
-        OtherLink8 = 8,
-    };
+    enum LinkKind { Usb = 1, Serial = 2, OtherLink3 = 3, OtherLink4, OtherLink5, OtherLink6, OtherLink8 = 8 };
 
     using PluginInterface::PluginInterface;
 

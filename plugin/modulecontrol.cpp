@@ -602,8 +602,10 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
 
 void FirmwareUpdate::reportOutcome(bool successful, const QString& version)
 {
-    const QString failure = updater->isCancelRequested() ? QLatin1String(CanceledText) : outcome->lastStatus();
-    outcome->finish(successful, failure, actualModuleKey, version == QLatin1String(NoVersionText) ? QString() : version);
+    const QString failure =
+        updater->isCancelRequested() ? QString(QLatin1String(CanceledText)) : outcome->lastStatus();
+    const QString readBack = version == QLatin1String(NoVersionText) ? QString() : version;
+    outcome->finish(successful, failure, actualModuleKey, readBack);
 }
 
 void FirmwareUpdate::handleUpdateCompleted()
