@@ -106,6 +106,10 @@ private:
     void continueAfterPortChange(const Link& link, const QString& version);
     void enterBootloader(const Link& link, const LinkPolicy& policy, const QString& version);
     void scheduleWorkerStart(bool inBootloader);
+    // The completion's hand-back: the whole link with the report to the host (the version read back, or
+    // "Error"), or only the connection when the module is gone.
+    QString handBackAndReport(const Link& link, bool successful);
+    void handConnectionBack();
     // The reopen of handleReOpenDevice for links that change their rate; each answers the worker.
     void switchToBootloaderBaud(const Link& link);
     void useRememberedLink(const Link& link, const LinkPolicy& policy, int moduleState);

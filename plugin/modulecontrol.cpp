@@ -551,16 +551,8 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
     const Link link = lookUpLink(actualModuleKey);
     if (link.isComplete()) {
         const LinkPolicy policy = LinkPolicy::forKind(link.connection->interfaceType());
-        if (policy.handsLinkBack()) {
-            handLinkBack(link);
-            QString reportedKey;
-            if (successfull) {
-                version = link.handler->getFirmwareVersion(link.module->moduleAddress());
-                reportedKey = link.module->key();
-            }
-            emit handleFirmwareCompleted(reportedKey,
-                                         successfull ? QStringLiteral("true") : QStringLiteral("false"));
-        }
+        if (policy.handsLinkBack())
+            version = handBackAndReport(link, successfull);
         ui->leActualFirmware->setText(version);
         ui->teHistory->moveCursor(QTextCursor::End);
         ui->teHistory->repaint();
@@ -577,16 +569,7 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
                            qOverload<>(&FirmwareUpdate::handleUpdateCompleted));
         return;
     } else {
-        DUXLConnectionInterface* connection =
-            pluginHandler()->getConnectionPlugin(pluginHandler()->connectionKey(actualModuleKey));
-        if (connection) {
-            if (LinkPolicy::forKind(connection->interfaceType()).handsLinkBack()) {
-                connection->setEnabled(true);
-                connection->setActive(true);
-            }
-        } else if (Global::instance(false)->internal()) {
-            qCritical() << "no Connection Plugin";
-        }
+        handConnectionBack();
     }
 
     on_btnRefresh_clicked();
@@ -598,6 +581,33 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
     if (leaveSelection && ui->cmbModules->count() == 1)
         handleDebugMessage(QLatin1String(ReadyLine));
     reportOutcome(successfull, version);
+}
+
+QString FirmwareUpdate::handBackAndReport(const Link& link, bool successful)
+{
+    handLinkBack(link);
+    QString version = QLatin1String(NoVersionText);
+    QString reportedKey;
+    if (successful) {
+        version = link.handler->getFirmwareVersion(link.module->moduleAddress());
+        reportedKey = link.module->key();
+    }
+    emit handleFirmwareCompleted(reportedKey, successful ? QStringLiteral("true") : QStringLiteral("false"));
+    return version;
+}
+
+void FirmwareUpdate::handConnectionBack()
+{
+    DUXLConnectionInterface* connection =
+        pluginHandler()->getConnectionPlugin(pluginHandler()->connectionKey(actualModuleKey));
+    if (connection) {
+        if (LinkPolicy::forKind(connection->interfaceType()).handsLinkBack()) {
+            connection->setEnabled(true);
+            connection->setActive(true);
+        }
+    } else if (Global::instance(false)->internal()) {
+        qCritical() << "no Connection Plugin";
+    }
 }
 
 void FirmwareUpdate::reportOutcome(bool successful, const QString& version)
