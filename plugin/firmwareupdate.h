@@ -113,6 +113,10 @@ private:
     // The reopen of handleReOpenDevice for links that change their rate; each answers the worker.
     void switchToBootloaderBaud(const Link& link);
     void useRememberedLink(const Link& link, const LinkPolicy& policy, int moduleState);
+    // Steps of the first init: the worker's connections, the file button's menu, the file group's tool tip.
+    void connectWorker();
+    void buildSelectMenu();
+    void buildFileToolTip();
     // Ends a running update and waits for the worker, which may be blocked on this (GUI) thread, and
     // deletes it; when this thread is inside the worker's request, the worker deletes itself when it ends.
     void stopWorker();
