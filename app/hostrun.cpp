@@ -14,6 +14,7 @@
 #include "pluginhandler.h"
 #include "portlistfile.h"
 #include "progressprinter.h"
+#include "protocolfacts.h"
 #include "serialportdescription.h"
 #include "simulatorprocess.h"
 #include "updatedriver.h"
@@ -31,10 +32,10 @@ namespace {
 
 constexpr const char* UpdatePluginClass = "FirmwareUpdate";
 constexpr const char* DefaultPluginFolder = "../plugins";
-constexpr const char* ModuleAddedMessage = "deviceTreeReady";
+constexpr const char* ModuleAddedMessage = Protocol::DeviceTreeReady;
 constexpr const char* ModuleRemovedMessage = "removed";
 // The host's pool of firmware files, beside its home folder; the update plug-in keeps copies there.
-constexpr const char* FirmwarePoolFolder = "/../Firmware";
+constexpr const char* FirmwarePoolFolder = Protocol::PoolFolder;
 constexpr int MsPerSecond = 1000;
 // A headless run that found no module looks again this often until its time-out.
 constexpr int SearchAgainMs = 1000;

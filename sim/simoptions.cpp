@@ -1,5 +1,7 @@
 #include "simoptions.h"
 
+#include "protocolfacts.h"
+
 #include "commandlinehelp.h"
 
 #include <QCommandLineParser>
@@ -11,8 +13,7 @@ namespace {
 
 constexpr const char* ProgramName = "dux-sim";
 constexpr int MaxAddress = 255;
-// Bootloaders of these module types write flash words by page number instead of through a page buffer.
-constexpr const char* PageNumberTypes[] = {"7342", "7351", "473"};
+using Protocol::PageNumberTypes;
 
 struct FailureName
 {
@@ -45,7 +46,7 @@ struct OptionTable
     QCommandLineOption flashBase{QStringLiteral("flash-base"), QStringLiteral("Flash base address."),
                                  QStringLiteral("address"), QStringLiteral("0")};
     QCommandLineOption flashSize{QStringLiteral("flash-size"), QStringLiteral("Flash size in bytes."),
-                                 QStringLiteral("bytes"), QStringLiteral("0x40000")};
+                                 QStringLiteral("bytes"), QStringLiteral("0x%1").arg(Protocol::ImageBytes, 0, 16)};
     QCommandLineOption scheme{QStringLiteral("scheme"),
                               QStringLiteral("Write scheme: page-buffer, page-number, or auto (page-number for the "
                                              "types that use it: 7342, 7351, 473x)."),
