@@ -42,14 +42,18 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("dux-mkfirmware"));
+    QCoreApplication::setApplicationVersion(QLatin1String(DUX_VERSION));
     QTextStream err(stderr);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Writes a firmware image as an Intel HEX file."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Writes a firmware image as an Intel HEX file: filler bytes without decimal digits, and the firmware "
+        "identifier at offset 0x200.\nExit status: 0 written, 1 the file could not be written, 2 usage error."));
     parser.addHelpOption();
-    const QCommandLineOption versionOption(QStringLiteral("version"),
-                                           QStringLiteral("Firmware identifier written into the image, e.g. 1234V200."),
-                                           QStringLiteral("identifier"), QStringLiteral("1234V200"));
+    parser.addVersionOption();
+    const QCommandLineOption identifierOption(QStringLiteral("identifier"),
+                                              QStringLiteral("Firmware identifier written into the image, e.g. 1234V200."),
+                                              QStringLiteral("identifier"), QStringLiteral("1234V200"));
     const QCommandLineOption sizeOption(QStringLiteral("size"), QStringLiteral("Program size in bytes."),
                                         QStringLiteral("bytes"), QStringLiteral("16384"));
     const QCommandLineOption baseOption(QStringLiteral("base"), QStringLiteral("Address of the first program byte."),
@@ -61,10 +65,10 @@ int main(int argc, char* argv[])
                                         QStringLiteral("number"), QStringLiteral("1"));
     const QCommandLineOption outputOption({QStringLiteral("o"), QStringLiteral("output")},
                                           QStringLiteral("The HEX file to write."), QStringLiteral("file"));
-    parser.addOptions({versionOption, sizeOption, baseOption, styleOption, seedOption, outputOption});
+    parser.addOptions({identifierOption, sizeOption, baseOption, styleOption, seedOption, outputOption});
     parser.process(app);
 
-    const QString identifier = parser.value(versionOption);
+    const QString identifier = parser.value(identifierOption);
     bool sizeOk = false;
     bool baseOk = false;
     bool seedOk = false;

@@ -70,6 +70,9 @@ bool SimulatorProcess::start(const QStringList& arguments)
 
 void SimulatorProcess::passOutputOn()
 {
-    while (m_process.canReadLine())
-        *m_out << QString::fromLocal8Bit(m_process.readLine()).trimmed() << Qt::endl;
+    while (m_process.canReadLine()) {
+        const QString line = QString::fromLocal8Bit(m_process.readLine()).trimmed();
+        if (m_out)
+            *m_out << line << Qt::endl;
+    }
 }

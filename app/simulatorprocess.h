@@ -8,7 +8,7 @@
 class QTextStream;
 
 // Runs dux-sim beside the host (dux-host --simulate): a simulated module on a pseudo-terminal, whose
-// port is listed in a file the host reads. What the simulator prints is passed on to `out`.
+// port is listed in a file the host reads. What the simulator prints is passed on to `out`, when given.
 class SimulatorProcess : public QObject
 {
     Q_OBJECT

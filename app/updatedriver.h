@@ -1,5 +1,8 @@
 #pragma once
 
+#include "updateoutcome.h"
+#include "updateresult.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -14,80 +17,84 @@ class QTextEdit;
 class QTextStream;
 
 // Runs one update through the "Firmware update" plug-in's own form, as a user would: it picks the
-// module in the module list, types the file name, clicks Update and watches the form until the update
-// has ended. It prints each history line as plain text with the time it appeared, and at the end the
-// module's new firmware version.
+// module in the module list, types the file name and clicks Update. How the update goes and how it
+// ends it learns from the plug-in's outcome object; on request it prints each history line as plain
+// text with the time it appeared.
 class UpdateDriver : public QObject
 {
     Q_OBJECT
 public:
+    enum class StartResult { Started, NoModule, Refused };
+
     // `plugin` must have been given its window (init) already; lines go to `out`.
     UpdateDriver(ContainerInterface* plugin, QTextStream* out, QObject* parent = nullptr);
 
     // Key of the module to update; empty: the only listed module.
     void setModuleKey(const QString& key);
     void setFileName(const QString& fileName);
-    // The whole update, reconnection included, must end within this time.
-    void setTimeoutMs(int timeoutMs);
+    void setPrintHistory(bool print);
     // Saves a picture of the plug-in's window once the write phase has reached `percent`.
     void setScreenshot(const QString& path, int percent);
 
-    // Chooses module and file and clicks Update; false (see errorString()) when that is not possible.
-    bool start();
+    // Chooses module and file and clicks Update; see errorString() when it did not start.
+    StartResult start();
     QString errorString() const { return m_errorString; }
+    QString moduleKey() const { return m_moduleKey; }
+    QString fileVersion() const { return m_identifier; }
+    QString phase() const { return m_phase; }
+    qint64 bytesWritten() const { return m_bytesWritten; }
+    // Cancels through the plug-in: its Cancel button, or its cancel slot while the button is still
+    // disabled (before the bootloader answered).
+    void cancel();
 
 signals:
-    // The update ended: with the module's new firmware version, or with the failure message.
-    void finished(bool success, const QString& message);
+    void phaseChanged(const QString& phase);
+    void progressed(qint64 bytesDone, qint64 bytesTotal);
+    // The update ended, once; outcome Updated or Failed.
+    void ended(const UpdateResult& result);
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+private slots:
+    // Connected by name to the plug-in's outcome object: its class is the plug-in's own.
+    void outcomePhaseChanged(const QString& phase);
+    void outcomeProgressed(qint64 bytesDone, qint64 bytesTotal);
+    void outcomeFinished(const UpdateOutcome::Report& report);
 
 private:
     bool findForm();
-    bool chooseModule();
+    bool connectOutcome();
+    StartResult chooseModule();
     bool chooseFile();
     void printHistory(bool includingUnfinishedLine);
-    void updateEnded();
-    void moduleListRebuilt(int index);
-    void reportNewVersion();
     void checkScreenshot(int value);
-    void timeOut();
-    void finish(bool success, const QString& message);
-    QString clockText() const;
+    void checkBootloaderEntry();
 
     ContainerInterface* m_plugin;
     QTextStream* m_out;
     QString m_moduleKey;
     QString m_fileName;
-    int m_timeoutMs;
+    QString m_identifier;
+    bool m_printHistory = false;
     QString m_screenshotPath;
     int m_screenshotPercent = 0;
     QString m_errorString;
-    // The status line when the update ended: the list rebuild that follows empties it.
-    QString m_endProgress;
 
+    QObject* m_outcome = nullptr;
     QComboBox* m_modules = nullptr;
     QLineEdit* m_fileNameEdit = nullptr;
     QLineEdit* m_fileVersion = nullptr;
     QLineEdit* m_actualFirmware = nullptr;
-    QLineEdit* m_progress = nullptr;
     QPushButton* m_update = nullptr;
     QPushButton* m_cancel = nullptr;
     QProgressBar* m_progressBar = nullptr;
     QTextEdit* m_history = nullptr;
 
     QElapsedTimer m_clock;
-    QTimer m_deadline;
+    // Watches that the module leaves its firmware after the bootloader-entry command.
+    QTimer m_entryWatch;
+    QString m_entryFailure;
+    QString m_phase;
+    qint64 m_bytesWritten = 0;
     int m_printedUpTo = 0;
     bool m_running = false;
-    bool m_endPending = false;
-    // A module on a USB link restarts under a new port after the update; the plug-in then finds it
-    // again ("Reconnected.") and rebuilds its module list.
-    bool m_usbLink = false;
-    bool m_completedSeen = false;
-    bool m_reconnectedSeen = false;
-    bool m_rebuiltAfterReconnection = false;
-    bool m_waitingForReconnection = false;
     bool m_screenshotTaken = false;
 };

@@ -275,7 +275,8 @@ void measure(const Options& options, const QString& firmware, const QString& wor
     environment.insert(QStringLiteral("DUX_HOME"), QDir(work).filePath(QStringLiteral("home")));
     host.setProcessEnvironment(environment);
     host.setStandardErrorFile(QDir(work).filePath(QStringLiteral("dux-host.log")));
-    host.start(BenchProcesses::program("dux-host"), {QStringLiteral("--headless"), QStringLiteral("--port-file"), ports,
+    // -v: the history lines with their clock, which the figures are read from.
+    host.start(BenchProcesses::program("dux-host"), {QStringLiteral("--headless"), QStringLiteral("-v"), QStringLiteral("--port-file"), ports,
                                      QStringLiteral("--file"), firmware, QStringLiteral("--timeout"),
                                      QString::number(HostTimeoutSeconds)});
     const bool ended = host.waitForFinished((HostTimeoutSeconds + 60) * MsPerSecond);

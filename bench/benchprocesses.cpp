@@ -25,7 +25,7 @@ bool writeFirmware(const QString& fileName, int bytes, QString* errorString)
 {
     QProcess writer;
     writer.setProcessChannelMode(QProcess::ForwardedChannels);
-    writer.start(program("dux-mkfirmware"), {QStringLiteral("--version"), QLatin1String(FirmwareIdentifier),
+    writer.start(program("dux-mkfirmware"), {QStringLiteral("--identifier"), QLatin1String(FirmwareIdentifier),
                                              QStringLiteral("--size"), QString::number(bytes),
                                              QStringLiteral("--output"), fileName});
     if (!writer.waitForFinished(ProcessTimeoutMs) || writer.exitStatus() != QProcess::NormalExit

@@ -1,6 +1,5 @@
 // hexinfo FILE: loads an Intel HEX firmware file with the plug-in's reader and prints its program
 // size, checksum, start address and firmware identifier, as the firmware-update tool would show them.
-// Exit status: 0 loaded, 1 the load failed, 2 usage or the file cannot be opened.
 // Built without Qt, so that a whole run costs little more than the load itself.
 
 #include "intelhexparser.h"
@@ -11,16 +10,45 @@
 #include <memory>
 #include <string>
 
+namespace {
+
+constexpr int ExitLoadFailed = 1;
+constexpr int ExitUsage = 2;
+
+constexpr const char* HelpText =
+    "Usage: hexinfo FILE\n"
+    "Loads an Intel HEX firmware file with the firmware-update tool's reader and prints its program size,\n"
+    "checksum, start address and firmware identifier.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     Show this help and end.\n"
+    "  --version      Show the version and end.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  loaded\n"
+    "  1  the load failed, or the file is cut short (a malformed line ended the reading)\n"
+    "  2  usage error, or the file cannot be opened\n";
+
+}
+
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: hexinfo FILE\n");
-        return 2;
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(HelpText, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("hexinfo %s\n", DUX_VERSION);
+        return 0;
+    }
+    if (argc != 2 || (argv[1][0] == '-' && argv[1][1] != '\0')) {
+        std::fprintf(stderr, "usage: hexinfo FILE (hexinfo --help tells more)\n");
+        return ExitUsage;
     }
     std::FILE* file = std::fopen(argv[1], "rb");
     if (!file) {
         std::fprintf(stderr, "hexinfo: %s: %s\n", argv[1], std::strerror(errno));
-        return 2;
+        return ExitUsage;
     }
     // Left uninitialised: the reader clears the image itself.
     const std::unique_ptr<unsigned char[]> image(new unsigned char[IntelHex::ImageSize]);
@@ -33,10 +61,12 @@ int main(int argc, char** argv)
     if (!result.isComplete()) {
         std::fprintf(stderr, "hexinfo: %s: %s (line %d)\n", argv[1], IntelHex::statusText(result.status),
                      result.line);
-        return 1;
+        return ExitLoadFailed;
     }
-    if (result.endedAtBadLine())
-        std::fprintf(stderr, "hexinfo: %s: reading ended at malformed line %d\n", argv[1], result.line);
+    if (result.endedAtBadLine()) {
+        std::fprintf(stderr, "hexinfo: %s: cut short: reading ended at malformed line %d\n", argv[1], result.line);
+        return ExitLoadFailed;
+    }
     const std::string identifier = IntelHex::findIdentifier(image.get(), IntelHex::ImageSize);
     std::printf("size: %d\nchecksum: 0x%x\nstart: 0x%08x\nidentifier: %s\n", result.programSize,
                 unsigned(result.checksum), unsigned(result.ARMFlashAddress + result.progStart),

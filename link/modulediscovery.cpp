@@ -86,6 +86,11 @@ void ModuleDiscovery::setDataRate(int rate)
     m_dataRate = rate;
 }
 
+QStringList ModuleDiscovery::portNames() const
+{
+    return m_links.keys();
+}
+
 void ModuleDiscovery::start()
 {
     connect(PeripheryManager::instance(), &PeripheryManager::handleUSBInterfaces, this,

@@ -21,7 +21,8 @@ class ModuleDiscovery : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int DefaultProbeTimeoutMs = 150;
+    // The protocol's default reply time-out: a module may take that long to answer.
+    static constexpr int DefaultProbeTimeoutMs = 1000;
     static constexpr int DefaultDataRate = 115200;
 
     explicit ModuleDiscovery(PluginHandler* handler, QObject* parent = nullptr);
@@ -39,6 +40,12 @@ public:
     void setProbeTimeoutMs(int timeoutMs);
     // The data rate new links are opened with.
     void setDataRate(int rate);
+
+    // Every port seen so far, with or without a module.
+    QStringList portNames() const;
+    QVector<unsigned char> probeAddresses() const { return m_probeAddresses; }
+    int probeTimeoutMs() const { return m_probeTimeoutMs; }
+    int dataRate() const { return m_dataRate; }
 
     // Follows the PeripheryManager's reports from now on.
     void start();

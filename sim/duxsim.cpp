@@ -2,47 +2,25 @@
 
 #include "intelhexparser.h"
 #include "moduleserver.h"
+#include "signalnotifier.h"
+#include "simoptions.h"
 #include "simulatedmodule.h"
 #include "wirefault.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
-#include <QMetaEnum>
-#include <QSocketNotifier>
 #include <QTextStream>
 
-#include <algorithm>
 #include <csignal>
-#include <functional>
-#include <iterator>
 #include <sys/prctl.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr int ExitFailure = 1;
-constexpr int ExitUsage = 2;
 // Requests kept in the module's log before it is emptied.
 constexpr int RequestLogLimit = 4096;
-// Bootloaders of these module types write flash words by page number instead of through a page buffer.
-constexpr const char* PageNumberTypes[] = {"7342", "7351", "473"};
 // Sleeps of the pacing must end close to their deadline, not up to the default 50 µs later.
 constexpr unsigned long TimerSlackNs = 1;
-
-struct FailureName
-{
-    const char* name;
-    SimulatedModule::FailureMode mode;
-};
-constexpr FailureName FailureNames[] = {
-    {"no-reply", SimulatedModule::FailureMode::NoReply},
-    {"invalid-reply", SimulatedModule::FailureMode::InvalidReply},
-    {"status2-on-208", SimulatedModule::FailureMode::Status2On208},
-    {"wrong-checksum", SimulatedModule::FailureMode::WrongChecksum},
-    {"wrong-echo-on-203", SimulatedModule::FailureMode::WrongEchoOn203},
-};
 
 QTextStream& out()
 {
@@ -54,41 +32,6 @@ QTextStream& err()
 {
     static QTextStream stream(stderr);
     return stream;
-}
-
-// "MODE[:COMMAND[:FIRST[:COUNT]]]", COMMAND a number, "version" or "any".
-bool parseFailure(const QString& text, SimulatedModule::Failure* failure)
-{
-    const QStringList parts = text.split(QLatin1Char(':'));
-    bool known = false;
-    for (const FailureName& entry : FailureNames) {
-        if (parts.at(0) == QLatin1String(entry.name)) {
-            failure->mode = entry.mode;
-            known = true;
-        }
-    }
-    if (!known || parts.size() > 4)
-        return false;
-    bool ok = true;
-    if (parts.size() > 1) {
-        if (parts.at(1) == QLatin1String("version"))
-            failure->command = SimulatedModule::VersionQuery;
-        else if (parts.at(1) != QLatin1String("any"))
-            failure->command = parts.at(1).toInt(&ok);
-    }
-    if (ok && parts.size() > 2)
-        failure->first = parts.at(2).toInt(&ok);
-    if (ok && parts.size() > 3)
-        failure->count = parts.at(3).toInt(&ok);
-    return ok && failure->first >= 1;
-}
-
-// Numbers may be given in decimal or with 0x in hexadecimal.
-bool parseNumber(const QString& text, quint32* value)
-{
-    bool ok = false;
-    *value = text.toUInt(&ok, 0);
-    return ok;
 }
 
 // Puts the program of an Intel HEX file into the module's flash, at the addresses the file names.
@@ -112,180 +55,64 @@ bool loadFlashImage(const QString& path, SimulatedModule* module, QString* error
     return true;
 }
 
-// Runs `handler` on the event loop each time `signal` arrives, instead of the signal's own action.
-void handleSignal(int signal, QCoreApplication* app, const std::function<void()>& handler)
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, signal);
-    sigprocmask(SIG_BLOCK, &set, nullptr);
-    const int descriptor = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
-    auto* notifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, app);
-    QObject::connect(notifier, &QSocketNotifier::activated, app, [descriptor, handler] {
-        // Taken off the descriptor, or the notifier would fire again at once.
-        signalfd_siginfo info;
-        while (::read(descriptor, &info, sizeof info) == sizeof info)
-            handler();
-    });
-}
-
 }
 
 int main(int argc, char* argv[])
 {
+    // Before anything starts a thread, which would otherwise take the signals' own action.
+    for (int signalNumber : {SIGINT, SIGTERM, SIGUSR1})
+        SignalNotifier::blockSignal(signalNumber);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("dux-sim"));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral(
-            "Serves a simulated DUXL module on a pseudo-terminal and prints the port it serves.\n"
-            "Failure switches (--fail, repeatable): MODE[:COMMAND[:FIRST[:COUNT]]] with MODE one of no-reply, "
-            "invalid-reply, status2-on-208, wrong-checksum, wrong-echo-on-203; COMMAND a number, \"version\" or "
-            "\"any\"; FIRST the first matching request hit (from 1); COUNT how many (default: all).\n"
-            "Wire faults (--fault, repeatable): KIND@PHASE[:NTH], set off once by the NTH request (default 1) of "
-            "that update phase; KIND one of %1; PHASE one of %2. SIGUSR1 power-cycles the module: a stall ends "
-            "and a vanished port comes back.")
-            .arg(WireFault::kindNames().join(QStringLiteral(", ")), WireFault::phaseNames().join(QStringLiteral(", "))));
-    parser.addHelpOption();
-    const QCommandLineOption typeOption(QStringLiteral("type"), QStringLiteral("Module type code."),
-                                        QStringLiteral("code"), QStringLiteral("1234"));
-    const QCommandLineOption firmwareOption(QStringLiteral("firmware"),
-                                            QStringLiteral("Firmware version (default <type>V101)."),
-                                            QStringLiteral("version"));
-    const QCommandLineOption bootloaderOption(QStringLiteral("bootloader"),
-                                              QStringLiteral("Bootloader version (default <type>B101)."),
-                                              QStringLiteral("version"));
-    const QCommandLineOption addressOption(QStringLiteral("address"), QStringLiteral("Module address."),
-                                           QStringLiteral("n"), QStringLiteral("1"));
-    const QCommandLineOption pageSizeOption(QStringLiteral("page-size"), QStringLiteral("Flash page size in bytes."),
-                                            QStringLiteral("bytes"), QStringLiteral("1024"));
-    const QCommandLineOption flashBaseOption(QStringLiteral("flash-base"), QStringLiteral("Flash base address."),
-                                             QStringLiteral("address"), QStringLiteral("0"));
-    const QCommandLineOption flashSizeOption(QStringLiteral("flash-size"), QStringLiteral("Flash size in bytes."),
-                                             QStringLiteral("bytes"), QStringLiteral("0x40000"));
-    const QCommandLineOption schemeOption(
-        QStringLiteral("scheme"),
-        QStringLiteral("Write scheme: page-buffer, page-number, or auto (page-number for the types that use it: "
-                       "7342, 7351, 473x)."),
-        QStringLiteral("scheme"), QStringLiteral("auto"));
-    const QCommandLineOption linkOption(
-        QStringLiteral("link"),
-        QStringLiteral("Link kind: serial, or usb (the port disappears on every restart and comes back "
-                       "under a new name)."),
-        QStringLiteral("kind"), QStringLiteral("serial"));
-    const QCommandLineOption baudOption(QStringLiteral("baud"),
-                                        QStringLiteral("Pace the bytes at this data rate; 0: unpaced."),
-                                        QStringLiteral("rate"), QStringLiteral("0"));
-    const QCommandLineOption eraseOption(QStringLiteral("erase-ms"), QStringLiteral("Time the erase takes."),
-                                         QStringLiteral("ms"), QStringLiteral("0"));
-    const QCommandLineOption reconnectOption(QStringLiteral("reconnect-ms"),
-                                             QStringLiteral("Time a USB-like link stays away on a restart."),
-                                             QStringLiteral("ms"),
-                                             QString::number(ModuleServer::DefaultReconnectDelayMs));
-    const QCommandLineOption prefixOption(QStringLiteral("port-prefix"),
-                                          QStringLiteral("Port names: this prefix and a number."),
-                                          QStringLiteral("prefix"), QStringLiteral("ttySIM"));
-    const QCommandLineOption portFileOption(QStringLiteral("port-file"),
-                                            QStringLiteral("Keep the served port listed in this file for dux-host."),
-                                            QStringLiteral("file"));
-    const QCommandLineOption bootloaderModeOption(QStringLiteral("start-in-bootloader"),
-                                                  QStringLiteral("Start in the bootloader."));
-    const QCommandLineOption failOption(QStringLiteral("fail"), QStringLiteral("A failure switch (see above)."),
-                                        QStringLiteral("switch"));
-    const QCommandLineOption parentOption(QStringLiteral("exit-with-parent"),
-                                          QStringLiteral("End when the process that started this one ends."));
-    const QCommandLineOption faultOption(QStringLiteral("fault"), QStringLiteral("A wire fault (see above)."),
-                                         QStringLiteral("fault"));
-    const QCommandLineOption imageOption(QStringLiteral("flash-image"),
-                                         QStringLiteral("Intel HEX file the flash holds at the start (default: erased)."),
-                                         QStringLiteral("file"));
-    const QCommandLineOption phasesOption(QStringLiteral("report-phases"),
-                                          QStringLiteral("Print a line when an update phase begins."));
-    parser.addOptions({typeOption, firmwareOption, bootloaderOption, addressOption, pageSizeOption, flashBaseOption,
-                       flashSizeOption, schemeOption, linkOption, baudOption, eraseOption, reconnectOption,
-                       prefixOption, portFileOption, bootloaderModeOption, failOption, parentOption, faultOption,
-                       imageOption, phasesOption});
-    parser.process(app);
-
+    const SimOptions::Parsed parsed = SimOptions::parse(app.arguments());
+    const SimOptions& options = parsed.options;
     const auto usage = [](const QString& message) {
-        err() << "dux-sim: " << message << Qt::endl;
-        return ExitUsage;
+        err() << "dux-sim: " << message << "\nTry 'dux-sim --help'." << Qt::endl;
+        return SimOptions::ExitUsage;
     };
+    if (!parsed.error.isEmpty())
+        return usage(parsed.error);
+    if (options.request != SimOptions::Request::Run) {
+        out() << (options.request == SimOptions::Request::Help ? SimOptions::helpText() : SimOptions::versionText());
+        return 0;
+    }
 
     SimulatedModule module;
-    const QString type = parser.value(typeOption);
-    module.setFirmwareVersion(parser.isSet(firmwareOption) ? parser.value(firmwareOption) : type + QStringLiteral("V101"));
-    module.setBootloaderVersion(parser.isSet(bootloaderOption) ? parser.value(bootloaderOption)
-                                                               : type + QStringLiteral("B101"));
-    quint32 address = 0;
-    quint32 pageSize = 0;
-    quint32 flashBase = 0;
-    quint32 flashSize = 0;
-    quint32 baud = 0;
-    quint32 eraseMs = 0;
-    quint32 reconnectMs = 0;
-    if (!parseNumber(parser.value(addressOption), &address) || address > 255)
-        return usage(QStringLiteral("--address takes 0 to 255"));
-    if (!parseNumber(parser.value(pageSizeOption), &pageSize) || pageSize == 0)
-        return usage(QStringLiteral("--page-size takes a positive number"));
-    if (!parseNumber(parser.value(flashBaseOption), &flashBase) || !parseNumber(parser.value(flashSizeOption), &flashSize))
-        return usage(QStringLiteral("--flash-base and --flash-size take numbers"));
-    if (!parseNumber(parser.value(baudOption), &baud) || !parseNumber(parser.value(eraseOption), &eraseMs)
-        || !parseNumber(parser.value(reconnectOption), &reconnectMs))
-        return usage(QStringLiteral("--baud, --erase-ms and --reconnect-ms take numbers"));
-    module.setAddress(quint8(address));
-    module.setPageSize(int(pageSize));
-    module.setFlashBase(flashBase);
-    module.setFlashSize(flashSize);
+    module.setFirmwareVersion(options.firmwareVersion);
+    module.setBootloaderVersion(options.bootloaderVersion);
+    module.setAddress(options.address);
+    module.setPageSize(options.pageSize);
+    module.setFlashBase(options.flashBase);
+    module.setFlashSize(options.flashSize);
     QString imageError;
-    if (parser.isSet(imageOption) && !loadFlashImage(parser.value(imageOption), &module, &imageError))
+    if (!options.flashImage.isEmpty() && !loadFlashImage(options.flashImage, &module, &imageError))
         return usage(imageError);
-
-    const QString scheme = parser.value(schemeOption);
-    const bool pageNumberType = std::any_of(std::begin(PageNumberTypes), std::end(PageNumberTypes),
-                                            [&type](const char* prefix) { return type.startsWith(QLatin1String(prefix)); });
-    if (scheme == QLatin1String("page-number") || (scheme == QLatin1String("auto") && pageNumberType))
+    if (options.pageNumberScheme)
         module.setWriteScheme(SimulatedModule::WriteScheme::PageNumber);
-    else if (scheme != QLatin1String("page-buffer") && scheme != QLatin1String("auto"))
-        return usage(QStringLiteral("--scheme takes page-buffer, page-number or auto"));
-
-    for (const QString& text : parser.values(failOption)) {
-        SimulatedModule::Failure failure;
-        if (!parseFailure(text, &failure))
-            return usage(QStringLiteral("cannot read the failure switch \"%1\"").arg(text));
+    for (const SimulatedModule::Failure& failure : options.failures)
         module.addFailure(failure);
-    }
-    if (parser.isSet(bootloaderModeOption))
+    if (options.startInBootloader)
         module.setMode(SimulatedModule::Mode::Bootloader);
 
     ModuleServer server(&module);
-    const QString link = parser.value(linkOption);
-    if (link == QLatin1String("usb"))
-        server.setLinkKind(ModuleServer::LinkKind::UsbLike);
-    else if (link != QLatin1String("serial"))
-        return usage(QStringLiteral("--link takes serial or usb"));
-    server.setPacingRate(int(baud));
-    server.setEraseTimeMs(int(eraseMs));
-    server.setReconnectDelayMs(int(reconnectMs));
-    server.setPortNamePrefix(parser.value(prefixOption));
-    server.setPortListFile(parser.value(portFileOption));
+    server.setLinkKind(options.link);
+    server.setPacingRate(options.baud);
+    server.setEraseTimeMs(options.eraseMs);
+    server.setReconnectDelayMs(options.reconnectMs);
+    server.setPortNamePrefix(options.portPrefix);
+    server.setPortListFile(options.portFile);
     server.setRequestLogLimit(RequestLogLimit);
-    for (const QString& text : parser.values(faultOption)) {
-        WireFault fault;
-        QString error;
-        if (!WireFault::parse(text, &fault, &error))
-            return usage(error);
+    for (const WireFault& fault : options.wireFaults)
         server.addWireFault(fault);
-    }
 
     const QString linkText = server.linkKind() == ModuleServer::LinkKind::UsbLike ? QStringLiteral("USB-like")
                                                                                    : QStringLiteral("serial");
     QObject::connect(&server, &ModuleServer::portOpened, [&](const QString& name, const QString& path) {
+        const bool firmware = module.mode() == SimulatedModule::Mode::Firmware;
         out() << "dux-sim: serving " << name << " at " << path << " (" << linkText << " link, module "
-              << module.address() << ", " << (module.mode() == SimulatedModule::Mode::Firmware ? "firmware " : "bootloader ")
-              << (module.mode() == SimulatedModule::Mode::Firmware ? module.firmwareVersion() : module.bootloaderVersion())
-              << ")" << Qt::endl;
+              << module.address() << ", " << (firmware ? "firmware " : "bootloader ")
+              << (firmware ? module.firmwareVersion() : module.bootloaderVersion()) << ")" << Qt::endl;
     });
     QObject::connect(&server, &ModuleServer::portClosed, [](const QString& name) {
         out() << "dux-sim: " << name << " is gone: the module restarts" << Qt::endl;
@@ -293,32 +120,35 @@ int main(int argc, char* argv[])
     QObject::connect(&server, &ModuleServer::wireFaultSetOff, [](const QString& fault, const QString& request) {
         out() << "dux-sim: fault " << fault << " set off by " << request << Qt::endl;
     });
-    if (parser.isSet(phasesOption)) {
+    if (options.reportPhases) {
         QObject::connect(&server, &ModuleServer::phaseEntered, [](WireFault::Phase phase) {
             out() << "dux-sim: phase " << WireFault::phaseName(phase) << Qt::endl;
         });
     }
     QObject::connect(&server, &ModuleServer::failed, &app, [&app](const QString& message) {
         err() << "dux-sim: " << message << Qt::endl;
-        app.exit(ExitFailure);
+        app.exit(SimOptions::ExitFailure);
     });
 
     prctl(PR_SET_TIMERSLACK, TimerSlackNs);
     // SIGINT and SIGTERM end the event loop, so that the port list is cleaned up on the way out.
-    handleSignal(SIGINT, &app, [&app] { app.quit(); });
-    handleSignal(SIGTERM, &app, [&app] { app.quit(); });
-    handleSignal(SIGUSR1, &app, [&server] { server.powerCycle(); });
-    if (parser.isSet(parentOption)) {
+    const SignalNotifier interrupt(SIGINT);
+    const SignalNotifier terminate(SIGTERM);
+    const SignalNotifier powerCycle(SIGUSR1);
+    QObject::connect(&interrupt, &SignalNotifier::raised, &app, &QCoreApplication::quit);
+    QObject::connect(&terminate, &SignalNotifier::raised, &app, &QCoreApplication::quit);
+    QObject::connect(&powerCycle, &SignalNotifier::raised, &server, &ModuleServer::powerCycle);
+    if (options.exitWithParent) {
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         // The parent may have gone before the line above took effect.
         if (getppid() == 1)
-            return ExitFailure;
+            return SimOptions::ExitFailure;
     }
 
     if (!server.start())
-        return ExitFailure;
+        return SimOptions::ExitFailure;
     const int result = app.exec();
-    if (parser.isSet(portFileOption))
-        QFile::remove(parser.value(portFileOption));
+    if (!options.portFile.isEmpty())
+        QFile::remove(options.portFile);
     return result;
 }

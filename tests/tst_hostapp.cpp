@@ -1,11 +1,14 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPluginLoader>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 #include <memory>
 
 namespace {
@@ -16,7 +19,16 @@ constexpr int UpdateTimeoutSeconds = 90;
 // The dialogue's delays (5 s before the second update call, the worker's sleeps) run twenty times faster.
 constexpr const char* TimeScale = "0.05";
 constexpr const char* NewFirmware = "1234V201";
+constexpr int FirmwareBytes = 6000;
+// One address, answered at once by dux-sim: the search costs no reply time-outs.
+const QStringList QuickSearch = {QStringLiteral("--addresses"), QStringLiteral("1"), QStringLiteral("--probe-ms"),
+                                 QStringLiteral("200")};
 const QRegularExpression HistoryLine(QStringLiteral("^\\[\\d+:\\d\\d\\.\\d{3}\\] \\S"));
+const QRegularExpression UpdatedLine(QStringLiteral("^Updated (\\S+) to (\\S+): ([\\d,]+) bytes in \\d+:\\d\\d \\(\\d+\\.\\d\\d KiB/s\\)$"));
+// HEX files the update must turn away before anything is sent, with the loader's reason.
+constexpr const char* NoIdentifierHex = ":0400000001020304F2\n:00000001FF\n";
+constexpr const char* ChecksumErrorHex = ":0400000001020304F3\n:00000001FF\n";
+constexpr const char* CutShortHex = ":0400000001020304F2\n\n:00000001FF\n";
 
 QString binary(const char* name)
 {
@@ -28,6 +40,7 @@ struct Run
     int exitCode = -1;
     QStringList out;
     QString err;
+    qint64 ms = 0;
 };
 
 }
@@ -41,21 +54,28 @@ private slots:
 
     void headlessUpdate_data();
     void headlessUpdate();
-    void headlessFailureEndsWithItsMessage_data();
-    void headlessFailureEndsWithItsMessage();
+    void headlessEndIsReported_data();
+    void headlessEndIsReported();
+    void interruptInTheWritePhase();
     void setupErrors_data();
     void setupErrors();
+    void withoutDisplay_data();
+    void withoutDisplay();
     void brokenPluginIsReportedAndTheHostGoesOn();
     void withoutTheUpdatePluginNothingIsUpdated();
 
 private:
-    bool startSimulator(const QStringList& arguments);
+    bool startSimulator(const QStringList& arguments, const QString& portList = QStringLiteral("ports"));
     QString makeFirmware(const QString& version);
+    QString writeFile(const QString& name, const char* text);
+    QProcessEnvironment hostEnvironment() const;
     Run runHost(const QStringList& arguments);
+    QStringList updateArguments(const QString& firmware) const;
     QString pluginFolderWithBrokenPlugin(bool withUpdatePlugin);
 
     std::unique_ptr<QTemporaryDir> m_folder;
     std::unique_ptr<QProcess> m_simulator;
+    std::unique_ptr<QProcess> m_secondSimulator;
 };
 
 void TestHostApp::init()
@@ -66,24 +86,29 @@ void TestHostApp::init()
 
 void TestHostApp::cleanup()
 {
-    if (m_simulator) {
-        m_simulator->terminate();
-        if (!m_simulator->waitForFinished(StartTimeoutMs))
-            m_simulator->kill();
-        m_simulator->waitForFinished(StartTimeoutMs);
-        m_simulator.reset();
+    for (std::unique_ptr<QProcess>* simulator : {&m_simulator, &m_secondSimulator}) {
+        if (!*simulator)
+            continue;
+        (*simulator)->terminate();
+        if (!(*simulator)->waitForFinished(StartTimeoutMs))
+            (*simulator)->kill();
+        (*simulator)->waitForFinished(StartTimeoutMs);
+        simulator->reset();
     }
     m_folder.reset();
 }
 
-bool TestHostApp::startSimulator(const QStringList& arguments)
+// Serves a simulated module whose port is listed in `portList` (a file in the test's folder); a second
+// call starts a second module.
+bool TestHostApp::startSimulator(const QStringList& arguments, const QString& portListName)
 {
-    const QString portList = m_folder->filePath(QStringLiteral("ports"));
-    m_simulator = std::make_unique<QProcess>();
-    m_simulator->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_simulator->start(binary("dux-sim"),
-                       QStringList{QStringLiteral("--port-file"), portList, QStringLiteral("--exit-with-parent")} + arguments);
-    if (!m_simulator->waitForStarted(StartTimeoutMs))
+    const QString portList = m_folder->filePath(portListName);
+    std::unique_ptr<QProcess>& simulator = m_simulator ? m_secondSimulator : m_simulator;
+    simulator = std::make_unique<QProcess>();
+    simulator->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    simulator->start(binary("dux-sim"),
+                     QStringList{QStringLiteral("--port-file"), portList, QStringLiteral("--exit-with-parent")} + arguments);
+    if (!simulator->waitForStarted(StartTimeoutMs))
         return false;
     QElapsedTimer clock;
     clock.start();
@@ -91,7 +116,7 @@ bool TestHostApp::startSimulator(const QStringList& arguments)
         QFile file(portList);
         if (file.open(QIODevice::ReadOnly) && !file.readAll().trimmed().isEmpty())
             return true;
-        if (m_simulator->waitForFinished(20))
+        if (simulator->waitForFinished(20))
             return false;
     }
     return false;
@@ -100,20 +125,43 @@ bool TestHostApp::startSimulator(const QStringList& arguments)
 QString TestHostApp::makeFirmware(const QString& version)
 {
     const QString file = m_folder->filePath(QStringLiteral("firmware-%1.hex").arg(version));
-    const int result = QProcess::execute(binary("dux-mkfirmware"), {QStringLiteral("--version"), version,
-                                                                     QStringLiteral("--size"), QStringLiteral("6000"),
+    const int result = QProcess::execute(binary("dux-mkfirmware"), {QStringLiteral("--identifier"), version,
+                                                                     QStringLiteral("--size"), QString::number(FirmwareBytes),
                                                                      QStringLiteral("--output"), file});
     return result == 0 ? file : QString();
+}
+
+QString TestHostApp::writeFile(const QString& name, const char* text)
+{
+    QFile file(m_folder->filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != qint64(qstrlen(text)))
+        return QString();
+    return file.fileName();
+}
+
+QProcessEnvironment TestHostApp::hostEnvironment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DUX_HOME"), m_folder->filePath(QStringLiteral("home")));
+    environment.insert(QStringLiteral("DUX_TIME_SCALE"), QLatin1String(TimeScale));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return environment;
+}
+
+QStringList TestHostApp::updateArguments(const QString& firmware) const
+{
+    return QStringList{QStringLiteral("--headless"), QStringLiteral("--port-file"), m_folder->filePath(QStringLiteral("ports")),
+                       QStringLiteral("--file"), firmware, QStringLiteral("--plugins"), QLatin1String(DUX_PLUGIN_DIR),
+                       QStringLiteral("--timeout"), QString::number(UpdateTimeoutSeconds)}
+        + QuickSearch;
 }
 
 Run TestHostApp::runHost(const QStringList& arguments)
 {
     QProcess host;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DUX_HOME"), m_folder->filePath(QStringLiteral("home")));
-    environment.insert(QStringLiteral("DUX_TIME_SCALE"), QLatin1String(TimeScale));
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    host.setProcessEnvironment(environment);
+    host.setProcessEnvironment(hostEnvironment());
+    QElapsedTimer clock;
+    clock.start();
     host.start(binary("dux-host"), arguments);
     Run run;
     if (!host.waitForStarted(StartTimeoutMs) || !host.waitForFinished(HostTimeoutMs)) {
@@ -124,6 +172,7 @@ Run TestHostApp::runHost(const QStringList& arguments)
     run.exitCode = host.exitStatus() == QProcess::NormalExit ? host.exitCode() : -1;
     run.out = QString::fromLocal8Bit(host.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     run.err = QString::fromLocal8Bit(host.readAllStandardError());
+    run.ms = clock.elapsed();
     return run;
 }
 
@@ -173,20 +222,20 @@ void TestHostApp::headlessUpdate()
     const QString firmware = makeFirmware(newFirmware);
     QVERIFY(!firmware.isEmpty());
     QVERIFY(startSimulator(simulatorArguments));
-    const Run run = runHost({QStringLiteral("--headless"), QStringLiteral("--port-file"),
-                             m_folder->filePath(QStringLiteral("ports")), QStringLiteral("--file"), firmware,
-                             QStringLiteral("--plugins"), QLatin1String(DUX_PLUGIN_DIR), QStringLiteral("--timeout"),
-                             QString::number(UpdateTimeoutSeconds)});
+    // -v: every history line, with the time it appeared.
+    const Run run = runHost(updateArguments(firmware) << QStringLiteral("-v"));
     QVERIFY2(run.exitCode == 0, qPrintable(run.out.mid(qMax(0, run.out.size() - 5)).join(QLatin1Char('\n'))));
-    QVERIFY(run.out.size() > 4);
+    QVERIFY(run.out.size() > 3);
     const QString moduleKey = QStringLiteral("ttySIM0/DUX%1/id1").arg(type);
     QCOMPARE(run.out.first(), QStringLiteral("Updating %1 (firmware %2V101) with firmware-%3.hex (firmware %3)")
                                   .arg(moduleKey, type, newFirmware));
-    QCOMPARE(run.out.last(),
-             QStringLiteral("%1/DUX%2/id1 now runs firmware %3").arg(finalPort, type, newFirmware));
-    QVERIFY(run.out.at(run.out.size() - 2).startsWith(QLatin1String("Update succeeded after ")));
+    const QRegularExpressionMatch closing = UpdatedLine.match(run.out.last());
+    QVERIFY2(closing.hasMatch(), qPrintable(run.out.last()));
+    QCOMPARE(closing.captured(1), QStringLiteral("%1/DUX%2/id1").arg(finalPort, type));
+    QCOMPARE(closing.captured(2), newFirmware);
+    QCOMPARE(closing.captured(3), QStringLiteral("6,000"));
 
-    const QStringList history = run.out.mid(1, run.out.size() - 3);
+    const QStringList history = run.out.mid(1, run.out.size() - 2);
     for (const QString& line : history)
         QVERIFY2(HistoryLine.match(line).hasMatch(), qPrintable(line));
     const QString text = history.join(QLatin1Char('\n'));
@@ -198,76 +247,215 @@ void TestHostApp::headlessUpdate()
                                                         : QLatin1String("] Writing page at address: 0x")));
     if (!portChange.isEmpty())
         QVERIFY2(text.contains(portChange), qPrintable(text));
+    // Without -vv the plug-in's echo of its history and Qt's debug output stay off stderr.
+    QVERIFY2(!run.err.contains(QLatin1String("handleDebugMessage")) && !run.err.contains(QLatin1String("FirmwareUpdate::")),
+             qPrintable(run.err));
 
     // The completion keeps a copy of the file in the local pool.
     QVERIFY(QFile::exists(m_folder->filePath(QStringLiteral("Firmware/firmware-%1.hex").arg(newFirmware))));
 }
 
-void TestHostApp::headlessFailureEndsWithItsMessage_data()
+void TestHostApp::headlessEndIsReported_data()
 {
     QTest::addColumn<QStringList>("simulatorArguments");
     QTest::addColumn<int>("timeoutSeconds");
-    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("phase");
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("updated") << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "";
     QTest::newRow("wrong checksum") << QStringList{QStringLiteral("--fail"), QStringLiteral("wrong-checksum")}
-                                    << UpdateTimeoutSeconds << "Module-CheckSum: 0x";
+                                    << UpdateTimeoutSeconds << 1 << "failed" << "verify" << "Module-CheckSum: 0x";
     QTest::newRow("other module type") << QStringList{QStringLiteral("--type"), QStringLiteral("4321")}
-                                       << UpdateTimeoutSeconds
+                                       << UpdateTimeoutSeconds << 1 << "failed" << "detection"
                                        << "Module (4321B101) and Firmware (1234V201) do not match!";
+    // The module ignores the bootloader-entry command: dux-host gives up 10 s after it.
+    QTest::newRow("entry command lost") << QStringList{QStringLiteral("--fail"), QStringLiteral("no-reply:242")}
+                                        << UpdateTimeoutSeconds << 1 << "failed" << "entry"
+                                        << "the module did not switch to its bootloader (the entry command may have been lost)";
     // The dialogue asks for the page size until it is cancelled: the host's time-out ends it.
     QTest::newRow("page size never read") << QStringList{QStringLiteral("--fail"), QStringLiteral("invalid-reply:206")}
-                                          << 3 << "no result after 3 s";
+                                          << 3 << 1 << "timed out" << "parameters" << "timed out after 3 s";
+    // The module stops answering in the middle of the write, while a request holds the host's GUI thread.
+    QTest::newRow("stall in the write phase") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")}
+                                              << 3 << 1 << "timed out" << "write" << "timed out after 3 s";
 }
 
-void TestHostApp::headlessFailureEndsWithItsMessage()
+// With --json the end is one object on stdout, the closing line goes to stderr.
+void TestHostApp::headlessEndIsReported()
 {
     QFETCH(QStringList, simulatorArguments);
     QFETCH(int, timeoutSeconds);
-    QFETCH(QString, message);
+    QFETCH(int, exitCode);
+    QFETCH(QString, result);
+    QFETCH(QString, phase);
+    QFETCH(QString, failure);
 
     const QString firmware = makeFirmware(QLatin1String(NewFirmware));
     QVERIFY(startSimulator(simulatorArguments));
-    const Run run = runHost({QStringLiteral("--headless"), QStringLiteral("--port-file"),
-                             m_folder->filePath(QStringLiteral("ports")), QStringLiteral("--file"), firmware,
-                             QStringLiteral("--plugins"), QLatin1String(DUX_PLUGIN_DIR), QStringLiteral("--timeout"),
-                             QString::number(timeoutSeconds)});
-    QCOMPARE(run.exitCode, 1);
-    QVERIFY(!run.out.isEmpty());
-    QVERIFY2(run.out.last().startsWith(QLatin1String("Update failed after ")), qPrintable(run.out.last()));
-    QVERIFY2(run.out.last().contains(message), qPrintable(run.out.last()));
+    const Run run = runHost(updateArguments(firmware)
+                            << QStringLiteral("--json") << QStringLiteral("--timeout") << QString::number(timeoutSeconds));
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.out.size(), 1);
+    QJsonParseError error;
+    const QJsonObject report = QJsonDocument::fromJson(run.out.first().toUtf8(), &error).object();
+    QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(run.out.first()));
+    QCOMPARE(report.value(QLatin1String("result")).toString(), result);
+    QCOMPARE(report.value(QLatin1String("phase")).toString(), phase);
+    QVERIFY2(report.value(QLatin1String("failure")).toString().contains(failure), qPrintable(run.out.first()));
+    const QString type = simulatorArguments.contains(QLatin1String("--type")) ? simulatorArguments.last()
+                                                                              : QStringLiteral("1234");
+    QCOMPARE(report.value(QLatin1String("module")).toString(), QStringLiteral("ttySIM0/DUX%1/id1").arg(type));
+    QCOMPARE(report.value(QLatin1String("port")).toString(), QStringLiteral("ttySIM0"));
+    QCOMPARE(report.value(QLatin1String("file")).toString(), firmware);
+    QCOMPARE(report.value(QLatin1String("identifier")).toString(), QLatin1String(NewFirmware));
+    QCOMPARE(report.value(QLatin1String("firmwareVersion")).toString(),
+             exitCode == 0 ? QLatin1String(NewFirmware) : QLatin1String(""));
+    const int bytes = report.value(QLatin1String("bytes")).toInt();
+    if (exitCode == 0)
+        QCOMPARE(bytes, FirmwareBytes);
+    else if (phase == QLatin1String("write"))
+        QVERIFY2(bytes < FirmwareBytes, qPrintable(run.out.first()));
+    QVERIFY(report.value(QLatin1String("seconds")).toDouble() > 0);
+    if (result == QLatin1String("timed out")) {
+        // Within a second of the time-out, starting the process included.
+        QVERIFY2(run.ms < (timeoutSeconds + 1) * 1000 + 500, qPrintable(QString::number(run.ms)));
+        QVERIFY2(run.err.contains(QStringLiteral("timed out after %1 s in the %2 phase").arg(timeoutSeconds).arg(phase)),
+                 qPrintable(run.err));
+        QVERIFY(!run.err.contains(QLatin1String("Canceled by user")));
+    }
+}
+
+void TestHostApp::interruptInTheWritePhase()
+{
+    const QString firmware = makeFirmware(QLatin1String(NewFirmware));
+    // Paced like a serial line: the write takes seconds.
+    QVERIFY(startSimulator({QStringLiteral("--baud"), QStringLiteral("115200")}));
+    QProcess host;
+    host.setProcessEnvironment(hostEnvironment());
+    host.start(binary("dux-host"), updateArguments(firmware));
+    QVERIFY(host.waitForStarted(StartTimeoutMs));
+    QByteArray out;
+    QElapsedTimer clock;
+    clock.start();
+    while (!out.contains("] write\n") && clock.elapsed() < StartTimeoutMs && host.waitForReadyRead(StartTimeoutMs))
+        out += host.readAllStandardOutput();
+    QVERIFY2(out.contains("] write\n"), out.constData());
+    ::kill(pid_t(host.processId()), SIGINT);
+    clock.restart();
+    QVERIFY(host.waitForFinished(StartTimeoutMs));
+    // The cancel goes through the plug-in and the worker ends at its next cancel point.
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(host.exitCode(), 3);
+    const QStringList lines = QString::fromLocal8Bit(out + host.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.last(), QStringLiteral("Update of ttySIM0/DUX1234/id1 interrupted in the write phase (cancelled); the "
+                                          "module stays in its bootloader with no firmware; run the update again"));
 }
 
 void TestHostApp::setupErrors_data()
 {
-    QTest::addColumn<bool>("withSimulator");
+    QTest::addColumn<int>("simulators");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("message");
-    QTest::newRow("no module") << false << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware")}
-                               << "dux-host: no module found";
-    QTest::newRow("no such file") << true << QStringList{QStringLiteral("--file"), QStringLiteral("/nonexistent.hex")}
+    QTest::newRow("no port") << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"),
+                                                 QStringLiteral("--timeout"), QStringLiteral("1")}
+                             << "dux-host: no module found: no serial port found";
+    // The module answers at address 1 only; the search names what it tried, again until the time-out.
+    QTest::newRow("no module at the addresses")
+        << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--addresses"),
+                            QStringLiteral("2,3"), QStringLiteral("--timeout"), QStringLiteral("2")}
+        << "dux-host: no module found on ttySIM0 at 115200 baud, addresses 2, 3, waiting 200 ms for each (";
+    QTest::newRow("no such file") << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("/nonexistent.hex")}
                                   << "dux-host: cannot read the firmware file /nonexistent.hex";
-    QTest::newRow("unknown module") << true
+    QTest::newRow("file without firmware") << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@noidentifier")}
+                                           << "noidentifier.hex is rejected: it holds no firmware identifier";
+    QTest::newRow("record checksum error") << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@checksum")}
+                                           << "checksum.hex is rejected: record checksum error (line 1)";
+    QTest::newRow("file cut short") << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@cutshort")}
+                                    << "cutshort.hex is rejected: it is cut short, reading ended at malformed line 2";
+    QTest::newRow("unknown module") << 1
                                     << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"),
                                                    QStringLiteral("--module"), QStringLiteral("ttyXY/DUX1/id1")}
                                     << "dux-host: module ttyXY/DUX1/id1 is not listed (found: ttySIM0/DUX1234/id1)";
-    QTest::newRow("headless without file") << true << QStringList() << "dux-host: --headless needs --file";
+    QTest::newRow("two modules without --module")
+        << 2 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware")}
+        << "dux-host: 2 modules found (ttySIM0/DUX1234/id1, ttyTWO0/DUX1234/id1): choose one with --module";
+    QTest::newRow("headless without file") << 1 << QStringList() << "dux-host: --headless needs --file";
+    QTest::newRow("unknown option") << 0 << QStringList{QStringLiteral("--bogus")} << "dux-host: Unknown option 'bogus'.";
+    QTest::newRow("time-out not a number") << 0 << QStringList{QStringLiteral("--timeout"), QStringLiteral("soon")}
+                                           << "dux-host: --timeout takes a whole number from 1 to";
+    QTest::newRow("time-out zero") << 0 << QStringList{QStringLiteral("--timeout"), QStringLiteral("0")}
+                                   << "dux-host: --timeout takes a whole number from 1 to";
+    QTest::newRow("search time negative") << 0 << QStringList{QStringLiteral("--probe-ms"), QStringLiteral("-5")}
+                                          << "dux-host: --probe-ms takes a whole number of at least 1, not \"-5\"";
+    QTest::newRow("address too high") << 0 << QStringList{QStringLiteral("--addresses"), QStringLiteral("1,256")}
+                                      << "dux-host: --addresses takes numbers from 0 to 255";
+    QTest::newRow("-q and -v") << 0 << QStringList{QStringLiteral("-q"), QStringLiteral("-v")}
+                               << "dux-host: -q and -v exclude each other";
 }
 
 void TestHostApp::setupErrors()
 {
-    QFETCH(bool, withSimulator);
+    QFETCH(int, simulators);
     QFETCH(QStringList, arguments);
     QFETCH(QString, message);
 
-    const QString firmware = makeFirmware(QLatin1String(NewFirmware));
-    arguments.replaceInStrings(QStringLiteral("@firmware"), firmware);
-    if (withSimulator)
-        QVERIFY(startSimulator({}));
-    const Run run = runHost(QStringList{QStringLiteral("--headless"), QStringLiteral("--port-file"),
-                                        m_folder->filePath(QStringLiteral("ports")), QStringLiteral("--plugins"),
-                                        QLatin1String(DUX_PLUGIN_DIR)}
-                            + arguments);
+    arguments.replaceInStrings(QStringLiteral("@firmware"), makeFirmware(QLatin1String(NewFirmware)));
+    arguments.replaceInStrings(QStringLiteral("@noidentifier"), writeFile(QStringLiteral("noidentifier.hex"), NoIdentifierHex));
+    arguments.replaceInStrings(QStringLiteral("@checksum"), writeFile(QStringLiteral("checksum.hex"), ChecksumErrorHex));
+    arguments.replaceInStrings(QStringLiteral("@cutshort"), writeFile(QStringLiteral("cutshort.hex"), CutShortHex));
+    QStringList portLists;
+    for (int i = 0; i < simulators; ++i) {
+        portLists << QStringLiteral("--port-file") << m_folder->filePath(QStringLiteral("ports%1").arg(i));
+        QVERIFY(startSimulator({QStringLiteral("--port-prefix"), i == 0 ? QStringLiteral("ttySIM") : QStringLiteral("ttyTWO")},
+                               QStringLiteral("ports%1").arg(i)));
+    }
+    if (simulators == 0)
+        portLists << QStringLiteral("--port-file") << m_folder->filePath(QStringLiteral("ports0"));
+    const Run run = runHost(QStringList{QStringLiteral("--headless"), QStringLiteral("--plugins"), QLatin1String(DUX_PLUGIN_DIR)}
+                            + QuickSearch + portLists + arguments);
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QVERIFY(run.out.isEmpty());
+}
+
+void TestHostApp::withoutDisplay_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("dux-host --help") << "dux-host" << QStringList{QStringLiteral("--help")} << 0
+                                     << "3  interrupted (SIGINT or SIGTERM)";
+    QTest::newRow("dux-host --version") << "dux-host" << QStringList{QStringLiteral("--version")} << 0 << "dux-host 1.";
+    QTest::newRow("dux-host window") << "dux-host" << QStringList() << 2
+                                     << "dux-host: no display: use --headless, or set DISPLAY\n";
+    QTest::newRow("dux-sim --help") << "dux-sim" << QStringList{QStringLiteral("--help")} << 0 << "--fault <fault>";
+    QTest::newRow("dux-sim --version") << "dux-sim" << QStringList{QStringLiteral("--version")} << 0 << "dux-sim 1.";
+    QTest::newRow("hexinfo --help") << "hexinfo" << QStringList{QStringLiteral("--help")} << 0 << "Usage: hexinfo FILE";
+    QTest::newRow("hexinfo --version") << "hexinfo" << QStringList{QStringLiteral("--version")} << 0 << "hexinfo 1.";
+    QTest::newRow("dux-mkfirmware --version") << "dux-mkfirmware" << QStringList{QStringLiteral("--version")} << 0
+                                              << "dux-mkfirmware 1.";
+}
+
+void TestHostApp::withoutDisplay()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+
+    QProcess process;
+    QProcessEnvironment environment = hostEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(QLatin1String(name));
+    process.setProcessEnvironment(environment);
+    process.start(binary(qPrintable(program)), arguments);
+    QVERIFY(process.waitForFinished(StartTimeoutMs));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), exitCode);
+    const QString text = QString::fromLocal8Bit(exitCode == 0 ? process.readAllStandardOutput() : process.readAllStandardError());
+    QVERIFY2(exitCode == 0 ? text.contains(output) : text == output, qPrintable(text));
 }
 
 void TestHostApp::brokenPluginIsReportedAndTheHostGoesOn()
@@ -278,12 +466,15 @@ void TestHostApp::brokenPluginIsReportedAndTheHostGoesOn()
     QVERIFY(!expected.load());
     QVERIFY(startSimulator({}));
 
-    const Run run = runHost({QStringLiteral("--list"), QStringLiteral("--plugins"), folder, QStringLiteral("--port-file"),
-                             m_folder->filePath(QStringLiteral("ports"))});
+    const Run run = runHost(QStringList{QStringLiteral("--list"), QStringLiteral("--plugins"), folder,
+                                        QStringLiteral("--port-file"), m_folder->filePath(QStringLiteral("ports"))}
+                            + QuickSearch);
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(run.err.contains(QStringLiteral("dux-host: plug-in libbroken.so not loaded: ") + expected.errorString()),
              qPrintable(run.err));
-    QCOMPARE(run.out, QStringList({QStringLiteral("1 module"), QStringLiteral("  ttySIM0/DUX1234/id1  type 1234, address 1"),
+    QCOMPARE(run.out, QStringList({QStringLiteral("1 module"),
+                                   QStringLiteral("  ttySIM0/DUX1234/id1  port ttySIM0, type 1234, address 1, firmware "
+                                                  "1234V101, serial link"),
                                    QStringLiteral("1 plug-in"), QStringLiteral("  Firmware Update")}));
 }
 
@@ -293,8 +484,10 @@ void TestHostApp::withoutTheUpdatePluginNothingIsUpdated()
     QVERIFY(!folder.isEmpty());
     const QString firmware = makeFirmware(QLatin1String(NewFirmware));
     QVERIFY(startSimulator({}));
-    const Run run = runHost({QStringLiteral("--headless"), QStringLiteral("--plugins"), folder, QStringLiteral("--port-file"),
-                             m_folder->filePath(QStringLiteral("ports")), QStringLiteral("--file"), firmware});
+    const Run run = runHost(QStringList{QStringLiteral("--headless"), QStringLiteral("--plugins"), folder,
+                                        QStringLiteral("--port-file"), m_folder->filePath(QStringLiteral("ports")),
+                                        QStringLiteral("--file"), firmware}
+                            + QuickSearch);
     QCOMPARE(run.exitCode, 2);
     QVERIFY(run.err.contains(QLatin1String("plug-in libbroken.so not loaded: ")));
     QVERIFY2(run.err.contains(QStringLiteral("no \"Firmware update\" plug-in in ") + folder), qPrintable(run.err));

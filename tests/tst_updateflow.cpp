@@ -10,6 +10,7 @@
 #include "simulatedcommandhandler.h"
 #include "simulatedmodule.h"
 #include "toolharness.h"
+#include "updateoutcome.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -63,6 +64,17 @@ QList<Completion> completions(const QSignalSpy& spy)
     for (const QList<QVariant>& call : spy)
         seen.append({call.at(0).toString(), call.at(1).toString()});
     return seen;
+}
+
+// The outcome seam's reports of the tool's updates.
+QObject* outcomeOf(QObject* tool)
+{
+    return tool->findChild<UpdateOutcome*>(QStringLiteral("updateOutcome"));
+}
+
+UpdateOutcome::Report onlyReport(const QSignalSpy& spy)
+{
+    return spy.size() == 1 ? spy.first().first().value<UpdateOutcome::Report>() : UpdateOutcome::Report();
 }
 
 bool workerRunning()
@@ -337,10 +349,16 @@ void TestUpdateFlow::wholeUpdateOnSerialLikeLink()
     const int ratesBefore = handler->requestedDataRates().size();
     QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
     QSignalSpy shownVersions(harness.lineEdit("leActualFirmware"), SIGNAL(textChanged(QString)));
+    QSignalSpy outcomes(outcomeOf(harness.tool()), SIGNAL(finished(UpdateOutcome::Report)));
 
     harness.button("btnUpdate")->click();
     QCOMPARE(device->mode(), SimulatedModule::Mode::Bootloader);
     QTRY_VERIFY_WITH_TIMEOUT(completed.count() == 2, UpdateTimeoutMs);
+    const UpdateOutcome::Report report = onlyReport(outcomes);
+    QVERIFY(report.success);
+    QCOMPARE(report.phase, QStringLiteral("reconnect"));
+    QCOMPARE(report.firmwareVersion, QLatin1String(NewIdentifier));
+    QCOMPARE(report.moduleKey, key);
 
     QCOMPARE(completions(completed), (QList<Completion>{{key, QStringLiteral("Start fw update")},
                                                         {key, QStringLiteral("true")}}));
@@ -412,10 +430,14 @@ void TestUpdateFlow::wholeUpdateOnUsbLink()
     SimulatedModule* device = harness.host().device(key);
     QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
     QSignalSpy shownVersions(harness.lineEdit("leActualFirmware"), SIGNAL(textChanged(QString)));
+    QSignalSpy outcomes(outcomeOf(harness.tool()), SIGNAL(finished(UpdateOutcome::Report)));
 
     harness.button("btnUpdate")->click();
     QCOMPARE(harness.lineEdit("leProgress")->text(), QStringLiteral("Disconnecting..."));
     QTRY_VERIFY_WITH_TIMEOUT(harness.listedKeys() == QStringList{QStringLiteral("ttyACM2/M/id1")}, UpdateTimeoutMs);
+    // The update ends when the module is back under its new port, not at the worker's report.
+    QVERIFY(onlyReport(outcomes).success);
+    QCOMPARE(onlyReport(outcomes).firmwareVersion, QLatin1String(NewIdentifier));
 
     QCOMPARE(device->firmwareVersion(), QLatin1String(NewIdentifier));
     QCOMPARE(device->requestCount(RestartCommand), 1);
@@ -479,11 +501,18 @@ void TestUpdateFlow::failingModule()
     harness.host().device(key)->setFailure(SimulatedModule::FailureMode::WrongChecksum);
     QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
     QSignalSpy shownVersions(harness.lineEdit("leActualFirmware"), SIGNAL(textChanged(QString)));
+    QSignalSpy outcomes(outcomeOf(harness.tool()), SIGNAL(finished(UpdateOutcome::Report)));
 
     harness.button("btnUpdate")->click();
     QTRY_VERIFY_WITH_TIMEOUT(completed.count() == 2, UpdateTimeoutMs);
 
     QCOMPARE(completions(completed).last(), (Completion{QString(), QStringLiteral("false")}));
+    const UpdateOutcome::Report report = onlyReport(outcomes);
+    QVERIFY(!report.success);
+    QCOMPARE(report.phase, QStringLiteral("verify"));
+    QVERIFY(report.failureText.endsWith(QStringLiteral("do not match!")));
+    QVERIFY(report.bytesWritten > 0);
+    QVERIFY(report.firmwareVersion.isEmpty());
     QVERIFY(shownVersions.contains(QVariantList{QStringLiteral("Error")}));
     QVERIFY_IN_ORDER(harness.historyText(), (QStringList{"Verifying checksum", "do not match!"}));
     QVERIFY(!harness.historyText().contains(QStringLiteral("canceled")));

@@ -21,6 +21,7 @@ void FirmwareUpdaterThread::run()
     if (commandHandler) {
         BootloaderDialogue::Target target;
         target.handler = commandHandler;
+        target.linkKind = linkKind;
         target.portName = portName;
         target.image = progData;
         target.programSize = programSize;
@@ -28,6 +29,7 @@ void FirmwareUpdaterThread::run()
         target.armFlashAddress = ARMFlashAddress;
         target.hexFileVersion = hexFileVersion;
         target.hexFileChecksum = hexFileChecksum;
+        target.outcome = outcome;
         successful = BootloaderDialogue(*this, target, cancelRequested, reopenDone, moduleAddress).run();
     }
 

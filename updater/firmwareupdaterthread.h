@@ -6,6 +6,7 @@
 
 class Command;
 class CommandHandlerInterface;
+class UpdateOutcome;
 
 // Runs one bootloader dialogue per start on its own thread; talks to the device and the widget only
 // through its signals, most of them blocking-queued so that a request returns with its reply filled.
@@ -18,6 +19,8 @@ public:
 
     // Stores the handler and takes its port name ("dpComPort", else its object name) for log texts.
     void setCommandHandler(CommandHandlerInterface* handler);
+    // The kind of the handler's link (DUXLConnectionInterface::LinkKind).
+    void setLinkKind(int kind);
     // Keeps the pointer, not a copy: the image stays the caller's and must not change during a run.
     void setProgramData(unsigned char* progData, int programSize);
     void setProgramAddresses(int progStart, int segmentAddress, int extendedLinearAddress, int ARMFlashAddress);
@@ -30,6 +33,8 @@ public:
     // Ends the run's wait for a reopen and stores its outcome.
     void setReopenResult(bool opened);
     void setDeviceClosed();
+    // Where the run reports its phases and progress; may be null.
+    void setOutcome(UpdateOutcome* outcome);
 
 signals:
     void doDirectRequest(Command* request, Command* reply);
@@ -49,6 +54,7 @@ protected:
 
 private:
     CommandHandlerInterface* commandHandler = nullptr;
+    int linkKind = 0;
     QString portName;
     QString hexFileVersion = QStringLiteral("unknown");
     std::atomic<bool> cancelRequested{false};
@@ -63,4 +69,5 @@ private:
     int extendedLinearAddress = 0;
     int ARMFlashAddress = 0;
     int hexFileChecksum = 0;
+    UpdateOutcome* outcome = nullptr;
 };

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+// Reads a firmware file with the HEX loader before anything is sent to a module, so that a file the
+// update would refuse or write only in part is turned away with the loader's reason and line.
+struct FirmwareFileCheck
+{
+    QString identifier; // empty when the file holds none
+    int programSize = 0;
+    QString problem;    // empty when the file holds firmware
+
+    static FirmwareFileCheck of(const QString& fileName);
+};

@@ -1,0 +1,215 @@
+#include "hostoptions.h"
+
+#include "modulediscovery.h"
+
+#include "commandlinehelp.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+namespace {
+
+constexpr const char* ProgramName = "dux-host";
+constexpr const char* DefaultAddresses = "1,2,3,4";
+constexpr int MaxAddress = 255;
+constexpr int MaxPercent = 100;
+
+constexpr const char* Description =
+    "Finds DUXL modules on serial links and shows the container plug-ins of its plug-in folder.\n"
+    "With --file it updates a module through the \"Firmware update\" plug-in; --headless does so without a "
+    "display. Arguments after -- go to dux-sim when --simulate is given.";
+
+constexpr const char* Epilogue =
+    "\nExit status:\n"
+    "  0  the module was updated (or --list, --help, --version ended)\n"
+    "  1  the update failed\n"
+    "  2  usage error, or the update could not start (no display, no module, no plug-in, a rejected file)\n"
+    "  3  interrupted (SIGINT or SIGTERM)\n"
+    "\nEnvironment:\n"
+    "  DUX_HOME  the host's home folder, holding the settings (dux.ini); the firmware pool is the folder\n"
+    "            Firmware beside it. Default: ~/.local/share/dux/home.\n";
+
+// The command line's options, in the order --help lists them.
+struct OptionTable
+{
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and end.")};
+    QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Show the version and end.")};
+    QCommandLineOption file{QStringLiteral("file"), QStringLiteral("Firmware file (Intel HEX) to write."),
+                            QStringLiteral("file")};
+    QCommandLineOption headless{QStringLiteral("headless"),
+                                QStringLiteral("No window: update (needs --file), print the result and end.")};
+    QCommandLineOption module{QStringLiteral("module"),
+                              QStringLiteral("Key of the module to update (default: the only one found)."),
+                              QStringLiteral("key")};
+    QCommandLineOption list{QStringLiteral("list"),
+                            QStringLiteral("List the modules found (key, port, type, address, version, link) and the "
+                                           "plug-ins, then end.")};
+    QCommandLineOption timeout{QStringLiteral("timeout"),
+                               QStringLiteral("Seconds the search and the whole update may take; the update is then "
+                                              "cancelled."),
+                               QStringLiteral("seconds"), QString::number(HostOptions::DefaultTimeoutSeconds)};
+    QCommandLineOption json{QStringLiteral("json"),
+                            QStringLiteral("Print the result as one JSON object on stdout at the end, and nothing "
+                                           "else there (the closing line goes to stderr).")};
+    QCommandLineOption verbose{QStringLiteral("v"),
+                               QStringLiteral("Print every history line (-vv: also Qt's debug output on stderr).")};
+    QCommandLineOption quiet{QStringLiteral("q"), QStringLiteral("Print only the result.")};
+    QCommandLineOption port{QStringLiteral("port"), QStringLiteral("A serial port (device path); repeatable."),
+                            QStringLiteral("path")};
+    QCommandLineOption usbPort{QStringLiteral("usb-port"),
+                               QStringLiteral("The port of a USB module (device path); repeatable."),
+                               QStringLiteral("path")};
+    QCommandLineOption portFile{QStringLiteral("port-file"),
+                                QStringLiteral("A port list kept by dux-sim (its --port-file); repeatable."),
+                                QStringLiteral("file")};
+    QCommandLineOption baud{QStringLiteral("baud"), QStringLiteral("Data rate of the links."), QStringLiteral("rate"),
+                            QString::number(ModuleDiscovery::DefaultDataRate)};
+    QCommandLineOption addresses{QStringLiteral("addresses"),
+                                 QStringLiteral("Module addresses to look for, comma-separated (0 to 255)."),
+                                 QStringLiteral("list"), QLatin1String(DefaultAddresses)};
+    QCommandLineOption probe{QStringLiteral("probe-ms"),
+                             QStringLiteral("How long each address may take to answer while looking for modules."),
+                             QStringLiteral("ms"), QString::number(ModuleDiscovery::DefaultProbeTimeoutMs)};
+    QCommandLineOption poll{QStringLiteral("poll-ms"), QStringLiteral("How often the ports are listed."),
+                            QStringLiteral("ms"), QString::number(HostOptions::DefaultPollMs)};
+    QCommandLineOption plugins{QStringLiteral("plugins"),
+                               QStringLiteral("Plug-in folder (default: ../lib/dux/plugins beside the program)."),
+                               QStringLiteral("folder")};
+    QCommandLineOption simulate{QStringLiteral("simulate"),
+                                QStringLiteral("Start a simulated module (dux-sim) and use it.")};
+    QCommandLineOption exitWhenDone{QStringLiteral("exit-when-done"),
+                                    QStringLiteral("With a window: end when the update has ended.")};
+    QCommandLineOption screenshot{QStringLiteral("screenshot"),
+                                  QStringLiteral("Save the update window as a picture during the write."),
+                                  QStringLiteral("png")};
+    QCommandLineOption screenshotAt{QStringLiteral("screenshot-at"),
+                                    QStringLiteral("Percent of the write at which the picture is taken."),
+                                    QStringLiteral("percent"), QString::number(HostOptions::DefaultScreenshotPercent)};
+
+    void addTo(QCommandLineParser* parser) const
+    {
+        parser->setApplicationDescription(QLatin1String(Description));
+        CommandLineHelp::addOptions(parser, {help, version, file, headless, module, list, timeout, json, verbose, quiet, port, usbPort,
+                            portFile, baud, addresses, probe, poll, plugins, simulate, exitWhenDone, screenshot,
+                            screenshotAt});
+        parser->addPositionalArgument(QStringLiteral("dux-sim options"),
+                                      QStringLiteral("Options for dux-sim, after --, with --simulate."),
+                                      QStringLiteral("[-- dux-sim options]"));
+    }
+};
+
+// A whole number within [minimum, maximum] of an option, or an error text naming the option.
+bool readNumber(const QCommandLineParser& parser, const QCommandLineOption& option, int minimum, int maximum,
+                int* value, QString* error)
+{
+    bool ok = false;
+    const QString text = parser.value(option);
+    *value = text.toInt(&ok);
+    if (ok && *value >= minimum && *value <= maximum)
+        return true;
+    *error = maximum == std::numeric_limits<int>::max()
+        ? QStringLiteral("--%1 takes a whole number of at least %2, not \"%3\"").arg(option.names().constLast()).arg(minimum).arg(text)
+        : QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
+              .arg(option.names().constLast())
+              .arg(minimum)
+              .arg(maximum)
+              .arg(text);
+    return false;
+}
+
+bool readAddresses(const QString& text, QVector<unsigned char>* addresses, QString* error)
+{
+    for (const QString& part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const uint address = part.trimmed().toUInt(&ok);
+        if (!ok || address > MaxAddress) {
+            *error = QStringLiteral("--addresses takes numbers from 0 to %1, comma-separated, not \"%2\"")
+                         .arg(MaxAddress)
+                         .arg(text);
+            return false;
+        }
+        addresses->append(static_cast<unsigned char>(address));
+    }
+    if (addresses->isEmpty()) {
+        *error = QStringLiteral("--addresses names no address");
+        return false;
+    }
+    return true;
+}
+
+}
+
+HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
+{
+    Parsed parsed;
+    HostOptions& options = parsed.options;
+    QString& error = parsed.error;
+    QCommandLineParser parser;
+    const OptionTable table;
+    table.addTo(&parser);
+    if (!parser.parse(arguments)) {
+        error = parser.errorText();
+        return parsed;
+    }
+    if (parser.isSet(table.help)) {
+        options.request = Request::Help;
+        return parsed;
+    }
+    if (parser.isSet(table.version)) {
+        options.request = Request::Version;
+        return parsed;
+    }
+    const int verbose = int(parser.optionNames().count(QStringLiteral("v")));
+    if (parser.isSet(table.quiet) && verbose > 0) {
+        error = QStringLiteral("-q and -v exclude each other");
+        return parsed;
+    }
+    options.verbosity = parser.isSet(table.quiet) ? Verbosity::Quiet
+        : verbose > 1                             ? Verbosity::Debug
+        : verbose == 1                            ? Verbosity::Verbose
+                                                  : Verbosity::Normal;
+    constexpr int Unbounded = std::numeric_limits<int>::max();
+    if (!readNumber(parser, table.baud, 1, Unbounded, &options.dataRate, &error)
+        || !readNumber(parser, table.probe, 1, Unbounded, &options.probeTimeoutMs, &error)
+        || !readNumber(parser, table.poll, 1, Unbounded, &options.pollMs, &error)
+        || !readNumber(parser, table.timeout, 1, Unbounded / 1000, &options.timeoutSeconds, &error)
+        || !readNumber(parser, table.screenshotAt, 0, MaxPercent, &options.screenshotPercent, &error)
+        || !readAddresses(parser.value(table.addresses), &options.addresses, &error))
+        return parsed;
+
+    options.pluginFolder = parser.value(table.plugins);
+    options.serialPorts = parser.values(table.port);
+    options.usbPorts = parser.values(table.usbPort);
+    options.portFiles = parser.values(table.portFile);
+    options.simulate = parser.isSet(table.simulate);
+    options.simulatorArguments = parser.positionalArguments();
+    options.list = parser.isSet(table.list);
+    options.headless = parser.isSet(table.headless);
+    options.json = parser.isSet(table.json);
+    options.moduleKey = parser.value(table.module);
+    options.fileName = parser.value(table.file);
+    options.exitWhenDone = parser.isSet(table.exitWhenDone);
+    options.screenshotPath = parser.value(table.screenshot);
+
+    if (!options.simulatorArguments.isEmpty() && !options.simulate)
+        error = QStringLiteral("unexpected argument \"%1\" (dux-sim options after -- need --simulate)")
+                    .arg(options.simulatorArguments.constFirst());
+    else if (options.headless && options.fileName.isEmpty())
+        error = QStringLiteral("--headless needs --file");
+    else if (options.json && !options.headless)
+        error = QStringLiteral("--json needs --headless");
+    return parsed;
+}
+
+QString HostOptions::helpText()
+{
+    QCommandLineParser parser;
+    const OptionTable table;
+    table.addTo(&parser);
+    return CommandLineHelp::helpText(parser, ProgramName, "[options] [-- dux-sim options]") + QLatin1String(Epilogue);
+}
+
+QString HostOptions::versionText()
+{
+    return CommandLineHelp::versionText(ProgramName, DUX_VERSION);
+}

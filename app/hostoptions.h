@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// What dux-host was asked to do, read from its command line without touching a display, so that
+// --help, --version and usage errors work anywhere.
+struct HostOptions
+{
+    enum class Request { Run, Help, Version };
+    // How much a headless update prints: only the result, progress, or every history line (-v);
+    // -vv adds the Qt debug output.
+    enum class Verbosity { Quiet, Normal, Verbose, Debug };
+
+    // Exit codes, also listed in --help and the README.
+    static constexpr int ExitUpdated = 0;
+    static constexpr int ExitUpdateFailed = 1;
+    static constexpr int ExitUsage = 2;
+    static constexpr int ExitInterrupted = 3;
+
+    static constexpr int DefaultPollMs = 100;
+    static constexpr int DefaultTimeoutSeconds = 600;
+    static constexpr int DefaultScreenshotPercent = 50;
+
+    Request request = Request::Run;
+    Verbosity verbosity = Verbosity::Normal;
+    QString pluginFolder; // empty: beside the program
+    QStringList serialPorts;
+    QStringList usbPorts;
+    QStringList portFiles;
+    bool simulate = false;
+    QStringList simulatorArguments;
+    int dataRate = 0;
+    QVector<unsigned char> addresses;
+    int probeTimeoutMs = 0;
+    int pollMs = DefaultPollMs;
+    bool list = false;
+    bool headless = false;
+    bool json = false;
+    QString moduleKey;
+    QString fileName;
+    int timeoutSeconds = DefaultTimeoutSeconds;
+    bool exitWhenDone = false;
+    QString screenshotPath;
+    int screenshotPercent = DefaultScreenshotPercent;
+
+    // The options of `arguments` (the program name first); on a usage error `error` names it.
+    struct Parsed;
+    static Parsed parse(const QStringList& arguments);
+    // The --help text. Needs a QCoreApplication.
+    static QString helpText();
+    static QString versionText();
+
+    // A window is wanted: neither --headless nor --list.
+    bool wantsWindow() const { return !headless && !list; }
+};
+
+struct HostOptions::Parsed
+{
+    HostOptions options;
+    QString error;
+};

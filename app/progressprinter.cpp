@@ -1,0 +1,108 @@
+#include "progressprinter.h"
+
+#include <QLocale>
+#include <QTextStream>
+
+namespace {
+
+// Where each phase starts within the whole update, in percent; write and verify move on with their bytes.
+struct PhaseShare
+{
+    const char* phase;
+    int startPercent;
+    int endPercent;
+};
+constexpr PhaseShare PhaseShares[] = {
+    {"entry", 0, 2},     {"detection", 2, 3}, {"parameters", 3, 4}, {"erase", 4, 5},       {"write", 5, 85},
+    {"verify", 85, 95},  {"store", 95, 96},   {"restart", 96, 98},  {"reconnect", 98, 99},
+};
+constexpr const char* WritePhase = "write";
+constexpr double BytesPerKiB = 1024.0;
+constexpr qint64 MsPerSecond = 1000;
+constexpr qint64 SecondsPerMinute = 60;
+// Carriage return and "erase to the end of the line".
+constexpr const char* RewriteLine = "\r\x1b[K";
+// The line is rewritten at most this often while bytes go out (a report comes with every flash word).
+constexpr qint64 RewriteIntervalMs = 200;
+
+}
+
+QString ProgressPrinter::clockText(qint64 ms)
+{
+    return QStringLiteral("[%1:%2.%3]")
+        .arg(ms / (SecondsPerMinute * MsPerSecond))
+        .arg((ms / MsPerSecond) % SecondsPerMinute, 2, 10, QLatin1Char('0'))
+        .arg(ms % MsPerSecond, 3, 10, QLatin1Char('0'));
+}
+
+ProgressPrinter::ProgressPrinter(QTextStream* out, bool terminal, QObject* parent)
+    : QObject(parent)
+    , m_out(out)
+    , m_terminal(terminal)
+{
+}
+
+void ProgressPrinter::start()
+{
+    m_clock.start();
+}
+
+void ProgressPrinter::phaseReached(const QString& phase)
+{
+    m_phase = phase;
+    m_done = 0;
+    m_total = 0;
+    if (phase == QLatin1String(WritePhase))
+        m_writeStartMs = m_clock.elapsed();
+    if (m_terminal)
+        rewriteLine();
+    else
+        *m_out << clockText(m_clock.elapsed()) << ' ' << phase << Qt::endl;
+}
+
+void ProgressPrinter::progressed(qint64 bytesDone, qint64 bytesTotal)
+{
+    const bool complete = bytesDone == bytesTotal;
+    m_done = bytesDone;
+    m_total = bytesTotal;
+    if (m_terminal && (complete || m_clock.elapsed() - m_rewrittenAtMs >= RewriteIntervalMs))
+        rewriteLine();
+}
+
+void ProgressPrinter::finish()
+{
+    if (m_linePending)
+        *m_out << Qt::endl;
+    m_linePending = false;
+}
+
+int ProgressPrinter::percentOfUpdate() const
+{
+    for (const PhaseShare& share : PhaseShares) {
+        if (m_phase != QLatin1String(share.phase))
+            continue;
+        const qint64 span = share.endPercent - share.startPercent;
+        return share.startPercent + int(m_total > 0 ? span * m_done / m_total : 0);
+    }
+    return 0;
+}
+
+void ProgressPrinter::rewriteLine()
+{
+    const QLocale numbers(QLocale::English, QLocale::UnitedStates);
+    QString line = QStringLiteral("%1 %2% %3").arg(m_phase, -10).arg(percentOfUpdate(), 3).arg(clockText(m_clock.elapsed()));
+    if (m_total > 0)
+        line += QStringLiteral("  %1/%2 bytes").arg(numbers.toString(m_done), numbers.toString(m_total));
+    const qint64 writeMs = m_clock.elapsed() - m_writeStartMs;
+    if (m_phase == QLatin1String(WritePhase) && m_done > 0 && writeMs > 0) {
+        const double bytesPerMs = double(m_done) / writeMs;
+        const qint64 etaSeconds = qint64((m_total - m_done) / bytesPerMs) / MsPerSecond;
+        line += QStringLiteral("  %1 KiB/s  ETA %2:%3")
+                    .arg(bytesPerMs * MsPerSecond / BytesPerKiB, 0, 'f', 2)
+                    .arg(etaSeconds / SecondsPerMinute)
+                    .arg(etaSeconds % SecondsPerMinute, 2, 10, QLatin1Char('0'));
+    }
+    *m_out << RewriteLine << line << Qt::flush;
+    m_rewrittenAtMs = m_clock.elapsed();
+    m_linePending = true;
+}

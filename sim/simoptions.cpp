@@ -1,0 +1,244 @@
+#include "simoptions.h"
+
+#include "protocolfacts.h"
+
+#include "commandlinehelp.h"
+
+#include <QCommandLineParser>
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+constexpr const char* ProgramName = "dux-sim";
+constexpr int MaxAddress = 255;
+using Protocol::PageNumberTypes;
+
+struct FailureName
+{
+    const char* name;
+    SimulatedModule::FailureMode mode;
+};
+constexpr FailureName FailureNames[] = {
+    {"no-reply", SimulatedModule::FailureMode::NoReply},
+    {"invalid-reply", SimulatedModule::FailureMode::InvalidReply},
+    {"status2-on-208", SimulatedModule::FailureMode::Status2On208},
+    {"wrong-checksum", SimulatedModule::FailureMode::WrongChecksum},
+    {"wrong-echo-on-203", SimulatedModule::FailureMode::WrongEchoOn203},
+};
+
+// The command line's options, in the order --help lists them.
+struct OptionTable
+{
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and end.")};
+    QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Show the version and end.")};
+    QCommandLineOption type{QStringLiteral("type"), QStringLiteral("Module type code."), QStringLiteral("code"),
+                            QStringLiteral("1234")};
+    QCommandLineOption firmware{QStringLiteral("firmware"), QStringLiteral("Firmware version (default <type>V101)."),
+                                QStringLiteral("version")};
+    QCommandLineOption bootloader{QStringLiteral("bootloader"),
+                                  QStringLiteral("Bootloader version (default <type>B101)."), QStringLiteral("version")};
+    QCommandLineOption address{QStringLiteral("address"), QStringLiteral("Module address."), QStringLiteral("n"),
+                               QStringLiteral("1")};
+    QCommandLineOption pageSize{QStringLiteral("page-size"), QStringLiteral("Flash page size in bytes."),
+                                QStringLiteral("bytes"), QStringLiteral("1024")};
+    QCommandLineOption flashBase{QStringLiteral("flash-base"), QStringLiteral("Flash base address."),
+                                 QStringLiteral("address"), QStringLiteral("0")};
+    QCommandLineOption flashSize{QStringLiteral("flash-size"), QStringLiteral("Flash size in bytes."),
+                                 QStringLiteral("bytes"), QStringLiteral("0x%1").arg(Protocol::ImageBytes, 0, 16)};
+    QCommandLineOption scheme{QStringLiteral("scheme"),
+                              QStringLiteral("Write scheme: page-buffer, page-number, or auto (page-number for the "
+                                             "types that use it: 7342, 7351, 473x)."),
+                              QStringLiteral("scheme"), QStringLiteral("auto")};
+    QCommandLineOption link{QStringLiteral("link"),
+                            QStringLiteral("Link kind: serial, or usb (the port disappears on every restart and comes "
+                                           "back under a new name)."),
+                            QStringLiteral("kind"), QStringLiteral("serial")};
+    QCommandLineOption baud{QStringLiteral("baud"), QStringLiteral("Pace the bytes at this data rate; 0: unpaced."),
+                            QStringLiteral("rate"), QStringLiteral("0")};
+    QCommandLineOption erase{QStringLiteral("erase-ms"), QStringLiteral("Time the erase takes."), QStringLiteral("ms"),
+                             QStringLiteral("0")};
+    QCommandLineOption reconnect{QStringLiteral("reconnect-ms"),
+                                 QStringLiteral("Time a USB-like link stays away on a restart."), QStringLiteral("ms"),
+                                 QString::number(ModuleServer::DefaultReconnectDelayMs)};
+    QCommandLineOption prefix{QStringLiteral("port-prefix"), QStringLiteral("Port names: this prefix and a number."),
+                              QStringLiteral("prefix"), QStringLiteral("ttySIM")};
+    QCommandLineOption portFile{QStringLiteral("port-file"),
+                                QStringLiteral("Keep the served port listed in this file for dux-host."),
+                                QStringLiteral("file")};
+    QCommandLineOption startInBootloader{QStringLiteral("start-in-bootloader"), QStringLiteral("Start in the bootloader.")};
+    QCommandLineOption fail{QStringLiteral("fail"), QStringLiteral("A failure switch (see above); repeatable."),
+                            QStringLiteral("switch")};
+    QCommandLineOption exitWithParent{QStringLiteral("exit-with-parent"),
+                                      QStringLiteral("End when the process that started this one ends.")};
+    QCommandLineOption fault{QStringLiteral("fault"), QStringLiteral("A wire fault (see above); repeatable."),
+                             QStringLiteral("fault")};
+    QCommandLineOption flashImage{QStringLiteral("flash-image"),
+                                  QStringLiteral("Intel HEX file the flash holds at the start (default: erased)."),
+                                  QStringLiteral("file")};
+    QCommandLineOption reportPhases{QStringLiteral("report-phases"),
+                                    QStringLiteral("Print a line when an update phase begins.")};
+
+    void addTo(QCommandLineParser* parser) const
+    {
+        parser->setApplicationDescription(
+            QStringLiteral(
+                "Serves a simulated DUXL module on a pseudo-terminal and prints the port it serves.\n"
+                "Failure switches (--fail): MODE[:COMMAND[:FIRST[:COUNT]]] with MODE one of no-reply, invalid-reply, "
+                "status2-on-208, wrong-checksum, wrong-echo-on-203; COMMAND a number, \"version\" or \"any\"; FIRST "
+                "the first matching request hit (from 1); COUNT how many (default: all).\n"
+                "Wire faults (--fault): KIND@PHASE[:NTH], set off once by the NTH request (default 1) of that update "
+                "phase; KIND one of %1; PHASE one of %2.\n"
+                "SIGUSR1 power-cycles the module: a stall ends and a vanished port comes back. SIGINT and SIGTERM "
+                "end it.\n"
+                "Numbers may be given in decimal or, with 0x, in hexadecimal. Exit status: 0 ended by a signal, "
+                "1 the port could not be served, 2 usage error.")
+                .arg(WireFault::kindNames().join(QStringLiteral(", ")),
+                     WireFault::phaseNames().join(QStringLiteral(", "))));
+        CommandLineHelp::addOptions(parser, {help, version, type, firmware, bootloader, address, pageSize, flashBase, flashSize, scheme,
+                            link, baud, erase, reconnect, prefix, portFile, startInBootloader, fail, exitWithParent,
+                            fault, flashImage, reportPhases});
+    }
+};
+
+// "MODE[:COMMAND[:FIRST[:COUNT]]]", COMMAND a number, "version" or "any".
+bool parseFailure(const QString& text, SimulatedModule::Failure* failure)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    const auto entry = std::find_if(std::begin(FailureNames), std::end(FailureNames),
+                                    [&parts](const FailureName& name) { return parts.at(0) == QLatin1String(name.name); });
+    if (entry == std::end(FailureNames) || parts.size() > 4)
+        return false;
+    failure->mode = entry->mode;
+    bool ok = true;
+    if (parts.size() > 1) {
+        if (parts.at(1) == QLatin1String("version"))
+            failure->command = SimulatedModule::VersionQuery;
+        else if (parts.at(1) != QLatin1String("any"))
+            failure->command = parts.at(1).toInt(&ok);
+    }
+    if (ok && parts.size() > 2)
+        failure->first = parts.at(2).toInt(&ok);
+    if (ok && parts.size() > 3)
+        failure->count = parts.at(3).toInt(&ok);
+    return ok && failure->first >= 1;
+}
+
+// A number in decimal or with 0x in hexadecimal, at most `maximum`.
+bool readNumber(const QCommandLineParser& parser, const QCommandLineOption& option, quint32 maximum, quint32* value)
+{
+    bool ok = false;
+    *value = parser.value(option).toUInt(&ok, 0);
+    return ok && *value <= maximum;
+}
+
+}
+
+SimOptions::Parsed SimOptions::parse(const QStringList& arguments)
+{
+    Parsed parsed;
+    SimOptions& options = parsed.options;
+    QString& error = parsed.error;
+    QCommandLineParser parser;
+    const OptionTable table;
+    table.addTo(&parser);
+    if (!parser.parse(arguments)) {
+        error = parser.errorText();
+        return parsed;
+    }
+    if (parser.isSet(table.help) || parser.isSet(table.version)) {
+        options.request = parser.isSet(table.help) ? Request::Help : Request::Version;
+        return parsed;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        error = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().constFirst());
+        return parsed;
+    }
+
+    options.type = parser.value(table.type);
+    options.firmwareVersion = parser.isSet(table.firmware) ? parser.value(table.firmware)
+                                                           : options.type + QStringLiteral("V101");
+    options.bootloaderVersion = parser.isSet(table.bootloader) ? parser.value(table.bootloader)
+                                                               : options.type + QStringLiteral("B101");
+    constexpr quint32 IntMax = quint32(std::numeric_limits<int>::max());
+    quint32 address = 0;
+    quint32 pageSize = 0;
+    quint32 baud = 0;
+    quint32 eraseMs = 0;
+    quint32 reconnectMs = 0;
+    if (!readNumber(parser, table.address, MaxAddress, &address)) {
+        error = QStringLiteral("--address takes 0 to %1").arg(MaxAddress);
+        return parsed;
+    }
+    if (!readNumber(parser, table.pageSize, IntMax, &pageSize) || pageSize == 0) {
+        error = QStringLiteral("--page-size takes a positive number");
+        return parsed;
+    }
+    if (!readNumber(parser, table.flashBase, UINT32_MAX, &options.flashBase)
+        || !readNumber(parser, table.flashSize, UINT32_MAX, &options.flashSize)) {
+        error = QStringLiteral("--flash-base and --flash-size take numbers");
+        return parsed;
+    }
+    if (!readNumber(parser, table.baud, IntMax, &baud) || !readNumber(parser, table.erase, IntMax, &eraseMs)
+        || !readNumber(parser, table.reconnect, IntMax, &reconnectMs)) {
+        error = QStringLiteral("--baud, --erase-ms and --reconnect-ms take numbers");
+        return parsed;
+    }
+    options.address = quint8(address);
+    options.pageSize = int(pageSize);
+    options.baud = int(baud);
+    options.eraseMs = int(eraseMs);
+    options.reconnectMs = int(reconnectMs);
+
+    const QString scheme = parser.value(table.scheme);
+    const QString& type = options.type;
+    const bool pageNumberType = std::any_of(std::begin(PageNumberTypes), std::end(PageNumberTypes),
+                                            [&type](const char* prefix) { return type.startsWith(QLatin1String(prefix)); });
+    if (scheme != QLatin1String("page-buffer") && scheme != QLatin1String("page-number") && scheme != QLatin1String("auto")) {
+        error = QStringLiteral("--scheme takes page-buffer, page-number or auto");
+        return parsed;
+    }
+    options.pageNumberScheme = scheme == QLatin1String("page-number") || (scheme == QLatin1String("auto") && pageNumberType);
+
+    for (const QString& text : parser.values(table.fail)) {
+        SimulatedModule::Failure failure;
+        if (!parseFailure(text, &failure)) {
+            error = QStringLiteral("cannot read the failure switch \"%1\"").arg(text);
+            return parsed;
+        }
+        options.failures.append(failure);
+    }
+    for (const QString& text : parser.values(table.fault)) {
+        WireFault fault;
+        if (!WireFault::parse(text, &fault, &error))
+            return parsed;
+        options.wireFaults.append(fault);
+    }
+    const QString link = parser.value(table.link);
+    if (link != QLatin1String("serial") && link != QLatin1String("usb")) {
+        error = QStringLiteral("--link takes serial or usb");
+        return parsed;
+    }
+    options.link = link == QLatin1String("usb") ? ModuleServer::LinkKind::UsbLike : ModuleServer::LinkKind::Serial;
+    options.portPrefix = parser.value(table.prefix);
+    options.portFile = parser.value(table.portFile);
+    options.startInBootloader = parser.isSet(table.startInBootloader);
+    options.exitWithParent = parser.isSet(table.exitWithParent);
+    options.flashImage = parser.value(table.flashImage);
+    options.reportPhases = parser.isSet(table.reportPhases);
+    return parsed;
+}
+
+QString SimOptions::helpText()
+{
+    QCommandLineParser parser;
+    const OptionTable table;
+    table.addTo(&parser);
+    return CommandLineHelp::helpText(parser, ProgramName, "[options]");
+}
+
+QString SimOptions::versionText()
+{
+    return CommandLineHelp::versionText(ProgramName, DUX_VERSION);
+}

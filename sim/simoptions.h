@@ -1,0 +1,52 @@
+#pragma once
+
+#include "moduleserver.h"
+#include "simulatedmodule.h"
+#include "wirefault.h"
+
+#include <QList>
+#include <QString>
+
+// What dux-sim was asked to serve, read from its command line.
+struct SimOptions
+{
+    enum class Request { Run, Help, Version };
+
+    static constexpr int ExitFailure = 1;
+    static constexpr int ExitUsage = 2;
+
+    Request request = Request::Run;
+    QString type;
+    QString firmwareVersion;
+    QString bootloaderVersion;
+    quint8 address = 1;
+    int pageSize = 0;
+    quint32 flashBase = 0;
+    quint32 flashSize = 0;
+    bool pageNumberScheme = false;
+    ModuleServer::LinkKind link = ModuleServer::LinkKind::Serial;
+    int baud = 0;
+    int eraseMs = 0;
+    int reconnectMs = ModuleServer::DefaultReconnectDelayMs;
+    QString portPrefix;
+    QString portFile;
+    bool startInBootloader = false;
+    QList<SimulatedModule::Failure> failures;
+    QList<WireFault> wireFaults;
+    bool exitWithParent = false;
+    QString flashImage;
+    bool reportPhases = false;
+
+    // The options of `arguments` (the program name first); on a usage error `error` names it.
+    struct Parsed;
+    static Parsed parse(const QStringList& arguments);
+    // The --help text. Needs a QCoreApplication.
+    static QString helpText();
+    static QString versionText();
+};
+
+struct SimOptions::Parsed
+{
+    SimOptions options;
+    QString error;
+};
