@@ -52,6 +52,28 @@ constexpr const char* ReopenFunction = "FirmwareUpdate::handleReOpenDevice()";
 
 using Protocol::ModuleState;
 
+// What a reopen announces: the mode in the debug line and in the history, where another mode is
+// named by its number.
+struct ReopenAnnouncement
+{
+    QString debugText;
+    QString historyText;
+};
+
+ReopenAnnouncement announceReopen(int moduleState)
+{
+    switch (static_cast<ModuleState>(moduleState)) {
+    case ModuleState::Bootloader:
+        return {QStringLiteral("to bootloader mode\n"), QStringLiteral("to bootloader mode\n")};
+    case ModuleState::Firmware:
+        return {QStringLiteral("to firmware mode\n"), QStringLiteral("to firmware mode\n")};
+    case ModuleState::Ready:
+        return {QStringLiteral("to ready mode\n"), QStringLiteral("to ready mode\n")};
+    default:
+        return {QStringLiteral("to other mode\n"), QStringLiteral("to other mode %1\n").arg(moduleState)};
+    }
+}
+
 // Bootloaders answer with a "b" in their version text, firmware with a "v".
 bool isBootloaderVersion(const QString& version)
 {
@@ -264,25 +286,9 @@ void FirmwareUpdate::handleCloseDevice()
 
 void FirmwareUpdate::handleReOpenDevice(int moduleState)
 {
-    QString modeText;
-    QString historyText;
-    switch (static_cast<ModuleState>(moduleState)) {
-    case ModuleState::Bootloader:
-        modeText = QStringLiteral("to bootloader mode\n");
-        break;
-    case ModuleState::Firmware:
-        modeText = QStringLiteral("to firmware mode\n");
-        break;
-    case ModuleState::Ready:
-        modeText = QStringLiteral("to ready mode\n");
-        break;
-    default:
-        modeText = QStringLiteral("to other mode\n");
-        historyText = QStringLiteral("to other mode %1\n").arg(moduleState);
-        break;
-    }
-    qDebug() << DUX_FUNCTION << modeText;
-    ui->teHistory->append(historyText.isEmpty() ? modeText : historyText);
+    const ReopenAnnouncement announced = announceReopen(moduleState);
+    qDebug() << DUX_FUNCTION << announced.debugText;
+    ui->teHistory->append(announced.historyText);
 
     const Link link = lookUpLink(actualModuleKey);
     if (!link.isComplete()) {
