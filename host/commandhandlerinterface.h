@@ -19,6 +19,9 @@ public:
     explicit CommandHandlerInterface(QObject* parent = nullptr);
     ~CommandHandlerInterface() override = default;
 
+    // The name is all that tells a USB link's handler from others to code that has only the handler.
+    bool isUsbHandler() const { return objectName().startsWith(QLatin1String(UsbObjectNamePrefix)); }
+
     virtual bool isDeviceOpen() const = 0;
     virtual bool openDevice() = 0;
     virtual void closeDevice() = 0;

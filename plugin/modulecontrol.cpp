@@ -421,8 +421,8 @@ void FirmwareUpdate::on_btnUpdate_clicked()
         return;
     }
 
-    updater->setLinkKind(policy.kind);
     updater->setCommandHandler(commandHandler);
+    updater->setLinkKind(policy.kind);
     if (!inBootloader && sender() != ui->btnUpdate)
         return;
     scheduleWorkerStart(inBootloader);

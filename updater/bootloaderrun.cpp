@@ -1,6 +1,8 @@
 #include "firmwareupdaterthread.h"
 
 #include "bootloaderdialogue.h"
+#include "commandhandlerinterface.h"
+#include "duxlconnectioninterface.h"
 #include "global.h"
 #include "timescale.h"
 
@@ -21,7 +23,10 @@ void FirmwareUpdaterThread::run()
     if (commandHandler) {
         BootloaderDialogue::Target target;
         target.handler = commandHandler;
-        target.linkKind = linkKind;
+        // Unless the caller named the link's kind, the handler's own name tells a USB link from a serial one.
+        target.linkKind = linkKind != UnnamedLinkKind ? linkKind
+            : commandHandler->isUsbHandler()          ? DUXLConnectionInterface::Usb
+                                                      : DUXLConnectionInterface::Serial;
         target.portName = portName;
         target.image = progData;
         target.programSize = programSize;

@@ -25,6 +25,7 @@ void FirmwareUpdaterThread::setCommandHandler(CommandHandlerInterface* handler)
         portName = handler->property("dpComPort").toString();
     else
         portName = handler ? handler->objectName() : QString();
+    linkKind = UnnamedLinkKind;
     qDebug() << "FirmwareUpdaterThread::setCommandHandler()" << portName;
 }
 

@@ -19,7 +19,8 @@ public:
 
     // Stores the handler and takes its port name ("dpComPort", else its object name) for log texts.
     void setCommandHandler(CommandHandlerInterface* handler);
-    // The kind of the handler's link (DUXLConnectionInterface::LinkKind).
+    // The kind of the handler's link (DUXLConnectionInterface::LinkKind); call after setCommandHandler,
+    // which forgets it. Without it, the run tells the kind from the handler's name.
     void setLinkKind(int kind);
     // Keeps the pointer, not a copy: the image stays the caller's and must not change during a run.
     void setProgramData(unsigned char* progData, int programSize);
@@ -54,7 +55,8 @@ protected:
 
 private:
     CommandHandlerInterface* commandHandler = nullptr;
-    int linkKind = 0;
+    static constexpr int UnnamedLinkKind = 0;
+    int linkKind = UnnamedLinkKind;
     QString portName;
     QString hexFileVersion = QStringLiteral("unknown");
     std::atomic<bool> cancelRequested{false};
