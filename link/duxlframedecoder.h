@@ -21,7 +21,7 @@ public:
     Result next(DuxlFrame* frame);
     void clear();
 
-    int bufferedBytes() const { return m_buffer.size(); }
+    int bufferedBytes() const { return m_buffer.size() - m_head; }
     // Bytes skipped since construction: garbage, false start bytes and corrupt frames.
     qint64 discardedBytes() const { return m_discarded; }
 
@@ -31,5 +31,7 @@ private:
     void discard(int bytes);
 
     QByteArray m_buffer;
+    // Where the bytes not yet taken start in m_buffer.
+    int m_head = 0;
     qint64 m_discarded = 0;
 };
