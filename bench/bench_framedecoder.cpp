@@ -77,7 +77,7 @@ QByteArray replies()
 {
     QByteArray bytes;
     for (quint32 sequence = 0; bytes.size() < StreamBytes; ++sequence)
-        bytes += DuxlFrame::encodeCommandReply(quint8(sequence), 1, 12, 201, 100, qint32(sequence));
+        bytes += DuxlFrame::encodeCommandReply(quint8(sequence), 201, 100, qint32(sequence));
     bytes.truncate(StreamBytes);
     return bytes;
 }

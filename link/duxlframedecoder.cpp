@@ -32,18 +32,16 @@ void DuxlFrameDecoder::discard(int bytes)
 int DuxlFrameDecoder::checkedFrameLength(int offset) const
 {
     const int available = m_buffer.size() - offset;
-    if (available < DuxlFrame::HeaderBytes)
-        return 0;
     const char* start = m_buffer.constData() + offset;
-    const quint8 payloadLength = quint8(start[2]);
-    if (!DuxlFrame::isPlausibleHeader(quint8(start[1]), payloadLength))
-        return 0;
-    const int total = DuxlFrame::HeaderBytes + payloadLength + DuxlFrame::CrcBytes;
-    if (available < total)
-        return 0;
-    const int crcOffset = DuxlFrame::HeaderBytes + payloadLength;
-    const quint16 received = quint16((quint8(start[crcOffset]) << 8) | quint8(start[crcOffset + 1]));
-    return DuxlFrame::crc16(start + 1, crcOffset - 1) == received ? total : 0;
+    const int length = DuxlFrame::frameLength(start, available);
+    return length > 0 && available >= length && crcMatches(start, length) ? length : 0;
+}
+
+bool DuxlFrameDecoder::crcMatches(const char* frame, int length)
+{
+    const int crcOffset = length - DuxlFrame::CrcBytes;
+    const quint16 received = quint16((quint8(frame[crcOffset]) << 8) | quint8(frame[crcOffset + 1]));
+    return DuxlFrame::crc16(frame + 1, crcOffset - 1) == received;
 }
 
 DuxlFrameDecoder::Result DuxlFrameDecoder::next(DuxlFrame* frame)
@@ -55,18 +53,17 @@ DuxlFrameDecoder::Result DuxlFrameDecoder::next(DuxlFrame* frame)
             return Result::NeedMore;
         }
         discard(start - m_head);
-        if (bufferedBytes() < DuxlFrame::HeaderBytes)
-            return Result::NeedMore;
 
-        const quint8 kind = quint8(m_buffer.at(m_head + 1));
-        const quint8 payloadLength = quint8(m_buffer.at(m_head + 2));
-        if (!DuxlFrame::isPlausibleHeader(kind, payloadLength)) {
+        const char* head = m_buffer.constData() + m_head;
+        const int length = DuxlFrame::frameLength(head, bufferedBytes());
+        if (length == 0) {
             discard(1);
             continue;
         }
+        if (length < 0)
+            return Result::NeedMore;
 
-        const int total = DuxlFrame::HeaderBytes + payloadLength + DuxlFrame::CrcBytes;
-        if (bufferedBytes() < total) {
+        if (bufferedBytes() < length) {
             // A frame cut off by the start of a complete one: waiting for the missing bytes would
             // only swallow the good frame, so give up on the cut one now. The cut one is shorter than
             // a frame, so this looks at a bounded number of bytes.
@@ -80,15 +77,14 @@ DuxlFrameDecoder::Result DuxlFrameDecoder::next(DuxlFrame* frame)
             return Result::NeedMore;
         }
 
-        if (checkedFrameLength(m_head) == 0) {
+        if (!crcMatches(head, length)) {
             // Drop only the start byte: a real frame may begin inside the bytes that failed.
             discard(1);
             return Result::Corrupt;
         }
 
-        *frame = DuxlFrame::fromPayload(DuxlFrame::Kind(kind), m_buffer.constData() + m_head + DuxlFrame::HeaderBytes,
-                                        payloadLength);
-        m_head += total;
+        *frame = DuxlFrame::fromBytes(head, length);
+        m_head += length;
         return Result::Frame;
     }
 }

@@ -5,8 +5,9 @@
 #include <QByteArray>
 
 // Cuts DUXL frames out of a byte stream that may hold garbage, split frames and corrupt frames.
-// A candidate frame is only taken when its header is plausible and its CRC matches; anything else
-// is skipped byte by byte, so that a real frame behind a false start byte is still found.
+// A candidate frame is only taken when its control byte (and a version reply's length) fits and its
+// CRC matches; anything else is skipped byte by byte, so that a real frame behind a false start byte
+// is still found.
 class DuxlFrameDecoder
 {
 public:
@@ -28,6 +29,7 @@ public:
 private:
     // Length of the frame that starts at `offset` if it is complete and checks, else 0.
     int checkedFrameLength(int offset) const;
+    static bool crcMatches(const char* frame, int length);
     void discard(int bytes);
 
     QByteArray m_buffer;

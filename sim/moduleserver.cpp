@@ -230,8 +230,8 @@ void ModuleServer::serveCommand(const DuxlFrame& request, const WireFault* fault
     if (!request.wantsReply() || outcome == SimulatedModule::Outcome::NoReply)
         return;
     const bool offByOne = fault && fault->kind() == WireFault::Kind::ChecksumMismatch;
-    sendReply(DuxlFrame::encodeCommandReply(request.sequence(), reply.moduleAddress(), command.replyAddress(),
-                                            reply.command(), reply.status(), reply.value() + (offByOne ? 1 : 0)),
+    sendReply(DuxlFrame::encodeCommandReply(request.sequence(), reply.command(), reply.status(),
+                                            reply.value() + (offByOne ? 1 : 0)),
               outcome == SimulatedModule::Outcome::InvalidReply, fault, receivedNs);
 }
 
@@ -241,8 +241,7 @@ void ModuleServer::serveVersion(const DuxlFrame& request, const WireFault* fault
     const SimulatedModule::Outcome outcome = m_module->queryVersion(request.moduleAddress(), &version);
     if (outcome == SimulatedModule::Outcome::NoReply)
         return;
-    sendReply(DuxlFrame::encodeVersionReply(request.sequence(), request.moduleAddress(), request.replyAddress(),
-                                            version),
+    sendReply(DuxlFrame::encodeVersionReply(request.sequence(), version),
               outcome == SimulatedModule::Outcome::InvalidReply, fault, receivedNs);
 }
 
