@@ -18,17 +18,18 @@
 
 namespace {
 
-constexpr int StreamBytes = 1 << 20;
-constexpr int DefaultRuns = 5;
-constexpr quint32 RandomSeed = 0xD7D7;
-constexpr double TargetMs = 50;
-
+// What came out of one stream, and how long it took.
 struct Drained
 {
     double ms = 0;
     int frames = 0;
     int corrupt = 0;
 };
+
+constexpr int StreamBytes = 1 << 20;
+constexpr int DefaultRuns = 5;
+constexpr quint32 RandomSeed = 0xD7D7;
+constexpr double TargetMs = 50;
 
 Drained drain(const QByteArray& stream)
 {

@@ -278,9 +278,11 @@ bool parse(const QStringList& arguments, Options* options)
     return true;
 }
 
-// One update of a fresh module: its history, or why there is none.
+constexpr const char* PacingLine = "dux-sim: paced ";
+
+// One update of a fresh module: its history and dux-sim's pacing account, or why there is none.
 bool measure(const Options& options, const QString& firmware, const QString& work, History* history,
-             qint64* sessionBytes, QString* problem)
+             qint64* sessionBytes, QString* pacing, QString* problem)
 {
     const QString ports = QDir(work).filePath(QStringLiteral("ports"));
     QProcess simulator;
@@ -302,6 +304,11 @@ bool measure(const Options& options, const QString& firmware, const QString& wor
     *sessionBytes = ioBytes(simulator.processId()) - ioBefore;
     simulator.terminate();
     simulator.waitForFinished(StopMs);
+    // dux-sim's account of its pacing: where the exchanges' time went beyond their line time.
+    for (const QByteArray& line : simulator.readAllStandardError().split('\n')) {
+        if (line.startsWith(PacingLine))
+            *pacing = QString::fromUtf8(line.mid(int(qstrlen(PacingLine))));
+    }
     if (!ended || host.exitStatus() != QProcess::NormalExit || host.exitCode() != 0) {
         *problem = QStringLiteral("dux-host failed:\n") + QString::fromUtf8(output.right(2000));
         return false;
@@ -337,9 +344,10 @@ int main(int argc, char* argv[])
     for (int i = 1; i <= options.runs; ++i) {
         History history({});
         qint64 sessionBytes = 0;
+        QString pacing;
         QString problem;
         const double loadBefore = BenchStats::loadAverage();
-        if (measure(options, firmware, work.path(), &history, &sessionBytes, &problem)) {
+        if (measure(options, firmware, work.path(), &history, &sessionBytes, &pacing, &problem)) {
             const Run reference = analyse(history, options.baud, ReferenceFrames);
             const Run ours = analyse(history, options.baud, OurFrames);
             problem = ours.problem;
@@ -352,12 +360,12 @@ int main(int argc, char* argv[])
                 std::printf("run %d: %.3f s; lean-frame ideal %.3f s (%.4fx), ideal of our frames %.3f s (%.4fx); "
                             "write phase %.3f s, ideal %.3f s (%.4fx, %.0f us more per exchange); the rest %.3f s, "
                             "ideal %.3f s; %lld bytes on the line in the window, %lld through dux-sim in the whole "
-                            "session; load average %.2f before, %.2f after\n",
+                            "session; load average %.2f before, %.2f after; dux-sim paced %s\n",
                             i, ours.measuredMs / MsPerSecond, reference.idealMs / MsPerSecond, ratios.back(),
                             ours.idealMs / MsPerSecond, ourRatios.back(), ours.writeMeasuredMs / MsPerSecond,
                             ours.writeIdealMs / MsPerSecond, ours.writeMeasuredMs / ours.writeIdealMs, excessUs,
                             otherMs / MsPerSecond, otherIdealMs / MsPerSecond, ours.windowBytes, sessionBytes,
-                            loadBefore, BenchStats::loadAverage());
+                            loadBefore, BenchStats::loadAverage(), qPrintable(pacing));
                 std::fflush(stdout);
             }
         }

@@ -123,6 +123,7 @@ void ModuleServer::announce()
 
 void ModuleServer::readRequests()
 {
+    const qint64 readNs = LinkPacer::nowNs();
     QByteArray bytes;
     if (!m_port.readAvailable(&bytes)) {
         m_errorString = m_port.errorString();
@@ -132,14 +133,14 @@ void ModuleServer::readRequests()
     }
     if (bytes.isEmpty())
         return;
-    m_pacer.noteReceived(bytes.size());
+    m_pacer.noteReceived(bytes.size(), readNs);
     m_decoder.append(bytes);
     DuxlFrame frame;
     DuxlFrameDecoder::Result result;
     while ((result = m_decoder.next(&frame)) != DuxlFrameDecoder::Result::NeedMore) {
         if (result != DuxlFrameDecoder::Result::Frame)
             continue;
-        m_pacer.waitForFrame(m_decoder.bufferedBytes());
+        m_pacer.takeFrame(m_decoder.bufferedBytes());
         serve(frame);
         // A restart of a USB-like module takes the port away, and what was still queued with it.
         if (!m_port.isOpen())

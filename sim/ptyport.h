@@ -21,7 +21,8 @@ public:
     QString devicePath() const { return m_devicePath; }
     QString errorString() const { return m_errorString; }
 
-    // Everything that can be read now without waiting; false when the master side failed.
+    // What can be read now without waiting (more may come with the next notification); false when the
+    // master side failed.
     bool readAvailable(QByteArray* bytes);
     // Writes all of `bytes`, waiting up to `timeoutMs` for room when the host does not read.
     bool writeAll(const QByteArray& bytes, int timeoutMs);
