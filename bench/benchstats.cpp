@@ -61,4 +61,10 @@ qint64 rssKiB()
     return statusField(QStringLiteral("/proc/self/status"), "VmRSS");
 }
 
+double loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(0).toDouble() : -1;
+}
+
 }

@@ -14,5 +14,7 @@ std::vector<double> intervalsUs(const std::vector<qint64>& stampsNs);
 // Peak and present resident set size of this process, in KiB (VmHWM and VmRSS of /proc/self/status).
 qint64 peakRssKiB();
 qint64 rssKiB();
+// The system's load average over the last minute; -1 when it cannot be read.
+double loadAverage();
 
 }

@@ -28,7 +28,7 @@ std::string text(const char* format, long long a, long long b = 0)
 bool sameFields(const DuxlFrame& a, const DuxlFrame& b)
 {
     return a.kind() == b.kind() && a.sequence() == b.sequence() && a.flags() == b.flags()
-        && a.moduleAddress() == b.moduleAddress() && a.replyAddress() == b.replyAddress()
+        && a.moduleAddress() == b.moduleAddress()
         && a.command() == b.command() && a.type() == b.type() && a.motorBank() == b.motorBank()
         && a.value() == b.value() && a.status() == b.status() && a.text() == b.text();
 }
@@ -40,18 +40,14 @@ std::string checkFrame(const DuxlFrame& frame, const char* bytes, long long leng
         return text("a frame of %lld bytes", length);
     if (quint8(bytes[0]) != DuxlFrame::StartOfFrame)
         return text("a frame starting with 0x%llx", quint8(bytes[0]));
-    const quint8 kind = quint8(bytes[1]);
-    const int payloadLength = quint8(bytes[2]);
-    if (!DuxlFrame::isPlausibleHeader(kind, quint8(payloadLength)))
-        return text("a frame of kind 0x%llx with a payload of %lld bytes", kind, payloadLength);
-    if (DuxlFrame::HeaderBytes + payloadLength + DuxlFrame::CrcBytes != length)
-        return text("a payload length of %lld in a frame of %lld bytes", payloadLength, length);
-    const int crcOffset = DuxlFrame::HeaderBytes + payloadLength;
+    const int expected = DuxlFrame::frameLength(bytes, int(length));
+    if (expected != length)
+        return text("a frame of %lld bytes whose header says %lld", length, expected);
+    const int crcOffset = int(length) - DuxlFrame::CrcBytes;
     const quint16 crc = quint16((quint8(bytes[crcOffset]) << 8) | quint8(bytes[crcOffset + 1]));
     if (DuxlFrame::crc16(bytes + 1, crcOffset - 1) != crc)
         return text("a frame whose CRC 0x%llx does not match", crc);
-    if (!sameFields(frame, DuxlFrame::fromPayload(DuxlFrame::Kind(kind), bytes + DuxlFrame::HeaderBytes,
-                                                   payloadLength)))
+    if (!sameFields(frame, DuxlFrame::fromBytes(bytes, int(length))))
         return "a frame whose fields are not those of its bytes";
     return {};
 }

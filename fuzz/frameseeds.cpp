@@ -18,10 +18,10 @@ int main(int argc, char** argv)
     }
     const QByteArray request = DuxlFrame::encodeCommandRequest(7, Command(1, 206, 0, 0, 0, false, 12), true);
     const QByteArray broadcast = DuxlFrame::encodeCommandRequest(8, Command(0, 242, 0x47, 0x6E, -1, false, 12), false);
-    const QByteArray reply = DuxlFrame::encodeCommandReply(7, 1, 12, 206, 100, 512);
-    const QByteArray version = DuxlFrame::encodeVersionRequest(9, 1, 12);
-    const QByteArray versionReply = DuxlFrame::encodeVersionReply(9, 1, 12, QStringLiteral("1234V101"));
-    const QByteArray longest = DuxlFrame::encodeVersionReply(10, 2, 12, QString(DuxlFrame::MaxVersionTextBytes, 'x'));
+    const QByteArray reply = DuxlFrame::encodeCommandReply(7, 206, 100, 512);
+    const QByteArray version = DuxlFrame::encodeVersionRequest(9, 1);
+    const QByteArray versionReply = DuxlFrame::encodeVersionReply(9, QStringLiteral("1234V101"));
+    const QByteArray longest = DuxlFrame::encodeVersionReply(10, QString(DuxlFrame::MaxVersionTextBytes, 'x'));
     QByteArray corrupt = reply;
     corrupt[corrupt.size() - 1] = char(corrupt.at(corrupt.size() - 1) ^ 0xFF);
     const QByteArray startBytes(64, char(DuxlFrame::StartOfFrame));

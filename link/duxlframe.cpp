@@ -23,6 +23,19 @@ constexpr std::array<quint16, 256> makeCrcTable()
 
 constexpr std::array<quint16, 256> CrcTable = makeCrcTable();
 
+// Bits 7-5 of the control byte: the kind, with a command request's flags folded in. Six codes are
+// used; the two left (and so the start byte 0xD7, code 6) are not a frame.
+constexpr int CodeShift = 5;
+enum Code : quint8 {
+    CommandRequestCode = quint8(DuxlFrame::Kind::CommandRequest),
+    NoReplyRequestCode = 1,
+    BroadcastRequestCode = 2,
+    VersionRequestCode = quint8(DuxlFrame::Kind::VersionRequest),
+    CommandReplyCode = quint8(DuxlFrame::Kind::CommandReply),
+    VersionReplyCode = quint8(DuxlFrame::Kind::VersionReply),
+};
+constexpr int VersionLengthOffset = DuxlFrame::HeaderBytes;
+
 void appendBigEndian16(QByteArray& out, quint16 value)
 {
     out.append(char(value >> 8));
@@ -46,15 +59,14 @@ quint32 readBigEndian32(const char* data)
         | quint32(quint8(data[3]));
 }
 
-// Wraps a payload into a frame: start byte, kind, length, payload, CRC.
-QByteArray frame(DuxlFrame::Kind kind, const QByteArray& payload)
+// Wraps a body into a frame: start byte, control byte, body, CRC.
+QByteArray frame(Code code, quint8 sequence, const QByteArray& body)
 {
     QByteArray out;
-    out.reserve(DuxlFrame::HeaderBytes + payload.size() + DuxlFrame::CrcBytes);
+    out.reserve(DuxlFrame::HeaderBytes + body.size() + DuxlFrame::CrcBytes);
     out.append(char(DuxlFrame::StartOfFrame));
-    out.append(char(kind));
-    out.append(char(payload.size()));
-    out.append(payload);
+    out.append(char((code << CodeShift) | (sequence & DuxlFrame::SequenceMask)));
+    out.append(body);
     appendBigEndian16(out, DuxlFrame::crc16(out.constData() + 1, out.size() - 1));
     return out;
 }
@@ -71,104 +83,95 @@ quint16 DuxlFrame::crc16(const char* data, int size)
 
 QByteArray DuxlFrame::encodeCommandRequest(quint8 sequence, const Command& request, bool wantsReply)
 {
-    quint8 flags = 0;
-    if (!wantsReply)
-        flags |= FlagNoReply;
-    if (request.isBroadcast())
-        flags |= FlagBroadcast;
-    QByteArray payload;
-    payload.reserve(CommandRequestPayloadBytes);
-    payload.append(char(sequence));
-    payload.append(char(flags));
-    payload.append(char(request.moduleAddress()));
-    payload.append(char(request.replyAddress()));
-    payload.append(char(request.command()));
-    appendBigEndian16(payload, request.type());
-    payload.append(char(request.motorBank()));
-    appendBigEndian32(payload, quint32(request.value()));
-    return frame(Kind::CommandRequest, payload);
+    const Code code = request.isBroadcast() ? BroadcastRequestCode : wantsReply ? CommandRequestCode : NoReplyRequestCode;
+    QByteArray body;
+    body.reserve(CommandRequestBodyBytes);
+    body.append(char(request.moduleAddress()));
+    body.append(char(request.command()));
+    appendBigEndian16(body, request.type());
+    body.append(char(request.motorBank()));
+    appendBigEndian32(body, quint32(request.value()));
+    return frame(code, sequence, body);
 }
 
-QByteArray DuxlFrame::encodeCommandReply(quint8 sequence, quint8 moduleAddress, quint8 replyAddress, quint8 command,
-                                         quint8 status, qint32 value)
+QByteArray DuxlFrame::encodeCommandReply(quint8 sequence, quint8 command, quint8 status, qint32 value)
 {
-    QByteArray payload;
-    payload.reserve(CommandReplyPayloadBytes);
-    payload.append(char(sequence));
-    payload.append(char(moduleAddress));
-    payload.append(char(replyAddress));
-    payload.append(char(command));
-    payload.append(char(status));
-    appendBigEndian32(payload, quint32(value));
-    return frame(Kind::CommandReply, payload);
+    QByteArray body;
+    body.reserve(CommandReplyBodyBytes);
+    body.append(char(command));
+    body.append(char(status));
+    appendBigEndian32(body, quint32(value));
+    return frame(CommandReplyCode, sequence, body);
 }
 
-QByteArray DuxlFrame::encodeVersionRequest(quint8 sequence, quint8 moduleAddress, quint8 replyAddress)
+QByteArray DuxlFrame::encodeVersionRequest(quint8 sequence, quint8 moduleAddress)
 {
-    QByteArray payload;
-    payload.append(char(sequence));
-    payload.append(char(moduleAddress));
-    payload.append(char(replyAddress));
-    return frame(Kind::VersionRequest, payload);
+    return frame(VersionRequestCode, sequence, QByteArray(1, char(moduleAddress)));
 }
 
-QByteArray DuxlFrame::encodeVersionReply(quint8 sequence, quint8 moduleAddress, quint8 replyAddress,
-                                         const QString& text)
+QByteArray DuxlFrame::encodeVersionReply(quint8 sequence, const QString& text)
 {
-    QByteArray payload;
-    payload.append(char(sequence));
-    payload.append(char(moduleAddress));
-    payload.append(char(replyAddress));
-    payload.append(text.left(MaxVersionTextBytes).toLatin1());
-    return frame(Kind::VersionReply, payload);
+    const QByteArray latin1 = text.left(MaxVersionTextBytes).toLatin1();
+    return frame(VersionReplyCode, sequence, char(latin1.size()) + latin1);
 }
 
-bool DuxlFrame::isPlausibleHeader(quint8 kind, quint8 payloadLength)
+int DuxlFrame::frameLength(const char* head, int available)
 {
-    switch (Kind(kind)) {
-    case Kind::CommandRequest:
-        return payloadLength == CommandRequestPayloadBytes;
-    case Kind::CommandReply:
-        return payloadLength == CommandReplyPayloadBytes;
-    case Kind::VersionRequest:
-        return payloadLength == VersionRequestPayloadBytes;
-    case Kind::VersionReply:
-        return payloadLength >= VersionReplyFixedBytes
-            && payloadLength <= VersionReplyFixedBytes + MaxVersionTextBytes;
+    if (available < HeaderBytes)
+        return -1;
+    switch (quint8(head[1]) >> CodeShift) {
+    case CommandRequestCode:
+    case NoReplyRequestCode:
+    case BroadcastRequestCode:
+        return HeaderBytes + CommandRequestBodyBytes + CrcBytes;
+    case VersionRequestCode:
+        return HeaderBytes + VersionRequestBodyBytes + CrcBytes;
+    case CommandReplyCode:
+        return HeaderBytes + CommandReplyBodyBytes + CrcBytes;
+    case VersionReplyCode: {
+        if (available <= VersionLengthOffset)
+            return -1;
+        const int textBytes = quint8(head[VersionLengthOffset]);
+        return textBytes <= MaxVersionTextBytes ? HeaderBytes + 1 + textBytes + CrcBytes : 0;
     }
-    return false;
+    default:
+        return 0;
+    }
 }
 
-DuxlFrame DuxlFrame::fromPayload(Kind kind, const char* payload, int payloadLength)
+DuxlFrame DuxlFrame::fromBytes(const char* frame, int length)
 {
     DuxlFrame f;
-    f.m_kind = kind;
-    f.m_sequence = quint8(payload[0]);
-    switch (kind) {
-    case Kind::CommandRequest:
-        f.m_flags = quint8(payload[1]);
-        f.m_moduleAddress = quint8(payload[2]);
-        f.m_replyAddress = quint8(payload[3]);
-        f.m_command = quint8(payload[4]);
-        f.m_type = readBigEndian16(payload + 5);
-        f.m_motorBank = quint8(payload[7]);
-        f.m_value = qint32(readBigEndian32(payload + 8));
+    const quint8 code = quint8(frame[1]) >> CodeShift;
+    f.m_sequence = quint8(frame[1]) & SequenceMask;
+    const char* body = frame + HeaderBytes;
+    switch (code) {
+    case CommandRequestCode:
+    case NoReplyRequestCode:
+    case BroadcastRequestCode:
+        f.m_kind = Kind::CommandRequest;
+        f.m_flags = code == BroadcastRequestCode ? FlagBroadcast : code == NoReplyRequestCode ? FlagNoReply : 0;
+        f.m_moduleAddress = quint8(body[0]);
+        f.m_command = quint8(body[1]);
+        f.m_type = readBigEndian16(body + 2);
+        f.m_motorBank = quint8(body[4]);
+        f.m_value = qint32(readBigEndian32(body + 5));
         break;
-    case Kind::CommandReply:
-        f.m_moduleAddress = quint8(payload[1]);
-        f.m_replyAddress = quint8(payload[2]);
-        f.m_command = quint8(payload[3]);
-        f.m_status = quint8(payload[4]);
-        f.m_value = qint32(readBigEndian32(payload + 5));
+    case VersionRequestCode:
+        f.m_kind = Kind::VersionRequest;
+        f.m_moduleAddress = quint8(body[0]);
         break;
-    case Kind::VersionRequest:
-        f.m_moduleAddress = quint8(payload[1]);
-        f.m_replyAddress = quint8(payload[2]);
+    case CommandReplyCode:
+        f.m_kind = Kind::CommandReply;
+        f.m_command = quint8(body[0]);
+        f.m_status = quint8(body[1]);
+        f.m_value = qint32(readBigEndian32(body + 2));
         break;
-    case Kind::VersionReply:
-        f.m_moduleAddress = quint8(payload[1]);
-        f.m_replyAddress = quint8(payload[2]);
-        f.m_text = QString::fromLatin1(payload + VersionReplyFixedBytes, payloadLength - VersionReplyFixedBytes);
+    case VersionReplyCode:
+        f.m_kind = Kind::VersionReply;
+        f.m_text = QString::fromLatin1(body + 1, length - HeaderBytes - 1 - CrcBytes);
+        break;
+    default:
         break;
     }
     return f;
@@ -177,5 +180,5 @@ DuxlFrame DuxlFrame::fromPayload(Kind kind, const char* payload, int payloadLeng
 Command DuxlFrame::toCommand() const
 {
     return Command(m_moduleAddress, m_command, m_type, m_motorBank, m_value, (m_flags & FlagBroadcast) != 0,
-                   m_replyAddress);
+                   HostAddress);
 }

@@ -8,53 +8,61 @@ class Command;
 
 // One DUXL frame on a serial link: a request of the host or a reply of a module, with its encoders.
 // The byte layout is documented in docs/protocol.md; a frame is
-//   0xD7, kind, payload length, payload, CRC-16 (big-endian) over kind, length and payload.
+//   0xD7, control byte (kind and flags in bits 7-5, sequence in bits 4-0), body, CRC-16 (big-endian)
+// over the control byte and the body. Only a version reply carries a length: every other kind fixes it.
 class DuxlFrame
 {
 public:
-    // Bit 7 of the kind tells the direction: clear from the host, set from a module.
+    // A kind's value is its control-byte code without flags; bit 2 of the code tells the direction
+    // (clear from the host, set from a module).
     enum class Kind : quint8 {
-        CommandRequest = 0x01,
-        VersionRequest = 0x02,
-        CommandReply = 0x81,
-        VersionReply = 0x82,
+        CommandRequest = 0,
+        VersionRequest = 3,
+        CommandReply = 4,
+        VersionReply = 5,
     };
 
-    // Bits of the request flags byte.
+    // Flags of a command request; on the wire each combination is a code of its own.
     static constexpr quint8 FlagNoReply = 0x01;   // the module executes the command and stays silent
-    static constexpr quint8 FlagBroadcast = 0x02; // every module on the link executes it
+    static constexpr quint8 FlagBroadcast = 0x02; // every module on the link executes it, none answers
 
     static constexpr quint8 StartOfFrame = 0xD7;
-    static constexpr int HeaderBytes = 3;
+    static constexpr quint8 SequenceMask = 0x1F;
+    // A serial link has one host; its bus address is what every request's reply address is taken to be.
+    static constexpr quint8 HostAddress = 12;
     static constexpr int CrcBytes = 2;
-    static constexpr int CommandRequestPayloadBytes = 12;
-    static constexpr int CommandReplyPayloadBytes = 9;
-    static constexpr int VersionRequestPayloadBytes = 3;
-    // Sequence, module address and reply address come before the text of a version reply.
-    static constexpr int VersionReplyFixedBytes = 3;
+    // Start byte and control byte.
+    static constexpr int HeaderBytes = 2;
+    static constexpr int CommandRequestBodyBytes = 9;
+    static constexpr int CommandReplyBodyBytes = 6;
+    static constexpr int VersionRequestBodyBytes = 1;
     static constexpr int MaxVersionTextBytes = 32;
-    static constexpr int MaxFrameBytes = HeaderBytes + VersionReplyFixedBytes + MaxVersionTextBytes + CrcBytes;
+    // The text length byte comes before the text of a version reply.
+    static constexpr int MaxFrameBytes = HeaderBytes + 1 + MaxVersionTextBytes + CrcBytes;
 
+    // The sequence number after `sequence`, as it fits the control byte.
+    static quint8 nextSequence(quint8 sequence) { return quint8((sequence + 1) & SequenceMask); }
+
+    // The request's reply address is not sent: it is always HostAddress on a serial link.
     static QByteArray encodeCommandRequest(quint8 sequence, const Command& request, bool wantsReply);
-    static QByteArray encodeCommandReply(quint8 sequence, quint8 moduleAddress, quint8 replyAddress, quint8 command,
-                                         quint8 status, qint32 value);
-    static QByteArray encodeVersionRequest(quint8 sequence, quint8 moduleAddress, quint8 replyAddress);
+    static QByteArray encodeCommandReply(quint8 sequence, quint8 command, quint8 status, qint32 value);
+    static QByteArray encodeVersionRequest(quint8 sequence, quint8 moduleAddress);
     // Text beyond MaxVersionTextBytes is cut; characters outside Latin-1 become '?'.
-    static QByteArray encodeVersionReply(quint8 sequence, quint8 moduleAddress, quint8 replyAddress,
-                                         const QString& text);
+    static QByteArray encodeVersionReply(quint8 sequence, const QString& text);
 
     // CRC-16/CCITT-FALSE (polynomial 0x1021, initial value 0xFFFF, no reflection).
     static quint16 crc16(const char* data, int size);
-    // The payload length a frame of `kind` may carry; false for kinds this protocol does not know.
-    static bool isPlausibleHeader(quint8 kind, quint8 payloadLength);
-    // Reads a complete frame whose header is plausible and whose CRC has been checked.
-    static DuxlFrame fromPayload(Kind kind, const char* payload, int payloadLength);
+    // The length of the frame that starts with the start byte at `head`, of which `available` bytes
+    // are at hand: 0 when these bytes cannot begin a frame, -1 when more are needed to tell.
+    static int frameLength(const char* head, int available);
+    // Reads a complete frame of `length` bytes whose CRC has been checked.
+    static DuxlFrame fromBytes(const char* frame, int length);
 
     Kind kind() const { return m_kind; }
     quint8 sequence() const { return m_sequence; }
     quint8 flags() const { return m_flags; }
+    // The addressed module of a request; replies do not carry it (one request is in flight).
     quint8 moduleAddress() const { return m_moduleAddress; }
-    quint8 replyAddress() const { return m_replyAddress; }
     quint8 command() const { return m_command; }
     quint16 type() const { return m_type; }
     quint8 motorBank() const { return m_motorBank; }
@@ -71,7 +79,6 @@ private:
     quint8 m_sequence = 0;
     quint8 m_flags = 0;
     quint8 m_moduleAddress = 0;
-    quint8 m_replyAddress = 0;
     quint8 m_command = 0;
     quint16 m_type = 0;
     quint8 m_motorBank = 0;

@@ -138,10 +138,10 @@ bool SerialCommandHandler::setDataRate(int rate)
 
 QString SerialCommandHandler::getFirmwareVersion(unsigned char moduleAddress)
 {
-    const quint8 sequence = ++m_sequence;
+    const quint8 sequence = m_sequence = DuxlFrame::nextSequence(m_sequence);
     DuxlFrame reply;
-    if (!exchange(DuxlFrame::encodeVersionRequest(sequence, moduleAddress, HostAddress),
-                  DuxlFrame::Kind::VersionReply, sequence, moduleAddress, HostAddress, &reply))
+    if (!exchange(DuxlFrame::encodeVersionRequest(sequence, moduleAddress), DuxlFrame::Kind::VersionReply, sequence,
+                  moduleAddress, &reply))
         return QString();
     return reply.text();
 }
@@ -154,22 +154,24 @@ void SerialCommandHandler::doDirectRequest(Command* request, Command* reply)
         doDirectRequestWithoutReply(request);
         return;
     }
-    const quint8 sequence = ++m_sequence;
+    const quint8 sequence = m_sequence = DuxlFrame::nextSequence(m_sequence);
     DuxlFrame frame;
+    // Only the addressed module answers, so the reply does not repeat its address.
     if (exchange(DuxlFrame::encodeCommandRequest(sequence, *request, true), DuxlFrame::Kind::CommandReply, sequence,
-                 request->moduleAddress(), request->replyAddress(), &frame))
-        reply->setReply(frame.moduleAddress(), frame.command(), frame.status(), frame.value());
+                 request->moduleAddress(), &frame))
+        reply->setReply(request->moduleAddress(), frame.command(), frame.status(), frame.value());
 }
 
 void SerialCommandHandler::doDirectRequestWithoutReply(Command* request)
 {
     if (!m_open || m_busy)
         return;
-    send(DuxlFrame::encodeCommandRequest(++m_sequence, *request, false));
+    m_sequence = DuxlFrame::nextSequence(m_sequence);
+    send(DuxlFrame::encodeCommandRequest(m_sequence, *request, false));
 }
 
 bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind replyKind, quint8 sequence,
-                                    quint8 moduleAddress, quint8 replyAddress, DuxlFrame* reply)
+                                    quint8 moduleAddress, DuxlFrame* reply)
 {
     if (!m_open) {
         m_errorString = tr("the port is not open");
@@ -200,7 +202,7 @@ bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind rep
                 deadlineMs = qMin(deadlineMs, clock.elapsed() + corruptGraceMs());
                 continue;
             }
-            if (acceptsReply(received, replyKind, sequence, moduleAddress, replyAddress)) {
+            if (acceptsReply(received, replyKind, sequence)) {
                 if (traceMode())
                     qCDebug(lcSerialTrace).noquote()
                         << portName() << "<- reply" << received.sequence() << "command" << received.command()
@@ -209,7 +211,7 @@ bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind rep
                 return true;
             }
             qCDebug(lcSerial).noquote() << portName() << "skipped a frame of kind" << int(received.kind())
-                                        << "sequence" << received.sequence() << "from" << received.moduleAddress();
+                                        << "sequence" << received.sequence();
         }
         const qint64 remainingMs = deadlineMs - clock.elapsed();
         if (remainingMs <= 0) {
@@ -221,11 +223,9 @@ bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind rep
     }
 }
 
-bool SerialCommandHandler::acceptsReply(const DuxlFrame& frame, DuxlFrame::Kind replyKind, quint8 sequence,
-                                        quint8 moduleAddress, quint8 replyAddress) const
+bool SerialCommandHandler::acceptsReply(const DuxlFrame& frame, DuxlFrame::Kind replyKind, quint8 sequence) const
 {
-    return frame.kind() == replyKind && frame.sequence() == sequence && frame.moduleAddress() == moduleAddress
-        && frame.replyAddress() == replyAddress;
+    return frame.kind() == replyKind && frame.sequence() == sequence;
 }
 
 bool SerialCommandHandler::send(const QByteArray& frame)

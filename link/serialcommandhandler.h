@@ -17,8 +17,6 @@ class SerialCommandHandler : public CommandHandlerInterface
     Q_OBJECT
 public:
     static constexpr int DefaultDataRate = 115200;
-    // The host's bus address that version replies are sent to (command requests carry their own).
-    static constexpr unsigned char HostAddress = 12;
 
     // `usbLink`: the module itself is a USB device that shows up as this port; such handlers are named
     // "USB construct No: <n>". The device starts closed.
@@ -49,14 +47,13 @@ private:
     void dropPendingBytes();
     // Takes the exclusive advisory lock on the open device; false when another opener holds it.
     bool lockDevice();
-    // Sends `frame` and waits for the reply of `replyKind` that matches sequence and addresses.
+    // Sends `frame` to `moduleAddress` and waits for the reply of `replyKind` that echoes `sequence`.
     bool exchange(const QByteArray& frame, DuxlFrame::Kind replyKind, quint8 sequence, quint8 moduleAddress,
-                  quint8 replyAddress, DuxlFrame* reply);
+                  DuxlFrame* reply);
     bool send(const QByteArray& frame);
     // Waits up to `timeoutMs` for bytes and hands them to the decoder; false once the port is gone.
     bool receive(int timeoutMs);
-    bool acceptsReply(const DuxlFrame& frame, DuxlFrame::Kind replyKind, quint8 sequence, quint8 moduleAddress,
-                      quint8 replyAddress) const;
+    bool acceptsReply(const DuxlFrame& frame, DuxlFrame::Kind replyKind, quint8 sequence) const;
     // How long to wait for a good frame after a corrupt one, at the present data rate.
     int corruptGraceMs() const;
     void handleSerialError(QSerialPort::SerialPortError error);

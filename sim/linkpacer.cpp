@@ -9,6 +9,14 @@ constexpr qint64 NsPerSecond = 1000000000;
 constexpr int BitsPerByte = 10; // start bit, 8 data bits, stop bit
 // Bytes leave in chunks of about this much wire time: finer would cost a wake-up of the host per byte.
 constexpr qint64 OutputChunkNs = 1000000;
+// The timer margin rises quickly when a wake-up comes later than it and sinks slowly otherwise, so that
+// it stays near the late end of the wake-ups and the spin after them stays short.
+constexpr qint64 MarginRiseDivisor = 4;
+constexpr qint64 MarginSinkDivisor = 32;
+// A wake-up later than this waited for a CPU: spinning earlier would not have helped.
+constexpr qint64 MaxWakeMarginNs = 150000;
+// A host that sends its next request later than this after a reply paused on purpose.
+constexpr qint64 HostPauseNs = 20000000;
 }
 
 void LinkPacer::setRate(int bitsPerSecond)
@@ -35,22 +43,39 @@ void LinkPacer::sleepUntilNs(qint64 deadlineNs)
     }
 }
 
-void LinkPacer::noteReceived(int bytes)
+void LinkPacer::waitUntilNs(qint64 deadlineNs)
+{
+    const qint64 alarmNs = deadlineNs - m_wakeMarginNs;
+    if (nowNs() >= alarmNs)
+        return;
+    sleepUntilNs(alarmNs);
+    const qint64 lateNs = std::min(nowNs() - alarmNs, MaxWakeMarginNs);
+    m_wakeMarginNs += lateNs > m_wakeMarginNs ? (lateNs - m_wakeMarginNs) / MarginRiseDivisor
+                                              : (lateNs - m_wakeMarginNs) / MarginSinkDivisor;
+    while (nowNs() < deadlineNs) {
+    }
+}
+
+void LinkPacer::noteReceived(int bytes, qint64 readNs)
 {
     if (m_rate == 0)
         return;
+    if (m_lastWriteNs > 0 && readNs - m_lastWriteNs < HostPauseNs) {
+        ++m_account.turnarounds;
+        m_account.turnaroundNs += readNs - m_lastWriteNs;
+    }
+    m_lastWriteNs = 0;
     // The host wrote these bytes at once; on a real line they follow each other from now on (or from
     // the end of the bytes still under way).
-    m_inputEndNs = std::max(nowNs(), m_inputEndNs) + bytes * byteNs();
+    m_inputEndNs = std::max(readNs, m_inputEndNs) + bytes * byteNs();
 }
 
-void LinkPacer::waitForFrame(int bytesAfterFrame)
+void LinkPacer::takeFrame(int bytesAfterFrame)
 {
     if (m_rate == 0)
         return;
     m_frameEndNs = m_inputEndNs - bytesAfterFrame * byteNs();
-    sleepUntilNs(m_frameEndNs);
-    m_frameSeenNs = nowNs();
+    m_frameTakenNs = nowNs();
 }
 
 bool LinkPacer::send(const QByteArray& bytes, const Writer& write)
@@ -58,17 +83,19 @@ bool LinkPacer::send(const QByteArray& bytes, const Writer& write)
     if (m_rate == 0)
         return write(bytes);
     const qint64 perByte = byteNs();
-    // Timer wake-ups come late by tens of microseconds; the line would not have waited for them.
-    const qint64 workNs = nowNs() - m_frameSeenNs;
+    const qint64 workNs = nowNs() - m_frameTakenNs;
     const qint64 start = std::max(m_frameEndNs + workNs, m_outputEndNs);
     const int chunk = int(std::max<qint64>(1, OutputChunkNs / perByte));
     for (int sent = 0; sent < bytes.size();) {
         const int end = std::min(sent + chunk, bytes.size());
-        sleepUntilNs(start + end * perByte);
+        waitUntilNs(start + end * perByte);
         if (!write(bytes.mid(sent, end - sent)))
             return false;
         sent = end;
     }
     m_outputEndNs = start + bytes.size() * perByte;
+    m_lastWriteNs = nowNs();
+    ++m_account.replies;
+    m_account.latenessNs += std::max<qint64>(0, m_lastWriteNs - m_outputEndNs);
     return true;
 }

@@ -168,6 +168,7 @@ void ModuleServer::announce()
 
 void ModuleServer::readRequests()
 {
+    const qint64 readNs = LinkPacer::nowNs();
     QByteArray bytes;
     if (!m_port.readAvailable(&bytes)) {
         m_errorString = m_port.errorString();
@@ -177,14 +178,14 @@ void ModuleServer::readRequests()
     }
     if (bytes.isEmpty())
         return;
-    m_pacer.noteReceived(bytes.size());
+    m_pacer.noteReceived(bytes.size(), readNs);
     m_decoder.append(bytes);
     DuxlFrame frame;
     DuxlFrameDecoder::Result result;
     while ((result = m_decoder.next(&frame)) != DuxlFrameDecoder::Result::NeedMore) {
         if (result != DuxlFrameDecoder::Result::Frame)
             continue;
-        m_pacer.waitForFrame(m_decoder.bufferedBytes());
+        m_pacer.takeFrame(m_decoder.bufferedBytes());
         serve(frame);
         // A restart of a USB-like module takes the port away, and what was still queued with it.
         if (!m_port.isOpen())
@@ -297,8 +298,8 @@ void ModuleServer::serveCommand(const DuxlFrame& request, const WireFault* fault
     if (!request.wantsReply() || outcome == SimulatedModule::Outcome::NoReply)
         return;
     const bool offByOne = fault && fault->kind() == WireFault::Kind::ChecksumMismatch;
-    sendReply(DuxlFrame::encodeCommandReply(request.sequence(), reply.moduleAddress(), command.replyAddress(),
-                                            reply.command(), reply.status(), reply.value() + (offByOne ? 1 : 0)),
+    sendReply(DuxlFrame::encodeCommandReply(request.sequence(), reply.command(), reply.status(),
+                                            reply.value() + (offByOne ? 1 : 0)),
               outcome == SimulatedModule::Outcome::InvalidReply, fault, receivedNs);
 }
 
@@ -308,8 +309,7 @@ void ModuleServer::serveVersion(const DuxlFrame& request, const WireFault* fault
     const SimulatedModule::Outcome outcome = m_module->queryVersion(request.moduleAddress(), &version);
     if (outcome == SimulatedModule::Outcome::NoReply)
         return;
-    sendReply(DuxlFrame::encodeVersionReply(request.sequence(), request.moduleAddress(), request.replyAddress(),
-                                            version),
+    sendReply(DuxlFrame::encodeVersionReply(request.sequence(), version),
               outcome == SimulatedModule::Outcome::InvalidReply, fault, receivedNs);
 }
 

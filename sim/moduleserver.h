@@ -62,6 +62,7 @@ public:
     QString portName() const { return m_portName; }
     QString devicePath() const { return m_port.devicePath(); }
     QString errorString() const { return m_errorString; }
+    const LinkPacer::Account& pacingAccount() const { return m_pacer.account(); }
 
 signals:
     void portOpened(const QString& portName, const QString& devicePath);

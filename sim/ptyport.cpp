@@ -60,6 +60,9 @@ bool PtyPort::readAvailable(QByteArray* bytes)
         const ssize_t got = ::read(m_master, buffer, sizeof buffer);
         if (got > 0) {
             bytes->append(buffer, int(got));
+            // A short read took all there was; asking again would only cost a system call per request.
+            if (got < ssize_t(sizeof buffer))
+                return true;
             continue;
         }
         if (got < 0 && errno == EINTR)

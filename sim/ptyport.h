@@ -21,7 +21,8 @@ public:
     QString devicePath() const { return m_devicePath; }
     QString errorString() const { return m_errorString; }
 
-    // Everything that can be read now without waiting; false when the master side failed.
+    // What can be read now without waiting (more may come with the next notification); false when the
+    // master side failed.
     bool readAvailable(QByteArray* bytes);
     // Writes what fits now of the `size` bytes at `data`: how many went, 0 when there is no room, -1 when
     // the master side failed.

@@ -19,20 +19,20 @@ quint16 referenceCrc(const QByteArray& bytes)
     return crc;
 }
 
-// A frame built by hand from its fields, as docs/protocol.md lays it out.
-QByteArray handFrame(quint8 kind, const QByteArray& payload)
+// A frame built by hand from its fields, as docs/protocol.md lays it out: kind code and sequence share
+// the control byte.
+QByteArray handFrame(quint8 code, quint8 sequence, const QByteArray& body)
 {
-    QByteArray body;
-    body.append(char(kind));
-    body.append(char(payload.size()));
-    body.append(payload);
-    const quint16 crc = referenceCrc(body);
-    return QByteArray(1, char(0xD7)) + body + char(crc >> 8) + char(crc & 0xFF);
+    QByteArray covered;
+    covered.append(char((code << 5) | sequence));
+    covered.append(body);
+    const quint16 crc = referenceCrc(covered);
+    return QByteArray(1, char(0xD7)) + covered + char(crc >> 8) + char(crc & 0xFF);
 }
 
 QByteArray reply(quint8 sequence, qint32 value = 0x01020304)
 {
-    return DuxlFrame::encodeCommandReply(sequence, 1, 12, 206, 100, value);
+    return DuxlFrame::encodeCommandReply(sequence, 206, 100, value);
 }
 
 // Feeds `stream` in pieces of `chunk` bytes (0: all at once) and lists what came out:
@@ -96,27 +96,33 @@ void TestDuxlFrame::encodesByteByByte_data()
     const Command write(1, 201, 0x1234, 0x56, int(0x89ABCDEF), false, 12);
     QTest::newRow("request wanting a reply")
         << DuxlFrame::encodeCommandRequest(7, write, true)
-        << handFrame(0x01, QByteArray::fromHex("07 00 01 0c c9 1234 56 89abcdef"));
+        << handFrame(0, 7, QByteArray::fromHex("01 c9 1234 56 89abcdef"));
     QTest::newRow("request without reply")
         << DuxlFrame::encodeCommandRequest(8, write, false)
-        << handFrame(0x01, QByteArray::fromHex("08 01 01 0c c9 1234 56 89abcdef"));
+        << handFrame(1, 8, QByteArray::fromHex("01 c9 1234 56 89abcdef"));
+    QTest::newRow("sequence kept to five bits")
+        << DuxlFrame::encodeCommandRequest(7 + 32, write, true)
+        << handFrame(0, 7, QByteArray::fromHex("01 c9 1234 56 89abcdef"));
     QTest::newRow("page size request as documented")
         << DuxlFrame::encodeCommandRequest(7, Command(1, 206, 0, 0, 0, false, 12), true)
-        << QByteArray::fromHex("d7 01 0c 07 00 01 0c ce 00 00 00 00 00 00 00 9b a2");
+        << QByteArray::fromHex("d7 07 01 ce 00 00 00 00 00 00 00 83 a0");
+    QTest::newRow("page size reply as documented")
+        << DuxlFrame::encodeCommandReply(7, 206, 100, 256)
+        << QByteArray::fromHex("d7 87 ce 64 00 00 01 00 de 0b");
     const Command broadcast(0, 205, 0, 0, 0, true, 12);
     QTest::newRow("broadcast") << DuxlFrame::encodeCommandRequest(9, broadcast, true)
-                               << handFrame(0x01, QByteArray::fromHex("09 02 00 0c cd 0000 00 00000000"));
-    QTest::newRow("reply") << DuxlFrame::encodeCommandReply(0xFF, 3, 12, 203, 100, -2)
-                           << handFrame(0x81, QByteArray::fromHex("ff 03 0c cb 64 fffffffe"));
-    QTest::newRow("version request") << DuxlFrame::encodeVersionRequest(1, 5, 12)
-                                     << handFrame(0x02, QByteArray::fromHex("01 05 0c"));
-    QTest::newRow("version reply") << DuxlFrame::encodeVersionReply(2, 1, 12, QStringLiteral("1234V101"))
-                                   << handFrame(0x82, QByteArray::fromHex("02 01 0c") + "1234V101");
-    QTest::newRow("empty version reply") << DuxlFrame::encodeVersionReply(3, 1, 12, QString())
-                                         << handFrame(0x82, QByteArray::fromHex("03 01 0c"));
+                               << handFrame(2, 9, QByteArray::fromHex("00 cd 0000 00 00000000"));
+    QTest::newRow("reply") << DuxlFrame::encodeCommandReply(0x1F, 203, 100, -2)
+                           << handFrame(4, 0x1F, QByteArray::fromHex("cb 64 fffffffe"));
+    QTest::newRow("version request") << DuxlFrame::encodeVersionRequest(1, 5)
+                                     << handFrame(3, 1, QByteArray::fromHex("05"));
+    QTest::newRow("version reply") << DuxlFrame::encodeVersionReply(2, QStringLiteral("1234V101"))
+                                   << handFrame(5, 2, QByteArray::fromHex("08") + "1234V101");
+    QTest::newRow("empty version reply") << DuxlFrame::encodeVersionReply(3, QString())
+                                         << handFrame(5, 3, QByteArray::fromHex("00"));
     QTest::newRow("version text cut to 32 bytes")
-        << DuxlFrame::encodeVersionReply(4, 1, 12, QString(40, QLatin1Char('x')))
-        << handFrame(0x82, QByteArray::fromHex("04 01 0c") + QByteArray(32, 'x'));
+        << DuxlFrame::encodeVersionReply(4, QString(40, QLatin1Char('x')))
+        << handFrame(5, 4, QByteArray::fromHex("20") + QByteArray(32, 'x'));
 }
 
 void TestDuxlFrame::encodesByteByByte()
@@ -155,11 +161,11 @@ void TestDuxlFrame::requestRoundTrip()
 
     const Command request(quint8(address), quint8(command), quint16(type), quint8(motorBank), value, broadcast, 12);
     DuxlFrameDecoder decoder;
-    decoder.append(DuxlFrame::encodeCommandRequest(42, request, wantsReply));
+    decoder.append(DuxlFrame::encodeCommandRequest(22, request, wantsReply));
     DuxlFrame frame;
     QCOMPARE(decoder.next(&frame), DuxlFrameDecoder::Result::Frame);
     QCOMPARE(frame.kind(), DuxlFrame::Kind::CommandRequest);
-    QCOMPARE(frame.sequence(), quint8(42));
+    QCOMPARE(frame.sequence(), quint8(22));
     QCOMPARE(frame.wantsReply(), wantsReply && !broadcast);
     const Command decoded = frame.toCommand();
     QCOMPARE(decoded.moduleAddress(), quint8(address));
@@ -176,13 +182,11 @@ void TestDuxlFrame::requestRoundTrip()
 void TestDuxlFrame::replyRoundTrip()
 {
     DuxlFrameDecoder decoder;
-    decoder.append(DuxlFrame::encodeCommandReply(200, 7, 12, 208, 2, int(0xFFFFFFFF)));
+    decoder.append(DuxlFrame::encodeCommandReply(20, 208, 2, int(0xFFFFFFFF)));
     DuxlFrame frame;
     QCOMPARE(decoder.next(&frame), DuxlFrameDecoder::Result::Frame);
     QCOMPARE(frame.kind(), DuxlFrame::Kind::CommandReply);
-    QCOMPARE(frame.sequence(), quint8(200));
-    QCOMPARE(frame.moduleAddress(), quint8(7));
-    QCOMPARE(frame.replyAddress(), quint8(12));
+    QCOMPARE(frame.sequence(), quint8(20));
     QCOMPARE(frame.command(), quint8(208));
     QCOMPARE(frame.status(), quint8(2));
     QCOMPARE(frame.value(), -1);
@@ -202,7 +206,7 @@ void TestDuxlFrame::versionReplyRoundTrip()
 {
     QFETCH(QString, text);
     DuxlFrameDecoder decoder;
-    decoder.append(DuxlFrame::encodeVersionReply(5, 1, 12, text));
+    decoder.append(DuxlFrame::encodeVersionReply(5, text));
     DuxlFrame frame;
     QCOMPARE(decoder.next(&frame), DuxlFrameDecoder::Result::Frame);
     QCOMPARE(frame.kind(), DuxlFrame::Kind::VersionReply);
@@ -235,16 +239,16 @@ void TestDuxlFrame::decoderStream_data()
         << badPayload + two << 1 << QStringList{"C", "F2"} << badPayload.size();
     QTest::newRow("truncated then good") << one.left(7) + two << 0 << QStringList{"C", "F2"} << 7;
     QTest::newRow("truncated then good, bytewise") << one.left(7) + two << 1 << QStringList{"C", "F2"} << 7;
-    QTest::newRow("truncated at the end") << one + two.left(10) << 0 << QStringList{"F1"} << 0;
-    QTest::newRow("header only") << one.left(3) << 0 << QStringList{} << 0;
-    QTest::newRow("unknown kind") << QByteArray::fromHex("d7 05 09 00 00") + one << 0 << QStringList{"F1"} << 5;
-    QTest::newRow("wrong length for kind")
-        << QByteArray::fromHex("d7 81 0a") + one << 0 << QStringList{"F1"} << 3;
+    QTest::newRow("truncated at the end") << one + two.left(6) << 0 << QStringList{"F1"} << 0;
+    QTest::newRow("header only") << one.left(2) << 0 << QStringList{} << 0;
+    QTest::newRow("unknown kind") << QByteArray::fromHex("d7 e0 09 00 00") + one << 0 << QStringList{"F1"} << 5;
+    QTest::newRow("version text longer than allowed")
+        << QByteArray::fromHex("d7 a0 21") + one << 0 << QStringList{"F1"} << 3;
     QTest::newRow("start byte inside garbage") << QByteArray::fromHex("d7 d7 d7") + one << 0 << QStringList{"F1"} << 3;
     QTest::newRow("false start with plausible header")
-        << QByteArray::fromHex("d7 81 09 01") + one << 0 << QStringList{"C", "F1"} << 4;
+        << QByteArray::fromHex("d7 80 09 01") + one << 0 << QStringList{"C", "F1"} << 4;
     QTest::newRow("version request between replies")
-        << one + DuxlFrame::encodeVersionRequest(9, 1, 12) + two << 2 << QStringList{"F1", "F9", "F2"} << 0;
+        << one + DuxlFrame::encodeVersionRequest(9, 1) + two << 2 << QStringList{"F1", "F9", "F2"} << 0;
 }
 
 void TestDuxlFrame::decoderStream()
@@ -264,7 +268,7 @@ void TestDuxlFrame::everySingleBitFlipIsRejected_data()
     QTest::addColumn<QByteArray>("frame");
     QTest::newRow("reply") << reply(17, 0x7F00FF01);
     QTest::newRow("request") << DuxlFrame::encodeCommandRequest(18, Command(1, 201, 0x3F, 2, 99, false, 12), true);
-    QTest::newRow("version reply") << DuxlFrame::encodeVersionReply(19, 1, 12, QStringLiteral("1234V101"));
+    QTest::newRow("version reply") << DuxlFrame::encodeVersionReply(19, QStringLiteral("1234V101"));
 }
 
 void TestDuxlFrame::everySingleBitFlipIsRejected()
@@ -306,7 +310,7 @@ void TestDuxlFrame::framesSurviveInterleavedGarbage()
             c = char(random.bounded(256));
         stream += noise;
         stream += reply(quint8(sequence), int(random.generate()));
-        expected << QStringLiteral("F%1").arg(sequence);
+        expected << QStringLiteral("F%1").arg(sequence & DuxlFrame::SequenceMask);
     }
     DuxlFrameDecoder decoder;
     QList<DuxlFrame> frames;

@@ -479,7 +479,7 @@ void TestSerialHandler::traceModeLogsFrames()
     QCOMPARE(silentLines, 0);
     const QString port = m_module->port().portName();
     QCOMPARE(capturedMessages.size(), 2);
-    QVERIFY(capturedMessages.at(0).startsWith(port + QStringLiteral(" -> d7 02 03")));
+    QVERIFY(capturedMessages.at(0).startsWith(port + QStringLiteral(" -> d7 62 01")));
     QVERIFY(capturedMessages.at(1).contains(QLatin1String("1234V101")));
 }
 
@@ -487,8 +487,8 @@ void TestSerialHandler::pacedLinkTakesTheTimeOfItsBytes()
 {
     constexpr int Rate = 115200;
     constexpr int Requests = 100;
-    constexpr int RequestBytes = 17;
-    constexpr int ReplyBytes = 14;
+    constexpr int RequestBytes = 13;
+    constexpr int ReplyBytes = 10;
     m_module->run([](SimulatedModule* module, ModuleServer* server) {
         module->setMode(SimulatedModule::Mode::Bootloader);
         server->setPacingRate(Rate);
