@@ -388,6 +388,7 @@ private slots:
     void completeRun();
     void failures_data();
     void failures();
+    void silentMemorySizeGoesOn();
     void wordRetries_data();
     void wordRetries();
     void flashWordFallback_data();
@@ -764,6 +765,18 @@ void TestBootloaderRun::failures()
     QVERIFY2(marker.isEmpty() || at >= 0, qPrintable(said.join('\n')));
     QCOMPARE(said.mid(at + 1), ending);
     QVERIFY(!said.contains("L:Update completed.\n"));
+}
+
+void TestBootloaderRun::silentMemorySizeGoesOn()
+{
+    auto rig = makeReadyRig(1000);
+    // The third parameter request is the memory size.
+    rig->module.setFailure(Mode::NoReply, 206, 3, 1);
+
+    RUN_TO_ONE_COMPLETION(*rig, true);
+    QCOMPARE(rig->module.requestCount(206), 3);
+    QVERIFY(!rig->side.messages().join('\n').contains(QLatin1String("Memory size")));
+    QCOMPARE(rig->module.flash().left(1000), rig->firmware.image.left(1000));
 }
 
 void TestBootloaderRun::wordRetries_data()

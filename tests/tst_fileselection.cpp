@@ -190,7 +190,6 @@ private slots:
     void browseEntryNamesRememberedLocation();
     void fileDialog_data();
     void fileDialog();
-    void poolWindowParts();
     void poolEntries_data();
     void poolEntries();
     void poolScanClearsFileFields();
@@ -331,46 +330,6 @@ void TestFileSelection::fileDialog()
     const QStringList lines = FirmwareFormHarness::takeMessagesOf(QStringLiteral("FirmwareUpdate::toolSelectAction()"));
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines.first().startsWith(message), qPrintable(lines.first()));
-}
-
-void TestFileSelection::poolWindowParts()
-{
-    FirmwareFormHarness harness;
-    fillPool(harness);
-    QPointer<QDialog> dialog = openPoolWindow(harness);
-    QVERIFY(dialog);
-
-    QCOMPARE(dialog->objectName(), harness.poolPath());
-    QCOMPARE(dialog->windowTitle(), QStringLiteral("Select firmware file from: ") + harness.poolPath());
-    QVERIFY(dialog->windowFlags().testFlag(Qt::Tool));
-    QVERIFY(dialog->isModal());
-    QVERIFY(dialog->isSizeGripEnabled());
-    QVERIFY(dialog->testAttribute(Qt::WA_DeleteOnClose));
-    QCOMPARE(dialog->parentWidget(), harness.tool());
-    QCOMPARE(dialog->windowIcon().cacheKey(), poolAction(harness)->icon().cacheKey());
-
-    QTreeView* tree = poolTree(dialog);
-    QVERIFY(tree);
-    QVERIFY(tree->isSortingEnabled());
-    QVERIFY(tree->alternatingRowColors());
-    FileSystemModel* model = scannedModel(dialog);
-    QVERIFY(model);
-    QVERIFY(!model->parent());
-    QCOMPARE(tree->rootIndex(), model->index(harness.poolPath()));
-    QCOMPARE(model->columnCount(tree->rootIndex()), 5);
-    const QModelIndex extra =
-        model->index(harness.poolPath() + QStringLiteral("/suiting.hex")).siblingAtColumn(IdentifierColumn);
-    QCOMPARE(model->data(extra, Qt::TextAlignmentRole).toInt(), int(Qt::AlignLeft));
-
-    auto* leave = dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection"));
-    QVERIFY(leave);
-    QCOMPARE(leave->text(), QStringLiteral("Leave file in selection"));
-    QVERIFY(dialog->findChild<SpacerWidget*>(QStringLiteral("__spacer")));
-    auto* close = dialog->findChild<QPushButton*>();
-    QVERIFY(close);
-    QCOMPARE(close->text(), QStringLiteral(" Close "));
-    QCOMPARE(close->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
-    QCOMPARE(close->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
 }
 
 void TestFileSelection::poolEntries_data()

@@ -96,7 +96,6 @@ private slots:
     void consoleEcho_data();
     void consoleEcho();
     void newestLineStaysVisible();
-    void statusLineAndModuleVersion();
     void clockText_data();
     void clockText();
     void clockGoesToHostWindowTitle();
@@ -239,17 +238,6 @@ void TestHistoryDisplay::newestLineStaysVisible()
     QVERIFY(viewport.contains(history()->cursorRect(newest)));
     QVERIFY(viewport.contains(history()->cursorRect()));
     QVERIFY(!history()->textCursor().hasSelection());
-}
-
-void TestHistoryDisplay::statusLineAndModuleVersion()
-{
-    QVERIFY(invoke("handleProgressMessage", Q_ARG(QString, QStringLiteral("Erasing..."))));
-    QVERIFY(invoke("handleProgressMessage", Q_ARG(QString, QStringLiteral("Erasing finished."))));
-    QCOMPARE(m_tool->findChild<QLineEdit*>(QStringLiteral("leProgress"))->text(), QStringLiteral("Erasing finished."));
-    QVERIFY(invoke("handleModuleVersion", Q_ARG(QString, QStringLiteral("1234B101"))));
-    QCOMPARE(m_tool->findChild<QLineEdit*>(QStringLiteral("leModuleVersion"))->text(), QStringLiteral("1234B101"));
-    // Neither is a history line.
-    QVERIFY(!history()->toPlainText().contains(QLatin1String("Erasing")));
 }
 
 void TestHistoryDisplay::clockText_data()

@@ -279,20 +279,32 @@ void TestSerialHandler::forcedEventProcessingKeepsTheLoopRunning()
         server->setEraseTimeMs(EraseMs);
     });
     int ticks = 0;
+    // A request made from the loop the erase keeps running must be refused, not mixed into its wait.
+    Command second(1, EraseCommand, 0, 0, 0, false, HostAddress);
+    Command secondReply;
+    secondReply.setReply(1, EraseCommand, 100, 0);
     QTimer painter;
-    connect(&painter, &QTimer::timeout, [&ticks] { ++ticks; });
+    connect(&painter, &QTimer::timeout, [&] {
+        if (++ticks == 1)
+            m_handler->doDirectRequest(&second, &secondReply);
+    });
     painter.start(TickMs);
 
     m_handler->setMaxTimeoutMS(15000);
     m_handler->setForceProcessEvents(force);
+    if (force)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("refused a request made while another one waits")));
     Command erase(1, EraseCommand, 0, 0, 0, false, HostAddress);
     Command reply;
     m_handler->doDirectRequest(&erase, &reply);
     QVERIFY(reply.isValid());
-    if (force)
+    if (force) {
         QVERIFY2(ticks >= EraseMs / TickMs / 6, qPrintable(QString::number(ticks)));
-    else
+        QVERIFY(!secondReply.isValid());
+        QCOMPARE(m_handler->errorString(), QStringLiteral("another request is waiting"));
+    } else {
         QCOMPARE(ticks, 0);
+    }
 }
 
 void TestSerialHandler::closedDeviceAnswersAtOnce()

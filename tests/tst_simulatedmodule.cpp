@@ -22,121 +22,14 @@ class TestSimulatedModule : public QObject
 {
     Q_OBJECT
 private slots:
-    void bootloaderEntryCode_data();
-    void bootloaderEntryCode();
-    void versionQueryFollowsMode();
-    void otherAddressGetsNoReply();
-    void identifierScan_data();
-    void identifierScan();
-    void restartTakesIdentifierFromNewFlash();
     void pageBufferWriteAndProgram();
     void pageProgramRejectsUnalignedOrOutside_data();
     void pageProgramRejectsUnalignedOrOutside();
     void pageNumberWriteCountsFromPage16();
     void programmingWithoutEraseOnlyClearsBits();
-    void failureWindow_data();
-    void failureWindow();
     void handlerLinkBehaviour();
     void handlerRefusesRatesItCannotDo();
 };
-
-void TestSimulatedModule::bootloaderEntryCode_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<int>("bank");
-    QTest::addColumn<int>("value");
-    QTest::addColumn<bool>("enters");
-    QTest::newRow("the code") << 0x47 << 0x6E << 0x5D2C8B19 << true;
-    QTest::newRow("wrong type") << 0x46 << 0x6E << 0x5D2C8B19 << false;
-    QTest::newRow("wrong bank") << 0x47 << 0x6F << 0x5D2C8B19 << false;
-    QTest::newRow("wrong value") << 0x47 << 0x6E << 0x5D2C8B18 << false;
-}
-
-void TestSimulatedModule::bootloaderEntryCode()
-{
-    QFETCH(int, type);
-    QFETCH(int, bank);
-    QFETCH(int, value);
-    QFETCH(bool, enters);
-
-    SimulatedModule module;
-    QSignalSpy modeChanges(&module, &SimulatedModule::modeChanged);
-    Command reply;
-    QCOMPARE(module.handleRequest(request(242, quint16(type), quint8(bank), value), &reply), Outcome::Reply);
-    QCOMPARE(module.mode(), enters ? Mode::Bootloader : Mode::Firmware);
-    QCOMPARE(modeChanges.count(), enters ? 1 : 0);
-    QCOMPARE(reply.status(), enters ? SimulatedModule::StatusOk : SimulatedModule::StatusInvalidValue);
-}
-
-void TestSimulatedModule::versionQueryFollowsMode()
-{
-    SimulatedModule module;
-    module.setFirmwareVersion(QStringLiteral("1234V205"));
-    module.setBootloaderVersion(QStringLiteral("1234B101"));
-    QString version;
-    QCOMPARE(module.queryVersion(1, &version), Outcome::Reply);
-    QCOMPARE(version, QStringLiteral("1234V205"));
-    // The firmware does not know the update commands.
-    Command reply;
-    module.handleRequest(request(206), &reply);
-    QCOMPARE(reply.status(), SimulatedModule::StatusInvalidCommand);
-    module.setMode(Mode::Bootloader);
-    module.queryVersion(1, &version);
-    QCOMPARE(version, QStringLiteral("1234B101"));
-    QCOMPARE(module.versionQueryCount(), 2);
-}
-
-void TestSimulatedModule::otherAddressGetsNoReply()
-{
-    SimulatedModule module;
-    module.setMode(Mode::Bootloader);
-    module.setAddress(3);
-    Command reply;
-    QCOMPARE(module.handleRequest(request(206, 0, 0, 0, 1), &reply), Outcome::NoReply);
-    QCOMPARE(module.handleRequest(request(206, 0, 0, 0, 3), &reply), Outcome::Reply);
-    QString version = QStringLiteral("stale");
-    QCOMPARE(module.queryVersion(1, &version), Outcome::NoReply);
-    QVERIFY(version.isEmpty());
-    // Both requests reached the bus, and a fault counts both.
-    QCOMPARE(module.requestCount(206), 2);
-    module.setFailure(SimulatedModule::FailureMode::NoReply, 206, 2, 1);
-    QCOMPARE(module.handleRequest(request(206, 0, 0, 0, 1), &reply), Outcome::NoReply);
-    QCOMPARE(module.handleRequest(request(206, 0, 0, 0, 3), &reply), Outcome::NoReply);
-    QCOMPARE(module.handleRequest(request(206, 0, 0, 0, 3), &reply), Outcome::Reply);
-}
-
-void TestSimulatedModule::identifierScan_data()
-{
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<QString>("identifier");
-    QTest::newRow("none") << QByteArray("no identifier in here") << QString();
-    QTest::newRow("at offset 0 is not seen") << QByteArray("1234V567") << QString();
-    QTest::newRow("at offset 1") << QByteArray("x1234V567") << "1234V567";
-    QTest::newRow("case counts") << QByteArray("x1234v567") << QString();
-    QTest::newRow("pattern order beats position") << QByteArray("x1234C567 1234V567") << "1234V567";
-    QTest::newRow("lowest position within a pattern") << QByteArray("x1111V111 2222V222") << "1111V111";
-    QTest::newRow("third pattern") << QByteArray("x123V4.56") << "123V4.56";
-    QTest::newRow("C in front") << QByteArray("xC123C456") << "C123C456";
-    QTest::newRow("cut off at the end") << QByteArray("x1234V56") << QString();
-}
-
-void TestSimulatedModule::identifierScan()
-{
-    QFETCH(QByteArray, data);
-    QFETCH(QString, identifier);
-    QCOMPARE(SimulatedModule::findIdentifier(data), identifier);
-}
-
-void TestSimulatedModule::restartTakesIdentifierFromNewFlash()
-{
-    SimulatedModule module;
-    module.setMode(Mode::Bootloader);
-    module.loadFlash(0x100, QByteArray("1234V999"));
-    Command reply;
-    module.handleRequest(request(205), &reply);
-    QCOMPARE(module.mode(), Mode::Firmware);
-    QCOMPARE(module.firmwareVersion(), QStringLiteral("1234V999"));
-}
 
 void TestSimulatedModule::pageBufferWriteAndProgram()
 {
@@ -208,36 +101,6 @@ void TestSimulatedModule::programmingWithoutEraseOnlyClearsBits()
     QCOMPARE(module.flashWord(0), 0x0000000Fu);
     module.handleRequest(request(200), &reply);
     QCOMPARE(module.flashWord(0), 0xFFFFFFFFu);
-}
-
-void TestSimulatedModule::failureWindow_data()
-{
-    QTest::addColumn<int>("first");
-    QTest::addColumn<int>("count");
-    QTest::addColumn<QString>("outcomes");
-    QTest::newRow("from the start, forever") << 1 << SimulatedModule::Forever << "xxxxx";
-    QTest::newRow("third and fourth") << 3 << 2 << "..xx.";
-    QTest::newRow("second only") << 2 << 1 << ".x...";
-}
-
-void TestSimulatedModule::failureWindow()
-{
-    QFETCH(int, first);
-    QFETCH(int, count);
-    QFETCH(QString, outcomes);
-
-    SimulatedModule module;
-    module.setMode(Mode::Bootloader);
-    module.setFailure(SimulatedModule::FailureMode::InvalidReply, 206, first, count);
-    QString seen;
-    Command reply;
-    for (int i = 0; i < outcomes.size(); ++i) {
-        // Requests of other commands do not count.
-        module.handleRequest(request(205), &reply);
-        module.setMode(Mode::Bootloader);
-        seen += module.handleRequest(request(206), &reply) == Outcome::Reply ? QLatin1Char('.') : QLatin1Char('x');
-    }
-    QCOMPARE(seen, outcomes);
 }
 
 void TestSimulatedModule::handlerLinkBehaviour()
