@@ -208,11 +208,6 @@ void TestHostApp::headlessFailureEndsWithItsMessage_data()
     QTest::addColumn<QStringList>("simulatorArguments");
     QTest::addColumn<int>("timeoutSeconds");
     QTest::addColumn<QString>("message");
-    QTest::newRow("wrong checksum") << QStringList{QStringLiteral("--fail"), QStringLiteral("wrong-checksum")}
-                                    << UpdateTimeoutSeconds << "Module-CheckSum: 0x";
-    QTest::newRow("other module type") << QStringList{QStringLiteral("--type"), QStringLiteral("4321")}
-                                       << UpdateTimeoutSeconds
-                                       << "Module (4321B101) and Firmware (1234V201) do not match!";
     // The dialogue asks for the page size until it is cancelled: the host's time-out ends it.
     QTest::newRow("page size never read") << QStringList{QStringLiteral("--fail"), QStringLiteral("invalid-reply:206")}
                                           << 3 << "no result after 3 s";

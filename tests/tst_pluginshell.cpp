@@ -58,7 +58,6 @@ private slots:
     void initBuildsFormOnce();
     void initWarnsAboutForeignParent();
     void finishedDetachesAndNextInitReloadsOnce();
-    void listSkipsExcludedModules();
 
 private:
     QTemporaryDir m_home;
@@ -158,40 +157,6 @@ void TestPluginShell::finishedDetachesAndNextInitReloadsOnce()
     QCOMPARE(modules->count(), 2);
     QCOMPARE(selections.count(), 2);
     plugin.setParent(nullptr);
-}
-
-void TestPluginShell::listSkipsExcludedModules()
-{
-    PluginHandler handler;
-    ListedModule plain(QStringLiteral("COM3/M/id1"), QStringLiteral("1234"));
-    ListedModule virtualPort(QStringLiteral("VC1/M/id1"), QStringLiteral("1234"));
-    ListedModule lowerVirtual(QStringLiteral("vc1/M/id1"), QStringLiteral("1234"));
-    ListedModule excludedKind(QStringLiteral("COM4/M/id1"), QStringLiteral("0055"));
-    ListedModule noSlash(QStringLiteral("COM7"), QStringLiteral("1234"));
-    for (ListedModule* module : {&plain, &virtualPort, &lowerVirtual, &excludedKind, &noSlash})
-        handler.addModulePlugin(module->key(), module, QString());
-
-    FirmwareUpdate plugin(QStringLiteral("fw"), &handler);
-    // Without a host window there is no finished(int) to follow; Qt says so and nothing else depends on it.
-    QTest::ignoreMessage(QtWarningMsg, "QObject::connect: Cannot connect (nullptr)::finished(int) to FirmwareUpdate::finished(int)");
-    plugin.init(nullptr);
-    auto* modules = plugin.findChild<QComboBox*>(QStringLiteral("cmbModules"));
-    QStringList listed;
-    for (int i = 0; i < modules->count(); ++i)
-        listed.append(modules->itemText(i));
-    QCOMPARE(listed, QStringList({"COM3/M/id1", "vc1/M/id1", "COM7"}));
-    QCOMPARE(modules->itemData(0).toList(),
-             QVariantList({QStringLiteral("COM3/M/id1"), QStringLiteral("Module"), QStringLiteral("COM3")}));
-    QCOMPARE(modules->itemData(2).toList().at(2).toString(), QStringLiteral("COM7"));
-    auto* select = plugin.findChild<QToolButton*>(QStringLiteral("btnSelect"));
-    QVERIFY(select->isEnabledTo(select->parentWidget()));
-
-    handler.removeModulePlugin(plain.key());
-    handler.removeModulePlugin(lowerVirtual.key());
-    handler.removeModulePlugin(noSlash.key());
-    QMetaObject::invokeMethod(&plugin, "on_btnRefresh_clicked");
-    QCOMPARE(modules->count(), 0);
-    QVERIFY(!select->isEnabledTo(select->parentWidget()));
 }
 
 QTEST_MAIN(TestPluginShell)
