@@ -62,7 +62,6 @@ private slots:
     void selectionReadsFirmwareDirectory_data();
     void selectionReadsFirmwareDirectory();
     void closedDeviceIsNotAsked();
-    void moduleWithoutLinkKeepsOnlyKey();
     void reportAboutSelectedIdleModule();
     void reportsThatLeaveSelectionAlone_data();
     void reportsThatLeaveSelectionAlone();
@@ -285,23 +284,6 @@ void TestModuleList::closedDeviceIsNotAsked()
     QVERIFY(harness.lineEdit("leActualFirmware")->text().isEmpty());
     QVERIFY(!harness.tool()->findChild<QGroupBox*>(QStringLiteral("gbNewFirmware"))->isEnabled());
     QCOMPARE(storedSetting(QStringLiteral("COM3_M_Bitrate")), QVariant());
-}
-
-void TestModuleList::moduleWithoutLinkKeepsOnlyKey()
-{
-    ToolHarness harness;
-    FakeHost::ModuleSetup setup = moduleAt(QStringLiteral("COM3/M/id1"));
-    setup.withHandler = false;
-    const QString key = harness.host().addModule(setup);
-    harness.start();
-
-    QCOMPARE(harness.listedKeys(), QStringList{key});
-    QVERIFY(!harness.tool()->findChild<QGroupBox*>(QStringLiteral("gbNewFirmware"))->isEnabled());
-    // The update start finds no link for the kept key and does nothing.
-    harness.history()->setPlainText(QStringLiteral("kept"));
-    QVERIFY(harness.invoke("on_btnUpdate_clicked"));
-    QCOMPARE(harness.historyText(), QStringLiteral("kept"));
-    QVERIFY(harness.host().module(key)->isPluginEnabled());
 }
 
 void TestModuleList::reportAboutSelectedIdleModule()
