@@ -40,7 +40,7 @@ QString TestFileIdentification::loadReference(FirmwareFormHarness& harness)
     harness.setFileName(path);
     if (harness.text("leVersion") != QLatin1String(ReferenceIdentifier))
         qFatal("reference firmware not loaded");
-    FirmwareFormHarness::takeMessages();
+    harness.takeMessages();
     return path;
 }
 
@@ -74,7 +74,7 @@ void TestFileIdentification::hexNameTest()
     QCOMPARE(harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled(), loads);
     QVERIFY(harness.child<QPushButton>("btnUpdate")->isEnabled());
     QCOMPARE(harness.storedDirectory().toString(), loads ? path : reference);
-    QCOMPARE(FirmwareFormHarness::takeMessagesOf(LoaderName).size(), loads ? 1 : 0);
+    QCOMPARE(harness.takeMessagesOf(LoaderName).size(), loads ? 1 : 0);
 }
 
 void TestFileIdentification::typingLoadsOnceTheNameEndsInHex()
@@ -82,11 +82,11 @@ void TestFileIdentification::typingLoadsOnceTheNameEndsInHex()
     FirmwareFormHarness harness;
     const QString path = FirmwareFormHarness::writeFile(harness.filesPath(QStringLiteral("typed.hex")),
                                                         FirmwareFormHarness::firmwareHex(Identifier));
-    FirmwareFormHarness::takeMessages();
+    harness.takeMessages();
 
     QTest::keyClicks(harness.child<QLineEdit>("leFilename"), path);
     QCOMPARE(harness.text("leFilename"), path);
-    const QStringList loads = FirmwareFormHarness::takeMessagesOf(LoaderName);
+    const QStringList loads = harness.takeMessagesOf(LoaderName);
     QCOMPARE(loads, QStringList{QStringLiteral("analysing: %1...").arg(path)});
     QCOMPARE(harness.text("leVersion"), QLatin1String(Identifier));
 
@@ -94,7 +94,7 @@ void TestFileIdentification::typingLoadsOnceTheNameEndsInHex()
     QTest::keyClicks(harness.child<QLineEdit>("leFilename"), QStringLiteral(".old"));
     QVERIFY(!harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled());
     QCOMPARE(harness.text("leHexVersion"), QLatin1String(Identifier));
-    QVERIFY(FirmwareFormHarness::takeMessagesOf(LoaderName).isEmpty());
+    QVERIFY(harness.takeMessagesOf(LoaderName).isEmpty());
 }
 
 void TestFileIdentification::formFields_data()
@@ -171,7 +171,7 @@ void TestFileIdentification::failedLoadKeepsFields()
     messages.replaceInStrings(QStringLiteral("%1"), path);
 
     QVERIFY(!harness.fileNameChanged(path));
-    QCOMPARE(FirmwareFormHarness::takeMessagesOf(LoaderName), messages);
+    QCOMPARE(harness.takeMessagesOf(LoaderName), messages);
     QCOMPARE(harness.text("leSize"), size);
     QCOMPARE(harness.text("leChecksum"), checksum);
     QCOMPARE(harness.text("leVersion"), QLatin1String(ReferenceIdentifier));
@@ -219,7 +219,7 @@ void TestFileIdentification::locationRemembered()
 
     QCOMPARE(harness.text("leVersion"), QString::fromLatin1(identifier));
     QCOMPARE(harness.storedDirectory(), stored ? QVariant(QFileInfo(path).absoluteFilePath()) : QVariant());
-    const QStringList directoryLines = FirmwareFormHarness::takeMessagesOf("FirmwareUpdate::handleFirmwareDirectory()");
+    const QStringList directoryLines = harness.takeMessagesOf("FirmwareUpdate::handleFirmwareDirectory()");
     QCOMPARE(directoryLines.size(), stored || !withModule ? 1 : 0);
 }
 

@@ -281,7 +281,7 @@ void TestFileSelection::fileDialog()
     }
     // The file changes on disk; choosing it again must read it again.
     FirmwareFormHarness::writeFile(path, FirmwareFormHarness::firmwareHex("1234V999"));
-    FirmwareFormHarness::takeMessages();
+    harness.takeMessages();
 
     QString title;
     QString directory;
@@ -312,7 +312,7 @@ void TestFileSelection::fileDialog()
     QCOMPARE(filters, QStringList{QStringLiteral("Firmware files (*.hex)")});
     QCOMPARE(harness.text("leFilename"), choose || alreadyShown ? path : QString());
     QCOMPARE(harness.text("leVersion"), choose ? version : alreadyShown ? QString(SuitingIdentifier) : QString());
-    const QStringList lines = FirmwareFormHarness::takeMessagesOf(QStringLiteral("FirmwareUpdate::toolSelectAction()"));
+    const QStringList lines = harness.takeMessagesOf(QStringLiteral("FirmwareUpdate::toolSelectAction()"));
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines.first().startsWith(message), qPrintable(lines.first()));
 }
@@ -560,7 +560,7 @@ void TestFileSelection::dragEnter()
     QWhatsThis::hideText();
     if (accepted)
         QCOMPARE(event.dropAction(), event.proposedAction());
-    const QStringList lines = FirmwareFormHarness::takeMessagesOf(QStringLiteral("FirmwareUpdate::dragEnterEvent()"));
+    const QStringList lines = harness.takeMessagesOf(QStringLiteral("FirmwareUpdate::dragEnterEvent()"));
     QCOMPARE(lines.size(), 1);
     QVERIFY(lines.first().startsWith(QStringLiteral("dragEnterEvent")));
 }
@@ -586,7 +586,7 @@ void TestFileSelection::drop()
     QApplication::sendEvent(harness.tool(), &enter);
     QVERIFY(enter.isAccepted());
     QVERIFY(visibleWhatsThis());
-    FirmwareFormHarness::takeMessages();
+    harness.takeMessages();
 
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(harness.tool(), &drop);
@@ -594,7 +594,7 @@ void TestFileSelection::drop()
     QVERIFY(!visibleWhatsThis());
     QCOMPARE(harness.text("leFilename"), path);
     QCOMPARE(harness.text("leVersion"), loads ? QString(SuitingIdentifier) : QString());
-    QCOMPARE(FirmwareFormHarness::takeMessagesOf(QStringLiteral("FirmwareUpdate::loadHexFile()")).size(),
+    QCOMPARE(harness.takeMessagesOf(QStringLiteral("FirmwareUpdate::loadHexFile()")).size(),
              loads ? 1 : 0);
 }
 
