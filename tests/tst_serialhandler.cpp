@@ -5,7 +5,6 @@
 #include "simulatedmodule.h"
 
 #include <QElapsedTimer>
-#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QTimer>
 #include <QtTest>
@@ -25,13 +24,6 @@ constexpr int SchedulingSlackMs = 500;
 Command parameterRequest(unsigned short type, unsigned char address = 1)
 {
     return Command(address, ParameterCommand, type, 0, 0, false, HostAddress);
-}
-
-QStringList capturedMessages;
-
-void captureMessage(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    capturedMessages.append(message);
 }
 
 }
@@ -60,7 +52,6 @@ private slots:
     void namesHandlersLikeTheHostDoes();
     void openFailureIsLoggedWithPortAndSystemText();
     void vanishingPortIsLoggedAndClosesTheDevice();
-    void traceModeLogsFrames();
     void pacedLinkTakesTheTimeOfItsBytes();
 
 private:
@@ -380,27 +371,6 @@ void TestSerialHandler::vanishingPortIsLoggedAndClosesTheDevice()
     handler.doDirectRequestWithoutReply(&entry);
     QTRY_VERIFY(!handler.isDeviceOpen());
     QVERIFY(handler.getFirmwareVersion(1).isEmpty());
-}
-
-void TestSerialHandler::traceModeLogsFrames()
-{
-    QLoggingCategory::setFilterRules(QStringLiteral("dux.serial.trace.debug=true"));
-    capturedMessages.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
-
-    m_handler->getFirmwareVersion(1);
-    const int silentLines = capturedMessages.size();
-    m_handler->setTraceMode(true);
-    m_handler->getFirmwareVersion(1);
-    m_handler->setTraceMode(false);
-
-    qInstallMessageHandler(previous);
-    QLoggingCategory::setFilterRules(QString());
-    QCOMPARE(silentLines, 0);
-    const QString port = m_module->port().portName();
-    QCOMPARE(capturedMessages.size(), 2);
-    QVERIFY(capturedMessages.at(0).startsWith(port + QStringLiteral(" -> d7 02 03")));
-    QVERIFY(capturedMessages.at(1).contains(QLatin1String("1234V101")));
 }
 
 void TestSerialHandler::pacedLinkTakesTheTimeOfItsBytes()
