@@ -307,6 +307,7 @@ void TestSerialHandler::closedDeviceAnswersAtOnce()
     QVERIFY(msUntilPageSizeRequestFails() >= 0);
     QVERIFY(m_handler->getFirmwareVersion(1).isEmpty());
     QVERIFY(clock.elapsed() < SchedulingSlackMs);
+    QCOMPARE(m_handler->errorString(), QStringLiteral("the port is not open"));
 
     QVERIFY(m_handler->openDevice());
     QVERIFY(m_handler->isDeviceOpen());
@@ -328,6 +329,10 @@ void TestSerialHandler::dataRates()
     QFETCH(int, rate);
     QFETCH(bool, accepted);
     const int before = m_handler->dataRate();
+    // Discovery sets the rate before it opens the port: a closed port must refuse a bad rate too.
+    m_handler->closeDevice();
+    QCOMPARE(m_handler->setDataRate(rate), accepted);
+    QVERIFY(m_handler->openDevice());
     QCOMPARE(m_handler->setDataRate(rate), accepted);
     QCOMPARE(m_handler->dataRate(), accepted ? rate : before);
     QCOMPARE(m_handler->getFirmwareVersion(1), QStringLiteral("1234V101"));
