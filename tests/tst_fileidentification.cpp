@@ -150,6 +150,8 @@ void TestFileIdentification::failedLoadKeepsFields_data()
 
     const QString path = QStringLiteral("analysing: %1...");
     QTest::newRow("checksum error in line 3") << badSum << QStringList{path, "record checksum error 3"};
+    QTest::newRow("unsupported record type")
+        << QByteArray(":0000000600\n") + good << QStringList{path, "record type not supported!"};
     QTest::newRow("byte above 0x40000")
         << QByteArray(":020000040004F6\n:0100010001FD\n")
         << QStringList{path, "address too high", "HEX file too large"};

@@ -263,6 +263,7 @@ void TestFileSelection::fileDialog_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("cancelled") << false << false << QString() << "selected filname is empty!";
     QTest::newRow("file chosen") << true << false << "1234V999" << "choosen file:";
+    QTest::newRow("shown file chosen again") << true << true << "1234V999" << "choosen file:";
 }
 
 void TestFileSelection::fileDialog()
@@ -389,6 +390,7 @@ void TestFileSelection::doubleClick_data()
     QTest::newRow("suiting file, mouse") << "suiting.hex" << true << true;
     QTest::newRow("suiting file, view signal") << "suiting.hex" << false << true;
     QTest::newRow("disabled file, mouse") << "foreign.hex" << true << false;
+    QTest::newRow("disabled file, view signal") << "foreign.hex" << false << false;
 }
 
 void TestFileSelection::doubleClick()
@@ -532,6 +534,7 @@ void TestFileSelection::dragEnter_data()
     QTest::addColumn<bool>("accepted");
 
     QTest::newRow("HEX file") << QStringList{"file:///data/fw.hex"} << true << true;
+    QTest::newRow("upper-case name") << QStringList{"file:///data/FW.HEX"} << true << true;
     QTest::newRow("backup of a HEX file") << QStringList{"file:///data/firmware.hex.bak"} << true << true;
     QTest::newRow(".hex in a folder name") << QStringList{"file:///data/old.hex/readme.txt"} << true << true;
     QTest::newRow("binary file") << QStringList{"file:///data/fw.bin"} << true << false;

@@ -160,6 +160,7 @@ void TestHistoryDisplay::showsWhatLineBreakInsertionShows_data()
         << QStringList{"m:<b>bold</b> and &lt;tag&gt; &amp; more", "m:<b>unbalanced", "m:plain again"};
     QTest::newRow("cleared at the start of an update")
         << QStringList{"m:old", "*", "clear", "m:Firmwareupdate started @COM4/M/id3", "m:Erasing..."};
+    QTest::newRow("first line into the initial document") << QStringList{"m:only"};
 }
 
 void TestHistoryDisplay::showsWhatLineBreakInsertionShows()
