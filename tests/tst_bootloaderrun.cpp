@@ -388,7 +388,8 @@ private slots:
     void completeRun();
     void failures_data();
     void failures();
-    void silentMemorySizeGoesOn();
+    void parameterRequestsWithoutReply_data();
+    void parameterRequestsWithoutReply();
     void wordRetries_data();
     void wordRetries();
     void flashWordFallback_data();
@@ -770,15 +771,30 @@ void TestBootloaderRun::failures()
     QVERIFY(!said.contains("L:Update completed.\n"));
 }
 
-void TestBootloaderRun::silentMemorySizeGoesOn()
+void TestBootloaderRun::parameterRequestsWithoutReply_data()
 {
+    // Which parameter request (1 page size, 3 memory size) goes unanswered, how often, and what follows.
+    QTest::addColumn<int>("nth");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<bool>("memorySizeShown");
+    QTest::newRow("page size asked until it comes") << 1 << 2 << 5 << true;
+    QTest::newRow("memory size unknown, the run goes on") << 3 << 1 << 3 << false;
+}
+
+void TestBootloaderRun::parameterRequestsWithoutReply()
+{
+    QFETCH(int, nth);
+    QFETCH(int, count);
+    QFETCH(int, requests);
+    QFETCH(bool, memorySizeShown);
+
     auto rig = makeReadyRig(1000);
-    // The third parameter request is the memory size.
-    rig->module.setFailure(Mode::NoReply, 206, 3, 1);
+    rig->module.setFailure(Mode::NoReply, 206, nth, count);
 
     RUN_TO_ONE_COMPLETION(*rig, true);
-    QCOMPARE(rig->module.requestCount(206), 3);
-    QVERIFY(!rig->side.messages().join('\n').contains(QLatin1String("Memory size")));
+    QCOMPARE(rig->module.requestCount(206), requests);
+    QCOMPARE(rig->side.messages().join('\n').contains(QLatin1String("Memory size")), memorySizeShown);
     QCOMPARE(rig->module.flash().left(1000), rig->firmware.image.left(1000));
 }
 
