@@ -6,6 +6,7 @@
 #include "duxlmoduleinterface.h"
 #include "firmwareupdate.h"
 #include "intelhexparser.h"
+#include "messagelog.h"
 #include "peripherymanager.h"
 #include "pluginhandler.h"
 
@@ -43,16 +44,12 @@ public:
         PeripheryManager::instance()->setPortSource([] { return QList<QSerialPortInfo>(); });
         for (const QString& key : moduleKeys)
             addModule(key);
-        s_messages.clear();
-        s_previousHandler = qInstallMessageHandler(collect);
 
         m_tool = new FirmwareUpdate(QStringLiteral("FirmwareUpdate"), &m_plugins);
         m_tool->setParent(&m_window);
         m_tool->init(&m_window);
         m_window.show();
     }
-
-    ~FirmwareFormHarness() { qInstallMessageHandler(s_previousHandler); }
 
     FirmwareUpdate* tool() const { return m_tool; }
 
@@ -95,9 +92,14 @@ public:
     }
 
     // Diagnostic lines written since the last call.
-    static QStringList takeMessages() { return std::exchange(s_messages, QStringList()); }
+    QStringList takeMessages()
+    {
+        const QStringList lines = m_log.messages();
+        m_log.clear();
+        return lines;
+    }
     // Those of one function, without its name.
-    static QStringList takeMessagesOf(const QString& function)
+    QStringList takeMessagesOf(const QString& function)
     {
         QStringList lines;
         const QString prefix = function + QLatin1Char(' ');
@@ -194,18 +196,7 @@ private:
         const std::unique_ptr<Connection> m_connection;
     };
 
-    // Keeps debug lines for the test and passes everything else on, except the headless platform's
-    // notes about window features it lacks (raise, keyboard grab), which every popup would print.
-    static void collect(QtMsgType type, const QMessageLogContext& context, const QString& message)
-    {
-        if (type == QtDebugMsg)
-            s_messages << message;
-        else if (!message.startsWith(QLatin1String("This plugin does not support")) && s_previousHandler)
-            s_previousHandler(type, context, message);
-    }
-
-    static inline QStringList s_messages;
-    static inline QtMessageHandler s_previousHandler = nullptr;
+    MessageLog m_log;
     QTemporaryDir m_dir;
     PluginHandler m_plugins;
     std::vector<std::unique_ptr<Module>> m_modules;

@@ -388,6 +388,8 @@ private slots:
     void completeRun();
     void failures_data();
     void failures();
+    void parameterRequestsWithoutReply_data();
+    void parameterRequestsWithoutReply();
     void wordRetries_data();
     void wordRetries();
     void flashWordFallback_data();
@@ -407,6 +409,9 @@ private slots:
     void fieldEncodings();
     void wordsPastImageEndReadAsZero();
     void cancelBeforeStartDoesNotStopRun();
+    void pageProgramRejectsUnalignedOrOutside_data();
+    void pageProgramRejectsUnalignedOrOutside();
+    void programmingWithoutEraseOnlyClearsBits();
 
 private:
     std::unique_ptr<Rig> makeRig() { return std::make_unique<Rig>(&m_plugins); }
@@ -766,6 +771,33 @@ void TestBootloaderRun::failures()
     QVERIFY(!said.contains("L:Update completed.\n"));
 }
 
+void TestBootloaderRun::parameterRequestsWithoutReply_data()
+{
+    // Which parameter request (1 page size, 3 memory size) goes unanswered, how often, and what follows.
+    QTest::addColumn<int>("nth");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<bool>("memorySizeShown");
+    QTest::newRow("page size asked until it comes") << 1 << 2 << 5 << true;
+    QTest::newRow("memory size unknown, the run goes on") << 3 << 1 << 3 << false;
+}
+
+void TestBootloaderRun::parameterRequestsWithoutReply()
+{
+    QFETCH(int, nth);
+    QFETCH(int, count);
+    QFETCH(int, requests);
+    QFETCH(bool, memorySizeShown);
+
+    auto rig = makeReadyRig(1000);
+    rig->module.setFailure(Mode::NoReply, 206, nth, count);
+
+    RUN_TO_ONE_COMPLETION(*rig, true);
+    QCOMPARE(rig->module.requestCount(206), requests);
+    QCOMPARE(rig->side.messages().join('\n').contains(QLatin1String("Memory size")), memorySizeShown);
+    QCOMPARE(rig->module.flash().left(1000), rig->firmware.image.left(1000));
+}
+
 void TestBootloaderRun::wordRetries_data()
 {
     QTest::addColumn<int>("scheme");
@@ -1077,6 +1109,42 @@ void TestBootloaderRun::cancelBeforeStartDoesNotStopRun()
     rig->module.setMode(SimulatedModule::Mode::Bootloader);
     RUN_TO_ONE_COMPLETION(*rig, true);
     QCOMPARE(rig->module.requestCount(205), 1);
+}
+
+// The module model refuses what a real bootloader refuses, so that a wrong request fails a run.
+void TestBootloaderRun::pageProgramRejectsUnalignedOrOutside_data()
+{
+    QTest::addColumn<quint32>("address");
+    QTest::newRow("not on a page boundary") << quint32(0x1100);
+    QTest::newRow("below the flash") << quint32(0x0C00);
+    QTest::newRow("past the flash") << quint32(0x1000 + 0x4000);
+}
+
+void TestBootloaderRun::pageProgramRejectsUnalignedOrOutside()
+{
+    QFETCH(quint32, address);
+    SimulatedModule module;
+    module.setMode(SimulatedModule::Mode::Bootloader);
+    module.setFlashBase(0x1000);
+    module.setFlashSize(0x4000);
+    module.setPageSize(1024);
+    Command reply;
+    module.handleRequest(Command(1, 202, 0, 0, int(address), false, 12), &reply);
+    QVERIFY(reply.isValid());
+    QCOMPARE(reply.status(), SimulatedModule::StatusInvalidValue);
+}
+
+void TestBootloaderRun::programmingWithoutEraseOnlyClearsBits()
+{
+    SimulatedModule module;
+    module.setMode(SimulatedModule::Mode::Bootloader);
+    module.setWriteScheme(SimulatedModule::WriteScheme::PageNumber);
+    Command reply;
+    module.handleRequest(Command(1, 201, 0, 16, 0x0F0F0F0F, false, 12), &reply);
+    module.handleRequest(Command(1, 201, 0, 16, int(0xF0F0F0FF), false, 12), &reply);
+    QCOMPARE(module.flashWord(0), 0x0000000Fu);
+    module.handleRequest(Command(1, 200, 0, 0, 0, false, 12), &reply);
+    QCOMPARE(module.flashWord(0), 0xFFFFFFFFu);
 }
 
 QTEST_MAIN(TestBootloaderRun)

@@ -21,6 +21,8 @@
 
 namespace {
 constexpr int ProbeTimeoutMs = 100;
+// A parked link lives at least 10 s and is looked at every 2 s.
+constexpr int ParkedReleaseMs = 15000;
 constexpr int PollIntervalMs = 50;
 constexpr int ReturnTimeoutMs = 5000;
 }
@@ -30,10 +32,10 @@ class TestDiscovery : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void keys_data();
-    void keys();
     void linkKinds_data();
     void linkKinds();
+    void portListLines_data();
+    void portListLines();
     void registersModulesFoundOnPorts();
     void vanishedPortTakesItsPluginsAlong();
     void usbModuleComesBackUnderItsNewPort();
@@ -44,26 +46,6 @@ private slots:
 void TestDiscovery::initTestCase()
 {
     qRegisterMetaType<DUXLModuleInterface*>();
-}
-
-void TestDiscovery::keys_data()
-{
-    QTest::addColumn<QString>("port");
-    QTest::addColumn<QString>("moduleName");
-    QTest::addColumn<int>("address");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("first address") << "ttyS0" << "DUX1234" << 1 << "ttyS0/DUX1234/id1";
-    QTest::newRow("bus address") << "COM3" << "DUX4711" << 17 << "COM3/DUX4711/id17";
-    QTest::newRow("highest address") << "ttyACM2" << "DUX1234" << 255 << "ttyACM2/DUX1234/id255";
-}
-
-void TestDiscovery::keys()
-{
-    QFETCH(QString, port);
-    QFETCH(QString, moduleName);
-    QFETCH(int, address);
-    QFETCH(QString, expected);
-    QCOMPARE(ModuleDiscovery::moduleKey(port, moduleName, quint8(address)), expected);
 }
 
 void TestDiscovery::linkKinds_data()
@@ -94,6 +76,34 @@ void TestDiscovery::linkKinds()
     QFETCH(QString, connectionKey);
     QCOMPARE(ModuleDiscovery::linkKindOf(port), kind);
     QCOMPARE(ModuleDiscovery::connectionKey(port.portName(), kind), connectionKey);
+}
+
+void TestDiscovery::portListLines_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QStringList>("ports");
+    QTest::newRow("serial and USB") << QByteArray("ttyA0\t/dev/pts/3\tserial\nttyB0\t/dev/pts/4\tusb\n")
+                                    << QStringList{"ttyA0", "ttyB0"};
+    QTest::newRow("empty port name") << QByteArray("\t/dev/pts/3\tserial\n") << QStringList();
+    QTest::newRow("empty location") << QByteArray("ttyA0\t\tserial\n") << QStringList();
+    QTest::newRow("two fields") << QByteArray("ttyA0\t/dev/pts/3\n") << QStringList();
+    QTest::newRow("four fields") << QByteArray("ttyA0\t/dev/pts/3\tserial\tx\n") << QStringList();
+    QTest::newRow("unknown kind, next line read")
+        << QByteArray("ttyA0\t/dev/pts/3\tradio\nttyB0\t/dev/pts/4\tserial\n") << QStringList{"ttyB0"};
+}
+
+void TestDiscovery::portListLines()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QStringList, ports);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("ports")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+    file.close();
+    QStringList read;
+    for (const QSerialPortInfo& port : PortListFile::read(file.fileName()))
+        read.append(port.portName());
+    QCOMPARE(read, ports);
 }
 
 void TestDiscovery::registersModulesFoundOnPorts()
@@ -212,6 +222,8 @@ void TestDiscovery::linkOwnedByAnUpdateOutlivesItsPort()
     QVERIFY(connection);
     QVERIFY(!connection->commandHandler()->isDeviceOpen());
     Global::instance(false)->unregisterThread(Qt::HANDLE(this));
+    // With the thread gone the parked link is released at the next check after its grace time.
+    QTRY_VERIFY_WITH_TIMEOUT(connection.isNull(), ParkedReleaseMs);
 }
 
 void TestDiscovery::rescanFindsAModuleThatAnswersLater()

@@ -8,7 +8,6 @@
 
 namespace {
 constexpr const char* LoaderName = "FirmwareUpdate::loadHexFile()";
-constexpr const char* SlotName = "FirmwareUpdate::fileNameChanged()";
 const QByteArray ReferenceIdentifier = "1111V111";
 const QByteArray Identifier = "1234V567";
 }
@@ -25,8 +24,6 @@ private slots:
     void formFields();
     void failedLoadKeepsFields_data();
     void failedLoadKeepsFields();
-    void programRecordLines_data();
-    void programRecordLines();
     void locationRemembered_data();
     void locationRemembered();
     void clearingFileFields();
@@ -43,7 +40,7 @@ QString TestFileIdentification::loadReference(FirmwareFormHarness& harness)
     harness.setFileName(path);
     if (harness.text("leVersion") != QLatin1String(ReferenceIdentifier))
         qFatal("reference firmware not loaded");
-    FirmwareFormHarness::takeMessages();
+    harness.takeMessages();
     return path;
 }
 
@@ -77,7 +74,7 @@ void TestFileIdentification::hexNameTest()
     QCOMPARE(harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled(), loads);
     QVERIFY(harness.child<QPushButton>("btnUpdate")->isEnabled());
     QCOMPARE(harness.storedDirectory().toString(), loads ? path : reference);
-    QCOMPARE(FirmwareFormHarness::takeMessagesOf(LoaderName).size(), loads ? 1 : 0);
+    QCOMPARE(harness.takeMessagesOf(LoaderName).size(), loads ? 1 : 0);
 }
 
 void TestFileIdentification::typingLoadsOnceTheNameEndsInHex()
@@ -85,11 +82,11 @@ void TestFileIdentification::typingLoadsOnceTheNameEndsInHex()
     FirmwareFormHarness harness;
     const QString path = FirmwareFormHarness::writeFile(harness.filesPath(QStringLiteral("typed.hex")),
                                                         FirmwareFormHarness::firmwareHex(Identifier));
-    FirmwareFormHarness::takeMessages();
+    harness.takeMessages();
 
     QTest::keyClicks(harness.child<QLineEdit>("leFilename"), path);
     QCOMPARE(harness.text("leFilename"), path);
-    const QStringList loads = FirmwareFormHarness::takeMessagesOf(LoaderName);
+    const QStringList loads = harness.takeMessagesOf(LoaderName);
     QCOMPARE(loads, QStringList{QStringLiteral("analysing: %1...").arg(path)});
     QCOMPARE(harness.text("leVersion"), QLatin1String(Identifier));
 
@@ -97,7 +94,7 @@ void TestFileIdentification::typingLoadsOnceTheNameEndsInHex()
     QTest::keyClicks(harness.child<QLineEdit>("leFilename"), QStringLiteral(".old"));
     QVERIFY(!harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled());
     QCOMPARE(harness.text("leHexVersion"), QLatin1String(Identifier));
-    QVERIFY(FirmwareFormHarness::takeMessagesOf(LoaderName).isEmpty());
+    QVERIFY(harness.takeMessagesOf(LoaderName).isEmpty());
 }
 
 void TestFileIdentification::formFields_data()
@@ -109,25 +106,14 @@ void TestFileIdentification::formFields_data()
     QTest::addColumn<bool>("identified");
 
     const QByteArray image = FirmwareFormHarness::firmwareImage(Identifier);
-    const QByteArray odd = FirmwareFormHarness::firmwareImage(Identifier, 0x3FF);
     const QByteArray anonymous = FirmwareFormHarness::firmwareImage(QByteArray());
     const QString kept = QLatin1String(ReferenceIdentifier);
 
     QTest::newRow("identified") << FirmwareFormHarness::hexOf(image) << "1024"
                                 << FirmwareFormHarness::checksumText(image) << QString::fromLatin1(Identifier) << true;
-    QTest::newRow("odd length rounded up") << FirmwareFormHarness::hexOf(odd) << "1024"
-                                           << FirmwareFormHarness::checksumText(odd)
-                                           << QString::fromLatin1(Identifier) << true;
-    QTest::newRow("segment records") << FirmwareFormHarness::hexOf(image, 0x10000, IntelHex::AddressStyle::Segment)
-                                     << "1024" << FirmwareFormHarness::checksumText(image)
-                                     << QString::fromLatin1(Identifier) << true;
     QTest::newRow("end-of-file record only") << QByteArray(":00000001FF\n") << "0" << "0x0" << kept << false;
     QTest::newRow("no identifier") << FirmwareFormHarness::hexOf(anonymous) << "1024"
                                    << FirmwareFormHarness::checksumText(anonymous) << kept << false;
-    const QByteArray head = image.left(0x200);
-    QTest::newRow("empty line ends reading")
-        << FirmwareFormHarness::hexOf(head).replace(":00000001FF\n", "\n") + FirmwareFormHarness::hexOf(image)
-        << "512" << FirmwareFormHarness::checksumText(head) << QString::fromLatin1(Identifier) << true;
 }
 
 void TestFileIdentification::formFields()
@@ -166,8 +152,6 @@ void TestFileIdentification::failedLoadKeepsFields_data()
     QTest::newRow("checksum error in line 3") << badSum << QStringList{path, "record checksum error 3"};
     QTest::newRow("unsupported record type")
         << QByteArray(":0000000600\n") + good << QStringList{path, "record type not supported!"};
-    QTest::newRow("byte at 0x40000") << QByteArray(":020000040004F6\n:0100000001FE\n")
-                                     << QStringList{path, "HEX file too large"};
     QTest::newRow("byte above 0x40000")
         << QByteArray(":020000040004F6\n:0100010001FD\n")
         << QStringList{path, "address too high", "HEX file too large"};
@@ -189,51 +173,13 @@ void TestFileIdentification::failedLoadKeepsFields()
     messages.replaceInStrings(QStringLiteral("%1"), path);
 
     QVERIFY(!harness.fileNameChanged(path));
-    QCOMPARE(FirmwareFormHarness::takeMessagesOf(LoaderName), messages);
+    QCOMPARE(harness.takeMessagesOf(LoaderName), messages);
     QCOMPARE(harness.text("leSize"), size);
     QCOMPARE(harness.text("leChecksum"), checksum);
     QCOMPARE(harness.text("leVersion"), QLatin1String(ReferenceIdentifier));
     QCOMPARE(harness.text("leHexVersion"), QString());
     QVERIFY(!harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled());
     QCOMPARE(harness.storedDirectory().toString(), reference);
-}
-
-void TestFileIdentification::programRecordLines_data()
-{
-    QTest::addColumn<quint32>("base");
-    QTest::addColumn<int>("style");
-    QTest::addColumn<QStringList>("values");
-
-    // programSize, programStart, extendedLinearAddress, segmentAddress, ARMFlashAddress
-    QTest::newRow("linear at 0x08030100") << 0x08030100u << int(IntelHex::AddressStyle::Linear)
-                                          << QStringList{"1024", "196864", "196608", "0", "134217728"};
-    QTest::newRow("linear at 0x00100000") << 0x00100000u << int(IntelHex::AddressStyle::Linear)
-                                          << QStringList{"1024", "0", "0", "0", "1048576"};
-    QTest::newRow("segment at 0x10010") << 0x10010u << int(IntelHex::AddressStyle::Segment)
-                                        << QStringList{"1024", "65552", "0", "65536", "0"};
-}
-
-void TestFileIdentification::programRecordLines()
-{
-    QFETCH(quint32, base);
-    QFETCH(int, style);
-    QFETCH(QStringList, values);
-
-    FirmwareFormHarness harness;
-    const QByteArray image = FirmwareFormHarness::firmwareImage(Identifier);
-    const QString path =
-        FirmwareFormHarness::writeFile(harness.filesPath(QStringLiteral("placed.hex")),
-                                       FirmwareFormHarness::hexOf(image, base, IntelHex::AddressStyle(style)));
-    FirmwareFormHarness::takeMessages();
-    QVERIFY(harness.fileNameChanged(path));
-
-    const QStringList labels = {"programSize:", "programStart:", "extendedLinearAddress:", "segmentAddress:",
-                                "ARMFlashAddress:"};
-    QStringList expected = {QStringLiteral("\"%1\" hexFileVersion: \"%2\"").arg(path, QLatin1String(Identifier))};
-    for (int i = 0; i < labels.size(); ++i)
-        expected << labels.at(i) + QLatin1Char(' ') + values.at(i);
-    const QStringList lines = FirmwareFormHarness::takeMessagesOf(SlotName);
-    QCOMPARE(lines.mid(0, expected.size()), expected);
 }
 
 void TestFileIdentification::locationRemembered_data()
@@ -275,7 +221,7 @@ void TestFileIdentification::locationRemembered()
 
     QCOMPARE(harness.text("leVersion"), QString::fromLatin1(identifier));
     QCOMPARE(harness.storedDirectory(), stored ? QVariant(QFileInfo(path).absoluteFilePath()) : QVariant());
-    const QStringList directoryLines = FirmwareFormHarness::takeMessagesOf("FirmwareUpdate::handleFirmwareDirectory()");
+    const QStringList directoryLines = harness.takeMessagesOf("FirmwareUpdate::handleFirmwareDirectory()");
     QCOMPARE(directoryLines.size(), stored || !withModule ? 1 : 0);
 }
 

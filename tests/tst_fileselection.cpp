@@ -186,11 +186,9 @@ class TestFileSelection : public QObject
 private slots:
     void poolEntryEnabling_data();
     void poolEntryEnabling();
-    void poolEntryFollowsThePool();
     void browseEntryNamesRememberedLocation();
     void fileDialog_data();
     void fileDialog();
-    void poolWindowParts();
     void poolEntries_data();
     void poolEntries();
     void poolScanClearsFileFields();
@@ -242,19 +240,6 @@ void TestFileSelection::poolEntryEnabling()
     QCOMPARE(poolAction(harness)->text(), QStringLiteral("Local pool"));
 }
 
-void TestFileSelection::poolEntryFollowsThePool()
-{
-    FirmwareFormHarness harness;
-    openAndCloseMenu(harness);
-    QVERIFY(!poolAction(harness)->isEnabled());
-    poolFile(harness, QStringLiteral("new.hex"), FirmwareFormHarness::firmwareHex(SuitingIdentifier));
-    openAndCloseMenu(harness);
-    QVERIFY(poolAction(harness)->isEnabled());
-    QFile::remove(harness.poolPath() + QStringLiteral("/new.hex"));
-    openAndCloseMenu(harness);
-    QVERIFY(!poolAction(harness)->isEnabled());
-}
-
 void TestFileSelection::browseEntryNamesRememberedLocation()
 {
     FirmwareFormHarness harness;
@@ -297,7 +282,7 @@ void TestFileSelection::fileDialog()
     }
     // The file changes on disk; choosing it again must read it again.
     FirmwareFormHarness::writeFile(path, FirmwareFormHarness::firmwareHex("1234V999"));
-    FirmwareFormHarness::takeMessages();
+    harness.takeMessages();
 
     QString title;
     QString directory;
@@ -328,49 +313,9 @@ void TestFileSelection::fileDialog()
     QCOMPARE(filters, QStringList{QStringLiteral("Firmware files (*.hex)")});
     QCOMPARE(harness.text("leFilename"), choose || alreadyShown ? path : QString());
     QCOMPARE(harness.text("leVersion"), choose ? version : alreadyShown ? QString(SuitingIdentifier) : QString());
-    const QStringList lines = FirmwareFormHarness::takeMessagesOf(QStringLiteral("FirmwareUpdate::toolSelectAction()"));
+    const QStringList lines = harness.takeMessagesOf(QStringLiteral("FirmwareUpdate::toolSelectAction()"));
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines.first().startsWith(message), qPrintable(lines.first()));
-}
-
-void TestFileSelection::poolWindowParts()
-{
-    FirmwareFormHarness harness;
-    fillPool(harness);
-    QPointer<QDialog> dialog = openPoolWindow(harness);
-    QVERIFY(dialog);
-
-    QCOMPARE(dialog->objectName(), harness.poolPath());
-    QCOMPARE(dialog->windowTitle(), QStringLiteral("Select firmware file from: ") + harness.poolPath());
-    QVERIFY(dialog->windowFlags().testFlag(Qt::Tool));
-    QVERIFY(dialog->isModal());
-    QVERIFY(dialog->isSizeGripEnabled());
-    QVERIFY(dialog->testAttribute(Qt::WA_DeleteOnClose));
-    QCOMPARE(dialog->parentWidget(), harness.tool());
-    QCOMPARE(dialog->windowIcon().cacheKey(), poolAction(harness)->icon().cacheKey());
-
-    QTreeView* tree = poolTree(dialog);
-    QVERIFY(tree);
-    QVERIFY(tree->isSortingEnabled());
-    QVERIFY(tree->alternatingRowColors());
-    FileSystemModel* model = scannedModel(dialog);
-    QVERIFY(model);
-    QVERIFY(!model->parent());
-    QCOMPARE(tree->rootIndex(), model->index(harness.poolPath()));
-    QCOMPARE(model->columnCount(tree->rootIndex()), 5);
-    const QModelIndex extra =
-        model->index(harness.poolPath() + QStringLiteral("/suiting.hex")).siblingAtColumn(IdentifierColumn);
-    QCOMPARE(model->data(extra, Qt::TextAlignmentRole).toInt(), int(Qt::AlignLeft));
-
-    auto* leave = dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection"));
-    QVERIFY(leave);
-    QCOMPARE(leave->text(), QStringLiteral("Leave file in selection"));
-    QVERIFY(dialog->findChild<SpacerWidget*>(QStringLiteral("__spacer")));
-    auto* close = dialog->findChild<QPushButton*>();
-    QVERIFY(close);
-    QCOMPARE(close->text(), QStringLiteral(" Close "));
-    QCOMPARE(close->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
-    QCOMPARE(close->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
 }
 
 void TestFileSelection::poolEntries_data()
@@ -618,7 +563,7 @@ void TestFileSelection::dragEnter()
     QWhatsThis::hideText();
     if (accepted)
         QCOMPARE(event.dropAction(), event.proposedAction());
-    const QStringList lines = FirmwareFormHarness::takeMessagesOf(QStringLiteral("FirmwareUpdate::dragEnterEvent()"));
+    const QStringList lines = harness.takeMessagesOf(QStringLiteral("FirmwareUpdate::dragEnterEvent()"));
     QCOMPARE(lines.size(), 1);
     QVERIFY(lines.first().startsWith(QStringLiteral("dragEnterEvent")));
 }
@@ -644,7 +589,7 @@ void TestFileSelection::drop()
     QApplication::sendEvent(harness.tool(), &enter);
     QVERIFY(enter.isAccepted());
     QVERIFY(visibleWhatsThis());
-    FirmwareFormHarness::takeMessages();
+    harness.takeMessages();
 
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(harness.tool(), &drop);
@@ -652,7 +597,7 @@ void TestFileSelection::drop()
     QVERIFY(!visibleWhatsThis());
     QCOMPARE(harness.text("leFilename"), path);
     QCOMPARE(harness.text("leVersion"), loads ? QString(SuitingIdentifier) : QString());
-    QCOMPARE(FirmwareFormHarness::takeMessagesOf(QStringLiteral("FirmwareUpdate::loadHexFile()")).size(),
+    QCOMPARE(harness.takeMessagesOf(QStringLiteral("FirmwareUpdate::loadHexFile()")).size(),
              loads ? 1 : 0);
 }
 

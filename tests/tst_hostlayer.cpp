@@ -17,13 +17,9 @@ class TestHostLayer : public QObject
 private slots:
     void matchFirmwareVersion_data();
     void matchFirmwareVersion();
-    void shortFunctionName_data();
-    void shortFunctionName();
     void settingsLandInIniFileUnderHome();
-    void describedPortKeepsItsNames();
     void peripheryManagerReportsChanges();
     void pluginHandlerLooksUpByKey();
-    void commandBecomesValidReply();
 };
 
 void TestHostLayer::matchFirmwareVersion_data()
@@ -52,25 +48,6 @@ void TestHostLayer::matchFirmwareVersion()
     QCOMPARE(BasicTools::matchFirmwareVersion(module, file, 0), expected);
 }
 
-void TestHostLayer::shortFunctionName_data()
-{
-    QTest::addColumn<QString>("signature");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("returns value") << "QString FirmwareUpdate::loadHexFile(QString)" << "FirmwareUpdate::loadHexFile()";
-    QTest::newRow("virtual") << "virtual void FirmwareUpdate::init(QWidget*)" << "FirmwareUpdate::init()";
-    QTest::newRow("constructor") << "FirmwareUpdate::FirmwareUpdate()" << "FirmwareUpdate::FirmwareUpdate()";
-    QTest::newRow("pointer argument")
-        << "void FirmwareUpdaterThread::setCommandHandler(CommandHandlerInterface*)"
-        << "FirmwareUpdaterThread::setCommandHandler()";
-}
-
-void TestHostLayer::shortFunctionName()
-{
-    QFETCH(QString, signature);
-    QFETCH(QString, expected);
-    QCOMPARE(::shortFunctionName(signature.toLatin1().constData()), expected);
-}
-
 void TestHostLayer::settingsLandInIniFileUnderHome()
 {
     QTemporaryDir dir;
@@ -93,17 +70,6 @@ void TestHostLayer::settingsLandInIniFileUnderHome()
     QVERIFY(text.contains("[Container_FirmwareUpdate]"));
     QVERIFY(text.contains("M_Dir=/tmp/fw.hex"));
     qunsetenv(AppSettings::HomeEnvironmentVariable);
-}
-
-void TestHostLayer::describedPortKeepsItsNames()
-{
-    const QSerialPortInfo port = describeSerialPort(QStringLiteral("COM9"), QStringLiteral("/dev/pts/7"),
-                                                    QStringLiteral("simulated"));
-    QVERIFY(!port.isNull());
-    QCOMPARE(port.portName(), QStringLiteral("COM9"));
-    QCOMPARE(port.systemLocation(), QStringLiteral("/dev/pts/7"));
-    QCOMPARE(port.description(), QStringLiteral("simulated"));
-    QCOMPARE(QSerialPortInfo(port).portName(), QStringLiteral("COM9"));
 }
 
 void TestHostLayer::peripheryManagerReportsChanges()
@@ -155,22 +121,6 @@ void TestHostLayer::pluginHandlerLooksUpByKey()
     QVERIFY(!handler.getConnectionPlugin(QStringLiteral("COM3/serial")));
     handler.removeModulePlugin(QStringLiteral("COM4/M2/id1"));
     QCOMPARE(handler.getModulePluginKeys(true), QStringList({"COM3/M1/id1"}));
-}
-
-void TestHostLayer::commandBecomesValidReply()
-{
-    Command request(3, 206, 1, 0, 0, false, 12);
-    QVERIFY(!request.isValid());
-    Command reply;
-    QVERIFY(!reply.isValid());
-    reply.setReply(3, 206, 100, 0x08000000);
-    QVERIFY(reply.isValid());
-    QCOMPARE(reply.command(), static_cast<unsigned char>(206));
-    QCOMPARE(reply.status(), static_cast<unsigned char>(100));
-    QCOMPARE(reply.value(), 0x08000000);
-    QVERIFY(reply.toString().contains(QStringLiteral("command=206")));
-    reply.invalidate();
-    QVERIFY(!reply.isValid());
 }
 
 QTEST_MAIN(TestHostLayer)

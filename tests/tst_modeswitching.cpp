@@ -205,10 +205,6 @@ void TestModeSwitching::reopenByLinkKindAndState_data()
     const QString none;
     QTest::newRow("serial 2804 to bootloader") << Serial << "2804" << any << 0 << 0 << QList<int>{111111}
                                                << "to bootloader mode" << none << 0 << QList<int>();
-    QTest::newRow("serial 2805 to bootloader") << Serial << "2805" << any << 0 << 0 << QList<int>{111111}
-                                               << "to bootloader mode" << none << 0 << QList<int>();
-    QTest::newRow("serial 3906 to bootloader") << Serial << "3906" << any << 0 << 0 << QList<int>{111111}
-                                               << "to bootloader mode" << none << 0 << QList<int>();
     QTest::newRow("serial 3907 refused") << Serial << "3907" << slowPort << 0 << 0 << QList<int>{111111}
                                          << "Could not set baudrate (111111) needed by this module. Use a serial "
                                             "port that supports this."
@@ -233,13 +229,8 @@ void TestModeSwitching::reopenByLinkKindAndState_data()
     QTest::newRow("kind 8 to firmware, remembered")
         << 8 << "1234" << any << 250000 << 1 << QList<int>{250000} << "to firmware mode"
         << "FirmwareUpdate::handleReOpenDevice() 1 lastDataRate: 250000 lastId: 4" << 0 << QList<int>();
-    QTest::newRow("kind 5 to bootloader, remembered")
-        << 5 << "1234" << any << 500000 << 0 << QList<int>{500000} << "to bootloader mode"
-        << "FirmwareUpdate::handleReOpenDevice() 0 lastDataRate: 500000 lastId: 4" << 0 << QList<int>();
     QTest::newRow("kind 4 to ready") << 4 << "1234" << any << 0 << 2 << QList<int>() << "to ready mode" << none << 0
                                      << QList<int>();
-    QTest::newRow("kind 6 to negative mode") << 6 << "1234" << any << 0 << -1 << QList<int>() << "to other mode -1"
-                                             << none << 0 << QList<int>();
     QTest::newRow("USB to ready") << Usb << "1234" << any << 0 << 2 << QList<int>() << "COM3/M/id4 Waiting..." << none
                                   << 0 << QList<int>{2};
     QTest::newRow("USB to bootloader") << Usb << "1234" << any << 0 << 0 << QList<int>() << "to bootloader mode"

@@ -54,7 +54,6 @@ private slots:
 
     void listsHostModules_data();
     void listsHostModules();
-    void itemCarriesKeyNameAndBaseName();
     void emptiedListDropsSelection();
     void rebuildSelectsFirstModule_data();
     void rebuildSelectsFirstModule();
@@ -63,11 +62,9 @@ private slots:
     void selectionReadsFirmwareDirectory_data();
     void selectionReadsFirmwareDirectory();
     void closedDeviceIsNotAsked();
-    void moduleWithoutLinkKeepsOnlyKey();
     void reportAboutSelectedIdleModule();
     void reportsThatLeaveSelectionAlone_data();
     void reportsThatLeaveSelectionAlone();
-    void reportIsLoggedOnLowLevelCategory();
 
 private:
     QTemporaryDir m_dir;
@@ -125,21 +122,6 @@ void TestModuleList::listsHostModules()
     QCOMPARE(harness.listedKeys(), listed);
     auto* select = harness.tool()->findChild<QToolButton*>(QStringLiteral("btnSelect"));
     QCOMPARE(select->isEnabled(), !listed.isEmpty());
-}
-
-void TestModuleList::itemCarriesKeyNameAndBaseName()
-{
-    ToolHarness harness;
-    harness.host().addModule(moduleAt(QStringLiteral("COM3/M/id2")));
-    harness.host().addModule(moduleAt(QStringLiteral("COM7")));
-    harness.start();
-
-    QComboBox* list = harness.modules();
-    QCOMPARE(list->count(), 2);
-    QCOMPARE(list->itemData(0).toList(),
-             (QVariantList{"COM3/M/id2", "Module COM3/M/id2", "COM3"}));
-    QCOMPARE(list->itemData(1).toList(), (QVariantList{"COM7", "Module COM7", "COM7"}));
-    QVERIFY(list->itemIcon(0).isNull());
 }
 
 void TestModuleList::emptiedListDropsSelection()
@@ -304,23 +286,6 @@ void TestModuleList::closedDeviceIsNotAsked()
     QCOMPARE(storedSetting(QStringLiteral("COM3_M_Bitrate")), QVariant());
 }
 
-void TestModuleList::moduleWithoutLinkKeepsOnlyKey()
-{
-    ToolHarness harness;
-    FakeHost::ModuleSetup setup = moduleAt(QStringLiteral("COM3/M/id1"));
-    setup.withHandler = false;
-    const QString key = harness.host().addModule(setup);
-    harness.start();
-
-    QCOMPARE(harness.listedKeys(), QStringList{key});
-    QVERIFY(!harness.tool()->findChild<QGroupBox*>(QStringLiteral("gbNewFirmware"))->isEnabled());
-    // The update start finds no link for the kept key and does nothing.
-    harness.history()->setPlainText(QStringLiteral("kept"));
-    QVERIFY(harness.invoke("on_btnUpdate_clicked"));
-    QCOMPARE(harness.historyText(), QStringLiteral("kept"));
-    QVERIFY(harness.host().module(key)->isPluginEnabled());
-}
-
 void TestModuleList::reportAboutSelectedIdleModule()
 {
     ToolHarness harness;
@@ -385,21 +350,6 @@ void TestModuleList::reportsThatLeaveSelectionAlone()
         QVERIFY(harness.invoke("on_btnUpdate_clicked"));
         QVERIFY(harness.historyText().startsWith(QStringLiteral("Firmwareupdate started @COM3/M/id1")));
     }
-}
-
-void TestModuleList::reportIsLoggedOnLowLevelCategory()
-{
-    ToolHarness harness;
-    const QString key = harness.host().addModule(moduleAt(QStringLiteral("COM3/M/id1")));
-    harness.start();
-
-    MessageLog log;
-    QLoggingCategory::setFilterRules(QStringLiteral("dux.lowlevel.debug=true"));
-    harness.invoke("handleModulePlugin", Q_ARG(DUXLModuleInterface*, harness.host().module(key)),
-                   Q_ARG(QString, QStringLiteral("deviceTreeReady")));
-    QLoggingCategory::setFilterRules(QString());
-    QVERIFY(log.contains(
-        QStringLiteral("virtual void FirmwareUpdate::handleModulePlugin(DUXLModuleInterface*, QString) \"deviceTreeReady\"")));
 }
 
 QTEST_MAIN(TestModuleList)

@@ -91,8 +91,8 @@ void rememberFirmwareLinkOfCom3()
     settings.setValue(QStringLiteral("COM3_M_Bitrate_Id"), 3);
 }
 
-// What the pool holds under the chosen file's name.
-enum class Pooled { Nothing, ChosenFile, OtherFile };
+// What the pool holds under the chosen file's name; NoName: the name field is empty (Cancel cleared it).
+enum class Pooled { Nothing, ChosenFile, OtherFile, NoName };
 }
 
 Q_DECLARE_METATYPE(Pooled)
@@ -684,6 +684,7 @@ void TestUpdateFlow::completionKeepsCopyInPool_data()
     QTest::newRow("name taken in pool") << true << Pooled::OtherFile << Pooled::OtherFile;
     // The file is chosen from the pool itself.
     QTest::newRow("file already in pool") << true << Pooled::ChosenFile << Pooled::ChosenFile;
+    QTest::newRow("no file name after a cancel") << true << Pooled::NoName << Pooled::Nothing;
 }
 
 void TestUpdateFlow::completionKeepsCopyInPool()
@@ -695,6 +696,14 @@ void TestUpdateFlow::completionKeepsCopyInPool()
     ToolHarness harness;
     addModule(harness, QStringLiteral("COM3"), Serial, 3);
     harness.start();
+    if (before == Pooled::NoName) {
+        // Nothing to keep: not even the pool folder is made again.
+        QDir(poolPath()).removeRecursively();
+        harness.lineEdit("leFilename")->clear();
+        QVERIFY(harness.invoke("handleUpdateCompleted", Q_ARG(bool, successful)));
+        QVERIFY(!QFileInfo::exists(poolPath()));
+        return;
+    }
     const QString pooled = QDir(poolPath()).filePath(QStringLiteral("fw.hex"));
     const QByteArray chosen = FirmwareFormHarness::firmwareHex(NewIdentifier);
     const QByteArray other = FirmwareFormHarness::firmwareHex("1234V099");
