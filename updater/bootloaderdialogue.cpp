@@ -256,6 +256,18 @@ bool BootloaderDialogue::writeImage()
     return completed;
 }
 
+bool BootloaderDialogue::writeWord(Command& request, int& position, int& offset)
+{
+    Command reply;
+    if (!sendWord(request, reply))
+        return false;
+    position += Bootloader::WordBytes;
+    offset += Bootloader::WordBytes;
+    emit m_thread.handleProgressBarValue(position - m_target.progStart);
+    reportWritten(position - m_target.progStart);
+    return true;
+}
+
 bool BootloaderDialogue::writePagesByNumber()
 {
     int offset = 0;
@@ -265,13 +277,8 @@ bool BootloaderDialogue::writePagesByNumber()
     for (int position = m_target.progStart; position < end;) {
         Command request = makeRequest(Bootloader::WriteWordCommand, static_cast<unsigned short>(offset >> Bootloader::WordShift),
                                       static_cast<unsigned char>(page & 0xFF), int(flashWord(position)));
-        Command reply;
-        if (!sendWord(request, reply))
+        if (!writeWord(request, position, offset))
             return false;
-        position += Bootloader::WordBytes;
-        offset += Bootloader::WordBytes;
-        emit m_thread.handleProgressBarValue(position - m_target.progStart);
-        reportWritten(position - m_target.progStart);
         if (offset % m_pageSize == 0) {
             log(QStringLiteral("Written page at address: 0x")
                 + hex(quint32(m_pageSize) * quint32(page) + quint32(m_flashBase)));
@@ -292,13 +299,8 @@ bool BootloaderDialogue::writePagesByBuffer()
                                       static_cast<unsigned short>((offset >> Bootloader::WordShift) & 0xFF),
                                       static_cast<unsigned char>((offset >> Bootloader::BankShift) & 0xFF),
                                       int(flashWord(position)));
-        Command reply;
-        if (!sendWord(request, reply))
+        if (!writeWord(request, position, offset))
             return false;
-        position += Bootloader::WordBytes;
-        offset += Bootloader::WordBytes;
-        emit m_thread.handleProgressBarValue(position - m_target.progStart);
-        reportWritten(position - m_target.progStart);
         if (offset % m_pageSize == 0 || position >= end) {
             log(QStringLiteral("Writing page at address: 0x") + hex(pageAddress));
             if (!sendOnce(Bootloader::ProgramPageCommand, 0, 0, int(pageAddress))) {

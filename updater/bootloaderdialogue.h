@@ -54,6 +54,9 @@ private:
     bool writePagesByNumber();
     bool writePagesByBuffer();
     bool sendWord(Command& request, Command& reply);
+    // Sends the flash word of `request` and moves `position` (in the image) and `offset` (in the page)
+    // past it, showing the progress.
+    bool writeWord(Command& request, int& position, int& offset);
     bool verifyChecksum();
     bool storeSizeAndChecksum();
     bool storeInFlashWords();
