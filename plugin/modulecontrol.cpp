@@ -467,7 +467,7 @@ void FirmwareUpdate::on_btnUpdate_clicked()
                 link.connection->setEnabled(true);
                 link.module->setEnabled(true);
                 updateState = IdleState;
-                reportOutcome(true, version);
+                reportOutcome(true, version, actualModuleKey);
             }
         }
     } else if (!inBootloader) {
@@ -601,6 +601,8 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
         }
     }
 
+    // The rebuilt list selects its first module: with several listed, that need not be this one.
+    const QString updatedModuleKey = actualModuleKey;
     on_btnRefresh_clicked();
     qDebug() << DUX_FUNCTION << "Elapsed:" << elapsedTimer.restart();
     // The update is over: a re-call still pending (a port that came back while the run ended) would
@@ -609,13 +611,13 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
     updateState = IdleState;
     if (leaveSelection && ui->cmbModules->count() == 1)
         handleDebugMessage(QLatin1String(ReadyLine));
-    reportOutcome(successfull, version);
+    reportOutcome(successfull, version, updatedModuleKey);
 }
 
-void FirmwareUpdate::reportOutcome(bool successful, const QString& version)
+void FirmwareUpdate::reportOutcome(bool successful, const QString& version, const QString& moduleKey)
 {
     const QString failure = updater->isCancelRequested() ? QLatin1String(CanceledText) : outcome->lastStatus();
-    outcome->finish(successful, failure, actualModuleKey, version == QLatin1String(NoVersionText) ? QString() : version);
+    outcome->finish(successful, failure, moduleKey, version == QLatin1String(NoVersionText) ? QString() : version);
 }
 
 void FirmwareUpdate::handleUpdateCompleted()
