@@ -105,6 +105,8 @@ void UpdateWatch::updateEnded(ModuleUpdate* update, const UpdateResult& result)
 {
     if (result.outcome == UpdateResult::Outcome::Updated)
         ++m_updated;
+    else if (result.outcome == UpdateResult::Outcome::Interrupted)
+        ++m_interrupted;
     else
         ++m_failed;
     Console::out() << result.closingLine() << Qt::endl;
@@ -144,10 +146,13 @@ void UpdateWatch::finish()
         return;
     m_finished = true;
     m_endWait.stop();
-    // Updates that did not answer the cancel in time count as failed.
-    m_failed += int(m_running.size());
-    Console::out() << "Watched " << (m_updated + m_failed + m_skipped) << " modules: " << m_updated << " updated, "
-                   << m_failed << " failed, " << m_skipped << " skipped (already on " << m_fileIdentifier << ")"
-                   << Qt::endl;
+    // Updates that did not answer the cancel in time were cut short all the same.
+    m_interrupted += int(m_running.size());
+    Console::out() << "Watched " << (m_updated + m_failed + m_skipped + m_interrupted) << " modules: " << m_updated
+                   << " updated, " << m_failed << " failed, " << m_skipped << " skipped (already on "
+                   << m_fileIdentifier << ")";
+    if (m_interrupted > 0)
+        Console::out() << ", " << m_interrupted << " interrupted";
+    Console::out() << Qt::endl;
     emit finished(m_failed == 0 ? HostOptions::ExitUpdated : HostOptions::ExitUpdateFailed);
 }

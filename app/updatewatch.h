@@ -50,4 +50,6 @@ private:
     int m_updated = 0;
     int m_failed = 0;
     int m_skipped = 0;
+    // Cut short by the end of the watch; neither updated nor failed.
+    int m_interrupted = 0;
 };

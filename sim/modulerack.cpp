@@ -33,6 +33,8 @@ ModuleRack::ModuleRack(SetUp setUp, QObject* parent)
     : QObject(parent)
     , m_setUp(std::move(setUp))
 {
+    // Mode changes come from the modules' threads.
+    qRegisterMetaType<SimulatedModule::Mode>();
     m_replugTimer.setSingleShot(true);
     connect(&m_replugTimer, &QTimer::timeout, this, &ModuleRack::replugDue);
 }
@@ -151,8 +153,9 @@ void ModuleRack::unplug(Bay* bay)
 bool ModuleRack::atRest(const Bay& bay, qint64 nowNs) const
 {
     const qint64 restNs = qint64(TimeScale::scaledMs(RestMs)) * NsPerMs;
-    return bay.server && bay.inFirmware && !bay.port.portName.isEmpty() && nowNs - bay.modeSinceNs >= restNs
-        && nowNs - bay.server->lastRequestNs() >= restNs;
+    // A module no host has asked yet waits for one.
+    return bay.server && bay.inFirmware && !bay.port.portName.isEmpty() && bay.server->lastRequestNs() > 0
+        && nowNs - bay.modeSinceNs >= restNs && nowNs - bay.server->lastRequestNs() >= restNs;
 }
 
 void ModuleRack::replugDue()
@@ -168,9 +171,13 @@ void ModuleRack::replugDue()
         return;
     }
     unplug(oldest);
-    if (!plugIn(oldest))
-        return;
-    m_replugTimer.start(m_replugIntervalMs);
+    QTimer::singleShot(ReplugGapMs, this, [this, oldest] { plugInAgain(oldest); });
+}
+
+void ModuleRack::plugInAgain(Bay* bay)
+{
+    if (plugIn(bay))
+        m_replugTimer.start(m_replugIntervalMs);
 }
 
 void ModuleRack::announce()

@@ -16,7 +16,8 @@ class SimulatedModule;
 
 // Serves several simulated modules, each on a pseudo-terminal and a thread of its own (a paced link
 // sleeps between bytes, which must not hold up the other modules), and keeps all their ports in one
-// port list. On request it unplugs, now and then, the module served longest that is at rest and
+// port list. On request it unplugs, now and then, the module served longest that is at rest (a host
+// has asked it something, and it has been left alone in its firmware since) and
 // plugs in a fresh one, as an operator on a production line takes a flashed module away and puts
 // the next one in.
 class ModuleRack : public QObject
@@ -26,9 +27,12 @@ public:
     // Gives a new module and its server their settings; runs on the module's thread.
     using SetUp = std::function<void(SimulatedModule*, ModuleServer*)>;
 
-    // A module is at rest after this long in its firmware without a request: the host's restart and
-    // reconnection pauses of an update are shorter (both scaled by DUX_TIME_SCALE).
-    static constexpr int RestMs = 3000;
+    // A module is at rest after this long in its firmware without a request: well above the host's
+    // pause between the restart and the reconnection of an update (both scaled by DUX_TIME_SCALE).
+    static constexpr int RestMs = 5000;
+    // Between unplugging a module and plugging in the next, as an operator takes: the host notices the
+    // port is gone and closes it before the system can hand the same device to the next module.
+    static constexpr int ReplugGapMs = 500;
 
     explicit ModuleRack(SetUp setUp, QObject* parent = nullptr);
     // Takes every module away and ends their threads.
@@ -56,6 +60,7 @@ private:
     bool plugIn(Bay* bay);
     void unplug(Bay* bay);
     void replugDue();
+    void plugInAgain(Bay* bay);
     bool atRest(const Bay& bay, qint64 nowNs) const;
     void announce();
 
