@@ -2,6 +2,8 @@
 
 #include "modulediscovery.h"
 
+#include "commandlinehelp.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -95,7 +97,7 @@ struct OptionTable
     void addTo(QCommandLineParser* parser) const
     {
         parser->setApplicationDescription(QLatin1String(Description));
-        parser->addOptions({help, version, file, headless, module, all, watch, list, timeout, json, verbose, quiet, port, usbPort,
+        CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, list, timeout, json, verbose, quiet, port, usbPort,
                             portFile, baud, addresses, probe, poll, plugins, simulate, exitWhenDone, screenshot,
                             screenshotAt});
         parser->addPositionalArgument(QStringLiteral("dux-sim options"),
@@ -220,14 +222,10 @@ QString HostOptions::helpText()
     QCommandLineParser parser;
     const OptionTable table;
     table.addTo(&parser);
-    // Qt's first line names the program by the path it was started with.
-    QString text = parser.helpText();
-    text.replace(0, text.indexOf(QLatin1Char('\n')),
-                 QStringLiteral("Usage: %1 [options] [-- dux-sim options]").arg(QLatin1String(ProgramName)));
-    return text + QLatin1String(Epilogue);
+    return CommandLineHelp::helpText(parser, ProgramName, "[options] [-- dux-sim options]") + QLatin1String(Epilogue);
 }
 
 QString HostOptions::versionText()
 {
-    return QStringLiteral("%1 %2\n").arg(QLatin1String(ProgramName), QLatin1String(DUX_VERSION));
+    return CommandLineHelp::versionText(ProgramName, DUX_VERSION);
 }

@@ -14,6 +14,7 @@
 #include "pluginhandler.h"
 #include "portlistfile.h"
 #include "progressprinter.h"
+#include "protocolfacts.h"
 #include "serialportdescription.h"
 #include "serialcommandhandler.h"
 #include "simulatorprocess.h"
@@ -34,10 +35,10 @@ namespace {
 
 constexpr const char* UpdatePluginClass = "FirmwareUpdate";
 constexpr const char* DefaultPluginFolder = "../plugins";
-constexpr const char* ModuleAddedMessage = "deviceTreeReady";
+constexpr const char* ModuleAddedMessage = Protocol::DeviceTreeReady;
 constexpr const char* ModuleRemovedMessage = "removed";
 // The host's pool of firmware files, beside its home folder; the update plug-in keeps copies there.
-constexpr const char* FirmwarePoolFolder = "/../Firmware";
+constexpr const char* FirmwarePoolFolder = Protocol::PoolFolder;
 constexpr int MsPerSecond = 1000;
 // A headless run that found no module looks again this often until its time-out.
 constexpr int SearchAgainMs = 1000;
@@ -335,12 +336,13 @@ QString HostRun::searchedText() const
     QStringList addresses;
     for (unsigned char address : m_discovery->probeAddresses())
         addresses.append(QString::number(address));
-    return QStringLiteral("no module found on %1 at %2 baud, addresses %3, waiting %4 ms for each (%5 searches in %6 s)")
+    return QStringLiteral("no module found on %1 at %2 baud, addresses %3, waiting %4 ms for each (searched %5 %6 in %7 s)")
         .arg(ports.join(QStringLiteral(", ")))
         .arg(m_discovery->dataRate())
         .arg(addresses.join(QStringLiteral(", ")))
         .arg(m_discovery->probeTimeoutMs())
         .arg(m_searches + 1)
+        .arg(m_searches == 0 ? QStringLiteral("time") : QStringLiteral("times"))
         .arg(m_clock.elapsed() / MsPerSecond);
 }
 

@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QTimer>
 
 namespace {
 constexpr const char* ToolKey = "FirmwareUpdate";
@@ -112,16 +113,20 @@ bool BenchTool::update(const QString& key, const QString& fileName)
     UpdateDriver driver(m_tool, &historyStream);
     driver.setModuleKey(key);
     driver.setFileName(fileName);
-    driver.setTimeoutMs(UpdateTimeoutMs);
+    driver.setPrintHistory(true);
     bool succeeded = false;
     QEventLoop loop;
-    QObject::connect(&driver, &UpdateDriver::finished, &loop, [&](bool success, const QString& message) {
-        succeeded = success;
-        if (!success)
-            m_errorString = message + QStringLiteral("\n") + history;
+    QObject::connect(&driver, &UpdateDriver::ended, &loop, [&](const UpdateResult& result) {
+        succeeded = result.outcome == UpdateResult::Outcome::Updated;
+        if (!succeeded)
+            m_errorString = result.closingLine() + QStringLiteral("\n") + history;
         loop.quit();
     });
-    if (!driver.start()) {
+    QTimer::singleShot(UpdateTimeoutMs, &loop, [&] {
+        m_errorString = QStringLiteral("no result after %1 ms\n").arg(UpdateTimeoutMs) + history;
+        loop.quit();
+    });
+    if (driver.start() != UpdateDriver::StartResult::Started) {
         m_errorString = driver.errorString();
         return false;
     }

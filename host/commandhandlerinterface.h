@@ -13,6 +13,8 @@ class CommandHandlerInterface : public QObject
     Q_OBJECT
 public:
     static constexpr int DefaultTimeoutMs = 1000;
+    // The handler of a USB link is named this followed by a number.
+    static constexpr const char* UsbObjectNamePrefix = "USB construct No: ";
 
     explicit CommandHandlerInterface(QObject* parent = nullptr);
     ~CommandHandlerInterface() override = default;

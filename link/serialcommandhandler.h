@@ -18,7 +18,6 @@ public:
     static constexpr int DefaultDataRate = 115200;
     // The host's bus address that version replies are sent to (command requests carry their own).
     static constexpr unsigned char HostAddress = 12;
-    static constexpr const char* UsbObjectNamePrefix = "USB construct No: ";
 
     // `usbLink`: the module itself is a USB device that shows up as this port; such handlers are named
     // "USB construct No: <n>". The device starts closed.

@@ -1,9 +1,10 @@
 #include "firmwareupdate.h"
 #include "ui_firmwareupdate.h"
 
-#include "basictools.h"
 #include "duxlmoduleinterface.h"
 #include "filesystemmodel.h"
+#include "firmwarepool.h"
+#include "firmwarepoolscan.h"
 #include "firmwareupdaterthread.h"
 #include "functionname.h"
 #include "intelhexparser.h"
@@ -39,9 +40,6 @@
 
 namespace {
 constexpr const char* HexSuffix = ".hex";
-constexpr const char* PoolFilePattern = "*.hex";
-// Extra column text of a pool file that is no HEX file.
-constexpr const char* NoFirmware = "no FW";
 // A name filter that no file name matches: every pool file is shown disabled.
 constexpr const char* MatchNothing = ".";
 // The pool window is made wide enough for an identifier column of this text.
@@ -184,16 +182,15 @@ void FirmwareUpdate::handleFirmwareDirectory(QString directory)
 
 QString FirmwareUpdate::firmwarePoolPath() const
 {
-    return settings.homePath() + QLatin1String(PluginSettings::PoolFolder);
+    return FirmwarePool(settings.homePath()).path();
 }
 
 void FirmwareUpdate::prepareSelect()
 {
-    QDir pool(firmwarePoolPath());
-    if (!pool.exists())
-        QDir().mkdir(pool.absolutePath());
+    const FirmwarePool pool(settings.homePath());
+    pool.make();
     const QList<QAction*> actions = ui->btnSelect->menu()->actions();
-    actions.first()->setEnabled(!pool.entryList({QLatin1String(PoolFilePattern)}).isEmpty());
+    actions.first()->setEnabled(pool.hasFirmwareFiles());
     actions.last()->setText(QStringLiteral("Browse ") + firmwareDirectory);
 }
 
@@ -272,22 +269,11 @@ void FirmwareUpdate::buildPoolWindow(const QIcon& icon)
 
 void FirmwareUpdate::scanFirmwarePool(FileSystemModel* model, const QString& directory)
 {
-    const QModelIndex folder = model->index(directory);
-    QStringList nameFilters;
-    const int rows = model->rowCount(folder);
-    for (int row = 0; row < rows; ++row) {
-        const QModelIndex file = model->index(row, 0, folder);
-        QString version = QLatin1String(NoFirmware);
-        const QString path = model->fileInfo(file).absoluteFilePath();
-        if (path.toLower().endsWith(QLatin1String(HexSuffix))) {
-            version = loadHexFile(path);
-            if (!BasicTools::matchFirmwareVersion(ui->leActualFirmware->text(), version, 0).isEmpty())
-                nameFilters << model->fileName(file);
-            qCDebug(debLowLevel) << "bool FirmwareUpdate::fileNameChanged(QString)" << ui->leActualFirmware->text()
-                                 << version;
-        }
-        model->firmwareVersions.insert(path, version);
-    }
+    const FirmwarePoolScan scan = FirmwarePoolScan::run(*model, directory, ui->leActualFirmware->text(),
+                                                        [this](const QString& path) { return loadHexFile(path); });
+    for (auto file = scan.identifiers.cbegin(); file != scan.identifiers.cend(); ++file)
+        model->firmwareVersions.insert(file.key(), file.value());
+    QStringList nameFilters = scan.suitingFiles;
     if (nameFilters.isEmpty())
         nameFilters << QLatin1String(MatchNothing);
     model->setNameFilters(nameFilters);

@@ -118,41 +118,10 @@ void FirmwareUpdate::init(QWidget* parent)
         moduleAddress = 1;
         moduleListLoaded = false;
 
-        connect(updater, SIGNAL(handleProgressMessage(QString)), ui->leProgress, SLOT(setText(QString)),
-                Qt::QueuedConnection);
-        connect(updater, SIGNAL(handleDebugMessage(QString)), this, SLOT(handleDebugMessage(QString)),
-                Qt::QueuedConnection);
-        connect(updater, SIGNAL(handleProgressBarValue(int)), ui->pbProcess, SLOT(setValue(int)),
-                Qt::QueuedConnection);
-        connect(updater, SIGNAL(handleProgressBarMaximum(int)), ui->pbProcess, SLOT(setMaximum(int)),
-                Qt::QueuedConnection);
-        connect(updater, SIGNAL(handleUpdateCompleted(bool)), this, SLOT(handleUpdateCompleted(bool)),
-                Qt::BlockingQueuedConnection);
-        connect(updater, SIGNAL(handleModuleVersion(QString)), this, SLOT(handleModuleVersion(QString)),
-                Qt::BlockingQueuedConnection);
-        connect(updater, SIGNAL(handleCloseDevice()), this, SLOT(handleCloseDevice()), Qt::BlockingQueuedConnection);
-        connect(updater, SIGNAL(handleReopenDevice(int)), this, SLOT(handleReOpenDevice(int)),
-                Qt::BlockingQueuedConnection);
-        connect(updater, SIGNAL(doDirectRequest(Command*, Command*)), this,
-                SLOT(forwardDoDirectRequest(Command*, Command*)), Qt::BlockingQueuedConnection);
-        connect(updater, SIGNAL(doDirectRequestWithoutReply(Command*)), this,
-                SLOT(forwardDoDirectRequestWithoutAnswer(Command*)), Qt::AutoConnection);
-        connect(updater, SIGNAL(handleGetFirmwareVersion(QString*, int)), this,
-                SLOT(handleGetFirmwareVersion(QString*, int)), Qt::BlockingQueuedConnection);
+        connectWorker();
+        buildSelectMenu();
 
-        // Owned by this widget rather than left without parent, so that it goes with the form.
-        auto* selectMenu = new QMenu(this);
-        selectMenu->addAction(new QAction(QIcon(QStringLiteral(":/moreIcons/DirectoryPool")),
-                                          QStringLiteral("Local pool"), this));
-        selectMenu->addAction(new QAction(ui->btnSelect->icon(), ui->btnSelect->text(), this));
-        ui->btnSelect->setMenu(selectMenu);
-        connect(selectMenu, SIGNAL(aboutToShow()), this, SLOT(prepareSelect()));
-        connect(ui->btnSelect, SIGNAL(triggered(QAction*)), this, SLOT(toolSelectAction(QAction*)));
-        ui->btnSelect->setDefaultAction(ui->btnSelect->actions().last());
-        ui->btnSelect->setIcon(selectMenu->actions().last()->icon());
-        ui->btnSelect->setText(selectMenu->actions().last()->text());
-
-        updateState = IdleState;
+        updateState = UpdateState::Idle;
         setProperty("dpStatusTip", tr("use this tool to update modules"));
 
         elapsedTimeTimer.setInterval(ClockIntervalMs);
@@ -168,14 +137,7 @@ void FirmwareUpdate::init(QWidget* parent)
         setAcceptDrops(true);
         connect(ui->leFilename, SIGNAL(textChanged(QString)), this, SLOT(fileNameChanged(QString)));
 
-        ToolTip builder(0, 1.0, 1, QColor(QStringLiteral("navy")));
-        builder.addCaption(BasicTools::setPixmapToHtml(QPixmap(QLatin1String(PluginIcon)), QSize(32, 32))
-                           + QStringLiteral("Get a filename"));
-        builder.addToolTip({QStringLiteral("Browse to a firmware file"),
-                            QStringLiteral("Enter or paste absolute filename"), QStringLiteral("Drop a file here")});
-        ui->gbNewFirmware->setToolTip(builder.getToolTip());
-        ui->gbNewFirmware->setProperty("dpAdvancedTip", toolTip());
-
+        buildFileToolTip();
         leaveSelection = false;
     }
 
@@ -184,6 +146,57 @@ void FirmwareUpdate::init(QWidget* parent)
         on_btnRefresh_clicked();
         moduleListLoaded = true;
     }
+}
+
+void FirmwareUpdate::connectWorker()
+{
+    connect(updater, SIGNAL(handleProgressMessage(QString)), ui->leProgress, SLOT(setText(QString)),
+            Qt::QueuedConnection);
+    connect(updater, SIGNAL(handleDebugMessage(QString)), this, SLOT(handleDebugMessage(QString)),
+            Qt::QueuedConnection);
+    connect(updater, SIGNAL(handleProgressBarValue(int)), ui->pbProcess, SLOT(setValue(int)),
+            Qt::QueuedConnection);
+    connect(updater, SIGNAL(handleProgressBarMaximum(int)), ui->pbProcess, SLOT(setMaximum(int)),
+            Qt::QueuedConnection);
+    connect(updater, SIGNAL(handleUpdateCompleted(bool)), this, SLOT(handleUpdateCompleted(bool)),
+            Qt::BlockingQueuedConnection);
+    connect(updater, SIGNAL(handleModuleVersion(QString)), this, SLOT(handleModuleVersion(QString)),
+            Qt::BlockingQueuedConnection);
+    connect(updater, SIGNAL(handleCloseDevice()), this, SLOT(handleCloseDevice()), Qt::BlockingQueuedConnection);
+    connect(updater, SIGNAL(handleReopenDevice(int)), this, SLOT(handleReOpenDevice(int)),
+            Qt::BlockingQueuedConnection);
+    connect(updater, SIGNAL(doDirectRequest(Command*, Command*)), this,
+            SLOT(forwardDoDirectRequest(Command*, Command*)), Qt::BlockingQueuedConnection);
+    connect(updater, SIGNAL(doDirectRequestWithoutReply(Command*)), this,
+            SLOT(forwardDoDirectRequestWithoutAnswer(Command*)), Qt::AutoConnection);
+    connect(updater, SIGNAL(handleGetFirmwareVersion(QString*, int)), this,
+            SLOT(handleGetFirmwareVersion(QString*, int)), Qt::BlockingQueuedConnection);
+}
+
+void FirmwareUpdate::buildSelectMenu()
+{
+    // Owned by this widget rather than left without parent, so that it goes with the form.
+    auto* selectMenu = new QMenu(this);
+    selectMenu->addAction(new QAction(QIcon(QStringLiteral(":/moreIcons/DirectoryPool")),
+                                      QStringLiteral("Local pool"), this));
+    selectMenu->addAction(new QAction(ui->btnSelect->icon(), ui->btnSelect->text(), this));
+    ui->btnSelect->setMenu(selectMenu);
+    connect(selectMenu, SIGNAL(aboutToShow()), this, SLOT(prepareSelect()));
+    connect(ui->btnSelect, SIGNAL(triggered(QAction*)), this, SLOT(toolSelectAction(QAction*)));
+    ui->btnSelect->setDefaultAction(ui->btnSelect->actions().last());
+    ui->btnSelect->setIcon(selectMenu->actions().last()->icon());
+    ui->btnSelect->setText(selectMenu->actions().last()->text());
+}
+
+void FirmwareUpdate::buildFileToolTip()
+{
+    ToolTip builder(0, 1.0, 1, QColor(QStringLiteral("navy")));
+    builder.addCaption(BasicTools::setPixmapToHtml(QPixmap(QLatin1String(PluginIcon)), QSize(32, 32))
+                       + QStringLiteral("Get a filename"));
+    builder.addToolTip({QStringLiteral("Browse to a firmware file"), QStringLiteral("Enter or paste absolute filename"),
+                        QStringLiteral("Drop a file here")});
+    ui->gbNewFirmware->setToolTip(builder.getToolTip());
+    ui->gbNewFirmware->setProperty("dpAdvancedTip", toolTip());
 }
 
 void FirmwareUpdate::finished(int code)

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "appsettings.h"
+#include "bootloaderentry.h"
 #include "command.h"
 #include "containerinterface.h"
 #include "duxlmoduleinterface.h"
+#include "protocolfacts.h"
 
 // Complete types, so that the meta-object registers the pointer types of the slots' arguments
 // (Command*, QAction*, DUXLModuleInterface*) and queued calls of those slots work.
@@ -14,7 +16,6 @@
 #include <QSerialPortInfo>
 #include <QString>
 #include <QTimer>
-#include <memory>
 
 class QDragEnterEvent;
 class QDragMoveEvent;
@@ -24,6 +25,7 @@ class CommandHandlerInterface;
 class DUXLConnectionInterface;
 class FileSystemModel;
 class FirmwareUpdaterThread;
+struct LinkPolicy;
 class UpdateOutcome;
 
 namespace Ui {
@@ -95,8 +97,26 @@ private:
         bool isComplete() const { return module && connection && handler; }
     };
     Link lookUpLink(const QString& moduleKey) const;
-    // Gives the module and its link back to the host (a USB link is the host's to make anew).
+    // Gives the module and its link back to the host, unless the host makes the link anew (USB).
     static void handLinkBack(const Link& link);
+    // The steps of on_btnUpdate_clicked: the first call's set-up, the version read, the return of a
+    // re-enumerated module, the bootloader entry and the worker's start.
+    void beginUpdate();
+    QString readActiveFirmware(const Link& link);
+    void continueAfterPortChange(const Link& link, const QString& version);
+    void enterBootloader(const Link& link, const LinkPolicy& policy, const QString& version);
+    void scheduleWorkerStart(bool inBootloader);
+    // The completion's hand-back: the whole link with the report to the host (the version read back, or
+    // "Error"), or only the connection when the module is gone.
+    QString handBackAndReport(const Link& link, bool successful);
+    void handConnectionBack();
+    // The reopen of handleReOpenDevice for links that change their rate; each answers the worker.
+    void switchToBootloaderBaud(const Link& link);
+    void useRememberedLink(const Link& link, const LinkPolicy& policy, int moduleState);
+    // Steps of the first init: the worker's connections, the file button's menu, the file group's tool tip.
+    void connectWorker();
+    void buildSelectMenu();
+    void buildFileToolTip();
     // Ends a running update and waits for the worker, which may be blocked on this (GUI) thread, and
     // deletes it; when this thread is inside the worker's request, the worker deletes itself when it ends.
     void stopWorker();
@@ -104,7 +124,6 @@ private:
     QString loadHexFile(QString fileName);
     bool findVersionPattern(unsigned char* data, int size, const char* pattern);
     void clearFileInfo();
-    // Home path + "/../Firmware": where used firmware files are kept.
     QString firmwarePoolPath() const;
     // Builds the pool window, hidden; the pool scan shows it once the model has read the folder.
     void buildPoolWindow(const QIcon& icon);
@@ -116,10 +135,13 @@ private:
     CommandHandlerInterface* commandHandler = nullptr;
     QString actualModuleKey;
     unsigned char moduleAddress = 0;
-    // 3: idle; 0: the module was sent to its bootloader and the update is under way.
-    static constexpr int IdleState = 3;
-    static constexpr int UpdatingState = 0;
-    int updateState = 0;
+    // The numbers are those the module-control steps are written in; no other value is stored.
+    enum class UpdateState : int {
+        // The module was sent to its bootloader and the update is under way.
+        Updating = 0,
+        Idle = 3,
+    };
+    UpdateState updateState = UpdateState::Updating;
     bool moduleListLoaded = false;
     QElapsedTimer elapsedTimer;
     QTimer elapsedTimeTimer;
@@ -127,7 +149,7 @@ private:
     QString firmwareDirectory;
     QString hexFileVersion;
     int hexFileChecksum = 0;
-    unsigned char progData[0x40000];
+    unsigned char progData[Protocol::ImageBytes];
     int programSize = 0;
     int progStart = 0;
     int extendedLinearAddress = 0;
@@ -142,9 +164,7 @@ private:
     void dropPendingUpdateSteps();
     QObject* pendingSteps = nullptr;
     bool workerStartPending = false;
-    // The last bootloader-entry command sent: a handler may send it later than it returns, so the
-    // record lives until the next one replaces it or the widget goes.
-    std::unique_ptr<Command> bootloaderEntryCommand;
+    BootloaderEntry bootloaderEntry;
     // This (GUI) thread is running the worker's erase, which the worker waits for. The erase keeps the
     // event loop going, in which the host may destroy the widget.
     bool inWorkerRequest = false;

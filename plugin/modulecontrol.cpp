@@ -1,28 +1,26 @@
 #include "firmwareupdate.h"
 #include "ui_firmwareupdate.h"
 
-#include "bootloadercommands.h"
 #include "command.h"
 #include "commandhandlerinterface.h"
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
+#include "firmwarepool.h"
 #include "firmwareupdaterthread.h"
 #include "functionname.h"
 #include "global.h"
+#include "linkpolicy.h"
 #include "lowlevel.h"
 #include "pluginhandler.h"
 #include "pluginsettings.h"
+#include "protocolfacts.h"
 #include "timescale.h"
 #include "updateoutcome.h"
 
 #include <QDebug>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QPointer>
 #include <QTimer>
 
-#include <memory>
 
 namespace {
 // Modules on these links and of this kind cannot be updated from here.
@@ -30,32 +28,6 @@ constexpr const char* ExcludedPortPrefix = "VC";
 constexpr const char* ExcludedFirmwareName = "0055";
 
 constexpr const char* DefaultFirmwareDirectory = "/";
-
-// Module states the worker asks the link to be reopened for.
-constexpr int BootloaderMode = 0;
-constexpr int FirmwareMode = 1;
-constexpr int ReadyMode = 2;
-// What the host shows for a module once it has been told to enter its bootloader.
-constexpr int ModuleStateBootloaderRequested = 4;
-
-// Bootloaders of these module kinds only talk at 111111 baud; every other one at 115200.
-const QStringList HighRateModules = {QStringLiteral("2804"), QStringLiteral("2805"), QStringLiteral("3906"),
-                                     QStringLiteral("3907")};
-constexpr int HighRateBootloaderBaud = 111111;
-constexpr int BootloaderBaud = 115200;
-constexpr int DefaultSerialBaud = 9600;
-constexpr int DefaultOtherLinkRate = 1000;
-// The rate the other link kinds are switched to for the bootloader.
-constexpr int OtherLinkBootloaderRate = 1000;
-constexpr int DefaultModuleAddress = 1;
-// A module in its bootloader, or freshly enumerated on USB, answers at this address.
-constexpr unsigned char BootloaderAddress = 1;
-
-// Bootloader entry: command 242 with a fixed code in type, bank and value that the firmware checks.
-constexpr unsigned char EnterBootloaderCommand = 242;
-constexpr unsigned short EnterBootloaderType = 0x47;
-constexpr unsigned char EnterBootloaderBank = 0x6E;
-constexpr int EnterBootloaderCode = 0x5D2C8B19;
 
 constexpr int RefreshAfterModuleReportMs = 2500;
 constexpr int RefreshAfterReconnectMs = 50;
@@ -75,17 +47,10 @@ constexpr const char* RekeyedAddressPart = "id1";
 constexpr const char* CanceledText = "Firmware update canceled.";
 // What the completion shows when it could not read the version back.
 constexpr const char* NoVersionText = "Error";
+// The reopen's helpers write their lines under the name of the slot they serve.
+constexpr const char* ReopenFunction = "FirmwareUpdate::handleReOpenDevice()";
 
-bool isUsbLink(int kind)
-{
-    return kind == DUXLConnectionInterface::Usb;
-}
-
-// Link kinds that keep a remembered data rate instead of a baud rate.
-bool isOtherLink(int kind)
-{
-    return kind == 3 || kind == 4 || kind == 5 || kind == 6 || kind == 8;
-}
+using Protocol::ModuleState;
 
 // Bootloaders answer with a "b" in their version text, firmware with a "v".
 bool isBootloaderVersion(const QString& version)
@@ -123,30 +88,15 @@ struct RememberedLink
 RememberedLink readRememberedLink(QSettings& settings, DUXLConnectionInterface* connection,
                                   DUXLModuleInterface* module, int defaultRate)
 {
-    RememberedLink remembered{defaultRate, DefaultModuleAddress};
+    RememberedLink remembered{defaultRate, LinkPolicy::BootloaderAddress};
     const QString prefix = linkPrefix(connection, module);
     if (prefix.isEmpty())
         return remembered;
     settings.beginGroup(QLatin1String(PluginSettings::Group));
     remembered.dataRate = settings.value(dataRateKey(prefix), defaultRate).toInt();
-    remembered.address = settings.value(addressKey(prefix), DefaultModuleAddress).toInt();
+    remembered.address = settings.value(addressKey(prefix), int(LinkPolicy::BootloaderAddress)).toInt();
     settings.endGroup();
     return remembered;
-}
-
-// Keeps a copy of a firmware file that was used in the local pool; a file already there is not replaced.
-void copyToLocalPool(const QString& fileName, const QString& poolPath)
-{
-    // A run that ends after its file was cleared (Cancel rebuilt the list) has nothing to keep.
-    if (fileName.isEmpty())
-        return;
-    const QString pool = QDir::cleanPath(poolPath);
-    const QFileInfo file(fileName);
-    if (QDir::cleanPath(file.absolutePath()) == pool)
-        return;
-    // A pool folder removed since the menu last made it is made again, as the menu makes it.
-    QDir().mkdir(pool);
-    QFile::copy(file.absoluteFilePath(), pool + QLatin1Char('/') + file.fileName());
 }
 
 QStringList portNames(const QList<QSerialPortInfo>& ports)
@@ -183,7 +133,7 @@ FirmwareUpdate::Link FirmwareUpdate::lookUpLink(const QString& moduleKey) const
 
 void FirmwareUpdate::handLinkBack(const Link& link)
 {
-    if (!link.isComplete() || isUsbLink(link.connection->interfaceType()))
+    if (!link.isComplete() || !LinkPolicy::forKind(link.connection->interfaceType()).handsLinkBack())
         return;
     link.connection->setEnabled(true);
     link.module->setEnabled(true);
@@ -255,14 +205,14 @@ void FirmwareUpdate::on_cmbModules_currentIndexChanged(int index)
 void FirmwareUpdate::handleModulePlugin(DUXLModuleInterface* plugin, QString msg)
 {
     qCDebug(debLowLevel) << Q_FUNC_INFO << msg << plugin;
-    if (plugin && isVisible() && plugin->key() == actualModuleKey && updateState == IdleState) {
+    if (plugin && isVisible() && plugin->key() == actualModuleKey && updateState == UpdateState::Idle) {
         QTimer::singleShot(TimeScale::scaledMs(RefreshAfterModuleReportMs), this,
                            &FirmwareUpdate::on_btnRefresh_clicked);
         actualModuleKey.clear();
         handleDebugMessage(QString::fromLatin1(ModuleNoticeTemplate).arg(plugin->name(), msg));
         return;
     }
-    if (msg == QLatin1String("deviceTreeReady") && updater)
+    if (msg == QLatin1String(Protocol::DeviceTreeReady) && updater)
         updater->setDeviceClosed();
 }
 
@@ -304,8 +254,8 @@ void FirmwareUpdate::handleCloseDevice()
 {
     const Link link = lookUpLink(actualModuleKey);
     if (link.isComplete()) {
-        // Only a USB link is really closed: the module re-enumerates when it restarts.
-        if (isUsbLink(link.connection->interfaceType()))
+        // Only a link whose module re-enumerates when it restarts is really closed.
+        if (LinkPolicy::forKind(link.connection->interfaceType()).reenumerates)
             link.handler->closeDevice();
         updater->setDeviceClosed();
     }
@@ -316,14 +266,14 @@ void FirmwareUpdate::handleReOpenDevice(int moduleState)
 {
     QString modeText;
     QString historyText;
-    switch (moduleState) {
-    case BootloaderMode:
+    switch (static_cast<ModuleState>(moduleState)) {
+    case ModuleState::Bootloader:
         modeText = QStringLiteral("to bootloader mode\n");
         break;
-    case FirmwareMode:
+    case ModuleState::Firmware:
         modeText = QStringLiteral("to firmware mode\n");
         break;
-    case ReadyMode:
+    case ModuleState::Ready:
         modeText = QStringLiteral("to ready mode\n");
         break;
     default:
@@ -341,46 +291,61 @@ void FirmwareUpdate::handleReOpenDevice(int moduleState)
         return;
     }
 
-    const int kind = link.connection->interfaceType();
-    if (kind == DUXLConnectionInterface::Serial) {
-        if (moduleState == BootloaderMode) {
-            if (HighRateModules.contains(link.module->nameInFirmware())) {
-                if (!link.handler->setDataRate(HighRateBootloaderBaud)) {
-                    ui->teHistory->append(QLatin1String(RefusedHighRate));
-                    updater->setReopenResult(false);
-                    return;
-                }
-            } else {
-                link.handler->setDataRate(BootloaderBaud);
-            }
-            updater->setModuleAddress(BootloaderAddress);
-        } else if (moduleState == FirmwareMode) {
-            const RememberedLink last =
-                readRememberedLink(settings, link.connection, link.module, DefaultSerialBaud);
-            qDebug() << DUX_FUNCTION << "lastDataRate:" << last.dataRate << "lastId:" << last.address;
-            link.handler->setDataRate(last.dataRate);
-            updater->setModuleAddress(static_cast<unsigned char>(last.address & 0xFF));
-        }
-        updater->setReopenResult(true);
-    } else if (isOtherLink(kind)) {
-        if (moduleState == BootloaderMode || moduleState == FirmwareMode) {
-            const RememberedLink last =
-                readRememberedLink(settings, link.connection, link.module, DefaultOtherLinkRate);
-            qDebug() << DUX_FUNCTION << moduleState << "lastDataRate:" << last.dataRate << "lastId:" << last.address;
-            link.handler->setDataRate(last.dataRate);
-            updater->setModuleAddress(static_cast<unsigned char>(last.address & 0xFF));
-        }
-        updater->setReopenResult(true);
-    } else if (isUsbLink(kind)) {
-        if (moduleState == ReadyMode) {
+    const LinkPolicy policy = LinkPolicy::forKind(link.connection->interfaceType());
+    const auto state = static_cast<ModuleState>(moduleState);
+    switch (policy.reopen) {
+    case LinkPolicy::Reopen::BootloaderBaud:
+        if (state == ModuleState::Bootloader)
+            switchToBootloaderBaud(link);
+        else if (state == ModuleState::Firmware)
+            useRememberedLink(link, policy, moduleState);
+        else
+            updater->setReopenResult(true);
+        return;
+    case LinkPolicy::Reopen::RememberedRate:
+        if (state == ModuleState::Bootloader || state == ModuleState::Firmware)
+            useRememberedLink(link, policy, moduleState);
+        else
+            updater->setReopenResult(true);
+        return;
+    case LinkPolicy::Reopen::OpenDevice:
+        if (state == ModuleState::Ready) {
             // The module restarts and comes back under a new port; handleUSBDevices takes it from there.
-            link.module->setModuleState(ReadyMode);
+            link.module->setModuleState(moduleState);
             ui->teHistory->append(actualModuleKey + QStringLiteral(" Waiting...\n"));
             return;
         }
         qCDebug(debLowLevel) << Q_FUNC_INFO << link.handler->isDeviceOpen() << link.handler->property("dpComPort");
         updater->setReopenResult(link.handler->openDevice());
+        return;
+    case LinkPolicy::Reopen::None:
+        return;
     }
+}
+
+void FirmwareUpdate::switchToBootloaderBaud(const Link& link)
+{
+    const LinkPolicy::BootloaderBaudRate rate = LinkPolicy::bootloaderBaud(link.module->nameInFirmware());
+    if (!link.handler->setDataRate(rate.baud) && rate.mustBeAccepted) {
+        ui->teHistory->append(QLatin1String(RefusedHighRate));
+        updater->setReopenResult(false);
+        return;
+    }
+    updater->setModuleAddress(LinkPolicy::BootloaderAddress);
+    updater->setReopenResult(true);
+}
+
+void FirmwareUpdate::useRememberedLink(const Link& link, const LinkPolicy& policy, int moduleState)
+{
+    const RememberedLink last = readRememberedLink(settings, link.connection, link.module, policy.defaultDataRate);
+    // A serial link is only ever told its firmware rate here; other links name the mode.
+    if (policy.reopen == LinkPolicy::Reopen::BootloaderBaud)
+        qDebug() << ReopenFunction << "lastDataRate:" << last.dataRate << "lastId:" << last.address;
+    else
+        qDebug() << ReopenFunction << moduleState << "lastDataRate:" << last.dataRate << "lastId:" << last.address;
+    link.handler->setDataRate(last.dataRate);
+    updater->setModuleAddress(static_cast<unsigned char>(last.address & 0xFF));
+    updater->setReopenResult(true);
 }
 
 void FirmwareUpdate::handleUSBDevices(QList<QSerialPortInfo> actualInterfaces, QList<QSerialPortInfo> oldInterfaces)
@@ -393,7 +358,7 @@ void FirmwareUpdate::handleUSBDevices(QList<QSerialPortInfo> actualInterfaces, Q
 
     QString message = QLatin1String(PortChangeTemplate);
     // A module switched to or from its bootloader re-enumerates under another port: follow it.
-    if (!addedNames.isEmpty() && updateState == UpdatingState) {
+    if (!addedNames.isEmpty() && updateState == UpdateState::Updating) {
         const QString newPort = addedNames.first();
         if (!actualModuleKey.startsWith(newPort)) {
             QStringList parts = actualModuleKey.split(QLatin1Char('/'), Qt::KeepEmptyParts);
@@ -410,13 +375,13 @@ void FirmwareUpdate::handleUSBDevices(QList<QSerialPortInfo> actualInterfaces, Q
         QTimer::singleShot(TimeScale::scaledMs(PortChangeRecallMs), pendingUpdateSteps(),
                            [this] { on_btnUpdate_clicked(); });
         qCDebug(debLowLevel) << Q_FUNC_INFO << addedNames << actualModuleKey << "\r\n" << elapsedTimeTimer.isActive()
-                             << updateState;
+                             << int(updateState);
     }
     if (!message.contains(QLatin1Char('%')))
         handleDebugMessage(message);
 
     // With one module and the file kept, plugging in the next module updates it.
-    if (leaveSelection && ui->cmbModules->count() == 1 && removedNames.isEmpty() && updateState == IdleState) {
+    if (leaveSelection && ui->cmbModules->count() == 1 && removedNames.isEmpty() && updateState == UpdateState::Idle) {
         handleDebugMessage(QStringLiteral("check all cases"));
         on_btnRefresh_clicked();
         on_btnUpdate_clicked();
@@ -435,76 +400,98 @@ void FirmwareUpdate::on_btnUpdate_clicked()
     link.connection->setEnabled(false);
     link.module->setEnabled(false);
 
-    if (updateState == IdleState) {
-        ui->teHistory->clear();
-        handleDebugMessage(QStringLiteral("Firmwareupdate started @") + actualModuleKey);
-        ui->btnCancel->setEnabled(false);
-        ui->btnUpdate->setEnabled(false);
-        ui->btnRefresh->setEnabled(false);
-        ui->gbNewFirmware->setEnabled(false);
-        elapsedTimer.start();
-        elapsedTimeTimer.start();
-        outcome->begin();
-    }
-
-    // A module whose address is unknown to its bootloader still answers at address 1.
-    QString version = commandHandler->getFirmwareVersion(link.module->moduleAddress());
-    if (version.isEmpty() && link.module->moduleAddress() != BootloaderAddress)
-        version = commandHandler->getFirmwareVersion(BootloaderAddress);
-    handleDebugMessage(QStringLiteral("Active firmware: (") + version + QLatin1Char(')'));
-
+    // Three situations: the first click of an update, a re-call while the module switches modes (a
+    // timer, a port change), and the start of the worker once the module is in its bootloader.
+    if (updateState == UpdateState::Idle)
+        beginUpdate();
+    const QString version = readActiveFirmware(link);
     const bool inBootloader = isBootloaderVersion(version);
-    const int kind = link.connection->interfaceType();
-    if (updateState == UpdatingState) {
-        if (isUsbLink(kind)) {
-            ui->leProgress->setText(QStringLiteral("Reconnected."));
-            handleDebugMessage(QStringLiteral("Reconnected."));
-            if (!inBootloader) {
-                // Back in its firmware after the update: hand the module back to the host.
-                QTimer::singleShot(TimeScale::scaledMs(RefreshAfterReconnectMs), this,
-                                   &FirmwareUpdate::on_btnRefresh_clicked);
-                link.connection->setActive(true);
-                link.connection->setEnabled(true);
-                link.module->setEnabled(true);
-                updateState = IdleState;
-                reportOutcome(true, version, actualModuleKey);
-            }
-        }
+    const LinkPolicy policy = LinkPolicy::forKind(link.connection->interfaceType());
+    if (updateState == UpdateState::Updating) {
+        if (policy.followsPortChange())
+            continueAfterPortChange(link, version);
     } else if (!inBootloader) {
-        const QString entering = QStringLiteral("Enter bootloader mode...");
-        ui->leProgress->setText(entering);
-        handleDebugMessage(entering);
-        outcome->reachPhase(QStringLiteral("entry"));
-        bootloaderEntryCommand =
-            std::make_unique<Command>(moduleAddress, EnterBootloaderCommand, EnterBootloaderType, EnterBootloaderBank,
-                                      EnterBootloaderCode, Bootloader::NoBroadcast, Bootloader::ReplyAddress);
-        commandHandler->doDirectRequestWithoutReply(bootloaderEntryCommand.get());
-        updateState = UpdatingState;
-
-        if (isUsbLink(kind)) {
-            updater->setModuleAddress(BootloaderAddress);
-            const QString disconnecting = QStringLiteral("Disconnecting...");
-            ui->leProgress->setText(disconnecting);
-            handleDebugMessage(disconnecting);
-            return;
-        }
-        QTimer::singleShot(TimeScale::scaledMs(UpdateRecallMs), pendingUpdateSteps(), [this] { on_btnUpdate_clicked(); });
-        link.module->setModuleState(ModuleStateBootloaderRequested);
-        emit handleFirmwareCompleted(actualModuleKey, QStringLiteral("Start fw update"));
-        handleDebugMessage(QStringLiteral("Reopen device..."));
-        if (isOtherLink(kind)) {
-            commandHandler->setDataRate(OtherLinkBootloaderRate);
-            if (version.isEmpty())
-                updater->setModuleAddress(BootloaderAddress);
-        } else {
-            handleReOpenDevice(BootloaderMode);
-        }
+        enterBootloader(link, policy, version);
         return;
     }
 
+    updater->setLinkKind(policy.kind);
     updater->setCommandHandler(commandHandler);
     if (!inBootloader && sender() != ui->btnUpdate)
         return;
+    scheduleWorkerStart(inBootloader);
+}
+
+void FirmwareUpdate::beginUpdate()
+{
+    ui->teHistory->clear();
+    handleDebugMessage(QStringLiteral("Firmwareupdate started @") + actualModuleKey);
+    ui->btnCancel->setEnabled(false);
+    ui->btnUpdate->setEnabled(false);
+    ui->btnRefresh->setEnabled(false);
+    ui->gbNewFirmware->setEnabled(false);
+    elapsedTimer.start();
+    elapsedTimeTimer.start();
+    outcome->begin();
+}
+
+QString FirmwareUpdate::readActiveFirmware(const Link& link)
+{
+    // A module whose address is unknown to its bootloader still answers at address 1.
+    QString version = commandHandler->getFirmwareVersion(link.module->moduleAddress());
+    if (version.isEmpty() && link.module->moduleAddress() != LinkPolicy::BootloaderAddress)
+        version = commandHandler->getFirmwareVersion(LinkPolicy::BootloaderAddress);
+    handleDebugMessage(QStringLiteral("Active firmware: (") + version + QLatin1Char(')'));
+    return version;
+}
+
+void FirmwareUpdate::continueAfterPortChange(const Link& link, const QString& version)
+{
+    ui->leProgress->setText(QStringLiteral("Reconnected."));
+    handleDebugMessage(QStringLiteral("Reconnected."));
+    if (isBootloaderVersion(version))
+        return;
+    // Back in its firmware after the update: hand the module back to the host.
+    QTimer::singleShot(TimeScale::scaledMs(RefreshAfterReconnectMs), this, &FirmwareUpdate::on_btnRefresh_clicked);
+    link.connection->setActive(true);
+    link.connection->setEnabled(true);
+    link.module->setEnabled(true);
+    updateState = UpdateState::Idle;
+    reportOutcome(true, version, actualModuleKey);
+}
+
+void FirmwareUpdate::enterBootloader(const Link& link, const LinkPolicy& policy, const QString& version)
+{
+    const QString entering = QStringLiteral("Enter bootloader mode...");
+    ui->leProgress->setText(entering);
+    handleDebugMessage(entering);
+    outcome->reachPhase(QStringLiteral("entry"));
+    bootloaderEntry.send(commandHandler, moduleAddress);
+    updateState = UpdateState::Updating;
+
+    if (policy.followsPortChange()) {
+        // The module restarts under another port; handleUSBDevices calls this slot again.
+        updater->setModuleAddress(LinkPolicy::BootloaderAddress);
+        const QString disconnecting = QStringLiteral("Disconnecting...");
+        ui->leProgress->setText(disconnecting);
+        handleDebugMessage(disconnecting);
+        return;
+    }
+    QTimer::singleShot(TimeScale::scaledMs(UpdateRecallMs), pendingUpdateSteps(), [this] { on_btnUpdate_clicked(); });
+    link.module->setModuleState(int(ModuleState::BootloaderRequested));
+    emit handleFirmwareCompleted(actualModuleKey, QStringLiteral("Start fw update"));
+    handleDebugMessage(QStringLiteral("Reopen device..."));
+    if (policy.entryDataRate > 0) {
+        commandHandler->setDataRate(policy.entryDataRate);
+        if (version.isEmpty())
+            updater->setModuleAddress(LinkPolicy::BootloaderAddress);
+    } else {
+        handleReOpenDevice(int(ModuleState::Bootloader));
+    }
+}
+
+void FirmwareUpdate::scheduleWorkerStart(bool inBootloader)
+{
     workerStartPending = true;
     QTimer::singleShot(TimeScale::scaledMs(inBootloader ? StartFromBootloaderMs : StartFromFirmwareMs),
                        pendingUpdateSteps(), [this] {
@@ -526,7 +513,7 @@ void FirmwareUpdate::on_btnCancel_clicked()
     // end, the completion is ours to give.
     const bool startWasPending = workerStartPending;
     dropPendingUpdateSteps();
-    if (updateState != IdleState || startWasPending)
+    if (updateState != UpdateState::Idle || startWasPending)
         handleUpdateCompleted(false);
 }
 
@@ -563,42 +550,26 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
 
     const Link link = lookUpLink(actualModuleKey);
     if (link.isComplete()) {
-        const bool usb = isUsbLink(link.connection->interfaceType());
-        if (!usb) {
-            handLinkBack(link);
-            QString reportedKey;
-            if (successfull) {
-                version = link.handler->getFirmwareVersion(link.module->moduleAddress());
-                reportedKey = link.module->key();
-            }
-            emit handleFirmwareCompleted(reportedKey,
-                                         successfull ? QStringLiteral("true") : QStringLiteral("false"));
-        }
+        const LinkPolicy policy = LinkPolicy::forKind(link.connection->interfaceType());
+        if (policy.handsLinkBack())
+            version = handBackAndReport(link, successfull);
         ui->leActualFirmware->setText(version);
         ui->teHistory->moveCursor(QTextCursor::End);
         ui->teHistory->repaint();
         if (successfull) {
-            copyToLocalPool(ui->leFilename->text(), firmwarePoolPath());
+            FirmwarePool(settings.homePath()).keepCopy(ui->leFilename->text());
             // The module restarts and re-enumerates; on_btnUpdate_clicked finishes when it is back.
-            if (usb)
+            if (policy.followsPortChange())
                 return;
         }
     } else if (successfull) {
         // The restarted module is not known to the host yet: try again until it is.
         ui->teHistory->insertPlainText(QStringLiteral("*"));
-        QTimer::singleShot(TimeScale::scaledMs(CompletionRetryMs), this, SLOT(handleUpdateCompleted()));
+        QTimer::singleShot(TimeScale::scaledMs(CompletionRetryMs), this,
+                           qOverload<>(&FirmwareUpdate::handleUpdateCompleted));
         return;
     } else {
-        DUXLConnectionInterface* connection =
-            pluginHandler()->getConnectionPlugin(pluginHandler()->connectionKey(actualModuleKey));
-        if (connection) {
-            if (!isUsbLink(connection->interfaceType())) {
-                connection->setEnabled(true);
-                connection->setActive(true);
-            }
-        } else if (Global::instance(false)->internal()) {
-            qCritical() << "no Connection Plugin";
-        }
+        handConnectionBack();
     }
 
     // The rebuilt list selects its first module: with several listed, that need not be this one.
@@ -608,16 +579,45 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
     // The update is over: a re-call still pending (a port that came back while the run ended) would
     // find the module in its bootloader and start a second run with the program the rebuild released.
     dropPendingUpdateSteps();
-    updateState = IdleState;
+    updateState = UpdateState::Idle;
     if (leaveSelection && ui->cmbModules->count() == 1)
         handleDebugMessage(QLatin1String(ReadyLine));
     reportOutcome(successfull, version, updatedModuleKey);
 }
 
+QString FirmwareUpdate::handBackAndReport(const Link& link, bool successful)
+{
+    handLinkBack(link);
+    QString version = QLatin1String(NoVersionText);
+    QString reportedKey;
+    if (successful) {
+        version = link.handler->getFirmwareVersion(link.module->moduleAddress());
+        reportedKey = link.module->key();
+    }
+    emit handleFirmwareCompleted(reportedKey, successful ? QStringLiteral("true") : QStringLiteral("false"));
+    return version;
+}
+
+void FirmwareUpdate::handConnectionBack()
+{
+    DUXLConnectionInterface* connection =
+        pluginHandler()->getConnectionPlugin(pluginHandler()->connectionKey(actualModuleKey));
+    if (connection) {
+        if (LinkPolicy::forKind(connection->interfaceType()).handsLinkBack()) {
+            connection->setEnabled(true);
+            connection->setActive(true);
+        }
+    } else if (Global::instance(false)->internal()) {
+        qCritical() << "no Connection Plugin";
+    }
+}
+
 void FirmwareUpdate::reportOutcome(bool successful, const QString& version, const QString& moduleKey)
 {
-    const QString failure = updater->isCancelRequested() ? QLatin1String(CanceledText) : outcome->lastStatus();
-    outcome->finish(successful, failure, moduleKey, version == QLatin1String(NoVersionText) ? QString() : version);
+    const QString failure =
+        updater->isCancelRequested() ? QString(QLatin1String(CanceledText)) : outcome->lastStatus();
+    const QString readBack = version == QLatin1String(NoVersionText) ? QString() : version;
+    outcome->finish(successful, failure, moduleKey, readBack);
 }
 
 void FirmwareUpdate::handleUpdateCompleted()

@@ -1,7 +1,6 @@
 #pragma once
 
-// Where the plug-in keeps what it remembers: its settings group with the keys' suffixes, and the
-// local pool of used firmware files below the host's home path.
+// Where the plug-in keeps what it remembers: its settings group with the keys' suffixes.
 namespace PluginSettings {
 
 constexpr const char* Group = "Container_FirmwareUpdate";
@@ -10,6 +9,5 @@ constexpr const char* DirectorySuffix = "_Dir";
 // Per link prefix: the data rate, and with AddressSuffix added, the module address.
 constexpr const char* DataRateSuffix = "_Bitrate";
 constexpr const char* AddressSuffix = "_Id";
-constexpr const char* PoolFolder = "/../Firmware";
 
 }

@@ -98,7 +98,7 @@ bool ModuleServer::openPort(const QString& name)
     }
     m_portName = name;
     m_notifier = std::make_unique<QSocketNotifier>(m_port.masterDescriptor(), QSocketNotifier::Read);
-    connect(m_notifier.get(), SIGNAL(activated(QSocketDescriptor)), this, SLOT(readRequests()));
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, &ModuleServer::readRequests);
     announce();
     emit portOpened(m_portName, m_port.devicePath());
     return true;

@@ -1,6 +1,8 @@
 #include "simoptions.h"
 
+#include "commandlinehelp.h"
 #include "modulerack.h"
+#include "protocolfacts.h"
 
 #include <QCommandLineParser>
 
@@ -14,8 +16,7 @@ constexpr const char* ProgramName = "dux-sim";
 constexpr int MaxAddress = 255;
 constexpr quint32 MaxModules = 64;
 constexpr double MsPerSecond = 1000;
-// Bootloaders of these module types write flash words by page number instead of through a page buffer.
-constexpr const char* PageNumberTypes[] = {"7342", "7351", "473"};
+using Protocol::PageNumberTypes;
 
 struct FailureName
 {
@@ -48,7 +49,7 @@ struct OptionTable
     QCommandLineOption flashBase{QStringLiteral("flash-base"), QStringLiteral("Flash base address."),
                                  QStringLiteral("address"), QStringLiteral("0")};
     QCommandLineOption flashSize{QStringLiteral("flash-size"), QStringLiteral("Flash size in bytes."),
-                                 QStringLiteral("bytes"), QStringLiteral("0x40000")};
+                                 QStringLiteral("bytes"), QStringLiteral("0x%1").arg(Protocol::ImageBytes, 0, 16)};
     QCommandLineOption scheme{QStringLiteral("scheme"),
                               QStringLiteral("Write scheme: page-buffer, page-number, or auto (page-number for the "
                                              "types that use it: 7342, 7351, 473x)."),
@@ -108,7 +109,7 @@ struct OptionTable
                 "1 the port could not be served, 2 usage error.")
                 .arg(WireFault::kindNames().join(QStringLiteral(", ")),
                      WireFault::phaseNames().join(QStringLiteral(", "))));
-        parser->addOptions({help, version, type, firmware, bootloader, address, pageSize, flashBase, flashSize, scheme,
+        CommandLineHelp::addOptions(parser, {help, version, type, firmware, bootloader, address, pageSize, flashBase, flashSize, scheme,
                             link, baud, erase, reconnect, prefix, portFile, startInBootloader, fail, exitWithParent,
                             fault, flashImage, reportPhases, modules, replugEvery});
     }
@@ -262,13 +263,10 @@ QString SimOptions::helpText()
     QCommandLineParser parser;
     const OptionTable table;
     table.addTo(&parser);
-    QString text = parser.helpText();
-    // Qt's first line names the program by the path it was started with.
-    text.replace(0, text.indexOf(QLatin1Char('\n')), QStringLiteral("Usage: %1 [options]").arg(QLatin1String(ProgramName)));
-    return text;
+    return CommandLineHelp::helpText(parser, ProgramName, "[options]");
 }
 
 QString SimOptions::versionText()
 {
-    return QStringLiteral("%1 %2\n").arg(QLatin1String(ProgramName), QLatin1String(DUX_VERSION));
+    return CommandLineHelp::versionText(ProgramName, DUX_VERSION);
 }

@@ -16,7 +16,6 @@ class SimulatedCommandHandler : public CommandHandlerInterface
     Q_OBJECT
 public:
     static constexpr int DefaultDataRate = 9600;
-    static constexpr const char* UsbObjectNamePrefix = "USB construct No: ";
 
     // Serves `module`, which it does not own. The device starts open.
     explicit SimulatedCommandHandler(SimulatedModule* module, QObject* parent = nullptr);

@@ -17,21 +17,7 @@ constexpr int BankBytes = 1 << BankShift;
 
 constexpr const char* DefaultFirmwareVersion = "1234V101";
 constexpr const char* DefaultBootloaderVersion = "1234B101";
-constexpr quint32 DefaultFlashSize = 0x40000;
-
-// The patterns of the firmware identifier, in the order a scan tries them; '#' stands for a digit.
-constexpr const char* IdentifierPatterns[] = {"####V###", "####C###", "###V#.##", "C###V###", "C###C###"};
-
-bool matchesAt(const QByteArray& data, int position, const char* pattern)
-{
-    for (int k = 0; pattern[k]; ++k) {
-        const char byte = data.at(position + k);
-        const bool digit = byte >= '0' && byte <= '9';
-        if (byte != pattern[k] && !(pattern[k] == '#' && digit))
-            return false;
-    }
-    return true;
-}
+constexpr quint32 DefaultFlashSize = Protocol::ImageBytes;
 
 }
 
@@ -427,12 +413,6 @@ void SimulatedModule::clearRequests()
 
 QString SimulatedModule::findIdentifier(const QByteArray& data)
 {
-    for (const char* pattern : IdentifierPatterns) {
-        const int length = int(qstrlen(pattern));
-        for (int position = 1; position + length <= data.size(); ++position) {
-            if (matchesAt(data, position, pattern))
-                return QString::fromLatin1(data.mid(position, length));
-        }
-    }
-    return QString();
+    return QString::fromStdString(
+        IntelHex::findIdentifier(reinterpret_cast<const unsigned char*>(data.constData()), data.size()));
 }

@@ -6,6 +6,7 @@
 #include <QVector>
 
 #include "command.h"
+#include "protocolfacts.h"
 
 // Answers DUXL requests as one module would: its firmware answers the version query and the
 // bootloader-entry command; its bootloader implements the update commands 200 to 208 on a simulated
@@ -64,10 +65,10 @@ public:
     static constexpr unsigned char StatusInvalidValue = 4;
 
     // Bootloader-entry command of the firmware and its fixed code.
-    static constexpr unsigned char EnterBootloaderCommand = 242;
-    static constexpr unsigned short EnterBootloaderType = 0x47;
-    static constexpr unsigned char EnterBootloaderBank = 0x6E;
-    static constexpr int EnterBootloaderValue = 0x5D2C8B19;
+    static constexpr unsigned char EnterBootloaderCommand = Protocol::EnterBootloaderCommand;
+    static constexpr unsigned short EnterBootloaderType = Protocol::EnterBootloaderType;
+    static constexpr unsigned char EnterBootloaderBank = Protocol::EnterBootloaderBank;
+    static constexpr int EnterBootloaderValue = Protocol::EnterBootloaderCode;
 
     static constexpr unsigned char ErasedByte = 0xFF;
 

@@ -1,5 +1,6 @@
 #include "bootloaderdialogue.h"
 #include "command.h"
+#include "duxlconnectioninterface.h"
 #include "firmwareupdate.h"
 #include "firmwareupdaterthread.h"
 #include "global.h"
@@ -661,6 +662,7 @@ void TestBootloaderRun::failures_data()
     QTest::newRow("USB handler not open")
         << RigSetup([](Rig& rig) {
                rig.handler.setUsbNumber(3);
+               rig.updater.setLinkKind(DUXLConnectionInterface::Usb);
                rig.handler.closeDevice();
            })
         << QString() << QStringList{"L:Invalid handle @COM7"};
@@ -975,6 +977,7 @@ void TestBootloaderRun::usbHandlerEndsAfterRestart()
 {
     auto rig = makeReadyRig(600);
     rig->handler.setUsbNumber(5);
+    rig->updater.setLinkKind(DUXLConnectionInterface::Usb);
 
     RUN_TO_ONE_COMPLETION(*rig, true);
     const QStringList tail = rig->side.transcript.mid(rig->side.transcript.indexOf("L:Restarting module..."));

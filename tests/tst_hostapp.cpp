@@ -274,6 +274,10 @@ void TestHostApp::headlessEndIsReported_data()
     QTest::newRow("other module type") << QStringList{QStringLiteral("--type"), QStringLiteral("4321")}
                                        << UpdateTimeoutSeconds << 1 << "failed" << "detection"
                                        << "Module (4321B101) and Firmware (1234V201) do not match!";
+    // The module ignores the bootloader-entry command: dux-host gives up 10 s after it.
+    QTest::newRow("entry command lost") << QStringList{QStringLiteral("--fail"), QStringLiteral("no-reply:242")}
+                                        << UpdateTimeoutSeconds << 1 << "failed" << "entry"
+                                        << "the module did not switch to its bootloader (the entry command may have been lost)";
     // The dialogue asks for the page size until it is cancelled: the host's time-out ends it.
     QTest::newRow("page size never read") << QStringList{QStringLiteral("--fail"), QStringLiteral("invalid-reply:206")}
                                           << 3 << 1 << "timed out" << "parameters" << "timed out after 3 s";

@@ -1,11 +1,12 @@
 #include "bootloaderdialogue.h"
 
 #include "basictools.h"
-#include "bootloadercommands.h"
 #include "command.h"
 #include "commandhandlerinterface.h"
 #include "firmwareupdaterthread.h"
+#include "linkpolicy.h"
 #include "lowlevel.h"
+#include "protocolfacts.h"
 #include "timescale.h"
 #include "updateoutcome.h"
 
@@ -20,9 +21,6 @@ namespace {
 // Diagnostics name the run, whose work this class does.
 constexpr const char* RunName = "FirmwareUpdaterThread::run()";
 constexpr const char* RunSignature = "virtual void FirmwareUpdaterThread::run()";
-
-// Size of the widget's image buffer; words reaching past it read zero bytes there.
-constexpr int ImageBytes = 0x40000;
 
 // Pacing of the dialogue, as the bootloaders expect it.
 constexpr int AfterVersionRequestMs = 333;
@@ -41,19 +39,9 @@ constexpr int ReconnectReopenPollMs = 50;
 constexpr int BeforeReconnectionMs = 666;
 constexpr int ReconnectionAttempts = 100;
 
-// Modules whose bootloader is reached at the text's start; they skip the match and base tests.
-constexpr const char* UncheckedModulePrefix = "0077";
 // The part of a bootloader answer before its 'B' names the module type, at most this long.
 constexpr int MaxModuleTypeLength = 4;
-// Module types whose bootloader takes 201 by page number.
-constexpr const char* PageNumberTypes[] = {"7342", "7351"};
-constexpr const char* PageNumberFamily = "473";
-constexpr const char* UsbHandlerPrefix = "USB construct No: ";
-
-// Module states of a reopen request.
-constexpr int BootloaderState = 0;
-constexpr int FirmwareState = 1;
-constexpr int ReadyState = 2;
+using Protocol::ModuleState;
 
 QString hex(quint32 value)
 {
@@ -70,6 +58,7 @@ BootloaderDialogue::BootloaderDialogue(FirmwareUpdaterThread& thread, const Targ
     , m_cancelRequested(cancelRequested)
     , m_reopenDone(reopenDone)
     , m_moduleAddress(moduleAddress)
+    , m_reenumerates(LinkPolicy::forKind(target.linkKind).reenumerates)
 {
 }
 
@@ -90,8 +79,7 @@ bool BootloaderDialogue::isVersionString(const QString& text)
 bool BootloaderDialogue::run()
 {
     CommandHandlerInterface* handler = m_target.handler;
-    m_usbHandler = handler->objectName().startsWith(QLatin1String(UsbHandlerPrefix));
-    if (m_usbHandler && !handler->isDeviceOpen()) {
+    if (m_reenumerates && !handler->isDeviceOpen()) {
         log(QStringLiteral("Invalid handle @") + m_target.portName);
         qDebug() << RunName << "-------------------> Invalid handle @" << m_target.portName
                  << handler->property("dpComPort");
@@ -128,7 +116,7 @@ bool BootloaderDialogue::detectBootloader()
             break;
         emit m_thread.handleCloseDevice();
         sleepMs(BeforeReopenMs);
-        requestReopen(BootloaderState, DetectionReopenPollMs);
+        requestReopen(ModuleState::Bootloader, DetectionReopenPollMs);
         if (cancelled())
             return false;
     }
@@ -149,7 +137,7 @@ bool BootloaderDialogue::checkIdentity()
         progressAndLog(QStringLiteral("Cannot switch module to bootloader mode!"));
         return false;
     }
-    m_skipsIdentityTests = m_version.startsWith(QLatin1String(UncheckedModulePrefix));
+    m_skipsIdentityTests = m_version.startsWith(QLatin1String(Protocol::UncheckedModulePrefix));
     const QString pair = QStringLiteral("Module (") + m_version + QStringLiteral(") and Firmware (")
         + m_target.hexFileVersion + QStringLiteral(") ");
     if (!m_skipsIdentityTests && BasicTools::matchFirmwareVersion(m_version, m_target.hexFileVersion, 0).isEmpty()) {
@@ -256,8 +244,8 @@ bool BootloaderDialogue::writeImage()
     handler->setMaxTimeoutMS(Bootloader::WriteTimeoutMs);
     sleepMs(AfterWriteSetupMs);
 
-    m_byPageNumber = m_version.startsWith(QLatin1String(PageNumberFamily));
-    for (const char* type : PageNumberTypes)
+    m_byPageNumber = false;
+    for (const char* type : Protocol::PageNumberTypes)
         m_byPageNumber = m_byPageNumber || m_version.startsWith(QLatin1String(type));
     const bool completed = m_byPageNumber ? writePagesByNumber() : writePagesByBuffer();
 
@@ -423,16 +411,16 @@ bool BootloaderDialogue::restartAndReconnect()
     progressAndLog(QStringLiteral("Restarting module..."));
     // Its reply tells nothing: the module may be gone before it answers.
     sendOnce(Bootloader::RestartCommand, 0, 0, 0);
-    emit m_thread.handleReopenDevice(ReadyState);
+    emit m_thread.handleReopenDevice(int(ModuleState::Ready));
     emit m_thread.handleProgressBarMaximum(1000);
     emit m_thread.handleProgressBarValue(0);
     // A USB module comes back under a new port; the widget follows it.
-    if (m_usbHandler)
+    if (m_reenumerates)
         return true;
 
     reachPhase("reconnect");
     sleepMs(BeforeFirstReopenMs);
-    requestReopen(FirmwareState, ReconnectReopenPollMs);
+    requestReopen(ModuleState::Firmware, ReconnectReopenPollMs);
     if (!handler->isDeviceOpen()) {
         log(m_target.portName + QStringLiteral(": Unable to reconnect "));
         return true;
@@ -460,7 +448,7 @@ bool BootloaderDialogue::restartAndReconnect()
             log(QStringLiteral("Reconnection canceled."));
             return false;
         }
-        requestReopen(FirmwareState, ReconnectReopenPollMs);
+        requestReopen(ModuleState::Firmware, ReconnectReopenPollMs);
     }
 }
 
@@ -486,10 +474,10 @@ bool BootloaderDialogue::sendOnce(unsigned char command, unsigned short type, un
     return target->isValid();
 }
 
-void BootloaderDialogue::requestReopen(int moduleState, int pollMs)
+void BootloaderDialogue::requestReopen(Protocol::ModuleState moduleState, int pollMs)
 {
     m_reopenDone = false;
-    emit m_thread.handleReopenDevice(moduleState);
+    emit m_thread.handleReopenDevice(int(moduleState));
     while (!m_reopenDone && !m_cancelRequested)
         sleepMs(pollMs);
 }
@@ -499,7 +487,7 @@ quint32 BootloaderDialogue::flashWord(int position) const
     quint32 word = 0;
     for (int i = 0; i < Bootloader::WordBytes; ++i) {
         const int at = position + i;
-        if (m_target.image && at >= 0 && at < ImageBytes)
+        if (m_target.image && at >= 0 && at < Protocol::ImageBytes)
             word |= quint32(m_target.image[at]) << (8 * i);
     }
     return word;

@@ -3,6 +3,10 @@
 #include <QString>
 #include <atomic>
 
+namespace Protocol {
+enum class ModuleState : int;
+}
+
 class Command;
 class CommandHandlerInterface;
 class FirmwareUpdaterThread;
@@ -17,6 +21,8 @@ public:
     struct Target
     {
         CommandHandlerInterface* handler = nullptr;
+        // DUXLConnectionInterface::LinkKind of the module's link.
+        int linkKind = 0;
         QString portName;
         const unsigned char* image = nullptr;
         int programSize = 0;
@@ -58,7 +64,7 @@ private:
     // Sends a new request and tells whether a well-formed reply came back.
     bool sendOnce(unsigned char command, unsigned short type, unsigned char motorBank, int value,
                   Command* reply = nullptr);
-    void requestReopen(int moduleState, int pollMs);
+    void requestReopen(Protocol::ModuleState moduleState, int pollMs);
     quint32 flashWord(int position) const;
     bool cancelled() const;
     static void sleepMs(int ms);
@@ -76,7 +82,9 @@ private:
     const std::atomic<unsigned char>& m_moduleAddress;
 
     QString m_version;
-    bool m_usbHandler = false;
+    // A link whose module comes back under a new port (USB) must be open at the start; the tool
+    // follows it after the restart.
+    const bool m_reenumerates;
     bool m_skipsIdentityTests = false;
     bool m_byPageNumber = false;
     int m_pageSize = 0;

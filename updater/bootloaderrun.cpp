@@ -21,6 +21,7 @@ void FirmwareUpdaterThread::run()
     if (commandHandler) {
         BootloaderDialogue::Target target;
         target.handler = commandHandler;
+        target.linkKind = linkKind;
         target.portName = portName;
         target.image = progData;
         target.programSize = programSize;

@@ -28,6 +28,11 @@ void FirmwareUpdaterThread::setCommandHandler(CommandHandlerInterface* handler)
     qDebug() << "FirmwareUpdaterThread::setCommandHandler()" << portName;
 }
 
+void FirmwareUpdaterThread::setLinkKind(int kind)
+{
+    linkKind = kind;
+}
+
 void FirmwareUpdaterThread::setProgramData(unsigned char* data, int size)
 {
     progData = data;

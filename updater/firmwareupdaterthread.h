@@ -19,6 +19,8 @@ public:
 
     // Stores the handler and takes its port name ("dpComPort", else its object name) for log texts.
     void setCommandHandler(CommandHandlerInterface* handler);
+    // The kind of the handler's link (DUXLConnectionInterface::LinkKind).
+    void setLinkKind(int kind);
     // Keeps the pointer, not a copy: the image stays the caller's and must not change during a run.
     void setProgramData(unsigned char* progData, int programSize);
     void setProgramAddresses(int progStart, int segmentAddress, int extendedLinearAddress, int ARMFlashAddress);
@@ -52,6 +54,7 @@ protected:
 
 private:
     CommandHandlerInterface* commandHandler = nullptr;
+    int linkKind = 0;
     QString portName;
     QString hexFileVersion = QStringLiteral("unknown");
     std::atomic<bool> cancelRequested{false};

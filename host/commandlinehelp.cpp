@@ -1,0 +1,31 @@
+#include "commandlinehelp.h"
+
+#include <QCommandLineParser>
+#include <QString>
+
+namespace CommandLineHelp {
+
+void addOptions(QCommandLineParser* parser, QList<QCommandLineOption> options)
+{
+    for (QCommandLineOption& option : options) {
+        if (!option.defaultValues().isEmpty())
+            option.setDescription(option.description()
+                                  + QStringLiteral(" Default: %1.").arg(option.defaultValues().join(QLatin1Char(','))));
+    }
+    parser->addOptions(options);
+}
+
+QString helpText(const QCommandLineParser& parser, const char* program, const char* usage)
+{
+    QString text = parser.helpText();
+    text.replace(0, text.indexOf(QLatin1Char('\n')),
+                 QStringLiteral("Usage: %1 %2").arg(QLatin1String(program), QLatin1String(usage)));
+    return text;
+}
+
+QString versionText(const char* program, const char* version)
+{
+    return QStringLiteral("%1 %2\n").arg(QLatin1String(program), QLatin1String(version));
+}
+
+}
