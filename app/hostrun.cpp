@@ -172,7 +172,8 @@ int HostRun::runJob(ContainerInterface* updater)
     };
     for (const QString& key : m_handler->getModulePluginKeys(true))
         shareEventLoop(key);
-    connect(m_handler.get(), &PluginHandler::modulePluginAdded, this, shareEventLoop);
+    // Queued: the discovery still asks the new link's other addresses, and must not wait nested.
+    connect(m_handler.get(), &PluginHandler::modulePluginAdded, this, shareEventLoop, Qt::QueuedConnection);
 
     const UpdateJob::Host host{updater, m_handler.get(), m_discovery.get(), m_window.get()};
     if (m_options.watch) {

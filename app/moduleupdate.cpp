@@ -5,6 +5,7 @@
 #include "duxlmoduleinterface.h"
 #include "hostwindow.h"
 #include "moduleview.h"
+#include "peripherymanager.h"
 
 #include <QDialog>
 
@@ -24,6 +25,11 @@ ModuleUpdate::ModuleUpdate(ContainerInterface* plugin, PluginHandler* handler, H
     m_view = std::make_unique<ModuleView>(handler, moduleKey, usb);
     auto* instance = qobject_cast<ContainerInterface*>(plugin->createInstance(moduleKey, m_view.get()));
     m_window = window->openContainer(instance);
+    // The tool follows every port that appears during its update, as a module on a USB link comes
+    // back under a new one. Among several modules that would be another module's port: a tool on any
+    // other link gets no port reports.
+    if (!usb)
+        disconnect(PeripheryManager::instance(), &PeripheryManager::handleUSBInterfaces, instance, nullptr);
     m_window->setWindowTitle(QStringLiteral("%1 %2").arg(instance->name(), moduleKey));
     m_driver = std::make_unique<UpdateDriver>(instance, nullptr);
     m_driver->setModuleKey(moduleKey);

@@ -32,7 +32,9 @@ void UpdateWatch::start()
     if (m_options.verbosity != HostOptions::Verbosity::Quiet)
         Console::out() << "Waiting for modules to update with " << m_options.fileName << " (firmware "
                        << m_fileIdentifier << "); Ctrl-C ends" << Qt::endl;
-    connect(m_host.handler, &PluginHandler::modulePluginAdded, this, &UpdateWatch::appeared);
+    // Queued: the register reports from inside the discovery's search, which must not run again
+    // from the nested waits of what is started here.
+    connect(m_host.handler, &PluginHandler::modulePluginAdded, this, &UpdateWatch::appeared, Qt::QueuedConnection);
     connect(m_host.handler, &PluginHandler::modulePluginRemoved, this, &UpdateWatch::gone);
     for (const QString& key : m_host.handler->getModulePluginKeys(true))
         appeared(key);

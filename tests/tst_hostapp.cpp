@@ -437,8 +437,8 @@ void TestHostApp::severalModules()
         out += host.readAllStandardOutput();
     ::kill(pid_t(host.processId()), SIGINT);
     QVERIFY(host.waitForFinished(StartTimeoutMs));
-    QCOMPARE(host.exitCode(), exitCode);
     const QStringList lines = QString::fromLocal8Bit(out + host.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY2(host.exitCode() == exitCode, qPrintable(lines.join(QLatin1Char('\n'))));
     QSet<QString> updated;
     for (const QString& line : lines) {
         const QRegularExpressionMatch match = UpdatedLine.match(line);
