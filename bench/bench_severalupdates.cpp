@@ -140,7 +140,7 @@ bool watchInARow(int watched, const QString& work)
     host.setStandardErrorFile(QDir(work).filePath(QStringLiteral("dux-host-watch.log")));
     host.start(BenchProcesses::program("dux-host"),
                {QStringLiteral("--headless"), QStringLiteral("--watch"), QStringLiteral("--port-file"), portList,
-                QStringLiteral("--file"), firmware});
+                QStringLiteral("--file"), firmware, QStringLiteral("--addresses"), QStringLiteral("1")});
     if (!host.waitForStarted())
         return fail(QStringLiteral("dux-host --watch did not start"));
     std::vector<qint64> resident;

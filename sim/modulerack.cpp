@@ -152,7 +152,7 @@ void ModuleRack::unplug(Bay* bay)
 
 bool ModuleRack::atRest(const Bay& bay, qint64 nowNs) const
 {
-    const qint64 restNs = qint64(TimeScale::scaledMs(RestMs)) * NsPerMs;
+    const qint64 restNs = qint64(qMax(TimeScale::scaledMs(RestMs), LeastRestMs)) * NsPerMs;
     // A module no host has asked yet waits for one.
     return bay.server && bay.inFirmware && !bay.port.portName.isEmpty() && bay.server->lastRequestNs() > 0
         && nowNs - bay.modeSinceNs >= restNs && nowNs - bay.server->lastRequestNs() >= restNs;

@@ -30,6 +30,9 @@ public:
     // A module is at rest after this long in its firmware without a request: well above the host's
     // pause between the restart and the reconnection of an update (both scaled by DUX_TIME_SCALE).
     static constexpr int RestMs = 5000;
+    // The rest is never shorter than this, scaled or not: a host that looks for modules waits up to
+    // a second for each address that does not answer.
+    static constexpr int LeastRestMs = 1500;
     // Between unplugging a module and plugging in the next, as an operator takes: the host notices the
     // port is gone and closes it before the system can hand the same device to the next module.
     static constexpr int ReplugGapMs = 500;
