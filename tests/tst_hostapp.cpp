@@ -388,6 +388,11 @@ void TestHostApp::severalModules_data()
         << QStringList{QStringLiteral("--modules"), QStringLiteral("2"), QStringLiteral("--replug-every"),
                        QStringLiteral("0.3")}
         << QStringList() << QStringList{QStringLiteral("--watch")} << QStringList() << 4 << 0;
+    // The module comes back under a new port twice during its own update: that is no new module.
+    QTest::newRow("--watch, USB-like link")
+        << QStringList{QStringLiteral("--link"), QStringLiteral("usb"), QStringLiteral("--reconnect-ms"),
+                       QStringLiteral("150"), QStringLiteral("--replug-every"), QStringLiteral("0.3")}
+        << QStringList() << QStringList{QStringLiteral("--watch")} << QStringList() << 2 << 0;
 }
 
 void TestHostApp::severalModules()
