@@ -40,7 +40,7 @@ constexpr int DefaultModules = 4;
 constexpr int TimerMs = 10;
 constexpr double TargetP99Ms = 30;
 constexpr const char* TimeScale = "0.1";
-constexpr const char* PacedBaud = "115200";
+constexpr int PacedBaud = 115200;
 constexpr const char* WritePhase = "write";
 constexpr int DiscoveryWaitMs = 10000;
 constexpr int PollMs = 100;
@@ -99,17 +99,10 @@ int main(int argc, char* argv[])
     const QString firmware = work.filePath(QStringLiteral("firmware.hex"));
     if (!BenchProcesses::writeFirmware(firmware, imageBytes, &error))
         return fail(error);
-    std::vector<std::unique_ptr<QProcess>> simulators;
-    QStringList portLists;
-    for (int i = 0; i < modules; ++i) {
-        simulators.push_back(std::make_unique<QProcess>());
-        portLists.append(work.filePath(QStringLiteral("ports%1").arg(i)));
-        if (!BenchProcesses::startSimulator(simulators.back().get(), portLists.last(),
-                                            {QStringLiteral("--baud"), QLatin1String(PacedBaud), QStringLiteral("--port-prefix"),
-                                             QStringLiteral("ttyM%1_").arg(i)},
-                                            &error))
-            return fail(error);
-    }
+    BenchProcesses::PacedSimulators simulators;
+    if (!BenchProcesses::startPacedSimulators(modules, PacedBaud, work.path(), &simulators, &error))
+        return fail(error);
+    const QStringList portLists = simulators.portLists;
 
     // The host as dux-host sets it up: discovery of the listed ports, the plug-in's factory object.
     PluginHandler handler;
@@ -178,7 +171,7 @@ int main(int argc, char* argv[])
         std::printf("  %s: %.2f s\n", qPrintable(keys.at(int(i))), seconds[i]);
     const std::vector<double>& lateness = probe.lateness();
     const double p99 = BenchStats::percentile(lateness, 0.99);
-    std::printf("platform %s, %d modules at once at %s baud, %d bytes each, windows shown; %zu samples of a %d ms "
+    std::printf("platform %s, %d modules at once at %d baud, %d bytes each, windows shown; %zu samples of a %d ms "
                 "timer during the write phases, ms: p50 %.2f, p90 %.2f, p99 %.2f, max %.2f\n",
                 qPrintable(QGuiApplication::platformName()), modules, PacedBaud, imageBytes, lateness.size(), TimerMs,
                 BenchStats::median(lateness), BenchStats::percentile(lateness, 0.9), p99,

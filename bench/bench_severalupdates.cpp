@@ -32,7 +32,7 @@ constexpr int DefaultImageBytes = 0x10000;
 constexpr int DefaultModules = 4;
 constexpr int DefaultWatched = 20;
 constexpr int WatchImageBytes = 0x1000;
-constexpr const char* PacedBaud = "115200";
+constexpr int PacedBaud = 115200;
 constexpr double TargetRatio = 1.10;
 constexpr const char* WatchTimeScale = "0.05";
 constexpr const char* ReplugSeconds = "0.2";
@@ -83,22 +83,15 @@ bool severalAtOnce(int imageBytes, int modules, const QString& work)
     QString error;
     if (!BenchProcesses::writeFirmware(firmware, imageBytes, &error))
         return fail(error);
-    std::vector<std::unique_ptr<QProcess>> simulators;
-    QStringList portLists;
-    for (int i = 0; i < modules; ++i) {
-        simulators.push_back(std::make_unique<QProcess>());
-        portLists.append(QDir(work).filePath(QStringLiteral("ports%1").arg(i)));
-        if (!BenchProcesses::startSimulator(simulators.back().get(), portLists.last(),
-                                            {QStringLiteral("--baud"), QLatin1String(PacedBaud), QStringLiteral("--port-prefix"),
-                                             QStringLiteral("ttyM%1_").arg(i)},
-                                            &error))
-            return fail(error);
-    }
+    BenchProcesses::PacedSimulators simulators;
+    if (!BenchProcesses::startPacedSimulators(modules, PacedBaud, work, &simulators, &error))
+        return fail(error);
+    const QStringList portLists = simulators.portLists;
     std::vector<double> lone;
     std::vector<double> together;
     if (!updateAtOnce(portLists.mid(0, 1), firmware, work, &lone) || !updateAtOnce(portLists, firmware, work, &together))
         return false;
-    std::printf("%d modules at once at %s baud, %d bytes each; a lone update took %.2f s\n", modules, PacedBaud,
+    std::printf("%d modules at once at %d baud, %d bytes each; a lone update took %.2f s\n", modules, PacedBaud,
                 imageBytes, lone.front());
     double worst = 0;
     for (size_t i = 0; i < together.size(); ++i) {
