@@ -21,8 +21,8 @@ constexpr const char* Description =
 
 constexpr const char* Epilogue =
     "\nExit status:\n"
-    "  0  the module was updated (or --list, --help, --version ended)\n"
-    "  1  the update failed\n"
+    "  0  the module was updated, every one of several (or --list, --help, --version ended; --watch: none failed)\n"
+    "  1  the update failed (of several: one of them)\n"
     "  2  usage error, or the update could not start (no display, no module, no plug-in, a rejected file)\n"
     "  3  interrupted (SIGINT or SIGTERM)\n"
     "\nEnvironment:\n"
@@ -39,8 +39,16 @@ struct OptionTable
     QCommandLineOption headless{QStringLiteral("headless"),
                                 QStringLiteral("No window: update (needs --file), print the result and end.")};
     QCommandLineOption module{QStringLiteral("module"),
-                              QStringLiteral("Key of the module to update (default: the only one found)."),
+                              QStringLiteral("Key of the module to update (default: the only one found); "
+                                             "repeatable: with --headless the modules are updated at once."),
                               QStringLiteral("key")};
+    QCommandLineOption all{QStringLiteral("all"),
+                           QStringLiteral("With --headless: update every module found, all at once; a table tells "
+                                          "how each ended.")};
+    QCommandLineOption watch{QStringLiteral("watch"),
+                             QStringLiteral("With --headless: wait for modules and update each one that appears, "
+                                            "until Ctrl-C; then count those updated, failed and skipped (already on "
+                                            "the file's firmware). --timeout bounds each update.")};
     QCommandLineOption list{QStringLiteral("list"),
                             QStringLiteral("List the modules found (key, port, type, address, version, link) and the "
                                            "plug-ins, then end.")};
@@ -89,7 +97,7 @@ struct OptionTable
     void addTo(QCommandLineParser* parser) const
     {
         parser->setApplicationDescription(QLatin1String(Description));
-        CommandLineHelp::addOptions(parser, {help, version, file, headless, module, list, timeout, json, verbose, quiet, port, usbPort,
+        CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, list, timeout, json, verbose, quiet, port, usbPort,
                             portFile, baud, addresses, probe, poll, plugins, simulate, exitWhenDone, screenshot,
                             screenshotAt});
         parser->addPositionalArgument(QStringLiteral("dux-sim options"),
@@ -186,7 +194,9 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     options.list = parser.isSet(table.list);
     options.headless = parser.isSet(table.headless);
     options.json = parser.isSet(table.json);
-    options.moduleKey = parser.value(table.module);
+    options.moduleKeys = parser.values(table.module);
+    options.allModules = parser.isSet(table.all);
+    options.watch = parser.isSet(table.watch);
     options.fileName = parser.value(table.file);
     options.exitWhenDone = parser.isSet(table.exitWhenDone);
     options.screenshotPath = parser.value(table.screenshot);
@@ -198,6 +208,12 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
         error = QStringLiteral("--headless needs --file");
     else if (options.json && !options.headless)
         error = QStringLiteral("--json needs --headless");
+    else if ((options.updatesSeveral() || options.watch) && !options.headless)
+        error = QStringLiteral("--all, --watch and more than one --module need --headless");
+    else if (options.allModules + options.watch + !options.moduleKeys.isEmpty() > 1)
+        error = QStringLiteral("--module, --all and --watch exclude each other");
+    else if (options.watch && options.json)
+        error = QStringLiteral("--watch prints a line per module; it does not go with --json");
     return parsed;
 }
 

@@ -38,7 +38,10 @@ struct HostOptions
     bool list = false;
     bool headless = false;
     bool json = false;
-    QString moduleKey;
+    // Keys of the modules to update; none: the only module found. Several: all at once.
+    QStringList moduleKeys;
+    bool allModules = false;
+    bool watch = false;
     QString fileName;
     int timeoutSeconds = DefaultTimeoutSeconds;
     bool exitWhenDone = false;
@@ -54,6 +57,8 @@ struct HostOptions
 
     // A window is wanted: neither --headless nor --list.
     bool wantsWindow() const { return !headless && !list; }
+    // Several modules at once: --all, or --module more than once.
+    bool updatesSeveral() const { return allModules || moduleKeys.size() > 1; }
 };
 
 struct HostOptions::Parsed

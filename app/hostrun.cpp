@@ -17,8 +17,11 @@
 #include "progressprinter.h"
 #include "protocolfacts.h"
 #include "serialportdescription.h"
+#include "serialcommandhandler.h"
 #include "simulatorprocess.h"
+#include "updatebatch.h"
 #include "updatedriver.h"
+#include "updatewatch.h"
 
 #include <QApplication>
 #include <QDir>
@@ -152,7 +155,44 @@ int HostRun::exec()
         end(notStarted(QStringLiteral("no \"Firmware update\" plug-in in %1").arg(m_pluginFolder)));
         return m_exitCode;
     }
+    if (m_options.updatesSeveral() || m_options.watch)
+        return runJob(updater);
     return runUpdate(updater);
+}
+
+int HostRun::runJob(ContainerInterface* updater)
+{
+    // The modules' requests all pass the GUI thread: each waits for its reply in a nested event loop,
+    // so that the others' go out meanwhile.
+    const auto shareEventLoop = [this](const QString& key) {
+        DUXLModuleInterface* module = m_handler->getModulePlugin(key);
+        DUXLConnectionInterface* connection = module ? module->connectionInterface() : nullptr;
+        if (auto* link = qobject_cast<SerialCommandHandler*>(connection ? connection->commandHandler() : nullptr))
+            link->setWaitInEventLoop(true);
+    };
+    for (const QString& key : m_handler->getModulePluginKeys(true))
+        shareEventLoop(key);
+    // Queued: the discovery still asks the new link's other addresses, and must not wait nested.
+    connect(m_handler.get(), &PluginHandler::modulePluginAdded, this, shareEventLoop, Qt::QueuedConnection);
+
+    const UpdateJob::Host host{updater, m_handler.get(), m_discovery.get(), m_window.get()};
+    if (m_options.watch) {
+        m_job = std::make_unique<UpdateWatch>(m_options, host, FirmwareFileCheck::of(m_options.fileName).identifier);
+    } else {
+        m_job = std::make_unique<UpdateBatch>(m_options, host);
+        m_watchdog.setDeadline(std::chrono::milliseconds(
+            qMax<qint64>(0, qint64(m_options.timeoutSeconds) * MsPerSecond - m_clock.elapsed())));
+    }
+    connect(m_job.get(), &UpdateJob::finished, this, [this](int exitCode) {
+        m_ending = true;
+        m_exitCode = exitCode;
+        m_app->exit(exitCode);
+        m_watchdog.ended(std::chrono::milliseconds(m_interrupted ? InterruptExitGraceMs : ExitGraceMs), exitCode);
+    });
+    m_job->start();
+    if (!m_ending)
+        m_app->exec();
+    return m_exitCode;
 }
 
 bool HostRun::startLinks()
@@ -235,7 +275,7 @@ int HostRun::runUpdate(ContainerInterface* updater)
 
     QTextStream& out = Console::out();
     m_driver = std::make_unique<UpdateDriver>(updater, &out);
-    m_driver->setModuleKey(m_options.moduleKey);
+    m_driver->setModuleKey(m_options.moduleKeys.value(0));
     m_driver->setFileName(m_options.fileName);
     m_driver->setPrintHistory(int(m_options.verbosity) >= VerboseHistory);
     if (!m_options.screenshotPath.isEmpty())
@@ -309,6 +349,10 @@ QString HostRun::searchedText() const
 
 void HostRun::deadlineReached()
 {
+    if (m_job) {
+        m_job->deadlineReached();
+        return;
+    }
     if (m_started)
         cancelAndEnd(UpdateResult::Outcome::TimedOut);
     else
@@ -318,6 +362,10 @@ void HostRun::deadlineReached()
 void HostRun::interrupt()
 {
     m_interrupted = true;
+    if (m_job) {
+        m_job->interrupt();
+        return;
+    }
     if (!m_driver) {
         m_app->exit(HostOptions::ExitInterrupted);
         return;
@@ -362,6 +410,14 @@ void HostRun::noteProgress()
 
 int HostRun::tellResultAtOnce(RunWatchdog::Event event)
 {
+    if (m_job) {
+        const bool interruptedJob = event == RunWatchdog::Event::Interrupt;
+        const QByteArray line = interruptedJob ? "dux-host: interrupted; a module did not answer the cancel in time\n"
+                                               : "dux-host: timed out; a module did not answer the cancel in time\n";
+        if (::write(Console::errorDescriptor(), line.constData(), size_t(line.size())) < 0)
+            std::perror("dux-host");
+        return interruptedJob ? HostOptions::ExitInterrupted : HostOptions::ExitUpdateFailed;
+    }
     UpdateResult result;
     {
         std::lock_guard<std::mutex> lock(m_snapshotMutex);
@@ -389,7 +445,7 @@ UpdateResult HostRun::notStarted(const QString& reason) const
     UpdateResult result;
     result.outcome = UpdateResult::Outcome::NotStarted;
     result.failureText = reason;
-    result.moduleKey = m_options.moduleKey;
+    result.moduleKey = m_options.moduleKeys.value(0);
     result.fileName = m_options.fileName;
     return result;
 }

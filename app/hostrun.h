@@ -19,6 +19,7 @@ class ProgressPrinter;
 class QApplication;
 class SimulatorProcess;
 class UpdateDriver;
+class UpdateJob;
 
 // One run of dux-host after its options were read: finds the modules, loads the plug-ins, and either
 // lists them, shows the host's window, or runs one update and tells how it ended.
@@ -37,6 +38,8 @@ private:
     void loadPlugins();
     int listModules();
     int runUpdate(ContainerInterface* updater);
+    // Several modules at once, or --watch.
+    int runJob(ContainerInterface* updater);
     void tryToStart();
     void searchAgain();
     void deadlineReached();
@@ -66,6 +69,7 @@ private:
     std::unique_ptr<HostWindow> m_window;
     std::unique_ptr<UpdateDriver> m_driver;
     std::unique_ptr<ProgressPrinter> m_progress;
+    std::unique_ptr<UpdateJob> m_job;
     QString m_pluginFolder;
     QTimer m_searchTimer;
     QTimer m_endWait;

@@ -56,7 +56,7 @@ void ProgressPrinter::phaseReached(const QString& phase)
         m_writeStartMs = m_clock.elapsed();
     if (m_terminal)
         rewriteLine();
-    else
+    else if (m_out)
         *m_out << clockText(m_clock.elapsed()) << ' ' << phase << Qt::endl;
 }
 
@@ -71,7 +71,7 @@ void ProgressPrinter::progressed(qint64 bytesDone, qint64 bytesTotal)
 
 void ProgressPrinter::finish()
 {
-    if (m_linePending)
+    if (m_linePending && m_out)
         *m_out << Qt::endl;
     m_linePending = false;
 }
@@ -87,7 +87,7 @@ int ProgressPrinter::percentOfUpdate() const
     return 0;
 }
 
-void ProgressPrinter::rewriteLine()
+QString ProgressPrinter::statusLine() const
 {
     const QLocale numbers(QLocale::English, QLocale::UnitedStates);
     QString line = QStringLiteral("%1 %2% %3").arg(m_phase, -10).arg(percentOfUpdate(), 3).arg(clockText(m_clock.elapsed()));
@@ -102,7 +102,13 @@ void ProgressPrinter::rewriteLine()
                     .arg(etaSeconds / SecondsPerMinute)
                     .arg(etaSeconds % SecondsPerMinute, 2, 10, QLatin1Char('0'));
     }
-    *m_out << RewriteLine << line << Qt::flush;
+    return line;
+}
+
+void ProgressPrinter::rewriteLine()
+{
+    if (m_out)
+        *m_out << RewriteLine << statusLine() << Qt::flush;
     m_rewrittenAtMs = m_clock.elapsed();
     m_linePending = true;
 }

@@ -12,6 +12,7 @@ class ProgressPrinter : public QObject
 {
     Q_OBJECT
 public:
+    // With `out` null nothing is printed: the owner shows statusLine() where it wants.
     ProgressPrinter(QTextStream* out, bool terminal, QObject* parent = nullptr);
 
     // The clock starts with the update.
@@ -20,6 +21,9 @@ public:
     void progressed(qint64 bytesDone, qint64 bytesTotal);
     // Ends the rewritten line, so that what follows starts on a line of its own.
     void finish();
+
+    // Phase, percent of the whole update, clock, bytes, KiB/s and the time still to go.
+    QString statusLine() const;
 
     // "[m:ss.zzz]", the time of a printed line since the update started.
     static QString clockText(qint64 ms);

@@ -61,4 +61,19 @@ bool startSimulator(QProcess* simulator, const QString& portList, const QStringL
     return true;
 }
 
+bool startPacedSimulators(int count, int baud, const QString& folder, PacedSimulators* simulators,
+                          QString* errorString)
+{
+    for (int i = 0; i < count; ++i) {
+        simulators->processes.push_back(std::make_unique<QProcess>());
+        simulators->portLists.append(QDir(folder).filePath(QStringLiteral("ports%1").arg(i)));
+        if (!startSimulator(simulators->processes.back().get(), simulators->portLists.last(),
+                            {QStringLiteral("--baud"), QString::number(baud), QStringLiteral("--port-prefix"),
+                             QStringLiteral("ttyM%1_").arg(i)},
+                            errorString))
+            return false;
+    }
+    return true;
+}
+
 }

@@ -2,6 +2,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <memory>
+#include <vector>
 
 class QProcess;
 
@@ -15,5 +17,15 @@ bool writeFirmware(const QString& fileName, int bytes, QString* errorString);
 // until the port is served.
 bool startSimulator(QProcess* simulator, const QString& portList, const QStringList& arguments,
                     QString* errorString);
+
+// Modules served by dux-sim processes of their own, each paced like a line of `baud`, their ports
+// listed in files of `folder` (portLists).
+struct PacedSimulators
+{
+    std::vector<std::unique_ptr<QProcess>> processes;
+    QStringList portLists;
+};
+bool startPacedSimulators(int count, int baud, const QString& folder, PacedSimulators* simulators,
+                          QString* errorString);
 
 }

@@ -4,8 +4,10 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLoggingCategory>
 #include <QScopedValueRollback>
+#include <QTimer>
 
 #include <cerrno>
 #include <poll.h>
@@ -245,9 +247,29 @@ bool SerialCommandHandler::send(const QByteArray& frame)
     return true;
 }
 
+void SerialCommandHandler::setWaitInEventLoop(bool wait)
+{
+    m_waitInEventLoop = wait;
+}
+
+void SerialCommandHandler::waitInEventLoop(int timeoutMs)
+{
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(&m_serial, &QSerialPort::readyRead, &loop, &QEventLoop::quit);
+    connect(&m_serial, &QSerialPort::errorOccurred, &loop, &QEventLoop::quit);
+    deadline.start(timeoutMs);
+    loop.exec();
+}
+
 bool SerialCommandHandler::receive(int timeoutMs)
 {
-    if (forceProcessEvents()) {
+    if (m_waitInEventLoop) {
+        if (m_serial.bytesAvailable() == 0)
+            waitInEventLoop(timeoutMs);
+    } else if (forceProcessEvents()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         if (!m_serial.isOpen()) {
             m_errorString = tr("the port was closed while a request waited");

@@ -32,6 +32,11 @@ public:
     void doDirectRequest(Command* request, Command* reply) override;
     void doDirectRequestWithoutReply(Command* request) override;
 
+    // While a request waits for its reply, the thread's events run in a nested loop: requests of
+    // other links (modules updated at once, each by its own tool) go out meanwhile instead of queuing
+    // behind this one. Off by default: the wait then blocks the thread but for the erase.
+    void setWaitInEventLoop(bool wait);
+
     QString portName() const { return m_port.portName(); }
     // Why the last open, request or rate change failed.
     QString errorString() const { return m_errorString; }
@@ -51,6 +56,7 @@ private:
     bool exchange(const QByteArray& frame, DuxlFrame::Kind replyKind, quint8 sequence, quint8 moduleAddress,
                   DuxlFrame* reply);
     bool send(const QByteArray& frame);
+    void waitInEventLoop(int timeoutMs);
     // Waits up to `timeoutMs` for bytes and hands them to the decoder; false once the port is gone.
     bool receive(int timeoutMs);
     bool acceptsReply(const DuxlFrame& frame, DuxlFrame::Kind replyKind, quint8 sequence) const;
@@ -66,6 +72,7 @@ private:
     quint8 m_sequence = 0;
     // A request waits with events processed; another one arriving meanwhile is refused.
     bool m_busy = false;
+    bool m_waitInEventLoop = false;
     QString m_errorString;
     qint64 m_unsolicitedBytes = 0;
     qint64 m_unreportedBytes = 0;

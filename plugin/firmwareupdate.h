@@ -170,6 +170,7 @@ private:
     bool inWorkerRequest = false;
     // Reports each update's end to listeners (dux-host, tests); a child named "updateOutcome".
     UpdateOutcome* outcome = nullptr;
-    // Tells the outcome that the update is over, with the version read back ("Error" when none).
-    void reportOutcome(bool successful, const QString& version);
+    // Tells the outcome that the update of `moduleKey` is over, with the version read back ("Error"
+    // when none).
+    void reportOutcome(bool successful, const QString& version, const QString& moduleKey);
 };

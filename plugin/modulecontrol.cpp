@@ -463,7 +463,7 @@ void FirmwareUpdate::continueAfterPortChange(const Link& link, const QString& ve
     link.connection->setEnabled(true);
     link.module->setEnabled(true);
     updateState = UpdateState::Idle;
-    reportOutcome(true, version);
+    reportOutcome(true, version, actualModuleKey);
 }
 
 void FirmwareUpdate::enterBootloader(const Link& link, const LinkPolicy& policy, const QString& version)
@@ -578,6 +578,8 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
         handConnectionBack();
     }
 
+    // The rebuilt list selects its first module: with several listed, that need not be this one.
+    const QString updatedModuleKey = actualModuleKey;
     on_btnRefresh_clicked();
     qDebug() << DUX_FUNCTION << "Elapsed:" << elapsedTimer.restart();
     // The update is over: a re-call still pending (a port that came back while the run ended) would
@@ -586,7 +588,7 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
     updateState = UpdateState::Idle;
     if (leaveSelection && ui->cmbModules->count() == 1)
         handleDebugMessage(QLatin1String(ReadyLine));
-    reportOutcome(successfull, version);
+    reportOutcome(successfull, version, updatedModuleKey);
 }
 
 QString FirmwareUpdate::handBackAndReport(const Link& link, bool successful)
@@ -616,12 +618,12 @@ void FirmwareUpdate::handConnectionBack()
     }
 }
 
-void FirmwareUpdate::reportOutcome(bool successful, const QString& version)
+void FirmwareUpdate::reportOutcome(bool successful, const QString& version, const QString& moduleKey)
 {
     const QString failure =
         updater->isCancelRequested() ? QString(QLatin1String(CanceledText)) : outcome->lastStatus();
     const QString readBack = version == QLatin1String(NoVersionText) ? QString() : version;
-    outcome->finish(successful, failure, actualModuleKey, readBack);
+    outcome->finish(successful, failure, moduleKey, readBack);
 }
 
 void FirmwareUpdate::handleUpdateCompleted()

@@ -1,6 +1,7 @@
 // dux-sim: a simulated module on a pseudo-terminal, for demos and tests without hardware.
 
 #include "intelhexparser.h"
+#include "modulerack.h"
 #include "moduleserver.h"
 #include "signalnotifier.h"
 #include "simoptions.h"
@@ -59,6 +60,41 @@ bool loadFlashImage(const QString& path, SimulatedModule* module, QString* error
     return true;
 }
 
+// A line of dux-sim's own, printed by the main thread; the modules' threads queue theirs there.
+void say(const QString& line)
+{
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [line] { out() << "dux-sim: " << line << Qt::endl; }, Qt::QueuedConnection);
+}
+
+// Gives a new module and its server what the command line asked for.
+void setUp(const SimOptions& options, SimulatedModule* module, ModuleServer* server)
+{
+    module->setFirmwareVersion(options.firmwareVersion);
+    module->setBootloaderVersion(options.bootloaderVersion);
+    module->setAddress(options.address);
+    module->setPageSize(options.pageSize);
+    module->setFlashBase(options.flashBase);
+    module->setFlashSize(options.flashSize);
+    QString imageError;
+    if (!options.flashImage.isEmpty())
+        loadFlashImage(options.flashImage, module, &imageError);
+    if (options.pageNumberScheme)
+        module->setWriteScheme(SimulatedModule::WriteScheme::PageNumber);
+    for (const SimulatedModule::Failure& failure : options.failures)
+        module->addFailure(failure);
+    if (options.startInBootloader)
+        module->setMode(SimulatedModule::Mode::Bootloader);
+
+    server->setLinkKind(options.link);
+    server->setPacingRate(options.baud);
+    server->setEraseTimeMs(options.eraseMs);
+    server->setReconnectDelayMs(options.reconnectMs);
+    server->setRequestLogLimit(RequestLogLimit);
+    for (const WireFault& fault : options.wireFaults)
+        server->addWireFault(fault);
+}
+
 }
 
 int main(int argc, char* argv[])
@@ -82,54 +118,45 @@ int main(int argc, char* argv[])
         return 0;
     }
 
-    SimulatedModule module;
-    module.setFirmwareVersion(options.firmwareVersion);
-    module.setBootloaderVersion(options.bootloaderVersion);
-    module.setAddress(options.address);
-    module.setPageSize(options.pageSize);
-    module.setFlashBase(options.flashBase);
-    module.setFlashSize(options.flashSize);
+    // Checked once here; each module loads it again when it is plugged in, replugs included.
     QString imageError;
-    if (!options.flashImage.isEmpty() && !loadFlashImage(options.flashImage, &module, &imageError))
+    SimulatedModule probe;
+    if (!options.flashImage.isEmpty() && !loadFlashImage(options.flashImage, &probe, &imageError))
         return usage(imageError);
-    if (options.pageNumberScheme)
-        module.setWriteScheme(SimulatedModule::WriteScheme::PageNumber);
-    for (const SimulatedModule::Failure& failure : options.failures)
-        module.addFailure(failure);
-    if (options.startInBootloader)
-        module.setMode(SimulatedModule::Mode::Bootloader);
 
-    ModuleServer server(&module);
-    server.setLinkKind(options.link);
-    server.setPacingRate(options.baud);
-    server.setEraseTimeMs(options.eraseMs);
-    server.setReconnectDelayMs(options.reconnectMs);
-    server.setPortNamePrefix(options.portPrefix);
-    server.setPortListFile(options.portFile);
-    server.setRequestLogLimit(RequestLogLimit);
-    for (const WireFault& fault : options.wireFaults)
-        server.addWireFault(fault);
-
-    const QString linkText = server.linkKind() == ModuleServer::LinkKind::UsbLike ? QStringLiteral("USB-like")
-                                                                                   : QStringLiteral("serial");
-    QObject::connect(&server, &ModuleServer::portOpened, [&](const QString& name, const QString& path) {
-        const bool firmware = module.mode() == SimulatedModule::Mode::Firmware;
-        out() << "dux-sim: serving " << name << " at " << path << " (" << linkText << " link, module "
-              << module.address() << ", " << (firmware ? "firmware " : "bootloader ")
-              << (firmware ? module.firmwareVersion() : module.bootloaderVersion()) << ")" << Qt::endl;
-    });
-    QObject::connect(&server, &ModuleServer::portClosed, [](const QString& name) {
-        out() << "dux-sim: " << name << " is gone: the module restarts" << Qt::endl;
-    });
-    QObject::connect(&server, &ModuleServer::wireFaultSetOff, [](const QString& fault, const QString& request) {
-        out() << "dux-sim: fault " << fault << " set off by " << request << Qt::endl;
-    });
-    if (options.reportPhases) {
-        QObject::connect(&server, &ModuleServer::phaseEntered, [](WireFault::Phase phase) {
-            out() << "dux-sim: phase " << WireFault::phaseName(phase) << Qt::endl;
+    const QString linkText = options.link == ModuleServer::LinkKind::UsbLike ? QStringLiteral("USB-like")
+                                                                              : QStringLiteral("serial");
+    // Runs on each module's thread; lines are printed on the main thread, in the order they come.
+    ModuleRack rack([&](SimulatedModule* module, ModuleServer* server) {
+        setUp(options, module, server);
+        QObject::connect(server, &ModuleServer::portOpened, [module, linkText](const QString& name, const QString& path) {
+            const bool firmware = module->mode() == SimulatedModule::Mode::Firmware;
+            say(QStringLiteral("serving %1 at %2 (%3 link, module %4, %5 %6)")
+                    .arg(name, path, linkText)
+                    .arg(module->address())
+                    .arg(firmware ? QStringLiteral("firmware") : QStringLiteral("bootloader"),
+                         firmware ? module->firmwareVersion() : module->bootloaderVersion()));
         });
-    }
-    QObject::connect(&server, &ModuleServer::failed, &app, [&app](const QString& message) {
+        QObject::connect(server, &ModuleServer::portClosed,
+                         [](const QString& name) { say(QStringLiteral("%1 is gone: the module restarts").arg(name)); });
+        QObject::connect(server, &ModuleServer::wireFaultSetOff, [](const QString& fault, const QString& request) {
+            say(QStringLiteral("fault %1 set off by %2").arg(fault, request));
+        });
+        if (options.reportPhases) {
+            QObject::connect(server, &ModuleServer::phaseEntered, [](WireFault::Phase phase) {
+                say(QStringLiteral("phase %1").arg(WireFault::phaseName(phase)));
+            });
+        }
+        QObject::connect(server, &ModuleServer::failed, &app, [&app](const QString& message) {
+            err() << "dux-sim: " << message << Qt::endl;
+            app.exit(SimOptions::ExitFailure);
+        });
+    });
+    rack.setPortNamePrefix(options.portPrefix);
+    rack.setPortListFile(options.portFile);
+    QObject::connect(&rack, &ModuleRack::unplugged,
+                     [](const QString& name) { say(QStringLiteral("%1 is unplugged").arg(name)); });
+    QObject::connect(&rack, &ModuleRack::failed, &app, [&app](const QString& message) {
         err() << "dux-sim: " << message << Qt::endl;
         app.exit(SimOptions::ExitFailure);
     });
@@ -149,7 +176,7 @@ int main(int argc, char* argv[])
     const SignalNotifier powerCycle(SIGUSR1);
     QObject::connect(&interrupt, &SignalNotifier::raised, &app, &QCoreApplication::quit);
     QObject::connect(&terminate, &SignalNotifier::raised, &app, &QCoreApplication::quit);
-    QObject::connect(&powerCycle, &SignalNotifier::raised, &server, &ModuleServer::powerCycle);
+    QObject::connect(&powerCycle, &SignalNotifier::raised, &rack, &ModuleRack::powerCycle);
     if (options.exitWithParent) {
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         // The parent may have gone before the line above took effect.
@@ -157,10 +184,13 @@ int main(int argc, char* argv[])
             return SimOptions::ExitFailure;
     }
 
-    if (!server.start())
+    if (!rack.start(options.modules))
         return SimOptions::ExitFailure;
+    if (options.replugEveryMs > 0)
+        rack.replugEvery(options.replugEveryMs);
     const int result = app.exec();
-    const LinkPacer::Account& paced = server.pacingAccount();
+    rack.unplugAll();
+    const LinkPacer::Account& paced = rack.pacingAccount();
     if (paced.replies > 0 && paced.turnarounds > 0) {
         // Where a paced exchange's time goes beyond its line time (bench_linkupdate reads this line).
         err() << "dux-sim: paced " << paced.replies << " replies, " << paced.latenessNs / paced.replies / NsPerUs

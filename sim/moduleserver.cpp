@@ -44,6 +44,11 @@ void ModuleServer::setPortNamePrefix(const QString& prefix)
     m_portNamePrefix = prefix;
 }
 
+void ModuleServer::setPortNameSource(std::function<QString()> nextName)
+{
+    m_nextPortName = std::move(nextName);
+}
+
 void ModuleServer::setPortListFile(const QString& path)
 {
     m_portListFile = path;
@@ -124,7 +129,7 @@ bool ModuleServer::start()
 
 bool ModuleServer::openNextPort()
 {
-    return openPort(m_portNamePrefix + QString::number(m_portNumber++));
+    return openPort(m_nextPortName ? m_nextPortName() : m_portNamePrefix + QString::number(m_portNumber++));
 }
 
 bool ModuleServer::openPort(const QString& name)
@@ -199,6 +204,7 @@ void ModuleServer::serve(const DuxlFrame& request)
     if (m_restarting)
         return;
     const qint64 receivedNs = LinkPacer::nowNs();
+    m_lastRequestNs = receivedNs;
     const WireFault::Phase phase = request.moduleAddress() == m_module->address()
         ? m_phases.classify(request, m_module->mode())
         : WireFault::Phase::None;

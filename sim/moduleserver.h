@@ -10,6 +10,8 @@
 #include <QObject>
 #include <QRandomGenerator>
 #include <QString>
+#include <atomic>
+#include <functional>
 #include <memory>
 
 class QSocketNotifier;
@@ -38,6 +40,9 @@ public:
     void setPacingRate(int bitsPerSecond);
     // Port names are this prefix and a number counting from 0 (default "ttySIM").
     void setPortNamePrefix(const QString& prefix);
+    // Where the names of new ports come from instead, when several servers share one numbering; it
+    // is called on the server's thread.
+    void setPortNameSource(std::function<QString()> nextName);
     // Where the present port is announced for the host (see PortListFile); empty: nowhere.
     void setPortListFile(const QString& path);
     // How long a USB-like link stays away when the module restarts.
@@ -63,6 +68,8 @@ public:
     QString devicePath() const { return m_port.devicePath(); }
     QString errorString() const { return m_errorString; }
     const LinkPacer::Account& pacingAccount() const { return m_pacer.account(); }
+    // When the last request arrived (LinkPacer::nowNs()), 0 before the first; may be read from any thread.
+    qint64 lastRequestNs() const { return m_lastRequestNs; }
 
 signals:
     void portOpened(const QString& portName, const QString& devicePath);
@@ -110,6 +117,8 @@ private:
     LinkKind m_linkKind = LinkKind::Serial;
     QString m_portNamePrefix = QStringLiteral("ttySIM");
     int m_portNumber = 0;
+    std::function<QString()> m_nextPortName;
+    std::atomic<qint64> m_lastRequestNs{0};
     QString m_portName;
     QString m_portListFile;
     int m_reconnectDelayMs = DefaultReconnectDelayMs;

@@ -1,18 +1,21 @@
 #include "simoptions.h"
 
-#include "protocolfacts.h"
-
 #include "commandlinehelp.h"
+#include "modulerack.h"
+#include "protocolfacts.h"
 
 #include <QCommandLineParser>
 
 #include <algorithm>
 #include <iterator>
+#include <limits>
 
 namespace {
 
 constexpr const char* ProgramName = "dux-sim";
 constexpr int MaxAddress = 255;
+constexpr quint32 MaxModules = 64;
+constexpr double MsPerSecond = 1000;
 using Protocol::PageNumberTypes;
 
 struct FailureName
@@ -79,6 +82,16 @@ struct OptionTable
                                   QStringLiteral("file")};
     QCommandLineOption reportPhases{QStringLiteral("report-phases"),
                                     QStringLiteral("Print a line when an update phase begins.")};
+    QCommandLineOption modules{QStringLiteral("modules"),
+                               QStringLiteral("Serve this many modules, each on a port of its own, all with these "
+                                              "options and all in the port file."),
+                               QStringLiteral("n"), QStringLiteral("1")};
+    QCommandLineOption replugEvery{
+        QStringLiteral("replug-every"),
+        QStringLiteral("Every this many seconds, unplug the module served longest once it is at rest (in its "
+                       "firmware, %1 s without a request) and plug in a fresh one under a new port name.")
+            .arg(ModuleRack::RestMs / MsPerSecond),
+        QStringLiteral("seconds")};
 
     void addTo(QCommandLineParser* parser) const
     {
@@ -98,7 +111,7 @@ struct OptionTable
                      WireFault::phaseNames().join(QStringLiteral(", "))));
         CommandLineHelp::addOptions(parser, {help, version, type, firmware, bootloader, address, pageSize, flashBase, flashSize, scheme,
                             link, baud, erase, reconnect, prefix, portFile, startInBootloader, fail, exitWithParent,
-                            fault, flashImage, reportPhases});
+                            fault, flashImage, reportPhases, modules, replugEvery});
     }
 };
 
@@ -184,6 +197,21 @@ SimOptions::Parsed SimOptions::parse(const QStringList& arguments)
         || !readNumber(parser, table.reconnect, IntMax, &reconnectMs)) {
         error = QStringLiteral("--baud, --erase-ms and --reconnect-ms take numbers");
         return parsed;
+    }
+    quint32 modules = 0;
+    if (!readNumber(parser, table.modules, MaxModules, &modules) || modules == 0) {
+        error = QStringLiteral("--modules takes 1 to %1").arg(MaxModules);
+        return parsed;
+    }
+    options.modules = int(modules);
+    if (parser.isSet(table.replugEvery)) {
+        bool ok = false;
+        const double seconds = parser.value(table.replugEvery).toDouble(&ok);
+        options.replugEveryMs = int(seconds * MsPerSecond);
+        if (!ok || options.replugEveryMs <= 0 || seconds > std::numeric_limits<int>::max() / MsPerSecond) {
+            error = QStringLiteral("--replug-every takes a positive number of seconds");
+            return parsed;
+        }
     }
     options.address = quint8(address);
     options.pageSize = int(pageSize);

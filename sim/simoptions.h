@@ -36,6 +36,9 @@ struct SimOptions
     bool exitWithParent = false;
     QString flashImage;
     bool reportPhases = false;
+    int modules = 1;
+    // 0: the modules stay plugged in.
+    int replugEveryMs = 0;
 
     // The options of `arguments` (the program name first); on a usage error `error` names it.
     struct Parsed;

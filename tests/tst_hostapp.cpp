@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPluginLoader>
@@ -57,6 +58,8 @@ private slots:
     void headlessEndIsReported_data();
     void headlessEndIsReported();
     void interruptInTheWritePhase();
+    void severalModules_data();
+    void severalModules();
     void setupErrors_data();
     void setupErrors();
     void withoutDisplay_data();
@@ -106,6 +109,8 @@ bool TestHostApp::startSimulator(const QStringList& arguments, const QString& po
     std::unique_ptr<QProcess>& simulator = m_simulator ? m_secondSimulator : m_simulator;
     simulator = std::make_unique<QProcess>();
     simulator->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // A module replugged by dux-sim waits for the host's scaled pauses.
+    simulator->setProcessEnvironment(hostEnvironment());
     simulator->start(binary("dux-sim"),
                      QStringList{QStringLiteral("--port-file"), portList, QStringLiteral("--exit-with-parent")} + arguments);
     if (!simulator->waitForStarted(StartTimeoutMs))
@@ -350,6 +355,109 @@ void TestHostApp::interruptInTheWritePhase()
     const QStringList lines = QString::fromLocal8Bit(out + host.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.last(), QStringLiteral("Update of ttySIM0/DUX1234/id1 interrupted in the write phase (cancelled); the "
                                           "module stays in its bootloader with no firmware; run the update again"));
+}
+
+void TestHostApp::severalModules_data()
+{
+    QTest::addColumn<QStringList>("firstSimulator");
+    QTest::addColumn<QStringList>("secondSimulator");
+    QTest::addColumn<QStringList>("hostArguments");
+    // --json rows: "module result" per object, in order; --watch: the least number of updates before SIGINT.
+    QTest::addColumn<QStringList>("results");
+    QTest::addColumn<int>("watchedUpdates");
+    QTest::addColumn<int>("exitCode");
+    const QString first = QStringLiteral("ttySIM0/DUX1234/id1");
+    const QString second = QStringLiteral("ttySIM1/DUX1234/id1");
+    const QString failing = QStringLiteral("ttyBAD0/DUX1234/id1");
+    // The failing module's checksum does not match; the others are not disturbed, the exit code tells.
+    QTest::newRow("three at once, one fails")
+        << QStringList{QStringLiteral("--modules"), QStringLiteral("2")}
+        << QStringList{QStringLiteral("--port-prefix"), QStringLiteral("ttyBAD"), QStringLiteral("--fail"),
+                       QStringLiteral("wrong-checksum")}
+        << QStringList{QStringLiteral("--module"), first, QStringLiteral("--module"), failing, QStringLiteral("--module"),
+                       second, QStringLiteral("--json")}
+        << QStringList{first + QStringLiteral(" updated"), failing + QStringLiteral(" failed"),
+                       second + QStringLiteral(" updated")}
+        << 0 << 1;
+    QTest::newRow("--all") << QStringList{QStringLiteral("--modules"), QStringLiteral("2")} << QStringList()
+                           << QStringList{QStringLiteral("--all"), QStringLiteral("--json")}
+                           << QStringList{first + QStringLiteral(" updated"), second + QStringLiteral(" updated")} << 0
+                           << 0;
+    // Each module is updated once, then unplugged and followed by a fresh one under a new port.
+    QTest::newRow("--watch, modules replugged")
+        << QStringList{QStringLiteral("--modules"), QStringLiteral("2"), QStringLiteral("--replug-every"),
+                       QStringLiteral("0.3")}
+        << QStringList() << QStringList{QStringLiteral("--watch")} << QStringList() << 4 << 0;
+    // The module comes back under a new port twice during its own update: that is no new module.
+    QTest::newRow("--watch, USB-like link")
+        << QStringList{QStringLiteral("--link"), QStringLiteral("usb"), QStringLiteral("--reconnect-ms"),
+                       QStringLiteral("150"), QStringLiteral("--replug-every"), QStringLiteral("0.3")}
+        << QStringList() << QStringList{QStringLiteral("--watch")} << QStringList() << 2 << 0;
+}
+
+void TestHostApp::severalModules()
+{
+    QFETCH(QStringList, firstSimulator);
+    QFETCH(QStringList, secondSimulator);
+    QFETCH(QStringList, hostArguments);
+    QFETCH(QStringList, results);
+    QFETCH(int, watchedUpdates);
+    QFETCH(int, exitCode);
+
+    const QString firmware = makeFirmware(QLatin1String(NewFirmware));
+    QVERIFY(startSimulator(firstSimulator));
+    QStringList arguments = updateArguments(firmware) + hostArguments;
+    if (!secondSimulator.isEmpty()) {
+        QVERIFY(startSimulator(secondSimulator, QStringLiteral("ports2")));
+        arguments << QStringLiteral("--port-file") << m_folder->filePath(QStringLiteral("ports2"));
+    }
+    if (watchedUpdates == 0) {
+        const Run run = runHost(arguments);
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(run.out.size(), 1);
+        QStringList told;
+        for (const QJsonValue& object : QJsonDocument::fromJson(run.out.first().toUtf8()).array()) {
+            told.append(object[QLatin1String("module")].toString() + QLatin1Char(' ')
+                        + object[QLatin1String("result")].toString());
+            const bool updated = object[QLatin1String("result")].toString() == QLatin1String("updated");
+            QCOMPARE(object[QLatin1String("firmwareVersion")].toString(),
+                     updated ? QLatin1String(NewFirmware) : QLatin1String(""));
+        }
+        QCOMPARE(told, results);
+        // The table goes to stderr beside the JSON array: a row per module.
+        QVERIFY2(run.err.contains(QRegularExpression(QStringLiteral("\\n%1 +updated +6,000 +[\\d.]+ s +%2\\n")
+                                                         .arg(QRegularExpression::escape(results.first().section(QLatin1Char(' '), 0, 0)),
+                                                              QLatin1String(NewFirmware)))),
+                 qPrintable(run.err));
+        return;
+    }
+    QProcess host;
+    host.setProcessEnvironment(hostEnvironment());
+    host.start(binary("dux-host"), arguments);
+    QVERIFY(host.waitForStarted(StartTimeoutMs));
+    QByteArray out;
+    QElapsedTimer clock;
+    clock.start();
+    while (out.count("\nUpdated ") < watchedUpdates && clock.elapsed() < HostTimeoutMs && host.waitForReadyRead(HostTimeoutMs))
+        out += host.readAllStandardOutput();
+    ::kill(pid_t(host.processId()), SIGINT);
+    QVERIFY(host.waitForFinished(StartTimeoutMs));
+    const QStringList lines = QString::fromLocal8Bit(out + host.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY2(host.exitCode() == exitCode, qPrintable(lines.join(QLatin1Char('\n'))));
+    QSet<QString> updated;
+    for (const QString& line : lines) {
+        const QRegularExpressionMatch match = UpdatedLine.match(line);
+        if (match.hasMatch())
+            updated.insert(match.captured(1));
+    }
+    // Once per appearance: no port twice, and a replugged module comes back under a new one.
+    QVERIFY2(updated.size() >= watchedUpdates && updated.size() == lines.filter(UpdatedLine).size(),
+             qPrintable(lines.join(QLatin1Char('\n'))));
+    const QRegularExpression counts(QStringLiteral("^Watched (\\d+) modules: (\\d+) updated, 0 failed, 0 skipped \\(already on %1\\)")
+                                        .arg(QLatin1String(NewFirmware)));
+    const QRegularExpressionMatch told = counts.match(lines.last());
+    QVERIFY2(told.hasMatch(), qPrintable(lines.last()));
+    QCOMPARE(told.captured(2).toInt(), updated.size());
 }
 
 void TestHostApp::setupErrors_data()

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "updatedriver.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <memory>
+
+class ContainerInterface;
+class HostWindow;
+class ModuleView;
+class PluginHandler;
+class QDialog;
+
+// One module's update by an instance of the "Firmware update" plug-in of its own, made through the
+// plug-in's factory (createInstance) and shown in a window of its own, so that it has its own worker
+// and several modules are updated at once. Cancelling or failing touches no other module's update.
+class ModuleUpdate : public QObject
+{
+    Q_OBJECT
+public:
+    // `plugin` is the loaded plug-in whose factory makes the instance.
+    ModuleUpdate(ContainerInterface* plugin, PluginHandler* handler, HostWindow* window, const QString& moduleKey,
+                 const QString& fileName, QObject* parent = nullptr);
+    // Takes the instance and its window down (the plug-in ends its worker first).
+    ~ModuleUpdate() override;
+
+    // Chooses the module and the file in the instance's form and clicks Update; on NoModule or
+    // Refused, result() tells why.
+    UpdateDriver::StartResult start();
+    // Cancels after `seconds` without an end (the outcome then TimedOut); 0: no bound.
+    void setTimeout(int seconds);
+    void cancel(UpdateResult::Outcome outcome);
+    QString moduleKey() const { return m_moduleKey; }
+    bool isRunning() const { return m_running; }
+    // The module state so far, or how it ended.
+    UpdateResult result() const;
+
+signals:
+    void phaseChanged(const QString& phase);
+    void progressed(qint64 bytesDone, qint64 bytesTotal);
+    void ended(const UpdateResult& result);
+
+private:
+    void driverEnded(const UpdateResult& result);
+
+    QString m_moduleKey;
+    QString m_fileName;
+    // The instance's register: declared first, so that it outlives the instance.
+    std::unique_ptr<ModuleView> m_view;
+    QPointer<QDialog> m_window;
+    std::unique_ptr<UpdateDriver> m_driver;
+    QTimer m_timeout;
+    UpdateResult::Outcome m_cancelOutcome = UpdateResult::Outcome::Failed;
+    bool m_cancelled = false;
+    bool m_running = false;
+    UpdateResult m_result;
+};
