@@ -211,9 +211,11 @@ void FirmwareUpdate::reportUnsavedSettings()
     if (settings.status() != QSettings::AccessError)
         return;
     const QFileInfo file(settings.fileName());
-    const QString reason = file.isDir()                               ? QStringLiteral("it is a folder")
-        : !QFileInfo(file.absolutePath()).isWritable()                ? QStringLiteral("its folder is not writable")
-                                                                      : QStringLiteral("it cannot be written");
+    QString reason = QStringLiteral("it cannot be written");
+    if (file.isDir())
+        reason = QStringLiteral("it is a folder");
+    else if (!QFileInfo(file.absolutePath()).isWritable())
+        reason = QStringLiteral("its folder is not writable");
     tellUser(QStringLiteral("Settings could not be saved to %1: %2.").arg(file.filePath(), reason));
 }
 

@@ -252,7 +252,7 @@ void TestUpdateFlow::firstCallEntersBootloader_data()
     QTest::newRow("kind 8") << 8 << "2804" << QList<int>{1000} << false << Chosen::Firmware << v101 << "";
     QTest::newRow("unknown kind") << 7 << "1234" << QList<int>() << true << Chosen::Firmware << v101 << "";
     QTest::newRow("cut-short file") << Serial << "1234" << QList<int>() << false << Chosen::CutShort << v101
-                                    << "fw.hex is cut short: reading ended at malformed line ";
+                                    << "fw.hex is cut short: reading ended at malformed line 66; it is not written.";
     QTest::newRow("no program") << Serial << "1234" << QList<int>() << false << Chosen::NotHex << v101
                                 << "No firmware loaded: choose a HEX file first.";
     QTest::newRow("another module type") << Serial << "1234" << QList<int>() << false << Chosen::OtherType << v101
