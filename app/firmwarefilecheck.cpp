@@ -22,10 +22,9 @@ FirmwareFileCheck FirmwareFileCheck::of(const QString& fileName)
                             .arg(result.line);
         return check;
     }
-    if (result.endedAtBadLine()) {
-        check.problem = QStringLiteral("%1 is rejected: it is cut short, reading ended at malformed line %2")
-                            .arg(fileName)
-                            .arg(result.line);
+    if (result.isCutShort()) {
+        check.problem = QStringLiteral("%1 is rejected: it is cut short, %2")
+                            .arg(fileName, QString::fromStdString(IntelHex::cutShortText(result)));
         return check;
     }
     check.programSize = result.programSize;

@@ -26,7 +26,7 @@ constexpr const char* HelpText =
     "\n"
     "Exit status:\n"
     "  0  loaded\n"
-    "  1  the load failed, or the file is cut short (a malformed line ended the reading)\n"
+    "  1  the load failed, or the file is cut short (a malformed line or no end-of-file record)\n"
     "  2  usage error, or the file cannot be opened\n";
 
 }
@@ -63,8 +63,8 @@ int main(int argc, char** argv)
                      result.line);
         return ExitLoadFailed;
     }
-    if (result.endedAtBadLine()) {
-        std::fprintf(stderr, "hexinfo: %s: cut short: reading ended at malformed line %d\n", argv[1], result.line);
+    if (result.isCutShort()) {
+        std::fprintf(stderr, "hexinfo: %s: cut short: %s\n", argv[1], IntelHex::cutShortText(result).c_str());
         return ExitLoadFailed;
     }
     const std::string identifier = IntelHex::findIdentifier(image.get(), IntelHex::ImageSize);

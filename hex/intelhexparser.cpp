@@ -208,6 +208,15 @@ const char* statusText(ReadResult::Status status)
     return "";
 }
 
+std::string cutShortText(const ReadResult& result)
+{
+    if (!result.isCutShort())
+        return std::string();
+    if (result.line > 0)
+        return "reading ended at malformed line " + std::to_string(result.line);
+    return "no end-of-file record";
+}
+
 std::string record(int type, std::uint16_t address, const unsigned char* bytes, int count)
 {
     std::string line;
@@ -275,6 +284,7 @@ ReadResult read(const ReadBlock& readBlock, unsigned char* image)
             }
             firstDataRecord = false;
         } else if (type == EndOfFileRecord) {
+            result.sawEndOfFileRecord = true;
             break;
         } else if (type == ExtendedSegmentAddressRecord) {
             result.segmentAddress = field(line, length, ExtendedAddressPos, 4) * SegmentScale;

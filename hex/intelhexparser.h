@@ -52,14 +52,23 @@ struct ReadResult
     // Set on Complete only: program bytes from progStart (rounded up to even) and their byte sum.
     int programSize = 0;
     int checksum = 0;
+    // Reading met the end-of-file record; without it the file may still be being written.
+    bool sawEndOfFileRecord = false;
 
     bool isComplete() const { return status == Complete; }
     // Complete, but cut short by a malformed line.
     bool endedAtBadLine() const { return status == Complete && line > 0; }
+    // Complete as the loader reads it, but not firmware to write: a malformed line or a missing
+    // end-of-file record ended it.
+    bool isCutShort() const { return status == Complete && (line > 0 || !sawEndOfFileRecord); }
 };
 
 // The diagnostic text of a failed status (empty for Complete).
 const char* statusText(ReadResult::Status status);
+
+// Why a complete read is cut short ("reading ended at malformed line 7", "no end-of-file record");
+// empty when it is not.
+std::string cutShortText(const ReadResult& result);
 
 // Fills `buffer` with up to `capacity` bytes of the stream and returns how many; 0 (or less) at its end.
 using ReadBlock = std::function<std::int64_t(char* buffer, std::int64_t capacity)>;

@@ -59,6 +59,7 @@ QString FirmwareUpdate::loadHexFile(QString fileName)
         std::fill(std::begin(progData), std::end(progData), 0);
         progStart = extendedLinearAddress = segmentAddress = ARMFlashAddress = 0;
         qDebug() << DUX_FUNCTION << "could not open file!";
+        loadProblem = QStringLiteral("%1 cannot be read: %2").arg(fileName, file.errorString());
         return QString();
     }
     qDebug().noquote() << DUX_FUNCTION << QStringLiteral("analysing: %1...").arg(fileName);
@@ -71,6 +72,16 @@ QString FirmwareUpdate::loadHexFile(QString fileName)
     segmentAddress = result.segmentAddress;
     ARMFlashAddress = result.ARMFlashAddress;
 
+    if (!result.isComplete()) {
+        loadProblem = QStringLiteral("%1 is rejected: %2 (line %3)")
+                          .arg(fileName, QLatin1String(IntelHex::statusText(result.status)))
+                          .arg(result.line);
+    } else if (result.isCutShort()) {
+        loadProblem = QStringLiteral("%1 is cut short: %2")
+                          .arg(fileName, QString::fromStdString(IntelHex::cutShortText(result)));
+    } else {
+        loadProblem.clear();
+    }
     switch (result.status) {
     case IntelHex::ReadResult::Complete:
         break;
@@ -132,11 +143,17 @@ bool FirmwareUpdate::fileNameChanged(QString fileName)
         return false;
     }
     if (!fileName.toLower().endsWith(QLatin1String(HexSuffix))) {
+        loadProblem.clear();
         doFirmwareUpdate(progData, 0, 0, 0, 0, 0);
         return false;
     }
     hexFileVersion = loadHexFile(fileName);
     qDebug() << DUX_FUNCTION << fileName << "hexFileVersion:" << hexFileVersion;
+    if (hexFileVersion.isEmpty() && loadProblem.isEmpty())
+        loadProblem = QStringLiteral("%1 holds no firmware identifier").arg(fileName);
+    // The loader's reason and line, for a file the user chose (the pool scan loads every pool file).
+    if (!loadProblem.isEmpty())
+        tellUser(loadProblem + QLatin1Char('.'));
     if (hexFileVersion.isEmpty()) {
         doFirmwareUpdate(progData, 0, 0, 0, 0, 0);
         return false;
@@ -166,7 +183,9 @@ void FirmwareUpdate::doFirmwareUpdate(unsigned char* progData, int programSize, 
     updater->setProgramData(progData, programSize);
     updater->setProgramAddresses(progStart, segmentAddress, extendedLinearAddress, ARMFlashAddress);
     updater->setModuleAddress(moduleAddress);
-    ui->btnUpdate->setEnabled(true);
+    // Without a program an update would only wipe the module: Update waits for a file with firmware.
+    programHandedOver = programSize > 0;
+    ui->btnUpdate->setEnabled(programHandedOver);
 }
 
 void FirmwareUpdate::handleFirmwareDirectory(QString directory)
@@ -178,6 +197,31 @@ void FirmwareUpdate::handleFirmwareDirectory(QString directory)
     settings.beginGroup(QLatin1String(PluginSettings::Group));
     settings.setValue(module->moduleName() + QLatin1String(PluginSettings::DirectorySuffix), directory);
     settings.endGroup();
+    saveSettings();
+}
+
+void FirmwareUpdate::saveSettings()
+{
+    settings.sync();
+    reportUnsavedSettings();
+}
+
+void FirmwareUpdate::reportUnsavedSettings()
+{
+    if (settings.status() != QSettings::AccessError)
+        return;
+    const QFileInfo file(settings.fileName());
+    QString reason = QStringLiteral("it cannot be written");
+    if (file.isDir())
+        reason = QStringLiteral("it is a folder");
+    else if (!QFileInfo(file.absolutePath()).isWritable())
+        reason = QStringLiteral("its folder is not writable");
+    tellUser(QStringLiteral("Settings could not be saved to %1: %2.").arg(file.filePath(), reason));
+}
+
+void FirmwareUpdate::tellUser(const QString& text)
+{
+    handleDebugMessage(text.toHtmlEscaped());
 }
 
 QString FirmwareUpdate::firmwarePoolPath() const

@@ -14,9 +14,13 @@ public:
     void make() const;
     bool hasFirmwareFiles() const;
     // Keeps a copy of a used firmware file; a file already in the pool, or a name taken there, is left
-    // alone, and an empty name (the run's file was cleared) has nothing to keep.
-    void keepCopy(const QString& fileName) const;
+    // alone, and an empty name (the run's file was cleared) has nothing to keep. Returns what the user
+    // should hear of it (plain text): why no copy could be made, or that the pool keeps a different
+    // file of that name; empty when the copy was made or was not needed.
+    QString keepCopy(const QString& fileName) const;
 
 private:
+    static bool sameContent(const QString& first, const QString& second);
+
     QString m_path;
 };

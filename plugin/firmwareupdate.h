@@ -106,6 +106,11 @@ private:
     void continueAfterPortChange(const Link& link, const QString& version);
     void enterBootloader(const Link& link, const LinkPolicy& policy, const QString& version);
     void scheduleWorkerStart(bool inBootloader);
+    // Why this update must not go on to the bootloader (plain text), empty when it may: no program,
+    // a file cut short, or firmware of another module type than the one the module runs.
+    QString refusalBeforeEntry(const QString& version) const;
+    // Ends a refused update as a failed one, without anything sent to the module.
+    void refuseUpdate(const QString& reason);
     // The completion's hand-back: the whole link with the report to the host (the version read back, or
     // "Error"), or only the connection when the module is gone.
     QString handBackAndReport(const Link& link, bool successful);
@@ -122,6 +127,11 @@ private:
     void stopWorker();
 
     QString loadHexFile(QString fileName);
+    // Saves the settings and says so in the history when they could not be saved.
+    void saveSettings();
+    void reportUnsavedSettings();
+    // A history line of plain text (paths, a module's texts), escaped so that it stays text.
+    void tellUser(const QString& text);
     bool findVersionPattern(unsigned char* data, int size, const char* pattern);
     void clearFileInfo();
     QString firmwarePoolPath() const;
@@ -155,6 +165,12 @@ private:
     int extendedLinearAddress = 0;
     int segmentAddress = 0;
     int ARMFlashAddress = 0;
+    // Why the last file loaded cannot be written (plain text), empty when it can; and whether a program
+    // was handed to the worker.
+    QString loadProblem;
+    bool programHandedOver = false;
+    // The kind of link of the update under way: only some links make the module come back elsewhere.
+    int updateLinkKind = 0;
     FirmwareUpdaterThread* updater = nullptr;
     bool leaveSelection = false;
 

@@ -5,6 +5,7 @@
 #include "commandhandlerinterface.h"
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
+#include "firmwarematch.h"
 #include "firmwarepool.h"
 #include "firmwareupdaterthread.h"
 #include "functionname.h"
@@ -38,6 +39,10 @@ constexpr int StartFromBootloaderMs = 500;
 constexpr int StartFromFirmwareMs = 5000;
 
 constexpr const char* PortChangeTemplate = "<span style=\"color: gold;\"><br>COM-Port has changed from %1 to %2<br></span>";
+constexpr const char* UnfollowedPortTemplate =
+    "<span style=\"color: gold;\"><br>Port %1 appeared during the update and is ignored: only a module on a USB link "
+    "comes back under a new port; the update stays on %2.<br></span>";
+constexpr const char* NoFirmwareText = "No firmware loaded: choose a HEX file first.";
 constexpr const char* ModuleNoticeTemplate = "<span style=\"color: lightskyblue;\">%1 %2</span>";
 constexpr const char* CanceledLine = "<span style=\"color: crimson;\"><br>Canceled by user<br></span>";
 constexpr const char* ReadyLine = "<span style=\"color: lime;\"><br>Are you ready?<br></span>";
@@ -211,6 +216,7 @@ void FirmwareUpdate::on_cmbModules_currentIndexChanged(int index)
                 settings.setValue(dataRateKey(prefix), link.handler->dataRate());
                 settings.setValue(addressKey(prefix), int(link.module->moduleAddress()));
                 settings.endGroup();
+                saveSettings();
             }
         }
     } else {
@@ -363,8 +369,14 @@ void FirmwareUpdate::handleUSBDevices(QList<QSerialPortInfo> actualInterfaces, Q
     qDebug() << DUX_FUNCTION << actualNames << oldNames << removedNames;
 
     QString message = QLatin1String(PortChangeTemplate);
-    // A module switched to or from its bootloader re-enumerates under another port: follow it.
-    if (!addedNames.isEmpty() && updateState == UpdateState::Updating) {
+    const bool portAppearedInUpdate = !addedNames.isEmpty() && updateState == UpdateState::Updating;
+    // On other links a new port is another device (a USB stick, an adapter): taking it would lose the module.
+    if (portAppearedInUpdate && !LinkPolicy::forKind(updateLinkKind).followsPortChange()) {
+        handleDebugMessage(QString::fromLatin1(UnfollowedPortTemplate)
+                               .arg(addedNames.join(QStringLiteral(", ")).toHtmlEscaped(),
+                                    actualModuleKey.section(QLatin1Char('/'), 0, 0).toHtmlEscaped()));
+    } else if (portAppearedInUpdate) {
+        // A module switched to or from its bootloader re-enumerates under another port: follow it.
         const QString newPort = addedNames.first();
         if (!actualModuleKey.startsWith(newPort)) {
             QStringList parts = actualModuleKey.split(QLatin1Char('/'), Qt::KeepEmptyParts);
@@ -416,9 +428,17 @@ void FirmwareUpdate::on_btnUpdate_clicked()
     if (updateState == UpdateState::Updating) {
         if (policy.followsPortChange())
             continueAfterPortChange(link, version);
-    } else if (!inBootloader) {
-        enterBootloader(link, policy, version);
-        return;
+    } else {
+        const QString refusal = refusalBeforeEntry(version);
+        if (!refusal.isEmpty()) {
+            refuseUpdate(refusal);
+            return;
+        }
+        updateLinkKind = policy.kind;
+        if (!inBootloader) {
+            enterBootloader(link, policy, version);
+            return;
+        }
     }
 
     updater->setCommandHandler(commandHandler);
@@ -432,6 +452,7 @@ void FirmwareUpdate::beginUpdate()
 {
     ui->teHistory->clear();
     handleDebugMessage(QStringLiteral("Firmwareupdate started @") + actualModuleKey);
+    reportUnsavedSettings();
     ui->btnCancel->setEnabled(false);
     ui->btnUpdate->setEnabled(false);
     ui->btnRefresh->setEnabled(false);
@@ -447,8 +468,31 @@ QString FirmwareUpdate::readActiveFirmware(const Link& link)
     QString version = commandHandler->getFirmwareVersion(link.module->moduleAddress());
     if (version.isEmpty() && link.module->moduleAddress() != LinkPolicy::BootloaderAddress)
         version = commandHandler->getFirmwareVersion(LinkPolicy::BootloaderAddress);
-    handleDebugMessage(QStringLiteral("Active firmware: (") + version + QLatin1Char(')'));
+    tellUser(QStringLiteral("Active firmware: (") + FirmwareMatch::printable(version) + QLatin1Char(')'));
     return version;
+}
+
+QString FirmwareUpdate::refusalBeforeEntry(const QString& version) const
+{
+    if (!programHandedOver) {
+        return loadProblem.isEmpty() ? QLatin1String(NoFirmwareText)
+                                     : QStringLiteral("No firmware loaded: %1.").arg(loadProblem);
+    }
+    if (!loadProblem.isEmpty())
+        return QStringLiteral("%1; it is not written.").arg(loadProblem);
+    // A module in its bootloader is checked by the worker, which reads the bootloader's own answer.
+    if (!version.isEmpty() && !isBootloaderVersion(version) && !FirmwareMatch::suits(version, hexFileVersion))
+        return FirmwareMatch::verdict(version, hexFileVersion, false);
+    return QString();
+}
+
+void FirmwareUpdate::refuseUpdate(const QString& reason)
+{
+    ui->leProgress->setText(reason);
+    tellUser(reason);
+    outcome->noteStatus(reason);
+    // Ends like a run that failed: the click that began it returns first.
+    QTimer::singleShot(0, pendingUpdateSteps(), [this] { handleUpdateCompleted(false); });
 }
 
 void FirmwareUpdate::continueAfterPortChange(const Link& link, const QString& version)
@@ -547,7 +591,7 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
     ui->pbProcess->setRange(1, 99);
     ui->pbProcess->setValue(0);
     ui->btnCancel->setEnabled(false);
-    ui->btnUpdate->setEnabled(true);
+    ui->btnUpdate->setEnabled(programHandedOver);
     QString version = QLatin1String(NoVersionText);
     qDebug() << DUX_FUNCTION << "successfull:" << successfull << "actualModuleKey:" << actualModuleKey;
     ui->btnRefresh->setEnabled(true);
@@ -563,7 +607,9 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
         ui->teHistory->moveCursor(QTextCursor::End);
         ui->teHistory->repaint();
         if (successfull) {
-            FirmwarePool(settings.homePath()).keepCopy(ui->leFilename->text());
+            const QString poolNote = FirmwarePool(settings.homePath()).keepCopy(ui->leFilename->text());
+            if (!poolNote.isEmpty())
+                tellUser(poolNote);
             // The module restarts and re-enumerates; on_btnUpdate_clicked finishes when it is back.
             if (policy.followsPortChange())
                 return;

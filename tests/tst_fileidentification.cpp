@@ -72,7 +72,8 @@ void TestFileIdentification::hexNameTest()
     // A name that is not a HEX file's hands over an empty program, with the last identifier.
     QCOMPARE(harness.text("leHexVersion"), expected);
     QCOMPARE(harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled(), loads);
-    QVERIFY(harness.child<QPushButton>("btnUpdate")->isEnabled());
+    // Update waits for a file with firmware.
+    QCOMPARE(harness.child<QPushButton>("btnUpdate")->isEnabled(), loads);
     QCOMPARE(harness.storedDirectory().toString(), loads ? path : reference);
     QCOMPARE(harness.takeMessagesOf(LoaderName).size(), loads ? 1 : 0);
 }
@@ -241,9 +242,10 @@ void TestFileIdentification::clearingFileFields()
         QVERIFY2(harness.text(name).isEmpty(), name);
     QCOMPARE(harness.child<QProgressBar>("pbProcess")->value(), 0);
     QVERIFY(!harness.child<QPushButton>("btnCancel")->isEnabled());
-    // Emptying the file name handed an empty program over, with the last identifier, and Update enabled.
+    // Emptying the file name handed an empty program over, with the last identifier; with nothing to
+    // write Update is disabled.
     QCOMPARE(harness.text("leHexVersion"), QLatin1String(ReferenceIdentifier));
-    QVERIFY(harness.child<QPushButton>("btnUpdate")->isEnabled());
+    QVERIFY(!harness.child<QPushButton>("btnUpdate")->isEnabled());
     QVERIFY(!harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled());
 
     // With the name already empty nothing hands the program over again: the fields stay empty.

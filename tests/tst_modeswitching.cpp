@@ -3,6 +3,7 @@
 #include "fakeconnectionplugin.h"
 #include "fakehost.h"
 #include "fakemoduleplugin.h"
+#include "firmwareformharness.h"
 #include "firmwareupdate.h"
 #include "messagelog.h"
 #include "simulatedcommandhandler.h"
@@ -69,6 +70,8 @@ private slots:
 private:
     // Starts an update of a USB module so far that the tool holds its handler and waits for the port change.
     QString startUsbUpdate(ToolHarness& harness, const QString& port, unsigned char address);
+    // Names a firmware file of the modules' type in the form: without one Update refuses to start.
+    void chooseFirmware(ToolHarness& harness);
 
     QTemporaryDir m_dir;
 };
@@ -92,10 +95,17 @@ QString TestModeSwitching::startUsbUpdate(ToolHarness& harness, const QString& p
     harness.host().setReenumerationDelays(-1, 0);
     const QString key = harness.host().addModule(setupFor(port, Usb, address));
     harness.start();
+    chooseFirmware(harness);
     harness.invoke("on_btnUpdate_clicked");
     if (harness.lineEdit("leProgress")->text() != QLatin1String("Disconnecting..."))
         return QString();
     return key;
+}
+
+void TestModeSwitching::chooseFirmware(ToolHarness& harness)
+{
+    harness.lineEdit("leFilename")->setText(FirmwareFormHarness::writeFile(
+        m_dir.filePath(QStringLiteral("files/fw.hex")), FirmwareFormHarness::firmwareHex("1234V102")));
 }
 
 void TestModeSwitching::forwardsRequestToHandlerOfUpdate_data()
@@ -401,6 +411,7 @@ void TestModeSwitching::portChangeStartsUnattendedUpdate()
         harness.host().addModule(setupFor(QStringLiteral("COM4"), Serial, 2, QStringLiteral("N")));
     harness.host().addPort(QStringLiteral("COM7"));
     harness.start();
+    chooseFirmware(harness);
     harness.setLeaveSelection(leaveSelection);
 
     if (removeAPort)

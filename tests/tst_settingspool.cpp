@@ -143,6 +143,8 @@ void TestSettingsPool::settingsFile_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("readOnly");
     QTest::addColumn<QString>("browse");
+    // The settings file is a folder.
+    QTest::addColumn<bool>("folder");
 
     const QByteArray remembered = QByteArray("[") + Group + "]\n" + DirectoryKey + '=' + RememberedFile + '\n';
     // Lines a settings reader cannot take: control bytes, a section without its end, a value without key.
@@ -151,11 +153,13 @@ void TestSettingsPool::settingsFile_data()
     const QString rememberedBrowse = QStringLiteral("Browse ") + QLatin1String(RememberedFile);
     // A corrupt file is saved anew with what could be read, after a copy of it as it was; the
     // remembered location is used when it could be read, else the default.
-    QTest::newRow("corrupt") << remembered + garbage << false << rememberedBrowse;
+    QTest::newRow("corrupt") << remembered + garbage << false << rememberedBrowse << false;
     // The unfinished section swallows the group: nothing of it can be read.
-    QTest::newRow("corrupt before the group") << garbage + remembered << false << "Browse /";
-    // A file that cannot be written keeps what the session changes in memory and stays as it is.
-    QTest::newRow("read-only") << remembered << true << rememberedBrowse;
+    QTest::newRow("corrupt before the group") << garbage + remembered << false << "Browse /" << false;
+    // A file that cannot be written keeps what the session changes in memory and stays as it is; the
+    // history says that the settings could not be saved.
+    QTest::newRow("read-only") << remembered << true << rememberedBrowse << false;
+    QTest::newRow("a folder") << QByteArray() << false << "Browse /" << true;
 }
 
 void TestSettingsPool::settingsFile()
@@ -163,10 +167,11 @@ void TestSettingsPool::settingsFile()
     QFETCH(QByteArray, content);
     QFETCH(bool, readOnly);
     QFETCH(QString, browse);
+    QFETCH(bool, folder);
 
     WireRig rig;
     const QString settingsFile = QDir(rig.homePath()).filePath(QLatin1String(SettingsFileName));
-    QVERIFY(writeFile(settingsFile, content));
+    QVERIFY(folder ? QDir().mkpath(settingsFile) : writeFile(settingsFile, content));
     WritableAgain restore;
     if (readOnly) {
         if (!makeReadOnly(settingsFile))
@@ -174,7 +179,7 @@ void TestSettingsPool::settingsFile()
         restore.path = settingsFile;
     }
 
-    if (!readOnly) {
+    if (!readOnly && !folder) {
         QTest::ignoreMessage(QtWarningMsg,
                              QRegularExpression(QStringLiteral("cannot be read in full; the next save keeps only")));
     }
@@ -183,7 +188,9 @@ void TestSettingsPool::settingsFile()
     QCOMPARE(browseText(rig), browse);
     update(rig, QString());
 
-    if (readOnly) {
+    QCOMPARE(rig.historyText().contains(QStringLiteral("Settings could not be saved to %1: ").arg(settingsFile)),
+             readOnly || folder);
+    if (readOnly || folder) {
         QCOMPARE(contentOf(settingsFile), content);
         return;
     }

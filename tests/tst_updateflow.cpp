@@ -91,11 +91,15 @@ void rememberFirmwareLinkOfCom3()
     settings.setValue(QStringLiteral("COM3_M_Bitrate_Id"), 3);
 }
 
-// What the pool holds under the chosen file's name; NoName: the name field is empty (Cancel cleared it).
-enum class Pooled { Nothing, ChosenFile, OtherFile, NoName };
+// What the pool holds under the chosen file's name; NoName: the name field is empty (Cancel cleared it);
+// or the pool folder is a regular file.
+enum class Pooled { Nothing, ChosenFile, OtherFile, NoName, FolderIsFile };
+// The file named before Update is pressed.
+enum class Chosen { Firmware, CutShort, NotHex, OtherType };
 }
 
 Q_DECLARE_METATYPE(Pooled)
+Q_DECLARE_METATYPE(Chosen)
 
 #define QVERIFY_IN_ORDER(text, lines)                                                                                  \
     do {                                                                                                               \
@@ -161,6 +165,7 @@ void TestUpdateFlow::init()
     AppSettings settings;
     settings.clear();
     settings.sync();
+    QFile::remove(poolPath());
     QDir(poolPath()).removeRecursively();
     QDir().mkpath(poolPath());
 }
@@ -235,12 +240,28 @@ void TestUpdateFlow::firstCallEntersBootloader_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QList<int>>("rates");
     QTest::addColumn<bool>("reopened");
+    QTest::addColumn<Chosen>("chosen");
+    QTest::addColumn<QString>("firmware");
+    // What the history says instead of entering the bootloader; empty: it enters.
+    QTest::addColumn<QString>("refusal");
 
-    QTest::newRow("serial") << Serial << "1234" << QList<int>{115200} << true;
-    QTest::newRow("serial, module kind 2804") << Serial << "2804" << QList<int>{111111} << true;
-    QTest::newRow("kind 3") << 3 << "1234" << QList<int>{1000} << false;
-    QTest::newRow("kind 8") << 8 << "2804" << QList<int>{1000} << false;
-    QTest::newRow("unknown kind") << 7 << "1234" << QList<int>() << true;
+    const QString v101 = QLatin1String(ModuleFirmware);
+    QTest::newRow("serial") << Serial << "1234" << QList<int>{115200} << true << Chosen::Firmware << v101 << "";
+    QTest::newRow("serial, module kind 2804") << Serial << "2804" << QList<int>{111111} << true << Chosen::Firmware
+                                              << v101 << "";
+    QTest::newRow("kind 3") << 3 << "1234" << QList<int>{1000} << false << Chosen::Firmware << v101 << "";
+    QTest::newRow("kind 8") << 8 << "2804" << QList<int>{1000} << false << Chosen::Firmware << v101 << "";
+    QTest::newRow("unknown kind") << 7 << "1234" << QList<int>() << true << Chosen::Firmware << v101 << "";
+    QTest::newRow("cut-short file") << Serial << "1234" << QList<int>() << false << Chosen::CutShort << v101
+                                    << "fw.hex is cut short: reading ended at malformed line 66; it is not written.";
+    QTest::newRow("no program") << Serial << "1234" << QList<int>() << false << Chosen::NotHex << v101
+                                << "No firmware loaded: choose a HEX file first.";
+    QTest::newRow("another module type") << Serial << "1234" << QList<int>() << false << Chosen::OtherType << v101
+                                         << "Module (1234V101) and Firmware (4321V102) do not match!";
+    // Markup from a module stays text; control characters are dropped.
+    QTest::newRow("another type, version with markup")
+        << Serial << "1234" << QList<int>() << false << Chosen::OtherType << "1234V101<i>x</i><!--\x1b[2J"
+        << "Module (1234V101<i>x</i><!--[2J) and Firmware (4321V102) do not match!";
 }
 
 void TestUpdateFlow::firstCallEntersBootloader()
@@ -249,19 +270,36 @@ void TestUpdateFlow::firstCallEntersBootloader()
     QFETCH(QString, kind);
     QFETCH(QList<int>, rates);
     QFETCH(bool, reopened);
+    QFETCH(Chosen, chosen);
+    QFETCH(QString, firmware);
+    QFETCH(QString, refusal);
 
     ToolHarness harness;
     const QString key = addModule(harness, QStringLiteral("COM3"), linkKind, 3, 1, kind);
+    harness.host().device(key)->setFirmwareVersion(firmware);
     // After the selection's and the first call's version queries the module falls silent: the update
     // then waits, and only the first call is looked at.
     harness.host().device(key)->setFailure(SimulatedModule::FailureMode::NoReply, SimulatedModule::VersionQuery, 3);
     harness.start();
-    chooseFirmware(harness);
+    QByteArray content = FirmwareFormHarness::firmwareHex(chosen == Chosen::OtherType ? "4321V102" : NewIdentifier);
+    if (chosen == Chosen::CutShort)
+        content.insert(content.indexOf(":00000001FF"), '\n');
+    harness.lineEdit("leFilename")->setText(FirmwareFormHarness::writeFile(
+        m_dir.filePath(chosen == Chosen::NotHex ? QStringLiteral("files/fw.txt") : QStringLiteral("files/fw.hex")),
+        content));
     SimulatedCommandHandler* handler = harness.host().handler(key);
     const int ratesBefore = handler->requestedDataRates().size();
     QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
 
-    harness.button("btnUpdate")->click();
+    QCOMPARE(harness.button("btnUpdate")->isEnabled(), chosen != Chosen::NotHex);
+    QVERIFY(harness.invoke("on_btnUpdate_clicked"));
+    if (!refusal.isEmpty()) {
+        QVERIFY2(harness.historyText().contains(refusal), qPrintable(harness.historyText()));
+        QTRY_VERIFY(harness.button("btnRefresh")->isEnabled());
+        QVERIFY(harness.host().device(key)->requests().isEmpty());
+        QCOMPARE(harness.host().device(key)->mode(), SimulatedModule::Mode::Firmware);
+        return;
+    }
 
     const QVector<Command> requests = harness.host().device(key)->requests();
     QCOMPARE(requests.size(), 1);
@@ -324,11 +362,14 @@ void TestUpdateFlow::wholeUpdateOnSerialLikeLink_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("bootloaderAddress");
     QTest::addColumn<QList<int>>("rates");
+    // A port appears (an unrelated USB device) while the image is written.
+    QTest::addColumn<bool>("portAppears");
 
     // A serial bootloader answers at address 1; on the other links the module keeps its address.
-    QTest::newRow("serial") << Serial << "1234" << 1 << QList<int>{115200, FirmwareRate};
-    QTest::newRow("serial, high-rate module") << Serial << "3906" << 1 << QList<int>{111111, FirmwareRate};
-    QTest::newRow("kind 3") << 3 << "1234" << 3 << QList<int>{1000, FirmwareRate};
+    QTest::newRow("serial") << Serial << "1234" << 1 << QList<int>{115200, FirmwareRate} << false;
+    QTest::newRow("serial, high-rate module") << Serial << "3906" << 1 << QList<int>{111111, FirmwareRate} << false;
+    QTest::newRow("kind 3") << 3 << "1234" << 3 << QList<int>{1000, FirmwareRate} << false;
+    QTest::newRow("serial, a port appears") << Serial << "1234" << 1 << QList<int>{115200, FirmwareRate} << true;
 }
 
 void TestUpdateFlow::wholeUpdateOnSerialLikeLink()
@@ -337,11 +378,21 @@ void TestUpdateFlow::wholeUpdateOnSerialLikeLink()
     QFETCH(QString, kind);
     QFETCH(int, bootloaderAddress);
     QFETCH(QList<int>, rates);
+    QFETCH(bool, portAppears);
 
     ToolHarness harness;
     const QString key = addModule(harness, QStringLiteral("COM3"), linkKind, 3, quint8(bootloaderAddress), kind);
     harness.start();
     QCOMPARE(harness.lineEdit("leActualFirmware")->text(), QLatin1String(ModuleFirmware));
+    if (portAppears) {
+        QObject::connect(harness.lineEdit("leProgress"), &QLineEdit::textChanged, harness.tool(),
+                         [&harness](const QString& text) {
+                             if (!text.startsWith(QStringLiteral("Erasing")))
+                                 return;
+                             harness.host().addPort(QStringLiteral("ttyUSB7"));
+                             harness.host().reportPorts();
+                         });
+    }
     const QString file = chooseFirmware(harness);
     QCOMPARE(harness.lineEdit("leHexVersion")->text(), QLatin1String(NewIdentifier));
     SimulatedCommandHandler* handler = harness.host().handler(key);
@@ -377,6 +428,10 @@ void TestUpdateFlow::wholeUpdateOnSerialLikeLink()
                                   "to ready mode", "to firmware mode",
                                   "Restarted module with firmware version \"1234V102\".", "Update completed."}));
     QVERIFY(!harness.historyText().contains(QStringLiteral("Error")));
+    QCOMPARE(harness.historyText().contains(
+                 QStringLiteral("Port ttyUSB7 appeared during the update and is ignored: only a module on a USB link "
+                                "comes back under a new port; the update stays on COM3.")),
+             portAppears);
 
     // The result is shown, the module and its link are the host's again, the list is rebuilt (which
     // selects the module again and clears the file fields).
@@ -678,13 +733,19 @@ void TestUpdateFlow::completionKeepsCopyInPool_data()
     QTest::addColumn<bool>("successful");
     QTest::addColumn<Pooled>("before");
     QTest::addColumn<Pooled>("after");
+    QTest::addColumn<QString>("note");
 
-    QTest::newRow("copied") << true << Pooled::Nothing << Pooled::ChosenFile;
-    QTest::newRow("not after failure") << false << Pooled::Nothing << Pooled::Nothing;
-    QTest::newRow("name taken in pool") << true << Pooled::OtherFile << Pooled::OtherFile;
+    QTest::newRow("copied") << true << Pooled::Nothing << Pooled::ChosenFile << "";
+    QTest::newRow("not after failure") << false << Pooled::Nothing << Pooled::Nothing << "";
+    QTest::newRow("name taken in pool") << true << Pooled::OtherFile << Pooled::OtherFile
+                                        << "which differs from " + m_dir.filePath("files/fw.hex")
+                                               + "; it was not replaced.";
     // The file is chosen from the pool itself.
-    QTest::newRow("file already in pool") << true << Pooled::ChosenFile << Pooled::ChosenFile;
-    QTest::newRow("no file name after a cancel") << true << Pooled::NoName << Pooled::Nothing;
+    QTest::newRow("file already in pool") << true << Pooled::ChosenFile << Pooled::ChosenFile << "";
+    QTest::newRow("pool folder is a file") << true << Pooled::FolderIsFile << Pooled::Nothing
+                                           << "No copy of fw.hex was kept in the firmware pool: " + poolPath()
+                                                  + " is a file, not a folder.";
+    QTest::newRow("no file name after a cancel") << true << Pooled::NoName << Pooled::Nothing << "";
 }
 
 void TestUpdateFlow::completionKeepsCopyInPool()
@@ -692,6 +753,7 @@ void TestUpdateFlow::completionKeepsCopyInPool()
     QFETCH(bool, successful);
     QFETCH(Pooled, before);
     QFETCH(Pooled, after);
+    QFETCH(QString, note);
 
     ToolHarness harness;
     addModule(harness, QStringLiteral("COM3"), Serial, 3);
@@ -709,11 +771,17 @@ void TestUpdateFlow::completionKeepsCopyInPool()
     const QByteArray other = FirmwareFormHarness::firmwareHex("1234V099");
     if (before == Pooled::OtherFile)
         FirmwareFormHarness::writeFile(pooled, other);
+    if (before == Pooled::FolderIsFile)
+        QVERIFY(QDir(poolPath()).removeRecursively() && FirmwareFormHarness::writeFile(poolPath(), other) == poolPath());
     const QString path = before == Pooled::ChosenFile ? pooled : m_dir.filePath(QStringLiteral("files/fw.hex"));
     FirmwareFormHarness::writeFile(path, chosen);
     harness.lineEdit("leFilename")->setText(path);
 
     QVERIFY(harness.invoke("handleUpdateCompleted", Q_ARG(bool, successful)));
+    if (note.isEmpty())
+        QVERIFY(!harness.historyText().contains(QStringLiteral("pool")));
+    else
+        QVERIFY2(harness.historyText().contains(note), qPrintable(harness.historyText()));
 
     QFile copy(pooled);
     if (after == Pooled::Nothing) {

@@ -1,8 +1,8 @@
 #include "bootloaderdialogue.h"
 
-#include "basictools.h"
 #include "command.h"
 #include "commandhandlerinterface.h"
+#include "firmwarematch.h"
 #include "firmwareupdaterthread.h"
 #include "linkpolicy.h"
 #include "lowlevel.h"
@@ -123,7 +123,7 @@ bool BootloaderDialogue::detectBootloader()
     sleepMs(BeforeIdentityChecksMs);
     if (cancelled())
         return false;
-    log(QStringLiteral("Bootloader: ") + m_version);
+    log(QStringLiteral("Bootloader: ") + FirmwareMatch::printable(m_version).toHtmlEscaped());
     emit m_thread.handleModuleVersion(m_version);
     return true;
 }
@@ -138,14 +138,11 @@ bool BootloaderDialogue::checkIdentity()
         return false;
     }
     m_skipsIdentityTests = m_version.startsWith(QLatin1String(Protocol::UncheckedModulePrefix));
-    const QString pair = QStringLiteral("Module (") + m_version + QStringLiteral(") and Firmware (")
-        + m_target.hexFileVersion + QStringLiteral(") ");
-    if (!m_skipsIdentityTests && BasicTools::matchFirmwareVersion(m_version, m_target.hexFileVersion, 0).isEmpty()) {
-        progressAndLog(pair + QStringLiteral("do not match!"));
-        return false;
-    }
-    progressAndLog(pair + QStringLiteral("are matching."));
-    return !cancelled();
+    const bool suit = FirmwareMatch::suits(m_version, m_target.hexFileVersion);
+    const QString verdict = FirmwareMatch::verdict(m_version, m_target.hexFileVersion, suit);
+    progress(verdict);
+    log(verdict.toHtmlEscaped());
+    return suit && !cancelled();
 }
 
 bool BootloaderDialogue::readParameters()
@@ -439,10 +436,9 @@ bool BootloaderDialogue::restartAndReconnect()
             + (handler->isDeviceOpen() ? QStringLiteral(" is open") : QStringLiteral(" was closed!")));
         emit m_thread.handleGetFirmwareVersion(&text, address);
         if (isVersionString(text)) {
-            const QString restarted = QStringLiteral("Restarted module with firmware version \"") + text
-                + QStringLiteral("\".");
-            progress(QStringLiteral("Update completed. ") + restarted);
-            log(restarted);
+            const QString restarted = QStringLiteral("Restarted module with firmware version \"%1\".");
+            progress(QStringLiteral("Update completed. ") + restarted.arg(FirmwareMatch::printable(text)));
+            log(restarted.arg(FirmwareMatch::printable(text).toHtmlEscaped()));
             return true;
         }
         if (cancelled() || attempt == ReconnectionAttempts) {
