@@ -155,18 +155,9 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     QCommandLineParser parser;
     const OptionTable table;
     table.addTo(&parser);
-    if (!parser.parse(arguments)) {
-        error = parser.errorText();
+    if (!CommandLineHelp::parse(&parser, arguments, table.help, table.version, &options.request, &error)
+        || options.request != Request::Run)
         return parsed;
-    }
-    if (parser.isSet(table.help)) {
-        options.request = Request::Help;
-        return parsed;
-    }
-    if (parser.isSet(table.version)) {
-        options.request = Request::Version;
-        return parsed;
-    }
     const int verbose = int(parser.optionNames().count(QStringLiteral("v")));
     if (parser.isSet(table.quiet) && verbose > 0) {
         error = QStringLiteral("-q and -v exclude each other");

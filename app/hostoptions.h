@@ -1,5 +1,7 @@
 #pragma once
 
+#include "commandlinehelp.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -8,7 +10,7 @@
 // --help, --version and usage errors work anywhere.
 struct HostOptions
 {
-    enum class Request { Run, Help, Version };
+    using Request = CommandLineHelp::Request;
     // How much a headless update prints: only the result, progress, or every history line (-v);
     // -vv adds the Qt debug output.
     enum class Verbosity { Quiet, Normal, Verbose, Debug };

@@ -2,8 +2,24 @@
 
 #include <QCommandLineParser>
 #include <QString>
+#include <QStringList>
 
 namespace CommandLineHelp {
+
+bool parse(QCommandLineParser* parser, const QStringList& arguments, const QCommandLineOption& help,
+           const QCommandLineOption& version, Request* request, QString* error)
+{
+    *request = Request::Run;
+    if (!parser->parse(arguments)) {
+        *error = parser->errorText();
+        return false;
+    }
+    if (parser->isSet(help))
+        *request = Request::Help;
+    else if (parser->isSet(version))
+        *request = Request::Version;
+    return true;
+}
 
 void addOptions(QCommandLineParser* parser, QList<QCommandLineOption> options)
 {

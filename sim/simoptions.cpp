@@ -156,14 +156,9 @@ SimOptions::Parsed SimOptions::parse(const QStringList& arguments)
     QCommandLineParser parser;
     const OptionTable table;
     table.addTo(&parser);
-    if (!parser.parse(arguments)) {
-        error = parser.errorText();
+    if (!CommandLineHelp::parse(&parser, arguments, table.help, table.version, &options.request, &error)
+        || options.request != Request::Run)
         return parsed;
-    }
-    if (parser.isSet(table.help) || parser.isSet(table.version)) {
-        options.request = parser.isSet(table.help) ? Request::Help : Request::Version;
-        return parsed;
-    }
     if (!parser.positionalArguments().isEmpty()) {
         error = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().constFirst());
         return parsed;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "commandlinehelp.h"
+
 #include "moduleserver.h"
 #include "simulatedmodule.h"
 #include "wirefault.h"
@@ -10,7 +12,7 @@
 // What dux-sim was asked to serve, read from its command line.
 struct SimOptions
 {
-    enum class Request { Run, Help, Version };
+    using Request = CommandLineHelp::Request;
 
     static constexpr int ExitFailure = 1;
     static constexpr int ExitUsage = 2;

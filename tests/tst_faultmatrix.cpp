@@ -211,14 +211,14 @@ Expectation stalled(Phase phase)
 }
 
 // The port goes at this request (not carried out). Requests on it fail at once from then on; the tool
-// follows a port that comes back under a new name only while the update is under way.
-Expectation portGone(Phase phase, bool returnsRenamed)
+// follows a port that comes back under a new name only on a USB link and while the update is under way.
+Expectation portGone(Phase phase, bool returnsRenamed, Link link)
 {
     Expectation e;
     switch (phase) {
     case Phase::Detection:
     case Phase::Parameters:
-        if (returnsRenamed) {
+        if (returnsRenamed && link == Link::Usb) {
             // The dialogue asks without limit; the tool follows the new port and the run goes on there.
             e = completedAfter(WireFault::RenamedPortAbsenceMs);
         } else {
@@ -361,9 +361,9 @@ Expectation expectationOf(Kind kind, Phase phase, Link link)
     case Kind::Stall:
         return stalled(phase);
     case Kind::PortVanishes:
-        return portGone(phase, false);
+        return portGone(phase, false, link);
     case Kind::PortRenamed:
-        return portGone(phase, true);
+        return portGone(phase, true, link);
     case Kind::LostRequest:
     case Kind::CorruptRequest:
     case Kind::DuplicatedRequest:
@@ -595,7 +595,13 @@ void TestFaultMatrix::runCell()
     QVERIFY(rig.button("btnRefresh")->isEnabled());
     QVERIFY(!rig.button("btnCancel")->isEnabled());
 
-    rerun(rig, usb);
+    // On a serial link the tool does not follow a port that changes (only USB modules re-enumerate): a
+    // module whose port was renamed at its restart is waited for under its old name, and this tool starts
+    // no second update until it is opened again.
+    const bool waitsUnderOldName = !usb && fault.startsWith(WireFault::kindName(Kind::PortRenamed))
+        && fault.contains(QLatin1Char('@') + WireFault::phaseName(Phase::Restart));
+    if (!waitsUnderOldName)
+        rerun(rig, usb);
     if (QTest::currentTestFailed())
         return;
     record(QString::fromLatin1(QTest::currentDataTag()), completed, message, endedMs, boundMs);
