@@ -1,3 +1,4 @@
+#include "firmwarebuilder.h"
 #include "intelhexparser.h"
 
 #include <QBuffer>
@@ -43,11 +44,6 @@ const unsigned char* raw(const QByteArray& b)
 QByteArray record(int type, int address, const QByteArray& payload)
 {
     return QByteArray::fromStdString(IntelHex::record(type, quint16(address), raw(payload), payload.size()));
-}
-
-QByteArray writeHex(const QByteArray& payload, quint32 base, IntelHex::AddressStyle style)
-{
-    return QByteArray::fromStdString(IntelHex::write(raw(payload), payload.size(), base, style));
 }
 
 QByteArray data(int address, const QByteArray& payload)
@@ -402,7 +398,7 @@ void TestHexParser::lineEnds()
 {
     QFETCH(QByteArray, lineEnd);
     const QByteArray payload = filler(0x30, 3);
-    QByteArray hex = writeHex(payload, 0x08000200, IntelHex::AddressStyle::Linear);
+    QByteArray hex = FirmwareBuilder::hexOf(payload, 0x08000200, IntelHex::AddressStyle::Linear);
     hex.replace("\n", lineEnd);
 
     GuardedImage guarded;
@@ -533,7 +529,7 @@ void TestHexParser::writerRoundTrip()
     QRandomGenerator random(size);
     for (char& b : payload)
         b = char(random.bounded(256));
-    const QByteArray hex = writeHex(payload, base, IntelHex::AddressStyle(style));
+    const QByteArray hex = FirmwareBuilder::hexOf(payload, base, IntelHex::AddressStyle(style));
     if (imageOffset < 0) {
         QVERIFY(hex.isEmpty());
         return;
