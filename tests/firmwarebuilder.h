@@ -21,7 +21,8 @@ inline QByteArray firmwareImage(const QByteArray& identifier, int size = Firmwar
     QByteArray image(size, '\0');
     for (int i = 0; i < size; ++i)
         image[i] = char(0x80 + i % 0x7F);
-    image.replace(offset, identifier.size(), identifier);
+    if (!identifier.isEmpty())
+        image.replace(offset, identifier.size(), identifier);
     return image;
 }
 
