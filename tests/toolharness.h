@@ -29,6 +29,7 @@ public:
     // module list is built from what the host knows at this moment.
     FirmwareUpdate* start(bool show = true);
     FirmwareUpdate* tool() const { return m_tool; }
+    QDialog* window() { return &m_window; }
 
     QComboBox* modules() const;
     QPushButton* button(const char* objectName) const;

@@ -1,5 +1,6 @@
 #include "bootloaderdialogue.h"
 #include "command.h"
+#include "firmwarebuilder.h"
 #include "firmwareupdate.h"
 #include "firmwareupdaterthread.h"
 #include "global.h"
@@ -12,7 +13,6 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -45,24 +45,19 @@ struct Firmware
     quint32 base() const { return quint32(progStart) + quint32(armFlashAddress); }
 };
 
-Firmware makeFirmware(int progStart, int programSize, const QString& version, int armFlashAddress = 0,
-                      quint32 seed = 7)
+Firmware makeFirmware(int progStart, int programSize, const QString& version, int armFlashAddress = 0)
 {
     Firmware firmware;
-    firmware.image = QByteArray(ImageBytes, '\0');
     firmware.progStart = progStart;
     firmware.programSize = programSize;
     firmware.armFlashAddress = armFlashAddress;
     firmware.version = version;
-    QRandomGenerator random(seed);
-    // Bytes above '~' never form an identifier by chance.
-    for (int i = 0; i < programSize; ++i)
-        firmware.image[progStart + i] = char(0x80 + random.bounded(0x80));
     // The identifier lies inside the program, never at its first byte, where no scan looks.
     const QByteArray identifier = version.toLatin1();
     const int identifierOffset = qMin(16, programSize - identifier.size());
-    if (identifierOffset >= 1)
-        firmware.image.replace(progStart + identifierOffset, identifier.size(), identifier);
+    const QByteArray program = FirmwareBuilder::firmwareImage(identifierOffset >= 1 ? identifier : QByteArray(),
+                                                              programSize, qMax(identifierOffset, 1));
+    firmware.image = QByteArray(ImageBytes, '\0').replace(progStart, programSize, program);
     quint32 sum = 0;
     for (int i = 0; i < programSize; ++i)
         sum += quint8(firmware.image.at(progStart + i));

@@ -78,7 +78,6 @@ private slots:
     void decoderStream();
     void everySingleBitFlipIsRejected_data();
     void everySingleBitFlipIsRejected();
-    void randomGarbageNeverMakesAFrame();
     void framesSurviveInterleavedGarbage();
 };
 
@@ -281,22 +280,6 @@ void TestDuxlFrame::everySingleBitFlipIsRejected()
         const QStringList events = decodeAll(flipped, 0, &decoder);
         QVERIFY2(!events.join(QString()).contains(QLatin1Char('F')), qPrintable(QStringLiteral("bit %1").arg(bit)));
     }
-}
-
-void TestDuxlFrame::randomGarbageNeverMakesAFrame()
-{
-    QRandomGenerator random(0xD0C5);
-    QByteArray garbage(1 << 16, Qt::Uninitialized);
-    for (char& c : garbage)
-        c = char(random.bounded(256));
-    // Plenty of start bytes make the decoder try hard.
-    for (int i = 0; i < garbage.size(); i += 97)
-        garbage[i] = char(DuxlFrame::StartOfFrame);
-
-    DuxlFrameDecoder decoder;
-    const QStringList events = decodeAll(garbage, 61, &decoder);
-    QVERIFY(!events.join(QString()).contains(QLatin1Char('F')));
-    QCOMPARE(decoder.discardedBytes() + decoder.bufferedBytes(), qint64(garbage.size()));
 }
 
 void TestDuxlFrame::framesSurviveInterleavedGarbage()

@@ -427,7 +427,6 @@ private:
     void addCells(Phase phase);
     void runCell();
     void pressCancelWhenShown(WireRig& rig, const QString& shownText);
-    void rerun(WireRig& rig, bool usb);
     void record(const QString& cell, bool completed, const QString& message, qint64 endedMs, int boundMs);
 };
 
@@ -601,7 +600,7 @@ void TestFaultMatrix::runCell()
     const bool waitsUnderOldName = !usb && fault.startsWith(WireFault::kindName(Kind::PortRenamed))
         && fault.contains(QLatin1Char('@') + WireFault::phaseName(Phase::Restart));
     if (!waitsUnderOldName)
-        rerun(rig, usb);
+        rig.updateAndReadBack();
     if (QTest::currentTestFailed())
         return;
     record(QString::fromLatin1(QTest::currentDataTag()), completed, message, endedMs, boundMs);
@@ -634,25 +633,6 @@ void TestFaultMatrix::pressCancelWhenShown(WireRig& rig, const QString& shownTex
     connect(rig.lineEdit("leProgress"), &QLineEdit::textChanged, once, watch);
     connect(rig.tool()->findChild<QTextEdit*>(QStringLiteral("teHistory")), &QTextEdit::textChanged, once,
             [&rig, watch] { watch(rig.historyText().section(QLatin1Char('\n'), -3)); });
-}
-
-void TestFaultMatrix::rerun(WireRig& rig, bool usb)
-{
-    WorkerReportApplication* app = WorkerReportApplication::instance();
-    QVERIFY(rig.chooseModuleAndFile());
-    const bool startedInBootloader = rig.lineEdit("leActualFirmware")->text().contains(QLatin1Char('b'), Qt::CaseInsensitive);
-    app->watch(rig.tool());
-    rig.button("btnUpdate")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(!app->reports().isEmpty(), RunMs);
-    QCOMPARE(app->reports(), QList<bool>{true});
-    // The module runs the new firmware, as the host reads it back.
-    QTRY_COMPARE_WITH_TIMEOUT(rig.moduleFirmware(), QLatin1String(WireRig::NewFirmware), RunMs);
-    // The tool shows it where it takes the restarted module back itself: on a USB link only after an update
-    // that began in the firmware (from the bootloader the tool does not follow the port change).
-    if (!usb || !startedInBootloader)
-        QTRY_COMPARE_WITH_TIMEOUT(rig.lineEdit("leActualFirmware")->text(), QLatin1String(WireRig::NewFirmware),
-                                  RunMs);
-    QTRY_VERIFY_WITH_TIMEOUT(rig.workerFinished(), WorkerLeavesMs);
 }
 
 void TestFaultMatrix::record(const QString& cell, bool completed, const QString& message, qint64 endedMs,

@@ -35,8 +35,8 @@ private:
 
 QString TestFileIdentification::loadReference(FirmwareFormHarness& harness)
 {
-    const QString path = FirmwareFormHarness::writeFile(harness.filesPath(QStringLiteral("reference.hex")),
-                                                        FirmwareFormHarness::firmwareHex(ReferenceIdentifier));
+    const QString path = FirmwareBuilder::writeFile(harness.filesPath(QStringLiteral("reference.hex")),
+                                                        FirmwareBuilder::firmwareHex(ReferenceIdentifier));
     harness.setFileName(path);
     if (harness.text("leVersion") != QLatin1String(ReferenceIdentifier))
         qFatal("reference firmware not loaded");
@@ -64,7 +64,7 @@ void TestFileIdentification::hexNameTest()
     FirmwareFormHarness harness;
     const QString reference = loadReference(harness);
     const QString path =
-        FirmwareFormHarness::writeFile(harness.filesPath(fileName), FirmwareFormHarness::firmwareHex(Identifier));
+        FirmwareBuilder::writeFile(harness.filesPath(fileName), FirmwareBuilder::firmwareHex(Identifier));
     harness.setFileName(path);
 
     const QString expected = QLatin1String(loads ? Identifier : ReferenceIdentifier);
@@ -81,8 +81,8 @@ void TestFileIdentification::hexNameTest()
 void TestFileIdentification::typingLoadsOnceTheNameEndsInHex()
 {
     FirmwareFormHarness harness;
-    const QString path = FirmwareFormHarness::writeFile(harness.filesPath(QStringLiteral("typed.hex")),
-                                                        FirmwareFormHarness::firmwareHex(Identifier));
+    const QString path = FirmwareBuilder::writeFile(harness.filesPath(QStringLiteral("typed.hex")),
+                                                        FirmwareBuilder::firmwareHex(Identifier));
     harness.takeMessages();
 
     QTest::keyClicks(harness.child<QLineEdit>("leFilename"), path);
@@ -106,15 +106,15 @@ void TestFileIdentification::formFields_data()
     QTest::addColumn<QString>("version");
     QTest::addColumn<bool>("identified");
 
-    const QByteArray image = FirmwareFormHarness::firmwareImage(Identifier);
-    const QByteArray anonymous = FirmwareFormHarness::firmwareImage(QByteArray());
+    const QByteArray image = FirmwareBuilder::firmwareImage(Identifier);
+    const QByteArray anonymous = FirmwareBuilder::firmwareImage(QByteArray());
     const QString kept = QLatin1String(ReferenceIdentifier);
 
-    QTest::newRow("identified") << FirmwareFormHarness::hexOf(image) << "1024"
-                                << FirmwareFormHarness::checksumText(image) << QString::fromLatin1(Identifier) << true;
+    QTest::newRow("identified") << FirmwareBuilder::hexOf(image) << "1024"
+                                << FirmwareBuilder::checksumText(image) << QString::fromLatin1(Identifier) << true;
     QTest::newRow("end-of-file record only") << QByteArray(":00000001FF\n") << "0" << "0x0" << kept << false;
-    QTest::newRow("no identifier") << FirmwareFormHarness::hexOf(anonymous) << "1024"
-                                   << FirmwareFormHarness::checksumText(anonymous) << kept << false;
+    QTest::newRow("no identifier") << FirmwareBuilder::hexOf(anonymous) << "1024"
+                                   << FirmwareBuilder::checksumText(anonymous) << kept << false;
 }
 
 void TestFileIdentification::formFields()
@@ -127,7 +127,7 @@ void TestFileIdentification::formFields()
 
     FirmwareFormHarness harness;
     loadReference(harness);
-    const QString path = FirmwareFormHarness::writeFile(harness.filesPath(QStringLiteral("row.hex")), hex);
+    const QString path = FirmwareBuilder::writeFile(harness.filesPath(QStringLiteral("row.hex")), hex);
 
     QCOMPARE(harness.fileNameChanged(path), identified);
     QCOMPARE(harness.text("leSize"), size);
@@ -142,7 +142,7 @@ void TestFileIdentification::failedLoadKeepsFields_data()
     QTest::addColumn<QByteArray>("hex");
     QTest::addColumn<QStringList>("messages");
 
-    const QByteArray good = FirmwareFormHarness::firmwareHex(Identifier);
+    const QByteArray good = FirmwareBuilder::firmwareHex(Identifier);
     // The third line is the second data record; its last checksum digit changed.
     QList<QByteArray> lines = good.split('\n');
     QByteArray& third = lines[2];
@@ -170,7 +170,7 @@ void TestFileIdentification::failedLoadKeepsFields()
     const QString checksum = harness.text("leChecksum");
     QString path = harness.filesPath(QStringLiteral("broken.hex"));
     if (!hex.isEmpty())
-        FirmwareFormHarness::writeFile(path, hex);
+        FirmwareBuilder::writeFile(path, hex);
     messages.replaceInStrings(QStringLiteral("%1"), path);
 
     QVERIFY(!harness.fileNameChanged(path));
@@ -208,9 +208,9 @@ void TestFileIdentification::locationRemembered()
 
     FirmwareFormHarness harness;
     const bool relative = place == QLatin1String("relative");
-    const QString path = FirmwareFormHarness::writeFile(
+    const QString path = FirmwareBuilder::writeFile(
         QDir(harness.rootPath()).filePath(relative ? QStringLiteral("files/rel.hex") : place),
-        FirmwareFormHarness::firmwareHex(identifier));
+        FirmwareBuilder::firmwareHex(identifier));
     if (!withModule)
         harness.removeModule(QLatin1String(FirmwareFormHarness::DefaultModuleKey));
 

@@ -136,18 +136,18 @@ FileSystemModel* scannedModel(QDialog* dialog)
 
 QString poolFile(FirmwareFormHarness& harness, const QString& name, const QByteArray& content)
 {
-    return FirmwareFormHarness::writeFile(harness.poolPath() + QLatin1Char('/') + name, content);
+    return FirmwareBuilder::writeFile(harness.poolPath() + QLatin1Char('/') + name, content);
 }
 
 // A pool with a file for each kind of entry the window tells apart.
 void fillPool(FirmwareFormHarness& harness)
 {
-    poolFile(harness, QStringLiteral("suiting.hex"), FirmwareFormHarness::firmwareHex(SuitingIdentifier));
-    poolFile(harness, QStringLiteral("UPPER.HEX"), FirmwareFormHarness::firmwareHex("1234V202"));
-    poolFile(harness, QStringLiteral("foreign.hex"), FirmwareFormHarness::firmwareHex(ForeignIdentifier));
-    poolFile(harness, QStringLiteral("anonymous.hex"), FirmwareFormHarness::firmwareHex(QByteArray()));
+    poolFile(harness, QStringLiteral("suiting.hex"), FirmwareBuilder::firmwareHex(SuitingIdentifier));
+    poolFile(harness, QStringLiteral("UPPER.HEX"), FirmwareBuilder::firmwareHex("1234V202"));
+    poolFile(harness, QStringLiteral("foreign.hex"), FirmwareBuilder::firmwareHex(ForeignIdentifier));
+    poolFile(harness, QStringLiteral("anonymous.hex"), FirmwareBuilder::firmwareHex(QByteArray()));
     poolFile(harness, QStringLiteral("notes.txt"), "not firmware\n");
-    poolFile(harness, QStringLiteral("old.hex.bak"), FirmwareFormHarness::firmwareHex(SuitingIdentifier));
+    poolFile(harness, QStringLiteral("old.hex.bak"), FirmwareBuilder::firmwareHex(SuitingIdentifier));
 }
 
 bool isEnabled(const QAbstractItemModel* model, const QModelIndex& index)
@@ -232,7 +232,7 @@ void TestFileSelection::poolEntryEnabling()
         if (name.isEmpty())
             QDir().mkpath(harness.poolPath());
         else
-            poolFile(harness, name, FirmwareFormHarness::firmwareHex(SuitingIdentifier));
+            poolFile(harness, name, FirmwareBuilder::firmwareHex(SuitingIdentifier));
     }
     openAndCloseMenu(harness);
     QVERIFY(QFileInfo(harness.poolPath()).isDir());
@@ -247,8 +247,8 @@ void TestFileSelection::browseEntryNamesRememberedLocation()
     QCOMPARE(browseAction(harness)->text(), QStringLiteral("Browse /"));
 
     // A file from elsewhere is remembered for the module, and choosing the module again reads it back.
-    const QString path = FirmwareFormHarness::writeFile(harness.filesPath(QStringLiteral("fw.hex")),
-                                                        FirmwareFormHarness::firmwareHex(SuitingIdentifier));
+    const QString path = FirmwareBuilder::writeFile(harness.filesPath(QStringLiteral("fw.hex")),
+                                                        FirmwareBuilder::firmwareHex(SuitingIdentifier));
     harness.setFileName(path);
     harness.refreshModules();
     openAndCloseMenu(harness);
@@ -276,12 +276,12 @@ void TestFileSelection::fileDialog()
     FirmwareFormHarness harness;
     const QString path = harness.filesPath(QStringLiteral("fw.hex"));
     if (alreadyShown) {
-        FirmwareFormHarness::writeFile(path, FirmwareFormHarness::firmwareHex(SuitingIdentifier));
+        FirmwareBuilder::writeFile(path, FirmwareBuilder::firmwareHex(SuitingIdentifier));
         harness.setFileName(path);
         QCOMPARE(harness.text("leVersion"), QLatin1String(SuitingIdentifier));
     }
     // The file changes on disk; choosing it again must read it again.
-    FirmwareFormHarness::writeFile(path, FirmwareFormHarness::firmwareHex("1234V999"));
+    FirmwareBuilder::writeFile(path, FirmwareBuilder::firmwareHex("1234V999"));
     harness.takeMessages();
 
     QString title;
@@ -365,8 +365,8 @@ void TestFileSelection::poolScanClearsFileFields()
 {
     FirmwareFormHarness harness;
     fillPool(harness);
-    const QString chosen = FirmwareFormHarness::writeFile(harness.filesPath(QStringLiteral("chosen.hex")),
-                                                          FirmwareFormHarness::firmwareHex("1234V777"));
+    const QString chosen = FirmwareBuilder::writeFile(harness.filesPath(QStringLiteral("chosen.hex")),
+                                                          FirmwareBuilder::firmwareHex("1234V777"));
     harness.setFileName(chosen);
     QCOMPARE(harness.text("leVersion"), QStringLiteral("1234V777"));
 
@@ -583,8 +583,8 @@ void TestFileSelection::drop()
     QFETCH(bool, loads);
 
     FirmwareFormHarness harness;
-    const QString path = FirmwareFormHarness::writeFile(harness.filesPath(fileName),
-                                                        FirmwareFormHarness::firmwareHex(SuitingIdentifier));
+    const QString path = FirmwareBuilder::writeFile(harness.filesPath(fileName),
+                                                        FirmwareBuilder::firmwareHex(SuitingIdentifier));
     std::unique_ptr<QMimeData> mime(uriList({QUrl::fromLocalFile(path).toString()}));
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(harness.tool(), &enter);

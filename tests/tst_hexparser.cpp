@@ -1,3 +1,4 @@
+#include "firmwarebuilder.h"
 #include "intelhexparser.h"
 
 #include <QBuffer>
@@ -43,11 +44,6 @@ const unsigned char* raw(const QByteArray& b)
 QByteArray record(int type, int address, const QByteArray& payload)
 {
     return QByteArray::fromStdString(IntelHex::record(type, quint16(address), raw(payload), payload.size()));
-}
-
-QByteArray writeHex(const QByteArray& payload, quint32 base, IntelHex::AddressStyle style)
-{
-    return QByteArray::fromStdString(IntelHex::write(raw(payload), payload.size(), base, style));
 }
 
 QByteArray data(int address, const QByteArray& payload)
@@ -210,7 +206,6 @@ private slots:
     void lineEnds();
     void identifier_data();
     void identifier();
-    void patternSearchAgreesWithTryingEveryPosition();
     void writerRoundTrip_data();
     void writerRoundTrip();
     void externalToolOutputLoads_data();
@@ -402,7 +397,7 @@ void TestHexParser::lineEnds()
 {
     QFETCH(QByteArray, lineEnd);
     const QByteArray payload = filler(0x30, 3);
-    QByteArray hex = writeHex(payload, 0x08000200, IntelHex::AddressStyle::Linear);
+    QByteArray hex = FirmwareBuilder::hexOf(payload, 0x08000200, IntelHex::AddressStyle::Linear);
     hex.replace("\n", lineEnd);
 
     GuardedImage guarded;
@@ -465,41 +460,6 @@ void TestHexParser::identifier()
     QCOMPARE(QString::fromStdString(IntelHex::findIdentifier(image.data(), IntelHex::ImageSize)), expected);
 }
 
-void TestHexParser::patternSearchAgreesWithTryingEveryPosition()
-{
-    // Short texts over the pattern alphabet are full of near misses and overlapping candidates.
-    const auto naive = [](const QByteArray& text, const char* pattern) {
-        const int length = int(std::strlen(pattern));
-        for (int start = 1; start + length <= text.size(); ++start) {
-            int k = 0;
-            while (k < length
-                   && (pattern[k] == '#' ? (text.at(start + k) >= '0' && text.at(start + k) <= '9')
-                                         : text.at(start + k) == pattern[k]))
-                ++k;
-            if (k == length)
-                return text.mid(start, length);
-        }
-        return QByteArray();
-    };
-    const QByteArray alphabet = "0123456789VC.VCv";
-    QRandomGenerator random(7);
-    int found = 0;
-    for (int round = 0; round < 20000; ++round) {
-        QByteArray text(int(random.bounded(4, 40)), '\0');
-        for (char& c : text)
-            c = alphabet.at(int(random.bounded(alphabet.size())));
-        for (const char* pattern : IntelHex::IdentifierPatterns) {
-            char match[IntelHex::IdentifierLength + 1];
-            const bool hit = IntelHex::findPattern(raw(text), text.size(), pattern, match);
-            const QByteArray expected = naive(text, pattern);
-            QCOMPARE(hit, !expected.isEmpty());
-            QCOMPARE(QByteArray(match), expected);
-            found += hit ? 1 : 0;
-        }
-    }
-    QVERIFY(found > 1000);
-}
-
 void TestHexParser::writerRoundTrip_data()
 {
     QTest::addColumn<int>("style");
@@ -533,7 +493,7 @@ void TestHexParser::writerRoundTrip()
     QRandomGenerator random(size);
     for (char& b : payload)
         b = char(random.bounded(256));
-    const QByteArray hex = writeHex(payload, base, IntelHex::AddressStyle(style));
+    const QByteArray hex = FirmwareBuilder::hexOf(payload, base, IntelHex::AddressStyle(style));
     if (imageOffset < 0) {
         QVERIFY(hex.isEmpty());
         return;

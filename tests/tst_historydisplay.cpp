@@ -1,7 +1,6 @@
 #include "elapsedclock.h"
 #include "firmwareupdate.h"
-#include "peripherymanager.h"
-#include "pluginhandler.h"
+#include "toolharness.h"
 
 #include <QDialog>
 #include <QFile>
@@ -17,6 +16,7 @@
 #include <QtTest>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -103,38 +103,33 @@ private slots:
     void watchdogQuietBeforeThreshold();
 
 private:
-    bool invoke(const char* slot, QGenericArgument argument = QGenericArgument());
-    QTextEdit* history() const { return m_tool->findChild<QTextEdit*>(QStringLiteral("teHistory")); }
+    bool invoke(const char* slot, QGenericArgument argument = QGenericArgument())
+    {
+        return m_harness->invoke(slot, argument);
+    }
+    QTextEdit* history() const { return m_harness->history(); }
 
     QTemporaryDir m_home;
-    PluginHandler m_plugins;
-    QDialog* m_window = nullptr;
+    std::unique_ptr<ToolHarness> m_harness;
     FirmwareUpdate* m_tool = nullptr;
+    QDialog* m_window = nullptr;
 };
 
 void TestHistoryDisplay::initTestCase()
 {
     qputenv("DUX_HOME", m_home.path().toLocal8Bit());
-    PeripheryManager::instance()->setPortSource([] { return QList<QSerialPortInfo>(); });
 }
 
 void TestHistoryDisplay::init()
 {
-    m_window = new QDialog;
-    m_tool = new FirmwareUpdate(QStringLiteral("tool"), &m_plugins);
-    m_tool->setParent(m_window);
-    m_tool->init(m_window);
+    m_harness = std::make_unique<ToolHarness>();
+    m_tool = m_harness->start(false);
+    m_window = m_harness->window();
 }
 
 void TestHistoryDisplay::cleanup()
 {
-    delete m_tool;
-    delete m_window;
-}
-
-bool TestHistoryDisplay::invoke(const char* slot, QGenericArgument argument)
-{
-    return QMetaObject::invokeMethod(m_tool, slot, Qt::DirectConnection, argument);
+    m_harness.reset();
 }
 
 void TestHistoryDisplay::showsWhatLineBreakInsertionShows_data()

@@ -70,7 +70,6 @@ private slots:
 private:
     // Runs `action` once the history shows `line`: from the event loop, or `IntoEraseMs` later.
     void whenShown(WireRig& rig, const QString& line, bool duringRequest, const std::function<void()>& action);
-    void updateAgain(WireRig& rig);
 };
 
 void TestLifetime::initTestCase()
@@ -160,7 +159,7 @@ void TestLifetime::endDuringRun()
         break;
     }
     QVERIFY(rig->waitForModule(true, ModuleBackMs));
-    updateAgain(*rig);
+    rig->updateAndReadBack();
 }
 
 void TestLifetime::whenShown(WireRig& rig, const QString& line, bool duringRequest, const std::function<void()>& action)
@@ -176,17 +175,6 @@ void TestLifetime::whenShown(WireRig& rig, const QString& line, bool duringReque
         history->disconnect(once);
         once->deleteLater();
     });
-}
-
-void TestLifetime::updateAgain(WireRig& rig)
-{
-    WorkerReportApplication* app = WorkerReportApplication::instance();
-    QVERIFY(rig.chooseModuleAndFile());
-    app->watch(rig.tool());
-    rig.button("btnUpdate")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(app->reports(), QList<bool>{true}, RunMs);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.lineEdit("leActualFirmware")->text(), QLatin1String(WireRig::NewFirmware), RunMs);
-    QTRY_VERIFY_WITH_TIMEOUT(WireRig::workerFinished(), WorkerLeavesMs);
 }
 
 int main(int argc, char* argv[])

@@ -3,7 +3,7 @@
 #include "fakeconnectionplugin.h"
 #include "fakehost.h"
 #include "fakemoduleplugin.h"
-#include "firmwareformharness.h"
+#include "firmwarebuilder.h"
 #include "firmwareupdate.h"
 #include "messagelog.h"
 #include "simulatedcommandhandler.h"
@@ -104,8 +104,8 @@ QString TestModeSwitching::startUsbUpdate(ToolHarness& harness, const QString& p
 
 void TestModeSwitching::chooseFirmware(ToolHarness& harness)
 {
-    harness.lineEdit("leFilename")->setText(FirmwareFormHarness::writeFile(
-        m_dir.filePath(QStringLiteral("files/fw.hex")), FirmwareFormHarness::firmwareHex("1234V102")));
+    harness.lineEdit("leFilename")->setText(FirmwareBuilder::writeFile(
+        m_dir.filePath(QStringLiteral("files/fw.hex")), FirmwareBuilder::firmwareHex("1234V102")));
 }
 
 void TestModeSwitching::forwardsRequestToHandlerOfUpdate_data()

@@ -2,7 +2,7 @@
 #include "fakeconnectionplugin.h"
 #include "fakehost.h"
 #include "fakemoduleplugin.h"
-#include "firmwareformharness.h"
+#include "firmwarebuilder.h"
 #include "firmwareupdate.h"
 #include "messagelog.h"
 #include "pluginhandler.h"
@@ -334,8 +334,8 @@ void TestModuleList::reportsThatLeaveSelectionAlone()
         // The module ignores the bootloader-entry command: the update stays under way, waiting.
         harness.host().device(key)->setFailure(SimulatedModule::FailureMode::NoReply,
                                                SimulatedModule::EnterBootloaderCommand);
-        harness.lineEdit("leFilename")->setText(FirmwareFormHarness::writeFile(
-            m_dir.filePath(QStringLiteral("files/fw.hex")), FirmwareFormHarness::firmwareHex("1234V102")));
+        harness.lineEdit("leFilename")->setText(FirmwareBuilder::writeFile(
+            m_dir.filePath(QStringLiteral("files/fw.hex")), FirmwareBuilder::firmwareHex("1234V102")));
         QVERIFY(harness.invoke("on_btnUpdate_clicked"));
         QCOMPARE(harness.host().device(key)->requestCount(SimulatedModule::EnterBootloaderCommand), 1);
     }

@@ -21,7 +21,6 @@ namespace {
 
 constexpr const char* TimeScale = "0.02";
 constexpr int RunMs = 15000;
-constexpr int WorkerLeavesMs = 3000;
 constexpr const char* SettingsFileName = "dux.ini";
 constexpr const char* Group = "Container_FirmwareUpdate";
 // The module name of a module of type 1234, and the key of its remembered firmware location.
@@ -109,8 +108,6 @@ private slots:
     void fileGoneBeforeUpdate();
 
 private:
-    // Starts the module and the host, updates with `file` and waits for the outcome.
-    void update(WireRig& rig, const QString& file);
     // The text of the browse entry of the file button's menu, as the menu shows it.
     QString browseText(WireRig& rig);
 };
@@ -118,17 +115,6 @@ private:
 void TestSettingsPool::initTestCase()
 {
     qputenv("DUX_TIME_SCALE", TimeScale);
-}
-
-void TestSettingsPool::update(WireRig& rig, const QString& file)
-{
-    WorkerReportApplication* app = WorkerReportApplication::instance();
-    QVERIFY(rig.chooseModuleAndFile(file));
-    app->watch(rig.tool());
-    rig.button("btnUpdate")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(app->reports(), QList<bool>{true}, RunMs);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.lineEdit("leActualFirmware")->text(), QLatin1String(WireRig::NewFirmware), RunMs);
-    QTRY_VERIFY_WITH_TIMEOUT(WireRig::workerFinished(), WorkerLeavesMs);
 }
 
 QString TestSettingsPool::browseText(WireRig& rig)
@@ -186,7 +172,7 @@ void TestSettingsPool::settingsFile()
     QVERIFY(rig.startModule());
     QVERIFY(rig.startHost());
     QCOMPARE(browseText(rig), browse);
-    update(rig, QString());
+    rig.updateAndReadBack();
 
     QCOMPARE(rig.historyText().contains(QStringLiteral("Settings could not be saved to %1: ").arg(settingsFile)),
              readOnly || folder);
@@ -238,7 +224,7 @@ void TestSettingsPool::poolFolder()
 
     QVERIFY(rig.startModule());
     QVERIFY(rig.startHost());
-    update(rig, QString());
+    rig.updateAndReadBack();
 
     QMap<QString, QByteArray> expected = before;
     if (copied)
@@ -253,7 +239,7 @@ void TestSettingsPool::awkwardFileName()
     QVERIFY(writeFile(file, contentOf(rig.firmwareFile())));
     QVERIFY(rig.startModule());
     QVERIFY(rig.startHost());
-    update(rig, file);
+    rig.updateAndReadBack(file);
 
     // The pool keeps it under its own name, and the location is remembered as it was.
     QCOMPARE(contentOf(QDir(rig.poolPath()).filePath(QFileInfo(file).fileName())), contentOf(file));

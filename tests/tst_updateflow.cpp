@@ -3,7 +3,7 @@
 #include "fakeconnectionplugin.h"
 #include "fakehost.h"
 #include "fakemoduleplugin.h"
-#include "firmwareformharness.h"
+#include "firmwarebuilder.h"
 #include "firmwareupdate.h"
 #include "global.h"
 #include "messagelog.h"
@@ -28,7 +28,7 @@ constexpr int Usb = DUXLConnectionInterface::Usb;
 constexpr int Serial = DUXLConnectionInterface::Serial;
 constexpr unsigned char RestartCommand = 205;
 constexpr unsigned char ParameterCommand = 206;
-constexpr quint32 FlashBase = FirmwareFormHarness::FlashBase;
+constexpr quint32 FlashBase = FirmwareBuilder::FlashBase;
 // The rate the module's link runs at in firmware mode, remembered when the module is chosen.
 constexpr int FirmwareRate = 19200;
 constexpr const char* NewIdentifier = "1234V102";
@@ -201,8 +201,8 @@ QString TestUpdateFlow::addModule(ToolHarness& harness, const QString& port, int
 
 QString TestUpdateFlow::chooseFirmware(ToolHarness& harness, const QString& fileName)
 {
-    const QString path = FirmwareFormHarness::writeFile(m_dir.filePath(QStringLiteral("files/") + fileName),
-                                                        FirmwareFormHarness::firmwareHex(NewIdentifier));
+    const QString path = FirmwareBuilder::writeFile(m_dir.filePath(QStringLiteral("files/") + fileName),
+                                                        FirmwareBuilder::firmwareHex(NewIdentifier));
     harness.lineEdit("leFilename")->setText(path);
     return path;
 }
@@ -281,10 +281,10 @@ void TestUpdateFlow::firstCallEntersBootloader()
     // then waits, and only the first call is looked at.
     harness.host().device(key)->setFailure(SimulatedModule::FailureMode::NoReply, SimulatedModule::VersionQuery, 3);
     harness.start();
-    QByteArray content = FirmwareFormHarness::firmwareHex(chosen == Chosen::OtherType ? "4321V102" : NewIdentifier);
+    QByteArray content = FirmwareBuilder::firmwareHex(chosen == Chosen::OtherType ? "4321V102" : NewIdentifier);
     if (chosen == Chosen::CutShort)
         content.insert(content.indexOf(":00000001FF"), '\n');
-    harness.lineEdit("leFilename")->setText(FirmwareFormHarness::writeFile(
+    harness.lineEdit("leFilename")->setText(FirmwareBuilder::writeFile(
         m_dir.filePath(chosen == Chosen::NotHex ? QStringLiteral("files/fw.txt") : QStringLiteral("files/fw.hex")),
         content));
     SimulatedCommandHandler* handler = harness.host().handler(key);
@@ -767,14 +767,14 @@ void TestUpdateFlow::completionKeepsCopyInPool()
         return;
     }
     const QString pooled = QDir(poolPath()).filePath(QStringLiteral("fw.hex"));
-    const QByteArray chosen = FirmwareFormHarness::firmwareHex(NewIdentifier);
-    const QByteArray other = FirmwareFormHarness::firmwareHex("1234V099");
+    const QByteArray chosen = FirmwareBuilder::firmwareHex(NewIdentifier);
+    const QByteArray other = FirmwareBuilder::firmwareHex("1234V099");
     if (before == Pooled::OtherFile)
-        FirmwareFormHarness::writeFile(pooled, other);
+        FirmwareBuilder::writeFile(pooled, other);
     if (before == Pooled::FolderIsFile)
-        QVERIFY(QDir(poolPath()).removeRecursively() && FirmwareFormHarness::writeFile(poolPath(), other) == poolPath());
+        QVERIFY(QDir(poolPath()).removeRecursively() && FirmwareBuilder::writeFile(poolPath(), other) == poolPath());
     const QString path = before == Pooled::ChosenFile ? pooled : m_dir.filePath(QStringLiteral("files/fw.hex"));
-    FirmwareFormHarness::writeFile(path, chosen);
+    FirmwareBuilder::writeFile(path, chosen);
     harness.lineEdit("leFilename")->setText(path);
 
     QVERIFY(harness.invoke("handleUpdateCompleted", Q_ARG(bool, successful)));

@@ -5,6 +5,7 @@
 #include "containerinterface.h"
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
+#include "firmwarebuilder.h"
 #include "firmwareupdate.h"
 #include "global.h"
 #include "intelhexparser.h"
@@ -13,6 +14,7 @@
 #include "pluginhandler.h"
 #include "portlistfile.h"
 #include "serialconnection.h"
+#include "workerreportapplication.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -39,6 +41,8 @@ constexpr const char* ModuleRemovedMessage = "removed";
 // write short enough for many runs.
 constexpr int PageBytes = 256;
 constexpr int FirmwareBytes = 640;
+constexpr int RunMs = 15000;
+constexpr int WorkerLeavesMs = 3000;
 // Where the identifier sits in the image (never at offset 0, where the scan does not look).
 constexpr int IdentifierOffset = 0x200;
 
@@ -47,19 +51,11 @@ QString binary(const char* name)
     return QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1String(name));
 }
 
-// Firmware whose bytes hold no digit outside the identifier, so that the scan finds exactly it.
+// Firmware in the segment style the module's own files use, linked for flash address 0.
 QString writeFirmware(const QString& path, const char* identifier)
 {
-    QByteArray image(FirmwareBytes, '\0');
-    for (int i = 0; i < image.size(); ++i)
-        image[i] = char(0x40 + (i * 7 + identifier[7]) % 0x3F);
-    image.replace(IdentifierOffset, IntelHex::IdentifierLength, identifier);
-    const std::string hex = IntelHex::write(reinterpret_cast<const unsigned char*>(image.constData()), image.size(), 0,
-                                            IntelHex::AddressStyle::Segment);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(hex.data(), qint64(hex.size())) != qint64(hex.size()))
-        return QString();
-    return path;
+    const QByteArray image = FirmwareBuilder::firmwareImage(identifier, FirmwareBytes, IdentifierOffset);
+    return FirmwareBuilder::writeFile(path, FirmwareBuilder::hexOf(image, 0, IntelHex::AddressStyle::Segment));
 }
 }
 
@@ -306,4 +302,22 @@ void WireRig::readSimulator()
         m_simPending.remove(0, end + 1);
         m_simLines.append(line);
     }
+}
+
+void WireRig::updateAndReadBack(const QString& file)
+{
+    WorkerReportApplication* app = WorkerReportApplication::instance();
+    QVERIFY(chooseModuleAndFile(file));
+    // On a USB link the tool does not follow the port change of a module it found in its bootloader:
+    // it shows the new firmware only after an update that began in the firmware.
+    const bool toolFollows = connection()->interfaceType() != DUXLConnectionInterface::Usb
+                             || !lineEdit("leActualFirmware")->text().contains(QLatin1Char('b'), Qt::CaseInsensitive);
+    app->watch(m_tool);
+    button("btnUpdate")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!app->reports().isEmpty(), RunMs);
+    QCOMPARE(app->reports(), QList<bool>{true});
+    QTRY_COMPARE_WITH_TIMEOUT(moduleFirmware(), QLatin1String(NewFirmware), RunMs);
+    if (toolFollows)
+        QTRY_COMPARE_WITH_TIMEOUT(lineEdit("leActualFirmware")->text(), QLatin1String(NewFirmware), RunMs);
+    QTRY_VERIFY_WITH_TIMEOUT(workerFinished(), WorkerLeavesMs);
 }

@@ -83,6 +83,10 @@ public:
 
     // As the user does: rebuilds the module list (the first module is chosen), then names the firmware file.
     bool chooseModuleAndFile(const QString& file = QString());
+    // As the user does: updates with `file` (the rig's new firmware when empty) and waits until the run
+    // completed, the module answers with the new firmware, the tool shows it where it follows the
+    // module, and the worker has ended. Fails the running test otherwise.
+    void updateAndReadBack(const QString& file = QString());
     // Whether the worker thread has ended (no update thread registered with the host).
     static bool workerFinished();
 
