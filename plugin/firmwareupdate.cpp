@@ -65,6 +65,8 @@ FirmwareUpdate::~FirmwareUpdate()
 
 void FirmwareUpdate::stopWorker()
 {
+    // The outcome goes with this widget; a worker that outlives it reports to nobody.
+    updater->setOutcome(nullptr);
     updater->cancelUpdate();
     // Requests that the worker emits from now on find no receiver and return at once with nothing filled;
     // one it is already blocked in is waiting for this thread, which is busy here: dropping that pending

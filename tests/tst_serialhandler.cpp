@@ -25,6 +25,12 @@ constexpr int PageSize = 512;
 constexpr int SchedulingSlackMs = 500;
 constexpr qint64 NoiseBytes = 50 * 1000 * 1000;
 constexpr qint64 MaxNoiseRssGrowthKb = 5 * 1024;
+#ifdef __SANITIZE_ADDRESS__
+// AddressSanitizer keeps freed memory in quarantine: the peak then says nothing about what the link holds.
+constexpr bool PeakRssTellsWhatTheLinkHolds = false;
+#else
+constexpr bool PeakRssTellsWhatTheLinkHolds = true;
+#endif
 constexpr int NoiseTimeoutMs = 120000;
 
 Command parameterRequest(unsigned short type, unsigned char address = 1)
@@ -185,7 +191,8 @@ void TestSerialHandler::readsVersionOfEachMode()
         QTRY_COMPARE(m_handler->unsolicitedBytes(), noiseBytes);
     QCOMPARE(m_handler->getFirmwareVersion(quint8(address)), expected);
     const qint64 growthKb = statusKb("VmHWM") - rssBeforeKb;
-    QVERIFY2(growthKb < MaxNoiseRssGrowthKb, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(growthKb)));
+    if (PeakRssTellsWhatTheLinkHolds)
+        QVERIFY2(growthKb < MaxNoiseRssGrowthKb, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(growthKb)));
     // Replies were found among the noise while the decoder held no more than a few frames.
     if (askDuringNoise)
         QVERIFY2(answered > 0, qPrintable(QStringLiteral("%1 of %2 answered").arg(answered).arg(asked)));

@@ -503,20 +503,20 @@ void BootloaderDialogue::sleepMs(int ms)
 
 void BootloaderDialogue::reachPhase(const char* phase)
 {
-    if (m_target.outcome)
-        m_target.outcome->reachPhase(QLatin1String(phase));
+    if (UpdateOutcome* outcome = m_thread.currentOutcome())
+        outcome->reachPhase(QLatin1String(phase));
 }
 
 void BootloaderDialogue::reportWritten(int bytes)
 {
-    if (m_target.outcome)
-        m_target.outcome->progress(bytes, m_target.programSize);
+    if (UpdateOutcome* outcome = m_thread.currentOutcome())
+        outcome->progress(bytes, m_target.programSize);
 }
 
 void BootloaderDialogue::progress(const QString& text)
 {
-    if (m_target.outcome)
-        m_target.outcome->noteStatus(text);
+    if (UpdateOutcome* outcome = m_thread.currentOutcome())
+        outcome->noteStatus(text);
     emit m_thread.handleProgressMessage(text);
 }
 

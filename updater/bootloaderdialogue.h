@@ -10,7 +10,6 @@ enum class ModuleState : int;
 class Command;
 class CommandHandlerInterface;
 class FirmwareUpdaterThread;
-class UpdateOutcome;
 
 // One update run's dialogue with a module's bootloader, from detection to reconnection. Runs on the
 // worker thread and speaks only through the signals of its FirmwareUpdaterThread.
@@ -30,7 +29,6 @@ public:
         int armFlashAddress = 0;
         QString hexFileVersion;
         int hexFileChecksum = 0;
-        UpdateOutcome* outcome = nullptr;
     };
 
     // The flags and the address are the thread's: the widget writes them while the dialogue runs.

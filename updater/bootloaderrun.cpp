@@ -34,7 +34,6 @@ void FirmwareUpdaterThread::run()
         target.armFlashAddress = ARMFlashAddress;
         target.hexFileVersion = hexFileVersion;
         target.hexFileChecksum = hexFileChecksum;
-        target.outcome = outcome;
         successful = BootloaderDialogue(*this, target, cancelRequested, reopenDone, moduleAddress).run();
     }
 

@@ -36,6 +36,8 @@ public:
     void setDeviceClosed();
     // Where the run reports its phases and progress; may be null.
     void setOutcome(UpdateOutcome* outcome);
+    // Where the run reports its phases and progress; null once the widget that owns it has let go.
+    UpdateOutcome* currentOutcome() const { return outcome.load(); }
 
 signals:
     void doDirectRequest(Command* request, Command* reply);
@@ -71,5 +73,6 @@ private:
     int extendedLinearAddress = 0;
     int ARMFlashAddress = 0;
     int hexFileChecksum = 0;
-    UpdateOutcome* outcome = nullptr;
+    // Set and cleared on the GUI thread while the worker may run; the run reads it for each report.
+    std::atomic<UpdateOutcome*> outcome{nullptr};
 };
