@@ -6,6 +6,7 @@
 #include "duxlmoduleinterface.h"
 #include "elapsedclock.h"
 #include "firmwareupdaterthread.h"
+#include "formicons.h"
 #include "functionname.h"
 #include "lowlevel.h"
 #include "peripherymanager.h"
@@ -33,6 +34,7 @@ constexpr int WorkerJoinPollMs = 20;
 FirmwareUpdate::FirmwareUpdate()
     : ContainerInterface(QStringLiteral("undefined"), QLatin1String(PluginTitle), PluginKind, nullptr,
                          QLatin1String(PluginIcon), nullptr)
+    , formIcons(std::make_shared<FormIcons>())
     , outcome(new UpdateOutcome(this))
 {
     outcome->setObjectName(QStringLiteral("updateOutcome"));
@@ -40,6 +42,7 @@ FirmwareUpdate::FirmwareUpdate()
 
 FirmwareUpdate::FirmwareUpdate(QString key, PluginHandler* handler)
     : ContainerInterface(key, QLatin1String(PluginTitle), PluginKind, handler, QLatin1String(PluginIcon), nullptr)
+    , formIcons(std::make_shared<FormIcons>())
     , outcome(new UpdateOutcome(this))
 {
     outcome->setObjectName(QStringLiteral("updateOutcome"));
@@ -100,7 +103,9 @@ void FirmwareUpdate::receiveMessage(int, const QString&)
 
 PluginInterface* FirmwareUpdate::createInstance(QString key, PluginHandler* handler)
 {
-    return new FirmwareUpdate(key, handler);
+    auto* instance = new FirmwareUpdate(key, handler);
+    instance->formIcons = formIcons;
+    return instance;
 }
 
 void FirmwareUpdate::init(QWidget* parent)
@@ -111,6 +116,7 @@ void FirmwareUpdate::init(QWidget* parent)
     if (!ui) {
         ui = new Ui::FirmwareUpdate;
         ui->setupUi(this);
+        formIcons->share(this);
         reserveValueFieldWidths(ui);
         ui->gbNewFirmware->setEnabled(false);
         ui->btnCancel->setEnabled(false);

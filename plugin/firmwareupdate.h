@@ -16,6 +16,7 @@
 #include <QSerialPortInfo>
 #include <QString>
 #include <QTimer>
+#include <memory>
 
 class QDragEnterEvent;
 class QDragMoveEvent;
@@ -24,6 +25,7 @@ class QIcon;
 class CommandHandlerInterface;
 class DUXLConnectionInterface;
 class FileSystemModel;
+class FormIcons;
 class FirmwareUpdaterThread;
 struct LinkPolicy;
 class UpdateOutcome;
@@ -141,6 +143,8 @@ private:
     void scanFirmwarePool(FileSystemModel* model, const QString& directory);
 
     Ui::FirmwareUpdate* ui = nullptr;
+    // Shared with the plug-in object that made this instance and with its other instances.
+    std::shared_ptr<FormIcons> formIcons;
     AppSettings settings;
     CommandHandlerInterface* commandHandler = nullptr;
     QString actualModuleKey;
