@@ -1,13 +1,23 @@
+#include "basictools.h"
 #include "command.h"
+#include "duxlconnectioninterface.h"
+#include "duxlmoduleinterface.h"
+#include "global.h"
+#include "modulediscovery.h"
+#include "peripherymanager.h"
+#include "pluginhandler.h"
+#include "portlistfile.h"
 #include "ptymodule.h"
 #include "serialcommandhandler.h"
+#include "serialconnection.h"
 #include "serialportdescription.h"
 #include "simulatedmodule.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLoggingCategory>
+#include <QPointer>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -32,6 +42,11 @@ constexpr bool PeakRssTellsWhatTheLinkHolds = false;
 constexpr bool PeakRssTellsWhatTheLinkHolds = true;
 #endif
 constexpr int NoiseTimeoutMs = 120000;
+constexpr int ProbeTimeoutMs = 100;
+// A parked link lives at least 10 s and is looked at every 2 s.
+constexpr int ParkedReleaseMs = 15000;
+constexpr int PollIntervalMs = 50;
+constexpr int ReturnTimeoutMs = 5000;
 
 Command parameterRequest(unsigned short type, unsigned char address = 1)
 {
@@ -59,17 +74,19 @@ bool resetPeakRss()
 
 }
 
-class TestSerialHandler : public QObject
+// The host's side of the wire: the serial handler's requests over a pty to a simulated module, the
+// discovery of modules on the listed ports, and the host layer around them.
+class TestHostLink : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
     void readsVersionOfEachMode_data();
     void readsVersionOfEachMode();
     void runsRequestsAndKeepsReplyFields();
-    void foreignEchoStaysAValidReply();
     void timeOutFollowsMaxTimeout_data();
     void timeOutFollowsMaxTimeout();
     void corruptReplyFailsWithoutWaitingForTheTimeout();
@@ -80,11 +97,23 @@ private slots:
     void closedDeviceAnswersAtOnce();
     void dataRates_data();
     void dataRates();
-    void namesHandlersLikeTheHostDoes();
     void openFailureIsLoggedWithPortAndReason_data();
     void openFailureIsLoggedWithPortAndReason();
     void vanishingPortIsLoggedAndClosesTheDevice();
     void pacedLinkTakesTheTimeOfItsBytes();
+
+    void linkKinds_data();
+    void linkKinds();
+    void portListLines_data();
+    void portListLines();
+    void registersModulesFoundOnPorts();
+    void vanishedPortTakesItsPluginsAlong();
+    void usbModuleComesBackUnderItsNewPort();
+    void linkOwnedByAnUpdateOutlivesItsPort();
+    void rescanFindsAModuleThatAnswersLater();
+    void peripheryManagerReportsChanges();
+    void matchFirmwareVersion_data();
+    void matchFirmwareVersion();
 
 private:
     Command pageSizeReply();
@@ -94,7 +123,12 @@ private:
     std::unique_ptr<SerialCommandHandler> m_handler;
 };
 
-void TestSerialHandler::init()
+void TestHostLink::initTestCase()
+{
+    qRegisterMetaType<DUXLModuleInterface*>();
+}
+
+void TestHostLink::init()
 {
     m_module = std::make_unique<PtyModule>();
     QVERIFY(m_module->isServing());
@@ -103,14 +137,14 @@ void TestSerialHandler::init()
     QVERIFY(m_handler->openDevice());
 }
 
-void TestSerialHandler::cleanup()
+void TestHostLink::cleanup()
 {
     m_handler.reset();
     m_module.reset();
 }
 
 // What the handler gives back for one page-size request.
-Command TestSerialHandler::pageSizeReply()
+Command TestHostLink::pageSizeReply()
 {
     Command request = parameterRequest(0);
     Command reply;
@@ -119,14 +153,14 @@ Command TestSerialHandler::pageSizeReply()
 }
 
 // How many milliseconds the handler took to give up on one page-size request; -1 if a valid reply came.
-qint64 TestSerialHandler::msUntilPageSizeRequestFails()
+qint64 TestHostLink::msUntilPageSizeRequestFails()
 {
     QElapsedTimer clock;
     clock.start();
     return pageSizeReply().isValid() ? -1 : clock.elapsed();
 }
 
-void TestSerialHandler::readsVersionOfEachMode_data()
+void TestHostLink::readsVersionOfEachMode_data()
 {
     QTest::addColumn<bool>("bootloader");
     QTest::addColumn<int>("address");
@@ -156,7 +190,7 @@ void TestSerialHandler::readsVersionOfEachMode_data()
                                                               << QByteArray() << true;
 }
 
-void TestSerialHandler::readsVersionOfEachMode()
+void TestHostLink::readsVersionOfEachMode()
 {
     QFETCH(bool, bootloader);
     QFETCH(int, address);
@@ -201,7 +235,7 @@ void TestSerialHandler::readsVersionOfEachMode()
     QVERIFY(!m_handler->getFirmwareVersion(1).isEmpty());
 }
 
-void TestSerialHandler::runsRequestsAndKeepsReplyFields()
+void TestHostLink::runsRequestsAndKeepsReplyFields()
 {
     m_module->run([](SimulatedModule* module, ModuleServer*) {
         module->setMode(SimulatedModule::Mode::Bootloader);
@@ -229,20 +263,7 @@ void TestSerialHandler::runsRequestsAndKeepsReplyFields()
     QCOMPARE(reply.status(), SimulatedModule::StatusInvalidCommand);
 }
 
-void TestSerialHandler::foreignEchoStaysAValidReply()
-{
-    m_module->run([](SimulatedModule* module, ModuleServer*) {
-        module->setMode(SimulatedModule::Mode::Bootloader);
-        module->setFailure(SimulatedModule::FailureMode::WrongEchoOn203);
-    });
-    Command request(1, ChecksumCommand, 0, 0, 15, false, HostAddress);
-    Command reply;
-    m_handler->doDirectRequest(&request, &reply);
-    QVERIFY(reply.isValid());
-    QCOMPARE(reply.command(), quint8(204));
-}
-
-void TestSerialHandler::timeOutFollowsMaxTimeout_data()
+void TestHostLink::timeOutFollowsMaxTimeout_data()
 {
     QTest::addColumn<int>("timeoutMs"); // 0: reset to the default
     QTest::addColumn<int>("expectedMs");
@@ -250,7 +271,7 @@ void TestSerialHandler::timeOutFollowsMaxTimeout_data()
     QTest::newRow("back to the default") << 0 << int(CommandHandlerInterface::DefaultTimeoutMs);
 }
 
-void TestSerialHandler::timeOutFollowsMaxTimeout()
+void TestHostLink::timeOutFollowsMaxTimeout()
 {
     QFETCH(int, timeoutMs);
     QFETCH(int, expectedMs);
@@ -269,7 +290,7 @@ void TestSerialHandler::timeOutFollowsMaxTimeout()
     QVERIFY2(elapsed >= expectedMs && elapsed < expectedMs + SchedulingSlackMs, qPrintable(QString::number(elapsed)));
 }
 
-void TestSerialHandler::corruptReplyFailsWithoutWaitingForTheTimeout()
+void TestHostLink::corruptReplyFailsWithoutWaitingForTheTimeout()
 {
     m_module->run([](SimulatedModule* module, ModuleServer*) {
         module->setMode(SimulatedModule::Mode::Bootloader);
@@ -285,7 +306,7 @@ void TestSerialHandler::corruptReplyFailsWithoutWaitingForTheTimeout()
     QCOMPARE(reply.value(), PageSize);
 }
 
-void TestSerialHandler::lateReplyIsNeverTakenForTheNextRequest()
+void TestHostLink::lateReplyIsNeverTakenForTheNextRequest()
 {
     m_module->run([](SimulatedModule* module, ModuleServer* server) {
         module->setMode(SimulatedModule::Mode::Bootloader);
@@ -305,7 +326,7 @@ void TestSerialHandler::lateReplyIsNeverTakenForTheNextRequest()
     QCOMPARE(reply.value(), PageSize);
 }
 
-void TestSerialHandler::requestWithoutReplyIsCarriedOutSilently()
+void TestHostLink::requestWithoutReplyIsCarriedOutSilently()
 {
     Command entry(1, SimulatedModule::EnterBootloaderCommand, SimulatedModule::EnterBootloaderType,
                   SimulatedModule::EnterBootloaderBank, SimulatedModule::EnterBootloaderValue, false, HostAddress);
@@ -326,14 +347,14 @@ void TestSerialHandler::requestWithoutReplyIsCarriedOutSilently()
     QCOMPARE(reply.command(), ParameterCommand);
 }
 
-void TestSerialHandler::forcedEventProcessingKeepsTheLoopRunning_data()
+void TestHostLink::forcedEventProcessingKeepsTheLoopRunning_data()
 {
     QTest::addColumn<bool>("force");
     QTest::newRow("events processed") << true;
     QTest::newRow("plain wait") << false;
 }
 
-void TestSerialHandler::forcedEventProcessingKeepsTheLoopRunning()
+void TestHostLink::forcedEventProcessingKeepsTheLoopRunning()
 {
     QFETCH(bool, force);
     constexpr int EraseMs = 600;
@@ -372,7 +393,7 @@ void TestSerialHandler::forcedEventProcessingKeepsTheLoopRunning()
     }
 }
 
-void TestSerialHandler::closedDeviceAnswersAtOnce()
+void TestHostLink::closedDeviceAnswersAtOnce()
 {
     m_handler->closeDevice();
     QVERIFY(!m_handler->isDeviceOpen());
@@ -388,7 +409,7 @@ void TestSerialHandler::closedDeviceAnswersAtOnce()
     QCOMPARE(m_handler->getFirmwareVersion(1), QStringLiteral("1234V101"));
 }
 
-void TestSerialHandler::dataRates_data()
+void TestHostLink::dataRates_data()
 {
     QTest::addColumn<int>("rate");
     QTest::addColumn<bool>("accepted");
@@ -398,7 +419,7 @@ void TestSerialHandler::dataRates_data()
     QTest::newRow("negative") << -9600 << false;
 }
 
-void TestSerialHandler::dataRates()
+void TestHostLink::dataRates()
 {
     QFETCH(int, rate);
     QFETCH(bool, accepted);
@@ -412,21 +433,7 @@ void TestSerialHandler::dataRates()
     QCOMPARE(m_handler->getFirmwareVersion(1), QStringLiteral("1234V101"));
 }
 
-void TestSerialHandler::namesHandlersLikeTheHostDoes()
-{
-    const QSerialPortInfo port = describeSerialPort(QStringLiteral("ttyACM7"));
-    const SerialCommandHandler first(port, true);
-    const SerialCommandHandler second(port, true);
-    QVERIFY(first.objectName().startsWith(QLatin1String("USB construct No: ")));
-    QVERIFY(second.objectName().startsWith(QLatin1String("USB construct No: ")));
-    QVERIFY(first.objectName() != second.objectName());
-    QCOMPARE(first.property("dpComPort").toString(), QStringLiteral("ttyACM7"));
-
-    QVERIFY(!m_handler->objectName().startsWith(QLatin1String("USB construct No: ")));
-    QCOMPARE(m_handler->property("dpComPort").toString(), m_module->port().portName());
-}
-
-void TestSerialHandler::openFailureIsLoggedWithPortAndReason_data()
+void TestHostLink::openFailureIsLoggedWithPortAndReason_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("sameDevice"); // the open port's device under another name (a symbolic link)
@@ -437,7 +444,7 @@ void TestSerialHandler::openFailureIsLoggedWithPortAndReason_data()
         << "ttyTWIN" << true << "" << "port ttyTWIN is in use: another program holds the lock on its device %1";
 }
 
-void TestSerialHandler::openFailureIsLoggedWithPortAndReason()
+void TestHostLink::openFailureIsLoggedWithPortAndReason()
 {
     QFETCH(QString, name);
     QFETCH(bool, sameDevice);
@@ -462,7 +469,7 @@ void TestSerialHandler::openFailureIsLoggedWithPortAndReason()
     QCOMPARE(handler.openDevice(), sameDevice);
 }
 
-void TestSerialHandler::vanishingPortIsLoggedAndClosesTheDevice()
+void TestHostLink::vanishingPortIsLoggedAndClosesTheDevice()
 {
     auto usbModule = std::make_unique<PtyModule>(ModuleServer::LinkKind::UsbLike, QStringLiteral("ttyGONE"));
     SerialCommandHandler handler(usbModule->port(), true);
@@ -478,7 +485,7 @@ void TestSerialHandler::vanishingPortIsLoggedAndClosesTheDevice()
     QVERIFY(handler.getFirmwareVersion(1).isEmpty());
 }
 
-void TestSerialHandler::pacedLinkTakesTheTimeOfItsBytes()
+void TestHostLink::pacedLinkTakesTheTimeOfItsBytes()
 {
     constexpr int Rate = 115200;
     constexpr int Requests = 100;
@@ -503,5 +510,258 @@ void TestSerialHandler::pacedLinkTakesTheTimeOfItsBytes()
     QVERIFY2(elapsed < 3 * idealMs, qPrintable(QStringLiteral("%1 ms, ideal %2 ms").arg(elapsed).arg(idealMs)));
 }
 
-QTEST_GUILESS_MAIN(TestSerialHandler)
-#include "tst_serialhandler.moc"
+void TestHostLink::linkKinds_data()
+{
+    QTest::addColumn<QSerialPortInfo>("port");
+    QTest::addColumn<int>("kind");
+    const int usb = DUXLConnectionInterface::Usb;
+    const int serial = DUXLConnectionInterface::Serial;
+    QTest::newRow("simulated USB module") << describeSerialPort(QStringLiteral("ttySIM3"), QStringLiteral("/dev/pts/3"),
+                                                                QLatin1String(PortListFile::UsbDescription))
+                                          << usb;
+    QTest::newRow("simulated serial module")
+        << describeSerialPort(QStringLiteral("ttySIM4"), QStringLiteral("/dev/pts/4"),
+                              QLatin1String(PortListFile::SerialDescription))
+        << serial;
+    QTest::newRow("CDC-ACM device") << describeSerialPort(QStringLiteral("ttyACM0")) << usb;
+    QTest::newRow("USB serial adapter") << describeSerialPort(QStringLiteral("ttyUSB0")) << serial;
+    QTest::newRow("on-board UART") << describeSerialPort(QStringLiteral("ttyS0")) << serial;
+}
+
+void TestHostLink::linkKinds()
+{
+    QFETCH(QSerialPortInfo, port);
+    QFETCH(int, kind);
+    QCOMPARE(ModuleDiscovery::linkKindOf(port), kind);
+}
+
+void TestHostLink::portListLines_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QStringList>("ports");
+    QTest::newRow("serial and USB") << QByteArray("ttyA0\t/dev/pts/3\tserial\nttyB0\t/dev/pts/4\tusb\n")
+                                    << QStringList{"ttyA0", "ttyB0"};
+    QTest::newRow("empty port name") << QByteArray("\t/dev/pts/3\tserial\n") << QStringList();
+    QTest::newRow("empty location") << QByteArray("ttyA0\t\tserial\n") << QStringList();
+    QTest::newRow("two fields") << QByteArray("ttyA0\t/dev/pts/3\n") << QStringList();
+    QTest::newRow("four fields") << QByteArray("ttyA0\t/dev/pts/3\tserial\tx\n") << QStringList();
+    QTest::newRow("unknown kind, next line read")
+        << QByteArray("ttyA0\t/dev/pts/3\tradio\nttyB0\t/dev/pts/4\tserial\n") << QStringList{"ttyB0"};
+}
+
+void TestHostLink::portListLines()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QStringList, ports);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("ports")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+    file.close();
+    QStringList read;
+    for (const QSerialPortInfo& port : PortListFile::read(file.fileName()))
+        read.append(port.portName());
+    QCOMPARE(read, ports);
+}
+
+void TestHostLink::registersModulesFoundOnPorts()
+{
+    PtyModule first(ModuleServer::LinkKind::Serial, QStringLiteral("ttyA"));
+    PtyModule second(ModuleServer::LinkKind::Serial, QStringLiteral("ttyB"));
+    second.run([](SimulatedModule* module, ModuleServer*) {
+        module->setAddress(3);
+        module->setBootloaderVersion(QStringLiteral("4711B200"));
+        module->setMode(SimulatedModule::Mode::Bootloader);
+    });
+    const QSerialPortInfo dead = describeSerialPort(QStringLiteral("ttyDEAD0"), QStringLiteral("/nonexistent/ttyDEAD0"));
+
+    PluginHandler handler;
+    ModuleDiscovery discovery(&handler);
+    discovery.setProbeTimeoutMs(ProbeTimeoutMs);
+    QSignalSpy added(&discovery, &ModuleDiscovery::moduleAdded);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ttyDEAD0 .*No such file or directory")));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ttyDEAD0 cannot be opened")));
+    discovery.update({first.port(), dead, second.port()});
+
+    QCOMPARE(handler.getModulePluginKeys(true),
+             QStringList({QStringLiteral("ttyA0/DUX1234/id1"), QStringLiteral("ttyB0/DUX4711/id3")}));
+    QCOMPARE(added.count(), 2);
+
+    DUXLModuleInterface* module = handler.getModulePlugin(QStringLiteral("ttyB0/DUX4711/id3"));
+    QVERIFY(module);
+    QCOMPARE(module->moduleAddress(), quint8(3));
+    QCOMPARE(module->nameInFirmware(), QStringLiteral("4711"));
+    QCOMPARE(module->moduleName(), QStringLiteral("DUX4711"));
+    QCOMPARE(handler.connectionKey(module->key()), QStringLiteral("ttyB0/Serial"));
+    DUXLConnectionInterface* connection = handler.getConnectionPlugin(QStringLiteral("ttyB0/Serial"));
+    QCOMPARE(module->connectionInterface(), connection);
+    QCOMPARE(connection->interfaceType(), int(DUXLConnectionInterface::Serial));
+    CommandHandlerInterface* commands = connection->commandHandler();
+    QVERIFY(commands->isDeviceOpen());
+    QCOMPARE(commands->property("dpComPort").toString(), QStringLiteral("ttyB0"));
+    QCOMPARE(commands->maxTimeoutMS(), int(CommandHandlerInterface::DefaultTimeoutMs));
+    QCOMPARE(commands->getFirmwareVersion(3), QStringLiteral("4711B200"));
+}
+
+void TestHostLink::vanishedPortTakesItsPluginsAlong()
+{
+    PtyModule first(ModuleServer::LinkKind::Serial, QStringLiteral("ttyC"));
+    PtyModule second(ModuleServer::LinkKind::Serial, QStringLiteral("ttyD"));
+    PluginHandler handler;
+    ModuleDiscovery discovery(&handler);
+    discovery.setProbeTimeoutMs(ProbeTimeoutMs);
+    discovery.update({first.port(), second.port()});
+    QCOMPARE(handler.getModulePluginKeys(true).size(), 2);
+
+    QSignalSpy removed(&discovery, &ModuleDiscovery::moduleRemoved);
+    QPointer<DUXLConnectionInterface> gone = handler.getConnectionPlugin(QStringLiteral("ttyC0/Serial"));
+    discovery.update({second.port()});
+    QCOMPARE(handler.getModulePluginKeys(true), QStringList({QStringLiteral("ttyD0/DUX1234/id1")}));
+    QVERIFY(!handler.getConnectionPlugin(QStringLiteral("ttyC0/Serial")));
+    QCOMPARE(removed.count(), 1);
+    QCOMPARE(removed.at(0).at(0).value<DUXLModuleInterface*>()->key(), QStringLiteral("ttyC0/DUX1234/id1"));
+    QTRY_VERIFY(gone.isNull());
+}
+
+void TestHostLink::usbModuleComesBackUnderItsNewPort()
+{
+    QTemporaryDir folder;
+    const QString portList = folder.filePath(QStringLiteral("ports"));
+    PtyModule usb(ModuleServer::LinkKind::UsbLike, QStringLiteral("ttyU"), portList);
+    usb.run([](SimulatedModule*, ModuleServer* server) { server->setReconnectDelayMs(100); });
+
+    PluginHandler handler;
+    ModuleDiscovery discovery(&handler);
+    discovery.setProbeTimeoutMs(ProbeTimeoutMs);
+    discovery.start();
+    PeripheryManager* ports = PeripheryManager::instance();
+    ports->setPortSource([portList] { return PortListFile::read(portList); });
+    ports->checkActualUSBDevices(false);
+    QCOMPARE(handler.getModulePluginKeys(true), QStringList({QStringLiteral("ttyU0/DUX1234/id1")}));
+    DUXLConnectionInterface* connection = handler.getConnectionPlugin(QStringLiteral("ttyU0/USB"));
+    QCOMPARE(connection->interfaceType(), int(DUXLConnectionInterface::Usb));
+    QVERIFY(connection->commandHandler()->objectName().startsWith(QLatin1String("USB construct No: ")));
+
+    // The bootloader-entry command restarts the module, which comes back as the next port.
+    Command entry(1, SimulatedModule::EnterBootloaderCommand, SimulatedModule::EnterBootloaderType,
+                  SimulatedModule::EnterBootloaderBank, SimulatedModule::EnterBootloaderValue, false, 12);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ttyU0 .*serial port error")));
+    connection->commandHandler()->doDirectRequestWithoutReply(&entry);
+    ports->setPollInterval(PollIntervalMs);
+    QTRY_COMPARE_WITH_TIMEOUT(handler.getModulePluginKeys(true), QStringList({QStringLiteral("ttyU1/DUX1234/id1")}),
+                              ReturnTimeoutMs);
+    ports->setPollInterval(0);
+    DUXLModuleInterface* module = handler.getModulePlugin(QStringLiteral("ttyU1/DUX1234/id1"));
+    QCOMPARE(module->connectionInterface()->commandHandler()->getFirmwareVersion(1), QStringLiteral("1234B101"));
+    QCOMPARE(handler.connectionKey(module->key()), QStringLiteral("ttyU1/USB"));
+
+    ports->setPortSource(nullptr);
+    disconnect(ports, nullptr, &discovery, nullptr);
+}
+
+void TestHostLink::linkOwnedByAnUpdateOutlivesItsPort()
+{
+    PtyModule module(ModuleServer::LinkKind::Serial, QStringLiteral("ttyE"));
+    PluginHandler handler;
+    ModuleDiscovery discovery(&handler);
+    discovery.setProbeTimeoutMs(ProbeTimeoutMs);
+    discovery.update({module.port()});
+    QPointer<DUXLConnectionInterface> connection = handler.getConnectionPlugin(QStringLiteral("ttyE0/Serial"));
+    QVERIFY(connection);
+    connection->setActive(false);
+    connection->setEnabled(false);
+
+    // An update thread still runs: its handler must stay valid though the port went away.
+    Global::instance(false)->registerThread(Qt::HANDLE(this), QStringLiteral("FW update"));
+    discovery.update({});
+    QVERIFY(handler.getModulePluginKeys(true).isEmpty());
+    QVERIFY(!handler.getConnectionPlugin(QStringLiteral("ttyE0/Serial")));
+    QTest::qWait(100);
+    QVERIFY(connection);
+    QVERIFY(!connection->commandHandler()->isDeviceOpen());
+    Global::instance(false)->unregisterThread(Qt::HANDLE(this));
+    // With the thread gone the parked link is released at the next check after its grace time.
+    QTRY_VERIFY_WITH_TIMEOUT(connection.isNull(), ParkedReleaseMs);
+}
+
+void TestHostLink::rescanFindsAModuleThatAnswersLater()
+{
+    PtyModule module(ModuleServer::LinkKind::Serial, QStringLiteral("ttyF"));
+    module.run([](SimulatedModule* simulated, ModuleServer*) {
+        simulated->setFailure(SimulatedModule::FailureMode::NoReply, SimulatedModule::VersionQuery);
+    });
+    PluginHandler handler;
+    ModuleDiscovery discovery(&handler);
+    discovery.setProbeTimeoutMs(ProbeTimeoutMs);
+    discovery.setProbeAddresses({1, 2});
+    discovery.update({module.port()});
+    QVERIFY(handler.getModulePluginKeys(true).isEmpty());
+
+    module.run([](SimulatedModule* simulated, ModuleServer*) { simulated->clearFailures(); });
+    discovery.update({module.port()}); // an unchanged list does not ask again
+    QVERIFY(handler.getModulePluginKeys(true).isEmpty());
+    discovery.rescan();
+    QCOMPARE(handler.getModulePluginKeys(true), QStringList({QStringLiteral("ttyF0/DUX1234/id1")}));
+}
+
+void TestHostLink::peripheryManagerReportsChanges()
+{
+    QStringList names{QStringLiteral("COM3")};
+    PeripheryManager* manager = PeripheryManager::instance();
+    manager->setPortSource([&names] {
+        QList<QSerialPortInfo> ports;
+        for (const QString& name : names)
+            ports.append(describeSerialPort(name));
+        return ports;
+    });
+    QSignalSpy spy(manager, &PeripheryManager::handleUSBInterfaces);
+
+    manager->checkActualUSBDevices(false);
+    QCOMPARE(spy.count(), 1);
+    manager->checkActualUSBDevices(true);
+    QCOMPARE(spy.count(), 1);
+
+    names = QStringList{QStringLiteral("COM3"), QStringLiteral("COM9")};
+    manager->checkActualUSBDevices(true);
+    QCOMPARE(spy.count(), 2);
+    const auto actual = spy.last().at(0).value<QList<QSerialPortInfo>>();
+    const auto old = spy.last().at(1).value<QList<QSerialPortInfo>>();
+    QCOMPARE(actual.size(), 2);
+    QCOMPARE(actual.at(1).portName(), QStringLiteral("COM9"));
+    QCOMPARE(old.size(), 1);
+    QCOMPARE(old.at(0).portName(), QStringLiteral("COM3"));
+
+    manager->setPollInterval(5);
+    names = QStringList{QStringLiteral("COM9")};
+    QVERIFY(spy.wait(1000));
+    manager->setPollInterval(0);
+    QCOMPARE(spy.last().at(0).value<QList<QSerialPortInfo>>().size(), 1);
+    manager->setPortSource({});
+}
+
+void TestHostLink::matchFirmwareVersion_data()
+{
+    QTest::addColumn<QString>("module");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("bootloader text") << "1234B101" << "1234V567" << "1234";
+    QTest::newRow("other module type") << "4321V567" << "1234V567" << "";
+    QTest::newRow("C version letter in file") << "1234B101" << "1234C567" << "1234";
+    QTest::newRow("three-digit type") << "123B1.00" << "123V4.56" << "123";
+    QTest::newRow("three against four digits") << "123B1.00" << "1234V567" << "";
+    QTest::newRow("leading C is part of type") << "C123B100" << "C123V456" << "C123";
+    QTest::newRow("leading C missing on module") << "123B1000" << "C123V456" << "";
+    QTest::newRow("empty module text") << "" << "1234V567" << "";
+    QTest::newRow("empty file version") << "1234V308" << "" << "";
+    QTest::newRow("no letter at all") << "12345678" << "12345678" << "";
+}
+
+void TestHostLink::matchFirmwareVersion()
+{
+    QFETCH(QString, module);
+    QFETCH(QString, file);
+    QFETCH(QString, expected);
+    QCOMPARE(BasicTools::matchFirmwareVersion(module, file, 0), expected);
+}
+
+QTEST_MAIN(TestHostLink)
+#include "tst_hostlink.moc"
