@@ -293,10 +293,8 @@ class TestFirmwareFile : public QObject
 private slots:
     void cleanup();
     void typingLoadsOnceTheNameEndsInHex();
-    void formFields_data();
-    void formFields();
-    void failedLoadKeepsFields_data();
-    void failedLoadKeepsFields();
+    void loadShowsOrKeepsFields_data();
+    void loadShowsOrKeepsFields();
     void locationRemembered_data();
     void locationRemembered();
     void clearingFileFields();
@@ -322,6 +320,7 @@ private slots:
 private:
     // Loads a first file, so that kept and replaced fields can be told apart.
     static QString loadReference(FirmwareFormHarness& harness);
+    static QPair<bool, bool> clickLeaveSelection(FirmwareFormHarness& harness);
 };
 
 // A failed row may leave the drop hint up.
@@ -507,8 +506,7 @@ void TestFirmwareFile::doubleClick_data()
     QTest::addColumn<bool>("byMouse");
     QTest::addColumn<bool>("chosen");
     QTest::newRow("suiting file, mouse") << "suiting.hex" << true << true;
-    QTest::newRow("suiting file, view signal") << "suiting.hex" << false << true;
-    QTest::newRow("disabled file, mouse") << "foreign.hex" << true << false;
+    // The view does not report a double click on a disabled entry; the window must not take one either.
     QTest::newRow("disabled file, view signal") << "foreign.hex" << false << false;
 }
 
@@ -582,21 +580,10 @@ void TestFirmwareFile::leaveSelectionWithOneModule()
 {
     FirmwareFormHarness harness;
     fillPool(harness);
+    QCOMPARE(clickLeaveSelection(harness), (QPair<bool, bool>(true, true)));
     QPointer<QDialog> dialog = openPoolWindow(harness);
     QVERIFY(dialog);
-    auto* leave = dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection"));
-    QVERIFY(leave->isEnabled());
-    QVERIFY(!leave->isChecked());
-    QTest::mouseClick(leave, Qt::LeftButton);
-    QVERIFY(leave->isChecked());
-    dialog->close();
-    QTRY_VERIFY(!dialog);
-
-    dialog = openPoolWindow(harness);
-    QVERIFY(dialog);
-    leave = dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection"));
-    QVERIFY(leave->isEnabled());
-    QVERIFY(leave->isChecked());
+    QVERIFY(dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection"))->isChecked());
 
     // The point of the option: choosing the one module again keeps the file.
     const QString path = harness.poolPath() + QStringLiteral("/suiting.hex");
@@ -605,11 +592,7 @@ void TestFirmwareFile::leaveSelectionWithOneModule()
     harness.refreshModules();
     QCOMPARE(harness.text("leFilename"), path);
 
-    dialog = openPoolWindow(harness);
-    QVERIFY(dialog);
-    QTest::mouseClick(dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection")), Qt::LeftButton);
-    dialog->close();
-    QTRY_VERIFY(!dialog);
+    QCOMPARE(clickLeaveSelection(harness), (QPair<bool, bool>(true, false)));
     harness.setFileName(path);
     harness.refreshModules();
     QVERIFY(harness.text("leFilename").isEmpty());
@@ -619,31 +602,36 @@ void TestFirmwareFile::leaveSelectionResetByASecondModule()
 {
     FirmwareFormHarness harness;
     fillPool(harness);
-    QPointer<QDialog> dialog = openPoolWindow(harness);
-    QVERIFY(dialog);
-    QTest::mouseClick(dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection")), Qt::LeftButton);
-    dialog->close();
-    QTRY_VERIFY(!dialog);
-
+    QCOMPARE(clickLeaveSelection(harness), (QPair<bool, bool>(true, true)));
     harness.addModule(QStringLiteral("COM4/1/id1"));
     harness.refreshModules();
     QCOMPARE(harness.child<QComboBox>("cmbModules")->count(), 2);
-    dialog = openPoolWindow(harness);
-    QVERIFY(dialog);
-    auto* leave = dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection"));
-    QVERIFY(!leave->isEnabled());
-    QVERIFY(!leave->isChecked());
-    dialog->close();
-    QTRY_VERIFY(!dialog);
+    QCOMPARE(clickLeaveSelection(harness), (QPair<bool, bool>(false, false)));
 
     // Back to one module, the option stays off: opening the window with two modules reset it.
     harness.removeModule(QStringLiteral("COM4/1/id1"));
     harness.refreshModules();
-    dialog = openPoolWindow(harness);
+    QPointer<QDialog> dialog = openPoolWindow(harness);
     QVERIFY(dialog);
-    leave = dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection"));
+    auto* leave = dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection"));
     QVERIFY(leave->isEnabled());
     QVERIFY(!leave->isChecked());
+}
+
+// Clicks "leave selection" in the pool window and closes it; whether the box was enabled, and checked
+// after the click (both false when the window did not open or close).
+QPair<bool, bool> TestFirmwareFile::clickLeaveSelection(FirmwareFormHarness& harness)
+{
+    QPointer<QDialog> dialog = openPoolWindow(harness);
+    if (!dialog)
+        return {};
+    auto* leave = dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection"));
+    QTest::mouseClick(leave, Qt::LeftButton);
+    const QPair<bool, bool> state(leave->isEnabled(), leave->isChecked());
+    dialog->close();
+    if (!QTest::qWaitFor([&dialog] { return dialog.isNull(); }))
+        return {};
+    return state;
 }
 
 void TestFirmwareFile::dragEnter_data()
@@ -719,7 +707,7 @@ void TestFirmwareFile::drop()
     QVERIFY(!visibleWhatsThis());
     QCOMPARE(harness.text("leFilename"), path);
     QCOMPARE(harness.text("leVersion"), loads ? QString(SuitingIdentifier) : QString());
-    QCOMPARE(harness.takeMessagesOf(QStringLiteral("FirmwareUpdate::loadHexFile()")).size(),
+    QCOMPARE(harness.takeMessagesOf(LoaderName).size(),
              loads ? 1 : 0);
 }
 
@@ -754,89 +742,70 @@ void TestFirmwareFile::typingLoadsOnceTheNameEndsInHex()
     QVERIFY(harness.takeMessagesOf(LoaderName).isEmpty());
 }
 
-void TestFirmwareFile::formFields_data()
+void TestFirmwareFile::loadShowsOrKeepsFields_data()
 {
     QTest::addColumn<QByteArray>("hex");
+    QTest::addColumn<bool>("identified");
+    // Empty size and checksum: those of the file loaded before are kept.
     QTest::addColumn<QString>("size");
     QTest::addColumn<QString>("checksum");
-    QTest::addColumn<QString>("version");
-    QTest::addColumn<bool>("identified");
+    // The loader's lines, "%1" for the file's path.
+    QTest::addColumn<QStringList>("messages");
 
     const QByteArray image = FirmwareBuilder::firmwareImage(Identifier);
     const QByteArray anonymous = FirmwareBuilder::firmwareImage(QByteArray());
-    const QString kept = QLatin1String(ReferenceIdentifier);
-
-    QTest::newRow("identified") << FirmwareBuilder::hexOf(image) << "1024"
-                                << FirmwareBuilder::checksumText(image) << QString::fromLatin1(Identifier) << true;
-    QTest::newRow("end-of-file record only") << QByteArray(":00000001FF\n") << "0" << "0x0" << kept << false;
-    QTest::newRow("no identifier") << FirmwareBuilder::hexOf(anonymous) << "1024"
-                                   << FirmwareBuilder::checksumText(anonymous) << kept << false;
-}
-
-void TestFirmwareFile::formFields()
-{
-    QFETCH(QByteArray, hex);
-    QFETCH(QString, size);
-    QFETCH(QString, checksum);
-    QFETCH(QString, version);
-    QFETCH(bool, identified);
-
-    FirmwareFormHarness harness;
-    loadReference(harness);
-    const QString path = FirmwareBuilder::writeFile(harness.filesPath(QStringLiteral("row.hex")), hex);
-
-    QCOMPARE(harness.fileNameChanged(path), identified);
-    QCOMPARE(harness.text("leSize"), size);
-    QCOMPARE(harness.text("leChecksum"), checksum);
-    QCOMPARE(harness.text("leVersion"), version);
-    QCOMPARE(harness.text("leHexVersion"), identified ? version : QString());
-    QCOMPARE(harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled(), identified);
-}
-
-void TestFirmwareFile::failedLoadKeepsFields_data()
-{
-    QTest::addColumn<QByteArray>("hex");
-    QTest::addColumn<QStringList>("messages");
-
     const QByteArray good = FirmwareBuilder::firmwareHex(Identifier);
     // The third line is the second data record; its last checksum digit changed.
     QList<QByteArray> lines = good.split('\n');
     QByteArray& third = lines[2];
     third[third.size() - 1] = third.endsWith('0') ? '1' : '0';
-    const QByteArray badSum = lines.join('\n');
+    const QString analysing = QStringLiteral("analysing: %1...");
 
-    const QString path = QStringLiteral("analysing: %1...");
-    QTest::newRow("checksum error in line 3") << badSum << QStringList{path, "record checksum error 3"};
+    QTest::newRow("identified") << FirmwareBuilder::hexOf(image) << true << "1024" << FirmwareBuilder::checksumText(image)
+                                << QStringList{analysing};
+    QTest::newRow("end-of-file record only")
+        << QByteArray(":00000001FF\n") << false << "0" << "0x0" << QStringList{analysing};
+    QTest::newRow("no identifier") << FirmwareBuilder::hexOf(anonymous) << false << "1024"
+                                   << FirmwareBuilder::checksumText(anonymous) << QStringList{analysing};
+    QTest::newRow("checksum error in line 3")
+        << lines.join('\n') << false << "" << "" << QStringList{analysing, "record checksum error 3"};
     QTest::newRow("unsupported record type")
-        << QByteArray(":0000000600\n") + good << QStringList{path, "record type not supported!"};
-    QTest::newRow("byte above 0x40000")
-        << QByteArray(":020000040004F6\n:0100010001FD\n")
-        << QStringList{path, "address too high", "HEX file too large"};
-    QTest::newRow("file missing") << QByteArray() << QStringList{"could not open file!"};
+        << QByteArray(":0000000600\n") + good << false << "" << "" << QStringList{analysing, "record type not supported!"};
+    QTest::newRow("byte above 0x40000") << QByteArray(":020000040004F6\n:0100010001FD\n") << false << "" << ""
+                                        << QStringList{analysing, "address too high", "HEX file too large"};
+    QTest::newRow("file missing") << QByteArray() << false << "" << "" << QStringList{"could not open file!"};
 }
 
-void TestFirmwareFile::failedLoadKeepsFields()
+void TestFirmwareFile::loadShowsOrKeepsFields()
 {
     QFETCH(QByteArray, hex);
+    QFETCH(bool, identified);
+    QFETCH(QString, size);
+    QFETCH(QString, checksum);
     QFETCH(QStringList, messages);
 
     FirmwareFormHarness harness;
     const QString reference = loadReference(harness);
-    const QString size = harness.text("leSize");
-    const QString checksum = harness.text("leChecksum");
-    QString path = harness.filesPath(QStringLiteral("broken.hex"));
+    const bool kept = size.isEmpty();
+    if (kept) {
+        size = harness.text("leSize");
+        checksum = harness.text("leChecksum");
+    }
+    const QString path = harness.filesPath(QStringLiteral("row.hex"));
     if (!hex.isEmpty())
         FirmwareBuilder::writeFile(path, hex);
     messages.replaceInStrings(QStringLiteral("%1"), path);
 
-    QVERIFY(!harness.fileNameChanged(path));
+    QCOMPARE(harness.fileNameChanged(path), identified);
     QCOMPARE(harness.takeMessagesOf(LoaderName), messages);
     QCOMPARE(harness.text("leSize"), size);
     QCOMPARE(harness.text("leChecksum"), checksum);
-    QCOMPARE(harness.text("leVersion"), QLatin1String(ReferenceIdentifier));
-    QCOMPARE(harness.text("leHexVersion"), QString());
-    QVERIFY(!harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled());
-    QCOMPARE(harness.storedDirectory().toString(), reference);
+    const QString version = QLatin1String(identified ? Identifier : ReferenceIdentifier);
+    QCOMPARE(harness.text("leVersion"), version);
+    QCOMPARE(harness.text("leHexVersion"), identified ? version : QString());
+    QCOMPARE(harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled(), identified);
+    if (kept)
+        QCOMPARE(harness.storedDirectory().toString(), reference);
 }
 
 void TestFirmwareFile::locationRemembered_data()

@@ -87,14 +87,11 @@ private slots:
     void readsVersionOfEachMode_data();
     void readsVersionOfEachMode();
     void runsRequestsAndKeepsReplyFields();
-    void timeOutFollowsMaxTimeout_data();
-    void timeOutFollowsMaxTimeout();
-    void corruptReplyFailsWithoutWaitingForTheTimeout();
+    void failedRequestTakes_data();
+    void failedRequestTakes();
     void lateReplyIsNeverTakenForTheNextRequest();
-    void requestWithoutReplyIsCarriedOutSilently();
     void forcedEventProcessingKeepsTheLoopRunning_data();
     void forcedEventProcessingKeepsTheLoopRunning();
-    void closedDeviceAnswersAtOnce();
     void dataRates_data();
     void dataRates();
     void openFailureIsLoggedWithPortAndReason_data();
@@ -182,10 +179,6 @@ void TestHostLink::readsVersionOfEachMode_data()
                                   << QByteArray() << false;
     QTest::newRow("after start bytes streamed to an idle host") << false << 1 << -1 << "1234V101" << NoiseBytes
                                                                 << startBytes << false;
-    QTest::newRow("after random bytes streamed to an idle host") << false << 1 << -1 << "1234V101" << NoiseBytes
-                                                                 << QByteArray() << false;
-    QTest::newRow("through start bytes streamed while asked") << false << 1 << -1 << "1234V101" << NoiseBytes
-                                                             << startBytes << true;
     QTest::newRow("through random bytes streamed while asked") << false << 1 << -1 << "1234V101" << NoiseBytes
                                                               << QByteArray() << true;
 }
@@ -263,44 +256,52 @@ void TestHostLink::runsRequestsAndKeepsReplyFields()
     QCOMPARE(reply.status(), SimulatedModule::StatusInvalidCommand);
 }
 
-void TestHostLink::timeOutFollowsMaxTimeout_data()
+void TestHostLink::failedRequestTakes_data()
 {
+    QTest::addColumn<int>("failure"); // -1: none, else a SimulatedModule::FailureMode on the page-size request
     QTest::addColumn<int>("timeoutMs"); // 0: reset to the default
+    QTest::addColumn<bool>("closed");
     QTest::addColumn<int>("expectedMs");
-    QTest::newRow("raised for one request") << 300 << 300;
-    QTest::newRow("back to the default") << 0 << int(CommandHandlerInterface::DefaultTimeoutMs);
+    QTest::addColumn<QString>("error");
+    const int noReply = int(SimulatedModule::FailureMode::NoReply);
+    QTest::newRow("no reply, time-out raised for one request") << noReply << 300 << false << 300 << "";
+    QTest::newRow("no reply, time-out back to the default")
+        << noReply << 0 << false << int(CommandHandlerInterface::DefaultTimeoutMs) << "";
+    QTest::newRow("corrupt reply ends the wait at once")
+        << int(SimulatedModule::FailureMode::InvalidReply) << 5000 << false << 0 << "";
+    QTest::newRow("closed port answers at once") << -1 << 5000 << true << 0 << "the port is not open";
 }
 
-void TestHostLink::timeOutFollowsMaxTimeout()
+void TestHostLink::failedRequestTakes()
 {
+    QFETCH(int, failure);
     QFETCH(int, timeoutMs);
+    QFETCH(bool, closed);
     QFETCH(int, expectedMs);
+    QFETCH(QString, error);
 
-    m_module->run([](SimulatedModule* module, ModuleServer*) {
+    m_module->run([failure](SimulatedModule* module, ModuleServer*) {
         module->setMode(SimulatedModule::Mode::Bootloader);
-        module->setFailure(SimulatedModule::FailureMode::NoReply, ParameterCommand);
+        if (failure >= 0)
+            module->setFailure(SimulatedModule::FailureMode(failure), ParameterCommand);
     });
     m_handler->setMaxTimeoutMS(77);
     if (timeoutMs > 0)
         m_handler->setMaxTimeoutMS(timeoutMs);
     else
         m_handler->resetMaxTimeoutMS();
+    if (closed)
+        m_handler->closeDevice();
+    QCOMPARE(m_handler->isDeviceOpen(), !closed);
 
     const qint64 elapsed = msUntilPageSizeRequestFails();
     QVERIFY2(elapsed >= expectedMs && elapsed < expectedMs + SchedulingSlackMs, qPrintable(QString::number(elapsed)));
-}
+    if (!error.isEmpty())
+        QCOMPARE(m_handler->errorString(), error);
 
-void TestHostLink::corruptReplyFailsWithoutWaitingForTheTimeout()
-{
-    m_module->run([](SimulatedModule* module, ModuleServer*) {
-        module->setMode(SimulatedModule::Mode::Bootloader);
-        module->setFailure(SimulatedModule::FailureMode::InvalidReply, ParameterCommand, 1, 1);
-    });
-    m_handler->setMaxTimeoutMS(5000);
-    const qint64 elapsed = msUntilPageSizeRequestFails();
-    QVERIFY2(elapsed >= 0 && elapsed < SchedulingSlackMs, qPrintable(QString::number(elapsed)));
-
-    // The fault hit one request only: the retry gets the real answer.
+    // The link is fine once the fault is gone.
+    m_module->run([](SimulatedModule* module, ModuleServer*) { module->clearFailures(); });
+    QVERIFY(m_handler->openDevice());
     const Command reply = pageSizeReply();
     QVERIFY(reply.isValid());
     QCOMPARE(reply.value(), PageSize);
@@ -324,27 +325,6 @@ void TestHostLink::lateReplyIsNeverTakenForTheNextRequest()
     QVERIFY(reply.isValid());
     QCOMPARE(reply.command(), ParameterCommand);
     QCOMPARE(reply.value(), PageSize);
-}
-
-void TestHostLink::requestWithoutReplyIsCarriedOutSilently()
-{
-    Command entry(1, SimulatedModule::EnterBootloaderCommand, SimulatedModule::EnterBootloaderType,
-                  SimulatedModule::EnterBootloaderBank, SimulatedModule::EnterBootloaderValue, false, HostAddress);
-    QElapsedTimer clock;
-    clock.start();
-    m_handler->doDirectRequestWithoutReply(&entry);
-    QVERIFY(clock.elapsed() < SchedulingSlackMs);
-
-    QTRY_COMPARE(m_handler->getFirmwareVersion(1), QStringLiteral("1234B101"));
-    int entries = 0;
-    m_module->run([&](SimulatedModule* module, ModuleServer*) {
-        entries = module->requestCount(SimulatedModule::EnterBootloaderCommand);
-    });
-    QCOMPARE(entries, 1);
-
-    const Command reply = pageSizeReply();
-    QVERIFY(reply.isValid());
-    QCOMPARE(reply.command(), ParameterCommand);
 }
 
 void TestHostLink::forcedEventProcessingKeepsTheLoopRunning_data()
@@ -391,22 +371,6 @@ void TestHostLink::forcedEventProcessingKeepsTheLoopRunning()
     } else {
         QCOMPARE(ticks, 0);
     }
-}
-
-void TestHostLink::closedDeviceAnswersAtOnce()
-{
-    m_handler->closeDevice();
-    QVERIFY(!m_handler->isDeviceOpen());
-    QElapsedTimer clock;
-    clock.start();
-    QVERIFY(msUntilPageSizeRequestFails() >= 0);
-    QVERIFY(m_handler->getFirmwareVersion(1).isEmpty());
-    QVERIFY(clock.elapsed() < SchedulingSlackMs);
-    QCOMPARE(m_handler->errorString(), QStringLiteral("the port is not open"));
-
-    QVERIFY(m_handler->openDevice());
-    QVERIFY(m_handler->isDeviceOpen());
-    QCOMPARE(m_handler->getFirmwareVersion(1), QStringLiteral("1234V101"));
 }
 
 void TestHostLink::dataRates_data()
