@@ -641,7 +641,6 @@ void TestFirmwareFile::dragEnter_data()
     QTest::addColumn<bool>("accepted");
 
     QTest::newRow("HEX file") << QStringList{"file:///data/fw.hex"} << true << true;
-    QTest::newRow("upper-case name") << QStringList{"file:///data/FW.HEX"} << true << true;
     QTest::newRow("backup of a HEX file") << QStringList{"file:///data/firmware.hex.bak"} << true << true;
     QTest::newRow(".hex in a folder name") << QStringList{"file:///data/old.hex/readme.txt"} << true << true;
     QTest::newRow("binary file") << QStringList{"file:///data/fw.bin"} << true << false;
