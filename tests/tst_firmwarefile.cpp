@@ -199,11 +199,6 @@ QAction* poolAction(FirmwareFormHarness& harness)
     return selectButton(harness)->menu()->actions().first();
 }
 
-QAction* browseAction(FirmwareFormHarness& harness)
-{
-    return selectButton(harness)->menu()->actions().last();
-}
-
 // Opens the button's menu as a click on its arrow does; the menu prepares its entries on showing.
 void openAndCloseMenu(FirmwareFormHarness& harness)
 {
@@ -300,7 +295,6 @@ private slots:
     void clearingFileFields();
     void poolEntryEnabling_data();
     void poolEntryEnabling();
-    void browseEntryNamesRememberedLocation();
     void fileDialog_data();
     void fileDialog();
     void poolEntries_data();
@@ -355,21 +349,6 @@ void TestFirmwareFile::poolEntryEnabling()
     openAndCloseMenu(harness);
     QVERIFY(QFileInfo(harness.poolPath()).isDir());
     QCOMPARE(poolAction(harness)->isEnabled(), enabled);
-}
-
-void TestFirmwareFile::browseEntryNamesRememberedLocation()
-{
-    FirmwareFormHarness harness;
-    openAndCloseMenu(harness);
-    QCOMPARE(browseAction(harness)->text(), QStringLiteral("Browse /"));
-
-    // A file from elsewhere is remembered for the module, and choosing the module again reads it back.
-    const QString path = FirmwareBuilder::writeFile(harness.filesPath(QStringLiteral("fw.hex")),
-                                                        FirmwareBuilder::firmwareHex(SuitingIdentifier));
-    harness.setFileName(path);
-    harness.refreshModules();
-    openAndCloseMenu(harness);
-    QCOMPARE(browseAction(harness)->text(), QStringLiteral("Browse ") + path);
 }
 
 void TestFirmwareFile::fileDialog_data()
