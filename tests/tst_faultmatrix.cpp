@@ -33,9 +33,7 @@ using Phase = WireFault::Phase;
 enum class Link { Serial, Usb };
 constexpr Link Links[] = {Link::Serial, Link::Usb};
 
-// The matrix runs the dialogue's own delays fifty times faster; reply time-outs keep their length.
-constexpr const char* TimeScale = "0.02";
-// A whole update without faults takes about a second at that scale; this covers a loaded machine.
+// A whole update without faults takes about a second at the wire suites' time scale; this covers a loaded machine.
 constexpr int RunMs = 15000;
 // The dialogue gives up on the restarted module after this many attempts to read its version.
 constexpr int ReconnectionAttempts = 100;
@@ -45,8 +43,9 @@ constexpr int EndlessWaitWatchedMs = 2000;
 constexpr int AfterCancelMs = CommandHandlerInterface::DefaultTimeoutMs + 2000;
 // From the report until the worker thread has left.
 constexpr int WorkerLeavesMs = 3000;
-// Nothing more may happen this long after the run ended (scaled timers fire within milliseconds).
-constexpr int QuietMs = 500;
+// Nothing more may happen this long after the run ended: two and a half times the tool's longest
+// delay (5 s) at the wire suites' time scale.
+constexpr int QuietMs = 250;
 // The host's poll, dux-sim's restart of the port and discovery, and a margin.
 constexpr int PortComesBackMs = WireFault::RenamedPortAbsenceMs + 5000;
 constexpr int ModuleBackMs = 10000;
@@ -402,7 +401,6 @@ class TestFaultMatrix : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
     // One function per phase, so that the phases can run side by side.
     void entry_data() { addCells(Phase::Entry); }
     void entry() { runCell(); }
@@ -429,11 +427,6 @@ private:
     void pressCancelWhenShown(WireRig& rig, const QString& shownText);
     void record(const QString& cell, bool completed, const QString& message, qint64 endedMs, int boundMs);
 };
-
-void TestFaultMatrix::initTestCase()
-{
-    qputenv("DUX_TIME_SCALE", TimeScale);
-}
 
 void TestFaultMatrix::addCells(Phase phase)
 {
@@ -652,12 +645,6 @@ void TestFaultMatrix::record(const QString& cell, bool completed, const QString&
                        .toUtf8());
 }
 
-int main(int argc, char* argv[])
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    WorkerReportApplication app(argc, argv);
-    TestFaultMatrix test;
-    return QTest::qExec(&test, argc, argv);
-}
+DUX_WIRE_TEST_MAIN(TestFaultMatrix)
 
 #include "tst_faultmatrix.moc"

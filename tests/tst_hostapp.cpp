@@ -64,8 +64,8 @@ private slots:
     void setupErrors();
     void withoutDisplay_data();
     void withoutDisplay();
-    void brokenPluginIsReportedAndTheHostGoesOn();
-    void withoutTheUpdatePluginNothingIsUpdated();
+    void brokenPluginIsReported_data();
+    void brokenPluginIsReported();
 
 private:
     bool startSimulator(const QStringList& arguments, const QString& portList = QStringLiteral("ports"));
@@ -204,7 +204,6 @@ void TestHostApp::headlessUpdate_data()
     QTest::addColumn<QString>("finalPort");
     QTest::addColumn<QString>("portChange");
 
-    QTest::newRow("serial link") << QStringList() << "1234" << "ttySIM0" << "";
     // Bootloaders of type 7342 take the page-number scheme.
     QTest::newRow("serial link, page-number scheme, paced")
         << QStringList{QStringLiteral("--type"), QStringLiteral("7342"), QStringLiteral("--baud"), QStringLiteral("460800")}
@@ -269,8 +268,6 @@ void TestHostApp::headlessEndIsReported_data()
     QTest::addColumn<QString>("phase");
     QTest::addColumn<QString>("failure");
     QTest::newRow("updated") << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "";
-    QTest::newRow("wrong checksum") << QStringList{QStringLiteral("--fail"), QStringLiteral("wrong-checksum")}
-                                    << UpdateTimeoutSeconds << 1 << "failed" << "verify" << "Module-CheckSum: 0x";
     // Refused on the running firmware's answer, before the bootloader entry: no phase was reached.
     QTest::newRow("other module type") << QStringList{QStringLiteral("--type"), QStringLiteral("4321")}
                                        << UpdateTimeoutSeconds << 1 << "failed" << ""
@@ -493,8 +490,6 @@ void TestHostApp::setupErrors_data()
     QTest::newRow("unknown option") << 0 << QStringList{QStringLiteral("--bogus")} << "dux-host: Unknown option 'bogus'.";
     QTest::newRow("time-out not a number") << 0 << QStringList{QStringLiteral("--timeout"), QStringLiteral("soon")}
                                            << "dux-host: --timeout takes a whole number from 1 to";
-    QTest::newRow("time-out zero") << 0 << QStringList{QStringLiteral("--timeout"), QStringLiteral("0")}
-                                   << "dux-host: --timeout takes a whole number from 1 to";
     QTest::newRow("search time negative") << 0 << QStringList{QStringLiteral("--probe-ms"), QStringLiteral("-5")}
                                           << "dux-host: --probe-ms takes a whole number of at least 1, not \"-5\"";
     QTest::newRow("address too high") << 0 << QStringList{QStringLiteral("--addresses"), QStringLiteral("1,256")}
@@ -540,11 +535,7 @@ void TestHostApp::withoutDisplay_data()
     QTest::newRow("dux-host window") << "dux-host" << QStringList() << 2
                                      << "dux-host: no display: use --headless, or set DISPLAY\n";
     QTest::newRow("dux-sim --help") << "dux-sim" << QStringList{QStringLiteral("--help")} << 0 << "--fault <fault>";
-    QTest::newRow("dux-sim --version") << "dux-sim" << QStringList{QStringLiteral("--version")} << 0 << "dux-sim 1.";
     QTest::newRow("hexinfo --help") << "hexinfo" << QStringList{QStringLiteral("--help")} << 0 << "Usage: hexinfo FILE";
-    QTest::newRow("hexinfo --version") << "hexinfo" << QStringList{QStringLiteral("--version")} << 0 << "hexinfo 1.";
-    QTest::newRow("dux-mkfirmware --version") << "dux-mkfirmware" << QStringList{QStringLiteral("--version")} << 0
-                                              << "dux-mkfirmware 1.";
 }
 
 void TestHostApp::withoutDisplay()
@@ -567,39 +558,42 @@ void TestHostApp::withoutDisplay()
     QVERIFY2(exitCode == 0 ? text.contains(output) : text == output, qPrintable(text));
 }
 
-void TestHostApp::brokenPluginIsReportedAndTheHostGoesOn()
+void TestHostApp::brokenPluginIsReported_data()
 {
-    const QString folder = pluginFolderWithBrokenPlugin(true);
+    QTest::addColumn<bool>("withUpdatePlugin");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("out");
+    QTest::newRow("the host goes on") << true << 0
+                                      << QStringList{QStringLiteral("1 module"),
+                                                     QStringLiteral("  ttySIM0/DUX1234/id1  port ttySIM0, type 1234, "
+                                                                    "address 1, firmware 1234V101, serial link"),
+                                                     QStringLiteral("1 plug-in"), QStringLiteral("  Firmware Update")};
+    QTest::newRow("without the update plug-in nothing is updated") << false << 2 << QStringList();
+}
+
+void TestHostApp::brokenPluginIsReported()
+{
+    QFETCH(bool, withUpdatePlugin);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, out);
+
+    const QString folder = pluginFolderWithBrokenPlugin(withUpdatePlugin);
     QVERIFY(!folder.isEmpty());
     QPluginLoader expected(QDir(folder).filePath(QStringLiteral("libbroken.so")));
     QVERIFY(!expected.load());
     QVERIFY(startSimulator({}));
-
-    const Run run = runHost(QStringList{QStringLiteral("--list"), QStringLiteral("--plugins"), folder,
-                                        QStringLiteral("--port-file"), m_folder->filePath(QStringLiteral("ports"))}
+    const QStringList mode = withUpdatePlugin
+        ? QStringList{QStringLiteral("--list")}
+        : QStringList{QStringLiteral("--headless"), QStringLiteral("--file"), makeFirmware(QLatin1String(NewFirmware))};
+    const Run run = runHost(mode + QStringList{QStringLiteral("--plugins"), folder, QStringLiteral("--port-file"),
+                                               m_folder->filePath(QStringLiteral("ports"))}
                             + QuickSearch);
-    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.exitCode, exitCode);
     QVERIFY2(run.err.contains(QStringLiteral("dux-host: plug-in libbroken.so not loaded: ") + expected.errorString()),
              qPrintable(run.err));
-    QCOMPARE(run.out, QStringList({QStringLiteral("1 module"),
-                                   QStringLiteral("  ttySIM0/DUX1234/id1  port ttySIM0, type 1234, address 1, firmware "
-                                                  "1234V101, serial link"),
-                                   QStringLiteral("1 plug-in"), QStringLiteral("  Firmware Update")}));
-}
-
-void TestHostApp::withoutTheUpdatePluginNothingIsUpdated()
-{
-    const QString folder = pluginFolderWithBrokenPlugin(false);
-    QVERIFY(!folder.isEmpty());
-    const QString firmware = makeFirmware(QLatin1String(NewFirmware));
-    QVERIFY(startSimulator({}));
-    const Run run = runHost(QStringList{QStringLiteral("--headless"), QStringLiteral("--plugins"), folder,
-                                        QStringLiteral("--port-file"), m_folder->filePath(QStringLiteral("ports")),
-                                        QStringLiteral("--file"), firmware}
-                            + QuickSearch);
-    QCOMPARE(run.exitCode, 2);
-    QVERIFY(run.err.contains(QLatin1String("plug-in libbroken.so not loaded: ")));
-    QVERIFY2(run.err.contains(QStringLiteral("no \"Firmware update\" plug-in in ") + folder), qPrintable(run.err));
+    QCOMPARE(run.out, out);
+    if (!withUpdatePlugin)
+        QVERIFY2(run.err.contains(QStringLiteral("no \"Firmware update\" plug-in in ") + folder), qPrintable(run.err));
 }
 
 QTEST_GUILESS_MAIN(TestHostApp)

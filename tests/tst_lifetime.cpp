@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr const char* TimeScale = "0.02";
 // The erase takes this long in the module, so that the host's window, which keeps its event loop
 // going during the erase, can be closed or destroyed in the middle of it.
 constexpr int EraseMs = 500;
@@ -63,7 +62,6 @@ class TestLifetime : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
     void endDuringRun_data();
     void endDuringRun();
 
@@ -71,11 +69,6 @@ private:
     // Runs `action` once the history shows `line`: from the event loop, or `IntoEraseMs` later.
     void whenShown(WireRig& rig, const QString& line, bool duringRequest, const std::function<void()>& action);
 };
-
-void TestLifetime::initTestCase()
-{
-    qputenv("DUX_TIME_SCALE", TimeScale);
-}
 
 void TestLifetime::endDuringRun_data()
 {
@@ -177,12 +170,6 @@ void TestLifetime::whenShown(WireRig& rig, const QString& line, bool duringReque
     });
 }
 
-int main(int argc, char* argv[])
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    WorkerReportApplication app(argc, argv);
-    TestLifetime test;
-    return QTest::qExec(&test, argc, argv);
-}
+DUX_WIRE_TEST_MAIN(TestLifetime)
 
 #include "tst_lifetime.moc"

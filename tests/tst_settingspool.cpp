@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr const char* TimeScale = "0.02";
 constexpr int RunMs = 15000;
 constexpr const char* SettingsFileName = "dux.ini";
 constexpr const char* Group = "Container_FirmwareUpdate";
@@ -99,7 +98,6 @@ class TestSettingsPool : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
     void settingsFile_data();
     void settingsFile();
     void poolFolder_data();
@@ -111,11 +109,6 @@ private:
     // The text of the browse entry of the file button's menu, as the menu shows it.
     QString browseText(WireRig& rig);
 };
-
-void TestSettingsPool::initTestCase()
-{
-    qputenv("DUX_TIME_SCALE", TimeScale);
-}
 
 QString TestSettingsPool::browseText(WireRig& rig)
 {
@@ -273,12 +266,6 @@ void TestSettingsPool::fileGoneBeforeUpdate()
     QCOMPARE(filesIn(rig.poolPath()), poolBefore);
 }
 
-int main(int argc, char* argv[])
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    WorkerReportApplication app(argc, argv);
-    TestSettingsPool test;
-    return QTest::qExec(&test, argc, argv);
-}
+DUX_WIRE_TEST_MAIN(TestSettingsPool)
 
 #include "tst_settingspool.moc"

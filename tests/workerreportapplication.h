@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QList>
 #include <QPointer>
+#include <QtTest>
 
 // The application of tests that count how an update ended. The tool's completion slot runs for the
 // worker's report (a queued call from the worker thread), for Cancel and for its own retries; only
@@ -34,3 +35,15 @@ private:
     QtMessageHandler m_previousHandler = nullptr;
     bool m_handlerInstalled = false;
 };
+
+// The main() of a suite that runs updates over dux-sim's wire: the window offscreen, the dialogue's own
+// delays fifty times faster (reply time-outs keep their length), the reports counted.
+#define DUX_WIRE_TEST_MAIN(TestObject)                \
+    int main(int argc, char* argv[])                 \
+    {                                                \
+        qputenv("QT_QPA_PLATFORM", "offscreen");     \
+        qputenv("DUX_TIME_SCALE", "0.02");           \
+        WorkerReportApplication app(argc, argv);     \
+        TestObject test;                             \
+        return QTest::qExec(&test, argc, argv);      \
+    }

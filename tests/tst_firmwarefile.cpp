@@ -1,20 +1,28 @@
+#include "appsettings.h"
 #include "filesystemmodel.h"
-#include "firmwareformharness.h"
-#include "spacerwidget.h"
+#include "firmwarebuilder.h"
+#include "firmwareupdate.h"
+#include "messagelog.h"
+#include "simulatedmodule.h"
+#include "toolharness.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QGridLayout>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
@@ -23,8 +31,106 @@
 
 #include <functional>
 
+// The home folder and the diagnostic lines of a form test; a base of its own so that it outlives the
+// tool, which writes its settings into the home folder on its way out.
+class FormHome
+{
+protected:
+    FormHome()
+    {
+        QDir root(m_dir.path());
+        root.mkpath(QStringLiteral("home"));
+        root.mkpath(QStringLiteral("files"));
+        qputenv(AppSettings::HomeEnvironmentVariable, root.filePath(QStringLiteral("home")).toUtf8());
+    }
+
+    MessageLog m_log;
+    QTemporaryDir m_dir;
+};
+
+// The "Firmware update" tool in a host window of the fake host, with its home in a temporary folder,
+// modules that answer with their firmware text, and the diagnostic lines it writes.
+class FirmwareFormHarness : private FormHome, public ToolHarness
+{
+public:
+    static constexpr const char* ModuleName = "Stepper-1234";
+    static constexpr const char* ModuleFirmware = "1234V308";
+    static constexpr const char* DefaultModuleKey = "COM3/1/id1";
+
+    explicit FirmwareFormHarness(const QStringList& moduleKeys = {QLatin1String(DefaultModuleKey)})
+    {
+        for (const QString& key : moduleKeys)
+            addModule(key);
+        start();
+    }
+
+    template<typename T>
+    T* child(const char* name) const
+    {
+        return tool()->findChild<T*>(QLatin1String(name));
+    }
+    QString text(const char* lineEditName) const { return lineEdit(lineEditName)->text(); }
+    void setFileName(const QString& name) { lineEdit("leFilename")->setText(name); }
+
+    QString rootPath() const { return m_dir.path(); }
+    QString homePath() const { return AppSettings::homePath(); }
+    QString poolPath() const { return QDir::cleanPath(homePath() + QStringLiteral("/../Firmware")); }
+    // A folder beside the home folder, where the user keeps firmware.
+    QString filesPath(const QString& name) const { return m_dir.filePath(QStringLiteral("files/") + name); }
+
+    void addModule(const QString& key)
+    {
+        FakeHost::ModuleSetup setup;
+        setup.port = key.section(QLatin1Char('/'), 0, 0);
+        setup.moduleName = QLatin1String(ModuleName);
+        setup.key = key;
+        host().addModule(setup);
+        host().device(key)->setFirmwareVersion(QLatin1String(ModuleFirmware));
+    }
+    void removeModule(const QString& key) { host().withdrawModule(key); }
+    void refreshModules() { button("btnRefresh")->click(); }
+
+    // The remembered firmware location of the test modules; invalid when none is stored.
+    QVariant storedDirectory() const
+    {
+        QSettings stored(homePath() + QStringLiteral("/dux.ini"), QSettings::IniFormat);
+        return stored.value(QStringLiteral("Container_FirmwareUpdate/%1_Dir").arg(QLatin1String(ModuleName)));
+    }
+
+    // Calls the slot as the text field does, and returns its result.
+    bool fileNameChanged(const QString& name)
+    {
+        bool loaded = false;
+        QMetaObject::invokeMethod(tool(), "fileNameChanged", Qt::DirectConnection, Q_RETURN_ARG(bool, loaded),
+                                  Q_ARG(QString, name));
+        return loaded;
+    }
+
+    // Diagnostic lines written since the last call.
+    QStringList takeMessages()
+    {
+        const QStringList lines = m_log.messages();
+        m_log.clear();
+        return lines;
+    }
+    // Those of one function, without its name.
+    QStringList takeMessagesOf(const QString& function)
+    {
+        QStringList lines;
+        const QString prefix = function + QLatin1Char(' ');
+        for (const QString& line : takeMessages()) {
+            if (line.startsWith(prefix))
+                lines << line.mid(prefix.size());
+        }
+        return lines;
+    }
+};
+
 namespace {
 
+constexpr const char* LoaderName = "FirmwareUpdate::loadHexFile()";
+const QByteArray ReferenceIdentifier = "1111V111";
+const QByteArray Identifier = "1234V567";
 const QByteArray SuitingIdentifier = "1234V101";
 const QByteArray ForeignIdentifier = "5678V100";
 // The extra column of the pool window.
@@ -91,11 +197,6 @@ QToolButton* selectButton(FirmwareFormHarness& harness)
 QAction* poolAction(FirmwareFormHarness& harness)
 {
     return selectButton(harness)->menu()->actions().first();
-}
-
-QAction* browseAction(FirmwareFormHarness& harness)
-{
-    return selectButton(harness)->menu()->actions().last();
 }
 
 // Opens the button's menu as a click on its arrow does; the menu prepares its entries on showing.
@@ -179,14 +280,21 @@ QWidget* visibleWhatsThis()
 
 }
 
-// Choosing the firmware file: browse menu, file dialog, pool window and drag and drop.
-class TestFileSelection : public QObject
+// Choosing the firmware file through the tool's form: the file-name field, which loads and identifies it,
+// the browse menu, the file dialog, the pool window, and drag and drop.
+class TestFirmwareFile : public QObject
 {
     Q_OBJECT
 private slots:
+    void cleanup();
+    void typingLoadsOnceTheNameEndsInHex();
+    void loadShowsOrKeepsFields_data();
+    void loadShowsOrKeepsFields();
+    void locationRemembered_data();
+    void locationRemembered();
+    void clearingFileFields();
     void poolEntryEnabling_data();
     void poolEntryEnabling();
-    void browseEntryNamesRememberedLocation();
     void fileDialog_data();
     void fileDialog();
     void poolEntries_data();
@@ -202,16 +310,20 @@ private slots:
     void dragEnter();
     void drop_data();
     void drop();
-    void cleanup();
+
+private:
+    // Loads a first file, so that kept and replaced fields can be told apart.
+    static QString loadReference(FirmwareFormHarness& harness);
+    static QPair<bool, bool> clickLeaveSelection(FirmwareFormHarness& harness);
 };
 
 // A failed row may leave the drop hint up.
-void TestFileSelection::cleanup()
+void TestFirmwareFile::cleanup()
 {
     QWhatsThis::hideText();
 }
 
-void TestFileSelection::poolEntryEnabling_data()
+void TestFirmwareFile::poolEntryEnabling_data()
 {
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<bool>("enabled");
@@ -222,7 +334,7 @@ void TestFileSelection::poolEntryEnabling_data()
     QTest::newRow("upper-case extension") << QStringList{"FW.HEX"} << true;
 }
 
-void TestFileSelection::poolEntryEnabling()
+void TestFirmwareFile::poolEntryEnabling()
 {
     QFETCH(QStringList, files);
     QFETCH(bool, enabled);
@@ -237,25 +349,9 @@ void TestFileSelection::poolEntryEnabling()
     openAndCloseMenu(harness);
     QVERIFY(QFileInfo(harness.poolPath()).isDir());
     QCOMPARE(poolAction(harness)->isEnabled(), enabled);
-    QCOMPARE(poolAction(harness)->text(), QStringLiteral("Local pool"));
 }
 
-void TestFileSelection::browseEntryNamesRememberedLocation()
-{
-    FirmwareFormHarness harness;
-    openAndCloseMenu(harness);
-    QCOMPARE(browseAction(harness)->text(), QStringLiteral("Browse /"));
-
-    // A file from elsewhere is remembered for the module, and choosing the module again reads it back.
-    const QString path = FirmwareBuilder::writeFile(harness.filesPath(QStringLiteral("fw.hex")),
-                                                        FirmwareBuilder::firmwareHex(SuitingIdentifier));
-    harness.setFileName(path);
-    harness.refreshModules();
-    openAndCloseMenu(harness);
-    QCOMPARE(browseAction(harness)->text(), QStringLiteral("Browse ") + path);
-}
-
-void TestFileSelection::fileDialog_data()
+void TestFirmwareFile::fileDialog_data()
 {
     QTest::addColumn<bool>("choose");
     QTest::addColumn<bool>("alreadyShown");
@@ -266,7 +362,7 @@ void TestFileSelection::fileDialog_data()
     QTest::newRow("shown file chosen again") << true << true << "1234V999" << "choosen file:";
 }
 
-void TestFileSelection::fileDialog()
+void TestFirmwareFile::fileDialog()
 {
     QFETCH(bool, choose);
     QFETCH(bool, alreadyShown);
@@ -318,7 +414,7 @@ void TestFileSelection::fileDialog()
     QVERIFY2(lines.first().startsWith(message), qPrintable(lines.first()));
 }
 
-void TestFileSelection::poolEntries_data()
+void TestFirmwareFile::poolEntries_data()
 {
     QTest::addColumn<QString>("moduleFirmware");
     QTest::addColumn<QString>("fileName");
@@ -337,7 +433,7 @@ void TestFileSelection::poolEntries_data()
     QTest::newRow("module of the other kind") << "5678B100" << "foreign.hex" << QString(ForeignIdentifier) << true;
 }
 
-void TestFileSelection::poolEntries()
+void TestFirmwareFile::poolEntries()
 {
     QFETCH(QString, moduleFirmware);
     QFETCH(QString, fileName);
@@ -361,7 +457,7 @@ void TestFileSelection::poolEntries()
     QCOMPARE(isEnabled(model, file), enabled);
 }
 
-void TestFileSelection::poolScanClearsFileFields()
+void TestFirmwareFile::poolScanClearsFileFields()
 {
     FirmwareFormHarness harness;
     fillPool(harness);
@@ -383,18 +479,17 @@ void TestFileSelection::poolScanClearsFileFields()
     QVERIFY(!harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled());
 }
 
-void TestFileSelection::doubleClick_data()
+void TestFirmwareFile::doubleClick_data()
 {
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<bool>("byMouse");
     QTest::addColumn<bool>("chosen");
     QTest::newRow("suiting file, mouse") << "suiting.hex" << true << true;
-    QTest::newRow("suiting file, view signal") << "suiting.hex" << false << true;
-    QTest::newRow("disabled file, mouse") << "foreign.hex" << true << false;
+    // The view does not report a double click on a disabled entry; the window must not take one either.
     QTest::newRow("disabled file, view signal") << "foreign.hex" << false << false;
 }
 
-void TestFileSelection::doubleClick()
+void TestFirmwareFile::doubleClick()
 {
     QFETCH(QString, fileName);
     QFETCH(bool, byMouse);
@@ -432,14 +527,14 @@ void TestFileSelection::doubleClick()
     }
 }
 
-void TestFileSelection::closingReleasesTheModel_data()
+void TestFirmwareFile::closingReleasesTheModel_data()
 {
     QTest::addColumn<bool>("byButton");
     QTest::newRow("close button") << true;
     QTest::newRow("window closed") << false;
 }
 
-void TestFileSelection::closingReleasesTheModel()
+void TestFirmwareFile::closingReleasesTheModel()
 {
     QFETCH(bool, byButton);
 
@@ -460,25 +555,14 @@ void TestFileSelection::closingReleasesTheModel()
     QVERIFY(harness.tool()->findChildren<QDialog*>().isEmpty());
 }
 
-void TestFileSelection::leaveSelectionWithOneModule()
+void TestFirmwareFile::leaveSelectionWithOneModule()
 {
     FirmwareFormHarness harness;
     fillPool(harness);
+    QCOMPARE(clickLeaveSelection(harness), (QPair<bool, bool>(true, true)));
     QPointer<QDialog> dialog = openPoolWindow(harness);
     QVERIFY(dialog);
-    auto* leave = dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection"));
-    QVERIFY(leave->isEnabled());
-    QVERIFY(!leave->isChecked());
-    QTest::mouseClick(leave, Qt::LeftButton);
-    QVERIFY(leave->isChecked());
-    dialog->close();
-    QTRY_VERIFY(!dialog);
-
-    dialog = openPoolWindow(harness);
-    QVERIFY(dialog);
-    leave = dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection"));
-    QVERIFY(leave->isEnabled());
-    QVERIFY(leave->isChecked());
+    QVERIFY(dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection"))->isChecked());
 
     // The point of the option: choosing the one module again keeps the file.
     const QString path = harness.poolPath() + QStringLiteral("/suiting.hex");
@@ -487,55 +571,55 @@ void TestFileSelection::leaveSelectionWithOneModule()
     harness.refreshModules();
     QCOMPARE(harness.text("leFilename"), path);
 
-    dialog = openPoolWindow(harness);
-    QVERIFY(dialog);
-    QTest::mouseClick(dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection")), Qt::LeftButton);
-    dialog->close();
-    QTRY_VERIFY(!dialog);
+    QCOMPARE(clickLeaveSelection(harness), (QPair<bool, bool>(true, false)));
     harness.setFileName(path);
     harness.refreshModules();
     QVERIFY(harness.text("leFilename").isEmpty());
 }
 
-void TestFileSelection::leaveSelectionResetByASecondModule()
+void TestFirmwareFile::leaveSelectionResetByASecondModule()
 {
     FirmwareFormHarness harness;
     fillPool(harness);
-    QPointer<QDialog> dialog = openPoolWindow(harness);
-    QVERIFY(dialog);
-    QTest::mouseClick(dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection")), Qt::LeftButton);
-    dialog->close();
-    QTRY_VERIFY(!dialog);
-
+    QCOMPARE(clickLeaveSelection(harness), (QPair<bool, bool>(true, true)));
     harness.addModule(QStringLiteral("COM4/1/id1"));
     harness.refreshModules();
     QCOMPARE(harness.child<QComboBox>("cmbModules")->count(), 2);
-    dialog = openPoolWindow(harness);
-    QVERIFY(dialog);
-    auto* leave = dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection"));
-    QVERIFY(!leave->isEnabled());
-    QVERIFY(!leave->isChecked());
-    dialog->close();
-    QTRY_VERIFY(!dialog);
+    QCOMPARE(clickLeaveSelection(harness), (QPair<bool, bool>(false, false)));
 
     // Back to one module, the option stays off: opening the window with two modules reset it.
     harness.removeModule(QStringLiteral("COM4/1/id1"));
     harness.refreshModules();
-    dialog = openPoolWindow(harness);
+    QPointer<QDialog> dialog = openPoolWindow(harness);
     QVERIFY(dialog);
-    leave = dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection"));
+    auto* leave = dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection"));
     QVERIFY(leave->isEnabled());
     QVERIFY(!leave->isChecked());
 }
 
-void TestFileSelection::dragEnter_data()
+// Clicks "leave selection" in the pool window and closes it; whether the box was enabled, and checked
+// after the click (both false when the window did not open or close).
+QPair<bool, bool> TestFirmwareFile::clickLeaveSelection(FirmwareFormHarness& harness)
+{
+    QPointer<QDialog> dialog = openPoolWindow(harness);
+    if (!dialog)
+        return {};
+    auto* leave = dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection"));
+    QTest::mouseClick(leave, Qt::LeftButton);
+    const QPair<bool, bool> state(leave->isEnabled(), leave->isChecked());
+    dialog->close();
+    if (!QTest::qWaitFor([&dialog] { return dialog.isNull(); }))
+        return {};
+    return state;
+}
+
+void TestFirmwareFile::dragEnter_data()
 {
     QTest::addColumn<QStringList>("urls");
     QTest::addColumn<bool>("withUriList");
     QTest::addColumn<bool>("accepted");
 
     QTest::newRow("HEX file") << QStringList{"file:///data/fw.hex"} << true << true;
-    QTest::newRow("upper-case name") << QStringList{"file:///data/FW.HEX"} << true << true;
     QTest::newRow("backup of a HEX file") << QStringList{"file:///data/firmware.hex.bak"} << true << true;
     QTest::newRow(".hex in a folder name") << QStringList{"file:///data/old.hex/readme.txt"} << true << true;
     QTest::newRow("binary file") << QStringList{"file:///data/fw.bin"} << true << false;
@@ -545,7 +629,7 @@ void TestFileSelection::dragEnter_data()
     QTest::newRow("text, no URL list") << QStringList{"file:///data/fw.hex"} << false << false;
 }
 
-void TestFileSelection::dragEnter()
+void TestFirmwareFile::dragEnter()
 {
     QFETCH(QStringList, urls);
     QFETCH(bool, withUriList);
@@ -569,15 +653,18 @@ void TestFileSelection::dragEnter()
     QVERIFY(lines.first().startsWith(QStringLiteral("dragEnterEvent")));
 }
 
-void TestFileSelection::drop_data()
+void TestFirmwareFile::drop_data()
 {
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<bool>("loads");
     QTest::newRow("HEX file") << "fw.hex" << true;
+    QTest::newRow("upper-case name") << "FW.HEX" << true;
+    QTest::newRow("mixed-case name") << "Fw.Hex" << true;
     QTest::newRow("backup of a HEX file") << "firmware.hex.bak" << false;
+    QTest::newRow("longer extension") << "fw.hexx" << false;
 }
 
-void TestFileSelection::drop()
+void TestFirmwareFile::drop()
 {
     QFETCH(QString, fileName);
     QFETCH(bool, loads);
@@ -598,9 +685,177 @@ void TestFileSelection::drop()
     QVERIFY(!visibleWhatsThis());
     QCOMPARE(harness.text("leFilename"), path);
     QCOMPARE(harness.text("leVersion"), loads ? QString(SuitingIdentifier) : QString());
-    QCOMPARE(harness.takeMessagesOf(QStringLiteral("FirmwareUpdate::loadHexFile()")).size(),
+    QCOMPARE(harness.takeMessagesOf(LoaderName).size(),
              loads ? 1 : 0);
 }
 
-QTEST_MAIN(TestFileSelection)
-#include "tst_fileselection.moc"
+QString TestFirmwareFile::loadReference(FirmwareFormHarness& harness)
+{
+    const QString path = FirmwareBuilder::writeFile(harness.filesPath(QStringLiteral("reference.hex")),
+                                                        FirmwareBuilder::firmwareHex(ReferenceIdentifier));
+    harness.setFileName(path);
+    if (harness.text("leVersion") != QLatin1String(ReferenceIdentifier))
+        qFatal("reference firmware not loaded");
+    harness.takeMessages();
+    return path;
+}
+
+void TestFirmwareFile::typingLoadsOnceTheNameEndsInHex()
+{
+    FirmwareFormHarness harness;
+    const QString path = FirmwareBuilder::writeFile(harness.filesPath(QStringLiteral("typed.hex")),
+                                                        FirmwareBuilder::firmwareHex(Identifier));
+    harness.takeMessages();
+
+    QTest::keyClicks(harness.child<QLineEdit>("leFilename"), path);
+    QCOMPARE(harness.text("leFilename"), path);
+    const QStringList loads = harness.takeMessagesOf(LoaderName);
+    QCOMPARE(loads, QStringList{QStringLiteral("analysing: %1...").arg(path)});
+    QCOMPARE(harness.text("leVersion"), QLatin1String(Identifier));
+
+    // Typing on past the extension hands an empty program over but keeps the identifier.
+    QTest::keyClicks(harness.child<QLineEdit>("leFilename"), QStringLiteral(".old"));
+    QVERIFY(!harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled());
+    QCOMPARE(harness.text("leHexVersion"), QLatin1String(Identifier));
+    QVERIFY(harness.takeMessagesOf(LoaderName).isEmpty());
+}
+
+void TestFirmwareFile::loadShowsOrKeepsFields_data()
+{
+    QTest::addColumn<QByteArray>("hex");
+    QTest::addColumn<bool>("identified");
+    // Empty size and checksum: those of the file loaded before are kept.
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<QString>("checksum");
+    // The loader's lines, "%1" for the file's path.
+    QTest::addColumn<QStringList>("messages");
+
+    const QByteArray image = FirmwareBuilder::firmwareImage(Identifier);
+    const QByteArray anonymous = FirmwareBuilder::firmwareImage(QByteArray());
+    const QByteArray good = FirmwareBuilder::firmwareHex(Identifier);
+    // The third line is the second data record; its last checksum digit changed.
+    QList<QByteArray> lines = good.split('\n');
+    QByteArray& third = lines[2];
+    third[third.size() - 1] = third.endsWith('0') ? '1' : '0';
+    const QString analysing = QStringLiteral("analysing: %1...");
+
+    QTest::newRow("identified") << FirmwareBuilder::hexOf(image) << true << "1024" << FirmwareBuilder::checksumText(image)
+                                << QStringList{analysing};
+    QTest::newRow("end-of-file record only")
+        << QByteArray(":00000001FF\n") << false << "0" << "0x0" << QStringList{analysing};
+    QTest::newRow("no identifier") << FirmwareBuilder::hexOf(anonymous) << false << "1024"
+                                   << FirmwareBuilder::checksumText(anonymous) << QStringList{analysing};
+    QTest::newRow("checksum error in line 3")
+        << lines.join('\n') << false << "" << "" << QStringList{analysing, "record checksum error 3"};
+    QTest::newRow("unsupported record type")
+        << QByteArray(":0000000600\n") + good << false << "" << "" << QStringList{analysing, "record type not supported!"};
+    QTest::newRow("byte above 0x40000") << QByteArray(":020000040004F6\n:0100010001FD\n") << false << "" << ""
+                                        << QStringList{analysing, "address too high", "HEX file too large"};
+    QTest::newRow("file missing") << QByteArray() << false << "" << "" << QStringList{"could not open file!"};
+}
+
+void TestFirmwareFile::loadShowsOrKeepsFields()
+{
+    QFETCH(QByteArray, hex);
+    QFETCH(bool, identified);
+    QFETCH(QString, size);
+    QFETCH(QString, checksum);
+    QFETCH(QStringList, messages);
+
+    FirmwareFormHarness harness;
+    const QString reference = loadReference(harness);
+    const bool kept = size.isEmpty();
+    if (kept) {
+        size = harness.text("leSize");
+        checksum = harness.text("leChecksum");
+    }
+    const QString path = harness.filesPath(QStringLiteral("row.hex"));
+    if (!hex.isEmpty())
+        FirmwareBuilder::writeFile(path, hex);
+    messages.replaceInStrings(QStringLiteral("%1"), path);
+
+    QCOMPARE(harness.fileNameChanged(path), identified);
+    QCOMPARE(harness.takeMessagesOf(LoaderName), messages);
+    QCOMPARE(harness.text("leSize"), size);
+    QCOMPARE(harness.text("leChecksum"), checksum);
+    const QString version = QLatin1String(identified ? Identifier : ReferenceIdentifier);
+    QCOMPARE(harness.text("leVersion"), version);
+    QCOMPARE(harness.text("leHexVersion"), identified ? version : QString());
+    QCOMPARE(harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled(), identified);
+    if (kept)
+        QCOMPARE(harness.storedDirectory().toString(), reference);
+}
+
+void TestFirmwareFile::locationRemembered_data()
+{
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<QByteArray>("identifier");
+    QTest::addColumn<bool>("withModule");
+    QTest::addColumn<bool>("stored");
+
+    QTest::newRow("beside the home folder") << "files/fw.hex" << Identifier << true << true;
+    QTest::newRow("below the home folder") << "home/kept/fw.hex" << Identifier << true << false;
+    QTest::newRow("folder named like home plus more") << "home2/fw.hex" << Identifier << true << false;
+    QTest::newRow("home name in other case") << "HOME/fw.hex" << Identifier << true << true;
+    QTest::newRow("relative name") << "relative" << Identifier << true << true;
+    QTest::newRow("file without identifier") << "files/fw.hex" << QByteArray() << true << false;
+    QTest::newRow("module gone") << "files/fw.hex" << Identifier << false << false;
+}
+
+void TestFirmwareFile::locationRemembered()
+{
+    QFETCH(QString, place);
+    QFETCH(QByteArray, identifier);
+    QFETCH(bool, withModule);
+    QFETCH(bool, stored);
+
+    FirmwareFormHarness harness;
+    const bool relative = place == QLatin1String("relative");
+    const QString path = FirmwareBuilder::writeFile(
+        QDir(harness.rootPath()).filePath(relative ? QStringLiteral("files/rel.hex") : place),
+        FirmwareBuilder::firmwareHex(identifier));
+    if (!withModule)
+        harness.removeModule(QLatin1String(FirmwareFormHarness::DefaultModuleKey));
+
+    const QString previousDirectory = QDir::currentPath();
+    if (relative)
+        QDir::setCurrent(harness.filesPath(QString()));
+    harness.setFileName(relative ? QStringLiteral("rel.hex") : path);
+    QDir::setCurrent(previousDirectory);
+
+    QCOMPARE(harness.text("leVersion"), QString::fromLatin1(identifier));
+    QCOMPARE(harness.storedDirectory(), stored ? QVariant(QFileInfo(path).absoluteFilePath()) : QVariant());
+    const QStringList directoryLines = harness.takeMessagesOf("FirmwareUpdate::handleFirmwareDirectory()");
+    QCOMPARE(directoryLines.size(), stored || !withModule ? 1 : 0);
+}
+
+void TestFirmwareFile::clearingFileFields()
+{
+    FirmwareFormHarness harness({QStringLiteral("COM3/1/id1"), QStringLiteral("COM4/1/id1")});
+    loadReference(harness);
+    harness.child<QLineEdit>("leModuleVersion")->setText(QStringLiteral("1234V101"));
+    harness.child<QLineEdit>("leProgress")->setText(QStringLiteral("erasing"));
+    harness.child<QProgressBar>("pbProcess")->setValue(42);
+    harness.child<QPushButton>("btnCancel")->setEnabled(true);
+
+    // Choosing another module clears the file fields.
+    harness.child<QComboBox>("cmbModules")->setCurrentIndex(1);
+
+    for (const char* name : {"leModuleVersion", "leProgress", "leChecksum", "leFilename", "leSize", "leVersion"})
+        QVERIFY2(harness.text(name).isEmpty(), name);
+    QCOMPARE(harness.child<QProgressBar>("pbProcess")->value(), 0);
+    QVERIFY(!harness.child<QPushButton>("btnCancel")->isEnabled());
+    // Emptying the file name handed an empty program over, with the last identifier; with nothing to
+    // write Update is disabled.
+    QCOMPARE(harness.text("leHexVersion"), QLatin1String(ReferenceIdentifier));
+    QVERIFY(!harness.child<QPushButton>("btnUpdate")->isEnabled());
+    QVERIFY(!harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled());
+
+    // With the name already empty nothing hands the program over again: the fields stay empty.
+    harness.child<QComboBox>("cmbModules")->setCurrentIndex(0);
+    QCOMPARE(harness.text("leHexVersion"), QString());
+    QVERIFY(!harness.child<QPushButton>("btnUpdate")->isEnabled());
+}
+
+QTEST_MAIN(TestFirmwareFile)
+#include "tst_firmwarefile.moc"

@@ -1,0 +1,731 @@
+#include "basictools.h"
+#include "command.h"
+#include "duxlconnectioninterface.h"
+#include "duxlmoduleinterface.h"
+#include "global.h"
+#include "modulediscovery.h"
+#include "peripherymanager.h"
+#include "pluginhandler.h"
+#include "portlistfile.h"
+#include "ptymodule.h"
+#include "serialcommandhandler.h"
+#include "serialconnection.h"
+#include "serialportdescription.h"
+#include "simulatedmodule.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+constexpr unsigned char HostAddress = 12;
+constexpr unsigned char ParameterCommand = 206;
+constexpr unsigned char EraseCommand = 200;
+constexpr unsigned char ChecksumCommand = 203;
+constexpr int PageSize = 512;
+// Slack for the scheduler of a busy two-core machine on top of a time that must pass; well below the
+// default time-out, so that "at once" and "after the time-out" stay apart.
+constexpr int SchedulingSlackMs = 500;
+constexpr qint64 NoiseBytes = 50 * 1000 * 1000;
+constexpr qint64 MaxNoiseRssGrowthKb = 5 * 1024;
+#ifdef __SANITIZE_ADDRESS__
+// AddressSanitizer keeps freed memory in quarantine: the peak then says nothing about what the link holds.
+constexpr bool PeakRssTellsWhatTheLinkHolds = false;
+#else
+constexpr bool PeakRssTellsWhatTheLinkHolds = true;
+#endif
+constexpr int NoiseTimeoutMs = 120000;
+constexpr int ProbeTimeoutMs = 100;
+// A parked link lives at least 10 s and is looked at every 2 s.
+constexpr int ParkedReleaseMs = 15000;
+constexpr int PollIntervalMs = 50;
+constexpr int ReturnTimeoutMs = 5000;
+
+Command parameterRequest(unsigned short type, unsigned char address = 1)
+{
+    return Command(address, ParameterCommand, type, 0, 0, false, HostAddress);
+}
+
+qint64 statusKb(const QByteArray& field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// Starts a new peak of the resident memory at the present size (Linux's clear_refs); false if it cannot.
+bool resetPeakRss()
+{
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    return clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
+}
+
+}
+
+// The host's side of the wire: the serial handler's requests over a pty to a simulated module, the
+// discovery of modules on the listed ports, and the host layer around them.
+class TestHostLink : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void readsVersionOfEachMode_data();
+    void readsVersionOfEachMode();
+    void runsRequestsAndKeepsReplyFields();
+    void failedRequestTakes_data();
+    void failedRequestTakes();
+    void lateReplyIsNeverTakenForTheNextRequest();
+    void forcedEventProcessingKeepsTheLoopRunning_data();
+    void forcedEventProcessingKeepsTheLoopRunning();
+    void dataRates_data();
+    void dataRates();
+    void openFailureIsLoggedWithPortAndReason_data();
+    void openFailureIsLoggedWithPortAndReason();
+    void vanishingPortIsLoggedAndClosesTheDevice();
+    void pacedLinkTakesTheTimeOfItsBytes();
+
+    void linkKinds_data();
+    void linkKinds();
+    void portListLines_data();
+    void portListLines();
+    void registersModulesFoundOnPorts();
+    void vanishedPortTakesItsPluginsAlong();
+    void usbModuleComesBackUnderItsNewPort();
+    void linkOwnedByAnUpdateOutlivesItsPort();
+    void rescanFindsAModuleThatAnswersLater();
+    void peripheryManagerReportsChanges();
+    void matchFirmwareVersion_data();
+    void matchFirmwareVersion();
+
+private:
+    Command pageSizeReply();
+    qint64 msUntilPageSizeRequestFails();
+
+    std::unique_ptr<PtyModule> m_module;
+    std::unique_ptr<SerialCommandHandler> m_handler;
+};
+
+void TestHostLink::initTestCase()
+{
+    qRegisterMetaType<DUXLModuleInterface*>();
+}
+
+void TestHostLink::init()
+{
+    m_module = std::make_unique<PtyModule>();
+    QVERIFY(m_module->isServing());
+    m_module->run([](SimulatedModule* module, ModuleServer*) { module->setPageSize(PageSize); });
+    m_handler = std::make_unique<SerialCommandHandler>(m_module->port(), false);
+    QVERIFY(m_handler->openDevice());
+}
+
+void TestHostLink::cleanup()
+{
+    m_handler.reset();
+    m_module.reset();
+}
+
+// What the handler gives back for one page-size request.
+Command TestHostLink::pageSizeReply()
+{
+    Command request = parameterRequest(0);
+    Command reply;
+    m_handler->doDirectRequest(&request, &reply);
+    return reply;
+}
+
+// How many milliseconds the handler took to give up on one page-size request; -1 if a valid reply came.
+qint64 TestHostLink::msUntilPageSizeRequestFails()
+{
+    QElapsedTimer clock;
+    clock.start();
+    return pageSizeReply().isValid() ? -1 : clock.elapsed();
+}
+
+void TestHostLink::readsVersionOfEachMode_data()
+{
+    QTest::addColumn<bool>("bootloader");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<int>("failure"); // -1: none, else a SimulatedModule::FailureMode on the version query
+    QTest::addColumn<QString>("expected");
+    // Bytes the module streams unasked before the query, of this pattern (empty: random bytes), while
+    // the host is idle or keeps asking for the version meanwhile.
+    QTest::addColumn<qint64>("noiseBytes");
+    QTest::addColumn<QByteArray>("noise");
+    QTest::addColumn<bool>("askDuringNoise");
+
+    const QByteArray startBytes(1, char(DuxlFrame::StartOfFrame));
+    QTest::newRow("firmware") << false << 1 << -1 << "1234V101" << 0LL << QByteArray() << false;
+    QTest::newRow("bootloader") << true << 1 << -1 << "1234B101" << 0LL << QByteArray() << false;
+    QTest::newRow("nobody at that address") << false << 2 << -1 << "" << 0LL << QByteArray() << false;
+    QTest::newRow("no reply") << false << 1 << int(SimulatedModule::FailureMode::NoReply) << "" << 0LL << QByteArray()
+                              << false;
+    QTest::newRow("spoilt reply") << false << 1 << int(SimulatedModule::FailureMode::InvalidReply) << "" << 0LL
+                                  << QByteArray() << false;
+    QTest::newRow("after start bytes streamed to an idle host") << false << 1 << -1 << "1234V101" << NoiseBytes
+                                                                << startBytes << false;
+    QTest::newRow("through random bytes streamed while asked") << false << 1 << -1 << "1234V101" << NoiseBytes
+                                                              << QByteArray() << true;
+}
+
+void TestHostLink::readsVersionOfEachMode()
+{
+    QFETCH(bool, bootloader);
+    QFETCH(int, address);
+    QFETCH(int, failure);
+    QFETCH(QString, expected);
+    QFETCH(qint64, noiseBytes);
+    QFETCH(QByteArray, noise);
+    QFETCH(bool, askDuringNoise);
+
+    const qint64 rssBeforeKb = statusKb("VmRSS");
+    QVERIFY(resetPeakRss());
+    m_module->run([&](SimulatedModule* module, ModuleServer* server) {
+        module->setMode(bootloader ? SimulatedModule::Mode::Bootloader : SimulatedModule::Mode::Firmware);
+        if (failure >= 0)
+            module->setFailure(SimulatedModule::FailureMode(failure), SimulatedModule::VersionQuery);
+        server->streamNoise(noiseBytes, noise);
+    });
+    m_handler->setMaxTimeoutMS(200);
+    int asked = 0;
+    int answered = 0;
+    const auto sendingNoise = [this] {
+        bool sending = false;
+        m_module->run([&](SimulatedModule*, ModuleServer* server) { sending = server->isSendingNoise(); });
+        return sending;
+    };
+    while (askDuringNoise && sendingNoise()) {
+        ++asked;
+        answered += m_handler->getFirmwareVersion(quint8(address)) == expected;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!sendingNoise(), NoiseTimeoutMs);
+    if (noiseBytes > 0 && !askDuringNoise)
+        QTRY_COMPARE(m_handler->unsolicitedBytes(), noiseBytes);
+    QCOMPARE(m_handler->getFirmwareVersion(quint8(address)), expected);
+    const qint64 growthKb = statusKb("VmHWM") - rssBeforeKb;
+    if (PeakRssTellsWhatTheLinkHolds)
+        QVERIFY2(growthKb < MaxNoiseRssGrowthKb, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(growthKb)));
+    // Replies were found among the noise while the decoder held no more than a few frames.
+    if (askDuringNoise)
+        QVERIFY2(answered > 0, qPrintable(QStringLiteral("%1 of %2 answered").arg(answered).arg(asked)));
+    // The link is fine afterwards.
+    m_module->run([](SimulatedModule* module, ModuleServer*) { module->clearFailures(); });
+    QVERIFY(!m_handler->getFirmwareVersion(1).isEmpty());
+}
+
+void TestHostLink::runsRequestsAndKeepsReplyFields()
+{
+    m_module->run([](SimulatedModule* module, ModuleServer*) {
+        module->setMode(SimulatedModule::Mode::Bootloader);
+        module->setFlashBase(0x8000000);
+    });
+    Command request = parameterRequest(0);
+    Command reply;
+    m_handler->doDirectRequest(&request, &reply);
+    QVERIFY(reply.isValid());
+    QCOMPARE(reply.command(), ParameterCommand);
+    QCOMPARE(reply.value(), PageSize);
+    QCOMPARE(reply.status(), SimulatedModule::StatusOk);
+    QCOMPARE(reply.moduleAddress(), quint8(1));
+
+    // The same pair used again, as a retry does: the reply is filled afresh.
+    request = parameterRequest(1);
+    m_handler->doDirectRequest(&request, &reply);
+    QVERIFY(reply.isValid());
+    QCOMPARE(reply.value(), 0x8000000);
+
+    // A command the bootloader does not know still gets a well-formed reply with its status.
+    request = Command(1, 207, 0, 0, 0, false, HostAddress);
+    m_handler->doDirectRequest(&request, &reply);
+    QVERIFY(reply.isValid());
+    QCOMPARE(reply.status(), SimulatedModule::StatusInvalidCommand);
+}
+
+void TestHostLink::failedRequestTakes_data()
+{
+    QTest::addColumn<int>("failure"); // -1: none, else a SimulatedModule::FailureMode on the page-size request
+    QTest::addColumn<int>("timeoutMs"); // 0: reset to the default
+    QTest::addColumn<bool>("closed");
+    QTest::addColumn<int>("expectedMs");
+    QTest::addColumn<QString>("error");
+    const int noReply = int(SimulatedModule::FailureMode::NoReply);
+    QTest::newRow("no reply, time-out raised for one request") << noReply << 300 << false << 300 << "";
+    QTest::newRow("no reply, time-out back to the default")
+        << noReply << 0 << false << int(CommandHandlerInterface::DefaultTimeoutMs) << "";
+    QTest::newRow("corrupt reply ends the wait at once")
+        << int(SimulatedModule::FailureMode::InvalidReply) << 5000 << false << 0 << "";
+    QTest::newRow("closed port answers at once") << -1 << 5000 << true << 0 << "the port is not open";
+}
+
+void TestHostLink::failedRequestTakes()
+{
+    QFETCH(int, failure);
+    QFETCH(int, timeoutMs);
+    QFETCH(bool, closed);
+    QFETCH(int, expectedMs);
+    QFETCH(QString, error);
+
+    m_module->run([failure](SimulatedModule* module, ModuleServer*) {
+        module->setMode(SimulatedModule::Mode::Bootloader);
+        if (failure >= 0)
+            module->setFailure(SimulatedModule::FailureMode(failure), ParameterCommand);
+    });
+    m_handler->setMaxTimeoutMS(77);
+    if (timeoutMs > 0)
+        m_handler->setMaxTimeoutMS(timeoutMs);
+    else
+        m_handler->resetMaxTimeoutMS();
+    if (closed)
+        m_handler->closeDevice();
+    QCOMPARE(m_handler->isDeviceOpen(), !closed);
+
+    const qint64 elapsed = msUntilPageSizeRequestFails();
+    QVERIFY2(elapsed >= expectedMs && elapsed < expectedMs + SchedulingSlackMs, qPrintable(QString::number(elapsed)));
+    if (!error.isEmpty())
+        QCOMPARE(m_handler->errorString(), error);
+
+    // The link is fine once the fault is gone.
+    m_module->run([](SimulatedModule* module, ModuleServer*) { module->clearFailures(); });
+    QVERIFY(m_handler->openDevice());
+    const Command reply = pageSizeReply();
+    QVERIFY(reply.isValid());
+    QCOMPARE(reply.value(), PageSize);
+}
+
+void TestHostLink::lateReplyIsNeverTakenForTheNextRequest()
+{
+    m_module->run([](SimulatedModule* module, ModuleServer* server) {
+        module->setMode(SimulatedModule::Mode::Bootloader);
+        server->setEraseTimeMs(300);
+    });
+    m_handler->setMaxTimeoutMS(50);
+    Command erase(1, EraseCommand, 0, 0, 0, false, HostAddress);
+    Command eraseReply;
+    m_handler->doDirectRequest(&erase, &eraseReply);
+    QVERIFY(!eraseReply.isValid());
+
+    // The erase answer arrives while this request waits; only the page-size answer may be taken.
+    m_handler->setMaxTimeoutMS(2000);
+    const Command reply = pageSizeReply();
+    QVERIFY(reply.isValid());
+    QCOMPARE(reply.command(), ParameterCommand);
+    QCOMPARE(reply.value(), PageSize);
+}
+
+void TestHostLink::forcedEventProcessingKeepsTheLoopRunning_data()
+{
+    QTest::addColumn<bool>("force");
+    QTest::newRow("events processed") << true;
+    QTest::newRow("plain wait") << false;
+}
+
+void TestHostLink::forcedEventProcessingKeepsTheLoopRunning()
+{
+    QFETCH(bool, force);
+    constexpr int EraseMs = 600;
+    constexpr int TickMs = 20;
+
+    m_module->run([](SimulatedModule* module, ModuleServer* server) {
+        module->setMode(SimulatedModule::Mode::Bootloader);
+        server->setEraseTimeMs(EraseMs);
+    });
+    int ticks = 0;
+    // A request made from the loop the erase keeps running must be refused, not mixed into its wait.
+    Command second(1, EraseCommand, 0, 0, 0, false, HostAddress);
+    Command secondReply;
+    secondReply.setReply(1, EraseCommand, 100, 0);
+    QTimer painter;
+    connect(&painter, &QTimer::timeout, [&] {
+        if (++ticks == 1)
+            m_handler->doDirectRequest(&second, &secondReply);
+    });
+    painter.start(TickMs);
+
+    m_handler->setMaxTimeoutMS(15000);
+    m_handler->setForceProcessEvents(force);
+    if (force)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("refused a request made while another one waits")));
+    Command erase(1, EraseCommand, 0, 0, 0, false, HostAddress);
+    Command reply;
+    m_handler->doDirectRequest(&erase, &reply);
+    QVERIFY(reply.isValid());
+    if (force) {
+        QVERIFY2(ticks >= EraseMs / TickMs / 6, qPrintable(QString::number(ticks)));
+        QVERIFY(!secondReply.isValid());
+        QCOMPARE(m_handler->errorString(), QStringLiteral("another request is waiting"));
+    } else {
+        QCOMPARE(ticks, 0);
+    }
+}
+
+void TestHostLink::dataRates_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("9600") << 9600 << true;
+    QTest::newRow("115200") << 115200 << true;
+    QTest::newRow("zero") << 0 << false;
+    QTest::newRow("negative") << -9600 << false;
+}
+
+void TestHostLink::dataRates()
+{
+    QFETCH(int, rate);
+    QFETCH(bool, accepted);
+    const int before = m_handler->dataRate();
+    // Discovery sets the rate before it opens the port: a closed port must refuse a bad rate too.
+    m_handler->closeDevice();
+    QCOMPARE(m_handler->setDataRate(rate), accepted);
+    QVERIFY(m_handler->openDevice());
+    QCOMPARE(m_handler->setDataRate(rate), accepted);
+    QCOMPARE(m_handler->dataRate(), accepted ? rate : before);
+    QCOMPARE(m_handler->getFirmwareVersion(1), QStringLiteral("1234V101"));
+}
+
+void TestHostLink::openFailureIsLoggedWithPortAndReason_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("sameDevice"); // the open port's device under another name (a symbolic link)
+    QTest::addColumn<QString>("warning"); // before the reason
+    QTest::addColumn<QString>("reason");  // %1: the path opened
+    QTest::newRow("no such device") << "ttyNOPE9" << false << "ttyNOPE9 .*" << "No such file or directory";
+    QTest::newRow("device already open under another name")
+        << "ttyTWIN" << true << "" << "port ttyTWIN is in use: another program holds the lock on its device %1";
+}
+
+void TestHostLink::openFailureIsLoggedWithPortAndReason()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, sameDevice);
+    QFETCH(QString, warning);
+    QFETCH(QString, reason);
+
+    const QTemporaryDir folder;
+    const QString path = folder.filePath(name);
+    if (sameDevice)
+        QVERIFY(QFile::link(m_module->port().systemLocation(), path));
+    if (reason.contains(QLatin1String("%1")))
+        reason = reason.arg(path);
+    SerialCommandHandler handler(describeSerialPort(name, path), false);
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QLatin1Char('^') + warning + QRegularExpression::escape(reason)));
+    QVERIFY(!handler.openDevice());
+    QVERIFY(!handler.isDeviceOpen());
+    QVERIFY2(handler.errorString().endsWith(reason), qPrintable(handler.errorString()));
+
+    // The lock goes with the first opener's port.
+    m_handler->closeDevice();
+    QCOMPARE(handler.openDevice(), sameDevice);
+}
+
+void TestHostLink::vanishingPortIsLoggedAndClosesTheDevice()
+{
+    auto usbModule = std::make_unique<PtyModule>(ModuleServer::LinkKind::UsbLike, QStringLiteral("ttyGONE"));
+    SerialCommandHandler handler(usbModule->port(), true);
+    QVERIFY(handler.openDevice());
+    QCOMPARE(handler.getFirmwareVersion(1), QStringLiteral("1234V101"));
+
+    // The bootloader-entry command restarts the USB module: its port goes away under the handler.
+    Command entry(1, SimulatedModule::EnterBootloaderCommand, SimulatedModule::EnterBootloaderType,
+                  SimulatedModule::EnterBootloaderBank, SimulatedModule::EnterBootloaderValue, false, HostAddress);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ttyGONE0 .*serial port error: .+")));
+    handler.doDirectRequestWithoutReply(&entry);
+    QTRY_VERIFY(!handler.isDeviceOpen());
+    QVERIFY(handler.getFirmwareVersion(1).isEmpty());
+}
+
+void TestHostLink::pacedLinkTakesTheTimeOfItsBytes()
+{
+    constexpr int Rate = 115200;
+    constexpr int Requests = 100;
+    constexpr int RequestBytes = 13;
+    constexpr int ReplyBytes = 10;
+    m_module->run([](SimulatedModule* module, ModuleServer* server) {
+        module->setMode(SimulatedModule::Mode::Bootloader);
+        server->setPacingRate(Rate);
+    });
+    Command request = parameterRequest(0);
+    Command reply;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < Requests; ++i) {
+        m_handler->doDirectRequest(&request, &reply);
+        QVERIFY(reply.isValid());
+    }
+    const double idealMs = Requests * (RequestBytes + ReplyBytes) * 10 * 1000.0 / Rate;
+    // One millisecond for the clock's whole milliseconds and the pacer's whole nanoseconds per byte.
+    const qint64 elapsed = clock.elapsed() + 1;
+    QVERIFY2(elapsed >= idealMs, qPrintable(QStringLiteral("%1 ms, ideal %2 ms").arg(elapsed).arg(idealMs)));
+    QVERIFY2(elapsed < 3 * idealMs, qPrintable(QStringLiteral("%1 ms, ideal %2 ms").arg(elapsed).arg(idealMs)));
+}
+
+void TestHostLink::linkKinds_data()
+{
+    QTest::addColumn<QSerialPortInfo>("port");
+    QTest::addColumn<int>("kind");
+    const int usb = DUXLConnectionInterface::Usb;
+    const int serial = DUXLConnectionInterface::Serial;
+    QTest::newRow("simulated USB module") << describeSerialPort(QStringLiteral("ttySIM3"), QStringLiteral("/dev/pts/3"),
+                                                                QLatin1String(PortListFile::UsbDescription))
+                                          << usb;
+    QTest::newRow("simulated serial module")
+        << describeSerialPort(QStringLiteral("ttySIM4"), QStringLiteral("/dev/pts/4"),
+                              QLatin1String(PortListFile::SerialDescription))
+        << serial;
+    QTest::newRow("CDC-ACM device") << describeSerialPort(QStringLiteral("ttyACM0")) << usb;
+    QTest::newRow("USB serial adapter") << describeSerialPort(QStringLiteral("ttyUSB0")) << serial;
+    QTest::newRow("on-board UART") << describeSerialPort(QStringLiteral("ttyS0")) << serial;
+}
+
+void TestHostLink::linkKinds()
+{
+    QFETCH(QSerialPortInfo, port);
+    QFETCH(int, kind);
+    QCOMPARE(ModuleDiscovery::linkKindOf(port), kind);
+}
+
+void TestHostLink::portListLines_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QStringList>("ports");
+    QTest::newRow("serial and USB") << QByteArray("ttyA0\t/dev/pts/3\tserial\nttyB0\t/dev/pts/4\tusb\n")
+                                    << QStringList{"ttyA0", "ttyB0"};
+    QTest::newRow("empty port name") << QByteArray("\t/dev/pts/3\tserial\n") << QStringList();
+    QTest::newRow("empty location") << QByteArray("ttyA0\t\tserial\n") << QStringList();
+    QTest::newRow("two fields") << QByteArray("ttyA0\t/dev/pts/3\n") << QStringList();
+    QTest::newRow("four fields") << QByteArray("ttyA0\t/dev/pts/3\tserial\tx\n") << QStringList();
+    QTest::newRow("unknown kind, next line read")
+        << QByteArray("ttyA0\t/dev/pts/3\tradio\nttyB0\t/dev/pts/4\tserial\n") << QStringList{"ttyB0"};
+}
+
+void TestHostLink::portListLines()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QStringList, ports);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("ports")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+    file.close();
+    QStringList read;
+    for (const QSerialPortInfo& port : PortListFile::read(file.fileName()))
+        read.append(port.portName());
+    QCOMPARE(read, ports);
+}
+
+void TestHostLink::registersModulesFoundOnPorts()
+{
+    PtyModule first(ModuleServer::LinkKind::Serial, QStringLiteral("ttyA"));
+    PtyModule second(ModuleServer::LinkKind::Serial, QStringLiteral("ttyB"));
+    second.run([](SimulatedModule* module, ModuleServer*) {
+        module->setAddress(3);
+        module->setBootloaderVersion(QStringLiteral("4711B200"));
+        module->setMode(SimulatedModule::Mode::Bootloader);
+    });
+    const QSerialPortInfo dead = describeSerialPort(QStringLiteral("ttyDEAD0"), QStringLiteral("/nonexistent/ttyDEAD0"));
+
+    PluginHandler handler;
+    ModuleDiscovery discovery(&handler);
+    discovery.setProbeTimeoutMs(ProbeTimeoutMs);
+    QSignalSpy added(&discovery, &ModuleDiscovery::moduleAdded);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ttyDEAD0 .*No such file or directory")));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ttyDEAD0 cannot be opened")));
+    discovery.update({first.port(), dead, second.port()});
+
+    QCOMPARE(handler.getModulePluginKeys(true),
+             QStringList({QStringLiteral("ttyA0/DUX1234/id1"), QStringLiteral("ttyB0/DUX4711/id3")}));
+    QCOMPARE(added.count(), 2);
+
+    DUXLModuleInterface* module = handler.getModulePlugin(QStringLiteral("ttyB0/DUX4711/id3"));
+    QVERIFY(module);
+    QCOMPARE(module->moduleAddress(), quint8(3));
+    QCOMPARE(module->nameInFirmware(), QStringLiteral("4711"));
+    QCOMPARE(module->moduleName(), QStringLiteral("DUX4711"));
+    QCOMPARE(handler.connectionKey(module->key()), QStringLiteral("ttyB0/Serial"));
+    DUXLConnectionInterface* connection = handler.getConnectionPlugin(QStringLiteral("ttyB0/Serial"));
+    QCOMPARE(module->connectionInterface(), connection);
+    QCOMPARE(connection->interfaceType(), int(DUXLConnectionInterface::Serial));
+    CommandHandlerInterface* commands = connection->commandHandler();
+    QVERIFY(commands->isDeviceOpen());
+    QCOMPARE(commands->property("dpComPort").toString(), QStringLiteral("ttyB0"));
+    QCOMPARE(commands->maxTimeoutMS(), int(CommandHandlerInterface::DefaultTimeoutMs));
+    QCOMPARE(commands->getFirmwareVersion(3), QStringLiteral("4711B200"));
+}
+
+void TestHostLink::vanishedPortTakesItsPluginsAlong()
+{
+    PtyModule first(ModuleServer::LinkKind::Serial, QStringLiteral("ttyC"));
+    PtyModule second(ModuleServer::LinkKind::Serial, QStringLiteral("ttyD"));
+    PluginHandler handler;
+    ModuleDiscovery discovery(&handler);
+    discovery.setProbeTimeoutMs(ProbeTimeoutMs);
+    discovery.update({first.port(), second.port()});
+    QCOMPARE(handler.getModulePluginKeys(true).size(), 2);
+
+    QSignalSpy removed(&discovery, &ModuleDiscovery::moduleRemoved);
+    QPointer<DUXLConnectionInterface> gone = handler.getConnectionPlugin(QStringLiteral("ttyC0/Serial"));
+    discovery.update({second.port()});
+    QCOMPARE(handler.getModulePluginKeys(true), QStringList({QStringLiteral("ttyD0/DUX1234/id1")}));
+    QVERIFY(!handler.getConnectionPlugin(QStringLiteral("ttyC0/Serial")));
+    QCOMPARE(removed.count(), 1);
+    QCOMPARE(removed.at(0).at(0).value<DUXLModuleInterface*>()->key(), QStringLiteral("ttyC0/DUX1234/id1"));
+    QTRY_VERIFY(gone.isNull());
+}
+
+void TestHostLink::usbModuleComesBackUnderItsNewPort()
+{
+    QTemporaryDir folder;
+    const QString portList = folder.filePath(QStringLiteral("ports"));
+    PtyModule usb(ModuleServer::LinkKind::UsbLike, QStringLiteral("ttyU"), portList);
+    usb.run([](SimulatedModule*, ModuleServer* server) { server->setReconnectDelayMs(100); });
+
+    PluginHandler handler;
+    ModuleDiscovery discovery(&handler);
+    discovery.setProbeTimeoutMs(ProbeTimeoutMs);
+    discovery.start();
+    PeripheryManager* ports = PeripheryManager::instance();
+    ports->setPortSource([portList] { return PortListFile::read(portList); });
+    ports->checkActualUSBDevices(false);
+    QCOMPARE(handler.getModulePluginKeys(true), QStringList({QStringLiteral("ttyU0/DUX1234/id1")}));
+    DUXLConnectionInterface* connection = handler.getConnectionPlugin(QStringLiteral("ttyU0/USB"));
+    QCOMPARE(connection->interfaceType(), int(DUXLConnectionInterface::Usb));
+    QVERIFY(connection->commandHandler()->objectName().startsWith(QLatin1String("USB construct No: ")));
+
+    // The bootloader-entry command restarts the module, which comes back as the next port.
+    Command entry(1, SimulatedModule::EnterBootloaderCommand, SimulatedModule::EnterBootloaderType,
+                  SimulatedModule::EnterBootloaderBank, SimulatedModule::EnterBootloaderValue, false, 12);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^ttyU0 .*serial port error")));
+    connection->commandHandler()->doDirectRequestWithoutReply(&entry);
+    ports->setPollInterval(PollIntervalMs);
+    QTRY_COMPARE_WITH_TIMEOUT(handler.getModulePluginKeys(true), QStringList({QStringLiteral("ttyU1/DUX1234/id1")}),
+                              ReturnTimeoutMs);
+    ports->setPollInterval(0);
+    DUXLModuleInterface* module = handler.getModulePlugin(QStringLiteral("ttyU1/DUX1234/id1"));
+    QCOMPARE(module->connectionInterface()->commandHandler()->getFirmwareVersion(1), QStringLiteral("1234B101"));
+    QCOMPARE(handler.connectionKey(module->key()), QStringLiteral("ttyU1/USB"));
+
+    ports->setPortSource(nullptr);
+    disconnect(ports, nullptr, &discovery, nullptr);
+}
+
+void TestHostLink::linkOwnedByAnUpdateOutlivesItsPort()
+{
+    PtyModule module(ModuleServer::LinkKind::Serial, QStringLiteral("ttyE"));
+    PluginHandler handler;
+    ModuleDiscovery discovery(&handler);
+    discovery.setProbeTimeoutMs(ProbeTimeoutMs);
+    discovery.update({module.port()});
+    QPointer<DUXLConnectionInterface> connection = handler.getConnectionPlugin(QStringLiteral("ttyE0/Serial"));
+    QVERIFY(connection);
+    connection->setActive(false);
+    connection->setEnabled(false);
+
+    // An update thread still runs: its handler must stay valid though the port went away.
+    Global::instance(false)->registerThread(Qt::HANDLE(this), QStringLiteral("FW update"));
+    discovery.update({});
+    QVERIFY(handler.getModulePluginKeys(true).isEmpty());
+    QVERIFY(!handler.getConnectionPlugin(QStringLiteral("ttyE0/Serial")));
+    QTest::qWait(100);
+    QVERIFY(connection);
+    QVERIFY(!connection->commandHandler()->isDeviceOpen());
+    Global::instance(false)->unregisterThread(Qt::HANDLE(this));
+    // With the thread gone the parked link is released at the next check after its grace time.
+    QTRY_VERIFY_WITH_TIMEOUT(connection.isNull(), ParkedReleaseMs);
+}
+
+void TestHostLink::rescanFindsAModuleThatAnswersLater()
+{
+    PtyModule module(ModuleServer::LinkKind::Serial, QStringLiteral("ttyF"));
+    module.run([](SimulatedModule* simulated, ModuleServer*) {
+        simulated->setFailure(SimulatedModule::FailureMode::NoReply, SimulatedModule::VersionQuery);
+    });
+    PluginHandler handler;
+    ModuleDiscovery discovery(&handler);
+    discovery.setProbeTimeoutMs(ProbeTimeoutMs);
+    discovery.setProbeAddresses({1, 2});
+    discovery.update({module.port()});
+    QVERIFY(handler.getModulePluginKeys(true).isEmpty());
+
+    module.run([](SimulatedModule* simulated, ModuleServer*) { simulated->clearFailures(); });
+    discovery.update({module.port()}); // an unchanged list does not ask again
+    QVERIFY(handler.getModulePluginKeys(true).isEmpty());
+    discovery.rescan();
+    QCOMPARE(handler.getModulePluginKeys(true), QStringList({QStringLiteral("ttyF0/DUX1234/id1")}));
+}
+
+void TestHostLink::peripheryManagerReportsChanges()
+{
+    QStringList names{QStringLiteral("COM3")};
+    PeripheryManager* manager = PeripheryManager::instance();
+    manager->setPortSource([&names] {
+        QList<QSerialPortInfo> ports;
+        for (const QString& name : names)
+            ports.append(describeSerialPort(name));
+        return ports;
+    });
+    QSignalSpy spy(manager, &PeripheryManager::handleUSBInterfaces);
+
+    manager->checkActualUSBDevices(false);
+    QCOMPARE(spy.count(), 1);
+    manager->checkActualUSBDevices(true);
+    QCOMPARE(spy.count(), 1);
+
+    names = QStringList{QStringLiteral("COM3"), QStringLiteral("COM9")};
+    manager->checkActualUSBDevices(true);
+    QCOMPARE(spy.count(), 2);
+    const auto actual = spy.last().at(0).value<QList<QSerialPortInfo>>();
+    const auto old = spy.last().at(1).value<QList<QSerialPortInfo>>();
+    QCOMPARE(actual.size(), 2);
+    QCOMPARE(actual.at(1).portName(), QStringLiteral("COM9"));
+    QCOMPARE(old.size(), 1);
+    QCOMPARE(old.at(0).portName(), QStringLiteral("COM3"));
+
+    manager->setPollInterval(5);
+    names = QStringList{QStringLiteral("COM9")};
+    QVERIFY(spy.wait(1000));
+    manager->setPollInterval(0);
+    QCOMPARE(spy.last().at(0).value<QList<QSerialPortInfo>>().size(), 1);
+    manager->setPortSource({});
+}
+
+void TestHostLink::matchFirmwareVersion_data()
+{
+    QTest::addColumn<QString>("module");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("bootloader text") << "1234B101" << "1234V567" << "1234";
+    QTest::newRow("other module type") << "4321V567" << "1234V567" << "";
+    QTest::newRow("C version letter in file") << "1234B101" << "1234C567" << "1234";
+    QTest::newRow("three-digit type") << "123B1.00" << "123V4.56" << "123";
+    QTest::newRow("three against four digits") << "123B1.00" << "1234V567" << "";
+    QTest::newRow("leading C is part of type") << "C123B100" << "C123V456" << "C123";
+    QTest::newRow("leading C missing on module") << "123B1000" << "C123V456" << "";
+    QTest::newRow("empty module text") << "" << "1234V567" << "";
+    QTest::newRow("empty file version") << "1234V308" << "" << "";
+    QTest::newRow("no letter at all") << "12345678" << "12345678" << "";
+}
+
+void TestHostLink::matchFirmwareVersion()
+{
+    QFETCH(QString, module);
+    QFETCH(QString, file);
+    QFETCH(QString, expected);
+    QCOMPARE(BasicTools::matchFirmwareVersion(module, file, 0), expected);
+}
+
+QTEST_MAIN(TestHostLink)
+#include "tst_hostlink.moc"
