@@ -470,8 +470,9 @@ void TestHostLink::pacedLinkTakesTheTimeOfItsBytes()
     const double idealMs = Requests * (RequestBytes + ReplyBytes) * 10 * 1000.0 / Rate;
     // One millisecond for the clock's whole milliseconds and the pacer's whole nanoseconds per byte.
     const qint64 elapsed = clock.elapsed() + 1;
+    // Only the lower bound: how close a run comes to the ideal depends on the machine's load, and
+    // bench_linkupdate measures it.
     QVERIFY2(elapsed >= idealMs, qPrintable(QStringLiteral("%1 ms, ideal %2 ms").arg(elapsed).arg(idealMs)));
-    QVERIFY2(elapsed < 3 * idealMs, qPrintable(QStringLiteral("%1 ms, ideal %2 ms").arg(elapsed).arg(idealMs)));
 }
 
 void TestHostLink::linkKinds_data()
