@@ -131,6 +131,12 @@ QStringList expectedRequests(const Firmware& firmware, Scheme scheme, int pageSi
     return requests;
 }
 
+// A text said on both channels: the status line, then the history.
+QStringList both(const QString& text)
+{
+    return {QStringLiteral("P:") + text, QStringLiteral("L:") + text};
+}
+
 QStringList describeAll(const QVector<Command>& requests)
 {
     QStringList described;
@@ -400,9 +406,6 @@ private slots:
     void usbHandlerEndsAfterRestart();
     void unreachableAfterRestartStillSucceeds();
     void reconnectionGivesUpAfterHundredAttempts();
-    void fieldEncodings_data();
-    void fieldEncodings();
-    void wordsPastImageEndReadAsZero();
     void cancelBeforeStartDoesNotStopRun();
     void pageProgramRejectsUnalignedOrOutside_data();
     void pageProgramRejectsUnalignedOrOutside();
@@ -504,6 +507,9 @@ void TestBootloaderRun::completeRun_data()
                                                    << 0x2000 << 2048 << 0;
     QTest::newRow("page number family 473") << "4731B100" << "4731V100" << int(Scheme::PageNumber) << 256 << 0x1000
                                             << 1502 << 0;
+    // Three words, the last with two bytes of program and two from beyond the buffer, read as zero.
+    QTest::newRow("program ends at the image end") << "1234B101" << "1234V205" << int(Scheme::PageBuffer) << 256
+                                                   << ImageBytes - 10 << 10 << 0;
     QTest::newRow("0077 skips match and base") << "0077B100" << "1234V205" << int(Scheme::PageBuffer) << 256 << 0
                                                << 600 << 0;
 }
@@ -664,74 +670,52 @@ void TestBootloaderRun::failures_data()
                rig.handler.closeDevice();
            })
         << QString() << QStringList{"L:Invalid handle @COM7"};
-    QTest::newRow("no B in bootloader answer")
-        << RigSetup([](Rig& rig) { rig.module.setBootloaderVersion("1234V1.20"); })
-        << "L:Bootloader: 1234V1.20"
-        << QStringList{"P:Cannot switch module to bootloader mode!", "L:Cannot switch module to bootloader mode!"};
-    QTest::newRow("five characters before B")
-        << RigSetup([](Rig& rig) { rig.module.setBootloaderVersion("12345B10"); })
-        << "L:Bootloader: 12345B10"
-        << QStringList{"P:Cannot switch module to bootloader mode!", "L:Cannot switch module to bootloader mode!"};
+    QTest::newRow("B not after four characters")
+        << RigSetup([](Rig& rig) { rig.module.setBootloaderVersion("12345B10"); }) << "L:Bootloader: 12345B10"
+        << both("Cannot switch module to bootloader mode!");
     QTest::newRow("version match fails")
-        << RigSetup([](Rig& rig) { rig.module.setBootloaderVersion("5678B101"); })
-        << "L:Bootloader: 5678B101"
-        << QStringList{"P:Module (5678B101) and Firmware (1234V205) do not match!",
-                       "L:Module (5678B101) and Firmware (1234V205) do not match!"};
-    QTest::newRow("page size 0") << RigSetup([](Rig& rig) { rig.module.setPageSize(0); })
-                                 << "L:" + pair
-                                 << QStringList{"P:Could not read page size!", "L:Could not read page size!"};
+        << RigSetup([](Rig& rig) { rig.module.setBootloaderVersion("5678B101"); }) << "L:Bootloader: 5678B101"
+        << both("Module (5678B101) and Firmware (1234V205) do not match!");
+    QTest::newRow("page size 0") << RigSetup([](Rig& rig) { rig.module.setPageSize(0); }) << "L:" + pair
+                                 << both("Could not read page size!");
     QTest::newRow("cancel while the page size is asked for")
         << RigSetup([](Rig& rig) {
                rig.module.setFailure(Mode::NoReply, 206);
                rig.onRequest(206, 5, [&rig] { rig.updater.cancelUpdate(); });
            })
-        << "L:" + pair << QStringList{"P:Could not read page size!", "L:Could not read page size!"};
+        << "L:" + pair << both("Could not read page size!");
     QTest::newRow("flash base not read")
-        << RigSetup(
-               [](Rig& rig) { rig.module.setFailure(Mode::InvalidReply, 206, 2, SimulatedModule::Forever); })
-        << "L:Page size: 256"
-        << QStringList{"P:Could not read flash base address!", "L:Could not read flash base address!"};
+        << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::InvalidReply, 206, 2, SimulatedModule::Forever); })
+        << "L:Page size: 256" << both("Could not read flash base address!");
+    // The only failure said in the history first.
     QTest::newRow("base address differs")
         << RigSetup([](Rig& rig) { rig.module.setFlashBase(0x1000); }) << "L:Page size: 256"
         << QStringList{"L:Hex file base address (0x0) does not match with flash base address (0x1000)!",
                        "P:Hex file base address (0x0) does not match with flash base address (0x1000)!"};
     QTest::newRow("image larger than memory")
         << RigSetup([](Rig& rig) { rig.module.setFlashSize(999); }) << "P:Flash base address: 0x0"
-        << QStringList{"P:Memory size: 999 -> File too large!", "L:Memory size: 999 -> File too large!"};
-    QStringList tenFailures;
-    for (int retry = 0; retry < 10; ++retry)
-        tenFailures << "P:Programming error (1)" << QStringLiteral("L:Programming error (1) Retry: %1").arg(retry);
-    QTest::newRow("one word fails ten times")
-        << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::NoReply, 201, 70, 10); })
-        << "L:Writing page at address: 0x0" << tenFailures;
+        << both("Memory size: 999 -> File too large!");
     QTest::newRow("page program fails")
         << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::InvalidReply, 202, 2, 1); })
-        << "L:Writing page at address: 0x100"
-        << QStringList{"P:Programming error (2)", "L:Programming error (2)"};
+        << "L:Writing page at address: 0x100" << both("Programming error (2)");
     QTest::newRow("checksum not read")
         << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::NoReply, 203); })
         << "L:Verifying checksum at address 0x3e7..."
-        << QStringList{"L:Checksum reply is invalid! -> trying again", "P:Checksum read error!",
-                       "L:Checksum read error!"};
+        << QStringList{"L:Checksum reply is invalid! -> trying again"} + both("Checksum read error!");
     QTest::newRow("checksums differ")
         << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::WrongChecksum); })
         << "L:Verifying checksum at address 0x3e7..."
-        << QStringList{"P:Module-CheckSum: 0x%2 and Hexfile-CheckSum: 0x%1 do not match!",
-                       "L:Module-CheckSum: 0x%2 and Hexfile-CheckSum: 0x%1 do not match!"};
-    QTest::newRow("size not stored")
-        << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::InvalidReply, 208); })
-        << "L:Writing checksum 0x%1"
-        << QStringList{"P:Error saving firmware size!", "L:Error saving firmware size!"};
+        << both("Module-CheckSum: 0x%2 and Hexfile-CheckSum: 0x%1 do not match!");
+    QTest::newRow("size not stored") << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::InvalidReply, 208); })
+                                     << "L:Writing checksum 0x%1" << both("Error saving firmware size!");
     QTest::newRow("checksum not stored") << armAt(208, 1, Mode::NoReply, 208) << "L:Writing checksum 0x%1"
-                                         << QStringList{"P:Error saving new checksum!", "L:Error saving new checksum!"};
+                                         << both("Error saving new checksum!");
     QTest::newRow("fallback size word") << fallbackThen(201, 0x7E) << "L:Writing checksum 0x%1"
-                                        << QStringList{"P:Error writing firmware size!", "L:Error writing firmware size!"};
-    QTest::newRow("fallback checksum word")
-        << fallbackThen(201, 0x7F) << "L:Writing checksum 0x%1"
-        << QStringList{"P:Error writing new check sum!", "L:Error writing new check sum!"};
-    QTest::newRow("fallback page program")
-        << fallbackThen(202, SimulatedModule::AnyType) << "L:Writing checksum 0x%1"
-        << QStringList{"P:Error saving size and check sum!", "L:Error saving size and check sum!"};
+                                        << both("Error writing firmware size!");
+    QTest::newRow("fallback checksum word") << fallbackThen(201, 0x7F) << "L:Writing checksum 0x%1"
+                                            << both("Error writing new check sum!");
+    QTest::newRow("fallback page program") << fallbackThen(202, SimulatedModule::AnyType)
+                                           << "L:Writing checksum 0x%1" << both("Error saving size and check sum!");
     QTest::newRow("no version after restart, cancelled")
         << RigSetup([](Rig& rig) {
                rig.side.beforeVersionQuery = [&rig](int query) {
@@ -869,33 +853,31 @@ void TestBootloaderRun::flashWordFallback()
 
 void TestBootloaderRun::checksumRetry_data()
 {
+    // One bad reply to the checksum request is asked again; "checksum not read" of failures() fails twice.
     QTest::addColumn<int>("mode");
     QTest::addColumn<int>("count");
-    QTest::addColumn<bool>("succeeds");
-    QTest::newRow("no reply once") << int(Mode::NoReply) << 1 << true;
-    QTest::newRow("invalid reply once") << int(Mode::InvalidReply) << 1 << true;
-    QTest::newRow("wrong echo once") << int(Mode::WrongEchoOn203) << 1 << true;
+    QTest::newRow("no reply once") << int(Mode::NoReply) << 1;
+    QTest::newRow("invalid reply once") << int(Mode::InvalidReply) << 1;
+    QTest::newRow("wrong echo once") << int(Mode::WrongEchoOn203) << 1;
     // The second reply is only tested for being well-formed.
-    QTest::newRow("wrong echo twice") << int(Mode::WrongEchoOn203) << 2 << true;
-    QTest::newRow("no reply twice") << int(Mode::NoReply) << 2 << false;
+    QTest::newRow("wrong echo twice") << int(Mode::WrongEchoOn203) << 2;
 }
 
 void TestBootloaderRun::checksumRetry()
 {
     QFETCH(int, mode);
     QFETCH(int, count);
-    QFETCH(bool, succeeds);
 
     auto rig = makeReadyRig(1000);
     rig->module.setFailure(Mode(mode), 203, 1, count);
 
-    RUN_TO_ONE_COMPLETION(*rig, succeeds);
+    RUN_TO_ONE_COMPLETION(*rig, true);
     QCOMPARE(rig->module.requestCount(203), 2);
     const QStringList said = rig->side.messages();
     const int retry = said.indexOf("L:Checksum reply is invalid! -> trying again");
     QVERIFY(retry > 0);
     QCOMPARE(said.at(retry - 1), QStringLiteral("L:Verifying checksum at address 0x3e7..."));
-    QCOMPARE(said.at(retry + 1).startsWith(succeeds ? "P:Module-CheckSum: 0x" : "P:Checksum read error!"), true);
+    QVERIFY(said.at(retry + 1).startsWith("P:Module-CheckSum: 0x"));
 }
 
 void TestBootloaderRun::cancel_data()
@@ -1041,54 +1023,6 @@ void TestBootloaderRun::reconnectionGivesUpAfterHundredAttempts()
              (QStringList{"P:Reconnection failed.", "L:Reconnection canceled."}));
     // One reopen before the first attempt and one after each failed one but the last.
     QCOMPARE(rig->side.transcript.count("reopen:1"), 100);
-}
-
-void TestBootloaderRun::fieldEncodings_data()
-{
-    QTest::addColumn<int>("scheme");
-    QTest::addColumn<int>("pageSize");
-    QTest::addColumn<int>("wordIndex");
-    QTest::addColumn<int>("type");
-    QTest::addColumn<int>("bank");
-    QTest::newRow("page buffer, offset 0x3FC") << int(Scheme::PageBuffer) << 2048 << 0x3FC / 4 << 255 << 0;
-    QTest::newRow("page buffer, offset 0x400") << int(Scheme::PageBuffer) << 2048 << 0x400 / 4 << 0 << 1;
-    QTest::newRow("page number, first word") << int(Scheme::PageNumber) << 1024 << 0 << 0 << 16;
-    QTest::newRow("page number, offset 1020") << int(Scheme::PageNumber) << 1024 << 1020 / 4 << 255 << 16;
-    QTest::newRow("page number, next page") << int(Scheme::PageNumber) << 1024 << 1024 / 4 << 0 << 17;
-}
-
-void TestBootloaderRun::fieldEncodings()
-{
-    QFETCH(int, scheme);
-    QFETCH(int, pageSize);
-    QFETCH(int, wordIndex);
-    QFETCH(int, type);
-    QFETCH(int, bank);
-
-    auto rig = makeReadyRig(3000, Scheme(scheme), pageSize);
-    RUN_TO_ONE_COMPLETION(*rig, true);
-    const QVector<Command> words = requestsOf(rig->module, 201);
-    QCOMPARE(int(words.at(wordIndex).type()), type);
-    QCOMPARE(int(words.at(wordIndex).motorBank()), bank);
-}
-
-void TestBootloaderRun::wordsPastImageEndReadAsZero()
-{
-    auto rig = makeRig();
-    // A ten-byte program that ends at the very end of the image: three words, the last with two
-    // bytes of program and two from beyond the buffer.
-    const Firmware firmware = makeFirmware(ImageBytes - 10, 10, QStringLiteral("1234V205"));
-    rig->load(firmware);
-    rig->prepareModule(QStringLiteral("1234B101"), Scheme::PageBuffer, 256, quint32(ImageBytes - 10), 0x100);
-
-    RUN_TO_ONE_COMPLETION(*rig, true);
-    const QVector<Command> words = requestsOf(rig->module, 201);
-    QCOMPARE(words.size(), 3);
-    QCOMPARE(quint32(words.at(2).value()), quint32(quint8(firmware.image.at(ImageBytes - 2)))
-                                               | quint32(quint8(firmware.image.at(ImageBytes - 1))) << 8);
-    QCOMPARE(rig->module.requestCount(203), 1);
-    QCOMPARE(rig->module.requests().at(rig->module.requests().size() - 4).value(), ImageBytes - 1);
-    QCOMPARE(rig->module.firmwareVersion(), QStringLiteral("1234V205"));
 }
 
 void TestBootloaderRun::cancelBeforeStartDoesNotStopRun()
