@@ -170,7 +170,6 @@ private slots:
     void closeDevice();
     void reopenByLinkKindAndState_data();
     void reopenByLinkKindAndState();
-    void followsPortOfModuleUnderUpdate();
     void keyAlreadyOnNewPortIsKept();
     void portChangesThatAreNotFollowed_data();
     void portChangesThatAreNotFollowed();
@@ -186,7 +185,6 @@ private slots:
     void cancel_data();
     void cancel();
     void watchdogFreesCancelOfStalledStart();
-    void completionWaitsForRestartedModule();
     void completionKeepsCopyInPool_data();
     void completionKeepsCopyInPool();
     void failedCompletionWithoutLink_data();
@@ -542,7 +540,8 @@ void TestTool::workerRequestsReachModuleUnderUpdate()
 
     // The bar runs inverted only while the erase waits; each request arrives as sent.
     QStringList arrived;
-    QObject::connect(harness.host().handler(key), &SimulatedCommandHandler::requestArrived, [&](const Command& request) {
+    SimulatedCommandHandler* handler = harness.host().handler(key);
+    QObject::connect(handler, &SimulatedCommandHandler::requestArrived, [&](const Command& request) {
         const bool inverted = harness.progressBar()->invertedAppearance();
         arrived << QStringLiteral("%1/%2 %3").arg(request.command()).arg(request.type()).arg(inverted);
     });
@@ -684,22 +683,6 @@ void TestTool::reopenByLinkKindAndState()
     QVERIFY2(harness.historyText().contains(historyLine), qPrintable(harness.historyText()));
     if (!debugLine.isEmpty())
         QVERIFY2(log.messages().contains(debugLine), qPrintable(log.messages().join(QLatin1Char('\n'))));
-}
-
-void TestTool::followsPortOfModuleUnderUpdate()
-{
-    ToolHarness harness;
-    const QString key = startUsbUpdate(harness, QStringLiteral("COM4"), 3);
-    QCOMPARE(key, QStringLiteral("COM4/M/id3"));
-
-    QSignalSpy progress(harness.lineEdit("leProgress"), SIGNAL(textChanged(QString)));
-    QCOMPARE(harness.host().reenumerate(key, QStringLiteral("COM9")), QStringLiteral("COM9/M/id1"));
-    QVERIFY(harness.historyText().contains(QStringLiteral("COM-Port has changed from COM4 to COM9")));
-
-    // The tool now speaks of the new key: the module registered under it is the one it goes on with.
-    QTRY_VERIFY(harness.historyText().contains(QStringLiteral("Reconnected.")));
-    QVERIFY(progress.contains(QVariantList{QStringLiteral("Reconnected.")}));
-    QVERIFY(harness.historyText().contains(QStringLiteral("Active firmware: (1234B101)")));
 }
 
 void TestTool::keyAlreadyOnNewPortIsKept()
@@ -901,6 +884,8 @@ void TestTool::wholeUpdate_data()
     QTest::addColumn<bool>("silentFirmware");
     // A port appears (an unrelated USB device) while the image is written.
     QTest::addColumn<bool>("portAppears");
+    // The host forgets the module after the restart and knows it again 200 ms later.
+    QTest::addColumn<bool>("rediscovered");
     QTest::addColumn<QList<int>>("rates");
     QTest::addColumn<QStringList>("history");
 
@@ -912,21 +897,23 @@ void TestTool::wholeUpdate_data()
                                    "to ready mode", "to firmware mode",
                                    "Restarted module with firmware version \"1234V102\".", "Update completed."};
     // A serial bootloader answers at address 1; on the other links the module keeps its address.
-    QTest::newRow("serial") << Serial << "1234" << 1 << false << false << false << QList<int>{115200, FirmwareRate}
-                            << fromFirmware;
-    QTest::newRow("kind 3") << 3 << "1234" << 3 << false << false << false << QList<int>{1000, FirmwareRate}
+    const QList<int> serialRates{115200, FirmwareRate};
+    QTest::newRow("serial") << Serial << "1234" << 1 << false << false << false << false << serialRates << fromFirmware;
+    QTest::newRow("kind 3") << 3 << "1234" << 3 << false << false << false << false << QList<int>{1000, FirmwareRate}
                             << QStringList{"Active firmware: (1234B101)", "Try to read bootloader version at id 3"};
-    QTest::newRow("serial, a port appears") << Serial << "1234" << 1 << false << false << true
-                                            << QList<int>{115200, FirmwareRate} << fromFirmware;
+    QTest::newRow("serial, a port appears") << Serial << "1234" << 1 << false << false << true << false << serialRates
+                                            << fromFirmware;
+    // The completion waits for the module, one star every 300 ms (scaled to 6 ms) while it is unknown.
+    QTest::newRow("serial, module rediscovered") << Serial << "1234" << 1 << false << false << false << true
+                                                 << serialRates << QStringList{"Update completed.", "***"};
     // An empty version sends the worker to the bootloader's address at once.
-    QTest::newRow("silent module on kind 3") << 3 << "1234" << 1 << false << true << false
+    QTest::newRow("silent module on kind 3") << 3 << "1234" << 1 << false << true << false << false
                                              << QList<int>{1000, FirmwareRate}
                                              << QStringList{"Active firmware: ()", "Active firmware: (1234B101)",
                                                             "Try to read bootloader version at id 1... (1)",
                                                             "Bootloader: 1234B101", "Update completed."};
     // The module does not answer at its own address: the bootloader does at address 1.
-    QTest::newRow("from the bootloader") << Serial << "1234" << 1 << true << false << false
-                                         << QList<int>{115200, FirmwareRate}
+    QTest::newRow("from the bootloader") << Serial << "1234" << 1 << true << false << false << false << serialRates
                                          << QStringList{"Firmwareupdate started @COM3/M/id3",
                                                         "Active firmware: (1234B101)", "Bootloader: 1234B101",
                                                         "Update completed."};
@@ -940,6 +927,7 @@ void TestTool::wholeUpdate()
     QFETCH(bool, startsInBootloader);
     QFETCH(bool, silentFirmware);
     QFETCH(bool, portAppears);
+    QFETCH(bool, rediscovered);
     QFETCH(QList<int>, rates);
     QFETCH(QStringList, history);
 
@@ -962,6 +950,17 @@ void TestTool::wholeUpdate()
                              harness.host().reportPorts();
                          });
     }
+    if (rediscovered) {
+        QObject::connect(harness.lineEdit("leProgress"), &QLineEdit::textChanged, harness.tool(),
+                         [&harness, key](const QString& text) {
+                             if (!text.startsWith(QStringLiteral("Update completed.")))
+                                 return;
+                             harness.host().withdrawModule(key);
+                             constexpr int RediscoveryMs = 200;
+                             QTimer::singleShot(RediscoveryMs, harness.tool(),
+                                                [&harness, key] { harness.host().restoreModule(key); });
+                         });
+    }
     const QString file = chooseFirmware(harness);
     QCOMPARE(harness.lineEdit("leHexVersion")->text(), QLatin1String(NewIdentifier));
     SimulatedCommandHandler* handler = harness.host().handler(key);
@@ -969,6 +968,7 @@ void TestTool::wholeUpdate()
     QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
     QSignalSpy shownVersions(harness.lineEdit("leActualFirmware"), SIGNAL(textChanged(QString)));
     QSignalSpy outcomes(outcomeOf(harness.tool()), SIGNAL(finished(UpdateOutcome::Report)));
+    QSignalSpy bootloaderShown(harness.lineEdit("leModuleVersion"), SIGNAL(textChanged(QString)));
 
     harness.button("btnUpdate")->click();
     QCOMPARE(device->mode(), SimulatedModule::Mode::Bootloader);
@@ -1005,6 +1005,8 @@ void TestTool::wholeUpdate()
     // selects the module again and clears the file fields).
     QVERIFY(shownVersions.contains(QVariantList{QLatin1String(NewIdentifier)}));
     QCOMPARE(harness.lineEdit("leActualFirmware")->text(), QLatin1String(NewIdentifier));
+    QVERIFY(bootloaderShown.contains(QVariantList{QLatin1String(ModuleBootloader)}));
+    QCOMPARE(harness.listedKeys(), QStringList{key});
     QVERIFY(harness.lineEdit("leFilename")->text().isEmpty());
     QVERIFY(harness.host().connection(key)->isActive());
     QVERIFY(harness.host().connection(key)->isPluginEnabled());
@@ -1024,13 +1026,15 @@ void TestTool::wholeUpdateOnUsbLink()
     // The module leaves its port 100 ms after each switch (after the worker has finished with it); the
     // host knows it again at once.
     harness.host().setReenumerationDelays(100, 0);
-    const QString key = addModule(harness, QStringLiteral("ttyACM0"), Usb, 1);
+    // Re-enumerated, the module answers at address 1: the tool follows it under the new key.
+    const QString key = addModule(harness, QStringLiteral("ttyACM0"), Usb, 3);
     SimulatedModule* device = harness.host().device(key);
     harness.start();
     chooseFirmware(harness);
     QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
     QSignalSpy shownVersions(harness.lineEdit("leActualFirmware"), SIGNAL(textChanged(QString)));
     QSignalSpy outcomes(outcomeOf(harness.tool()), SIGNAL(finished(UpdateOutcome::Report)));
+    QSignalSpy progress(harness.lineEdit("leProgress"), SIGNAL(textChanged(QString)));
 
     harness.button("btnUpdate")->click();
     QCOMPARE(harness.lineEdit("leProgress")->text(), QStringLiteral("Disconnecting..."));
@@ -1043,13 +1047,14 @@ void TestTool::wholeUpdateOnUsbLink()
     QCOMPARE(device->firmwareVersion(), QLatin1String(NewIdentifier));
     QCOMPARE(device->requestCount(RestartCommand), 1);
     QVERIFY_IN_ORDER(harness.historyText(),
-                     (QStringList{"Firmwareupdate started @ttyACM0/M/id1", "Enter bootloader mode...",
+                     (QStringList{"Firmwareupdate started @ttyACM0/M/id3", "Enter bootloader mode...",
                                   "Disconnecting...", "COM-Port has changed from ttyACM0 to ttyACM1",
                                   "Active firmware: (1234B101)", "Reconnected.", "Bootloader: 1234B101",
                                   "Restarting module...", "ttyACM1/M/id1 Waiting...", "Update completed.",
                                   "COM-Port has changed from ttyACM1 to ttyACM2", "Active firmware: (1234V102)",
                                   "Reconnected."}));
     QCOMPARE(harness.historyText().count(QStringLiteral("Reconnected.")), 2);
+    QVERIFY(progress.contains(QVariantList{QStringLiteral("Reconnected.")}));
     // Nothing is reported to the host for a USB link.
     QVERIFY(completed.isEmpty());
     // "Error" until the module is back, then the list shows its new firmware.
@@ -1193,34 +1198,6 @@ void TestTool::watchdogFreesCancelOfStalledStart()
     QCOMPARE(completions(completed).last(), (Completion{QString(), QStringLiteral("false")}));
     QVERIFY(harness.historyText().contains(QStringLiteral("Firmware update canceled.")));
     QVERIFY(harness.button("btnRefresh")->isEnabled());
-}
-
-void TestTool::completionWaitsForRestartedModule()
-{
-    ToolHarness harness;
-    const QString key = startWithSerialModule(harness);
-    QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
-
-    // The host rediscovers its devices after the restart and knows the module again 200 ms later.
-    constexpr int RediscoveryMs = 200;
-    QObject::connect(harness.lineEdit("leProgress"), &QLineEdit::textChanged, harness.tool(),
-                     [&harness, key](const QString& text) {
-                         if (!text.startsWith(QStringLiteral("Update completed.")))
-                             return;
-                         harness.host().withdrawModule(key);
-                         QTimer::singleShot(RediscoveryMs, harness.tool(),
-                                            [&harness, key] { harness.host().restoreModule(key); });
-                     });
-    harness.button("btnUpdate")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(completed.count() == 2, UpdateTimeoutMs);
-
-    QCOMPARE(completions(completed).last(), (Completion{key, QStringLiteral("true")}));
-    // One star every 300 ms (scaled to 6 ms) while the module was unknown.
-    QVERIFY2(harness.historyText().count(QLatin1Char('*')) >= 3, qPrintable(harness.historyText()));
-    QVERIFY_IN_ORDER(harness.historyText(), (QStringList{"Update completed.", "***"}));
-    QCOMPARE(harness.lineEdit("leActualFirmware")->text(), QLatin1String(NewIdentifier));
-    QCOMPARE(harness.listedKeys(), QStringList{key});
-    QVERIFY(QFile::exists(QDir(poolPath()).filePath(QStringLiteral("fw.hex"))));
 }
 
 void TestTool::completionKeepsCopyInPool_data()
