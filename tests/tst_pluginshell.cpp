@@ -162,14 +162,12 @@ void TestPluginShell::displayFieldsShowTheirWidestValue_data()
     QTest::addColumn<QString>("name");
     // The widest value the field shows, which the host's window at its smallest must show whole.
     QTest::addColumn<QString>("widestValue");
-    QTest::newRow("progress") << "leProgress" << QString();
     QTest::newRow("actual firmware") << "leActualFirmware" << "1234V101";
     QTest::newRow("size") << "leSize" << "262144";
     QTest::newRow("checksum") << "leChecksum" << "0x3fc0d08e";
     QTest::newRow("version") << "leVersion" << "1234V200";
     QTest::newRow("hex version") << "leHexVersion" << "1234V200";
     QTest::newRow("module version") << "leModuleVersion" << "1234B101";
-    QTest::newRow("file name") << "leFilename" << QString();
 }
 
 void TestPluginShell::displayFieldsShowTheirWidestValue()
