@@ -194,15 +194,8 @@ public:
         }
         return result;
     }
-    QStringList messages() const
-    {
-        QStringList result;
-        for (const QString& entry : transcript) {
-            if (entry.startsWith(QLatin1String("P:")) || entry.startsWith(QLatin1String("L:")))
-                result << entry;
-        }
-        return result;
-    }
+    // The texts of both channels, "P:" and "L:", in order.
+    QStringList messages() const { return transcript.filter(QRegularExpression(QStringLiteral("^[PL]:"))); }
 
 public slots:
     void forwardDoDirectRequest(Command* request, Command* reply) { m_handler->doDirectRequest(request, reply); }
