@@ -100,6 +100,7 @@ QString FakeHost::registerEntry(std::unique_ptr<Entry> entry)
     entry->module = std::make_unique<FakeModulePlugin>(setup.key, setup.displayName, setup.moduleName,
                                                        setup.nameInFirmware, setup.address,
                                                        entry->connection.get());
+    entry->module->setFirmwareVersion(setup.firmwareVersion);
     m_pluginHandler->addModulePlugin(setup.key, entry->module.get(), setup.connectionKey);
 
     const QString key = setup.key;

@@ -32,6 +32,8 @@ public:
         // PluginInterface::name(); the module name when empty.
         QString displayName;
         QString nameInFirmware = QStringLiteral("1234");
+        // The version the host read when it found the module.
+        QString firmwareVersion;
         unsigned char address = 1;
         // The address the device answers on while in its bootloader.
         unsigned char bootloaderAddress = 1;

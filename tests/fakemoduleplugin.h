@@ -18,6 +18,8 @@ public:
     QString nameInFirmware() const override { return m_nameInFirmware; }
     QString moduleName() const override { return m_moduleName; }
     void setModuleState(int state) override { m_states.append(state); }
+    QString firmwareVersion() const override { return m_firmwareVersion; }
+    void setFirmwareVersion(const QString& version) { m_firmwareVersion = version; }
 
     // The host learns a module's kind anew when it re-reads the module.
     void setNameInFirmware(const QString& name) { m_nameInFirmware = name; }
@@ -30,5 +32,6 @@ private:
     unsigned char m_address;
     QString m_nameInFirmware;
     QString m_moduleName;
+    QString m_firmwareVersion;
     QList<int> m_states;
 };

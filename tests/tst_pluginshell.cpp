@@ -1,5 +1,5 @@
 #include "containerinterface.h"
-#include "duxlmoduleinterface.h"
+#include "fakehost.h"
 #include "firmwareupdate.h"
 #include "hostwindow.h"
 #include "modulediscovery.h"
@@ -31,27 +31,13 @@
 
 namespace {
 
-// Just enough of a module plug-in to be listed.
-class ListedModule : public DUXLModuleInterface
+FakeHost::ModuleSetup moduleOn(const QString& port, const QString& version = QString())
 {
-public:
-    ListedModule(const QString& key, const QString& firmwareName, const QString& version = QString())
-        : DUXLModuleInterface(key, QStringLiteral("Module"), 2, nullptr, QString())
-        , m_firmwareName(firmwareName)
-        , m_version(version)
-    {
-    }
-    DUXLConnectionInterface* connectionInterface() const override { return nullptr; }
-    unsigned char moduleAddress() const override { return 1; }
-    QString nameInFirmware() const override { return m_firmwareName; }
-    QString moduleName() const override { return QStringLiteral("M"); }
-    void setModuleState(int) override {}
-    QString firmwareVersion() const override { return m_version; }
-
-private:
-    QString m_firmwareName;
-    QString m_version;
-};
+    FakeHost::ModuleSetup setup;
+    setup.port = port;
+    setup.firmwareVersion = version;
+    return setup;
+}
 
 // The smallest window the user can make of the host's: the form at its minimum size.
 constexpr int SmallWindowSide = 420;
@@ -162,14 +148,12 @@ void TestPluginShell::displayFieldsShowTheirWidestValue_data()
     QTest::addColumn<QString>("name");
     // The widest value the field shows, which the host's window at its smallest must show whole.
     QTest::addColumn<QString>("widestValue");
-    QTest::newRow("progress") << "leProgress" << QString();
     QTest::newRow("actual firmware") << "leActualFirmware" << "1234V101";
     QTest::newRow("size") << "leSize" << "262144";
     QTest::newRow("checksum") << "leChecksum" << "0x3fc0d08e";
     QTest::newRow("version") << "leVersion" << "1234V200";
     QTest::newRow("hex version") << "leHexVersion" << "1234V200";
     QTest::newRow("module version") << "leModuleVersion" << "1234B101";
-    QTest::newRow("file name") << "leFilename" << QString();
 }
 
 void TestPluginShell::displayFieldsShowTheirWidestValue()
@@ -216,17 +200,15 @@ void TestPluginShell::enterInFileNamePressesNoButton()
 
 void TestPluginShell::hostWindowShowsVersionsAndFirstStep()
 {
-    PluginHandler handler;
-    ModuleDiscovery discovery(&handler);
-    HostWindow host(&handler, &discovery, {});
+    FakeHost fakeHost;
+    ModuleDiscovery discovery(fakeHost.pluginHandler());
+    HostWindow host(fakeHost.pluginHandler(), &discovery, {});
     auto* hint = host.findChild<QLabel*>(QStringLiteral("firstStepHint"));
     QVERIFY(hint);
     QVERIFY2(hint->text().contains(QLatin1String("Look for modules")), qPrintable(hint->text()));
 
-    ListedModule inFirmware(QStringLiteral("COM3/M/id1"), QStringLiteral("1234"), QStringLiteral("1234V101"));
-    ListedModule inBootloader(QStringLiteral("COM4/M/id2"), QStringLiteral("1234"), QStringLiteral("1234B101"));
-    handler.addModulePlugin(inFirmware.key(), &inFirmware, QString());
-    handler.addModulePlugin(inBootloader.key(), &inBootloader, QString());
+    fakeHost.addModule(moduleOn(QStringLiteral("COM3"), QStringLiteral("1234V101")));
+    fakeHost.addModule(moduleOn(QStringLiteral("COM4"), QStringLiteral("1234B101")));
     auto* modules = host.findChild<QTreeWidget*>();
     QCOMPARE(modules->topLevelItemCount(), 2);
     const int versionColumn = 3;
@@ -237,8 +219,6 @@ void TestPluginShell::hostWindowShowsVersionsAndFirstStep()
     versions.sort();
     QCOMPARE(versions, QStringList({"1234B101", "1234V101"}));
     QVERIFY2(hint->text().contains(QLatin1String("HEX file")), qPrintable(hint->text()));
-    handler.removeModulePlugin(inFirmware.key());
-    handler.removeModulePlugin(inBootloader.key());
 }
 
 void TestPluginShell::initWarnsAboutForeignParent()
@@ -255,11 +235,9 @@ void TestPluginShell::initWarnsAboutForeignParent()
 
 void TestPluginShell::finishedDetachesAndNextInitReloadsOnce()
 {
-    PluginHandler handler;
-    ListedModule first(QStringLiteral("COM3/M/id1"), QStringLiteral("1234"));
-    handler.addModulePlugin(first.key(), &first, QStringLiteral("COM3"));
-
-    FirmwareUpdate plugin(QStringLiteral("fw"), &handler);
+    FakeHost host;
+    host.addModule(moduleOn(QStringLiteral("COM3")));
+    FirmwareUpdate plugin(QStringLiteral("fw"), host.pluginHandler());
     QPointer<QDialog> window = new QDialog;
     plugin.setParent(window);
     plugin.init(window);
@@ -270,8 +248,7 @@ void TestPluginShell::finishedDetachesAndNextInitReloadsOnce()
     QVERIFY(!plugin.parentWidget());
     QTRY_VERIFY(window.isNull());
 
-    ListedModule second(QStringLiteral("COM4/M/id1"), QStringLiteral("1234"));
-    handler.addModulePlugin(second.key(), &second, QStringLiteral("COM4"));
+    host.addModule(moduleOn(QStringLiteral("COM4")));
     QDialog nextWindow;
     plugin.setParent(&nextWindow);
     QSignalSpy selections(modules, SIGNAL(currentIndexChanged(int)));
@@ -280,8 +257,7 @@ void TestPluginShell::finishedDetachesAndNextInitReloadsOnce()
     // One rebuild of a one-item list: cleared (-1), then its first new item selected (0).
     QCOMPARE(selections.count(), 2);
 
-    ListedModule third(QStringLiteral("COM5/M/id1"), QStringLiteral("1234"));
-    handler.addModulePlugin(third.key(), &third, QStringLiteral("COM5"));
+    host.addModule(moduleOn(QStringLiteral("COM5")));
     plugin.init(&nextWindow);
     QCOMPARE(modules->count(), 2);
     QCOMPARE(selections.count(), 2);
