@@ -61,7 +61,9 @@ int main(int argc, char* argv[])
                            || qEnvironmentVariableIsSet("QT_LOGGING_RULES"));
     // Before the application starts threads, which would otherwise take SIGINT's and SIGTERM's own action.
     RunWatchdog::blockSignals();
-    HostEventLoop::chooseDispatcher();
+    // Only where several modules share the GUI thread's waits: a lone update gains nothing from it.
+    if (options.updatesSeveral() || options.watch)
+        HostEventLoop::chooseDispatcher();
 
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("dux-host"));
