@@ -3,6 +3,7 @@
 // through the "Firmware update" plug-in, also without a display (--headless).
 
 #include "console.h"
+#include "hosteventloop.h"
 #include "hostoptions.h"
 #include "hostrun.h"
 #include "installlayout.h"
@@ -60,6 +61,9 @@ int main(int argc, char* argv[])
                            || qEnvironmentVariableIsSet("QT_LOGGING_RULES"));
     // Before the application starts threads, which would otherwise take SIGINT's and SIGTERM's own action.
     RunWatchdog::blockSignals();
+    // Only where several modules share the GUI thread's waits: a lone update gains nothing from it.
+    if (options.updatesSeveral() || options.watch)
+        HostEventLoop::chooseDispatcher();
 
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("dux-host"));

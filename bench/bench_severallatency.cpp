@@ -12,6 +12,7 @@
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
 #include "firmwareupdate.h"
+#include "hosteventloop.h"
 #include "hostwindow.h"
 #include "modulediscovery.h"
 #include "moduleupdate.h"
@@ -90,6 +91,7 @@ int main(int argc, char* argv[])
     BenchSetup::defaultTimeScale(TimeScale);
     QTemporaryDir work;
     qputenv("DUX_HOME", work.filePath(QStringLiteral("home")).toLocal8Bit());
+    HostEventLoop::chooseDispatcher();
     QApplication app(argc, argv);
     BenchSetup::discardDebugMessages();
     const int imageBytes = qMax(4, BenchSetup::intOption(app.arguments(), "--size", DefaultImageBytes));

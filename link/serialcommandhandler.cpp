@@ -1,6 +1,7 @@
 #include "serialcommandhandler.h"
 
 #include "command.h"
+#include "nestedreplywait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -10,6 +11,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <optional>
 #include <poll.h>
 #include <sys/file.h>
 
@@ -39,6 +41,12 @@ constexpr qint64 DropChunkBytes = 1024;
 constexpr int DecoderCapBytes = 4 * DuxlFrame::MaxFrameBytes;
 // A chattering module is reported at most this often, with the bytes dropped since the last report.
 constexpr int UnsolicitedReportIntervalMs = 5000;
+constexpr qint64 NsPerSecond = 1000000000;
+constexpr qint64 NsPerMs = 1000000;
+// A wait whose reply is due holds newer requests back for one more exchange's line time and this
+// much for the module's turnaround; a reply later than that is a long one (the erase), during which
+// the other links go on.
+constexpr qint64 HoldSlackNs = 2 * NsPerMs;
 
 std::atomic<int> usbHandlerCount{0};
 
@@ -191,6 +199,12 @@ bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind rep
     m_decoder.clear();
     if (!send(frame))
         return false;
+    std::optional<NestedReplyWait> nested;
+    if (m_waitInEventLoop) {
+        const qint64 exchangeNs = lineNs(frame.size() + leastReplyBytes(replyKind));
+        const qint64 dueNs = NestedReplyWait::nowNs() + exchangeNs;
+        nested.emplace(dueNs, dueNs + exchangeNs + HoldSlackNs);
+    }
 
     QElapsedTimer clock;
     clock.start();
@@ -252,11 +266,26 @@ void SerialCommandHandler::setWaitInEventLoop(bool wait)
     m_waitInEventLoop = wait;
 }
 
+void SerialCommandHandler::waitSharingThread(int timeoutMs)
+{
+    if (m_serial.bytesAvailable() > 0)
+        return;
+    const qint64 nowNs = NestedReplyWait::nowNs();
+    const NestedReplyWait::Turn turn = NestedReplyWait::turn(nowNs);
+    const qint64 turnMs = (turn.untilNs - nowNs + NsPerMs - 1) / NsPerMs;
+    const int sliceMs = int(qBound<qint64>(1, turnMs, qMax(1, timeoutMs)));
+    if (turn.eventsMayRun)
+        waitInEventLoop(sliceMs);
+    else
+        m_serial.waitForReadyRead(sliceMs);
+}
+
 void SerialCommandHandler::waitInEventLoop(int timeoutMs)
 {
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
     connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(&m_serial, &QSerialPort::readyRead, &loop, &QEventLoop::quit);
     connect(&m_serial, &QSerialPort::errorOccurred, &loop, &QEventLoop::quit);
@@ -267,18 +296,19 @@ void SerialCommandHandler::waitInEventLoop(int timeoutMs)
 bool SerialCommandHandler::receive(int timeoutMs)
 {
     if (m_waitInEventLoop) {
-        if (m_serial.bytesAvailable() == 0)
-            waitInEventLoop(timeoutMs);
-    } else if (forceProcessEvents()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (!m_serial.isOpen()) {
-            m_errorString = tr("the port was closed while a request waited");
-            return false;
+        waitSharingThread(timeoutMs);
+    } else {
+        if (forceProcessEvents()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            if (!m_serial.isOpen()) {
+                m_errorString = tr("the port was closed while a request waited");
+                return false;
+            }
+            timeoutMs = qMin(timeoutMs, ProcessEventsSliceMs);
         }
-        timeoutMs = qMin(timeoutMs, ProcessEventsSliceMs);
+        if (m_serial.bytesAvailable() == 0)
+            m_serial.waitForReadyRead(timeoutMs);
     }
-    if (m_serial.bytesAvailable() == 0)
-        m_serial.waitForReadyRead(timeoutMs);
     if (!m_serial.isOpen()) {
         m_errorString = tr("the port was closed while a request waited");
         return false;
@@ -314,6 +344,18 @@ void SerialCommandHandler::dropPendingBytes()
                                           << "bytes that no request asked for," << m_unsolicitedBytes << "in all";
     m_unreportedBytes = 0;
     m_sinceReport.start();
+}
+
+qint64 SerialCommandHandler::lineNs(int bytes) const
+{
+    return qint64(bytes) * BitsPerByte * NsPerSecond / qMax(1, m_dataRate);
+}
+
+int SerialCommandHandler::leastReplyBytes(DuxlFrame::Kind replyKind)
+{
+    // A version reply's text may be empty: its length byte alone.
+    const int bodyBytes = replyKind == DuxlFrame::Kind::CommandReply ? DuxlFrame::CommandReplyBodyBytes : 1;
+    return DuxlFrame::HeaderBytes + bodyBytes + DuxlFrame::CrcBytes;
 }
 
 int SerialCommandHandler::corruptGraceMs() const

@@ -56,10 +56,16 @@ private:
     bool exchange(const QByteArray& frame, DuxlFrame::Kind replyKind, quint8 sequence, quint8 moduleAddress,
                   DuxlFrame* reply);
     bool send(const QByteArray& frame);
+    // Waits up to `timeoutMs` for bytes, running the thread's events meanwhile unless a nested wait's
+    // reply is due (see NestedReplyWait): then for this port's bytes alone, so that it can return.
+    void waitSharingThread(int timeoutMs);
     void waitInEventLoop(int timeoutMs);
     // Waits up to `timeoutMs` for bytes and hands them to the decoder; false once the port is gone.
     bool receive(int timeoutMs);
     bool acceptsReply(const DuxlFrame& frame, DuxlFrame::Kind replyKind, quint8 sequence) const;
+    // How long `bytes` take on the line at the present data rate.
+    qint64 lineNs(int bytes) const;
+    static int leastReplyBytes(DuxlFrame::Kind replyKind);
     // How long to wait for a good frame after a corrupt one, at the present data rate.
     int corruptGraceMs() const;
     void handleSerialError(QSerialPort::SerialPortError error);
