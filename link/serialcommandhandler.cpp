@@ -375,11 +375,13 @@ void SerialCommandHandler::handleSerialError(QSerialPort::SerialPortError error)
         m_serial.clearError();
         return;
     }
-    m_errorString = m_serial.errorString();
+    // The device went away (a USB module that restarts, an unplugged adapter; a hung-up terminal reads
+    // as end of file). The system's text for it is whatever errno held last, often unrelated.
+    const bool gone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
+    m_errorString = gone ? tr("the device went away") : m_serial.errorString();
     qCWarning(lcSerial).noquote() << portName() << m_port.systemLocation() << "serial port error:" << m_errorString;
-    if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError) {
-        // The device went away (a USB module that restarts, an unplugged adapter; a hung-up terminal
-        // reads as end of file): nothing more comes from it, and the read notifier would repeat the error.
+    if (gone) {
+        // Nothing more comes from it, and the read notifier would repeat the error.
         m_open = false;
         m_serial.close();
     }
