@@ -134,7 +134,6 @@ void TestDuxlFrame::requestRoundTrip_data()
     QTest::addColumn<bool>("broadcast");
     QTest::addColumn<bool>("wantsReply");
 
-    QTest::newRow("erase") << 1 << 200 << 0 << 0 << 0 << false << true;
     QTest::newRow("page-number word") << 1 << 201 << 0xFF << 16 << int(0xDEADBEEF) << false << true;
     QTest::newRow("bootloader entry") << 5 << 242 << 0x47 << 0x6E << 0x5D2C8B19 << false << false;
     QTest::newRow("largest fields") << 255 << 255 << 0xFFFF << 255 << int(0x80000000) << false << true;
@@ -188,7 +187,6 @@ void TestDuxlFrame::versionReplyRoundTrip_data()
 {
     QTest::addColumn<QString>("text");
     QTest::newRow("firmware") << "1234V101";
-    QTest::newRow("bootloader") << "1234B101";
     QTest::newRow("empty") << "";
     QTest::newRow("with start byte inside") << QStringLiteral("12\u00D7V1");
     QTest::newRow("longest") << QString(32, QLatin1Char('9'));
