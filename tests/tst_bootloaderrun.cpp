@@ -369,7 +369,6 @@ private slots:
     void transcripts();
     void detectionWaitsForReopenUntilCancel();
     void reconnectionGivesUpAfterHundredAttempts();
-    void cancelBeforeStartDoesNotStopRun();
 
 private:
     std::unique_ptr<Rig> makeRig() { return std::make_unique<Rig>(); }
@@ -937,21 +936,6 @@ void TestBootloaderRun::reconnectionGivesUpAfterHundredAttempts()
              (QStringList{"P:Reconnection failed.", "L:Reconnection canceled."}));
     // One reopen before the first attempt and one after each failed one but the last.
     QCOMPARE(rig->side.transcript.count("reopen:1"), 100);
-}
-
-void TestBootloaderRun::cancelBeforeStartDoesNotStopRun()
-{
-    auto rig = makeReadyRig(600);
-    rig->updater.cancelUpdate();
-    RUN_TO_ONE_COMPLETION(*rig, true);
-    QCOMPARE(rig->module.requestCount(205), 1);
-
-    // A finished worker runs again for the next update.
-    rig->side.completions.clear();
-    rig->module.clearRequests();
-    rig->module.setMode(SimulatedModule::Mode::Bootloader);
-    RUN_TO_ONE_COMPLETION(*rig, true);
-    QCOMPARE(rig->module.requestCount(205), 1);
 }
 
 QTEST_MAIN(TestBootloaderRun)
