@@ -62,17 +62,46 @@ QStringList decodeAll(const QByteArray& stream, int chunk, DuxlFrameDecoder* dec
 
 }
 
+// What the decoder read from a frame, field by field, in the words of the rows below.
+QString fieldsOf(const DuxlFrame& frame)
+{
+    const QString value = QString::number(quint32(frame.value()), 16);
+    switch (frame.kind()) {
+    case DuxlFrame::Kind::CommandRequest: {
+        const Command request = frame.toCommand();
+        return QStringLiteral("request %1 to %2 from %3: %4/%5/%6=%7%8%9")
+            .arg(int(frame.sequence()))
+            .arg(int(request.moduleAddress()))
+            .arg(int(request.replyAddress()))
+            .arg(int(request.command()))
+            .arg(int(request.type()))
+            .arg(int(request.motorBank()))
+            .arg(QString::number(quint32(request.value()), 16))
+            .arg(request.isBroadcast() ? QStringLiteral(", broadcast") : QString())
+            .arg(frame.wantsReply() ? QStringLiteral(", reply wanted") : QString());
+    }
+    case DuxlFrame::Kind::CommandReply:
+        return QStringLiteral("reply %1: %2 status %3=%4")
+            .arg(int(frame.sequence()))
+            .arg(int(frame.command()))
+            .arg(int(frame.status()))
+            .arg(value);
+    case DuxlFrame::Kind::VersionReply:
+        return QStringLiteral("version %1: ").arg(int(frame.sequence())) + frame.text();
+    case DuxlFrame::Kind::VersionRequest:
+        break;
+    }
+    return QStringLiteral("version request");
+}
+
 class TestDuxlFrame : public QObject
 {
     Q_OBJECT
 private slots:
     void encodesByteByByte_data();
     void encodesByteByByte();
-    void requestRoundTrip_data();
-    void requestRoundTrip();
-    void replyRoundTrip();
-    void versionReplyRoundTrip_data();
-    void versionReplyRoundTrip();
+    void decodesWhatWasEncoded_data();
+    void decodesWhatWasEncoded();
     void decoderStream_data();
     void decoderStream();
     void everySingleBitFlipIsRejected_data();
@@ -86,9 +115,6 @@ void TestDuxlFrame::encodesByteByByte_data()
     QTest::addColumn<QByteArray>("expected");
 
     const Command write(1, 201, 0x1234, 0x56, int(0x89ABCDEF), false, 12);
-    QTest::newRow("request wanting a reply")
-        << DuxlFrame::encodeCommandRequest(7, write, true)
-        << handFrame(0, 7, QByteArray::fromHex("01 c9 1234 56 89abcdef"));
     QTest::newRow("request without reply")
         << DuxlFrame::encodeCommandRequest(8, write, false)
         << handFrame(1, 8, QByteArray::fromHex("01 c9 1234 56 89abcdef"));
@@ -124,85 +150,46 @@ void TestDuxlFrame::encodesByteByByte()
     QCOMPARE(encoded.toHex(' '), expected.toHex(' '));
 }
 
-void TestDuxlFrame::requestRoundTrip_data()
+void TestDuxlFrame::decodesWhatWasEncoded_data()
 {
-    QTest::addColumn<int>("address");
-    QTest::addColumn<int>("command");
-    QTest::addColumn<int>("type");
-    QTest::addColumn<int>("motorBank");
-    QTest::addColumn<int>("value");
-    QTest::addColumn<bool>("broadcast");
-    QTest::addColumn<bool>("wantsReply");
+    QTest::addColumn<QByteArray>("encoded");
+    QTest::addColumn<QString>("decoded");
 
-    QTest::newRow("erase") << 1 << 200 << 0 << 0 << 0 << false << true;
-    QTest::newRow("page-number word") << 1 << 201 << 0xFF << 16 << int(0xDEADBEEF) << false << true;
-    QTest::newRow("bootloader entry") << 5 << 242 << 0x47 << 0x6E << 0x5D2C8B19 << false << false;
-    QTest::newRow("largest fields") << 255 << 255 << 0xFFFF << 255 << int(0x80000000) << false << true;
-    QTest::newRow("broadcast") << 0 << 205 << 0 << 0 << 1 << true << true;
+    QTest::newRow("page-number word")
+        << DuxlFrame::encodeCommandRequest(22, Command(1, 201, 0xFF, 16, int(0xDEADBEEF), false, 12), true)
+        << "request 22 to 1 from 12: 201/255/16=deadbeef, reply wanted";
+    QTest::newRow("bootloader entry")
+        << DuxlFrame::encodeCommandRequest(22, Command(5, 242, 0x47, 0x6E, 0x5D2C8B19, false, 12), false)
+        << "request 22 to 5 from 12: 242/71/110=5d2c8b19";
+    QTest::newRow("largest fields")
+        << DuxlFrame::encodeCommandRequest(22, Command(255, 255, 0xFFFF, 255, int(0x80000000), false, 12), true)
+        << "request 22 to 255 from 12: 255/65535/255=80000000, reply wanted";
+    // A broadcast is never answered, whatever the caller asked for.
+    QTest::newRow("broadcast") << DuxlFrame::encodeCommandRequest(22, Command(0, 205, 0, 0, 1, true, 12), true)
+                               << "request 22 to 0 from 12: 205/0/0=1, broadcast";
+    QTest::newRow("reply") << DuxlFrame::encodeCommandReply(20, 208, 2, int(0xFFFFFFFF))
+                           << "reply 20: 208 status 2=ffffffff";
+    QTest::newRow("firmware version") << DuxlFrame::encodeVersionReply(5, QStringLiteral("1234V101"))
+                                      << "version 5: 1234V101";
+    QTest::newRow("empty version") << DuxlFrame::encodeVersionReply(5, QString()) << "version 5: ";
+    QTest::newRow("version with start byte inside") << DuxlFrame::encodeVersionReply(5, QStringLiteral("12\u00D7V1"))
+                                                    << QStringLiteral("version 5: 12\u00D7V1");
+    QTest::newRow("longest version") << DuxlFrame::encodeVersionReply(5, QString(32, QLatin1Char('9')))
+                                     << QStringLiteral("version 5: ") + QString(32, QLatin1Char('9'));
 }
 
-void TestDuxlFrame::requestRoundTrip()
+void TestDuxlFrame::decodesWhatWasEncoded()
 {
-    QFETCH(int, address);
-    QFETCH(int, command);
-    QFETCH(int, type);
-    QFETCH(int, motorBank);
-    QFETCH(int, value);
-    QFETCH(bool, broadcast);
-    QFETCH(bool, wantsReply);
+    QFETCH(QByteArray, encoded);
+    QFETCH(QString, decoded);
 
-    const Command request(quint8(address), quint8(command), quint16(type), quint8(motorBank), value, broadcast, 12);
     DuxlFrameDecoder decoder;
-    decoder.append(DuxlFrame::encodeCommandRequest(22, request, wantsReply));
+    decoder.append(encoded);
     DuxlFrame frame;
     QCOMPARE(decoder.next(&frame), DuxlFrameDecoder::Result::Frame);
-    QCOMPARE(frame.kind(), DuxlFrame::Kind::CommandRequest);
-    QCOMPARE(frame.sequence(), quint8(22));
-    QCOMPARE(frame.wantsReply(), wantsReply && !broadcast);
-    const Command decoded = frame.toCommand();
-    QCOMPARE(decoded.moduleAddress(), quint8(address));
-    QCOMPARE(decoded.command(), quint8(command));
-    QCOMPARE(decoded.type(), quint16(type));
-    QCOMPARE(decoded.motorBank(), quint8(motorBank));
-    QCOMPARE(decoded.value(), value);
-    QCOMPARE(decoded.isBroadcast(), broadcast);
-    QCOMPARE(decoded.replyAddress(), quint8(12));
+    QCOMPARE(fieldsOf(frame), decoded);
     QCOMPARE(decoder.next(&frame), DuxlFrameDecoder::Result::NeedMore);
     QCOMPARE(decoder.discardedBytes(), qint64(0));
-}
-
-void TestDuxlFrame::replyRoundTrip()
-{
-    DuxlFrameDecoder decoder;
-    decoder.append(DuxlFrame::encodeCommandReply(20, 208, 2, int(0xFFFFFFFF)));
-    DuxlFrame frame;
-    QCOMPARE(decoder.next(&frame), DuxlFrameDecoder::Result::Frame);
-    QCOMPARE(frame.kind(), DuxlFrame::Kind::CommandReply);
-    QCOMPARE(frame.sequence(), quint8(20));
-    QCOMPARE(frame.command(), quint8(208));
-    QCOMPARE(frame.status(), quint8(2));
-    QCOMPARE(frame.value(), -1);
-}
-
-void TestDuxlFrame::versionReplyRoundTrip_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::newRow("firmware") << "1234V101";
-    QTest::newRow("bootloader") << "1234B101";
-    QTest::newRow("empty") << "";
-    QTest::newRow("with start byte inside") << QStringLiteral("12\u00D7V1");
-    QTest::newRow("longest") << QString(32, QLatin1Char('9'));
-}
-
-void TestDuxlFrame::versionReplyRoundTrip()
-{
-    QFETCH(QString, text);
-    DuxlFrameDecoder decoder;
-    decoder.append(DuxlFrame::encodeVersionReply(5, text));
-    DuxlFrame frame;
-    QCOMPARE(decoder.next(&frame), DuxlFrameDecoder::Result::Frame);
-    QCOMPARE(frame.kind(), DuxlFrame::Kind::VersionReply);
-    QCOMPARE(frame.text(), text);
 }
 
 void TestDuxlFrame::decoderStream_data()
