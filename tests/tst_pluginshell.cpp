@@ -5,9 +5,6 @@
 #include "modulediscovery.h"
 #include "pluginhandler.h"
 
-#include <QAction>
-#include <QCborMap>
-#include <QCborValue>
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
@@ -15,7 +12,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMetaMethod>
 #include <QPluginLoader>
 #include <QPointer>
 #include <QPushButton>
@@ -82,7 +78,6 @@ private slots:
     void initTestCase();
     void loadsThroughPluginLoader();
     void initBuildsFormOnce();
-    void initWarnsAboutForeignParent();
     void displayFieldsShowTheirWidestValue_data();
     void displayFieldsShowTheirWidestValue();
     void enterInFileNamePressesNoButton_data();
@@ -219,18 +214,6 @@ void TestPluginShell::hostWindowShowsVersionsAndFirstStep()
     versions.sort();
     QCOMPARE(versions, QStringList({"1234B101", "1234V101"}));
     QVERIFY2(hint->text().contains(QLatin1String("HEX file")), qPrintable(hint->text()));
-}
-
-void TestPluginShell::initWarnsAboutForeignParent()
-{
-    QDialog window;
-    QDialog other;
-    auto* plugin = new FirmwareUpdate;
-    plugin->setParent(&window);
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
-                                           "^virtual void FirmwareUpdate::init\\(QWidget\\*\\) QDialog\\(.*\\) QDialog\\(.*\\)$")));
-    plugin->init(&other);
-    QCOMPARE(plugin->parentWidget(), &window);
 }
 
 void TestPluginShell::finishedDetachesAndNextInitReloadsOnce()

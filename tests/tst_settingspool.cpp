@@ -3,10 +3,10 @@
 // go through, the readable settings have to be kept, and nothing in the pool may be overwritten.
 
 #include "appsettings.h"
+#include "firmwarebuilder.h"
 #include "wirerig.h"
 #include "workerreportapplication.h"
 
-#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -62,13 +62,6 @@ QByteArray contentOf(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
 // Every file of a folder with its content.
@@ -150,7 +143,10 @@ void TestSettingsPool::settingsFile()
 
     WireRig rig;
     const QString settingsFile = QDir(rig.homePath()).filePath(QLatin1String(SettingsFileName));
-    QVERIFY(folder ? QDir().mkpath(settingsFile) : writeFile(settingsFile, content));
+    if (folder)
+        QVERIFY(QDir().mkpath(settingsFile));
+    else
+        FirmwareBuilder::writeFile(settingsFile, content);
     WritableAgain restore;
     if (readOnly) {
         if (!makeReadOnly(settingsFile))
@@ -206,7 +202,7 @@ void TestSettingsPool::poolFolder()
     if (missing) {
         QVERIFY(QDir(pool).removeRecursively());
     } else {
-        QVERIFY(writeFile(QDir(pool).filePath(QStringLiteral("other.hex")), "kept as it is"));
+        FirmwareBuilder::writeFile(QDir(pool).filePath(QStringLiteral("other.hex")), "kept as it is");
         if (readOnly) {
             if (!makeReadOnly(pool))
                 QSKIP("this file system cannot make a folder read-only for this user");
@@ -229,7 +225,7 @@ void TestSettingsPool::awkwardFileName()
 {
     WireRig rig;
     const QString file = rig.filePath(QStringLiteral("Mödul Dateien/Fïrmwäre für 1234 (neu).hex"));
-    QVERIFY(writeFile(file, contentOf(rig.firmwareFile())));
+    FirmwareBuilder::writeFile(file, contentOf(rig.firmwareFile()));
     QVERIFY(rig.startModule());
     QVERIFY(rig.startHost());
     rig.updateAndReadBack(file);
@@ -250,7 +246,7 @@ void TestSettingsPool::fileGoneBeforeUpdate()
 {
     WireRig rig;
     const QString file = rig.filePath(QStringLiteral("goes away.hex"));
-    QVERIFY(writeFile(file, contentOf(rig.firmwareFile())));
+    FirmwareBuilder::writeFile(file, contentOf(rig.firmwareFile()));
     const QMap<QString, QByteArray> poolBefore = filesIn(rig.poolPath());
     QVERIFY(rig.startModule());
     QVERIFY(rig.startHost());
