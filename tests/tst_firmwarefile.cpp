@@ -418,7 +418,6 @@ void TestFirmwareFile::poolEntries_data()
     QTest::newRow("upper-case extension") << module << "UPPER.HEX" << "1234V202" << true;
     QTest::newRow("other module's firmware") << module << "foreign.hex" << QString(ForeignIdentifier) << false;
     QTest::newRow("HEX file without identifier") << module << "anonymous.hex" << QString() << false;
-    QTest::newRow("text file") << module << "notes.txt" << "no FW" << false;
     QTest::newRow("HEX content, other name") << module << "old.hex.bak" << "no FW" << false;
     QTest::newRow("module without firmware text") << QString() << "suiting.hex" << QString(SuitingIdentifier)
                                                   << false;
@@ -663,7 +662,6 @@ QString TestFirmwareFile::loadReference(FirmwareFormHarness& harness)
     harness.setFileName(path);
     if (harness.text("leVersion") != QLatin1String(ReferenceIdentifier))
         qFatal("reference firmware not loaded");
-    harness.takeMessages();
     return path;
 }
 
@@ -694,8 +692,6 @@ void TestFirmwareFile::loadShowsOrKeepsFields_data()
     // Empty size and checksum: those of the file loaded before are kept.
     QTest::addColumn<QString>("size");
     QTest::addColumn<QString>("checksum");
-    // The loader's lines, "%1" for the file's path.
-    QTest::addColumn<QStringList>("messages");
 
     const QByteArray image = FirmwareBuilder::firmwareImage(Identifier);
     const QByteArray anonymous = FirmwareBuilder::firmwareImage(QByteArray());
@@ -704,21 +700,14 @@ void TestFirmwareFile::loadShowsOrKeepsFields_data()
     QList<QByteArray> lines = good.split('\n');
     QByteArray& third = lines[2];
     third[third.size() - 1] = third.endsWith('0') ? '1' : '0';
-    const QString analysing = QStringLiteral("analysing: %1...");
 
-    QTest::newRow("identified") << FirmwareBuilder::hexOf(image) << true << "1024" << FirmwareBuilder::checksumText(image)
-                                << QStringList{analysing};
-    QTest::newRow("end-of-file record only")
-        << QByteArray(":00000001FF\n") << false << "0" << "0x0" << QStringList{analysing};
+    QTest::newRow("identified") << FirmwareBuilder::hexOf(image) << true << "1024" << FirmwareBuilder::checksumText(image);
+    QTest::newRow("end-of-file record only") << QByteArray(":00000001FF\n") << false << "0" << "0x0";
     QTest::newRow("no identifier") << FirmwareBuilder::hexOf(anonymous) << false << "1024"
-                                   << FirmwareBuilder::checksumText(anonymous) << QStringList{analysing};
-    QTest::newRow("checksum error in line 3")
-        << lines.join('\n') << false << "" << "" << QStringList{analysing, "record checksum error 3"};
-    QTest::newRow("unsupported record type")
-        << QByteArray(":0000000600\n") + good << false << "" << "" << QStringList{analysing, "record type not supported!"};
-    QTest::newRow("byte above 0x40000") << QByteArray(":020000040004F6\n:0100010001FD\n") << false << "" << ""
-                                        << QStringList{analysing, "address too high", "HEX file too large"};
-    QTest::newRow("file missing") << QByteArray() << false << "" << "" << QStringList{"could not open file!"};
+                                   << FirmwareBuilder::checksumText(anonymous);
+    // Every reader fault takes the same way here; tst_hex read tells them apart.
+    QTest::newRow("checksum error in line 3") << lines.join('\n') << false << "" << "";
+    QTest::newRow("file missing") << QByteArray() << false << "" << "";
 }
 
 void TestFirmwareFile::loadShowsOrKeepsFields()
@@ -727,7 +716,6 @@ void TestFirmwareFile::loadShowsOrKeepsFields()
     QFETCH(bool, identified);
     QFETCH(QString, size);
     QFETCH(QString, checksum);
-    QFETCH(QStringList, messages);
 
     FirmwareFormHarness harness;
     const QString reference = loadReference(harness);
@@ -739,10 +727,8 @@ void TestFirmwareFile::loadShowsOrKeepsFields()
     const QString path = harness.filesPath(QStringLiteral("row.hex"));
     if (!hex.isEmpty())
         FirmwareBuilder::writeFile(path, hex);
-    messages.replaceInStrings(QStringLiteral("%1"), path);
 
     QCOMPARE(harness.fileNameChanged(path), identified);
-    QCOMPARE(harness.takeMessagesOf(LoaderName), messages);
     QCOMPARE(harness.text("leSize"), size);
     QCOMPARE(harness.text("leChecksum"), checksum);
     const QString version = QLatin1String(identified ? Identifier : ReferenceIdentifier);
