@@ -326,7 +326,6 @@ void TestFirmwareFile::poolEntryEnabling_data()
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<bool>("enabled");
     QTest::newRow("no pool folder yet") << QStringList() << false;
-    QTest::newRow("empty pool") << QStringList{""} << false;
     QTest::newRow("other files only") << QStringList{"notes.txt", "fw.bin", "fw.hex.bak"} << false;
     QTest::newRow("a HEX file") << QStringList{"notes.txt", "fw.hex"} << true;
     QTest::newRow("upper-case extension") << QStringList{"FW.HEX"} << true;
@@ -338,12 +337,8 @@ void TestFirmwareFile::poolEntryEnabling()
     QFETCH(bool, enabled);
 
     FirmwareFormHarness harness;
-    for (const QString& name : files) {
-        if (name.isEmpty())
-            QDir().mkpath(harness.poolPath());
-        else
-            poolFile(harness, name, FirmwareBuilder::firmwareHex(SuitingIdentifier));
-    }
+    for (const QString& name : files)
+        poolFile(harness, name, FirmwareBuilder::firmwareHex(SuitingIdentifier));
     openAndCloseMenu(harness);
     QVERIFY(QFileInfo(harness.poolPath()).isDir());
     QCOMPARE(poolAction(harness)->isEnabled(), enabled);
@@ -597,7 +592,6 @@ void TestFirmwareFile::dragEnter_data()
     QTest::newRow("binary file") << QStringList{"file:///data/fw.bin"} << true << false;
     QTest::newRow("HEX file second") << QStringList{"file:///data/fw.bin", "file:///data/fw.hex"} << true << false;
     QTest::newRow("empty list") << QStringList() << true << false;
-    QTest::newRow("remote file") << QStringList{"http://example.com/fw.hex"} << true << false;
     QTest::newRow("text, no URL list") << QStringList{"file:///data/fw.hex"} << false << false;
 }
 
@@ -747,6 +741,8 @@ void TestFirmwareFile::locationRemembered_data()
     QTest::addColumn<bool>("stored");
 
     QTest::newRow("beside the home folder") << "files/fw.hex" << Identifier << true << true;
+    QTest::newRow("awkward name") << "files/Mödul Dateien/Fïrmwäre für 1234 (neu).hex" << Identifier << true
+                                  << true;
     QTest::newRow("below the home folder") << "home/kept/fw.hex" << Identifier << true << false;
     QTest::newRow("folder named like home plus more") << "home2/fw.hex" << Identifier << true << false;
     QTest::newRow("home name in other case") << "HOME/fw.hex" << Identifier << true << true;

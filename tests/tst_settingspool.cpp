@@ -1,6 +1,6 @@
 // The tool's files outside the module: the settings file and the local pool of firmware files, broken
-// or out of reach, and firmware files with awkward names or gone before the update. The update has to
-// go through, the readable settings have to be kept, and nothing in the pool may be overwritten.
+// or out of reach, and a firmware file gone before the update. The update has to go through, the
+// readable settings have to be kept, and nothing in the pool may be overwritten.
 
 #include "appsettings.h"
 #include "firmwarebuilder.h"
@@ -95,7 +95,6 @@ private slots:
     void settingsFile();
     void poolFolder_data();
     void poolFolder();
-    void awkwardFileName();
     void fileGoneBeforeUpdate();
 
 private:
@@ -219,27 +218,6 @@ void TestSettingsPool::poolFolder()
     if (copied)
         expected.insert(QFileInfo(rig.firmwareFile()).fileName(), contentOf(rig.firmwareFile()));
     QCOMPARE(filesIn(pool), expected);
-}
-
-void TestSettingsPool::awkwardFileName()
-{
-    WireRig rig;
-    const QString file = rig.filePath(QStringLiteral("Mödul Dateien/Fïrmwäre für 1234 (neu).hex"));
-    FirmwareBuilder::writeFile(file, contentOf(rig.firmwareFile()));
-    QVERIFY(rig.startModule());
-    QVERIFY(rig.startHost());
-    rig.updateAndReadBack(file);
-
-    // The pool keeps it under its own name, and the location is remembered as it was.
-    QCOMPARE(contentOf(QDir(rig.poolPath()).filePath(QFileInfo(file).fileName())), contentOf(file));
-    AppSettings settings;
-    settings.beginGroup(QLatin1String(Group));
-    QCOMPARE(settings.value(QLatin1String(DirectoryKey)).toString(), QFileInfo(file).absoluteFilePath());
-    settings.endGroup();
-    // A new tool reads it back the same.
-    rig.destroyTool();
-    rig.startTool();
-    QCOMPARE(browseText(rig), QStringLiteral("Browse ") + QFileInfo(file).absoluteFilePath());
 }
 
 void TestSettingsPool::fileGoneBeforeUpdate()

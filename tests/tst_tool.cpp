@@ -576,8 +576,6 @@ void TestTool::reopenByLinkKindAndState_data()
         << "FirmwareUpdate::handleReOpenDevice() lastDataRate: 57600 lastId: 4" << 0 << QList<int>();
     QTest::newRow("serial to ready") << Serial << "1234" << any << 0 << 2 << QList<int>() << "to ready mode" << none
                                      << 0 << QList<int>();
-    QTest::newRow("serial to other mode") << Serial << "2804" << any << 0 << 7 << QList<int>() << "to other mode 7"
-                                          << none << 0 << QList<int>();
     QTest::newRow("kind 3 to bootloader, nothing remembered")
         << 3 << "1234" << any << 0 << 0 << QList<int>{1000} << "to bootloader mode"
         << "FirmwareUpdate::handleReOpenDevice() 0 lastDataRate: 1000 lastId: 1" << 0 << QList<int>();
