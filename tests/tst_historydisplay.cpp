@@ -189,7 +189,6 @@ void TestHistoryDisplay::consoleEcho_data()
     const QByteArray prefix("void FirmwareUpdate::handleDebugMessage(QString) ");
     QTest::newRow("page-buffer page line") << "Writing page at address: 0x1f00" << QByteArray();
     QTest::newRow("lower-case w") << "writing page at address: 0x1f00" << prefix + "writing page at address: 0x1f00\r\n";
-    QTest::newRow("line break kept") << "Update completed.\n" << prefix + "Update completed.\n\r\n";
 }
 
 void TestHistoryDisplay::consoleEcho()
