@@ -43,16 +43,6 @@ QStringList MessageLog::messages(QtMsgType type) const
     return texts;
 }
 
-bool MessageLog::contains(const QString& prefix, QtMsgType type) const
-{
-    const QStringList texts = messages(type);
-    for (const QString& text : texts) {
-        if (text.startsWith(prefix))
-            return true;
-    }
-    return false;
-}
-
 void MessageLog::clear()
 {
     QMutexLocker lock(&m_mutex);

@@ -16,8 +16,6 @@ public:
 
     // Messages of `type` in order of arrival.
     QStringList messages(QtMsgType type = QtDebugMsg) const;
-    // Whether a message of `type` starts with `prefix`.
-    bool contains(const QString& prefix, QtMsgType type = QtDebugMsg) const;
     void clear();
 
 private:

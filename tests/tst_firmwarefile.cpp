@@ -302,10 +302,8 @@ private slots:
     void poolScanClearsFileFields();
     void doubleClick_data();
     void doubleClick();
-    void closingReleasesTheModel_data();
     void closingReleasesTheModel();
-    void leaveSelectionWithOneModule();
-    void leaveSelectionResetByASecondModule();
+    void leaveSelection();
     void dragEnter_data();
     void dragEnter();
     void drop_data();
@@ -328,7 +326,6 @@ void TestFirmwareFile::poolEntryEnabling_data()
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<bool>("enabled");
     QTest::newRow("no pool folder yet") << QStringList() << false;
-    QTest::newRow("empty pool") << QStringList{""} << false;
     QTest::newRow("other files only") << QStringList{"notes.txt", "fw.bin", "fw.hex.bak"} << false;
     QTest::newRow("a HEX file") << QStringList{"notes.txt", "fw.hex"} << true;
     QTest::newRow("upper-case extension") << QStringList{"FW.HEX"} << true;
@@ -340,12 +337,8 @@ void TestFirmwareFile::poolEntryEnabling()
     QFETCH(bool, enabled);
 
     FirmwareFormHarness harness;
-    for (const QString& name : files) {
-        if (name.isEmpty())
-            QDir().mkpath(harness.poolPath());
-        else
-            poolFile(harness, name, FirmwareBuilder::firmwareHex(SuitingIdentifier));
-    }
+    for (const QString& name : files)
+        poolFile(harness, name, FirmwareBuilder::firmwareHex(SuitingIdentifier));
     openAndCloseMenu(harness);
     QVERIFY(QFileInfo(harness.poolPath()).isDir());
     QCOMPARE(poolAction(harness)->isEnabled(), enabled);
@@ -356,10 +349,9 @@ void TestFirmwareFile::fileDialog_data()
     QTest::addColumn<bool>("choose");
     QTest::addColumn<bool>("alreadyShown");
     QTest::addColumn<QString>("version");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("cancelled") << false << false << QString() << "selected filname is empty!";
-    QTest::newRow("file chosen") << true << false << "1234V999" << "choosen file:";
-    QTest::newRow("shown file chosen again") << true << true << "1234V999" << "choosen file:";
+    QTest::newRow("cancelled") << false << false << QString();
+    QTest::newRow("file chosen") << true << false << "1234V999";
+    QTest::newRow("shown file chosen again") << true << true << "1234V999";
 }
 
 void TestFirmwareFile::fileDialog()
@@ -367,7 +359,6 @@ void TestFirmwareFile::fileDialog()
     QFETCH(bool, choose);
     QFETCH(bool, alreadyShown);
     QFETCH(QString, version);
-    QFETCH(QString, message);
 
     FirmwareFormHarness harness;
     const QString path = harness.filesPath(QStringLiteral("fw.hex"));
@@ -378,7 +369,6 @@ void TestFirmwareFile::fileDialog()
     }
     // The file changes on disk; choosing it again must read it again.
     FirmwareBuilder::writeFile(path, FirmwareBuilder::firmwareHex("1234V999"));
-    harness.takeMessages();
 
     QString title;
     QString directory;
@@ -409,9 +399,6 @@ void TestFirmwareFile::fileDialog()
     QCOMPARE(filters, QStringList{QStringLiteral("Firmware files (*.hex)")});
     QCOMPARE(harness.text("leFilename"), choose || alreadyShown ? path : QString());
     QCOMPARE(harness.text("leVersion"), choose ? version : alreadyShown ? QString(SuitingIdentifier) : QString());
-    const QStringList lines = harness.takeMessagesOf(QStringLiteral("FirmwareUpdate::toolSelectAction()"));
-    QCOMPARE(lines.size(), 1);
-    QVERIFY2(lines.first().startsWith(message), qPrintable(lines.first()));
 }
 
 void TestFirmwareFile::poolEntries_data()
@@ -426,7 +413,6 @@ void TestFirmwareFile::poolEntries_data()
     QTest::newRow("upper-case extension") << module << "UPPER.HEX" << "1234V202" << true;
     QTest::newRow("other module's firmware") << module << "foreign.hex" << QString(ForeignIdentifier) << false;
     QTest::newRow("HEX file without identifier") << module << "anonymous.hex" << QString() << false;
-    QTest::newRow("text file") << module << "notes.txt" << "no FW" << false;
     QTest::newRow("HEX content, other name") << module << "old.hex.bak" << "no FW" << false;
     QTest::newRow("module without firmware text") << QString() << "suiting.hex" << QString(SuitingIdentifier)
                                                   << false;
@@ -527,25 +513,17 @@ void TestFirmwareFile::doubleClick()
     }
 }
 
-void TestFirmwareFile::closingReleasesTheModel_data()
-{
-    QTest::addColumn<bool>("byButton");
-    QTest::newRow("close button") << true;
-    QTest::newRow("window closed") << false;
-}
-
 void TestFirmwareFile::closingReleasesTheModel()
 {
-    QFETCH(bool, byButton);
-
     FirmwareFormHarness harness;
     fillPool(harness);
-    for (int opening = 0; opening < 3; ++opening) {
+    // By the close button and by closing the window, in turn.
+    for (int opening = 0; opening < 4; ++opening) {
         QPointer<QDialog> dialog = openPoolWindow(harness);
         QVERIFY(dialog);
         QPointer<FileSystemModel> model = scannedModel(dialog);
         QVERIFY(model);
-        if (byButton)
+        if (opening % 2 == 0)
             QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton);
         else
             dialog->close();
@@ -555,7 +533,7 @@ void TestFirmwareFile::closingReleasesTheModel()
     QVERIFY(harness.tool()->findChildren<QDialog*>().isEmpty());
 }
 
-void TestFirmwareFile::leaveSelectionWithOneModule()
+void TestFirmwareFile::leaveSelection()
 {
     FirmwareFormHarness harness;
     fillPool(harness);
@@ -571,17 +549,7 @@ void TestFirmwareFile::leaveSelectionWithOneModule()
     harness.refreshModules();
     QCOMPARE(harness.text("leFilename"), path);
 
-    QCOMPARE(clickLeaveSelection(harness), (QPair<bool, bool>(true, false)));
-    harness.setFileName(path);
-    harness.refreshModules();
-    QVERIFY(harness.text("leFilename").isEmpty());
-}
-
-void TestFirmwareFile::leaveSelectionResetByASecondModule()
-{
-    FirmwareFormHarness harness;
-    fillPool(harness);
-    QCOMPARE(clickLeaveSelection(harness), (QPair<bool, bool>(true, true)));
+    // A second module turns the option off and disables it.
     harness.addModule(QStringLiteral("COM4/1/id1"));
     harness.refreshModules();
     QCOMPARE(harness.child<QComboBox>("cmbModules")->count(), 2);
@@ -590,7 +558,7 @@ void TestFirmwareFile::leaveSelectionResetByASecondModule()
     // Back to one module, the option stays off: opening the window with two modules reset it.
     harness.removeModule(QStringLiteral("COM4/1/id1"));
     harness.refreshModules();
-    QPointer<QDialog> dialog = openPoolWindow(harness);
+    dialog = openPoolWindow(harness);
     QVERIFY(dialog);
     auto* leave = dialog->findChild<QCheckBox*>(QStringLiteral("leaveSelection"));
     QVERIFY(leave->isEnabled());
@@ -620,12 +588,10 @@ void TestFirmwareFile::dragEnter_data()
     QTest::addColumn<bool>("accepted");
 
     QTest::newRow("HEX file") << QStringList{"file:///data/fw.hex"} << true << true;
-    QTest::newRow("backup of a HEX file") << QStringList{"file:///data/firmware.hex.bak"} << true << true;
     QTest::newRow(".hex in a folder name") << QStringList{"file:///data/old.hex/readme.txt"} << true << true;
     QTest::newRow("binary file") << QStringList{"file:///data/fw.bin"} << true << false;
     QTest::newRow("HEX file second") << QStringList{"file:///data/fw.bin", "file:///data/fw.hex"} << true << false;
     QTest::newRow("empty list") << QStringList() << true << false;
-    QTest::newRow("remote file") << QStringList{"http://example.com/fw.hex"} << true << false;
     QTest::newRow("text, no URL list") << QStringList{"file:///data/fw.hex"} << false << false;
 }
 
@@ -648,9 +614,6 @@ void TestFirmwareFile::dragEnter()
     QWhatsThis::hideText();
     if (accepted)
         QCOMPARE(event.dropAction(), event.proposedAction());
-    const QStringList lines = harness.takeMessagesOf(QStringLiteral("FirmwareUpdate::dragEnterEvent()"));
-    QCOMPARE(lines.size(), 1);
-    QVERIFY(lines.first().startsWith(QStringLiteral("dragEnterEvent")));
 }
 
 void TestFirmwareFile::drop_data()
@@ -677,7 +640,6 @@ void TestFirmwareFile::drop()
     QApplication::sendEvent(harness.tool(), &enter);
     QVERIFY(enter.isAccepted());
     QVERIFY(visibleWhatsThis());
-    harness.takeMessages();
 
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(harness.tool(), &drop);
@@ -685,8 +647,6 @@ void TestFirmwareFile::drop()
     QVERIFY(!visibleWhatsThis());
     QCOMPARE(harness.text("leFilename"), path);
     QCOMPARE(harness.text("leVersion"), loads ? QString(SuitingIdentifier) : QString());
-    QCOMPARE(harness.takeMessagesOf(LoaderName).size(),
-             loads ? 1 : 0);
 }
 
 QString TestFirmwareFile::loadReference(FirmwareFormHarness& harness)
@@ -696,7 +656,6 @@ QString TestFirmwareFile::loadReference(FirmwareFormHarness& harness)
     harness.setFileName(path);
     if (harness.text("leVersion") != QLatin1String(ReferenceIdentifier))
         qFatal("reference firmware not loaded");
-    harness.takeMessages();
     return path;
 }
 
@@ -727,8 +686,6 @@ void TestFirmwareFile::loadShowsOrKeepsFields_data()
     // Empty size and checksum: those of the file loaded before are kept.
     QTest::addColumn<QString>("size");
     QTest::addColumn<QString>("checksum");
-    // The loader's lines, "%1" for the file's path.
-    QTest::addColumn<QStringList>("messages");
 
     const QByteArray image = FirmwareBuilder::firmwareImage(Identifier);
     const QByteArray anonymous = FirmwareBuilder::firmwareImage(QByteArray());
@@ -737,21 +694,14 @@ void TestFirmwareFile::loadShowsOrKeepsFields_data()
     QList<QByteArray> lines = good.split('\n');
     QByteArray& third = lines[2];
     third[third.size() - 1] = third.endsWith('0') ? '1' : '0';
-    const QString analysing = QStringLiteral("analysing: %1...");
 
-    QTest::newRow("identified") << FirmwareBuilder::hexOf(image) << true << "1024" << FirmwareBuilder::checksumText(image)
-                                << QStringList{analysing};
-    QTest::newRow("end-of-file record only")
-        << QByteArray(":00000001FF\n") << false << "0" << "0x0" << QStringList{analysing};
+    QTest::newRow("identified") << FirmwareBuilder::hexOf(image) << true << "1024" << FirmwareBuilder::checksumText(image);
+    QTest::newRow("end-of-file record only") << QByteArray(":00000001FF\n") << false << "0" << "0x0";
     QTest::newRow("no identifier") << FirmwareBuilder::hexOf(anonymous) << false << "1024"
-                                   << FirmwareBuilder::checksumText(anonymous) << QStringList{analysing};
-    QTest::newRow("checksum error in line 3")
-        << lines.join('\n') << false << "" << "" << QStringList{analysing, "record checksum error 3"};
-    QTest::newRow("unsupported record type")
-        << QByteArray(":0000000600\n") + good << false << "" << "" << QStringList{analysing, "record type not supported!"};
-    QTest::newRow("byte above 0x40000") << QByteArray(":020000040004F6\n:0100010001FD\n") << false << "" << ""
-                                        << QStringList{analysing, "address too high", "HEX file too large"};
-    QTest::newRow("file missing") << QByteArray() << false << "" << "" << QStringList{"could not open file!"};
+                                   << FirmwareBuilder::checksumText(anonymous);
+    // Every reader fault takes the same way here; tst_hex read tells them apart.
+    QTest::newRow("checksum error in line 3") << lines.join('\n') << false << "" << "";
+    QTest::newRow("file missing") << QByteArray() << false << "" << "";
 }
 
 void TestFirmwareFile::loadShowsOrKeepsFields()
@@ -760,7 +710,6 @@ void TestFirmwareFile::loadShowsOrKeepsFields()
     QFETCH(bool, identified);
     QFETCH(QString, size);
     QFETCH(QString, checksum);
-    QFETCH(QStringList, messages);
 
     FirmwareFormHarness harness;
     const QString reference = loadReference(harness);
@@ -772,10 +721,8 @@ void TestFirmwareFile::loadShowsOrKeepsFields()
     const QString path = harness.filesPath(QStringLiteral("row.hex"));
     if (!hex.isEmpty())
         FirmwareBuilder::writeFile(path, hex);
-    messages.replaceInStrings(QStringLiteral("%1"), path);
 
     QCOMPARE(harness.fileNameChanged(path), identified);
-    QCOMPARE(harness.takeMessagesOf(LoaderName), messages);
     QCOMPARE(harness.text("leSize"), size);
     QCOMPARE(harness.text("leChecksum"), checksum);
     const QString version = QLatin1String(identified ? Identifier : ReferenceIdentifier);
@@ -794,6 +741,8 @@ void TestFirmwareFile::locationRemembered_data()
     QTest::addColumn<bool>("stored");
 
     QTest::newRow("beside the home folder") << "files/fw.hex" << Identifier << true << true;
+    QTest::newRow("awkward name") << "files/Mödul Dateien/Fïrmwäre für 1234 (neu).hex" << Identifier << true
+                                  << true;
     QTest::newRow("below the home folder") << "home/kept/fw.hex" << Identifier << true << false;
     QTest::newRow("folder named like home plus more") << "home2/fw.hex" << Identifier << true << false;
     QTest::newRow("home name in other case") << "HOME/fw.hex" << Identifier << true << true;
@@ -825,8 +774,6 @@ void TestFirmwareFile::locationRemembered()
 
     QCOMPARE(harness.text("leVersion"), QString::fromLatin1(identifier));
     QCOMPARE(harness.storedDirectory(), stored ? QVariant(QFileInfo(path).absoluteFilePath()) : QVariant());
-    const QStringList directoryLines = harness.takeMessagesOf("FirmwareUpdate::handleFirmwareDirectory()");
-    QCOMPARE(directoryLines.size(), stored || !withModule ? 1 : 0);
 }
 
 void TestFirmwareFile::clearingFileFields()

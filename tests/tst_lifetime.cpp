@@ -8,8 +8,6 @@
 #include "workerreportapplication.h"
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTextEdit>

@@ -1,12 +1,12 @@
 // The tool's files outside the module: the settings file and the local pool of firmware files, broken
-// or out of reach, and firmware files with awkward names or gone before the update. The update has to
-// go through, the readable settings have to be kept, and nothing in the pool may be overwritten.
+// or out of reach, and a firmware file gone before the update. The update has to go through, the
+// readable settings have to be kept, and nothing in the pool may be overwritten.
 
 #include "appsettings.h"
+#include "firmwarebuilder.h"
 #include "wirerig.h"
 #include "workerreportapplication.h"
 
-#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -64,13 +64,6 @@ QByteArray contentOf(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
-}
-
 // Every file of a folder with its content.
 QMap<QString, QByteArray> filesIn(const QString& folder)
 {
@@ -102,7 +95,6 @@ private slots:
     void settingsFile();
     void poolFolder_data();
     void poolFolder();
-    void awkwardFileName();
     void fileGoneBeforeUpdate();
 
 private:
@@ -150,7 +142,10 @@ void TestSettingsPool::settingsFile()
 
     WireRig rig;
     const QString settingsFile = QDir(rig.homePath()).filePath(QLatin1String(SettingsFileName));
-    QVERIFY(folder ? QDir().mkpath(settingsFile) : writeFile(settingsFile, content));
+    if (folder)
+        QVERIFY(QDir().mkpath(settingsFile));
+    else
+        FirmwareBuilder::writeFile(settingsFile, content);
     WritableAgain restore;
     if (readOnly) {
         if (!makeReadOnly(settingsFile))
@@ -206,7 +201,7 @@ void TestSettingsPool::poolFolder()
     if (missing) {
         QVERIFY(QDir(pool).removeRecursively());
     } else {
-        QVERIFY(writeFile(QDir(pool).filePath(QStringLiteral("other.hex")), "kept as it is"));
+        FirmwareBuilder::writeFile(QDir(pool).filePath(QStringLiteral("other.hex")), "kept as it is");
         if (readOnly) {
             if (!makeReadOnly(pool))
                 QSKIP("this file system cannot make a folder read-only for this user");
@@ -225,32 +220,11 @@ void TestSettingsPool::poolFolder()
     QCOMPARE(filesIn(pool), expected);
 }
 
-void TestSettingsPool::awkwardFileName()
-{
-    WireRig rig;
-    const QString file = rig.filePath(QStringLiteral("Mödul Dateien/Fïrmwäre für 1234 (neu).hex"));
-    QVERIFY(writeFile(file, contentOf(rig.firmwareFile())));
-    QVERIFY(rig.startModule());
-    QVERIFY(rig.startHost());
-    rig.updateAndReadBack(file);
-
-    // The pool keeps it under its own name, and the location is remembered as it was.
-    QCOMPARE(contentOf(QDir(rig.poolPath()).filePath(QFileInfo(file).fileName())), contentOf(file));
-    AppSettings settings;
-    settings.beginGroup(QLatin1String(Group));
-    QCOMPARE(settings.value(QLatin1String(DirectoryKey)).toString(), QFileInfo(file).absoluteFilePath());
-    settings.endGroup();
-    // A new tool reads it back the same.
-    rig.destroyTool();
-    rig.startTool();
-    QCOMPARE(browseText(rig), QStringLiteral("Browse ") + QFileInfo(file).absoluteFilePath());
-}
-
 void TestSettingsPool::fileGoneBeforeUpdate()
 {
     WireRig rig;
     const QString file = rig.filePath(QStringLiteral("goes away.hex"));
-    QVERIFY(writeFile(file, contentOf(rig.firmwareFile())));
+    FirmwareBuilder::writeFile(file, contentOf(rig.firmwareFile()));
     const QMap<QString, QByteArray> poolBefore = filesIn(rig.poolPath());
     QVERIFY(rig.startModule());
     QVERIFY(rig.startHost());
