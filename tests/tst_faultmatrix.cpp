@@ -43,9 +43,9 @@ constexpr int EndlessWaitWatchedMs = 2000;
 constexpr int AfterCancelMs = CommandHandlerInterface::DefaultTimeoutMs + 2000;
 // From the report until the worker thread has left.
 constexpr int WorkerLeavesMs = 3000;
-// Nothing more may happen this long after the run ended: two and a half times the tool's longest
-// delay (5 s) at the wire suites' time scale.
-constexpr int QuietMs = 250;
+// Nothing more may happen this long after the run ended: five times the tool's longest delay (5 s) at
+// the wire suites' time scale, which a sanitized build on a busy machine needs.
+constexpr int QuietMs = 500;
 // The host's poll, dux-sim's restart of the port and discovery, and a margin.
 constexpr int PortComesBackMs = WireFault::RenamedPortAbsenceMs + 5000;
 constexpr int ModuleBackMs = 10000;

@@ -1049,7 +1049,12 @@ void TestTool::cancel()
     QCOMPARE(harness.historyText().count(QStringLiteral("Firmwareupdate started @")), 1);
     QVERIFY(progress.contains(QVariantList{QStringLiteral("Firmware update canceled.")}));
     QCOMPARE(device->requestCount(SimulatedModule::EnterBootloaderCommand), startsInBootloader ? 0 : 1);
-    QCOMPARE(device->requestCount(ParameterCommand), whileWorkerRuns ? 1 : 0);
+    // The click comes as the first parameter request is answered; the worker may have sent the next
+    // one before it sees the cancel, but never gets as far as the erase.
+    if (whileWorkerRuns)
+        QVERIFY(device->requestCount(ParameterCommand) >= 1);
+    else
+        QCOMPARE(device->requestCount(ParameterCommand), 0);
     QCOMPARE(device->requestCount(EraseCommand), 0);
     QCOMPARE(device->requestCount(RestartCommand), 0);
     QList<Completion> expected;
