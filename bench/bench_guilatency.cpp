@@ -10,68 +10,23 @@
 #include "benchsetup.h"
 #include "benchstats.h"
 #include "benchtool.h"
+#include "timerprobe.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QProgressBar>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <cstdio>
 
 namespace {
 
 constexpr int DefaultImageBytes = 0x8000;
-constexpr int TimerMs = 10;
 constexpr double TargetP99Ms = 30;
 constexpr const char* TimeScale = "0.1";
 constexpr const char* PacedBaud = "115200";
 constexpr int WindowWidth = 700;
 constexpr int WindowHeight = 600;
-constexpr double NsPerMs = 1e6;
-
-// Re-arms a 10 ms timer on the GUI thread and notes its lateness while the bar counts written bytes.
-class TimerProbe
-{
-public:
-    TimerProbe(QProgressBar* bar, int imageBytes)
-        : m_bar(bar)
-        , m_imageBytes(imageBytes)
-    {
-        m_timer.setSingleShot(true);
-        m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { fired(); });
-        arm();
-    }
-
-    // Lateness in ms of the timer events during the write phase since the last call.
-    std::vector<double> take()
-    {
-        std::vector<double> lateness;
-        lateness.swap(m_latenessMs);
-        return lateness;
-    }
-
-private:
-    void arm()
-    {
-        m_armed.start();
-        m_timer.start(TimerMs);
-    }
-    void fired()
-    {
-        if (m_bar->maximum() == m_imageBytes && m_bar->value() > 0)
-            m_latenessMs.push_back(double(m_armed.nsecsElapsed()) / NsPerMs - TimerMs);
-        arm();
-    }
-
-    QProgressBar* m_bar;
-    int m_imageBytes;
-    QTimer m_timer;
-    QElapsedTimer m_armed;
-    std::vector<double> m_latenessMs;
-};
 
 }
 
@@ -111,8 +66,10 @@ int main(int argc, char* argv[])
     tool.window()->resize(WindowWidth, WindowHeight);
 
     std::printf("platform %s, %d program bytes; lateness of a %d ms timer during the write phase, ms\n",
-                qPrintable(QGuiApplication::platformName()), imageBytes, TimerMs);
-    TimerProbe probe(tool.progressBar(), imageBytes);
+                qPrintable(QGuiApplication::platformName()), imageBytes, TimerProbe::TimerMs);
+    // The write phase: the bar counts the image's bytes.
+    const QProgressBar* bar = tool.progressBar();
+    TimerProbe probe([bar, imageBytes] { return bar->maximum() == imageBytes && bar->value() > 0; });
     double worstP99 = 0;
     for (const Link& link : links) {
         if (!tool.update(link.key, firmware)) {

@@ -20,6 +20,7 @@
 #include "pluginhandler.h"
 #include "portlistfile.h"
 #include "serialcommandhandler.h"
+#include "timerprobe.h"
 
 #include <QApplication>
 #include <QDir>
@@ -28,7 +29,6 @@
 #include <QGuiApplication>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -38,45 +38,12 @@ namespace {
 
 constexpr int DefaultImageBytes = 0x4000;
 constexpr int DefaultModules = 4;
-constexpr int TimerMs = 10;
 constexpr double TargetP99Ms = 30;
 constexpr const char* TimeScale = "0.1";
 constexpr int PacedBaud = 115200;
 constexpr const char* WritePhase = "write";
 constexpr int DiscoveryWaitMs = 10000;
 constexpr int PollMs = 100;
-constexpr double NsPerMs = 1e6;
-
-// Re-arms a 10 ms timer on the GUI thread and notes its lateness while `writing` is above 0.
-class TimerProbe
-{
-public:
-    explicit TimerProbe(const int* writing)
-        : m_writing(writing)
-    {
-        m_timer.setSingleShot(true);
-        m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            if (*m_writing > 0)
-                m_latenessMs.push_back(double(m_armed.nsecsElapsed()) / NsPerMs - TimerMs);
-            arm();
-        });
-        arm();
-    }
-    const std::vector<double>& lateness() const { return m_latenessMs; }
-
-private:
-    void arm()
-    {
-        m_armed.start();
-        m_timer.start(TimerMs);
-    }
-
-    const int* m_writing;
-    QTimer m_timer;
-    QElapsedTimer m_armed;
-    std::vector<double> m_latenessMs;
-};
 
 int fail(const QString& message)
 {
@@ -158,7 +125,7 @@ int main(int argc, char* argv[])
                                  allEnded.quit();
                          });
     }
-    TimerProbe probe(&writing);
+    TimerProbe probe([&writing] { return writing > 0; });
     for (const std::unique_ptr<ModuleUpdate>& update : updates) {
         if (update->start() != UpdateDriver::StartResult::Started)
             return fail(QStringLiteral("%1 did not start: %2").arg(update->moduleKey(), update->result().failureText));
@@ -171,11 +138,11 @@ int main(int argc, char* argv[])
     }
     for (size_t i = 0; i < seconds.size(); ++i)
         std::printf("  %s: %.2f s\n", qPrintable(keys.at(int(i))), seconds[i]);
-    const std::vector<double>& lateness = probe.lateness();
+    const std::vector<double> lateness = probe.take();
     const double p99 = BenchStats::percentile(lateness, 0.99);
     std::printf("platform %s, %d modules at once at %d baud, %d bytes each, windows shown; %zu samples of a %d ms "
                 "timer during the write phases, ms: p50 %.2f, p90 %.2f, p99 %.2f, max %.2f\n",
-                qPrintable(QGuiApplication::platformName()), modules, PacedBaud, imageBytes, lateness.size(), TimerMs,
+                qPrintable(QGuiApplication::platformName()), modules, PacedBaud, imageBytes, lateness.size(), TimerProbe::TimerMs,
                 BenchStats::median(lateness), BenchStats::percentile(lateness, 0.9), p99,
                 BenchStats::percentile(lateness, 1.0));
     std::printf("gui_timer_lateness_several_p99: %.2f ms with %d updates at once (target <= %.0f ms)\n", p99, modules,
