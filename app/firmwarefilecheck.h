@@ -7,7 +7,6 @@
 struct FirmwareFileCheck
 {
     QString identifier; // empty when the file holds none
-    int programSize = 0;
     QString problem;    // empty when the file holds firmware
 
     static FirmwareFileCheck of(const QString& fileName);

@@ -52,74 +52,40 @@ constexpr int DropHintOffsetX = 20;
 constexpr int DropHintOffsetY = 60;
 }
 
-QString FirmwareUpdate::loadHexFile(QString fileName)
+FirmwareImage FirmwareUpdate::loadHexFile(const QString& fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        std::fill(std::begin(progData), std::end(progData), 0);
-        progStart = extendedLinearAddress = segmentAddress = ARMFlashAddress = 0;
+    const FirmwareImage loaded = FirmwareImage::load(fileName);
+    if (loaded.verdict() == FirmwareImage::Verdict::CannotOpen) {
         qDebug() << DUX_FUNCTION << "could not open file!";
-        loadProblem = QStringLiteral("%1 cannot be read: %2").arg(fileName, file.errorString());
-        return QString();
+        return loaded;
     }
     qDebug().noquote() << DUX_FUNCTION << QStringLiteral("analysing: %1...").arg(fileName);
 
-    const IntelHex::ReadResult result =
-        IntelHex::read([&file](char* buffer, std::int64_t capacity) { return file.read(buffer, capacity); }, progData);
-    file.close();
-    progStart = result.progStart;
-    extendedLinearAddress = result.extendedLinearAddress;
-    segmentAddress = result.segmentAddress;
-    ARMFlashAddress = result.ARMFlashAddress;
-
-    if (!result.isComplete()) {
-        loadProblem = QStringLiteral("%1 is rejected: %2 (line %3)")
-                          .arg(fileName, QLatin1String(IntelHex::statusText(result.status)))
-                          .arg(result.line);
-    } else if (result.isCutShort()) {
-        loadProblem = QStringLiteral("%1 is cut short: %2")
-                          .arg(fileName, QString::fromStdString(IntelHex::cutShortText(result)));
-    } else {
-        loadProblem.clear();
-    }
+    const IntelHex::ReadResult& result = loaded.reading();
     switch (result.status) {
     case IntelHex::ReadResult::Complete:
         break;
     case IntelHex::ReadResult::AddressTooHigh:
         qDebug() << DUX_FUNCTION << IntelHex::statusText(IntelHex::ReadResult::AddressTooHigh);
         qDebug() << DUX_FUNCTION << IntelHex::statusText(IntelHex::ReadResult::ImageTooLarge);
-        return QString();
+        return loaded;
     case IntelHex::ReadResult::RecordChecksumError:
         qDebug() << DUX_FUNCTION << IntelHex::statusText(result.status) << result.line;
-        return QString();
+        return loaded;
     case IntelHex::ReadResult::UnsupportedRecordType:
     case IntelHex::ReadResult::ImageTooLarge:
         qDebug() << DUX_FUNCTION << IntelHex::statusText(result.status);
-        return QString();
+        return loaded;
     }
     if (result.endedAtBadLine())
         qDebug().noquote() << DUX_FUNCTION
                            << QStringLiteral("wrong beginning character (line %1)\r\n").arg(result.line);
 
-    programSize = result.programSize;
-    hexFileChecksum = result.checksum;
-    ui->leSize->setText(QString::number(programSize));
-    ui->leChecksum->setText(QStringLiteral("0x%1").arg(quint32(hexFileChecksum), 0, 16));
-
-    for (const char* pattern : IntelHex::IdentifierPatterns) {
-        if (findVersionPattern(progData, int(sizeof progData), pattern)) {
-            const QString identifier = QString::fromLatin1(versionBuffer);
-            ui->leVersion->setText(identifier);
-            return identifier;
-        }
-    }
-    return QString();
-}
-
-bool FirmwareUpdate::findVersionPattern(unsigned char* data, int size, const char* pattern)
-{
-    std::fill(std::begin(versionBuffer), std::end(versionBuffer), '_');
-    return IntelHex::findPattern(data, size, pattern, versionBuffer);
+    ui->leSize->setText(QString::number(loaded.size()));
+    ui->leChecksum->setText(QStringLiteral("0x%1").arg(quint32(loaded.checksum()), 0, 16));
+    if (!loaded.identifier().isEmpty())
+        ui->leVersion->setText(loaded.identifier());
+    return loaded;
 }
 
 void FirmwareUpdate::clearFileInfo()
@@ -143,27 +109,26 @@ bool FirmwareUpdate::fileNameChanged(QString fileName)
         return false;
     }
     if (!fileName.toLower().endsWith(QLatin1String(HexSuffix))) {
-        loadProblem.clear();
-        doFirmwareUpdate(progData, 0, 0, 0, 0, 0);
+        image = image.withoutProgram(QString());
+        handOver();
         return false;
     }
-    hexFileVersion = loadHexFile(fileName);
-    qDebug() << DUX_FUNCTION << fileName << "hexFileVersion:" << hexFileVersion;
-    if (hexFileVersion.isEmpty() && loadProblem.isEmpty())
-        loadProblem = QStringLiteral("%1 holds no firmware identifier").arg(fileName);
+    image = loadHexFile(fileName);
+    qDebug() << DUX_FUNCTION << fileName << "hexFileVersion:" << image.identifier();
     // The loader's reason and line, for a file the user chose (the pool scan loads every pool file).
-    if (!loadProblem.isEmpty())
-        tellUser(loadProblem + QLatin1Char('.'));
-    if (hexFileVersion.isEmpty()) {
-        doFirmwareUpdate(progData, 0, 0, 0, 0, 0);
+    if (!image.problem().isEmpty())
+        tellUser(image.problem() + QLatin1Char('.'));
+    if (image.identifier().isEmpty()) {
+        image = image.withoutProgram(image.problem());
+        handOver();
         return false;
     }
-    qDebug() << DUX_FUNCTION << "programSize:" << programSize;
-    qDebug() << DUX_FUNCTION << "programStart:" << progStart;
-    qDebug() << DUX_FUNCTION << "extendedLinearAddress:" << extendedLinearAddress;
-    qDebug() << DUX_FUNCTION << "segmentAddress:" << segmentAddress;
-    qDebug() << DUX_FUNCTION << "ARMFlashAddress:" << ARMFlashAddress;
-    doFirmwareUpdate(progData, programSize, progStart, segmentAddress, extendedLinearAddress, ARMFlashAddress);
+    qDebug() << DUX_FUNCTION << "programSize:" << image.size();
+    qDebug() << DUX_FUNCTION << "programStart:" << image.start();
+    qDebug() << DUX_FUNCTION << "extendedLinearAddress:" << image.extendedLinearAddress();
+    qDebug() << DUX_FUNCTION << "segmentAddress:" << image.segmentAddress();
+    qDebug() << DUX_FUNCTION << "ARMFlashAddress:" << image.armFlashAddress();
+    handOver();
 
     // Files below the home path are the pool's own copies; remembering them would replace the user's folder.
     const QString absolutePath = QFileInfo(fileName).absoluteFilePath();
@@ -172,20 +137,28 @@ bool FirmwareUpdate::fileNameChanged(QString fileName)
     return true;
 }
 
+void FirmwareUpdate::handOver()
+{
+    doFirmwareUpdate(const_cast<unsigned char*>(image.bytes()), image.size(), image.start(), image.segmentAddress(),
+                     image.extendedLinearAddress(), image.armFlashAddress());
+}
+
 void FirmwareUpdate::doFirmwareUpdate(unsigned char* progData, int programSize, int progStart, int segmentAddress,
                                       int extendedLinearAddress, int ARMFlashAddress)
 {
+    // The arguments are the image member's, kept in the signature the host's meta-object knows; the
+    // value carries them to the worker whole.
+    Q_UNUSED(progData)
+    Q_UNUSED(progStart)
+    Q_UNUSED(segmentAddress)
+    Q_UNUSED(extendedLinearAddress)
+    Q_UNUSED(ARMFlashAddress)
     ui->gridLayoutUpdate->setEnabled(programSize > 0);
-    updater->setHexFileVersion(hexFileVersion);
-    ui->leHexVersion->setText(hexFileVersion);
-    // The member, not an argument: an empty program goes along with the last computed sum.
-    updater->setHexFileChecksum(hexFileChecksum);
-    updater->setProgramData(progData, programSize);
-    updater->setProgramAddresses(progStart, segmentAddress, extendedLinearAddress, ARMFlashAddress);
+    ui->leHexVersion->setText(image.identifier());
+    updater->setImage(image);
     updater->setModuleAddress(moduleAddress);
     // Without a program an update would only wipe the module: Update waits for a file with firmware.
-    programHandedOver = programSize > 0;
-    ui->btnUpdate->setEnabled(programHandedOver);
+    ui->btnUpdate->setEnabled(programSize > 0);
 }
 
 void FirmwareUpdate::handleFirmwareDirectory(QString directory)
@@ -314,7 +287,7 @@ void FirmwareUpdate::buildPoolWindow(const QIcon& icon)
 void FirmwareUpdate::scanFirmwarePool(FileSystemModel* model, const QString& directory)
 {
     const FirmwarePoolScan scan = FirmwarePoolScan::run(*model, directory, ui->leActualFirmware->text(),
-                                                        [this](const QString& path) { return loadHexFile(path); });
+                                                        [this](const QString& path) { return loadHexFile(path).identifier(); });
     for (auto file = scan.identifiers.cbegin(); file != scan.identifiers.cend(); ++file)
         model->firmwareVersions.insert(file.key(), file.value());
     QStringList nameFilters = scan.suitingFiles;

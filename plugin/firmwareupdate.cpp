@@ -142,8 +142,6 @@ void FirmwareUpdate::init(QWidget* parent)
         PeripheryManager::instance()->checkActualUSBDevices(false);
 
         firmwareDirectory = QStringLiteral("/");
-        hexFileVersion = QStringLiteral("");
-        hexFileChecksum = 0;
         setAcceptDrops(true);
         connect(ui->leFilename, SIGNAL(textChanged(QString)), this, SLOT(fileNameChanged(QString)));
 

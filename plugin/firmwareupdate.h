@@ -5,6 +5,7 @@
 #include "command.h"
 #include "containerinterface.h"
 #include "duxlmoduleinterface.h"
+#include "firmwareimage.h"
 #include "protocolfacts.h"
 
 // Complete types, so that the meta-object registers the pointer types of the slots' arguments
@@ -128,13 +129,16 @@ private:
     // deletes it; when this thread is inside the worker's request, the worker deletes itself when it ends.
     void stopWorker();
 
-    QString loadHexFile(QString fileName);
+    // Loads the file, writes the loader's diagnostic lines and shows size, checksum and identifier in the
+    // form when the reader came to its end; the pool scan loads every pool file with it.
+    FirmwareImage loadHexFile(const QString& fileName);
+    // Gives `image` to the worker through doFirmwareUpdate.
+    void handOver();
     // Saves the settings and says so in the history when they could not be saved.
     void saveSettings();
     void reportUnsavedSettings();
     // A history line of plain text (paths, a module's texts), escaped so that it stays text.
     void tellUser(const QString& text);
-    bool findVersionPattern(unsigned char* data, int size, const char* pattern);
     void clearFileInfo();
     QString firmwarePoolPath() const;
     // Builds the pool window, hidden; the pool scan shows it once the model has read the folder.
@@ -159,20 +163,10 @@ private:
     bool moduleListLoaded = false;
     QElapsedTimer elapsedTimer;
     QTimer elapsedTimeTimer;
-    char versionBuffer[10] = {};
     QString firmwareDirectory;
-    QString hexFileVersion;
-    int hexFileChecksum = 0;
-    unsigned char progData[Protocol::ImageBytes];
-    int programSize = 0;
-    int progStart = 0;
-    int extendedLinearAddress = 0;
-    int segmentAddress = 0;
-    int ARMFlashAddress = 0;
-    // Why the last file loaded cannot be written (plain text), empty when it can; and whether a program
-    // was handed to the worker.
-    QString loadProblem;
-    bool programHandedOver = false;
+    // The chosen file as handed to the worker: no program when there is nothing to write, and then its
+    // problem says why (empty when no HEX file was named).
+    FirmwareImage image;
     // The kind of link of the update under way: only some links make the module come back elsewhere.
     int updateLinkKind = 0;
     FirmwareUpdaterThread* updater = nullptr;

@@ -474,15 +474,15 @@ QString FirmwareUpdate::readActiveFirmware(const Link& link)
 
 QString FirmwareUpdate::refusalBeforeEntry(const QString& version) const
 {
-    if (!programHandedOver) {
-        return loadProblem.isEmpty() ? QLatin1String(NoFirmwareText)
-                                     : QStringLiteral("No firmware loaded: %1.").arg(loadProblem);
+    if (image.size() == 0) {
+        return image.problem().isEmpty() ? QLatin1String(NoFirmwareText)
+                                         : QStringLiteral("No firmware loaded: %1.").arg(image.problem());
     }
-    if (!loadProblem.isEmpty())
-        return QStringLiteral("%1; it is not written.").arg(loadProblem);
+    if (!image.problem().isEmpty())
+        return QStringLiteral("%1; it is not written.").arg(image.problem());
     // A module in its bootloader is checked by the worker, which reads the bootloader's own answer.
-    if (!version.isEmpty() && !isBootloaderVersion(version) && !FirmwareMatch::suits(version, hexFileVersion))
-        return FirmwareMatch::verdict(version, hexFileVersion, false);
+    if (!version.isEmpty() && !isBootloaderVersion(version) && !FirmwareMatch::suits(version, image.identifier()))
+        return FirmwareMatch::verdict(version, image.identifier(), false);
     return QString();
 }
 
@@ -591,7 +591,7 @@ void FirmwareUpdate::handleUpdateCompleted(bool successfull)
     ui->pbProcess->setRange(1, 99);
     ui->pbProcess->setValue(0);
     ui->btnCancel->setEnabled(false);
-    ui->btnUpdate->setEnabled(programHandedOver);
+    ui->btnUpdate->setEnabled(image.size() > 0);
     QString version = QLatin1String(NoVersionText);
     qDebug() << DUX_FUNCTION << "successfull:" << successfull << "actualModuleKey:" << actualModuleKey;
     ui->btnRefresh->setEnabled(true);

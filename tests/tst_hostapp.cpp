@@ -441,9 +441,9 @@ void TestHostApp::setupErrors_data()
                             QStringLiteral("2,3"), QStringLiteral("--timeout"), QStringLiteral("2")}
         << "dux-host: no module found on ttySIM0 at 115200 baud, addresses 2, 3, waiting 200 ms for each (";
     QTest::newRow("no such file") << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("/nonexistent.hex")}
-                                  << "dux-host: cannot read the firmware file /nonexistent.hex";
+                                  << "dux-host: /nonexistent.hex cannot be read: No such file or directory";
     QTest::newRow("file without firmware") << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@noidentifier")}
-                                           << "noidentifier.hex is rejected: it holds no firmware identifier";
+                                           << "noidentifier.hex holds no firmware identifier";
     QTest::newRow("unknown module") << 1
                                     << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"),
                                                    QStringLiteral("--module"), QStringLiteral("ttyXY/DUX1/id1")}

@@ -28,12 +28,12 @@ void FirmwareUpdaterThread::run()
             : commandHandler->isUsbHandler()          ? DUXLConnectionInterface::Usb
                                                       : DUXLConnectionInterface::Serial;
         target.portName = portName;
-        target.image = progData;
-        target.programSize = programSize;
-        target.progStart = progStart;
-        target.armFlashAddress = ARMFlashAddress;
-        target.hexFileVersion = hexFileVersion;
-        target.hexFileChecksum = hexFileChecksum;
+        target.image = image.bytes();
+        target.programSize = image.size();
+        target.progStart = image.start();
+        target.armFlashAddress = image.armFlashAddress();
+        target.hexFileVersion = image.identifier();
+        target.hexFileChecksum = image.checksum();
         successful = BootloaderDialogue(*this, target, cancelRequested, reopenDone, moduleAddress).run();
     }
 
