@@ -8,6 +8,7 @@ struct FirmwareFileCheck
 {
     QString identifier; // empty when the file holds none
     QString problem;    // empty when the file holds firmware
+    QString warning;    // what to say of a file written all the same (overlapping records)
 
     static FirmwareFileCheck of(const QString& fileName);
 };

@@ -25,8 +25,9 @@ constexpr const char* HelpText =
     "\n"
     "Exit status:\n"
     "  0  loaded\n"
-    "  1  the load failed, or the file is cut short (a malformed line or no end-of-file record)\n"
-    "  2  usage error, or the file cannot be opened\n";
+    "  1  the load failed, the file is empty or not a HEX file, or it is cut short (a malformed line,\n"
+    "     a last record cut off, or no end-of-file record)\n"
+    "  2  usage error, or the file cannot be opened or is not a regular file (a folder, FIFO, device)\n";
 
 }
 
@@ -49,8 +50,11 @@ int main(int argc, char** argv)
     const IntelHex::FileLoad load = IntelHex::loadFile(argv[1], image.get());
     if (load.verdict != IntelHex::FileLoad::Loaded) {
         std::fprintf(stderr, "hexinfo: %s\n", IntelHex::problemText(argv[1], load).c_str());
-        return load.verdict == IntelHex::FileLoad::CannotOpen ? ExitUsage : ExitLoadFailed;
+        return load.wasOpened() ? ExitLoadFailed : ExitUsage;
     }
+    const std::string warning = IntelHex::overlapText(argv[1], load.read);
+    if (!warning.empty())
+        std::fprintf(stderr, "hexinfo: warning: %s\n", warning.c_str());
     const IntelHex::ReadResult& result = load.read;
     const std::string& identifier = load.identifier;
     std::printf("size: %d\nchecksum: 0x%x\nstart: 0x%08x\nidentifier: %s\n", result.programSize,

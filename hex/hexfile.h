@@ -13,10 +13,13 @@ namespace IntelHex {
 struct FileLoad
 {
     enum Verdict {
-        Loaded,     // read to its end: a complete file (it may still hold no identifier)
-        CannotOpen, // the file could not be opened; `fileError` says why
-        CutShort,   // the reader came to a normal end, but a malformed line or a missing end record ended it
-        Rejected,   // the reader failed: `read.status` and `read.line`
+        Loaded,         // read to its end: a complete file (it may still hold no identifier)
+        NotRegularFile, // a folder, FIFO, device or socket, refused without being opened; `fileError` says which
+        CannotOpen,     // the file could not be opened; `fileError` says why
+        NoRecords,      // an empty file
+        NotHexRecords,  // its first line is not a record: not a HEX file at all
+        CutShort,       // a malformed line, a last record cut off or a missing end record ended the reading
+        Rejected,       // the reader failed: `read.status` and `read.line`
     };
     Verdict verdict = Loaded;
     ReadResult read;
@@ -24,15 +27,18 @@ struct FileLoad
     std::string identifier;
     std::string fileError;
 
-    // The reader came to its normal end: size, checksum and identifier are those of what it read.
-    bool isRead() const { return verdict == Loaded || verdict == CutShort; }
+    bool wasOpened() const { return verdict != NotRegularFile && verdict != CannotOpen; }
 };
 
-// Clears `image` (ImageSize bytes), then reads the file at `path` into it.
+// Clears `image` (ImageSize bytes), then reads the file at `path` into it. Anything but a regular file
+// is refused before it is opened: opening a FIFO would wait for a writer, and a device may act on it.
 FileLoad loadFile(const std::string& path, unsigned char* image);
 
 // Why a file is not loaded, beginning with its name ("fw.hex is cut short: reading ended at
 // malformed line 7"); empty when it is.
 std::string problemText(const std::string& path, const FileLoad& load);
+
+// The warning for records that overlap, beginning with the file's name; empty when none do.
+std::string overlapText(const std::string& path, const ReadResult& read);
 
 }

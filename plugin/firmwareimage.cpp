@@ -55,7 +55,7 @@ constexpr int DropHintOffsetY = 60;
 FirmwareImage FirmwareUpdate::loadHexFile(const QString& fileName)
 {
     const FirmwareImage loaded = FirmwareImage::load(fileName);
-    if (loaded.verdict() == FirmwareImage::Verdict::CannotOpen) {
+    if (!loaded.wasOpened()) {
         qDebug() << DUX_FUNCTION << "could not open file!";
         return loaded;
     }
@@ -118,6 +118,8 @@ bool FirmwareUpdate::fileNameChanged(QString fileName)
     // The loader's reason and line, for a file the user chose (the pool scan loads every pool file).
     if (!image.problem().isEmpty())
         tellUser(image.problem() + QLatin1Char('.'));
+    if (!image.warning().isEmpty())
+        tellUser(image.warning() + QLatin1Char('.'));
     if (image.identifier().isEmpty()) {
         image = image.withoutProgram(image.problem());
         handOver();

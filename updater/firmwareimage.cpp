@@ -9,6 +9,7 @@ FirmwareImage FirmwareImage::load(const QString& fileName)
     image.m_load = IntelHex::loadFile(QFile::encodeName(fileName).toStdString(),
                                       reinterpret_cast<unsigned char*>(image.m_bytes.data()));
     image.m_problem = QString::fromStdString(IntelHex::problemText(fileName.toStdString(), image.m_load));
+    image.m_warning = QString::fromStdString(IntelHex::overlapText(fileName.toStdString(), image.m_load.read));
     if (image.m_problem.isEmpty() && image.m_load.identifier.empty())
         image.m_problem = QStringLiteral("%1 holds no firmware identifier").arg(fileName);
     return image;

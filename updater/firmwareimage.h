@@ -38,13 +38,16 @@ public:
     Verdict verdict() const { return m_load.verdict; }
     // What the reader left behind: its status and the line that ended reading.
     const IntelHex::ReadResult& reading() const { return m_load.read; }
-    // The reader came to its normal end: size, checksum and identifier are the file's.
-    bool isRead() const { return m_load.isRead(); }
+    bool wasOpened() const { return m_load.wasOpened(); }
     // Why this is not firmware to write, beginning with the file name; empty when it is.
     QString problem() const { return m_problem; }
+    // What the user should know of a file that is written all the same (records that overlap); empty
+    // when nothing.
+    QString warning() const { return m_warning; }
 
 private:
     QByteArray m_bytes;
     IntelHex::FileLoad m_load;
     QString m_problem;
+    QString m_warning;
 };
