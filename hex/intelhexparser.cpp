@@ -21,6 +21,7 @@ constexpr int ExtendedAddressPos = DataPos;
 constexpr int MaxRecordBytes = 255;
 // A shorter line cannot hold a record; it ends reading.
 constexpr int MinLineChars = 11;
+constexpr char LineEnd = '\n';
 // The record checksum's two digits after the data.
 constexpr int ChecksumChars = 2;
 // Image bytes per word of the map of stored bytes.
@@ -259,7 +260,7 @@ ReadResult read(const ReadBlock& readBlock, unsigned char* image)
         const int count = field(line, length, CountPos, 2);
         // Only the stream's last line can lack its line end (a longer one is cut at MaxLineChars,
         // which no record exceeds).
-        if (line[0] == ':' && line[length - 1] != '\n' && length < DataPos + 2 * count + ChecksumChars) {
+        if (line[0] == ':' && line[length - 1] != LineEnd && length < DataPos + 2 * count + ChecksumChars) {
             result.line = lineNumber;
             result.lastRecordCut = true;
             break;

@@ -65,19 +65,24 @@ inline QString checksumText(const QByteArray& bytes)
     return QStringLiteral("0x") + QString::number(sum, 16);
 }
 
-// A FIFO that nobody writes to: a reader that opens it waits for a writer. After `graceMs` a writer
-// comes by, opening and closing it until this object goes, so that such a reader gets an end of file
-// late instead of hanging the test.
+// A FIFO that nobody writes to: a reader that opens it waits for a writer. From GraceMs on a writer
+// comes by until this object goes, so that such a reader ends late instead of hanging the test.
 class UnwrittenFifo
 {
 public:
     static constexpr int GraceMs = 1500;
-    static constexpr int WriterPollMs = 10;
-
+    static constexpr int PollMs = 10;
     explicit UnwrittenFifo(const QString& path)
         : m_path(QFile::encodeName(path).toStdString())
         , m_valid(::mkfifo(m_path.c_str(), 0600) == 0)
-        , m_writer([this] { comeByLate(); })
+        , m_writer([this] {
+            for (int waited = 0; !m_done; waited += PollMs) {
+                const int descriptor = waited >= GraceMs ? ::open(m_path.c_str(), O_WRONLY | O_NONBLOCK) : -1;
+                if (descriptor >= 0)
+                    ::close(descriptor);
+                std::this_thread::sleep_for(std::chrono::milliseconds(PollMs));
+            }
+        })
     {
     }
     ~UnwrittenFifo()
@@ -88,18 +93,6 @@ public:
     bool isValid() const { return m_valid; }
 
 private:
-    void comeByLate()
-    {
-        for (int waited = 0; !m_done; waited += WriterPollMs) {
-            if (waited >= GraceMs) {
-                const int descriptor = ::open(m_path.c_str(), O_WRONLY | O_NONBLOCK);
-                if (descriptor >= 0)
-                    ::close(descriptor);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(WriterPollMs));
-        }
-    }
-
     const std::string m_path;
     const bool m_valid;
     std::atomic<bool> m_done{false};

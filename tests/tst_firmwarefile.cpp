@@ -683,7 +683,7 @@ void TestFirmwareFile::typingLoadsOnceTheNameEndsInHex()
 
 void TestFirmwareFile::loadShowsOrKeepsFields_data()
 {
-    // The file's content; "@missing", "@fifo" and "@folder" put no file, a FIFO or a folder there.
+    // The file's content; "@missing" and "@fifo" put no file or a FIFO there.
     QTest::addColumn<QByteArray>("hex");
     QTest::addColumn<bool>("identified");
     // Empty size and checksum: those of the file loaded before are kept.
@@ -717,10 +717,7 @@ void TestFirmwareFile::loadShowsOrKeepsFields_data()
     QTest::newRow("file missing") << QByteArray("@missing") << false << "" << ""
                                   << " cannot be read: No such file or directory.";
     QTest::newRow("empty file") << QByteArray() << false << "0" << "0x0" << " holds no HEX records.";
-    QTest::newRow("plain text") << QByteArray("notes\n") << false << "0" << "0x0"
-                                << " is not a HEX file: line 1 is not a HEX record.";
     QTest::newRow("FIFO") << QByteArray("@fifo") << false << "" << "" << " is a FIFO, not a regular file.";
-    QTest::newRow("folder") << QByteArray("@folder") << false << "" << "" << " is a folder, not a regular file.";
     // Shown and handed over, so that Update can say why it refuses the file.
     QTest::newRow("last record cut off") << cutOff << true << "1008" << FirmwareBuilder::checksumText(image.left(1008))
                                          << " is cut short: line 65 ends inside its record.";
@@ -750,8 +747,6 @@ void TestFirmwareFile::loadShowsOrKeepsFields()
     std::unique_ptr<FirmwareBuilder::UnwrittenFifo> fifo;
     if (hex == "@fifo")
         QVERIFY((fifo = std::make_unique<FirmwareBuilder::UnwrittenFifo>(path))->isValid());
-    else if (hex == "@folder")
-        QVERIFY(QDir().mkpath(path));
     else if (hex != "@missing")
         FirmwareBuilder::writeFile(path, hex);
 

@@ -474,14 +474,6 @@ void TestHostApp::setupErrors_data()
                                            << "noidentifier.hex holds no firmware identifier";
     QTest::newRow("FIFO as the file") << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@fifo")}
                                       << "fifo.hex is a FIFO, not a regular file";
-    QTest::newRow("folder as the file") << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@folder")}
-                                        << " is a folder, not a regular file";
-    QTest::newRow("empty file") << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@empty")}
-                                << "empty.hex holds no HEX records";
-    QTest::newRow("text file") << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@notes")}
-                               << "notes.hex is not a HEX file: line 1 is not a HEX record";
-    QTest::newRow("file cut inside a record") << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@cut")}
-                                              << "cut.hex is cut short: line 2 ends inside its record";
     // Written all the same: here the search finds no module.
     QTest::newRow("overlapping records")
         << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@overlap"), QStringLiteral("--timeout"), QStringLiteral("1")}
@@ -575,7 +567,6 @@ void TestHostApp::fileVerdicts_data()
     QTest::newRow("missing file") << hexinfo << "/nonexistent.hex" << 2 << "%1 cannot be read";
     QTest::newRow("folder") << hexinfo << "@folder" << 2 << "%1 is a folder";
     QTest::newRow("FIFO") << hexinfo << "@fifo" << 2 << "%1 is a FIFO";
-    QTest::newRow("device") << hexinfo << "/dev/null" << 2 << "%1 is a device";
     // dux-sim's flash image: what the tool would not write is not taken either.
     QTest::newRow("dux-sim, cut inside a record") << "dux-sim" << "@cut" << 2 << "%1 is cut short";
 }

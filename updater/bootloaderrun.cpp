@@ -28,12 +28,7 @@ void FirmwareUpdaterThread::run()
             : commandHandler->isUsbHandler()          ? DUXLConnectionInterface::Usb
                                                       : DUXLConnectionInterface::Serial;
         target.portName = portName;
-        target.image = image.bytes();
-        target.programSize = image.size();
-        target.progStart = image.start();
-        target.armFlashAddress = image.armFlashAddress();
-        target.hexFileVersion = image.identifier();
-        target.hexFileChecksum = image.checksum();
+        target.image = image;
         successful = BootloaderDialogue(*this, target, cancelRequested, reopenDone, moduleAddress).run();
     }
 
