@@ -145,16 +145,10 @@ void FirmwareUpdate::handOver()
                      image.extendedLinearAddress(), image.armFlashAddress());
 }
 
-void FirmwareUpdate::doFirmwareUpdate(unsigned char* progData, int programSize, int progStart, int segmentAddress,
-                                      int extendedLinearAddress, int ARMFlashAddress)
+// The arguments are those of `image`, in the signature the plug-in's meta-object has always had; the
+// value carries them to the worker whole.
+void FirmwareUpdate::doFirmwareUpdate(unsigned char*, int programSize, int, int, int, int)
 {
-    // The arguments are the image member's, kept in the signature the host's meta-object knows; the
-    // value carries them to the worker whole.
-    Q_UNUSED(progData)
-    Q_UNUSED(progStart)
-    Q_UNUSED(segmentAddress)
-    Q_UNUSED(extendedLinearAddress)
-    Q_UNUSED(ARMFlashAddress)
     ui->gridLayoutUpdate->setEnabled(programSize > 0);
     ui->leHexVersion->setText(image.identifier());
     updater->setImage(image);
@@ -288,8 +282,8 @@ void FirmwareUpdate::buildPoolWindow(const QIcon& icon)
 
 void FirmwareUpdate::scanFirmwarePool(FileSystemModel* model, const QString& directory)
 {
-    const FirmwarePoolScan scan = FirmwarePoolScan::run(*model, directory, ui->leActualFirmware->text(),
-                                                        [this](const QString& path) { return loadHexFile(path).identifier(); });
+    const auto identify = [this](const QString& path) { return loadHexFile(path).identifier(); };
+    const FirmwarePoolScan scan = FirmwarePoolScan::run(*model, directory, ui->leActualFirmware->text(), identify);
     for (auto file = scan.identifiers.cbegin(); file != scan.identifiers.cend(); ++file)
         model->firmwareVersions.insert(file.key(), file.value());
     QStringList nameFilters = scan.suitingFiles;
