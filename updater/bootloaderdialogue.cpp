@@ -9,6 +9,7 @@
 #include "protocolfacts.h"
 #include "timescale.h"
 #include "updateoutcome.h"
+#include "updatephase.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -103,7 +104,7 @@ bool BootloaderDialogue::run()
 
 bool BootloaderDialogue::detectBootloader()
 {
-    reachPhase("detection");
+    reachPhase(UpdatePhase::Detection);
     m_version.clear();
     for (int attempt = 1;; ++attempt) {
         if (cancelled())
@@ -147,7 +148,7 @@ bool BootloaderDialogue::checkIdentity()
 
 bool BootloaderDialogue::readParameters()
 {
-    reachPhase("parameters");
+    reachPhase(UpdatePhase::Parameters);
     Command pageSizeRequest = makeRequest(Bootloader::ReadParameterCommand, Bootloader::PageSizeParameter, 0, 0);
     Command reply;
     send(pageSizeRequest, reply);
@@ -208,7 +209,7 @@ bool BootloaderDialogue::readParameters()
 void BootloaderDialogue::erase()
 {
     CommandHandlerInterface* handler = m_target.handler;
-    reachPhase("erase");
+    reachPhase(UpdatePhase::Erase);
     progressAndLog(QStringLiteral("Erasing..."));
     emit m_thread.handleProgressBarMaximum(0);
     emit m_thread.handleProgressBarValue(0);
@@ -233,7 +234,7 @@ void BootloaderDialogue::erase()
 bool BootloaderDialogue::writeImage()
 {
     CommandHandlerInterface* handler = m_target.handler;
-    reachPhase("write");
+    reachPhase(UpdatePhase::Write);
     progressAndLog(QStringLiteral("Writing %1 bytes...").arg(m_target.programSize));
     emit m_thread.handleProgressBarMaximum(m_target.programSize);
     emit m_thread.handleProgressBarValue(0);
@@ -331,7 +332,7 @@ bool BootloaderDialogue::sendWord(Command& request, Command& reply)
 bool BootloaderDialogue::verifyChecksum()
 {
     CommandHandlerInterface* handler = m_target.handler;
-    reachPhase("verify");
+    reachPhase(UpdatePhase::Verify);
     const quint32 lastAddress = quint32(m_flashBase) + quint32(m_target.programSize) - 1;
     progress(QStringLiteral("Verifying checksum..."));
     log(QStringLiteral("Verifying checksum at address 0x%1...").arg(hex(lastAddress)));
@@ -359,7 +360,7 @@ bool BootloaderDialogue::verifyChecksum()
 
 bool BootloaderDialogue::storeSizeAndChecksum()
 {
-    reachPhase("store");
+    reachPhase(UpdatePhase::Store);
     progressAndLog(QStringLiteral("Writing checksum 0x%1").arg(hex(quint32(m_target.hexFileChecksum))));
     Command reply;
     if (!sendOnce(Bootloader::StoreAttributeCommand, Bootloader::FirmwareSizeAttribute, 0, m_target.programSize,
@@ -406,7 +407,7 @@ bool BootloaderDialogue::storeInFlashWords()
 bool BootloaderDialogue::restartAndReconnect()
 {
     CommandHandlerInterface* handler = m_target.handler;
-    reachPhase("restart");
+    reachPhase(UpdatePhase::Restart);
     progressAndLog(QStringLiteral("Restarting module..."));
     // Its reply tells nothing: the module may be gone before it answers.
     sendOnce(Bootloader::RestartCommand, 0, 0, 0);
@@ -417,7 +418,7 @@ bool BootloaderDialogue::restartAndReconnect()
     if (m_reenumerates)
         return true;
 
-    reachPhase("reconnect");
+    reachPhase(UpdatePhase::Reconnect);
     sleepMs(BeforeFirstReopenMs);
     requestReopen(ModuleState::Firmware, ReconnectReopenPollMs);
     if (!handler->isDeviceOpen()) {
@@ -501,10 +502,10 @@ void BootloaderDialogue::sleepMs(int ms)
     QThread::msleep(static_cast<unsigned long>(TimeScale::scaledMs(ms)));
 }
 
-void BootloaderDialogue::reachPhase(const char* phase)
+void BootloaderDialogue::reachPhase(UpdatePhase phase)
 {
     if (UpdateOutcome* outcome = m_thread.currentOutcome())
-        outcome->reachPhase(QLatin1String(phase));
+        outcome->reachPhase(phase);
 }
 
 void BootloaderDialogue::reportWritten(int bytes)

@@ -7,6 +7,7 @@ namespace Protocol {
 enum class ModuleState : int;
 }
 
+enum class UpdatePhase;
 class Command;
 class CommandHandlerInterface;
 class FirmwareUpdaterThread;
@@ -70,7 +71,7 @@ private:
     bool cancelled() const;
     static void sleepMs(int ms);
 
-    void reachPhase(const char* phase);
+    void reachPhase(UpdatePhase phase);
     void reportWritten(int bytes);
     void progress(const QString& text);
     void log(const QString& text);
