@@ -2,7 +2,7 @@
 
 #include "bootloaderdialogue.h"
 #include "commandhandlerinterface.h"
-#include "duxlconnectioninterface.h"
+#include "linkkindrules.h"
 #include "global.h"
 #include "timescale.h"
 
@@ -24,9 +24,7 @@ void FirmwareUpdaterThread::run()
         BootloaderDialogue::Target target;
         target.handler = commandHandler;
         // Unless the caller named the link's kind, the handler's own name tells a USB link from a serial one.
-        target.linkKind = linkKind != UnnamedLinkKind ? linkKind
-            : commandHandler->isUsbHandler()          ? DUXLConnectionInterface::Usb
-                                                      : DUXLConnectionInterface::Serial;
+        target.linkKind = linkKind != UnnamedLinkKind ? linkKind : LinkKindRules::kindOfHandler(*commandHandler);
         target.portName = portName;
         target.image = progData;
         target.programSize = programSize;
