@@ -1,11 +1,21 @@
 #include "firmwareupdaterthread.h"
 
+#include "bootloaderdialogue.h"
 #include "command.h"
 #include "commandhandlerinterface.h"
+#include "global.h"
+#include "linkkindrules.h"
 #include "lowlevel.h"
+#include "timescale.h"
 
 #include <QDebug>
 #include <QVariant>
+
+namespace {
+constexpr const char* RegistryName = "FW update";
+// Lets the completion's receiver finish before the thread leaves the registry.
+constexpr int BeforeLeavingMs = 100;
+}
 
 FirmwareUpdaterThread::FirmwareUpdaterThread()
     : QThread(nullptr)
@@ -16,6 +26,39 @@ FirmwareUpdaterThread::FirmwareUpdaterThread()
 FirmwareUpdaterThread::~FirmwareUpdaterThread()
 {
     qCDebug(debLowLevel) << "virtual FirmwareUpdaterThread::~FirmwareUpdaterThread()";
+}
+
+void FirmwareUpdaterThread::run()
+{
+    cancelRequested = false;
+    Global::instance(false)->registerThread(QThread::currentThreadId(), QLatin1String(RegistryName));
+    emit handleProgressBarMaximum(0);
+    emit handleProgressBarValue(0);
+
+    bool successful = true;
+    if (commandHandler) {
+        BootloaderDialogue::Target target;
+        target.handler = commandHandler;
+        // Unless the caller named the link's kind, the handler's own name tells a USB link from a serial one.
+        target.linkKind = linkKind != UnnamedLinkKind ? linkKind : LinkKindRules::kindOfHandler(*commandHandler);
+        target.portName = portName;
+        target.image = progData;
+        target.programSize = programSize;
+        target.progStart = progStart;
+        target.armFlashAddress = ARMFlashAddress;
+        target.hexFileVersion = hexFileVersion;
+        target.hexFileChecksum = hexFileChecksum;
+        successful = BootloaderDialogue(*this, target, cancelRequested, reopenDone, moduleAddress).run();
+    }
+
+    if (successful) {
+        emit handleDebugMessage(QStringLiteral("Update completed.\n"));
+        emit handleUpdateCompleted(true);
+        msleep(static_cast<unsigned long>(TimeScale::scaledMs(BeforeLeavingMs)));
+    } else {
+        emit handleUpdateCompleted(false);
+    }
+    Global::instance(false)->unregisterThread(QThread::currentThreadId());
 }
 
 void FirmwareUpdaterThread::setCommandHandler(CommandHandlerInterface* handler)
