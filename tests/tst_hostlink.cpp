@@ -243,6 +243,7 @@ void TestHostLink::runsRequestsAndKeepsReplyFields()
     m_handler->doDirectRequest(&request, &reply);
     QVERIFY(reply.isValid());
     QCOMPARE(reply.status(), SimulatedModule::StatusInvalidCommand);
+    QCOMPARE(m_handler->requestFailure(), QStringLiteral("The module refused the request with status 2."));
 }
 
 void TestHostLink::failedRequestTakes_data()
@@ -252,13 +253,18 @@ void TestHostLink::failedRequestTakes_data()
     QTest::addColumn<bool>("closed");
     QTest::addColumn<int>("expectedMs");
     QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("reason"); // what the handler tells the user
     const int noReply = int(SimulatedModule::FailureMode::NoReply);
-    QTest::newRow("no reply, time-out raised for one request") << noReply << 300 << false << 300 << "";
+    QTest::newRow("no reply, time-out raised for one request")
+        << noReply << 300 << false << 300 << "" << "The module did not answer within 300 ms.";
     QTest::newRow("no reply, time-out back to the default")
-        << noReply << 0 << false << int(CommandHandlerInterface::DefaultTimeoutMs) << "";
+        << noReply << 0 << false << int(CommandHandlerInterface::DefaultTimeoutMs) << ""
+        << "The module did not answer within 1000 ms.";
     QTest::newRow("corrupt reply ends the wait at once")
-        << int(SimulatedModule::FailureMode::InvalidReply) << 5000 << false << 0 << "";
-    QTest::newRow("closed port answers at once") << -1 << 5000 << true << 0 << "the port is not open";
+        << int(SimulatedModule::FailureMode::InvalidReply) << 5000 << false << 0 << ""
+        << "The module's reply arrived corrupt.";
+    QTest::newRow("closed port answers at once")
+        << -1 << 5000 << true << 0 << "the port is not open" << "The module's port is gone.";
 }
 
 void TestHostLink::failedRequestTakes()
@@ -268,6 +274,7 @@ void TestHostLink::failedRequestTakes()
     QFETCH(bool, closed);
     QFETCH(int, expectedMs);
     QFETCH(QString, error);
+    QFETCH(QString, reason);
 
     m_module->run([failure](SimulatedModule* module, ModuleServer*) {
         module->setMode(SimulatedModule::Mode::Bootloader);
@@ -287,13 +294,15 @@ void TestHostLink::failedRequestTakes()
     QVERIFY2(elapsed >= expectedMs && elapsed < expectedMs + SchedulingSlackMs, qPrintable(QString::number(elapsed)));
     if (!error.isEmpty())
         QCOMPARE(m_handler->errorString(), error);
+    QCOMPARE(m_handler->requestFailure(), reason);
 
-    // The link is fine once the fault is gone.
+    // The link is fine once the fault is gone, and the reason goes with the next answer.
     m_module->run([](SimulatedModule* module, ModuleServer*) { module->clearFailures(); });
     QVERIFY(m_handler->openDevice());
     const Command reply = pageSizeReply();
     QVERIFY(reply.isValid());
     QCOMPARE(reply.value(), PageSize);
+    QCOMPARE(m_handler->requestFailure(), QString());
 }
 
 void TestHostLink::lateReplyIsNeverTakenForTheNextRequest()

@@ -7,6 +7,7 @@
 #include "linkkindrules.h"
 #include "lowlevel.h"
 #include "timescale.h"
+#include "updateoutcome.h"
 
 #include <QDebug>
 #include <QVariant>
@@ -48,7 +49,7 @@ void FirmwareUpdaterThread::run()
         target.armFlashAddress = ARMFlashAddress;
         target.hexFileVersion = hexFileVersion;
         target.hexFileChecksum = hexFileChecksum;
-        successful = BootloaderDialogue(*this, target, cancelRequested, reopenDone, moduleAddress).run();
+        successful = BootloaderDialogue(*this, *this, target, cancelRequested, reopenDone, moduleAddress).run();
     }
 
     if (successful) {
@@ -130,4 +131,31 @@ void FirmwareUpdaterThread::setDeviceClosed()
 void FirmwareUpdaterThread::setOutcome(UpdateOutcome* report)
 {
     outcome = report;
+}
+
+void FirmwareUpdaterThread::setRequestFailure(const QString& reason)
+{
+    QMutexLocker lock(&requestFailureMutex);
+    requestFailure = reason;
+}
+
+QString FirmwareUpdaterThread::request(Command& request, Command& reply)
+{
+    // A receiver other than the bridge tells no reason; none from an earlier request may stand in for it.
+    setRequestFailure(QString());
+    emit doDirectRequest(&request, &reply);
+    QMutexLocker lock(&requestFailureMutex);
+    return requestFailure;
+}
+
+void FirmwareUpdaterThread::reachPhase(UpdatePhase phase)
+{
+    if (UpdateOutcome* report = currentOutcome())
+        report->reachPhase(phase);
+}
+
+void FirmwareUpdaterThread::progress(qint64 bytesDone, qint64 bytesTotal)
+{
+    if (UpdateOutcome* report = currentOutcome())
+        report->progress(bytesDone, bytesTotal);
 }
