@@ -90,6 +90,7 @@ private slots:
     void failedRequestTakes_data();
     void failedRequestTakes();
     void lateReplyIsNeverTakenForTheNextRequest();
+    void frameOfAnotherKindIsNeverTakenForTheReply();
     void forcedEventProcessingKeepsTheLoopRunning_data();
     void forcedEventProcessingKeepsTheLoopRunning();
     void dataRates_data();
@@ -323,6 +324,33 @@ void TestHostLink::lateReplyIsNeverTakenForTheNextRequest()
     QVERIFY(reply.isValid());
     QCOMPARE(reply.command(), ParameterCommand);
     QCOMPARE(reply.value(), PageSize);
+}
+
+void TestHostLink::frameOfAnotherKindIsNeverTakenForTheReply()
+{
+    // Version replies with every sequence number stream in while page sizes are asked: one carries
+    // each request's number, ahead of its reply in the line.
+    QByteArray versionReplies;
+    for (int sequence = 0; sequence <= DuxlFrame::SequenceMask; ++sequence)
+        versionReplies += DuxlFrame::encodeVersionReply(quint8(sequence), QStringLiteral("1234V101"));
+    constexpr qint64 StreamBytes = 2 * 1000 * 1000;
+    m_module->run([&versionReplies](SimulatedModule* module, ModuleServer* server) {
+        module->setMode(SimulatedModule::Mode::Bootloader);
+        server->streamNoise(StreamBytes, versionReplies);
+    });
+    m_handler->setMaxTimeoutMS(2000);
+    for (int request = 0; request < 4; ++request) {
+        const Command reply = pageSizeReply();
+        QVERIFY2(!reply.isValid() || (reply.command() == ParameterCommand && reply.value() == PageSize),
+                 qPrintable(reply.toString()));
+    }
+    const auto sendingNoise = [this] {
+        bool sending = false;
+        m_module->run([&](SimulatedModule*, ModuleServer* server) { sending = server->isSendingNoise(); });
+        return sending;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!sendingNoise(), NoiseTimeoutMs);
+    QCOMPARE(pageSizeReply().value(), PageSize);
 }
 
 void TestHostLink::forcedEventProcessingKeepsTheLoopRunning_data()
@@ -585,6 +613,10 @@ void TestHostLink::usbModuleComesBackUnderItsNewPort()
     DUXLConnectionInterface* connection = handler.getConnectionPlugin(QStringLiteral("ttyU0/USB"));
     QCOMPARE(connection->interfaceType(), int(DUXLConnectionInterface::Usb));
     QVERIFY(connection->commandHandler()->objectName().startsWith(QLatin1String("USB construct No: ")));
+    // The module is the USB device: once it answered, the other probe addresses are not asked.
+    int versionQueries = 0;
+    usb.run([&versionQueries](SimulatedModule* module, ModuleServer*) { versionQueries = module->versionQueryCount(); });
+    QCOMPARE(versionQueries, 1);
 
     // The bootloader-entry command restarts the module, which comes back as the next port.
     Command entry(1, SimulatedModule::EnterBootloaderCommand, SimulatedModule::EnterBootloaderType,

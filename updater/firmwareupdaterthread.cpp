@@ -141,8 +141,7 @@ void FirmwareUpdaterThread::setRequestFailure(const QString& reason)
 
 QString FirmwareUpdaterThread::request(Command& request, Command& reply)
 {
-    // A receiver other than the bridge tells no reason; none from an earlier request may stand in for it.
-    setRequestFailure(QString());
+    // The bridge sets the reason of each request, empty when it was carried out; other receivers tell none.
     emit doDirectRequest(&request, &reply);
     QMutexLocker lock(&requestFailureMutex);
     return requestFailure;
