@@ -4,6 +4,7 @@
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
 #include "hostwindow.h"
+#include "linkpolicy.h"
 #include "moduleview.h"
 #include "peripherymanager.h"
 
@@ -21,7 +22,7 @@ ModuleUpdate::ModuleUpdate(ContainerInterface* plugin, PluginHandler* handler, H
 {
     DUXLModuleInterface* module = handler->getModulePlugin(moduleKey);
     DUXLConnectionInterface* connection = module ? module->connectionInterface() : nullptr;
-    const bool usb = connection && connection->interfaceType() == DUXLConnectionInterface::Usb;
+    const bool usb = connection && LinkPolicy::forKind(connection->interfaceType()).followsPortChange();
     m_view = std::make_unique<ModuleView>(handler, moduleKey, usb);
     auto* instance = qobject_cast<ContainerInterface*>(plugin->createInstance(moduleKey, m_view.get()));
     m_window = window->openContainer(instance);

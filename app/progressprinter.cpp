@@ -1,5 +1,7 @@
 #include "progressprinter.h"
 
+#include "updatephase.h"
+
 #include <QLocale>
 #include <QTextStream>
 
@@ -8,15 +10,15 @@ namespace {
 // Where each phase starts within the whole update, in percent; write and verify move on with their bytes.
 struct PhaseShare
 {
-    const char* phase;
+    UpdatePhase phase;
     int startPercent;
     int endPercent;
 };
 constexpr PhaseShare PhaseShares[] = {
-    {"entry", 0, 2},     {"detection", 2, 3}, {"parameters", 3, 4}, {"erase", 4, 5},       {"write", 5, 85},
-    {"verify", 85, 95},  {"store", 95, 96},   {"restart", 96, 98},  {"reconnect", 98, 99},
+    {UpdatePhase::Entry, 0, 2},    {UpdatePhase::Detection, 2, 3}, {UpdatePhase::Parameters, 3, 4},
+    {UpdatePhase::Erase, 4, 5},    {UpdatePhase::Write, 5, 85},    {UpdatePhase::Verify, 85, 95},
+    {UpdatePhase::Store, 95, 96},  {UpdatePhase::Restart, 96, 98}, {UpdatePhase::Reconnect, 98, 99},
 };
-constexpr const char* WritePhase = "write";
 constexpr double BytesPerKiB = 1024.0;
 constexpr qint64 MsPerSecond = 1000;
 constexpr qint64 SecondsPerMinute = 60;
@@ -52,7 +54,7 @@ void ProgressPrinter::phaseReached(const QString& phase)
     m_phase = phase;
     m_done = 0;
     m_total = 0;
-    if (phase == QLatin1String(WritePhase))
+    if (phase == UpdatePhases::name(UpdatePhase::Write))
         m_writeStartMs = m_clock.elapsed();
     if (m_terminal)
         rewriteLine();
@@ -78,8 +80,11 @@ void ProgressPrinter::finish()
 
 int ProgressPrinter::percentOfUpdate() const
 {
+    UpdatePhase phase;
+    if (!UpdatePhases::fromName(m_phase, &phase))
+        return 0;
     for (const PhaseShare& share : PhaseShares) {
-        if (m_phase != QLatin1String(share.phase))
+        if (share.phase != phase)
             continue;
         const qint64 span = share.endPercent - share.startPercent;
         return share.startPercent + int(m_total > 0 ? span * m_done / m_total : 0);
@@ -94,7 +99,7 @@ QString ProgressPrinter::statusLine() const
     if (m_total > 0)
         line += QStringLiteral("  %1/%2 bytes").arg(numbers.toString(m_done), numbers.toString(m_total));
     const qint64 writeMs = m_clock.elapsed() - m_writeStartMs;
-    if (m_phase == QLatin1String(WritePhase) && m_done > 0 && writeMs > 0) {
+    if (m_phase == UpdatePhases::name(UpdatePhase::Write) && m_done > 0 && writeMs > 0) {
         const double bytesPerMs = double(m_done) / writeMs;
         const qint64 etaSeconds = qint64((m_total - m_done) / bytesPerMs) / MsPerSecond;
         line += QStringLiteral("  %1 KiB/s  ETA %2:%3")

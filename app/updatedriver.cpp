@@ -2,6 +2,7 @@
 
 #include "containerinterface.h"
 #include "progressprinter.h"
+#include "updatephase.h"
 
 #include <QComboBox>
 #include <QFileInfo>
@@ -21,7 +22,7 @@ namespace {
 constexpr const char* OutcomeObjectName = "updateOutcome";
 constexpr const char* CancelSlot = "on_btnCancel_clicked";
 // Phases in which the module may still run its firmware: before and just after the entry command.
-constexpr const char* EntryPhase = "entry";
+const QString EntryPhase = UpdatePhases::name(UpdatePhase::Entry);
 // A module that still runs its firmware this long after the entry command did not get it.
 constexpr int EntryWatchMs = 10000;
 constexpr const char* EntryLostText =
@@ -199,7 +200,7 @@ void UpdateDriver::cancel()
 void UpdateDriver::outcomePhaseChanged(const QString& phase)
 {
     m_phase = phase;
-    if (phase != QLatin1String(EntryPhase))
+    if (phase != EntryPhase)
         m_entryWatch.stop();
     emit phaseChanged(phase);
 }
@@ -212,7 +213,7 @@ void UpdateDriver::outcomeProgressed(qint64 bytesDone, qint64 bytesTotal)
 
 void UpdateDriver::checkBootloaderEntry()
 {
-    if (!m_running || (!m_phase.isEmpty() && m_phase != QLatin1String(EntryPhase)))
+    if (!m_running || (!m_phase.isEmpty() && m_phase != EntryPhase))
         return;
     m_entryFailure = QLatin1String(EntryLostText);
     cancel();

@@ -1,6 +1,7 @@
 #include "updateresult.h"
 
 #include "hostoptions.h"
+#include "updatephase.h"
 
 #include <QLocale>
 #include <QStringList>
@@ -10,12 +11,6 @@ namespace {
 constexpr qint64 MsPerSecond = 1000;
 constexpr qint64 SecondsPerMinute = 60;
 constexpr double BytesPerKiB = 1024.0;
-
-// Phases of the update, in the order they are reached, grouped by what they leave on the module.
-const QStringList BeforeEraseModulePhases = {QStringLiteral("detection"), QStringLiteral("parameters")};
-const QStringList WithoutFirmwarePhases = {QStringLiteral("erase"), QStringLiteral("write"), QStringLiteral("verify"),
-                                           QStringLiteral("store")};
-const QStringList AfterStorePhases = {QStringLiteral("restart"), QStringLiteral("reconnect")};
 
 QString minutesAndSeconds(qint64 ms)
 {
@@ -67,11 +62,15 @@ QString UpdateResult::moduleStateAfter(const QString& phase)
 {
     if (phase.isEmpty())
         return QStringLiteral("the module was not touched");
-    if (BeforeEraseModulePhases.contains(phase))
+    // The phases in the order they are reached, by what they leave on the module: past the entry the
+    // module is in its bootloader, from the erase on without firmware, from the restart on with the new one.
+    UpdatePhase reached;
+    const bool known = UpdatePhases::fromName(phase, &reached) && reached != UpdatePhase::Entry;
+    if (known && reached < UpdatePhase::Erase)
         return QStringLiteral("the module is in its bootloader, its firmware not yet erased; run the update again");
-    if (WithoutFirmwarePhases.contains(phase))
+    if (known && reached < UpdatePhase::Restart)
         return QStringLiteral("the module stays in its bootloader with no firmware; run the update again");
-    if (AfterStorePhases.contains(phase))
+    if (known)
         return QStringLiteral("the new firmware is stored; if the module does not come back, power-cycle it and "
                               "check it with --list");
     return QStringLiteral("the module may have switched to its bootloader, its firmware not yet erased; run the "

@@ -4,6 +4,7 @@
 #include "console.h"
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
+#include "linkpolicy.h"
 #include "moduleupdate.h"
 #include "pluginhandler.h"
 
@@ -58,7 +59,7 @@ bool UpdateWatch::onUsbLink(const QString& key) const
 {
     DUXLModuleInterface* module = m_host.handler->getModulePlugin(key);
     DUXLConnectionInterface* connection = module ? module->connectionInterface() : nullptr;
-    return connection && connection->interfaceType() == DUXLConnectionInterface::Usb;
+    return connection && LinkPolicy::forKind(connection->interfaceType()).followsPortChange();
 }
 
 bool UpdateWatch::usbUpdateRunning() const

@@ -21,6 +21,7 @@
 #include "portlistfile.h"
 #include "serialcommandhandler.h"
 #include "timerprobe.h"
+#include "updatephase.h"
 
 #include <QApplication>
 #include <QDir>
@@ -41,7 +42,6 @@ constexpr int DefaultModules = 4;
 constexpr double TargetP99Ms = 30;
 constexpr const char* TimeScale = "0.1";
 constexpr int PacedBaud = 115200;
-constexpr const char* WritePhase = "write";
 constexpr int DiscoveryWaitMs = 10000;
 constexpr int PollMs = 100;
 
@@ -112,7 +112,7 @@ int main(int argc, char* argv[])
         const size_t index = updates.size() - 1;
         auto inWrite = std::make_shared<bool>(false);
         QObject::connect(updates.back().get(), &ModuleUpdate::phaseChanged, [&writing, inWrite](const QString& phase) {
-            const bool now = phase == QLatin1String(WritePhase);
+            const bool now = phase == UpdatePhases::name(UpdatePhase::Write);
             writing += int(now) - int(*inWrite);
             *inWrite = now;
         });

@@ -1,6 +1,29 @@
 #include "commandhandlerinterface.h"
 
+#include "command.h"
+
 CommandHandlerInterface::CommandHandlerInterface(QObject* parent)
     : QObject(parent)
 {
+}
+
+void CommandHandlerInterface::noteFailure(Failure failure)
+{
+    switch (failure) {
+    case Failure::NoReply:
+        m_requestFailure = QStringLiteral("The module did not answer within %1 ms.").arg(maxTimeoutMS());
+        return;
+    case Failure::CorruptReply:
+        m_requestFailure = QStringLiteral("The module's reply arrived corrupt.");
+        return;
+    case Failure::PortGone:
+        m_requestFailure = QStringLiteral("The module's port is gone.");
+        return;
+    }
+}
+
+void CommandHandlerInterface::noteReplyStatus(const Command& reply)
+{
+    if (reply.isValid() && reply.status() != OkStatus)
+        m_requestFailure = QStringLiteral("The module refused the request with status %1.").arg(reply.status());
 }

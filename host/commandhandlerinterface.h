@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <atomic>
 
 class Command;
@@ -13,6 +14,8 @@ class CommandHandlerInterface : public QObject
     Q_OBJECT
 public:
     static constexpr int DefaultTimeoutMs = 1000;
+    // The status of a reply that carries out its request.
+    static constexpr unsigned char OkStatus = 100;
     // The handler of a USB link is named this followed by a number.
     static constexpr const char* UsbObjectNamePrefix = "USB construct No: ";
 
@@ -45,7 +48,24 @@ public:
     bool forceProcessEvents() const { return m_forceProcessEvents; }
     bool traceMode() const { return m_traceMode; }
 
+    // Why the latest request got no reply that carried it out, as a sentence for the user ("The module
+    // did not answer within 5000 ms."); empty when it got one. Read on the handler's thread.
+    QString requestFailure() const { return m_requestFailure; }
+
+protected:
+    enum class Failure {
+        NoReply,      // nothing within the reply time-out
+        CorruptReply, // only frames that did not read back whole
+        PortGone,     // the device is closed or went away
+    };
+    // Each request starts with no failure noted.
+    void beginRequest() { m_requestFailure.clear(); }
+    void noteFailure(Failure failure);
+    // Notes the status of a reply that refused its request.
+    void noteReplyStatus(const Command& reply);
+
 private:
+    QString m_requestFailure;
     std::atomic<int> m_timeoutMs{DefaultTimeoutMs};
     std::atomic<bool> m_forceProcessEvents{false};
     std::atomic<bool> m_traceMode{false};

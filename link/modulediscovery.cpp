@@ -3,6 +3,7 @@
 #include "basictools.h"
 #include "duxlconnectioninterface.h"
 #include "global.h"
+#include "linkkindrules.h"
 #include "linkmodule.h"
 #include "peripherymanager.h"
 #include "pluginhandler.h"
@@ -60,7 +61,7 @@ QString ModuleDiscovery::moduleKey(const QString& portName, const QString& modul
 
 QString ModuleDiscovery::connectionKey(const QString& portName, int linkKind)
 {
-    return portName + (linkKind == DUXLConnectionInterface::Usb ? QStringLiteral("/USB") : QStringLiteral("/Serial"));
+    return portName + QLatin1Char('/') + QLatin1String(LinkKindRules::forKind(linkKind).name);
 }
 
 int ModuleDiscovery::linkKindOf(const QSerialPortInfo& port)
@@ -149,7 +150,7 @@ ModuleDiscovery::Link ModuleDiscovery::probe(const QSerialPortInfo& port)
         const QString key = moduleKey(name, LinkModule::moduleNameOf(typeCode), address);
         link.modules.append(new LinkModule(key, connection, address, typeCode, m_handler, version));
         qCDebug(lcDiscovery).noquote() << "found" << key << "running" << version;
-        if (kind == DUXLConnectionInterface::Usb)
+        if (LinkKindRules::forKind(kind).oneModulePerLink)
             break;
     }
     handler->resetMaxTimeoutMS();

@@ -168,8 +168,10 @@ void SerialCommandHandler::doDirectRequest(Command* request, Command* reply)
     DuxlFrame frame;
     // Only the addressed module answers, so the reply does not repeat its address.
     if (exchange(DuxlFrame::encodeCommandRequest(sequence, *request, true), DuxlFrame::Kind::CommandReply, sequence,
-                 request->moduleAddress(), &frame))
+                 request->moduleAddress(), &frame)) {
         reply->setReply(request->moduleAddress(), frame.command(), frame.status(), frame.value());
+        noteReplyStatus(*reply);
+    }
 }
 
 void SerialCommandHandler::doDirectRequestWithoutReply(Command* request)
@@ -183,8 +185,10 @@ void SerialCommandHandler::doDirectRequestWithoutReply(Command* request)
 bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind replyKind, quint8 sequence,
                                     quint8 moduleAddress, DuxlFrame* reply)
 {
+    beginRequest();
     if (!m_open) {
         m_errorString = tr("the port is not open");
+        noteFailure(Failure::PortGone);
         return false;
     }
     if (m_busy) {
@@ -197,8 +201,10 @@ bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind rep
     // Whatever arrived before this request (a late reply, noise) cannot be its answer.
     dropPendingBytes();
     m_decoder.clear();
-    if (!send(frame))
+    if (!send(frame)) {
+        noteFailure(Failure::PortGone);
         return false;
+    }
     std::optional<NestedReplyWait> nested;
     if (m_waitInEventLoop) {
         const qint64 exchangeNs = lineNs(frame.size() + leastReplyBytes(replyKind));
@@ -209,6 +215,7 @@ bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind rep
     QElapsedTimer clock;
     clock.start();
     qint64 deadlineMs = maxTimeoutMS();
+    bool sawCorrupt = false;
     for (;;) {
         DuxlFrame received;
         DuxlFrameDecoder::Result result;
@@ -216,6 +223,7 @@ bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind rep
             if (result == DuxlFrameDecoder::Result::Corrupt) {
                 qCDebug(lcSerial).noquote() << portName() << "received a corrupt frame";
                 deadlineMs = qMin(deadlineMs, clock.elapsed() + corruptGraceMs());
+                sawCorrupt = true;
                 continue;
             }
             if (acceptsReply(received, replyKind, sequence)) {
@@ -232,10 +240,13 @@ bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind rep
         const qint64 remainingMs = deadlineMs - clock.elapsed();
         if (remainingMs <= 0) {
             m_errorString = tr("no reply from address %1 within %2 ms").arg(moduleAddress).arg(deadlineMs);
+            noteFailure(sawCorrupt ? Failure::CorruptReply : Failure::NoReply);
             return false;
         }
-        if (!receive(int(remainingMs)))
+        if (!receive(int(remainingMs))) {
+            noteFailure(Failure::PortGone);
             return false;
+        }
     }
 }
 

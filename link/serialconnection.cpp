@@ -1,5 +1,6 @@
 #include "serialconnection.h"
 
+#include "linkkindrules.h"
 #include "serialcommandhandler.h"
 
 namespace {
@@ -8,8 +9,7 @@ constexpr int DevicePluginKind = 0;
 
 QString titleOf(const QSerialPortInfo& port, int linkKind)
 {
-    return (linkKind == DUXLConnectionInterface::Usb ? QStringLiteral("USB link ") : QStringLiteral("Serial link "))
-        + port.portName();
+    return QLatin1String(LinkKindRules::forKind(linkKind).name) + QStringLiteral(" link ") + port.portName();
 }
 }
 
@@ -17,7 +17,7 @@ SerialConnection::SerialConnection(const QString& key, const QSerialPortInfo& po
                                    PluginHandler* handler)
     : DUXLConnectionInterface(key, titleOf(port, linkKind), DevicePluginKind, handler, QString())
     , m_linkKind(linkKind)
-    , m_handler(new SerialCommandHandler(port, linkKind == Usb, this))
+    , m_handler(new SerialCommandHandler(port, LinkKindRules::forKind(linkKind).handlerNamedByKind, this))
 {
 }
 

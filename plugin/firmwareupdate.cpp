@@ -3,6 +3,7 @@
 
 #include "basictools.h"
 #include "command.h"
+#include "commandhandlerinterface.h"
 #include "duxlmoduleinterface.h"
 #include "elapsedclock.h"
 #include "firmwareupdaterthread.h"
@@ -13,11 +14,13 @@
 #include "tooltip.h"
 #include "updateoutcome.h"
 #include "valuefieldwidths.h"
+#include "workerbridge.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QMenu>
+#include <QPointer>
 #include <QTextCursor>
 #include <QTextStream>
 
@@ -158,27 +161,65 @@ void FirmwareUpdate::init(QWidget* parent)
 
 void FirmwareUpdate::connectWorker()
 {
-    connect(updater, SIGNAL(handleProgressMessage(QString)), ui->leProgress, SLOT(setText(QString)),
-            Qt::QueuedConnection);
-    connect(updater, SIGNAL(handleDebugMessage(QString)), this, SLOT(handleDebugMessage(QString)),
-            Qt::QueuedConnection);
-    connect(updater, SIGNAL(handleProgressBarValue(int)), ui->pbProcess, SLOT(setValue(int)),
-            Qt::QueuedConnection);
-    connect(updater, SIGNAL(handleProgressBarMaximum(int)), ui->pbProcess, SLOT(setMaximum(int)),
-            Qt::QueuedConnection);
-    connect(updater, SIGNAL(handleUpdateCompleted(bool)), this, SLOT(handleUpdateCompleted(bool)),
-            Qt::BlockingQueuedConnection);
-    connect(updater, SIGNAL(handleModuleVersion(QString)), this, SLOT(handleModuleVersion(QString)),
-            Qt::BlockingQueuedConnection);
-    connect(updater, SIGNAL(handleCloseDevice()), this, SLOT(handleCloseDevice()), Qt::BlockingQueuedConnection);
-    connect(updater, SIGNAL(handleReopenDevice(int)), this, SLOT(handleReOpenDevice(int)),
-            Qt::BlockingQueuedConnection);
-    connect(updater, SIGNAL(doDirectRequest(Command*, Command*)), this,
-            SLOT(forwardDoDirectRequest(Command*, Command*)), Qt::BlockingQueuedConnection);
-    connect(updater, SIGNAL(doDirectRequestWithoutReply(Command*)), this,
-            SLOT(forwardDoDirectRequestWithoutAnswer(Command*)), Qt::AutoConnection);
-    connect(updater, SIGNAL(handleGetFirmwareVersion(QString*, int)), this,
-            SLOT(handleGetFirmwareVersion(QString*, int)), Qt::BlockingQueuedConnection);
+    WorkerBridge::connect(*updater, *this, *this);
+}
+
+QString FirmwareUpdate::runRequest(Command* request, Command* reply)
+{
+    // The erase runs the event loop, in which the host may destroy this widget.
+    const QPointer<FirmwareUpdate> alive(this);
+    forwardDoDirectRequest(request, reply);
+    return alive && commandHandler ? commandHandler->requestFailure() : QString();
+}
+
+void FirmwareUpdate::runRequestWithoutReply(Command* request)
+{
+    forwardDoDirectRequestWithoutAnswer(request);
+}
+
+void FirmwareUpdate::readFirmwareVersion(QString* version, int moduleAddress)
+{
+    handleGetFirmwareVersion(version, moduleAddress);
+}
+
+void FirmwareUpdate::closeDevice()
+{
+    handleCloseDevice();
+}
+
+void FirmwareUpdate::reopenDevice(int moduleState)
+{
+    handleReOpenDevice(moduleState);
+}
+
+void FirmwareUpdate::showProgressMessage(const QString& message)
+{
+    ui->leProgress->setText(message);
+}
+
+void FirmwareUpdate::showDebugMessage(const QString& message)
+{
+    handleDebugMessage(message);
+}
+
+void FirmwareUpdate::showProgressBarValue(int value)
+{
+    ui->pbProcess->setValue(value);
+}
+
+void FirmwareUpdate::showProgressBarMaximum(int maximum)
+{
+    ui->pbProcess->setMaximum(maximum);
+}
+
+void FirmwareUpdate::showModuleVersion(const QString& version)
+{
+    handleModuleVersion(version);
+}
+
+void FirmwareUpdate::updateCompleted(bool successful)
+{
+    handleUpdateCompleted(successful);
 }
 
 void FirmwareUpdate::buildSelectMenu()

@@ -7,6 +7,7 @@
 #include "duxlmoduleinterface.h"
 #include "firmwareimage.h"
 #include "protocolfacts.h"
+#include "workerdevice.h"
 
 // Complete types, so that the meta-object registers the pointer types of the slots' arguments
 // (Command*, QAction*, DUXLModuleInterface*) and queued calls of those slots work.
@@ -37,7 +38,7 @@ class FirmwareUpdate;
 
 // The "Firmware update" tool: picks a module and a HEX file, switches the module into its bootloader
 // and drives the worker thread that writes the image, showing every step in the history.
-class FirmwareUpdate : public ContainerInterface
+class FirmwareUpdate : public ContainerInterface, private WorkerDevice
 {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID "com.dux.ContainerInterface/2.0" FILE "firmwareupdate.json")
@@ -123,6 +124,18 @@ private:
     void useRememberedLink(const Link& link, const LinkPolicy& policy, int moduleState);
     // Steps of the first init: the worker's connections, the file button's menu, the file group's tool tip.
     void connectWorker();
+    // The worker's side on this thread, as WorkerBridge calls it.
+    QString runRequest(Command* request, Command* reply) override;
+    void runRequestWithoutReply(Command* request) override;
+    void readFirmwareVersion(QString* version, int moduleAddress) override;
+    void closeDevice() override;
+    void reopenDevice(int moduleState) override;
+    void showProgressMessage(const QString& message) override;
+    void showDebugMessage(const QString& message) override;
+    void showProgressBarValue(int value) override;
+    void showProgressBarMaximum(int maximum) override;
+    void showModuleVersion(const QString& version) override;
+    void updateCompleted(bool successful) override;
     void buildSelectMenu();
     void buildFileToolTip();
     // Ends a running update and waits for the worker, which may be blocked on this (GUI) thread, and

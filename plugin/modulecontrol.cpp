@@ -17,6 +17,7 @@
 #include "protocolfacts.h"
 #include "timescale.h"
 #include "updateoutcome.h"
+#include "updatephase.h"
 
 #include <QDebug>
 #include <QPointer>
@@ -515,7 +516,7 @@ void FirmwareUpdate::enterBootloader(const Link& link, const LinkPolicy& policy,
     const QString entering = QStringLiteral("Enter bootloader mode...");
     ui->leProgress->setText(entering);
     handleDebugMessage(entering);
-    outcome->reachPhase(QStringLiteral("entry"));
+    outcome->reachPhase(UpdatePhase::Entry);
     bootloaderEntry.send(commandHandler, moduleAddress);
     updateState = UpdateState::Updating;
 

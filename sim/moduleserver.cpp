@@ -207,10 +207,10 @@ void ModuleServer::serve(const DuxlFrame& request)
     m_lastRequestNs = receivedNs;
     const WireFault::Phase phase = request.moduleAddress() == m_module->address()
         ? m_phases.classify(request, m_module->mode())
-        : WireFault::Phase::None;
+        : WireFault::NoPhase;
     if (phase != m_phase) {
         m_phase = phase;
-        if (phase != WireFault::Phase::None)
+        if (phase != WireFault::NoPhase)
             emit phaseEntered(phase);
     }
     const std::unique_ptr<WireFault> fault = faultSetOffBy(phase, request);
@@ -260,7 +260,7 @@ void ModuleServer::finishRequest()
 
 std::unique_ptr<WireFault> ModuleServer::faultSetOffBy(WireFault::Phase phase, const DuxlFrame& request)
 {
-    if (phase == WireFault::Phase::None)
+    if (phase == WireFault::NoPhase)
         return nullptr;
     for (int i = 0; i < m_faults.size(); ++i) {
         ArmedFault& armed = m_faults[i];

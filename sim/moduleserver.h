@@ -129,7 +129,7 @@ private:
     QString m_errorString;
     QList<ArmedFault> m_faults;
     UpdatePhaseTracker m_phases;
-    WireFault::Phase m_phase = WireFault::Phase::None;
+    WireFault::Phase m_phase = WireFault::NoPhase;
     bool m_stalled = false;
     // A slow restart into the bootloader is under way; requests go unheard.
     bool m_restarting = false;

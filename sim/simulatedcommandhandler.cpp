@@ -63,11 +63,19 @@ void SimulatedCommandHandler::doDirectRequest(Command* request, Command* reply)
 {
     // A reused reply record must not keep the validity of an earlier answer.
     reply->invalidate();
-    if (!m_open)
+    beginRequest();
+    if (!m_open) {
+        noteFailure(Failure::PortGone);
         return;
+    }
     emit requestArrived(*request);
-    if (m_module->handleRequest(*request, reply) != SimulatedModule::Outcome::Reply)
-        reply->invalidate();
+    const SimulatedModule::Outcome outcome = m_module->handleRequest(*request, reply);
+    if (outcome == SimulatedModule::Outcome::Reply) {
+        noteReplyStatus(*reply);
+        return;
+    }
+    reply->invalidate();
+    noteFailure(outcome == SimulatedModule::Outcome::NoReply ? Failure::NoReply : Failure::CorruptReply);
 }
 
 void SimulatedCommandHandler::doDirectRequestWithoutReply(Command* request)

@@ -9,10 +9,10 @@ WireFault::Phase UpdatePhaseTracker::classify(const DuxlFrame& request, Simulate
     if (request.kind() == DuxlFrame::Kind::VersionRequest) {
         if (mode == SimulatedModule::Mode::Bootloader)
             return Phase::Detection;
-        return m_restarted ? Phase::Reconnect : Phase::None;
+        return m_restarted ? Phase::Reconnect : WireFault::NoPhase;
     }
     if (request.kind() != DuxlFrame::Kind::CommandRequest)
-        return Phase::None;
+        return WireFault::NoPhase;
 
     switch (request.command()) {
     case SimulatedModule::EnterBootloaderCommand:
@@ -36,6 +36,6 @@ WireFault::Phase UpdatePhaseTracker::classify(const DuxlFrame& request, Simulate
         m_restarted = true;
         return Phase::Restart;
     default:
-        return Phase::None;
+        return WireFault::NoPhase;
     }
 }

@@ -31,19 +31,6 @@ constexpr KindName KindNames[] = {
     {WireFault::Kind::SlowRestart, "slow-restart"},
 };
 
-struct PhaseName
-{
-    WireFault::Phase phase;
-    const char* name;
-};
-constexpr PhaseName PhaseNames[] = {
-    {WireFault::Phase::Entry, "entry"},
-    {WireFault::Phase::Detection, "detection"}, {WireFault::Phase::Parameters, "parameters"},
-    {WireFault::Phase::Erase, "erase"},         {WireFault::Phase::Write, "write"},
-    {WireFault::Phase::Verify, "verify"},       {WireFault::Phase::Store, "store"},
-    {WireFault::Phase::Restart, "restart"},     {WireFault::Phase::Reconnect, "reconnect"},
-};
-
 // 8N1: start bit, 8 data bits (least significant first), stop bit.
 constexpr int BitsPerFrame = 10;
 constexpr int DataBits = 8;
@@ -85,21 +72,21 @@ bool WireFault::parse(const QString& text, WireFault* fault, QString* error)
     const QStringList place = text.mid(at + 1).split(QLatin1Char(':'));
     const auto kind = std::find_if(std::begin(KindNames), std::end(KindNames),
                                    [&](const KindName& entry) { return kindText == QLatin1String(entry.name); });
-    const auto phase = std::find_if(std::begin(PhaseNames), std::end(PhaseNames),
-                                    [&](const PhaseName& entry) { return place.at(0) == QLatin1String(entry.name); });
+    Phase phase = NoPhase;
+    const bool phaseKnown = UpdatePhases::fromName(place.at(0), &phase);
     bool nthOk = true;
     const int nth = place.size() > 1 ? place.at(1).toInt(&nthOk) : 1;
-    if (at < 0 || kind == std::end(KindNames) || phase == std::end(PhaseNames) || place.size() > 2 || !nthOk
+    if (at < 0 || kind == std::end(KindNames) || !phaseKnown || place.size() > 2 || !nthOk
         || nth < 1) {
         *error = QStringLiteral("\"%1\" is not KIND@PHASE[:NTH] with KIND one of %2 and PHASE one of %3")
                      .arg(text, kindNames().join(QStringLiteral(", ")), phaseNames().join(QStringLiteral(", ")));
         return false;
     }
-    if (!existsIn(kind->kind, phase->phase)) {
+    if (!existsIn(kind->kind, phase)) {
         *error = QStringLiteral("%1 does not exist in the %2 phase").arg(kindText, place.at(0));
         return false;
     }
-    *fault = WireFault(kind->kind, phase->phase, nth);
+    *fault = WireFault(kind->kind, phase, nth);
     return true;
 }
 
@@ -119,11 +106,7 @@ QString WireFault::kindName(Kind kind)
 
 QString WireFault::phaseName(Phase phase)
 {
-    for (const PhaseName& entry : PhaseNames) {
-        if (entry.phase == phase)
-            return QLatin1String(entry.name);
-    }
-    return QStringLiteral("none");
+    return phase == NoPhase ? QStringLiteral("none") : UpdatePhases::name(phase);
 }
 
 QStringList WireFault::kindNames()
@@ -136,15 +119,12 @@ QStringList WireFault::kindNames()
 
 QStringList WireFault::phaseNames()
 {
-    QStringList names;
-    for (const PhaseName& entry : PhaseNames)
-        names.append(QLatin1String(entry.name));
-    return names;
+    return UpdatePhases::names();
 }
 
 bool WireFault::existsIn(Kind kind, Phase phase)
 {
-    if (phase == Phase::None)
+    if (phase == NoPhase)
         return false;
     const bool entryFault = kind == Kind::LostRequest || kind == Kind::CorruptRequest
         || kind == Kind::DuplicatedRequest || kind == Kind::SlowRestart;

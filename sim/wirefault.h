@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "updatephase.h"
+
 // One fault on the wire between host and module, set off by one request of one phase of an update:
 // what goes wrong ("lost-reply"), in which phase ("write") and at which request of that phase.
 class WireFault
@@ -28,19 +30,13 @@ public:
         SlowRestart,       // carried out, but the module is silent for SlowRestartMs before its bootloader runs
     };
 
-    // The update as the module sees it on the wire.
-    enum class Phase {
-        None,       // not part of an update: discovery, selection
-        Entry,      // 242: the bootloader-entry command
-        Detection,  // version requests answered by the bootloader (the host's own check among them)
-        Parameters, // 206: page size, flash base, memory size
-        Erase,      // 200
-        Write,      // 201 and 202 before the checksum was read
-        Verify,     // 203
-        Store,      // 208, and 201/202 after the checksum was read
-        Restart,    // 205
-        Reconnect,  // version requests answered by the restarted firmware
-    };
+    // The update as the module sees it on the wire (see UpdatePhaseTracker): the entry is command 242,
+    // the parameters 206, the erase 200, the write 201 and 202 before the checksum was read, the verify
+    // 203, the store 208 and 201/202 after the checksum was read, the restart 205; detection and
+    // reconnection are version requests answered by the bootloader and by the restarted firmware.
+    using Phase = UpdatePhase;
+    // A request that is not part of an update: discovery, selection.
+    static constexpr Phase NoPhase = Phase(-1);
 
     // How much later than the host's time-out a late reply leaves (the host starts its clock
     // before the request reaches the module).
@@ -81,6 +77,6 @@ public:
 
 private:
     Kind m_kind = Kind::LostReply;
-    Phase m_phase = Phase::None;
+    Phase m_phase = NoPhase;
     int m_nth = 1;
 };

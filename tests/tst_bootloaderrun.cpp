@@ -6,6 +6,8 @@
 #include "simulatedcommandhandler.h"
 #include "simulatedmodule.h"
 #include "timescale.h"
+#include "workerbridge.h"
+#include "workerdevice.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -174,7 +176,7 @@ QVector<Command> requestsOf(const SimulatedModule& module, int command)
 // Plays the widget's device side for the worker, on the GUI thread as the widget's slots do: forwards
 // requests and version queries to the simulated handler, closes and reopens it like a link that is
 // opened anew, sets address 1 for the bootloader, and writes down everything the worker says, in order.
-class DeviceSide : public QObject
+class DeviceSide : public QObject, public WorkerDevice
 {
     Q_OBJECT
 public:
@@ -206,9 +208,13 @@ public:
     // The texts of both channels, "P:" and "L:", in order.
     QStringList messages() const { return transcript.filter(QRegularExpression(QStringLiteral("^[PL]:"))); }
 
-public slots:
-    void forwardDoDirectRequest(Command* request, Command* reply) { m_handler->doDirectRequest(request, reply); }
-    void handleGetFirmwareVersion(QString* version, int moduleAddress)
+    QString runRequest(Command* request, Command* reply) override
+    {
+        m_handler->doDirectRequest(request, reply);
+        return m_handler->requestFailure();
+    }
+    void runRequestWithoutReply(Command* request) override { m_handler->doDirectRequestWithoutReply(request); }
+    void readFirmwareVersion(QString* version, int moduleAddress) override
     {
         ++m_queries;
         transcript << QStringLiteral("query:%1").arg(moduleAddress);
@@ -217,13 +223,13 @@ public slots:
             beforeVersionQuery(m_queries);
         *version = m_handler->getFirmwareVersion(quint8(moduleAddress));
     }
-    void handleCloseDevice()
+    void closeDevice() override
     {
         transcript << QStringLiteral("close");
         m_handler->closeDevice();
         m_updater->setDeviceClosed();
     }
-    void handleReOpenDevice(int moduleState)
+    void reopenDevice(int moduleState) override
     {
         transcript << QStringLiteral("reopen:%1").arg(moduleState);
         if (moduleState == 2 || !answersReopen)
@@ -232,16 +238,16 @@ public slots:
             m_updater->setModuleAddress(1);
         m_updater->setReopenResult(m_handler->openDevice());
     }
-    void handleUpdateCompleted(bool successful)
+    void updateCompleted(bool successful) override
     {
         transcript << QStringLiteral("done:%1").arg(successful);
         completions << successful;
     }
-    void recordProgress(QString text) { transcript << QStringLiteral("P:") + text; }
-    void recordLog(QString text) { transcript << QStringLiteral("L:") + text; }
-    void recordMaximum(int maximum) { transcript << QStringLiteral("max:%1").arg(maximum); }
-    void recordValue(int value) { barValues << value; }
-    void recordModuleVersion(QString version) { transcript << QStringLiteral("shown:") + version; }
+    void showProgressMessage(const QString& text) override { transcript << QStringLiteral("P:") + text; }
+    void showDebugMessage(const QString& text) override { transcript << QStringLiteral("L:") + text; }
+    void showProgressBarMaximum(int maximum) override { transcript << QStringLiteral("max:%1").arg(maximum); }
+    void showProgressBarValue(int value) override { barValues << value; }
+    void showModuleVersion(const QString& version) override { transcript << QStringLiteral("shown:") + version; }
 
 private:
     FirmwareUpdaterThread* m_updater;
@@ -258,24 +264,7 @@ public:
         , side(&updater, &handler)
     {
         handler.setPortName(QLatin1String(PortName));
-
-        const auto blocking = Qt::BlockingQueuedConnection;
-        QObject::connect(&updater, SIGNAL(doDirectRequest(Command*, Command*)), &side,
-                         SLOT(forwardDoDirectRequest(Command*, Command*)), blocking);
-        QObject::connect(&updater, SIGNAL(handleGetFirmwareVersion(QString*, int)), &side,
-                         SLOT(handleGetFirmwareVersion(QString*, int)), blocking);
-        QObject::connect(&updater, SIGNAL(handleCloseDevice()), &side, SLOT(handleCloseDevice()), blocking);
-        QObject::connect(&updater, SIGNAL(handleReopenDevice(int)), &side, SLOT(handleReOpenDevice(int)), blocking);
-        QObject::connect(&updater, SIGNAL(handleUpdateCompleted(bool)), &side, SLOT(handleUpdateCompleted(bool)),
-                         blocking);
-        QObject::connect(&updater, SIGNAL(handleModuleVersion(QString)), &side, SLOT(recordModuleVersion(QString)),
-                         blocking);
-
-        const auto queued = Qt::QueuedConnection;
-        QObject::connect(&updater, SIGNAL(handleProgressMessage(QString)), &side, SLOT(recordProgress(QString)), queued);
-        QObject::connect(&updater, SIGNAL(handleDebugMessage(QString)), &side, SLOT(recordLog(QString)), queued);
-        QObject::connect(&updater, SIGNAL(handleProgressBarMaximum(int)), &side, SLOT(recordMaximum(int)), queued);
-        QObject::connect(&updater, SIGNAL(handleProgressBarValue(int)), &side, SLOT(recordValue(int)), queued);
+        WorkerBridge::connect(updater, side, side);
     }
 
     ~Rig()
@@ -586,6 +575,9 @@ void TestBootloaderRun::failures_data()
 
     const QString pair = QStringLiteral("Module (1234B101) and Firmware (1234V205) are matching.");
     const QString sums = QStringLiteral("Module-CheckSum: 0x%1 and Hexfile-CheckSum: 0x%1 suit each other.");
+    // Why the last request failed, on a line of its own after the step's fixed text.
+    const QString corrupt = QStringLiteral("L:The module's reply arrived corrupt.");
+    const auto silentFor = [](int ms) { return QStringLiteral("L:The module did not answer within %1 ms.").arg(ms); };
     auto armAt = [](int command, int type, Mode mode, int commandToWatch) {
         return RigSetup([=](Rig& rig) {
             rig.onRequest(commandToWatch, 1, [&rig, command, type, mode] {
@@ -623,10 +615,14 @@ void TestBootloaderRun::failures_data()
                rig.module.setFailure(Mode::NoReply, 206);
                rig.onRequest(206, 5, [&rig] { rig.updater.cancelUpdate(); });
            })
-        << "L:" + pair << both("Could not read page size!");
+        << "L:" + pair << both("Could not read page size!") + QStringList{silentFor(1000)};
     QTest::newRow("flash base not read")
         << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::InvalidReply, 206, 2, SimulatedModule::Forever); })
-        << "L:Page size: 256" << both("Could not read flash base address!");
+        << "L:Page size: 256" << both("Could not read flash base address!") + QStringList{corrupt};
+    QTest::newRow("port gone after the page size")
+        << RigSetup([](Rig& rig) { rig.onRequest(206, 1, [&rig] { rig.handler.closeDevice(); }); })
+        << "L:Page size: 256"
+        << both("Could not read flash base address!") + QStringList{"L:The module's port is gone."};
     // The only failure said in the history first.
     QTest::newRow("base address differs")
         << RigSetup([](Rig& rig) { rig.module.setFlashBase(0x1000); }) << "L:Page size: 256"
@@ -637,25 +633,27 @@ void TestBootloaderRun::failures_data()
         << both("Memory size: 999 -> File too large!");
     QTest::newRow("page program fails")
         << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::InvalidReply, 202, 2, 1); })
-        << "L:Writing page at address: 0x100" << both("Programming error (2)");
+        << "L:Writing page at address: 0x100" << both("Programming error (2)") + QStringList{corrupt};
     QTest::newRow("checksum not read")
         << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::NoReply, 203); })
         << "L:Verifying checksum at address 0x3e7..."
-        << QStringList{"L:Checksum reply is invalid! -> trying again"} + both("Checksum read error!");
+        << QStringList{"L:Checksum reply is invalid! -> trying again"} + both("Checksum read error!")
+            + QStringList{silentFor(Bootloader::ChecksumTimeoutMs)};
     QTest::newRow("checksums differ")
         << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::WrongChecksum); })
         << "L:Verifying checksum at address 0x3e7..."
         << both("Module-CheckSum: 0x%2 and Hexfile-CheckSum: 0x%1 do not match!");
     QTest::newRow("size not stored") << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::InvalidReply, 208); })
-                                     << "L:Writing checksum 0x%1" << both("Error saving firmware size!");
+                                     << "L:Writing checksum 0x%1"
+                                     << both("Error saving firmware size!") + QStringList{corrupt};
     QTest::newRow("checksum not stored") << armAt(208, 1, Mode::NoReply, 208) << "L:Writing checksum 0x%1"
-                                         << both("Error saving new checksum!");
+                                         << both("Error saving new checksum!") + QStringList{silentFor(1000)};
     QTest::newRow("fallback size word") << fallbackThen(201, 0x7E) << "L:Writing checksum 0x%1"
-                                        << both("Error writing firmware size!");
+                                        << both("Error writing firmware size!") + QStringList{corrupt};
     QTest::newRow("fallback checksum word") << fallbackThen(201, 0x7F) << "L:Writing checksum 0x%1"
-                                            << both("Error writing new check sum!");
-    QTest::newRow("fallback page program") << fallbackThen(202, SimulatedModule::AnyType)
-                                           << "L:Writing checksum 0x%1" << both("Error saving size and check sum!");
+                                            << both("Error writing new check sum!") + QStringList{corrupt};
+    QTest::newRow("fallback page program") << fallbackThen(202, SimulatedModule::AnyType) << "L:Writing checksum 0x%1"
+                                           << both("Error saving size and check sum!") + QStringList{corrupt};
     QTest::newRow("no version after restart, cancelled")
         << RigSetup([](Rig& rig) {
                rig.side.beforeVersionQuery = [&rig](int query) {
@@ -715,7 +713,8 @@ void TestBootloaderRun::wordRetries()
 
     QStringList retries;
     for (int retry = 0; retry < failures; ++retry)
-        retries << "P:Programming error (1)" << QStringLiteral("L:Programming error (1) Retry: %1").arg(retry);
+        retries << "P:Programming error (1)" << QStringLiteral("L:Programming error (1) Retry: %1").arg(retry)
+                << QStringLiteral("L:The module's reply arrived corrupt.");
     const QStringList said = rig->side.messages();
     const int first = said.indexOf("P:Programming error (1)");
     QVERIFY(first > 0);
@@ -730,7 +729,8 @@ void TestBootloaderRun::wordRetries()
         QCOMPARE(rig->module.flash().left(1000), rig->firmware.image.left(1000));
         QVERIFY(said.contains("L:Update completed.\n"));
     } else {
-        QCOMPARE(said.last(), QStringLiteral("L:Programming error (1) Retry: 9"));
+        QCOMPARE(said.mid(said.size() - 2),
+                 (QStringList{"L:Programming error (1) Retry: 9", "L:The module's reply arrived corrupt."}));
         QCOMPARE(rig->module.requestCount(203), 0);
     }
 }

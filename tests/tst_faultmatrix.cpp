@@ -85,6 +85,7 @@ const QStringList FailureTexts = {
     QStringLiteral("Reconnection canceled."),
 };
 const QString CanceledText = QStringLiteral("Firmware update canceled.");
+const QString PortGoneText = QStringLiteral("The module's port is gone.");
 
 // How a run has to end, derived from the dialogue's rules for the fault.
 struct Expectation
@@ -92,6 +93,8 @@ struct Expectation
     bool completed = true;
     // The failure text in the history (the status line shows it too, or "Reconnection failed.").
     QString message;
+    // The line after it: why the request it failed on got no reply that carried it out.
+    QString reason;
     // Reply time-outs the run sits through, in milliseconds: the fault's share of the time bound.
     int waitedMs = 0;
     // The dialogue waits without limit (it has no attempt limit there): the user cancels.
@@ -150,9 +153,12 @@ Expectation unansweredOnce(Phase phase, int waitedMs)
 Expectation refused(Phase phase)
 {
     switch (phase) {
-    case Phase::Parameters:
+    case Phase::Parameters: {
         // The page size reads as 0, which cannot pace the write.
-        return failedWith(QStringLiteral("Could not read page size!"), 0);
+        Expectation e = failedWith(QStringLiteral("Could not read page size!"), 0);
+        e.reason = QStringLiteral("The module refused the request with status 4.");
+        return e;
+    }
     case Phase::Erase:
     case Phase::Write:
     case Phase::Verify:
@@ -163,6 +169,11 @@ Expectation refused(Phase phase)
         // version text that passes as the restarted firmware's.
         return completedAfter(0);
     }
+}
+
+QString silentFor(int ms)
+{
+    return QStringLiteral("The module did not answer within %1 ms.").arg(ms);
 }
 
 // From this request on the module takes nothing in: every request of the run goes unanswered.
@@ -179,20 +190,25 @@ Expectation stalled(Phase phase)
     case Phase::Parameters:
         // The page size is asked for until the user cancels; then it counts as not read.
         e = failedWith(QStringLiteral("Could not read page size!"), 0);
+        e.reason = silentFor(CommandHandlerInterface::DefaultTimeoutMs);
         e.waitsForCancel = true;
         break;
     case Phase::Erase:
         // The erase reply is not examined; the first word then fails ten times.
         e = failedWith(QStringLiteral("Programming error (1) Retry: 9"), Bootloader::EraseTimeoutMs + wordTries);
+        e.reason = silentFor(Bootloader::WriteTimeoutMs);
         break;
     case Phase::Write:
         e = failedWith(QStringLiteral("Programming error (1) Retry: 9"), wordTries);
+        e.reason = silentFor(Bootloader::WriteTimeoutMs);
         break;
     case Phase::Verify:
         e = failedWith(QStringLiteral("Checksum read error!"), 2 * Bootloader::ChecksumTimeoutMs);
+        e.reason = silentFor(Bootloader::ChecksumTimeoutMs);
         break;
     case Phase::Store:
         e = failedWith(QStringLiteral("Error saving firmware size!"), CommandHandlerInterface::DefaultTimeoutMs);
+        e.reason = silentFor(CommandHandlerInterface::DefaultTimeoutMs);
         break;
     case Phase::Restart:
         e = failedWith(QStringLiteral("Reconnection canceled."),
@@ -201,7 +217,6 @@ Expectation stalled(Phase phase)
     case Phase::Reconnect:
         e = failedWith(QStringLiteral("Reconnection canceled."), reconnection);
         break;
-    case Phase::None:
     case Phase::Entry:
         break;
     }
@@ -229,12 +244,15 @@ Expectation portGone(Phase phase, bool returnsRenamed, Link link)
     case Phase::Write:
         // Ten tries of a word, 250 ms apart, are over before the port is back.
         e = failedWith(QStringLiteral("Programming error (1) Retry: 9"), 0);
+        e.reason = PortGoneText;
         break;
     case Phase::Verify:
         e = failedWith(QStringLiteral("Checksum read error!"), 0);
+        e.reason = PortGoneText;
         break;
     case Phase::Store:
         e = failedWith(QStringLiteral("Error saving firmware size!"), 0);
+        e.reason = PortGoneText;
         break;
     case Phase::Restart:
         // The restart did not reach the module; the link is closed when the dialogue reconnects:
@@ -246,7 +264,6 @@ Expectation portGone(Phase phase, bool returnsRenamed, Link link)
         // the port stays away (at full time they would outlast it).
         e = failedWith(QStringLiteral("Reconnection canceled."), 0);
         break;
-    case Phase::None:
     case Phase::Entry:
         break;
     }
@@ -401,6 +418,8 @@ class TestFaultMatrix : public QObject
 {
     Q_OBJECT
 private slots:
+    void registeredPhases();
+
     // One function per phase, so that the phases can run side by side.
     void entry_data() { addCells(Phase::Entry); }
     void entry() { runCell(); }
@@ -428,6 +447,15 @@ private:
     void record(const QString& cell, bool completed, const QString& message, qint64 endedMs, int boundMs);
 };
 
+void TestFaultMatrix::registeredPhases()
+{
+    // CTest runs one entry per phase of the build's list: each phase of the update needs its entry and
+    // its function here.
+    QCOMPARE(QStringLiteral(DUX_REGISTERED_PHASES).split(QLatin1Char(',')), UpdatePhases::names());
+    for (const QString& phase : UpdatePhases::names())
+        QVERIFY2(metaObject()->indexOfSlot(qPrintable(phase + QStringLiteral("()"))) >= 0, qPrintable(phase));
+}
+
 void TestFaultMatrix::addCells(Phase phase)
 {
     QTest::addColumn<bool>("usb");
@@ -435,6 +463,7 @@ void TestFaultMatrix::addCells(Phase phase)
     QTest::addColumn<QString>("cancelOn");
     QTest::addColumn<bool>("completed");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("reason");
     QTest::addColumn<int>("boundMs");
     QTest::addColumn<bool>("waitsForCancel");
     QTest::addColumn<bool>("powerCycle");
@@ -465,7 +494,7 @@ void TestFaultMatrix::addCells(Phase phase)
                 continue;
             QTest::newRow(qPrintable(prefix + kindName + QLatin1Char('@') + phaseName))
                 << usb << WireFault(fault.kind(), phase, nth).toString() << QString() << e.completed << e.message
-                << RunMs + e.waitedMs << e.waitsForCancel << e.powerCycle << e.portReturns << e.linkHandedBack
+                << e.reason << RunMs + e.waitedMs << e.waitsForCancel << e.powerCycle << e.portReturns << e.linkHandedBack
                 << e.knownDefect << e.workerRuns;
         }
         for (const CancelPoint& point : CancelPoints) {
@@ -475,7 +504,7 @@ void TestFaultMatrix::addCells(Phase phase)
             Expectation e = point.completed ? completedAfter(0) : failedWith(QString(), 0);
             keepFailedUsbLinkOff(e, link, false);
             QTest::newRow(qPrintable(prefix + QStringLiteral("cancel@") + phaseName))
-                << usb << QString() << QString::fromLatin1(shown) << e.completed << QString() << RunMs << false
+                << usb << QString() << QString::fromLatin1(shown) << e.completed << QString() << QString() << RunMs << false
                 << false << false << e.linkHandedBack << e.knownDefect << true;
         }
     }
@@ -488,6 +517,7 @@ void TestFaultMatrix::runCell()
     QFETCH(QString, cancelOn);
     QFETCH(bool, completed);
     QFETCH(QString, message);
+    QFETCH(QString, reason);
     QFETCH(int, boundMs);
     QFETCH(bool, waitsForCancel);
     QFETCH(bool, powerCycle);
@@ -574,6 +604,8 @@ void TestFaultMatrix::runCell()
         QVERIFY2(std::any_of(rig.progressTexts().cbegin(), rig.progressTexts().cend(),
                              [&](const QString& text) { return text.contains(shown); }),
                  qPrintable(rig.progressTexts().join(QLatin1Char('\n'))));
+        if (!reason.isEmpty())
+            QVERIFY2(history.contains(message + QLatin1Char('\n') + reason), qPrintable(history));
     } else {
         QVERIFY2(history.contains(CanceledText), qPrintable(history));
     }

@@ -266,18 +266,24 @@ void TestHostApp::headlessEndIsReported_data()
     QTest::addColumn<QString>("result");
     QTest::addColumn<QString>("phase");
     QTest::addColumn<QString>("failure");
-    QTest::newRow("updated") << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "";
+    QTest::addColumn<QString>("state"); // what a time-out leaves on the module
+    QTest::newRow("updated") << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "";
     // Refused on the running firmware's answer, before the bootloader entry: no phase was reached.
     QTest::newRow("other module type") << QStringList{QStringLiteral("--type"), QStringLiteral("4321")}
                                        << UpdateTimeoutSeconds << 1 << "failed" << ""
-                                       << "Module (4321V101) and Firmware (1234V201) do not match!";
+                                       << "Module (4321V101) and Firmware (1234V201) do not match!" << "";
     // The module ignores the bootloader-entry command: dux-host gives up 10 s after it.
     QTest::newRow("entry command lost") << QStringList{QStringLiteral("--fail"), QStringLiteral("no-reply:242")}
                                         << UpdateTimeoutSeconds << 1 << "failed" << "entry"
-                                        << "the module did not switch to its bootloader (the entry command may have been lost)";
-    // The module stops answering in the middle of the write, while a request holds the host's GUI thread.
+                                        << "the module did not switch to its bootloader (the entry command may have been lost)"
+                                        << "";
+    // The module stops answering, while a request holds the host's GUI thread: from the erase on it has
+    // no firmware.
+    const QString noFirmware = QStringLiteral("the module stays in its bootloader with no firmware; run the update again");
+    QTest::newRow("stall in the erase phase") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@erase")}
+                                              << 3 << 1 << "timed out" << "erase" << "timed out after 3 s" << noFirmware;
     QTest::newRow("stall in the write phase") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")}
-                                              << 3 << 1 << "timed out" << "write" << "timed out after 3 s";
+                                              << 3 << 1 << "timed out" << "write" << "timed out after 3 s" << noFirmware;
 }
 
 // With --json the end is one object on stdout, the closing line goes to stderr.
@@ -289,6 +295,7 @@ void TestHostApp::headlessEndIsReported()
     QFETCH(QString, result);
     QFETCH(QString, phase);
     QFETCH(QString, failure);
+    QFETCH(QString, state);
 
     const QString firmware = makeFirmware(QLatin1String(NewFirmware));
     QVERIFY(startSimulator(simulatorArguments));
@@ -319,7 +326,9 @@ void TestHostApp::headlessEndIsReported()
     if (result == QLatin1String("timed out")) {
         // Within a second of the time-out, starting the process included.
         QVERIFY2(run.ms < (timeoutSeconds + 1) * 1000 + 500, qPrintable(QString::number(run.ms)));
-        QVERIFY2(run.err.contains(QStringLiteral("timed out after %1 s in the %2 phase").arg(timeoutSeconds).arg(phase)),
+        QVERIFY2(run.err.contains(QStringLiteral("timed out after %1 s in the %2 phase (cancelled); %3")
+                                      .arg(timeoutSeconds)
+                                      .arg(phase, state)),
                  qPrintable(run.err));
         QVERIFY(!run.err.contains(QLatin1String("Canceled by user")));
     }

@@ -90,6 +90,7 @@ private slots:
     void failedRequestTakes_data();
     void failedRequestTakes();
     void lateReplyIsNeverTakenForTheNextRequest();
+    void frameOfAnotherKindIsNeverTakenForTheReply();
     void forcedEventProcessingKeepsTheLoopRunning_data();
     void forcedEventProcessingKeepsTheLoopRunning();
     void dataRates_data();
@@ -243,6 +244,7 @@ void TestHostLink::runsRequestsAndKeepsReplyFields()
     m_handler->doDirectRequest(&request, &reply);
     QVERIFY(reply.isValid());
     QCOMPARE(reply.status(), SimulatedModule::StatusInvalidCommand);
+    QCOMPARE(m_handler->requestFailure(), QStringLiteral("The module refused the request with status 2."));
 }
 
 void TestHostLink::failedRequestTakes_data()
@@ -252,13 +254,18 @@ void TestHostLink::failedRequestTakes_data()
     QTest::addColumn<bool>("closed");
     QTest::addColumn<int>("expectedMs");
     QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("reason"); // what the handler tells the user
     const int noReply = int(SimulatedModule::FailureMode::NoReply);
-    QTest::newRow("no reply, time-out raised for one request") << noReply << 300 << false << 300 << "";
+    QTest::newRow("no reply, time-out raised for one request")
+        << noReply << 300 << false << 300 << "" << "The module did not answer within 300 ms.";
     QTest::newRow("no reply, time-out back to the default")
-        << noReply << 0 << false << int(CommandHandlerInterface::DefaultTimeoutMs) << "";
+        << noReply << 0 << false << int(CommandHandlerInterface::DefaultTimeoutMs) << ""
+        << "The module did not answer within 1000 ms.";
     QTest::newRow("corrupt reply ends the wait at once")
-        << int(SimulatedModule::FailureMode::InvalidReply) << 5000 << false << 0 << "";
-    QTest::newRow("closed port answers at once") << -1 << 5000 << true << 0 << "the port is not open";
+        << int(SimulatedModule::FailureMode::InvalidReply) << 5000 << false << 0 << ""
+        << "The module's reply arrived corrupt.";
+    QTest::newRow("closed port answers at once")
+        << -1 << 5000 << true << 0 << "the port is not open" << "The module's port is gone.";
 }
 
 void TestHostLink::failedRequestTakes()
@@ -268,6 +275,7 @@ void TestHostLink::failedRequestTakes()
     QFETCH(bool, closed);
     QFETCH(int, expectedMs);
     QFETCH(QString, error);
+    QFETCH(QString, reason);
 
     m_module->run([failure](SimulatedModule* module, ModuleServer*) {
         module->setMode(SimulatedModule::Mode::Bootloader);
@@ -287,13 +295,15 @@ void TestHostLink::failedRequestTakes()
     QVERIFY2(elapsed >= expectedMs && elapsed < expectedMs + SchedulingSlackMs, qPrintable(QString::number(elapsed)));
     if (!error.isEmpty())
         QCOMPARE(m_handler->errorString(), error);
+    QCOMPARE(m_handler->requestFailure(), reason);
 
-    // The link is fine once the fault is gone.
+    // The link is fine once the fault is gone, and the reason goes with the next answer.
     m_module->run([](SimulatedModule* module, ModuleServer*) { module->clearFailures(); });
     QVERIFY(m_handler->openDevice());
     const Command reply = pageSizeReply();
     QVERIFY(reply.isValid());
     QCOMPARE(reply.value(), PageSize);
+    QCOMPARE(m_handler->requestFailure(), QString());
 }
 
 void TestHostLink::lateReplyIsNeverTakenForTheNextRequest()
@@ -314,6 +324,33 @@ void TestHostLink::lateReplyIsNeverTakenForTheNextRequest()
     QVERIFY(reply.isValid());
     QCOMPARE(reply.command(), ParameterCommand);
     QCOMPARE(reply.value(), PageSize);
+}
+
+void TestHostLink::frameOfAnotherKindIsNeverTakenForTheReply()
+{
+    // Version replies with every sequence number stream in while page sizes are asked: one carries
+    // each request's number, ahead of its reply in the line.
+    QByteArray versionReplies;
+    for (int sequence = 0; sequence <= DuxlFrame::SequenceMask; ++sequence)
+        versionReplies += DuxlFrame::encodeVersionReply(quint8(sequence), QStringLiteral("1234V101"));
+    constexpr qint64 StreamBytes = 2 * 1000 * 1000;
+    m_module->run([&versionReplies](SimulatedModule* module, ModuleServer* server) {
+        module->setMode(SimulatedModule::Mode::Bootloader);
+        server->streamNoise(StreamBytes, versionReplies);
+    });
+    m_handler->setMaxTimeoutMS(2000);
+    for (int request = 0; request < 4; ++request) {
+        const Command reply = pageSizeReply();
+        QVERIFY2(!reply.isValid() || (reply.command() == ParameterCommand && reply.value() == PageSize),
+                 qPrintable(reply.toString()));
+    }
+    const auto sendingNoise = [this] {
+        bool sending = false;
+        m_module->run([&](SimulatedModule*, ModuleServer* server) { sending = server->isSendingNoise(); });
+        return sending;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!sendingNoise(), NoiseTimeoutMs);
+    QCOMPARE(pageSizeReply().value(), PageSize);
 }
 
 void TestHostLink::forcedEventProcessingKeepsTheLoopRunning_data()
@@ -576,6 +613,10 @@ void TestHostLink::usbModuleComesBackUnderItsNewPort()
     DUXLConnectionInterface* connection = handler.getConnectionPlugin(QStringLiteral("ttyU0/USB"));
     QCOMPARE(connection->interfaceType(), int(DUXLConnectionInterface::Usb));
     QVERIFY(connection->commandHandler()->objectName().startsWith(QLatin1String("USB construct No: ")));
+    // The module is the USB device: once it answered, the other probe addresses are not asked.
+    int versionQueries = 0;
+    usb.run([&versionQueries](SimulatedModule* module, ModuleServer*) { versionQueries = module->versionQueryCount(); });
+    QCOMPARE(versionQueries, 1);
 
     // The bootloader-entry command restarts the module, which comes back as the next port.
     Command entry(1, SimulatedModule::EnterBootloaderCommand, SimulatedModule::EnterBootloaderType,

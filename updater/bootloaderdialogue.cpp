@@ -2,6 +2,7 @@
 
 #include "command.h"
 #include "commandhandlerinterface.h"
+#include "dialoguechannel.h"
 #include "firmwarematch.h"
 #include "firmwareupdaterthread.h"
 #include "linkpolicy.h"
@@ -9,6 +10,7 @@
 #include "protocolfacts.h"
 #include "timescale.h"
 #include "updateoutcome.h"
+#include "updatephase.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -50,10 +52,11 @@ QString hex(quint32 value)
 
 }
 
-BootloaderDialogue::BootloaderDialogue(FirmwareUpdaterThread& thread, const Target& target,
+BootloaderDialogue::BootloaderDialogue(FirmwareUpdaterThread& thread, DialogueChannel& channel, const Target& target,
                                        const std::atomic<bool>& cancelRequested, std::atomic<bool>& reopenDone,
                                        const std::atomic<unsigned char>& moduleAddress)
     : m_thread(thread)
+    , m_channel(channel)
     , m_target(target)
     , m_cancelRequested(cancelRequested)
     , m_reopenDone(reopenDone)
@@ -103,7 +106,7 @@ bool BootloaderDialogue::run()
 
 bool BootloaderDialogue::detectBootloader()
 {
-    reachPhase("detection");
+    m_channel.reachPhase(UpdatePhase::Detection);
     m_version.clear();
     for (int attempt = 1;; ++attempt) {
         if (cancelled())
@@ -147,7 +150,7 @@ bool BootloaderDialogue::checkIdentity()
 
 bool BootloaderDialogue::readParameters()
 {
-    reachPhase("parameters");
+    m_channel.reachPhase(UpdatePhase::Parameters);
     Command pageSizeRequest = makeRequest(Bootloader::ReadParameterCommand, Bootloader::PageSizeParameter, 0, 0);
     Command reply;
     send(pageSizeRequest, reply);
@@ -159,7 +162,7 @@ bool BootloaderDialogue::readParameters()
     }
     // A page size of 0 (or less) cannot pace the write; it counts as not read.
     if (!reply.isValid() || reply.value() <= 0) {
-        progressAndLog(QStringLiteral("Could not read page size!"));
+        failWith(QStringLiteral("Could not read page size!"));
         return false;
     }
     m_pageSize = reply.value();
@@ -171,7 +174,7 @@ bool BootloaderDialogue::readParameters()
     send(flashBaseRequest, reply);
     QThread::usleep(TimeScale::scaledUs(AfterFlashBaseRequestUs));
     if (!reply.isValid()) {
-        progressAndLog(QStringLiteral("Could not read flash base address!"));
+        failWith(QStringLiteral("Could not read flash base address!"));
         return false;
     }
     m_flashBase = reply.value();
@@ -208,7 +211,7 @@ bool BootloaderDialogue::readParameters()
 void BootloaderDialogue::erase()
 {
     CommandHandlerInterface* handler = m_target.handler;
-    reachPhase("erase");
+    m_channel.reachPhase(UpdatePhase::Erase);
     progressAndLog(QStringLiteral("Erasing..."));
     emit m_thread.handleProgressBarMaximum(0);
     emit m_thread.handleProgressBarValue(0);
@@ -233,7 +236,7 @@ void BootloaderDialogue::erase()
 bool BootloaderDialogue::writeImage()
 {
     CommandHandlerInterface* handler = m_target.handler;
-    reachPhase("write");
+    m_channel.reachPhase(UpdatePhase::Write);
     progressAndLog(QStringLiteral("Writing %1 bytes...").arg(m_target.image.size()));
     emit m_thread.handleProgressBarMaximum(m_target.image.size());
     emit m_thread.handleProgressBarValue(0);
@@ -261,7 +264,7 @@ bool BootloaderDialogue::writeWord(Command& request, int& position, int& offset)
     position += Bootloader::WordBytes;
     offset += Bootloader::WordBytes;
     emit m_thread.handleProgressBarValue(position - m_target.image.start());
-    reportWritten(position - m_target.image.start());
+    m_channel.progress(position - m_target.image.start(), m_target.image.size());
     return true;
 }
 
@@ -301,7 +304,7 @@ bool BootloaderDialogue::writePagesByBuffer()
         if (offset % m_pageSize == 0 || position >= end) {
             log(QStringLiteral("Writing page at address: 0x") + hex(pageAddress));
             if (!sendOnce(Bootloader::ProgramPageCommand, 0, 0, int(pageAddress))) {
-                progressAndLog(QStringLiteral("Programming error (2)"));
+                failWith(QStringLiteral("Programming error (2)"));
                 return false;
             }
             emit m_thread.handleProgressBarValue(position - m_target.image.start());
@@ -322,6 +325,7 @@ bool BootloaderDialogue::sendWord(Command& request, Command& reply)
             return true;
         progress(QStringLiteral("Programming error (1)"));
         log(QStringLiteral("Programming error (1) Retry: ") + QString::number(retry));
+        logRequestFailure();
         if (retry == Bootloader::WordTries - 1)
             return false;
         sleepMs(WordRetryMs);
@@ -331,7 +335,7 @@ bool BootloaderDialogue::sendWord(Command& request, Command& reply)
 bool BootloaderDialogue::verifyChecksum()
 {
     CommandHandlerInterface* handler = m_target.handler;
-    reachPhase("verify");
+    m_channel.reachPhase(UpdatePhase::Verify);
     const quint32 lastAddress = quint32(m_flashBase) + quint32(m_target.image.size()) - 1;
     progress(QStringLiteral("Verifying checksum..."));
     log(QStringLiteral("Verifying checksum at address 0x%1...").arg(hex(lastAddress)));
@@ -346,7 +350,7 @@ bool BootloaderDialogue::verifyChecksum()
     }
     handler->resetMaxTimeoutMS();
     if (!reply.isValid()) {
-        progressAndLog(QStringLiteral("Checksum read error!"));
+        failWith(QStringLiteral("Checksum read error!"));
         return false;
     }
     QString text = QStringLiteral("Module-CheckSum: 0x%1").arg(hex(quint32(reply.value())))
@@ -359,19 +363,19 @@ bool BootloaderDialogue::verifyChecksum()
 
 bool BootloaderDialogue::storeSizeAndChecksum()
 {
-    reachPhase("store");
+    m_channel.reachPhase(UpdatePhase::Store);
     progressAndLog(QStringLiteral("Writing checksum 0x%1").arg(hex(quint32(m_target.image.checksum()))));
     Command reply;
     if (!sendOnce(Bootloader::StoreAttributeCommand, Bootloader::FirmwareSizeAttribute, 0, m_target.image.size(),
                   &reply)) {
-        progressAndLog(QStringLiteral("Error saving firmware size!"));
+        failWith(QStringLiteral("Error saving firmware size!"));
         return false;
     }
     if (reply.status() == Bootloader::AttributesUnsupportedStatus)
         return storeInFlashWords();
     if (!sendOnce(Bootloader::StoreAttributeCommand, Bootloader::FirmwareChecksumAttribute, 0,
                   m_target.image.checksum())) {
-        progressAndLog(QStringLiteral("Error saving new checksum!"));
+        failWith(QStringLiteral("Error saving new checksum!"));
         return false;
     }
     return true;
@@ -386,18 +390,18 @@ bool BootloaderDialogue::storeInFlashWords()
     const unsigned char bank =
         m_byPageNumber ? Bootloader::PageNumberAttributePage : Bootloader::PageBufferAttributeBank;
     if (!sendOnce(Bootloader::WriteWordCommand, sizeType, bank, m_target.image.size())) {
-        progressAndLog(QStringLiteral("Error writing firmware size!"));
+        failWith(QStringLiteral("Error writing firmware size!"));
         return false;
     }
     if (!sendOnce(Bootloader::WriteWordCommand, checksumType, bank, m_target.image.checksum())) {
-        progressAndLog(QStringLiteral("Error writing new check sum!"));
+        failWith(QStringLiteral("Error writing new check sum!"));
         return false;
     }
     // Page-number bootloaders write each word at once; a page buffer still has to be programmed.
     if (m_byPageNumber)
         return true;
     if (!sendOnce(Bootloader::ProgramPageCommand, 0, 0, Bootloader::PageBufferAttributePageAddress)) {
-        progressAndLog(QStringLiteral("Error saving size and check sum!"));
+        failWith(QStringLiteral("Error saving size and check sum!"));
         return false;
     }
     return true;
@@ -406,7 +410,7 @@ bool BootloaderDialogue::storeInFlashWords()
 bool BootloaderDialogue::restartAndReconnect()
 {
     CommandHandlerInterface* handler = m_target.handler;
-    reachPhase("restart");
+    m_channel.reachPhase(UpdatePhase::Restart);
     progressAndLog(QStringLiteral("Restarting module..."));
     // Its reply tells nothing: the module may be gone before it answers.
     sendOnce(Bootloader::RestartCommand, 0, 0, 0);
@@ -417,7 +421,7 @@ bool BootloaderDialogue::restartAndReconnect()
     if (m_reenumerates)
         return true;
 
-    reachPhase("reconnect");
+    m_channel.reachPhase(UpdatePhase::Reconnect);
     sleepMs(BeforeFirstReopenMs);
     requestReopen(ModuleState::Firmware, ReconnectReopenPollMs);
     if (!handler->isDeviceOpen()) {
@@ -459,7 +463,7 @@ Command BootloaderDialogue::makeRequest(unsigned char command, unsigned short ty
 
 void BootloaderDialogue::send(Command& request, Command& reply)
 {
-    emit m_thread.doDirectRequest(&request, &reply);
+    m_requestFailure = m_channel.request(request, reply);
 }
 
 bool BootloaderDialogue::sendOnce(unsigned char command, unsigned short type, unsigned char motorBank, int value,
@@ -501,18 +505,6 @@ void BootloaderDialogue::sleepMs(int ms)
     QThread::msleep(static_cast<unsigned long>(TimeScale::scaledMs(ms)));
 }
 
-void BootloaderDialogue::reachPhase(const char* phase)
-{
-    if (UpdateOutcome* outcome = m_thread.currentOutcome())
-        outcome->reachPhase(QLatin1String(phase));
-}
-
-void BootloaderDialogue::reportWritten(int bytes)
-{
-    if (UpdateOutcome* outcome = m_thread.currentOutcome())
-        outcome->progress(bytes, m_target.image.size());
-}
-
 void BootloaderDialogue::progress(const QString& text)
 {
     if (UpdateOutcome* outcome = m_thread.currentOutcome())
@@ -529,4 +521,16 @@ void BootloaderDialogue::progressAndLog(const QString& text)
 {
     progress(text);
     log(text);
+}
+
+void BootloaderDialogue::failWith(const QString& text)
+{
+    progressAndLog(text);
+    logRequestFailure();
+}
+
+void BootloaderDialogue::logRequestFailure()
+{
+    if (!m_requestFailure.isEmpty())
+        log(m_requestFailure.toHtmlEscaped());
 }

@@ -11,10 +11,12 @@ enum class ModuleState : int;
 
 class Command;
 class CommandHandlerInterface;
+class DialogueChannel;
 class FirmwareUpdaterThread;
 
 // One update run's dialogue with a module's bootloader, from detection to reconnection. Runs on the
-// worker thread and speaks only through the signals of its FirmwareUpdaterThread.
+// worker thread: sends its requests and reports how far it is through its channel, and speaks to the
+// widget through the signals of its FirmwareUpdaterThread.
 class BootloaderDialogue
 {
 public:
@@ -29,8 +31,9 @@ public:
     };
 
     // The flags and the address are the thread's: the widget writes them while the dialogue runs.
-    BootloaderDialogue(FirmwareUpdaterThread& thread, const Target& target, const std::atomic<bool>& cancelRequested,
-                       std::atomic<bool>& reopenDone, const std::atomic<unsigned char>& moduleAddress);
+    BootloaderDialogue(FirmwareUpdaterThread& thread, DialogueChannel& channel, const Target& target,
+                       const std::atomic<bool>& cancelRequested, std::atomic<bool>& reopenDone,
+                       const std::atomic<unsigned char>& moduleAddress);
 
     // True when the run reached its successful end; false when it failed or was cancelled, after
     // the messages of the failure (none for a cancel).
@@ -67,19 +70,23 @@ private:
     bool cancelled() const;
     static void sleepMs(int ms);
 
-    void reachPhase(const char* phase);
-    void reportWritten(int bytes);
     void progress(const QString& text);
     void log(const QString& text);
     void progressAndLog(const QString& text);
+    // Shows the fixed text of a failed step, and on a line of its own why its last request failed.
+    void failWith(const QString& text);
+    void logRequestFailure();
 
     FirmwareUpdaterThread& m_thread;
+    DialogueChannel& m_channel;
     const Target m_target;
     const std::atomic<bool>& m_cancelRequested;
     std::atomic<bool>& m_reopenDone;
     const std::atomic<unsigned char>& m_moduleAddress;
 
     QString m_version;
+    // Why the last request was not carried out; empty when it was.
+    QString m_requestFailure;
     // A link whose module comes back under a new port (USB) must be open at the start; the tool
     // follows it after the restart.
     const bool m_reenumerates;

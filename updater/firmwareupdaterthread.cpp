@@ -1,11 +1,22 @@
 #include "firmwareupdaterthread.h"
 
+#include "bootloaderdialogue.h"
 #include "command.h"
 #include "commandhandlerinterface.h"
+#include "global.h"
+#include "linkkindrules.h"
 #include "lowlevel.h"
+#include "timescale.h"
+#include "updateoutcome.h"
 
 #include <QDebug>
 #include <QVariant>
+
+namespace {
+constexpr const char* RegistryName = "FW update";
+// Lets the completion's receiver finish before the thread leaves the registry.
+constexpr int BeforeLeavingMs = 100;
+}
 
 FirmwareUpdaterThread::FirmwareUpdaterThread()
     : QThread(nullptr)
@@ -16,6 +27,34 @@ FirmwareUpdaterThread::FirmwareUpdaterThread()
 FirmwareUpdaterThread::~FirmwareUpdaterThread()
 {
     qCDebug(debLowLevel) << "virtual FirmwareUpdaterThread::~FirmwareUpdaterThread()";
+}
+
+void FirmwareUpdaterThread::run()
+{
+    cancelRequested = false;
+    Global::instance(false)->registerThread(QThread::currentThreadId(), QLatin1String(RegistryName));
+    emit handleProgressBarMaximum(0);
+    emit handleProgressBarValue(0);
+
+    bool successful = true;
+    if (commandHandler) {
+        BootloaderDialogue::Target target;
+        target.handler = commandHandler;
+        // Unless the caller named the link's kind, the handler's own name tells a USB link from a serial one.
+        target.linkKind = linkKind != UnnamedLinkKind ? linkKind : LinkKindRules::kindOfHandler(*commandHandler);
+        target.portName = portName;
+        target.image = image;
+        successful = BootloaderDialogue(*this, *this, target, cancelRequested, reopenDone, moduleAddress).run();
+    }
+
+    if (successful) {
+        emit handleDebugMessage(QStringLiteral("Update completed.\n"));
+        emit handleUpdateCompleted(true);
+        msleep(static_cast<unsigned long>(TimeScale::scaledMs(BeforeLeavingMs)));
+    } else {
+        emit handleUpdateCompleted(false);
+    }
+    Global::instance(false)->unregisterThread(QThread::currentThreadId());
 }
 
 void FirmwareUpdaterThread::setCommandHandler(CommandHandlerInterface* handler)
@@ -68,4 +107,30 @@ void FirmwareUpdaterThread::setDeviceClosed()
 void FirmwareUpdaterThread::setOutcome(UpdateOutcome* report)
 {
     outcome = report;
+}
+
+void FirmwareUpdaterThread::setRequestFailure(const QString& reason)
+{
+    QMutexLocker lock(&requestFailureMutex);
+    requestFailure = reason;
+}
+
+QString FirmwareUpdaterThread::request(Command& request, Command& reply)
+{
+    // The bridge sets the reason of each request, empty when it was carried out; other receivers tell none.
+    emit doDirectRequest(&request, &reply);
+    QMutexLocker lock(&requestFailureMutex);
+    return requestFailure;
+}
+
+void FirmwareUpdaterThread::reachPhase(UpdatePhase phase)
+{
+    if (UpdateOutcome* report = currentOutcome())
+        report->reachPhase(phase);
+}
+
+void FirmwareUpdaterThread::progress(qint64 bytesDone, qint64 bytesTotal)
+{
+    if (UpdateOutcome* report = currentOutcome())
+        report->progress(bytesDone, bytesTotal);
 }

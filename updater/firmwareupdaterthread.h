@@ -1,7 +1,9 @@
 #pragma once
 
+#include "dialoguechannel.h"
 #include "firmwareimage.h"
 
+#include <QMutex>
 #include <QString>
 #include <QThread>
 #include <atomic>
@@ -11,8 +13,9 @@ class CommandHandlerInterface;
 class UpdateOutcome;
 
 // Runs one bootloader dialogue per start on its own thread; talks to the device and the widget only
-// through its signals, most of them blocking-queued so that a request returns with its reply filled.
-class FirmwareUpdaterThread : public QThread
+// through its signals, most of them blocking-queued so that a request returns with its reply filled
+// (WorkerBridge wires them).
+class FirmwareUpdaterThread : public QThread, private DialogueChannel
 {
     Q_OBJECT
 public:
@@ -37,6 +40,8 @@ public:
     void setOutcome(UpdateOutcome* outcome);
     // Where the run reports its phases and progress; null once the widget that owns it has let go.
     UpdateOutcome* currentOutcome() const { return outcome.load(); }
+    // Why the request the worker waits for was not carried out; called before its doDirectRequest returns.
+    void setRequestFailure(const QString& reason);
 
 signals:
     void doDirectRequest(Command* request, Command* reply);
@@ -55,6 +60,13 @@ protected:
     void run() override;
 
 private:
+    QString request(Command& request, Command& reply) override;
+    void reachPhase(UpdatePhase phase) override;
+    void progress(qint64 bytesDone, qint64 bytesTotal) override;
+
+    // Written on the GUI thread while the worker waits for the request, read by the worker after it.
+    mutable QMutex requestFailureMutex;
+    QString requestFailure;
     CommandHandlerInterface* commandHandler = nullptr;
     static constexpr int UnnamedLinkKind = 0;
     int linkKind = UnnamedLinkKind;

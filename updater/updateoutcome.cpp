@@ -1,5 +1,7 @@
 #include "updateoutcome.h"
 
+#include "updatephase.h"
+
 #include <QMutexLocker>
 
 UpdateOutcome::UpdateOutcome(QObject* parent)
@@ -18,13 +20,14 @@ void UpdateOutcome::begin()
     m_running = true;
 }
 
-void UpdateOutcome::reachPhase(const QString& phase)
+void UpdateOutcome::reachPhase(UpdatePhase phase)
 {
+    const QString name = UpdatePhases::name(phase);
     {
         QMutexLocker lock(&m_mutex);
-        m_phase = phase;
+        m_phase = name;
     }
-    emit phaseChanged(phase);
+    emit phaseChanged(name);
 }
 
 void UpdateOutcome::progress(qint64 bytesDone, qint64 bytesTotal)

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+enum class UpdatePhase;
+
 // Tells listeners how each update goes and how it ended, so that they need not read the history.
 // The worker thread reports phases and progress; the widget's completion reports the end.
 class UpdateOutcome : public QObject
@@ -16,7 +18,7 @@ public:
     {
         bool success = false;
         QString failureText;
-        // The last phase reached.
+        // The name of the last phase reached (UpdatePhases::name); empty before the first.
         QString phase;
         qint64 bytesWritten = 0;
         qint64 elapsedMs = 0;
@@ -30,7 +32,7 @@ public:
     // An update starts: forgets the last one and starts its clock.
     void begin();
     // Called from the worker thread as the run goes on.
-    void reachPhase(const QString& phase);
+    void reachPhase(UpdatePhase phase);
     void progress(qint64 bytesDone, qint64 bytesTotal);
     // The latest short status of the run; a failure's reason is the one it ended with.
     void noteStatus(const QString& status);
@@ -40,6 +42,7 @@ public:
     QString lastStatus() const;
 
 signals:
+    // The phase by its name.
     void phaseChanged(QString phase);
     void progressed(qint64 bytesDone, qint64 bytesTotal);
     void finished(UpdateOutcome::Report report);

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+class Command;
+
+// The GUI thread's side of the update worker: runs its requests on the module's link, opens and closes
+// that link, and shows what the worker reports. WorkerBridge calls it, one call per signal of the worker.
+class WorkerDevice
+{
+public:
+    virtual ~WorkerDevice() = default;
+
+    // Returns why the request was not carried out, as the link tells it; empty when it was.
+    virtual QString runRequest(Command* request, Command* reply) = 0;
+    virtual void runRequestWithoutReply(Command* request) = 0;
+    virtual void readFirmwareVersion(QString* version, int moduleAddress) = 0;
+    virtual void closeDevice() = 0;
+    virtual void reopenDevice(int moduleState) = 0;
+    virtual void showProgressMessage(const QString& message) = 0;
+    virtual void showDebugMessage(const QString& message) = 0;
+    virtual void showProgressBarValue(int value) = 0;
+    virtual void showProgressBarMaximum(int maximum) = 0;
+    virtual void showModuleVersion(const QString& version) = 0;
+    virtual void updateCompleted(bool successful) = 0;
+};
