@@ -12,10 +12,18 @@ void UpdateOutcome::begin()
 {
     QMutexLocker lock(&m_mutex);
     m_clock.start();
+    m_startedUtc = QDateTime::currentDateTimeUtc();
+    m_subject = Subject();
     m_phase.clear();
     m_status.clear();
     m_bytesWritten = 0;
     m_running = true;
+}
+
+void UpdateOutcome::describe(const Subject& subject)
+{
+    QMutexLocker lock(&m_mutex);
+    m_subject = subject;
 }
 
 void UpdateOutcome::reachPhase(const QString& phase)
@@ -49,7 +57,7 @@ QString UpdateOutcome::lastStatus() const
 }
 
 void UpdateOutcome::finish(bool success, const QString& failureText, const QString& moduleKey,
-                           const QString& firmwareVersion)
+                           const QString& firmwareVersion, bool interrupted)
 {
     Report report;
     {
@@ -60,10 +68,13 @@ void UpdateOutcome::finish(bool success, const QString& failureText, const QStri
         report.phase = m_phase;
         report.bytesWritten = m_bytesWritten;
         report.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;
+        report.startedUtc = m_startedUtc;
+        report.subject = m_subject;
     }
     report.success = success;
     report.failureText = success ? QString() : failureText;
     report.moduleKey = moduleKey;
     report.firmwareVersion = firmwareVersion;
+    report.interrupted = interrupted;
     emit finished(report);
 }

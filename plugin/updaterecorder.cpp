@@ -1,0 +1,89 @@
+#include "updaterecorder.h"
+
+#include "duxlconnectioninterface.h"
+#include "recordkeeper.h"
+#include "recordwriter.h"
+
+#include <QSysInfo>
+#include <QUuid>
+
+namespace {
+
+// A module key is PORT/TYPE/ADDRESS.
+enum KeyPart { PortPart, TypePart, AddressPart };
+
+QString linkKindName(int kind)
+{
+    switch (kind) {
+    case DUXLConnectionInterface::Usb:
+        return QStringLiteral("usb");
+    case DUXLConnectionInterface::Serial:
+        return QStringLiteral("serial");
+    case 0:
+        return QString();
+    default:
+        return QStringLiteral("link %1").arg(kind);
+    }
+}
+
+QString operatorName()
+{
+    for (const char* variable : {"USER", "LOGNAME", "USERNAME"}) {
+        const QString name = qEnvironmentVariable(variable);
+        if (!name.isEmpty())
+            return name;
+    }
+    return QString();
+}
+
+}
+
+UpdateRecorder::UpdateRecorder(UpdateOutcome* outcome, QObject* parent)
+    : QObject(parent)
+    , m_writer(new RecordWriter(RecordKeeper::configuredLocation(), RecordKeeper::localFile(), this))
+{
+    connect(outcome, &UpdateOutcome::finished, this,
+            [this](const UpdateOutcome::Report& report) { m_writer->write(recordOf(report)); });
+    connect(m_writer, &RecordWriter::said, this, &UpdateRecorder::unrecorded);
+}
+
+UpdateRecord::Result UpdateRecorder::resultOf(const UpdateOutcome::Report& report)
+{
+    if (report.success)
+        return UpdateRecord::Result::Updated;
+    // No phase reached: refused, or cancelled, before anything was sent to the module.
+    if (report.phase.isEmpty())
+        return UpdateRecord::Result::NotStarted;
+    return report.interrupted ? UpdateRecord::Result::Interrupted : UpdateRecord::Result::Failed;
+}
+
+UpdateRecord UpdateRecorder::recordOf(const UpdateOutcome::Report& report)
+{
+    UpdateRecord record;
+    record.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    record.startedUtc = report.startedUtc.isValid() ? report.startedUtc
+                                                    : QDateTime::currentDateTimeUtc().addMSecs(-report.elapsedMs);
+    record.durationMs = report.elapsedMs;
+    record.toolVersion = RecordWriter::toolVersion();
+    record.station = QSysInfo::machineHostName();
+    record.operatorName = operatorName();
+    record.moduleKey = report.moduleKey;
+    const QStringList parts = report.moduleKey.split(QLatin1Char('/'));
+    record.port = parts.value(PortPart);
+    record.moduleType = parts.value(TypePart);
+    record.address = parts.value(AddressPart);
+    const UpdateOutcome::Subject& subject = report.subject;
+    record.linkKind = linkKindName(subject.linkKind);
+    record.firmwareBefore = subject.firmwareBefore;
+    record.firmwareAfter = report.firmwareVersion;
+    record.fileName = subject.fileName;
+    record.fileIdentifier = subject.fileIdentifier;
+    if (!subject.fileName.isEmpty()) {
+        record.fileBytes = subject.fileBytes;
+        record.fileChecksum = subject.fileChecksum;
+    }
+    record.result = resultOf(report);
+    record.phase = report.phase;
+    record.failureText = report.failureText;
+    return record;
+}
