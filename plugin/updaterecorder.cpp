@@ -6,6 +6,10 @@
 
 #include <QSysInfo>
 #include <QUuid>
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -33,6 +37,11 @@ QString operatorName()
         if (!name.isEmpty())
             return name;
     }
+#ifdef Q_OS_UNIX
+    // Services and containers often run without a login environment.
+    if (const passwd* entry = getpwuid(geteuid()))
+        return QString::fromLocal8Bit(entry->pw_name);
+#endif
     return QString();
 }
 

@@ -135,6 +135,10 @@ li.checked::marker { content: &quot;±2&quot;; }
 <context>
     <name>HostWindow</name>
     <message>
+        <source>Records</source>
+        <translation>Protokoll</translation>
+    </message>
+    <message>
         <source>dux host</source>
         <translation>dux host</translation>
     </message>
