@@ -108,7 +108,12 @@ bool RecordStore::open()
             return fail(QStringLiteral("cannot open %1: %2").arg(displayName(), db.lastError().text()));
     }
     m_open = true;
-    if (m_server || execAll({QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA synchronous=NORMAL")})) {
+    // Several processes write one file: write-ahead logging lets them, and readers, go on side by side.
+    // A server's notices ("already exists, skipping") would go to stderr.
+    const QStringList settings = m_server
+        ? QStringList{QStringLiteral("SET client_min_messages TO WARNING")}
+        : QStringList{QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA synchronous=NORMAL")};
+    if (execAll(settings)) {
         if (migrate())
             return true;
     }

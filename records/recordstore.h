@@ -56,9 +56,10 @@ public:
     bool unspool(qint64 place);
 
     QString errorString() const { return m_error; }
+    // The connection, for statements of a caller's own; invalid until open().
+    QSqlDatabase database() const;
 
 private:
-    QSqlDatabase database() const;
     bool configure();
     bool migrate();
     bool execAll(const QStringList& statements);
