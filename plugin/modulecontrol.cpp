@@ -426,8 +426,8 @@ void FirmwareUpdate::on_btnUpdate_clicked()
     const bool inBootloader = isBootloaderVersion(version);
     const LinkPolicy policy = LinkPolicy::forKind(link.connection->interfaceType());
     if (updateState == UpdateState::Idle)
-        outcome->describe({ui->leFilename->text(), hexFileVersion, quint32(hexFileChecksum), programSize, policy.kind,
-                           version});
+        outcome->describe({actualModuleKey, ui->leFilename->text(), hexFileVersion, quint32(hexFileChecksum),
+                           programSize, policy.kind, version});
     if (updateState == UpdateState::Updating) {
         if (policy.followsPortChange())
             continueAfterPortChange(link, version);

@@ -51,9 +51,27 @@ UpdateRecorder::UpdateRecorder(UpdateOutcome* outcome, QObject* parent)
     : QObject(parent)
     , m_writer(new RecordWriter(RecordKeeper::configuredLocation(), RecordKeeper::localFile(), this))
 {
-    connect(outcome, &UpdateOutcome::finished, this,
-            [this](const UpdateOutcome::Report& report) { m_writer->write(recordOf(report)); });
+    // Direct: the worker thread reports phases while the GUI thread may be held by one of its requests.
+    connect(outcome, &UpdateOutcome::phaseChanged, this,
+            [this, outcome] { recordPhase(outcome->progressReport()); }, Qt::DirectConnection);
+    connect(outcome, &UpdateOutcome::finished, this, &UpdateRecorder::recordEnd);
     connect(m_writer, &RecordWriter::said, this, &UpdateRecorder::unrecorded);
+}
+
+void UpdateRecorder::recordPhase(const UpdateOutcome::Report& report)
+{
+    QMutexLocker lock(&m_runMutex);
+    if (m_runId.isEmpty())
+        m_runId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    m_writer->write(recordOf(report, m_runId));
+}
+
+void UpdateRecorder::recordEnd(const UpdateOutcome::Report& report)
+{
+    QMutexLocker lock(&m_runMutex);
+    const QString id = m_runId.isEmpty() ? QUuid::createUuid().toString(QUuid::WithoutBraces) : m_runId;
+    m_runId.clear();
+    m_writer->write(recordOf(report, id));
 }
 
 UpdateRecord::Result UpdateRecorder::resultOf(const UpdateOutcome::Report& report)
@@ -66,10 +84,10 @@ UpdateRecord::Result UpdateRecorder::resultOf(const UpdateOutcome::Report& repor
     return report.interrupted ? UpdateRecord::Result::Interrupted : UpdateRecord::Result::Failed;
 }
 
-UpdateRecord UpdateRecorder::recordOf(const UpdateOutcome::Report& report)
+UpdateRecord UpdateRecorder::recordOf(const UpdateOutcome::Report& report, const QString& id)
 {
     UpdateRecord record;
-    record.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    record.id = id;
     record.startedUtc = report.startedUtc.isValid() ? report.startedUtc
                                                     : QDateTime::currentDateTimeUtc().addMSecs(-report.elapsedMs);
     record.durationMs = report.elapsedMs;

@@ -48,7 +48,7 @@ RecordKeeper::Kept RecordKeeper::keep(const UpdateRecord& record)
             return {true, QString()};
         const QString problem = m_target.errorString();
         m_target.close();
-        return {false, lostText(record, problem)};
+        return lost(record, problem);
     }
     if (drain() && m_target.insert(record)) {
         m_serverDown = false;
@@ -66,7 +66,15 @@ RecordKeeper::Kept RecordKeeper::keep(const UpdateRecord& record)
     }
     const QString spoolProblem = m_spool.errorString();
     m_spool.close();
-    return {false, lostText(record, serverProblem + QStringLiteral("; ") + spoolProblem)};
+    return lost(record, serverProblem + QStringLiteral("; ") + spoolProblem);
+}
+
+RecordKeeper::Kept RecordKeeper::lost(const UpdateRecord& record, const QString& problem)
+{
+    if (record.id == m_lostId)
+        return {false, QString()};
+    m_lostId = record.id;
+    return {false, lostText(record, problem)};
 }
 
 bool RecordKeeper::drain()

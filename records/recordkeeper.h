@@ -32,7 +32,12 @@ public:
     bool drain();
 
 private:
+    Kept lost(const UpdateRecord& record, const QString& problem);
+
     RecordStore m_target;
     RecordStore m_spool;
     bool m_serverDown = false;
+    // The last record said to be lost: an update's record is written at each phase and at its end, and
+    // said once.
+    QString m_lostId;
 };

@@ -217,8 +217,13 @@ bool RecordStore::insertInto(const QString& table, const UpdateRecord& record)
     const QStringList& columns = UpdateRecord::columns();
     const QString marks = QStringLiteral("?,").repeated(columns.size()).chopped(1);
     QSqlQuery query(database());
-    query.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) ON CONFLICT (id) DO NOTHING")
-                      .arg(table, columns.join(QLatin1Char(',')), marks));
+    // The id decides: a record sent again replaces itself, as the final record of an update replaces
+    // the one its phases left.
+    QStringList updates;
+    for (const QString& column : columns.mid(1))
+        updates.append(QStringLiteral("%1 = excluded.%1").arg(column));
+    query.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) ON CONFLICT (id) DO UPDATE SET %4")
+                      .arg(table, columns.join(QLatin1Char(',')), marks, updates.join(QLatin1Char(','))));
     for (const QVariant& value : record.values())
         query.addBindValue(value);
     return query.exec() || fail(query);

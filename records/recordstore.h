@@ -46,7 +46,7 @@ public:
     bool isOpen() const { return m_open; }
     void close();
 
-    // True also when a record with this id is there already: a second send is harmless.
+    // A record with this id that is there already is replaced: a second send is harmless.
     bool insert(const UpdateRecord& record);
     QVector<UpdateRecord> select(const Filter& filter, bool* ok = nullptr);
 

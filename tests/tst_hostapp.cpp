@@ -239,18 +239,28 @@ void TestHostApp::headlessEndIsReported_data()
     QTest::addColumn<QString>("result");
     QTest::addColumn<QString>("phase");
     QTest::addColumn<QString>("failure");
-    QTest::newRow("updated") << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "";
+    // --records, and the result of the update's record in the local file; none: it waits in the spool.
+    QTest::addColumn<QString>("records");
+    QTest::addColumn<QString>("recorded");
+    QTest::newRow("updated") << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << ""
+                             << "updated";
     // Refused on the running firmware's answer, before the bootloader entry: no phase was reached.
     QTest::newRow("other module type") << QStringList{QStringLiteral("--type"), QStringLiteral("4321")}
                                        << UpdateTimeoutSeconds << 1 << "failed" << ""
-                                       << "Module (4321V101) and Firmware (1234V201) do not match!";
+                                       << "Module (4321V101) and Firmware (1234V201) do not match!" << ""
+                                       << "not started";
     // The module ignores the bootloader-entry command: dux-host gives up 10 s after it.
     QTest::newRow("entry command lost") << QStringList{QStringLiteral("--fail"), QStringLiteral("no-reply:242")}
                                         << UpdateTimeoutSeconds << 1 << "failed" << "entry"
-                                        << "the module did not switch to its bootloader (the entry command may have been lost)";
+                                        << "the module did not switch to its bootloader (the entry command may have been lost)"
+                                        << "" << "interrupted";
     // The module stops answering in the middle of the write, while a request holds the host's GUI thread.
     QTest::newRow("stall in the write phase") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")}
-                                              << 3 << 1 << "timed out" << "write" << "timed out after 3 s";
+                                              << 3 << 1 << "timed out" << "write" << "timed out after 3 s" << ""
+                                              << "interrupted";
+    // The update does not wait for, nor fail because of, a records server that is not there.
+    QTest::newRow("records server away") << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << ""
+                                         << "postgresql://dux:x@/postgres?host=/nonexistent" << "";
 }
 
 // With --json the end is one object on stdout, the closing line goes to stderr.
@@ -262,11 +272,21 @@ void TestHostApp::headlessEndIsReported()
     QFETCH(QString, result);
     QFETCH(QString, phase);
     QFETCH(QString, failure);
+    QFETCH(QString, records);
+    QFETCH(QString, recorded);
 
     const QString firmware = makeFirmware(QLatin1String(NewFirmware));
     QVERIFY(startSimulator(simulatorArguments));
-    const Run run = runHost(updateArguments(firmware)
-                            << QStringLiteral("--json") << QStringLiteral("--timeout") << QString::number(timeoutSeconds));
+    const QStringList recordsArguments = records.isEmpty() ? QStringList() : QStringList{QStringLiteral("--records"), records};
+    const Run run = runHost(updateArguments(firmware) << QStringLiteral("--json") << QStringLiteral("--timeout")
+                                                      << QString::number(timeoutSeconds) << recordsArguments);
+    const Run history = runHost({QStringLiteral("--history"), QStringLiteral("--json")});
+    const QJsonArray kept = QJsonDocument::fromJson(history.out.join(QLatin1Char('\n')).toUtf8()).array();
+    QCOMPARE(kept.size(), recorded.isEmpty() ? 0 : 1);
+    if (recorded.isEmpty())
+        QVERIFY2(run.err.contains(QLatin1String("until the server answers")), qPrintable(run.err));
+    else
+        QCOMPARE(kept.first().toObject().value(QLatin1String("result")).toString(), recorded);
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(run.out.size(), 1);
     QJsonParseError error;

@@ -56,6 +56,27 @@ QString UpdateOutcome::lastStatus() const
     return m_status;
 }
 
+UpdateOutcome::Report UpdateOutcome::reportSoFar() const
+{
+    Report report;
+    report.phase = m_phase;
+    report.bytesWritten = m_bytesWritten;
+    report.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;
+    report.startedUtc = m_startedUtc;
+    report.subject = m_subject;
+    return report;
+}
+
+UpdateOutcome::Report UpdateOutcome::progressReport() const
+{
+    QMutexLocker lock(&m_mutex);
+    Report report = reportSoFar();
+    report.interrupted = true;
+    report.failureText = m_status;
+    report.moduleKey = m_subject.moduleKey;
+    return report;
+}
+
 void UpdateOutcome::finish(bool success, const QString& failureText, const QString& moduleKey,
                            const QString& firmwareVersion, bool interrupted)
 {
@@ -65,11 +86,7 @@ void UpdateOutcome::finish(bool success, const QString& failureText, const QStri
         if (!m_running)
             return;
         m_running = false;
-        report.phase = m_phase;
-        report.bytesWritten = m_bytesWritten;
-        report.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;
-        report.startedUtc = m_startedUtc;
-        report.subject = m_subject;
+        report = reportSoFar();
     }
     report.success = success;
     report.failureText = success ? QString() : failureText;

@@ -17,6 +17,7 @@ public:
     // firmware before it.
     struct Subject
     {
+        QString moduleKey;
         QString fileName;
         QString fileIdentifier;
         quint32 fileChecksum = 0;
@@ -58,6 +59,9 @@ public:
                 bool interrupted = false);
     // The status noted last, which names the reason when a run fails.
     QString lastStatus() const;
+    // The update under way as it stands, as if it ended now by a cancel: what a record keeps of a run
+    // whose process may not live to finish it.
+    Report progressReport() const;
 
 signals:
     void phaseChanged(QString phase);
@@ -65,6 +69,9 @@ signals:
     void finished(UpdateOutcome::Report report);
 
 private:
+    // With m_mutex held.
+    Report reportSoFar() const;
+
     mutable QMutex m_mutex;
     QElapsedTimer m_clock;
     QDateTime m_startedUtc;
