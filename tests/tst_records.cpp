@@ -2,10 +2,15 @@
 #include "recordkeeper.h"
 #include "recordrig.h"
 #include "recordstore.h"
+#include "recordsview.h"
 #include "updateoutcome.h"
 #include "updaterecorder.h"
 
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QProcess>
+#include <QTreeWidget>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -60,6 +65,8 @@ private slots:
     void recorder();
     void filters_data();
     void filters();
+    void recordsView_data();
+    void recordsView();
     void badLocations_data();
     void badLocations();
     void concurrentWriters_data();
@@ -210,6 +217,39 @@ void TestRecords::filters()
         QCOMPARE(record.values(), m_written.value(record.id).values());
 }
 
+void TestRecords::recordsView_data()
+{
+    QTest::addColumn<QString>("module");
+    QTest::addColumn<int>("resultIndex");
+    QTest::addColumn<QStringList>("rows");
+    QTest::newRow("all") << "" << 0 << QStringList{"r4", "r3", "r2", "r1"};
+    QTest::newRow("module") << "A" << 0 << QStringList{"r4", "r3", "r1"};
+    QTest::newRow("module and result") << "A" << 2 << QStringList{"r3"};
+}
+
+// The host window's view lists what its filters let through, newest first.
+void TestRecords::recordsView()
+{
+    QFETCH(QString, module);
+    QFETCH(int, resultIndex);
+    RecordsView view(path(QStringLiteral("filters.sqlite")));
+    auto* moduleFilter = view.findChild<QLineEdit*>(QStringLiteral("moduleFilter"));
+    auto* resultFilter = view.findChild<QComboBox*>(QStringLiteral("resultFilter"));
+    auto* list = view.findChild<QTreeWidget*>(QStringLiteral("recordsList"));
+    QVERIFY(moduleFilter && resultFilter && list);
+    moduleFilter->setText(module);
+    resultFilter->setCurrentIndex(resultIndex);
+    view.refresh();
+    QStringList started;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        started.append(list->topLevelItem(i)->text(0));
+    QStringList expected;
+    QFETCH(QStringList, rows);
+    for (const QString& id : rows)
+        expected.append(m_written.value(id).startedUtc.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    QCOMPARE(started, expected);
+}
+
 void TestRecords::badLocations_data()
 {
     QTest::addColumn<QString>("location");
@@ -329,11 +369,11 @@ int main(int argc, char* argv[])
 {
     // A writer process of concurrentWriters: --write LOCATION SPOOL MODULE COUNT.
     if (argc == 6 && qstrcmp(argv[1], WriteMode) == 0) {
-        QCoreApplication app(argc, argv);
-        return RecordRig::writeRecords(app.arguments().at(2), app.arguments().at(3), app.arguments().at(4),
-                                       app.arguments().at(5).toInt());
+        QCoreApplication writer(argc, argv);
+        return RecordRig::writeRecords(writer.arguments().at(2), writer.arguments().at(3), writer.arguments().at(4),
+                                       writer.arguments().at(5).toInt());
     }
-    QCoreApplication app(argc, argv);
+    QApplication app(argc, argv);
     TestRecords test;
     return QTest::qExec(&test, argc, argv);
 }
