@@ -21,7 +21,11 @@ using namespace QtCharts;
 
 namespace {
 
-constexpr int ChartHeight = 220;
+constexpr int ChartHeight = 260;
+constexpr int MaxTicks = 5;
+// Stretch of the per-day chart against the failures chart.
+constexpr int PerDayStretch = 3;
+constexpr int FailuresStretch = 2;
 const QVector<UpdateRecord::Result> AllResults = {UpdateRecord::Result::Updated, UpdateRecord::Result::Failed,
                                                   UpdateRecord::Result::Interrupted, UpdateRecord::Result::Skipped,
                                                   UpdateRecord::Result::NotStarted};
@@ -36,12 +40,32 @@ void showBars(QChartView* view, const QString& title, QAbstractBarSeries* series
     x->append(categories);
     chart->addAxis(x, Qt::AlignBottom);
     series->attachAxis(x);
+    // Whole counts: ticks a whole number apart, about MaxTicks of them.
+    int highest = 1;
+    for (const QBarSet* set : series->barSets()) {
+        for (int i = 0; i < set->count(); ++i)
+            highest = qMax(highest, int(set->at(i)));
+    }
+    if (qobject_cast<QStackedBarSeries*>(series)) {
+        highest = 1;
+        for (int i = 0; i < categories.size(); ++i) {
+            int stacked = 0;
+            for (const QBarSet* set : series->barSets())
+                stacked += int(set->at(i));
+            highest = qMax(highest, stacked);
+        }
+    }
+    const int step = (highest + MaxTicks - 1) / MaxTicks;
     auto* y = new QValueAxis;
     y->setLabelFormat(QStringLiteral("%d"));
-    y->setMin(0);
+    y->setTickType(QValueAxis::TicksDynamic);
+    y->setTickAnchor(0);
+    y->setTickInterval(step);
+    y->setRange(0, ((highest + step - 1) / step) * step);
     chart->addAxis(y, Qt::AlignLeft);
     series->attachAxis(y);
     chart->legend()->setVisible(series->count() > 1);
+    chart->legend()->setAlignment(Qt::AlignBottom);
     QChart* old = view->chart();
     view->setChart(chart);
     delete old;
@@ -75,6 +99,7 @@ RecordsView::RecordsView(const QString& location, QWidget* parent)
     m_list->setRootIsDecorated(false);
     m_list->setHeaderLabels({tr("Started (UTC)"), tr("Module"), tr("Firmware"), tr("Result"), tr("Phase"),
                              tr("Station"), tr("Failure")});
+    m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_status->setObjectName(QStringLiteral("recordsStatus"));
     m_perDay->setObjectName(QStringLiteral("perDayChart"));
     m_failures->setObjectName(QStringLiteral("failuresChart"));
@@ -83,8 +108,8 @@ RecordsView::RecordsView(const QString& location, QWidget* parent)
         view->setMinimumHeight(ChartHeight);
     }
     auto* charts = new QHBoxLayout;
-    charts->addWidget(m_perDay);
-    charts->addWidget(m_failures);
+    charts->addWidget(m_perDay, PerDayStretch);
+    charts->addWidget(m_failures, FailuresStretch);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(filters);
@@ -129,7 +154,7 @@ void RecordsView::drawCharts(const RecordSummary& summary)
 {
     QStringList days;
     for (auto it = summary.perDay.cbegin(); it != summary.perDay.cend(); ++it)
-        days.append(it.key().toString(QStringLiteral("MM-dd")));
+        days.append(it.key().toString(QStringLiteral("dd")));
     auto* perDay = new QStackedBarSeries;
     for (UpdateRecord::Result result : AllResults) {
         const QString name = UpdateRecord::resultName(result);
@@ -138,7 +163,7 @@ void RecordsView::drawCharts(const RecordSummary& summary)
             set->append(counts.value(name));
         perDay->append(set);
     }
-    showBars(m_perDay, tr("Updates per day by result"), perDay, days);
+    showBars(m_perDay, tr("Updates per day (UTC) by result"), perDay, days);
 
     auto* failures = new QBarSeries;
     auto* failed = new QBarSet(UpdateRecord::resultName(UpdateRecord::Result::Failed));
