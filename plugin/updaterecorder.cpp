@@ -30,7 +30,7 @@ QString linkKindName(int kind)
     }
 }
 
-QString operatorName()
+QString lookUpOperatorName()
 {
     for (const char* variable : {"USER", "LOGNAME", "USERNAME"}) {
         const QString name = qEnvironmentVariable(variable);
@@ -43,6 +43,19 @@ QString operatorName()
         return QString::fromLocal8Bit(entry->pw_name);
 #endif
     return QString();
+}
+
+// Looked up once: each phase of an update makes a record, on the worker's thread.
+const QString& operatorName()
+{
+    static const QString name = lookUpOperatorName();
+    return name;
+}
+
+const QString& stationName()
+{
+    static const QString name = QSysInfo::machineHostName();
+    return name;
 }
 
 }
@@ -92,7 +105,7 @@ UpdateRecord UpdateRecorder::recordOf(const UpdateOutcome::Report& report, const
                                                     : QDateTime::currentDateTimeUtc().addMSecs(-report.elapsedMs);
     record.durationMs = report.elapsedMs;
     record.toolVersion = RecordWriter::toolVersion();
-    record.station = QSysInfo::machineHostName();
+    record.station = stationName();
     record.operatorName = operatorName();
     record.moduleKey = report.moduleKey;
     const QStringList parts = report.moduleKey.split(QLatin1Char('/'));
