@@ -481,6 +481,12 @@ void TestHostApp::setupErrors_data()
                                       << "dux-host: --addresses takes numbers from 0 to 255";
     QTest::newRow("-q and -v") << 0 << QStringList{QStringLiteral("-q"), QStringLiteral("-v")}
                                << "dux-host: -q and -v exclude each other";
+    QTest::newRow("records filter without --history") << 0 << QStringList{QStringLiteral("--station"), QStringLiteral("s1")}
+                                                      << "dux-host: --station needs --history";
+    QTest::newRow("no such result") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--result"), QStringLiteral("ok")}
+                                    << "dux-host: --result takes updated, failed, interrupted, skipped or not started, not \"ok\"";
+    QTest::newRow("since not a date") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--since"), QStringLiteral("monday")}
+                                      << "dux-host: --since takes a date or a time";
 }
 
 void TestHostApp::setupErrors()
