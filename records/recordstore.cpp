@@ -109,7 +109,7 @@ bool RecordStore::open()
     }
     m_open = true;
     // Several processes write one file: write-ahead logging lets them, and readers, go on side by side.
-    // A server's notices ("already exists, skipping") would go to stderr.
+    // A server's notices would go to stderr.
     const QStringList settings = m_server
         ? QStringList{QStringLiteral("SET client_min_messages TO WARNING")}
         : QStringList{QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA synchronous=NORMAL")};
@@ -187,7 +187,9 @@ bool RecordStore::migrate()
     if (!execAll(begin))
         return false;
     QSqlQuery query(database());
-    bool ok = (query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS dux_records_schema (version INTEGER NOT NULL)"))
+    // Made only when missing: a station's user may have no right to create tables.
+    const bool made = database().tables().contains(QStringLiteral("dux_records_schema"));
+    bool ok = ((made || query.exec(QStringLiteral("CREATE TABLE dux_records_schema (version INTEGER NOT NULL)")))
                && query.exec(QStringLiteral("SELECT MAX(version) FROM dux_records_schema")) && query.next())
         || fail(query);
     const int version = ok ? query.value(0).toInt() : 0;
