@@ -2,6 +2,7 @@
 #include "recordkeeper.h"
 #include "recordrig.h"
 #include "recordstore.h"
+#include "recordsummary.h"
 #include "recordsview.h"
 #include "updateoutcome.h"
 #include "updaterecorder.h"
@@ -63,6 +64,8 @@ private slots:
     void resultOf();
     void recorder_data();
     void recorder();
+    void summary_data();
+    void summary();
     void filters_data();
     void filters();
     void recordsView_data();
@@ -176,6 +179,45 @@ void TestRecords::recorder()
              QStringList({"ttyS0", "DUX1234", "id3", "serial", "1234V101", "1234V200", "1234V200", "updated"}));
     QCOMPARE(record.fileBytes, 16384);
     QCOMPARE(record.fileChecksum, 0x1234);
+}
+
+void TestRecords::summary_data()
+{
+    QTest::addColumn<QList<qint64>>("updatedMs");
+    QTest::addColumn<QStringList>("failedPhases");
+    QTest::addColumn<qint64>("medianMs");
+    QTest::addColumn<QString>("failuresByPhase");
+    QTest::newRow("odd count") << QList<qint64>{3000, 1000, 2000} << QStringList() << qint64(2000) << "";
+    QTest::newRow("even count: between the middle two") << QList<qint64>{1000, 4000, 2000, 10000}
+                                                        << QStringList{"write", "verify", "write"} << qint64(3000)
+                                                        << "verify=1 write=2";
+    QTest::newRow("none updated") << QList<qint64>() << QStringList{"erase"} << qint64(-1) << "erase=1";
+}
+
+// The median is of the updates that succeeded; failures count by the phase they happened in.
+void TestRecords::summary()
+{
+    QFETCH(QList<qint64>, updatedMs);
+    QFETCH(QStringList, failedPhases);
+    QVector<UpdateRecord> records;
+    for (qint64 ms : updatedMs) {
+        records.append(recordOf("u", "A", "F1", UpdateRecord::Result::Updated, "s1", "2026-01-01T10:00:00"));
+        records.last().durationMs = ms;
+    }
+    for (const QString& phase : failedPhases) {
+        records.append(recordOf("f", "A", "F1", UpdateRecord::Result::Failed, "s1", "2026-01-02T10:00:00"));
+        records.last().phase = phase;
+    }
+    // An interrupted update is neither a failure nor a time.
+    records.append(recordOf("i", "A", "F1", UpdateRecord::Result::Interrupted, "s1", "2026-01-02T10:00:00"));
+    records.last().phase = QStringLiteral("write");
+    const RecordSummary summary = RecordSummary::of(records);
+    QTEST(summary.medianMs, "medianMs");
+    QStringList failures;
+    for (auto it = summary.failuresByPhase.cbegin(); it != summary.failuresByPhase.cend(); ++it)
+        failures.append(QStringLiteral("%1=%2").arg(it.key()).arg(it.value()));
+    QTEST(failures.join(QLatin1Char(' ')), "failuresByPhase");
+    QCOMPARE(summary.perResult.value(QStringLiteral("updated")), updatedMs.size());
 }
 
 void TestRecords::filters_data()
