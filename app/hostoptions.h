@@ -2,6 +2,7 @@
 
 #include "commandlinehelp.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -49,6 +50,16 @@ struct HostOptions
     bool exitWhenDone = false;
     QString screenshotPath;
     int screenshotPercent = DefaultScreenshotPercent;
+    // --records: where the records go (and --history reads them); empty: DUX_RECORDS, the setting, the file.
+    QString recordsLocation;
+    // --history and its filters (module: moduleKeys), --summary, --csv.
+    bool history = false;
+    bool summary = false;
+    bool csv = false;
+    QString firmwareFilter;
+    QString resultFilter;
+    QString stationFilter;
+    QDateTime since;
 
     // The options of `arguments` (the program name first); on a usage error `error` names it.
     struct Parsed;

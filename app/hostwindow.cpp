@@ -6,6 +6,8 @@
 #include "duxlmoduleinterface.h"
 #include "modulediscovery.h"
 #include "pluginhandler.h"
+#include "recordkeeper.h"
+#include "recordsview.h"
 
 #include <QAction>
 #include <QDialog>
@@ -24,6 +26,8 @@ constexpr int MainWidth = 640;
 constexpr int MainHeight = 360;
 constexpr int ContainerWidth = 560;
 constexpr int ContainerHeight = 640;
+constexpr int RecordsWidth = 900;
+constexpr int RecordsHeight = 700;
 // The signal a container may have to report the end of an update, and its message for success.
 constexpr const char* FirmwareCompletedSignal = "handleFirmwareCompleted(QString,QString)";
 constexpr const char* UpdateSucceededMessage = "true";
@@ -63,6 +67,9 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
     }
     QAction* scan = tools->addAction(tr("Look for modules"));
     connect(scan, &QAction::triggered, discovery, &ModuleDiscovery::rescan);
+    QAction* records = tools->addAction(tr("Records"));
+    records->setObjectName(QStringLiteral("recordsAction"));
+    connect(records, &QAction::triggered, this, &HostWindow::openRecords);
 
     connect(handler, &PluginHandler::modulePluginAdded, this, &HostWindow::refreshModules);
     connect(handler, &PluginHandler::modulePluginRemoved, this, &HostWindow::refreshModules);
@@ -95,6 +102,18 @@ QDialog* HostWindow::openContainer(ContainerInterface* container)
     if (!container->windowTitle().isEmpty())
         window->setWindowTitle(container->windowTitle());
     container->show();
+    window->show();
+    return window;
+}
+
+QDialog* HostWindow::openRecords()
+{
+    auto* window = new QDialog(this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowTitle(tr("Records"));
+    window->resize(RecordsWidth, RecordsHeight);
+    auto* layout = new QVBoxLayout(window);
+    layout->addWidget(new RecordsView(RecordKeeper::configuredLocation(), window));
     window->show();
     return window;
 }

@@ -24,6 +24,8 @@ public:
     // finished(int) when it closes, which the container answers by detaching itself. None of the
     // window's buttons is a default button: Enter in a text field must not press one.
     QDialog* openContainer(ContainerInterface* container);
+    // Shows the records view in a window of its own, deleted when it closes.
+    QDialog* openRecords();
 
 private slots:
     // A container reports a finished update: the module's version is read again once it is handed back.

@@ -3,10 +3,12 @@
 // through the "Firmware update" plug-in, also without a display (--headless).
 
 #include "console.h"
+#include "history.h"
 #include "hosteventloop.h"
 #include "hostoptions.h"
 #include "hostrun.h"
 #include "installlayout.h"
+#include "recordkeeper.h"
 #include "runwatchdog.h"
 
 #include <QApplication>
@@ -50,6 +52,13 @@ int main(int argc, char* argv[])
                                                                          : HostOptions::versionText());
         return HostOptions::ExitUpdated;
     }
+    if (options.history) {
+        QCoreApplication app(argc, argv);
+        return History::run(options);
+    }
+    // The plug-in's recorder reads where the records go from the environment, as from a user's DUX_RECORDS.
+    if (!options.recordsLocation.isEmpty())
+        qputenv(RecordKeeper::LocationVariable, options.recordsLocation.toLocal8Bit());
     if (options.wantsWindow() && !displayAvailable()) {
         Console::err() << "dux-host: " << NoDisplayText << Qt::endl;
         return HostOptions::ExitUsage;

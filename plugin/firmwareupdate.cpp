@@ -13,6 +13,7 @@
 #include "peripherymanager.h"
 #include "tooltip.h"
 #include "updateoutcome.h"
+#include "updaterecorder.h"
 #include "valuefieldwidths.h"
 #include "workerbridge.h"
 
@@ -127,6 +128,9 @@ void FirmwareUpdate::init(QWidget* parent)
 
         updater = new FirmwareUpdaterThread;
         updater->setOutcome(outcome);
+        // Every update's record, written beside the outcome; a record that cannot be kept is said here.
+        auto* recorder = new UpdateRecorder(outcome, this);
+        connect(recorder, &UpdateRecorder::unrecorded, this, [this](const QString& text) { tellUser(text); });
         commandHandler = nullptr;
         moduleAddress = 1;
         moduleListLoaded = false;

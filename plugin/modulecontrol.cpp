@@ -426,6 +426,9 @@ void FirmwareUpdate::on_btnUpdate_clicked()
     const QString version = readActiveFirmware(link);
     const bool inBootloader = isBootloaderVersion(version);
     const LinkPolicy policy = LinkPolicy::forKind(link.connection->interfaceType());
+    if (updateState == UpdateState::Idle)
+        outcome->describe({actualModuleKey, ui->leFilename->text(), image.identifier(), quint32(image.checksum()),
+                           image.size(), policy.kind, version});
     if (updateState == UpdateState::Updating) {
         if (policy.followsPortChange())
             continueAfterPortChange(link, version);
@@ -667,10 +670,10 @@ void FirmwareUpdate::handConnectionBack()
 
 void FirmwareUpdate::reportOutcome(bool successful, const QString& version, const QString& moduleKey)
 {
-    const QString failure =
-        updater->isCancelRequested() ? QString(QLatin1String(CanceledText)) : outcome->lastStatus();
+    const bool cancelled = updater->isCancelRequested();
+    const QString failure = cancelled ? QString(QLatin1String(CanceledText)) : outcome->lastStatus();
     const QString readBack = version == QLatin1String(NoVersionText) ? QString() : version;
-    outcome->finish(successful, failure, moduleKey, readBack);
+    outcome->finish(successful, failure, moduleKey, readBack, cancelled);
 }
 
 void FirmwareUpdate::handleUpdateCompleted()

@@ -267,23 +267,33 @@ void TestHostApp::headlessEndIsReported_data()
     QTest::addColumn<QString>("phase");
     QTest::addColumn<QString>("failure");
     QTest::addColumn<QString>("state"); // what a time-out leaves on the module
-    QTest::newRow("updated") << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "";
+    // --records, and the result of the update's record in the local file; none: it waits in the spool.
+    QTest::addColumn<QString>("records");
+    QTest::addColumn<QString>("recorded");
+    QTest::newRow("updated") << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << ""
+                             << "" << "updated";
     // Refused on the running firmware's answer, before the bootloader entry: no phase was reached.
     QTest::newRow("other module type") << QStringList{QStringLiteral("--type"), QStringLiteral("4321")}
                                        << UpdateTimeoutSeconds << 1 << "failed" << ""
-                                       << "Module (4321V101) and Firmware (1234V201) do not match!" << "";
+                                       << "Module (4321V101) and Firmware (1234V201) do not match!" << ""
+                                       << "" << "not started";
     // The module ignores the bootloader-entry command: dux-host gives up 10 s after it.
     QTest::newRow("entry command lost") << QStringList{QStringLiteral("--fail"), QStringLiteral("no-reply:242")}
                                         << UpdateTimeoutSeconds << 1 << "failed" << "entry"
                                         << "the module did not switch to its bootloader (the entry command may have been lost)"
-                                        << "";
+                                        << "" << "" << "interrupted";
     // The module stops answering, while a request holds the host's GUI thread: from the erase on it has
     // no firmware.
     const QString noFirmware = QStringLiteral("the module stays in its bootloader with no firmware; run the update again");
     QTest::newRow("stall in the erase phase") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@erase")}
-                                              << 3 << 1 << "timed out" << "erase" << "timed out after 3 s" << noFirmware;
+                                              << 3 << 1 << "timed out" << "erase" << "timed out after 3 s" << noFirmware
+                                              << "" << "interrupted";
     QTest::newRow("stall in the write phase") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")}
-                                              << 3 << 1 << "timed out" << "write" << "timed out after 3 s" << noFirmware;
+                                              << 3 << 1 << "timed out" << "write" << "timed out after 3 s" << noFirmware
+                                              << "" << "interrupted";
+    // The update does not wait for, nor fail because of, a records server that is not there.
+    QTest::newRow("records server away") << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << ""
+                                         << "" << "postgresql://dux:x@/postgres?host=/nonexistent" << "";
 }
 
 // With --json the end is one object on stdout, the closing line goes to stderr.
@@ -296,11 +306,21 @@ void TestHostApp::headlessEndIsReported()
     QFETCH(QString, phase);
     QFETCH(QString, failure);
     QFETCH(QString, state);
+    QFETCH(QString, records);
+    QFETCH(QString, recorded);
 
     const QString firmware = makeFirmware(QLatin1String(NewFirmware));
     QVERIFY(startSimulator(simulatorArguments));
-    const Run run = runHost(updateArguments(firmware)
-                            << QStringLiteral("--json") << QStringLiteral("--timeout") << QString::number(timeoutSeconds));
+    const QStringList recordsArguments = records.isEmpty() ? QStringList() : QStringList{QStringLiteral("--records"), records};
+    const Run run = runHost(updateArguments(firmware) << QStringLiteral("--json") << QStringLiteral("--timeout")
+                                                      << QString::number(timeoutSeconds) << recordsArguments);
+    const Run history = runHost({QStringLiteral("--history"), QStringLiteral("--json")});
+    const QJsonArray kept = QJsonDocument::fromJson(history.out.join(QLatin1Char('\n')).toUtf8()).array();
+    QCOMPARE(kept.size(), recorded.isEmpty() ? 0 : 1);
+    if (recorded.isEmpty())
+        QVERIFY2(run.err.contains(QLatin1String("until the server answers")), qPrintable(run.err));
+    else
+        QCOMPARE(kept.first().toObject().value(QLatin1String("result")).toString(), recorded);
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(run.out.size(), 1);
     QJsonParseError error;
@@ -504,6 +524,12 @@ void TestHostApp::setupErrors_data()
                                       << "dux-host: --addresses takes numbers from 0 to 255";
     QTest::newRow("-q and -v") << 0 << QStringList{QStringLiteral("-q"), QStringLiteral("-v")}
                                << "dux-host: -q and -v exclude each other";
+    QTest::newRow("records filter without --history") << 0 << QStringList{QStringLiteral("--station"), QStringLiteral("s1")}
+                                                      << "dux-host: --station needs --history";
+    QTest::newRow("no such result") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--result"), QStringLiteral("ok")}
+                                    << "dux-host: --result takes updated, failed, interrupted, skipped or not started, not \"ok\"";
+    QTest::newRow("since not a date") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--since"), QStringLiteral("monday")}
+                                      << "dux-host: --since takes a date or a time";
 }
 
 void TestHostApp::setupErrors()

@@ -135,6 +135,10 @@ li.checked::marker { content: &quot;±2&quot;; }
 <context>
     <name>HostWindow</name>
     <message>
+        <source>Records</source>
+        <translation>Protokoll</translation>
+    </message>
+    <message>
         <source>dux host</source>
         <translation>dux host</translation>
     </message>
@@ -183,6 +187,64 @@ li.checked::marker { content: &quot;±2&quot;; }
         <translation>
             <numerusform>%n Modul</numerusform>
             <numerusform>%n Module</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>RecordsView</name>
+    <message>
+        <source>Module key</source>
+        <translation>Modulschlüssel</translation>
+    </message>
+    <message>
+        <source>All results</source>
+        <translation>Alle Ergebnisse</translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation>Aktualisieren</translation>
+    </message>
+    <message>
+        <source>Started (UTC)</source>
+        <translation>Begonnen (UTC)</translation>
+    </message>
+    <message>
+        <source>Module</source>
+        <translation>Modul</translation>
+    </message>
+    <message>
+        <source>Firmware</source>
+        <translation>Firmware</translation>
+    </message>
+    <message>
+        <source>Result</source>
+        <translation>Ergebnis</translation>
+    </message>
+    <message>
+        <source>Phase</source>
+        <translation>Phase</translation>
+    </message>
+    <message>
+        <source>Station</source>
+        <translation>Station</translation>
+    </message>
+    <message>
+        <source>Failure</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <source>Updates per day (UTC) by result</source>
+        <translation>Updates pro Tag (UTC) nach Ergebnis</translation>
+    </message>
+    <message>
+        <source>Failures by phase</source>
+        <translation>Fehler nach Phase</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n record(s) shown; %1 in the last %2 days</source>
+        <translation>
+            <numerusform>%n Eintrag angezeigt; %1 in den letzten %2 Tagen</numerusform>
+            <numerusform>%n Einträge angezeigt; %1 in den letzten %2 Tagen</numerusform>
         </translation>
     </message>
 </context>

@@ -14,10 +14,18 @@ void UpdateOutcome::begin()
 {
     QMutexLocker lock(&m_mutex);
     m_clock.start();
+    m_startedUtc = QDateTime::currentDateTimeUtc();
+    m_subject = Subject();
     m_phase.clear();
     m_status.clear();
     m_bytesWritten = 0;
     m_running = true;
+}
+
+void UpdateOutcome::describe(const Subject& subject)
+{
+    QMutexLocker lock(&m_mutex);
+    m_subject = subject;
 }
 
 void UpdateOutcome::reachPhase(UpdatePhase phase)
@@ -51,8 +59,29 @@ QString UpdateOutcome::lastStatus() const
     return m_status;
 }
 
+UpdateOutcome::Report UpdateOutcome::reportSoFar() const
+{
+    Report report;
+    report.phase = m_phase;
+    report.bytesWritten = m_bytesWritten;
+    report.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;
+    report.startedUtc = m_startedUtc;
+    report.subject = m_subject;
+    return report;
+}
+
+UpdateOutcome::Report UpdateOutcome::progressReport() const
+{
+    QMutexLocker lock(&m_mutex);
+    Report report = reportSoFar();
+    report.interrupted = true;
+    report.failureText = m_status;
+    report.moduleKey = m_subject.moduleKey;
+    return report;
+}
+
 void UpdateOutcome::finish(bool success, const QString& failureText, const QString& moduleKey,
-                           const QString& firmwareVersion)
+                           const QString& firmwareVersion, bool interrupted)
 {
     Report report;
     {
@@ -60,13 +89,12 @@ void UpdateOutcome::finish(bool success, const QString& failureText, const QStri
         if (!m_running)
             return;
         m_running = false;
-        report.phase = m_phase;
-        report.bytesWritten = m_bytesWritten;
-        report.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;
+        report = reportSoFar();
     }
     report.success = success;
     report.failureText = success ? QString() : failureText;
     report.moduleKey = moduleKey;
     report.firmwareVersion = firmwareVersion;
+    report.interrupted = interrupted;
     emit finished(report);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QMetaType>
 #include <QMutex>
@@ -14,6 +15,19 @@ class UpdateOutcome : public QObject
 {
     Q_OBJECT
 public:
+    // What an update is about, as the tool knows it when the update starts: the file and the module's
+    // firmware before it.
+    struct Subject
+    {
+        QString moduleKey;
+        QString fileName;
+        QString fileIdentifier;
+        quint32 fileChecksum = 0;
+        qint64 fileBytes = 0;
+        int linkKind = 0;
+        QString firmwareBefore;
+    };
+
     struct Report
     {
         bool success = false;
@@ -25,21 +39,31 @@ public:
         QString moduleKey;
         // What the completion read back; empty when it could not.
         QString firmwareVersion;
+        QDateTime startedUtc;
+        Subject subject;
+        // Ended by a cancel rather than by a fault.
+        bool interrupted = false;
     };
 
     explicit UpdateOutcome(QObject* parent = nullptr);
 
     // An update starts: forgets the last one and starts its clock.
     void begin();
+    // Tells what the update that began is about; kept until the next begin().
+    void describe(const Subject& subject);
     // Called from the worker thread as the run goes on.
     void reachPhase(UpdatePhase phase);
     void progress(qint64 bytesDone, qint64 bytesTotal);
     // The latest short status of the run; a failure's reason is the one it ended with.
     void noteStatus(const QString& status);
     // Ends the update; reports it once, even when both Cancel and the worker end it.
-    void finish(bool success, const QString& failureText, const QString& moduleKey, const QString& firmwareVersion);
+    void finish(bool success, const QString& failureText, const QString& moduleKey, const QString& firmwareVersion,
+                bool interrupted = false);
     // The status noted last, which names the reason when a run fails.
     QString lastStatus() const;
+    // The update under way as it stands, as if it ended now by a cancel: what a record keeps of a run
+    // whose process may not live to finish it.
+    Report progressReport() const;
 
 signals:
     // The phase by its name.
@@ -48,8 +72,13 @@ signals:
     void finished(UpdateOutcome::Report report);
 
 private:
+    // With m_mutex held.
+    Report reportSoFar() const;
+
     mutable QMutex m_mutex;
     QElapsedTimer m_clock;
+    QDateTime m_startedUtc;
+    Subject m_subject;
     QString m_phase;
     QString m_status;
     qint64 m_bytesWritten = 0;

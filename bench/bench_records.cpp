@@ -1,0 +1,184 @@
+// bench_records write | history | writers
+// write: what recording adds to an update on the GUI thread (the outcome's finish with the recorder
+// attached, against without), and one record's write into a SQLite file on the writer's thread; medians
+// over 100. history: dux-host --history filtered to one module of 100,000 records in a SQLite file, as a
+// whole process, median of 7. writers: four processes write 50 records each (each sent twice) to a
+// PostgreSQL server of the benchmark's own at once; none may be lost or doubled.
+
+#include "benchsetup.h"
+#include "benchstats.h"
+#include "recordkeeper.h"
+#include "recordrig.h"
+#include "recordstore.h"
+#include "updateoutcome.h"
+#include "updaterecorder.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QTemporaryDir>
+#include <QUuid>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int WriteRuns = 100;
+constexpr double WriteTargetMs = 5.0;
+constexpr int HistoryRecords = 100000;
+constexpr int HistoryModules = 100;
+constexpr int HistoryRuns = 7;
+constexpr double HistoryTargetMs = 200.0;
+constexpr int Writers = 4;
+constexpr int RecordsPerWriter = 50;
+constexpr int ProcessTimeoutMs = 120000;
+constexpr double NsPerMs = 1e6;
+constexpr const char* WriterMode = "--writer";
+
+UpdateRecord sampleRecord(int i)
+{
+    UpdateRecord record;
+    record.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    record.startedUtc = QDateTime::currentDateTimeUtc().addSecs(-i);
+    record.durationMs = 10000 + i % 1000;
+    record.moduleKey = QStringLiteral("ttySIM%1/DUX1234/id1").arg(i % HistoryModules);
+    record.fileIdentifier = QStringLiteral("1234V2%1").arg(i % 10);
+    record.station = QStringLiteral("station%1").arg(i % 4);
+    record.result = i % 7 ? UpdateRecord::Result::Updated : UpdateRecord::Result::Failed;
+    record.phase = QStringLiteral("write");
+    return record;
+}
+
+double msSince(const QElapsedTimer& clock)
+{
+    return clock.nsecsElapsed() / NsPerMs;
+}
+
+int benchWrite(const QString& folder)
+{
+    const QString file = QDir(folder).filePath(QStringLiteral("write.sqlite"));
+    qputenv(RecordKeeper::LocationVariable, file.toLocal8Bit());
+    std::vector<double> bare, recorded, written;
+    UpdateOutcome plain;
+    UpdateOutcome watched;
+    auto* recorder = new UpdateRecorder(&watched, nullptr);
+    for (int i = 0; i < WriteRuns; ++i) {
+        for (auto [outcome, samples] : {std::make_pair(&plain, &bare), std::make_pair(&watched, &recorded)}) {
+            outcome->begin();
+            QElapsedTimer clock;
+            clock.start();
+            outcome->finish(true, QString(), QStringLiteral("ttySIM0/DUX1234/id1"), QStringLiteral("1234V200"));
+            samples->push_back(msSince(clock));
+        }
+    }
+    delete recorder;
+    RecordKeeper keeper(file, QDir(folder).filePath(QStringLiteral("spool.sqlite")));
+    keeper.keep(sampleRecord(0));
+    for (int i = 0; i < WriteRuns; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        keeper.keep(sampleRecord(i));
+        written.push_back(msSince(clock));
+    }
+    const double added = BenchStats::median(recorded) - BenchStats::median(bare);
+    std::printf("finish() without recorder: median %.4f ms; with: %.4f ms\n", BenchStats::median(bare),
+                BenchStats::median(recorded));
+    std::printf("one record written to SQLite on the writer's thread: median %.3f ms, 95th percentile %.3f ms\n",
+                BenchStats::median(written), BenchStats::percentile(written, 0.95));
+    std::printf("recordwrite: %.4f ms added to an update on the GUI thread, %.3f ms per SQLite write (target %.0f ms)\n",
+                added, BenchStats::median(written), WriteTargetMs);
+    return BenchStats::median(written) <= WriteTargetMs ? 0 : 1;
+}
+
+int benchHistory(const QString& folder)
+{
+    const QString file = QDir(folder).filePath(QStringLiteral("history.sqlite"));
+    {
+        RecordStore store(file);
+        if (!store.open())
+            return 1;
+        QSqlDatabase db = store.database();
+        db.transaction();
+        for (int i = 0; i < HistoryRecords; ++i)
+            store.insert(sampleRecord(i));
+        db.commit();
+    }
+    const QString host = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("dux-host"));
+    std::vector<double> runs;
+    int lines = 0;
+    for (int i = 0; i < HistoryRuns; ++i) {
+        QProcess process;
+        QElapsedTimer clock;
+        clock.start();
+        process.start(host, {QStringLiteral("--history"), QStringLiteral("--records"), file, QStringLiteral("--module"),
+                             QStringLiteral("ttySIM7/DUX1234/id1")});
+        if (!process.waitForFinished(ProcessTimeoutMs) || process.exitCode() != 0)
+            return 1;
+        runs.push_back(msSince(clock));
+        lines = process.readAllStandardOutput().count('\n');
+    }
+    QProcess version;
+    QElapsedTimer clock;
+    clock.start();
+    version.start(host, {QStringLiteral("--version")});
+    version.waitForFinished(ProcessTimeoutMs);
+    std::printf("dux-host --version alone: %.1f ms\n", msSince(clock));
+    std::printf("history: %.1f ms median for %d lines of %d records, whole process (target %.0f ms)\n",
+                BenchStats::median(runs), lines - 1, HistoryRecords, HistoryTargetMs);
+    return BenchStats::median(runs) <= HistoryTargetMs ? 0 : 1;
+}
+
+int benchWriters(const QString& folder)
+{
+    PgServer server;
+    if (!server.start()) {
+        std::fprintf(stderr, "%s\n", qPrintable(server.errorString()));
+        return 1;
+    }
+    QList<QProcess*> writers;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < Writers; ++i) {
+        auto* writer = new QProcess;
+        writer->start(QCoreApplication::applicationFilePath(),
+                      {QLatin1String(WriterMode), server.location(), QDir(folder).filePath(QStringLiteral("spool%1.sqlite").arg(i)),
+                       QStringLiteral("station%1").arg(i), QString::number(RecordsPerWriter)});
+        writers.append(writer);
+    }
+    int failed = 0;
+    for (QProcess* writer : writers) {
+        failed += !writer->waitForFinished(ProcessTimeoutMs) || writer->exitCode() != 0;
+        delete writer;
+    }
+    const double ms = msSince(clock);
+    const RecordRig::Counts counts = RecordRig::countRows(server.location());
+    const int expected = Writers * RecordsPerWriter;
+    std::printf("writers: %d processes, %d records each in %.0f ms: %d rows, %d lost, %d doubled, %d writers failed\n",
+                Writers, RecordsPerWriter, ms, counts.rows, expected - counts.distinct, counts.rows - counts.distinct,
+                failed);
+    return counts.rows == expected && counts.distinct == expected && failed == 0 ? 0 : 1;
+}
+
+}
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    if (arguments.size() == 6 && arguments.at(1) == QLatin1String(WriterMode))
+        return RecordRig::writeRecords(arguments.at(2), arguments.at(3), arguments.at(4), arguments.at(5).toInt());
+    BenchSetup::discardDebugMessages();
+    QTemporaryDir folder;
+    qputenv("DUX_HOME", QDir(folder.path()).filePath(QStringLiteral("home")).toLocal8Bit());
+    const QString part = arguments.value(1);
+    if (part == QLatin1String("write"))
+        return benchWrite(folder.path());
+    if (part == QLatin1String("history"))
+        return benchHistory(folder.path());
+    if (part == QLatin1String("writers"))
+        return benchWriters(folder.path());
+    std::fprintf(stderr, "usage: bench_records write | history | writers\n");
+    return 2;
+}

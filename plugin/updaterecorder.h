@@ -1,0 +1,39 @@
+#pragma once
+
+#include "updateoutcome.h"
+#include "updaterecord.h"
+
+#include <QMutex>
+#include <QObject>
+
+class RecordWriter;
+
+// Turns each update's outcome into a record of it and hands it to the records: who updated which
+// module, where, with which file, and how it ended. Beside the outcome, never in the update's way.
+// From the first phase on, each phase reached replaces the run's record with one that says it was
+// interrupted there, so that a process that ends before the update does leaves that behind.
+class UpdateRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    // Records the updates `outcome` reports, to where RecordKeeper::configuredLocation() says.
+    UpdateRecorder(UpdateOutcome* outcome, QObject* parent);
+
+    // The record `id` of an update, with this station, operator and tool.
+    static UpdateRecord recordOf(const UpdateOutcome::Report& report, const QString& id);
+    static UpdateRecord::Result resultOf(const UpdateOutcome::Report& report);
+
+signals:
+    // A record that could not be kept, or that waits for the server.
+    void unrecorded(QString text);
+
+private:
+    // Called in the thread that reports the phase.
+    void recordPhase(const UpdateOutcome::Report& report);
+    void recordEnd(const UpdateOutcome::Report& report);
+
+    RecordWriter* m_writer;
+    // The record of the update under way; empty between updates.
+    QMutex m_runMutex;
+    QString m_runId;
+};

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "updaterecord.h"
+
+#include <QObject>
+#include <QThread>
+#include <memory>
+
+class RecordKeeper;
+
+// Writes records on a thread of its own, so that an update never waits for a database, and says what
+// could not be kept. Records handed over are kept in the order given; the writer finishes them before
+// it goes (its destruction, or the application's end).
+class RecordWriter : public QObject
+{
+    Q_OBJECT
+public:
+    // `location` as RecordKeeper::configuredLocation() gives it; the spool is the local file.
+    explicit RecordWriter(const QString& location, const QString& spoolFile, QObject* parent = nullptr);
+    ~RecordWriter() override;
+
+    // Returns at once; the SHA-256 of the record's file is added on the writer's thread when missing.
+    void write(const UpdateRecord& record);
+    // Waits until every record handed over is kept, spooled or said. Not from the writer's thread.
+    void flush();
+    // Finishes the records handed over and ends the thread; later ones are kept on the caller's thread.
+    void stop();
+
+    static QString toolVersion();
+    static QString fileSha256(const QString& fileName);
+
+signals:
+    // A record that is lost, or that waits for the server: said once, also on stderr.
+    void said(QString text);
+
+private:
+    void keepOne(UpdateRecord record);
+
+    QString m_location;
+    QString m_spoolFile;
+    QThread m_thread;
+    // Lives on m_thread; the queued calls that run there are its.
+    QObject* m_context = nullptr;
+    // Made and used on m_thread only: database connections belong to the thread that opened them.
+    std::unique_ptr<RecordKeeper> m_keeper;
+};

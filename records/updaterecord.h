@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+
+// One update attempt as the records keep it: who updated which module where, with which file, and how
+// it ended. Texts that are empty and numbers that are unknown (-1) are absent values (NULL, null).
+struct UpdateRecord
+{
+    enum class Result { Updated, Failed, Interrupted, Skipped, NotStarted };
+
+    QString id; // a UUID without braces
+    QDateTime startedUtc;
+    qint64 durationMs = -1;
+    QString toolVersion;
+    QString station;
+    QString operatorName;
+    QString moduleKey;
+    QString port;
+    QString linkKind;
+    QString moduleType;
+    QString address;
+    QString firmwareBefore;
+    QString firmwareAfter;
+    QString fileName;
+    QString fileSha256;
+    QString fileIdentifier;
+    qint64 fileBytes = -1;
+    qint64 fileChecksum = -1;
+    Result result = Result::NotStarted;
+    QString phase;
+    QString failureText;
+
+    // The table's columns, in the order of values() and fromValues().
+    static const QStringList& columns();
+    QVariantList values() const;
+    static UpdateRecord fromValues(const QVariantList& values);
+
+    static QString resultName(Result result);
+    // False for a name that is no result.
+    static bool resultFromName(const QString& name, Result* result);
+    // started_utc as stored: ISO 8601 with milliseconds and Z, so that text order is time order.
+    static QString timeText(const QDateTime& utc);
+
+    QJsonObject toJson() const;
+};

@@ -1,0 +1,424 @@
+#include "duxlconnectioninterface.h"
+#include "recordkeeper.h"
+#include "recordrig.h"
+#include "recordstore.h"
+#include "recordsummary.h"
+#include "recordsview.h"
+#include "updateoutcome.h"
+#include "updatephase.h"
+#include "updaterecorder.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTreeWidget>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+constexpr const char* WriteMode = "--write";
+constexpr int Writers = 4;
+constexpr int RecordsPerWriter = 50;
+constexpr int WriterTimeoutMs = 120000;
+constexpr int OutageRound = 10;
+// Far longer than the writer's thread needs for a second record.
+constexpr int SaidAgainWaitMs = 200;
+
+UpdateRecord recordOf(const QString& id, const QString& module, const QString& firmware, UpdateRecord::Result result,
+                      const QString& station, const QString& started)
+{
+    UpdateRecord record;
+    record.id = id;
+    record.moduleKey = module;
+    record.fileIdentifier = firmware;
+    record.result = result;
+    record.station = station;
+    record.startedUtc = QDateTime::fromString(started, Qt::ISODate);
+    record.startedUtc.setTimeSpec(Qt::UTC);
+    record.durationMs = 1000;
+    return record;
+}
+
+QStringList idsOf(const QVector<UpdateRecord>& records)
+{
+    QStringList ids;
+    for (const UpdateRecord& record : records)
+        ids.append(record.id);
+    return ids;
+}
+
+}
+
+// The records: the store's schema, filters and spool, the keeper's choice between server and spool, and
+// several processes writing at once, against real SQLite files and a real PostgreSQL server.
+class TestRecords : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void resultOf_data();
+    void resultOf();
+    void recorder_data();
+    void recorder();
+    void summary_data();
+    void summary();
+    void filters_data();
+    void filters();
+    void recordsView_data();
+    void recordsView();
+    void badLocations_data();
+    void badLocations();
+    void concurrentWriters_data();
+    void concurrentWriters();
+    void outage();
+
+private:
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    void clearServer();
+
+    QTemporaryDir m_dir;
+    PgServer m_server;
+    QMap<QString, UpdateRecord> m_written;
+};
+
+void TestRecords::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    qputenv("DUX_HOME", path(QStringLiteral("home")).toLocal8Bit());
+    QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+    RecordStore store(path(QStringLiteral("filters.sqlite")));
+    for (const UpdateRecord& record :
+         {recordOf("r1", "A", "F1", UpdateRecord::Result::Updated, "s1", "2026-01-01T10:00:00"),
+          recordOf("r2", "B", "F1", UpdateRecord::Result::Failed, "s2", "2026-01-02T10:00:00"),
+          recordOf("r3", "A", "F2", UpdateRecord::Result::Failed, "s1", "2026-01-03T12:00:00"),
+          recordOf("r4", "A", "F2", UpdateRecord::Result::NotStarted, "s2", "2026-01-04T10:00:00")}) {
+        QVERIFY2(store.insert(record), qPrintable(store.errorString()));
+        m_written.insert(record.id, record);
+    }
+}
+
+void TestRecords::clearServer()
+{
+    RecordStore store(m_server.location());
+    QVERIFY2(store.open(), qPrintable(store.errorString()));
+    QVERIFY(QSqlQuery(store.database()).exec(QStringLiteral("DELETE FROM update_records")));
+}
+
+void TestRecords::resultOf_data()
+{
+    QTest::addColumn<bool>("success");
+    QTest::addColumn<bool>("interrupted");
+    QTest::addColumn<QString>("phase");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("updated") << true << false << "reconnect" << "updated";
+    QTest::newRow("failed") << false << false << "write" << "failed";
+    QTest::newRow("cancelled") << false << true << "erase" << "interrupted";
+    QTest::newRow("refused") << false << false << "" << "not started";
+    QTest::newRow("cancelled before the module") << false << true << "" << "not started";
+}
+
+void TestRecords::resultOf()
+{
+    QFETCH(bool, success);
+    QFETCH(bool, interrupted);
+    QFETCH(QString, phase);
+    UpdateOutcome::Report report;
+    report.success = success;
+    report.interrupted = interrupted;
+    report.phase = phase;
+    QTEST(UpdateRecord::resultName(UpdateRecorder::resultOf(report)), "result");
+}
+
+void TestRecords::recorder_data()
+{
+    QTest::addColumn<bool>("corrupt");
+    QTest::newRow("kept") << false;
+    QTest::newRow("not kept: said once") << true;
+}
+
+// What the plug-in's outcome reports ends up in the record; a record that cannot be kept is said.
+void TestRecords::recorder()
+{
+    QFETCH(bool, corrupt);
+    const QString file = path(QStringLiteral("recorder-%1.sqlite").arg(QTest::currentDataTag()));
+    if (corrupt) {
+        QFile garbage(file);
+        QVERIFY(garbage.open(QIODevice::WriteOnly));
+        garbage.write(QByteArray(4096, 'x'));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("is not kept: .*not a database")));
+    }
+    qputenv(RecordKeeper::LocationVariable, file.toLocal8Bit());
+    UpdateOutcome outcome;
+    auto* recorder = new UpdateRecorder(&outcome, nullptr);
+    QSignalSpy said(recorder, &UpdateRecorder::unrecorded);
+    outcome.begin();
+    outcome.describe({QString(), QStringLiteral("/no/such.hex"), QStringLiteral("1234V200"), 0x1234, 16384,
+                      DUXLConnectionInterface::Serial, QStringLiteral("1234V101")});
+    outcome.reachPhase(UpdatePhase::Write);
+    outcome.finish(true, QString(), QStringLiteral("ttyS0/DUX1234/id3"), QStringLiteral("1234V200"));
+    qunsetenv(RecordKeeper::LocationVariable);
+    if (corrupt) {
+        // The record written at the phase and the one at the end are one record, said once.
+        QTRY_COMPARE(said.count(), 1);
+        QTest::qWait(SaidAgainWaitMs);
+        QCOMPARE(said.count(), 1);
+        delete recorder;
+        return;
+    }
+    // Its writer keeps what it was handed before it goes.
+    delete recorder;
+    const QVector<UpdateRecord> records = RecordStore(file).select({});
+    QCOMPARE(records.size(), 1);
+    const UpdateRecord& record = records.first();
+    QCOMPARE(QStringList({record.port, record.moduleType, record.address, record.linkKind, record.firmwareBefore,
+                          record.firmwareAfter, record.fileIdentifier, UpdateRecord::resultName(record.result)}),
+             QStringList({"ttyS0", "DUX1234", "id3", "serial", "1234V101", "1234V200", "1234V200", "updated"}));
+    QCOMPARE(record.fileBytes, 16384);
+    QCOMPARE(record.fileChecksum, 0x1234);
+}
+
+void TestRecords::summary_data()
+{
+    QTest::addColumn<QList<qint64>>("updatedMs");
+    QTest::addColumn<QStringList>("failedPhases");
+    QTest::addColumn<qint64>("medianMs");
+    QTest::addColumn<QString>("failuresByPhase");
+    QTest::newRow("odd count") << QList<qint64>{3000, 1000, 2000} << QStringList() << qint64(2000) << "";
+    QTest::newRow("even count: between the middle two") << QList<qint64>{1000, 4000, 2000, 10000}
+                                                        << QStringList{"write", "verify", "write"} << qint64(3000)
+                                                        << "verify=1 write=2";
+    QTest::newRow("none updated") << QList<qint64>() << QStringList{"erase"} << qint64(-1) << "erase=1";
+}
+
+// The median is of the updates that succeeded; failures count by the phase they happened in.
+void TestRecords::summary()
+{
+    QFETCH(QList<qint64>, updatedMs);
+    QFETCH(QStringList, failedPhases);
+    QVector<UpdateRecord> records;
+    for (qint64 ms : updatedMs) {
+        records.append(recordOf("u", "A", "F1", UpdateRecord::Result::Updated, "s1", "2026-01-01T10:00:00"));
+        records.last().durationMs = ms;
+    }
+    for (const QString& phase : failedPhases) {
+        records.append(recordOf("f", "A", "F1", UpdateRecord::Result::Failed, "s1", "2026-01-02T10:00:00"));
+        records.last().phase = phase;
+    }
+    // An interrupted update is neither a failure nor a time.
+    records.append(recordOf("i", "A", "F1", UpdateRecord::Result::Interrupted, "s1", "2026-01-02T10:00:00"));
+    records.last().phase = QStringLiteral("write");
+    const RecordSummary summary = RecordSummary::of(records);
+    QTEST(summary.medianMs, "medianMs");
+    QStringList failures;
+    for (auto it = summary.failuresByPhase.cbegin(); it != summary.failuresByPhase.cend(); ++it)
+        failures.append(QStringLiteral("%1=%2").arg(it.key()).arg(it.value()));
+    QTEST(failures.join(QLatin1Char(' ')), "failuresByPhase");
+    QCOMPARE(summary.perResult.value(QStringLiteral("updated")), updatedMs.size());
+}
+
+void TestRecords::filters_data()
+{
+    QTest::addColumn<QString>("module");
+    QTest::addColumn<QString>("firmware");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("station");
+    QTest::addColumn<QString>("since");
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<QStringList>("ids");
+    QTest::newRow("all, newest first") << "" << "" << "" << "" << "" << 0 << QStringList{"r4", "r3", "r2", "r1"};
+    QTest::newRow("module") << "A" << "" << "" << "" << "" << 0 << QStringList{"r4", "r3", "r1"};
+    QTest::newRow("firmware") << "" << "F1" << "" << "" << "" << 0 << QStringList{"r2", "r1"};
+    QTest::newRow("result") << "" << "" << "failed" << "" << "" << 0 << QStringList{"r3", "r2"};
+    QTest::newRow("station") << "" << "" << "" << "s2" << "" << 0 << QStringList{"r4", "r2"};
+    QTest::newRow("since, inclusive") << "" << "" << "" << "" << "2026-01-03T12:00:00" << 0 << QStringList{"r4", "r3"};
+    QTest::newRow("module and result") << "A" << "" << "failed" << "" << "" << 0 << QStringList{"r3"};
+    QTest::newRow("limit") << "" << "" << "" << "" << "" << 2 << QStringList{"r4", "r3"};
+}
+
+void TestRecords::filters()
+{
+    QFETCH(QString, since);
+    RecordStore::Filter filter;
+    QFETCH(QString, module);
+    QFETCH(QString, firmware);
+    QFETCH(QString, result);
+    QFETCH(QString, station);
+    QFETCH(int, limit);
+    filter = {module, firmware, result, station, QDateTime::fromString(since, Qt::ISODate), limit};
+    filter.since.setTimeSpec(Qt::UTC);
+    RecordStore store(path(QStringLiteral("filters.sqlite")));
+    bool ok = false;
+    const QVector<UpdateRecord> records = store.select(filter, &ok);
+    QVERIFY2(ok, qPrintable(store.errorString()));
+    QTEST(idsOf(records), "ids");
+    for (const UpdateRecord& record : records)
+        QCOMPARE(record.values(), m_written.value(record.id).values());
+}
+
+void TestRecords::recordsView_data()
+{
+    QTest::addColumn<QString>("module");
+    QTest::addColumn<int>("resultIndex");
+    QTest::addColumn<QStringList>("rows");
+    QTest::newRow("all") << "" << 0 << QStringList{"r4", "r3", "r2", "r1"};
+    QTest::newRow("module") << "A" << 0 << QStringList{"r4", "r3", "r1"};
+    QTest::newRow("module and result") << "A" << 2 << QStringList{"r3"};
+}
+
+// The host window's view lists what its filters let through, newest first.
+void TestRecords::recordsView()
+{
+    QFETCH(QString, module);
+    QFETCH(int, resultIndex);
+    RecordsView view(path(QStringLiteral("filters.sqlite")));
+    auto* moduleFilter = view.findChild<QLineEdit*>(QStringLiteral("moduleFilter"));
+    auto* resultFilter = view.findChild<QComboBox*>(QStringLiteral("resultFilter"));
+    auto* list = view.findChild<QTreeWidget*>(QStringLiteral("recordsList"));
+    QVERIFY(moduleFilter && resultFilter && list);
+    moduleFilter->setText(module);
+    resultFilter->setCurrentIndex(resultIndex);
+    view.refresh();
+    QStringList started;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        started.append(list->topLevelItem(i)->text(0));
+    QStringList expected;
+    QFETCH(QStringList, rows);
+    for (const QString& id : rows)
+        expected.append(m_written.value(id).startedUtc.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    QCOMPARE(started, expected);
+}
+
+void TestRecords::badLocations_data()
+{
+    QTest::addColumn<QString>("location");
+    QTest::addColumn<QByteArray>("fileContents");
+    QTest::addColumn<bool>("kept");
+    QTest::addColumn<int>("spooled");
+    QTest::addColumn<QString>("message");
+    const QString sqlite = path(QStringLiteral("bad.sqlite"));
+    QTest::newRow("corrupt SQLite file") << sqlite << QByteArray(4096, 'x') << false << 0 << "file is not a database";
+    QTest::newRow("newer schema") << sqlite << QByteArray("newer") << false << 0 << "newer than this program's 1";
+    QTest::newRow("no server") << QStringLiteral("postgresql://dux:x@/postgres?host=%1").arg(path(QStringLiteral("home")))
+                               << QByteArray() << true << 1 << "wait in";
+    QTest::newRow("wrong password") << m_server.location(QStringLiteral("wrong")) << QByteArray() << true << 1
+                                    << "password authentication failed";
+}
+
+// Each bad place gives a clear message; a server's record waits in the spool, a file's is said.
+void TestRecords::badLocations()
+{
+    QFETCH(QString, location);
+    QFETCH(QByteArray, fileContents);
+    QFile::remove(location);
+    const QString spool = path(QStringLiteral("bad-spool-%1.sqlite").arg(QTest::currentDataTag()));
+    if (fileContents == "newer") {
+        RecordStore store(location);
+        QVERIFY(store.open());
+        QVERIFY(QSqlQuery(store.database()).exec(QStringLiteral("UPDATE dux_records_schema SET version = 2")));
+    } else if (!fileContents.isEmpty()) {
+        QFile file(location);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(fileContents);
+    }
+    RecordKeeper keeper(location, spool);
+    const RecordKeeper::Kept kept =
+        keeper.keep(recordOf("b1", "A", "F1", UpdateRecord::Result::Updated, "s1", "2026-01-01T10:00:00"));
+    QTEST(kept.kept, "kept");
+    QFETCH(QString, message);
+    QVERIFY2(kept.message.contains(message), qPrintable(kept.message));
+    QTEST(int(RecordStore(spool).spooled(Writers).size()), "spooled");
+}
+
+void TestRecords::concurrentWriters_data()
+{
+    QTest::addColumn<bool>("server");
+    QTest::newRow("SQLite") << false;
+    QTest::newRow("PostgreSQL") << true;
+}
+
+// Four processes at once, each record sent twice: every record once.
+void TestRecords::concurrentWriters()
+{
+    QFETCH(bool, server);
+    if (server)
+        clearServer();
+    const QString location = server ? m_server.location() : path(QStringLiteral("concurrent.sqlite"));
+    QList<QProcess*> writers;
+    for (int i = 0; i < Writers; ++i) {
+        auto* writer = new QProcess(this);
+        writer->setProcessChannelMode(QProcess::ForwardedChannels);
+        writer->start(QCoreApplication::applicationFilePath(),
+                      {QLatin1String(WriteMode), location, path(QStringLiteral("spool-%1.sqlite").arg(i)),
+                       QStringLiteral("writer%1").arg(i), QString::number(RecordsPerWriter)});
+        writers.append(writer);
+    }
+    for (QProcess* writer : writers) {
+        QVERIFY(writer->waitForFinished(WriterTimeoutMs));
+        QCOMPARE(writer->exitCode(), 0);
+        delete writer;
+    }
+    const RecordRig::Counts counts = RecordRig::countRows(location);
+    QCOMPARE(counts.rows, Writers * RecordsPerWriter);
+    QCOMPARE(counts.distinct, Writers * RecordsPerWriter);
+}
+
+// The server goes away in the middle of a run and comes back: the records between wait in the spool,
+// are said once, and reach the server in the order they were made, each once.
+void TestRecords::outage()
+{
+    clearServer();
+    const QString spool = path(QStringLiteral("outage-spool.sqlite"));
+    RecordKeeper keeper(m_server.location(), spool);
+    QStringList ids;
+    int said = 0;
+    const auto round = [&] {
+        for (int i = 0; i < OutageRound; ++i) {
+            const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+            const RecordKeeper::Kept kept = keeper.keep(recordOf(id, "A", "F1", UpdateRecord::Result::Updated, "s1",
+                                                                 "2026-01-01T10:00:00"));
+            QVERIFY(kept.kept);
+            said += !kept.message.isEmpty();
+            ids.append(id);
+        }
+    };
+    round();
+    QVERIFY2(m_server.stop(), qPrintable(m_server.errorString()));
+    round();
+    QCOMPARE(RecordStore(spool).spooled(OutageRound + 1).size(), OutageRound);
+    QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+    round();
+    QCOMPARE(said, 1);
+    QCOMPARE(RecordStore(spool).spooled(OutageRound).size(), 0);
+    RecordStore store(m_server.location());
+    QVERIFY(store.open());
+    // Each insert is a transaction of its own, whose number tells the order they came in.
+    QSqlQuery query(store.database());
+    QVERIFY(query.exec(QStringLiteral("SELECT id FROM update_records ORDER BY xmin::text::bigint")));
+    QStringList arrived;
+    while (query.next())
+        arrived.append(query.value(0).toString());
+    qInfo("outage: %d records made, %d spooled, %d on the server, %d lost, %d doubled", int(ids.size()), OutageRound,
+          int(arrived.size()), int(ids.size() - QSet<QString>(arrived.begin(), arrived.end()).size()),
+          int(arrived.size() - QSet<QString>(arrived.begin(), arrived.end()).size()));
+    QCOMPARE(arrived, ids);
+}
+
+int main(int argc, char* argv[])
+{
+    // A writer process of concurrentWriters: --write LOCATION SPOOL MODULE COUNT.
+    if (argc == 6 && qstrcmp(argv[1], WriteMode) == 0) {
+        QCoreApplication writer(argc, argv);
+        return RecordRig::writeRecords(writer.arguments().at(2), writer.arguments().at(3), writer.arguments().at(4),
+                                       writer.arguments().at(5).toInt());
+    }
+    QApplication app(argc, argv);
+    TestRecords test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_records.moc"
