@@ -200,8 +200,9 @@ int HostRun::runUpdate(ContainerInterface* updater, const QString& fileIdentifie
     const UpdateRun::Host host{updater, m_handler.get(), m_discovery.get(), m_window.get()};
     m_run = std::make_unique<UpdateRun>(m_options, host, fileIdentifier, fileBytes, m_teller.get());
     connect(m_run.get(), &UpdateRun::finished, this, &HostRun::runFinished);
-    m_watchdog.setDeadline(
-        std::chrono::milliseconds(qMax<qint64>(0, qint64(m_options.timeoutSeconds) * MsPerSecond - m_clock.elapsed())));
+    if (m_run->hasDeadline())
+        m_watchdog.setDeadline(
+            std::chrono::milliseconds(qMax<qint64>(0, qint64(m_options.timeoutSeconds) * MsPerSecond - m_clock.elapsed())));
     m_run->start();
     if (m_ending && (m_options.headless || m_options.exitWhenDone || m_options.dryRun))
         return m_exitCode;

@@ -305,11 +305,15 @@ void UpdateRun::interrupt()
     cancelAll(UpdateResult::Outcome::Interrupted, InterruptCancelWaitMs);
 }
 
-void UpdateRun::deadlineReached()
+bool UpdateRun::hasDeadline() const
 {
     // Under --watch the time-out bounds each update (ModuleUpdate::setTimeout), not the watch.
-    if (!m_options.watch)
-        cancelAll(UpdateResult::Outcome::TimedOut, TimeoutCancelWaitMs);
+    return !m_options.watch;
+}
+
+void UpdateRun::deadlineReached()
+{
+    cancelAll(UpdateResult::Outcome::TimedOut, TimeoutCancelWaitMs);
 }
 
 void UpdateRun::cancelAll(UpdateResult::Outcome outcome, int waitMs)

@@ -46,8 +46,9 @@ public:
     void start();
     // SIGINT or SIGTERM: the running updates are cancelled, then the run ends.
     void interrupt();
-    // The --timeout has passed: a run of fixed modules is cancelled (or ends not started); --watch
-    // bounds each update by it instead.
+    // Whether --timeout bounds the whole run; --watch bounds each update by it instead.
+    bool hasDeadline() const;
+    // The --timeout has passed: the running updates are cancelled, or the run ends not started.
     void deadlineReached();
 
     // The results so far, the updates still running told as `cutShort`; safe from any thread.
