@@ -14,7 +14,8 @@ constexpr int MsPerSecond = 1000;
 }
 
 ModuleUpdate::ModuleUpdate(ContainerInterface* plugin, PluginHandler* handler, HostWindow* window,
-                           const QString& moduleKey, const QString& fileName, QTextStream* history, QObject* parent)
+                           const QString& moduleKey, const QString& fileName, QTextStream* out, bool printHistory,
+                           QObject* parent)
     : QObject(parent)
     , m_moduleKey(moduleKey)
     , m_fileName(fileName)
@@ -29,10 +30,10 @@ ModuleUpdate::ModuleUpdate(ContainerInterface* plugin, PluginHandler* handler, H
     auto* instance = qobject_cast<ContainerInterface*>(plugin->createInstance(moduleKey, m_view.get()));
     m_window = window->openContainer(instance);
     m_window->setWindowTitle(QStringLiteral("%1 %2").arg(instance->name(), moduleKey));
-    m_driver = std::make_unique<UpdateDriver>(instance, history);
+    m_driver = std::make_unique<UpdateDriver>(instance, out);
     m_driver->setModuleKey(moduleKey);
     m_driver->setFileName(fileName);
-    m_driver->setPrintHistory(history != nullptr);
+    m_driver->setPrintHistory(printHistory && out);
     connect(m_driver.get(), &UpdateDriver::phaseChanged, this, &ModuleUpdate::phaseChanged);
     connect(m_driver.get(), &UpdateDriver::progressed, this, &ModuleUpdate::progressed);
     connect(m_driver.get(), &UpdateDriver::ended, this, &ModuleUpdate::driverEnded);

@@ -22,10 +22,11 @@ class ModuleUpdate : public QObject
 {
     Q_OBJECT
 public:
-    // `plugin` is the loaded plug-in whose factory makes the instance; with `history`, each line of
-    // the instance's history is printed there as it appears.
+    // `plugin` is the loaded plug-in whose factory makes the instance. Notes (a window picture saved)
+    // go to `out`, and with `printHistory` each line of the instance's history as it appears.
     ModuleUpdate(ContainerInterface* plugin, PluginHandler* handler, HostWindow* window, const QString& moduleKey,
-                 const QString& fileName, QTextStream* history = nullptr, QObject* parent = nullptr);
+                 const QString& fileName, QTextStream* out = nullptr, bool printHistory = false,
+                 QObject* parent = nullptr);
     // Takes the instance and its window down (the plug-in ends its worker first).
     ~ModuleUpdate() override;
 

@@ -19,13 +19,16 @@ RunTeller::RunTeller(const HostOptions& options, const QString& fileIdentifier, 
 
 RunTeller::~RunTeller() = default;
 
-QTextStream* RunTeller::history() const
+QTextStream* RunTeller::lines() const
 {
-    if (int(m_options.verbosity) < int(HostOptions::Verbosity::Verbose) || m_options.updatesSeveral()
-        || m_options.watch)
-        return nullptr;
     // stdout carries the JSON alone.
     return m_options.json ? &Console::err() : &Console::out();
+}
+
+bool RunTeller::printsHistory() const
+{
+    return int(m_options.verbosity) >= int(HostOptions::Verbosity::Verbose) && !m_options.updatesSeveral()
+        && !m_options.watch;
 }
 
 bool RunTeller::rewritesLine() const

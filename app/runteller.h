@@ -31,8 +31,10 @@ public:
     RunTeller(const HostOptions& options, const QString& fileIdentifier, QObject* parent = nullptr);
     ~RunTeller() override;
 
-    // Where the history lines go (-v); null when they are not printed.
-    QTextStream* history() const;
+    // Where the lines of a running update go (stderr with --json, stdout else), and whether they
+    // include its history (-v).
+    QTextStream* lines() const;
+    bool printsHistory() const;
     void watching();
     void searching(const QString& reason);
     // The update's progress is shown from now on; call before it starts.

@@ -287,6 +287,8 @@ void UpdateDriver::checkScreenshot(int value)
     if (qint64(value) * 100 < qint64(m_screenshotPercent) * m_progressBar->maximum())
         return;
     m_screenshotTaken = true;
+    if (!m_out)
+        return;
     QWidget* window = m_plugin->window();
     const QString clock = ProgressPrinter::clockText(m_clock.elapsed());
     if (window->grab().save(m_screenshotPath))

@@ -26,7 +26,8 @@ class UpdateDriver : public QObject
 public:
     enum class StartResult { Started, NoModule, Refused };
 
-    // `plugin` must have been given its window (init) already; lines go to `out`.
+    // `plugin` must have been given its window (init) already; lines go to `out` (null: none are printed,
+    // and no picture is taken).
     UpdateDriver(ContainerInterface* plugin, QTextStream* out, QObject* parent = nullptr);
 
     // Key of the module to update; empty: the only listed module.

@@ -190,7 +190,7 @@ void UpdateRun::plan(const QStringList& keys)
 ModuleUpdate* UpdateRun::launch(const QString& key)
 {
     m_running.push_back(std::make_unique<ModuleUpdate>(m_host.plugin, m_host.handler, m_host.window, key,
-                                                       m_options.fileName, m_teller->history()));
+                                                       m_options.fileName, m_teller->lines(), m_teller->printsHistory()));
     ModuleUpdate* update = m_running.back().get();
     update->setCancelBound(m_options.timeoutSeconds);
     if (!m_options.screenshotPath.isEmpty())

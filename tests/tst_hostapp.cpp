@@ -259,6 +259,9 @@ void TestHostApp::headlessEndIsReported_data()
                                        << UpdateTimeoutSeconds << 2 << "not started" << ""
                                        << "Module (4321V101) and Firmware (1234V201) do not match!";
     // The plan only: nothing is sent, the module keeps its firmware.
+    // The window's picture during the write, as ./dux screenshot takes it.
+    QTest::newRow("window picture") << QStringList() << QStringList{QStringLiteral("--screenshot"), QStringLiteral("@folder/window.png")}
+                                    << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "";
     QTest::newRow("dry run") << QStringList() << QStringList{QStringLiteral("--dry-run")} << UpdateTimeoutSeconds << 0
                              << "planned" << "" << "";
     QTest::newRow("dry run, other module type") << QStringList{QStringLiteral("--type"), QStringLiteral("4321")}
@@ -286,6 +289,7 @@ void TestHostApp::headlessEndIsReported()
 
     const QString firmware = makeFirmware(QLatin1String(NewFirmware));
     QVERIFY(startSimulator(simulatorArguments));
+    hostArguments.replaceInStrings(QStringLiteral("@folder"), m_folder->path());
     const Run run = runHost(updateArguments(firmware) + hostArguments
                             << QStringLiteral("--json") << QStringLiteral("--timeout") << QString::number(timeoutSeconds));
     QCOMPARE(run.exitCode, exitCode);
@@ -317,6 +321,9 @@ void TestHostApp::headlessEndIsReported()
     else if (phase == QLatin1String("write"))
         QVERIFY2(bytes < FirmwareBytes, qPrintable(run.out.first()));
     QCOMPARE(report.value(QLatin1String("estimatedSeconds")).toDouble() > 0, result == QLatin1String("planned"));
+    if (hostArguments.contains(QLatin1String("--screenshot")))
+        QVERIFY2(run.err.contains(QStringLiteral("(window saved to %1)").arg(hostArguments.last())) && QFile::exists(hostArguments.last()),
+                 qPrintable(run.err));
     // -q: the closing line alone.
     if (hostArguments.contains(QLatin1String("-q")))
         QVERIFY2(run.err.count(QLatin1Char('\n')) == 1, qPrintable(run.err));
