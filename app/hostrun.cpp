@@ -193,7 +193,7 @@ void HostRun::shareEventLoop()
 
 int HostRun::runUpdate(ContainerInterface* updater, const QString& fileIdentifier, int fileBytes)
 {
-    if (!m_options.headless && !m_options.dryRun)
+    if (m_options.wantsWindow())
         m_window->show();
     shareEventLoop();
     m_teller = std::make_unique<RunTeller>(m_options, fileIdentifier);
@@ -204,10 +204,11 @@ int HostRun::runUpdate(ContainerInterface* updater, const QString& fileIdentifie
         m_watchdog.setDeadline(
             std::chrono::milliseconds(qMax<qint64>(0, qint64(m_options.timeoutSeconds) * MsPerSecond - m_clock.elapsed())));
     m_run->start();
-    if (m_ending && (m_options.headless || m_options.exitWhenDone || m_options.dryRun))
+    // Refused before anything started: the window has nothing to show.
+    if (m_ending)
         return m_exitCode;
     const int loopResult = m_app->exec();
-    return m_options.headless || m_options.exitWhenDone || m_options.dryRun || m_interrupted ? m_exitCode : loopResult;
+    return !m_options.wantsWindow() || m_options.exitWhenDone || m_interrupted ? m_exitCode : loopResult;
 }
 
 void HostRun::runFinished(int exitCode)
@@ -215,7 +216,7 @@ void HostRun::runFinished(int exitCode)
     m_ending = true;
     m_exitCode = exitCode;
     // With a window the user closes it, unless the run was to end with the update.
-    if (!m_options.headless && !m_options.exitWhenDone && !m_options.dryRun && !m_interrupted)
+    if (m_options.wantsWindow() && !m_options.exitWhenDone && !m_interrupted)
         return;
     m_app->exit(exitCode);
     // A worker still inside a request keeps the plug-in from going down at once; the result is out.

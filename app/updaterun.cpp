@@ -139,8 +139,9 @@ void UpdateRun::tryToStart()
 {
     const QStringList keys = chooseModules();
     if (keys.isEmpty()) {
-        // A module that is not listed while others are is a wrong key, not a slow search.
-        if (m_refusalFinal || !m_options.headless) {
+        // A module that is not listed while others are is a wrong key, not a slow search; with a window
+        // the user looks again.
+        if (m_refusalFinal || m_options.wantsWindow()) {
             endNotStarted(UpdateResult::Outcome::NotStarted);
             return;
         }
