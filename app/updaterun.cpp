@@ -197,7 +197,9 @@ ModuleUpdate* UpdateRun::launch(const QString& key)
     if (!m_options.screenshotPath.isEmpty())
         update->setScreenshot(m_options.screenshotPath, m_options.screenshotPercent);
     connect(update, &ModuleUpdate::ended, this, [this, update](const UpdateResult& result) { updateEnded(update, result); });
+    // The watchdog may have to tell how far each update got.
     connect(update, &ModuleUpdate::phaseChanged, this, &UpdateRun::keepSnapshot);
+    connect(update, &ModuleUpdate::progressed, this, &UpdateRun::keepSnapshot);
     m_teller->updateAdded(update);
     return update;
 }
