@@ -277,6 +277,9 @@ void UpdateRun::startWaiting()
 
 void UpdateRun::updateEnded(ModuleUpdate* update, const UpdateResult& result)
 {
+    // An update that did not answer the cancel in time was told as cut short already.
+    if (m_finished)
+        return;
     UpdateResult ended = result;
     ended.timeoutSeconds = m_options.timeoutSeconds;
     m_results.append(ended);
