@@ -42,13 +42,9 @@ constexpr const char* ModuleRemovedMessage = "removed";
 // The host's pool of firmware files, beside its home folder; the update plug-in keeps copies there.
 constexpr const char* FirmwarePoolFolder = Protocol::PoolFolder;
 constexpr int MsPerSecond = 1000;
-// After a cancel on --timeout, the plug-ins have this long to end the updates (UpdateRun), and the
-// process this long to take its objects down: the run ends within a second of the time-out either way.
-constexpr int TimeoutCancelWaitMs = 400;
+// After the cancel waits of the run (UpdateRun), the process has this long to take its objects down:
+// the run ends within a second of the time-out either way.
 constexpr int TimeoutExitGraceMs = 400;
-// After SIGINT or SIGTERM, how long the workers may take to reach a cancel point (a reply time-out),
-// and then the process to take its objects down.
-constexpr int InterruptCancelWaitMs = 5000;
 constexpr int InterruptExitGraceMs = 1000;
 // Taking the objects down after any other end: the plug-in joins its worker, the links close.
 constexpr int ExitGraceMs = 3000;
@@ -122,8 +118,8 @@ HostRun::HostRun(const HostOptions& options, QApplication* app)
           [this](RunWatchdog::Event event) { return tellResultAtOnce(event); })
 {
     using std::chrono::milliseconds;
-    m_watchdog.setBounds(milliseconds(InterruptCancelWaitMs + InterruptExitGraceMs),
-                         milliseconds(TimeoutCancelWaitMs + TimeoutExitGraceMs));
+    m_watchdog.setBounds(milliseconds(UpdateRun::InterruptCancelWaitMs + InterruptExitGraceMs),
+                         milliseconds(UpdateRun::TimeoutCancelWaitMs + TimeoutExitGraceMs));
 }
 
 HostRun::~HostRun() = default;
@@ -220,12 +216,15 @@ void HostRun::runFinished(int exitCode)
         return;
     m_app->exit(exitCode);
     // A worker still inside a request keeps the plug-in from going down at once; the result is out.
-    const std::chrono::milliseconds grace(m_interrupted ? InterruptExitGraceMs : ExitGraceMs);
+    const std::chrono::milliseconds grace(m_interrupted ? InterruptExitGraceMs
+                                          : m_deadlinePassed ? TimeoutExitGraceMs
+                                                             : ExitGraceMs);
     m_watchdog.ended(grace, exitCode);
 }
 
 void HostRun::deadlineReached()
 {
+    m_deadlinePassed = true;
     if (m_run)
         m_run->deadlineReached();
 }

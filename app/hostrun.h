@@ -61,5 +61,6 @@ private:
     QString m_pluginFolder;
     bool m_ending = false;
     bool m_interrupted = false;
+    bool m_deadlinePassed = false;
     int m_exitCode = HostOptions::ExitUsage;
 };

@@ -20,10 +20,6 @@ namespace {
 constexpr int MsPerSecond = 1000;
 // Modules not found yet are looked for again this often until the time-out.
 constexpr int SearchAgainMs = 1000;
-// After a cancel, the updates have this long to end: a reply time-out after SIGINT, less after the
-// time-out, which must end the run within a second.
-constexpr int InterruptCancelWaitMs = 5000;
-constexpr int TimeoutCancelWaitMs = 400;
 // A flash word on the line: its request and its reply, each framed.
 constexpr int WordLineBytes = DuxlFrame::HeaderBytes + DuxlFrame::CommandRequestBodyBytes + DuxlFrame::CrcBytes
     + DuxlFrame::HeaderBytes + DuxlFrame::CommandReplyBodyBytes + DuxlFrame::CrcBytes;

@@ -39,6 +39,11 @@ public:
         HostWindow* window;
     };
 
+    // After a cancel, the updates have this long to end: a reply time-out after SIGINT, less after the
+    // time-out, which must end the run within a second.
+    static constexpr int InterruptCancelWaitMs = 5000;
+    static constexpr int TimeoutCancelWaitMs = 400;
+
     UpdateRun(const HostOptions& options, const Host& host, const QString& fileIdentifier, int fileBytes,
               RunTeller* teller, QObject* parent = nullptr);
     ~UpdateRun() override;
