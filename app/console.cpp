@@ -19,9 +19,16 @@ QFile& errorFile()
     return file;
 }
 
+// -q: only critical messages; a warning (a port that went away as a module re-plugs) is no result.
+bool& warningsShown()
+{
+    static bool shown = true;
+    return shown;
+}
+
 void ownWarningsOnly(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    if (type == QtDebugMsg || type == QtInfoMsg || !context.category
+    if (type == QtDebugMsg || type == QtInfoMsg || (type == QtWarningMsg && !warningsShown()) || !context.category
         || std::strncmp(context.category, OwnCategoryPrefix, std::strlen(OwnCategoryPrefix)) != 0)
         return;
     Console::err() << "dux-host: " << message << Qt::endl;
@@ -55,8 +62,9 @@ bool outputIsTerminal()
     return isatty(STDOUT_FILENO) == 1;
 }
 
-void routeMessages(bool debugOutput)
+void routeMessages(bool debugOutput, bool warnings)
 {
+    warningsShown() = warnings;
     if (debugOutput)
         return;
     QFile& file = errorFile();

@@ -15,7 +15,8 @@ int errorDescriptor();
 // Whether stdout is a terminal, where progress rewrites one line.
 bool outputIsTerminal();
 // Routes Qt's messages: with `debugOutput` all of them to stderr as Qt would; otherwise only warnings
-// of dux's own categories ("dux.*"), which tell of real trouble, and the process's stderr is silenced.
-void routeMessages(bool debugOutput);
+// of dux's own categories ("dux.*"), which tell of real trouble (without `warnings` only the critical
+// ones), and the process's stderr is silenced.
+void routeMessages(bool debugOutput, bool warnings);
 
 }

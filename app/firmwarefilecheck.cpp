@@ -5,5 +5,5 @@
 FirmwareFileCheck FirmwareFileCheck::of(const QString& fileName)
 {
     const FirmwareImage image = FirmwareImage::load(fileName);
-    return FirmwareFileCheck{image.identifier(), image.problem(), image.warning()};
+    return FirmwareFileCheck{image.identifier(), image.size(), image.problem(), image.warning()};
 }

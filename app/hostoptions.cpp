@@ -21,10 +21,11 @@ constexpr const char* Description =
     "display. Arguments after -- go to dux-sim when --simulate is given.";
 
 constexpr const char* Epilogue =
-    "\nExit status:\n"
-    "  0  the module was updated, every one of several (or --list, --help, --version ended; --watch: none failed)\n"
-    "  1  the update failed (of several: one of them)\n"
-    "  2  usage error, or the update could not start (no display, no module, no plug-in, a rejected file)\n"
+    "\nExit status (of several modules the worst counts: 3, then 1, then 2):\n"
+    "  0  updated, or nothing to do (--list, --dry-run, --help, --version; --watch: none failed)\n"
+    "  1  an update failed or timed out\n"
+    "  2  nothing was attempted because of the input or the search (usage, file, port file, no module, an\n"
+    "     unknown module, a module type that does not suit the file, no display, no plug-in)\n"
     "  3  interrupted (SIGINT or SIGTERM)\n"
     "\nEnvironment:\n"
     "  DUX_HOME  the host's home folder, holding the settings (dux.ini); the firmware pool is the folder\n"
@@ -59,9 +60,13 @@ struct OptionTable
                                QStringLiteral("Seconds the search and the whole update may take; the update is then "
                                               "cancelled."),
                                QStringLiteral("seconds"), QString::number(HostOptions::DefaultTimeoutSeconds)};
+    QCommandLineOption dryRun{QStringLiteral("dry-run"),
+                              QStringLiteral("Check the file and the module(s) and print the plan (module, firmware "
+                                             "now, file, bytes, line time); nothing is sent to a module.")};
     QCommandLineOption json{QStringLiteral("json"),
-                            QStringLiteral("Print the result as one JSON object on stdout at the end, and nothing "
-                                           "else there (the closing line goes to stderr).")};
+                            QStringLiteral("Print one JSON object per module on stdout (JSON lines, schema 1; with "
+                                           "--list one object), and nothing else there: every other line goes to "
+                                           "stderr.")};
     QCommandLineOption verbose{QStringLiteral("v"),
                                QStringLiteral("Print every history line (-vv: also Qt's debug output on stderr).")};
     QCommandLineOption quiet{QStringLiteral("q"), QStringLiteral("Print only the result.")};
@@ -125,7 +130,7 @@ struct OptionTable
     void addTo(QCommandLineParser* parser) const
     {
         parser->setApplicationDescription(QLatin1String(Description));
-        CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, list, timeout, json, verbose, quiet, port, usbPort,
+        CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, list, dryRun, timeout, json, verbose, quiet, port, usbPort,
                             portFile, baud, addresses, probe, poll, plugins, simulate, exitWhenDone, screenshot,
                             screenshotAt, records, history, summary, csv, firmware, result, station, since});
         parser->addPositionalArgument(QStringLiteral("dux-sim options"),
@@ -256,6 +261,7 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     options.moduleKeys = parser.values(table.module);
     options.allModules = parser.isSet(table.all);
     options.watch = parser.isSet(table.watch);
+    options.dryRun = parser.isSet(table.dryRun);
     options.fileName = parser.value(table.file);
     options.exitWhenDone = parser.isSet(table.exitWhenDone);
     options.screenshotPath = parser.value(table.screenshot);
@@ -266,16 +272,16 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     if (!options.simulatorArguments.isEmpty() && !options.simulate)
         error = QStringLiteral("unexpected argument \"%1\" (dux-sim options after -- need --simulate)")
                     .arg(options.simulatorArguments.constFirst());
-    else if (options.headless && options.fileName.isEmpty())
-        error = QStringLiteral("--headless needs --file");
-    else if (options.json && !options.headless)
-        error = QStringLiteral("--json needs --headless");
-    else if ((options.updatesSeveral() || options.watch) && !options.headless)
+    else if ((options.headless || options.dryRun) && options.fileName.isEmpty())
+        error = options.headless ? QStringLiteral("--headless needs --file") : QStringLiteral("--dry-run needs --file");
+    else if (options.json && options.wantsWindow())
+        error = QStringLiteral("--json needs --headless, --list or --dry-run");
+    else if ((options.updatesSeveral() || options.watch) && options.wantsWindow())
         error = QStringLiteral("--all, --watch and more than one --module need --headless");
     else if (options.allModules + options.watch + !options.moduleKeys.isEmpty() > 1)
         error = QStringLiteral("--module, --all and --watch exclude each other");
-    else if (options.watch && options.json)
-        error = QStringLiteral("--watch prints a line per module; it does not go with --json");
+    else if (options.watch && options.dryRun)
+        error = QStringLiteral("--dry-run checks the modules found now; it does not go with --watch");
     return parsed;
 }
 

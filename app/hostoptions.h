@@ -45,6 +45,7 @@ struct HostOptions
     QStringList moduleKeys;
     bool allModules = false;
     bool watch = false;
+    bool dryRun = false;
     QString fileName;
     int timeoutSeconds = DefaultTimeoutSeconds;
     bool exitWhenDone = false;
@@ -68,8 +69,8 @@ struct HostOptions
     static QString helpText();
     static QString versionText();
 
-    // A window is wanted: neither --headless nor --list.
-    bool wantsWindow() const { return !headless && !list; }
+    // A window is wanted: none of --headless, --list and --dry-run.
+    bool wantsWindow() const { return !headless && !list && !dryRun; }
     // Several modules at once: --all, or --module more than once.
     bool updatesSeveral() const { return allModules || moduleKeys.size() > 1; }
 };

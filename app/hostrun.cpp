@@ -14,19 +14,21 @@
 #include "peripherymanager.h"
 #include "pluginhandler.h"
 #include "portlistfile.h"
-#include "progressprinter.h"
+#include "runteller.h"
 #include "protocolfacts.h"
 #include "serialportdescription.h"
 #include "serialcommandhandler.h"
 #include "simulatorprocess.h"
-#include "updatebatch.h"
-#include "updatedriver.h"
-#include "updatewatch.h"
+#include "updaterun.h"
+#include "updatesummary.h"
+#include "visibletext.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTextStream>
 
 #include <cstdio>
@@ -40,19 +42,13 @@ constexpr const char* ModuleRemovedMessage = "removed";
 // The host's pool of firmware files, beside its home folder; the update plug-in keeps copies there.
 constexpr const char* FirmwarePoolFolder = Protocol::PoolFolder;
 constexpr int MsPerSecond = 1000;
-// A headless run that found no module looks again this often until its time-out.
-constexpr int SearchAgainMs = 1000;
-// After a cancel on --timeout, the plug-in has this long to end the update, and the process this
-// long to take its objects down: the run ends within a second of the time-out either way.
-constexpr int TimeoutCancelWaitMs = 400;
+// After the cancel waits of the run (UpdateRun), the process has this long to take its objects down:
+// the run ends within a second of the time-out either way.
 constexpr int TimeoutExitGraceMs = 400;
-// After SIGINT or SIGTERM, how long the worker may take to reach a cancel point (a reply time-out),
-// and then the process to take its objects down.
-constexpr int InterruptCancelWaitMs = 5000;
 constexpr int InterruptExitGraceMs = 1000;
 // Taking the objects down after any other end: the plug-in joins its worker, the links close.
 constexpr int ExitGraceMs = 3000;
-constexpr int VerboseHistory = int(HostOptions::Verbosity::Verbose);
+constexpr int ListAddressColumn = 3;
 
 // The ports given on the command line and in port lists; none given: the system's own list.
 PeripheryManager::PortSource portSource(const HostOptions& options)
@@ -85,14 +81,27 @@ QString linkKindName(int kind)
     }
 }
 
-// "firmware 1234V101" or "bootloader 1234B101": a bootloader's version holds a b.
-QString versionText(const QString& version)
+// "firmware" or "bootloader" by the version a module answered with (a bootloader's holds a b); empty
+// when none was read.
+QString runningText(const QString& version)
 {
     if (version.isEmpty())
-        return QStringLiteral("no version read");
-    return (version.contains(QLatin1Char('b'), Qt::CaseInsensitive) ? QStringLiteral("bootloader ")
-                                                                    : QStringLiteral("firmware "))
-        + version;
+        return QString();
+    return version.contains(QLatin1Char('b'), Qt::CaseInsensitive) ? QStringLiteral("bootloader")
+                                                                   : QStringLiteral("firmware");
+}
+
+// Writes all of `text` to `descriptor`, for the watchdog's thread.
+void writeAll(int descriptor, const QString& text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const ssize_t chunk = ::write(descriptor, bytes.constData() + written, size_t(bytes.size() - written));
+        if (chunk <= 0)
+            return;
+        written += chunk;
+    }
 }
 
 }
@@ -109,19 +118,8 @@ HostRun::HostRun(const HostOptions& options, QApplication* app)
           [this](RunWatchdog::Event event) { return tellResultAtOnce(event); })
 {
     using std::chrono::milliseconds;
-    m_watchdog.setBounds(milliseconds(InterruptCancelWaitMs + InterruptExitGraceMs),
-                         milliseconds(TimeoutCancelWaitMs + TimeoutExitGraceMs));
-    m_searchTimer.setSingleShot(true);
-    m_searchTimer.setInterval(SearchAgainMs);
-    connect(&m_searchTimer, &QTimer::timeout, this, &HostRun::searchAgain);
-    m_endWait.setSingleShot(true);
-    connect(&m_endWait, &QTimer::timeout, this, [this] {
-        UpdateResult result;
-        result.outcome = m_endOutcome;
-        result.phase = m_driver->phase();
-        result.bytes = m_driver->bytesWritten();
-        end(result);
-    });
+    m_watchdog.setBounds(milliseconds(UpdateRun::InterruptCancelWaitMs + InterruptExitGraceMs),
+                         milliseconds(UpdateRun::TimeoutCancelWaitMs + TimeoutExitGraceMs));
 }
 
 HostRun::~HostRun() = default;
@@ -129,15 +127,20 @@ HostRun::~HostRun() = default;
 int HostRun::exec()
 {
     m_clock.start();
+    m_teller = std::make_unique<RunTeller>(m_options, QString());
 
+    FirmwareFileCheck file;
     if (!m_options.fileName.isEmpty()) {
-        const FirmwareFileCheck file = FirmwareFileCheck::of(m_options.fileName);
+        file = FirmwareFileCheck::of(m_options.fileName);
         if (!file.warning.isEmpty())
             Console::err() << "dux-host: warning: " << file.warning << Qt::endl;
-        if (!file.problem.isEmpty()) {
-            end(notStarted(file.problem));
-            return m_exitCode;
-        }
+        if (!file.problem.isEmpty())
+            return refuse(file.problem);
+    }
+    // A port list that is not there would only make the search wait for its time-out.
+    for (const QString& portFile : qAsConst(m_options.portFiles)) {
+        if (!QFileInfo::exists(portFile))
+            return refuse(QStringLiteral("port file %1 does not exist").arg(portFile));
     }
     QDir().mkpath(AppSettings::homePath() + QLatin1String(FirmwarePoolFolder));
     if (!startLinks())
@@ -153,48 +156,104 @@ int HostRun::exec()
         return m_interrupted ? HostOptions::ExitInterrupted : HostOptions::ExitUpdated;
     }
     ContainerInterface* updater = m_loader->containerOfClass(QLatin1String(UpdatePluginClass));
-    if (!updater) {
-        end(notStarted(QStringLiteral("no \"Firmware update\" plug-in in %1").arg(m_pluginFolder)));
-        return m_exitCode;
-    }
-    if (m_options.updatesSeveral() || m_options.watch)
-        return runJob(updater);
-    return runUpdate(updater);
+    if (!updater)
+        return refuse(QStringLiteral("no \"Firmware update\" plug-in in %1").arg(m_pluginFolder));
+    return runUpdate(updater, file.identifier, file.programSize);
 }
 
-int HostRun::runJob(ContainerInterface* updater)
+int HostRun::refuse(const QString& reason)
+{
+    UpdateResult result;
+    result.fileName = m_options.fileName;
+    result.failureText = reason;
+    m_teller->runEnded({result}, 0);
+    m_exitCode = result.exitCode();
+    return m_exitCode;
+}
+
+void HostRun::shareEventLoop()
 {
     // The modules' requests all pass the GUI thread: each waits for its reply in a nested event loop,
-    // so that the others' go out meanwhile.
-    const auto shareEventLoop = [this](const QString& key) {
+    // so that the others' go out meanwhile. A lone update gains nothing from it.
+    if (!m_options.updatesSeveral() && !m_options.watch)
+        return;
+    const auto share = [this](const QString& key) {
         DUXLModuleInterface* module = m_handler->getModulePlugin(key);
         DUXLConnectionInterface* connection = module ? module->connectionInterface() : nullptr;
         if (auto* link = qobject_cast<SerialCommandHandler*>(connection ? connection->commandHandler() : nullptr))
             link->setWaitInEventLoop(true);
     };
     for (const QString& key : m_handler->getModulePluginKeys(true))
-        shareEventLoop(key);
+        share(key);
     // Queued: the discovery still asks the new link's other addresses, and must not wait nested.
-    connect(m_handler.get(), &PluginHandler::modulePluginAdded, this, shareEventLoop, Qt::QueuedConnection);
+    connect(m_handler.get(), &PluginHandler::modulePluginAdded, this, share, Qt::QueuedConnection);
+}
 
-    const UpdateJob::Host host{updater, m_handler.get(), m_discovery.get(), m_window.get()};
-    if (m_options.watch) {
-        m_job = std::make_unique<UpdateWatch>(m_options, host, FirmwareFileCheck::of(m_options.fileName).identifier);
-    } else {
-        m_job = std::make_unique<UpdateBatch>(m_options, host);
-        m_watchdog.setDeadline(std::chrono::milliseconds(
-            qMax<qint64>(0, qint64(m_options.timeoutSeconds) * MsPerSecond - m_clock.elapsed())));
+int HostRun::runUpdate(ContainerInterface* updater, const QString& fileIdentifier, int fileBytes)
+{
+    if (m_options.wantsWindow())
+        m_window->show();
+    shareEventLoop();
+    m_teller = std::make_unique<RunTeller>(m_options, fileIdentifier);
+    const UpdateRun::Host host{updater, m_handler.get(), m_discovery.get(), m_window.get()};
+    m_run = std::make_unique<UpdateRun>(m_options, host, fileIdentifier, fileBytes, m_teller.get());
+    connect(m_run.get(), &UpdateRun::finished, this, &HostRun::runFinished);
+    if (m_run->hasDeadline())
+        m_watchdog.setDeadline(
+            std::chrono::milliseconds(qMax<qint64>(0, qint64(m_options.timeoutSeconds) * MsPerSecond - m_clock.elapsed())));
+    m_run->start();
+    // Refused before anything started: the window has nothing to show.
+    if (m_ending)
+        return m_exitCode;
+    const int loopResult = m_app->exec();
+    return !m_options.wantsWindow() || m_options.exitWhenDone || m_interrupted ? m_exitCode : loopResult;
+}
+
+void HostRun::runFinished(int exitCode)
+{
+    m_ending = true;
+    m_exitCode = exitCode;
+    // With a window the user closes it, unless the run was to end with the update.
+    if (m_options.wantsWindow() && !m_options.exitWhenDone && !m_interrupted)
+        return;
+    m_app->exit(exitCode);
+    // A worker still inside a request keeps the plug-in from going down at once; the result is out.
+    const std::chrono::milliseconds grace(m_interrupted ? InterruptExitGraceMs
+                                          : m_deadlinePassed ? TimeoutExitGraceMs
+                                                             : ExitGraceMs);
+    m_watchdog.ended(grace, exitCode);
+}
+
+void HostRun::deadlineReached()
+{
+    m_deadlinePassed = true;
+    if (m_run)
+        m_run->deadlineReached();
+}
+
+void HostRun::interrupt()
+{
+    m_interrupted = true;
+    if (m_run && !m_ending) {
+        m_run->interrupt();
+        return;
     }
-    connect(m_job.get(), &UpdateJob::finished, this, [this](int exitCode) {
-        m_ending = true;
-        m_exitCode = exitCode;
-        m_app->exit(exitCode);
-        m_watchdog.ended(std::chrono::milliseconds(m_interrupted ? InterruptExitGraceMs : ExitGraceMs), exitCode);
-    });
-    m_job->start();
-    if (!m_ending)
-        m_app->exec();
-    return m_exitCode;
+    m_exitCode = HostOptions::ExitInterrupted;
+    m_app->exit(HostOptions::ExitInterrupted);
+}
+
+int HostRun::tellResultAtOnce(RunWatchdog::Event event)
+{
+    const bool interrupted = event == RunWatchdog::Event::Interrupt;
+    if (!m_run)
+        return interrupted ? HostOptions::ExitInterrupted : HostOptions::ExitUsage;
+    const QList<UpdateResult> results =
+        m_run->snapshot(interrupted ? UpdateResult::Outcome::Interrupted : UpdateResult::Outcome::TimedOut);
+    const RunTeller::Text text = m_teller->endText(results, m_run->toldCount(), m_teller->rewritesLine());
+    std::fflush(stdout);
+    writeAll(Console::errorDescriptor(), text.err);
+    writeAll(STDOUT_FILENO, text.out);
+    return UpdateSummary::exitCode(results);
 }
 
 bool HostRun::startLinks()
@@ -205,7 +264,7 @@ bool HostRun::startLinks()
         const bool quiet = options.verbosity == HostOptions::Verbosity::Quiet || options.json;
         m_simulator = std::make_unique<SimulatorProcess>(quiet ? nullptr : &Console::out());
         if (!m_simulator->start(options.simulatorArguments)) {
-            end(notStarted(m_simulator->errorString()));
+            refuse(m_simulator->errorString());
             return false;
         }
         options.portFiles.append(m_simulator->portListFile());
@@ -248,247 +307,49 @@ void HostRun::loadPlugins()
 
 int HostRun::listModules()
 {
-    QTextStream& out = Console::out();
     const QStringList keys = m_handler->getModulePluginKeys(true);
-    out << keys.size() << (keys.size() == 1 ? " module" : " modules") << Qt::endl;
+    const QList<ContainerInterface*> containers = m_loader->containers();
+    QList<QStringList> rows{{QStringLiteral("module"), QStringLiteral("port"), QStringLiteral("type"),
+                             QStringLiteral("address"), QStringLiteral("running"), QStringLiteral("version"),
+                             QStringLiteral("link")}};
+    QJsonArray modules;
     for (const QString& key : keys) {
         DUXLModuleInterface* module = m_handler->getModulePlugin(key);
         DUXLConnectionInterface* connection = module->connectionInterface();
         CommandHandlerInterface* link = connection ? connection->commandHandler() : nullptr;
         const QString version = link ? link->getFirmwareVersion(module->moduleAddress()) : QString();
-        out << "  " << key << "  port " << key.section(QLatin1Char('/'), 0, 0) << ", type " << module->nameInFirmware()
-            << ", address " << module->moduleAddress() << ", " << versionText(version) << ", "
-            << (connection ? linkKindName(connection->interfaceType()) : QStringLiteral("no link")) << Qt::endl;
+        const QString port = key.section(QLatin1Char('/'), 0, 0);
+        const QString linkText = connection ? linkKindName(connection->interfaceType()) : QStringLiteral("no link");
+        rows.append({visibleText(key), visibleText(port), visibleText(module->nameInFirmware()),
+                     QString::number(module->moduleAddress()),
+                     version.isEmpty() ? QStringLiteral("-") : runningText(version),
+                     version.isEmpty() ? QStringLiteral("none read") : visibleText(version), linkText});
+        modules.append(QJsonObject{{QStringLiteral("module"), key},
+                                   {QStringLiteral("port"), port},
+                                   {QStringLiteral("type"), module->nameInFirmware()},
+                                   {QStringLiteral("address"), module->moduleAddress()},
+                                   {QStringLiteral("running"), version.isEmpty() ? QJsonValue() : QJsonValue(runningText(version))},
+                                   {QStringLiteral("version"), version.isEmpty() ? QJsonValue() : QJsonValue(version)},
+                                   {QStringLiteral("link"), linkText}});
     }
     if (keys.isEmpty())
-        Console::err() << "dux-host: " << searchedText() << Qt::endl;
-    const QList<ContainerInterface*> containers = m_loader->containers();
-    out << containers.size() << (containers.size() == 1 ? " plug-in" : " plug-ins") << Qt::endl;
+        Console::err() << "dux-host: " << UpdateRun::searchedText(*m_discovery, m_options, 0, m_clock.elapsed()) << Qt::endl;
+    QStringList pluginNames;
     for (ContainerInterface* container : containers)
-        out << "  " << container->name() << Qt::endl;
-    return HostOptions::ExitUpdated;
-}
-
-int HostRun::runUpdate(ContainerInterface* updater)
-{
-    if (!m_options.headless)
-        m_window->show();
-    m_window->openContainer(updater);
-
+        pluginNames.append(container->name());
     QTextStream& out = Console::out();
-    m_driver = std::make_unique<UpdateDriver>(updater, &out);
-    m_driver->setModuleKey(m_options.moduleKeys.value(0));
-    m_driver->setFileName(m_options.fileName);
-    m_driver->setPrintHistory(int(m_options.verbosity) >= VerboseHistory);
-    if (!m_options.screenshotPath.isEmpty())
-        m_driver->setScreenshot(m_options.screenshotPath, m_options.screenshotPercent);
-    connect(m_driver.get(), &UpdateDriver::ended, this, &HostRun::updateEnded);
-    if (m_options.verbosity == HostOptions::Verbosity::Normal && !m_options.json) {
-        m_progress = std::make_unique<ProgressPrinter>(&out, Console::outputIsTerminal());
-        connect(m_driver.get(), &UpdateDriver::phaseChanged, m_progress.get(), &ProgressPrinter::phaseReached);
-        connect(m_driver.get(), &UpdateDriver::progressed, m_progress.get(), &ProgressPrinter::progressed);
-    }
-    connect(m_driver.get(), &UpdateDriver::phaseChanged, this, &HostRun::noteProgress);
-    connect(m_driver.get(), &UpdateDriver::progressed, this, &HostRun::noteProgress);
-    m_watchdog.setDeadline(
-        std::chrono::milliseconds(qMax<qint64>(0, qint64(m_options.timeoutSeconds) * MsPerSecond - m_clock.elapsed())));
-    tryToStart();
-    if (m_ending)
-        return m_exitCode;
-    const int loopResult = m_app->exec();
-    return m_options.headless || m_options.exitWhenDone || m_interrupted ? m_exitCode : loopResult;
-}
-
-void HostRun::tryToStart()
-{
-    // The entry phase is reached within the click on Update.
-    if (m_progress)
-        m_progress->start();
-    switch (m_driver->start()) {
-    case UpdateDriver::StartResult::Started:
-        m_started = true;
-        return;
-    case UpdateDriver::StartResult::NoModule:
-        if (m_options.headless) {
-            if (m_searches == 0 && m_options.verbosity != HostOptions::Verbosity::Quiet)
-                Console::err() << "dux-host: no module found yet; looking again until the time-out ("
-                               << m_options.timeoutSeconds << " s)" << Qt::endl;
-            m_searchTimer.start();
-            return;
-        }
-        end(notStarted(searchedText()));
-        return;
-    case UpdateDriver::StartResult::Refused:
-        end(notStarted(m_driver->errorString()));
-        return;
-    }
-}
-
-void HostRun::searchAgain()
-{
-    ++m_searches;
-    m_discovery->rescan();
-    tryToStart();
-}
-
-QString HostRun::searchedText() const
-{
-    const QStringList ports = m_discovery->portNames();
-    if (ports.isEmpty())
-        return QStringLiteral("no module found: no serial port found (give --port, --usb-port or --port-file)");
-    QStringList addresses;
-    for (unsigned char address : m_discovery->probeAddresses())
-        addresses.append(QString::number(address));
-    return QStringLiteral("no module found on %1 at %2 baud, addresses %3, waiting %4 ms for each (searched %5 %6 in %7 s)")
-        .arg(ports.join(QStringLiteral(", ")))
-        .arg(m_discovery->dataRate())
-        .arg(addresses.join(QStringLiteral(", ")))
-        .arg(m_discovery->probeTimeoutMs())
-        .arg(m_searches + 1)
-        .arg(m_searches == 0 ? QStringLiteral("time") : QStringLiteral("times"))
-        .arg(m_clock.elapsed() / MsPerSecond);
-}
-
-void HostRun::deadlineReached()
-{
-    if (m_job) {
-        m_job->deadlineReached();
-        return;
-    }
-    if (m_started)
-        cancelAndEnd(UpdateResult::Outcome::TimedOut);
-    else
-        end(notStarted(searchedText()));
-}
-
-void HostRun::interrupt()
-{
-    m_interrupted = true;
-    if (m_job) {
-        m_job->interrupt();
-        return;
-    }
-    if (!m_driver) {
-        m_app->exit(HostOptions::ExitInterrupted);
-        return;
-    }
-    if (m_started) {
-        cancelAndEnd(UpdateResult::Outcome::Interrupted);
-        return;
-    }
-    UpdateResult result = notStarted(QStringLiteral("interrupted before the update started"));
-    result.outcome = UpdateResult::Outcome::Interrupted;
-    end(result);
-}
-
-void HostRun::cancelAndEnd(UpdateResult::Outcome outcome)
-{
-    if (m_ending || m_endWait.isActive())
-        return;
-    m_endOutcome = outcome;
-    m_endWait.start(outcome == UpdateResult::Outcome::TimedOut ? TimeoutCancelWaitMs : InterruptCancelWaitMs);
-    m_driver->cancel();
-}
-
-void HostRun::updateEnded(const UpdateResult& result)
-{
-    UpdateResult told = result;
-    if (m_endWait.isActive() && told.outcome != UpdateResult::Outcome::Updated)
-        told.outcome = m_endOutcome;
-    end(told);
-}
-
-void HostRun::noteProgress()
-{
-    std::lock_guard<std::mutex> lock(m_snapshotMutex);
-    m_snapshot.moduleKey = m_driver->moduleKey();
-    m_snapshot.port = m_snapshot.moduleKey.section(QLatin1Char('/'), 0, 0);
-    m_snapshot.fileName = m_options.fileName;
-    m_snapshot.identifier = m_driver->fileVersion();
-    m_snapshot.phase = m_driver->phase();
-    m_snapshot.bytes = m_driver->bytesWritten();
-    m_snapshot.elapsedMs = m_clock.elapsed();
-}
-
-int HostRun::tellResultAtOnce(RunWatchdog::Event event)
-{
-    if (m_job) {
-        const bool interruptedJob = event == RunWatchdog::Event::Interrupt;
-        const QByteArray line = interruptedJob ? "dux-host: interrupted; a module did not answer the cancel in time\n"
-                                               : "dux-host: timed out; a module did not answer the cancel in time\n";
-        if (::write(Console::errorDescriptor(), line.constData(), size_t(line.size())) < 0)
-            std::perror("dux-host");
-        return interruptedJob ? HostOptions::ExitInterrupted : HostOptions::ExitUpdateFailed;
-    }
-    UpdateResult result;
-    {
-        std::lock_guard<std::mutex> lock(m_snapshotMutex);
-        result = m_snapshot;
-    }
-    const bool interrupted = event == RunWatchdog::Event::Interrupt;
-    result.outcome = interrupted ? UpdateResult::Outcome::Interrupted : UpdateResult::Outcome::TimedOut;
-    result.timeoutSeconds = m_options.timeoutSeconds;
-    result.failureText = interrupted ? QStringLiteral("interrupted; the module did not answer the cancel in time")
-                                     : QStringLiteral("timed out after %1 s").arg(m_options.timeoutSeconds);
-    // The progress line may be half written; with --json stdout carries the JSON object alone.
-    const QByteArray line = (m_progress && Console::outputIsTerminal() ? "\n" : "") + result.closingLine().toLocal8Bit() + '\n';
     if (m_options.json) {
-        std::fputs((QJsonDocument(result.toJson()).toJson(QJsonDocument::Compact) + '\n').constData(), stdout);
-        if (::write(Console::errorDescriptor(), line.constData(), size_t(line.size())) < 0)
-            std::perror("dux-host");
-    } else {
-        std::fputs(line.constData(), stdout);
+        const QJsonObject listed{{QStringLiteral("schema"), UpdateResult::JsonSchema},
+                                 {QStringLiteral("modules"), modules},
+                                 {QStringLiteral("plugins"), QJsonArray::fromStringList(pluginNames)}};
+        out << QJsonDocument(listed).toJson(QJsonDocument::Compact) << Qt::endl;
+        return HostOptions::ExitUpdated;
     }
-    return result.exitCode();
-}
-
-UpdateResult HostRun::notStarted(const QString& reason) const
-{
-    UpdateResult result;
-    result.outcome = UpdateResult::Outcome::NotStarted;
-    result.failureText = reason;
-    result.moduleKey = m_options.moduleKeys.value(0);
-    result.fileName = m_options.fileName;
-    return result;
-}
-
-void HostRun::end(const UpdateResult& result)
-{
-    if (m_ending)
-        return;
-    m_ending = true;
-    m_searchTimer.stop();
-    m_endWait.stop();
-    UpdateResult told = result;
-    if (m_driver) {
-        if (told.moduleKey.isEmpty())
-            told.moduleKey = m_driver->moduleKey();
-        told.fileName = m_options.fileName;
-        told.identifier = m_driver->fileVersion();
-        told.port = told.moduleKey.section(QLatin1Char('/'), 0, 0);
-    }
-    told.timeoutSeconds = m_options.timeoutSeconds;
-    if (told.outcome == UpdateResult::Outcome::TimedOut)
-        told.failureText = QStringLiteral("timed out after %1 s").arg(m_options.timeoutSeconds);
-    else if (told.outcome == UpdateResult::Outcome::Interrupted && told.failureText.isEmpty())
-        told.failureText = QStringLiteral("interrupted");
-    if (m_progress)
-        m_progress->finish();
-    // With --json, stdout carries the JSON object alone.
-    if (told.outcome == UpdateResult::Outcome::NotStarted || m_options.json)
-        Console::err() << told.closingLine() << Qt::endl;
-    else
-        Console::out() << told.closingLine() << Qt::endl;
-    if (m_options.json)
-        Console::out() << QJsonDocument(told.toJson()).toJson(QJsonDocument::Compact) << Qt::endl;
-    m_exitCode = told.exitCode();
-    if (!m_options.headless && !m_options.exitWhenDone && !m_interrupted)
-        return;
-    m_app->exit(m_exitCode);
-    // A worker still inside a request keeps the plug-in from going down at once; the result is out.
-    m_watchdog.ended(std::chrono::milliseconds(told.outcome == UpdateResult::Outcome::TimedOut ? TimeoutExitGraceMs
-                                               : told.outcome == UpdateResult::Outcome::Interrupted
-                                                   ? InterruptExitGraceMs
-                                                   : ExitGraceMs),
-                     m_exitCode);
+    out << keys.size() << (keys.size() == 1 ? " module" : " modules") << Qt::endl;
+    if (!keys.isEmpty())
+        out << UpdateSummary::alignedColumns(rows, {ListAddressColumn}, QStringLiteral("  "));
+    out << containers.size() << (containers.size() == 1 ? " plug-in" : " plug-ins") << Qt::endl;
+    for (const QString& name : qAsConst(pluginNames))
+        out << "  " << visibleText(name) << Qt::endl;
+    return HostOptions::ExitUpdated;
 }

@@ -60,10 +60,6 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
     for (ContainerInterface* container : containers) {
         QAction* action = tools->addAction(QIcon(container->iconPath()), container->name());
         connect(action, &QAction::triggered, this, [this, container] { openContainer(container); });
-        if (container->metaObject()->indexOfSignal(FirmwareCompletedSignal) >= 0) {
-            connect(container, SIGNAL(handleFirmwareCompleted(QString, QString)), this,
-                    SLOT(handleFirmwareCompleted(QString, QString)));
-        }
     }
     QAction* scan = tools->addAction(tr("Look for modules"));
     connect(scan, &QAction::triggered, discovery, &ModuleDiscovery::rescan);
@@ -82,6 +78,11 @@ QDialog* HostWindow::openContainer(ContainerInterface* container)
         window->raise();
         window->activateWindow();
         return qobject_cast<QDialog*>(window);
+    }
+    // Each container shown here, or an instance of it that runs an update, may report its module's new version.
+    if (container->metaObject()->indexOfSignal(FirmwareCompletedSignal) >= 0) {
+        connect(container, SIGNAL(handleFirmwareCompleted(QString, QString)), this,
+                SLOT(handleFirmwareCompleted(QString, QString)), Qt::UniqueConnection);
     }
     auto* window = new QDialog(this);
     window->setWindowTitle(container->name());

@@ -67,7 +67,8 @@ int main(int argc, char* argv[])
     if (!options.wantsWindow() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     Console::routeMessages(options.verbosity == HostOptions::Verbosity::Debug
-                           || qEnvironmentVariableIsSet("QT_LOGGING_RULES"));
+                               || qEnvironmentVariableIsSet("QT_LOGGING_RULES"),
+                           options.verbosity != HostOptions::Verbosity::Quiet);
     // Before the application starts threads, which would otherwise take SIGINT's and SIGTERM's own action.
     RunWatchdog::blockSignals();
     // Only where several modules share the GUI thread's waits: a lone update gains nothing from it.

@@ -4,9 +4,8 @@
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
 #include "hostwindow.h"
-#include "linkpolicy.h"
 #include "moduleview.h"
-#include "peripherymanager.h"
+#include "linkpolicy.h"
 
 #include <QDialog>
 
@@ -15,26 +14,26 @@ constexpr int MsPerSecond = 1000;
 }
 
 ModuleUpdate::ModuleUpdate(ContainerInterface* plugin, PluginHandler* handler, HostWindow* window,
-                           const QString& moduleKey, const QString& fileName, QObject* parent)
+                           const QString& moduleKey, const QString& fileName, QTextStream* out, bool printHistory,
+                           QObject* parent)
     : QObject(parent)
     , m_moduleKey(moduleKey)
     , m_fileName(fileName)
 {
     DUXLModuleInterface* module = handler->getModulePlugin(moduleKey);
     DUXLConnectionInterface* connection = module ? module->connectionInterface() : nullptr;
-    const bool usb = connection && LinkPolicy::forKind(connection->interfaceType()).followsPortChange();
-    m_view = std::make_unique<ModuleView>(handler, moduleKey, usb);
+    // A module that comes back under new ports shows up in the instance's register under them; the
+    // instance itself follows port changes only on such links (its LinkPolicy), so the ports of other
+    // modules updated beside it do not concern it.
+    const bool followNewModules = connection && LinkPolicy::forKind(connection->interfaceType()).followsPortChange();
+    m_view = std::make_unique<ModuleView>(handler, moduleKey, followNewModules);
     auto* instance = qobject_cast<ContainerInterface*>(plugin->createInstance(moduleKey, m_view.get()));
     m_window = window->openContainer(instance);
-    // The tool follows every port that appears during its update, as a module on a USB link comes
-    // back under a new one. Among several modules that would be another module's port: a tool on any
-    // other link gets no port reports.
-    if (!usb)
-        disconnect(PeripheryManager::instance(), &PeripheryManager::handleUSBInterfaces, instance, nullptr);
     m_window->setWindowTitle(QStringLiteral("%1 %2").arg(instance->name(), moduleKey));
-    m_driver = std::make_unique<UpdateDriver>(instance, nullptr);
+    m_driver = std::make_unique<UpdateDriver>(instance, out);
     m_driver->setModuleKey(moduleKey);
     m_driver->setFileName(fileName);
+    m_driver->setPrintHistory(printHistory && out);
     connect(m_driver.get(), &UpdateDriver::phaseChanged, this, &ModuleUpdate::phaseChanged);
     connect(m_driver.get(), &UpdateDriver::progressed, this, &ModuleUpdate::progressed);
     connect(m_driver.get(), &UpdateDriver::ended, this, &ModuleUpdate::driverEnded);
@@ -43,6 +42,12 @@ ModuleUpdate::ModuleUpdate(ContainerInterface* plugin, PluginHandler* handler, H
     m_result.moduleKey = moduleKey;
     m_result.port = moduleKey.section(QLatin1Char('/'), 0, 0);
     m_result.fileName = fileName;
+    m_result.moduleFirmware = module ? module->firmwareVersion() : QString();
+}
+
+void ModuleUpdate::setScreenshot(const QString& path, int percent)
+{
+    m_driver->setScreenshot(path, percent);
 }
 
 ModuleUpdate::~ModuleUpdate()
@@ -59,6 +64,7 @@ UpdateDriver::StartResult ModuleUpdate::start()
         m_result.failureText = m_driver->errorString();
         return started;
     }
+    m_result.moduleFirmware = m_driver->moduleFirmware();
     m_running = true;
     return started;
 }
@@ -66,8 +72,12 @@ UpdateDriver::StartResult ModuleUpdate::start()
 void ModuleUpdate::setTimeout(int seconds)
 {
     m_result.timeoutSeconds = seconds;
-    if (seconds > 0)
-        m_timeout.start(seconds * MsPerSecond);
+    m_timeout.start(seconds * MsPerSecond);
+}
+
+void ModuleUpdate::setCancelBound(int seconds)
+{
+    m_result.timeoutSeconds = seconds;
 }
 
 void ModuleUpdate::cancel(UpdateResult::Outcome outcome)
@@ -96,12 +106,12 @@ void ModuleUpdate::driverEnded(const UpdateResult& result)
     const int timeoutSeconds = m_result.timeoutSeconds;
     m_result = result;
     m_result.timeoutSeconds = timeoutSeconds;
-    if (m_cancelled && result.outcome != UpdateResult::Outcome::Updated) {
+    // The plug-in ends a cancelled update as failed; the run says why it was cancelled.
+    if (m_cancelled && result.outcome == UpdateResult::Outcome::Failed) {
         m_result.outcome = m_cancelOutcome;
-        if (m_cancelOutcome == UpdateResult::Outcome::TimedOut)
-            m_result.failureText = QStringLiteral("timed out after %1 s").arg(timeoutSeconds);
-        else if (m_cancelOutcome == UpdateResult::Outcome::Interrupted)
-            m_result.failureText = QStringLiteral("interrupted");
+        m_result.failureText = m_cancelOutcome == UpdateResult::Outcome::TimedOut
+            ? QStringLiteral("timed out after %1 s").arg(timeoutSeconds)
+            : QStringLiteral("interrupted");
     }
     emit ended(m_result);
 }

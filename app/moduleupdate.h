@@ -13,6 +13,7 @@ class HostWindow;
 class ModuleView;
 class PluginHandler;
 class QDialog;
+class QTextStream;
 
 // One module's update by an instance of the "Firmware update" plug-in of its own, made through the
 // plug-in's factory (createInstance) and shown in a window of its own, so that it has its own worker
@@ -21,17 +22,23 @@ class ModuleUpdate : public QObject
 {
     Q_OBJECT
 public:
-    // `plugin` is the loaded plug-in whose factory makes the instance.
+    // `plugin` is the loaded plug-in whose factory makes the instance. Notes (a window picture saved)
+    // go to `out`, and with `printHistory` each line of the instance's history as it appears.
     ModuleUpdate(ContainerInterface* plugin, PluginHandler* handler, HostWindow* window, const QString& moduleKey,
-                 const QString& fileName, QObject* parent = nullptr);
+                 const QString& fileName, QTextStream* out = nullptr, bool printHistory = false,
+                 QObject* parent = nullptr);
     // Takes the instance and its window down (the plug-in ends its worker first).
     ~ModuleUpdate() override;
 
     // Chooses the module and the file in the instance's form and clicks Update; on NoModule or
     // Refused, result() tells why.
     UpdateDriver::StartResult start();
-    // Cancels after `seconds` without an end (the outcome then TimedOut); 0: no bound.
+    // Cancels after `seconds` without an end (the outcome then TimedOut).
     void setTimeout(int seconds);
+    // The bound that a cancel with the outcome TimedOut tells, where the run keeps the time itself.
+    void setCancelBound(int seconds);
+    // Saves a picture of the instance's window once the write phase has reached `percent`.
+    void setScreenshot(const QString& path, int percent);
     void cancel(UpdateResult::Outcome outcome);
     QString moduleKey() const { return m_moduleKey; }
     bool isRunning() const { return m_running; }

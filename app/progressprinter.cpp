@@ -19,6 +19,7 @@ constexpr PhaseShare PhaseShares[] = {
     {UpdatePhase::Erase, 4, 5},    {UpdatePhase::Write, 5, 85},    {UpdatePhase::Verify, 85, 95},
     {UpdatePhase::Store, 95, 96},  {UpdatePhase::Restart, 96, 98}, {UpdatePhase::Reconnect, 98, 99},
 };
+const QString WritePhase = UpdatePhases::name(UpdatePhase::Write);
 constexpr double BytesPerKiB = 1024.0;
 constexpr qint64 MsPerSecond = 1000;
 constexpr qint64 SecondsPerMinute = 60;
@@ -26,6 +27,13 @@ constexpr qint64 SecondsPerMinute = 60;
 constexpr const char* RewriteLine = "\r\x1b[K";
 // The line is rewritten at most this often while bytes go out (a report comes with every flash word).
 constexpr qint64 RewriteIntervalMs = 200;
+// Without reports (the entry waits seconds for the module to restart) the clock on the line still moves.
+constexpr int TickMs = 1000;
+// The rate of the first flash words says little (the first reply waits for the page buffer): the time
+// still to go is shown once the write has run this long and this share of the bytes is out.
+constexpr qint64 EtaSettleMs = 1000;
+constexpr qint64 EtaSettlePercent = 5;
+constexpr qint64 Percent = 100;
 
 }
 
@@ -42,11 +50,15 @@ ProgressPrinter::ProgressPrinter(QTextStream* out, bool terminal, QObject* paren
     , m_out(out)
     , m_terminal(terminal)
 {
+    m_tick.setInterval(TickMs);
+    connect(&m_tick, &QTimer::timeout, this, &ProgressPrinter::rewriteLine);
 }
 
 void ProgressPrinter::start()
 {
     m_clock.start();
+    if (m_terminal && m_out)
+        m_tick.start();
 }
 
 void ProgressPrinter::phaseReached(const QString& phase)
@@ -54,7 +66,7 @@ void ProgressPrinter::phaseReached(const QString& phase)
     m_phase = phase;
     m_done = 0;
     m_total = 0;
-    if (phase == UpdatePhases::name(UpdatePhase::Write))
+    if (phase == WritePhase)
         m_writeStartMs = m_clock.elapsed();
     if (m_terminal)
         rewriteLine();
@@ -73,41 +85,46 @@ void ProgressPrinter::progressed(qint64 bytesDone, qint64 bytesTotal)
 
 void ProgressPrinter::finish()
 {
+    m_tick.stop();
     if (m_linePending && m_out)
         *m_out << Qt::endl;
     m_linePending = false;
 }
 
-int ProgressPrinter::percentOfUpdate() const
+int ProgressPrinter::percentOf(const QString& phaseName, qint64 done, qint64 total)
 {
     UpdatePhase phase;
-    if (!UpdatePhases::fromName(m_phase, &phase))
+    if (!UpdatePhases::fromName(phaseName, &phase))
         return 0;
     for (const PhaseShare& share : PhaseShares) {
         if (share.phase != phase)
             continue;
         const qint64 span = share.endPercent - share.startPercent;
-        return share.startPercent + int(m_total > 0 ? span * m_done / m_total : 0);
+        return share.startPercent + int(total > 0 ? span * done / total : 0);
     }
     return 0;
 }
 
 QString ProgressPrinter::statusLine() const
 {
+    return statusText(m_phase, m_done, m_total, m_clock.elapsed(), m_writeStartMs);
+}
+
+QString ProgressPrinter::statusText(const QString& phase, qint64 done, qint64 total, qint64 elapsedMs, qint64 writeStartMs)
+{
     const QLocale numbers(QLocale::English, QLocale::UnitedStates);
-    QString line = QStringLiteral("%1 %2% %3").arg(m_phase, -10).arg(percentOfUpdate(), 3).arg(clockText(m_clock.elapsed()));
-    if (m_total > 0)
-        line += QStringLiteral("  %1/%2 bytes").arg(numbers.toString(m_done), numbers.toString(m_total));
-    const qint64 writeMs = m_clock.elapsed() - m_writeStartMs;
-    if (m_phase == UpdatePhases::name(UpdatePhase::Write) && m_done > 0 && writeMs > 0) {
-        const double bytesPerMs = double(m_done) / writeMs;
-        const qint64 etaSeconds = qint64((m_total - m_done) / bytesPerMs) / MsPerSecond;
-        line += QStringLiteral("  %1 KiB/s  ETA %2:%3")
-                    .arg(bytesPerMs * MsPerSecond / BytesPerKiB, 0, 'f', 2)
-                    .arg(etaSeconds / SecondsPerMinute)
-                    .arg(etaSeconds % SecondsPerMinute, 2, 10, QLatin1Char('0'));
-    }
-    return line;
+    QString line = QStringLiteral("%1 %2% %3").arg(phase, -10).arg(percentOf(phase, done, total), 3).arg(clockText(elapsedMs));
+    if (total > 0)
+        line += QStringLiteral("  %1/%2 bytes").arg(numbers.toString(done), numbers.toString(total));
+    const qint64 writeMs = elapsedMs - writeStartMs;
+    if (phase != WritePhase || done <= 0 || writeMs <= 0)
+        return line;
+    const double bytesPerMs = double(done) / writeMs;
+    line += QStringLiteral("  %1 KiB/s").arg(bytesPerMs * MsPerSecond / BytesPerKiB, 0, 'f', 2);
+    if (writeMs < EtaSettleMs || done * Percent < total * EtaSettlePercent)
+        return line;
+    const qint64 etaSeconds = qint64((total - done) / bytesPerMs) / MsPerSecond;
+    return line + QStringLiteral("  ETA %1:%2").arg(etaSeconds / SecondsPerMinute).arg(etaSeconds % SecondsPerMinute, 2, 10, QLatin1Char('0'));
 }
 
 void ProgressPrinter::rewriteLine()

@@ -3,11 +3,12 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 class QTextStream;
 
-// Shows how far an update is. On a terminal one line that rewrites itself: phase, percent of the
-// whole update, bytes, KiB/s and the time still to go; elsewhere one line per phase.
+// Shows how far an update is. On a terminal one line that rewrites itself, at least every second:
+// phase, percent of the whole update, bytes, KiB/s and the time still to go; elsewhere one line per phase.
 class ProgressPrinter : public QObject
 {
     Q_OBJECT
@@ -24,17 +25,21 @@ public:
 
     // Phase, percent of the whole update, clock, bytes, KiB/s and the time still to go.
     QString statusLine() const;
+    // The same for `done` of `total` bytes of `phase` at `elapsedMs`, the write having started at
+    // `writeStartMs`; the time still to go only once the write's rate has settled.
+    static QString statusText(const QString& phase, qint64 done, qint64 total, qint64 elapsedMs, qint64 writeStartMs);
 
     // "[m:ss.zzz]", the time of a printed line since the update started.
     static QString clockText(qint64 ms);
 
 private:
-    int percentOfUpdate() const;
+    static int percentOf(const QString& phase, qint64 done, qint64 total);
     void rewriteLine();
 
     QTextStream* m_out;
     bool m_terminal;
     QElapsedTimer m_clock;
+    QTimer m_tick;
     QString m_phase;
     qint64 m_done = 0;
     qint64 m_total = 0;

@@ -12,7 +12,7 @@
 namespace {
 
 constexpr int InterruptedExitCode = 3;
-constexpr char QuitAtOnceText[] = "\ndux-host: interrupted again: quitting at once; the module is left as it is\n";
+constexpr char QuitAtOnceText[] = "\ndux-host: interrupted again: quitting at once\n";
 
 sigset_t watchedSignals()
 {
@@ -127,10 +127,13 @@ void RunWatchdog::run()
             continue;
         lock.lock();
         if (m_interrupted) {
-            // The user will not wait for the cancel to finish.
+            // The user will not wait for the cancel to finish; what is known of the run is still told.
             std::fflush(stdout);
             if (::write(Console::errorDescriptor(), QuitAtOnceText, sizeof QuitAtOnceText - 1) < 0)
                 std::perror("dux-host");
+            if (m_endedExitCode < 0)
+                m_hardEnd(Event::Interrupt);
+            std::fflush(stdout);
             _exit(InterruptedExitCode);
         }
         m_interrupted = true;

@@ -3,6 +3,7 @@
 #include "containerinterface.h"
 #include "progressprinter.h"
 #include "updatephase.h"
+#include "visibletext.h"
 
 #include <QComboBox>
 #include <QFileInfo>
@@ -167,9 +168,11 @@ UpdateDriver::StartResult UpdateDriver::start()
         m_errorString = tr("the Update button is not available");
         return StartResult::Refused;
     }
+    m_moduleFirmware = m_actualFirmware->text();
     if (m_printHistory) {
-        *m_out << "Updating " << m_moduleKey << " (firmware " << m_actualFirmware->text() << ") with "
-               << QFileInfo(m_fileName).fileName() << " (firmware " << m_fileVersion->text() << ")" << Qt::endl;
+        *m_out << "Updating " << visibleText(m_moduleKey) << " (firmware " << visibleText(m_actualFirmware->text())
+               << ") with " << visibleText(QFileInfo(m_fileName).fileName()) << " (firmware "
+               << visibleText(m_fileVersion->text()) << ")" << Qt::endl;
         connect(m_history->document(), &QTextDocument::contentsChange, this, [this] { printHistory(false); });
     }
     connect(m_progressBar, &QProgressBar::valueChanged, this, &UpdateDriver::checkScreenshot);
@@ -231,7 +234,10 @@ void UpdateDriver::outcomeFinished(const UpdateOutcome::Report& report)
     }
     disconnect(m_progressBar, nullptr, this, nullptr);
     UpdateResult result;
-    result.outcome = report.success ? UpdateResult::Outcome::Updated : UpdateResult::Outcome::Failed;
+    // A refusal before the first phase (the module type does not suit the file) left the module untouched.
+    result.outcome = report.success      ? UpdateResult::Outcome::Updated
+        : report.phase.isEmpty()         ? UpdateResult::Outcome::NotStarted
+                                         : UpdateResult::Outcome::Failed;
     // A module on a USB link comes back under another port: the report names the key it ended with.
     result.moduleKey = report.moduleKey.isEmpty() ? m_moduleKey : report.moduleKey;
     result.port = result.moduleKey.section(QLatin1String(PortSeparator), 0, 0);
@@ -244,6 +250,7 @@ void UpdateDriver::outcomeFinished(const UpdateOutcome::Report& report)
     result.bytes = report.bytesWritten;
     result.elapsedMs = report.elapsedMs;
     result.firmwareVersion = report.firmwareVersion;
+    result.moduleFirmware = m_moduleFirmware;
     emit ended(result);
 }
 
@@ -281,6 +288,8 @@ void UpdateDriver::checkScreenshot(int value)
     if (qint64(value) * 100 < qint64(m_screenshotPercent) * m_progressBar->maximum())
         return;
     m_screenshotTaken = true;
+    if (!m_out)
+        return;
     QWidget* window = m_plugin->window();
     const QString clock = ProgressPrinter::clockText(m_clock.elapsed());
     if (window->grab().save(m_screenshotPath))

@@ -26,7 +26,8 @@ class UpdateDriver : public QObject
 public:
     enum class StartResult { Started, NoModule, Refused };
 
-    // `plugin` must have been given its window (init) already; lines go to `out`.
+    // `plugin` must have been given its window (init) already; lines go to `out` (null: none are printed,
+    // and no picture is taken).
     UpdateDriver(ContainerInterface* plugin, QTextStream* out, QObject* parent = nullptr);
 
     // Key of the module to update; empty: the only listed module.
@@ -41,6 +42,8 @@ public:
     QString errorString() const { return m_errorString; }
     QString moduleKey() const { return m_moduleKey; }
     QString fileVersion() const { return m_identifier; }
+    // The firmware the module ran when the update started.
+    QString moduleFirmware() const { return m_moduleFirmware; }
     QString phase() const { return m_phase; }
     qint64 bytesWritten() const { return m_bytesWritten; }
     // Cancels through the plug-in: its Cancel button, or its cancel slot while the button is still
@@ -50,7 +53,7 @@ public:
 signals:
     void phaseChanged(const QString& phase);
     void progressed(qint64 bytesDone, qint64 bytesTotal);
-    // The update ended, once; outcome Updated or Failed.
+    // The update ended, once; outcome Updated, Failed, or NotStarted when refused before its first phase.
     void ended(const UpdateResult& result);
 
 private slots:
@@ -73,6 +76,7 @@ private:
     QString m_moduleKey;
     QString m_fileName;
     QString m_identifier;
+    QString m_moduleFirmware;
     bool m_printHistory = false;
     QString m_screenshotPath;
     int m_screenshotPercent = 0;

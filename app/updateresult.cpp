@@ -1,8 +1,11 @@
 #include "updateresult.h"
 
+#include "bootloadercommands.h"
 #include "hostoptions.h"
 #include "updatephase.h"
+#include "visibletext.h"
 
+#include <QJsonValue>
 #include <QLocale>
 #include <QStringList>
 
@@ -23,21 +26,9 @@ QString groupedNumber(qint64 number)
     return QLocale(QLocale::English, QLocale::UnitedStates).toString(number);
 }
 
-QString outcomeName(UpdateResult::Outcome outcome)
+QJsonValue textOrNull(const QString& text)
 {
-    switch (outcome) {
-    case UpdateResult::Outcome::Updated:
-        return QStringLiteral("updated");
-    case UpdateResult::Outcome::Failed:
-        return QStringLiteral("failed");
-    case UpdateResult::Outcome::TimedOut:
-        return QStringLiteral("timed out");
-    case UpdateResult::Outcome::Interrupted:
-        return QStringLiteral("interrupted");
-    case UpdateResult::Outcome::NotStarted:
-        break;
-    }
-    return QStringLiteral("not started");
+    return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
 }
 
 }
@@ -46,6 +37,8 @@ int UpdateResult::exitCode() const
 {
     switch (outcome) {
     case Outcome::Updated:
+    case Outcome::Skipped:
+    case Outcome::Planned:
         return HostOptions::ExitUpdated;
     case Outcome::Failed:
     case Outcome::TimedOut:
@@ -56,6 +49,27 @@ int UpdateResult::exitCode() const
         break;
     }
     return HostOptions::ExitUsage;
+}
+
+QString UpdateResult::resultName() const
+{
+    switch (outcome) {
+    case Outcome::Updated:
+        return QStringLiteral("updated");
+    case Outcome::Failed:
+        return QStringLiteral("failed");
+    case Outcome::TimedOut:
+        return QStringLiteral("timed out");
+    case Outcome::Interrupted:
+        return QStringLiteral("interrupted");
+    case Outcome::Skipped:
+        return QStringLiteral("skipped");
+    case Outcome::Planned:
+        return QStringLiteral("planned");
+    case Outcome::NotStarted:
+        break;
+    }
+    return QStringLiteral("not started");
 }
 
 QString UpdateResult::moduleStateAfter(const QString& phase)
@@ -77,46 +91,75 @@ QString UpdateResult::moduleStateAfter(const QString& phase)
                           "update again");
 }
 
+QString UpdateResult::stateText() const
+{
+    switch (outcome) {
+    case Outcome::Updated:
+    case Outcome::Planned:
+        return QString();
+    case Outcome::Skipped:
+        return QStringLiteral("it already runs %1").arg(moduleFirmware);
+    default:
+        return moduleState.isEmpty() ? moduleStateAfter(phase) : moduleState;
+    }
+}
+
 QString UpdateResult::closingLine() const
 {
-    const QString state = moduleState.isEmpty() ? moduleStateAfter(phase) : moduleState;
+    const QString module = visibleText(moduleKey);
+    const QString failure = visibleText(failureText);
+    const QString state = visibleText(stateText());
     const QString inPhase = phase.isEmpty() ? QStringLiteral("before it started")
                                             : QStringLiteral("in the %1 phase").arg(phase);
     switch (outcome) {
     case Outcome::Updated: {
         const double seconds = qMax<qint64>(elapsedMs, 1) / double(MsPerSecond);
         return QStringLiteral("Updated %1 to %2: %3 bytes in %4 (%5 KiB/s)")
-            .arg(moduleKey, firmwareVersion, groupedNumber(bytes), minutesAndSeconds(elapsedMs))
+            .arg(module, visibleText(firmwareVersion), groupedNumber(bytes), minutesAndSeconds(elapsedMs))
             .arg(bytes / BytesPerKiB / seconds, 0, 'f', 2);
     }
     case Outcome::Failed:
         return QStringLiteral("Update of %1 failed %2 after %3: %4; %5")
-            .arg(moduleKey, inPhase, minutesAndSeconds(elapsedMs), failureText, state);
+            .arg(module, inPhase, minutesAndSeconds(elapsedMs), failure, state);
     case Outcome::TimedOut:
         return QStringLiteral("Update of %1 timed out after %2 s %3 (cancelled); %4")
-            .arg(moduleKey)
+            .arg(module)
             .arg(timeoutSeconds)
             .arg(inPhase, state);
     case Outcome::Interrupted:
-        return QStringLiteral("Update of %1 interrupted %2 (cancelled); %3").arg(moduleKey, inPhase, state);
+        return QStringLiteral("Update of %1 interrupted %2 (cancelled); %3").arg(module, inPhase, state);
+    case Outcome::Skipped:
+        return QStringLiteral("Skipped %1: %2").arg(module, state);
+    case Outcome::Planned:
+        return QStringLiteral("Would update %1 (firmware %2) with %3 (firmware %4): %5 bytes, %6 flash words, "
+                              "at least %7 on the line; nothing was sent to the module")
+            .arg(module, visibleText(moduleFirmware), visibleText(fileName), visibleText(identifier),
+                 groupedNumber(bytes), groupedNumber(bytes / Bootloader::WordBytes), minutesAndSeconds(estimatedMs));
     case Outcome::NotStarted:
         break;
     }
-    return QStringLiteral("dux-host: %1").arg(failureText);
+    if (moduleKey.isEmpty())
+        return QStringLiteral("dux-host: %1").arg(failure);
+    return QStringLiteral("Update of %1 not started: %2; %3").arg(module, failure, state);
 }
 
 QJsonObject UpdateResult::toJson() const
 {
     return QJsonObject{
-        {QStringLiteral("module"), moduleKey},
-        {QStringLiteral("port"), port},
-        {QStringLiteral("file"), fileName},
-        {QStringLiteral("identifier"), identifier},
-        {QStringLiteral("result"), outcomeName(outcome)},
-        {QStringLiteral("failure"), failureText},
-        {QStringLiteral("phase"), phase},
+        {QStringLiteral("schema"), JsonSchema},
+        {QStringLiteral("module"), textOrNull(moduleKey)},
+        {QStringLiteral("port"), textOrNull(port)},
+        {QStringLiteral("file"), textOrNull(fileName)},
+        {QStringLiteral("identifier"), textOrNull(identifier)},
+        {QStringLiteral("result"), resultName()},
+        {QStringLiteral("failure"), textOrNull(failureText)},
+        {QStringLiteral("phase"), textOrNull(phase)},
+        {QStringLiteral("state"), textOrNull(stateText())},
         {QStringLiteral("bytes"), bytes},
         {QStringLiteral("seconds"), double(elapsedMs) / MsPerSecond},
-        {QStringLiteral("firmwareVersion"), firmwareVersion},
+        {QStringLiteral("moduleFirmware"), textOrNull(moduleFirmware)},
+        {QStringLiteral("firmwareVersion"), textOrNull(firmwareVersion)},
+        {QStringLiteral("estimatedSeconds"),
+         estimatedMs < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(double(estimatedMs) / MsPerSecond)},
     };
 }

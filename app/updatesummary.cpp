@@ -1,9 +1,10 @@
 #include "updatesummary.h"
 
 #include "hostoptions.h"
+#include "visibletext.h"
 
 #include <QLocale>
-#include <QStringList>
+#include <QVector>
 
 #include <algorithm>
 
@@ -11,11 +12,8 @@ namespace {
 
 constexpr double MsPerSecond = 1000.0;
 constexpr const char* ColumnGap = "  ";
-
-QString resultName(const UpdateResult& result)
-{
-    return result.toJson().value(QLatin1String("result")).toString();
-}
+constexpr int BytesColumn = 2;
+constexpr int TimeColumn = 3;
 
 bool hasOutcome(const QList<UpdateResult>& results, UpdateResult::Outcome outcome)
 {
@@ -23,9 +21,38 @@ bool hasOutcome(const QList<UpdateResult>& results, UpdateResult::Outcome outcom
                        [outcome](const UpdateResult& result) { return result.outcome == outcome; });
 }
 
+int count(const QList<UpdateResult>& results, UpdateResult::Outcome outcome)
+{
+    return int(std::count_if(results.begin(), results.end(),
+                             [outcome](const UpdateResult& result) { return result.outcome == outcome; }));
+}
+
 }
 
 namespace UpdateSummary {
+
+QString alignedColumns(const QList<QStringList>& rows, const QList<int>& rightAligned, const QString& indent)
+{
+    QVector<int> widths;
+    for (const QStringList& row : rows) {
+        widths.resize(qMax(widths.size(), row.size()));
+        for (int column = 0; column < row.size(); ++column)
+            widths[column] = qMax(widths.at(column), row.at(column).size());
+    }
+    QString text;
+    for (const QStringList& row : rows) {
+        QStringList cells;
+        for (int column = 0; column < row.size(); ++column) {
+            cells.append(rightAligned.contains(column) ? row.at(column).rightJustified(widths.at(column))
+                                                       : row.at(column).leftJustified(widths.at(column)));
+        }
+        QString line = indent + cells.join(QLatin1String(ColumnGap));
+        while (line.endsWith(QLatin1Char(' ')))
+            line.chop(1);
+        text += line + QLatin1Char('\n');
+    }
+    return text;
+}
 
 QString table(const QList<UpdateResult>& results)
 {
@@ -33,26 +60,11 @@ QString table(const QList<UpdateResult>& results)
     QList<QStringList> rows{{QStringLiteral("module"), QStringLiteral("result"), QStringLiteral("bytes"),
                              QStringLiteral("time"), QStringLiteral("firmware")}};
     for (const UpdateResult& result : results) {
-        rows.append({result.moduleKey, resultName(result), numbers.toString(result.bytes),
+        rows.append({visibleText(result.moduleKey), result.resultName(), numbers.toString(result.bytes),
                      QStringLiteral("%1 s").arg(result.elapsedMs / MsPerSecond, 0, 'f', 1),
-                     result.firmwareVersion.isEmpty() ? QStringLiteral("-") : result.firmwareVersion});
+                     result.firmwareVersion.isEmpty() ? QStringLiteral("-") : visibleText(result.firmwareVersion)});
     }
-    QVector<int> widths(rows.first().size(), 0);
-    for (const QStringList& row : qAsConst(rows)) {
-        for (int column = 0; column < row.size(); ++column)
-            widths[column] = qMax(widths.at(column), row.at(column).size());
-    }
-    QString text;
-    for (const QStringList& row : qAsConst(rows)) {
-        QStringList cells;
-        for (int column = 0; column < row.size(); ++column) {
-            // Numbers stand right-aligned.
-            const bool number = column == 2 || column == 3;
-            cells.append(number ? row.at(column).rightJustified(widths.at(column))
-                                : row.at(column).leftJustified(widths.at(column)));
-        }
-        text += cells.join(QLatin1String(ColumnGap)).trimmed() + QLatin1Char('\n');
-    }
+    QString text = alignedColumns(rows, {BytesColumn, TimeColumn});
     for (const UpdateResult& result : results) {
         if (result.outcome != UpdateResult::Outcome::Updated)
             text += result.closingLine() + QLatin1Char('\n');
@@ -60,21 +72,28 @@ QString table(const QList<UpdateResult>& results)
     return text;
 }
 
-QJsonArray toJson(const QList<UpdateResult>& results)
+QString watchCount(const QList<UpdateResult>& results, const QString& fileIdentifier)
 {
-    QJsonArray array;
-    for (const UpdateResult& result : results)
-        array.append(result.toJson());
-    return array;
+    using Outcome = UpdateResult::Outcome;
+    const int failed = int(std::count_if(results.begin(), results.end(),
+                                         [](const UpdateResult& result) { return result.failed(); }));
+    QString line = QStringLiteral("Watched %1 modules: %2 updated, %3 failed, %4 skipped (already on %5)")
+                       .arg(results.size())
+                       .arg(count(results, Outcome::Updated))
+                       .arg(failed)
+                       .arg(count(results, Outcome::Skipped))
+                       .arg(visibleText(fileIdentifier));
+    const int interrupted = count(results, Outcome::Interrupted);
+    if (interrupted > 0)
+        line += QStringLiteral(", %1 interrupted").arg(interrupted);
+    return line;
 }
 
 int exitCode(const QList<UpdateResult>& results)
 {
-    if (results.isEmpty())
-        return HostOptions::ExitUsage;
     if (hasOutcome(results, UpdateResult::Outcome::Interrupted))
         return HostOptions::ExitInterrupted;
-    if (hasOutcome(results, UpdateResult::Outcome::Failed) || hasOutcome(results, UpdateResult::Outcome::TimedOut))
+    if (std::any_of(results.begin(), results.end(), [](const UpdateResult& result) { return result.failed(); }))
         return HostOptions::ExitUpdateFailed;
     if (hasOutcome(results, UpdateResult::Outcome::NotStarted))
         return HostOptions::ExitUsage;

@@ -1,6 +1,6 @@
 // bench_watchmemory [--size BYTES] [--watched N]
 // The heap of --watch over N modules in a row, in one process set up as dux-host sets it up (the
-// host's discovery, the plug-in's factory object, the watch job): dux-sim --replug-every plugs in a
+// host's discovery, the plug-in's factory object, the run driver): dux-sim --replug-every plugs in a
 // fresh module once the last one was updated and left alone. The bytes on the heap (all threads, see
 // HeapCounter) are read each time a module is unplugged, when its update and its tool instance are
 // over. The first module sets up what lives on; from the second on the heap may not grow. Unpaced,
@@ -17,7 +17,8 @@
 #include "peripherymanager.h"
 #include "pluginhandler.h"
 #include "portlistfile.h"
-#include "updatewatch.h"
+#include "runteller.h"
+#include "updaterun.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -78,7 +79,9 @@ int main(int argc, char* argv[])
     options.watch = true;
     options.fileName = firmware;
     options.verbosity = HostOptions::Verbosity::Quiet;
-    UpdateWatch watch(options, {&factory, &handler, &discovery, &window}, FirmwareFileCheck::of(firmware).identifier);
+    const FirmwareFileCheck file = FirmwareFileCheck::of(firmware);
+    RunTeller teller(options, file.identifier);
+    UpdateRun watch(options, {&factory, &handler, &discovery, &window}, file.identifier, file.programSize, &teller);
     std::vector<double> heapKiB;
     std::vector<qint64> residentKiB;
     QEventLoop enough;
@@ -90,7 +93,7 @@ int main(int argc, char* argv[])
     });
     QEventLoop ended;
     int exitCode = -1;
-    QObject::connect(&watch, &UpdateJob::finished, [&](int code) {
+    QObject::connect(&watch, &UpdateRun::finished, [&](int code) {
         exitCode = code;
         ended.quit();
     });

@@ -1,3 +1,5 @@
+#include "progressprinter.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -64,6 +66,7 @@ private slots:
     void headlessUpdate();
     void headlessEndIsReported_data();
     void headlessEndIsReported();
+    void interruptInTheWritePhase_data();
     void interruptInTheWritePhase();
     void severalModules_data();
     void severalModules();
@@ -73,6 +76,8 @@ private slots:
     void withoutDisplay();
     void fileVerdicts_data();
     void fileVerdicts();
+    void progressLine_data();
+    void progressLine();
     void brokenPluginIsReported_data();
     void brokenPluginIsReported();
 
@@ -227,14 +232,15 @@ void TestHostApp::headlessUpdate()
     const QString newFirmware = QStringLiteral("7342V201");
     const QString firmware = makeFirmware(newFirmware);
     QVERIFY(!firmware.isEmpty());
+    // Its firmware version holds a control character, shown as a visible escape.
     QVERIFY(startSimulator({QStringLiteral("--type"), QStringLiteral("7342"), QStringLiteral("--baud"),
-                            QStringLiteral("460800")}));
+                            QStringLiteral("460800"), QStringLiteral("--firmware"), QStringLiteral("7342V1\x07")}));
     // -v: every history line, with the time it appeared.
     const Run run = runHost(updateArguments(firmware) << QStringLiteral("-v"));
     QVERIFY2(run.exitCode == 0, qPrintable(run.out.mid(qMax(0, run.out.size() - 5)).join(QLatin1Char('\n'))));
     QVERIFY(run.out.size() > 3);
     const QString moduleKey = QStringLiteral("ttySIM0/DUX7342/id1");
-    QCOMPARE(run.out.first(), QStringLiteral("Updating %1 (firmware 7342V101) with firmware-%2.hex (firmware %2)")
+    QCOMPARE(run.out.first(), QStringLiteral("Updating %1 (firmware 7342V1\\x07) with firmware-%2.hex (firmware %2)")
                                   .arg(moduleKey, newFirmware));
     const QRegularExpressionMatch closing = UpdatedLine.match(run.out.last());
     QVERIFY2(closing.hasMatch(), qPrintable(run.out.last()));
@@ -261,88 +267,121 @@ void TestHostApp::headlessUpdate()
 void TestHostApp::headlessEndIsReported_data()
 {
     QTest::addColumn<QStringList>("simulatorArguments");
+    QTest::addColumn<QStringList>("hostArguments");
     QTest::addColumn<int>("timeoutSeconds");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("result");
     QTest::addColumn<QString>("phase");
     QTest::addColumn<QString>("failure");
     QTest::addColumn<QString>("state"); // what a time-out leaves on the module
-    // --records, and the result of the update's record in the local file; none: it waits in the spool.
-    QTest::addColumn<QString>("records");
+    // The result of the update's record in the local file; none: nothing recorded, or it waits in the
+    // spool of the --records server.
     QTest::addColumn<QString>("recorded");
-    QTest::newRow("updated") << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << ""
-                             << "" << "updated";
-    // Refused on the running firmware's answer, before the bootloader entry: no phase was reached.
-    QTest::newRow("other module type") << QStringList{QStringLiteral("--type"), QStringLiteral("4321")}
-                                       << UpdateTimeoutSeconds << 1 << "failed" << ""
+    const QStringList verbose{QStringLiteral("-v")};
+    // -v: the history goes to stderr beside the JSON, which stays alone on stdout.
+    QTest::newRow("updated, -v") << QStringList() << verbose << UpdateTimeoutSeconds << 0 << "updated" << "reconnect"
+                                 << "" << "" << "updated";
+    // A module that comes back under new ports: the expected re-plug is no error, and -q says nothing of it.
+    QTest::newRow("USB-like link, -q") << QStringList{QStringLiteral("--link"), QStringLiteral("usb"),
+                                                      QStringLiteral("--reconnect-ms"), QStringLiteral("150")}
+                                       << QStringList{QStringLiteral("-q")} << UpdateTimeoutSeconds << 0 << "updated"
+                                       << "restart" << "" << "" << "updated";
+    // Refused on the running firmware's answer, before the bootloader entry: the module was not touched.
+    QTest::newRow("other module type") << QStringList{QStringLiteral("--type"), QStringLiteral("4321")} << verbose
+                                       << UpdateTimeoutSeconds << 2 << "not started" << ""
                                        << "Module (4321V101) and Firmware (1234V201) do not match!" << ""
-                                       << "" << "not started";
+                                       << "not started";
+    // The window's picture during the write, as ./dux screenshot takes it.
+    QTest::newRow("window picture") << QStringList() << QStringList{QStringLiteral("--screenshot"), QStringLiteral("@folder/window.png")}
+                                    << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "" << "updated";
+    // The plan only: nothing is sent, the module keeps its firmware, and no update is recorded.
+    QTest::newRow("dry run") << QStringList() << QStringList{QStringLiteral("--dry-run")} << UpdateTimeoutSeconds << 0
+                             << "planned" << "" << "" << "" << "";
+    QTest::newRow("dry run, other module type") << QStringList{QStringLiteral("--type"), QStringLiteral("4321")}
+                                                << QStringList{QStringLiteral("--dry-run")} << UpdateTimeoutSeconds << 2
+                                                << "not started" << "" << "do not match!" << "" << "";
     // The module ignores the bootloader-entry command: dux-host gives up 10 s after it.
-    QTest::newRow("entry command lost") << QStringList{QStringLiteral("--fail"), QStringLiteral("no-reply:242")}
+    QTest::newRow("entry command lost") << QStringList{QStringLiteral("--fail"), QStringLiteral("no-reply:242")} << verbose
                                         << UpdateTimeoutSeconds << 1 << "failed" << "entry"
                                         << "the module did not switch to its bootloader (the entry command may have been lost)"
-                                        << "" << "" << "interrupted";
+                                        << "" << "interrupted";
     // The module stops answering, while a request holds the host's GUI thread: from the erase on it has
     // no firmware.
     const QString noFirmware = QStringLiteral("the module stays in its bootloader with no firmware; run the update again");
     QTest::newRow("stall in the erase phase") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@erase")}
-                                              << 3 << 1 << "timed out" << "erase" << "timed out after 3 s" << noFirmware
-                                              << "" << "interrupted";
+                                              << QStringList() << 3 << 1 << "timed out" << "erase" << "timed out after 3 s"
+                                              << noFirmware << "interrupted";
     QTest::newRow("stall in the write phase") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")}
-                                              << 3 << 1 << "timed out" << "write" << "timed out after 3 s" << noFirmware
-                                              << "" << "interrupted";
+                                              << QStringList() << 3 << 1 << "timed out" << "write" << "timed out after 3 s"
+                                              << noFirmware << "interrupted";
     // The update does not wait for, nor fail because of, a records server that is not there.
-    QTest::newRow("records server away") << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << ""
-                                         << "" << "postgresql://dux:x@/postgres?host=/nonexistent" << "";
+    QTest::newRow("records server away")
+        << QStringList() << QStringList{QStringLiteral("--records"), QStringLiteral("postgresql://dux:x@/postgres?host=/nonexistent")}
+        << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "" << "";
 }
 
-// With --json the end is one object on stdout, the closing line goes to stderr.
+// With --json the end is one object on stdout (schema 1, unknown values null), every other line goes to stderr.
 void TestHostApp::headlessEndIsReported()
 {
     QFETCH(QStringList, simulatorArguments);
+    QFETCH(QStringList, hostArguments);
     QFETCH(int, timeoutSeconds);
     QFETCH(int, exitCode);
     QFETCH(QString, result);
     QFETCH(QString, phase);
     QFETCH(QString, failure);
     QFETCH(QString, state);
-    QFETCH(QString, records);
     QFETCH(QString, recorded);
 
     const QString firmware = makeFirmware(QLatin1String(NewFirmware));
     QVERIFY(startSimulator(simulatorArguments));
-    const QStringList recordsArguments = records.isEmpty() ? QStringList() : QStringList{QStringLiteral("--records"), records};
-    const Run run = runHost(updateArguments(firmware) << QStringLiteral("--json") << QStringLiteral("--timeout")
-                                                      << QString::number(timeoutSeconds) << recordsArguments);
+    hostArguments.replaceInStrings(QStringLiteral("@folder"), m_folder->path());
+    const Run run = runHost(updateArguments(firmware) + hostArguments
+                            << QStringLiteral("--json") << QStringLiteral("--timeout") << QString::number(timeoutSeconds));
     const Run history = runHost({QStringLiteral("--history"), QStringLiteral("--json")});
     const QJsonArray kept = QJsonDocument::fromJson(history.out.join(QLatin1Char('\n')).toUtf8()).array();
     QCOMPARE(kept.size(), recorded.isEmpty() ? 0 : 1);
-    if (recorded.isEmpty())
-        QVERIFY2(run.err.contains(QLatin1String("until the server answers")), qPrintable(run.err));
-    else
+    if (!recorded.isEmpty())
         QCOMPARE(kept.first().toObject().value(QLatin1String("result")).toString(), recorded);
+    if (hostArguments.contains(QLatin1String("--records")))
+        QVERIFY2(run.err.contains(QLatin1String("until the server answers")), qPrintable(run.err));
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(run.out.size(), 1);
     QJsonParseError error;
     const QJsonObject report = QJsonDocument::fromJson(run.out.first().toUtf8(), &error).object();
     QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(run.out.first()));
+    QCOMPARE(report.value(QLatin1String("schema")).toInt(), 1);
     QCOMPARE(report.value(QLatin1String("result")).toString(), result);
+    QCOMPARE(report.value(QLatin1String("phase")).isNull(), phase.isEmpty());
     QCOMPARE(report.value(QLatin1String("phase")).toString(), phase);
+    QCOMPARE(report.value(QLatin1String("failure")).isNull(), failure.isEmpty());
     QVERIFY2(report.value(QLatin1String("failure")).toString().contains(failure), qPrintable(run.out.first()));
     const QString type = simulatorArguments.contains(QLatin1String("--type")) ? simulatorArguments.last()
                                                                               : QStringLiteral("1234");
-    QCOMPARE(report.value(QLatin1String("module")).toString(), QStringLiteral("ttySIM0/DUX%1/id1").arg(type));
-    QCOMPARE(report.value(QLatin1String("port")).toString(), QStringLiteral("ttySIM0"));
+    // A module on a USB-like link ends under the port it came back under.
+    const QString port = report.value(QLatin1String("port")).toString();
+    QVERIFY2(simulatorArguments.contains(QLatin1String("usb")) ? port.startsWith(QLatin1String("ttySIM")) : port == QLatin1String("ttySIM0"),
+             qPrintable(port));
+    QCOMPARE(report.value(QLatin1String("module")).toString(), QStringLiteral("%1/DUX%2/id1").arg(port, type));
     QCOMPARE(report.value(QLatin1String("file")).toString(), firmware);
     QCOMPARE(report.value(QLatin1String("identifier")).toString(), QLatin1String(NewFirmware));
+    QCOMPARE(report.value(QLatin1String("moduleFirmware")).toString(), QStringLiteral("%1V101").arg(type));
     QCOMPARE(report.value(QLatin1String("firmwareVersion")).toString(),
-             exitCode == 0 ? QLatin1String(NewFirmware) : QLatin1String(""));
+             result == QLatin1String("updated") ? QLatin1String(NewFirmware) : QLatin1String(""));
     const int bytes = report.value(QLatin1String("bytes")).toInt();
-    if (exitCode == 0)
+    if (exitCode == 0 && result == QLatin1String("updated"))
         QCOMPARE(bytes, FirmwareBytes);
     else if (phase == QLatin1String("write"))
         QVERIFY2(bytes < FirmwareBytes, qPrintable(run.out.first()));
-    QVERIFY(report.value(QLatin1String("seconds")).toDouble() > 0);
+    QCOMPARE(report.value(QLatin1String("estimatedSeconds")).toDouble() > 0, result == QLatin1String("planned"));
+    if (hostArguments.contains(QLatin1String("--screenshot")))
+        QVERIFY2(run.err.contains(QStringLiteral("(window saved to %1)").arg(hostArguments.last())) && QFile::exists(hostArguments.last()),
+                 qPrintable(run.err));
+    // -q: the closing line alone.
+    if (hostArguments.contains(QLatin1String("-q")))
+        QVERIFY2(run.err.count(QLatin1Char('\n')) == 1, qPrintable(run.err));
+    if (hostArguments.contains(QLatin1String("-v")) && exitCode == 0)
+        QVERIFY2(run.err.contains(QLatin1String("] Firmwareupdate started @")), qPrintable(run.err));
     if (result == QLatin1String("timed out")) {
         // Within a second of the time-out, starting the process included.
         QVERIFY2(run.ms < (timeoutSeconds + 1) * 1000 + 500, qPrintable(QString::number(run.ms)));
@@ -354,11 +393,23 @@ void TestHostApp::headlessEndIsReported()
     }
 }
 
+void TestHostApp::interruptInTheWritePhase_data()
+{
+    QTest::addColumn<QStringList>("simulatorArguments");
+    QTest::addColumn<int>("interrupts");
+    // Paced like a serial line: the write takes seconds.
+    QTest::newRow("once") << QStringList{QStringLiteral("--baud"), QStringLiteral("115200")} << 1;
+    // The module does not answer the cancel: a second Ctrl-C ends at once, and still tells the phase and state.
+    QTest::newRow("twice, module stalled") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")} << 2;
+}
+
 void TestHostApp::interruptInTheWritePhase()
 {
+    QFETCH(QStringList, simulatorArguments);
+    QFETCH(int, interrupts);
+
     const QString firmware = makeFirmware(QLatin1String(NewFirmware));
-    // Paced like a serial line: the write takes seconds.
-    QVERIFY(startSimulator({QStringLiteral("--baud"), QStringLiteral("115200")}));
+    QVERIFY(startSimulator(simulatorArguments));
     QProcess host;
     host.setProcessEnvironment(hostEnvironment());
     host.start(binary("dux-host"), updateArguments(firmware));
@@ -369,9 +420,13 @@ void TestHostApp::interruptInTheWritePhase()
     while (!out.contains("] write\n") && clock.elapsed() < StartTimeoutMs && host.waitForReadyRead(StartTimeoutMs))
         out += host.readAllStandardOutput();
     QVERIFY2(out.contains("] write\n"), out.constData());
-    ::kill(pid_t(host.processId()), SIGINT);
     clock.restart();
-    QVERIFY(host.waitForFinished(StartTimeoutMs));
+    for (int i = 0; i < interrupts; ++i) {
+        ::kill(pid_t(host.processId()), SIGINT);
+        QTest::qWait(100);
+    }
+    // The wait above may have seen the end already.
+    QVERIFY(host.state() == QProcess::NotRunning || host.waitForFinished(StartTimeoutMs));
     // The cancel goes through the plug-in and the worker ends at its next cancel point.
     QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(host.exitCode(), 3);
@@ -416,6 +471,16 @@ void TestHostApp::severalModules_data()
         << QStringList{QStringLiteral("--link"), QStringLiteral("usb"), QStringLiteral("--reconnect-ms"),
                        QStringLiteral("150"), QStringLiteral("--replug-every"), QStringLiteral("0.3")}
         << QStringList() << QStringList{QStringLiteral("--watch")} << QStringList() << 2 << 0;
+    // Ctrl-C while a module is written: the watch ends interrupted.
+    QTest::newRow("--watch, interrupted in an update")
+        << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write"), QStringLiteral("--report-phases")}
+        << QStringList() << QStringList{QStringLiteral("--watch")} << QStringList() << 0 << 3;
+    // --timeout bounds each update: a stalled one times out and the watch goes on until Ctrl-C. With
+    // --json a JSON line as each ends, the other lines on stderr.
+    QTest::newRow("--watch --json, an update times out")
+        << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")} << QStringList()
+        << QStringList{QStringLiteral("--watch"), QStringLiteral("--timeout"), QStringLiteral("2"), QStringLiteral("--json")}
+        << QStringList{QStringLiteral("ttySIM0/DUX1234/id1 timed out")} << 0 << 1;
 }
 
 void TestHostApp::severalModules()
@@ -434,12 +499,14 @@ void TestHostApp::severalModules()
         QVERIFY(startSimulator(secondSimulator, QStringLiteral("ports2")));
         arguments << QStringLiteral("--port-file") << m_folder->filePath(QStringLiteral("ports2"));
     }
-    if (watchedUpdates == 0) {
+    if (!hostArguments.contains(QLatin1String("--watch"))) {
         const Run run = runHost(arguments);
         QCOMPARE(run.exitCode, exitCode);
-        QCOMPARE(run.out.size(), 1);
+        // JSON lines: an object per module.
+        QCOMPARE(run.out.size(), results.size());
         QStringList told;
-        for (const QJsonValue& object : QJsonDocument::fromJson(run.out.first().toUtf8()).array()) {
+        for (const QString& line : run.out) {
+            const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
             told.append(object[QLatin1String("module")].toString() + QLatin1Char(' ')
                         + object[QLatin1String("result")].toString());
             const bool updated = object[QLatin1String("result")].toString() == QLatin1String("updated");
@@ -447,7 +514,7 @@ void TestHostApp::severalModules()
                      updated ? QLatin1String(NewFirmware) : QLatin1String(""));
         }
         QCOMPARE(told, results);
-        // The table goes to stderr beside the JSON array: a row per module.
+        // The table goes to stderr beside the JSON lines: a row per module.
         QVERIFY2(run.err.contains(QRegularExpression(QStringLiteral("\\n%1 +updated +6,000 +[\\d.]+ s +%2\\n")
                                                          .arg(QRegularExpression::escape(results.first().section(QLatin1Char(' '), 0, 0)),
                                                               QLatin1String(NewFirmware)))),
@@ -456,17 +523,38 @@ void TestHostApp::severalModules()
     }
     QProcess host;
     host.setProcessEnvironment(hostEnvironment());
+    // With --json both channels are read in the order they were written.
+    host.setProcessChannelMode(QProcess::MergedChannels);
     host.start(binary("dux-host"), arguments);
     QVERIFY(host.waitForStarted(StartTimeoutMs));
     QByteArray out;
     QElapsedTimer clock;
     clock.start();
-    while (out.count("\nUpdated ") < watchedUpdates && clock.elapsed() < HostTimeoutMs && host.waitForReadyRead(HostTimeoutMs))
+    while ((out.count("\nUpdated ") < watchedUpdates || !out.contains("Ctrl-C ends\n")) && clock.elapsed() < HostTimeoutMs
+           && host.waitForReadyRead(HostTimeoutMs))
         out += host.readAllStandardOutput();
+    // The update that timed out does not end the watch, nor does the time-out itself (a watchdog would
+    // end the process within a second of it).
+    while (exitCode == 1 && !out.contains(" timed out after 2 s ") && host.waitForReadyRead(HostTimeoutMs))
+        out += host.readAllStandardOutput();
+    QTest::qWait(exitCode == 1 ? 1500 : 0);
+    QCOMPARE(host.state(), QProcess::Running);
+    // The module says when its write begins.
+    QByteArray phases;
+    while (firstSimulator.contains(QLatin1String("--report-phases")) && !phases.contains("phase write")
+           && m_simulator->waitForReadyRead(StartTimeoutMs))
+        phases += m_simulator->readAllStandardOutput();
     ::kill(pid_t(host.processId()), SIGINT);
     QVERIFY(host.waitForFinished(StartTimeoutMs));
     const QStringList lines = QString::fromLocal8Bit(out + host.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QVERIFY2(host.exitCode() == exitCode, qPrintable(lines.join(QLatin1Char('\n'))));
+    QStringList toldAsJson;
+    for (const QString& line : lines.filter(QRegularExpression(QStringLiteral("^\\{")))) {
+        const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
+        QCOMPARE(object[QLatin1String("schema")].toInt(), 1);
+        toldAsJson.append(object[QLatin1String("module")].toString() + QLatin1Char(' ') + object[QLatin1String("result")].toString());
+    }
+    QCOMPARE(toldAsJson, results);
     QSet<QString> updated;
     for (const QString& line : lines) {
         const QRegularExpressionMatch match = UpdatedLine.match(line);
@@ -476,11 +564,16 @@ void TestHostApp::severalModules()
     // Once per appearance: no port twice, and a replugged module comes back under a new one.
     QVERIFY2(updated.size() >= watchedUpdates && updated.size() == lines.filter(UpdatedLine).size(),
              qPrintable(lines.join(QLatin1Char('\n'))));
-    const QRegularExpression counts(QStringLiteral("^Watched (\\d+) modules: (\\d+) updated, 0 failed, 0 skipped \\(already on %1\\)")
+    const QRegularExpression counts(QStringLiteral("^Watched (\\d+) modules: (\\d+) updated, (\\d+) failed, 0 skipped \\(already on %1\\)(, 1 interrupted)?$")
                                         .arg(QLatin1String(NewFirmware)));
-    const QRegularExpressionMatch told = counts.match(lines.last());
-    QVERIFY2(told.hasMatch(), qPrintable(lines.last()));
+    // The count is the last of dux-host's lines on stdout; stderr may still tell of links closing.
+    const QStringList watched = lines.filter(QRegularExpression(QStringLiteral("^Watched ")));
+    QVERIFY2(watched.size() == 1, qPrintable(lines.join(QLatin1Char('\n'))));
+    const QRegularExpressionMatch told = counts.match(watched.first());
+    QVERIFY2(told.hasMatch(), qPrintable(watched.first()));
     QCOMPARE(told.captured(2).toInt(), updated.size());
+    QCOMPARE(told.captured(3).toInt(), exitCode == 1 ? 1 : 0);
+    QCOMPARE(!told.captured(4).isEmpty(), exitCode == 3);
 }
 
 void TestHostApp::setupErrors_data()
@@ -488,29 +581,45 @@ void TestHostApp::setupErrors_data()
     QTest::addColumn<int>("simulators");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("message");
-    QTest::newRow("no port") << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"),
-                                                 QStringLiteral("--timeout"), QStringLiteral("1")}
-                             << "dux-host: no module found: no serial port found";
+    // A port list that is missing is said at once, not waited for.
+    QTest::newRow("port file missing") << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware")}
+                                       << "dux-host: port file @ports0 does not exist\n";
+    QTest::newRow("no port in the list") << -1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"),
+                                                              QStringLiteral("--timeout"), QStringLiteral("1")}
+                                         << "dux-host: no module found: none of the given ports is present\n";
     // The module answers at address 1 only; the search names what it tried, again until the time-out.
     QTest::newRow("no module at the addresses")
         << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--addresses"),
                             QStringLiteral("2,3"), QStringLiteral("--timeout"), QStringLiteral("2")}
         << "dux-host: no module found on ttySIM0 at 115200 baud, addresses 2, 3, waiting 200 ms for each (";
+    // The time-out passes while the search holds the event loop: the same text and exit code.
+    QTest::newRow("no module, time-out within a search")
+        << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--addresses"),
+                            QStringLiteral("2,3"), QStringLiteral("--probe-ms"), QStringLiteral("1500"),
+                            QStringLiteral("--timeout"), QStringLiteral("4")}
+        << "dux-host: no module found on ttySIM0 at 115200 baud, addresses 2, 3, waiting 1500 ms for each (";
     QTest::newRow("no such file") << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("/nonexistent.hex")}
                                   << "dux-host: /nonexistent.hex cannot be read: No such file or directory";
     QTest::newRow("file without firmware") << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@noidentifier")}
                                            << "noidentifier.hex holds no firmware identifier";
     QTest::newRow("FIFO as the file") << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@fifo")}
                                       << "fifo.hex is a FIFO, not a regular file";
-    // Written all the same: here the search finds no module.
+    // Written all the same: here no module is served.
     QTest::newRow("overlapping records")
         << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@overlap"), QStringLiteral("--timeout"), QStringLiteral("1")}
         << "overlap.hex: the record in line 3 overlaps data an earlier record gave, from address 0x00000002; the "
-           "later bytes are written\ndux-host: no module found";
+           "later bytes are written\ndux-host: port file";
     QTest::newRow("unknown module") << 1
                                     << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"),
-                                                   QStringLiteral("--module"), QStringLiteral("ttyXY/DUX1/id1")}
+                                                   QStringLiteral("--module"), QStringLiteral("ttyXY/DUX1/id1"),
+                                                   QStringLiteral("--timeout"), QStringLiteral("30")}
                                     << "dux-host: module ttyXY/DUX1/id1 is not listed (found: ttySIM0/DUX1234/id1)";
+    // One of several keys misspelt: said at once, nothing is updated.
+    QTest::newRow("several modules, one unknown")
+        << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--module"),
+                            QStringLiteral("ttySIM0/DUX1234/id1"), QStringLiteral("--module"), QStringLiteral("ttyM9/DUX1234/id1"),
+                            QStringLiteral("--timeout"), QStringLiteral("30")}
+        << "dux-host: module ttyM9/DUX1234/id1 is not listed (found: ttySIM0/DUX1234/id1)";
     QTest::newRow("two modules without --module")
         << 2 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware")}
         << "dux-host: 2 modules found (ttySIM0/DUX1234/id1, ttyTWO0/DUX1234/id1): choose one with --module";
@@ -546,27 +655,42 @@ void TestHostApp::setupErrors()
         QVERIFY(startSimulator({QStringLiteral("--port-prefix"), i == 0 ? QStringLiteral("ttySIM") : QStringLiteral("ttyTWO")},
                                QStringLiteral("ports%1").arg(i)));
     }
-    if (simulators == 0)
+    // 0: a port list that does not exist; -1: an empty one.
+    if (simulators <= 0)
         portLists << QStringLiteral("--port-file") << m_folder->filePath(QStringLiteral("ports0"));
+    if (simulators < 0)
+        QVERIFY(!writeFile(QStringLiteral("ports0"), "").isNull());
+    message.replace(QStringLiteral("@ports0"), m_folder->filePath(QStringLiteral("ports0")));
     const Run run = runHost(QStringList{QStringLiteral("--headless"), QStringLiteral("--plugins"), QLatin1String(DUX_PLUGIN_DIR)}
                             + QuickSearch + portLists + arguments);
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QVERIFY(run.out.isEmpty());
+    // Only a search that found nothing waits for its time-out; every other refusal is said at once.
+    if (!message.contains(QLatin1String("no module found")))
+        QVERIFY2(run.ms < 10000, qPrintable(QString::number(run.ms)));
 }
 
 void TestHostApp::withoutDisplay_data()
 {
+    QTest::addColumn<QString>("program");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("output");
-    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0 << "3  interrupted (SIGINT or SIGTERM)";
-    QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << 0 << "dux-host 1.";
-    QTest::newRow("window") << QStringList() << 2 << "dux-host: no display: use --headless, or set DISPLAY\n";
+    QTest::newRow("--help") << "dux-host" << QStringList{QStringLiteral("--help")} << 0
+                            << "3  interrupted (SIGINT or SIGTERM)";
+    QTest::newRow("--version") << "dux-host" << QStringList{QStringLiteral("--version")} << 0 << "dux-host 1.";
+    QTest::newRow("window") << "dux-host" << QStringList() << 2 << "dux-host: no display: use --headless, or set DISPLAY\n";
+    // The same help style, defaults and exit codes in every program.
+    QTest::newRow("dux-mkfirmware --help") << "dux-mkfirmware" << QStringList{QStringLiteral("--help")} << 0
+                                           << "Usage: dux-mkfirmware [options]";
+    QTest::newRow("dux-mkfirmware -v") << "dux-mkfirmware" << QStringList{QStringLiteral("-v")} << 2
+                                       << "dux-mkfirmware: Unknown option 'v'.\nTry 'dux-mkfirmware --help'.\n";
 }
 
 void TestHostApp::withoutDisplay()
 {
+    QFETCH(QString, program);
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QString, output);
@@ -576,7 +700,7 @@ void TestHostApp::withoutDisplay()
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         environment.remove(QLatin1String(name));
     process.setProcessEnvironment(environment);
-    process.start(binary("dux-host"), arguments);
+    process.start(binary(qPrintable(program)), arguments);
     QVERIFY(process.waitForFinished(StartTimeoutMs));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), exitCode);
@@ -625,22 +749,77 @@ void TestHostApp::fileVerdicts()
         QCOMPARE(process.readAllStandardOutput().startsWith("size: "), exitCode == 0);
 }
 
+void TestHostApp::progressLine_data()
+{
+    QTest::addColumn<QString>("phase");
+    QTest::addColumn<qint64>("done");
+    QTest::addColumn<qint64>("total");
+    QTest::addColumn<qint64>("elapsedMs");
+    QTest::addColumn<qint64>("writeStartMs");
+    QTest::addColumn<QString>("line");
+    // The entry waits seconds for the module: the clock on the line moves all the same.
+    QTest::newRow("entry") << "entry" << qint64(0) << qint64(0) << qint64(5700) << qint64(-1)
+                           << "entry        0% [0:05.700]";
+    // The first flash words say nothing of the rate yet: no time still to go.
+    QTest::newRow("write, first word") << "write" << qint64(4) << qint64(6000) << qint64(1350) << qint64(1340)
+                                       << "write        5% [0:01.350]  4/6,000 bytes  0.39 KiB/s";
+    QTest::newRow("write, below the settled share") << "write" << qint64(299) << qint64(6000) << qint64(1340)
+                                                    << qint64(340) << "write        8% [0:01.340]  299/6,000 bytes  0.29 KiB/s";
+    QTest::newRow("write, settled") << "write" << qint64(300) << qint64(6000) << qint64(1340) << qint64(340)
+                                    << "write        9% [0:01.340]  300/6,000 bytes  0.29 KiB/s  ETA 0:19";
+    QTest::newRow("write, settled share too early") << "write" << qint64(3000) << qint64(6000) << qint64(1339)
+                                                    << qint64(340) << "write       45% [0:01.339]  3,000/6,000 bytes  2.93 KiB/s";
+}
+
+void TestHostApp::progressLine()
+{
+    QFETCH(QString, phase);
+    QFETCH(qint64, done);
+    QFETCH(qint64, total);
+    QFETCH(qint64, elapsedMs);
+    QFETCH(qint64, writeStartMs);
+    QFETCH(QString, line);
+    QCOMPARE(ProgressPrinter::statusText(phase, done, total, elapsedMs, writeStartMs), line);
+}
+
 void TestHostApp::brokenPluginIsReported_data()
 {
     QTest::addColumn<bool>("withUpdatePlugin");
+    QTest::addColumn<QStringList>("simulatorArguments");
+    QTest::addColumn<QStringList>("mode");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("out");
-    QTest::newRow("the host goes on") << true << 0
-                                      << QStringList{QStringLiteral("1 module"),
-                                                     QStringLiteral("  ttySIM0/DUX1234/id1  port ttySIM0, type 1234, "
-                                                                    "address 1, firmware 1234V101, serial link"),
-                                                     QStringLiteral("1 plug-in"), QStringLiteral("  Firmware Update")};
-    QTest::newRow("without the update plug-in nothing is updated") << false << 2 << QStringList();
+    const QStringList list{QStringLiteral("--list")};
+    const QString header = QStringLiteral("  module               port     type  address  running   version   link");
+    QTest::newRow("the host goes on")
+        << true << QStringList() << list << 0
+        << QStringList{QStringLiteral("1 module"), header,
+                       QStringLiteral("  ttySIM0/DUX1234/id1  ttySIM0  1234        1  firmware  1234V101  serial link"),
+                       QStringLiteral("1 plug-in"), QStringLiteral("  Firmware Update")};
+    // A module's text cannot set the terminal's title or colours: its control characters are shown as
+    // escapes; JSON escapes them as JSON does.
+    const QStringList escapes{QStringLiteral("--firmware"), QStringLiteral("1234V1\x1b]0;x\x07")};
+    QTest::newRow("--list, control characters in the version")
+        << true << escapes << list << 0
+        << QStringList{QStringLiteral("1 module"),
+                       QStringLiteral("  module               port     type  address  running   version             link"),
+                       QStringLiteral("  ttySIM0/DUX1234/id1  ttySIM0  1234        1  firmware  1234V1\\x1b]0;x\\x07  serial link"),
+                       QStringLiteral("1 plug-in"), QStringLiteral("  Firmware Update")};
+    QTest::newRow("--list --json")
+        << true << escapes << QStringList{QStringLiteral("--list"), QStringLiteral("--json")} << 0
+        << QStringList{QStringLiteral("{\"modules\":[{\"address\":1,\"link\":\"serial link\",\"module\":\"ttySIM0/DUX1234/id1\","
+                                      "\"port\":\"ttySIM0\",\"running\":\"firmware\",\"type\":\"1234\","
+                                      "\"version\":\"1234V1\\u001b]0;x\\u0007\"}],\"plugins\":[\"Firmware Update\"],"
+                                      "\"schema\":1}")};
+    QTest::newRow("without the update plug-in nothing is updated") << false << QStringList() << QStringList() << 2
+                                                                   << QStringList();
 }
 
 void TestHostApp::brokenPluginIsReported()
 {
     QFETCH(bool, withUpdatePlugin);
+    QFETCH(QStringList, simulatorArguments);
+    QFETCH(QStringList, mode);
     QFETCH(int, exitCode);
     QFETCH(QStringList, out);
 
@@ -648,10 +827,9 @@ void TestHostApp::brokenPluginIsReported()
     QVERIFY(!folder.isEmpty());
     QPluginLoader expected(QDir(folder).filePath(QStringLiteral("libbroken.so")));
     QVERIFY(!expected.load());
-    QVERIFY(startSimulator({}));
-    const QStringList mode = withUpdatePlugin
-        ? QStringList{QStringLiteral("--list")}
-        : QStringList{QStringLiteral("--headless"), QStringLiteral("--file"), makeFirmware(QLatin1String(NewFirmware))};
+    QVERIFY(startSimulator(simulatorArguments));
+    if (mode.isEmpty())
+        mode = QStringList{QStringLiteral("--headless"), QStringLiteral("--file"), makeFirmware(QLatin1String(NewFirmware))};
     const Run run = runHost(mode + QStringList{QStringLiteral("--plugins"), folder, QStringLiteral("--port-file"),
                                                m_folder->filePath(QStringLiteral("ports"))}
                             + QuickSearch);

@@ -1,6 +1,7 @@
 // dux-mkfirmware: writes an Intel HEX firmware image for the simulated module, with a firmware
 // identifier the update recognises. The build makes the demo's sample file with it.
 
+#include "commandlinehelp.h"
 #include "intelhexparser.h"
 
 #include <QCommandLineParser>
@@ -11,8 +12,18 @@
 
 namespace {
 
+constexpr const char* ProgramName = "dux-mkfirmware";
+constexpr int ExitWritten = 0;
 constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
+constexpr const char* Description =
+    "Writes a firmware image as an Intel HEX file: filler bytes without decimal digits, and the firmware "
+    "identifier at offset 0x200.";
+constexpr const char* Epilogue =
+    "\nExit status:\n"
+    "  0  the file was written\n"
+    "  1  the file could not be written\n"
+    "  2  usage error\n";
 // Where the identifier sits in the image: never at offset 0, where the scan does not look.
 constexpr int IdentifierOffset = 0x200;
 // Constants of the generator that fills the rest of the image (Numerical Recipes' LCG).
@@ -41,16 +52,13 @@ QByteArray fillerBytes(int size, quint32 seed)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("dux-mkfirmware"));
-    QCoreApplication::setApplicationVersion(QLatin1String(DUX_VERSION));
+    QTextStream out(stdout);
     QTextStream err(stderr);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Writes a firmware image as an Intel HEX file: filler bytes without decimal digits, and the firmware "
-        "identifier at offset 0x200.\nExit status: 0 written, 1 the file could not be written, 2 usage error."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    parser.setApplicationDescription(QLatin1String(Description));
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and end."));
+    const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Show the version and end."));
     const QCommandLineOption identifierOption(QStringLiteral("identifier"),
                                               QStringLiteral("Firmware identifier written into the image, e.g. 1234V200."),
                                               QStringLiteral("identifier"), QStringLiteral("1234V200"));
@@ -65,8 +73,20 @@ int main(int argc, char* argv[])
                                         QStringLiteral("number"), QStringLiteral("1"));
     const QCommandLineOption outputOption({QStringLiteral("o"), QStringLiteral("output")},
                                           QStringLiteral("The HEX file to write."), QStringLiteral("file"));
-    parser.addOptions({identifierOption, sizeOption, baseOption, styleOption, seedOption, outputOption});
-    parser.process(app);
+    CommandLineHelp::addOptions(&parser, {helpOption, versionOption, identifierOption, sizeOption, baseOption, styleOption,
+                                          seedOption, outputOption});
+    CommandLineHelp::Request request = CommandLineHelp::Request::Run;
+    QString error;
+    if (!CommandLineHelp::parse(&parser, app.arguments(), helpOption, versionOption, &request, &error)) {
+        err << "dux-mkfirmware: " << error << "\nTry 'dux-mkfirmware --help'." << Qt::endl;
+        return ExitUsage;
+    }
+    if (request != CommandLineHelp::Request::Run) {
+        out << (request == CommandLineHelp::Request::Help
+                    ? CommandLineHelp::helpText(parser, ProgramName, "[options]") + QLatin1String(Epilogue)
+                    : CommandLineHelp::versionText(ProgramName, DUX_VERSION));
+        return ExitWritten;
+    }
 
     const QString identifier = parser.value(identifierOption);
     bool sizeOk = false;
@@ -107,5 +127,5 @@ int main(int argc, char* argv[])
         err << "dux-mkfirmware: cannot write " << parser.value(outputOption) << ": " << file.errorString() << Qt::endl;
         return ExitFailure;
     }
-    return 0;
+    return ExitWritten;
 }

@@ -1,0 +1,125 @@
+#include "runteller.h"
+
+#include "console.h"
+#include "moduleupdate.h"
+#include "progressboard.h"
+#include "progressprinter.h"
+#include "updatesummary.h"
+#include "visibletext.h"
+
+#include <QJsonDocument>
+#include <QTextStream>
+
+RunTeller::RunTeller(const HostOptions& options, const QString& fileIdentifier, QObject* parent)
+    : QObject(parent)
+    , m_options(options)
+    , m_fileIdentifier(fileIdentifier)
+{
+}
+
+RunTeller::~RunTeller() = default;
+
+QTextStream* RunTeller::lines() const
+{
+    // stdout carries the JSON alone.
+    return m_options.json ? &Console::err() : &Console::out();
+}
+
+bool RunTeller::printsHistory() const
+{
+    return int(m_options.verbosity) >= int(HostOptions::Verbosity::Verbose) && !m_options.updatesSeveral()
+        && !m_options.watch;
+}
+
+bool RunTeller::rewritesLine() const
+{
+    return (m_printer || m_board) && Console::outputIsTerminal();
+}
+
+void RunTeller::watching()
+{
+    if (m_options.verbosity == HostOptions::Verbosity::Quiet)
+        return;
+    (m_options.json ? Console::err() : Console::out())
+        << "Waiting for modules to update with " << visibleText(m_options.fileName) << " (firmware "
+        << visibleText(m_fileIdentifier) << "); Ctrl-C ends" << Qt::endl;
+}
+
+void RunTeller::searching(const QString& reason)
+{
+    if (m_options.verbosity != HostOptions::Verbosity::Quiet)
+        Console::err() << "dux-host: " << visibleText(reason) << "; looking again until the time-out ("
+                       << m_options.timeoutSeconds << " s)" << Qt::endl;
+}
+
+void RunTeller::updateAdded(ModuleUpdate* update)
+{
+    if (m_options.verbosity != HostOptions::Verbosity::Normal || m_options.json || m_options.watch)
+        return;
+    if (!m_options.updatesSeveral()) {
+        m_printer = std::make_unique<ProgressPrinter>(&Console::out(), Console::outputIsTerminal());
+        connect(update, &ModuleUpdate::phaseChanged, m_printer.get(), &ProgressPrinter::phaseReached);
+        connect(update, &ModuleUpdate::progressed, m_printer.get(), &ProgressPrinter::progressed);
+        // The entry phase is reached within the click on Update.
+        m_printer->start();
+        return;
+    }
+    if (!m_board)
+        m_board = std::make_unique<ProgressBoard>(&Console::out(), Console::outputIsTerminal());
+    const int row = m_board->addModule(visibleText(update->moduleKey()));
+    ProgressBoard* board = m_board.get();
+    connect(update, &ModuleUpdate::phaseChanged, board, [board, row](const QString& phase) { board->phaseReached(row, phase); });
+    connect(update, &ModuleUpdate::progressed, board,
+            [board, row](qint64 done, qint64 total) { board->progressed(row, done, total); });
+}
+
+void RunTeller::add(Text* text, const UpdateResult& result, bool closingLine) const
+{
+    if (closingLine) {
+        // A refusal is a diagnostic; with --json stdout holds the objects alone.
+        QString& target = result.outcome == UpdateResult::Outcome::NotStarted || m_options.json ? text->err : text->out;
+        target += result.closingLine() + QLatin1Char('\n');
+    }
+    if (m_options.json)
+        text->out += QString::fromUtf8(QJsonDocument(result.toJson()).toJson(QJsonDocument::Compact)) + QLatin1Char('\n');
+}
+
+void RunTeller::moduleEnded(const UpdateResult& result)
+{
+    Text text;
+    add(&text, result, true);
+    print(text);
+}
+
+RunTeller::Text RunTeller::endText(const QList<UpdateResult>& results, int told, bool cutLine) const
+{
+    Text text;
+    const QList<UpdateResult> untold = results.mid(told);
+    // A table for several modules; a line each where no module was chosen, or for a plan.
+    const bool table = m_options.updatesSeveral() && !m_options.dryRun
+        && !(results.size() == 1 && results.first().moduleKey.isEmpty());
+    for (const UpdateResult& result : untold)
+        add(&text, result, !table);
+    if (table)
+        (m_options.json ? text.err : text.out) += UpdateSummary::table(results);
+    if (m_options.watch)
+        (m_options.json ? text.err : text.out) += UpdateSummary::watchCount(results, m_fileIdentifier) + QLatin1Char('\n');
+    if (cutLine && !text.out.isEmpty())
+        text.out.prepend(QLatin1Char('\n'));
+    return text;
+}
+
+void RunTeller::runEnded(const QList<UpdateResult>& results, int told)
+{
+    if (m_printer)
+        m_printer->finish();
+    if (m_board)
+        m_board->finish();
+    print(endText(results, told, false));
+}
+
+void RunTeller::print(const Text& text) const
+{
+    Console::err() << text.err << Qt::flush;
+    Console::out() << text.out << Qt::flush;
+}

@@ -1,0 +1,427 @@
+#include "updaterun.h"
+
+#include "containerinterface.h"
+#include "duxlconnectioninterface.h"
+#include "duxlframe.h"
+#include "duxlmoduleinterface.h"
+#include "firmwarematch.h"
+#include "linkpolicy.h"
+#include "modulediscovery.h"
+#include "moduleupdate.h"
+#include "pluginhandler.h"
+#include "runteller.h"
+#include "updatesummary.h"
+#include "bootloadercommands.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr int MsPerSecond = 1000;
+// Modules not found yet are looked for again this often until the time-out.
+constexpr int SearchAgainMs = 1000;
+// A flash word on the line: its request and its reply, each framed.
+constexpr int WordLineBytes = DuxlFrame::HeaderBytes + DuxlFrame::CommandRequestBodyBytes + DuxlFrame::CrcBytes
+    + DuxlFrame::HeaderBytes + DuxlFrame::CommandReplyBodyBytes + DuxlFrame::CrcBytes;
+// A start bit, eight data bits and a stop bit.
+constexpr int LineBitsPerByte = 10;
+
+// An update that had not ended when the run was cut short by `outcome` at `elapsedMs`.
+void cutShort(UpdateResult* result, UpdateResult::Outcome outcome, qint64 elapsedMs)
+{
+    result->outcome = outcome;
+    result->elapsedMs = elapsedMs;
+    result->failureText = outcome == UpdateResult::Outcome::TimedOut
+        ? QStringLiteral("timed out after %1 s").arg(result->timeoutSeconds)
+        : QStringLiteral("interrupted; the module did not answer the cancel in time");
+}
+
+QString listText(const QStringList& keys)
+{
+    return keys.isEmpty() ? QStringLiteral("none") : keys.join(QStringLiteral(", "));
+}
+
+}
+
+UpdateRun::UpdateRun(const HostOptions& options, const Host& host, const QString& fileIdentifier, int fileBytes,
+                     RunTeller* teller, QObject* parent)
+    : QObject(parent)
+    , m_options(options)
+    , m_host(host)
+    , m_fileIdentifier(fileIdentifier)
+    , m_fileBytes(fileBytes)
+    , m_teller(teller)
+{
+    m_clock.start();
+    m_searchTimer.setSingleShot(true);
+    m_searchTimer.setInterval(SearchAgainMs);
+    connect(&m_searchTimer, &QTimer::timeout, this, [this] {
+        ++m_searches;
+        m_host.discovery->rescan();
+        tryToStart();
+    });
+    m_endWait.setSingleShot(true);
+    connect(&m_endWait, &QTimer::timeout, this, &UpdateRun::finish);
+}
+
+UpdateRun::~UpdateRun() = default;
+
+QString UpdateRun::searchedText(const ModuleDiscovery& discovery, const HostOptions& options, int searches,
+                                qint64 elapsedMs)
+{
+    const QStringList ports = discovery.portNames();
+    if (ports.isEmpty() && options.serialPorts.isEmpty() && options.usbPorts.isEmpty() && options.portFiles.isEmpty())
+        return QStringLiteral("no module found: no serial port found (give --port, --usb-port or --port-file)");
+    if (ports.isEmpty())
+        return QStringLiteral("no module found: none of the given ports is present");
+    QStringList addresses;
+    for (unsigned char address : discovery.probeAddresses())
+        addresses.append(QString::number(address));
+    return QStringLiteral("no module found on %1 at %2 baud, addresses %3, waiting %4 ms for each (searched %5 %6 in %7 s)")
+        .arg(ports.join(QStringLiteral(", ")))
+        .arg(discovery.dataRate())
+        .arg(addresses.join(QStringLiteral(", ")))
+        .arg(discovery.probeTimeoutMs())
+        .arg(searches + 1)
+        .arg(searches == 0 ? QStringLiteral("time") : QStringLiteral("times"))
+        .arg(elapsedMs / MsPerSecond);
+}
+
+void UpdateRun::start()
+{
+    if (!m_options.watch) {
+        tryToStart();
+        return;
+    }
+    m_teller->watching();
+    // Queued: the register reports from inside the discovery's search, which must not run again
+    // from the nested waits of what is started here.
+    connect(m_host.handler, &PluginHandler::modulePluginAdded, this, &UpdateRun::appeared, Qt::QueuedConnection);
+    connect(m_host.handler, &PluginHandler::modulePluginRemoved, this, &UpdateRun::gone);
+    for (const QString& key : m_host.handler->getModulePluginKeys(true))
+        appeared(key);
+}
+
+QStringList UpdateRun::chooseModules()
+{
+    const QStringList listed = m_host.handler->getModulePluginKeys(true);
+    m_refusalFinal = !listed.isEmpty();
+    if (listed.isEmpty()) {
+        m_refusal = searchedText(*m_host.discovery, m_options, m_searches, m_clock.elapsed());
+        return {};
+    }
+    if (m_options.allModules)
+        return listed;
+    if (m_options.moduleKeys.isEmpty()) {
+        if (listed.size() == 1)
+            return listed;
+        m_refusal = QStringLiteral("%1 modules found (%2): choose one with --module").arg(listed.size()).arg(listText(listed));
+        return {};
+    }
+    QStringList missing;
+    for (const QString& key : m_options.moduleKeys) {
+        if (!listed.contains(key))
+            missing.append(key);
+    }
+    if (missing.isEmpty())
+        return m_options.moduleKeys;
+    m_refusal = missing.size() == 1
+        ? QStringLiteral("module %1 is not listed (found: %2)").arg(missing.first(), listText(listed))
+        : QStringLiteral("modules %1 are not listed (found: %2)").arg(listText(missing), listText(listed));
+    return {};
+}
+
+void UpdateRun::tryToStart()
+{
+    const QStringList keys = chooseModules();
+    if (keys.isEmpty()) {
+        // A module that is not listed while others are is a wrong key, not a slow search; with a window
+        // the user looks again.
+        if (m_refusalFinal || m_options.wantsWindow()) {
+            endNotStarted(UpdateResult::Outcome::NotStarted);
+            return;
+        }
+        if (m_searches == 0)
+            m_teller->searching(m_refusal);
+        m_searchTimer.start();
+        keepSnapshot();
+        return;
+    }
+    m_started = true;
+    if (m_options.dryRun)
+        plan(keys);
+    else
+        startUpdates(keys);
+}
+
+UpdateResult UpdateRun::baseResult(const QString& key) const
+{
+    UpdateResult result;
+    result.moduleKey = key;
+    result.port = key.section(QLatin1Char('/'), 0, 0);
+    result.fileName = m_options.fileName;
+    result.identifier = m_fileIdentifier;
+    result.timeoutSeconds = m_options.timeoutSeconds;
+    return result;
+}
+
+void UpdateRun::plan(const QStringList& keys)
+{
+    for (const QString& key : keys) {
+        UpdateResult result = baseResult(key);
+        DUXLModuleInterface* module = m_host.handler->getModulePlugin(key);
+        result.moduleFirmware = module ? module->firmwareVersion() : QString();
+        if (!FirmwareMatch::suits(result.moduleFirmware, m_fileIdentifier)) {
+            result.failureText = FirmwareMatch::verdict(result.moduleFirmware, m_fileIdentifier, false);
+        } else {
+            result.outcome = UpdateResult::Outcome::Planned;
+            result.bytes = m_fileBytes;
+            const qint64 lineBits = qint64(m_fileBytes / Bootloader::WordBytes) * WordLineBytes * LineBitsPerByte;
+            result.estimatedMs = lineBits * MsPerSecond / qMax(1, m_host.discovery->dataRate());
+        }
+        m_results.append(result);
+    }
+    finish();
+}
+
+ModuleUpdate* UpdateRun::launch(const QString& key)
+{
+    m_running.push_back(std::make_unique<ModuleUpdate>(m_host.plugin, m_host.handler, m_host.window, key,
+                                                       m_options.fileName, m_teller->lines(), m_teller->printsHistory()));
+    ModuleUpdate* update = m_running.back().get();
+    update->setCancelBound(m_options.timeoutSeconds);
+    if (!m_options.screenshotPath.isEmpty())
+        update->setScreenshot(m_options.screenshotPath, m_options.screenshotPercent);
+    connect(update, &ModuleUpdate::ended, this, [this, update](const UpdateResult& result) { updateEnded(update, result); });
+    // The watchdog may have to tell how far each update got.
+    connect(update, &ModuleUpdate::phaseChanged, this, &UpdateRun::keepSnapshot);
+    connect(update, &ModuleUpdate::progressed, this, &UpdateRun::keepSnapshot);
+    m_teller->updateAdded(update);
+    return update;
+}
+
+void UpdateRun::startUpdates(const QStringList& keys)
+{
+    std::vector<ModuleUpdate*> updates;
+    for (const QString& key : keys) {
+        updates.push_back(launch(key));
+        m_positions.insert(updates.back(), int(updates.size()) - 1);
+    }
+    // All are set up before the first starts, so that they start together.
+    for (ModuleUpdate* update : updates) {
+        if (update->start() != UpdateDriver::StartResult::Started)
+            updateEnded(update, update->result());
+    }
+    keepSnapshot();
+}
+
+void UpdateRun::appeared(const QString& key)
+{
+    if (m_stopping || m_handled.contains(key) || m_waiting.contains(key))
+        return;
+    m_waiting.append(key);
+    startWaiting();
+}
+
+void UpdateRun::gone(const QString& key)
+{
+    m_handled.remove(key);
+    m_waiting.removeAll(key);
+}
+
+bool UpdateRun::reenumerates(const QString& key) const
+{
+    DUXLModuleInterface* module = m_host.handler->getModulePlugin(key);
+    DUXLConnectionInterface* connection = module ? module->connectionInterface() : nullptr;
+    return connection && LinkPolicy::forKind(connection->interfaceType()).reenumerates;
+}
+
+bool UpdateRun::reenumeratingUpdateRunning() const
+{
+    return std::any_of(m_running.begin(), m_running.end(),
+                       [this](const std::unique_ptr<ModuleUpdate>& update) { return reenumerates(update->moduleKey()); });
+}
+
+void UpdateRun::startWaiting()
+{
+    // While a module that re-enumerates is updated, the ports that come and go may be its own: such
+    // an update runs alone.
+    while (!m_stopping && !m_waiting.isEmpty() && !reenumeratingUpdateRunning()) {
+        const QString key = m_waiting.first();
+        if (reenumerates(key) && !m_running.empty())
+            return;
+        m_waiting.removeFirst();
+        m_handled.insert(key);
+        DUXLModuleInterface* module = m_host.handler->getModulePlugin(key);
+        const QString version = module ? module->firmwareVersion() : QString();
+        if (version == m_fileIdentifier) {
+            UpdateResult skipped = baseResult(key);
+            skipped.outcome = UpdateResult::Outcome::Skipped;
+            skipped.moduleFirmware = version;
+            m_results.append(skipped);
+            m_teller->moduleEnded(skipped);
+            keepSnapshot();
+            continue;
+        }
+        ModuleUpdate* update = launch(key);
+        update->setTimeout(m_options.timeoutSeconds);
+        if (update->start() != UpdateDriver::StartResult::Started)
+            updateEnded(update, update->result());
+    }
+    keepSnapshot();
+}
+
+void UpdateRun::updateEnded(ModuleUpdate* update, const UpdateResult& result)
+{
+    // An update that did not answer the cancel in time was told as cut short already.
+    if (m_finished)
+        return;
+    UpdateResult ended = result;
+    ended.timeoutSeconds = m_options.timeoutSeconds;
+    m_results.append(ended);
+    m_resultPositions.append(m_positions.value(update, m_results.size()));
+    const auto at = std::find_if(m_running.begin(), m_running.end(),
+                                 [update](const std::unique_ptr<ModuleUpdate>& running) { return running.get() == update; });
+    if (at != m_running.end()) {
+        // The plug-in reported from inside its completion: its instance goes once that has returned.
+        at->release()->deleteLater();
+        m_running.erase(at);
+    }
+    keepSnapshot();
+    if (m_options.watch) {
+        m_teller->moduleEnded(ended);
+        // A module that re-enumerates ends under another port: that is where it stays, not a new module.
+        m_handled.insert(ended.moduleKey);
+        m_waiting.removeAll(ended.moduleKey);
+        if (!m_stopping) {
+            startWaiting();
+            return;
+        }
+    }
+    if (m_running.empty())
+        finish();
+}
+
+void UpdateRun::interrupt()
+{
+    cancelAll(UpdateResult::Outcome::Interrupted, InterruptCancelWaitMs);
+}
+
+bool UpdateRun::hasDeadline() const
+{
+    // Under --watch the time-out bounds each update (ModuleUpdate::setTimeout), not the watch.
+    return !m_options.watch;
+}
+
+void UpdateRun::deadlineReached()
+{
+    cancelAll(UpdateResult::Outcome::TimedOut, TimeoutCancelWaitMs);
+}
+
+void UpdateRun::cancelAll(UpdateResult::Outcome outcome, int waitMs)
+{
+    if (m_finished || m_stopping)
+        return;
+    m_stopping = true;
+    m_cancelOutcome = outcome;
+    m_searchTimer.stop();
+    if (!m_started && !m_options.watch) {
+        endNotStarted(outcome == UpdateResult::Outcome::Interrupted ? outcome : UpdateResult::Outcome::NotStarted);
+        return;
+    }
+    if (m_running.empty()) {
+        finish();
+        return;
+    }
+    m_endWait.start(waitMs);
+    // Copied: a cancel may end an update at once, which takes it out of the list.
+    std::vector<ModuleUpdate*> running;
+    for (const std::unique_ptr<ModuleUpdate>& update : m_running)
+        running.push_back(update.get());
+    for (ModuleUpdate* update : running)
+        update->cancel(outcome);
+}
+
+void UpdateRun::endNotStarted(UpdateResult::Outcome outcome)
+{
+    UpdateResult result = baseResult(QString());
+    result.outcome = outcome;
+    result.failureText = outcome == UpdateResult::Outcome::Interrupted
+        ? QStringLiteral("interrupted before the update started")
+        : m_refusal;
+    m_results.append(result);
+    finish();
+}
+
+void UpdateRun::keepSnapshot()
+{
+    QList<UpdateResult> running;
+    for (const std::unique_ptr<ModuleUpdate>& update : m_running) {
+        UpdateResult sofar = update->result();
+        sofar.identifier = m_fileIdentifier;
+        sofar.timeoutSeconds = m_options.timeoutSeconds;
+        sofar.elapsedMs = m_clock.elapsed();
+        running.append(sofar);
+    }
+    std::lock_guard<std::mutex> lock(m_snapshotMutex);
+    m_snapshot = m_results;
+    m_runningSnapshot = running;
+    if (m_results.isEmpty() && running.isEmpty() && !m_options.watch) {
+        UpdateResult searching = baseResult(QString());
+        searching.failureText = m_refusal;
+        m_runningSnapshot.append(searching);
+    }
+}
+
+QList<UpdateResult> UpdateRun::snapshot(UpdateResult::Outcome cutShort) const
+{
+    std::lock_guard<std::mutex> lock(m_snapshotMutex);
+    QList<UpdateResult> results = m_snapshot;
+    for (UpdateResult result : m_runningSnapshot) {
+        // A run that never found its module was not started, whatever ended it; an interrupt says so.
+        if (!result.moduleKey.isEmpty())
+            ::cutShort(&result, cutShort, result.elapsedMs);
+        else if (cutShort == UpdateResult::Outcome::Interrupted)
+            result.outcome = cutShort;
+        results.append(result);
+    }
+    return results;
+}
+
+int UpdateRun::toldCount() const
+{
+    std::lock_guard<std::mutex> lock(m_snapshotMutex);
+    return m_options.watch ? m_snapshot.size() : 0;
+}
+
+void UpdateRun::finish()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_endWait.stop();
+    m_searchTimer.stop();
+    const int told = m_options.watch ? m_results.size() : 0;
+    // Still running after the wait: they did not answer the cancel in time.
+    for (const std::unique_ptr<ModuleUpdate>& update : m_running) {
+        UpdateResult result = update->result();
+        result.timeoutSeconds = m_options.timeoutSeconds;
+        ::cutShort(&result, m_cancelOutcome, m_clock.elapsed());
+        m_results.append(result);
+        m_resultPositions.append(m_positions.value(update.get(), m_results.size()));
+    }
+    if (!m_options.watch) {
+        QList<int> order;
+        for (int i = 0; i < m_results.size(); ++i)
+            order.append(i);
+        std::stable_sort(order.begin(), order.end(),
+                         [this](int a, int b) { return m_resultPositions.value(a) < m_resultPositions.value(b); });
+        QList<UpdateResult> ordered;
+        for (int i : qAsConst(order))
+            ordered.append(m_results.at(i));
+        m_results = ordered;
+    }
+    keepSnapshot();
+    m_teller->runEnded(m_results, told);
+    emit finished(UpdateSummary::exitCode(m_results));
+}

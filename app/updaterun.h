@@ -1,0 +1,123 @@
+#pragma once
+
+#include "hostoptions.h"
+#include "updateresult.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QStringList>
+#include <QTimer>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class ContainerInterface;
+class HostWindow;
+class ModuleDiscovery;
+class ModuleUpdate;
+class PluginHandler;
+class RunTeller;
+
+// The one driver of dux-host's updates: a single module, several at once (--module more than once,
+// --all) and every module that appears (--watch) are each a list of module updates, each by its own
+// instance of the plug-in. How each ended is one UpdateResult; the run's exit code and everything the
+// RunTeller prints are derived from that list. --dry-run goes the same way up to the point where the
+// update would be started.
+class UpdateRun : public QObject
+{
+    Q_OBJECT
+public:
+    // What the run works with; all outlive it.
+    struct Host
+    {
+        ContainerInterface* plugin;
+        PluginHandler* handler;
+        ModuleDiscovery* discovery;
+        HostWindow* window;
+    };
+
+    // After a cancel, the updates have this long to end: a reply time-out after SIGINT, less after the
+    // time-out, which must end the run within a second.
+    static constexpr int InterruptCancelWaitMs = 5000;
+    static constexpr int TimeoutCancelWaitMs = 400;
+
+    UpdateRun(const HostOptions& options, const Host& host, const QString& fileIdentifier, int fileBytes,
+              RunTeller* teller, QObject* parent = nullptr);
+    ~UpdateRun() override;
+
+    void start();
+    // SIGINT or SIGTERM: the running updates are cancelled, then the run ends.
+    void interrupt();
+    // Whether --timeout bounds the whole run; --watch bounds each update by it instead.
+    bool hasDeadline() const;
+    // The --timeout has passed: the running updates are cancelled, or the run ends not started.
+    void deadlineReached();
+
+    // The results so far, the updates still running told as `cutShort`; safe from any thread.
+    QList<UpdateResult> snapshot(UpdateResult::Outcome cutShort) const;
+    // How many results the teller has told already (--watch tells each as it ends).
+    int toldCount() const;
+
+    // "no module found …": what the search looked at, for `searches` searches over `elapsedMs`.
+    static QString searchedText(const ModuleDiscovery& discovery, const HostOptions& options, int searches,
+                                qint64 elapsedMs);
+
+signals:
+    // Told and done; the process may end with `exitCode`.
+    void finished(int exitCode);
+
+private:
+    // The fixed modules to update, or empty with m_refusal (found none yet or a wrong key) set.
+    QStringList chooseModules();
+    void tryToStart();
+    void startUpdates(const QStringList& keys);
+    void plan(const QStringList& keys);
+    // --watch
+    void appeared(const QString& key);
+    void gone(const QString& key);
+    void startWaiting();
+    bool reenumerates(const QString& key) const;
+    bool reenumeratingUpdateRunning() const;
+
+    ModuleUpdate* launch(const QString& key);
+    void updateEnded(ModuleUpdate* update, const UpdateResult& result);
+    void cancelAll(UpdateResult::Outcome outcome, int waitMs);
+    void endNotStarted(UpdateResult::Outcome outcome);
+    void finish();
+    void keepSnapshot();
+    UpdateResult baseResult(const QString& key) const;
+
+    const HostOptions m_options;
+    const Host m_host;
+    const QString m_fileIdentifier;
+    const int m_fileBytes;
+    RunTeller* m_teller;
+    QElapsedTimer m_clock;
+    std::vector<std::unique_ptr<ModuleUpdate>> m_running;
+    QList<UpdateResult> m_results;
+    // The position of each update, and of each result, in the order the modules were given in: a
+    // fixed list is told in that order, whichever ends first.
+    QHash<const ModuleUpdate*, int> m_positions;
+    QList<int> m_resultPositions;
+    QString m_refusal;
+    bool m_refusalFinal = false;
+    int m_searches = 0;
+    QTimer m_searchTimer;
+    QTimer m_endWait;
+    UpdateResult::Outcome m_cancelOutcome = UpdateResult::Outcome::Failed;
+    bool m_started = false;
+    bool m_stopping = false;
+    bool m_finished = false;
+    // --watch: modules seen and not yet handled, in the order they appeared; those updated or skipped
+    // until they go.
+    QStringList m_waiting;
+    QSet<QString> m_handled;
+
+    // For the watchdog's thread.
+    mutable std::mutex m_snapshotMutex;
+    QList<UpdateResult> m_snapshot;
+    QList<UpdateResult> m_runningSnapshot;
+};
