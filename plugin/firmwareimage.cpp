@@ -9,7 +9,7 @@
 #include "functionname.h"
 #include "intelhexparser.h"
 #include "lowlevel.h"
-#include "pluginsettings.h"
+#include "updatesession.h"
 #include "spacerwidget.h"
 
 #include <QAction>
@@ -142,6 +142,7 @@ bool FirmwareUpdate::fileNameChanged(QString fileName)
         scanFirmwarePool(poolModel, fileName);
         return false;
     }
+    session->setChosenFile(fileName);
     if (!fileName.toLower().endsWith(QLatin1String(HexSuffix))) {
         loadProblem.clear();
         doFirmwareUpdate(progData, 0, 0, 0, 0, 0);
@@ -176,27 +177,25 @@ void FirmwareUpdate::doFirmwareUpdate(unsigned char* progData, int programSize, 
                                       int extendedLinearAddress, int ARMFlashAddress)
 {
     ui->gridLayoutUpdate->setEnabled(programSize > 0);
+    FirmwareUpdaterThread* updater = session->worker();
     updater->setHexFileVersion(hexFileVersion);
     ui->leHexVersion->setText(hexFileVersion);
     // The member, not an argument: an empty program goes along with the last computed sum.
     updater->setHexFileChecksum(hexFileChecksum);
     updater->setProgramData(progData, programSize);
     updater->setProgramAddresses(progStart, segmentAddress, extendedLinearAddress, ARMFlashAddress);
-    updater->setModuleAddress(moduleAddress);
     // Without a program an update would only wipe the module: Update waits for a file with firmware.
-    programHandedOver = programSize > 0;
-    ui->btnUpdate->setEnabled(programHandedOver);
+    session->setProgram(programSize > 0, loadProblem, hexFileVersion);
+    ui->btnUpdate->setEnabled(programSize > 0);
 }
 
 void FirmwareUpdate::handleFirmwareDirectory(QString directory)
 {
     qDebug() << DUX_FUNCTION << "directory:" << directory;
-    DUXLModuleInterface* module = lookUpLink(actualModuleKey).module;
+    DUXLModuleInterface* module = session->selectedModule();
     if (!module)
         return;
-    settings.beginGroup(QLatin1String(PluginSettings::Group));
-    settings.setValue(module->moduleName() + QLatin1String(PluginSettings::DirectorySuffix), directory);
-    settings.endGroup();
+    settings.setFirmwareDirectory(module->moduleName(), directory);
     saveSettings();
 }
 
@@ -208,25 +207,14 @@ void FirmwareUpdate::saveSettings()
 
 void FirmwareUpdate::reportUnsavedSettings()
 {
-    if (settings.status() != QSettings::AccessError)
-        return;
-    const QFileInfo file(settings.fileName());
-    QString reason = QStringLiteral("it cannot be written");
-    if (file.isDir())
-        reason = QStringLiteral("it is a folder");
-    else if (!QFileInfo(file.absolutePath()).isWritable())
-        reason = QStringLiteral("its folder is not writable");
-    tellUser(QStringLiteral("Settings could not be saved to %1: %2.").arg(file.filePath(), reason));
+    const QString reason = settings.unsavedReason();
+    if (!reason.isEmpty())
+        tellUser(reason);
 }
 
 void FirmwareUpdate::tellUser(const QString& text)
 {
     handleDebugMessage(text.toHtmlEscaped());
-}
-
-QString FirmwareUpdate::firmwarePoolPath() const
-{
-    return FirmwarePool(settings.homePath()).path();
 }
 
 void FirmwareUpdate::prepareSelect()
@@ -262,7 +250,7 @@ void FirmwareUpdate::buildPoolWindow(const QIcon& icon)
 {
     auto* model = new FileSystemModel;
     model->setFilter(QDir::Files | QDir::NoDotAndDotDot);
-    model->setRootPath(firmwarePoolPath());
+    model->setRootPath(FirmwarePool(settings.homePath()).path());
     connect(model, SIGNAL(directoryLoaded(QString)), this, SLOT(fileNameChanged(QString)));
 
     auto* tree = new QTreeView;

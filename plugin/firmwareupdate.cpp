@@ -5,19 +5,19 @@
 #include "command.h"
 #include "duxlmoduleinterface.h"
 #include "elapsedclock.h"
-#include "firmwareupdaterthread.h"
 #include "formicons.h"
 #include "functionname.h"
 #include "lowlevel.h"
 #include "peripherymanager.h"
 #include "tooltip.h"
-#include "updateoutcome.h"
+#include "updatesession.h"
 #include "valuefieldwidths.h"
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QDebug>
 #include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTextCursor>
 #include <QTextStream>
 
@@ -27,25 +27,21 @@ constexpr const char* PluginTitle = "Firmware Update";
 constexpr const char* PluginIcon = ":/Software-Icons/fwUpdate";
 constexpr int PluginKind = 1;
 constexpr int ClockIntervalMs = 200;
-// How often the destructor looks for worker requests that wait on this thread while it joins the worker.
-constexpr int WorkerJoinPollMs = 20;
 }
 
 FirmwareUpdate::FirmwareUpdate()
     : ContainerInterface(QStringLiteral("undefined"), QLatin1String(PluginTitle), PluginKind, nullptr,
                          QLatin1String(PluginIcon), nullptr)
     , formIcons(std::make_shared<FormIcons>())
-    , outcome(new UpdateOutcome(this))
+    , session(new UpdateSession(nullptr, settings, this))
 {
-    outcome->setObjectName(QStringLiteral("updateOutcome"));
 }
 
 FirmwareUpdate::FirmwareUpdate(QString key, PluginHandler* handler)
     : ContainerInterface(key, QLatin1String(PluginTitle), PluginKind, handler, QLatin1String(PluginIcon), nullptr)
     , formIcons(std::make_shared<FormIcons>())
-    , outcome(new UpdateOutcome(this))
+    , session(new UpdateSession(handler, settings, this))
 {
-    outcome->setObjectName(QStringLiteral("updateOutcome"));
     setProperty("dpShowOnToolbar", true);
 }
 
@@ -53,39 +49,12 @@ FirmwareUpdate::~FirmwareUpdate()
 {
     if (!ui)
         return;
-    // Between its start and its completion an update holds the module and its link.
-    const bool updateUnderWay = elapsedTimeTimer.isActive();
     elapsedTimeTimer.stop();
     qCDebug(debLowLevel) << "virtual FirmwareUpdate::~FirmwareUpdate()" << "plus 2:";
-    if (updater)
-        stopWorker();
-    if (updateUnderWay)
-        handLinkBack(lookUpLink(actualModuleKey));
+    session->shutDown();
     qCDebug(debLowLevel) << "                        1";
     delete ui;
     qCDebug(debLowLevel) << "                         2";
-}
-
-void FirmwareUpdate::stopWorker()
-{
-    // The outcome goes with this widget; a worker that outlives it reports to nobody.
-    updater->setOutcome(nullptr);
-    updater->cancelUpdate();
-    // Requests that the worker emits from now on find no receiver and return at once with nothing filled;
-    // one it is already blocked in is waiting for this thread, which is busy here: dropping that pending
-    // call releases the worker, which then meets the cancel request and ends.
-    updater->disconnect();
-    if (inWorkerRequest) {
-        // This thread is further down inside the worker's request, which the worker waits for: it can
-        // only end once this destructor has returned. It meets the cancel point after the erase then.
-        connect(updater, &QThread::finished, updater, &QObject::deleteLater);
-        updater = nullptr;
-        return;
-    }
-    while (!updater->wait(WorkerJoinPollMs))
-        QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
-    delete updater;
-    updater = nullptr;
 }
 
 QString FirmwareUpdate::versionInfo()
@@ -122,16 +91,12 @@ void FirmwareUpdate::init(QWidget* parent)
         ui->btnCancel->setEnabled(false);
         ui->btnUpdate->setEnabled(false);
 
-        updater = new FirmwareUpdaterThread;
-        updater->setOutcome(outcome);
-        commandHandler = nullptr;
-        moduleAddress = 1;
+        session->createWorker();
         moduleListLoaded = false;
 
-        connectWorker();
+        connectSession();
         buildSelectMenu();
 
-        updateState = UpdateState::Idle;
         setProperty("dpStatusTip", tr("use this tool to update modules"));
 
         elapsedTimeTimer.setInterval(ClockIntervalMs);
@@ -158,29 +123,29 @@ void FirmwareUpdate::init(QWidget* parent)
     }
 }
 
-void FirmwareUpdate::connectWorker()
+void FirmwareUpdate::connectSession()
 {
-    connect(updater, SIGNAL(handleProgressMessage(QString)), ui->leProgress, SLOT(setText(QString)),
-            Qt::QueuedConnection);
-    connect(updater, SIGNAL(handleDebugMessage(QString)), this, SLOT(handleDebugMessage(QString)),
-            Qt::QueuedConnection);
-    connect(updater, SIGNAL(handleProgressBarValue(int)), ui->pbProcess, SLOT(setValue(int)),
-            Qt::QueuedConnection);
-    connect(updater, SIGNAL(handleProgressBarMaximum(int)), ui->pbProcess, SLOT(setMaximum(int)),
-            Qt::QueuedConnection);
-    connect(updater, SIGNAL(handleUpdateCompleted(bool)), this, SLOT(handleUpdateCompleted(bool)),
-            Qt::BlockingQueuedConnection);
-    connect(updater, SIGNAL(handleModuleVersion(QString)), this, SLOT(handleModuleVersion(QString)),
-            Qt::BlockingQueuedConnection);
-    connect(updater, SIGNAL(handleCloseDevice()), this, SLOT(handleCloseDevice()), Qt::BlockingQueuedConnection);
-    connect(updater, SIGNAL(handleReopenDevice(int)), this, SLOT(handleReOpenDevice(int)),
-            Qt::BlockingQueuedConnection);
-    connect(updater, SIGNAL(doDirectRequest(Command*, Command*)), this,
-            SLOT(forwardDoDirectRequest(Command*, Command*)), Qt::BlockingQueuedConnection);
-    connect(updater, SIGNAL(doDirectRequestWithoutReply(Command*)), this,
-            SLOT(forwardDoDirectRequestWithoutAnswer(Command*)), Qt::AutoConnection);
-    connect(updater, SIGNAL(handleGetFirmwareVersion(QString*, int)), this,
-            SLOT(handleGetFirmwareVersion(QString*, int)), Qt::BlockingQueuedConnection);
+    connect(session, &UpdateSession::historyLine, this, &FirmwareUpdate::handleDebugMessage);
+    connect(session, &UpdateSession::historyNote, ui->teHistory, &QTextEdit::append);
+    connect(session, &UpdateSession::historyMark, ui->teHistory, &QTextEdit::insertPlainText);
+    connect(session, &UpdateSession::historyCleared, ui->teHistory, &QTextEdit::clear);
+    connect(session, &UpdateSession::progressText, ui->leProgress, &QLineEdit::setText);
+    connect(session, &UpdateSession::progressValue, ui->pbProcess, &QProgressBar::setValue);
+    connect(session, &UpdateSession::progressMaximum, ui->pbProcess, &QProgressBar::setMaximum);
+    connect(session, &UpdateSession::moduleVersionRead, this, &FirmwareUpdate::handleModuleVersion);
+    connect(session, &UpdateSession::activeFirmwareShown, this, &FirmwareUpdate::showActiveFirmware);
+    connect(session, &UpdateSession::cancelAllowed, ui->btnCancel, &QPushButton::setEnabled);
+    connect(session, &UpdateSession::eraseRunning, ui->pbProcess, &QProgressBar::setInvertedAppearance);
+    connect(session, &UpdateSession::begun, this, &FirmwareUpdate::lockForm);
+    connect(session, &UpdateSession::released, this, &FirmwareUpdate::releaseForm);
+    connect(session, &UpdateSession::workerStarting, this, [this] {
+        ui->pbProcess->setRange(0, 0);
+        // Until the next rebuild of the list, so that the selection cannot change under the running update.
+        ui->cmbModules->blockSignals(true);
+    });
+    connect(session, &UpdateSession::listRebuildWanted, this, &FirmwareUpdate::on_btnRefresh_clicked);
+    connect(session, &UpdateSession::concluded, this, &FirmwareUpdate::concludeUpdate);
+    connect(session, &UpdateSession::firmwareCompleted, this, &FirmwareUpdate::handleFirmwareCompleted);
 }
 
 void FirmwareUpdate::buildSelectMenu()

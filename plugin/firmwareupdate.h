@@ -1,11 +1,10 @@
 #pragma once
 
-#include "appsettings.h"
-#include "bootloaderentry.h"
 #include "command.h"
 #include "containerinterface.h"
 #include "duxlmoduleinterface.h"
 #include "protocolfacts.h"
+#include "toolsettings.h"
 
 // Complete types, so that the meta-object registers the pointer types of the slots' arguments
 // (Command*, QAction*, DUXLModuleInterface*) and queued calls of those slots work.
@@ -22,13 +21,9 @@ class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
 class QIcon;
-class CommandHandlerInterface;
-class DUXLConnectionInterface;
 class FileSystemModel;
 class FormIcons;
-class FirmwareUpdaterThread;
-struct LinkPolicy;
-class UpdateOutcome;
+class UpdateSession;
 
 namespace Ui {
 class FirmwareUpdate;
@@ -90,43 +85,16 @@ protected slots:
     void dragMoveEvent(QDragMoveEvent* event) override;
 
 private:
-    // The module plug-in of a key, its connection plug-in and that one's command handler; each may be null.
-    struct Link
-    {
-        DUXLModuleInterface* module = nullptr;
-        DUXLConnectionInterface* connection = nullptr;
-        CommandHandlerInterface* handler = nullptr;
-        bool isComplete() const { return module && connection && handler; }
-    };
-    Link lookUpLink(const QString& moduleKey) const;
-    // Gives the module and its link back to the host, unless the host makes the link anew (USB).
-    static void handLinkBack(const Link& link);
-    // The steps of on_btnUpdate_clicked: the first call's set-up, the version read, the return of a
-    // re-enumerated module, the bootloader entry and the worker's start.
-    void beginUpdate();
-    QString readActiveFirmware(const Link& link);
-    void continueAfterPortChange(const Link& link, const QString& version);
-    void enterBootloader(const Link& link, const LinkPolicy& policy, const QString& version);
-    void scheduleWorkerStart(bool inBootloader);
-    // Why this update must not go on to the bootloader (plain text), empty when it may: no program,
-    // a file cut short, or firmware of another module type than the one the module runs.
-    QString refusalBeforeEntry(const QString& version) const;
-    // Ends a refused update as a failed one, without anything sent to the module.
-    void refuseUpdate(const QString& reason);
-    // The completion's hand-back: the whole link with the report to the host (the version read back, or
-    // "Error"), or only the connection when the module is gone.
-    QString handBackAndReport(const Link& link, bool successful);
-    void handConnectionBack();
-    // The reopen of handleReOpenDevice for links that change their rate; each answers the worker.
-    void switchToBootloaderBaud(const Link& link);
-    void useRememberedLink(const Link& link, const LinkPolicy& policy, int moduleState);
-    // Steps of the first init: the worker's connections, the file button's menu, the file group's tool tip.
-    void connectWorker();
+    // Steps of the first init: the session's reports to the form, the file button's menu, the file
+    // group's tool tip.
+    void connectSession();
     void buildSelectMenu();
     void buildFileToolTip();
-    // Ends a running update and waits for the worker, which may be blocked on this (GUI) thread, and
-    // deletes it; when this thread is inside the worker's request, the worker deletes itself when it ends.
-    void stopWorker();
+    // The form's part of an update's start and end: what is locked, the clock, the ready question.
+    void lockForm();
+    void releaseForm(bool updateAllowed);
+    void showActiveFirmware(const QString& version);
+    void concludeUpdate();
 
     QString loadHexFile(QString fileName);
     // Saves the settings and says so in the history when they could not be saved.
@@ -136,7 +104,6 @@ private:
     void tellUser(const QString& text);
     bool findVersionPattern(unsigned char* data, int size, const char* pattern);
     void clearFileInfo();
-    QString firmwarePoolPath() const;
     // Builds the pool window, hidden; the pool scan shows it once the model has read the folder.
     void buildPoolWindow(const QIcon& icon);
     // Identifies every pool file and enables only those that suit the selected module.
@@ -145,17 +112,7 @@ private:
     Ui::FirmwareUpdate* ui = nullptr;
     // Shared with the plug-in object that made this instance and with its other instances.
     std::shared_ptr<FormIcons> formIcons;
-    AppSettings settings;
-    CommandHandlerInterface* commandHandler = nullptr;
-    QString actualModuleKey;
-    unsigned char moduleAddress = 0;
-    // The numbers are those the module-control steps are written in; no other value is stored.
-    enum class UpdateState : int {
-        // The module was sent to its bootloader and the update is under way.
-        Updating = 0,
-        Idle = 3,
-    };
-    UpdateState updateState = UpdateState::Updating;
+    ToolSettings settings;
     bool moduleListLoaded = false;
     QElapsedTimer elapsedTimer;
     QTimer elapsedTimeTimer;
@@ -169,28 +126,9 @@ private:
     int extendedLinearAddress = 0;
     int segmentAddress = 0;
     int ARMFlashAddress = 0;
-    // Why the last file loaded cannot be written (plain text), empty when it can; and whether a program
-    // was handed to the worker.
+    // Why the last file loaded cannot be written (plain text), empty when it can.
     QString loadProblem;
-    bool programHandedOver = false;
-    // The kind of link of the update under way: only some links make the module come back elsewhere.
-    int updateLinkKind = 0;
-    FirmwareUpdaterThread* updater = nullptr;
     bool leaveSelection = false;
-
-    // Timed steps of an update (re-calls of the start, the worker's start) are tied to this object, so
-    // that Cancel can drop them; made on first use.
-    QObject* pendingUpdateSteps();
-    void dropPendingUpdateSteps();
-    QObject* pendingSteps = nullptr;
-    bool workerStartPending = false;
-    BootloaderEntry bootloaderEntry;
-    // This (GUI) thread is running the worker's erase, which the worker waits for. The erase keeps the
-    // event loop going, in which the host may destroy the widget.
-    bool inWorkerRequest = false;
-    // Reports each update's end to listeners (dux-host, tests); a child named "updateOutcome".
-    UpdateOutcome* outcome = nullptr;
-    // Tells the outcome that the update of `moduleKey` is over, with the version read back ("Error"
-    // when none).
-    void reportOutcome(bool successful, const QString& version, const QString& moduleKey);
+    // The update itself, from the press of Update to its end; holds the outcome ("updateOutcome").
+    UpdateSession* session;
 };

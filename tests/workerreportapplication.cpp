@@ -40,9 +40,10 @@ bool WorkerReportApplication::notify(QObject* receiver, QEvent* event)
 {
     if (QThread::currentThread() != thread())
         return QApplication::notify(receiver, event);
-    // Events handled inside a queued call (the erase keeps the event loop going) are not part of it.
-    const QScopedValueRollback<bool> inside(m_inQueuedToolCall,
-                                            event->type() == QEvent::MetaCall && receiver == m_tool);
+    // Events handled inside a queued call (the erase keeps the event loop going) are not part of it. The
+    // worker's calls reach the tool's update session, a child of the tool.
+    const QScopedValueRollback<bool> inside(m_inQueuedToolCall, event->type() == QEvent::MetaCall && m_tool
+                                                                    && receiver->parent() == m_tool);
     return QApplication::notify(receiver, event);
 }
 
