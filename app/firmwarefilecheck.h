@@ -7,8 +7,8 @@
 struct FirmwareFileCheck
 {
     QString identifier; // empty when the file holds none
-    int programSize = 0;
     QString problem;    // empty when the file holds firmware
+    QString warning;    // what to say of a file written all the same (overlapping records)
 
     static FirmwareFileCheck of(const QString& fileName);
 };

@@ -2,9 +2,8 @@
 // size, checksum, start address and firmware identifier, as the firmware-update tool would show them.
 // Built without Qt, so that a whole run costs little more than the load itself.
 
-#include "intelhexparser.h"
+#include "hexfile.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -26,8 +25,9 @@ constexpr const char* HelpText =
     "\n"
     "Exit status:\n"
     "  0  loaded\n"
-    "  1  the load failed, or the file is cut short (a malformed line or no end-of-file record)\n"
-    "  2  usage error, or the file cannot be opened\n";
+    "  1  the load failed, the file is empty or not a HEX file, or it is cut short (a malformed line,\n"
+    "     a last record cut off, or no end-of-file record)\n"
+    "  2  usage error, or the file cannot be opened or is not a regular file (a folder, FIFO, device)\n";
 
 }
 
@@ -45,29 +45,18 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: hexinfo FILE (hexinfo --help tells more)\n");
         return ExitUsage;
     }
-    std::FILE* file = std::fopen(argv[1], "rb");
-    if (!file) {
-        std::fprintf(stderr, "hexinfo: %s: %s\n", argv[1], std::strerror(errno));
-        return ExitUsage;
-    }
-    // Left uninitialised: the reader clears the image itself.
+    // Left uninitialised: the loader clears the image itself.
     const std::unique_ptr<unsigned char[]> image(new unsigned char[IntelHex::ImageSize]);
-    const IntelHex::ReadResult result = IntelHex::read(
-        [file](char* buffer, std::int64_t capacity) {
-            return std::int64_t(std::fread(buffer, 1, size_t(capacity), file));
-        },
-        image.get());
-    std::fclose(file);
-    if (!result.isComplete()) {
-        std::fprintf(stderr, "hexinfo: %s: %s (line %d)\n", argv[1], IntelHex::statusText(result.status),
-                     result.line);
-        return ExitLoadFailed;
+    const IntelHex::FileLoad load = IntelHex::loadFile(argv[1], image.get());
+    if (load.verdict != IntelHex::FileLoad::Loaded) {
+        std::fprintf(stderr, "hexinfo: %s\n", IntelHex::problemText(argv[1], load).c_str());
+        return load.wasOpened() ? ExitLoadFailed : ExitUsage;
     }
-    if (result.isCutShort()) {
-        std::fprintf(stderr, "hexinfo: %s: cut short: %s\n", argv[1], IntelHex::cutShortText(result).c_str());
-        return ExitLoadFailed;
-    }
-    const std::string identifier = IntelHex::findIdentifier(image.get(), IntelHex::ImageSize);
+    const std::string warning = IntelHex::overlapText(argv[1], load.read);
+    if (!warning.empty())
+        std::fprintf(stderr, "hexinfo: warning: %s\n", warning.c_str());
+    const IntelHex::ReadResult& result = load.read;
+    const std::string& identifier = load.identifier;
     std::printf("size: %d\nchecksum: 0x%x\nstart: 0x%08x\nidentifier: %s\n", result.programSize,
                 unsigned(result.checksum), unsigned(result.ARMFlashAddress + result.progStart),
                 identifier.empty() ? "(none)" : identifier.c_str());

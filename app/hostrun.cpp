@@ -133,6 +133,8 @@ int HostRun::exec()
 
     if (!m_options.fileName.isEmpty()) {
         const FirmwareFileCheck file = FirmwareFileCheck::of(m_options.fileName);
+        if (!file.warning.isEmpty())
+            Console::err() << "dux-host: warning: " << file.warning << Qt::endl;
         if (!file.problem.isEmpty()) {
             end(notStarted(file.problem));
             return m_exitCode;

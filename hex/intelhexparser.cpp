@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace IntelHex {
 
@@ -20,6 +21,11 @@ constexpr int ExtendedAddressPos = DataPos;
 constexpr int MaxRecordBytes = 255;
 // A shorter line cannot hold a record; it ends reading.
 constexpr int MinLineChars = 11;
+constexpr char LineEnd = '\n';
+// The record checksum's two digits after the data.
+constexpr int ChecksumChars = 2;
+// Image bytes per word of the map of stored bytes.
+constexpr int StoredMapBits = 64;
 // No field lies beyond this many characters of a line, so a longer line is cut here and the rest skipped.
 constexpr int MaxLineChars = DataPos + 2 * MaxRecordBytes + 2;
 constexpr std::int64_t ReadBlockBytes = 64 * 1024;
@@ -212,6 +218,8 @@ std::string cutShortText(const ReadResult& result)
 {
     if (!result.isCutShort())
         return std::string();
+    if (result.lastRecordCut)
+        return "line " + std::to_string(result.line) + " ends inside its record";
     if (result.line > 0)
         return "reading ended at malformed line " + std::to_string(result.line);
     return "no end-of-file record";
@@ -245,12 +253,22 @@ ReadResult read(const ReadBlock& readBlock, unsigned char* image)
     bool firstDataRecord = true;
     const char* line = nullptr;
     int length = 0;
+    // One bit per image byte: set once a record has stored it.
+    std::vector<std::uint64_t> stored(ImageSize / StoredMapBits);
     for (int lineNumber = 1; reader.next(line, length); ++lineNumber) {
+        result.linesRead = lineNumber;
+        const int count = field(line, length, CountPos, 2);
+        // Only the stream's last line can lack its line end (a longer one is cut at MaxLineChars,
+        // which no record exceeds).
+        if (line[0] == ':' && line[length - 1] != LineEnd && length < DataPos + 2 * count + ChecksumChars) {
+            result.line = lineNumber;
+            result.lastRecordCut = true;
+            break;
+        }
         if (length < MinLineChars || line[0] != ':') {
             result.line = lineNumber;
             break;
         }
-        const int count = field(line, length, CountPos, 2);
         const int address = field(line, length, AddressPos, 4);
         const int type = field(line, length, TypePos, 2);
         const int addressHigh = field(line, length, AddressPos, 2);
@@ -273,6 +291,13 @@ ReadResult read(const ReadBlock& readBlock, unsigned char* image)
                     return result;
                 }
                 const int byte = field(line, length, DataPos + 2 * i, 2);
+                std::uint64_t& storedWord = stored[size_t(offset / StoredMapBits)];
+                const std::uint64_t storedBit = std::uint64_t(1) << (offset % StoredMapBits);
+                if ((storedWord & storedBit) != 0 && result.overlapLine == 0) {
+                    result.overlapLine = lineNumber;
+                    result.overlapAddress = std::uint32_t(result.ARMFlashAddress) + std::uint32_t(offset);
+                }
+                storedWord |= storedBit;
                 image[offset] = static_cast<unsigned char>(byte);
                 end = std::max(end, offset + 1);
                 sum += byte;

@@ -54,20 +54,29 @@ struct ReadResult
     int checksum = 0;
     // Reading met the end-of-file record; without it the file may still be being written.
     bool sawEndOfFileRecord = false;
+    // Lines read, the one that ended reading included; 0 for an empty stream.
+    int linesRead = 0;
+    // On Complete with `line` set: that line is the stream's last and ends inside its record (no line
+    // end, fewer characters than its byte count asks for), as a file cut off while being written does.
+    bool lastRecordCut = false;
+    // The first data byte stored where an earlier record had stored one: the line of that record and
+    // the byte's address (flash base included); 0 and 0 when no records overlap. The later byte stays.
+    int overlapLine = 0;
+    std::uint32_t overlapAddress = 0;
 
     bool isComplete() const { return status == Complete; }
     // Complete, but cut short by a malformed line.
-    bool endedAtBadLine() const { return status == Complete && line > 0; }
-    // Complete as the loader reads it, but not firmware to write: a malformed line or a missing
-    // end-of-file record ended it.
+    bool endedAtBadLine() const { return status == Complete && line > 0 && !lastRecordCut; }
+    // Complete as the loader reads it, but not firmware to write: a malformed line, a last record cut
+    // off, or a missing end-of-file record ended it.
     bool isCutShort() const { return status == Complete && (line > 0 || !sawEndOfFileRecord); }
 };
 
 // The diagnostic text of a failed status (empty for Complete).
 const char* statusText(ReadResult::Status status);
 
-// Why a complete read is cut short ("reading ended at malformed line 7", "no end-of-file record");
-// empty when it is not.
+// Why a complete read is cut short ("reading ended at malformed line 7", "line 9 ends inside its
+// record", "no end-of-file record"); empty when it is not.
 std::string cutShortText(const ReadResult& result);
 
 // Fills `buffer` with up to `capacity` bytes of the stream and returns how many; 0 (or less) at its end.

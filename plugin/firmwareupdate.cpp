@@ -10,16 +10,13 @@
 #include "lowlevel.h"
 #include "peripherymanager.h"
 #include "tooltip.h"
+#include "updateform.h"
 #include "updatesession.h"
 #include "valuefieldwidths.h"
 
 #include <QAction>
 #include <QDebug>
 #include <QMenu>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTextCursor>
-#include <QTextStream>
 
 namespace {
 constexpr const char* VersionInfo = "4.6.0 - vamberplug;Plugin-Interface.4.6.0.vamberplug;Plugin ;Plugin.Interface.";
@@ -107,8 +104,6 @@ void FirmwareUpdate::init(QWidget* parent)
         PeripheryManager::instance()->checkActualUSBDevices(false);
 
         firmwareDirectory = QStringLiteral("/");
-        hexFileVersion = QStringLiteral("");
-        hexFileChecksum = 0;
         setAcceptDrops(true);
         connect(ui->leFilename, SIGNAL(textChanged(QString)), this, SLOT(fileNameChanged(QString)));
 
@@ -125,24 +120,14 @@ void FirmwareUpdate::init(QWidget* parent)
 
 void FirmwareUpdate::connectSession()
 {
-    connect(session, &UpdateSession::historyLine, this, &FirmwareUpdate::handleDebugMessage);
-    connect(session, &UpdateSession::historyNote, ui->teHistory, &QTextEdit::append);
-    connect(session, &UpdateSession::historyMark, ui->teHistory, &QTextEdit::insertPlainText);
-    connect(session, &UpdateSession::historyCleared, ui->teHistory, &QTextEdit::clear);
-    connect(session, &UpdateSession::progressText, ui->leProgress, &QLineEdit::setText);
-    connect(session, &UpdateSession::progressValue, ui->pbProcess, &QProgressBar::setValue);
-    connect(session, &UpdateSession::progressMaximum, ui->pbProcess, &QProgressBar::setMaximum);
-    connect(session, &UpdateSession::moduleVersionRead, this, &FirmwareUpdate::handleModuleVersion);
-    connect(session, &UpdateSession::activeFirmwareShown, this, &FirmwareUpdate::showActiveFirmware);
-    connect(session, &UpdateSession::cancelAllowed, ui->btnCancel, &QPushButton::setEnabled);
-    connect(session, &UpdateSession::eraseRunning, ui->pbProcess, &QProgressBar::setInvertedAppearance);
-    connect(session, &UpdateSession::begun, this, &FirmwareUpdate::lockForm);
-    connect(session, &UpdateSession::released, this, &FirmwareUpdate::releaseForm);
-    connect(session, &UpdateSession::workerStarting, this, [this] {
-        ui->pbProcess->setRange(0, 0);
-        // Until the next rebuild of the list, so that the selection cannot change under the running update.
-        ui->cmbModules->blockSignals(true);
+    // The settings report and the clock come before the form's lock, as an update's first steps.
+    connect(session, &UpdateSession::begun, this, [this] {
+        reportUnsavedSettings();
+        elapsedTimer.start();
+        elapsedTimeTimer.start();
     });
+    connect(session, &UpdateSession::released, &elapsedTimeTimer, &QTimer::stop);
+    form = new UpdateForm(session, ui, this);
     connect(session, &UpdateSession::listRebuildWanted, this, &FirmwareUpdate::on_btnRefresh_clicked);
     connect(session, &UpdateSession::concluded, this, &FirmwareUpdate::concludeUpdate);
     connect(session, &UpdateSession::firmwareCompleted, this, &FirmwareUpdate::handleFirmwareCompleted);
@@ -185,9 +170,6 @@ void FirmwareUpdate::finished(int code)
 }
 
 namespace {
-constexpr const char* HistoryEchoPrefix = "void FirmwareUpdate::handleDebugMessage(QString)";
-// One of these per flash page: they stay out of the console, which would slow the write down.
-constexpr const char* UnechoedHistoryPrefix = "Writing page at";
 constexpr const char* WindowTitle = "Firmware Update";
 constexpr const char* WatchdogText = "An error has occurred ";
 }
@@ -199,21 +181,7 @@ void FirmwareUpdate::handleProgressMessage(QString message)
 
 void FirmwareUpdate::handleDebugMessage(QString message)
 {
-    // Each message gets a block of its own and the cursor waits in a fresh empty block after it: the
-    // reader sees one line per message as with a line break, but an insertion only lays out its own
-    // block, where one growing paragraph would be laid out again in full for every line.
-    QTextCursor cursor = ui->teHistory->textCursor();
-    cursor.insertHtml(message);
-    // The new line starts without the colour a span of the message may have left at the cursor.
-    cursor.insertBlock(cursor.blockFormat(), QTextCharFormat());
-    ui->teHistory->setTextCursor(cursor);
-    ui->teHistory->moveCursor(QTextCursor::End, QTextCursor::MoveAnchor);
-    ui->teHistory->update();
-
-    if (message.startsWith(QLatin1String(UnechoedHistoryPrefix)))
-        return;
-    QTextStream console(stderr);
-    console << HistoryEchoPrefix << ' ' << message << "\r\n";
+    form->addHistoryLine(message);
 }
 
 void FirmwareUpdate::handleModuleVersion(QString version)

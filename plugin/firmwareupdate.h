@@ -3,6 +3,7 @@
 #include "command.h"
 #include "containerinterface.h"
 #include "duxlmoduleinterface.h"
+#include "firmwareimage.h"
 #include "protocolfacts.h"
 #include "toolsettings.h"
 
@@ -23,6 +24,7 @@ class QDropEvent;
 class QIcon;
 class FileSystemModel;
 class FormIcons;
+class UpdateForm;
 class UpdateSession;
 
 namespace Ui {
@@ -90,22 +92,20 @@ private:
     void connectSession();
     void buildSelectMenu();
     void buildFileToolTip();
-    // The form's part of an update's start and end: what is locked, the clock, the ready question.
-    void lockForm();
-    void releaseForm(bool updateAllowed);
-    void showActiveFirmware(const QString& version);
+    // The end of an update in the form: the clock's debug line and, with the file kept, the ready question.
     void concludeUpdate();
 
-    QString loadHexFile(QString fileName);
+    // Loads the file, writes the loader's diagnostic lines and shows size, checksum and identifier in the
+    // form when the reader came to its end; the pool scan loads every pool file with it.
+    FirmwareImage loadHexFile(const QString& fileName);
+    // Gives `image` to the worker through doFirmwareUpdate.
+    void handOver();
     // Saves the settings and says so in the history when they could not be saved.
     void saveSettings();
     void reportUnsavedSettings();
     // A history line of plain text (paths, a module's texts), escaped so that it stays text.
     void tellUser(const QString& text);
-    bool findVersionPattern(unsigned char* data, int size, const char* pattern);
     void clearFileInfo();
-    // Builds the pool window, hidden; the pool scan shows it once the model has read the folder.
-    void buildPoolWindow(const QIcon& icon);
     // Identifies every pool file and enables only those that suit the selected module.
     void scanFirmwarePool(FileSystemModel* model, const QString& directory);
 
@@ -116,19 +116,12 @@ private:
     bool moduleListLoaded = false;
     QElapsedTimer elapsedTimer;
     QTimer elapsedTimeTimer;
-    char versionBuffer[10] = {};
     QString firmwareDirectory;
-    QString hexFileVersion;
-    int hexFileChecksum = 0;
-    unsigned char progData[Protocol::ImageBytes];
-    int programSize = 0;
-    int progStart = 0;
-    int extendedLinearAddress = 0;
-    int segmentAddress = 0;
-    int ARMFlashAddress = 0;
-    // Why the last file loaded cannot be written (plain text), empty when it can.
-    QString loadProblem;
+    // The chosen file as handed to the worker: no program when there is nothing to write, and then its
+    // problem says why (empty when no HEX file was named).
+    FirmwareImage image;
     bool leaveSelection = false;
     // The update itself, from the press of Update to its end; holds the outcome ("updateOutcome").
     UpdateSession* session;
+    UpdateForm* form = nullptr;
 };

@@ -128,35 +128,6 @@ void FirmwareUpdate::handleUpdateCompleted()
     handleUpdateCompleted(true);
 }
 
-void FirmwareUpdate::lockForm()
-{
-    reportUnsavedSettings();
-    ui->btnCancel->setEnabled(false);
-    ui->btnUpdate->setEnabled(false);
-    ui->btnRefresh->setEnabled(false);
-    ui->gbNewFirmware->setEnabled(false);
-    elapsedTimer.start();
-    elapsedTimeTimer.start();
-}
-
-void FirmwareUpdate::releaseForm(bool updateAllowed)
-{
-    ui->pbProcess->setRange(1, 99);
-    ui->pbProcess->setValue(0);
-    ui->btnCancel->setEnabled(false);
-    ui->btnUpdate->setEnabled(updateAllowed);
-    ui->btnRefresh->setEnabled(true);
-    ui->gbNewFirmware->setEnabled(true);
-    elapsedTimeTimer.stop();
-}
-
-void FirmwareUpdate::showActiveFirmware(const QString& version)
-{
-    ui->leActualFirmware->setText(version);
-    ui->teHistory->moveCursor(QTextCursor::End);
-    ui->teHistory->repaint();
-}
-
 void FirmwareUpdate::concludeUpdate()
 {
     qDebug() << DUX_FUNCTION << "Elapsed:" << elapsedTimer.restart();

@@ -191,11 +191,10 @@ DUXLModuleInterface* UpdateSession::selectedModule() const
     return ModuleLink::lookUp(m_pluginHandler, m_moduleKey).module;
 }
 
-void UpdateSession::setProgram(bool handedOver, const QString& loadProblem, const QString& fileVersion)
+void UpdateSession::setImage(const FirmwareImage& image)
 {
-    m_programHandedOver = handedOver;
-    m_loadProblem = loadProblem;
-    m_fileVersion = fileVersion;
+    m_image = image;
+    m_worker->setImage(image);
     m_worker->setModuleAddress(m_moduleAddress);
 }
 
@@ -259,15 +258,15 @@ QString UpdateSession::readActiveFirmware(const ModuleLink& link)
 
 QString UpdateSession::refusalBeforeEntry(const QString& version) const
 {
-    if (!m_programHandedOver) {
-        return m_loadProblem.isEmpty() ? QLatin1String(NoFirmwareText)
-                                       : QStringLiteral("No firmware loaded: %1.").arg(m_loadProblem);
+    if (m_image.size() == 0) {
+        return m_image.problem().isEmpty() ? QLatin1String(NoFirmwareText)
+                                           : QStringLiteral("No firmware loaded: %1.").arg(m_image.problem());
     }
-    if (!m_loadProblem.isEmpty())
-        return QStringLiteral("%1; it is not written.").arg(m_loadProblem);
+    if (!m_image.problem().isEmpty())
+        return QStringLiteral("%1; it is not written.").arg(m_image.problem());
     // A module in its bootloader is checked by the worker, which reads the bootloader's own answer.
-    if (!version.isEmpty() && !isBootloaderVersion(version) && !FirmwareMatch::suits(version, m_fileVersion))
-        return FirmwareMatch::verdict(version, m_fileVersion, false);
+    if (!version.isEmpty() && !isBootloaderVersion(version) && !FirmwareMatch::suits(version, m_image.identifier()))
+        return FirmwareMatch::verdict(version, m_image.identifier(), false);
     return QString();
 }
 
@@ -412,7 +411,7 @@ void UpdateSession::complete(bool successful)
         say(canceled);
     }
     m_underWay = false;
-    emit released(m_programHandedOver);
+    emit released(m_image.size() > 0);
     QString version = QLatin1String(NoVersionText);
     qDebug() << CompletionFunction << "successfull:" << successful << "actualModuleKey:" << m_moduleKey;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bootloaderentry.h"
+#include "firmwareimage.h"
 #include "modulelink.h"
 
 #include <QList>
@@ -47,9 +48,8 @@ public:
     DUXLModuleInterface* selectedModule() const;
     bool isIdle() const { return m_state == State::Idle; }
 
-    // The program the next update writes: whether there is one, and why the file cannot be written
-    // (plain text, empty when it can) with the file's identifier and its path.
-    void setProgram(bool handedOver, const QString& loadProblem, const QString& fileVersion);
+    // The firmware the next update writes, and the path the pool copy is made from.
+    void setImage(const FirmwareImage& image);
     void setChosenFile(const QString& fileName) { m_chosenFile = fileName; }
     FirmwareUpdaterThread* worker() const { return m_worker; }
 
@@ -141,9 +141,7 @@ private:
     bool m_underWay = false;
     // The kind of link of the update under way: only some links make the module come back elsewhere.
     int m_linkKind = 0;
-    bool m_programHandedOver = false;
-    QString m_loadProblem;
-    QString m_fileVersion;
+    FirmwareImage m_image;
     QString m_chosenFile;
     QObject* m_pendingSteps = nullptr;
     bool m_workerStartPending = false;

@@ -1,6 +1,6 @@
 // dux-sim: a simulated module on a pseudo-terminal, for demos and tests without hardware.
 
-#include "intelhexparser.h"
+#include "firmwareimage.h"
 #include "modulerack.h"
 #include "moduleserver.h"
 #include "signalnotifier.h"
@@ -39,24 +39,18 @@ QTextStream& err()
     return stream;
 }
 
-// Puts the program of an Intel HEX file into the module's flash, at the addresses the file names.
+// Puts the program of an Intel HEX file into the module's flash, at the addresses the file names; a
+// file the tool would not write (rejected or cut short) is refused. The file needs no identifier.
 bool loadFlashImage(const QString& path, SimulatedModule* module, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+    const FirmwareImage image = FirmwareImage::load(path);
+    if (image.verdict() != FirmwareImage::Verdict::Loaded) {
+        *error = image.problem();
         return false;
     }
-    QByteArray image(IntelHex::ImageSize, '\0');
-    const IntelHex::ReadResult result =
-        IntelHex::read([&file](char* buffer, std::int64_t capacity) { return file.read(buffer, capacity); },
-                       reinterpret_cast<unsigned char*>(image.data()));
-    if (!result.isComplete()) {
-        *error = QStringLiteral("%1: %2").arg(path, QLatin1String(IntelHex::statusText(result.status)));
-        return false;
-    }
-    module->loadFlash(quint32(result.ARMFlashAddress + result.progStart),
-                      image.mid(result.progStart, result.programSize));
+    // mid() stops at the image end, which a program rounded up to whole words may pass by one byte.
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(image.bytes()), IntelHex::ImageSize);
+    module->loadFlash(quint32(image.armFlashAddress() + image.start()), bytes.mid(image.start(), image.size()));
     return true;
 }
 

@@ -8,6 +8,14 @@
 #include <QFileInfo>
 #include <QString>
 
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
 // Firmware files for tests, written by the product's own HEX writer: bytes that hold no digit, so that
 // the identifier scan finds exactly the identifier put in.
 namespace FirmwareBuilder {
@@ -56,4 +64,38 @@ inline QString checksumText(const QByteArray& bytes)
         sum += static_cast<unsigned char>(b);
     return QStringLiteral("0x") + QString::number(sum, 16);
 }
+
+// A FIFO that nobody writes to: a reader that opens it waits for a writer. From GraceMs on a writer
+// comes by until this object goes, so that such a reader ends late instead of hanging the test.
+class UnwrittenFifo
+{
+public:
+    static constexpr int GraceMs = 1500;
+    static constexpr int PollMs = 10;
+    explicit UnwrittenFifo(const QString& path)
+        : m_path(QFile::encodeName(path).toStdString())
+        , m_valid(::mkfifo(m_path.c_str(), 0600) == 0)
+        , m_writer([this] {
+            for (int waited = 0; !m_done; waited += PollMs) {
+                const int descriptor = waited >= GraceMs ? ::open(m_path.c_str(), O_WRONLY | O_NONBLOCK) : -1;
+                if (descriptor >= 0)
+                    ::close(descriptor);
+                std::this_thread::sleep_for(std::chrono::milliseconds(PollMs));
+            }
+        })
+    {
+    }
+    ~UnwrittenFifo()
+    {
+        m_done = true;
+        m_writer.join();
+    }
+    bool isValid() const { return m_valid; }
+
+private:
+    const std::string m_path;
+    const bool m_valid;
+    std::atomic<bool> m_done{false};
+    std::thread m_writer;
+};
 }

@@ -36,6 +36,15 @@ struct Firmware
     int checksum = 0;
 
     quint32 base() const { return quint32(progStart) + quint32(armFlashAddress); }
+
+    // The image as the tool hands it over: written as a HEX file at base() and loaded back.
+    FirmwareImage loaded() const
+    {
+        QTemporaryDir dir;
+        const QString path = FirmwareBuilder::writeFile(dir.filePath(QStringLiteral("fw.hex")),
+                                                        FirmwareBuilder::hexOf(image.mid(progStart, programSize), base()));
+        return FirmwareImage::load(path);
+    }
 };
 
 Firmware makeFirmware(int progStart, int programSize, const QString& version, int armFlashAddress = 0)
@@ -280,10 +289,7 @@ public:
     {
         firmware = loaded;
         updater.setCommandHandler(&handler);
-        updater.setProgramData(reinterpret_cast<unsigned char*>(firmware.image.data()), firmware.programSize);
-        updater.setProgramAddresses(firmware.progStart, 0, 0, firmware.armFlashAddress);
-        updater.setHexFileVersion(firmware.version);
-        updater.setHexFileChecksum(firmware.checksum);
+        updater.setImage(firmware.loaded());
     }
 
     // Sets the module up for `firmware` in bootloader mode with the given geometry.

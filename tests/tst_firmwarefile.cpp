@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QLineEdit>
@@ -30,6 +31,7 @@
 #include <QtTest>
 
 #include <functional>
+#include <memory>
 
 // The home folder and the diagnostic lines of a form test; a base of its own so that it outlives the
 // tool, which writes its settings into the home folder on its way out.
@@ -681,27 +683,47 @@ void TestFirmwareFile::typingLoadsOnceTheNameEndsInHex()
 
 void TestFirmwareFile::loadShowsOrKeepsFields_data()
 {
+    // The file's content; "@missing" and "@fifo" put no file or a FIFO there.
     QTest::addColumn<QByteArray>("hex");
     QTest::addColumn<bool>("identified");
     // Empty size and checksum: those of the file loaded before are kept.
     QTest::addColumn<QString>("size");
     QTest::addColumn<QString>("checksum");
+    // What the history says after the file's name; empty: nothing of this file.
+    QTest::addColumn<QString>("told");
 
     const QByteArray image = FirmwareBuilder::firmwareImage(Identifier);
     const QByteArray anonymous = FirmwareBuilder::firmwareImage(QByteArray());
     const QByteArray good = FirmwareBuilder::firmwareHex(Identifier);
-    // The third line is the second data record; its last checksum digit changed.
+    // Line 1 sets the linear base, lines 2 to 65 hold 16 bytes each, line 66 ends the file.
     QList<QByteArray> lines = good.split('\n');
+    const QByteArray cutOff = good.left(good.indexOf(lines[64]) + lines[64].size() / 2);
+    QByteArray overlapping = good;
+    overlapping.insert(good.indexOf(":00000001FF"), lines[1] + '\n');
+    // The third line is the second data record; its last checksum digit changed.
     QByteArray& third = lines[2];
     third[third.size() - 1] = third.endsWith('0') ? '1' : '0';
+    const QByteArray badChecksum = lines.join('\n');
+    const QString noIdentifier = QStringLiteral(" holds no firmware identifier.");
 
-    QTest::newRow("identified") << FirmwareBuilder::hexOf(image) << true << "1024" << FirmwareBuilder::checksumText(image);
-    QTest::newRow("end-of-file record only") << QByteArray(":00000001FF\n") << false << "0" << "0x0";
+    QTest::newRow("identified") << FirmwareBuilder::hexOf(image) << true << "1024" << FirmwareBuilder::checksumText(image)
+                                << "";
+    QTest::newRow("end-of-file record only") << QByteArray(":00000001FF\n") << false << "0" << "0x0" << noIdentifier;
     QTest::newRow("no identifier") << FirmwareBuilder::hexOf(anonymous) << false << "1024"
-                                   << FirmwareBuilder::checksumText(anonymous);
+                                   << FirmwareBuilder::checksumText(anonymous) << noIdentifier;
     // Every reader fault takes the same way here; tst_hex read tells them apart.
-    QTest::newRow("checksum error in line 3") << lines.join('\n') << false << "" << "";
-    QTest::newRow("file missing") << QByteArray() << false << "" << "";
+    QTest::newRow("checksum error in line 3") << badChecksum << false << "" << ""
+                                              << " is rejected: record checksum error (line 3).";
+    QTest::newRow("file missing") << QByteArray("@missing") << false << "" << ""
+                                  << " cannot be read: No such file or directory.";
+    QTest::newRow("empty file") << QByteArray() << false << "0" << "0x0" << " holds no HEX records.";
+    QTest::newRow("FIFO") << QByteArray("@fifo") << false << "" << "" << " is a FIFO, not a regular file.";
+    // Shown and handed over, so that Update can say why it refuses the file.
+    QTest::newRow("last record cut off") << cutOff << true << "1008" << FirmwareBuilder::checksumText(image.left(1008))
+                                         << " is cut short: line 65 ends inside its record.";
+    QTest::newRow("overlapping records") << overlapping << true << "1024" << FirmwareBuilder::checksumText(image)
+                                         << ": the record in line 66 overlaps data an earlier record gave, from "
+                                            "address 0x08000000; the later bytes are written.";
 }
 
 void TestFirmwareFile::loadShowsOrKeepsFields()
@@ -710,7 +732,10 @@ void TestFirmwareFile::loadShowsOrKeepsFields()
     QFETCH(bool, identified);
     QFETCH(QString, size);
     QFETCH(QString, checksum);
+    QFETCH(QString, told);
 
+    // A FIFO, a folder or a device is refused at once, not waited on.
+    constexpr qint64 LoadLimitMs = 1000;
     FirmwareFormHarness harness;
     const QString reference = loadReference(harness);
     const bool kept = size.isEmpty();
@@ -719,16 +744,26 @@ void TestFirmwareFile::loadShowsOrKeepsFields()
         checksum = harness.text("leChecksum");
     }
     const QString path = harness.filesPath(QStringLiteral("row.hex"));
-    if (!hex.isEmpty())
+    std::unique_ptr<FirmwareBuilder::UnwrittenFifo> fifo;
+    if (hex == "@fifo")
+        QVERIFY((fifo = std::make_unique<FirmwareBuilder::UnwrittenFifo>(path))->isValid());
+    else if (hex != "@missing")
         FirmwareBuilder::writeFile(path, hex);
 
+    QElapsedTimer clock;
+    clock.start();
     QCOMPARE(harness.fileNameChanged(path), identified);
+    QVERIFY2(clock.elapsed() < LoadLimitMs, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(harness.text("leSize"), size);
     QCOMPARE(harness.text("leChecksum"), checksum);
     const QString version = QLatin1String(identified ? Identifier : ReferenceIdentifier);
     QCOMPARE(harness.text("leVersion"), version);
     QCOMPARE(harness.text("leHexVersion"), identified ? version : QString());
     QCOMPARE(harness.child<QGridLayout>("gridLayoutUpdate")->isEnabled(), identified);
+    if (told.isEmpty())
+        QVERIFY2(!harness.historyText().contains(path), qPrintable(harness.historyText()));
+    else
+        QVERIFY2(harness.historyText().contains(path + told), qPrintable(harness.historyText()));
     if (kept)
         QCOMPARE(harness.storedDirectory().toString(), reference);
 }

@@ -1,6 +1,7 @@
 #include "firmwarebuilder.h"
 #include "framedecodechecker.h"
 #include "guardedimage.h"
+#include "hexfile.h"
 #include "hexreadchecker.h"
 #include "intelhexparser.h"
 
@@ -8,6 +9,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <sys/resource.h>
@@ -174,6 +176,8 @@ class TestHex : public QObject
 private slots:
     void read_data();
     void read();
+    void loadFile_data();
+    void loadFile();
     void identifier_data();
     void identifier();
     void writerRoundTrip_data();
@@ -353,6 +357,87 @@ void TestHex::read()
     QByteArray expected(IntelHex::ImageSize, '\0');
     expected.replace(offset, stored.size(), stored);
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(guarded.image()), IntelHex::ImageSize), expected);
+}
+
+void TestHex::loadFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("verdict");
+    // What follows the file's name in the problem and the warning; empty: none.
+    QTest::addColumn<QString>("problem");
+    QTest::addColumn<QString>("warning");
+
+    using IntelHex::FileLoad;
+    const QByteArray four = bytes({0x01, 0x02, 0x03, 0x04});
+    const QByteArray two = bytes({0x05, 0x06});
+    const QString file = QStringLiteral("file");
+    const QString cutShort = QStringLiteral(" is cut short: ");
+
+    QTest::newRow("firmware") << file << data(0, four) + endOfFile() << int(FileLoad::Loaded) << "" << "";
+    QTest::newRow("empty file") << file << QByteArray() << int(FileLoad::NoRecords) << " holds no HEX records" << "";
+    QTest::newRow("plain text") << file << QByteArray("hello\nworld\n") << int(FileLoad::NotHexRecords)
+                                << " is not a HEX file: line 1 is not a HEX record" << "";
+    QTest::newRow("no end-of-file record") << file << data(0, four) << int(FileLoad::CutShort)
+                                           << cutShort + "no end-of-file record" << "";
+    QTest::newRow("last record cut inside its data") << file << data(0, four) + data(4, four).left(13)
+                                                     << int(FileLoad::CutShort)
+                                                     << cutShort + "line 2 ends inside its record" << "";
+    QTest::newRow("only record cut") << file << data(0, four).left(12) << int(FileLoad::CutShort)
+                                     << cutShort + "line 1 ends inside its record" << "";
+    QTest::newRow("adjacent records") << file << data(0, four) + data(4, four) + endOfFile() << int(FileLoad::Loaded)
+                                      << "" << "";
+    QTest::newRow("overlapping records, flash base")
+        << file << linear(0x0800) + data(0, four) + data(3, two) + endOfFile() << int(FileLoad::Loaded) << ""
+        << ": the record in line 3 overlaps data an earlier record gave, from address 0x08000003; the later bytes "
+           "are written";
+    QTest::newRow("two overlaps, the first told")
+        << file << data(0, four) + data(2, two) + data(0, two) + endOfFile() << int(FileLoad::Loaded) << ""
+        << ": the record in line 2 overlaps data an earlier record gave, from address 0x00000002; the later bytes "
+           "are written";
+    QTest::newRow("folder") << "folder" << QByteArray() << int(FileLoad::NotRegularFile)
+                            << " is a folder, not a regular file" << "";
+    QTest::newRow("FIFO") << "fifo" << QByteArray() << int(FileLoad::NotRegularFile) << " is a FIFO, not a regular file"
+                          << "";
+    QTest::newRow("device") << "/dev/null" << QByteArray() << int(FileLoad::NotRegularFile)
+                            << " is a device, not a regular file" << "";
+    QTest::newRow("missing") << "missing" << QByteArray() << int(FileLoad::CannotOpen)
+                             << " cannot be read: No such file or directory" << "";
+}
+
+void TestHex::loadFile()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, content);
+    QFETCH(int, verdict);
+    QFETCH(QString, problem);
+    QFETCH(QString, warning);
+
+    // Anything but a regular file is refused at once, without waiting for a writer.
+    constexpr qint64 RefusalLimitMs = 1000;
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("fw.hex"));
+    std::unique_ptr<FirmwareBuilder::UnwrittenFifo> fifo;
+    if (kind == QLatin1String("file"))
+        FirmwareBuilder::writeFile(path, content);
+    else if (kind == QLatin1String("folder"))
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("fw.hex")));
+    else if (kind == QLatin1String("fifo"))
+        QVERIFY((fifo = std::make_unique<FirmwareBuilder::UnwrittenFifo>(path))->isValid());
+    else if (kind != QLatin1String("missing"))
+        path = kind;
+
+    const GuardedImage guarded;
+    QVERIFY(guarded.isValid());
+    QElapsedTimer clock;
+    clock.start();
+    const IntelHex::FileLoad load = IntelHex::loadFile(path.toStdString(), guarded.image());
+    QVERIFY2(clock.elapsed() < RefusalLimitMs, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(int(load.verdict), verdict);
+    QCOMPARE(QString::fromStdString(IntelHex::problemText(path.toStdString(), load)),
+             problem.isEmpty() ? QString() : path + problem);
+    QCOMPARE(QString::fromStdString(IntelHex::overlapText(path.toStdString(), load.read)),
+             warning.isEmpty() ? QString() : path + warning);
 }
 
 void TestHex::identifier_data()

@@ -12,6 +12,8 @@
 #include <csignal>
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace {
 
 constexpr int StartTimeoutMs = 10000;
@@ -28,6 +30,15 @@ const QRegularExpression HistoryLine(QStringLiteral("^\\[\\d+:\\d\\d\\.\\d{3}\\]
 const QRegularExpression UpdatedLine(QStringLiteral("^Updated (\\S+) to (\\S+): ([\\d,]+) bytes in \\d+:\\d\\d \\(\\d+\\.\\d\\d KiB/s\\)$"));
 // A HEX file the update must turn away before anything is sent: it names no firmware.
 constexpr const char* NoIdentifierHex = ":0400000001020304F2\n:00000001FF\n";
+// Files that stand for themselves in the arguments of a table row ("@empty" is the path of empty.hex).
+const QList<QPair<const char*, const char*>> RowFiles = {
+    {"noidentifier", NoIdentifierHex},
+    {"empty", ""},
+    {"notes", "notes\n"},
+    {"cut", ":0400000001020304F2\n:04000400010203"},
+    // Firmware 1234V201 whose third record rewrites bytes 2 and 3.
+    {"overlap", ":0400000001020304F2\n:08001000313233345632303135\n:02000200AABB97\n:00000001FF\n"},
+};
 
 QString binary(const char* name)
 {
@@ -61,6 +72,8 @@ private slots:
     void setupErrors();
     void withoutDisplay_data();
     void withoutDisplay();
+    void fileVerdicts_data();
+    void fileVerdicts();
     void brokenPluginIsReported_data();
     void brokenPluginIsReported();
 
@@ -68,6 +81,8 @@ private:
     bool startSimulator(const QStringList& arguments, const QString& portList = QStringLiteral("ports"));
     QString makeFirmware(const QString& version);
     QString writeFile(const QString& name, const char* text);
+    // Puts the files of RowFiles, a FIFO ("@fifo") and a folder ("@folder") in place of their names.
+    QStringList withRowFiles(QStringList arguments);
     QProcessEnvironment hostEnvironment() const;
     Run runHost(const QStringList& arguments);
     QStringList updateArguments(const QString& firmware) const;
@@ -139,6 +154,19 @@ QString TestHostApp::writeFile(const QString& name, const char* text)
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != qint64(qstrlen(text)))
         return QString();
     return file.fileName();
+}
+
+QStringList TestHostApp::withRowFiles(QStringList arguments)
+{
+    for (const auto& file : RowFiles) {
+        const QString name = QLatin1Char('@') + QLatin1String(file.first);
+        if (arguments.contains(name))
+            arguments.replaceInStrings(name, writeFile(QLatin1String(file.first) + QStringLiteral(".hex"), file.second));
+    }
+    const QString fifo = m_folder->filePath(QStringLiteral("fifo.hex"));
+    if (arguments.contains(QStringLiteral("@fifo")) && ::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0)
+        arguments.replaceInStrings(QStringLiteral("@fifo"), fifo);
+    return arguments.replaceInStrings(QStringLiteral("@folder"), m_folder->path());
 }
 
 QProcessEnvironment TestHostApp::hostEnvironment() const
@@ -441,9 +469,16 @@ void TestHostApp::setupErrors_data()
                             QStringLiteral("2,3"), QStringLiteral("--timeout"), QStringLiteral("2")}
         << "dux-host: no module found on ttySIM0 at 115200 baud, addresses 2, 3, waiting 200 ms for each (";
     QTest::newRow("no such file") << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("/nonexistent.hex")}
-                                  << "dux-host: cannot read the firmware file /nonexistent.hex";
+                                  << "dux-host: /nonexistent.hex cannot be read: No such file or directory";
     QTest::newRow("file without firmware") << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@noidentifier")}
-                                           << "noidentifier.hex is rejected: it holds no firmware identifier";
+                                           << "noidentifier.hex holds no firmware identifier";
+    QTest::newRow("FIFO as the file") << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@fifo")}
+                                      << "fifo.hex is a FIFO, not a regular file";
+    // Written all the same: here the search finds no module.
+    QTest::newRow("overlapping records")
+        << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@overlap"), QStringLiteral("--timeout"), QStringLiteral("1")}
+        << "overlap.hex: the record in line 3 overlaps data an earlier record gave, from address 0x00000002; the "
+           "later bytes are written\ndux-host: no module found";
     QTest::newRow("unknown module") << 1
                                     << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"),
                                                    QStringLiteral("--module"), QStringLiteral("ttyXY/DUX1/id1")}
@@ -470,7 +505,7 @@ void TestHostApp::setupErrors()
     QFETCH(QString, message);
 
     arguments.replaceInStrings(QStringLiteral("@firmware"), makeFirmware(QLatin1String(NewFirmware)));
-    arguments.replaceInStrings(QStringLiteral("@noidentifier"), writeFile(QStringLiteral("noidentifier.hex"), NoIdentifierHex));
+    arguments = withRowFiles(arguments);
     QStringList portLists;
     for (int i = 0; i < simulators; ++i) {
         portLists << QStringLiteral("--port-file") << m_folder->filePath(QStringLiteral("ports%1").arg(i));
@@ -513,6 +548,47 @@ void TestHostApp::withoutDisplay()
     QCOMPARE(process.exitCode(), exitCode);
     const QString text = QString::fromLocal8Bit(exitCode == 0 ? process.readAllStandardOutput() : process.readAllStandardError());
     QVERIFY2(exitCode == 0 ? text.contains(output) : text == output, qPrintable(text));
+}
+
+void TestHostApp::fileVerdicts_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("exitCode");
+    // The start of stderr after the program's name and ": "; empty: nothing on stderr.
+    QTest::addColumn<QString>("err");
+
+    const QString hexinfo = QStringLiteral("hexinfo");
+    QTest::newRow("no identifier") << hexinfo << "@noidentifier" << 0 << "";
+    QTest::newRow("overlapping records") << hexinfo << "@overlap" << 0 << "warning: %1: the record in line 3 overlaps";
+    QTest::newRow("empty file") << hexinfo << "@empty" << 1 << "%1 holds no HEX records";
+    QTest::newRow("text file") << hexinfo << "@notes" << 1 << "%1 is not a HEX file";
+    QTest::newRow("cut inside a record") << hexinfo << "@cut" << 1 << "%1 is cut short";
+    QTest::newRow("missing file") << hexinfo << "/nonexistent.hex" << 2 << "%1 cannot be read";
+    QTest::newRow("folder") << hexinfo << "@folder" << 2 << "%1 is a folder";
+    QTest::newRow("FIFO") << hexinfo << "@fifo" << 2 << "%1 is a FIFO";
+    // dux-sim's flash image: what the tool would not write is not taken either.
+    QTest::newRow("dux-sim, cut inside a record") << "dux-sim" << "@cut" << 2 << "%1 is cut short";
+}
+
+void TestHostApp::fileVerdicts()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, file);
+    QFETCH(int, exitCode);
+    QFETCH(QString, err);
+
+    const QString path = withRowFiles({file}).constFirst();
+    const bool simulator = program == QLatin1String("dux-sim");
+    QProcess process;
+    process.start(binary(qPrintable(program)), simulator ? QStringList{QStringLiteral("--flash-image"), path} : QStringList{path});
+    QVERIFY(process.waitForFinished(StartTimeoutMs));
+    QCOMPARE(process.exitCode(), exitCode);
+    const QString text = QString::fromLocal8Bit(process.readAllStandardError());
+    QVERIFY2(err.isEmpty() ? text.isEmpty() : text.startsWith(program + QStringLiteral(": ") + err.arg(path)),
+             qPrintable(text));
+    if (!simulator)
+        QCOMPARE(process.readAllStandardOutput().startsWith("size: "), exitCode == 0);
 }
 
 void TestHostApp::brokenPluginIsReported_data()

@@ -138,8 +138,8 @@ bool BootloaderDialogue::checkIdentity()
         return false;
     }
     m_skipsIdentityTests = m_version.startsWith(QLatin1String(Protocol::UncheckedModulePrefix));
-    const bool suit = FirmwareMatch::suits(m_version, m_target.hexFileVersion);
-    const QString verdict = FirmwareMatch::verdict(m_version, m_target.hexFileVersion, suit);
+    const bool suit = FirmwareMatch::suits(m_version, m_target.image.identifier());
+    const QString verdict = FirmwareMatch::verdict(m_version, m_target.image.identifier(), suit);
     progress(verdict);
     log(verdict.toHtmlEscaped());
     return suit && !cancelled();
@@ -175,7 +175,7 @@ bool BootloaderDialogue::readParameters()
         return false;
     }
     m_flashBase = reply.value();
-    const quint32 imageBase = quint32(m_target.progStart) + quint32(m_target.armFlashAddress);
+    const quint32 imageBase = quint32(m_target.image.start()) + quint32(m_target.image.armFlashAddress());
     if (!m_skipsIdentityTests && quint32(m_flashBase) != imageBase) {
         const QString text =
             QStringLiteral("Hex file base address (0x%0) does not match with flash base address (0x%1)!")
@@ -195,7 +195,7 @@ bool BootloaderDialogue::readParameters()
     // Without an answer the memory size is not known, and the write goes ahead.
     if (reply.isValid()) {
         const quint32 memorySize = quint32(reply.value());
-        if (memorySize < quint32(m_target.programSize)) {
+        if (memorySize < quint32(m_target.image.size())) {
             progressAndLog(QStringLiteral("Memory size: ") + QString::number(memorySize)
                            + QStringLiteral(" -> File too large!"));
             return false;
@@ -234,8 +234,8 @@ bool BootloaderDialogue::writeImage()
 {
     CommandHandlerInterface* handler = m_target.handler;
     reachPhase("write");
-    progressAndLog(QStringLiteral("Writing %1 bytes...").arg(m_target.programSize));
-    emit m_thread.handleProgressBarMaximum(m_target.programSize);
+    progressAndLog(QStringLiteral("Writing %1 bytes...").arg(m_target.image.size()));
+    emit m_thread.handleProgressBarMaximum(m_target.image.size());
     emit m_thread.handleProgressBarValue(0);
     handler->setTraceMode(true);
     handler->setMaxTimeoutMS(Bootloader::WriteTimeoutMs);
@@ -260,8 +260,8 @@ bool BootloaderDialogue::writeWord(Command& request, int& position, int& offset)
         return false;
     position += Bootloader::WordBytes;
     offset += Bootloader::WordBytes;
-    emit m_thread.handleProgressBarValue(position - m_target.progStart);
-    reportWritten(position - m_target.progStart);
+    emit m_thread.handleProgressBarValue(position - m_target.image.start());
+    reportWritten(position - m_target.image.start());
     return true;
 }
 
@@ -269,9 +269,9 @@ bool BootloaderDialogue::writePagesByNumber()
 {
     int offset = 0;
     int page = Bootloader::FirstPageNumber;
-    const int end = m_target.progStart + m_target.programSize;
+    const int end = m_target.image.start() + m_target.image.size();
     // No cancel point in here: these bootloaders must not be left with a page half written.
-    for (int position = m_target.progStart; position < end;) {
+    for (int position = m_target.image.start(); position < end;) {
         Command request = makeRequest(Bootloader::WriteWordCommand, static_cast<unsigned short>(offset >> Bootloader::WordShift),
                                       static_cast<unsigned char>(page & 0xFF), int(flashWord(position)));
         if (!writeWord(request, position, offset))
@@ -290,8 +290,8 @@ bool BootloaderDialogue::writePagesByBuffer()
 {
     int offset = 0;
     quint32 pageAddress = quint32(m_flashBase);
-    const int end = m_target.progStart + m_target.programSize;
-    for (int position = m_target.progStart; position < end;) {
+    const int end = m_target.image.start() + m_target.image.size();
+    for (int position = m_target.image.start(); position < end;) {
         Command request = makeRequest(Bootloader::WriteWordCommand,
                                       static_cast<unsigned short>((offset >> Bootloader::WordShift) & 0xFF),
                                       static_cast<unsigned char>((offset >> Bootloader::BankShift) & 0xFF),
@@ -304,7 +304,7 @@ bool BootloaderDialogue::writePagesByBuffer()
                 progressAndLog(QStringLiteral("Programming error (2)"));
                 return false;
             }
-            emit m_thread.handleProgressBarValue(position - m_target.progStart);
+            emit m_thread.handleProgressBarValue(position - m_target.image.start());
             pageAddress += quint32(m_pageSize);
             offset = 0;
         }
@@ -332,7 +332,7 @@ bool BootloaderDialogue::verifyChecksum()
 {
     CommandHandlerInterface* handler = m_target.handler;
     reachPhase("verify");
-    const quint32 lastAddress = quint32(m_flashBase) + quint32(m_target.programSize) - 1;
+    const quint32 lastAddress = quint32(m_flashBase) + quint32(m_target.image.size()) - 1;
     progress(QStringLiteral("Verifying checksum..."));
     log(QStringLiteral("Verifying checksum at address 0x%1...").arg(hex(lastAddress)));
     handler->setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
@@ -350,8 +350,8 @@ bool BootloaderDialogue::verifyChecksum()
         return false;
     }
     QString text = QStringLiteral("Module-CheckSum: 0x%1").arg(hex(quint32(reply.value())))
-        + QStringLiteral(" and Hexfile-CheckSum: 0x%1").arg(hex(quint32(m_target.hexFileChecksum)));
-    const bool equal = reply.value() == m_target.hexFileChecksum;
+        + QStringLiteral(" and Hexfile-CheckSum: 0x%1").arg(hex(quint32(m_target.image.checksum())));
+    const bool equal = reply.value() == m_target.image.checksum();
     text += equal ? QStringLiteral(" suit each other.") : QStringLiteral(" do not match!");
     progressAndLog(text);
     return equal;
@@ -360,9 +360,9 @@ bool BootloaderDialogue::verifyChecksum()
 bool BootloaderDialogue::storeSizeAndChecksum()
 {
     reachPhase("store");
-    progressAndLog(QStringLiteral("Writing checksum 0x%1").arg(hex(quint32(m_target.hexFileChecksum))));
+    progressAndLog(QStringLiteral("Writing checksum 0x%1").arg(hex(quint32(m_target.image.checksum()))));
     Command reply;
-    if (!sendOnce(Bootloader::StoreAttributeCommand, Bootloader::FirmwareSizeAttribute, 0, m_target.programSize,
+    if (!sendOnce(Bootloader::StoreAttributeCommand, Bootloader::FirmwareSizeAttribute, 0, m_target.image.size(),
                   &reply)) {
         progressAndLog(QStringLiteral("Error saving firmware size!"));
         return false;
@@ -370,7 +370,7 @@ bool BootloaderDialogue::storeSizeAndChecksum()
     if (reply.status() == Bootloader::AttributesUnsupportedStatus)
         return storeInFlashWords();
     if (!sendOnce(Bootloader::StoreAttributeCommand, Bootloader::FirmwareChecksumAttribute, 0,
-                  m_target.hexFileChecksum)) {
+                  m_target.image.checksum())) {
         progressAndLog(QStringLiteral("Error saving new checksum!"));
         return false;
     }
@@ -385,11 +385,11 @@ bool BootloaderDialogue::storeInFlashWords()
         m_byPageNumber ? Bootloader::PageNumberChecksumWordType : Bootloader::PageBufferChecksumWordType;
     const unsigned char bank =
         m_byPageNumber ? Bootloader::PageNumberAttributePage : Bootloader::PageBufferAttributeBank;
-    if (!sendOnce(Bootloader::WriteWordCommand, sizeType, bank, m_target.programSize)) {
+    if (!sendOnce(Bootloader::WriteWordCommand, sizeType, bank, m_target.image.size())) {
         progressAndLog(QStringLiteral("Error writing firmware size!"));
         return false;
     }
-    if (!sendOnce(Bootloader::WriteWordCommand, checksumType, bank, m_target.hexFileChecksum)) {
+    if (!sendOnce(Bootloader::WriteWordCommand, checksumType, bank, m_target.image.checksum())) {
         progressAndLog(QStringLiteral("Error writing new check sum!"));
         return false;
     }
@@ -485,8 +485,8 @@ quint32 BootloaderDialogue::flashWord(int position) const
     quint32 word = 0;
     for (int i = 0; i < Bootloader::WordBytes; ++i) {
         const int at = position + i;
-        if (m_target.image && at >= 0 && at < Protocol::ImageBytes)
-            word |= quint32(m_target.image[at]) << (8 * i);
+        if (m_target.image.bytes() && at >= 0 && at < Protocol::ImageBytes)
+            word |= quint32(m_target.image.bytes()[at]) << (8 * i);
     }
     return word;
 }
@@ -510,7 +510,7 @@ void BootloaderDialogue::reachPhase(const char* phase)
 void BootloaderDialogue::reportWritten(int bytes)
 {
     if (UpdateOutcome* outcome = m_thread.currentOutcome())
-        outcome->progress(bytes, m_target.programSize);
+        outcome->progress(bytes, m_target.image.size());
 }
 
 void BootloaderDialogue::progress(const QString& text)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "firmwareimage.h"
+
 #include <QString>
 #include <atomic>
 
@@ -16,19 +18,14 @@ class FirmwareUpdaterThread;
 class BootloaderDialogue
 {
 public:
-    // What the run reads of the image and the module; the image belongs to the widget and is read in place.
+    // The module's link and the firmware the run writes to it.
     struct Target
     {
         CommandHandlerInterface* handler = nullptr;
         // DUXLConnectionInterface::LinkKind of the module's link.
         int linkKind = 0;
         QString portName;
-        const unsigned char* image = nullptr;
-        int programSize = 0;
-        int progStart = 0;
-        int armFlashAddress = 0;
-        QString hexFileVersion;
-        int hexFileChecksum = 0;
+        FirmwareImage image;
     };
 
     // The flags and the address are the thread's: the widget writes them while the dialogue runs.

@@ -28,12 +28,7 @@ void FirmwareUpdaterThread::run()
             : commandHandler->isUsbHandler()          ? DUXLConnectionInterface::Usb
                                                       : DUXLConnectionInterface::Serial;
         target.portName = portName;
-        target.image = progData;
-        target.programSize = programSize;
-        target.progStart = progStart;
-        target.armFlashAddress = ARMFlashAddress;
-        target.hexFileVersion = hexFileVersion;
-        target.hexFileChecksum = hexFileChecksum;
+        target.image = image;
         successful = BootloaderDialogue(*this, target, cancelRequested, reopenDone, moduleAddress).run();
     }
 

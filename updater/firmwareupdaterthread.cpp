@@ -34,33 +34,14 @@ void FirmwareUpdaterThread::setLinkKind(int kind)
     linkKind = kind;
 }
 
-void FirmwareUpdaterThread::setProgramData(unsigned char* data, int size)
+void FirmwareUpdaterThread::setImage(const FirmwareImage& firmware)
 {
-    progData = data;
-    programSize = size;
-}
-
-void FirmwareUpdaterThread::setProgramAddresses(int start, int segment, int extendedLinear, int armFlash)
-{
-    progStart = start;
-    segmentAddress = segment;
-    extendedLinearAddress = extendedLinear;
-    ARMFlashAddress = armFlash;
+    image = firmware;
 }
 
 void FirmwareUpdaterThread::setModuleAddress(unsigned char address)
 {
     moduleAddress = address;
-}
-
-void FirmwareUpdaterThread::setHexFileVersion(QString version)
-{
-    hexFileVersion = version;
-}
-
-void FirmwareUpdaterThread::setHexFileChecksum(int checksum)
-{
-    hexFileChecksum = checksum;
 }
 
 void FirmwareUpdaterThread::cancelUpdate()

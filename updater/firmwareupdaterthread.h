@@ -1,5 +1,7 @@
 #pragma once
 
+#include "firmwareimage.h"
+
 #include <QString>
 #include <QThread>
 #include <atomic>
@@ -22,12 +24,9 @@ public:
     // The kind of the handler's link (DUXLConnectionInterface::LinkKind); call after setCommandHandler,
     // which forgets it. Without it, the run tells the kind from the handler's name.
     void setLinkKind(int kind);
-    // Keeps the pointer, not a copy: the image stays the caller's and must not change during a run.
-    void setProgramData(unsigned char* progData, int programSize);
-    void setProgramAddresses(int progStart, int segmentAddress, int extendedLinearAddress, int ARMFlashAddress);
+    // The firmware the next run writes; set while no run is under way.
+    void setImage(const FirmwareImage& image);
     void setModuleAddress(unsigned char moduleAddress);
-    void setHexFileVersion(QString version);
-    void setHexFileChecksum(int checksum);
 
     void cancelUpdate();
     bool isCancelRequested() const;
@@ -60,19 +59,12 @@ private:
     static constexpr int UnnamedLinkKind = 0;
     int linkKind = UnnamedLinkKind;
     QString portName;
-    QString hexFileVersion = QStringLiteral("unknown");
     std::atomic<bool> cancelRequested{false};
     std::atomic<bool> reopenResult{false};
     std::atomic<bool> reopenDone{false};
     std::atomic<bool> deviceClosed{false};
-    unsigned char* progData = nullptr;
-    int programSize = 0;
+    FirmwareImage image;
     std::atomic<unsigned char> moduleAddress{1};
-    int progStart = 0;
-    int segmentAddress = 0;
-    int extendedLinearAddress = 0;
-    int ARMFlashAddress = 0;
-    int hexFileChecksum = 0;
     // Set and cleared on the GUI thread while the worker may run; the run reads it for each report.
     std::atomic<UpdateOutcome*> outcome{nullptr};
 };
