@@ -1,22 +1,19 @@
 #include "firmwareupdate.h"
 #include "ui_firmwareupdate.h"
 
-#include "basictools.h"
 #include "command.h"
 #include "duxlmoduleinterface.h"
 #include "elapsedclock.h"
 #include "formicons.h"
+#include "formsetup.h"
 #include "functionname.h"
 #include "lowlevel.h"
 #include "peripherymanager.h"
-#include "tooltip.h"
 #include "updateform.h"
 #include "updatesession.h"
 #include "valuefieldwidths.h"
 
-#include <QAction>
 #include <QDebug>
-#include <QMenu>
 
 namespace {
 constexpr const char* VersionInfo = "4.6.0 - vamberplug;Plugin-Interface.4.6.0.vamberplug;Plugin ;Plugin.Interface.";
@@ -92,7 +89,7 @@ void FirmwareUpdate::init(QWidget* parent)
         moduleListLoaded = false;
 
         connectSession();
-        buildSelectMenu();
+        FormSetup::buildSelectMenu(ui, this);
 
         setProperty("dpStatusTip", tr("use this tool to update modules"));
 
@@ -107,7 +104,7 @@ void FirmwareUpdate::init(QWidget* parent)
         setAcceptDrops(true);
         connect(ui->leFilename, SIGNAL(textChanged(QString)), this, SLOT(fileNameChanged(QString)));
 
-        buildFileToolTip();
+        FormSetup::buildFileToolTip(ui, this, QLatin1String(PluginIcon));
         leaveSelection = false;
     }
 
@@ -131,32 +128,6 @@ void FirmwareUpdate::connectSession()
     connect(session, &UpdateSession::listRebuildWanted, this, &FirmwareUpdate::on_btnRefresh_clicked);
     connect(session, &UpdateSession::concluded, this, &FirmwareUpdate::concludeUpdate);
     connect(session, &UpdateSession::firmwareCompleted, this, &FirmwareUpdate::handleFirmwareCompleted);
-}
-
-void FirmwareUpdate::buildSelectMenu()
-{
-    // Owned by this widget rather than left without parent, so that it goes with the form.
-    auto* selectMenu = new QMenu(this);
-    selectMenu->addAction(new QAction(QIcon(QStringLiteral(":/moreIcons/DirectoryPool")),
-                                      QStringLiteral("Local pool"), this));
-    selectMenu->addAction(new QAction(ui->btnSelect->icon(), ui->btnSelect->text(), this));
-    ui->btnSelect->setMenu(selectMenu);
-    connect(selectMenu, SIGNAL(aboutToShow()), this, SLOT(prepareSelect()));
-    connect(ui->btnSelect, SIGNAL(triggered(QAction*)), this, SLOT(toolSelectAction(QAction*)));
-    ui->btnSelect->setDefaultAction(ui->btnSelect->actions().last());
-    ui->btnSelect->setIcon(selectMenu->actions().last()->icon());
-    ui->btnSelect->setText(selectMenu->actions().last()->text());
-}
-
-void FirmwareUpdate::buildFileToolTip()
-{
-    ToolTip builder(0, 1.0, 1, QColor(QStringLiteral("navy")));
-    builder.addCaption(BasicTools::setPixmapToHtml(QPixmap(QLatin1String(PluginIcon)), QSize(32, 32))
-                       + QStringLiteral("Get a filename"));
-    builder.addToolTip({QStringLiteral("Browse to a firmware file"), QStringLiteral("Enter or paste absolute filename"),
-                        QStringLiteral("Drop a file here")});
-    ui->gbNewFirmware->setToolTip(builder.getToolTip());
-    ui->gbNewFirmware->setProperty("dpAdvancedTip", toolTip());
 }
 
 void FirmwareUpdate::finished(int code)

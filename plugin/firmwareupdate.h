@@ -4,7 +4,6 @@
 #include "containerinterface.h"
 #include "duxlmoduleinterface.h"
 #include "firmwareimage.h"
-#include "protocolfacts.h"
 #include "toolsettings.h"
 
 // Complete types, so that the meta-object registers the pointer types of the slots' arguments
@@ -21,7 +20,6 @@
 class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
-class QIcon;
 class FileSystemModel;
 class FormIcons;
 class UpdateForm;
@@ -31,8 +29,9 @@ namespace Ui {
 class FirmwareUpdate;
 }
 
-// The "Firmware update" tool: picks a module and a HEX file, switches the module into its bootloader
-// and drives the worker thread that writes the image, showing every step in the history.
+// The "Firmware update" tool's form: picks a module and a HEX file, shows the history and the clock,
+// and hands each step of an update to its UpdateSession, which switches the module into its
+// bootloader and drives the worker thread that writes the image.
 class FirmwareUpdate : public ContainerInterface
 {
     Q_OBJECT
@@ -87,11 +86,8 @@ protected slots:
     void dragMoveEvent(QDragMoveEvent* event) override;
 
 private:
-    // Steps of the first init: the session's reports to the form, the file button's menu, the file
-    // group's tool tip.
+    // A step of the first init: the session's reports that the widget itself takes.
     void connectSession();
-    void buildSelectMenu();
-    void buildFileToolTip();
     // The end of an update in the form: the clock's debug line and, with the file kept, the ready question.
     void concludeUpdate();
 
