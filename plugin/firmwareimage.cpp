@@ -13,23 +13,19 @@
 
 #include <QAction>
 #include <QDebug>
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
-#include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
 #include <QUrl>
 #include <QWhatsThis>
 
-#include <algorithm>
-#include <iterator>
-
 namespace {
 constexpr const char* HexSuffix = ".hex";
+// The chosen file's debug lines go out under the name of the slot that takes it.
+constexpr const char* FileChoiceFunction = "FirmwareUpdate::fileNameChanged()";
 // A name filter that no file name matches: every pool file is shown disabled.
 constexpr const char* MatchNothing = ".";
 constexpr const char* LeaveSelectionName = "leaveSelection";
@@ -96,35 +92,40 @@ bool FirmwareUpdate::fileNameChanged(QString fileName)
         return false;
     }
     session->setChosenFile(fileName);
-    if (!fileName.toLower().endsWith(QLatin1String(HexSuffix))) {
-        image = image.withoutProgram(QString());
-        handOver();
-        return false;
-    }
-    image = loadHexFile(fileName);
-    qDebug() << DUX_FUNCTION << fileName << "hexFileVersion:" << image.identifier();
-    // The loader's reason and line, for a file the user chose (the pool scan loads every pool file).
-    if (!image.problem().isEmpty())
-        tellUser(image.problem() + QLatin1Char('.'));
-    if (!image.warning().isEmpty())
-        tellUser(image.warning() + QLatin1Char('.'));
-    if (image.identifier().isEmpty()) {
-        image = image.withoutProgram(image.problem());
-        handOver();
-        return false;
-    }
-    qDebug() << DUX_FUNCTION << "programSize:" << image.size();
-    qDebug() << DUX_FUNCTION << "programStart:" << image.start();
-    qDebug() << DUX_FUNCTION << "extendedLinearAddress:" << image.extendedLinearAddress();
-    qDebug() << DUX_FUNCTION << "segmentAddress:" << image.segmentAddress();
-    qDebug() << DUX_FUNCTION << "ARMFlashAddress:" << image.armFlashAddress();
+    const bool hexFile = fileName.toLower().endsWith(QLatin1String(HexSuffix));
+    image = hexFile ? loadChosenFile(fileName) : image.withoutProgram(QString());
     handOver();
+    if (image.size() == 0)
+        return false;
+    rememberFolderOf(fileName);
+    return true;
+}
 
+void FirmwareUpdate::rememberFolderOf(const QString& fileName)
+{
     // Files below the home path are the pool's own copies; remembering them would replace the user's folder.
     const QString absolutePath = QFileInfo(fileName).absoluteFilePath();
     if (!absolutePath.startsWith(settings.homePath(), Qt::CaseSensitive))
         handleFirmwareDirectory(absolutePath);
-    return true;
+}
+
+FirmwareImage FirmwareUpdate::loadChosenFile(const QString& fileName)
+{
+    const FirmwareImage loaded = loadHexFile(fileName);
+    qDebug() << FileChoiceFunction << fileName << "hexFileVersion:" << loaded.identifier();
+    // The loader's reason and line, for a file the user chose (the pool scan loads every pool file).
+    if (!loaded.problem().isEmpty())
+        tellUser(loaded.problem() + QLatin1Char('.'));
+    if (!loaded.warning().isEmpty())
+        tellUser(loaded.warning() + QLatin1Char('.'));
+    if (loaded.identifier().isEmpty())
+        return loaded.withoutProgram(loaded.problem());
+    qDebug() << FileChoiceFunction << "programSize:" << loaded.size();
+    qDebug() << FileChoiceFunction << "programStart:" << loaded.start();
+    qDebug() << FileChoiceFunction << "extendedLinearAddress:" << loaded.extendedLinearAddress();
+    qDebug() << FileChoiceFunction << "segmentAddress:" << loaded.segmentAddress();
+    qDebug() << FileChoiceFunction << "ARMFlashAddress:" << loaded.armFlashAddress();
+    return loaded;
 }
 
 void FirmwareUpdate::handOver()
@@ -183,26 +184,26 @@ void FirmwareUpdate::prepareSelect()
 
 void FirmwareUpdate::toolSelectAction(QAction* action)
 {
-    QAction* poolAction = ui->btnSelect->menu()->actions().first();
-    if (action == poolAction) {
-        // Keeping the file for the next module only makes sense while there is exactly one to go to.
-        const bool singleModule = ui->cmbModules->count() == 1;
-        leaveSelection = leaveSelection && singleModule;
-        PoolWindow::build(this, FirmwarePool(settings.homePath()).path(), poolAction->icon(), leaveSelection,
-                          singleModule);
+    if (action == ui->btnSelect->menu()->actions().first()) {
+        openPoolWindow(action->icon());
         return;
     }
-    const QString fileName = QFileDialog::getOpenFileName(this, tr("Select firmware file"), firmwareDirectory,
-                                                          tr("Firmware files (*.hex)"));
-    if (fileName.isEmpty()) {
-        qDebug() << DUX_FUNCTION << "selected filname is empty!";
+    const QString fileName = PoolWindow::askForFile(this, firmwareDirectory);
+    if (fileName.isEmpty())
         return;
-    }
     // The same name again would be no change, and the file would not be read again.
     if (fileName == ui->leFilename->text())
         ui->leFilename->setText(QString());
     qDebug() << DUX_FUNCTION << "choosen file:" << fileName;
     ui->leFilename->setText(fileName);
+}
+
+void FirmwareUpdate::openPoolWindow(const QIcon& icon)
+{
+    // Keeping the file for the next module only makes sense while there is exactly one to go to.
+    const bool singleModule = ui->cmbModules->count() == 1;
+    leaveSelection = leaveSelection && singleModule;
+    PoolWindow::build(this, FirmwarePool(settings.homePath()).path(), icon, leaveSelection, singleModule);
 }
 
 void FirmwareUpdate::scanFirmwarePool(FileSystemModel* model, const QString& directory)

@@ -56,14 +56,6 @@ QString FirmwareUpdate::versionInfo()
     return QLatin1String(VersionInfo);
 }
 
-void FirmwareUpdate::setParameter(const QString&, const QVariant&, int)
-{
-}
-
-void FirmwareUpdate::receiveMessage(int, const QString&)
-{
-}
-
 PluginInterface* FirmwareUpdate::createInstance(QString key, PluginHandler* handler)
 {
     auto* instance = new FirmwareUpdate(key, handler);

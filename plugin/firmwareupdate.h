@@ -21,6 +21,7 @@ class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
 class FileSystemModel;
+class QIcon;
 class FormIcons;
 class UpdateForm;
 class UpdateSession;
@@ -44,8 +45,9 @@ public:
     ~FirmwareUpdate() override;
 
     QString versionInfo() override;
-    void setParameter(const QString& name, const QVariant& value, int flags) override;
-    void receiveMessage(int id, const QString& text) override;
+    // The tool takes no parameters and no messages from the host.
+    void setParameter(const QString&, const QVariant&, int) override {}
+    void receiveMessage(int, const QString&) override {}
     PluginInterface* createInstance(QString key, PluginHandler* handler) override;
     void init(QWidget* parent) override;
 
@@ -94,8 +96,14 @@ private:
     // Loads the file, writes the loader's diagnostic lines and shows size, checksum and identifier in the
     // form when the reader came to its end; the pool scan loads every pool file with it.
     FirmwareImage loadHexFile(const QString& fileName);
+    // The pool window, over the form; "Leave file in selection" only with a single module listed.
+    void openPoolWindow(const QIcon& icon);
+    // Loads a file the user chose and tells why it cannot be written; without an identifier, no program.
+    FirmwareImage loadChosenFile(const QString& fileName);
     // Gives `image` to the worker through doFirmwareUpdate.
     void handOver();
+    // Remembers the folder of a chosen file for its module, unless it is one of the pool's own copies.
+    void rememberFolderOf(const QString& fileName);
     // Saves the settings and says so in the history when they could not be saved.
     void saveSettings();
     void reportUnsavedSettings();
@@ -113,8 +121,7 @@ private:
     QElapsedTimer elapsedTimer;
     QTimer elapsedTimeTimer;
     QString firmwareDirectory;
-    // The chosen file as handed to the worker: no program when there is nothing to write, and then its
-    // problem says why (empty when no HEX file was named).
+    // The chosen file as handed to the worker; without a program, its problem says why (empty: no HEX file).
     FirmwareImage image;
     bool leaveSelection = false;
     // The update itself, from the press of Update to its end; holds the outcome ("updateOutcome").

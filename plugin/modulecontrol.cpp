@@ -21,24 +21,24 @@ constexpr int RefreshAfterModuleReportMs = 2500;
 
 constexpr const char* ModuleNoticeTemplate = "<span style=\"color: lightskyblue;\">%1 %2</span>";
 constexpr const char* ReadyLine = "<span style=\"color: lime;\"><br>Are you ready?<br></span>";
+
+bool isOffered(const QString& baseName, DUXLModuleInterface* module)
+{
+    return !baseName.startsWith(QLatin1String(ExcludedPortPrefix))
+           && module->nameInFirmware() != QLatin1String(ExcludedFirmwareName);
+}
 }
 
 void FirmwareUpdate::on_btnRefresh_clicked()
 {
     ui->cmbModules->blockSignals(false);
     ui->cmbModules->clear();
-    if (pluginHandler()) {
-        const QStringList keys = pluginHandler()->getModulePluginKeys(true);
-        for (const QString& key : keys) {
-            DUXLModuleInterface* module = pluginHandler()->getModulePlugin(key);
-            if (!module)
-                continue;
-            const QString baseName = key.section(QLatin1Char('/'), 0, 0);
-            if (baseName.startsWith(QLatin1String(ExcludedPortPrefix))
-                || module->nameInFirmware() == QLatin1String(ExcludedFirmwareName))
-                continue;
+    const QStringList keys = pluginHandler() ? pluginHandler()->getModulePluginKeys(true) : QStringList();
+    for (const QString& key : keys) {
+        DUXLModuleInterface* module = pluginHandler()->getModulePlugin(key);
+        const QString baseName = key.section(QLatin1Char('/'), 0, 0);
+        if (module && isOffered(baseName, module))
             ui->cmbModules->addItem(QIcon(), key, QVariantList{key, module->name(), baseName});
-        }
     }
     ui->btnSelect->setEnabled(ui->cmbModules->count() > 0);
 }

@@ -5,7 +5,9 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDebug>
 #include <QDialog>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -21,6 +23,8 @@ namespace {
 constexpr const char* IdentifierWidthSample = "XXXXVXXX____";
 constexpr const char* DeviceTreeName = "deviceTree";
 constexpr const char* LeaveSelectionName = "leaveSelection";
+// The file choice's debug lines go out under the name of the tool's slot that asks.
+constexpr const char* SelectFunction = "FirmwareUpdate::toolSelectAction()";
 
 QTreeView* buildTree(QWidget* tool, FileSystemModel* model)
 {
@@ -80,6 +84,16 @@ QDialog* build(QWidget* tool, const QString& folder, const QIcon& icon, bool lea
     dialog->setWindowTitle(QCoreApplication::translate("FirmwareUpdate", "Select firmware file from: ") + model->rootPath());
     dialog->setWindowIcon(icon);
     return dialog;
+}
+
+QString askForFile(QWidget* tool, const QString& directory)
+{
+    const QString fileName = QFileDialog::getOpenFileName(
+        tool, QCoreApplication::translate("FirmwareUpdate", "Select firmware file"), directory,
+        QCoreApplication::translate("FirmwareUpdate", "Firmware files (*.hex)"));
+    if (fileName.isEmpty())
+        qDebug() << SelectFunction << "selected filname is empty!";
+    return fileName;
 }
 
 void show(QWidget* tool, const QString& folder)
