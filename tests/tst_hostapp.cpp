@@ -28,11 +28,10 @@ const QStringList QuickSearch = {QStringLiteral("--addresses"), QStringLiteral("
                                  QStringLiteral("200")};
 const QRegularExpression HistoryLine(QStringLiteral("^\\[\\d+:\\d\\d\\.\\d{3}\\] \\S"));
 const QRegularExpression UpdatedLine(QStringLiteral("^Updated (\\S+) to (\\S+): ([\\d,]+) bytes in \\d+:\\d\\d \\(\\d+\\.\\d\\d KiB/s\\)$"));
-// A HEX file the update must turn away before anything is sent: it names no firmware.
-constexpr const char* NoIdentifierHex = ":0400000001020304F2\n:00000001FF\n";
 // Files that stand for themselves in the arguments of a table row ("@empty" is the path of empty.hex).
 const QList<QPair<const char*, const char*>> RowFiles = {
-    {"noidentifier", NoIdentifierHex},
+    // The update must turn it away before anything is sent: it names no firmware.
+    {"noidentifier", ":0400000001020304F2\n:00000001FF\n"},
     {"empty", ""},
     {"notes", "notes\n"},
     {"cut", ":0400000001020304F2\n:04000400010203"},
