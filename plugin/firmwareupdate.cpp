@@ -78,7 +78,6 @@ void FirmwareUpdate::init(QWidget* parent)
         ui->btnUpdate->setEnabled(false);
 
         session->createWorker();
-        moduleListLoaded = false;
 
         connectSession();
         FormSetup::buildSelectMenu(ui, this);

@@ -99,6 +99,8 @@ void FirmwareUpdate::handleReOpenDevice(int moduleState)
 
 void FirmwareUpdate::handleUSBDevices(QList<QSerialPortInfo> actualInterfaces, QList<QSerialPortInfo> oldInterfaces)
 {
+    if (!session->portReportsFollowed())
+        return;
     const bool noPortRemoved = session->followPorts(actualInterfaces, oldInterfaces);
     // With one module and the file kept, plugging in the next module updates it.
     if (leaveSelection && ui->cmbModules->count() == 1 && noPortRemoved && session->isIdle()) {

@@ -37,6 +37,7 @@ constexpr int StartFromFirmwareMs = 5000;
 constexpr int WorkerJoinPollMs = 20;
 
 constexpr const char* OutcomeName = "updateOutcome";
+constexpr const char* SessionName = "updateSession";
 constexpr const char* PortChangeTemplate = "<span style=\"color: gold;\"><br>COM-Port has changed from %1 to %2<br></span>";
 constexpr const char* UnfollowedPortTemplate =
     "<span style=\"color: gold;\"><br>Port %1 appeared during the update and is ignored: only a module on a USB link "
@@ -91,6 +92,7 @@ UpdateSession::UpdateSession(PluginHandler* pluginHandler, ToolSettings& setting
     , m_settings(settings)
     , m_outcome(new UpdateOutcome(this))
 {
+    setObjectName(QLatin1String(SessionName));
     m_outcome->setObjectName(QLatin1String(OutcomeName));
 }
 

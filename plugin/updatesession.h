@@ -23,6 +23,10 @@ struct LinkPolicy;
 class UpdateSession : public QObject
 {
     Q_OBJECT
+    // Whether the host's port reports reach the update (true unless a host that runs several tools at
+    // once turns it off for a tool whose module does not change its port); set through the meta-object
+    // of the child named "updateSession".
+    Q_PROPERTY(bool portReportsFollowed MEMBER m_portReportsFollowed)
 public:
     UpdateSession(PluginHandler* pluginHandler, ToolSettings& settings, QObject* parent = nullptr);
     ~UpdateSession() override;
@@ -47,6 +51,7 @@ public:
     // The module of the selection, which may be null.
     DUXLModuleInterface* selectedModule() const;
     bool isIdle() const { return m_state == State::Idle; }
+    bool portReportsFollowed() const { return m_portReportsFollowed; }
 
     // The firmware the next update writes, and the path the pool copy is made from.
     void setImage(const FirmwareImage& image);
@@ -149,4 +154,5 @@ private:
     // This (GUI) thread is running the worker's erase, which the worker waits for. The erase keeps the
     // event loop going, in which the host may destroy the form and this session with it.
     bool m_inWorkerRequest = false;
+    bool m_portReportsFollowed = true;
 };

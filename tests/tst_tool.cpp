@@ -672,10 +672,14 @@ void TestTool::unattendedNextUpdate_data()
     QTest::addColumn<bool>("asks");
     QTest::addColumn<bool>("starts");
 
-    QTest::newRow("one module, file kept, port added") << true << 1 << false << true << true;
-    QTest::newRow("a port also removed") << true << 1 << true << true << false;
-    QTest::newRow("two modules") << true << 2 << false << false << false;
-    QTest::newRow("file not kept") << false << 1 << false << false << false;
+    // A host that runs several tools turns the port reports off for a tool (through the meta-object).
+    QTest::addColumn<bool>("reportsFollowed");
+
+    QTest::newRow("one module, file kept, port added") << true << 1 << false << true << true << true;
+    QTest::newRow("a port also removed") << true << 1 << true << true << false << true;
+    QTest::newRow("two modules") << true << 2 << false << false << false << true;
+    QTest::newRow("file not kept") << false << 1 << false << false << false << true;
+    QTest::newRow("port reports not followed") << true << 1 << false << true << false << false;
 }
 
 void TestTool::unattendedNextUpdate()
@@ -685,6 +689,7 @@ void TestTool::unattendedNextUpdate()
     QFETCH(bool, removeAPort);
     QFETCH(bool, asks);
     QFETCH(bool, starts);
+    QFETCH(bool, reportsFollowed);
 
     ToolHarness harness;
     const QString key = harness.host().addModule(setupFor(QStringLiteral("COM3")));
@@ -694,6 +699,8 @@ void TestTool::unattendedNextUpdate()
     harness.start();
     chooseFirmware(harness);
     harness.setLeaveSelection(leaveSelection);
+    QVERIFY(harness.tool()->findChild<QObject*>(QStringLiteral("updateSession"))
+                ->setProperty("portReportsFollowed", reportsFollowed));
     QVERIFY(harness.invoke("handleUpdateCompleted", Q_ARG(bool, true)));
     QCOMPARE(harness.historyText().contains(QStringLiteral("Are you ready?")), asks);
 
