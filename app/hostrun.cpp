@@ -8,14 +8,15 @@
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
 #include "firmwarefilecheck.h"
+#include "hostmessages.h"
 #include "hostwindow.h"
 #include "installlayout.h"
 #include "modulediscovery.h"
 #include "peripherymanager.h"
 #include "pluginhandler.h"
+#include "pluginsettings.h"
 #include "portlistfile.h"
 #include "runteller.h"
-#include "protocolfacts.h"
 #include "serialportdescription.h"
 #include "serialcommandhandler.h"
 #include "simulatorprocess.h"
@@ -37,10 +38,10 @@
 namespace {
 
 constexpr const char* UpdatePluginClass = "FirmwareUpdate";
-constexpr const char* ModuleAddedMessage = Protocol::DeviceTreeReady;
+constexpr const char* ModuleAddedMessage = HostMessages::DeviceTreeReady;
 constexpr const char* ModuleRemovedMessage = "removed";
 // The host's pool of firmware files, beside its home folder; the update plug-in keeps copies there.
-constexpr const char* FirmwarePoolFolder = Protocol::PoolFolder;
+constexpr const char* FirmwarePoolFolder = PluginSettings::PoolFolder;
 constexpr int MsPerSecond = 1000;
 // After the cancel waits of the run (UpdateRun), the process has this long to take its objects down:
 // the run ends within a second of the time-out either way.

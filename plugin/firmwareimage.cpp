@@ -5,46 +5,29 @@
 #include "filesystemmodel.h"
 #include "firmwarepool.h"
 #include "firmwarepoolscan.h"
-#include "firmwareupdaterthread.h"
 #include "functionname.h"
 #include "intelhexparser.h"
 #include "lowlevel.h"
-#include "pluginsettings.h"
-#include "spacerwidget.h"
+#include "poolwindow.h"
+#include "updatesession.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QDebug>
-#include <QDialog>
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
-#include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QFontMetrics>
-#include <QHBoxLayout>
-#include <QHeaderView>
 #include <QMenu>
 #include <QMimeData>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QTreeView>
 #include <QUrl>
-#include <QVBoxLayout>
 #include <QWhatsThis>
-
-#include <algorithm>
-#include <iterator>
 
 namespace {
 constexpr const char* HexSuffix = ".hex";
+// The chosen file's debug lines go out under the name of the slot that takes it.
+constexpr const char* FileChoiceFunction = "FirmwareUpdate::fileNameChanged()";
 // A name filter that no file name matches: every pool file is shown disabled.
 constexpr const char* MatchNothing = ".";
-// The pool window is made wide enough for an identifier column of this text.
-constexpr const char* IdentifierWidthSample = "XXXXVXXX____";
-constexpr const char* DeviceTreeName = "deviceTree";
 constexpr const char* LeaveSelectionName = "leaveSelection";
 constexpr const char* UriListFormat = "text/uri-list";
 // Where the drop hint appears relative to the mouse, in pixels.
@@ -108,35 +91,41 @@ bool FirmwareUpdate::fileNameChanged(QString fileName)
         scanFirmwarePool(poolModel, fileName);
         return false;
     }
-    if (!fileName.toLower().endsWith(QLatin1String(HexSuffix))) {
-        image = image.withoutProgram(QString());
-        handOver();
-        return false;
-    }
-    image = loadHexFile(fileName);
-    qDebug() << DUX_FUNCTION << fileName << "hexFileVersion:" << image.identifier();
-    // The loader's reason and line, for a file the user chose (the pool scan loads every pool file).
-    if (!image.problem().isEmpty())
-        tellUser(image.problem() + QLatin1Char('.'));
-    if (!image.warning().isEmpty())
-        tellUser(image.warning() + QLatin1Char('.'));
-    if (image.identifier().isEmpty()) {
-        image = image.withoutProgram(image.problem());
-        handOver();
-        return false;
-    }
-    qDebug() << DUX_FUNCTION << "programSize:" << image.size();
-    qDebug() << DUX_FUNCTION << "programStart:" << image.start();
-    qDebug() << DUX_FUNCTION << "extendedLinearAddress:" << image.extendedLinearAddress();
-    qDebug() << DUX_FUNCTION << "segmentAddress:" << image.segmentAddress();
-    qDebug() << DUX_FUNCTION << "ARMFlashAddress:" << image.armFlashAddress();
+    session->setChosenFile(fileName);
+    const bool hexFile = fileName.toLower().endsWith(QLatin1String(HexSuffix));
+    image = hexFile ? loadChosenFile(fileName) : image.withoutProgram(QString());
     handOver();
+    if (image.size() == 0)
+        return false;
+    rememberFolderOf(fileName);
+    return true;
+}
 
+void FirmwareUpdate::rememberFolderOf(const QString& fileName)
+{
     // Files below the home path are the pool's own copies; remembering them would replace the user's folder.
     const QString absolutePath = QFileInfo(fileName).absoluteFilePath();
     if (!absolutePath.startsWith(settings.homePath(), Qt::CaseSensitive))
         handleFirmwareDirectory(absolutePath);
-    return true;
+}
+
+FirmwareImage FirmwareUpdate::loadChosenFile(const QString& fileName)
+{
+    const FirmwareImage loaded = loadHexFile(fileName);
+    qDebug() << FileChoiceFunction << fileName << "hexFileVersion:" << loaded.identifier();
+    // The loader's reason and line, for a file the user chose (the pool scan loads every pool file).
+    if (!loaded.problem().isEmpty())
+        tellUser(loaded.problem() + QLatin1Char('.'));
+    if (!loaded.warning().isEmpty())
+        tellUser(loaded.warning() + QLatin1Char('.'));
+    if (loaded.identifier().isEmpty())
+        return loaded.withoutProgram(loaded.problem());
+    qDebug() << FileChoiceFunction << "programSize:" << loaded.size();
+    qDebug() << FileChoiceFunction << "programStart:" << loaded.start();
+    qDebug() << FileChoiceFunction << "extendedLinearAddress:" << loaded.extendedLinearAddress();
+    qDebug() << FileChoiceFunction << "segmentAddress:" << loaded.segmentAddress();
+    qDebug() << FileChoiceFunction << "ARMFlashAddress:" << loaded.armFlashAddress();
+    return loaded;
 }
 
 void FirmwareUpdate::handOver()
@@ -151,21 +140,18 @@ void FirmwareUpdate::doFirmwareUpdate(unsigned char*, int programSize, int, int,
 {
     ui->gridLayoutUpdate->setEnabled(programSize > 0);
     ui->leHexVersion->setText(image.identifier());
-    updater->setImage(image);
-    updater->setModuleAddress(moduleAddress);
     // Without a program an update would only wipe the module: Update waits for a file with firmware.
+    session->setImage(image);
     ui->btnUpdate->setEnabled(programSize > 0);
 }
 
 void FirmwareUpdate::handleFirmwareDirectory(QString directory)
 {
     qDebug() << DUX_FUNCTION << "directory:" << directory;
-    DUXLModuleInterface* module = lookUpLink(actualModuleKey).module;
+    DUXLModuleInterface* module = session->selectedModule();
     if (!module)
         return;
-    settings.beginGroup(QLatin1String(PluginSettings::Group));
-    settings.setValue(module->moduleName() + QLatin1String(PluginSettings::DirectorySuffix), directory);
-    settings.endGroup();
+    settings.setFirmwareDirectory(module->moduleName(), directory);
     saveSettings();
 }
 
@@ -177,25 +163,14 @@ void FirmwareUpdate::saveSettings()
 
 void FirmwareUpdate::reportUnsavedSettings()
 {
-    if (settings.status() != QSettings::AccessError)
-        return;
-    const QFileInfo file(settings.fileName());
-    QString reason = QStringLiteral("it cannot be written");
-    if (file.isDir())
-        reason = QStringLiteral("it is a folder");
-    else if (!QFileInfo(file.absolutePath()).isWritable())
-        reason = QStringLiteral("its folder is not writable");
-    tellUser(QStringLiteral("Settings could not be saved to %1: %2.").arg(file.filePath(), reason));
+    const QString reason = settings.unsavedReason();
+    if (!reason.isEmpty())
+        tellUser(reason);
 }
 
 void FirmwareUpdate::tellUser(const QString& text)
 {
     handleDebugMessage(text.toHtmlEscaped());
-}
-
-QString FirmwareUpdate::firmwarePoolPath() const
-{
-    return FirmwarePool(settings.homePath()).path();
 }
 
 void FirmwareUpdate::prepareSelect()
@@ -209,17 +184,13 @@ void FirmwareUpdate::prepareSelect()
 
 void FirmwareUpdate::toolSelectAction(QAction* action)
 {
-    QAction* poolAction = ui->btnSelect->menu()->actions().first();
-    if (action == poolAction) {
-        buildPoolWindow(poolAction->icon());
+    if (action == ui->btnSelect->menu()->actions().first()) {
+        openPoolWindow(action->icon());
         return;
     }
-    const QString fileName = QFileDialog::getOpenFileName(this, tr("Select firmware file"), firmwareDirectory,
-                                                          tr("Firmware files (*.hex)"));
-    if (fileName.isEmpty()) {
-        qDebug() << DUX_FUNCTION << "selected filname is empty!";
+    const QString fileName = PoolWindow::askForFile(this, firmwareDirectory);
+    if (fileName.isEmpty())
         return;
-    }
     // The same name again would be no change, and the file would not be read again.
     if (fileName == ui->leFilename->text())
         ui->leFilename->setText(QString());
@@ -227,57 +198,12 @@ void FirmwareUpdate::toolSelectAction(QAction* action)
     ui->leFilename->setText(fileName);
 }
 
-void FirmwareUpdate::buildPoolWindow(const QIcon& icon)
+void FirmwareUpdate::openPoolWindow(const QIcon& icon)
 {
-    auto* model = new FileSystemModel;
-    model->setFilter(QDir::Files | QDir::NoDotAndDotDot);
-    model->setRootPath(firmwarePoolPath());
-    connect(model, SIGNAL(directoryLoaded(QString)), this, SLOT(fileNameChanged(QString)));
-
-    auto* tree = new QTreeView;
-    tree->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Minimum);
-    tree->setObjectName(QLatin1String(DeviceTreeName));
-    tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    tree->setAlternatingRowColors(true);
-    tree->setModel(model);
-    tree->setRootIndex(model->index(model->rootPath()));
-    tree->setSortingEnabled(true);
-    connect(tree, SIGNAL(doubleClicked(QModelIndex)), this, SLOT(doubleClickedFile(QModelIndex)));
-
-    auto* dialog = new QDialog(this, Qt::Tool);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setObjectName(model->rootPath());
-    dialog->setModal(true);
-    dialog->setSizeGripEnabled(true);
-    // Nothing else owns the model; it goes with its window, after the view that shows it.
-    connect(dialog, &QObject::destroyed, model, &QObject::deleteLater);
-
-    auto* layout = new QVBoxLayout;
-    layout->addWidget(tree, 1);
-    auto* buttonRow = new QHBoxLayout;
-    auto* leaveBox = new QCheckBox(tr("Leave file in selection"));
-    auto* closeButton = new QPushButton(QIcon(QStringLiteral(":/WindowIcons/CloseButton")), tr(" Close "));
-    closeButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    buttonRow->addWidget(leaveBox);
-    buttonRow->addWidget(new SpacerWidget);
-    buttonRow->addWidget(closeButton);
-    layout->addLayout(buttonRow);
-
-    connect(closeButton, SIGNAL(clicked(bool)), dialog, SLOT(close()));
-    connect(tree, SIGNAL(destroyed(QObject*)), dialog, SLOT(close()));
-
     // Keeping the file for the next module only makes sense while there is exactly one to go to.
     const bool singleModule = ui->cmbModules->count() == 1;
     leaveSelection = leaveSelection && singleModule;
-    leaveBox->setChecked(leaveSelection);
-    leaveBox->setEnabled(singleModule);
-    leaveBox->setObjectName(QLatin1String(LeaveSelectionName));
-    connect(leaveBox, SIGNAL(stateChanged(int)), this, SLOT(parameterChanged(int)));
-
-    dialog->setLayout(layout);
-    dialog->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Minimum);
-    dialog->setWindowTitle(tr("Select firmware file from: ") + model->rootPath());
-    dialog->setWindowIcon(icon);
+    PoolWindow::build(this, FirmwarePool(settings.homePath()).path(), icon, leaveSelection, singleModule);
 }
 
 void FirmwareUpdate::scanFirmwarePool(FileSystemModel* model, const QString& directory)
@@ -292,14 +218,7 @@ void FirmwareUpdate::scanFirmwarePool(FileSystemModel* model, const QString& dir
     model->setNameFilters(nameFilters);
     model->setNameFilterDisables(true);
 
-    if (auto* dialog = findChild<QDialog*>(directory)) {
-        dialog->show();
-        if (auto* tree = dialog->findChild<QTreeView*>(QLatin1String(DeviceTreeName))) {
-            const int width = fontMetrics().horizontalAdvance(QLatin1String(IdentifierWidthSample))
-                              + tree->horizontalScrollBar()->maximum();
-            dialog->resize(width, dialog->height());
-        }
-    }
+    PoolWindow::show(this, directory);
     // The scan loaded every pool file over the chosen one; the user has to choose again.
     clearFileInfo();
 }

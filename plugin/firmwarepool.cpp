@@ -1,6 +1,6 @@
 #include "firmwarepool.h"
 
-#include "protocolfacts.h"
+#include "pluginsettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,7 +13,7 @@ constexpr const char* PoolFilePattern = "*.hex";
 }
 
 FirmwarePool::FirmwarePool(const QString& homePath)
-    : m_path(homePath + QLatin1String(Protocol::PoolFolder))
+    : m_path(homePath + QLatin1String(PluginSettings::PoolFolder))
 {
 }
 

@@ -9,5 +9,7 @@ constexpr const char* DirectorySuffix = "_Dir";
 // Per link prefix: the data rate, and with AddressSuffix added, the module address.
 constexpr const char* DataRateSuffix = "_Bitrate";
 constexpr const char* AddressSuffix = "_Id";
+// Below the host's home path: the local pool of used firmware files.
+constexpr const char* PoolFolder = "/../Firmware";
 
 }

@@ -622,22 +622,31 @@ void TestFirmwareFile::drop_data()
 {
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<bool>("loads");
-    QTest::newRow("HEX file") << "fw.hex" << true;
-    QTest::newRow("upper-case name") << "FW.HEX" << true;
-    QTest::newRow("mixed-case name") << "Fw.Hex" << true;
-    QTest::newRow("backup of a HEX file") << "firmware.hex.bak" << false;
-    QTest::newRow("longer extension") << "fw.hexx" << false;
+    // Another file dropped along, after the first: only the first is taken.
+    QTest::addColumn<bool>("withOther");
+    QTest::newRow("HEX file") << "fw.hex" << true << false;
+    QTest::newRow("upper-case name") << "FW.HEX" << true << false;
+    QTest::newRow("mixed-case name") << "Fw.Hex" << true << false;
+    QTest::newRow("backup of a HEX file") << "firmware.hex.bak" << false << false;
+    QTest::newRow("longer extension") << "fw.hexx" << false << false;
+    QTest::newRow("several files") << "fw.hex" << true << true;
 }
 
 void TestFirmwareFile::drop()
 {
     QFETCH(QString, fileName);
     QFETCH(bool, loads);
+    QFETCH(bool, withOther);
 
     FirmwareFormHarness harness;
     const QString path = FirmwareBuilder::writeFile(harness.filesPath(fileName),
                                                         FirmwareBuilder::firmwareHex(SuitingIdentifier));
-    std::unique_ptr<QMimeData> mime(uriList({QUrl::fromLocalFile(path).toString()}));
+    QStringList urls{QUrl::fromLocalFile(path).toString()};
+    if (withOther)
+        urls << QUrl::fromLocalFile(FirmwareBuilder::writeFile(harness.filesPath(QStringLiteral("other.hex")),
+                                                               FirmwareBuilder::firmwareHex(ReferenceIdentifier)))
+                    .toString();
+    std::unique_ptr<QMimeData> mime(uriList(urls));
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(harness.tool(), &enter);
     QVERIFY(enter.isAccepted());

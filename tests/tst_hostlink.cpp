@@ -44,6 +44,8 @@ constexpr bool PeakRssTellsWhatTheLinkHolds = true;
 constexpr int NoiseTimeoutMs = 120000;
 constexpr int ProbeTimeoutMs = 100;
 // A parked link lives at least 10 s and is looked at every 2 s.
+constexpr int ParkedGraceMs = 10000;
+constexpr int ParkedCheckMs = 2000;
 constexpr int ParkedReleaseMs = 15000;
 constexpr int PollIntervalMs = 50;
 constexpr int ReturnTimeoutMs = 5000;
@@ -106,6 +108,7 @@ private slots:
     void registersModulesFoundOnPorts();
     void vanishedPortTakesItsPluginsAlong();
     void usbModuleComesBackUnderItsNewPort();
+    void linkOwnedByAnUpdateOutlivesItsPort_data();
     void linkOwnedByAnUpdateOutlivesItsPort();
     void rescanFindsAModuleThatAnswersLater();
     void matchFirmwareVersion_data();
@@ -638,8 +641,22 @@ void TestHostLink::usbModuleComesBackUnderItsNewPort()
     disconnect(ports, nullptr, &discovery, nullptr);
 }
 
+void TestHostLink::linkOwnedByAnUpdateOutlivesItsPort_data()
+{
+    // How long the update thread stays after the port went, and how long after that the parked link
+    // is looked at once more (it must still be there): past a check within the grace time, or past the
+    // grace time while the thread runs.
+    QTest::addColumn<int>("threadMs");
+    QTest::addColumn<int>("keptMs");
+    QTest::newRow("update ends at once") << 100 << ParkedCheckMs + ParkedCheckMs / 4;
+    QTest::newRow("update runs past the grace time") << ParkedGraceMs + ParkedCheckMs + ParkedCheckMs / 4 << 0;
+}
+
 void TestHostLink::linkOwnedByAnUpdateOutlivesItsPort()
 {
+    QFETCH(int, threadMs);
+    QFETCH(int, keptMs);
+
     PtyModule module(ModuleServer::LinkKind::Serial, QStringLiteral("ttyE"));
     PluginHandler handler;
     ModuleDiscovery discovery(&handler);
@@ -655,10 +672,12 @@ void TestHostLink::linkOwnedByAnUpdateOutlivesItsPort()
     discovery.update({});
     QVERIFY(handler.getModulePluginKeys(true).isEmpty());
     QVERIFY(!handler.getConnectionPlugin(QStringLiteral("ttyE0/Serial")));
-    QTest::qWait(100);
+    QTest::qWait(threadMs);
     QVERIFY(connection);
     QVERIFY(!connection->commandHandler()->isDeviceOpen());
     Global::instance(false)->unregisterThread(Qt::HANDLE(this));
+    QTest::qWait(keptMs);
+    QVERIFY(connection);
     // With the thread gone the parked link is released at the next check after its grace time.
     QTRY_VERIFY_WITH_TIMEOUT(connection.isNull(), ParkedReleaseMs);
 }

@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
 
@@ -96,6 +97,8 @@ private slots:
     void poolFolder_data();
     void poolFolder();
     void fileGoneBeforeUpdate();
+    void homePathIsNormalised_data();
+    void homePathIsNormalised();
 
 private:
     // The text of the browse entry of the file button's menu, as the menu shows it.
@@ -238,6 +241,29 @@ void TestSettingsPool::fileGoneBeforeUpdate()
     QTRY_COMPARE_WITH_TIMEOUT(rig.lineEdit("leActualFirmware")->text(), QLatin1String(WireRig::NewFirmware), RunMs);
     // There is nothing to keep a copy of.
     QCOMPARE(filesIn(rig.poolPath()), poolBefore);
+}
+
+void TestSettingsPool::homePathIsNormalised_data()
+{
+    // How the home folder is named; the pool and the settings file hang off the one normal form.
+    QTest::addColumn<QString>("named");
+    QTest::newRow("trailing slash") << "home/";
+    QTest::newRow("dot segments") << "./x/../home";
+    QTest::newRow("relative") << "home";
+}
+
+void TestSettingsPool::homePathIsNormalised()
+{
+    QFETCH(QString, named);
+    QTemporaryDir folder;
+    const QByteArray before = qgetenv(AppSettings::HomeEnvironmentVariable);
+    const QString previousDirectory = QDir::currentPath();
+    QDir::setCurrent(folder.path());
+    qputenv(AppSettings::HomeEnvironmentVariable, named.toLocal8Bit());
+    const QString home = AppSettings::homePath();
+    qputenv(AppSettings::HomeEnvironmentVariable, before);
+    QDir::setCurrent(previousDirectory);
+    QCOMPARE(home, QDir(folder.path()).canonicalPath() + QStringLiteral("/home"));
 }
 
 DUX_WIRE_TEST_MAIN(TestSettingsPool)

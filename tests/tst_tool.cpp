@@ -6,11 +6,11 @@
 #include "firmwarebuilder.h"
 #include "firmwareupdate.h"
 #include "global.h"
-#include "messagelog.h"
 #include "pluginhandler.h"
 #include "simulatedcommandhandler.h"
 #include "simulatedmodule.h"
 #include "toolharness.h"
+#include "updatechecks.h"
 #include "updateoutcome.h"
 
 #include <QComboBox>
@@ -24,6 +24,8 @@
 #include <QTextEdit>
 #include <QToolButton>
 #include <QtTest>
+
+using namespace UpdateChecks;
 
 namespace {
 constexpr int Usb = DUXLConnectionInterface::Usb;
@@ -43,8 +45,6 @@ constexpr const char* ModuleBootloader = "1234B101";
 constexpr int UpdateTimeoutMs = 30000;
 // How long a test waits to be sure that a scaled single-shot timer did not fire.
 constexpr int QuietMs = 300;
-
-using Completion = QPair<QString, QString>;
 
 FakeHost::ModuleSetup setupFor(const QString& port, int linkKind = Serial, unsigned char address = 1,
                                const QString& moduleName = QStringLiteral("M"))
@@ -74,29 +74,6 @@ QVariant storedSetting(const QString& key)
     return settings.value(key);
 }
 
-// Whether `lines` occur in `text` in this order (each after the previous one).
-bool containsInOrder(const QString& text, const QStringList& lines, QString* missing)
-{
-    int from = 0;
-    for (const QString& line : lines) {
-        const int at = text.indexOf(line, from);
-        if (at < 0) {
-            *missing = line;
-            return false;
-        }
-        from = at + line.size();
-    }
-    return true;
-}
-
-QList<Completion> completions(const QSignalSpy& spy)
-{
-    QList<Completion> seen;
-    for (const QList<QVariant>& call : spy)
-        seen.append({call.at(0).toString(), call.at(1).toString()});
-    return seen;
-}
-
 // The outcome seam's reports of the tool's updates.
 QObject* outcomeOf(QObject* tool)
 {
@@ -108,27 +85,7 @@ UpdateOutcome::Report onlyReport(const QSignalSpy& spy)
     return spy.size() == 1 ? spy.first().first().value<UpdateOutcome::Report>() : UpdateOutcome::Report();
 }
 
-bool workerRunning()
-{
-    return Global::instance(false)->registeredThreadCount() > 0;
 }
-
-// What the pool holds under the chosen file's name; NoName: the name field is empty (Cancel cleared it);
-// or the pool folder is a regular file.
-enum class Pooled { Nothing, ChosenFile, OtherFile, NoName, FolderIsFile };
-// The file named before Update is pressed.
-enum class Chosen { Firmware, CutShort, NotHex, OtherType };
-}
-
-Q_DECLARE_METATYPE(Pooled)
-Q_DECLARE_METATYPE(Chosen)
-
-#define QVERIFY_IN_ORDER(text, lines)                                                                                  \
-    do {                                                                                                               \
-        QString missing;                                                                                               \
-        QVERIFY2(containsInOrder(text, lines, &missing),                                                               \
-                 qPrintable(QStringLiteral("missing (in order): ") + missing + QStringLiteral("\n") + text));          \
-    } while (false)
 
 // The tool among the host's fakes: the module list, the mode switches of a module under update, and
 // whole updates through the widget.
@@ -151,27 +108,11 @@ private slots:
     void moduleReports_data();
     void moduleReports();
 
-    void workerRequestsReachModuleUnderUpdate();
-    void closeDevice_data();
-    void closeDevice();
-    void reopenByLinkKindAndState_data();
-    void reopenByLinkKindAndState();
-    void keyAlreadyOnNewPortIsKept();
-    void portChangesThatAreNotFollowed_data();
-    void portChangesThatAreNotFollowed();
-
-    void startWithoutLinkDoesNothing();
-    void firstCallEntersBootloader_data();
-    void firstCallEntersBootloader();
     void wholeUpdate_data();
     void wholeUpdate();
     void wholeUpdateOnUsbLink();
     void cancel_data();
     void cancel();
-    void completionKeepsCopyInPool_data();
-    void completionKeepsCopyInPool();
-    void failedCompletionWithoutLink_data();
-    void failedCompletionWithoutLink();
     void unattendedNextUpdate_data();
     void unattendedNextUpdate();
 
@@ -181,8 +122,6 @@ private:
                       unsigned char bootloaderAddress = 1, const QString& kind = QStringLiteral("1234"));
     // Writes firmware with the new identifier and names it in the form, as the user would.
     QString chooseFirmware(ToolHarness& harness);
-    // Starts an update of a USB module so far that the tool holds its handler and waits for the port change.
-    QString startUsbUpdate(ToolHarness& harness, const QString& port, unsigned char address);
     QString poolPath() const;
 
     QTemporaryDir m_dir;
@@ -237,18 +176,6 @@ QString TestTool::chooseFirmware(ToolHarness& harness)
                                                     FirmwareBuilder::firmwareHex(NewIdentifier));
     harness.lineEdit("leFilename")->setText(path);
     return path;
-}
-
-QString TestTool::startUsbUpdate(ToolHarness& harness, const QString& port, unsigned char address)
-{
-    harness.host().setReenumerationDelays(-1, 0);
-    const QString key = harness.host().addModule(setupFor(port, Usb, address));
-    harness.start();
-    chooseFirmware(harness);
-    harness.invoke("on_btnUpdate_clicked");
-    if (harness.lineEdit("leProgress")->text() != QLatin1String("Disconnecting..."))
-        return QString();
-    return key;
 }
 
 void TestTool::listsHostModules_data()
@@ -370,24 +297,19 @@ void TestTool::selectionReadsVersionAndRemembersLink()
 
 void TestTool::selectionReadsFirmwareDirectory_data()
 {
-    QTest::addColumn<bool>("stored");
     QTest::addColumn<bool>("deviceOpen");
 
-    QTest::newRow("stored") << true << true;
-    QTest::newRow("stored, device closed") << true << false;
+    QTest::newRow("device open") << true;
+    QTest::newRow("device closed") << false;
 }
 
 void TestTool::selectionReadsFirmwareDirectory()
 {
-    QFETCH(bool, stored);
     QFETCH(bool, deviceOpen);
 
     // What the file identification stores: the file's path, under the module name.
     const QString file = m_dir.filePath(QStringLiteral("firmware/fw.hex"));
-    if (stored) {
-        AppSettings settings;
-        settings.setValue(QStringLiteral("Container_FirmwareUpdate/M_Dir"), file);
-    }
+    AppSettings().setValue(QStringLiteral("Container_FirmwareUpdate/M_Dir"), file);
     ToolHarness harness;
     const QString key = harness.host().addModule(moduleAt(QStringLiteral("COM3/M/id1")));
     if (!deviceOpen)
@@ -397,7 +319,7 @@ void TestTool::selectionReadsFirmwareDirectory()
     // The browse entry names where the file dialog starts.
     QMenu* menu = harness.tool()->findChild<QToolButton*>(QStringLiteral("btnSelect"))->menu();
     emit menu->aboutToShow();
-    QCOMPARE(menu->actions().last()->text(), QStringLiteral("Browse ") + (stored ? file : QStringLiteral("/")));
+    QCOMPARE(menu->actions().last()->text(), QStringLiteral("Browse ") + file);
 }
 
 void TestTool::moduleReports_data()
@@ -458,339 +380,6 @@ void TestTool::moduleReports()
         QVERIFY(harness.invoke("on_btnUpdate_clicked"));
         QVERIFY(harness.historyText().startsWith(QStringLiteral("Firmwareupdate started @COM3/M/id1")));
     }
-}
-
-void TestTool::workerRequestsReachModuleUnderUpdate()
-{
-    ToolHarness harness;
-    const QString key = startUsbUpdate(harness, QStringLiteral("ttyACM0"), 1);
-    QVERIFY(!key.isEmpty());
-    QCOMPARE(harness.host().device(key)->mode(), SimulatedModule::Mode::Bootloader);
-    QVERIFY(!harness.button("btnCancel")->isEnabled());
-
-    // The first version query of the worker frees Cancel; only the low 8 bits of the address count.
-    QString version;
-    QVERIFY(harness.invoke("handleGetFirmwareVersion", Q_ARG(QString*, &version), Q_ARG(int, 257)));
-    QCOMPARE(version, QLatin1String(ModuleBootloader));
-    QVERIFY(harness.button("btnCancel")->isEnabled());
-
-    // The bar runs inverted only while the erase waits; each request arrives as sent.
-    QStringList arrived;
-    SimulatedCommandHandler* handler = harness.host().handler(key);
-    QObject::connect(handler, &SimulatedCommandHandler::requestArrived, [&](const Command& request) {
-        const bool inverted = harness.progressBar()->invertedAppearance();
-        arrived << QStringLiteral("%1/%2 %3").arg(request.command()).arg(request.type()).arg(inverted);
-    });
-    for (const int command : {EraseCommand, ParameterCommand}) {
-        Command request(1, quint8(command), 0, 0, 0, false, 12);
-        Command reply;
-        QVERIFY(harness.invoke("forwardDoDirectRequest", Q_ARG(Command*, &request), Q_ARG(Command*, &reply)));
-        QVERIFY(reply.isValid());
-        QCOMPARE(int(reply.command()), command);
-        if (command == ParameterCommand)
-            QCOMPARE(reply.value(), harness.host().device(key)->pageSize());
-    }
-    QVERIFY(!harness.progressBar()->invertedAppearance());
-    Command request(1, ParameterCommand, 1, 0, 0, false, 12);
-    QVERIFY(harness.invoke("forwardDoDirectRequestWithoutAnswer", Q_ARG(Command*, &request)));
-    QCOMPARE(arrived, (QStringList{"200/0 1", "206/0 0", "206/1 0"}));
-}
-
-void TestTool::closeDevice_data()
-{
-    QTest::addColumn<int>("linkKind");
-    QTest::addColumn<int>("closes");
-
-    QTest::newRow("USB link is closed") << Usb << 1;
-    QTest::newRow("serial link stays open") << Serial << 0;
-}
-
-void TestTool::closeDevice()
-{
-    QFETCH(int, linkKind);
-    QFETCH(int, closes);
-
-    ToolHarness harness;
-    const QString key = harness.host().addModule(setupFor(QStringLiteral("COM3"), linkKind));
-    harness.start();
-    QVERIFY(harness.invoke("handleCloseDevice"));
-
-    QCOMPARE(harness.host().handler(key)->closeCount(), closes);
-    QCOMPARE(harness.host().handler(key)->isDeviceOpen(), closes == 0);
-}
-
-void TestTool::reopenByLinkKindAndState_data()
-{
-    QTest::addColumn<int>("linkKind");
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QList<int>>("acceptedRates");
-    QTest::addColumn<int>("rememberedRate");
-    QTest::addColumn<int>("state");
-    QTest::addColumn<QList<int>>("rates");
-    QTest::addColumn<QString>("historyLine");
-    // The remembered address is only seen in the debug line.
-    QTest::addColumn<QString>("debugLine");
-    QTest::addColumn<int>("opens");
-    QTest::addColumn<QList<int>>("moduleStates");
-
-    const QList<int> any;
-    const QList<int> slowPort{9600, 57600, 115200};
-    const QString none;
-    QTest::newRow("serial 2804 to bootloader") << Serial << "2804" << any << 0 << 0 << QList<int>{111111}
-                                               << "to bootloader mode" << none << 0 << QList<int>();
-    QTest::newRow("serial 3907 refused") << Serial << "3907" << slowPort << 0 << 0 << QList<int>{111111}
-                                         << "Could not set baudrate (111111) needed by this module. Use a serial "
-                                            "port that supports this."
-                                         << none << 0 << QList<int>();
-    QTest::newRow("serial other kind to bootloader")
-        << Serial << "1234" << QList<int>{9600} << 0 << 0 << QList<int>{115200} << "to bootloader mode" << none << 0
-        << QList<int>();
-    QTest::newRow("serial to firmware, nothing remembered")
-        << Serial << "1234" << any << 0 << 1 << QList<int>{9600} << "to firmware mode"
-        << "FirmwareUpdate::handleReOpenDevice() lastDataRate: 9600 lastId: 1" << 0 << QList<int>();
-    QTest::newRow("serial to firmware, remembered")
-        << Serial << "1234" << any << 57600 << 1 << QList<int>{57600} << "to firmware mode"
-        << "FirmwareUpdate::handleReOpenDevice() lastDataRate: 57600 lastId: 4" << 0 << QList<int>();
-    QTest::newRow("serial to ready") << Serial << "1234" << any << 0 << 2 << QList<int>() << "to ready mode" << none
-                                     << 0 << QList<int>();
-    QTest::newRow("kind 3 to bootloader, nothing remembered")
-        << 3 << "1234" << any << 0 << 0 << QList<int>{1000} << "to bootloader mode"
-        << "FirmwareUpdate::handleReOpenDevice() 0 lastDataRate: 1000 lastId: 1" << 0 << QList<int>();
-    QTest::newRow("kind 8 to firmware, remembered")
-        << 8 << "1234" << any << 250000 << 1 << QList<int>{250000} << "to firmware mode"
-        << "FirmwareUpdate::handleReOpenDevice() 1 lastDataRate: 250000 lastId: 4" << 0 << QList<int>();
-    QTest::newRow("USB to ready") << Usb << "1234" << any << 0 << 2 << QList<int>() << "COM3/M/id4 Waiting..." << none
-                                  << 0 << QList<int>{2};
-    QTest::newRow("USB to bootloader") << Usb << "1234" << any << 0 << 0 << QList<int>() << "to bootloader mode"
-                                       << none << 1 << QList<int>();
-    QTest::newRow("USB to other mode") << Usb << "1234" << any << 0 << 7 << QList<int>() << "to other mode 7" << none
-                                       << 1 << QList<int>();
-    QTest::newRow("unknown link kind") << 7 << "1234" << any << 57600 << 1 << QList<int>() << "to firmware mode"
-                                       << none << 0 << QList<int>();
-    // A link without command handler: the note is still written, nothing else happens.
-    QTest::newRow("serial without handler") << Serial << "1234" << any << 0 << 1 << QList<int>() << "to firmware mode"
-                                            << none << 0 << QList<int>();
-}
-
-void TestTool::reopenByLinkKindAndState()
-{
-    QFETCH(int, linkKind);
-    QFETCH(QString, kind);
-    QFETCH(QList<int>, acceptedRates);
-    QFETCH(int, rememberedRate);
-    QFETCH(int, state);
-    QFETCH(QList<int>, rates);
-    QFETCH(QString, historyLine);
-    QFETCH(QString, debugLine);
-    QFETCH(int, opens);
-    QFETCH(QList<int>, moduleStates);
-
-    ToolHarness harness;
-    FakeHost::ModuleSetup setup = setupFor(QStringLiteral("COM3"), linkKind, 4);
-    setup.nameInFirmware = kind;
-    setup.withHandler = !QByteArray(QTest::currentDataTag()).endsWith("without handler");
-    const QString key = harness.host().addModule(setup);
-    SimulatedCommandHandler* handler = harness.host().handler(key);
-    if (rememberedRate) {
-        // Choosing a module that runs its firmware remembers the rate of its link and its address.
-        handler->setDataRate(rememberedRate);
-    } else {
-        harness.host().device(key)->setFirmwareVersion(QString());
-    }
-    harness.start();
-    if (handler)
-        handler->setAcceptedDataRates(acceptedRates);
-    const int ratesBefore = handler ? handler->requestedDataRates().size() : 0;
-    const int opensBefore = handler ? handler->openCount() : 0;
-
-    MessageLog log;
-    QVERIFY(harness.invoke("handleReOpenDevice", Q_ARG(int, state)));
-
-    if (handler) {
-    QCOMPARE(handler->requestedDataRates().mid(ratesBefore), rates);
-        QCOMPARE(handler->openCount() - opensBefore, opens);
-    }
-    QCOMPARE(harness.host().module(key)->moduleStates(), moduleStates);
-    QVERIFY2(harness.historyText().contains(historyLine), qPrintable(harness.historyText()));
-    if (!debugLine.isEmpty())
-        QVERIFY2(log.messages().contains(debugLine), qPrintable(log.messages().join(QLatin1Char('\n'))));
-}
-
-void TestTool::keyAlreadyOnNewPortIsKept()
-{
-    ToolHarness harness;
-    const QString key = startUsbUpdate(harness, QStringLiteral("COM4"), 3);
-    QVERIFY(!key.isEmpty());
-
-    // The port goes and comes back under the same name; the host keeps the module.
-    harness.host().removePort(QStringLiteral("COM4"));
-    harness.host().reportPorts();
-    harness.host().addPort(QStringLiteral("COM4"));
-    harness.host().reportPorts();
-    QVERIFY(!harness.historyText().contains(QStringLiteral("COM-Port has changed")));
-    QTRY_VERIFY(harness.historyText().contains(QStringLiteral("Reconnected.")));
-    QVERIFY(harness.invoke("handleReOpenDevice", Q_ARG(int, 2)));
-    QVERIFY(harness.historyText().contains(QStringLiteral("COM4/M/id3 Waiting...")));
-}
-
-void TestTool::portChangesThatAreNotFollowed_data()
-{
-    QTest::addColumn<bool>("updating");
-    QTest::addColumn<QStringList>("removed");
-    QTest::addColumn<QStringList>("added");
-
-    // The first call of a USB update waits for its port to change; nothing calls the update again before.
-    QTest::newRow("update under way, no port change") << true << QStringList() << QStringList();
-    QTest::newRow("update under way, ports only removed") << true << QStringList{"COM4", "COM5"} << QStringList();
-    QTest::newRow("idle, port added") << false << QStringList() << QStringList{"COM9"};
-}
-
-void TestTool::portChangesThatAreNotFollowed()
-{
-    QFETCH(bool, updating);
-    QFETCH(QStringList, removed);
-    QFETCH(QStringList, added);
-
-    ToolHarness harness;
-    harness.host().addPort(QStringLiteral("COM5"));
-    QString key;
-    if (updating) {
-        key = startUsbUpdate(harness, QStringLiteral("COM4"), 3);
-        QVERIFY(!key.isEmpty());
-        QVERIFY_IN_ORDER(harness.historyText(), (QStringList{"Enter bootloader mode...", "Disconnecting..."}));
-        QVERIFY(!harness.historyText().contains(QStringLiteral("Reopen device...")));
-        QCOMPARE(harness.host().device(key)->requestCount(SimulatedModule::EnterBootloaderCommand), 1);
-        QVERIFY(harness.host().module(key)->moduleStates().isEmpty());
-    } else {
-        key = harness.host().addModule(setupFor(QStringLiteral("COM4"), Usb, 3));
-        harness.start();
-    }
-    QVERIFY(!key.isEmpty());
-    const QString before = harness.historyText();
-    const int queries = harness.host().device(key)->versionQueryCount();
-
-    for (const QString& port : removed)
-        harness.host().removePort(port);
-    for (const QString& port : added)
-        harness.host().addPort(port);
-    harness.host().reportPorts();
-    QTest::qWait(QuietMs);
-
-    QCOMPARE(harness.historyText(), before);
-    QCOMPARE(harness.host().device(key)->versionQueryCount(), queries);
-}
-
-void TestTool::startWithoutLinkDoesNothing()
-{
-    ToolHarness harness;
-    FakeHost::ModuleSetup setup;
-    setup.withConnection = false;
-    const QString key = harness.host().addModule(setup);
-    harness.start();
-    chooseFirmware(harness);
-    QVERIFY(harness.button("btnUpdate")->isEnabled());
-    const QString before = harness.historyText();
-
-    harness.button("btnUpdate")->click();
-    QCOMPARE(harness.historyText(), before);
-    QVERIFY(harness.button("btnUpdate")->isEnabled());
-    QVERIFY(harness.host().module(key)->isPluginEnabled());
-    QCOMPARE(harness.host().device(key)->versionQueryCount(), 0);
-}
-
-void TestTool::firstCallEntersBootloader_data()
-{
-    QTest::addColumn<int>("linkKind");
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QList<int>>("rates");
-    QTest::addColumn<bool>("reopened");
-    QTest::addColumn<Chosen>("chosen");
-    QTest::addColumn<QString>("firmware");
-    // What the history says instead of entering the bootloader; empty: it enters.
-    QTest::addColumn<QString>("refusal");
-
-    const QString v101 = QLatin1String(ModuleFirmware);
-    QTest::newRow("serial") << Serial << "1234" << QList<int>{115200} << true << Chosen::Firmware << v101 << "";
-    QTest::newRow("serial, module kind 2804") << Serial << "2804" << QList<int>{111111} << true << Chosen::Firmware
-                                              << v101 << "";
-    QTest::newRow("kind 3") << 3 << "1234" << QList<int>{1000} << false << Chosen::Firmware << v101 << "";
-    QTest::newRow("unknown kind") << 7 << "1234" << QList<int>() << true << Chosen::Firmware << v101 << "";
-    QTest::newRow("cut-short file") << Serial << "1234" << QList<int>() << false << Chosen::CutShort << v101
-                                    << "fw.hex is cut short: reading ended at malformed line 66; it is not written.";
-    QTest::newRow("no program") << Serial << "1234" << QList<int>() << false << Chosen::NotHex << v101
-                                << "No firmware loaded: choose a HEX file first.";
-    // Markup from a module stays text; control characters are dropped.
-    QTest::newRow("another type, version with markup")
-        << Serial << "1234" << QList<int>() << false << Chosen::OtherType << "1234V101<i>x</i><!--\x1b[2J"
-        << "Module (1234V101<i>x</i><!--[2J) and Firmware (4321V102) do not match!";
-}
-
-void TestTool::firstCallEntersBootloader()
-{
-    QFETCH(int, linkKind);
-    QFETCH(QString, kind);
-    QFETCH(QList<int>, rates);
-    QFETCH(bool, reopened);
-    QFETCH(Chosen, chosen);
-    QFETCH(QString, firmware);
-    QFETCH(QString, refusal);
-
-    ToolHarness harness;
-    const QString key = addModule(harness, QStringLiteral("COM3"), linkKind, 3, 1, kind);
-    harness.host().device(key)->setFirmwareVersion(firmware);
-    // After the selection's and the first call's version queries the module falls silent: the update
-    // then waits, and only the first call is looked at.
-    harness.host().device(key)->setFailure(SimulatedModule::FailureMode::NoReply, SimulatedModule::VersionQuery, 3);
-    harness.start();
-    QByteArray content = FirmwareBuilder::firmwareHex(chosen == Chosen::OtherType ? "4321V102" : NewIdentifier);
-    if (chosen == Chosen::CutShort)
-        content.insert(content.indexOf(":00000001FF"), '\n');
-    harness.lineEdit("leFilename")->setText(FirmwareBuilder::writeFile(
-        m_dir.filePath(chosen == Chosen::NotHex ? QStringLiteral("files/fw.txt") : QStringLiteral("files/fw.hex")),
-        content));
-    SimulatedCommandHandler* handler = harness.host().handler(key);
-    const int ratesBefore = handler->requestedDataRates().size();
-    QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
-
-    QCOMPARE(harness.button("btnUpdate")->isEnabled(), chosen != Chosen::NotHex);
-    QVERIFY(harness.invoke("on_btnUpdate_clicked"));
-    if (!refusal.isEmpty()) {
-        QVERIFY2(harness.historyText().contains(refusal), qPrintable(harness.historyText()));
-        QTRY_VERIFY(harness.button("btnRefresh")->isEnabled());
-        QVERIFY(harness.host().device(key)->requests().isEmpty());
-        QCOMPARE(harness.host().device(key)->mode(), SimulatedModule::Mode::Firmware);
-        return;
-    }
-
-    const QVector<Command> requests = harness.host().device(key)->requests();
-    QCOMPARE(requests.size(), 1);
-    const Command& entry = requests.first();
-    QCOMPARE(int(entry.moduleAddress()), 3);
-    QCOMPARE(int(entry.command()), 242);
-    QCOMPARE(int(entry.type()), 0x47);
-    QCOMPARE(int(entry.motorBank()), 0x6E);
-    QCOMPARE(entry.value(), 0x5D2C8B19);
-    QVERIFY(!entry.isBroadcast());
-    QCOMPARE(int(entry.replyAddress()), 12);
-    QCOMPARE(harness.host().device(key)->mode(), SimulatedModule::Mode::Bootloader);
-
-    QCOMPARE(handler->requestedDataRates().mid(ratesBefore), rates);
-    QCOMPARE(harness.host().module(key)->moduleStates(), QList<int>{4});
-    QCOMPARE(completions(completed), (QList<Completion>{{key, QStringLiteral("Start fw update")}}));
-    QCOMPARE(harness.lineEdit("leProgress")->text(), QStringLiteral("Enter bootloader mode..."));
-    QVERIFY(harness.historyText().startsWith(QStringLiteral("Firmwareupdate started @COM3/M/id3")));
-    QVERIFY_IN_ORDER(harness.historyText(), (QStringList{"Firmwareupdate started @COM3/M/id3",
-                                                         "Active firmware: (1234V101)", "Enter bootloader mode...",
-                                                         "Reopen device..."}));
-    QCOMPARE(harness.historyText().contains(QStringLiteral("to bootloader mode")), reopened);
-
-    // The module and its link belong to the update now.
-    QVERIFY(!harness.host().connection(key)->isActive());
-    QVERIFY(!harness.host().connection(key)->isPluginEnabled());
-    QVERIFY(!harness.host().module(key)->isPluginEnabled());
-    for (const char* name : {"btnCancel", "btnUpdate", "btnRefresh"})
-        QVERIFY2(!harness.button(name)->isEnabled(), name);
-    QVERIFY(!harness.tool()->findChild<QGroupBox*>(QStringLiteral("gbNewFirmware"))->isEnabled());
 }
 
 void TestTool::wholeUpdate_data()
@@ -895,6 +484,10 @@ void TestTool::wholeUpdate()
 
     harness.button("btnUpdate")->click();
     QCOMPARE(device->mode(), SimulatedModule::Mode::Bootloader);
+    // The update holds the form until it ends.
+    for (const char* name : {"btnCancel", "btnUpdate", "btnRefresh"})
+        QVERIFY2(!harness.button(name)->isEnabled(), name);
+    QVERIFY(!harness.tool()->findChild<QGroupBox*>(QStringLiteral("gbNewFirmware"))->isEnabled());
     if (startsInBootloader) {
         QCOMPARE(harness.progressBar()->maximum(), 0);
         QVERIFY(harness.modules()->signalsBlocked());
@@ -1067,115 +660,6 @@ void TestTool::cancel()
     QVERIFY(!cancel->isEnabled());
     QVERIFY(harness.button("btnRefresh")->isEnabled());
     QVERIFY(harness.host().connection(key)->isActive());
-}
-
-void TestTool::completionKeepsCopyInPool_data()
-{
-    QTest::addColumn<bool>("successful");
-    QTest::addColumn<Pooled>("before");
-    QTest::addColumn<Pooled>("after");
-    QTest::addColumn<QString>("note");
-
-    QTest::newRow("copied") << true << Pooled::Nothing << Pooled::ChosenFile << "";
-    QTest::newRow("not after failure") << false << Pooled::Nothing << Pooled::Nothing << "";
-    QTest::newRow("name taken in pool") << true << Pooled::OtherFile << Pooled::OtherFile
-                                        << "which differs from " + m_dir.filePath("files/fw.hex")
-                                               + "; it was not replaced.";
-    // The file is chosen from the pool itself.
-    QTest::newRow("file already in pool") << true << Pooled::ChosenFile << Pooled::ChosenFile << "";
-    QTest::newRow("pool folder is a file") << true << Pooled::FolderIsFile << Pooled::Nothing
-                                           << "No copy of fw.hex was kept in the firmware pool: " + poolPath()
-                                                  + " is a file, not a folder.";
-    QTest::newRow("no file name after a cancel") << true << Pooled::NoName << Pooled::Nothing << "";
-}
-
-void TestTool::completionKeepsCopyInPool()
-{
-    QFETCH(bool, successful);
-    QFETCH(Pooled, before);
-    QFETCH(Pooled, after);
-    QFETCH(QString, note);
-
-    ToolHarness harness;
-    addModule(harness, QStringLiteral("COM3"), Serial, 3);
-    harness.start();
-    if (before == Pooled::NoName) {
-        // Nothing to keep: not even the pool folder is made again.
-        QDir(poolPath()).removeRecursively();
-        harness.lineEdit("leFilename")->clear();
-        QVERIFY(harness.invoke("handleUpdateCompleted", Q_ARG(bool, successful)));
-        QVERIFY(!QFileInfo::exists(poolPath()));
-        return;
-    }
-    const QString pooled = QDir(poolPath()).filePath(QStringLiteral("fw.hex"));
-    const QByteArray chosen = FirmwareBuilder::firmwareHex(NewIdentifier);
-    const QByteArray other = FirmwareBuilder::firmwareHex("1234V099");
-    if (before == Pooled::OtherFile)
-        FirmwareBuilder::writeFile(pooled, other);
-    if (before == Pooled::FolderIsFile)
-        QVERIFY(QDir(poolPath()).removeRecursively() && FirmwareBuilder::writeFile(poolPath(), other) == poolPath());
-    const QString path = before == Pooled::ChosenFile ? pooled : m_dir.filePath(QStringLiteral("files/fw.hex"));
-    FirmwareBuilder::writeFile(path, chosen);
-    harness.lineEdit("leFilename")->setText(path);
-
-    QVERIFY(harness.invoke("handleUpdateCompleted", Q_ARG(bool, successful)));
-    if (note.isEmpty())
-        QVERIFY(!harness.historyText().contains(QStringLiteral("pool")));
-    else
-        QVERIFY2(harness.historyText().contains(note), qPrintable(harness.historyText()));
-
-    QFile copy(pooled);
-    if (after == Pooled::Nothing) {
-        QVERIFY(!copy.exists());
-        return;
-    }
-    QVERIFY(copy.open(QIODevice::ReadOnly));
-    QCOMPARE(copy.readAll(), after == Pooled::ChosenFile ? chosen : other);
-    QCOMPARE(QDir(poolPath()).entryList(QDir::Files), QStringList{QStringLiteral("fw.hex")});
-}
-
-void TestTool::failedCompletionWithoutLink_data()
-{
-    QTest::addColumn<int>("linkKind");
-    QTest::addColumn<bool>("withConnection");
-    QTest::addColumn<bool>("linkHandedBack");
-    QTest::addColumn<bool>("critical");
-
-    QTest::newRow("serial link without handler") << Serial << true << true << false;
-    QTest::newRow("USB link without handler") << Usb << true << false << false;
-    QTest::newRow("no connection") << Serial << false << false << true;
-}
-
-void TestTool::failedCompletionWithoutLink()
-{
-    QFETCH(int, linkKind);
-    QFETCH(bool, withConnection);
-    QFETCH(bool, linkHandedBack);
-    QFETCH(bool, critical);
-
-    ToolHarness harness;
-    FakeHost::ModuleSetup setup = setupFor(QStringLiteral("COM3"), linkKind);
-    setup.withHandler = false;
-    setup.withConnection = withConnection;
-    const QString key = harness.host().addModule(setup);
-    harness.start();
-    FakeConnectionPlugin* connection = withConnection ? harness.host().connection(key) : nullptr;
-    if (connection)
-        connection->setEnabled(false);
-    QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
-
-    Global::instance(false)->setInternal(true);
-    MessageLog log;
-    QVERIFY(harness.invoke("handleUpdateCompleted", Q_ARG(bool, false)));
-    Global::instance(false)->setInternal(false);
-
-    if (connection) {
-        QCOMPARE(connection->isPluginEnabled(), linkHandedBack);
-        QCOMPARE(connection->activeCalls(), linkHandedBack ? QList<bool>{true} : QList<bool>());
-    }
-    QCOMPARE(log.messages(QtCriticalMsg).contains(QStringLiteral("no Connection Plugin")), critical);
-    QVERIFY(completed.isEmpty());
-    QCOMPARE(harness.listedKeys(), QStringList{key});
 }
 
 void TestTool::unattendedNextUpdate_data()

@@ -7,6 +7,7 @@ namespace {
 // The completion slot's diagnostic line, followed by "true" or "false".
 constexpr const char* CompletionLine = "FirmwareUpdate::handleUpdateCompleted() successfull: ";
 constexpr const char* TrueText = "true";
+constexpr const char* SessionName = "updateSession";
 }
 
 WorkerReportApplication::WorkerReportApplication(int& argc, char** argv)
@@ -40,9 +41,11 @@ bool WorkerReportApplication::notify(QObject* receiver, QEvent* event)
 {
     if (QThread::currentThread() != thread())
         return QApplication::notify(receiver, event);
-    // Events handled inside a queued call (the erase keeps the event loop going) are not part of it.
-    const QScopedValueRollback<bool> inside(m_inQueuedToolCall,
-                                            event->type() == QEvent::MetaCall && receiver == m_tool);
+    // Events handled inside a queued call (the erase keeps the event loop going) are not part of it. The
+    // worker's calls reach the tool's update session, a child of the tool.
+    const bool toSession = m_tool && receiver->parent() == m_tool
+                           && receiver->objectName() == QLatin1String(SessionName);
+    const QScopedValueRollback<bool> inside(m_inQueuedToolCall, event->type() == QEvent::MetaCall && toSession);
     return QApplication::notify(receiver, event);
 }
 

@@ -32,9 +32,4 @@ inline constexpr const char* PageNumberTypes[] = {"7342", "7351", "473"};
 // Modules whose bootloader is reached at this prefix skip the match and base tests.
 constexpr const char* UncheckedModulePrefix = "0077";
 
-// The host's report that its tree of modules has been rebuilt.
-constexpr const char* DeviceTreeReady = "deviceTreeReady";
-// Below the host's home path: the local pool of used firmware files.
-constexpr const char* PoolFolder = "/../Firmware";
-
 }

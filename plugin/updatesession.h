@@ -1,0 +1,162 @@
+#pragma once
+
+#include "bootloaderentry.h"
+#include "firmwareimage.h"
+#include "modulelink.h"
+#include "workerdevice.h"
+
+#include <QList>
+#include <QObject>
+#include <QSerialPortInfo>
+#include <QString>
+
+class Command;
+class CommandHandlerInterface;
+class FirmwareUpdaterThread;
+class PluginHandler;
+class ToolSettings;
+class UpdateOutcome;
+struct LinkPolicy;
+
+// Owns one update from the press of Update to its end: finds the module's link, sends the module to
+// its bootloader, reopens and follows its link, runs the worker and forwards its requests, and ends
+// with the pool copy and the outcome. Tells the form what to show through its signals.
+class UpdateSession : public QObject, private WorkerDevice
+{
+    Q_OBJECT
+public:
+    UpdateSession(PluginHandler* pluginHandler, ToolSettings& settings, QObject* parent = nullptr);
+    ~UpdateSession() override;
+
+    // Makes the worker; the session is idle from then on.
+    void createWorker();
+    // Ends a running update before the form goes: stops the worker and gives the link back.
+    void shutDown();
+
+    // What choosing a module found: its name (empty without a complete link), and the version it
+    // runs when its device is open.
+    struct Selection
+    {
+        QString moduleName;
+        bool deviceOpen = false;
+        QString version;
+        // The link was stored in the settings (a module running its firmware).
+        bool linkRemembered = false;
+    };
+    Selection selectModule(const QString& moduleKey);
+    QString moduleKey() const { return m_moduleKey; }
+    // The module of the selection, which may be null.
+    DUXLModuleInterface* selectedModule() const;
+    bool isIdle() const { return m_state == State::Idle; }
+
+    // The firmware the next update writes, and the path the pool copy is made from.
+    void setImage(const FirmwareImage& image);
+    void setChosenFile(const QString& fileName) { m_chosenFile = fileName; }
+    FirmwareUpdaterThread* worker() const { return m_worker; }
+
+    // One step of the update: the first call enters the bootloader; re-calls (timers, a port change)
+    // find the module switched and start the worker. `byUser`: the call is the press of Update.
+    void proceed(bool byUser);
+    void cancel();
+    // The host saw these ports before and now; a module on a USB link is followed to its new port.
+    // Returns whether no port was removed.
+    bool followPorts(const QList<QSerialPortInfo>& actual, const QList<QSerialPortInfo>& old);
+    // A report of the host about its modules.
+    void noteHostReport(const QString& message);
+
+public slots:
+    // The worker's requests.
+    void complete(bool successful);
+    void closeDevice() override;
+    void reopenDevice(int moduleState) override;
+    void forwardRequest(Command* request, Command* reply);
+    void forwardRequestWithoutReply(Command* request);
+    void readFirmwareVersion(QString* version, int moduleAddress) override;
+
+signals:
+    // History lines: markup, plain text appended as a paragraph, and a mark added to the last line.
+    void historyLine(QString html);
+    void historyNote(QString text);
+    void historyMark(QString text);
+    void historyCleared();
+    void progressText(QString text);
+    void progressValue(int value);
+    void progressMaximum(int value);
+    void moduleVersionRead(QString version);
+    void activeFirmwareShown(QString version);
+    void cancelAllowed(bool allowed);
+    // The update took the form (and the clock) and gives it back; `updateAllowed`: a program is there.
+    void begun();
+    void released(bool updateAllowed);
+    // The worker is about to start, and the erase that the worker waits for runs and ends.
+    void workerStarting();
+    void eraseRunning(bool running);
+    void listRebuildWanted();
+    // The update is over and the list rebuilt; the outcome follows.
+    void concluded();
+    // What the host is told: "Start fw update" at bootloader entry, "true"/"false" at completion.
+    void firmwareCompleted(QString moduleKey, QString message);
+
+private:
+    // The numbers are those the update's steps are written in.
+    enum class State : int {
+        // The module was sent to its bootloader and the update is under way.
+        Updating = 0,
+        Idle = 3,
+    };
+
+    // The worker's signals reach this session through WorkerBridge, as its WorkerDevice.
+    void connectWorker();
+    QString runRequest(Command* request, Command* reply) override;
+    void runRequestWithoutReply(Command* request) override;
+    void showProgressMessage(const QString& message) override;
+    void showDebugMessage(const QString& message) override;
+    void showProgressBarValue(int value) override;
+    void showProgressBarMaximum(int maximum) override;
+    void showModuleVersion(const QString& version) override;
+    void updateCompleted(bool successful) override;
+    void stopWorker();
+    void beginUpdate();
+    QString readActiveFirmware(const ModuleLink& link);
+    void continueAfterPortChange(const ModuleLink& link, const QString& version);
+    void enterBootloader(const ModuleLink& link, const LinkPolicy& policy, const QString& version);
+    void scheduleWorkerStart(bool inBootloader);
+    void recallAfter(int delayMs);
+    // Why this update must not go on to the bootloader (plain text), empty when it may: no program,
+    // a file cut short, or firmware of another module type than the one the module runs.
+    QString refusalBeforeEntry(const QString& version) const;
+    void refuseUpdate(const QString& reason);
+    // The completion's hand-back: the whole link with the report to the host (the version read back, or
+    // "Error"), or only the connection when the module is gone.
+    QString handBackAndReport(const ModuleLink& link, bool successful);
+    void handConnectionBack();
+    void reportOutcome(bool successful, const QString& version, const QString& moduleKey);
+    void tellUser(const QString& text);
+    void say(const QString& text);
+    // Timed steps of an update (re-calls, the worker's start) are tied to this object, so that Cancel
+    // can drop them; made on first use.
+    QObject* pendingUpdateSteps();
+    void dropPendingUpdateSteps();
+
+    PluginHandler* m_pluginHandler;
+    ToolSettings& m_settings;
+    // Reports each update's end to listeners (dux-host, tests); a child named "updateOutcome".
+    UpdateOutcome* m_outcome;
+    FirmwareUpdaterThread* m_worker = nullptr;
+    CommandHandlerInterface* m_handler = nullptr;
+    QString m_moduleKey;
+    unsigned char m_moduleAddress = 1;
+    State m_state = State::Updating;
+    // From the update's start to its completion it holds the module and its link.
+    bool m_underWay = false;
+    // The kind of link of the update under way: only some links make the module come back elsewhere.
+    int m_linkKind = 0;
+    FirmwareImage m_image;
+    QString m_chosenFile;
+    QObject* m_pendingSteps = nullptr;
+    bool m_workerStartPending = false;
+    BootloaderEntry m_bootloaderEntry;
+    // This (GUI) thread is running the worker's erase, which the worker waits for. The erase keeps the
+    // event loop going, in which the host may destroy the form and this session with it.
+    bool m_inWorkerRequest = false;
+};
