@@ -226,6 +226,8 @@ bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind rep
                 *reply = received;
                 return true;
             }
+            if (received.kind() == replyKind)
+                ++m_droppedReplies;
             qCDebug(lcSerial).noquote() << portName() << "skipped a frame of kind" << int(received.kind())
                                         << "sequence" << received.sequence();
         }

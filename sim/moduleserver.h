@@ -52,7 +52,7 @@ public:
     // The module's request log is emptied every this many requests, so that a long-running server does
     // not grow with every update; 0 (default) keeps it all.
     void setRequestLogLimit(int requests);
-    // Arms a fault; each one goes off once, at its request.
+    // Arms a fault; each one goes off once, at its request, or at every request of its phase.
     void addWireFault(const WireFault& fault);
     // Streams `bytes` that nobody asked for, as a module whose firmware went astray would: `pattern` over
     // and over, or random bytes when it is empty. They leave as fast as the host takes them, between
@@ -106,6 +106,9 @@ private:
     void serveCommand(const DuxlFrame& request, const WireFault* fault, qint64 receivedNs);
     void serveVersion(const DuxlFrame& request, const WireFault* fault, qint64 receivedNs);
     void sendReply(QByteArray frame, bool spoil, const WireFault* fault, qint64 receivedNs);
+    // What a fault sends after the reply itself: a late copy, a reply ahead of its request, or replies
+    // nobody asked for.
+    void sendAfterReply(const QByteArray& frame, const WireFault& fault);
     void transmit(const QByteArray& bytes);
     void handleModeChange();
 

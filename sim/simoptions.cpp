@@ -102,7 +102,7 @@ struct OptionTable
                 "status2-on-208, wrong-checksum, wrong-echo-on-203; COMMAND a number, \"version\" or \"any\"; FIRST "
                 "the first matching request hit (from 1); COUNT how many (default: all).\n"
                 "Wire faults (--fault): KIND@PHASE[:NTH], set off once by the NTH request (default 1) of that update "
-                "phase; KIND one of %1; PHASE one of %2.\n"
+                "phase, or by each of its requests with NTH \"*\"; KIND one of %1; PHASE one of %2.\n"
                 "SIGUSR1 power-cycles the module: a stall ends and a vanished port comes back. SIGINT and SIGTERM "
                 "end it.\n"
                 "Numbers may be given in decimal or, with 0x, in hexadecimal. Exit status: 0 ended by a signal, "

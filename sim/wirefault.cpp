@@ -29,6 +29,14 @@ constexpr KindName KindNames[] = {
     {WireFault::Kind::CorruptRequest, "corrupt-request"},
     {WireFault::Kind::DuplicatedRequest, "duplicated-request"},
     {WireFault::Kind::SlowRestart, "slow-restart"},
+    {WireFault::Kind::LateDuplicate, "late-duplicate"},
+    {WireFault::Kind::EarlyReply, "early-reply"},
+    {WireFault::Kind::WrongEcho, "wrong-echo"},
+    {WireFault::Kind::UnexpectedStatus, "unexpected-status"},
+    {WireFault::Kind::ImplausibleValue, "implausible-value"},
+    {WireFault::Kind::JunkVersion, "junk-version"},
+    {WireFault::Kind::Unsolicited, "unsolicited"},
+    {WireFault::Kind::BootloaderRestart, "bootloader-restart"},
 };
 
 struct PhaseName
@@ -51,6 +59,13 @@ constexpr int DataBits = 8;
 constexpr int SamplesPerBit = 16;
 // What the tty driver hands over for a character that ended in a framing error.
 constexpr char FramingErrorByte = '\0';
+
+// No page is 3 bytes (not even a flash word), and no flash of this size fits above any base.
+constexpr quint32 ImplausiblePageSize = 3;
+constexpr quint32 ImplausibleFlashBase = 0xFFFFFFF1;
+constexpr quint32 ImplausibleMemorySize = 0xFFFFFFF0;
+// The longest text a version reply carries.
+constexpr int JunkVersionBytes = 32;
 
 // The line level at time `t` (in receiver bit times) while `bytes` go out at 1/factor of the rate.
 bool lineHigh(const QByteArray& bytes, double t, int factor)
@@ -88,9 +103,10 @@ bool WireFault::parse(const QString& text, WireFault* fault, QString* error)
     const auto phase = std::find_if(std::begin(PhaseNames), std::end(PhaseNames),
                                     [&](const PhaseName& entry) { return place.at(0) == QLatin1String(entry.name); });
     bool nthOk = true;
-    const int nth = place.size() > 1 ? place.at(1).toInt(&nthOk) : 1;
+    const bool every = place.size() > 1 && place.at(1) == QLatin1String("*");
+    const int nth = every ? EveryRequest : place.size() > 1 ? place.at(1).toInt(&nthOk) : 1;
     if (at < 0 || kind == std::end(KindNames) || phase == std::end(PhaseNames) || place.size() > 2 || !nthOk
-        || nth < 1) {
+        || (nth < 1 && !every)) {
         *error = QStringLiteral("\"%1\" is not KIND@PHASE[:NTH] with KIND one of %2 and PHASE one of %3")
                      .arg(text, kindNames().join(QStringLiteral(", ")), phaseNames().join(QStringLiteral(", ")));
         return false;
@@ -105,7 +121,8 @@ bool WireFault::parse(const QString& text, WireFault* fault, QString* error)
 
 QString WireFault::toString() const
 {
-    return kindName(m_kind) + QLatin1Char('@') + phaseName(m_phase) + QLatin1Char(':') + QString::number(m_nth);
+    return kindName(m_kind) + QLatin1Char('@') + phaseName(m_phase) + QLatin1Char(':')
+        + (everyRequest() ? QStringLiteral("*") : QString::number(m_nth));
 }
 
 QString WireFault::kindName(Kind kind)
@@ -151,8 +168,14 @@ bool WireFault::existsIn(Kind kind, Phase phase)
     if ((phase == Phase::Entry) != entryFault)
         return false;
     const bool versionPhase = phase == Phase::Detection || phase == Phase::Reconnect;
-    if (kind == Kind::ErrorStatus)
+    if (kind == Kind::ErrorStatus || kind == Kind::WrongEcho || kind == Kind::UnexpectedStatus)
         return !versionPhase;
+    if (kind == Kind::JunkVersion)
+        return versionPhase;
+    if (kind == Kind::ImplausibleValue)
+        return phase == Phase::Parameters;
+    if (kind == Kind::BootloaderRestart)
+        return phase == Phase::Restart;
     if (kind == Kind::ChecksumMismatch)
         return phase == Phase::Verify;
     return true;
@@ -170,6 +193,26 @@ int WireFault::hostTimeoutMs(Phase phase)
     default:
         return CommandHandlerInterface::DefaultTimeoutMs;
     }
+}
+
+quint32 WireFault::implausibleParameter(unsigned short type)
+{
+    switch (type) {
+    case Bootloader::PageSizeParameter:
+        return ImplausiblePageSize;
+    case Bootloader::FlashBaseParameter:
+        return ImplausibleFlashBase;
+    default:
+        return ImplausibleMemorySize;
+    }
+}
+
+QByteArray WireFault::junkVersion()
+{
+    // Clear-screen, a bell, a carriage return and a title change, padded with NULs.
+    QByteArray text("\x1b[2J\a\r\x1b]0;x\a1234V101");
+    text.append(QByteArray(JunkVersionBytes - text.size(), '\0'));
+    return text;
 }
 
 QByteArray WireFault::asReadAtWrongBaud(const QByteArray& bytes)

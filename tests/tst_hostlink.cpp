@@ -12,6 +12,7 @@
 #include "serialconnection.h"
 #include "serialportdescription.h"
 #include "simulatedmodule.h"
+#include "wirefault.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -21,7 +22,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <cerrno>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -90,6 +93,8 @@ private slots:
     void failedRequestTakes_data();
     void failedRequestTakes();
     void lateReplyIsNeverTakenForTheNextRequest();
+    void repliesNobodyWaitsForAreDropped_data();
+    void repliesNobodyWaitsForAreDropped();
     void forcedEventProcessingKeepsTheLoopRunning_data();
     void forcedEventProcessingKeepsTheLoopRunning();
     void dataRates_data();
@@ -314,6 +319,62 @@ void TestHostLink::lateReplyIsNeverTakenForTheNextRequest()
     QVERIFY(reply.isValid());
     QCOMPARE(reply.command(), ParameterCommand);
     QCOMPARE(reply.value(), PageSize);
+}
+
+void TestHostLink::repliesNobodyWaitsForAreDropped_data()
+{
+    QTest::addColumn<int>("kind"); // WireFault::Kind, at every page-size request
+    QTest::addColumn<int>("idleMs"); // the host does something else this long between two requests
+    QTest::addColumn<bool>("waitInEventLoop");
+
+    for (bool nested : {false, true}) {
+        const QString wait = nested ? QStringLiteral(", nested wait") : QStringLiteral(", plain wait");
+        for (int idleMs : {0, 20}) {
+            const QString idle = QStringLiteral(", idle %1 ms").arg(idleMs);
+            QTest::newRow(qPrintable(QStringLiteral("late duplicate") + idle + wait))
+                << int(WireFault::Kind::LateDuplicate) << idleMs << nested;
+        }
+        QTest::newRow(qPrintable(QStringLiteral("reply ahead of its request") + wait))
+            << int(WireFault::Kind::EarlyReply) << 20 << nested;
+        QTest::newRow(qPrintable(QStringLiteral("unsolicited replies") + wait))
+            << int(WireFault::Kind::Unsolicited) << 0 << nested;
+    }
+}
+
+// Replies no request waits for (late copies, replies ahead of their request, replies never asked for)
+// are dropped and counted: the port stays open, and every request gets its own answer. Each request
+// comes as a queued call, as the update's worker sends it, so that it may run before the port's read
+// notification for bytes that came while the host was busy elsewhere.
+void TestHostLink::repliesNobodyWaitsForAreDropped()
+{
+    QFETCH(int, kind);
+    QFETCH(int, idleMs);
+    QFETCH(bool, waitInEventLoop);
+    constexpr int Requests = 40;
+    m_module->run([kind](SimulatedModule* module, ModuleServer* server) {
+        module->setMode(SimulatedModule::Mode::Bootloader);
+        server->setPacingRate(SerialCommandHandler::DefaultDataRate);
+        server->addWireFault(WireFault(WireFault::Kind(kind), WireFault::Phase::Parameters, WireFault::EveryRequest));
+    });
+    m_handler->setWaitInEventLoop(waitInEventLoop);
+    for (int i = 0; i < Requests; ++i) {
+        QThread::msleep(static_cast<unsigned long>(idleMs));
+        std::optional<Command> reply;
+        // The event loop's own non-blocking reads leave errno at EAGAIN, which the port's read
+        // notification then finds when it reads nothing.
+        QMetaObject::invokeMethod(
+            this,
+            [this, &reply] {
+                reply = pageSizeReply();
+                errno = EAGAIN;
+            },
+            Qt::QueuedConnection);
+        QTRY_VERIFY(reply.has_value());
+        QVERIFY2(reply->isValid(), qPrintable(QStringLiteral("request %1: %2").arg(i).arg(m_handler->errorString())));
+        QCOMPARE(reply->value(), PageSize);
+    }
+    QVERIFY(m_handler->isDeviceOpen());
+    QVERIFY(m_handler->droppedReplies() > 0 || m_handler->unsolicitedBytes() > 0);
 }
 
 void TestHostLink::forcedEventProcessingKeepsTheLoopRunning_data()
