@@ -72,6 +72,8 @@ private:
     // How long to wait for a good frame after a corrupt one, at the present data rate.
     int corruptGraceMs() const;
     void handleSerialError(QSerialPort::SerialPortError error);
+    // The terminal hung up or reports an error, or its device node is gone.
+    bool deviceGone() const;
 
     QSerialPortInfo m_port;
     QSerialPort m_serial;
