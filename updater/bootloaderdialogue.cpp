@@ -6,9 +6,12 @@
 #include "firmwareupdaterthread.h"
 #include "linkpolicy.h"
 #include "lowlevel.h"
+#include "moduleparameters.h"
 #include "protocolfacts.h"
+#include "replycheck.h"
 #include "timescale.h"
 #include "updateoutcome.h"
+#include "versiontext.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -64,12 +67,12 @@ BootloaderDialogue::BootloaderDialogue(FirmwareUpdaterThread& thread, const Targ
 
 bool BootloaderDialogue::isVersionString(const QString& text)
 {
-    if (text.size() <= 6)
+    if (text.size() <= 6 || !VersionText::isPlausible(text))
         return false;
     for (const QChar c : text) {
         const ushort code = c.unicode();
         const bool allowed = (code >= '0' && code <= '9') || code == 'B' || code == 'b' || code == 'V' || code == 'v'
-            || code == '.' || code == 'C' || code == 0 || code > 255;
+            || code == '.' || code == 'C' || code > 255;
         if (!allowed)
             return false;
     }
@@ -192,6 +195,7 @@ bool BootloaderDialogue::readParameters()
 
     Command memorySizeRequest = makeRequest(Bootloader::ReadParameterCommand, Bootloader::MemorySizeParameter, 0, 0);
     send(memorySizeRequest, reply);
+    const qint64 memorySizeRead = reply.isValid() ? qint64(quint32(reply.value())) : -1;
     // Without an answer the memory size is not known, and the write goes ahead.
     if (reply.isValid()) {
         const quint32 memorySize = quint32(reply.value());
@@ -201,6 +205,12 @@ bool BootloaderDialogue::readParameters()
             return false;
         }
         log(QStringLiteral("Memory size: ") + QString::number(memorySize));
+    }
+    const QString implausible = ModuleParameters::implausibility(m_pageSize, quint32(m_flashBase), memorySizeRead,
+                                                                 m_target.programSize);
+    if (!implausible.isEmpty()) {
+        progressAndLog(implausible);
+        return false;
     }
     return !cancelled();
 }
@@ -435,7 +445,8 @@ bool BootloaderDialogue::restartAndReconnect()
             + QStringLiteral(" @") + m_target.portName + QStringLiteral(" id ") + QString::number(address)
             + (handler->isDeviceOpen() ? QStringLiteral(" is open") : QStringLiteral(" was closed!")));
         emit m_thread.handleGetFirmwareVersion(&text, address);
-        if (isVersionString(text)) {
+        // A bootloader that answers means the module did not start its firmware.
+        if (isVersionString(text) && !VersionText::isBootloaderAnswer(text)) {
             const QString restarted = QStringLiteral("Restarted module with firmware version \"%1\".");
             progress(QStringLiteral("Update completed. ") + restarted.arg(FirmwareMatch::printable(text)));
             log(restarted.arg(FirmwareMatch::printable(text).toHtmlEscaped()));
@@ -460,6 +471,11 @@ Command BootloaderDialogue::makeRequest(unsigned char command, unsigned short ty
 void BootloaderDialogue::send(Command& request, Command& reply)
 {
     emit m_thread.doDirectRequest(&request, &reply);
+    const QString objection = ReplyCheck::objection(request, reply);
+    if (!objection.isEmpty()) {
+        log(objection);
+        reply.invalidate();
+    }
 }
 
 bool BootloaderDialogue::sendOnce(unsigned char command, unsigned short type, unsigned char motorBank, int value,
