@@ -129,10 +129,23 @@ void ModuleServer::sendNoise()
 
 void ModuleServer::powerCycle()
 {
+    m_faults.clear();
     m_stalled = false;
     if (!m_vanishedPortName.isEmpty() && !m_port.isOpen())
         openPort(m_vanishedPortName);
     m_vanishedPortName.clear();
+}
+
+void ModuleServer::setChaosSeed(quint32 seed)
+{
+    m_chaosRandom.seed(seed);
+}
+
+void ModuleServer::armChaosFault()
+{
+    const WireFault fault = WireFault::drawn(m_chaosRandom);
+    m_faults = {{fault, 0}};
+    emit chaosFaultArmed(fault.toString());
 }
 
 bool ModuleServer::start()

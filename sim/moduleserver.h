@@ -60,7 +60,12 @@ public:
     void streamNoise(qint64 bytes, const QByteArray& pattern);
     bool isSendingNoise() const { return m_noiseLeft > 0; }
     // Switches the module off and on: a stall ends, and a port that vanished comes back under its name.
+    // Faults armed and not yet set off are dropped: the next update starts clean.
     void powerCycle();
+    // Seeds the draws of armChaosFault(), so that a soak can be run again the same way.
+    void setChaosSeed(quint32 seed);
+    // Arms one fault drawn at random (WireFault::drawn()) in place of those not yet set off.
+    void armChaosFault();
 
     // Opens the first port.
     bool start();
@@ -78,6 +83,7 @@ signals:
     void failed(const QString& message);
     // The first request of another update phase has arrived.
     void phaseEntered(WireFault::Phase phase);
+    void chaosFaultArmed(const QString& fault);
     // An armed fault went off at the request described.
     void wireFaultSetOff(const QString& fault, const QString& request);
 
@@ -148,4 +154,5 @@ private:
     int m_noiseOffset = 0;
     qint64 m_noiseLeft = 0;
     QRandomGenerator m_noiseRandom;
+    QRandomGenerator m_chaosRandom;
 };

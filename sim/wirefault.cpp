@@ -3,6 +3,8 @@
 #include "bootloadercommands.h"
 #include "commandhandlerinterface.h"
 
+#include <QRandomGenerator>
+
 #include <algorithm>
 #include <iterator>
 
@@ -60,10 +62,15 @@ constexpr int SamplesPerBit = 16;
 // What the tty driver hands over for a character that ended in a framing error.
 constexpr char FramingErrorByte = '\0';
 
-// No page is 3 bytes (not even a flash word), and no flash of this size fits above any base.
+// No page is 3 bytes (not even a flash word), no image starts 15 bytes below the end of the address
+// space, and no image fits in no memory.
 constexpr quint32 ImplausiblePageSize = 3;
 constexpr quint32 ImplausibleFlashBase = 0xFFFFFFF1;
-constexpr quint32 ImplausibleMemorySize = 0xFFFFFFF0;
+constexpr quint32 ImplausibleMemorySize = 0;
+// A drawn fault goes off at one of the first this many requests of its phase; the write phase has a
+// word for every four bytes, the others a few requests each.
+constexpr int DrawnWriteRequests = 64;
+constexpr int DrawnOtherRequests = 3;
 // The longest text a version reply carries.
 constexpr int JunkVersionBytes = 32;
 
@@ -179,6 +186,19 @@ bool WireFault::existsIn(Kind kind, Phase phase)
     if (kind == Kind::ChecksumMismatch)
         return phase == Phase::Verify;
     return true;
+}
+
+WireFault WireFault::drawn(QRandomGenerator& random)
+{
+    const Kind kind = std::begin(KindNames)[random.bounded(int(std::size(KindNames)))].kind;
+    QList<Phase> phases;
+    for (const PhaseName& entry : PhaseNames) {
+        if (existsIn(kind, entry.phase))
+            phases.append(entry.phase);
+    }
+    const Phase phase = phases.at(random.bounded(phases.size()));
+    const int requests = phase == Phase::Write ? DrawnWriteRequests : DrawnOtherRequests;
+    return WireFault(kind, phase, 1 + random.bounded(requests));
 }
 
 int WireFault::hostTimeoutMs(Phase phase)

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+class QRandomGenerator;
+
 // One fault on the wire between host and module, set off by one request of one phase of an update:
 // what goes wrong ("lost-reply"), in which phase ("write") and at which request of that phase.
 class WireFault
@@ -92,6 +94,10 @@ public:
     // Version requests have no status byte, only the checksum can be off by one, and the entry command
     // has faults of its own, since it gets no reply.
     static bool existsIn(Kind kind, Phase phase);
+
+    // A fault drawn at random: any kind, any phase where it exists, one of the first requests there
+    // (many in the write phase, which has many).
+    static WireFault drawn(QRandomGenerator& random);
 
     // The reply time-out the update asks of the host's link in this phase.
     static int hostTimeoutMs(Phase phase);

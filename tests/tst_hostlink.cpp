@@ -326,18 +326,18 @@ void TestHostLink::repliesNobodyWaitsForAreDropped_data()
     QTest::addColumn<int>("kind"); // WireFault::Kind, at every page-size request
     QTest::addColumn<int>("idleMs"); // the host does something else this long between two requests
     QTest::addColumn<bool>("waitInEventLoop");
+    QTest::addColumn<bool>("whileWaiting"); // some of them come while a request waits: skipped and counted
 
     for (bool nested : {false, true}) {
         const QString wait = nested ? QStringLiteral(", nested wait") : QStringLiteral(", plain wait");
-        for (int idleMs : {0, 20}) {
-            const QString idle = QStringLiteral(", idle %1 ms").arg(idleMs);
-            QTest::newRow(qPrintable(QStringLiteral("late duplicate") + idle + wait))
-                << int(WireFault::Kind::LateDuplicate) << idleMs << nested;
-        }
+        QTest::newRow(qPrintable(QStringLiteral("late duplicate, busy host") + wait))
+            << int(WireFault::Kind::LateDuplicate) << 0 << nested << true;
+        QTest::newRow(qPrintable(QStringLiteral("late duplicate, idle host") + wait))
+            << int(WireFault::Kind::LateDuplicate) << 20 << nested << false;
         QTest::newRow(qPrintable(QStringLiteral("reply ahead of its request") + wait))
-            << int(WireFault::Kind::EarlyReply) << 20 << nested;
+            << int(WireFault::Kind::EarlyReply) << 20 << nested << false;
         QTest::newRow(qPrintable(QStringLiteral("unsolicited replies") + wait))
-            << int(WireFault::Kind::Unsolicited) << 0 << nested;
+            << int(WireFault::Kind::Unsolicited) << 20 << nested << false;
     }
 }
 
@@ -350,6 +350,7 @@ void TestHostLink::repliesNobodyWaitsForAreDropped()
     QFETCH(int, kind);
     QFETCH(int, idleMs);
     QFETCH(bool, waitInEventLoop);
+    QFETCH(bool, whileWaiting);
     constexpr int Requests = 40;
     m_module->run([kind](SimulatedModule* module, ModuleServer* server) {
         module->setMode(SimulatedModule::Mode::Bootloader);
@@ -369,12 +370,15 @@ void TestHostLink::repliesNobodyWaitsForAreDropped()
                 errno = EAGAIN;
             },
             Qt::QueuedConnection);
-        QTRY_VERIFY(reply.has_value());
+        while (!reply)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         QVERIFY2(reply->isValid(), qPrintable(QStringLiteral("request %1: %2").arg(i).arg(m_handler->errorString())));
         QCOMPARE(reply->value(), PageSize);
     }
     QVERIFY(m_handler->isDeviceOpen());
-    QVERIFY(m_handler->droppedReplies() > 0 || m_handler->unsolicitedBytes() > 0);
+    if (whileWaiting)
+        QVERIFY(m_handler->droppedReplies() > 0);
+    QVERIFY(m_handler->droppedReplies() + m_handler->unsolicitedBytes() > 0);
 }
 
 void TestHostLink::forcedEventProcessingKeepsTheLoopRunning_data()
