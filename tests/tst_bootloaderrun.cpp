@@ -436,6 +436,7 @@ void TestBootloaderRun::versionStringTest_data()
     // Junk on the line is no version, whatever its letters.
     QTest::newRow("code 0") << QString::fromLatin1("1234B10\0", 8) << false;
     QTest::newRow("escape") << QString::fromLatin1("1234B10\x1b") << false;
+    QTest::newRow("invisible code above 255") << QString::fromUtf8("1234B10\u200b") << false;
     QTest::newRow("one character longer than a version") << "0123456789BbVv.CB" << false;
     QTest::newRow("code above 255") << QString::fromUtf8("1234B10\u20ac") << true;
     QTest::newRow("code 255") << QString::fromLatin1("1234B10\xff") << false;
