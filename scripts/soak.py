@@ -133,6 +133,7 @@ def main():
         deadline = time.monotonic() + PORT_BACK_S
         while not sim.port_listed() and time.monotonic() < deadline:
             time.sleep(0.1)
+        done = 0
         try:
             for run in range(1, count + 1):
                 mark = sim.offset()
@@ -182,8 +183,13 @@ def main():
                                       f"--list {mode} {version}")
                     row["not recovered"] += 1
                 bad_runs += len(violations) > violations_before
+                done = run
                 print(f"soak {run}/{count}: {armed} {'set off' if went_off else 'not reached'}, {outcome} "
                       f"in {seconds:.1f} s", flush=True)
+        except KeyboardInterrupt:
+            # Ctrl-C ends a long soak early: the table covers the updates that ran to their end.
+            print(f"soak: stopped after {done} of {count} updates", flush=True)
+            count = done
         finally:
             sim.stop()
     columns = ["drawn", "set off", "updated", "failed", "timed out", "interrupted", "not started", "no result",
