@@ -42,8 +42,6 @@ constexpr int ReconnectReopenPollMs = 50;
 constexpr int BeforeReconnectionMs = 666;
 constexpr int ReconnectionAttempts = 100;
 
-// The part of a bootloader answer before its 'B' names the module type, at most this long.
-constexpr int MaxModuleTypeLength = 4;
 using Protocol::ModuleState;
 
 QString hex(quint32 value)
@@ -136,7 +134,7 @@ bool BootloaderDialogue::checkIdentity()
     // Without a 'B' the whole answer counts as the type, so a firmware answer is refused here too.
     const int bootloaderMark = m_version.indexOf(QRegularExpression(QStringLiteral("[B]")));
     const QString moduleType = bootloaderMark < 0 ? m_version : m_version.left(bootloaderMark);
-    if (moduleType.size() > MaxModuleTypeLength) {
+    if (moduleType.size() > VersionText::MaxModuleTypeLength) {
         progressAndLog(QStringLiteral("Cannot switch module to bootloader mode!"));
         return false;
     }

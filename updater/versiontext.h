@@ -9,7 +9,7 @@ class VersionText
 public:
     // Longer than any version a module of ours states ("1234V1.20" and the like).
     static constexpr int MaxChars = 16;
-    // A bootloader's answer has its 'B' right after a type code of at most this many characters.
+    // The part of a bootloader's answer before its 'B' names the module type, at most this long.
     static constexpr int MaxModuleTypeLength = 4;
 
     // Printable and no longer than MaxChars.
