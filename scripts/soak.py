@@ -14,6 +14,7 @@ with --list are an open defect of the closing line (it is guessed from the phase
 listed as a known failure, never as a pass, and do not fail the run unless DUX_SOAK_STRICT is set.
 """
 
+import copy
 import json
 import os
 import re
@@ -117,7 +118,15 @@ def is_bootloader_version(text):
     return 0 <= mark <= 4
 
 
+def interrupt(*_):
+    raise KeyboardInterrupt
+
+
 def main():
+    # Ctrl-C, or SIGTERM for a soak run in the background (where SIGINT starts out ignored), ends it
+    # with the table so far.
+    signal.signal(signal.SIGINT, interrupt)
+    signal.signal(signal.SIGTERM, interrupt)
     if len(sys.argv) < 3:
         print(__doc__.strip().splitlines()[2], file=sys.stderr)
         return 2
@@ -133,9 +142,11 @@ def main():
         deadline = time.monotonic() + PORT_BACK_S
         while not sim.port_listed() and time.monotonic() < deadline:
             time.sleep(0.1)
-        done = 0
+        done = run = 0
+        before = (copy.deepcopy(table), 0, 0, 0)
         try:
             for run in range(1, count + 1):
+                before = (copy.deepcopy(table), len(violations), len(known), bad_runs)
                 mark = sim.offset()
                 sim.signal(signal.SIGUSR2)
                 armed = None
@@ -187,9 +198,11 @@ def main():
                 print(f"soak {run}/{count}: {armed} {'set off' if went_off else 'not reached'}, {outcome} "
                       f"in {seconds:.1f} s", flush=True)
         except KeyboardInterrupt:
-            # Ctrl-C ends a long soak early: the table covers the updates that ran to their end.
+            # The table covers the updates that ran to their end.
             print(f"soak: stopped after {done} of {count} updates", flush=True)
             count = done
+            if done < run:
+                table, violations, known, bad_runs = before[0], violations[:before[1]], known[:before[2]], before[3]
         finally:
             sim.stop()
     columns = ["drawn", "set off", "updated", "failed", "timed out", "interrupted", "not started", "no result",

@@ -145,6 +145,9 @@ void ModuleServer::armChaosFault()
 {
     const WireFault fault = WireFault::drawn(m_chaosRandom);
     m_faults = {{fault, 0}};
+    // An update starts: the version requests of the firmware restarted by the one before are no
+    // reconnection of this one.
+    m_phases = UpdatePhaseTracker();
     emit chaosFaultArmed(fault.toString());
 }
 

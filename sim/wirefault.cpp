@@ -67,10 +67,18 @@ constexpr char FramingErrorByte = '\0';
 constexpr quint32 ImplausiblePageSize = 3;
 constexpr quint32 ImplausibleFlashBase = 0xFFFFFFF1;
 constexpr quint32 ImplausibleMemorySize = 0;
-// A drawn fault goes off at one of the first this many requests of its phase; the write phase has a
-// word for every four bytes, the others a few requests each.
-constexpr int DrawnWriteRequests = 64;
-constexpr int DrawnOtherRequests = 3;
+// A drawn fault goes off at one of the requests each phase of a clean update has (the write phase:
+// one of its first words), so that it does go off.
+struct PhaseRequests
+{
+    WireFault::Phase phase;
+    int requests;
+};
+constexpr PhaseRequests DrawnRequests[] = {
+    {WireFault::Phase::Entry, 1},   {WireFault::Phase::Detection, 2}, {WireFault::Phase::Parameters, 3},
+    {WireFault::Phase::Erase, 1},   {WireFault::Phase::Write, 64},    {WireFault::Phase::Verify, 1},
+    {WireFault::Phase::Store, 2},   {WireFault::Phase::Restart, 1},   {WireFault::Phase::Reconnect, 1},
+};
 // The longest text a version reply carries.
 constexpr int JunkVersionBytes = 32;
 
@@ -197,8 +205,9 @@ WireFault WireFault::drawn(QRandomGenerator& random)
             phases.append(entry.phase);
     }
     const Phase phase = phases.at(random.bounded(phases.size()));
-    const int requests = phase == Phase::Write ? DrawnWriteRequests : DrawnOtherRequests;
-    return WireFault(kind, phase, 1 + random.bounded(requests));
+    const auto drawn = std::find_if(std::begin(DrawnRequests), std::end(DrawnRequests),
+                                    [phase](const PhaseRequests& entry) { return entry.phase == phase; });
+    return WireFault(kind, phase, 1 + random.bounded(drawn->requests));
 }
 
 int WireFault::hostTimeoutMs(Phase phase)

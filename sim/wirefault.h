@@ -95,8 +95,8 @@ public:
     // has faults of its own, since it gets no reply.
     static bool existsIn(Kind kind, Phase phase);
 
-    // A fault drawn at random: any kind, any phase where it exists, one of the first requests there
-    // (many in the write phase, which has many).
+    // A fault drawn at random: any kind, any phase where it exists, one of the requests a clean
+    // update makes there (in the write phase one of its first words).
     static WireFault drawn(QRandomGenerator& random);
 
     // The reply time-out the update asks of the host's link in this phase.
