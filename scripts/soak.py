@@ -29,8 +29,9 @@ FIRMWARE = "firmware/dux1234-v200.hex"
 IDENTIFIER = "1234V200"
 # The dialogue's own pauses run ten times faster; the reply time-outs of the link stay as they are.
 TIME_SCALE = "0.1"
-# Long enough for the longest time-outs a fault sets off (a stalled erase: 15 s, then ten tries of a word).
-UPDATE_TIMEOUT_S = 40
+# Long enough for the longest time-outs a fault sets off (a stalled checksum: twice 50 s), so that a module
+# still waiting out a late reply is not yet asked for the clean update.
+UPDATE_TIMEOUT_S = 120
 # dux-host ends within a second of its time-out; the rest is the machine's slack.
 END_GRACE_S = 5
 PORT_BACK_S = 20
@@ -136,17 +137,17 @@ def main():
     table = defaultdict(Counter)
     violations = []
     known = []
-    bad_runs = 0
+    bad_runs = known_runs = 0
     with tempfile.TemporaryDirectory(prefix="dux-soak-") as work:
         sim = Sim(build, work, seed)
         deadline = time.monotonic() + PORT_BACK_S
         while not sim.port_listed() and time.monotonic() < deadline:
             time.sleep(0.1)
         done = run = 0
-        before = (copy.deepcopy(table), 0, 0, 0)
+        before = (copy.deepcopy(table), 0, 0, 0, 0)
         try:
             for run in range(1, count + 1):
-                before = (copy.deepcopy(table), len(violations), len(known), bad_runs)
+                before = (copy.deepcopy(table), len(violations), len(known), bad_runs, known_runs)
                 mark = sim.offset()
                 sim.signal(signal.SIGUSR2)
                 armed = None
@@ -165,6 +166,7 @@ def main():
                 row[outcome] += 1
                 where = f"run {run}, {armed}: {outcome}"
                 violations_before = len(violations)
+                known_before = len(known)
                 if code is None or seconds > UPDATE_TIMEOUT_S + END_GRACE_S:
                     violations.append(f"{where}: ended after {seconds:.1f} s, bound {UPDATE_TIMEOUT_S} s")
                     row["past bound"] += 1
@@ -194,6 +196,7 @@ def main():
                                       f"--list {mode} {version}")
                     row["not recovered"] += 1
                 bad_runs += len(violations) > violations_before
+                known_runs += len(violations) == violations_before and len(known) > known_before
                 done = run
                 print(f"soak {run}/{count}: {armed} {'set off' if went_off else 'not reached'}, {outcome} "
                       f"in {seconds:.1f} s", flush=True)
@@ -202,7 +205,8 @@ def main():
             print(f"soak: stopped after {done} of {count} updates", flush=True)
             count = done
             if done < run:
-                table, violations, known, bad_runs = before[0], violations[:before[1]], known[:before[2]], before[3]
+                table, violations, known = before[0], violations[:before[1]], known[:before[2]]
+                bad_runs, known_runs = before[3], before[4]
         finally:
             sim.stop()
     columns = ["drawn", "set off", "updated", "failed", "timed out", "interrupted", "not started", "no result",
@@ -218,8 +222,11 @@ def main():
     for line in known:
         print("known failure (closing state guessed from the phase): " + line)
     print(f"soak: {count} updates, seed {seed}: {len(violations)} violations, {len(known)} known failures")
-    failed = bad_runs + (len(known) if strict else 0)
-    print(f"soak: {count - failed} passed, {failed} failed")
+    # An update with a known failure is no pass; it fails the soak only when strict.
+    failed = bad_runs + (known_runs if strict else 0)
+    if known_runs and not strict:
+        print(f"soak: {known_runs} updates with a known failure, counted neither as passed nor as failed")
+    print(f"soak: {count - bad_runs - known_runs} passed, {failed} failed")
     return 1 if failed else 0
 
 
