@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QScopedValueRollback>
 #include <QTimer>
@@ -234,6 +235,8 @@ bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind rep
                 *reply = received;
                 return true;
             }
+            if (received.kind() == replyKind)
+                ++m_droppedReplies;
             qCDebug(lcSerial).noquote() << portName() << "skipped a frame of kind" << int(received.kind())
                                         << "sequence" << received.sequence();
         }
@@ -380,20 +383,28 @@ void SerialCommandHandler::handleSerialError(QSerialPort::SerialPortError error)
     // A time-out is how waitForReadyRead() tells that nothing came; the caller decides about it.
     if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError)
         return;
-    // A read notification whose bytes a request's own wait took first finds nothing and reads as end
-    // of file, as a hang-up does; the port is fine then.
-    if (error == QSerialPort::ReadError && m_serial.isOpen() && !hungUp(m_serial.handle())) {
+    // A read notification whose bytes a request's own wait took first reads nothing, and the port then
+    // names whatever errno held last (often EAGAIN, a "resource" error). Only a hang-up or error the
+    // device itself reports, or its node gone, means it went away; the port is fine otherwise.
+    const bool readFailed = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
+    if (readFailed && m_serial.isOpen() && !deviceGone()) {
+        qCDebug(lcSerial).noquote() << portName() << "read nothing; the device is still there";
         m_serial.clearError();
+        // The port stops its read notifications after a "resource" error; a read starts them again.
+        if (!m_busy)
+            dropPendingBytes();
         return;
     }
-    // The device went away (a USB module that restarts, an unplugged adapter; a hung-up terminal reads
-    // as end of file). The system's text for it is whatever errno held last, often unrelated.
-    const bool gone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
-    m_errorString = gone ? tr("the device went away") : m_serial.errorString();
+    m_errorString = readFailed ? tr("the device went away") : m_serial.errorString();
     qCWarning(lcSerial).noquote() << portName() << m_port.systemLocation() << "serial port error:" << m_errorString;
-    if (gone) {
+    if (readFailed) {
         // Nothing more comes from it, and the read notifier would repeat the error.
         m_open = false;
         m_serial.close();
     }
+}
+
+bool SerialCommandHandler::deviceGone() const
+{
+    return hungUp(m_serial.handle()) || !QFileInfo::exists(m_port.systemLocation());
 }

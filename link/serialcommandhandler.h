@@ -42,6 +42,9 @@ public:
     QString errorString() const { return m_errorString; }
     // Bytes that arrived while no request waited for them, dropped unread since construction.
     qint64 unsolicitedBytes() const { return m_unsolicitedBytes; }
+    // Whole replies skipped while a request waited because their sequence number was not its own (late
+    // copies, replies ahead of their request or to none), since construction.
+    qint64 droppedReplies() const { return m_droppedReplies; }
 
 private:
     // Reads what arrived while the link is idle and drops it, so that a module that chatters (or a
@@ -69,6 +72,8 @@ private:
     // How long to wait for a good frame after a corrupt one, at the present data rate.
     int corruptGraceMs() const;
     void handleSerialError(QSerialPort::SerialPortError error);
+    // The terminal hung up or reports an error, or its device node is gone.
+    bool deviceGone() const;
 
     QSerialPortInfo m_port;
     QSerialPort m_serial;
@@ -81,6 +86,7 @@ private:
     bool m_waitInEventLoop = false;
     QString m_errorString;
     qint64 m_unsolicitedBytes = 0;
+    qint64 m_droppedReplies = 0;
     qint64 m_unreportedBytes = 0;
     QElapsedTimer m_sinceReport;
 };

@@ -87,6 +87,7 @@ void setUp(const SimOptions& options, SimulatedModule* module, ModuleServer* ser
     server->setRequestLogLimit(RequestLogLimit);
     for (const WireFault& fault : options.wireFaults)
         server->addWireFault(fault);
+    server->setChaosSeed(options.chaosSeed);
 }
 
 }
@@ -94,7 +95,7 @@ void setUp(const SimOptions& options, SimulatedModule* module, ModuleServer* ser
 int main(int argc, char* argv[])
 {
     // Before anything starts a thread, which would otherwise take the signals' own action.
-    for (int signalNumber : {SIGINT, SIGTERM, SIGUSR1})
+    for (int signalNumber : {SIGINT, SIGTERM, SIGUSR1, SIGUSR2})
         SignalNotifier::blockSignal(signalNumber);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("dux-sim"));
@@ -133,6 +134,8 @@ int main(int argc, char* argv[])
         });
         QObject::connect(server, &ModuleServer::portClosed,
                          [](const QString& name) { say(QStringLiteral("%1 is gone: the module restarts").arg(name)); });
+        QObject::connect(server, &ModuleServer::chaosFaultArmed,
+                         [](const QString& fault) { say(QStringLiteral("chaos: armed %1").arg(fault)); });
         QObject::connect(server, &ModuleServer::wireFaultSetOff, [](const QString& fault, const QString& request) {
             say(QStringLiteral("fault %1 set off by %2").arg(fault, request));
         });
@@ -171,6 +174,9 @@ int main(int argc, char* argv[])
     QObject::connect(&interrupt, &SignalNotifier::raised, &app, &QCoreApplication::quit);
     QObject::connect(&terminate, &SignalNotifier::raised, &app, &QCoreApplication::quit);
     QObject::connect(&powerCycle, &SignalNotifier::raised, &rack, &ModuleRack::powerCycle);
+    const SignalNotifier chaosFault(SIGUSR2);
+    if (options.chaos)
+        QObject::connect(&chaosFault, &SignalNotifier::raised, &rack, &ModuleRack::armChaosFaults);
     if (options.exitWithParent) {
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         // The parent may have gone before the line above took effect.

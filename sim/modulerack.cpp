@@ -85,9 +85,19 @@ void ModuleRack::replugEvery(int intervalMs)
 
 void ModuleRack::powerCycle()
 {
+    toEveryServer(&ModuleServer::powerCycle);
+}
+
+void ModuleRack::armChaosFaults()
+{
+    toEveryServer(&ModuleServer::armChaosFault);
+}
+
+void ModuleRack::toEveryServer(void (ModuleServer::*action)())
+{
     for (const std::unique_ptr<Bay>& bay : m_bays) {
         if (bay->server)
-            QMetaObject::invokeMethod(bay->server, &ModuleServer::powerCycle);
+            QMetaObject::invokeMethod(bay->server, action);
     }
 }
 

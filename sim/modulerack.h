@@ -52,6 +52,8 @@ public:
     void replugEvery(int intervalMs);
     // Switches every module off and on (see ModuleServer::powerCycle()).
     void powerCycle();
+    // Arms a fault drawn at random on every module (see ModuleServer::armChaosFault()).
+    void armChaosFaults();
     // Takes every module away; their pacing stays counted in pacingAccount().
     void unplugAll();
     // What the pacing of the modules taken away so far saw, all together.
@@ -66,6 +68,8 @@ private:
     struct Bay;
 
     bool plugIn(Bay* bay);
+    // Queues `action` to each module's server, on its own thread.
+    void toEveryServer(void (ModuleServer::*action)());
     void unplug(Bay* bay);
     void replugDue();
     void plugInAgain(Bay* bay);

@@ -18,6 +18,19 @@ constexpr qint64 NsPerMs = 1000000;
 constexpr int NoiseBufferBytes = 64 * 1024;
 // The same random noise on every run, so that a failure it causes can be seen again.
 constexpr quint32 NoiseSeed = 17;
+constexpr int ControlByteAt = 1;
+constexpr quint8 SequenceBitsClear = quint8(~DuxlFrame::SequenceMask);
+
+// `frame` as it would read carrying `sequence`, its CRC made good again.
+QByteArray resequenced(QByteArray frame, quint8 sequence)
+{
+    frame[ControlByteAt] = char((quint8(frame.at(ControlByteAt)) & SequenceBitsClear) | sequence);
+    const int crcAt = frame.size() - DuxlFrame::CrcBytes;
+    const quint16 crc = DuxlFrame::crc16(frame.constData() + ControlByteAt, crcAt - ControlByteAt);
+    frame[crcAt] = char(crc >> 8);
+    frame[crcAt + 1] = char(crc & 0xFF);
+    return frame;
+}
 }
 
 ModuleServer::ModuleServer(SimulatedModule* module, QObject* parent)
@@ -116,10 +129,26 @@ void ModuleServer::sendNoise()
 
 void ModuleServer::powerCycle()
 {
+    m_faults.clear();
     m_stalled = false;
     if (!m_vanishedPortName.isEmpty() && !m_port.isOpen())
         openPort(m_vanishedPortName);
     m_vanishedPortName.clear();
+}
+
+void ModuleServer::setChaosSeed(quint32 seed)
+{
+    m_chaosRandom.seed(seed);
+}
+
+void ModuleServer::armChaosFault()
+{
+    const WireFault fault = WireFault::drawn(m_chaosRandom);
+    m_faults = {{fault, 0}};
+    // An update starts: the version requests of the firmware restarted by the one before are no
+    // reconnection of this one.
+    m_phases = UpdatePhaseTracker();
+    emit chaosFaultArmed(fault.toString());
 }
 
 bool ModuleServer::start()
@@ -264,10 +293,18 @@ std::unique_ptr<WireFault> ModuleServer::faultSetOffBy(WireFault::Phase phase, c
         return nullptr;
     for (int i = 0; i < m_faults.size(); ++i) {
         ArmedFault& armed = m_faults[i];
-        if (armed.fault.phase() != phase || ++armed.seen != armed.fault.nth())
+        if (armed.fault.phase() != phase)
             continue;
+        ++armed.seen;
+        if (armed.fault.everyRequest()) {
+            if (armed.seen > 1)
+                return std::make_unique<WireFault>(armed.fault);
+        } else if (armed.seen != armed.fault.nth()) {
+            continue;
+        }
         auto fault = std::make_unique<WireFault>(armed.fault);
-        m_faults.removeAt(i);
+        if (!fault->everyRequest())
+            m_faults.removeAt(i);
         const QString what = request.kind() == DuxlFrame::Kind::VersionRequest
             ? QStringLiteral("version request")
             : QStringLiteral("request %1 type %2").arg(request.command()).arg(request.type());
@@ -293,19 +330,33 @@ void ModuleServer::serveCommand(const DuxlFrame& request, const WireFault* fault
     const Command command = request.toCommand();
     Command reply;
     SimulatedModule::Outcome outcome = SimulatedModule::Outcome::Reply;
-    if (fault && fault->kind() == WireFault::Kind::ErrorStatus) {
+    using Kind = WireFault::Kind;
+    const Kind kind = fault ? fault->kind() : Kind::LostReply;
+    if (fault && kind == Kind::ErrorStatus) {
         reply.setReply(m_module->address(), command.command(), SimulatedModule::StatusInvalidValue, 0);
     } else {
         outcome = m_module->handleRequest(command, &reply);
         if (command.command() == EraseCommand && m_module->mode() == SimulatedModule::Mode::Bootloader
             && m_eraseTimeMs > 0)
             LinkPacer::sleepUntilNs(LinkPacer::nowNs() + m_eraseTimeMs * NsPerMs);
+        // The restart went wrong: the bootloader runs again, and a USB-like port still goes and comes back.
+        if (fault && kind == Kind::BootloaderRestart)
+            m_module->setMode(SimulatedModule::Mode::Bootloader);
     }
     if (!request.wantsReply() || outcome == SimulatedModule::Outcome::NoReply)
         return;
-    const bool offByOne = fault && fault->kind() == WireFault::Kind::ChecksumMismatch;
-    sendReply(DuxlFrame::encodeCommandReply(request.sequence(), reply.command(), reply.status(),
-                                            reply.value() + (offByOne ? 1 : 0)),
+    quint8 echo = reply.command();
+    quint8 status = reply.status();
+    qint32 value = reply.value();
+    if (fault && kind == Kind::ChecksumMismatch)
+        ++value;
+    else if (fault && kind == Kind::WrongEcho)
+        echo = quint8(echo + WireFault::WrongEchoOffset);
+    else if (fault && kind == Kind::UnexpectedStatus)
+        status = WireFault::UnexpectedStatusCode;
+    else if (fault && kind == Kind::ImplausibleValue)
+        value = qint32(WireFault::implausibleParameter(command.type()));
+    sendReply(DuxlFrame::encodeCommandReply(request.sequence(), echo, status, value),
               outcome == SimulatedModule::Outcome::InvalidReply, fault, receivedNs);
 }
 
@@ -315,6 +366,8 @@ void ModuleServer::serveVersion(const DuxlFrame& request, const WireFault* fault
     const SimulatedModule::Outcome outcome = m_module->queryVersion(request.moduleAddress(), &version);
     if (outcome == SimulatedModule::Outcome::NoReply)
         return;
+    if (fault && fault->kind() == WireFault::Kind::JunkVersion)
+        version = QString::fromLatin1(WireFault::junkVersion());
     sendReply(DuxlFrame::encodeVersionReply(request.sequence(), version),
               outcome == SimulatedModule::Outcome::InvalidReply, fault, receivedNs);
 }
@@ -349,6 +402,33 @@ void ModuleServer::sendReply(QByteArray frame, bool spoil, const WireFault* faul
     }
     transmit(frame);
     m_lastReply = frame;
+    if (fault)
+        sendAfterReply(frame, *fault);
+}
+
+void ModuleServer::sendAfterReply(const QByteArray& frame, const WireFault& fault)
+{
+    using Kind = WireFault::Kind;
+    const quint8 sequence = quint8(frame.at(ControlByteAt)) & DuxlFrame::SequenceMask;
+    switch (fault.kind()) {
+    case Kind::LateDuplicate:
+        // Not slept: the module goes on serving meanwhile, as one whose transmit queue repeats itself does.
+        QTimer::singleShot(WireFault::LateDuplicateMs, this, [this, frame] {
+            if (m_port.isOpen())
+                transmit(frame);
+        });
+        break;
+    case Kind::EarlyReply:
+        transmit(resequenced(frame, DuxlFrame::nextSequence(sequence)));
+        break;
+    case Kind::Unsolicited:
+        for (int i = 1; i <= WireFault::UnsolicitedReplies; ++i)
+            transmit(resequenced(frame, quint8((sequence + i * WireFault::UnsolicitedSequenceStep)
+                                               & DuxlFrame::SequenceMask)));
+        break;
+    default:
+        break;
+    }
 }
 
 void ModuleServer::transmit(const QByteArray& bytes)

@@ -52,7 +52,7 @@ public:
     // The module's request log is emptied every this many requests, so that a long-running server does
     // not grow with every update; 0 (default) keeps it all.
     void setRequestLogLimit(int requests);
-    // Arms a fault; each one goes off once, at its request.
+    // Arms a fault; each one goes off once, at its request, or at every request of its phase.
     void addWireFault(const WireFault& fault);
     // Streams `bytes` that nobody asked for, as a module whose firmware went astray would: `pattern` over
     // and over, or random bytes when it is empty. They leave as fast as the host takes them, between
@@ -60,7 +60,12 @@ public:
     void streamNoise(qint64 bytes, const QByteArray& pattern);
     bool isSendingNoise() const { return m_noiseLeft > 0; }
     // Switches the module off and on: a stall ends, and a port that vanished comes back under its name.
+    // Faults armed and not yet set off are dropped: the next update starts clean.
     void powerCycle();
+    // Seeds the draws of armChaosFault(), so that a soak can be run again the same way.
+    void setChaosSeed(quint32 seed);
+    // Arms one fault drawn at random (WireFault::drawn()) in place of those not yet set off.
+    void armChaosFault();
 
     // Opens the first port.
     bool start();
@@ -78,6 +83,7 @@ signals:
     void failed(const QString& message);
     // The first request of another update phase has arrived.
     void phaseEntered(WireFault::Phase phase);
+    void chaosFaultArmed(const QString& fault);
     // An armed fault went off at the request described.
     void wireFaultSetOff(const QString& fault, const QString& request);
 
@@ -106,6 +112,9 @@ private:
     void serveCommand(const DuxlFrame& request, const WireFault* fault, qint64 receivedNs);
     void serveVersion(const DuxlFrame& request, const WireFault* fault, qint64 receivedNs);
     void sendReply(QByteArray frame, bool spoil, const WireFault* fault, qint64 receivedNs);
+    // What a fault sends after the reply itself: a late copy, a reply ahead of its request, or replies
+    // nobody asked for.
+    void sendAfterReply(const QByteArray& frame, const WireFault& fault);
     void transmit(const QByteArray& bytes);
     void handleModeChange();
 
@@ -145,4 +154,5 @@ private:
     int m_noiseOffset = 0;
     qint64 m_noiseLeft = 0;
     QRandomGenerator m_noiseRandom;
+    QRandomGenerator m_chaosRandom;
 };

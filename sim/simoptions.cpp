@@ -82,6 +82,10 @@ struct OptionTable
                                   QStringLiteral("file")};
     QCommandLineOption reportPhases{QStringLiteral("report-phases"),
                                     QStringLiteral("Print a line when an update phase begins.")};
+    QCommandLineOption chaos{QStringLiteral("chaos"),
+                             QStringLiteral("On each SIGUSR2, arm one wire fault drawn at random (any kind, phase "
+                                            "and request), from this seed on; a power cycle drops it unless set off."),
+                             QStringLiteral("seed")};
     QCommandLineOption modules{QStringLiteral("modules"),
                                QStringLiteral("Serve this many modules, each on a port of its own, all with these "
                                               "options and all in the port file."),
@@ -102,16 +106,16 @@ struct OptionTable
                 "status2-on-208, wrong-checksum, wrong-echo-on-203; COMMAND a number, \"version\" or \"any\"; FIRST "
                 "the first matching request hit (from 1); COUNT how many (default: all).\n"
                 "Wire faults (--fault): KIND@PHASE[:NTH], set off once by the NTH request (default 1) of that update "
-                "phase; KIND one of %1; PHASE one of %2.\n"
-                "SIGUSR1 power-cycles the module: a stall ends and a vanished port comes back. SIGINT and SIGTERM "
-                "end it.\n"
+                "phase, or by each of its requests with NTH \"*\"; KIND one of %1; PHASE one of %2.\n"
+                "SIGUSR1 power-cycles the module: a stall ends, a vanished port comes back and faults not set off "
+                "are dropped. SIGUSR2 arms a fault drawn at random (with --chaos). SIGINT and SIGTERM end it.\n"
                 "Numbers may be given in decimal or, with 0x, in hexadecimal. Exit status: 0 ended by a signal, "
                 "1 the port could not be served, 2 usage error.")
                 .arg(WireFault::kindNames().join(QStringLiteral(", ")),
                      WireFault::phaseNames().join(QStringLiteral(", "))));
         CommandLineHelp::addOptions(parser, {help, version, type, firmware, bootloader, address, pageSize, flashBase, flashSize, scheme,
                             link, baud, erase, reconnect, prefix, portFile, startInBootloader, fail, exitWithParent,
-                            fault, flashImage, reportPhases, modules, replugEvery});
+                            fault, chaos, flashImage, reportPhases, modules, replugEvery});
     }
 };
 
@@ -199,6 +203,11 @@ SimOptions::Parsed SimOptions::parse(const QStringList& arguments)
         return parsed;
     }
     options.modules = int(modules);
+    options.chaos = parser.isSet(table.chaos);
+    if (options.chaos && !readNumber(parser, table.chaos, UINT32_MAX, &options.chaosSeed)) {
+        error = QStringLiteral("--chaos takes a number");
+        return parsed;
+    }
     if (parser.isSet(table.replugEvery)) {
         bool ok = false;
         const double seconds = parser.value(table.replugEvery).toDouble(&ok);

@@ -35,6 +35,9 @@ struct SimOptions
     bool startInBootloader = false;
     QList<SimulatedModule::Failure> failures;
     QList<WireFault> wireFaults;
+    // --chaos: SIGUSR2 arms a fault drawn at random, from this seed on.
+    bool chaos = false;
+    quint32 chaosSeed = 0;
     bool exitWithParent = false;
     QString flashImage;
     bool reportPhases = false;

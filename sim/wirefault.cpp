@@ -3,6 +3,8 @@
 #include "bootloadercommands.h"
 #include "commandhandlerinterface.h"
 
+#include <QRandomGenerator>
+
 #include <algorithm>
 #include <iterator>
 
@@ -29,6 +31,14 @@ constexpr KindName KindNames[] = {
     {WireFault::Kind::CorruptRequest, "corrupt-request"},
     {WireFault::Kind::DuplicatedRequest, "duplicated-request"},
     {WireFault::Kind::SlowRestart, "slow-restart"},
+    {WireFault::Kind::LateDuplicate, "late-duplicate"},
+    {WireFault::Kind::EarlyReply, "early-reply"},
+    {WireFault::Kind::WrongEcho, "wrong-echo"},
+    {WireFault::Kind::UnexpectedStatus, "unexpected-status"},
+    {WireFault::Kind::ImplausibleValue, "implausible-value"},
+    {WireFault::Kind::JunkVersion, "junk-version"},
+    {WireFault::Kind::Unsolicited, "unsolicited"},
+    {WireFault::Kind::BootloaderRestart, "bootloader-restart"},
 };
 
 // 8N1: start bit, 8 data bits (least significant first), stop bit.
@@ -38,6 +48,26 @@ constexpr int DataBits = 8;
 constexpr int SamplesPerBit = 16;
 // What the tty driver hands over for a character that ended in a framing error.
 constexpr char FramingErrorByte = '\0';
+
+// No page is 3 bytes (not even a flash word), no image starts 15 bytes below the end of the address
+// space, and no image fits in no memory.
+constexpr quint32 ImplausiblePageSize = 3;
+constexpr quint32 ImplausibleFlashBase = 0xFFFFFFF1;
+constexpr quint32 ImplausibleMemorySize = 0;
+// A drawn fault goes off at one of the requests each phase of a clean update has (the write phase:
+// one of its first words), so that it does go off.
+struct PhaseRequests
+{
+    WireFault::Phase phase;
+    int requests;
+};
+constexpr PhaseRequests DrawnRequests[] = {
+    {WireFault::Phase::Entry, 1},   {WireFault::Phase::Detection, 2}, {WireFault::Phase::Parameters, 3},
+    {WireFault::Phase::Erase, 1},   {WireFault::Phase::Write, 64},    {WireFault::Phase::Verify, 1},
+    {WireFault::Phase::Store, 2},   {WireFault::Phase::Restart, 1},   {WireFault::Phase::Reconnect, 1},
+};
+// The longest text a version reply carries.
+constexpr int JunkVersionBytes = 32;
 
 // The line level at time `t` (in receiver bit times) while `bytes` go out at 1/factor of the rate.
 bool lineHigh(const QByteArray& bytes, double t, int factor)
@@ -75,9 +105,10 @@ bool WireFault::parse(const QString& text, WireFault* fault, QString* error)
     Phase phase = NoPhase;
     const bool phaseKnown = UpdatePhases::fromName(place.at(0), &phase);
     bool nthOk = true;
-    const int nth = place.size() > 1 ? place.at(1).toInt(&nthOk) : 1;
+    const bool every = place.size() > 1 && place.at(1) == QLatin1String("*");
+    const int nth = every ? EveryRequest : place.size() > 1 ? place.at(1).toInt(&nthOk) : 1;
     if (at < 0 || kind == std::end(KindNames) || !phaseKnown || place.size() > 2 || !nthOk
-        || nth < 1) {
+        || (nth < 1 && !every)) {
         *error = QStringLiteral("\"%1\" is not KIND@PHASE[:NTH] with KIND one of %2 and PHASE one of %3")
                      .arg(text, kindNames().join(QStringLiteral(", ")), phaseNames().join(QStringLiteral(", ")));
         return false;
@@ -92,7 +123,8 @@ bool WireFault::parse(const QString& text, WireFault* fault, QString* error)
 
 QString WireFault::toString() const
 {
-    return kindName(m_kind) + QLatin1Char('@') + phaseName(m_phase) + QLatin1Char(':') + QString::number(m_nth);
+    return kindName(m_kind) + QLatin1Char('@') + phaseName(m_phase) + QLatin1Char(':')
+        + (everyRequest() ? QStringLiteral("*") : QString::number(m_nth));
 }
 
 QString WireFault::kindName(Kind kind)
@@ -131,11 +163,31 @@ bool WireFault::existsIn(Kind kind, Phase phase)
     if ((phase == Phase::Entry) != entryFault)
         return false;
     const bool versionPhase = phase == Phase::Detection || phase == Phase::Reconnect;
-    if (kind == Kind::ErrorStatus)
+    if (kind == Kind::ErrorStatus || kind == Kind::WrongEcho || kind == Kind::UnexpectedStatus)
         return !versionPhase;
+    if (kind == Kind::JunkVersion)
+        return versionPhase;
+    if (kind == Kind::ImplausibleValue)
+        return phase == Phase::Parameters;
+    if (kind == Kind::BootloaderRestart)
+        return phase == Phase::Restart;
     if (kind == Kind::ChecksumMismatch)
         return phase == Phase::Verify;
     return true;
+}
+
+WireFault WireFault::drawn(QRandomGenerator& random)
+{
+    const Kind kind = std::begin(KindNames)[random.bounded(int(std::size(KindNames)))].kind;
+    QList<Phase> phases;
+    for (const Phase phase : UpdatePhases::all()) {
+        if (existsIn(kind, phase))
+            phases.append(phase);
+    }
+    const Phase phase = phases.at(random.bounded(phases.size()));
+    const auto drawn = std::find_if(std::begin(DrawnRequests), std::end(DrawnRequests),
+                                    [phase](const PhaseRequests& entry) { return entry.phase == phase; });
+    return WireFault(kind, phase, 1 + random.bounded(drawn->requests));
 }
 
 int WireFault::hostTimeoutMs(Phase phase)
@@ -150,6 +202,26 @@ int WireFault::hostTimeoutMs(Phase phase)
     default:
         return CommandHandlerInterface::DefaultTimeoutMs;
     }
+}
+
+quint32 WireFault::implausibleParameter(unsigned short type)
+{
+    switch (type) {
+    case Bootloader::PageSizeParameter:
+        return ImplausiblePageSize;
+    case Bootloader::FlashBaseParameter:
+        return ImplausibleFlashBase;
+    default:
+        return ImplausibleMemorySize;
+    }
+}
+
+QByteArray WireFault::junkVersion()
+{
+    // Clear-screen, a bell, a carriage return and a title change, padded with NULs.
+    QByteArray text("\x1b[2J\a\r\x1b]0;x\a1234V101");
+    text.append(QByteArray(JunkVersionBytes - text.size(), '\0'));
+    return text;
 }
 
 QByteArray WireFault::asReadAtWrongBaud(const QByteArray& bytes)

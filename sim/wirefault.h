@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include "updatephase.h"
+class QRandomGenerator;
 
 // One fault on the wire between host and module, set off by one request of one phase of an update:
 // what goes wrong ("lost-reply"), in which phase ("write") and at which request of that phase.
@@ -23,6 +24,14 @@ public:
         WrongBaud,        // carried out; the reply leaves as bytes sent at half the host's data rate
         ErrorStatus,      // not carried out; the reply says "value refused" (status 4)
         ChecksumMismatch, // verify only: the reported flash sum is one off
+        LateDuplicate,    // carried out; the reply leaves, and a copy of it LateDuplicateMs later
+        EarlyReply,       // carried out; the reply leaves, then one with the next sequence number before it is asked
+        WrongEcho,        // carried out; the reply echoes another command number
+        UnexpectedStatus, // carried out; the reply's status is neither "done" nor any status the bootloader uses
+        ImplausibleValue, // parameters only: the value read is one no module can have
+        JunkVersion,      // version requests only: the text is control characters and NULs, 32 bytes
+        Unsolicited,      // carried out; replies no request asked for follow the reply
+        BootloaderRestart, // restart only: the module restarts into its bootloader instead of its firmware
         // The bootloader-entry command, which gets no reply:
         LostRequest,       // never reaches the module
         CorruptRequest,    // reaches it with a broken CRC, so that the module drops it
@@ -48,16 +57,28 @@ public:
     static constexpr int SlowRestartMs = 1500;
     // How many times longer a bit lasts on the module's side when the rates do not match.
     static constexpr int WrongBaudFactor = 2;
+    // A late duplicate follows its reply after this long: well after the host took the reply and
+    // usually while it waits for the next one, or idles.
+    static constexpr int LateDuplicateMs = 5;
+    // What a wrong echo adds to the request's command number.
+    static constexpr int WrongEchoOffset = 1;
+    // A status no bootloader of ours sends (100 is "done", 2 and 4 are errors).
+    static constexpr unsigned char UnexpectedStatusCode = 7;
+    // How many unsolicited replies follow, and their sequence numbers' distance from the request's.
+    static constexpr int UnsolicitedReplies = 3;
+    static constexpr int UnsolicitedSequenceStep = 9;
 
     WireFault() = default;
     WireFault(Kind kind, Phase phase, int nth = 1);
 
     Kind kind() const { return m_kind; }
     Phase phase() const { return m_phase; }
-    // Which request of the phase sets it off, counted from 1.
+    // Which request of the phase sets it off, counted from 1; EveryRequest: each of them.
     int nth() const { return m_nth; }
+    bool everyRequest() const { return m_nth == EveryRequest; }
+    static constexpr int EveryRequest = 0;
 
-    // "KIND@PHASE[:NTH]", e.g. "lost-reply@write:3"; false (and `error` set) when it cannot be read or
+    // "KIND@PHASE[:NTH]", e.g. "lost-reply@write:3", NTH "*" for every request; false (and `error` set) when it cannot be read or
     // the kind does not exist in that phase.
     static bool parse(const QString& text, WireFault* fault, QString* error);
     QString toString() const;
@@ -69,11 +90,19 @@ public:
     // has faults of its own, since it gets no reply.
     static bool existsIn(Kind kind, Phase phase);
 
+    // A fault drawn at random: any kind, any phase where it exists, one of the requests a clean
+    // update makes there (in the write phase one of its first words).
+    static WireFault drawn(QRandomGenerator& random);
+
     // The reply time-out the update asks of the host's link in this phase.
     static int hostTimeoutMs(Phase phase);
     // The bytes a receiver at some data rate reads when `bytes` are sent at 1/WrongBaudFactor of it
     // (8N1 both sides, sampled in the middle of each bit, framing errors read as the byte sampled).
     static QByteArray asReadAtWrongBaud(const QByteArray& bytes);
+    // What an implausible-value fault answers for the parameter of `type` (206's type field).
+    static quint32 implausibleParameter(unsigned short type);
+    // The version text of a junk-version fault.
+    static QByteArray junkVersion();
 
 private:
     Kind m_kind = Kind::LostReply;

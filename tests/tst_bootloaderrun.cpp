@@ -3,6 +3,8 @@
 #include "firmwarebuilder.h"
 #include "firmwareupdaterthread.h"
 #include "global.h"
+#include "moduleparameters.h"
+#include "replycheck.h"
 #include "simulatedcommandhandler.h"
 #include "simulatedmodule.h"
 #include "timescale.h"
@@ -346,6 +348,10 @@ private slots:
 
     void versionStringTest_data();
     void versionStringTest();
+    void replyCheck_data();
+    void replyCheck();
+    void parameterPlausibility_data();
+    void parameterPlausibility();
 
     void completeRun_data();
     void completeRun();
@@ -422,7 +428,11 @@ void TestBootloaderRun::versionStringTest_data()
     QTest::newRow("six characters") << "1234B1" << false;
     QTest::newRow("letters of versions") << "0123456789BbVv.C" << true;
     QTest::newRow("lower-case c") << "1234c101" << false;
-    QTest::newRow("code 0") << QString::fromLatin1("1234B10\0", 8) << true;
+    // Junk on the line is no version, whatever its letters.
+    QTest::newRow("code 0") << QString::fromLatin1("1234B10\0", 8) << false;
+    QTest::newRow("escape") << QString::fromLatin1("1234B10\x1b") << false;
+    QTest::newRow("invisible code above 255") << QString::fromUtf8("1234B10\u200b") << false;
+    QTest::newRow("one character longer than a version") << "0123456789BbVv.CB" << false;
     QTest::newRow("code above 255") << QString::fromUtf8("1234B10\u20ac") << true;
     QTest::newRow("code 255") << QString::fromLatin1("1234B10\xff") << false;
 }
@@ -432,6 +442,75 @@ void TestBootloaderRun::versionStringTest()
     QFETCH(QString, text);
     QFETCH(bool, passes);
     QCOMPARE(BootloaderDialogue::isVersionString(text), passes);
+}
+
+void TestBootloaderRun::replyCheck_data()
+{
+    QTest::addColumn<int>("command");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("echo"); // -1: no reply
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("objection"); // the start of it; empty: the reply is the answer
+
+    QTest::newRow("done, own command") << 201 << 0 << 201 << 100 << "";
+    QTest::newRow("no reply") << 201 << 0 << -1 << 0 << "";
+    QTest::newRow("another command") << 206 << 0 << 205 << 100 << "The reply to command 206 echoes command 205";
+    QTest::newRow("checksum with another command") << 203 << 0 << 204 << 100 << "";
+    QTest::newRow("value refused") << 201 << 0 << 201 << 4 << "The reply to command 201 has status 4";
+    QTest::newRow("unknown status") << 202 << 0 << 202 << 7 << "The reply to command 202 has status 7";
+    QTest::newRow("size store falls back") << 208 << 0 << 208 << 2 << "";
+    QTest::newRow("checksum store refused") << 208 << 1 << 208 << 2 << "The reply to command 208 has status 2";
+    QTest::newRow("parameter unknown") << 206 << 0 << 206 << 2 << "The reply to command 206 has status 2";
+}
+
+void TestBootloaderRun::replyCheck()
+{
+    QFETCH(int, command);
+    QFETCH(int, type);
+    QFETCH(int, echo);
+    QFETCH(int, status);
+    QFETCH(QString, objection);
+    const Command request(1, quint8(command), quint16(type), 0, 0, false, 12);
+    Command reply;
+    if (echo >= 0)
+        reply.setReply(1, quint8(echo), quint8(status), 0);
+    const QString said = ReplyCheck::objection(request, reply);
+    QVERIFY2(objection.isEmpty() ? said.isEmpty() : said.startsWith(objection), qPrintable(said));
+}
+
+void TestBootloaderRun::parameterPlausibility_data()
+{
+    QTest::addColumn<int>("pageSize");
+    QTest::addColumn<quint32>("flashBase");
+    QTest::addColumn<qint64>("memorySize"); // -1: not read
+    QTest::addColumn<int>("programSize");
+    QTest::addColumn<QString>("implausibility");
+
+    QTest::newRow("usual module") << 256 << quint32(0) << qint64(0x40000) << 1000 << "";
+    QTest::newRow("one word a page") << 4 << quint32(0) << qint64(0x40000) << 1000 << "";
+    QTest::newRow("page not whole words") << 6 << quint32(0) << qint64(0x40000) << 1000 << "Implausible page size: 6";
+    QTest::newRow("largest page") << 65536 << quint32(0) << qint64(0x40000) << 1000 << "";
+    QTest::newRow("page too large") << 65540 << quint32(0) << qint64(0x40000) << 1000
+                                    << "Implausible page size: 65540";
+    QTest::newRow("flash up to the last address") << 256 << quint32(0x8000000) << qint64(0xF8000000) << 1000 << "";
+    QTest::newRow("flash past the address space")
+        << 256 << quint32(0x8000000) << qint64(0xF8000004) << 1000
+        << "Implausible memory size: 4160749572 above flash base address 0x8000000";
+    QTest::newRow("image up to the last address, size not read") << 256 << quint32(0xFFFFFF00) << qint64(-1) << 256
+                                                                 << "";
+    QTest::newRow("image past the address space")
+        << 256 << quint32(0xFFFFFF00) << qint64(-1) << 260
+        << "Implausible flash base address: 0xffffff00 for 260 bytes";
+}
+
+void TestBootloaderRun::parameterPlausibility()
+{
+    QFETCH(int, pageSize);
+    QFETCH(quint32, flashBase);
+    QFETCH(qint64, memorySize);
+    QFETCH(int, programSize);
+    QFETCH(QString, implausibility);
+    QCOMPARE(ModuleParameters::implausibility(pageSize, flashBase, memorySize, programSize), implausibility);
 }
 
 void TestBootloaderRun::completeRun_data()
@@ -589,8 +668,10 @@ void TestBootloaderRun::failures_data()
             });
         });
     };
+    // The flash words go to the end of a 512-byte page buffer, which smaller pages do not have.
     auto fallbackThen = [armAt](int command, int type) {
         return RigSetup([=](Rig& rig) {
+            rig.module.setPageSize(512);
             rig.module.setFailure(Mode::Status2On208);
             armAt(command, type, Mode::InvalidReply, 208)(rig);
         });
@@ -628,6 +709,9 @@ void TestBootloaderRun::failures_data()
         << RigSetup([](Rig& rig) { rig.module.setFlashBase(0x1000); }) << "L:Page size: 256"
         << QStringList{"L:Hex file base address (0x0) does not match with flash base address (0x1000)!",
                        "P:Hex file base address (0x0) does not match with flash base address (0x1000)!"};
+    QTest::newRow("implausible page size, before the erase")
+        << RigSetup([](Rig& rig) { rig.module.setPageSize(6); }) << "L:Memory size: 262144"
+        << both("Implausible page size: 6");
     QTest::newRow("image larger than memory")
         << RigSetup([](Rig& rig) { rig.module.setFlashSize(999); }) << "P:Flash base address: 0x0"
         << both("Memory size: 999 -> File too large!");
@@ -654,6 +738,11 @@ void TestBootloaderRun::failures_data()
                                             << both("Error writing new check sum!") + QStringList{corrupt};
     QTest::newRow("fallback page program") << fallbackThen(202, SimulatedModule::AnyType) << "L:Writing checksum 0x%1"
                                            << both("Error saving size and check sum!") + QStringList{corrupt};
+    // The restart is not carried out: the bootloader answers every version request.
+    QTest::newRow("bootloader after restart")
+        << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::NoReply, 205); })
+        << "L:Try to read firmware version... (100/100) @COM7 id 1 is open"
+        << QStringList{"P:Reconnection failed.", "L:Reconnection canceled."};
     QTest::newRow("no version after restart, cancelled")
         << RigSetup([](Rig& rig) {
                rig.side.beforeVersionQuery = [&rig](int query) {

@@ -12,6 +12,7 @@
 #include "serialconnection.h"
 #include "serialportdescription.h"
 #include "simulatedmodule.h"
+#include "wirefault.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -21,7 +22,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <cerrno>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -93,6 +96,8 @@ private slots:
     void failedRequestTakes();
     void lateReplyIsNeverTakenForTheNextRequest();
     void frameOfAnotherKindIsNeverTakenForTheReply();
+    void repliesNobodyWaitsForAreDropped_data();
+    void repliesNobodyWaitsForAreDropped();
     void forcedEventProcessingKeepsTheLoopRunning_data();
     void forcedEventProcessingKeepsTheLoopRunning();
     void dataRates_data();
@@ -354,6 +359,83 @@ void TestHostLink::frameOfAnotherKindIsNeverTakenForTheReply()
     };
     QTRY_VERIFY_WITH_TIMEOUT(!sendingNoise(), NoiseTimeoutMs);
     QCOMPARE(pageSizeReply().value(), PageSize);
+}
+
+void TestHostLink::repliesNobodyWaitsForAreDropped_data()
+{
+    QTest::addColumn<int>("kind"); // WireFault::Kind, at every page-size request
+    QTest::addColumn<int>("idleMs"); // the host does something else this long between two requests
+    QTest::addColumn<bool>("waitInEventLoop");
+    QTest::addColumn<bool>("whileWaiting"); // some of them come while a request waits: skipped and counted
+    QTest::addColumn<bool>("nodeGone"); // the device node is removed at the start: the port then closes
+
+    for (bool nested : {false, true}) {
+        const QString wait = nested ? QStringLiteral(", nested wait") : QStringLiteral(", plain wait");
+        QTest::newRow(qPrintable(QStringLiteral("late duplicate, busy host") + wait))
+            << int(WireFault::Kind::LateDuplicate) << 0 << nested << true << false;
+        QTest::newRow(qPrintable(QStringLiteral("late duplicate, idle host") + wait))
+            << int(WireFault::Kind::LateDuplicate) << 20 << nested << false << false;
+        QTest::newRow(qPrintable(QStringLiteral("reply ahead of its request") + wait))
+            << int(WireFault::Kind::EarlyReply) << 20 << nested << false << false;
+        QTest::newRow(qPrintable(QStringLiteral("unsolicited replies") + wait))
+            << int(WireFault::Kind::Unsolicited) << 20 << nested << false << false;
+    }
+    QTest::newRow("late duplicate, device node gone") << int(WireFault::Kind::LateDuplicate) << 20 << false << false
+                                                      << true;
+}
+
+// Replies no request waits for (late copies, replies ahead of their request, replies never asked for)
+// are dropped and counted: the port stays open, and every request gets its own answer. Each request
+// comes as a queued call, as the update's worker sends it, so that it may run before the port's read
+// notification for bytes that came while the host was busy elsewhere.
+void TestHostLink::repliesNobodyWaitsForAreDropped()
+{
+    QFETCH(int, kind);
+    QFETCH(int, idleMs);
+    QFETCH(bool, waitInEventLoop);
+    QFETCH(bool, whileWaiting);
+    QFETCH(bool, nodeGone);
+    constexpr int Requests = 40;
+    m_module->run([kind](SimulatedModule* module, ModuleServer* server) {
+        module->setMode(SimulatedModule::Mode::Bootloader);
+        server->setPacingRate(SerialCommandHandler::DefaultDataRate);
+        server->addWireFault(WireFault(WireFault::Kind(kind), WireFault::Phase::Parameters, WireFault::EveryRequest));
+    });
+    const QTemporaryDir folder;
+    if (nodeGone) {
+        // The device opened under a name that then goes, as a USB adapter's node goes when it is pulled.
+        m_handler.reset();
+        const QString node = folder.filePath(QStringLiteral("ttyNODE"));
+        QVERIFY(QFile::link(m_module->port().systemLocation(), node));
+        m_handler = std::make_unique<SerialCommandHandler>(describeSerialPort(QStringLiteral("ttyNODE"), node), false);
+        QVERIFY(m_handler->openDevice());
+        QVERIFY(QFile::remove(node));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("serial port error: the device went away")));
+    }
+    m_handler->setWaitInEventLoop(waitInEventLoop);
+    for (int i = 0; i < Requests && m_handler->isDeviceOpen(); ++i) {
+        QThread::msleep(static_cast<unsigned long>(idleMs));
+        std::optional<Command> reply;
+        // The event loop's own non-blocking reads leave errno at EAGAIN, which the port's read
+        // notification then finds when it reads nothing.
+        QMetaObject::invokeMethod(
+            this,
+            [this, &reply] {
+                reply = pageSizeReply();
+                errno = EAGAIN;
+            },
+            Qt::QueuedConnection);
+        while (!reply)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (nodeGone)
+            continue;
+        QVERIFY2(reply->isValid(), qPrintable(QStringLiteral("request %1: %2").arg(i).arg(m_handler->errorString())));
+        QCOMPARE(reply->value(), PageSize);
+    }
+    QCOMPARE(m_handler->isDeviceOpen(), !nodeGone);
+    if (whileWaiting)
+        QVERIFY(m_handler->droppedReplies() > 0);
+    QVERIFY(m_handler->droppedReplies() + m_handler->unsolicitedBytes() > 0);
 }
 
 void TestHostLink::forcedEventProcessingKeepsTheLoopRunning_data()

@@ -7,10 +7,13 @@
 #include "firmwareupdaterthread.h"
 #include "linkpolicy.h"
 #include "lowlevel.h"
+#include "moduleparameters.h"
 #include "protocolfacts.h"
+#include "replycheck.h"
 #include "timescale.h"
 #include "updateoutcome.h"
 #include "updatephase.h"
+#include "versiontext.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -41,8 +44,6 @@ constexpr int ReconnectReopenPollMs = 50;
 constexpr int BeforeReconnectionMs = 666;
 constexpr int ReconnectionAttempts = 100;
 
-// The part of a bootloader answer before its 'B' names the module type, at most this long.
-constexpr int MaxModuleTypeLength = 4;
 using Protocol::ModuleState;
 
 QString hex(quint32 value)
@@ -67,12 +68,12 @@ BootloaderDialogue::BootloaderDialogue(FirmwareUpdaterThread& thread, DialogueCh
 
 bool BootloaderDialogue::isVersionString(const QString& text)
 {
-    if (text.size() <= 6)
+    if (text.size() <= 6 || !VersionText::isPlausible(text))
         return false;
     for (const QChar c : text) {
         const ushort code = c.unicode();
         const bool allowed = (code >= '0' && code <= '9') || code == 'B' || code == 'b' || code == 'V' || code == 'v'
-            || code == '.' || code == 'C' || code == 0 || code > 255;
+            || code == '.' || code == 'C' || code > 255;
         if (!allowed)
             return false;
     }
@@ -136,7 +137,7 @@ bool BootloaderDialogue::checkIdentity()
     // Without a 'B' the whole answer counts as the type, so a firmware answer is refused here too.
     const int bootloaderMark = m_version.indexOf(QRegularExpression(QStringLiteral("[B]")));
     const QString moduleType = bootloaderMark < 0 ? m_version : m_version.left(bootloaderMark);
-    if (moduleType.size() > MaxModuleTypeLength) {
+    if (moduleType.size() > VersionText::MaxModuleTypeLength) {
         progressAndLog(QStringLiteral("Cannot switch module to bootloader mode!"));
         return false;
     }
@@ -195,6 +196,7 @@ bool BootloaderDialogue::readParameters()
 
     Command memorySizeRequest = makeRequest(Bootloader::ReadParameterCommand, Bootloader::MemorySizeParameter, 0, 0);
     send(memorySizeRequest, reply);
+    const qint64 memorySizeRead = reply.isValid() ? qint64(quint32(reply.value())) : -1;
     // Without an answer the memory size is not known, and the write goes ahead.
     if (reply.isValid()) {
         const quint32 memorySize = quint32(reply.value());
@@ -204,6 +206,12 @@ bool BootloaderDialogue::readParameters()
             return false;
         }
         log(QStringLiteral("Memory size: ") + QString::number(memorySize));
+    }
+    const QString implausible = ModuleParameters::implausibility(m_pageSize, quint32(m_flashBase), memorySizeRead,
+                                                                 m_target.image.size());
+    if (!implausible.isEmpty()) {
+        progressAndLog(implausible);
+        return false;
     }
     return !cancelled();
 }
@@ -439,7 +447,8 @@ bool BootloaderDialogue::restartAndReconnect()
             + QStringLiteral(" @") + m_target.portName + QStringLiteral(" id ") + QString::number(address)
             + (handler->isDeviceOpen() ? QStringLiteral(" is open") : QStringLiteral(" was closed!")));
         emit m_thread.handleGetFirmwareVersion(&text, address);
-        if (isVersionString(text)) {
+        // A bootloader that answers means the module did not start its firmware.
+        if (isVersionString(text) && !VersionText::isBootloaderAnswer(text)) {
             const QString restarted = QStringLiteral("Restarted module with firmware version \"%1\".");
             progress(QStringLiteral("Update completed. ") + restarted.arg(FirmwareMatch::printable(text)));
             log(restarted.arg(FirmwareMatch::printable(text).toHtmlEscaped()));
@@ -464,6 +473,11 @@ Command BootloaderDialogue::makeRequest(unsigned char command, unsigned short ty
 void BootloaderDialogue::send(Command& request, Command& reply)
 {
     m_requestFailure = m_channel.request(request, reply);
+    const QString objection = ReplyCheck::objection(request, reply);
+    if (!objection.isEmpty()) {
+        log(objection);
+        reply.invalidate();
+    }
 }
 
 bool BootloaderDialogue::sendOnce(unsigned char command, unsigned short type, unsigned char motorBank, int value,

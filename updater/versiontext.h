@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// What a module's version answer can be: a short printable text. Junk on the line (control
+// characters, NULs, a full reply of noise) is no version, whatever its letters.
+class VersionText
+{
+public:
+    // Longer than any version a module of ours states ("1234V1.20" and the like).
+    static constexpr int MaxChars = 16;
+    // The part of a bootloader's answer before its 'B' names the module type, at most this long.
+    static constexpr int MaxModuleTypeLength = 4;
+
+    // Printable and no longer than MaxChars.
+    static bool isPlausible(const QString& text);
+    // A bootloader's answer ("1234B101"), not a firmware's.
+    static bool isBootloaderAnswer(const QString& text);
+};
