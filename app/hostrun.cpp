@@ -6,6 +6,7 @@
 #include "containerinterface.h"
 #include "containerloader.h"
 #include "duxlconnectioninterface.h"
+#include "linkkindrules.h"
 #include "duxlmoduleinterface.h"
 #include "firmwarefilecheck.h"
 #include "hostmessages.h"
@@ -72,14 +73,7 @@ PeripheryManager::PortSource portSource(const HostOptions& options)
 
 QString linkKindName(int kind)
 {
-    switch (kind) {
-    case DUXLConnectionInterface::Usb:
-        return QStringLiteral("USB link");
-    case DUXLConnectionInterface::Serial:
-        return QStringLiteral("serial link");
-    default:
-        return QStringLiteral("link of kind %1").arg(kind);
-    }
+    return QLatin1String(LinkKindRules::forKind(kind).name) + QStringLiteral(" link");
 }
 
 // "firmware" or "bootloader" by the version a module answered with (a bootloader's holds a b); empty

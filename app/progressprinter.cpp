@@ -7,18 +7,6 @@
 
 namespace {
 
-// Where each phase starts within the whole update, in percent; write and verify move on with their bytes.
-struct PhaseShare
-{
-    UpdatePhase phase;
-    int startPercent;
-    int endPercent;
-};
-constexpr PhaseShare PhaseShares[] = {
-    {UpdatePhase::Entry, 0, 2},    {UpdatePhase::Detection, 2, 3}, {UpdatePhase::Parameters, 3, 4},
-    {UpdatePhase::Erase, 4, 5},    {UpdatePhase::Write, 5, 85},    {UpdatePhase::Verify, 85, 95},
-    {UpdatePhase::Store, 95, 96},  {UpdatePhase::Restart, 96, 98}, {UpdatePhase::Reconnect, 98, 99},
-};
 const QString WritePhase = UpdatePhases::name(UpdatePhase::Write);
 constexpr double BytesPerKiB = 1024.0;
 constexpr qint64 MsPerSecond = 1000;
@@ -96,13 +84,9 @@ int ProgressPrinter::percentOf(const QString& phaseName, qint64 done, qint64 tot
     UpdatePhase phase;
     if (!UpdatePhases::fromName(phaseName, &phase))
         return 0;
-    for (const PhaseShare& share : PhaseShares) {
-        if (share.phase != phase)
-            continue;
-        const qint64 span = share.endPercent - share.startPercent;
-        return share.startPercent + int(total > 0 ? span * done / total : 0);
-    }
-    return 0;
+    const UpdatePhases::Share share = UpdatePhases::progressShare(phase);
+    const qint64 span = share.endPercent - share.startPercent;
+    return share.startPercent + int(total > 0 ? span * done / total : 0);
 }
 
 QString ProgressPrinter::statusLine() const

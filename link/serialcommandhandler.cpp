@@ -169,7 +169,7 @@ void SerialCommandHandler::doDirectRequest(Command* request, Command* reply)
     DuxlFrame frame;
     // Only the addressed module answers, so the reply does not repeat its address.
     if (exchange(DuxlFrame::encodeCommandRequest(sequence, *request, true), DuxlFrame::Kind::CommandReply, sequence,
-                 request->moduleAddress(), &frame)) {
+                 request->moduleAddress(), &frame, request->command())) {
         reply->setReply(request->moduleAddress(), frame.command(), frame.status(), frame.value());
         noteReplyStatus(*reply);
     }
@@ -184,7 +184,7 @@ void SerialCommandHandler::doDirectRequestWithoutReply(Command* request)
 }
 
 bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind replyKind, quint8 sequence,
-                                    quint8 moduleAddress, DuxlFrame* reply)
+                                    quint8 moduleAddress, DuxlFrame* reply, int command)
 {
     beginRequest();
     if (!m_open) {
@@ -217,6 +217,9 @@ bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind rep
     clock.start();
     qint64 deadlineMs = maxTimeoutMS();
     bool sawCorrupt = false;
+    // A reply under this request's number that echoes another command: a module's early answer to the
+    // next request, or the only answer it gives (some bootloaders echo another number at the checksum).
+    std::optional<DuxlFrame> otherEcho;
     for (;;) {
         DuxlFrame received;
         DuxlFrameDecoder::Result result;
@@ -228,6 +231,13 @@ bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind rep
                 continue;
             }
             if (acceptsReply(received, replyKind, sequence)) {
+                if (command != NoCommand && received.command() != command) {
+                    if (!otherEcho) {
+                        otherEcho = received;
+                        deadlineMs = qMin(deadlineMs, clock.elapsed() + corruptGraceMs());
+                    }
+                    continue;
+                }
                 if (traceMode())
                     qCDebug(lcSerialTrace).noquote()
                         << portName() << "<- reply" << received.sequence() << "command" << received.command()
@@ -241,6 +251,10 @@ bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind rep
                                         << "sequence" << received.sequence();
         }
         const qint64 remainingMs = deadlineMs - clock.elapsed();
+        if (remainingMs <= 0 && otherEcho) {
+            *reply = *otherEcho;
+            return true;
+        }
         if (remainingMs <= 0) {
             m_errorString = tr("no reply from address %1 within %2 ms").arg(moduleAddress).arg(deadlineMs);
             noteFailure(sawCorrupt ? Failure::CorruptReply : Failure::NoReply);

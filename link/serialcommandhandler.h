@@ -47,6 +47,8 @@ public:
     qint64 droppedReplies() const { return m_droppedReplies; }
 
 private:
+    static constexpr int NoCommand = -1;
+
     // Reads what arrived while the link is idle and drops it, so that a module that chatters (or a
     // device that is no module) cannot make the port's read buffer grow.
     void handleReadyRead();
@@ -55,9 +57,10 @@ private:
     void dropPendingBytes();
     // Takes the exclusive advisory lock on the open device; false when another opener holds it.
     bool lockDevice();
-    // Sends `frame` to `moduleAddress` and waits for the reply of `replyKind` that echoes `sequence`.
+    // Sends `frame` to `moduleAddress` and waits for the reply of `replyKind` that echoes `sequence` (and,
+    // for a command, `command`: a reply echoing another command is taken only when no other comes).
     bool exchange(const QByteArray& frame, DuxlFrame::Kind replyKind, quint8 sequence, quint8 moduleAddress,
-                  DuxlFrame* reply);
+                  DuxlFrame* reply, int command = NoCommand);
     bool send(const QByteArray& frame);
     // Waits up to `timeoutMs` for bytes, running the thread's events meanwhile unless a nested wait's
     // reply is due (see NestedReplyWait): then for this port's bytes alone, so that it can return.

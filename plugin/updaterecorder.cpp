@@ -1,6 +1,6 @@
 #include "updaterecorder.h"
 
-#include "duxlconnectioninterface.h"
+#include "linkkindrules.h"
 #include "recordkeeper.h"
 #include "recordwriter.h"
 
@@ -16,18 +16,10 @@ namespace {
 // A module key is PORT/TYPE/ADDRESS.
 enum KeyPart { PortPart, TypePart, AddressPart };
 
+// Empty while no link was taken (a refusal before the module's link is known).
 QString linkKindName(int kind)
 {
-    switch (kind) {
-    case DUXLConnectionInterface::Usb:
-        return QStringLiteral("usb");
-    case DUXLConnectionInterface::Serial:
-        return QStringLiteral("serial");
-    case 0:
-        return QString();
-    default:
-        return QStringLiteral("link %1").arg(kind);
-    }
+    return kind == 0 ? QString() : QString::fromLatin1(LinkKindRules::forKind(kind).name).toLower();
 }
 
 QString lookUpOperatorName()

@@ -53,6 +53,31 @@ QStringList UpdatePhases::names()
     return names;
 }
 
+UpdatePhases::Share UpdatePhases::progressShare(UpdatePhase phase)
+{
+    switch (phase) {
+    case UpdatePhase::Entry:
+        return {0, 2};
+    case UpdatePhase::Detection:
+        return {2, 3};
+    case UpdatePhase::Parameters:
+        return {3, 4};
+    case UpdatePhase::Erase:
+        return {4, 5};
+    case UpdatePhase::Write:
+        return {5, 85};
+    case UpdatePhase::Verify:
+        return {85, 95};
+    case UpdatePhase::Store:
+        return {95, 96};
+    case UpdatePhase::Restart:
+        return {96, 98};
+    case UpdatePhase::Reconnect:
+        return {98, 99};
+    }
+    return {0, 0};
+}
+
 bool UpdatePhases::fromName(const QString& name, UpdatePhase* phase)
 {
     for (UpdatePhase candidate : all()) {

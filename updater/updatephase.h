@@ -26,4 +26,13 @@ QString name(UpdatePhase phase);
 QStringList names();
 // False (and `phase` untouched) for a name no phase has.
 bool fromName(const QString& name, UpdatePhase* phase);
+
+// Where a phase starts and ends within a whole update, in percent of its usual time (the write and the
+// verify move on with their bytes): what a progress display gives each phase.
+struct Share
+{
+    int startPercent;
+    int endPercent;
+};
+Share progressShare(UpdatePhase phase);
 }

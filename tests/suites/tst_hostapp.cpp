@@ -794,7 +794,7 @@ void TestHostApp::brokenPluginIsReported_data()
     QTest::newRow("the host goes on")
         << true << QStringList() << list << 0
         << QStringList{QStringLiteral("1 module"), header,
-                       QStringLiteral("  ttySIM0/DUX1234/id1  ttySIM0  1234        1  firmware  1234V101  serial link"),
+                       QStringLiteral("  ttySIM0/DUX1234/id1  ttySIM0  1234        1  firmware  1234V101  Serial link"),
                        QStringLiteral("1 plug-in"), QStringLiteral("  Firmware Update")};
     // A module's text cannot set the terminal's title or colours: its control characters are shown as
     // escapes; JSON escapes them as JSON does.
@@ -803,11 +803,11 @@ void TestHostApp::brokenPluginIsReported_data()
         << true << escapes << list << 0
         << QStringList{QStringLiteral("1 module"),
                        QStringLiteral("  module               port     type  address  running   version             link"),
-                       QStringLiteral("  ttySIM0/DUX1234/id1  ttySIM0  1234        1  firmware  1234V1\\x1b]0;x\\x07  serial link"),
+                       QStringLiteral("  ttySIM0/DUX1234/id1  ttySIM0  1234        1  firmware  1234V1\\x1b]0;x\\x07  Serial link"),
                        QStringLiteral("1 plug-in"), QStringLiteral("  Firmware Update")};
     QTest::newRow("--list --json")
         << true << escapes << QStringList{QStringLiteral("--list"), QStringLiteral("--json")} << 0
-        << QStringList{QStringLiteral("{\"modules\":[{\"address\":1,\"link\":\"serial link\",\"module\":\"ttySIM0/DUX1234/id1\","
+        << QStringList{QStringLiteral("{\"modules\":[{\"address\":1,\"link\":\"Serial link\",\"module\":\"ttySIM0/DUX1234/id1\","
                                       "\"port\":\"ttySIM0\",\"running\":\"firmware\",\"type\":\"1234\","
                                       "\"version\":\"1234V1\\u001b]0;x\\u0007\"}],\"plugins\":[\"Firmware Update\"],"
                                       "\"schema\":1}")};
