@@ -10,6 +10,7 @@
 #include "simulatedcommandhandler.h"
 #include "simulatedmodule.h"
 #include "toolharness.h"
+#include "toolhome.h"
 #include "updatechecks.h"
 #include "updateoutcome.h"
 
@@ -122,37 +123,24 @@ private:
                       unsigned char bootloaderAddress = 1, const QString& kind = QStringLiteral("1234"));
     // Writes firmware with the new identifier and names it in the form, as the user would.
     QString chooseFirmware(ToolHarness& harness);
-    QString poolPath() const;
 
-    QTemporaryDir m_dir;
+    ToolHome m_home;
 };
 
 void TestTool::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    qputenv("DUX_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("home"))));
-    qputenv("DUX_TIME_SCALE", "0.02");
+    QVERIFY(m_home.setUp("0.02"));
 }
 
 void TestTool::init()
 {
-    AppSettings settings;
-    settings.clear();
-    settings.sync();
-    QFile::remove(poolPath());
-    QDir(poolPath()).removeRecursively();
-    QDir().mkpath(poolPath());
+    m_home.reset();
 }
 
 void TestTool::cleanup()
 {
     // No worker may outlive a test into the next one's registry count.
     QTRY_VERIFY_WITH_TIMEOUT(!workerRunning(), UpdateTimeoutMs);
-}
-
-QString TestTool::poolPath() const
-{
-    return QDir::cleanPath(m_dir.filePath(QStringLiteral("Firmware")));
 }
 
 QString TestTool::addModule(ToolHarness& harness, const QString& port, int linkKind, unsigned char address,
@@ -172,7 +160,7 @@ QString TestTool::addModule(ToolHarness& harness, const QString& port, int linkK
 
 QString TestTool::chooseFirmware(ToolHarness& harness)
 {
-    const QString path = FirmwareBuilder::writeFile(m_dir.filePath(QStringLiteral("files/fw.hex")),
+    const QString path = FirmwareBuilder::writeFile(m_home.filePath(QStringLiteral("files/fw.hex")),
                                                     FirmwareBuilder::firmwareHex(NewIdentifier));
     harness.lineEdit("leFilename")->setText(path);
     return path;
@@ -308,7 +296,7 @@ void TestTool::selectionReadsFirmwareDirectory()
     QFETCH(bool, deviceOpen);
 
     // What the file identification stores: the file's path, under the module name.
-    const QString file = m_dir.filePath(QStringLiteral("firmware/fw.hex"));
+    const QString file = m_home.filePath(QStringLiteral("firmware/fw.hex"));
     AppSettings().setValue(QStringLiteral("Container_FirmwareUpdate/M_Dir"), file);
     ToolHarness harness;
     const QString key = harness.host().addModule(moduleAt(QStringLiteral("COM3/M/id1")));
@@ -532,7 +520,7 @@ void TestTool::wholeUpdate()
     QVERIFY(!harness.modules()->signalsBlocked());
     QCOMPARE(harness.progressBar()->minimum(), 1);
     QCOMPARE(harness.progressBar()->maximum(), 99);
-    QVERIFY(QFile::exists(QDir(poolPath()).filePath(QStringLiteral("fw.hex"))));
+    QVERIFY(QFile::exists(QDir(m_home.poolPath()).filePath(QStringLiteral("fw.hex"))));
     QVERIFY(QFile::exists(file));
 }
 
@@ -576,7 +564,7 @@ void TestTool::wholeUpdateOnUsbLink()
     // "Error" until the module is back, then the list shows its new firmware.
     QVERIFY(shownVersions.contains(QVariantList{QStringLiteral("Error")}));
     QTRY_COMPARE(harness.lineEdit("leActualFirmware")->text(), QLatin1String(NewIdentifier));
-    QVERIFY(QFile::exists(QDir(poolPath()).filePath(QStringLiteral("fw.hex"))));
+    QVERIFY(QFile::exists(QDir(m_home.poolPath()).filePath(QStringLiteral("fw.hex"))));
 
     QVERIFY(harness.host().connection(newKey)->isActive());
     QVERIFY(harness.host().connection(newKey)->isPluginEnabled());

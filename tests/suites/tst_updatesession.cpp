@@ -11,6 +11,7 @@
 #include "simulatedcommandhandler.h"
 #include "simulatedmodule.h"
 #include "timescale.h"
+#include "toolhome.h"
 #include "toolsettings.h"
 #include "updatechecks.h"
 #include "updateoutcome.h"
@@ -125,37 +126,24 @@ private:
                            const QByteArray& content = FirmwareBuilder::firmwareHex(NewIdentifier));
     // Starts an update of a USB module so far that the session holds its handler and waits for the port change.
     QString startUsbUpdate(SessionRig& rig, const QString& port, unsigned char address);
-    QString poolPath() const;
 
-    QTemporaryDir m_dir;
+    ToolHome m_home;
 };
 
 void TestUpdateSession::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    qputenv("DUX_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("home"))));
-    qputenv("DUX_TIME_SCALE", "0.02");
+    QVERIFY(m_home.setUp("0.02"));
 }
 
 void TestUpdateSession::init()
 {
-    AppSettings settings;
-    settings.clear();
-    settings.sync();
-    QFile::remove(poolPath());
-    QDir(poolPath()).removeRecursively();
-    QDir().mkpath(poolPath());
+    m_home.reset();
 }
 
 void TestUpdateSession::cleanup()
 {
     // No worker may outlive a test into the next one's registry count.
     QTRY_VERIFY_WITH_TIMEOUT(!workerRunning(), UpdateTimeoutMs);
-}
-
-QString TestUpdateSession::poolPath() const
-{
-    return QDir::cleanPath(m_dir.filePath(QStringLiteral("Firmware")));
 }
 
 QString TestUpdateSession::addModule(SessionRig& rig, const QString& port, int linkKind, unsigned char address,
@@ -176,7 +164,7 @@ QString TestUpdateSession::addModule(SessionRig& rig, const QString& port, int l
 
 QString TestUpdateSession::chooseFirmware(SessionRig& rig, const QString& name, const QByteArray& content)
 {
-    const QString path = FirmwareBuilder::writeFile(m_dir.filePath(name), content);
+    const QString path = FirmwareBuilder::writeFile(m_home.filePath(name), content);
     rig.session.setChosenFile(path);
     // The form loads only HEX files; for others it hands over no program.
     const FirmwareImage image = path.endsWith(QLatin1String(".hex")) ? FirmwareImage::load(path) : FirmwareImage();
@@ -548,12 +536,12 @@ void TestUpdateSession::completionKeepsCopyInPool_data()
     QTest::newRow("copied") << true << Pooled::Nothing << Pooled::ChosenFile << "";
     QTest::newRow("not after failure") << false << Pooled::Nothing << Pooled::Nothing << "";
     QTest::newRow("name taken in pool") << true << Pooled::OtherFile << Pooled::OtherFile
-                                        << "which differs from " + m_dir.filePath("files/fw.hex")
+                                        << "which differs from " + m_home.filePath("files/fw.hex")
                                                + "; it was not replaced.";
     // The file is chosen from the pool itself.
     QTest::newRow("file already in pool") << true << Pooled::ChosenFile << Pooled::ChosenFile << "";
     QTest::newRow("pool folder is a file") << true << Pooled::FolderIsFile << Pooled::Nothing
-                                           << "No copy of fw.hex was kept in the firmware pool: " + poolPath()
+                                           << "No copy of fw.hex was kept in the firmware pool: " + m_home.poolPath()
                                                   + " is a file, not a folder.";
     QTest::newRow("no file name after a cancel") << true << Pooled::NoName << Pooled::Nothing << "";
 }
@@ -569,20 +557,20 @@ void TestUpdateSession::completionKeepsCopyInPool()
     addModule(rig, QStringLiteral("COM3"), Serial, 3);
     if (before == Pooled::NoName) {
         // Nothing to keep: not even the pool folder is made again.
-        QDir(poolPath()).removeRecursively();
+        QDir(m_home.poolPath()).removeRecursively();
         rig.session.setChosenFile(QString());
         rig.session.complete(successful);
-        QVERIFY(!QFileInfo::exists(poolPath()));
+        QVERIFY(!QFileInfo::exists(m_home.poolPath()));
         return;
     }
-    const QString pooled = QDir(poolPath()).filePath(QStringLiteral("fw.hex"));
+    const QString pooled = QDir(m_home.poolPath()).filePath(QStringLiteral("fw.hex"));
     const QByteArray chosen = FirmwareBuilder::firmwareHex(NewIdentifier);
     const QByteArray other = FirmwareBuilder::firmwareHex("1234V099");
     if (before == Pooled::OtherFile)
         FirmwareBuilder::writeFile(pooled, other);
     if (before == Pooled::FolderIsFile)
-        QVERIFY(QDir(poolPath()).removeRecursively() && FirmwareBuilder::writeFile(poolPath(), other) == poolPath());
-    const QString path = before == Pooled::ChosenFile ? pooled : m_dir.filePath(QStringLiteral("files/fw.hex"));
+        QVERIFY(QDir(m_home.poolPath()).removeRecursively() && FirmwareBuilder::writeFile(m_home.poolPath(), other) == m_home.poolPath());
+    const QString path = before == Pooled::ChosenFile ? pooled : m_home.filePath(QStringLiteral("files/fw.hex"));
     FirmwareBuilder::writeFile(path, chosen);
     rig.session.setChosenFile(path);
 
@@ -599,7 +587,7 @@ void TestUpdateSession::completionKeepsCopyInPool()
     }
     QVERIFY(copy.open(QIODevice::ReadOnly));
     QCOMPARE(copy.readAll(), after == Pooled::ChosenFile ? chosen : other);
-    QCOMPARE(QDir(poolPath()).entryList(QDir::Files), QStringList{QStringLiteral("fw.hex")});
+    QCOMPARE(QDir(m_home.poolPath()).entryList(QDir::Files), QStringList{QStringLiteral("fw.hex")});
 }
 
 void TestUpdateSession::failedCompletionWithoutLink_data()
