@@ -379,6 +379,9 @@ void TestHostLink::repliesNobodyWaitsForAreDropped_data()
             << int(WireFault::Kind::EarlyReply) << 20 << nested << false << false;
         QTest::newRow(qPrintable(QStringLiteral("unsolicited replies") + wait))
             << int(WireFault::Kind::Unsolicited) << 20 << nested << false << false;
+        // The only reply echoes another command: taken once no reply of its own has come.
+        QTest::newRow(qPrintable(QStringLiteral("another command's echo") + wait))
+            << int(WireFault::Kind::WrongEcho) << 20 << nested << false << false;
     }
     QTest::newRow("late duplicate, device node gone") << int(WireFault::Kind::LateDuplicate) << 20 << false << false
                                                       << true;
@@ -435,7 +438,8 @@ void TestHostLink::repliesNobodyWaitsForAreDropped()
     QCOMPARE(m_handler->isDeviceOpen(), !nodeGone);
     if (whileWaiting)
         QVERIFY(m_handler->droppedReplies() > 0);
-    QVERIFY(m_handler->droppedReplies() + m_handler->unsolicitedBytes() > 0);
+    if (kind != int(WireFault::Kind::WrongEcho))
+        QVERIFY(m_handler->droppedReplies() + m_handler->unsolicitedBytes() > 0);
 }
 
 void TestHostLink::forcedEventProcessingKeepsTheLoopRunning_data()
