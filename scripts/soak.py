@@ -45,7 +45,6 @@ CLOSING_STATES = [
     ("in its bootloader, its firmware not yet erased", "bootloader"),
     ("stays in its bootloader with no firmware", "bootloader"),
 ]
-LIST_LINE = re.compile(r"^\s+(\S+)\s+port (\S+), type \S+, address \d+, (firmware|bootloader) (.*?), \S+ link$")
 
 
 class Sim:
@@ -106,11 +105,14 @@ def update(build, ports):
 
 
 def listed(build, ports):
-    code, out, _, _ = host(build, ports, "--list", timeout=LIST_TIMEOUT_S)
-    for line in out.splitlines():
-        match = LIST_LINE.match(line)
-        if match:
-            return match.group(3), match.group(4)
+    code, out, _, _ = host(build, ports, "--list", "--json", timeout=LIST_TIMEOUT_S)
+    try:
+        modules = json.loads(out).get("modules") or []
+    except ValueError:
+        return None, None
+    for module in modules:
+        if module.get("running"):
+            return module["running"], module.get("version")
     return None, None
 
 
