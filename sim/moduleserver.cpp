@@ -393,6 +393,11 @@ void ModuleServer::sendReply(QByteArray frame, bool spoil, const WireFault* faul
         case Kind::DuplicatedReply:
             transmit(frame);
             break;
+        case Kind::EarlyReply:
+            // A reply for the next request, ahead even of this one's: it is on the line before the
+            // request it answers can be sent, so the host must not take it.
+            transmit(resequenced(frame, DuxlFrame::nextSequence(quint8(frame.at(ControlByteAt)) & DuxlFrame::SequenceMask)));
+            break;
         case Kind::WrongBaud:
             transmit(WireFault::asReadAtWrongBaud(frame));
             return;
@@ -417,9 +422,6 @@ void ModuleServer::sendAfterReply(const QByteArray& frame, const WireFault& faul
             if (m_port.isOpen())
                 transmit(frame);
         });
-        break;
-    case Kind::EarlyReply:
-        transmit(resequenced(frame, DuxlFrame::nextSequence(sequence)));
         break;
     case Kind::Unsolicited:
         for (int i = 1; i <= WireFault::UnsolicitedReplies; ++i)
