@@ -15,9 +15,11 @@
 #include <QTreeWidget>
 #include <QSignalSpy>
 #include <QSqlQuery>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cstdio>
+#include <csignal>
 #include <cstdlib>
 
 namespace {
@@ -457,6 +459,8 @@ void TestRecords::serverDiesWithTest()
     const qint64 server = test.readLine().trimmed().toLongLong();
     QVERIFY(server > 0);
     QVERIFY(QFile::exists(QStringLiteral("/proc/%1").arg(server)));
+    // A server that outlives its test here is stopped all the same: the failure says enough.
+    const auto stopLeftover = qScopeGuard([server] { ::kill(pid_t(server), SIGQUIT); });
     test.kill();
     QVERIFY(test.waitForFinished());
     // Gone, or a zombie that its new parent has yet to reap.
