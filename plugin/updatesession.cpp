@@ -13,6 +13,7 @@
 #include "linkpolicy.h"
 #include "linkreopen.h"
 #include "lowlevel.h"
+#include "modulestatenote.h"
 #include "pluginhandler.h"
 #include "portchange.h"
 #include "protocolfacts.h"
@@ -155,6 +156,7 @@ void UpdateSession::showProgressBarMaximum(int maximum)
 
 void UpdateSession::showModuleVersion(const QString& version)
 {
+    m_bootloaderVersion = version;
     emit moduleVersionRead(version);
 }
 
@@ -272,6 +274,7 @@ void UpdateSession::proceed(bool byUser)
 void UpdateSession::beginUpdate()
 {
     emit historyCleared();
+    m_bootloaderVersion.clear();
     say(QStringLiteral("Firmwareupdate started @") + m_moduleKey);
     emit begun();
     m_underWay = true;
@@ -442,6 +445,9 @@ void UpdateSession::complete(bool successful)
         emit progressText(canceled);
         say(canceled);
     }
+    // Cancel and the worker may both end an update: the first end says what it left on the module.
+    if (!successful && m_underWay)
+        tellModuleState();
     m_underWay = false;
     emit released(m_image.size() > 0);
     QString version = QLatin1String(NoVersionText);
@@ -479,6 +485,16 @@ void UpdateSession::complete(bool successful)
     m_state = State::Idle;
     emit concluded();
     reportOutcome(successful, version, updatedModuleKey);
+}
+
+void UpdateSession::tellModuleState()
+{
+    const ModuleStateNote state = ModuleStateNote::after(m_outcome->progressReport().phase);
+    if (!state.text.isEmpty())
+        tellUser(state.text);
+    // The host's module lists still show the firmware the module ran before.
+    if (state.inBootloader && !m_bootloaderVersion.isEmpty() && m_pluginHandler)
+        m_pluginHandler->noteModuleVersion(m_moduleKey, m_bootloaderVersion);
 }
 
 QString UpdateSession::handBackAndReport(const ModuleLink& link, bool successful)

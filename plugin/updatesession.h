@@ -130,6 +130,8 @@ private:
     // "Error"), or only the connection when the module is gone.
     QString handBackAndReport(const ModuleLink& link, bool successful);
     void handConnectionBack();
+    // A failed or cancelled update: the state it left the module in, in the history and to the host.
+    void tellModuleState();
     void reportOutcome(bool successful, const QString& version, const QString& moduleKey);
     void tellUser(const QString& text);
     void say(const QString& text);
@@ -153,6 +155,8 @@ private:
     int m_linkKind = 0;
     FirmwareImage m_image;
     QString m_chosenFile;
+    // What the module's bootloader answered in this update.
+    QString m_bootloaderVersion;
     QObject* m_pendingSteps = nullptr;
     bool m_workerStartPending = false;
     BootloaderEntry m_bootloaderEntry;

@@ -34,6 +34,7 @@ constexpr int Serial = DUXLConnectionInterface::Serial;
 constexpr unsigned char EraseCommand = 200;
 constexpr unsigned char RestartCommand = 205;
 constexpr unsigned char ParameterCommand = 206;
+constexpr unsigned char WriteCommand = 201;
 constexpr const char* SettingsGroup = "Container_FirmwareUpdate";
 // A module kind the tool never offers.
 constexpr const char* HiddenKind = "0055";
@@ -575,40 +576,52 @@ void TestTool::wholeUpdateOnUsbLink()
 void TestTool::cancel_data()
 {
     QTest::addColumn<bool>("startsInBootloader");
-    // Cancel when the worker asks for the page size; otherwise right after Update, before the worker runs.
-    QTest::addColumn<bool>("whileWorkerRuns");
+    // Cancel when the worker sends this command (206: the page size, 201: the first word written); 0:
+    // right after Update, before the worker runs.
+    QTest::addColumn<int>("cancelAt");
     // How often the host is told of a failed update, and the history says so.
     QTest::addColumn<int>("failures");
+    // The line that says what the update left on the module (once), and what the host's list shows then.
+    QTest::addColumn<QString>("moduleState");
+    QTest::addColumn<QString>("listedVersion");
 
+    const QString notErased = QStringLiteral("Module state: in its bootloader, its firmware not erased yet.");
     // From firmware the update is under way (state 0): Cancel completes at once, the worker again later.
-    QTest::newRow("from firmware, before the worker runs") << false << false << 1;
-    QTest::newRow("from firmware, while the worker runs") << false << true << 2;
+    QTest::newRow("from firmware, before the worker runs") << false << 0 << 1 << notErased << ModuleFirmware;
+    QTest::newRow("from firmware, while the worker runs") << false << 206 << 2 << notErased << ModuleBootloader;
+    QTest::newRow("from firmware, while writing")
+        << false << 201 << 2 << QStringLiteral("Module state: in its bootloader with no firmware.") << ModuleBootloader;
     // From the bootloader the tool stays idle: the start is dropped, or only the worker completes.
-    QTest::newRow("in bootloader, before the scheduled start") << true << false << 1;
-    QTest::newRow("in bootloader, while the worker runs") << true << true << 1;
+    QTest::newRow("in bootloader, before the scheduled start") << true << 0 << 1 << QString() << ModuleFirmware;
+    QTest::newRow("in bootloader, while the worker runs") << true << 206 << 1 << notErased << ModuleBootloader;
 }
 
 void TestTool::cancel()
 {
     QFETCH(bool, startsInBootloader);
-    QFETCH(bool, whileWorkerRuns);
+    QFETCH(int, cancelAt);
     QFETCH(int, failures);
+    QFETCH(QString, moduleState);
+    QFETCH(QString, listedVersion);
+    const bool whileWorkerRuns = cancelAt != 0;
 
     ToolHarness harness;
     const QString key = addModule(harness, QStringLiteral("COM3"), Serial, 3);
+    harness.host().module(key)->setFirmwareVersion(QLatin1String(ModuleFirmware));
     SimulatedModule* device = harness.host().device(key);
     if (startsInBootloader)
         device->setMode(SimulatedModule::Mode::Bootloader);
     harness.start();
     chooseFirmware(harness);
+    QSignalSpy listChanged(harness.host().pluginHandler(), &PluginHandler::modulePluginChanged);
     QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
     QSignalSpy progress(harness.lineEdit("leProgress"), SIGNAL(textChanged(QString)));
     QSignalSpy shownVersions(harness.lineEdit("leActualFirmware"), SIGNAL(textChanged(QString)));
     QPushButton* cancel = harness.button("btnCancel");
     if (whileWorkerRuns) {
         QObject::connect(harness.host().handler(key), &SimulatedCommandHandler::requestArrived, cancel,
-                         [cancel](const Command& request) {
-                             if (request.command() == ParameterCommand && request.type() == 0)
+                         [cancel, cancelAt](const Command& request) {
+                             if (request.command() == cancelAt && request.type() == 0 && cancel->isEnabled())
                                  QTimer::singleShot(0, cancel, &QPushButton::click);
                          });
     }
@@ -636,8 +649,12 @@ void TestTool::cancel()
         QVERIFY(device->requestCount(ParameterCommand) >= 1);
     else
         QCOMPARE(device->requestCount(ParameterCommand), 0);
-    QCOMPARE(device->requestCount(EraseCommand), 0);
+    QCOMPARE(device->requestCount(EraseCommand), cancelAt == WriteCommand ? 1 : 0);
     QCOMPARE(device->requestCount(RestartCommand), 0);
+    QCOMPARE(harness.historyText().count(QStringLiteral("Module state:")), moduleState.isEmpty() ? 0 : 1);
+    QVERIFY2(harness.historyText().contains(moduleState), qPrintable(harness.historyText()));
+    QCOMPARE(harness.host().module(key)->firmwareVersion(), listedVersion);
+    QCOMPARE(listChanged.count(), listedVersion == QLatin1String(ModuleBootloader) ? 1 : 0);
     QList<Completion> expected;
     if (!startsInBootloader)
         expected << Completion{key, QStringLiteral("Start fw update")};
