@@ -53,6 +53,7 @@ public:
     void setImage(const FirmwareImage& image);
     void setChosenFile(const QString& fileName) { m_chosenFile = fileName; }
     FirmwareUpdaterThread* worker() const { return m_worker; }
+    UpdateOutcome* outcome() const { return m_outcome; }
 
     // One step of the update: the first call enters the bootloader; re-calls (timers, a port change)
     // find the module switched and start the worker. `byUser`: the call is the press of Update.

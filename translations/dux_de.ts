@@ -131,6 +131,14 @@ li.checked::marker { content: &quot;±2&quot;; }
         <translation>%1 aktualisieren mit
 </translation>
     </message>
+    <message>
+        <source>%p% done</source>
+        <translation>%p% fertig</translation>
+    </message>
+    <message>
+        <source>%p% done: %1</source>
+        <translation>%p% fertig: %1</translation>
+    </message>
 </context>
 <context>
     <name>HostWindow</name>

@@ -523,6 +523,10 @@ void TestTool::wholeUpdate()
     QCOMPARE(harness.progressBar()->maximum(), 99);
     QVERIFY(QFile::exists(QDir(m_home.poolPath()).filePath(QStringLiteral("fw.hex"))));
     QVERIFY(QFile::exists(file));
+    // The bar stays full and says the update is done until the next step: here another file.
+    QCOMPARE(harness.progressBar()->text(), QStringLiteral("100% done: 1234V102"));
+    chooseFirmware(harness);
+    QCOMPARE(harness.progressBar()->text(), QString());
 }
 
 void TestTool::wholeUpdateOnUsbLink()
@@ -566,6 +570,10 @@ void TestTool::wholeUpdateOnUsbLink()
     QVERIFY(shownVersions.contains(QVariantList{QStringLiteral("Error")}));
     QTRY_COMPARE(harness.lineEdit("leActualFirmware")->text(), QLatin1String(NewIdentifier));
     QVERIFY(QFile::exists(QDir(m_home.poolPath()).filePath(QStringLiteral("fw.hex"))));
+    // Done survives the list's rebuild after the reconnection, not the user's choice of a module.
+    QCOMPARE(harness.progressBar()->text(), QStringLiteral("100% done: 1234V102"));
+    emit harness.modules()->activated(0);
+    QCOMPARE(harness.progressBar()->text(), QString());
 
     QVERIFY(harness.host().connection(newKey)->isActive());
     QVERIFY(harness.host().connection(newKey)->isPluginEnabled());
