@@ -23,6 +23,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextEdit>
+#include <QVBoxLayout>
 #include <QToolButton>
 #include <QtTest>
 
@@ -109,6 +110,8 @@ private slots:
     void selectionReadsFirmwareDirectory();
     void moduleReports_data();
     void moduleReports();
+    void formFitsWindow_data();
+    void formFitsWindow();
 
     void wholeUpdate_data();
     void wholeUpdate();
@@ -368,6 +371,60 @@ void TestTool::moduleReports()
         // The selection is still there: an update start reaches the module.
         QVERIFY(harness.invoke("on_btnUpdate_clicked"));
         QVERIFY(harness.historyText().startsWith(QStringLiteral("Firmwareupdate started @COM3/M/id1")));
+    }
+}
+
+void TestTool::formFitsWindow_data()
+{
+    QTest::addColumn<QSize>("windowSize");
+    // A smaller window is held at the form's minimum, which must fit a small screen.
+    QTest::addColumn<QSize>("largestWindow");
+    QTest::newRow("320x240") << QSize(320, 240) << QSize(800, 600);
+    QTest::newRow("host's size") << QSize(560, 640) << QSize(800, 640);
+    QTest::newRow("1600x1200") << QSize(1600, 1200) << QSize(1600, 1200);
+}
+
+void TestTool::formFitsWindow()
+{
+    QFETCH(QSize, windowSize);
+    QFETCH(QSize, largestWindow);
+    ToolHarness harness;
+    harness.host().addModule(setupFor(QStringLiteral("COM3")));
+    // As the host places it: alone in the layout of its window.
+    auto* layout = new QVBoxLayout(harness.window());
+    layout->setContentsMargins(0, 0, 0, 0);
+    FirmwareUpdate* tool = harness.start(false);
+    layout->addWidget(tool);
+    harness.window()->resize(windowSize);
+    harness.window()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(harness.window()));
+    QCoreApplication::processEvents();
+
+    const QRect windowArea = harness.window()->rect();
+    QCOMPARE(windowArea.size().boundedTo(largestWindow), windowArea.size());
+    QCOMPARE(windowArea.size().expandedTo(windowSize), windowArea.size());
+    QList<QWidget*> parts;
+    for (const char* name : {"gbModuleInfo", "gbNewFirmware", "gbFirmwareUpload", "lblProgress", "leProgress",
+                             "btnUpdate", "pbProcess", "btnCancel", "gbHistory"})
+        parts.append(tool->findChild<QWidget*>(QLatin1String(name)));
+    for (int i = 0; i < parts.size(); ++i) {
+        QWidget* part = parts.at(i);
+        const QRect area(part->mapTo(harness.window(), QPoint()), part->size());
+        QVERIFY2(part->isVisible() && windowArea.contains(area), qPrintable(part->objectName()));
+        for (int j = i + 1; j < parts.size(); ++j) {
+            const QRect other(parts.at(j)->mapTo(harness.window(), QPoint()), parts.at(j)->size());
+            QVERIFY2(!area.intersects(other), qPrintable(part->objectName() + QLatin1Char(' ') + parts.at(j)->objectName()));
+        }
+    }
+    // Every control is there at no less than the size it needs to be used.
+    for (const char* name : {"cmbModules", "btnRefresh", "leActualFirmware", "leFilename", "btnSelect", "leSize",
+                             "leChecksum", "leVersion", "leHexVersion", "leModuleVersion", "teHistory"}) {
+        auto* control = tool->findChild<QWidget*>(QLatin1String(name));
+        const QRect area(control->mapTo(harness.window(), QPoint()), control->size());
+        QVERIFY2(control->isVisible() && windowArea.contains(area), name);
+        QVERIFY2(control->width() >= control->minimumSizeHint().width()
+                     && control->height() >= control->minimumSizeHint().height(),
+                 name);
     }
 }
 
