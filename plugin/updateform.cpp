@@ -1,6 +1,7 @@
 #include "updateform.h"
 #include "ui_firmwareupdate.h"
 
+#include "progresstranslation.h"
 #include "updateoutcome.h"
 #include "updatesession.h"
 
@@ -24,7 +25,8 @@ UpdateForm::UpdateForm(UpdateSession* session, Ui::FirmwareUpdate* ui, QObject* 
     connect(session, &UpdateSession::historyNote, ui->teHistory, &QTextEdit::append);
     connect(session, &UpdateSession::historyMark, ui->teHistory, &QTextEdit::insertPlainText);
     connect(session, &UpdateSession::historyCleared, ui->teHistory, &QTextEdit::clear);
-    connect(session, &UpdateSession::progressText, ui->leProgress, &QLineEdit::setText);
+    connect(session, &UpdateSession::progressText, ui->leProgress,
+            [ui](const QString& text) { ui->leProgress->setText(ProgressTranslation::translated(text)); });
     connect(session, &UpdateSession::progressValue, ui->pbProcess, &QProgressBar::setValue);
     connect(session, &UpdateSession::progressMaximum, ui->pbProcess, &QProgressBar::setMaximum);
     connect(session, &UpdateSession::moduleVersionRead, ui->leModuleVersion, &QLineEdit::setText);

@@ -6,6 +6,7 @@
 #include "firmwarebuilder.h"
 #include "firmwareupdate.h"
 #include "global.h"
+#include "linkkindrules.h"
 #include "pluginhandler.h"
 #include "simulatedcommandhandler.h"
 #include "simulatedmodule.h"
@@ -13,6 +14,7 @@
 #include "toolhome.h"
 #include "updatechecks.h"
 #include "updateoutcome.h"
+#include "updatesession.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -23,6 +25,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextEdit>
+#include <QTranslator>
 #include <QVBoxLayout>
 #include <QToolButton>
 #include <QtTest>
@@ -112,6 +115,8 @@ private slots:
     void moduleReports();
     void formFitsWindow_data();
     void formFitsWindow();
+    void speaksGerman_data();
+    void speaksGerman();
 
     void wholeUpdate_data();
     void wholeUpdate();
@@ -426,6 +431,53 @@ void TestTool::formFitsWindow()
                      && control->height() >= control->minimumSizeHint().height(),
                  name);
     }
+}
+
+void TestTool::speaksGerman_data()
+{
+    // A progress text as the session or the worker writes it, or a link's port name.
+    QTest::addColumn<QString>("english");
+    QTest::addColumn<QString>("german");
+    QTest::addColumn<bool>("linkTitle");
+
+    QTest::newRow("fixed text") << "Enter bootloader mode..." << "Bootloader-Modus wird aufgerufen..." << false;
+    QTest::newRow("one value") << "Writing 16384 bytes..." << "16384 Bytes werden geschrieben..." << false;
+    QTest::newRow("two values") << "Module (1234B101) and Firmware (1234V102) are matching."
+                                << "Modul (1234B101) und Firmware (1234V102) passen zusammen." << false;
+    QTest::newRow("quoted value") << "Update completed. Restarted module with firmware version \"1234V102\"."
+                                  << "Aktualisierung abgeschlossen. Modul mit Firmware-Version \"1234V102\" neu gestartet."
+                                  << false;
+    // Only the whole text is a pattern's: a longer one is not cut to fit.
+    QTest::newRow("pattern inside a longer text") << "Erasing... again" << "Erasing... again" << false;
+    QTest::newRow("unknown text") << "Port gone" << "Port gone" << false;
+    QTest::newRow("serial link") << "ttyG0" << "Serielle Verbindung ttyG0" << true;
+}
+
+void TestTool::speaksGerman()
+{
+    QFETCH(QString, english);
+    QFETCH(QString, german);
+    QFETCH(bool, linkTitle);
+
+    QTranslator catalogue;
+    QVERIFY(catalogue.load(QStringLiteral("dux_de"), QStringLiteral(DUX_TRANSLATION_DIR)));
+    if (linkTitle) {
+        QCOMPARE(LinkKindRules::title(Serial, english), QStringLiteral("Serial link ") + english);
+        QCoreApplication::installTranslator(&catalogue);
+        QCOMPARE(LinkKindRules::title(Serial, english), german);
+        QCoreApplication::removeTranslator(&catalogue);
+        return;
+    }
+    QCoreApplication::installTranslator(&catalogue);
+    ToolHarness harness;
+    harness.start();
+    auto* session = harness.tool()->findChild<UpdateSession*>(QStringLiteral("updateSession"));
+    emit session->progressText(english);
+    emit session->historyLine(english.toHtmlEscaped());
+    QCoreApplication::removeTranslator(&catalogue);
+    QCOMPARE(harness.lineEdit("leProgress")->text(), german);
+    // The history keeps the system's own English texts.
+    QVERIFY(harness.historyText().contains(english));
 }
 
 void TestTool::wholeUpdate_data()
