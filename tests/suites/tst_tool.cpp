@@ -772,6 +772,8 @@ void TestTool::cancel()
     QVERIFY2(harness.historyText().contains(moduleState), qPrintable(harness.historyText()));
     QCOMPARE(harness.host().module(key)->firmwareVersion(), listedVersion);
     QCOMPARE(listChanged.count(), listedVersion == QLatin1String(ModuleBootloader) ? 1 : 0);
+    // Only a good update leaves the bar saying it is done.
+    QVERIFY2(!harness.progressBar()->text().contains(QStringLiteral("done")), qPrintable(harness.progressBar()->text()));
     QList<Completion> expected;
     if (!startsInBootloader)
         expected << Completion{key, QStringLiteral("Start fw update")};
