@@ -393,5 +393,17 @@ li.checked::marker { content: &quot;±2&quot;; }
         <source>No firmware loaded: choose a HEX file first.</source>
         <translation>Keine Firmware geladen: zuerst eine HEX-Datei wählen.</translation>
     </message>
+    <message>
+        <source>Implausible page size: %1</source>
+        <translation>Unplausible Seitengröße: %1</translation>
+    </message>
+    <message>
+        <source>Implausible memory size: %1 above flash base address %2</source>
+        <translation>Unplausible Speichergröße: %1 über der Flash-Basisadresse %2</translation>
+    </message>
+    <message>
+        <source>Implausible flash base address: %1 for %2 bytes</source>
+        <translation>Unplausible Flash-Basisadresse: %1 für %2 Bytes</translation>
+    </message>
 </context>
 </TS>
