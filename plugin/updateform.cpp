@@ -108,7 +108,10 @@ void UpdateForm::clearDone()
 
 void UpdateForm::showActiveFirmware(const QString& version)
 {
-    m_ui->leActualFirmware->setText(version);
+    // Versions are the module's own; only the word for none read back is ours.
+    m_ui->leActualFirmware->setText(version == QLatin1String(UpdateSession::NoVersionText)
+                                        ? QCoreApplication::translate("FirmwareUpdate", UpdateSession::NoVersionText)
+                                        : version);
     m_ui->teHistory->moveCursor(QTextCursor::End);
     m_ui->teHistory->repaint();
 }

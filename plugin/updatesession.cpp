@@ -49,8 +49,6 @@ constexpr const char* UnfollowedPortTemplate =
 constexpr const char* NoFirmwareText = "No firmware loaded: choose a HEX file first.";
 constexpr const char* CanceledLine = "<span style=\"color: crimson;\"><br>Canceled by user<br></span>";
 constexpr const char* CanceledText = "Firmware update canceled.";
-// What the completion shows when it could not read the version back.
-constexpr const char* NoVersionText = "Error";
 // Debug lines go out under the names of the tool's slots that lead here.
 constexpr const char* SelectionFunction = "FirmwareUpdate::on_cmbModules_currentIndexChanged()";
 constexpr const char* PortsFunction = "FirmwareUpdate::handleUSBDevices()";

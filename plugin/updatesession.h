@@ -25,6 +25,9 @@ class UpdateSession : public QObject, private WorkerDevice
 {
     Q_OBJECT
 public:
+    // What the completion shows as the module's version when it could not read it back.
+    static constexpr const char* NoVersionText = QT_TRANSLATE_NOOP("FirmwareUpdate", "Error");
+
     UpdateSession(PluginHandler* pluginHandler, ToolSettings& settings, QObject* parent = nullptr);
     ~UpdateSession() override;
 

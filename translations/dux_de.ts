@@ -139,6 +139,10 @@ li.checked::marker { content: &quot;±2&quot;; }
         <source>%p% done: %1</source>
         <translation>%p% fertig: %1</translation>
     </message>
+    <message>
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
 </context>
 <context>
     <name>HostWindow</name>

@@ -435,33 +435,37 @@ void TestTool::formFitsWindow()
 
 void TestTool::speaksGerman_data()
 {
-    // A progress text as the session or the worker writes it, or a link's port name.
+    // A text as the session or the worker writes it, or a link's port name, and where it is shown.
     QTest::addColumn<QString>("english");
     QTest::addColumn<QString>("german");
-    QTest::addColumn<bool>("linkTitle");
+    QTest::addColumn<QString>("shownIn");
 
-    QTest::newRow("fixed text") << "Enter bootloader mode..." << "Bootloader-Modus wird aufgerufen..." << false;
-    QTest::newRow("one value") << "Writing 16384 bytes..." << "16384 Bytes werden geschrieben..." << false;
+    const QString progress = QStringLiteral("leProgress");
+    QTest::newRow("fixed text") << "Enter bootloader mode..." << "Bootloader-Modus wird aufgerufen..." << progress;
+    QTest::newRow("one value") << "Writing 16384 bytes..." << "16384 Bytes werden geschrieben..." << progress;
     QTest::newRow("two values") << "Module (1234B101) and Firmware (1234V102) are matching."
-                                << "Modul (1234B101) und Firmware (1234V102) passen zusammen." << false;
+                                << "Modul (1234B101) und Firmware (1234V102) passen zusammen." << progress;
     QTest::newRow("quoted value") << "Update completed. Restarted module with firmware version \"1234V102\"."
                                   << "Aktualisierung abgeschlossen. Modul mit Firmware-Version \"1234V102\" neu gestartet."
-                                  << false;
+                                  << progress;
     // Only the whole text is a pattern's: a longer one is not cut to fit.
-    QTest::newRow("pattern inside a longer text") << "Erasing... again" << "Erasing... again" << false;
-    QTest::newRow("unknown text") << "Port gone" << "Port gone" << false;
-    QTest::newRow("serial link") << "ttyG0" << "Serielle Verbindung ttyG0" << true;
+    QTest::newRow("pattern inside a longer text") << "Erasing... again" << "Erasing... again" << progress;
+    QTest::newRow("unknown text") << "Port gone" << "Port gone" << progress;
+    // A version is the module's own; only the word for none read back is translated.
+    QTest::newRow("no version read back") << "Error" << "Fehler" << "leActualFirmware";
+    QTest::newRow("version read back") << "1234V102" << "1234V102" << "leActualFirmware";
+    QTest::newRow("serial link") << "ttyG0" << "Serielle Verbindung ttyG0" << "link";
 }
 
 void TestTool::speaksGerman()
 {
     QFETCH(QString, english);
     QFETCH(QString, german);
-    QFETCH(bool, linkTitle);
+    QFETCH(QString, shownIn);
 
     QTranslator catalogue;
     QVERIFY(catalogue.load(QStringLiteral("dux_de"), QStringLiteral(DUX_TRANSLATION_DIR)));
-    if (linkTitle) {
+    if (shownIn == QLatin1String("link")) {
         QCOMPARE(LinkKindRules::title(Serial, english), QStringLiteral("Serial link ") + english);
         QCoreApplication::installTranslator(&catalogue);
         QCOMPARE(LinkKindRules::title(Serial, english), german);
@@ -472,10 +476,13 @@ void TestTool::speaksGerman()
     ToolHarness harness;
     harness.start();
     auto* session = harness.tool()->findChild<UpdateSession*>(QStringLiteral("updateSession"));
-    emit session->progressText(english);
+    if (shownIn == QLatin1String("leProgress"))
+        emit session->progressText(english);
+    else
+        emit session->activeFirmwareShown(english);
     emit session->historyLine(english.toHtmlEscaped());
     QCoreApplication::removeTranslator(&catalogue);
-    QCOMPARE(harness.lineEdit("leProgress")->text(), german);
+    QCOMPARE(harness.lineEdit(qPrintable(shownIn))->text(), german);
     // The history keeps the system's own English texts.
     QVERIFY(harness.historyText().contains(english));
 }
