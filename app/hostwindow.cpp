@@ -69,6 +69,11 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
 
     connect(handler, &PluginHandler::modulePluginAdded, this, &HostWindow::refreshModules);
     connect(handler, &PluginHandler::modulePluginRemoved, this, &HostWindow::refreshModules);
+    // A module an update left in its bootloader: what it runs now replaces what an earlier update read.
+    connect(handler, &PluginHandler::modulePluginChanged, this, [this](const QString& key) {
+        m_updatedVersions.remove(key);
+        refreshModules();
+    });
     refreshModules();
 }
 

@@ -20,6 +20,8 @@ public:
     // The version text the module answered with when the host found it: its firmware's, or its
     // bootloader's while it waits in the bootloader. Empty when the host keeps none.
     virtual QString firmwareVersion() const { return QString(); }
+    // What the module runs now, when an update left it elsewhere (its bootloader) than the host found it.
+    virtual void setFirmwareVersion(const QString& version) { Q_UNUSED(version) }
     // 4 after the bootloader-entry command, 2 for ready mode.
     virtual void setModuleState(int state) = 0;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 class CommandHandlerInterface;
 
 // What the link layer needs to know of each kind of link (DUXLConnectionInterface::LinkKind): its name,
@@ -15,6 +17,8 @@ struct LinkKindRules
     // Its handlers are named CommandHandlerInterface::UsbObjectNamePrefix and a number.
     bool handlerNamedByKind = false;
 
+    // The title the user sees for the link at `portName` ("Serial link ttyS0"), in the user's language.
+    static QString title(int kind, const QString& portName);
     // The link layer carries kinds other than USB as serial lines.
     static LinkKindRules forKind(int kind);
     // The kind of link a handler serves as far as its name tells: USB or serial.

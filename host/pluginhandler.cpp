@@ -1,5 +1,7 @@
 #include "pluginhandler.h"
 
+#include "duxlmoduleinterface.h"
+
 PluginHandler::PluginHandler(QObject* parent)
     : QObject(parent)
 {
@@ -31,6 +33,15 @@ void PluginHandler::removeModulePlugin(const QString& key)
         return;
     m_modules.removeAt(index);
     emit modulePluginRemoved(key);
+}
+
+void PluginHandler::noteModuleVersion(const QString& key, const QString& version)
+{
+    DUXLModuleInterface* module = getModulePlugin(key);
+    if (!module)
+        return;
+    module->setFirmwareVersion(version);
+    emit modulePluginChanged(key);
 }
 
 void PluginHandler::addConnectionPlugin(const QString& key, DUXLConnectionInterface* connection)

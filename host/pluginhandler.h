@@ -28,10 +28,14 @@ public:
     QString connectionKey(QString moduleKey) const;
     DUXLConnectionInterface* getConnectionPlugin(QString key) const;
     QStringList getConnectionPluginKeys() const;
+    // The module under `key` now runs `version` (an update left it in its bootloader): its plug-in keeps
+    // it and the module lists are told.
+    void noteModuleVersion(const QString& key, const QString& version);
 
 signals:
     void modulePluginAdded(const QString& key);
     void modulePluginRemoved(const QString& key);
+    void modulePluginChanged(const QString& key);
 
 private:
     struct ModuleEntry

@@ -53,6 +53,11 @@ QString LinkModule::firmwareVersion() const
     return m_version;
 }
 
+void LinkModule::setFirmwareVersion(const QString& version)
+{
+    m_version = version;
+}
+
 void LinkModule::setModuleState(int state)
 {
     qCDebug(lcLinkModule).noquote() << key() << "state" << state;

@@ -25,6 +25,7 @@ public:
     QString nameInFirmware() const override;
     QString moduleName() const override;
     QString firmwareVersion() const override;
+    void setFirmwareVersion(const QString& version) override;
     // Only noted in the log: this host does not act on the states the update announces.
     void setModuleState(int state) override;
 

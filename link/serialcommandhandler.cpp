@@ -410,7 +410,12 @@ void SerialCommandHandler::handleSerialError(QSerialPort::SerialPortError error)
         return;
     }
     m_errorString = readFailed ? tr("the device went away") : m_serial.errorString();
-    qCWarning(lcSerial).noquote() << portName() << m_port.systemLocation() << "serial port error:" << m_errorString;
+    // A module on a USB link leaves its port each time it restarts, into its bootloader and out of it:
+    // that is what a re-plug looks like, not an error. An update that did not expect it fails and says so.
+    if (readFailed && isUsbHandler())
+        qCInfo(lcSerial).noquote() << portName() << m_port.systemLocation() << "left its port (a USB re-plug)";
+    else
+        qCWarning(lcSerial).noquote() << portName() << m_port.systemLocation() << "serial port error:" << m_errorString;
     if (readFailed) {
         // Nothing more comes from it, and the read notifier would repeat the error.
         m_open = false;

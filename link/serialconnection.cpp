@@ -9,7 +9,7 @@ constexpr int DevicePluginKind = 0;
 
 QString titleOf(const QSerialPortInfo& port, int linkKind)
 {
-    return QLatin1String(LinkKindRules::forKind(linkKind).name) + QStringLiteral(" link ") + port.portName();
+    return LinkKindRules::title(linkKind, port.portName());
 }
 }
 

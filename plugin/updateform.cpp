@@ -1,7 +1,11 @@
 #include "updateform.h"
 #include "ui_firmwareupdate.h"
 
+#include "progresstranslation.h"
+#include "updateoutcome.h"
 #include "updatesession.h"
+
+#include <QCoreApplication>
 
 #include <QTextCursor>
 #include <QTextStream>
@@ -10,6 +14,7 @@ namespace {
 constexpr const char* HistoryEchoPrefix = "void FirmwareUpdate::handleDebugMessage(QString)";
 // One of these per flash page: they stay out of the console, which would slow the write down.
 constexpr const char* UnechoedHistoryPrefix = "Writing page at";
+constexpr const char* BarFormat = "%p%";
 }
 
 UpdateForm::UpdateForm(UpdateSession* session, Ui::FirmwareUpdate* ui, QObject* parent)
@@ -20,7 +25,8 @@ UpdateForm::UpdateForm(UpdateSession* session, Ui::FirmwareUpdate* ui, QObject* 
     connect(session, &UpdateSession::historyNote, ui->teHistory, &QTextEdit::append);
     connect(session, &UpdateSession::historyMark, ui->teHistory, &QTextEdit::insertPlainText);
     connect(session, &UpdateSession::historyCleared, ui->teHistory, &QTextEdit::clear);
-    connect(session, &UpdateSession::progressText, ui->leProgress, &QLineEdit::setText);
+    connect(session, &UpdateSession::progressText, ui->leProgress,
+            [ui](const QString& text) { ui->leProgress->setText(ProgressTranslation::translated(text)); });
     connect(session, &UpdateSession::progressValue, ui->pbProcess, &QProgressBar::setValue);
     connect(session, &UpdateSession::progressMaximum, ui->pbProcess, &QProgressBar::setMaximum);
     connect(session, &UpdateSession::moduleVersionRead, ui->leModuleVersion, &QLineEdit::setText);
@@ -30,6 +36,16 @@ UpdateForm::UpdateForm(UpdateSession* session, Ui::FirmwareUpdate* ui, QObject* 
     connect(session, &UpdateSession::begun, this, &UpdateForm::lock);
     connect(session, &UpdateSession::released, this, &UpdateForm::release);
     connect(session, &UpdateSession::workerStarting, this, &UpdateForm::showWorkerStarting);
+    // A good update ends after the list rebuild; the user's choices come through signals that rebuilds
+    // and cleared fields do not send.
+    connect(session->outcome(), &UpdateOutcome::finished, this,
+            [this](const UpdateOutcome::Report& report) { showDone(report.success, report.firmwareVersion); });
+    connect(session, &UpdateSession::begun, this, &UpdateForm::clearDone);
+    connect(ui->cmbModules, QOverload<int>::of(&QComboBox::activated), this, &UpdateForm::clearDone);
+    connect(ui->leFilename, &QLineEdit::textChanged, this, [this](const QString& fileName) {
+        if (!fileName.isEmpty())
+            clearDone();
+    });
 }
 
 void UpdateForm::addHistoryLine(const QString& html)
@@ -69,9 +85,33 @@ void UpdateForm::release(bool updateAllowed)
     m_ui->gbNewFirmware->setEnabled(true);
 }
 
+void UpdateForm::showDone(bool success, const QString& version)
+{
+    if (!success)
+        return;
+    m_showsDone = true;
+    // The range stays the one the completion set; its maximum is a full bar.
+    m_ui->pbProcess->setValue(m_ui->pbProcess->maximum());
+    m_ui->pbProcess->setFormat(version.isEmpty()
+                                   ? QCoreApplication::translate("FirmwareUpdate", "%p% done")
+                                   : QCoreApplication::translate("FirmwareUpdate", "%p% done: %1").arg(version));
+}
+
+void UpdateForm::clearDone()
+{
+    if (!m_showsDone)
+        return;
+    m_showsDone = false;
+    m_ui->pbProcess->setFormat(QLatin1String(BarFormat));
+    m_ui->pbProcess->reset();
+}
+
 void UpdateForm::showActiveFirmware(const QString& version)
 {
-    m_ui->leActualFirmware->setText(version);
+    // Versions are the module's own; only the word for none read back is ours.
+    m_ui->leActualFirmware->setText(version == QLatin1String(UpdateSession::NoVersionText)
+                                        ? QCoreApplication::translate("FirmwareUpdate", UpdateSession::NoVersionText)
+                                        : version);
     m_ui->teHistory->moveCursor(QTextCursor::End);
     m_ui->teHistory->repaint();
 }

@@ -10,7 +10,7 @@ class FirmwareUpdate;
 }
 
 // Shows an update session on the tool's form: the history, the progress line and bar, the versions
-// read, and the buttons an update locks and frees.
+// read, the buttons an update locks and frees, and a good update's end until the user's next step.
 class UpdateForm : public QObject
 {
     Q_OBJECT
@@ -25,6 +25,10 @@ private:
     void release(bool updateAllowed);
     void showActiveFirmware(const QString& version);
     void showWorkerStarting();
+    void showDone(bool success, const QString& version);
+    // The next step (another module, another file, Update) ends what the done state said.
+    void clearDone();
 
     Ui::FirmwareUpdate* m_ui;
+    bool m_showsDone = false;
 };

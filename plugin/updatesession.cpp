@@ -13,6 +13,7 @@
 #include "linkpolicy.h"
 #include "linkreopen.h"
 #include "lowlevel.h"
+#include "modulestatenote.h"
 #include "pluginhandler.h"
 #include "portchange.h"
 #include "protocolfacts.h"
@@ -48,8 +49,6 @@ constexpr const char* UnfollowedPortTemplate =
 constexpr const char* NoFirmwareText = "No firmware loaded: choose a HEX file first.";
 constexpr const char* CanceledLine = "<span style=\"color: crimson;\"><br>Canceled by user<br></span>";
 constexpr const char* CanceledText = "Firmware update canceled.";
-// What the completion shows when it could not read the version back.
-constexpr const char* NoVersionText = "Error";
 // Debug lines go out under the names of the tool's slots that lead here.
 constexpr const char* SelectionFunction = "FirmwareUpdate::on_cmbModules_currentIndexChanged()";
 constexpr const char* PortsFunction = "FirmwareUpdate::handleUSBDevices()";
@@ -155,6 +154,7 @@ void UpdateSession::showProgressBarMaximum(int maximum)
 
 void UpdateSession::showModuleVersion(const QString& version)
 {
+    m_bootloaderVersion = version;
     emit moduleVersionRead(version);
 }
 
@@ -272,6 +272,7 @@ void UpdateSession::proceed(bool byUser)
 void UpdateSession::beginUpdate()
 {
     emit historyCleared();
+    m_bootloaderVersion.clear();
     say(QStringLiteral("Firmwareupdate started @") + m_moduleKey);
     emit begun();
     m_underWay = true;
@@ -442,6 +443,9 @@ void UpdateSession::complete(bool successful)
         emit progressText(canceled);
         say(canceled);
     }
+    // Cancel and the worker may both end an update: the first end says what it left on the module.
+    if (!successful && m_underWay)
+        tellModuleState();
     m_underWay = false;
     emit released(m_image.size() > 0);
     QString version = QLatin1String(NoVersionText);
@@ -479,6 +483,16 @@ void UpdateSession::complete(bool successful)
     m_state = State::Idle;
     emit concluded();
     reportOutcome(successful, version, updatedModuleKey);
+}
+
+void UpdateSession::tellModuleState()
+{
+    const ModuleStateNote state = ModuleStateNote::after(m_outcome->progressReport().phase);
+    if (!state.text.isEmpty())
+        tellUser(state.text);
+    // The host's module lists still show the firmware the module ran before.
+    if (state.inBootloader && !m_bootloaderVersion.isEmpty() && m_pluginHandler)
+        m_pluginHandler->noteModuleVersion(m_moduleKey, m_bootloaderVersion);
 }
 
 QString UpdateSession::handBackAndReport(const ModuleLink& link, bool successful)

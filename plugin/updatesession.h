@@ -25,6 +25,9 @@ class UpdateSession : public QObject, private WorkerDevice
 {
     Q_OBJECT
 public:
+    // What the completion shows as the module's version when it could not read it back.
+    static constexpr const char* NoVersionText = QT_TRANSLATE_NOOP("FirmwareUpdate", "Error");
+
     UpdateSession(PluginHandler* pluginHandler, ToolSettings& settings, QObject* parent = nullptr);
     ~UpdateSession() override;
 
@@ -53,6 +56,7 @@ public:
     void setImage(const FirmwareImage& image);
     void setChosenFile(const QString& fileName) { m_chosenFile = fileName; }
     FirmwareUpdaterThread* worker() const { return m_worker; }
+    UpdateOutcome* outcome() const { return m_outcome; }
 
     // One step of the update: the first call enters the bootloader; re-calls (timers, a port change)
     // find the module switched and start the worker. `byUser`: the call is the press of Update.
@@ -130,6 +134,8 @@ private:
     // "Error"), or only the connection when the module is gone.
     QString handBackAndReport(const ModuleLink& link, bool successful);
     void handConnectionBack();
+    // A failed or cancelled update: the state it left the module in, in the history and to the host.
+    void tellModuleState();
     void reportOutcome(bool successful, const QString& version, const QString& moduleKey);
     void tellUser(const QString& text);
     void say(const QString& text);
@@ -153,6 +159,8 @@ private:
     int m_linkKind = 0;
     FirmwareImage m_image;
     QString m_chosenFile;
+    // What the module's bootloader answered in this update.
+    QString m_bootloaderVersion;
     QObject* m_pendingSteps = nullptr;
     bool m_workerStartPending = false;
     BootloaderEntry m_bootloaderEntry;

@@ -131,6 +131,18 @@ li.checked::marker { content: &quot;±2&quot;; }
         <translation>%1 aktualisieren mit
 </translation>
     </message>
+    <message>
+        <source>%p% done</source>
+        <translation>%p% fertig</translation>
+    </message>
+    <message>
+        <source>%p% done: %1</source>
+        <translation>%p% fertig: %1</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
 </context>
 <context>
     <name>HostWindow</name>
@@ -191,6 +203,17 @@ li.checked::marker { content: &quot;±2&quot;; }
     </message>
 </context>
 <context>
+    <name>LinkKindRules</name>
+    <message>
+        <source>USB link %1</source>
+        <translation>USB-Verbindung %1</translation>
+    </message>
+    <message>
+        <source>Serial link %1</source>
+        <translation>Serielle Verbindung %1</translation>
+    </message>
+</context>
+<context>
     <name>RecordsView</name>
     <message>
         <source>Module key</source>
@@ -246,6 +269,145 @@ li.checked::marker { content: &quot;±2&quot;; }
             <numerusform>%n Eintrag angezeigt; %1 in den letzten %2 Tagen</numerusform>
             <numerusform>%n Einträge angezeigt; %1 in den letzten %2 Tagen</numerusform>
         </translation>
+    </message>
+</context>
+<context>
+    <name>UpdateProgress</name>
+    <message>
+        <source>Enter bootloader mode...</source>
+        <translation>Bootloader-Modus wird aufgerufen...</translation>
+    </message>
+    <message>
+        <source>Disconnecting...</source>
+        <translation>Verbindung wird getrennt...</translation>
+    </message>
+    <message>
+        <source>Reconnected.</source>
+        <translation>Wieder verbunden.</translation>
+    </message>
+    <message>
+        <source>Firmware update canceled.</source>
+        <translation>Firmware-Aktualisierung abgebrochen.</translation>
+    </message>
+    <message>
+        <source>Cannot switch module to bootloader mode!</source>
+        <translation>Modul lässt sich nicht in den Bootloader-Modus schalten!</translation>
+    </message>
+    <message>
+        <source>Module (%1) and Firmware (%2) are matching.</source>
+        <translation>Modul (%1) und Firmware (%2) passen zusammen.</translation>
+    </message>
+    <message>
+        <source>Module (%1) and Firmware (%2) do not match!</source>
+        <translation>Modul (%1) und Firmware (%2) passen nicht zusammen!</translation>
+    </message>
+    <message>
+        <source>Could not read page size!</source>
+        <translation>Seitengröße konnte nicht gelesen werden!</translation>
+    </message>
+    <message>
+        <source>Could not read flash base address!</source>
+        <translation>Flash-Basisadresse konnte nicht gelesen werden!</translation>
+    </message>
+    <message>
+        <source>Hex file base address (0x%1) does not match with flash base address (0x%2)!</source>
+        <translation>Basisadresse der Hex-Datei (0x%1) passt nicht zur Flash-Basisadresse (0x%2)!</translation>
+    </message>
+    <message>
+        <source>Flash base address: 0x%1</source>
+        <translation>Flash-Basisadresse: 0x%1</translation>
+    </message>
+    <message>
+        <source>Memory size: %1 -&gt; File too large!</source>
+        <translation>Speichergröße: %1 -&gt; Datei zu groß!</translation>
+    </message>
+    <message>
+        <source>Erasing...</source>
+        <translation>Wird gelöscht...</translation>
+    </message>
+    <message>
+        <source>Erasing finished.</source>
+        <translation>Löschen beendet.</translation>
+    </message>
+    <message>
+        <source>Writing %1 bytes...</source>
+        <translation>%1 Bytes werden geschrieben...</translation>
+    </message>
+    <message>
+        <source>Programming error (1)</source>
+        <translation>Programmierfehler (1)</translation>
+    </message>
+    <message>
+        <source>Programming error (2)</source>
+        <translation>Programmierfehler (2)</translation>
+    </message>
+    <message>
+        <source>Verifying checksum...</source>
+        <translation>Prüfsumme wird geprüft...</translation>
+    </message>
+    <message>
+        <source>Checksum read error!</source>
+        <translation>Prüfsumme konnte nicht gelesen werden!</translation>
+    </message>
+    <message>
+        <source>Module-CheckSum: 0x%1 and Hexfile-CheckSum: 0x%2 suit each other.</source>
+        <translation>Modul-Prüfsumme 0x%1 und Hexdatei-Prüfsumme 0x%2 stimmen überein.</translation>
+    </message>
+    <message>
+        <source>Module-CheckSum: 0x%1 and Hexfile-CheckSum: 0x%2 do not match!</source>
+        <translation>Modul-Prüfsumme 0x%1 und Hexdatei-Prüfsumme 0x%2 stimmen nicht überein!</translation>
+    </message>
+    <message>
+        <source>Writing checksum 0x%1</source>
+        <translation>Prüfsumme 0x%1 wird geschrieben</translation>
+    </message>
+    <message>
+        <source>Error saving firmware size!</source>
+        <translation>Fehler beim Speichern der Firmware-Größe!</translation>
+    </message>
+    <message>
+        <source>Error saving new checksum!</source>
+        <translation>Fehler beim Speichern der neuen Prüfsumme!</translation>
+    </message>
+    <message>
+        <source>Error writing firmware size!</source>
+        <translation>Fehler beim Schreiben der Firmware-Größe!</translation>
+    </message>
+    <message>
+        <source>Error writing new check sum!</source>
+        <translation>Fehler beim Schreiben der neuen Prüfsumme!</translation>
+    </message>
+    <message>
+        <source>Error saving size and check sum!</source>
+        <translation>Fehler beim Speichern von Größe und Prüfsumme!</translation>
+    </message>
+    <message>
+        <source>Restarting module...</source>
+        <translation>Modul wird neu gestartet...</translation>
+    </message>
+    <message>
+        <source>Update completed. Restarted module with firmware version &quot;%1&quot;.</source>
+        <translation>Aktualisierung abgeschlossen. Modul mit Firmware-Version &quot;%1&quot; neu gestartet.</translation>
+    </message>
+    <message>
+        <source>Reconnection failed.</source>
+        <translation>Wiederverbindung fehlgeschlagen.</translation>
+    </message>
+    <message>
+        <source>No firmware loaded: choose a HEX file first.</source>
+        <translation>Keine Firmware geladen: zuerst eine HEX-Datei wählen.</translation>
+    </message>
+    <message>
+        <source>Implausible page size: %1</source>
+        <translation>Unplausible Seitengröße: %1</translation>
+    </message>
+    <message>
+        <source>Implausible memory size: %1 above flash base address %2</source>
+        <translation>Unplausible Speichergröße: %1 über der Flash-Basisadresse %2</translation>
+    </message>
+    <message>
+        <source>Implausible flash base address: %1 for %2 bytes</source>
+        <translation>Unplausible Flash-Basisadresse: %1 für %2 Bytes</translation>
     </message>
 </context>
 </TS>

@@ -206,6 +206,11 @@ void TestPluginShell::hostWindowShowsVersionsAndFirstStep()
     versions.sort();
     QCOMPARE(versions, QStringList({"1234B101", "1234V101"}));
     QVERIFY2(hint->text().contains(QLatin1String("HEX file")), qPrintable(hint->text()));
+
+    // An update left the first module in its bootloader: the list shows what it runs now.
+    const QString first = modules->topLevelItem(0)->text(0);
+    fakeHost.pluginHandler()->noteModuleVersion(first, QStringLiteral("1234B102"));
+    QCOMPARE(modules->topLevelItem(0)->text(versionColumn), QStringLiteral("1234B102"));
 }
 
 void TestPluginShell::finishedDetachesAndNextInitReloadsOnce()

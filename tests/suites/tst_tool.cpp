@@ -6,6 +6,7 @@
 #include "firmwarebuilder.h"
 #include "firmwareupdate.h"
 #include "global.h"
+#include "linkkindrules.h"
 #include "pluginhandler.h"
 #include "simulatedcommandhandler.h"
 #include "simulatedmodule.h"
@@ -13,6 +14,7 @@
 #include "toolhome.h"
 #include "updatechecks.h"
 #include "updateoutcome.h"
+#include "updatesession.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -23,6 +25,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextEdit>
+#include <QTranslator>
+#include <QVBoxLayout>
 #include <QToolButton>
 #include <QtTest>
 
@@ -34,6 +38,7 @@ constexpr int Serial = DUXLConnectionInterface::Serial;
 constexpr unsigned char EraseCommand = 200;
 constexpr unsigned char RestartCommand = 205;
 constexpr unsigned char ParameterCommand = 206;
+constexpr unsigned char WriteCommand = 201;
 constexpr const char* SettingsGroup = "Container_FirmwareUpdate";
 // A module kind the tool never offers.
 constexpr const char* HiddenKind = "0055";
@@ -108,6 +113,10 @@ private slots:
     void selectionReadsFirmwareDirectory();
     void moduleReports_data();
     void moduleReports();
+    void formFitsWindow_data();
+    void formFitsWindow();
+    void speaksGerman_data();
+    void speaksGerman();
 
     void wholeUpdate_data();
     void wholeUpdate();
@@ -370,6 +379,114 @@ void TestTool::moduleReports()
     }
 }
 
+void TestTool::formFitsWindow_data()
+{
+    QTest::addColumn<QSize>("windowSize");
+    // A smaller window is held at the form's minimum, which must fit a small screen.
+    QTest::addColumn<QSize>("largestWindow");
+    QTest::newRow("320x240") << QSize(320, 240) << QSize(800, 600);
+    QTest::newRow("host's size") << QSize(560, 640) << QSize(800, 640);
+    QTest::newRow("1600x1200") << QSize(1600, 1200) << QSize(1600, 1200);
+}
+
+void TestTool::formFitsWindow()
+{
+    QFETCH(QSize, windowSize);
+    QFETCH(QSize, largestWindow);
+    ToolHarness harness;
+    harness.host().addModule(setupFor(QStringLiteral("COM3")));
+    // As the host places it: alone in the layout of its window.
+    auto* layout = new QVBoxLayout(harness.window());
+    layout->setContentsMargins(0, 0, 0, 0);
+    FirmwareUpdate* tool = harness.start(false);
+    layout->addWidget(tool);
+    harness.window()->resize(windowSize);
+    harness.window()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(harness.window()));
+    QCoreApplication::processEvents();
+
+    const QRect windowArea = harness.window()->rect();
+    QCOMPARE(windowArea.size().boundedTo(largestWindow), windowArea.size());
+    QCOMPARE(windowArea.size().expandedTo(windowSize), windowArea.size());
+    QList<QWidget*> parts;
+    for (const char* name : {"gbModuleInfo", "gbNewFirmware", "gbFirmwareUpload", "lblProgress", "leProgress",
+                             "btnUpdate", "pbProcess", "btnCancel", "gbHistory"})
+        parts.append(tool->findChild<QWidget*>(QLatin1String(name)));
+    for (int i = 0; i < parts.size(); ++i) {
+        QWidget* part = parts.at(i);
+        const QRect area(part->mapTo(harness.window(), QPoint()), part->size());
+        QVERIFY2(part->isVisible() && windowArea.contains(area), qPrintable(part->objectName()));
+        for (int j = i + 1; j < parts.size(); ++j) {
+            const QRect other(parts.at(j)->mapTo(harness.window(), QPoint()), parts.at(j)->size());
+            QVERIFY2(!area.intersects(other), qPrintable(part->objectName() + QLatin1Char(' ') + parts.at(j)->objectName()));
+        }
+    }
+    // Every control is there at no less than the size it needs to be used.
+    for (const char* name : {"cmbModules", "btnRefresh", "leActualFirmware", "leFilename", "btnSelect", "leSize",
+                             "leChecksum", "leVersion", "leHexVersion", "leModuleVersion", "teHistory"}) {
+        auto* control = tool->findChild<QWidget*>(QLatin1String(name));
+        const QRect area(control->mapTo(harness.window(), QPoint()), control->size());
+        QVERIFY2(control->isVisible() && windowArea.contains(area), name);
+        QVERIFY2(control->width() >= control->minimumSizeHint().width()
+                     && control->height() >= control->minimumSizeHint().height(),
+                 name);
+    }
+}
+
+void TestTool::speaksGerman_data()
+{
+    // A text as the session or the worker writes it, or a link's port name, and where it is shown.
+    QTest::addColumn<QString>("english");
+    QTest::addColumn<QString>("german");
+    QTest::addColumn<QString>("shownIn");
+
+    const QString progress = QStringLiteral("leProgress");
+    QTest::newRow("fixed text") << "Enter bootloader mode..." << "Bootloader-Modus wird aufgerufen..." << progress;
+    QTest::newRow("one value") << "Writing 16384 bytes..." << "16384 Bytes werden geschrieben..." << progress;
+    QTest::newRow("two values") << "Module (1234B101) and Firmware (1234V102) are matching."
+                                << "Modul (1234B101) und Firmware (1234V102) passen zusammen." << progress;
+    QTest::newRow("quoted value") << "Update completed. Restarted module with firmware version \"1234V102\"."
+                                  << "Aktualisierung abgeschlossen. Modul mit Firmware-Version \"1234V102\" neu gestartet."
+                                  << progress;
+    // Only the whole text is a pattern's: a longer one is not cut to fit.
+    QTest::newRow("pattern inside a longer text") << "Erasing... again" << "Erasing... again" << progress;
+    QTest::newRow("unknown text") << "Port gone" << "Port gone" << progress;
+    // A version is the module's own; only the word for none read back is translated.
+    QTest::newRow("no version read back") << "Error" << "Fehler" << "leActualFirmware";
+    QTest::newRow("version read back") << "1234V102" << "1234V102" << "leActualFirmware";
+    QTest::newRow("serial link") << "ttyG0" << "Serielle Verbindung ttyG0" << "link";
+}
+
+void TestTool::speaksGerman()
+{
+    QFETCH(QString, english);
+    QFETCH(QString, german);
+    QFETCH(QString, shownIn);
+
+    QTranslator catalogue;
+    QVERIFY(catalogue.load(QStringLiteral("dux_de"), QStringLiteral(DUX_TRANSLATION_DIR)));
+    if (shownIn == QLatin1String("link")) {
+        QCOMPARE(LinkKindRules::title(Serial, english), QStringLiteral("Serial link ") + english);
+        QCoreApplication::installTranslator(&catalogue);
+        QCOMPARE(LinkKindRules::title(Serial, english), german);
+        QCoreApplication::removeTranslator(&catalogue);
+        return;
+    }
+    QCoreApplication::installTranslator(&catalogue);
+    ToolHarness harness;
+    harness.start();
+    auto* session = harness.tool()->findChild<UpdateSession*>(QStringLiteral("updateSession"));
+    if (shownIn == QLatin1String("leProgress"))
+        emit session->progressText(english);
+    else
+        emit session->activeFirmwareShown(english);
+    emit session->historyLine(english.toHtmlEscaped());
+    QCoreApplication::removeTranslator(&catalogue);
+    QCOMPARE(harness.lineEdit(qPrintable(shownIn))->text(), german);
+    // The history keeps the system's own English texts.
+    QVERIFY(harness.historyText().contains(english));
+}
+
 void TestTool::wholeUpdate_data()
 {
     QTest::addColumn<int>("linkKind");
@@ -522,6 +639,10 @@ void TestTool::wholeUpdate()
     QCOMPARE(harness.progressBar()->maximum(), 99);
     QVERIFY(QFile::exists(QDir(m_home.poolPath()).filePath(QStringLiteral("fw.hex"))));
     QVERIFY(QFile::exists(file));
+    // The bar stays full and says the update is done until the next step: here another file.
+    QCOMPARE(harness.progressBar()->text(), QStringLiteral("100% done: 1234V102"));
+    chooseFirmware(harness);
+    QCOMPARE(harness.progressBar()->text(), QString());
 }
 
 void TestTool::wholeUpdateOnUsbLink()
@@ -565,6 +686,10 @@ void TestTool::wholeUpdateOnUsbLink()
     QVERIFY(shownVersions.contains(QVariantList{QStringLiteral("Error")}));
     QTRY_COMPARE(harness.lineEdit("leActualFirmware")->text(), QLatin1String(NewIdentifier));
     QVERIFY(QFile::exists(QDir(m_home.poolPath()).filePath(QStringLiteral("fw.hex"))));
+    // Done survives the list's rebuild after the reconnection, not the user's choice of a module.
+    QCOMPARE(harness.progressBar()->text(), QStringLiteral("100% done: 1234V102"));
+    emit harness.modules()->activated(0);
+    QCOMPARE(harness.progressBar()->text(), QString());
 
     QVERIFY(harness.host().connection(newKey)->isActive());
     QVERIFY(harness.host().connection(newKey)->isPluginEnabled());
@@ -575,40 +700,52 @@ void TestTool::wholeUpdateOnUsbLink()
 void TestTool::cancel_data()
 {
     QTest::addColumn<bool>("startsInBootloader");
-    // Cancel when the worker asks for the page size; otherwise right after Update, before the worker runs.
-    QTest::addColumn<bool>("whileWorkerRuns");
+    // Cancel when the worker sends this command (206: the page size, 201: the first word written); 0:
+    // right after Update, before the worker runs.
+    QTest::addColumn<int>("cancelAt");
     // How often the host is told of a failed update, and the history says so.
     QTest::addColumn<int>("failures");
+    // The line that says what the update left on the module (once), and what the host's list shows then.
+    QTest::addColumn<QString>("moduleState");
+    QTest::addColumn<QString>("listedVersion");
 
+    const QString notErased = QStringLiteral("Module state: in its bootloader, its firmware not erased yet.");
     // From firmware the update is under way (state 0): Cancel completes at once, the worker again later.
-    QTest::newRow("from firmware, before the worker runs") << false << false << 1;
-    QTest::newRow("from firmware, while the worker runs") << false << true << 2;
+    QTest::newRow("from firmware, before the worker runs") << false << 0 << 1 << notErased << ModuleFirmware;
+    QTest::newRow("from firmware, while the worker runs") << false << 206 << 2 << notErased << ModuleBootloader;
+    QTest::newRow("from firmware, while writing")
+        << false << 201 << 2 << QStringLiteral("Module state: in its bootloader with no firmware.") << ModuleBootloader;
     // From the bootloader the tool stays idle: the start is dropped, or only the worker completes.
-    QTest::newRow("in bootloader, before the scheduled start") << true << false << 1;
-    QTest::newRow("in bootloader, while the worker runs") << true << true << 1;
+    QTest::newRow("in bootloader, before the scheduled start") << true << 0 << 1 << QString() << ModuleFirmware;
+    QTest::newRow("in bootloader, while the worker runs") << true << 206 << 1 << notErased << ModuleBootloader;
 }
 
 void TestTool::cancel()
 {
     QFETCH(bool, startsInBootloader);
-    QFETCH(bool, whileWorkerRuns);
+    QFETCH(int, cancelAt);
     QFETCH(int, failures);
+    QFETCH(QString, moduleState);
+    QFETCH(QString, listedVersion);
+    const bool whileWorkerRuns = cancelAt != 0;
 
     ToolHarness harness;
     const QString key = addModule(harness, QStringLiteral("COM3"), Serial, 3);
+    harness.host().module(key)->setFirmwareVersion(QLatin1String(ModuleFirmware));
     SimulatedModule* device = harness.host().device(key);
     if (startsInBootloader)
         device->setMode(SimulatedModule::Mode::Bootloader);
     harness.start();
     chooseFirmware(harness);
+    QSignalSpy listChanged(harness.host().pluginHandler(), &PluginHandler::modulePluginChanged);
     QSignalSpy completed(harness.tool(), SIGNAL(handleFirmwareCompleted(QString, QString)));
     QSignalSpy progress(harness.lineEdit("leProgress"), SIGNAL(textChanged(QString)));
     QSignalSpy shownVersions(harness.lineEdit("leActualFirmware"), SIGNAL(textChanged(QString)));
     QPushButton* cancel = harness.button("btnCancel");
     if (whileWorkerRuns) {
         QObject::connect(harness.host().handler(key), &SimulatedCommandHandler::requestArrived, cancel,
-                         [cancel](const Command& request) {
-                             if (request.command() == ParameterCommand && request.type() == 0)
+                         [cancel, cancelAt](const Command& request) {
+                             if (request.command() == cancelAt && request.type() == 0 && cancel->isEnabled())
                                  QTimer::singleShot(0, cancel, &QPushButton::click);
                          });
     }
@@ -636,8 +773,14 @@ void TestTool::cancel()
         QVERIFY(device->requestCount(ParameterCommand) >= 1);
     else
         QCOMPARE(device->requestCount(ParameterCommand), 0);
-    QCOMPARE(device->requestCount(EraseCommand), 0);
+    QCOMPARE(device->requestCount(EraseCommand), cancelAt == WriteCommand ? 1 : 0);
     QCOMPARE(device->requestCount(RestartCommand), 0);
+    QCOMPARE(harness.historyText().count(QStringLiteral("Module state:")), moduleState.isEmpty() ? 0 : 1);
+    QVERIFY2(harness.historyText().contains(moduleState), qPrintable(harness.historyText()));
+    QCOMPARE(harness.host().module(key)->firmwareVersion(), listedVersion);
+    QCOMPARE(listChanged.count(), listedVersion == QLatin1String(ModuleBootloader) ? 1 : 0);
+    // Only a good update leaves the bar saying it is done.
+    QVERIFY2(!harness.progressBar()->text().contains(QStringLiteral("done")), qPrintable(harness.progressBar()->text()));
     QList<Completion> expected;
     if (!startsInBootloader)
         expected << Completion{key, QStringLiteral("Start fw update")};

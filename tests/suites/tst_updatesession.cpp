@@ -6,6 +6,7 @@
 #include "firmwareimage.h"
 #include "global.h"
 #include "messagelog.h"
+#include "modulestatenote.h"
 #include "peripherymanager.h"
 #include "pluginhandler.h"
 #include "simulatedcommandhandler.h"
@@ -116,6 +117,8 @@ private slots:
     void failedCompletionWithoutLink();
     void recallDelays_data();
     void recallDelays();
+    void moduleStateAfterFailure_data();
+    void moduleStateAfterFailure();
 
 private:
     // A module of kind 1234 (or `kind`) at `port`, chosen in the session, its device set for the test firmware.
@@ -669,6 +672,38 @@ void TestUpdateSession::recallDelays()
     // Timers may fire a little early; a tenth of the delay is left for that.
     const int scaledMs = TimeScale::scaledMs(delayMs);
     QVERIFY2(recalledAfterMs >= scaledMs - scaledMs / 10, qPrintable(QString::number(recalledAfterMs)));
+}
+
+void TestUpdateSession::moduleStateAfterFailure_data()
+{
+    // The last phase the update reached: the start of the line that says what it left, and whether the
+    // module waits in its bootloader (whose version the host's list then shows).
+    QTest::addColumn<QString>("phase");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<bool>("inBootloader");
+
+    const QString notErased = QStringLiteral("Module state: in its bootloader, its firmware not erased yet.");
+    const QString noFirmware = QStringLiteral("Module state: in its bootloader with no firmware.");
+    const QString stored = QStringLiteral("Module state: the new firmware is stored");
+    QTest::newRow("not started") << "" << "" << false;
+    QTest::newRow("unknown phase") << "flash" << "" << false;
+    QTest::newRow("entry") << "entry" << notErased << true;
+    QTest::newRow("parameters") << "parameters" << notErased << true;
+    QTest::newRow("erase") << "erase" << noFirmware << true;
+    QTest::newRow("store") << "store" << noFirmware << true;
+    QTest::newRow("restart") << "restart" << stored << false;
+    QTest::newRow("reconnect") << "reconnect" << stored << false;
+}
+
+void TestUpdateSession::moduleStateAfterFailure()
+{
+    QFETCH(QString, phase);
+    QFETCH(QString, state);
+    QFETCH(bool, inBootloader);
+
+    const ModuleStateNote note = ModuleStateNote::after(phase);
+    QVERIFY2(state.isEmpty() ? note.text.isEmpty() : note.text.startsWith(state), qPrintable(note.text));
+    QCOMPARE(note.inBootloader, inBootloader);
 }
 
 QTEST_MAIN(TestUpdateSession)

@@ -19,7 +19,7 @@ public:
     QString moduleName() const override { return m_moduleName; }
     void setModuleState(int state) override { m_states.append(state); }
     QString firmwareVersion() const override { return m_firmwareVersion; }
-    void setFirmwareVersion(const QString& version) { m_firmwareVersion = version; }
+    void setFirmwareVersion(const QString& version) override { m_firmwareVersion = version; }
 
     // The host learns a module's kind anew when it re-reads the module.
     void setNameInFirmware(const QString& name) { m_nameInFirmware = name; }
