@@ -5,8 +5,6 @@
 #include "updateoutcome.h"
 #include "updatesession.h"
 
-#include <QCoreApplication>
-
 #include <QTextCursor>
 #include <QTextStream>
 
@@ -14,7 +12,6 @@ namespace {
 constexpr const char* HistoryEchoPrefix = "void FirmwareUpdate::handleDebugMessage(QString)";
 // One of these per flash page: they stay out of the console, which would slow the write down.
 constexpr const char* UnechoedHistoryPrefix = "Writing page at";
-constexpr const char* BarFormat = "%p%";
 }
 
 UpdateForm::UpdateForm(UpdateSession* session, Ui::FirmwareUpdate* ui, QObject* parent)
@@ -36,16 +33,9 @@ UpdateForm::UpdateForm(UpdateSession* session, Ui::FirmwareUpdate* ui, QObject* 
     connect(session, &UpdateSession::begun, this, &UpdateForm::lock);
     connect(session, &UpdateSession::released, this, &UpdateForm::release);
     connect(session, &UpdateSession::workerStarting, this, &UpdateForm::showWorkerStarting);
-    // A good update ends after the list rebuild; the user's choices come through signals that rebuilds
-    // and cleared fields do not send.
+    // A good update ends after the list rebuild (on a USB link, once the module is back).
     connect(session->outcome(), &UpdateOutcome::finished, this,
-            [this](const UpdateOutcome::Report& report) { showDone(report.success, report.firmwareVersion); });
-    connect(session, &UpdateSession::begun, this, &UpdateForm::clearDone);
-    connect(ui->cmbModules, QOverload<int>::of(&QComboBox::activated), this, &UpdateForm::clearDone);
-    connect(ui->leFilename, &QLineEdit::textChanged, this, [this](const QString& fileName) {
-        if (!fileName.isEmpty())
-            clearDone();
-    });
+            [this](const UpdateOutcome::Report& report) { showDone(report.success); });
 }
 
 void UpdateForm::addHistoryLine(const QString& html)
@@ -85,25 +75,14 @@ void UpdateForm::release(bool updateAllowed)
     m_ui->gbNewFirmware->setEnabled(true);
 }
 
-void UpdateForm::showDone(bool success, const QString& version)
+void UpdateForm::showDone(bool success)
 {
     if (!success)
         return;
-    m_showsDone = true;
-    // The range stays the one the completion set; its maximum is a full bar.
-    m_ui->pbProcess->setValue(m_ui->pbProcess->maximum());
-    m_ui->pbProcess->setFormat(version.isEmpty()
-                                   ? QCoreApplication::translate("FirmwareUpdate", "%p% done")
-                                   : QCoreApplication::translate("FirmwareUpdate", "%p% done: %1").arg(version));
-}
-
-void UpdateForm::clearDone()
-{
-    if (!m_showsDone)
-        return;
-    m_showsDone = false;
-    m_ui->pbProcess->setFormat(QLatin1String(BarFormat));
-    m_ui->pbProcess->reset();
+    // The completion has reset the bar, so the history says the update is done, as it says what a failed
+    // one left; it stays until the next update clears the history.
+    // The version, when it was read back, is in the module's field above.
+    addHistoryLine(QStringLiteral("Module state: runs its new firmware. The update is done."));
 }
 
 void UpdateForm::showActiveFirmware(const QString& version)

@@ -10,7 +10,7 @@ class FirmwareUpdate;
 }
 
 // Shows an update session on the tool's form: the history, the progress line and bar, the versions
-// read, the buttons an update locks and frees, and a good update's end until the user's next step.
+// read, the buttons an update locks and frees, and that a good update is done.
 class UpdateForm : public QObject
 {
     Q_OBJECT
@@ -25,10 +25,7 @@ private:
     void release(bool updateAllowed);
     void showActiveFirmware(const QString& version);
     void showWorkerStarting();
-    void showDone(bool success, const QString& version);
-    // The next step (another module, another file, Update) ends what the done state said.
-    void clearDone();
+    void showDone(bool success);
 
     Ui::FirmwareUpdate* m_ui;
-    bool m_showsDone = false;
 };

@@ -132,14 +132,6 @@ li.checked::marker { content: &quot;±2&quot;; }
 </translation>
     </message>
     <message>
-        <source>%p% done</source>
-        <translation>%p% fertig</translation>
-    </message>
-    <message>
-        <source>%p% done: %1</source>
-        <translation>%p% fertig: %1</translation>
-    </message>
-    <message>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
