@@ -8,6 +8,7 @@
 #include "lowlevel.h"
 #include "timescale.h"
 #include "updateoutcome.h"
+#include "windowedwords.h"
 
 #include <QDebug>
 #include <QVariant>
@@ -22,6 +23,8 @@ FirmwareUpdaterThread::FirmwareUpdaterThread()
     : QThread(nullptr)
 {
     qRegisterMetaType<Command*>("Command*");
+    qRegisterMetaType<WindowedWords*>("WindowedWords*");
+    qRegisterMetaType<int*>("int*");
 }
 
 FirmwareUpdaterThread::~FirmwareUpdaterThread()
@@ -121,6 +124,19 @@ QString FirmwareUpdaterThread::request(Command& request, Command& reply)
     emit doDirectRequest(&request, &reply);
     QMutexLocker lock(&requestFailureMutex);
     return requestFailure;
+}
+
+int FirmwareUpdaterThread::requestWindow()
+{
+    // A receiver that does not answer leaves the exchange one request at a time.
+    int window = 1;
+    emit handleGetRequestWindow(&window);
+    return window;
+}
+
+void FirmwareUpdaterThread::requestWords(WindowedWords& words)
+{
+    emit doWindowedRequests(&words);
 }
 
 void FirmwareUpdaterThread::reachPhase(UpdatePhase phase)

@@ -11,6 +11,7 @@
 class Command;
 class CommandHandlerInterface;
 class UpdateOutcome;
+struct WindowedWords;
 
 // Runs one bootloader dialogue per start on its own thread; talks to the device and the widget only
 // through its signals, most of them blocking-queued so that a request returns with its reply filled
@@ -46,6 +47,8 @@ public:
 signals:
     void doDirectRequest(Command* request, Command* reply);
     void doDirectRequestWithoutReply(Command* request);
+    void doWindowedRequests(WindowedWords* words);
+    void handleGetRequestWindow(int* window);
     void handleProgressMessage(QString message);
     void handleDebugMessage(QString message);
     void handleProgressBarValue(int value);
@@ -61,6 +64,8 @@ protected:
 
 private:
     QString request(Command& request, Command& reply) override;
+    int requestWindow() override;
+    void requestWords(WindowedWords& words) override;
     void reachPhase(UpdatePhase phase) override;
     void progress(qint64 bytesDone, qint64 bytesTotal) override;
 

@@ -2,6 +2,7 @@
 
 #include "command.h"
 #include "firmwareupdaterthread.h"
+#include "windowedwords.h"
 #include "workerdevice.h"
 
 void WorkerBridge::connect(FirmwareUpdaterThread& worker, QObject& context, WorkerDevice& device)
@@ -33,6 +34,10 @@ void WorkerBridge::connect(FirmwareUpdaterThread& worker, QObject& context, Work
                          thread->setRequestFailure(side->runRequest(request, reply));
                      },
                      blocking);
+    QObject::connect(thread, &Thread::handleGetRequestWindow, &context,
+                     [side](int* window) { *window = side->requestWindow(); }, blocking);
+    QObject::connect(thread, &Thread::doWindowedRequests, &context,
+                     [side](WindowedWords* words) { side->runWindowedRequests(*words); }, blocking);
     QObject::connect(thread, &Thread::doDirectRequestWithoutReply, &context,
                      [side](Command* request) { side->runRequestWithoutReply(request); }, Qt::AutoConnection);
     QObject::connect(thread, &Thread::handleGetFirmwareVersion, &context,
