@@ -378,6 +378,9 @@ int SerialCommandHandler::doWindowedRequests(const QVector<Command*>& requests, 
         }
         if (failure || refused || done == count)
             break;
+        // Every request in flight answered: the next ones go out before anything is awaited.
+        if (done == sent)
+            continue;
         const qint64 remainingMs = sentMs.at(done) + maxTimeoutMS() - clock.elapsed();
         if (remainingMs <= 0)
             failure = Failure::NoReply;

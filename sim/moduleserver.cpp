@@ -271,6 +271,7 @@ void ModuleServer::serve(const DuxlFrame& request)
         return;
     // The window question is the link's, not a request: it counts toward no phase and no fault.
     if (request.kind() == DuxlFrame::Kind::Window) {
+        ++m_windowQuestions;
         if (m_window > 0 && !m_stalled)
             transmit(DuxlFrame::encodeWindow(quint8(m_window)));
         return;

@@ -62,6 +62,8 @@ public:
     // Replies reach the host this long after the first of a burst left (or once a packet is full), as
     // through a USB adapter's latency timer. 0: at once.
     void setAdapterLatencyMs(int latencyMs);
+    // Window questions heard since the server started, answered or not.
+    int windowQuestions() const { return m_windowQuestions; }
     // Request bytes the receive buffer had no room for, since the server started.
     qint64 lostRequestBytes() const { return m_lostRequestBytes; }
     // The module's request log is emptied every this many requests, so that a long-running server does
@@ -157,6 +159,7 @@ private:
     int m_window = DefaultWindow;
     int m_rxBufferBytes = 0;
     qint64 m_lostRequestBytes = 0;
+    int m_windowQuestions = 0;
     int m_adapterLatencyMs = 0;
     QByteArray m_heldReplies;
     QTimer m_latencyTimer;
