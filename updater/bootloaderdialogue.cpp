@@ -253,6 +253,8 @@ bool BootloaderDialogue::writeImage()
     handler->setMaxTimeoutMS(Bootloader::WriteTimeoutMs);
     sleepMs(AfterWriteSetupMs);
     m_window = m_channel.requestWindow();
+    if (UpdateOutcome* outcome = m_thread.currentOutcome())
+        outcome->noteWindow(m_window);
 
     m_byPageNumber = false;
     for (const char* type : Protocol::PageNumberTypes)
