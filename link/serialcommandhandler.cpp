@@ -274,7 +274,9 @@ bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind rep
 
 int SerialCommandHandler::requestWindow()
 {
-    if (windowLimit() <= 1 || !m_open)
+    // A link that shares its thread with others waits nested: a page of words in flight would hold
+    // every other link's request behind it. Such links keep one request at a time.
+    if (windowLimit() <= 1 || !m_open || m_waitInEventLoop)
         return 1;
     if (m_window == 0)
         m_window = askWindow();

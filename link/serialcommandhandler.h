@@ -31,7 +31,7 @@ public:
     QString getFirmwareVersion(unsigned char moduleAddress) override;
     void doDirectRequest(Command* request, Command* reply) override;
     void doDirectRequestWithoutReply(Command* request) override;
-    // Asks the module once per opening of the port, unless the window limit is 1.
+    // Asks the module once per opening of the port, unless the window limit is 1 or the wait is nested.
     int requestWindow() override;
     int doWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies) override;
 
