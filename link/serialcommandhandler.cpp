@@ -12,9 +12,12 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <cstring>
+#include <linux/serial.h>
 #include <optional>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 
 Q_LOGGING_CATEGORY(lcSerial, "dux.serial", QtInfoMsg)
 // Every frame of a request made in trace mode, when "dux.serial.trace.debug" is enabled.
@@ -107,6 +110,7 @@ bool SerialCommandHandler::openDevice()
         m_serial.close();
         return false;
     }
+    requestLowLatency();
     m_decoder.clear();
     // Whoever answers on the newly opened port is asked again.
     m_window = 0;
@@ -125,6 +129,19 @@ bool SerialCommandHandler::lockDevice()
                         .arg(portName(), m_port.systemLocation());
     qCWarning(lcSerial).noquote() << m_errorString;
     return false;
+}
+
+void SerialCommandHandler::requestLowLatency()
+{
+    // A driver that holds received bytes to send them in bigger pieces costs every reply that wait.
+    // Not every driver has the flag (a pseudo-terminal has none); the link works without it.
+    serial_struct settings{};
+    const int descriptor = int(m_serial.handle());
+    if (::ioctl(descriptor, TIOCGSERIAL, &settings) != 0)
+        return;
+    settings.flags |= ASYNC_LOW_LATENCY;
+    if (::ioctl(descriptor, TIOCSSERIAL, &settings) != 0)
+        qCDebug(lcSerial).noquote() << portName() << "keeps its driver's latency:" << std::strerror(errno);
 }
 
 void SerialCommandHandler::closeDevice()

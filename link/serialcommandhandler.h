@@ -60,6 +60,8 @@ private:
     void dropPendingBytes();
     // Takes the exclusive advisory lock on the open device; false when another opener holds it.
     bool lockDevice();
+    // Asks the driver to pass received bytes on at once, where it can.
+    void requestLowLatency();
     // Sends `frame` to `moduleAddress` and waits for the reply of `replyKind` that echoes `sequence` (and,
     // for a command, `command`: a reply echoing another command is taken only when no other comes).
     bool exchange(const QByteArray& frame, DuxlFrame::Kind replyKind, quint8 sequence, quint8 moduleAddress,

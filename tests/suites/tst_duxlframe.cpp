@@ -251,6 +251,7 @@ void TestDuxlFrame::everySingleBitFlipIsRejected_data()
     QTest::newRow("reply") << reply(17, 0x7F00FF01);
     QTest::newRow("request") << DuxlFrame::encodeCommandRequest(18, Command(1, 201, 0x3F, 2, 99, false, 12), true);
     QTest::newRow("version reply") << DuxlFrame::encodeVersionReply(19, QStringLiteral("1234V101"));
+    QTest::newRow("window") << DuxlFrame::encodeWindow(4);
 }
 
 void TestDuxlFrame::everySingleBitFlipIsRejected()

@@ -631,6 +631,8 @@ void TestHostApp::setupErrors_data()
                                            << "dux-host: --timeout takes a whole number from 1 to";
     QTest::newRow("search time negative") << 0 << QStringList{QStringLiteral("--probe-ms"), QStringLiteral("-5")}
                                           << "dux-host: --probe-ms takes a whole number of at least 1, not \"-5\"";
+    QTest::newRow("window above the most") << 0 << QStringList{QStringLiteral("--window"), QStringLiteral("17")}
+                                           << "dux-host: --window takes a whole number from 1 to 16, not \"17\"";
     QTest::newRow("address too high") << 0 << QStringList{QStringLiteral("--addresses"), QStringLiteral("1,256")}
                                       << "dux-host: --addresses takes numbers from 0 to 255";
     QTest::newRow("-q and -v") << 0 << QStringList{QStringLiteral("-q"), QStringLiteral("-v")}
