@@ -106,6 +106,7 @@ private slots:
     void dataRates();
     void openFailureIsLoggedWithPortAndReason_data();
     void openFailureIsLoggedWithPortAndReason();
+    void pacedLinkTakesTheTimeOfItsBytes_data();
     void pacedLinkTakesTheTimeOfItsBytes();
 
     void linkKinds_data();
@@ -640,30 +641,50 @@ void TestHostLink::openFailureIsLoggedWithPortAndReason()
     QCOMPARE(handler.openDevice(), sameDevice);
 }
 
+void TestHostLink::pacedLinkTakesTheTimeOfItsBytes_data()
+{
+    QTest::addColumn<int>("limit");
+    // What each word costs on the line at least, and (0: no bound) what it must beat.
+    QTest::addColumn<int>("leastBytes");
+    QTest::addColumn<int>("beatenBytes");
+    const int exchangeBytes = 13 + 10;
+    QTest::newRow("one at a time") << 1 << exchangeBytes << 0;
+    // The replies come back while the next requests are on the line: faster than one at a time can be.
+    QTest::newRow("window") << 16 << 13 << exchangeBytes;
+}
+
 void TestHostLink::pacedLinkTakesTheTimeOfItsBytes()
 {
+    QFETCH(int, limit);
+    QFETCH(int, leastBytes);
+    QFETCH(int, beatenBytes);
     constexpr int Rate = 115200;
-    constexpr int Requests = 100;
-    constexpr int RequestBytes = 13;
-    constexpr int ReplyBytes = 10;
+    constexpr int Words = 200;
     m_module->run([](SimulatedModule* module, ModuleServer* server) {
         module->setMode(SimulatedModule::Mode::Bootloader);
         server->setPacingRate(Rate);
     });
-    Command request = parameterRequest(0);
-    Command reply;
+    m_handler->setWindowLimit(limit);
+    QVector<Command> requests(Words, Command(1, 201, 0, 0, 0x5A5A, false, HostAddress));
+    QVector<Command> replies(Words);
+    QVector<Command*> requestPointers;
+    QVector<Command*> replyPointers;
+    for (int i = 0; i < Words; ++i) {
+        requestPointers.append(&requests[i]);
+        replyPointers.append(&replies[i]);
+    }
+    QVERIFY(m_handler->requestWindow() >= 1);
     QElapsedTimer clock;
     clock.start();
-    for (int i = 0; i < Requests; ++i) {
-        m_handler->doDirectRequest(&request, &reply);
-        QVERIFY(reply.isValid());
-    }
-    const double idealMs = Requests * (RequestBytes + ReplyBytes) * 10 * 1000.0 / Rate;
+    QCOMPARE(m_handler->doWindowedRequests(requestPointers, replyPointers), Words);
     // One millisecond for the clock's whole milliseconds and the pacer's whole nanoseconds per byte.
     const qint64 elapsed = clock.elapsed() + 1;
-    // Only the lower bound: how close a run comes to the ideal depends on the machine's load, and
-    // bench_linkupdate measures it.
-    QVERIFY2(elapsed >= idealMs, qPrintable(QStringLiteral("%1 ms, ideal %2 ms").arg(elapsed).arg(idealMs)));
+    const auto lineMs = [](int bytesPerWord) { return Words * bytesPerWord * 10 * 1000.0 / Rate; };
+    // How close a run comes to the lower bound depends on the machine's load; bench_linkupdate measures it.
+    QVERIFY2(elapsed >= lineMs(leastBytes), qPrintable(QStringLiteral("%1 ms, least %2 ms").arg(elapsed).arg(lineMs(leastBytes))));
+    if (beatenBytes > 0)
+        QVERIFY2(elapsed < lineMs(beatenBytes),
+                 qPrintable(QStringLiteral("%1 ms, one at a time takes %2 ms").arg(elapsed).arg(lineMs(beatenBytes))));
 }
 
 void TestHostLink::linkKinds_data()
