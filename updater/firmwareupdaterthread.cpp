@@ -9,6 +9,7 @@
 #include "timescale.h"
 #include "updateoutcome.h"
 #include "windowedwords.h"
+#include "workerdevice.h"
 
 #include <QDebug>
 #include <QVariant>
@@ -23,8 +24,6 @@ FirmwareUpdaterThread::FirmwareUpdaterThread()
     : QThread(nullptr)
 {
     qRegisterMetaType<Command*>("Command*");
-    qRegisterMetaType<WindowedWords*>("WindowedWords*");
-    qRegisterMetaType<int*>("int*");
 }
 
 FirmwareUpdaterThread::~FirmwareUpdaterThread()
@@ -126,17 +125,30 @@ QString FirmwareUpdaterThread::request(Command& request, Command& reply)
     return requestFailure;
 }
 
+void FirmwareUpdaterThread::setWindowedDevice(QObject* context, WorkerDevice* device)
+{
+    windowedContext = context;
+    windowedDevice = device;
+}
+
 int FirmwareUpdaterThread::requestWindow()
 {
-    // A receiver that does not answer leaves the exchange one request at a time.
+    // Without a device to ask, the exchange stays one request at a time.
     int window = 1;
-    emit handleGetRequestWindow(&window);
+    if (windowedContext)
+        QMetaObject::invokeMethod(
+            windowedContext, [this, &window] { window = windowedDevice->requestWindow(); },
+            Qt::BlockingQueuedConnection);
     return window;
 }
 
 void FirmwareUpdaterThread::requestWords(WindowedWords& words)
 {
-    emit doWindowedRequests(&words);
+    // Asked for only when requestWindow() gave more than one, which needs the device.
+    if (windowedContext)
+        QMetaObject::invokeMethod(
+            windowedContext, [this, &words] { windowedDevice->runWindowedRequests(words); },
+            Qt::BlockingQueuedConnection);
 }
 
 void FirmwareUpdaterThread::reachPhase(UpdatePhase phase)

@@ -2,7 +2,6 @@
 
 #include "command.h"
 #include "firmwareupdaterthread.h"
-#include "windowedwords.h"
 #include "workerdevice.h"
 
 void WorkerBridge::connect(FirmwareUpdaterThread& worker, QObject& context, WorkerDevice& device)
@@ -34,10 +33,7 @@ void WorkerBridge::connect(FirmwareUpdaterThread& worker, QObject& context, Work
                          thread->setRequestFailure(side->runRequest(request, reply));
                      },
                      blocking);
-    QObject::connect(thread, &Thread::handleGetRequestWindow, &context,
-                     [side](int* window) { *window = side->requestWindow(); }, blocking);
-    QObject::connect(thread, &Thread::doWindowedRequests, &context,
-                     [side](WindowedWords* words) { side->runWindowedRequests(*words); }, blocking);
+    worker.setWindowedDevice(&context, side);
     QObject::connect(thread, &Thread::doDirectRequestWithoutReply, &context,
                      [side](Command* request) { side->runRequestWithoutReply(request); }, Qt::AutoConnection);
     QObject::connect(thread, &Thread::handleGetFirmwareVersion, &context,
