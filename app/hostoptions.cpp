@@ -86,6 +86,10 @@ struct OptionTable
     QCommandLineOption probe{QStringLiteral("probe-ms"),
                              QStringLiteral("How long each address may take to answer while looking for modules."),
                              QStringLiteral("ms"), QString::number(ModuleDiscovery::DefaultProbeTimeoutMs)};
+    QCommandLineOption window{QStringLiteral("window"),
+                              QStringLiteral("The most flash words kept in flight while writing (1: one at a time, "
+                                             "and the module is not asked). Default: what the module takes."),
+                              QStringLiteral("n"), QString::number(CommandHandlerInterface::MaxWindow)};
     QCommandLineOption poll{QStringLiteral("poll-ms"), QStringLiteral("How often the ports are listed."),
                             QStringLiteral("ms"), QString::number(HostOptions::DefaultPollMs)};
     QCommandLineOption plugins{QStringLiteral("plugins"),
@@ -131,7 +135,7 @@ struct OptionTable
     {
         parser->setApplicationDescription(QLatin1String(Description));
         CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, list, dryRun, timeout, json, verbose, quiet, port, usbPort,
-                            portFile, baud, addresses, probe, poll, plugins, simulate, exitWhenDone, screenshot,
+                            portFile, baud, addresses, probe, window, poll, plugins, simulate, exitWhenDone, screenshot,
                             screenshotAt, records, history, summary, csv, firmware, result, station, since});
         parser->addPositionalArgument(QStringLiteral("dux-sim options"),
                                       QStringLiteral("Options for dux-sim, after --, with --simulate."),
@@ -243,6 +247,7 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     constexpr int Unbounded = std::numeric_limits<int>::max();
     if (!readNumber(parser, table.baud, 1, Unbounded, &options.dataRate, &error)
         || !readNumber(parser, table.probe, 1, Unbounded, &options.probeTimeoutMs, &error)
+        || !readNumber(parser, table.window, 1, CommandHandlerInterface::MaxWindow, &options.windowLimit, &error)
         || !readNumber(parser, table.poll, 1, Unbounded, &options.pollMs, &error)
         || !readNumber(parser, table.timeout, 1, Unbounded / 1000, &options.timeoutSeconds, &error)
         || !readNumber(parser, table.screenshotAt, 0, MaxPercent, &options.screenshotPercent, &error)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "commandhandlerinterface.h"
 #include "commandlinehelp.h"
 
 #include <QDateTime>
@@ -37,6 +38,8 @@ struct HostOptions
     int dataRate = 0;
     QVector<unsigned char> addresses;
     int probeTimeoutMs = 0;
+    // --window: the most flash words in flight.
+    int windowLimit = CommandHandlerInterface::MaxWindow;
     int pollMs = DefaultPollMs;
     bool list = false;
     bool headless = false;

@@ -277,6 +277,7 @@ bool HostRun::startLinks()
     m_discovery->setDataRate(options.dataRate);
     m_discovery->setProbeAddresses(options.addresses);
     m_discovery->setProbeTimeoutMs(options.probeTimeoutMs);
+    m_discovery->setWindowLimit(options.windowLimit);
     m_discovery->start();
     PeripheryManager* periphery = PeripheryManager::instance();
     periphery->setPortSource(portSource(options));

@@ -264,6 +264,7 @@ void UpdateDriver::outcomeFinished(const UpdateOutcome::Report& report)
         result.moduleState = QLatin1String(EntryLostState);
     result.phase = report.phase;
     result.bytes = report.bytesWritten;
+    result.window = report.window;
     result.elapsedMs = report.elapsedMs;
     result.firmwareVersion = report.firmwareVersion;
     result.moduleFirmware = m_moduleFirmware;

@@ -114,9 +114,10 @@ QString UpdateResult::closingLine() const
     switch (outcome) {
     case Outcome::Updated: {
         const double seconds = qMax<qint64>(elapsedMs, 1) / double(MsPerSecond);
-        return QStringLiteral("Updated %1 to %2: %3 bytes in %4 (%5 KiB/s)")
+        return QStringLiteral("Updated %1 to %2: %3 bytes in %4 (%5 KiB/s, window %6)")
             .arg(module, visibleText(firmwareVersion), groupedNumber(bytes), minutesAndSeconds(elapsedMs))
-            .arg(bytes / BytesPerKiB / seconds, 0, 'f', 2);
+            .arg(bytes / BytesPerKiB / seconds, 0, 'f', 2)
+            .arg(window);
     }
     case Outcome::Failed:
         return QStringLiteral("Update of %1 failed %2 after %3: %4; %5")
@@ -156,6 +157,7 @@ QJsonObject UpdateResult::toJson() const
         {QStringLiteral("phase"), textOrNull(phase)},
         {QStringLiteral("state"), textOrNull(stateText())},
         {QStringLiteral("bytes"), bytes},
+        {QStringLiteral("window"), window > 0 ? QJsonValue(window) : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("seconds"), double(elapsedMs) / MsPerSecond},
         {QStringLiteral("moduleFirmware"), textOrNull(moduleFirmware)},
         {QStringLiteral("firmwareVersion"), textOrNull(firmwareVersion)},

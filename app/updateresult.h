@@ -22,6 +22,8 @@ struct UpdateResult
     QString phase; // the last phase reached; empty before the update started
     qint64 bytes = 0;
     qint64 elapsedMs = 0;
+    // Flash words the write phase kept in flight; 0 when it did not start.
+    int window = 0;
     QString firmwareVersion; // read back after the update; empty when it could not be
     QString moduleFirmware;  // what the module ran when the run found it; empty when not known
     int timeoutSeconds = 0;

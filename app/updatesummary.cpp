@@ -58,10 +58,11 @@ QString table(const QList<UpdateResult>& results)
 {
     const QLocale numbers(QLocale::English, QLocale::UnitedStates);
     QList<QStringList> rows{{QStringLiteral("module"), QStringLiteral("result"), QStringLiteral("bytes"),
-                             QStringLiteral("time"), QStringLiteral("firmware")}};
+                             QStringLiteral("time"), QStringLiteral("window"), QStringLiteral("firmware")}};
     for (const UpdateResult& result : results) {
         rows.append({visibleText(result.moduleKey), result.resultName(), numbers.toString(result.bytes),
                      QStringLiteral("%1 s").arg(result.elapsedMs / MsPerSecond, 0, 'f', 1),
+                     result.window > 0 ? QString::number(result.window) : QStringLiteral("-"),
                      result.firmwareVersion.isEmpty() ? QStringLiteral("-") : visibleText(result.firmwareVersion)});
     }
     QString text = alignedColumns(rows, {BytesColumn, TimeColumn});

@@ -1,4 +1,4 @@
-// bench_linkupdate [--baud RATE] [--size BYTES] [--runs N]
+// bench_linkupdate [--baud RATE] [--size BYTES] [--runs N] [--window N] [--module-window N] [--adapter-latency-ms L]
 // A whole update as a user runs it: dux-host --headless updates a module that dux-sim serves on a
 // pseudo-terminal paced like a serial line of RATE baud (8N1), with a firmware file of BYTES program
 // bytes. Each run is compared with the link-bound ideal of that same run: every frame the update put on
@@ -9,6 +9,10 @@
 // around each payload (23 bytes per word exchange), which does not follow our format, and one with the
 // frames of docs/protocol.md. The window is the one the history's clock shows: from the click on
 // Update ("Firmwareupdate started") to "Update completed.". The result is the median ratio of the runs.
+// --window caps the flash words in flight (default 1: one at a time, which the ideals above describe);
+// with more, the write phase is also set against the full-duplex limit: each word's request alone on
+// the line (the replies come back meanwhile), each page command a whole exchange. --module-window is
+// the window dux-sim's module takes, --adapter-latency-ms how long its replies wait in a USB adapter.
 
 #include "benchprocesses.h"
 #include "benchstats.h"
@@ -105,6 +109,7 @@ struct Run
     double writeIdealMs = 0;
     qint64 windowBytes = 0;
     int writeExchanges = 0;
+    double writeDuplexIdealMs = -1;
     QString problem;
 };
 
@@ -204,6 +209,9 @@ Run analyse(const History& history, int baud, const FrameSizes& frames)
     const double writeDelayMs = AfterWriteSetupMs + retries * WordRetryMs + AfterWriteMs;
     run.writeIdealMs = wireMs(writeBytes, baud) + writeDelayMs;
     run.writeMeasuredMs = verifying.ms - writing.ms;
+    run.writeDuplexIdealMs = wireMs(qint64(words) * frames.commandRequest + qint64(retries + pages) * frames.commandExchange(),
+                                    baud)
+        + writeDelayMs;
     bytes += writeBytes;
     delayMs += writeDelayMs;
 
@@ -256,6 +264,9 @@ struct Options
     int baud = DefaultBaud;
     int imageBytes = DefaultImageBytes;
     int runs = DefaultRuns;
+    int window = 1;
+    int moduleWindow = 4;
+    int adapterLatencyMs = 0;
 };
 
 bool parse(const QStringList& arguments, Options* options)
@@ -271,6 +282,12 @@ bool parse(const QStringList& arguments, Options* options)
             options->imageBytes = value;
         else if (arguments.at(i) == QLatin1String("--runs"))
             options->runs = value;
+        else if (arguments.at(i) == QLatin1String("--window"))
+            options->window = value;
+        else if (arguments.at(i) == QLatin1String("--module-window"))
+            options->moduleWindow = value;
+        else if (arguments.at(i) == QLatin1String("--adapter-latency-ms"))
+            options->adapterLatencyMs = value;
         else
             return false;
         ++i;
@@ -286,7 +303,10 @@ bool measure(const Options& options, const QString& firmware, const QString& wor
 {
     const QString ports = QDir(work).filePath(QStringLiteral("ports"));
     QProcess simulator;
-    if (!BenchProcesses::startSimulator(&simulator, ports, {QStringLiteral("--baud"), QString::number(options.baud)},
+    if (!BenchProcesses::startSimulator(&simulator, ports,
+                                        {QStringLiteral("--baud"), QString::number(options.baud),
+                                         QStringLiteral("--window"), QString::number(options.moduleWindow),
+                                         QStringLiteral("--adapter-latency-ms"), QString::number(options.adapterLatencyMs)},
                                         problem))
         return false;
     const qint64 ioBefore = ioBytes(simulator.processId());
@@ -298,6 +318,7 @@ bool measure(const Options& options, const QString& firmware, const QString& wor
     host.setStandardErrorFile(QDir(work).filePath(QStringLiteral("dux-host.log")));
     // -v: the history lines with their clock, which the figures are read from.
     host.start(BenchProcesses::program("dux-host"), {QStringLiteral("--headless"), QStringLiteral("-v"), QStringLiteral("--port-file"), ports,
+                                     QStringLiteral("--window"), QString::number(options.window),
                                      QStringLiteral("--file"), firmware, QStringLiteral("--timeout"),
                                      QString::number(HostTimeoutSeconds)});
     const bool ended = host.waitForFinished((HostTimeoutSeconds + 60) * MsPerSecond);
@@ -325,7 +346,8 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     Options options;
     if (!parse(app.arguments(), &options)) {
-        std::fprintf(stderr, "usage: bench_linkupdate [--baud RATE] [--size BYTES] [--runs N]\n");
+        std::fprintf(stderr, "usage: bench_linkupdate [--baud RATE] [--size BYTES] [--runs N] [--window N] "
+                             "[--module-window N] [--adapter-latency-ms L]\n");
         return 2;
     }
     QTemporaryDir work;
@@ -342,6 +364,8 @@ int main(int argc, char* argv[])
 
     std::vector<double> ratios;
     std::vector<double> ourRatios;
+    std::vector<double> duplexRatios;
+    std::vector<double> seconds;
     for (int i = 1; i <= options.runs; ++i) {
         History history({});
         qint64 sessionBytes = 0;
@@ -355,17 +379,20 @@ int main(int argc, char* argv[])
             if (problem.isEmpty()) {
                 ratios.push_back(ours.measuredMs / reference.idealMs);
                 ourRatios.push_back(ours.measuredMs / ours.idealMs);
+                duplexRatios.push_back(ours.writeMeasuredMs / ours.writeDuplexIdealMs);
+                seconds.push_back(ours.measuredMs / MsPerSecond);
                 const double otherMs = ours.measuredMs - ours.writeMeasuredMs;
                 const double otherIdealMs = ours.idealMs - ours.writeIdealMs;
                 const double excessUs = (ours.writeMeasuredMs - ours.writeIdealMs) * 1000 / ours.writeExchanges;
                 std::printf("run %d: %.3f s; lean-frame ideal %.3f s (%.4fx), ideal of our frames %.3f s (%.4fx); "
                             "write phase %.3f s, ideal %.3f s (%.4fx, %.0f us more per exchange); the rest %.3f s, "
-                            "ideal %.3f s; %lld bytes on the line in the window, %lld through dux-sim in the whole "
+                            "ideal %.3f s; write phase %.4fx the full-duplex limit %.3f s; %lld bytes on the line in the window, %lld through dux-sim in the whole "
                             "session; load average %.2f before, %.2f after; dux-sim paced %s\n",
                             i, ours.measuredMs / MsPerSecond, reference.idealMs / MsPerSecond, ratios.back(),
                             ours.idealMs / MsPerSecond, ourRatios.back(), ours.writeMeasuredMs / MsPerSecond,
                             ours.writeIdealMs / MsPerSecond, ours.writeMeasuredMs / ours.writeIdealMs, excessUs,
-                            otherMs / MsPerSecond, otherIdealMs / MsPerSecond, ours.windowBytes, sessionBytes,
+                            otherMs / MsPerSecond, otherIdealMs / MsPerSecond, duplexRatios.back(),
+                            ours.writeDuplexIdealMs / MsPerSecond, ours.windowBytes, sessionBytes,
                             loadBefore, BenchStats::loadAverage(), qPrintable(pacing));
                 std::fflush(stdout);
             }
@@ -374,6 +401,13 @@ int main(int argc, char* argv[])
             std::fprintf(stderr, "bench_linkupdate: run %d: %s\n", i, qPrintable(problem));
             return 1;
         }
+    }
+    if (options.window > 1 || options.adapterLatencyMs > 0) {
+        std::printf("update_%dbaud_%dKiB_window%d_module%d_latency%dms: %.3f s whole update; write phase %.4f x "
+                    "the full-duplex limit\n",
+                    options.baud, options.imageBytes / 1024, options.window, options.moduleWindow,
+                    options.adapterLatencyMs, BenchStats::median(seconds), BenchStats::median(duplexRatios));
+        return 0;
     }
     const QString name = QStringLiteral("update_%1baud_%2KiB").arg(options.baud).arg(options.imageBytes / 1024);
     const QString target = options.baud == TargetBaud

@@ -7,6 +7,17 @@ CommandHandlerInterface::CommandHandlerInterface(QObject* parent)
 {
 }
 
+int CommandHandlerInterface::doWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies)
+{
+    for (int i = 0; i < requests.size(); ++i) {
+        doDirectRequest(requests.at(i), replies.at(i));
+        const Command& reply = *replies.at(i);
+        if (!reply.isValid() || reply.command() != requests.at(i)->command() || reply.status() != OkStatus)
+            return i;
+    }
+    return int(requests.size());
+}
+
 void CommandHandlerInterface::noteFailure(Failure failure)
 {
     switch (failure) {

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QVector>
 #include <atomic>
 
 class Command;
@@ -18,6 +19,8 @@ public:
     static constexpr unsigned char OkStatus = 100;
     // The handler of a USB link is named this followed by a number.
     static constexpr const char* UsbObjectNamePrefix = "USB construct No: ";
+    // The most command requests a link keeps in flight with its module.
+    static constexpr int MaxWindow = 16;
 
     explicit CommandHandlerInterface(QObject* parent = nullptr);
     ~CommandHandlerInterface() override = default;
@@ -36,6 +39,16 @@ public:
     // Runs the request and returns when `reply` is filled (or marked invalid).
     virtual void doDirectRequest(Command* request, Command* reply) = 0;
     virtual void doDirectRequestWithoutReply(Command* request) = 0;
+    // How many command requests the link keeps in flight in doWindowedRequests(): 1 (one at a time)
+    // unless its module said it takes more, never above windowLimit().
+    virtual int requestWindow() { return 1; }
+    // Runs `requests` in order, up to requestWindow() of them in flight, and returns how many from the
+    // front were carried out (a reply with their command echoed and status OkStatus); it stops sending at
+    // the first that was not, whose reason requestFailure() tells. The rest's replies are left invalid.
+    virtual int doWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies);
+    // The most requests the link may keep in flight; 1 keeps it to one at a time without asking the module.
+    void setWindowLimit(int limit) { m_windowLimit = qBound(1, limit, MaxWindow); }
+    int windowLimit() const { return m_windowLimit; }
 
     // Reply time-out for the following requests, and back to the default.
     virtual void setMaxTimeoutMS(int timeoutMs) { m_timeoutMs = timeoutMs; }
@@ -69,4 +82,5 @@ private:
     std::atomic<int> m_timeoutMs{DefaultTimeoutMs};
     std::atomic<bool> m_forceProcessEvents{false};
     std::atomic<bool> m_traceMode{false};
+    std::atomic<int> m_windowLimit{MaxWindow};
 };

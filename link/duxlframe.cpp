@@ -23,8 +23,8 @@ constexpr std::array<quint16, 256> makeCrcTable()
 
 constexpr std::array<quint16, 256> CrcTable = makeCrcTable();
 
-// Bits 7-5 of the control byte: the kind, with a command request's flags folded in. Six codes are
-// used; the two left (and so the start byte 0xD7, code 6) are not a frame.
+// Bits 7-5 of the control byte: the kind, with a command request's flags folded in. Code 6 (and so
+// the start byte 0xD7) is not a frame; code 7 is one only with sequence 0, the window frame.
 constexpr int CodeShift = 5;
 enum Code : quint8 {
     CommandRequestCode = quint8(DuxlFrame::Kind::CommandRequest),
@@ -33,6 +33,7 @@ enum Code : quint8 {
     VersionRequestCode = quint8(DuxlFrame::Kind::VersionRequest),
     CommandReplyCode = quint8(DuxlFrame::Kind::CommandReply),
     VersionReplyCode = quint8(DuxlFrame::Kind::VersionReply),
+    WindowCode = quint8(DuxlFrame::Kind::Window),
 };
 constexpr int VersionLengthOffset = DuxlFrame::HeaderBytes;
 
@@ -115,6 +116,11 @@ QByteArray DuxlFrame::encodeVersionReply(quint8 sequence, const QString& text)
     return frame(VersionReplyCode, sequence, char(latin1.size()) + latin1);
 }
 
+QByteArray DuxlFrame::encodeWindow(quint8 window)
+{
+    return frame(WindowCode, 0, QByteArray(1, char(window)));
+}
+
 int DuxlFrame::frameLength(const char* head, int available)
 {
     if (available < HeaderBytes)
@@ -134,6 +140,8 @@ int DuxlFrame::frameLength(const char* head, int available)
         const int textBytes = quint8(head[VersionLengthOffset]);
         return textBytes <= MaxVersionTextBytes ? HeaderBytes + 1 + textBytes + CrcBytes : 0;
     }
+    case WindowCode:
+        return quint8(head[1]) == WindowControlByte ? HeaderBytes + WindowBodyBytes + CrcBytes : 0;
     default:
         return 0;
     }
@@ -170,6 +178,10 @@ DuxlFrame DuxlFrame::fromBytes(const char* frame, int length)
     case VersionReplyCode:
         f.m_kind = Kind::VersionReply;
         f.m_text = QString::fromLatin1(body + 1, length - HeaderBytes - 1 - CrcBytes);
+        break;
+    case WindowCode:
+        f.m_kind = Kind::Window;
+        f.m_value = quint8(body[0]);
         break;
     default:
         break;

@@ -20,6 +20,8 @@ public:
         VersionRequest = 3,
         CommandReply = 4,
         VersionReply = 5,
+        // Both directions: the host's window question and the module's answer.
+        Window = 7,
     };
 
     // Flags of a command request; on the wire each combination is a code of its own.
@@ -36,6 +38,9 @@ public:
     static constexpr int CommandRequestBodyBytes = 9;
     static constexpr int CommandReplyBodyBytes = 6;
     static constexpr int VersionRequestBodyBytes = 1;
+    static constexpr int WindowBodyBytes = 1;
+    // A window frame's only control byte: code 7, sequence 0.
+    static constexpr quint8 WindowControlByte = 0xE0;
     static constexpr int MaxVersionTextBytes = 32;
     // The text length byte comes before the text of a version reply.
     static constexpr int MaxFrameBytes = HeaderBytes + 1 + MaxVersionTextBytes + CrcBytes;
@@ -49,6 +54,8 @@ public:
     static QByteArray encodeVersionRequest(quint8 sequence, quint8 moduleAddress);
     // Text beyond MaxVersionTextBytes is cut; characters outside Latin-1 become '?'.
     static QByteArray encodeVersionReply(quint8 sequence, const QString& text);
+    // The window question or answer: the most command requests its sender keeps or takes in flight.
+    static QByteArray encodeWindow(quint8 window);
 
     // CRC-16/CCITT-FALSE (polynomial 0x1021, initial value 0xFFFF, no reflection).
     static quint16 crc16(const char* data, int size);
@@ -69,6 +76,8 @@ public:
     qint32 value() const { return m_value; }
     quint8 status() const { return m_status; }
     QString text() const { return m_text; }
+    // The window a window frame states.
+    quint8 window() const { return quint8(m_value); }
 
     bool wantsReply() const { return !(m_flags & FlagNoReply) && !(m_flags & FlagBroadcast); }
     // A command request as the host's record (for the module side).

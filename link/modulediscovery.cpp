@@ -77,6 +77,11 @@ void ModuleDiscovery::setProbeAddresses(const QVector<unsigned char>& addresses)
     m_probeAddresses = addresses;
 }
 
+void ModuleDiscovery::setWindowLimit(int limit)
+{
+    m_windowLimit = limit;
+}
+
 void ModuleDiscovery::setProbeTimeoutMs(int timeoutMs)
 {
     m_probeTimeoutMs = timeoutMs;
@@ -135,6 +140,7 @@ ModuleDiscovery::Link ModuleDiscovery::probe(const QSerialPortInfo& port)
     auto* connection = new SerialConnection(connectionKey(name, kind), port, kind, m_handler);
     SerialCommandHandler* handler = connection->serialHandler();
     handler->setDataRate(m_dataRate);
+    handler->setWindowLimit(m_windowLimit);
     if (!handler->openDevice()) {
         qCWarning(lcDiscovery).noquote() << name << "cannot be opened:" << handler->errorString();
         delete connection;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "commandhandlerinterface.h"
+
 #include <QElapsedTimer>
 #include <QList>
 #include <QMap>
@@ -38,6 +40,8 @@ public:
     void setProbeAddresses(const QVector<unsigned char>& addresses);
     // How long one address may take to answer while looking.
     void setProbeTimeoutMs(int timeoutMs);
+    // The most requests the links found from now on keep in flight (CommandHandlerInterface::setWindowLimit).
+    void setWindowLimit(int limit);
     // The data rate new links are opened with.
     void setDataRate(int rate);
 
@@ -87,5 +91,6 @@ private:
     QTimer m_parkedTimer;
     QVector<unsigned char> m_probeAddresses{1, 2, 3, 4};
     int m_probeTimeoutMs = DefaultProbeTimeoutMs;
+    int m_windowLimit = CommandHandlerInterface::MaxWindow;
     int m_dataRate = DefaultDataRate;
 };

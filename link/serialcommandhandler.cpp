@@ -12,9 +12,12 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <cstring>
+#include <linux/serial.h>
 #include <optional>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 
 Q_LOGGING_CATEGORY(lcSerial, "dux.serial", QtInfoMsg)
 // Every frame of a request made in trace mode, when "dux.serial.trace.debug" is enabled.
@@ -48,6 +51,12 @@ constexpr qint64 NsPerMs = 1000000;
 // much for the module's turnaround; a reply later than that is a long one (the erase), during which
 // the other links go on.
 constexpr qint64 HoldSlackNs = 2 * NsPerMs;
+// A module that knows the window question answers at once; one that does not never will. Long enough
+// for a USB adapter's latency timer.
+constexpr int WindowAnswerTimeoutMs = 100;
+constexpr int RequestAndReplyBytes =
+    DuxlFrame::HeaderBytes + DuxlFrame::CommandRequestBodyBytes + DuxlFrame::CrcBytes
+    + DuxlFrame::HeaderBytes + DuxlFrame::CommandReplyBodyBytes + DuxlFrame::CrcBytes;
 
 std::atomic<int> usbHandlerCount{0};
 
@@ -101,7 +110,10 @@ bool SerialCommandHandler::openDevice()
         m_serial.close();
         return false;
     }
+    requestLowLatency();
     m_decoder.clear();
+    // Whoever answers on the newly opened port is asked again.
+    m_window = 0;
     m_open = true;
     return true;
 }
@@ -117,6 +129,19 @@ bool SerialCommandHandler::lockDevice()
                         .arg(portName(), m_port.systemLocation());
     qCWarning(lcSerial).noquote() << m_errorString;
     return false;
+}
+
+void SerialCommandHandler::requestLowLatency()
+{
+    // A driver that holds received bytes to send them in bigger pieces costs every reply that wait.
+    // Not every driver has the flag (a pseudo-terminal has none); the link works without it.
+    serial_struct settings{};
+    const int descriptor = int(m_serial.handle());
+    if (::ioctl(descriptor, TIOCGSERIAL, &settings) != 0)
+        return;
+    settings.flags |= ASYNC_LOW_LATENCY;
+    if (::ioctl(descriptor, TIOCSSERIAL, &settings) != 0)
+        qCDebug(lcSerial).noquote() << portName() << "keeps its driver's latency:" << std::strerror(errno);
 }
 
 void SerialCommandHandler::closeDevice()
@@ -238,10 +263,7 @@ bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind rep
                     }
                     continue;
                 }
-                if (traceMode())
-                    qCDebug(lcSerialTrace).noquote()
-                        << portName() << "<- reply" << received.sequence() << "command" << received.command()
-                        << "status" << received.status() << "value" << received.value() << received.text();
+                traceReply(received);
                 *reply = received;
                 return true;
             }
@@ -265,6 +287,159 @@ bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind rep
             return false;
         }
     }
+}
+
+int SerialCommandHandler::requestWindow()
+{
+    // A link that shares its thread with others waits nested: a page of words in flight would hold
+    // every other link's request behind it. Such links keep one request at a time.
+    if (windowLimit() <= 1 || !m_open || m_waitInEventLoop)
+        return 1;
+    if (m_window == 0)
+        m_window = askWindow();
+    return qMin(m_window, windowLimit());
+}
+
+int SerialCommandHandler::askWindow()
+{
+    if (m_busy)
+        return 1;
+    const QScopedValueRollback<bool> busy(m_busy, true);
+    dropPendingBytes();
+    m_decoder.clear();
+    if (!send(DuxlFrame::encodeWindow(quint8(windowLimit()))))
+        return 1;
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        DuxlFrame received;
+        DuxlFrameDecoder::Result result;
+        while ((result = m_decoder.next(&received)) != DuxlFrameDecoder::Result::NeedMore) {
+            if (result == DuxlFrameDecoder::Result::Frame && received.kind() == DuxlFrame::Kind::Window) {
+                qCDebug(lcSerial).noquote() << portName() << "module takes" << received.window() << "requests in flight";
+                return qBound(1, int(received.window()), MaxWindow);
+            }
+        }
+        const qint64 remainingMs = WindowAnswerTimeoutMs - clock.elapsed();
+        if (remainingMs <= 0 || !receive(int(remainingMs)))
+            return 1;
+    }
+}
+
+int SerialCommandHandler::doWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies)
+{
+    const int window = requestWindow();
+    if (window <= 1)
+        return CommandHandlerInterface::doWindowedRequests(requests, replies);
+    beginRequest();
+    for (Command* reply : replies)
+        reply->invalidate();
+    if (!m_open || m_busy) {
+        m_errorString = m_open ? tr("another request is waiting") : tr("the port is not open");
+        if (!m_open)
+            noteFailure(Failure::PortGone);
+        return 0;
+    }
+    const QScopedValueRollback<bool> busy(m_busy, true);
+    dropPendingBytes();
+    m_decoder.clear();
+
+    const int count = int(requests.size());
+    QVector<quint8> sequences(count);
+    QVector<qint64> sentMs(count);
+    QElapsedTimer clock;
+    clock.start();
+    int sent = 0;
+    int done = 0;
+    std::optional<Failure> failure;
+    bool refused = false;
+    while (done < count && !failure && !refused) {
+        for (; sent < count && sent - done < window; ++sent) {
+            sequences[sent] = m_sequence = DuxlFrame::nextSequence(m_sequence);
+            if (!send(DuxlFrame::encodeCommandRequest(sequences[sent], *requests.at(sent), true))) {
+                failure = Failure::PortGone;
+                break;
+            }
+            sentMs[sent] = clock.elapsed();
+        }
+        DuxlFrame received;
+        DuxlFrameDecoder::Result result;
+        while (!failure && !refused && done < count
+               && (result = m_decoder.next(&received)) != DuxlFrameDecoder::Result::NeedMore) {
+            // A corrupt frame may have been any reply in flight: the window cannot tell which one.
+            if (result == DuxlFrameDecoder::Result::Corrupt) {
+                failure = Failure::CorruptReply;
+                break;
+            }
+            if (received.kind() != DuxlFrame::Kind::CommandReply)
+                continue;
+            int at = done;
+            while (at < sent && sequences.at(at) != received.sequence())
+                ++at;
+            // A copy of a reply already taken, or one to no request in flight.
+            if (at == sent) {
+                ++m_droppedReplies;
+                continue;
+            }
+            // The module answers in order: a later reply first means the due one is lost.
+            if (at > done) {
+                failure = Failure::NoReply;
+                break;
+            }
+            traceReply(received);
+            Command* reply = replies.at(done);
+            reply->setReply(requests.at(done)->moduleAddress(), received.command(), received.status(), received.value());
+            refused = received.command() != requests.at(done)->command() || received.status() != OkStatus;
+            if (refused)
+                noteReplyStatus(*reply);
+            else
+                ++done;
+        }
+        if (failure || refused || done == count)
+            break;
+        // Every request in flight answered: the next ones go out before anything is awaited.
+        if (done == sent)
+            continue;
+        const qint64 remainingMs = sentMs.at(done) + maxTimeoutMS() - clock.elapsed();
+        if (remainingMs <= 0)
+            failure = Failure::NoReply;
+        else if (!receive(int(remainingMs)))
+            failure = Failure::PortGone;
+    }
+    if (failure) {
+        m_errorString = tr("window stopped at request %1 of %2").arg(done + 1).arg(count);
+        noteFailure(*failure);
+    }
+    if (done < count && failure != Failure::PortGone)
+        collectDue(sent - done - (refused ? 1 : 0));
+    return done;
+}
+
+void SerialCommandHandler::collectDue(int due)
+{
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 graceMs = lineNs(due * RequestAndReplyBytes) / NsPerMs + corruptGraceMs();
+    int collected = 0;
+    while (collected < due) {
+        DuxlFrame received;
+        DuxlFrameDecoder::Result result;
+        while ((result = m_decoder.next(&received)) != DuxlFrameDecoder::Result::NeedMore) {
+            if (result == DuxlFrameDecoder::Result::Frame && received.kind() == DuxlFrame::Kind::CommandReply)
+                ++collected;
+        }
+        const qint64 remainingMs = graceMs - clock.elapsed();
+        if (collected >= due || remainingMs <= 0 || !receive(int(remainingMs)))
+            break;
+    }
+    m_decoder.clear();
+}
+
+void SerialCommandHandler::traceReply(const DuxlFrame& reply) const
+{
+    if (traceMode())
+        qCDebug(lcSerialTrace).noquote() << portName() << "<- reply" << reply.sequence() << "command" << reply.command()
+                                         << "status" << reply.status() << "value" << reply.value() << reply.text();
 }
 
 bool SerialCommandHandler::acceptsReply(const DuxlFrame& frame, DuxlFrame::Kind replyKind, quint8 sequence) const

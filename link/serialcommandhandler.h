@@ -31,6 +31,9 @@ public:
     QString getFirmwareVersion(unsigned char moduleAddress) override;
     void doDirectRequest(Command* request, Command* reply) override;
     void doDirectRequestWithoutReply(Command* request) override;
+    // Asks the module once per opening of the port, unless the window limit is 1 or the wait is nested.
+    int requestWindow() override;
+    int doWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies) override;
 
     // While a request waits for its reply, the thread's events run in a nested loop: requests of
     // other links (modules updated at once, each by its own tool) go out meanwhile instead of queuing
@@ -57,11 +60,19 @@ private:
     void dropPendingBytes();
     // Takes the exclusive advisory lock on the open device; false when another opener holds it.
     bool lockDevice();
+    // Asks the driver to pass received bytes on at once, where it can.
+    void requestLowLatency();
     // Sends `frame` to `moduleAddress` and waits for the reply of `replyKind` that echoes `sequence` (and,
     // for a command, `command`: a reply echoing another command is taken only when no other comes).
     bool exchange(const QByteArray& frame, DuxlFrame::Kind replyKind, quint8 sequence, quint8 moduleAddress,
                   DuxlFrame* reply, int command = NoCommand);
     bool send(const QByteArray& frame);
+    // The window the module answers the window question with; 1 when it does not answer.
+    int askWindow();
+    // After a failed window: reads the replies of the `due` requests still in flight, or until they
+    // cannot come any more, so that none is left for the next request.
+    void collectDue(int due);
+    void traceReply(const DuxlFrame& reply) const;
     // Waits up to `timeoutMs` for bytes, running the thread's events meanwhile unless a nested wait's
     // reply is due (see NestedReplyWait): then for this port's bytes alone, so that it can return.
     void waitSharingThread(int timeoutMs);
@@ -84,6 +95,8 @@ private:
     std::atomic<bool> m_open{false};
     int m_dataRate = DefaultDataRate;
     quint8 m_sequence = 0;
+    // The module's answer to the window question since the port opened; 0: not asked yet.
+    int m_window = 0;
     // A request waits with events processed; another one arriving meanwhile is refused.
     bool m_busy = false;
     bool m_waitInEventLoop = false;

@@ -22,6 +22,7 @@
 #include "updateoutcome.h"
 #include "updatephase.h"
 #include "updaterecorder.h"
+#include "windowedwords.h"
 #include "workerbridge.h"
 
 #include <QCoreApplication>
@@ -130,6 +131,20 @@ QString UpdateSession::runRequest(Command* request, Command* reply)
 void UpdateSession::runRequestWithoutReply(Command* request)
 {
     forwardRequestWithoutReply(request);
+}
+
+int UpdateSession::requestWindow()
+{
+    return m_handler ? m_handler->requestWindow() : 1;
+}
+
+void UpdateSession::runWindowedRequests(WindowedWords& words)
+{
+    words.carriedOut = 0;
+    if (!m_handler)
+        return;
+    words.carriedOut = m_handler->doWindowedRequests(words.requests, words.replies);
+    words.failure = words.carriedOut < words.requests.size() ? m_handler->requestFailure() : QString();
 }
 
 void UpdateSession::showProgressMessage(const QString& message)

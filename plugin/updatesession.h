@@ -113,6 +113,8 @@ private:
     void connectWorker();
     QString runRequest(Command* request, Command* reply) override;
     void runRequestWithoutReply(Command* request) override;
+    int requestWindow() override;
+    void runWindowedRequests(WindowedWords& words) override;
     void showProgressMessage(const QString& message) override;
     void showDebugMessage(const QString& message) override;
     void showProgressBarValue(int value) override;

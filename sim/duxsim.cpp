@@ -83,6 +83,9 @@ void setUp(const SimOptions& options, SimulatedModule* module, ModuleServer* ser
     server->setLinkKind(options.link);
     server->setPacingRate(options.baud);
     server->setEraseTimeMs(options.eraseMs);
+    server->setWindow(options.window);
+    server->setRxBufferBytes(options.rxBufferBytes);
+    server->setAdapterLatencyMs(options.adapterLatencyMs);
     server->setReconnectDelayMs(options.reconnectMs);
     server->setRequestLogLimit(RequestLogLimit);
     for (const WireFault& fault : options.wireFaults)

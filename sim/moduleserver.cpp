@@ -38,6 +38,9 @@ ModuleServer::ModuleServer(SimulatedModule* module, QObject* parent)
     , m_module(module)
 {
     connect(m_module, &SimulatedModule::modeChanged, this, &ModuleServer::handleModeChange);
+    m_latencyTimer.setSingleShot(true);
+    m_latencyTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_latencyTimer, &QTimer::timeout, this, &ModuleServer::flushHeldReplies);
 }
 
 ModuleServer::~ModuleServer() = default;
@@ -75,6 +78,21 @@ void ModuleServer::setReconnectDelayMs(int delayMs)
 void ModuleServer::setEraseTimeMs(int eraseMs)
 {
     m_eraseTimeMs = eraseMs;
+}
+
+void ModuleServer::setWindow(int window)
+{
+    m_window = window;
+}
+
+void ModuleServer::setRxBufferBytes(int bytes)
+{
+    m_rxBufferBytes = bytes;
+}
+
+void ModuleServer::setAdapterLatencyMs(int latencyMs)
+{
+    m_adapterLatencyMs = latencyMs;
 }
 
 void ModuleServer::setRequestLogLimit(int requests)
@@ -184,6 +202,8 @@ void ModuleServer::closePort()
     m_noiseLeft = 0;
     m_port.close();
     m_decoder.clear();
+    m_latencyTimer.stop();
+    m_heldReplies.clear();
     m_portName.clear();
     announce();
     emit portClosed(gone);
@@ -202,28 +222,45 @@ void ModuleServer::announce()
 
 void ModuleServer::readRequests()
 {
+    if (takeInput())
+        serveBuffered();
+}
+
+bool ModuleServer::takeInput()
+{
     const qint64 readNs = LinkPacer::nowNs();
     QByteArray bytes;
     if (!m_port.readAvailable(&bytes)) {
         m_errorString = m_port.errorString();
         m_notifier.reset();
         emit failed(m_errorString);
-        return;
+        return false;
     }
     if (bytes.isEmpty())
-        return;
+        return false;
+    // Everything that arrived while the module was busy answering waited in its receive buffer.
+    const int room = m_rxBufferBytes - m_decoder.bufferedBytes();
+    if (m_rxBufferBytes > 0 && bytes.size() > room) {
+        m_lostRequestBytes += bytes.size() - qMax(0, room);
+        qCWarning(lcModuleServer).noquote() << m_portName << "receive buffer overrun:" << bytes.size() - qMax(0, room)
+                                            << "bytes lost";
+        bytes.truncate(qMax(0, room));
+    }
     m_pacer.noteReceived(bytes.size(), readNs);
     m_decoder.append(bytes);
+    return true;
+}
+
+void ModuleServer::serveBuffered()
+{
     DuxlFrame frame;
     DuxlFrameDecoder::Result result;
-    while ((result = m_decoder.next(&frame)) != DuxlFrameDecoder::Result::NeedMore) {
+    while (m_port.isOpen() && (result = m_decoder.next(&frame)) != DuxlFrameDecoder::Result::NeedMore) {
         if (result != DuxlFrameDecoder::Result::Frame)
             continue;
         m_pacer.takeFrame(m_decoder.bufferedBytes());
-        serve(frame);
         // A restart of a USB-like module takes the port away, and what was still queued with it.
-        if (!m_port.isOpen())
-            return;
+        serve(frame);
     }
 }
 
@@ -232,6 +269,13 @@ void ModuleServer::serve(const DuxlFrame& request)
     // A module on its way into the bootloader hears nothing.
     if (m_restarting)
         return;
+    // The window question is the link's, not a request: it counts toward no phase and no fault.
+    if (request.kind() == DuxlFrame::Kind::Window) {
+        ++m_windowQuestions;
+        if (m_window > 0 && !m_stalled)
+            transmit(DuxlFrame::encodeWindow(quint8(m_window)));
+        return;
+    }
     const qint64 receivedNs = LinkPacer::nowNs();
     m_lastRequestNs = receivedNs;
     const WireFault::Phase phase = request.moduleAddress() == m_module->address()
@@ -435,11 +479,34 @@ void ModuleServer::sendAfterReply(const QByteArray& frame, const WireFault& faul
 
 void ModuleServer::transmit(const QByteArray& bytes)
 {
-    const bool sent
-        = m_pacer.send(bytes, [this](const QByteArray& chunk) { return m_port.writeAll(chunk, WriteTimeoutMs); });
+    const bool sent = m_pacer.send(bytes, [this](const QByteArray& chunk) { return writeToPort(chunk); });
     // A host that stopped reading loses this reply; it will ask again or give up, as with a real module.
     if (!sent)
         qCWarning(lcModuleServer).noquote() << m_portName << "reply dropped:" << m_port.errorString();
+}
+
+bool ModuleServer::writeToPort(const QByteArray& chunk)
+{
+    // Requests sent while a reply goes out arrive meanwhile on a full-duplex line: taken now, their
+    // time on the line starts when they came, not when this reply is done. Served once it is.
+    if (m_pacer.rate() > 0 && m_port.isOpen() && takeInput())
+        QMetaObject::invokeMethod(this, &ModuleServer::serveBuffered, Qt::QueuedConnection);
+    if (m_adapterLatencyMs <= 0)
+        return m_port.writeAll(chunk, WriteTimeoutMs);
+    m_heldReplies += chunk;
+    if (m_heldReplies.size() >= AdapterPacketBytes)
+        flushHeldReplies();
+    else if (!m_latencyTimer.isActive())
+        m_latencyTimer.start(m_adapterLatencyMs);
+    return true;
+}
+
+void ModuleServer::flushHeldReplies()
+{
+    m_latencyTimer.stop();
+    if (!m_heldReplies.isEmpty() && m_port.isOpen() && !m_port.writeAll(m_heldReplies, WriteTimeoutMs))
+        qCWarning(lcModuleServer).noquote() << m_portName << "held replies dropped:" << m_port.errorString();
+    m_heldReplies.clear();
 }
 
 void ModuleServer::handleModeChange()

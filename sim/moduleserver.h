@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QRandomGenerator>
 #include <QString>
+#include <QTimer>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -29,6 +30,11 @@ public:
     enum class LinkKind { Serial, UsbLike };
 
     static constexpr int DefaultReconnectDelayMs = 300;
+    // Requests a module takes in flight unless told otherwise, and the most it may answer.
+    static constexpr int DefaultWindow = 4;
+    static constexpr int MaxWindow = 16;
+    // A USB adapter passes on what it holds as soon as one packet of it is full.
+    static constexpr int AdapterPacketBytes = 62;
 
     // Serves `module`, which it does not own.
     explicit ModuleServer(SimulatedModule* module, QObject* parent = nullptr);
@@ -49,6 +55,17 @@ public:
     void setReconnectDelayMs(int delayMs);
     // How long the bootloader takes to erase its flash before it answers.
     void setEraseTimeMs(int eraseMs);
+    // The window the module answers the window question with; 0: it leaves the question unanswered.
+    void setWindow(int window);
+    // The module's receive buffer: request bytes that arrive while it is full are lost. 0: unbounded.
+    void setRxBufferBytes(int bytes);
+    // Replies reach the host this long after the first of a burst left (or once a packet is full), as
+    // through a USB adapter's latency timer. 0: at once.
+    void setAdapterLatencyMs(int latencyMs);
+    // Window questions heard since the server started, answered or not.
+    int windowQuestions() const { return m_windowQuestions; }
+    // Request bytes the receive buffer had no room for, since the server started.
+    qint64 lostRequestBytes() const { return m_lostRequestBytes; }
     // The module's request log is emptied every this many requests, so that a long-running server does
     // not grow with every update; 0 (default) keeps it all.
     void setRequestLogLimit(int requests);
@@ -98,6 +115,10 @@ private:
         int seen = 0;
     };
 
+    // Reads what arrived into the decoder, as far as the receive buffer has room; false when nothing came.
+    bool takeInput();
+    // Serves the requests the decoder holds.
+    void serveBuffered();
     bool openNextPort();
     bool openPort(const QString& name);
     void closePort();
@@ -116,6 +137,9 @@ private:
     // nobody asked for.
     void sendAfterReply(const QByteArray& frame, const WireFault& fault);
     void transmit(const QByteArray& bytes);
+    // Writes a chunk to the port, or holds it as a USB adapter would.
+    bool writeToPort(const QByteArray& chunk);
+    void flushHeldReplies();
     void handleModeChange();
 
     SimulatedModule* m_module;
@@ -132,6 +156,13 @@ private:
     QString m_portListFile;
     int m_reconnectDelayMs = DefaultReconnectDelayMs;
     int m_eraseTimeMs = 0;
+    int m_window = DefaultWindow;
+    int m_rxBufferBytes = 0;
+    qint64 m_lostRequestBytes = 0;
+    int m_windowQuestions = 0;
+    int m_adapterLatencyMs = 0;
+    QByteArray m_heldReplies;
+    QTimer m_latencyTimer;
     int m_requestLogLimit = 0;
     // Set by a restart during a request; the port goes once that request is answered.
     bool m_restartPending = false;

@@ -62,6 +62,18 @@ struct OptionTable
                             QStringLiteral("rate"), QStringLiteral("0")};
     QCommandLineOption erase{QStringLiteral("erase-ms"), QStringLiteral("Time the erase takes."), QStringLiteral("ms"),
                              QStringLiteral("0")};
+    QCommandLineOption window{QStringLiteral("window"),
+                              QStringLiteral("Answer the window question with this many requests in flight (1 to "
+                                             "16); 0: leave it unanswered."),
+                              QStringLiteral("n"), QString::number(ModuleServer::DefaultWindow)};
+    QCommandLineOption rxBuffer{QStringLiteral("rx-buffer"),
+                                QStringLiteral("The module's receive buffer; request bytes beyond it are lost. 0: "
+                                               "unbounded."),
+                                QStringLiteral("bytes"), QStringLiteral("0")};
+    QCommandLineOption adapterLatency{QStringLiteral("adapter-latency-ms"),
+                                      QStringLiteral("Hold each burst of replies this long before the host gets it, "
+                                                     "as a USB adapter's latency timer does."),
+                                      QStringLiteral("ms"), QStringLiteral("0")};
     QCommandLineOption reconnect{QStringLiteral("reconnect-ms"),
                                  QStringLiteral("Time a USB-like link stays away on a restart."), QStringLiteral("ms"),
                                  QString::number(ModuleServer::DefaultReconnectDelayMs)};
@@ -114,7 +126,7 @@ struct OptionTable
                 .arg(WireFault::kindNames().join(QStringLiteral(", ")),
                      WireFault::phaseNames().join(QStringLiteral(", "))));
         CommandLineHelp::addOptions(parser, {help, version, type, firmware, bootloader, address, pageSize, flashBase, flashSize, scheme,
-                            link, baud, erase, reconnect, prefix, portFile, startInBootloader, fail, exitWithParent,
+                            link, baud, erase, window, rxBuffer, adapterLatency, reconnect, prefix, portFile, startInBootloader, fail, exitWithParent,
                             fault, chaos, flashImage, reportPhases, modules, replugEvery});
     }
 };
@@ -197,6 +209,21 @@ SimOptions::Parsed SimOptions::parse(const QStringList& arguments)
         error = QStringLiteral("--baud, --erase-ms and --reconnect-ms take numbers");
         return parsed;
     }
+    quint32 window = 0;
+    quint32 rxBuffer = 0;
+    quint32 latencyMs = 0;
+    if (!readNumber(parser, table.window, ModuleServer::MaxWindow, &window)) {
+        error = QStringLiteral("--window takes 0 to %1").arg(ModuleServer::MaxWindow);
+        return parsed;
+    }
+    if (!readNumber(parser, table.rxBuffer, IntMax, &rxBuffer)
+        || !readNumber(parser, table.adapterLatency, IntMax, &latencyMs)) {
+        error = QStringLiteral("--rx-buffer and --adapter-latency-ms take numbers");
+        return parsed;
+    }
+    options.window = int(window);
+    options.rxBufferBytes = int(rxBuffer);
+    options.adapterLatencyMs = int(latencyMs);
     quint32 modules = 0;
     if (!readNumber(parser, table.modules, MaxModules, &modules) || modules == 0) {
         error = QStringLiteral("--modules takes 1 to %1").arg(MaxModules);

@@ -29,6 +29,11 @@ struct SimOptions
     ModuleServer::LinkKind link = ModuleServer::LinkKind::Serial;
     int baud = 0;
     int eraseMs = 0;
+    // The window the module answers; 0: it leaves the window question unanswered, as an older module.
+    int window = ModuleServer::DefaultWindow;
+    // 0: the module's receive buffer never overflows.
+    int rxBufferBytes = 0;
+    int adapterLatencyMs = 0;
     int reconnectMs = ModuleServer::DefaultReconnectDelayMs;
     QString portPrefix;
     QString portFile;

@@ -14,6 +14,7 @@
 #include "updateoutcome.h"
 #include "updatephase.h"
 #include "versiontext.h"
+#include "windowedwords.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -251,6 +252,9 @@ bool BootloaderDialogue::writeImage()
     handler->setTraceMode(true);
     handler->setMaxTimeoutMS(Bootloader::WriteTimeoutMs);
     sleepMs(AfterWriteSetupMs);
+    m_window = m_channel.requestWindow();
+    if (UpdateOutcome* outcome = m_thread.currentOutcome())
+        outcome->noteWindow(m_window);
 
     m_byPageNumber = false;
     for (const char* type : Protocol::PageNumberTypes)
@@ -264,16 +268,79 @@ bool BootloaderDialogue::writeImage()
     return completed;
 }
 
-bool BootloaderDialogue::writeWord(Command& request, int& position, int& offset)
+QVector<Command> BootloaderDialogue::pageWords(int position, int offset, int page) const
 {
-    Command reply;
-    if (!sendWord(request, reply))
-        return false;
+    QVector<Command> words;
+    const int end = m_target.image.start() + m_target.image.size();
+    do {
+        const unsigned short type = m_byPageNumber
+            ? static_cast<unsigned short>(offset >> Bootloader::WordShift)
+            : static_cast<unsigned short>((offset >> Bootloader::WordShift) & 0xFF);
+        const unsigned char bank = m_byPageNumber ? static_cast<unsigned char>(page & 0xFF)
+                                                  : static_cast<unsigned char>((offset >> Bootloader::BankShift) & 0xFF);
+        words.append(makeRequest(Bootloader::WriteWordCommand, type, bank, int(flashWord(position))));
+        position += Bootloader::WordBytes;
+        offset += Bootloader::WordBytes;
+    } while (offset % m_pageSize != 0 && position < end);
+    return words;
+}
+
+bool BootloaderDialogue::writeWords(QVector<Command>& words, int& position, int& offset, bool perWordCancel)
+{
+    int firstTry = 0;
+    int next = 0;
+    if (m_window > 1) {
+        next = sendWindowed(words);
+        for (int i = 0; i < next; ++i)
+            wordWritten(position, offset);
+        if (next == words.size())
+            return true;
+        // The rest of the update goes one at a time; the failed word counts as its first try.
+        m_window = 1;
+        if (!retryWord(0))
+            return false;
+        firstTry = 1;
+    }
+    for (; next < words.size(); ++next) {
+        Command reply;
+        if (!sendWord(words[next], reply, firstTry))
+            return false;
+        firstTry = 0;
+        wordWritten(position, offset);
+        if (perWordCancel && next + 1 < words.size() && cancelled())
+            return false;
+    }
+    return true;
+}
+
+int BootloaderDialogue::sendWindowed(QVector<Command>& words)
+{
+    QVector<Command> replies(words.size());
+    WindowedWords batch;
+    for (int i = 0; i < words.size(); ++i) {
+        batch.requests.append(&words[i]);
+        batch.replies.append(&replies[i]);
+    }
+    m_channel.requestWords(batch);
+    m_requestFailure = batch.failure;
+    // A reply the link took may still not be the word's answer: the rest goes again from there.
+    for (int i = 0; i < batch.carriedOut; ++i) {
+        const QString objection = ReplyCheck::objection(words.at(i), replies.at(i));
+        if (!objection.isEmpty()) {
+            log(objection);
+            m_requestFailure.clear();
+            return i;
+        }
+    }
+    return batch.carriedOut;
+}
+
+void BootloaderDialogue::wordWritten(int& position, int& offset)
+{
     position += Bootloader::WordBytes;
     offset += Bootloader::WordBytes;
     emit m_thread.handleProgressBarValue(position - m_target.image.start());
     m_channel.progress(position - m_target.image.start(), m_target.image.size());
-    return true;
 }
 
 bool BootloaderDialogue::writePagesByNumber()
@@ -283,9 +350,8 @@ bool BootloaderDialogue::writePagesByNumber()
     const int end = m_target.image.start() + m_target.image.size();
     // No cancel point in here: these bootloaders must not be left with a page half written.
     for (int position = m_target.image.start(); position < end;) {
-        Command request = makeRequest(Bootloader::WriteWordCommand, static_cast<unsigned short>(offset >> Bootloader::WordShift),
-                                      static_cast<unsigned char>(page & 0xFF), int(flashWord(position)));
-        if (!writeWord(request, position, offset))
+        QVector<Command> words = pageWords(position, offset, page);
+        if (!writeWords(words, position, offset, false))
             return false;
         if (offset % m_pageSize == 0) {
             log(QStringLiteral("Written page at address: 0x")
@@ -303,11 +369,8 @@ bool BootloaderDialogue::writePagesByBuffer()
     quint32 pageAddress = quint32(m_flashBase);
     const int end = m_target.image.start() + m_target.image.size();
     for (int position = m_target.image.start(); position < end;) {
-        Command request = makeRequest(Bootloader::WriteWordCommand,
-                                      static_cast<unsigned short>((offset >> Bootloader::WordShift) & 0xFF),
-                                      static_cast<unsigned char>((offset >> Bootloader::BankShift) & 0xFF),
-                                      int(flashWord(position)));
-        if (!writeWord(request, position, offset))
+        QVector<Command> words = pageWords(position, offset, 0);
+        if (!writeWords(words, position, offset, true))
             return false;
         if (offset % m_pageSize == 0 || position >= end) {
             log(QStringLiteral("Writing page at address: 0x") + hex(pageAddress));
@@ -325,19 +388,26 @@ bool BootloaderDialogue::writePagesByBuffer()
     return true;
 }
 
-bool BootloaderDialogue::sendWord(Command& request, Command& reply)
+bool BootloaderDialogue::sendWord(Command& request, Command& reply, int firstTry)
 {
-    for (int retry = 0;; ++retry) {
+    for (int retry = firstTry;; ++retry) {
         send(request, reply);
         if (reply.isValid())
             return true;
-        progress(QStringLiteral("Programming error (1)"));
-        log(QStringLiteral("Programming error (1) Retry: ") + QString::number(retry));
-        logRequestFailure();
-        if (retry == Bootloader::WordTries - 1)
+        if (!retryWord(retry))
             return false;
-        sleepMs(WordRetryMs);
     }
+}
+
+bool BootloaderDialogue::retryWord(int retry)
+{
+    progress(QStringLiteral("Programming error (1)"));
+    log(QStringLiteral("Programming error (1) Retry: ") + QString::number(retry));
+    logRequestFailure();
+    if (retry == Bootloader::WordTries - 1)
+        return false;
+    sleepMs(WordRetryMs);
+    return true;
 }
 
 bool BootloaderDialogue::verifyChecksum()

@@ -3,6 +3,7 @@
 #include "firmwareimage.h"
 
 #include <QString>
+#include <QVector>
 #include <atomic>
 
 namespace Protocol {
@@ -51,10 +52,20 @@ private:
     bool writeImage();
     bool writePagesByNumber();
     bool writePagesByBuffer();
-    bool sendWord(Command& request, Command& reply);
-    // Sends the flash word of `request` and moves `position` (in the image) and `offset` (in the page)
-    // past it, showing the progress.
-    bool writeWord(Command& request, int& position, int& offset);
+    // The words of the page from `position` (`offset` in the page) on, up to its end or the image's.
+    QVector<Command> pageWords(int position, int offset, int page) const;
+    // Sends the words of one page, several in flight while the link keeps a window, and moves `position`
+    // and `offset` past each one carried out. `perWordCancel`: a cancel ends the run between words sent
+    // one at a time.
+    bool writeWords(QVector<Command>& words, int& position, int& offset, bool perWordCancel);
+    // Sends the words with the link's window; how many from the front were carried out.
+    int sendWindowed(QVector<Command>& words);
+    // Sends one word, from try `firstTry` on, until its reply carries it out or the tries are spent.
+    bool sendWord(Command& request, Command& reply, int firstTry);
+    // Tells of the word's try `retry` that failed; false when no try is left, else waits for the next.
+    bool retryWord(int retry);
+    // Moves `position` (in the image) and `offset` (in the page) past one word, showing the progress.
+    void wordWritten(int& position, int& offset);
     bool verifyChecksum();
     bool storeSizeAndChecksum();
     bool storeInFlashWords();
@@ -94,4 +105,6 @@ private:
     bool m_byPageNumber = false;
     int m_pageSize = 0;
     int m_flashBase = 0;
+    // How many words the link keeps in flight; 1 from the first failure of the window on.
+    int m_window = 1;
 };

@@ -8,6 +8,8 @@
 #include "lowlevel.h"
 #include "timescale.h"
 #include "updateoutcome.h"
+#include "windowedwords.h"
+#include "workerdevice.h"
 
 #include <QDebug>
 #include <QVariant>
@@ -121,6 +123,32 @@ QString FirmwareUpdaterThread::request(Command& request, Command& reply)
     emit doDirectRequest(&request, &reply);
     QMutexLocker lock(&requestFailureMutex);
     return requestFailure;
+}
+
+void FirmwareUpdaterThread::setWindowedDevice(QObject* context, WorkerDevice* device)
+{
+    windowedContext = context;
+    windowedDevice = device;
+}
+
+int FirmwareUpdaterThread::requestWindow()
+{
+    // Without a device to ask, the exchange stays one request at a time.
+    int window = 1;
+    if (windowedContext)
+        QMetaObject::invokeMethod(
+            windowedContext, [this, &window] { window = windowedDevice->requestWindow(); },
+            Qt::BlockingQueuedConnection);
+    return window;
+}
+
+void FirmwareUpdaterThread::requestWords(WindowedWords& words)
+{
+    // Asked for only when requestWindow() gave more than one, which needs the device.
+    if (windowedContext)
+        QMetaObject::invokeMethod(
+            windowedContext, [this, &words] { windowedDevice->runWindowedRequests(words); },
+            Qt::BlockingQueuedConnection);
 }
 
 void FirmwareUpdaterThread::reachPhase(UpdatePhase phase)

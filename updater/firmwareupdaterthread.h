@@ -4,6 +4,7 @@
 #include "firmwareimage.h"
 
 #include <QMutex>
+#include <QPointer>
 #include <QString>
 #include <QThread>
 #include <atomic>
@@ -11,6 +12,8 @@
 class Command;
 class CommandHandlerInterface;
 class UpdateOutcome;
+struct WindowedWords;
+class WorkerDevice;
 
 // Runs one bootloader dialogue per start on its own thread; talks to the device and the widget only
 // through its signals, most of them blocking-queued so that a request returns with its reply filled
@@ -42,6 +45,10 @@ public:
     UpdateOutcome* currentOutcome() const { return outcome.load(); }
     // Why the request the worker waits for was not carried out; called before its doDirectRequest returns.
     void setRequestFailure(const QString& reason);
+    // Where the write phase's windowed words run (WorkerBridge sets it): `device`, called on `context`'s
+    // thread. A hook rather than signals, so that the worker's signals stay the ones its receivers know;
+    // without it the words go one at a time.
+    void setWindowedDevice(QObject* context, WorkerDevice* device);
 
 signals:
     void doDirectRequest(Command* request, Command* reply);
@@ -61,12 +68,16 @@ protected:
 
 private:
     QString request(Command& request, Command& reply) override;
+    int requestWindow() override;
+    void requestWords(WindowedWords& words) override;
     void reachPhase(UpdatePhase phase) override;
     void progress(qint64 bytesDone, qint64 bytesTotal) override;
 
     // Written on the GUI thread while the worker waits for the request, read by the worker after it.
     mutable QMutex requestFailureMutex;
     QString requestFailure;
+    QPointer<QObject> windowedContext;
+    WorkerDevice* windowedDevice = nullptr;
     CommandHandlerInterface* commandHandler = nullptr;
     static constexpr int UnnamedLinkKind = 0;
     int linkKind = UnnamedLinkKind;

@@ -19,6 +19,7 @@ void UpdateOutcome::begin()
     m_phase.clear();
     m_status.clear();
     m_bytesWritten = 0;
+    m_window = 0;
     m_running = true;
 }
 
@@ -59,11 +60,18 @@ QString UpdateOutcome::lastStatus() const
     return m_status;
 }
 
+void UpdateOutcome::noteWindow(int window)
+{
+    QMutexLocker lock(&m_mutex);
+    m_window = window;
+}
+
 UpdateOutcome::Report UpdateOutcome::reportSoFar() const
 {
     Report report;
     report.phase = m_phase;
     report.bytesWritten = m_bytesWritten;
+    report.window = m_window;
     report.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;
     report.startedUtc = m_startedUtc;
     report.subject = m_subject;

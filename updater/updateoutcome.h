@@ -43,6 +43,8 @@ public:
         Subject subject;
         // Ended by a cancel rather than by a fault.
         bool interrupted = false;
+        // How many flash words the write phase kept in flight; 0 before it started.
+        int window = 0;
     };
 
     explicit UpdateOutcome(QObject* parent = nullptr);
@@ -56,6 +58,8 @@ public:
     void progress(qint64 bytesDone, qint64 bytesTotal);
     // The latest short status of the run; a failure's reason is the one it ended with.
     void noteStatus(const QString& status);
+    // The window the write phase starts with.
+    void noteWindow(int window);
     // Ends the update; reports it once, even when both Cancel and the worker end it.
     void finish(bool success, const QString& failureText, const QString& moduleKey, const QString& firmwareVersion,
                 bool interrupted = false);
@@ -82,6 +86,7 @@ private:
     QString m_phase;
     QString m_status;
     qint64 m_bytesWritten = 0;
+    int m_window = 0;
     bool m_running = false;
 };
 

@@ -33,6 +33,7 @@ void WorkerBridge::connect(FirmwareUpdaterThread& worker, QObject& context, Work
                          thread->setRequestFailure(side->runRequest(request, reply));
                      },
                      blocking);
+    worker.setWindowedDevice(&context, side);
     QObject::connect(thread, &Thread::doDirectRequestWithoutReply, &context,
                      [side](Command* request) { side->runRequestWithoutReply(request); }, Qt::AutoConnection);
     QObject::connect(thread, &Thread::handleGetFirmwareVersion, &context,

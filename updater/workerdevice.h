@@ -3,6 +3,7 @@
 #include <QString>
 
 class Command;
+struct WindowedWords;
 
 // The GUI thread's side of the update worker: runs its requests on the module's link, opens and closes
 // that link, and shows what the worker reports. WorkerBridge calls it, one call per signal of the worker.
@@ -14,6 +15,12 @@ public:
     // Returns why the request was not carried out, as the link tells it; empty when it was.
     virtual QString runRequest(Command* request, Command* reply) = 0;
     virtual void runRequestWithoutReply(Command* request) = 0;
+    // How many of the write phase's words the link keeps in flight; a device that cannot tell keeps the
+    // exchange one request at a time.
+    virtual int requestWindow() { return 1; }
+    // Runs the words in order, several in flight where the link can, stopping at the first not carried
+    // out. Without a link of its own to ask: one at a time through runRequest().
+    virtual void runWindowedRequests(WindowedWords& words);
     virtual void readFirmwareVersion(QString* version, int moduleAddress) = 0;
     virtual void closeDevice() = 0;
     virtual void reopenDevice(int moduleState) = 0;

@@ -195,6 +195,8 @@ public:
     int registeredThreadsWhileRunning = -1;
     // Whether the reopen requests of states 0 and 1 are answered at all.
     bool answersReopen = true;
+    // The words in flight the device offers; its windowed requests are the default's, one at a time.
+    int window = 1;
     // Called before each version query with the number of queries so far (1 for the first).
     std::function<void(int)> beforeVersionQuery;
 
@@ -216,6 +218,7 @@ public:
         return m_handler->requestFailure();
     }
     void runRequestWithoutReply(Command* request) override { m_handler->doDirectRequestWithoutReply(request); }
+    int requestWindow() override { return window; }
     void readFirmwareVersion(QString* version, int moduleAddress) override
     {
         ++m_queries;
@@ -522,22 +525,28 @@ void TestBootloaderRun::completeRun_data()
     QTest::addColumn<int>("progStart");
     QTest::addColumn<int>("programSize");
     QTest::addColumn<int>("armFlashAddress");
+    // Words the device keeps in flight: the requests and the texts are those of one at a time.
+    QTest::addColumn<int>("window");
 
     QTest::newRow("page buffer, partial last page") << "1234B101" << "1234V205" << int(Scheme::PageBuffer) << 256 << 0
-                                                    << 1000 << 0;
+                                                    << 1000 << 0 << 1;
+    QTest::newRow("page buffer, partial last page, window") << "1234B101" << "1234V205" << int(Scheme::PageBuffer)
+                                                            << 256 << 0 << 1000 << 0 << 4;
     QTest::newRow("page buffer, ARM base, pages over 1 KiB")
-        << "3110B102" << "3110V310" << int(Scheme::PageBuffer) << 2048 << 0x100 << 5000 << 0x8000000;
+        << "3110B102" << "3110V310" << int(Scheme::PageBuffer) << 2048 << 0x100 << 5000 << 0x8000000 << 1;
     QTest::newRow("page number 7342") << "7342B101" << "7342V205" << int(Scheme::PageNumber) << 1024 << 0x4000
-                                      << 5000 << 0;
+                                      << 5000 << 0 << 1;
+    QTest::newRow("page number 7342, window") << "7342B101" << "7342V205" << int(Scheme::PageNumber) << 1024
+                                              << 0x4000 << 5000 << 0 << 4;
     QTest::newRow("page number 7351, whole pages") << "7351B100" << "7351V120" << int(Scheme::PageNumber) << 512
-                                                   << 0x2000 << 2048 << 0;
+                                                   << 0x2000 << 2048 << 0 << 1;
     QTest::newRow("page number family 473") << "4731B100" << "4731V100" << int(Scheme::PageNumber) << 256 << 0x1000
-                                            << 1502 << 0;
+                                            << 1502 << 0 << 1;
     // Three words, the last with two bytes of program and two from beyond the buffer, read as zero.
     QTest::newRow("program ends at the image end") << "1234B101" << "1234V205" << int(Scheme::PageBuffer) << 256
-                                                   << ImageBytes - 10 << 10 << 0;
+                                                   << ImageBytes - 10 << 10 << 0 << 4;
     QTest::newRow("0077 skips match and base") << "0077B100" << "1234V205" << int(Scheme::PageBuffer) << 256 << 0
-                                               << 600 << 0;
+                                               << 600 << 0 << 1;
 }
 
 void TestBootloaderRun::completeRun()
@@ -549,8 +558,10 @@ void TestBootloaderRun::completeRun()
     QFETCH(int, progStart);
     QFETCH(int, programSize);
     QFETCH(int, armFlashAddress);
+    QFETCH(int, window);
 
     auto rig = makeRig();
+    rig->side.window = window;
     const Firmware firmware = makeFirmware(progStart, programSize, fileVersion, armFlashAddress);
     rig->load(firmware);
     const bool unchecked = bootloader.startsWith(QLatin1String("0077"));
@@ -782,10 +793,14 @@ void TestBootloaderRun::wordRetries_data()
     QTest::addColumn<int>("scheme");
     QTest::addColumn<int>("failures");
     QTest::addColumn<bool>("succeeds");
-    QTest::newRow("page buffer, 9 failures") << int(Scheme::PageBuffer) << 9 << true;
-    QTest::newRow("page buffer, 10 failures") << int(Scheme::PageBuffer) << 10 << false;
-    QTest::newRow("page number, 9 failures") << int(Scheme::PageNumber) << 9 << true;
-    QTest::newRow("page number, 10 failures") << int(Scheme::PageNumber) << 10 << false;
+    // A failed window goes on one at a time: the word's first failure counts as its first try.
+    QTest::addColumn<int>("window");
+    QTest::newRow("page buffer, 9 failures") << int(Scheme::PageBuffer) << 9 << true << 1;
+    QTest::newRow("page buffer, 9 failures, window") << int(Scheme::PageBuffer) << 9 << true << 4;
+    QTest::newRow("page buffer, 10 failures") << int(Scheme::PageBuffer) << 10 << false << 1;
+    QTest::newRow("page number, 9 failures") << int(Scheme::PageNumber) << 9 << true << 1;
+    QTest::newRow("page number, 10 failures") << int(Scheme::PageNumber) << 10 << false << 1;
+    QTest::newRow("page number, 10 failures, window") << int(Scheme::PageNumber) << 10 << false << 4;
 }
 
 void TestBootloaderRun::wordRetries()
@@ -793,8 +808,10 @@ void TestBootloaderRun::wordRetries()
     QFETCH(int, scheme);
     QFETCH(int, failures);
     QFETCH(bool, succeeds);
+    QFETCH(int, window);
 
     auto rig = makeReadyRig(1000, Scheme(scheme));
+    rig->side.window = window;
     const int failingWord = 40;
     rig->module.setFailure(Mode::InvalidReply, 201, failingWord, failures);
 

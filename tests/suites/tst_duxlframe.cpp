@@ -88,6 +88,8 @@ QString fieldsOf(const DuxlFrame& frame)
             .arg(value);
     case DuxlFrame::Kind::VersionReply:
         return QStringLiteral("version %1: ").arg(int(frame.sequence())) + frame.text();
+    case DuxlFrame::Kind::Window:
+        return QStringLiteral("window %1").arg(int(frame.window()));
     case DuxlFrame::Kind::VersionRequest:
         break;
     }
@@ -136,6 +138,8 @@ void TestDuxlFrame::encodesByteByByte_data()
                                      << handFrame(3, 1, QByteArray::fromHex("05"));
     QTest::newRow("version reply") << DuxlFrame::encodeVersionReply(2, QStringLiteral("1234V101"))
                                    << handFrame(5, 2, QByteArray::fromHex("08") + "1234V101");
+    QTest::newRow("window question as documented")
+        << DuxlFrame::encodeWindow(4) << QByteArray::fromHex("d7 e0 04 4d 39");
     QTest::newRow("empty version reply") << DuxlFrame::encodeVersionReply(3, QString())
                                          << handFrame(5, 3, QByteArray::fromHex("00"));
     QTest::newRow("version text cut to 32 bytes")
@@ -174,6 +178,7 @@ void TestDuxlFrame::decodesWhatWasEncoded_data()
     QTest::newRow("empty version") << DuxlFrame::encodeVersionReply(5, QString()) << "version 5: ";
     QTest::newRow("version with start byte inside") << DuxlFrame::encodeVersionReply(5, QStringLiteral("12\u00D7V1"))
                                                     << QStringLiteral("version 5: 12\u00D7V1");
+    QTest::newRow("window") << DuxlFrame::encodeWindow(16) << "window 16";
     QTest::newRow("longest version") << DuxlFrame::encodeVersionReply(5, QString(32, QLatin1Char('9')))
                                      << QStringLiteral("version 5: ") + QString(32, QLatin1Char('9'));
 }
@@ -216,7 +221,9 @@ void TestDuxlFrame::decoderStream_data()
     QTest::newRow("truncated then good, bytewise") << one.left(7) + two << 1 << QStringList{"C", "F2"} << 7;
     QTest::newRow("truncated at the end") << one + two.left(6) << 0 << QStringList{"F1"} << 0;
     QTest::newRow("header only") << one.left(2) << 0 << QStringList{} << 0;
-    QTest::newRow("unknown kind") << QByteArray::fromHex("d7 e0 09 00 00") + one << 0 << QStringList{"F1"} << 5;
+    QTest::newRow("unknown kind") << QByteArray::fromHex("d7 c0 09 00 00") + one << 0 << QStringList{"F1"} << 5;
+    // Code 7 is a frame with sequence 0 alone: a module that stands it is not taken for a window frame.
+    QTest::newRow("code 7 with a sequence") << handFrame(7, 1, QByteArray::fromHex("04")) + one << 0 << QStringList{"F1"} << 5;
     QTest::newRow("version text longer than allowed")
         << QByteArray::fromHex("d7 a0 21") + one << 0 << QStringList{"F1"} << 3;
     QTest::newRow("start byte inside garbage") << QByteArray::fromHex("d7 d7 d7") + one << 0 << QStringList{"F1"} << 3;
@@ -244,6 +251,7 @@ void TestDuxlFrame::everySingleBitFlipIsRejected_data()
     QTest::newRow("reply") << reply(17, 0x7F00FF01);
     QTest::newRow("request") << DuxlFrame::encodeCommandRequest(18, Command(1, 201, 0x3F, 2, 99, false, 12), true);
     QTest::newRow("version reply") << DuxlFrame::encodeVersionReply(19, QStringLiteral("1234V101"));
+    QTest::newRow("window") << DuxlFrame::encodeWindow(4);
 }
 
 void TestDuxlFrame::everySingleBitFlipIsRejected()

@@ -64,6 +64,15 @@ constexpr int UsbDialogueDetectionRequest = 3;
 constexpr int UsbReconnectRequest = 2;
 // How long the tool may take to give the link back once the module is known again.
 constexpr int LinkBackMs = ModuleBackMs;
+// The matrix's cells run one request at a time, against a module that does not take a window; the
+// write phase's faults run again with the module's window, hitting a word with others in flight.
+const QStringList OneAtATime{QStringLiteral("--window"), QStringLiteral("0")};
+constexpr Kind WindowedKinds[] = {Kind::LostReply,  Kind::CorruptFrame, Kind::DuplicatedReply, Kind::LateReply,
+                                  Kind::Stall,      Kind::PortVanishes, Kind::EarlyReply};
+constexpr int WindowedFaultRequest = 6;
+// A module that states a window larger than its receive buffer holds: requests beyond it are lost.
+const QStringList OverrunModule{QStringLiteral("--window"), QStringLiteral("16"), QStringLiteral("--rx-buffer"),
+                                QStringLiteral("26")};
 
 // The texts with which the dialogue fails, whichever failure it is.
 const QStringList FailureTexts = {
@@ -449,6 +458,7 @@ private slots:
 
 private:
     void addCells(Phase phase);
+    void addWindowedCells(Link link, const QString& prefix);
     void runCell();
     void pressCancelWhenShown(WireRig& rig, const QString& shownText);
     void record(const QString& cell, bool completed, const QString& message, qint64 endedMs, int boundMs);
@@ -478,6 +488,8 @@ void TestFaultMatrix::addCells(Phase phase)
     QTest::addColumn<bool>("linkHandedBack");
     QTest::addColumn<QString>("knownDefect");
     QTest::addColumn<bool>("workerRuns");
+    QTest::addColumn<QStringList>("moduleOptions");
+    QTest::addColumn<bool>("cancels");
 
     const QString phaseName = WireFault::phaseName(phase);
     const QStringList kinds = WireFault::kindNames();
@@ -502,8 +514,10 @@ void TestFaultMatrix::addCells(Phase phase)
             QTest::newRow(qPrintable(prefix + kindName + QLatin1Char('@') + phaseName))
                 << usb << WireFault(fault.kind(), phase, nth).toString() << QString() << e.completed << e.message
                 << e.reason << RunMs + e.waitedMs << e.waitsForCancel << e.powerCycle << e.portReturns << e.linkHandedBack
-                << e.knownDefect << e.workerRuns;
+                << e.knownDefect << e.workerRuns << OneAtATime << false;
         }
+        if (phase == Phase::Write)
+            addWindowedCells(link, prefix);
         for (const CancelPoint& point : CancelPoints) {
             if (point.phase != phase)
                 continue;
@@ -512,9 +526,34 @@ void TestFaultMatrix::addCells(Phase phase)
             keepFailedUsbLinkOff(e, link, false);
             QTest::newRow(qPrintable(prefix + QStringLiteral("cancel@") + phaseName))
                 << usb << QString() << QString::fromLatin1(shown) << e.completed << QString() << QString() << RunMs << false
-                << false << false << e.linkHandedBack << e.knownDefect << true;
+                << false << false << e.linkHandedBack << e.knownDefect << true << OneAtATime << true;
         }
     }
+}
+
+void TestFaultMatrix::addWindowedCells(Link link, const QString& prefix)
+{
+    const bool usb = link == Link::Usb;
+    for (Kind kind : WindowedKinds) {
+        // The same outcome as one at a time: the window falls back and the word is tried again.
+        Expectation e = expectationOf(kind, Phase::Write, link);
+        keepFailedUsbLinkOff(e, link, kind == Kind::PortVanishes);
+        if (e.waitedMs > QuickCellWaitMs && !qEnvironmentVariableIsSet(AllCellsVariable))
+            continue;
+        const WireFault fault(kind, Phase::Write, WindowedFaultRequest);
+        QTest::newRow(qPrintable(prefix + QStringLiteral("window:") + fault.toString()))
+            << usb << fault.toString() << QString() << e.completed << e.message << e.reason << RunMs + e.waitedMs
+            << e.waitsForCancel << e.powerCycle << e.portReturns << e.linkHandedBack << e.knownDefect << e.workerRuns
+            << QStringList() << false;
+    }
+    // The lost requests go unanswered: one reply time-out, then the rest one at a time.
+    if (!qEnvironmentVariableIsSet(AllCellsVariable))
+        return;
+    Expectation e = completedAfter(Bootloader::WriteTimeoutMs);
+    QTest::newRow(qPrintable(prefix + QStringLiteral("window:rx-buffer-overrun@write")))
+        << usb << QString() << QString() << e.completed << e.message << e.reason << RunMs + e.waitedMs
+        << e.waitsForCancel << e.powerCycle << e.portReturns << e.linkHandedBack << e.knownDefect << e.workerRuns
+        << OverrunModule << false;
 }
 
 void TestFaultMatrix::runCell()
@@ -532,24 +571,26 @@ void TestFaultMatrix::runCell()
     QFETCH(bool, linkHandedBack);
     QFETCH(QString, knownDefect);
     QFETCH(bool, workerRuns);
+    QFETCH(QStringList, moduleOptions);
+    QFETCH(bool, cancels);
     WorkerReportApplication* app = WorkerReportApplication::instance();
-    const bool cancelCell = fault.isEmpty();
 
     WireRig rig;
     QStringList moduleArguments{QStringLiteral("--link"), usb ? QStringLiteral("usb") : QStringLiteral("serial")};
-    if (!cancelCell)
+    moduleArguments << moduleOptions;
+    if (!fault.isEmpty())
         moduleArguments << QStringLiteral("--fault") << fault;
     QVERIFY(rig.startModule(moduleArguments));
     QVERIFY(rig.startHost());
     QVERIFY(rig.chooseModuleAndFile());
     app->watch(rig.tool());
-    if (cancelCell)
+    if (cancels)
         pressCancelWhenShown(rig, cancelOn);
 
     QElapsedTimer clock;
     clock.start();
     rig.button("btnUpdate")->click();
-    if (!cancelCell) {
+    if (!fault.isEmpty()) {
         // A fault that never went off would make the cell prove nothing.
         QTRY_VERIFY_WITH_TIMEOUT(rig.simulatorSaid(QStringLiteral("dux-sim: fault ")), boundMs);
     }

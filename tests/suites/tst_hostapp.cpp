@@ -29,7 +29,7 @@ constexpr int FirmwareBytes = 6000;
 const QStringList QuickSearch = {QStringLiteral("--addresses"), QStringLiteral("1"), QStringLiteral("--probe-ms"),
                                  QStringLiteral("200")};
 const QRegularExpression HistoryLine(QStringLiteral("^\\[\\d+:\\d\\d\\.\\d{3}\\] \\S"));
-const QRegularExpression UpdatedLine(QStringLiteral("^Updated (\\S+) to (\\S+): ([\\d,]+) bytes in \\d+:\\d\\d \\(\\d+\\.\\d\\d KiB/s\\)$"));
+const QRegularExpression UpdatedLine(QStringLiteral("^Updated (\\S+) to (\\S+): ([\\d,]+) bytes in \\d+:\\d\\d \\(\\d+\\.\\d\\d KiB/s, window (\\d+)\\)$"));
 // Files that stand for themselves in the arguments of a table row ("@empty" is the path of empty.hex).
 const QList<QPair<const char*, const char*>> RowFiles = {
     // The update must turn it away before anything is sent: it names no firmware.
@@ -247,6 +247,8 @@ void TestHostApp::headlessUpdate()
     QCOMPARE(closing.captured(1), moduleKey);
     QCOMPARE(closing.captured(2), newFirmware);
     QCOMPARE(closing.captured(3), QStringLiteral("6,000"));
+    // A lone update keeps as many words in flight as dux-sim's module takes by default.
+    QCOMPARE(closing.captured(4), QStringLiteral("4"));
 
     const QStringList history = run.out.mid(1, run.out.size() - 2);
     for (const QString& line : history)
@@ -529,7 +531,7 @@ void TestHostApp::severalModules()
         }
         QCOMPARE(told, results);
         // The table goes to stderr beside the JSON lines: a row per module.
-        QVERIFY2(run.err.contains(QRegularExpression(QStringLiteral("\\n%1 +updated +6,000 +[\\d.]+ s +%2\\n")
+        QVERIFY2(run.err.contains(QRegularExpression(QStringLiteral("\\n%1 +updated +6,000 +[\\d.]+ s +1 +%2\\n")
                                                          .arg(QRegularExpression::escape(results.first().section(QLatin1Char(' '), 0, 0)),
                                                               QLatin1String(NewFirmware)))),
                  qPrintable(run.err));
@@ -656,6 +658,8 @@ void TestHostApp::setupErrors_data()
                                            << "dux-host: --timeout takes a whole number from 1 to" << false;
     QTest::newRow("search time negative") << 0 << QStringList{QStringLiteral("--probe-ms"), QStringLiteral("-5")}
                                           << "dux-host: --probe-ms takes a whole number of at least 1, not \"-5\"" << false;
+    QTest::newRow("window above the most") << 0 << QStringList{QStringLiteral("--window"), QStringLiteral("17")}
+                                           << "dux-host: --window takes a whole number from 1 to 16, not \"17\"" << false;
     QTest::newRow("address too high") << 0 << QStringList{QStringLiteral("--addresses"), QStringLiteral("1,256")}
                                       << "dux-host: --addresses takes numbers from 0 to 255" << false;
     QTest::newRow("-q and -v") << 0 << QStringList{QStringLiteral("-q"), QStringLiteral("-v")}

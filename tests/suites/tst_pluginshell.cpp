@@ -1,6 +1,7 @@
 #include "containerinterface.h"
 #include "fakehost.h"
 #include "firmwareupdate.h"
+#include "firmwareupdaterthread.h"
 #include "hostwindow.h"
 #include "modulediscovery.h"
 #include "pluginhandler.h"
@@ -88,6 +89,17 @@ private:
     QTemporaryDir m_home;
 };
 
+namespace {
+// The methods a class declares itself, in the meta-object's order.
+QStringList ownMethods(const QMetaObject& object)
+{
+    QStringList signatures;
+    for (int i = object.methodOffset(); i < object.methodCount(); ++i)
+        signatures << QString::fromLatin1(object.method(i).methodSignature());
+    return signatures;
+}
+}
+
 void TestPluginShell::initTestCase()
 {
     QVERIFY(m_home.isValid());
@@ -116,6 +128,18 @@ void TestPluginShell::loadsThroughPluginLoader()
     QScopedPointer<PluginInterface> made(container->createInstance(QStringLiteral("k"), &handler));
     QVERIFY(made);
     QCOMPARE(made->metaObject()->className(), "FirmwareUpdate");
+    // Hosts and scripts reach the widget and its worker by these methods and their indexes.
+    const QStringList widgetMethods = ownMethods(*made->metaObject());
+    QCOMPARE(widgetMethods.size(), 29);
+    QCOMPARE(widgetMethods.first(), QStringLiteral("handleFirmwareCompleted(QString,QString)"));
+    QCOMPARE(widgetMethods.at(5), QStringLiteral("handleUpdateCompleted(bool)"));
+    QCOMPARE(widgetMethods.last(), QStringLiteral("dragMoveEvent(QDragMoveEvent*)"));
+    QCOMPARE(ownMethods(FirmwareUpdaterThread::staticMetaObject),
+             (QStringList{"doDirectRequest(Command*,Command*)", "doDirectRequestWithoutReply(Command*)",
+                          "handleProgressMessage(QString)", "handleDebugMessage(QString)",
+                          "handleProgressBarValue(int)", "handleProgressBarMaximum(int)",
+                          "handleUpdateCompleted(bool)", "handleModuleVersion(QString)", "handleCloseDevice()",
+                          "handleReopenDevice(int)", "handleGetFirmwareVersion(QString*,int)"}));
     QCOMPARE(made->key(), QStringLiteral("k"));
     QCOMPARE(made->property("dpShowOnToolbar"), QVariant(true));
     QCOMPARE(static_cast<ContainerInterface*>(made.data())->pluginHandler(), &handler);
