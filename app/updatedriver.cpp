@@ -26,9 +26,9 @@ constexpr const char* CancelSlot = "on_btnCancel_clicked";
 const QString EntryPhase = UpdatePhases::name(UpdatePhase::Entry);
 // A module that still runs its firmware this long after the entry command did not get it.
 constexpr int EntryWatchMs = 10000;
-constexpr const char* EntryLostText =
-    "the module did not switch to its bootloader (the entry command may have been lost)";
-constexpr const char* EntryLostState = "it still runs its firmware; run the update again";
+// Whether the command was lost or the module came too late, asking it after the run tells.
+constexpr const char* EntryLostText = "the module was not found in its bootloader %1 s after the bootloader-entry command";
+constexpr int MsPerSecond = 1000;
 constexpr const char* PortSeparator = "/";
 
 // Line ends inside the history: between blocks, from <br>, and in plainly appended text.
@@ -218,7 +218,7 @@ void UpdateDriver::checkBootloaderEntry()
 {
     if (!m_running || (!m_phase.isEmpty() && m_phase != EntryPhase))
         return;
-    m_entryFailure = QLatin1String(EntryLostText);
+    m_entryFailure = QString::fromLatin1(EntryLostText).arg(EntryWatchMs / MsPerSecond);
     cancel();
 }
 
@@ -244,8 +244,6 @@ void UpdateDriver::outcomeFinished(const UpdateOutcome::Report& report)
     result.fileName = m_fileName;
     result.identifier = m_identifier;
     result.failureText = m_entryFailure.isEmpty() ? report.failureText : m_entryFailure;
-    if (!m_entryFailure.isEmpty())
-        result.moduleState = QLatin1String(EntryLostState);
     result.phase = report.phase;
     result.bytes = report.bytesWritten;
     result.elapsedMs = report.elapsedMs;
