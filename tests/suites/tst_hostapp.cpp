@@ -842,20 +842,28 @@ void TestHostApp::brokenPluginIsReported_data()
                        QStringLiteral("  ttySIM0/DUX1234/id1  ttySIM0  1234        1  firmware  1234V101  Serial link"),
                        QStringLiteral("1 plug-in"), QStringLiteral("  Firmware Update")};
     // A module's text cannot set the terminal's title or colours: its control characters are shown as
-    // escapes; JSON escapes them as JSON does.
+    // escapes; JSON escapes them as JSON does. Such an answer is no version: what the module runs is not
+    // known.
     const QStringList escapes{QStringLiteral("--firmware"), QStringLiteral("1234V1\x1b]0;x\x07")};
     QTest::newRow("--list, control characters in the version")
         << true << escapes << list << 0
         << QStringList{QStringLiteral("1 module"),
-                       QStringLiteral("  module               port     type  address  running   version             link"),
-                       QStringLiteral("  ttySIM0/DUX1234/id1  ttySIM0  1234        1  firmware  1234V1\\x1b]0;x\\x07  Serial link"),
+                       QStringLiteral("  module               port     type  address  running  version             link"),
+                       QStringLiteral("  ttySIM0/DUX1234/id1  ttySIM0  1234        1  -        1234V1\\x1b]0;x\\x07  Serial link"),
                        QStringLiteral("1 plug-in"), QStringLiteral("  Firmware Update")};
     QTest::newRow("--list --json")
         << true << escapes << QStringList{QStringLiteral("--list"), QStringLiteral("--json")} << 0
         << QStringList{QStringLiteral("{\"modules\":[{\"address\":1,\"link\":\"Serial link\",\"module\":\"ttySIM0/DUX1234/id1\","
-                                      "\"port\":\"ttySIM0\",\"running\":\"firmware\",\"type\":\"1234\","
+                                      "\"port\":\"ttySIM0\",\"running\":null,\"type\":\"1234\","
                                       "\"version\":\"1234V1\\u001b]0;x\\u0007\"}],\"plugins\":[\"Firmware Update\"],"
                                       "\"schema\":1}")};
+    // The letter rule holds only for answers that pass the version test: this firmware is no bootloader.
+    QTest::newRow("--list, a firmware whose version has a b")
+        << true << QStringList{QStringLiteral("--firmware"), QStringLiteral("<b>1234V101</b>")} << list << 0
+        << QStringList{QStringLiteral("1 module"),
+                       QStringLiteral("  module                  port     type     address  running   version          link"),
+                       QStringLiteral("  ttySIM0/DUXUnknown/id1  ttySIM0  Unknown        1  firmware  <b>1234V101</b>  Serial link"),
+                       QStringLiteral("1 plug-in"), QStringLiteral("  Firmware Update")};
     QTest::newRow("without the update plug-in nothing is updated") << false << QStringList() << QStringList() << 2
                                                                    << QStringList();
 }
