@@ -86,7 +86,14 @@ void ModuleUpdate::cancel(UpdateResult::Outcome outcome)
         return;
     m_cancelled = true;
     m_cancelOutcome = outcome;
-    m_driver->cancel();
+    m_driver->cancel(cancelReason());
+}
+
+QString ModuleUpdate::cancelReason() const
+{
+    return m_cancelOutcome == UpdateResult::Outcome::TimedOut
+        ? QStringLiteral("timed out after %1 s").arg(m_result.timeoutSeconds)
+        : QStringLiteral("interrupted");
 }
 
 UpdateResult ModuleUpdate::result() const
@@ -109,9 +116,7 @@ void ModuleUpdate::driverEnded(const UpdateResult& result)
     // The plug-in ends a cancelled update as failed; the run says why it was cancelled.
     if (m_cancelled && result.outcome == UpdateResult::Outcome::Failed) {
         m_result.outcome = m_cancelOutcome;
-        m_result.failureText = m_cancelOutcome == UpdateResult::Outcome::TimedOut
-            ? QStringLiteral("timed out after %1 s").arg(timeoutSeconds)
-            : QStringLiteral("interrupted");
+        m_result.failureText = cancelReason();
     }
     emit ended(m_result);
 }

@@ -52,6 +52,8 @@ signals:
 
 private:
     void driverEnded(const UpdateResult& result);
+    // Why the run cancelled the update: "timed out after N s" or "interrupted".
+    QString cancelReason() const;
 
     QString m_moduleKey;
     QString m_fileName;

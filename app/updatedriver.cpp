@@ -190,10 +190,13 @@ UpdateDriver::StartResult UpdateDriver::start()
     return StartResult::Started;
 }
 
-void UpdateDriver::cancel()
+void UpdateDriver::cancel(const QString& why)
 {
     if (!m_running)
         return;
+    if (m_printHistory)
+        *m_out << ProgressPrinter::clockText(m_clock.elapsed()) << " dux-host: " << visibleText(why)
+               << "; cancelling the update" << Qt::endl;
     if (m_cancel->isEnabled())
         m_cancel->click();
     else
@@ -219,7 +222,7 @@ void UpdateDriver::checkBootloaderEntry()
     if (!m_running || (!m_phase.isEmpty() && m_phase != EntryPhase))
         return;
     m_entryFailure = QString::fromLatin1(EntryLostText).arg(EntryWatchMs / MsPerSecond);
-    cancel();
+    cancel(m_entryFailure);
 }
 
 void UpdateDriver::outcomeFinished(const UpdateOutcome::Report& report)

@@ -47,8 +47,9 @@ public:
     QString phase() const { return m_phase; }
     qint64 bytesWritten() const { return m_bytesWritten; }
     // Cancels through the plug-in: its Cancel button, or its cancel slot while the button is still
-    // disabled (before the bootloader answered).
-    void cancel();
+    // disabled (before the bootloader answered). A printed history tells `why` first, so that the
+    // plug-in's cancel note after it is not taken for the user's.
+    void cancel(const QString& why);
 
 signals:
     void phaseChanged(const QString& phase);
