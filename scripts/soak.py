@@ -288,7 +288,7 @@ def main():
     seeds = ", ".join(str(lane.seed) for lane in lanes)
     minutes = (time.monotonic() - started) / 60
     load_text = f", load average {min(loads):.1f} to {max(loads):.1f}" if loads else ""
-    print(f"soak: {done} updates in {minutes:.0f} min, {lane_count} lanes (seeds {seeds}){load_text}: "
+    print(f"soak: {done} updates in {minutes:.0f} min, {lane_count} {'lane' if lane_count == 1 else 'lanes'} (seeds {seeds}){load_text}: "
           f"{len(violations)} violations, {len(known)} known failures")
     failed = bad_runs
     if known_runs:
