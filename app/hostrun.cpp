@@ -17,6 +17,7 @@
 #include "pluginhandler.h"
 #include "pluginsettings.h"
 #include "portlistfile.h"
+#include "runrecorder.h"
 #include "runteller.h"
 #include "serialportdescription.h"
 #include "serialcommandhandler.h"
@@ -52,6 +53,9 @@ constexpr int InterruptExitGraceMs = 1000;
 // Taking the objects down after any other end: the plug-in joins its worker, the links close.
 constexpr int ExitGraceMs = 3000;
 constexpr int ListAddressColumn = 3;
+// How long a process that ends at once waits for each cut-short update's record: a local file takes
+// milliseconds; a slow server would hold up the end, and the record is left as interrupted.
+constexpr int CutShortRecordWaitMs = 200;
 
 // The ports given on the command line and in port lists; none given: the system's own list.
 PeripheryManager::PortSource portSource(const HostOptions& options)
@@ -167,6 +171,7 @@ int HostRun::refuse(const QString& reason)
     UpdateResult result;
     result.fileName = m_options.fileName;
     result.failureText = reason;
+    m_records.record(result);
     m_teller->runEnded({result}, 0);
     m_exitCode = result.exitCode();
     return m_exitCode;
@@ -196,7 +201,8 @@ int HostRun::runUpdate(ContainerInterface* updater, const QString& fileIdentifie
         m_window->show();
     shareEventLoop();
     m_teller = std::make_unique<RunTeller>(m_options, fileIdentifier);
-    const UpdateRun::Host host{updater, m_handler.get(), m_discovery.get(), m_window.get()};
+    m_records.setFileBytes(fileBytes);
+    const UpdateRun::Host host{updater, m_handler.get(), m_discovery.get(), m_window.get(), &m_records};
     m_run = std::make_unique<UpdateRun>(m_options, host, fileIdentifier, fileBytes, m_teller.get());
     connect(m_run.get(), &UpdateRun::finished, this, &HostRun::runFinished);
     if (m_run->hasDeadline())
@@ -254,6 +260,8 @@ int HostRun::tellResultAtOnce(RunWatchdog::Event event)
     std::fflush(stdout);
     writeAll(Console::errorDescriptor(), text.err);
     writeAll(STDOUT_FILENO, text.out);
+    m_run->recordCutShort(interrupted ? UpdateResult::Outcome::Interrupted : UpdateResult::Outcome::TimedOut,
+                          CutShortRecordWaitMs);
     return UpdateSummary::exitCode(results);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "hostoptions.h"
+#include "runrecorder.h"
 #include "runwatchdog.h"
 #include "updateresult.h"
 
@@ -47,6 +48,7 @@ private:
 
     HostOptions m_options;
     QApplication* m_app;
+    RunRecorder m_records;
     QElapsedTimer m_clock;
     // Destroyed last: it bounds the time the others take to go down.
     RunWatchdog m_watchdog;

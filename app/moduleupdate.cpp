@@ -86,14 +86,14 @@ void ModuleUpdate::cancel(UpdateResult::Outcome outcome)
         return;
     m_cancelled = true;
     m_cancelOutcome = outcome;
-    m_driver->cancel(cancelReason());
+    // Interrupted: exit code 3, like the run's; a time-out is a failure (exit code 1).
+    m_driver->cancel(cancelText(outcome), outcome == UpdateResult::Outcome::Interrupted);
 }
 
-QString ModuleUpdate::cancelReason() const
+QString ModuleUpdate::cancelText(UpdateResult::Outcome outcome) const
 {
-    return m_cancelOutcome == UpdateResult::Outcome::TimedOut
-        ? QStringLiteral("timed out after %1 s").arg(m_result.timeoutSeconds)
-        : QStringLiteral("interrupted");
+    return outcome == UpdateResult::Outcome::TimedOut ? QStringLiteral("timed out after %1 s").arg(m_result.timeoutSeconds)
+                                                      : QStringLiteral("interrupted");
 }
 
 UpdateResult ModuleUpdate::result() const
@@ -116,7 +116,7 @@ void ModuleUpdate::driverEnded(const UpdateResult& result)
     // The plug-in ends a cancelled update as failed; the run says why it was cancelled.
     if (m_cancelled && result.outcome == UpdateResult::Outcome::Failed) {
         m_result.outcome = m_cancelOutcome;
-        m_result.failureText = cancelReason();
+        m_result.failureText = cancelText(m_cancelOutcome);
     }
     emit ended(m_result);
 }

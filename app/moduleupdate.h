@@ -42,6 +42,8 @@ public:
     void cancel(UpdateResult::Outcome outcome);
     QString moduleKey() const { return m_moduleKey; }
     bool isRunning() const { return m_running; }
+    // The plug-in instance's recorder of the update, null when it has none.
+    QObject* recorder() const { return m_driver->recorder(); }
     // The module state so far, or how it ended.
     UpdateResult result() const;
 
@@ -52,8 +54,8 @@ signals:
 
 private:
     void driverEnded(const UpdateResult& result);
-    // Why the run cancelled the update: "timed out after N s" or "interrupted".
-    QString cancelReason() const;
+    // Why the run cancelled the update.
+    QString cancelText(UpdateResult::Outcome outcome) const;
 
     QString m_moduleKey;
     QString m_fileName;

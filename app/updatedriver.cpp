@@ -3,6 +3,7 @@
 #include "containerinterface.h"
 #include "progressprinter.h"
 #include "updatephase.h"
+#include "updaterecorder.h"
 #include "visibletext.h"
 
 #include <QComboBox>
@@ -22,6 +23,8 @@ namespace {
 
 constexpr const char* OutcomeObjectName = "updateOutcome";
 constexpr const char* CancelSlot = "on_btnCancel_clicked";
+constexpr const char* CancelReasonMethod = "setCancelReason";
+constexpr const char* FlushMethod = "flush";
 // Phases in which the module may still run its firmware: before and just after the entry command.
 const QString EntryPhase = UpdatePhases::name(UpdatePhase::Entry);
 // A module that still runs its firmware this long after the entry command did not get it.
@@ -105,6 +108,8 @@ bool UpdateDriver::findForm()
     m_progressBar = formWidget<QProgressBar>(m_plugin, "pbProcess", &missing);
     m_history = formWidget<QTextEdit>(m_plugin, "teHistory", &missing);
     m_outcome = formWidget<QObject>(m_plugin, OutcomeObjectName, &missing);
+    // A plug-in without records has no recorder; its updates run all the same.
+    m_recorder = m_plugin->findChild<QObject*>(QLatin1String(UpdateRecorder::ObjectName));
     if (!missing.isEmpty())
         m_errorString = tr("the plug-in has no %1").arg(missing.join(QStringLiteral(", ")));
     return missing.isEmpty();
@@ -190,17 +195,28 @@ UpdateDriver::StartResult UpdateDriver::start()
     return StartResult::Started;
 }
 
-void UpdateDriver::cancel(const QString& why)
+void UpdateDriver::cancel(const QString& reason, bool interrupted)
 {
     if (!m_running)
         return;
     if (m_printHistory)
-        *m_out << ProgressPrinter::clockText(m_clock.elapsed()) << " dux-host: " << visibleText(why)
+        *m_out << ProgressPrinter::clockText(m_clock.elapsed()) << " dux-host: " << visibleText(reason)
                << "; cancelling the update" << Qt::endl;
+    tellCancelReason(m_recorder, reason, interrupted);
     if (m_cancel->isEnabled())
         m_cancel->click();
     else
         QMetaObject::invokeMethod(m_plugin, CancelSlot);
+}
+
+void UpdateDriver::tellCancelReason(QObject* recorder, const QString& reason, bool interrupted, int flushWaitMs)
+{
+    if (!recorder)
+        return;
+    QMetaObject::invokeMethod(recorder, CancelReasonMethod, Qt::DirectConnection, Q_ARG(QString, reason),
+                              Q_ARG(bool, interrupted));
+    if (flushWaitMs > 0)
+        QMetaObject::invokeMethod(recorder, FlushMethod, Qt::DirectConnection, Q_ARG(int, flushWaitMs));
 }
 
 void UpdateDriver::outcomePhaseChanged(const QString& phase)
@@ -222,7 +238,7 @@ void UpdateDriver::checkBootloaderEntry()
     if (!m_running || (!m_phase.isEmpty() && m_phase != EntryPhase))
         return;
     m_entryFailure = QString::fromLatin1(EntryLostText).arg(EntryWatchMs / MsPerSecond);
-    cancel(m_entryFailure);
+    cancel(m_entryFailure, false);
 }
 
 void UpdateDriver::outcomeFinished(const UpdateOutcome::Report& report)

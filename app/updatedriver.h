@@ -47,9 +47,15 @@ public:
     QString phase() const { return m_phase; }
     qint64 bytesWritten() const { return m_bytesWritten; }
     // Cancels through the plug-in: its Cancel button, or its cancel slot while the button is still
-    // disabled (before the bootloader answered). A printed history tells `why` first, so that the
-    // plug-in's cancel note after it is not taken for the user's.
-    void cancel(const QString& why);
+    // disabled (before the bootloader answered). The plug-in's record of the update keeps `reason`, as
+    // an interruption or as a failure; a printed history tells it first, so that the plug-in's cancel
+    // note after it is not taken for the user's.
+    void cancel(const QString& reason, bool interrupted);
+    // The plug-in's recorder of the update, null when it has none; found by start().
+    QObject* recorder() const { return m_recorder; }
+    // Tells `recorder` (may be null) why the update is cancelled, and with `flushWaitMs` waits that long
+    // for its records: a process that ends at once keeps the reason. From any thread: it locks.
+    static void tellCancelReason(QObject* recorder, const QString& reason, bool interrupted, int flushWaitMs = 0);
 
 signals:
     void phaseChanged(const QString& phase);
@@ -84,6 +90,7 @@ private:
     QString m_errorString;
 
     QObject* m_outcome = nullptr;
+    QObject* m_recorder = nullptr;
     QComboBox* m_modules = nullptr;
     QLineEdit* m_fileNameEdit = nullptr;
     QLineEdit* m_fileVersion = nullptr;

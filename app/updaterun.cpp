@@ -9,6 +9,7 @@
 #include "modulediscovery.h"
 #include "moduleupdate.h"
 #include "pluginhandler.h"
+#include "runrecorder.h"
 #include "runteller.h"
 #include "updatesummary.h"
 #include "bootloadercommands.h"
@@ -221,11 +222,18 @@ void UpdateRun::startUpdates(const QStringList& keys)
         m_positions.insert(updates.back(), int(updates.size()) - 1);
     }
     // All are set up before the first starts, so that they start together.
-    for (ModuleUpdate* update : updates) {
-        if (update->start() != UpdateDriver::StartResult::Started)
-            updateEnded(update, update->result());
-    }
+    for (ModuleUpdate* update : updates)
+        startOne(update);
     keepSnapshot();
+}
+
+void UpdateRun::startOne(ModuleUpdate* update)
+{
+    if (update->start() == UpdateDriver::StartResult::Started)
+        return;
+    // The plug-in's update never began: it has nothing on record.
+    m_host.recorder->record(update->result());
+    updateEnded(update, update->result());
 }
 
 void UpdateRun::appeared(const QString& key)
@@ -272,14 +280,14 @@ void UpdateRun::startWaiting()
             skipped.outcome = UpdateResult::Outcome::Skipped;
             skipped.moduleFirmware = version;
             m_results.append(skipped);
+            m_host.recorder->record(skipped);
             m_teller->moduleEnded(skipped);
             keepSnapshot();
             continue;
         }
         ModuleUpdate* update = launch(key);
         update->setTimeout(m_options.timeoutSeconds);
-        if (update->start() != UpdateDriver::StartResult::Started)
-            updateEnded(update, update->result());
+        startOne(update);
     }
     keepSnapshot();
 }
@@ -370,13 +378,16 @@ void UpdateRun::endNotStarted(UpdateResult::Outcome outcome)
         ? QStringLiteral("interrupted before the update started")
         : m_refusal;
     m_results.append(result);
+    m_host.recorder->record(result);
     finish();
 }
 
 void UpdateRun::keepSnapshot()
 {
     QList<UpdateResult> running;
+    QList<QObject*> recorders;
     for (const std::unique_ptr<ModuleUpdate>& update : m_running) {
+        recorders.append(update->recorder());
         UpdateResult sofar = update->result();
         sofar.identifier = m_fileIdentifier;
         sofar.timeoutSeconds = m_options.timeoutSeconds;
@@ -386,6 +397,7 @@ void UpdateRun::keepSnapshot()
     std::lock_guard<std::mutex> lock(m_snapshotMutex);
     m_snapshot = m_results;
     m_runningSnapshot = running;
+    m_runningRecorders = recorders;
     if (m_results.isEmpty() && running.isEmpty() && !m_options.watch) {
         UpdateResult searching = baseResult(QString());
         searching.failureText = m_refusal;
@@ -406,6 +418,18 @@ QList<UpdateResult> UpdateRun::snapshot(UpdateResult::Outcome cutShort) const
         results.append(result);
     }
     return results;
+}
+
+void UpdateRun::recordCutShort(UpdateResult::Outcome cutShort, int waitMs) const
+{
+    // Held throughout: an update leaves the list before its instance can go.
+    std::lock_guard<std::mutex> lock(m_snapshotMutex);
+    for (int i = 0; i < m_runningRecorders.size(); ++i) {
+        UpdateResult result = m_runningSnapshot.at(i);
+        ::cutShort(&result, cutShort, result.elapsedMs);
+        UpdateDriver::tellCancelReason(m_runningRecorders.at(i), result.failureText,
+                                       cutShort == UpdateResult::Outcome::Interrupted, waitMs);
+    }
 }
 
 int UpdateRun::toldCount() const

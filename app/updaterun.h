@@ -19,6 +19,7 @@ class HostWindow;
 class ModuleDiscovery;
 class ModuleUpdate;
 class PluginHandler;
+class RunRecorder;
 class RunTeller;
 
 // The one driver of dux-host's updates: a single module, several at once (--module more than once,
@@ -37,6 +38,8 @@ public:
         PluginHandler* handler;
         ModuleDiscovery* discovery;
         HostWindow* window;
+        // Records what the plug-in never sees: refusals before a module is touched, skipped modules.
+        RunRecorder* recorder;
     };
 
     // After a cancel, the updates have this long to end: a reply time-out after SIGINT, less after the
@@ -58,6 +61,9 @@ public:
 
     // The results so far, the updates still running told as `cutShort`; safe from any thread.
     QList<UpdateResult> snapshot(UpdateResult::Outcome cutShort) const;
+    // On the watchdog's thread, when the process is to end at once: the plug-in's records of the updates
+    // still running say why they were cut short, waiting up to `waitMs` for each.
+    void recordCutShort(UpdateResult::Outcome cutShort, int waitMs) const;
     // How many results the teller has told already (--watch tells each as it ends).
     int toldCount() const;
 
@@ -83,6 +89,8 @@ private:
     bool reenumeratingUpdateRunning() const;
 
     ModuleUpdate* launch(const QString& key);
+    // Starts it; one that did not start has ended.
+    void startOne(ModuleUpdate* update);
     void updateEnded(ModuleUpdate* update, const UpdateResult& result);
     void cancelAll(UpdateResult::Outcome outcome, int waitMs);
     void endNotStarted(UpdateResult::Outcome outcome);
@@ -120,4 +128,6 @@ private:
     mutable std::mutex m_snapshotMutex;
     QList<UpdateResult> m_snapshot;
     QList<UpdateResult> m_runningSnapshot;
+    // The recorders of the updates at the head of m_runningSnapshot: alive while they are listed there.
+    QList<QObject*> m_runningRecorders;
 };

@@ -1,10 +1,13 @@
-// bench_records write | history | writers
+// bench_records write | history | writers | load
 // write: what recording adds to an update on the GUI thread (the outcome's finish with the recorder
 // attached, against without), and one record's write into a SQLite file on the writer's thread; medians
 // over 100. history: dux-host --history filtered to one module of 100,000 records in a SQLite file, as a
 // whole process, median of 7. writers: four processes write 50 records each (each sent twice) to a
-// PostgreSQL server of the benchmark's own at once; none may be lost or doubled.
+// PostgreSQL server of the benchmark's own at once; none may be lost or doubled. load: whole dux-host
+// updates of a module served by dux-sim on a paced line, their records to that server, alternately
+// alone on it and while three other processes write records to it without pause; medians of each.
 
+#include "benchprocesses.h"
 #include "benchsetup.h"
 #include "benchstats.h"
 #include "recordkeeper.h"
@@ -16,11 +19,15 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QUuid>
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -36,6 +43,15 @@ constexpr int RecordsPerWriter = 50;
 constexpr int ProcessTimeoutMs = 120000;
 constexpr double NsPerMs = 1e6;
 constexpr const char* WriterMode = "--writer";
+// load: updates in each state, alternated so that drifts of the machine touch both alike.
+constexpr int LoadRounds = 7;
+constexpr int LoadWriters = 3;
+// Far more than a writer sends in an update's time: it is stopped after the update.
+constexpr int LoadWriterRecords = 1000000;
+constexpr int LoadImageBytes = 8192;
+constexpr int LoadBaud = 115200;
+constexpr int HostTimeoutSeconds = 120;
+constexpr int MsPerSecond = 1000;
 
 UpdateRecord sampleRecord(int i)
 {
@@ -161,6 +177,70 @@ int benchWriters(const QString& folder)
     return counts.rows == expected && counts.distinct == expected && failed == 0 ? 0 : 1;
 }
 
+// One dux-host update of the module in `portList`, its record to `records`; its seconds, or -1.
+double updateSeconds(const QString& portList, const QString& firmware, const QString& records, const QString& folder)
+{
+    QProcess host;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    host.setProcessEnvironment(environment);
+    host.setStandardErrorFile(QDir(folder).filePath(QStringLiteral("dux-host.log")), QIODevice::Append);
+    host.start(BenchProcesses::program("dux-host"),
+               {QStringLiteral("--headless"), QStringLiteral("--json"), QStringLiteral("--file"), firmware,
+                QStringLiteral("--port-file"), portList, QStringLiteral("--records"), records, QStringLiteral("--timeout"),
+                QString::number(HostTimeoutSeconds)});
+    if (!host.waitForFinished((HostTimeoutSeconds + 60) * MsPerSecond) || host.exitCode() != 0)
+        return -1;
+    return QJsonDocument::fromJson(host.readAllStandardOutput()).object().value(QLatin1String("seconds")).toDouble(-1);
+}
+
+int benchLoad(const QString& folder)
+{
+    PgServer server;
+    QString error;
+    const QString firmware = QDir(folder).filePath(QStringLiteral("load.hex"));
+    BenchProcesses::PacedSimulators simulators;
+    if (!server.start() || !BenchProcesses::writeFirmware(firmware, LoadImageBytes, &error)
+        || !BenchProcesses::startPacedSimulators(1, LoadBaud, folder, &simulators, &error)) {
+        std::fprintf(stderr, "%s%s\n", qPrintable(server.errorString()), qPrintable(error));
+        return 1;
+    }
+    std::vector<double> alone, loaded;
+    for (int round = 0; round < LoadRounds; ++round) {
+        alone.push_back(updateSeconds(simulators.portLists.first(), firmware, server.location(), folder));
+        std::vector<std::unique_ptr<QProcess>> writers;
+        for (int i = 0; i < LoadWriters; ++i) {
+            writers.push_back(std::make_unique<QProcess>());
+            writers.back()->start(QCoreApplication::applicationFilePath(),
+                                  {QLatin1String(WriterMode), server.location(),
+                                   QDir(folder).filePath(QStringLiteral("load-spool%1.sqlite").arg(i)),
+                                   QStringLiteral("station%1").arg(i), QString::number(LoadWriterRecords)});
+        }
+        loaded.push_back(updateSeconds(simulators.portLists.first(), firmware, server.location(), folder));
+        for (const std::unique_ptr<QProcess>& writer : writers) {
+            writer->kill();
+            writer->waitForFinished();
+        }
+        if (alone.back() < 0 || loaded.back() < 0) {
+            std::fprintf(stderr, "an update failed (see %s/dux-host.log)\n", qPrintable(folder));
+            return 1;
+        }
+    }
+    for (const std::unique_ptr<QProcess>& simulator : simulators.processes) {
+        simulator->kill();
+        simulator->waitForFinished();
+    }
+    const RecordRig::Counts counts = RecordRig::countRows(server.location());
+    std::printf("load: %d updates of %d bytes at %d baud each way, records to PostgreSQL; alone: median %.3f s "
+                "(%.3f - %.3f), three writers beside: median %.3f s (%.3f - %.3f), %.3fx; %d rows on the server\n",
+                LoadRounds, LoadImageBytes, LoadBaud, BenchStats::median(alone),
+                *std::min_element(alone.begin(), alone.end()), *std::max_element(alone.begin(), alone.end()),
+                BenchStats::median(loaded), *std::min_element(loaded.begin(), loaded.end()),
+                *std::max_element(loaded.begin(), loaded.end()), BenchStats::median(loaded) / BenchStats::median(alone),
+                counts.rows);
+    return 0;
+}
+
 }
 
 int main(int argc, char* argv[])
@@ -179,6 +259,8 @@ int main(int argc, char* argv[])
         return benchHistory(folder.path());
     if (part == QLatin1String("writers"))
         return benchWriters(folder.path());
-    std::fprintf(stderr, "usage: bench_records write | history | writers\n");
+    if (part == QLatin1String("load"))
+        return benchLoad(folder.path());
+    std::fprintf(stderr, "usage: bench_records write | history | writers | load\n");
     return 2;
 }

@@ -17,6 +17,7 @@
 #include "peripherymanager.h"
 #include "pluginhandler.h"
 #include "portlistfile.h"
+#include "runrecorder.h"
 #include "runteller.h"
 #include "updaterun.h"
 
@@ -81,7 +82,9 @@ int main(int argc, char* argv[])
     options.verbosity = HostOptions::Verbosity::Quiet;
     const FirmwareFileCheck file = FirmwareFileCheck::of(firmware);
     RunTeller teller(options, file.identifier);
-    UpdateRun watch(options, {&factory, &handler, &discovery, &window}, file.identifier, file.programSize, &teller);
+    RunRecorder records(file.programSize);
+    UpdateRun watch(options, {&factory, &handler, &discovery, &window, &records}, file.identifier, file.programSize,
+                    &teller);
     std::vector<double> heapKiB;
     std::vector<qint64> residentKiB;
     QEventLoop enough;

@@ -4,13 +4,6 @@
 #include "recordkeeper.h"
 #include "recordwriter.h"
 
-#include <QSysInfo>
-#include <QUuid>
-#ifdef Q_OS_UNIX
-#include <pwd.h>
-#include <unistd.h>
-#endif
-
 namespace {
 
 // A module key is PORT/TYPE/ADDRESS.
@@ -22,40 +15,14 @@ QString linkKindName(int kind)
     return kind == 0 ? QString() : QString::fromLatin1(LinkKindRules::forKind(kind).name).toLower();
 }
 
-QString lookUpOperatorName()
-{
-    for (const char* variable : {"USER", "LOGNAME", "USERNAME"}) {
-        const QString name = qEnvironmentVariable(variable);
-        if (!name.isEmpty())
-            return name;
-    }
-#ifdef Q_OS_UNIX
-    // Services and containers often run without a login environment.
-    if (const passwd* entry = getpwuid(geteuid()))
-        return QString::fromLocal8Bit(entry->pw_name);
-#endif
-    return QString();
-}
-
-// Looked up once: each phase of an update makes a record, on the worker's thread.
-const QString& operatorName()
-{
-    static const QString name = lookUpOperatorName();
-    return name;
-}
-
-const QString& stationName()
-{
-    static const QString name = QSysInfo::machineHostName();
-    return name;
-}
-
 }
 
 UpdateRecorder::UpdateRecorder(UpdateOutcome* outcome, QObject* parent)
     : QObject(parent)
+    , m_outcome(outcome)
     , m_writer(new RecordWriter(RecordKeeper::configuredLocation(), RecordKeeper::localFile(), this))
 {
+    setObjectName(QLatin1String(ObjectName));
     // Direct: the worker thread reports phases while the GUI thread may be held by one of its requests.
     connect(outcome, &UpdateOutcome::phaseChanged, this,
             [this, outcome] { recordPhase(outcome->progressReport()); }, Qt::DirectConnection);
@@ -63,20 +30,46 @@ UpdateRecorder::UpdateRecorder(UpdateOutcome* outcome, QObject* parent)
     connect(m_writer, &RecordWriter::said, this, &UpdateRecorder::unrecorded);
 }
 
+void UpdateRecorder::setCancelReason(const QString& reason, bool interrupted)
+{
+    const UpdateOutcome::Report sofar = m_outcome->progressReport();
+    QMutexLocker lock(&m_runMutex);
+    m_cancelReason = reason;
+    m_cancelInterrupted = interrupted;
+    // Said at once: the update may not answer the cancel before the process ends.
+    if (!m_runId.isEmpty())
+        writeRun(sofar);
+}
+
+bool UpdateRecorder::flush(int waitMs)
+{
+    return m_writer->flush(waitMs);
+}
+
 void UpdateRecorder::recordPhase(const UpdateOutcome::Report& report)
 {
     QMutexLocker lock(&m_runMutex);
-    if (m_runId.isEmpty())
-        m_runId = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    m_writer->write(recordOf(report, m_runId));
+    writeRun(report);
 }
 
 void UpdateRecorder::recordEnd(const UpdateOutcome::Report& report)
 {
     QMutexLocker lock(&m_runMutex);
-    const QString id = m_runId.isEmpty() ? QUuid::createUuid().toString(QUuid::WithoutBraces) : m_runId;
+    writeRun(report);
     m_runId.clear();
-    m_writer->write(recordOf(report, id));
+    m_cancelReason.clear();
+}
+
+void UpdateRecorder::writeRun(UpdateOutcome::Report report)
+{
+    // The host's reason replaces the plug-in's cancel text, and its verdict whether that was a fault.
+    if (!m_cancelReason.isEmpty() && !report.success) {
+        report.failureText = m_cancelReason;
+        report.interrupted = m_cancelInterrupted;
+    }
+    UpdateRecord record = recordOf(report, m_runId);
+    m_runId = record.id;
+    m_writer->write(record);
 }
 
 UpdateRecord::Result UpdateRecorder::resultOf(const UpdateOutcome::Report& report)
@@ -91,14 +84,12 @@ UpdateRecord::Result UpdateRecorder::resultOf(const UpdateOutcome::Report& repor
 
 UpdateRecord UpdateRecorder::recordOf(const UpdateOutcome::Report& report, const QString& id)
 {
-    UpdateRecord record;
-    record.id = id;
+    UpdateRecord record = RecordWriter::newRecord();
+    if (!id.isEmpty())
+        record.id = id;
     record.startedUtc = report.startedUtc.isValid() ? report.startedUtc
                                                     : QDateTime::currentDateTimeUtc().addMSecs(-report.elapsedMs);
     record.durationMs = report.elapsedMs;
-    record.toolVersion = RecordWriter::toolVersion();
-    record.station = stationName();
-    record.operatorName = operatorName();
     record.moduleKey = report.moduleKey;
     const QStringList parts = report.moduleKey.split(QLatin1Char('/'));
     record.port = parts.value(PortPart);

@@ -16,10 +16,20 @@ class UpdateRecorder : public QObject
 {
     Q_OBJECT
 public:
+    // What a host looks the recorder up by.
+    static constexpr const char* ObjectName = "updateRecorder";
+
     // Records the updates `outcome` reports, to where RecordKeeper::configuredLocation() says.
     UpdateRecorder(UpdateOutcome* outcome, QObject* parent);
 
-    // The record `id` of an update, with this station, operator and tool.
+    // A host that gives up on the update under way tells why before it cancels: the record keeps its
+    // reason, and `interrupted` (stopped by the host) rather than failed (a time-out, say), instead of
+    // the plug-in's cancel text.
+    Q_INVOKABLE void setCancelReason(const QString& reason, bool interrupted);
+    // Waits up to `waitMs` for the records handed over: for a host about to end its process at once.
+    Q_INVOKABLE bool flush(int waitMs);
+
+    // The record `id` (empty: a new one) of an update, with this station, operator and tool.
     static UpdateRecord recordOf(const UpdateOutcome::Report& report, const QString& id);
     static UpdateRecord::Result resultOf(const UpdateOutcome::Report& report);
 
@@ -31,9 +41,14 @@ private:
     // Called in the thread that reports the phase.
     void recordPhase(const UpdateOutcome::Report& report);
     void recordEnd(const UpdateOutcome::Report& report);
+    // Writes the record of the update under way, with m_runMutex held.
+    void writeRun(UpdateOutcome::Report report);
 
+    UpdateOutcome* m_outcome;
     RecordWriter* m_writer;
-    // The record of the update under way; empty between updates.
+    // The record of the update under way, and why a host cancels it; empty between updates.
     QMutex m_runMutex;
     QString m_runId;
+    QString m_cancelReason;
+    bool m_cancelInterrupted = false;
 };

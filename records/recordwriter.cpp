@@ -5,9 +5,52 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
+#include <QMutex>
+#include <QSemaphore>
+#include <QSet>
+#include <QSysInfo>
+#include <QUuid>
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <unistd.h>
+#endif
 
 Q_LOGGING_CATEGORY(lcRecords, "dux.records")
+
+namespace {
+
+// The writers alive in this copy of the library (the plug-in has its own): stopped when the
+// application object goes.
+struct LiveWriters
+{
+    QMutex mutex;
+    QSet<RecordWriter*> writers;
+};
+
+LiveWriters& liveWriters()
+{
+    static LiveWriters live;
+    return live;
+}
+
+QString lookUpOperatorName()
+{
+    for (const char* variable : {"USER", "LOGNAME", "USERNAME"}) {
+        const QString name = qEnvironmentVariable(variable);
+        if (!name.isEmpty())
+            return name;
+    }
+#ifdef Q_OS_UNIX
+    // Services and containers often run without a login environment.
+    if (const passwd* entry = getpwuid(geteuid()))
+        return QString::fromLocal8Bit(entry->pw_name);
+#endif
+    return QString();
+}
+
+}
 
 RecordWriter::RecordWriter(const QString& location, const QString& spoolFile, QObject* parent)
     : QObject(parent)
@@ -20,12 +63,35 @@ RecordWriter::RecordWriter(const QString& location, const QString& spoolFile, QO
     m_thread.start();
     if (QCoreApplication* app = QCoreApplication::instance())
         connect(app, &QCoreApplication::aboutToQuit, this, &RecordWriter::stop);
+    LiveWriters& live = liveWriters();
+    QMutexLocker lock(&live.mutex);
+    // Registered while a writer lives only: the plug-in's copy of this code may be unloaded after.
+    if (live.writers.isEmpty())
+        qAddPostRoutine(&RecordWriter::stopAll);
+    live.writers.insert(this);
 }
 
 RecordWriter::~RecordWriter()
 {
+    {
+        LiveWriters& live = liveWriters();
+        QMutexLocker lock(&live.mutex);
+        live.writers.remove(this);
+        if (live.writers.isEmpty())
+            qRemovePostRoutine(&RecordWriter::stopAll);
+    }
     stop();
     delete m_context;
+}
+
+void RecordWriter::stopAll()
+{
+    LiveWriters& live = liveWriters();
+    QMutexLocker lock(&live.mutex);
+    // The writer's thread runs its own event loop: stopping needs no turn of the application's.
+    for (RecordWriter* writer : qAsConst(live.writers))
+        writer->stop();
+    live.writers.clear();
 }
 
 void RecordWriter::write(const UpdateRecord& record)
@@ -37,10 +103,14 @@ void RecordWriter::write(const UpdateRecord& record)
     QMetaObject::invokeMethod(m_context, [this, record] { keepOne(record); }, Qt::QueuedConnection);
 }
 
-void RecordWriter::flush()
+bool RecordWriter::flush(int waitMs)
 {
-    if (m_thread.isRunning())
-        QMetaObject::invokeMethod(m_context, [] {}, Qt::BlockingQueuedConnection);
+    if (!m_thread.isRunning())
+        return true;
+    // Shared: a wait that gives up leaves the semaphore to the call still queued.
+    auto done = std::make_shared<QSemaphore>();
+    QMetaObject::invokeMethod(m_context, [done] { done->release(); }, Qt::QueuedConnection);
+    return done->tryAcquire(1, waitMs);
 }
 
 void RecordWriter::stop()
@@ -68,6 +138,19 @@ void RecordWriter::keepOne(UpdateRecord record)
     emit said(kept.message);
 }
 
+UpdateRecord RecordWriter::newRecord()
+{
+    // Looked up once: each phase of an update makes a record, on the worker's thread.
+    static const QString station = QSysInfo::machineHostName();
+    static const QString operatorName = lookUpOperatorName();
+    UpdateRecord record;
+    record.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    record.toolVersion = toolVersion();
+    record.station = station;
+    record.operatorName = operatorName;
+    return record;
+}
+
 QString RecordWriter::toolVersion()
 {
     return QStringLiteral(DUX_RECORDS_TOOL_VERSION);
@@ -77,7 +160,8 @@ QString RecordWriter::fileSha256(const QString& fileName)
 {
     QFile file(fileName);
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (fileName.isEmpty() || !file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+    // A refused "file" may be a FIFO or a device, whose reading would never end.
+    if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly) || !hash.addData(&file))
         return QString();
     return QString::fromLatin1(hash.result().toHex());
 }

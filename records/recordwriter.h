@@ -10,7 +10,8 @@ class RecordKeeper;
 
 // Writes records on a thread of its own, so that an update never waits for a database, and says what
 // could not be kept. Records handed over are kept in the order given; the writer finishes them before
-// it goes (its destruction, or the application's end).
+// it goes: at its destruction, when the event loop ends, and at the latest when the application object
+// goes, so that a process that ends right after an update (a writer nobody deletes) keeps its record.
 class RecordWriter : public QObject
 {
     Q_OBJECT
@@ -21,11 +22,14 @@ public:
 
     // Returns at once; the SHA-256 of the record's file is added on the writer's thread when missing.
     void write(const UpdateRecord& record);
-    // Waits until every record handed over is kept, spooled or said. Not from the writer's thread.
-    void flush();
+    // Waits up to `waitMs` until every record handed over is kept, spooled or said; false when they
+    // were not by then. Not from the writer's thread.
+    bool flush(int waitMs);
     // Finishes the records handed over and ends the thread; later ones are kept on the caller's thread.
     void stop();
 
+    // A record of an attempt made here: a new id, the tool's version, the station and the operator.
+    static UpdateRecord newRecord();
     static QString toolVersion();
     static QString fileSha256(const QString& fileName);
 
@@ -35,6 +39,8 @@ signals:
 
 private:
     void keepOne(UpdateRecord record);
+    // Stops the writers still alive as the application object goes.
+    static void stopAll();
 
     QString m_location;
     QString m_spoolFile;

@@ -277,8 +277,8 @@ void TestHostApp::headlessEndIsReported_data()
     QTest::addColumn<QString>("phase");
     QTest::addColumn<QString>("failure");
     QTest::addColumn<QString>("state"); // as the module was found after the run; empty: not checked
-    // The result of the update's record in the local file; none: nothing recorded, or it waits in the
-    // spool of the --records server.
+    // The result of the update's record in the local file, its failure the run's; none: nothing recorded,
+    // or it waits in the spool of the --records server.
     QTest::addColumn<QString>("recorded");
     const QStringList verbose{QStringLiteral("-v")};
     // -v: the history goes to stderr beside the JSON, which stays alone on stdout.
@@ -309,20 +309,20 @@ void TestHostApp::headlessEndIsReported_data()
     const QString notFound = QStringLiteral("the module was not found in its bootloader 10 s after the bootloader-entry command");
     QTest::newRow("entry command lost") << QStringList{QStringLiteral("--fail"), QStringLiteral("no-reply:242")} << verbose
                                         << UpdateTimeoutSeconds << 1 << "failed" << "entry" << notFound
-                                        << "the module runs its firmware 1234V101; run the update again" << "interrupted";
+                                        << "the module runs its firmware 1234V101; run the update again" << "failed";
     QTest::newRow("slow restart at the entry")
         << QStringList{QStringLiteral("--fault"), QStringLiteral("slow-restart@entry")} << QStringList()
         << UpdateTimeoutSeconds << 1 << "failed" << "entry" << notFound
-        << "the module is in its bootloader, its firmware not yet erased; run the update again" << "interrupted";
+        << "the module is in its bootloader, its firmware not yet erased; run the update again" << "failed";
     // The module stops answering, while a request holds the host's GUI thread: nothing tells its state.
     const QString unknown = QStringLiteral("state unknown: check with --list");
     // -v: the printed history says why the Cancel that follows came (the erase keeps the event loop going).
     QTest::newRow("stall in the erase phase, -v") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@erase")}
                                                   << verbose << 3 << 1 << "timed out" << "erase" << "timed out after 3 s"
-                                              << unknown << "interrupted";
+                                              << unknown << "failed";
     QTest::newRow("stall in the write phase") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")}
                                               << QStringList() << 3 << 1 << "timed out" << "write" << "timed out after 3 s"
-                                              << unknown << "interrupted";
+                                              << unknown << "failed";
     // The update does not wait for, nor fail because of, a records server that is not there.
     QTest::newRow("records server away")
         << QStringList() << QStringList{QStringLiteral("--records"), QStringLiteral("postgresql://dux:x@/postgres?host=/nonexistent")}
@@ -350,8 +350,12 @@ void TestHostApp::headlessEndIsReported()
     const Run history = runHost({QStringLiteral("--history"), QStringLiteral("--json")});
     const QJsonArray kept = QJsonDocument::fromJson(history.out.join(QLatin1Char('\n')).toUtf8()).array();
     QCOMPARE(kept.size(), recorded.isEmpty() ? 0 : 1);
-    if (!recorded.isEmpty())
+    if (!recorded.isEmpty()) {
         QCOMPARE(kept.first().toObject().value(QLatin1String("result")).toString(), recorded);
+        const QJsonValue keptFailure = kept.first().toObject().value(QLatin1String("failure"));
+        QCOMPARE(keptFailure.isNull(), failure.isEmpty());
+        QVERIFY2(keptFailure.toString().contains(failure), qPrintable(keptFailure.toString()));
+    }
     if (hostArguments.contains(QLatin1String("--records")))
         QVERIFY2(run.err.contains(QLatin1String("until the server answers")), qPrintable(run.err));
     QCOMPARE(run.exitCode, exitCode);
@@ -493,6 +497,10 @@ void TestHostApp::severalModules_data()
         << QStringList() << QStringList{QStringLiteral("--watch")} << QStringList() << 0 << 3;
     // --timeout bounds each update: a stalled one times out and the watch goes on until Ctrl-C. With
     // --json a JSON line as each ends, the other lines on stderr.
+    // A module on the file's firmware already is left alone, and that is on record.
+    QTest::newRow("--watch, module skipped")
+        << QStringList{QStringLiteral("--firmware"), QLatin1String(NewFirmware)} << QStringList()
+        << QStringList{QStringLiteral("--watch")} << QStringList() << 0 << 0;
     QTest::newRow("--watch --json, an update times out")
         << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")} << QStringList()
         << QStringList{QStringLiteral("--watch"), QStringLiteral("--timeout"), QStringLiteral("2"), QStringLiteral("--json")}
@@ -553,6 +561,9 @@ void TestHostApp::severalModules()
     // end the process within a second of it).
     while (exitCode == 1 && !out.contains(" timed out after 2 s ") && host.waitForReadyRead(HostTimeoutMs))
         out += host.readAllStandardOutput();
+    const int skipped = firstSimulator.contains(QLatin1String("--firmware")) ? 1 : 0;
+    while (skipped > 0 && !out.contains("\nSkipped ") && host.waitForReadyRead(HostTimeoutMs))
+        out += host.readAllStandardOutput();
     QTest::qWait(exitCode == 1 ? 1500 : 0);
     QCOMPARE(host.state(), QProcess::Running);
     // The module says when its write begins.
@@ -580,7 +591,7 @@ void TestHostApp::severalModules()
     // Once per appearance: no port twice, and a replugged module comes back under a new one.
     QVERIFY2(updated.size() >= watchedUpdates && updated.size() == lines.filter(UpdatedLine).size(),
              qPrintable(lines.join(QLatin1Char('\n'))));
-    const QRegularExpression counts(QStringLiteral("^Watched (\\d+) modules: (\\d+) updated, (\\d+) failed, 0 skipped \\(already on %1\\)(, 1 interrupted)?$")
+    const QRegularExpression counts(QStringLiteral("^Watched (\\d+) modules: (\\d+) updated, (\\d+) failed, (\\d+) skipped \\(already on %1\\)(, 1 interrupted)?$")
                                         .arg(QLatin1String(NewFirmware)));
     // The count is the last of dux-host's lines on stdout; stderr may still tell of links closing.
     const QStringList watched = lines.filter(QRegularExpression(QStringLiteral("^Watched ")));
@@ -589,7 +600,15 @@ void TestHostApp::severalModules()
     QVERIFY2(told.hasMatch(), qPrintable(watched.first()));
     QCOMPARE(told.captured(2).toInt(), updated.size());
     QCOMPARE(told.captured(3).toInt(), exitCode == 1 ? 1 : 0);
-    QCOMPARE(!told.captured(4).isEmpty(), exitCode == 3);
+    QCOMPARE(told.captured(4).toInt(), skipped);
+    QCOMPARE(!told.captured(5).isEmpty(), exitCode == 3);
+    const Run history = runHost({QStringLiteral("--history"), QStringLiteral("--result"), QStringLiteral("skipped"),
+                                 QStringLiteral("--json")});
+    const QJsonArray kept = QJsonDocument::fromJson(history.out.join(QLatin1Char('\n')).toUtf8()).array();
+    QCOMPARE(kept.size(), skipped);
+    if (skipped > 0)
+        QCOMPARE(kept.first().toObject().value(QLatin1String("failure")).toString(),
+                 QStringLiteral("it already runs %1").arg(QLatin1String(NewFirmware)));
 }
 
 void TestHostApp::setupErrors_data()
@@ -597,64 +616,66 @@ void TestHostApp::setupErrors_data()
     QTest::addColumn<int>("simulators");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("message");
+    // A refusal of an update before any module was touched is on record, with its reason.
+    QTest::addColumn<bool>("recorded");
     // A port list that is missing is said at once, not waited for.
     QTest::newRow("port file missing") << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware")}
-                                       << "dux-host: port file @ports0 does not exist\n";
+                                       << "dux-host: port file @ports0 does not exist\n" << true;
     QTest::newRow("no port in the list") << -1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"),
                                                               QStringLiteral("--timeout"), QStringLiteral("1")}
-                                         << "dux-host: no module found: none of the given ports is present\n";
+                                         << "dux-host: no module found: none of the given ports is present\n" << true;
     // The module answers at address 1 only; the search names what it tried, again until the time-out.
     QTest::newRow("no module at the addresses")
         << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--addresses"),
                             QStringLiteral("2,3"), QStringLiteral("--timeout"), QStringLiteral("2")}
-        << "dux-host: no module found on ttySIM0 at 115200 baud, addresses 2, 3, waiting 200 ms for each (";
+        << "dux-host: no module found on ttySIM0 at 115200 baud, addresses 2, 3, waiting 200 ms for each (" << true;
     // The time-out passes while the search holds the event loop: the same text and exit code.
     QTest::newRow("no module, time-out within a search")
         << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--addresses"),
                             QStringLiteral("2,3"), QStringLiteral("--probe-ms"), QStringLiteral("1500"),
                             QStringLiteral("--timeout"), QStringLiteral("4")}
-        << "dux-host: no module found on ttySIM0 at 115200 baud, addresses 2, 3, waiting 1500 ms for each (";
+        << "dux-host: no module found on ttySIM0 at 115200 baud, addresses 2, 3, waiting 1500 ms for each (" << true;
     QTest::newRow("no such file") << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("/nonexistent.hex")}
-                                  << "dux-host: /nonexistent.hex cannot be read: No such file or directory";
+                                  << "dux-host: /nonexistent.hex cannot be read: No such file or directory" << true;
     QTest::newRow("file without firmware") << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@noidentifier")}
-                                           << "noidentifier.hex holds no firmware identifier";
+                                           << "noidentifier.hex holds no firmware identifier" << true;
     QTest::newRow("FIFO as the file") << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@fifo")}
-                                      << "fifo.hex is a FIFO, not a regular file";
+                                      << "fifo.hex is a FIFO, not a regular file" << true;
     // Written all the same: here no module is served.
     QTest::newRow("overlapping records")
         << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@overlap"), QStringLiteral("--timeout"), QStringLiteral("1")}
         << "overlap.hex: the record in line 3 overlaps data an earlier record gave, from address 0x00000002; the "
-           "later bytes are written\ndux-host: port file";
+           "later bytes are written\ndux-host: port file" << true;
     QTest::newRow("unknown module") << 1
                                     << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"),
                                                    QStringLiteral("--module"), QStringLiteral("ttyXY/DUX1/id1"),
                                                    QStringLiteral("--timeout"), QStringLiteral("30")}
-                                    << "dux-host: module ttyXY/DUX1/id1 is not listed (found: ttySIM0/DUX1234/id1)";
+                                    << "dux-host: module ttyXY/DUX1/id1 is not listed (found: ttySIM0/DUX1234/id1)" << true;
     // One of several keys misspelt: said at once, nothing is updated.
     QTest::newRow("several modules, one unknown")
         << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--module"),
                             QStringLiteral("ttySIM0/DUX1234/id1"), QStringLiteral("--module"), QStringLiteral("ttyM9/DUX1234/id1"),
                             QStringLiteral("--timeout"), QStringLiteral("30")}
-        << "dux-host: module ttyM9/DUX1234/id1 is not listed (found: ttySIM0/DUX1234/id1)";
+        << "dux-host: module ttyM9/DUX1234/id1 is not listed (found: ttySIM0/DUX1234/id1)" << true;
     QTest::newRow("two modules without --module")
         << 2 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware")}
-        << "dux-host: 2 modules found (ttySIM0/DUX1234/id1, ttyTWO0/DUX1234/id1): choose one with --module";
-    QTest::newRow("headless without file") << 1 << QStringList() << "dux-host: --headless needs --file";
-    QTest::newRow("unknown option") << 0 << QStringList{QStringLiteral("--bogus")} << "dux-host: Unknown option 'bogus'.";
+        << "dux-host: 2 modules found (ttySIM0/DUX1234/id1, ttyTWO0/DUX1234/id1): choose one with --module" << true;
+    QTest::newRow("headless without file") << 1 << QStringList() << "dux-host: --headless needs --file" << false;
+    QTest::newRow("unknown option") << 0 << QStringList{QStringLiteral("--bogus")} << "dux-host: Unknown option 'bogus'." << false;
     QTest::newRow("time-out not a number") << 0 << QStringList{QStringLiteral("--timeout"), QStringLiteral("soon")}
-                                           << "dux-host: --timeout takes a whole number from 1 to";
+                                           << "dux-host: --timeout takes a whole number from 1 to" << false;
     QTest::newRow("search time negative") << 0 << QStringList{QStringLiteral("--probe-ms"), QStringLiteral("-5")}
-                                          << "dux-host: --probe-ms takes a whole number of at least 1, not \"-5\"";
+                                          << "dux-host: --probe-ms takes a whole number of at least 1, not \"-5\"" << false;
     QTest::newRow("address too high") << 0 << QStringList{QStringLiteral("--addresses"), QStringLiteral("1,256")}
-                                      << "dux-host: --addresses takes numbers from 0 to 255";
+                                      << "dux-host: --addresses takes numbers from 0 to 255" << false;
     QTest::newRow("-q and -v") << 0 << QStringList{QStringLiteral("-q"), QStringLiteral("-v")}
-                               << "dux-host: -q and -v exclude each other";
+                               << "dux-host: -q and -v exclude each other" << false;
     QTest::newRow("records filter without --history") << 0 << QStringList{QStringLiteral("--station"), QStringLiteral("s1")}
-                                                      << "dux-host: --station needs --history";
+                                                      << "dux-host: --station needs --history" << false;
     QTest::newRow("no such result") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--result"), QStringLiteral("ok")}
-                                    << "dux-host: --result takes updated, failed, interrupted, skipped or not started, not \"ok\"";
+                                    << "dux-host: --result takes updated, failed, interrupted, skipped or not started, not \"ok\"" << false;
     QTest::newRow("since not a date") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--since"), QStringLiteral("monday")}
-                                      << "dux-host: --since takes a date or a time";
+                                      << "dux-host: --since takes a date or a time" << false;
 }
 
 void TestHostApp::setupErrors()
@@ -662,6 +683,7 @@ void TestHostApp::setupErrors()
     QFETCH(int, simulators);
     QFETCH(QStringList, arguments);
     QFETCH(QString, message);
+    QFETCH(bool, recorded);
 
     arguments.replaceInStrings(QStringLiteral("@firmware"), makeFirmware(QLatin1String(NewFirmware)));
     arguments = withRowFiles(arguments);
@@ -685,6 +707,16 @@ void TestHostApp::setupErrors()
     // Only a search that found nothing waits for its time-out; every other refusal is said at once.
     if (!message.contains(QLatin1String("no module found")))
         QVERIFY2(run.ms < 10000, qPrintable(QString::number(run.ms)));
+    const Run history = runHost({QStringLiteral("--history"), QStringLiteral("--json")});
+    const QJsonArray kept = QJsonDocument::fromJson(history.out.join(QLatin1Char('\n')).toUtf8()).array();
+    QCOMPARE(kept.size(), recorded ? 1 : 0);
+    if (recorded) {
+        const QJsonObject record = kept.first().toObject();
+        QCOMPARE(record.value(QLatin1String("result")).toString(), QStringLiteral("not started"));
+        const QString reason = message.section(QStringLiteral("dux-host: "), -1).trimmed();
+        QVERIFY2(record.value(QLatin1String("failure")).toString().contains(reason),
+                 qPrintable(record.value(QLatin1String("failure")).toString()));
+    }
 }
 
 void TestHostApp::withoutDisplay_data()

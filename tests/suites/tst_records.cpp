@@ -15,12 +15,20 @@
 #include <QTreeWidget>
 #include <QSignalSpy>
 #include <QSqlQuery>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cstdio>
+#include <csignal>
+#include <cstdlib>
 
 namespace {
 
 constexpr const char* WriteMode = "--write";
+constexpr const char* ServeMode = "--serve";
+constexpr const char* UpdateAndExitMode = "--update-and-exit";
+// A server's postmaster and backends end within this once their test is gone.
+constexpr int ServerEndWaitMs = 20000;
 constexpr int Writers = 4;
 constexpr int RecordsPerWriter = 50;
 constexpr int WriterTimeoutMs = 120000;
@@ -76,6 +84,8 @@ private slots:
     void concurrentWriters_data();
     void concurrentWriters();
     void outage();
+    void serverDiesWithTest();
+    void recordedAtExit();
 
 private:
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -137,14 +147,34 @@ void TestRecords::resultOf()
 void TestRecords::recorder_data()
 {
     QTest::addColumn<bool>("corrupt");
-    QTest::newRow("kept") << false;
-    QTest::newRow("not kept: said once") << true;
+    // Why a host cancels the update (empty: it does not), and whether it counts as an interruption.
+    QTest::addColumn<QString>("cancelReason");
+    QTest::addColumn<bool>("interrupted");
+    // How the update ends: "updated", "cancelled" (by the plug-in's Cancel), or "" (the process ends first).
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("kept") << false << "" << false << "updated" << "updated" << "";
+    QTest::newRow("not kept: said once") << true << "" << false << "updated" << "" << "";
+    QTest::newRow("cancelled by the user") << false << "" << false << "cancelled" << "interrupted"
+                                           << "Firmware update canceled.";
+    QTest::newRow("host's time-out: failed, its reason") << false << "timed out after 3 s" << false << "cancelled"
+                                                         << "failed" << "timed out after 3 s";
+    QTest::newRow("host interrupted: its reason") << false << "interrupted" << true << "cancelled" << "interrupted"
+                                                  << "interrupted";
+    QTest::newRow("host gives up, the update never ends") << false << "timed out after 3 s" << false << ""
+                                                          << "failed" << "timed out after 3 s";
+    QTest::newRow("host's reason, the update succeeds all the same") << false << "interrupted" << true << "updated"
+                                                                     << "updated" << "";
 }
 
 // What the plug-in's outcome reports ends up in the record; a record that cannot be kept is said.
 void TestRecords::recorder()
 {
     QFETCH(bool, corrupt);
+    QFETCH(QString, cancelReason);
+    QFETCH(bool, interrupted);
+    QFETCH(QString, end);
     const QString file = path(QStringLiteral("recorder-%1.sqlite").arg(QTest::currentDataTag()));
     if (corrupt) {
         QFile garbage(file);
@@ -157,10 +187,17 @@ void TestRecords::recorder()
     auto* recorder = new UpdateRecorder(&outcome, nullptr);
     QSignalSpy said(recorder, &UpdateRecorder::unrecorded);
     outcome.begin();
-    outcome.describe({QString(), QStringLiteral("/no/such.hex"), QStringLiteral("1234V200"), 0x1234, 16384,
+    outcome.describe({QStringLiteral("ttyS0/DUX1234/id3"), QStringLiteral("/no/such.hex"), QStringLiteral("1234V200"), 0x1234, 16384,
                       DUXLConnectionInterface::Serial, QStringLiteral("1234V101")});
     outcome.reachPhase(UpdatePhase::Write);
-    outcome.finish(true, QString(), QStringLiteral("ttyS0/DUX1234/id3"), QStringLiteral("1234V200"));
+    if (!cancelReason.isEmpty())
+        // By name, as a host that knows the plug-in's classes only by their meta-objects.
+        QVERIFY(QMetaObject::invokeMethod(recorder, "setCancelReason",
+                                          Q_ARG(QString, cancelReason), Q_ARG(bool, interrupted)));
+    if (end == QLatin1String("updated"))
+        outcome.finish(true, QString(), QStringLiteral("ttyS0/DUX1234/id3"), QStringLiteral("1234V200"));
+    else if (end == QLatin1String("cancelled"))
+        outcome.finish(false, QStringLiteral("Firmware update canceled."), QStringLiteral("ttyS0/DUX1234/id3"), QString(), true);
     qunsetenv(RecordKeeper::LocationVariable);
     if (corrupt) {
         // The record written at the phase and the one at the end are one record, said once.
@@ -175,9 +212,13 @@ void TestRecords::recorder()
     const QVector<UpdateRecord> records = RecordStore(file).select({});
     QCOMPARE(records.size(), 1);
     const UpdateRecord& record = records.first();
+    QTEST(UpdateRecord::resultName(record.result), "result");
+    QTEST(record.failureText, "failure");
+    QCOMPARE(record.phase, QStringLiteral("write"));
     QCOMPARE(QStringList({record.port, record.moduleType, record.address, record.linkKind, record.firmwareBefore,
-                          record.firmwareAfter, record.fileIdentifier, UpdateRecord::resultName(record.result)}),
-             QStringList({"ttyS0", "DUX1234", "id3", "serial", "1234V101", "1234V200", "1234V200", "updated"}));
+                          record.firmwareAfter, record.fileIdentifier}),
+             QStringList({"ttyS0", "DUX1234", "id3", "serial", "1234V101",
+                          end == QLatin1String("updated") ? "1234V200" : "", "1234V200"}));
     QCOMPARE(record.fileBytes, 16384);
     QCOMPARE(record.fileChecksum, 0x1234);
 }
@@ -408,8 +449,74 @@ void TestRecords::outage()
     QCOMPARE(arrived, ids);
 }
 
+// A test killed with its server running leaves no server behind: the next run's would find its socket
+// folder gone and the machine's memory taken.
+void TestRecords::serverDiesWithTest()
+{
+    QProcess test;
+    test.start(QCoreApplication::applicationFilePath(), {QLatin1String(ServeMode)});
+    QVERIFY(test.waitForReadyRead(WriterTimeoutMs));
+    const qint64 server = test.readLine().trimmed().toLongLong();
+    QVERIFY(server > 0);
+    QVERIFY(QFile::exists(QStringLiteral("/proc/%1").arg(server)));
+    // A server that outlives its test here is stopped all the same: the failure says enough.
+    const auto stopLeftover = qScopeGuard([server] { ::kill(pid_t(server), SIGQUIT); });
+    test.kill();
+    QVERIFY(test.waitForFinished());
+    // Gone, or a zombie that its new parent has yet to reap.
+    const auto ended = [server] {
+        QFile status(QStringLiteral("/proc/%1/stat").arg(server));
+        return !status.open(QIODevice::ReadOnly) || status.readAll().contains(") Z ");
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(ended(), ServerEndWaitMs);
+}
+
+// A process that ends right after an update, its recorder never deleted (a plug-in's instance at the
+// end of a host), still leaves the update's record behind: no turn of its event loop is needed.
+void TestRecords::recordedAtExit()
+{
+    const QString file = path(QStringLiteral("at-exit.sqlite"));
+    QProcess updating;
+    updating.setProcessChannelMode(QProcess::ForwardedChannels);
+    updating.start(QCoreApplication::applicationFilePath(), {QLatin1String(UpdateAndExitMode), file});
+    QVERIFY(updating.waitForFinished(WriterTimeoutMs));
+    QCOMPARE(updating.exitCode(), 0);
+    const QVector<UpdateRecord> records = RecordStore(file).select({});
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.first().result, UpdateRecord::Result::Updated);
+}
+
+// The child of recordedAtExit: one update, then the application object goes and the process ends
+// without the clean-up of its static objects.
+int updateAndExit(int argc, char* argv[])
+{
+    {
+        QCoreApplication updating(argc, argv);
+        qputenv(RecordKeeper::LocationVariable, updating.arguments().at(2).toLocal8Bit());
+        auto* outcome = new UpdateOutcome;
+        new UpdateRecorder(outcome, outcome);
+        outcome->begin();
+        outcome->reachPhase(UpdatePhase::Write);
+        outcome->finish(true, QString(), QStringLiteral("ttyS0/DUX1234/id3"), QStringLiteral("1234V200"));
+    }
+    std::fflush(stdout);
+    std::_Exit(0);
+}
+
 int main(int argc, char* argv[])
 {
+    if (argc == 3 && qstrcmp(argv[1], UpdateAndExitMode) == 0)
+        return updateAndExit(argc, argv);
+    // A test that starts its server, tells the server's pid and waits to be killed: --serve.
+    if (argc == 2 && qstrcmp(argv[1], ServeMode) == 0) {
+        QCoreApplication serving(argc, argv);
+        PgServer server;
+        if (!server.start())
+            return 1;
+        std::printf("%lld\n", server.pid());
+        std::fflush(stdout);
+        return serving.exec();
+    }
     // A writer process of concurrentWriters: --write LOCATION SPOOL MODULE COUNT.
     if (argc == 6 && qstrcmp(argv[1], WriteMode) == 0) {
         QCoreApplication writer(argc, argv);

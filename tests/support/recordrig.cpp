@@ -7,6 +7,11 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QUuid>
+#include <QElapsedTimer>
+#include <csignal>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -14,34 +19,54 @@ namespace {
 constexpr const char* ServerBin = "/usr/lib/postgresql/15/bin/";
 constexpr const char* ServerUser = "postgres";
 constexpr int CommandTimeoutMs = 60000;
+// How often the server's pid file is read while it starts.
+constexpr int ReadyPollMs = 50;
+// The server's line in its pid file once it takes connections.
+constexpr const char* ReadyStatus = "ready";
+// Its line in the pid file, counted from 0.
+constexpr int PidFileStatusLine = 7;
+// What the server gets when the test dies: an immediate shutdown that takes its backends with it.
+constexpr int ParentDeathSignal = SIGQUIT;
 
+}
+
+void PgServer::ServerProcess::setupChildProcess()
+{
+    // Only async-signal-safe calls here: this runs in the child between fork and exec.
+    if (uid != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
+        ::_exit(1);
+    // After setuid: a change of user clears the parent-death signal.
+    if (parentDeath)
+        ::prctl(PR_SET_PDEATHSIG, ParentDeathSignal);
 }
 
 PgServer::PgServer() = default;
 
 PgServer::~PgServer()
 {
-    if (m_made)
-        stop();
+    stop();
 }
 
 bool PgServer::run(const QStringList& command)
 {
     QStringList arguments = command;
-    QString program = QLatin1String(ServerBin) + arguments.takeFirst();
-    // As root the server's tools run as its own user.
+    ServerProcess process;
+    // The server refuses to run as root: its tools run as its own user.
     if (geteuid() == 0) {
-        arguments = QStringList{QStringLiteral("-u"), QLatin1String(ServerUser), QStringLiteral("--"), program} + arguments;
-        program = QStringLiteral("runuser");
+        const passwd* user = ::getpwnam(ServerUser);
+        if (!user) {
+            m_error = QStringLiteral("no user %1").arg(QLatin1String(ServerUser));
+            return false;
+        }
+        process.uid = user->pw_uid;
+        process.gid = user->pw_gid;
     }
-    QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
+    process.start(QLatin1String(ServerBin) + arguments.takeFirst(), arguments);
     if (process.waitForFinished(CommandTimeoutMs) && process.exitStatus() == QProcess::NormalExit
         && process.exitCode() == 0)
         return true;
-    m_error = QStringLiteral("%1 %2: %3").arg(program, arguments.join(QLatin1Char(' ')),
-                                              QString::fromLocal8Bit(process.readAll()));
+    m_error = QStringLiteral("%1: %2").arg(command.join(QLatin1Char(' ')), QString::fromLocal8Bit(process.readAll()));
     return false;
 }
 
@@ -63,15 +88,48 @@ bool PgServer::start()
             return false;
         m_made = true;
     }
-    return run({QStringLiteral("pg_ctl"), QStringLiteral("-D"), dir + QStringLiteral("/data"), QStringLiteral("-l"),
-                dir + QStringLiteral("/server.log"), QStringLiteral("-w"), QStringLiteral("-o"),
-                QStringLiteral("-k %1 -c listen_addresses=''").arg(dir), QStringLiteral("start")});
+    if (geteuid() == 0) {
+        const passwd* user = ::getpwnam(ServerUser);
+        m_server.uid = user->pw_uid;
+        m_server.gid = user->pw_gid;
+    }
+    // In the foreground, as the test's child: a daemon started by pg_ctl would outlive a killed test.
+    m_server.parentDeath = true;
+    m_server.setStandardOutputFile(dir + QStringLiteral("/server.log"), QIODevice::Append);
+    m_server.setStandardErrorFile(dir + QStringLiteral("/server.log"), QIODevice::Append);
+    m_server.start(QLatin1String(ServerBin) + QStringLiteral("postgres"),
+                   {QStringLiteral("-D"), dir + QStringLiteral("/data"), QStringLiteral("-k"), dir,
+                    QStringLiteral("-c"), QStringLiteral("listen_addresses=")});
+    return waitUntilReady();
+}
+
+bool PgServer::waitUntilReady()
+{
+    QElapsedTimer clock;
+    clock.start();
+    QFile pidFile(m_dir.path() + QStringLiteral("/data/postmaster.pid"));
+    while (clock.elapsed() < CommandTimeoutMs) {
+        if (m_server.state() == QProcess::NotRunning || m_server.waitForFinished(ReadyPollMs))
+            break;
+        if (pidFile.open(QIODevice::ReadOnly)) {
+            const QList<QByteArray> lines = pidFile.readAll().split('\n');
+            pidFile.close();
+            if (lines.size() > PidFileStatusLine && lines.at(PidFileStatusLine).trimmed() == ReadyStatus)
+                return true;
+        }
+    }
+    QFile log(m_dir.path() + QStringLiteral("/server.log"));
+    m_error = QStringLiteral("the server did not start: %1").arg(log.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(log.readAll()) : m_server.errorString());
+    return false;
 }
 
 bool PgServer::stop()
 {
-    return run({QStringLiteral("pg_ctl"), QStringLiteral("-D"), m_dir.path() + QStringLiteral("/data"),
-                QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("-w"), QStringLiteral("stop")});
+    if (m_server.state() == QProcess::NotRunning)
+        return true;
+    // A fast shutdown: the test's own connections need not close first.
+    ::kill(pid_t(m_server.processId()), SIGINT);
+    return m_server.waitForFinished(CommandTimeoutMs);
 }
 
 QString PgServer::location(const QString& password) const

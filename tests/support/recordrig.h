@@ -1,10 +1,14 @@
 #pragma once
 
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <sys/types.h>
 
 // A PostgreSQL server of a test's own: made by initdb in a temporary folder that the server's user
 // owns (the server refuses to run as root), listening on a Unix socket there only, passwords required.
+// The server is a child of the test that the kernel stops when the test dies, however it dies: a killed
+// run leaves no server behind.
 class PgServer
 {
 public:
@@ -21,10 +25,27 @@ public:
     QString location(const QString& password = QLatin1String(Password)) const;
     QString errorString() const { return m_error; }
 
+    // The server's process id, 0 when it is not running.
+    qint64 pid() const { return m_server.processId(); }
+
 private:
+    // Runs the server's own user's processes; the server itself gets the parent-death signal.
+    class ServerProcess : public QProcess
+    {
+    public:
+        uid_t uid = 0;
+        gid_t gid = 0;
+        bool parentDeath = false;
+
+    protected:
+        void setupChildProcess() override;
+    };
+
     bool run(const QStringList& command);
+    bool waitUntilReady();
 
     QTemporaryDir m_dir;
+    ServerProcess m_server;
     bool m_made = false;
     QString m_error;
 };

@@ -1,0 +1,38 @@
+#include "runrecorder.h"
+
+#include "recordkeeper.h"
+#include "recordwriter.h"
+#include "updateresult.h"
+
+#include <QDateTime>
+
+RunRecorder::RunRecorder(int fileBytes)
+    : m_fileBytes(fileBytes)
+{
+}
+
+RunRecorder::~RunRecorder() = default;
+
+void RunRecorder::record(const UpdateResult& result)
+{
+    // A record that cannot be kept the writer says on stderr itself.
+    if (!m_writer)
+        m_writer = std::make_unique<RecordWriter>(RecordKeeper::configuredLocation(), RecordKeeper::localFile());
+    UpdateRecord record = RecordWriter::newRecord();
+    record.startedUtc = QDateTime::currentDateTimeUtc().addMSecs(-result.elapsedMs);
+    record.durationMs = result.elapsedMs;
+    record.moduleKey = result.moduleKey;
+    record.port = result.port;
+    record.moduleType = result.moduleKey.section(QLatin1Char('/'), 1, 1);
+    record.address = result.moduleKey.section(QLatin1Char('/'), 2, 2);
+    record.firmwareBefore = result.moduleFirmware;
+    record.fileName = result.fileName;
+    record.fileIdentifier = result.identifier;
+    if (!result.fileName.isEmpty() && m_fileBytes > 0)
+        record.fileBytes = m_fileBytes;
+    // Nothing was sent to the module: skipped by choice, or refused before it was touched.
+    const bool skipped = result.outcome == UpdateResult::Outcome::Skipped;
+    record.result = skipped ? UpdateRecord::Result::Skipped : UpdateRecord::Result::NotStarted;
+    record.failureText = skipped ? result.stateText() : result.failureText;
+    m_writer->write(record);
+}
