@@ -79,7 +79,12 @@ class Sim:
 
     def stop(self):
         self.process.send_signal(signal.SIGTERM)
-        self.process.wait(timeout=10)
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            # A module held in a fault may not take SIGTERM at once; the table must still be printed.
+            self.process.kill()
+            self.process.wait()
 
 
 def host(build, ports, home, *arguments, timeout):
@@ -200,6 +205,9 @@ class Lane:
                               f"--list {mode} {version}")
             row["not recovered"] += 1
         with self.shared.lock:
+            # Stopped meanwhile: its dux-sim may be gone before the checks ended.
+            if self.shared.stopping:
+                return
             self.table[kind].update(row)
             self.violations += violations
             self.known += known
