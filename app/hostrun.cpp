@@ -24,6 +24,7 @@
 #include "simulatorprocess.h"
 #include "updaterun.h"
 #include "updatesummary.h"
+#include "versiontext.h"
 #include "visibletext.h"
 
 #include <QApplication>
@@ -80,14 +81,19 @@ QString linkKindName(int kind)
     return QLatin1String(LinkKindRules::forKind(kind).name) + QStringLiteral(" link");
 }
 
-// "firmware" or "bootloader" by the version a module answered with (a bootloader's holds a b); empty
-// when none was read.
+// "firmware" or "bootloader" by the version a module answered with, by the rule the closing line uses;
+// empty when none was read, or junk.
 QString runningText(const QString& version)
 {
-    if (version.isEmpty())
-        return QString();
-    return version.contains(QLatin1Char('b'), Qt::CaseInsensitive) ? QStringLiteral("bootloader")
-                                                                   : QStringLiteral("firmware");
+    switch (VersionText::modeOf(version)) {
+    case VersionText::Mode::Firmware:
+        return QStringLiteral("firmware");
+    case VersionText::Mode::Bootloader:
+        return QStringLiteral("bootloader");
+    case VersionText::Mode::Unknown:
+        break;
+    }
+    return QString();
 }
 
 // Writes all of `text` to `descriptor`, for the watchdog's thread.
@@ -322,17 +328,18 @@ int HostRun::listModules()
         DUXLConnectionInterface* connection = module->connectionInterface();
         CommandHandlerInterface* link = connection ? connection->commandHandler() : nullptr;
         const QString version = link ? link->getFirmwareVersion(module->moduleAddress()) : QString();
+        const QString running = runningText(version);
         const QString port = key.section(QLatin1Char('/'), 0, 0);
         const QString linkText = connection ? linkKindName(connection->interfaceType()) : QStringLiteral("no link");
         rows.append({visibleText(key), visibleText(port), visibleText(module->nameInFirmware()),
                      QString::number(module->moduleAddress()),
-                     version.isEmpty() ? QStringLiteral("-") : runningText(version),
+                     running.isEmpty() ? QStringLiteral("-") : running,
                      version.isEmpty() ? QStringLiteral("none read") : visibleText(version), linkText});
         modules.append(QJsonObject{{QStringLiteral("module"), key},
                                    {QStringLiteral("port"), port},
                                    {QStringLiteral("type"), module->nameInFirmware()},
                                    {QStringLiteral("address"), module->moduleAddress()},
-                                   {QStringLiteral("running"), version.isEmpty() ? QJsonValue() : QJsonValue(runningText(version))},
+                                   {QStringLiteral("running"), running.isEmpty() ? QJsonValue() : QJsonValue(running)},
                                    {QStringLiteral("version"), version.isEmpty() ? QJsonValue() : QJsonValue(version)},
                                    {QStringLiteral("link"), linkText}});
     }

@@ -29,9 +29,9 @@ constexpr const char* FlushMethod = "flush";
 const QString EntryPhase = UpdatePhases::name(UpdatePhase::Entry);
 // A module that still runs its firmware this long after the entry command did not get it.
 constexpr int EntryWatchMs = 10000;
-constexpr const char* EntryLostText =
-    "the module did not switch to its bootloader (the entry command may have been lost)";
-constexpr const char* EntryLostState = "it still runs its firmware; run the update again";
+// Whether the command was lost or the module came too late, asking it after the run tells.
+constexpr const char* EntryLostText = "the module was not found in its bootloader %1 s after the bootloader-entry command";
+constexpr int MsPerSecond = 1000;
 constexpr const char* PortSeparator = "/";
 
 // Line ends inside the history: between blocks, from <br>, and in plainly appended text.
@@ -199,6 +199,9 @@ void UpdateDriver::cancel(const QString& reason, bool interrupted)
 {
     if (!m_running)
         return;
+    if (m_printHistory)
+        *m_out << ProgressPrinter::clockText(m_clock.elapsed()) << " dux-host: " << visibleText(reason)
+               << "; cancelling the update" << Qt::endl;
     tellCancelReason(m_recorder, reason, interrupted);
     if (m_cancel->isEnabled())
         m_cancel->click();
@@ -234,7 +237,7 @@ void UpdateDriver::checkBootloaderEntry()
 {
     if (!m_running || (!m_phase.isEmpty() && m_phase != EntryPhase))
         return;
-    m_entryFailure = QLatin1String(EntryLostText);
+    m_entryFailure = QString::fromLatin1(EntryLostText).arg(EntryWatchMs / MsPerSecond);
     cancel(m_entryFailure, false);
 }
 
@@ -260,8 +263,6 @@ void UpdateDriver::outcomeFinished(const UpdateOutcome::Report& report)
     result.fileName = m_fileName;
     result.identifier = m_identifier;
     result.failureText = m_entryFailure.isEmpty() ? report.failureText : m_entryFailure;
-    if (!m_entryFailure.isEmpty())
-        result.moduleState = QLatin1String(EntryLostState);
     result.phase = report.phase;
     result.bytes = report.bytesWritten;
     result.window = report.window;

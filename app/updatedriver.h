@@ -48,7 +48,8 @@ public:
     qint64 bytesWritten() const { return m_bytesWritten; }
     // Cancels through the plug-in: its Cancel button, or its cancel slot while the button is still
     // disabled (before the bootloader answered). The plug-in's record of the update keeps `reason`, as
-    // an interruption or as a failure.
+    // an interruption or as a failure; a printed history tells it first, so that the plug-in's cancel
+    // note after it is not taken for the user's.
     void cancel(const QString& reason, bool interrupted);
     // The plug-in's recorder of the update, null when it has none; found by start().
     QObject* recorder() const { return m_recorder; }

@@ -3,6 +3,7 @@
 #include "bootloadercommands.h"
 #include "hostoptions.h"
 #include "updatephase.h"
+#include "versiontext.h"
 #include "visibletext.h"
 
 #include <QJsonValue>
@@ -14,6 +15,8 @@ namespace {
 constexpr qint64 MsPerSecond = 1000;
 constexpr qint64 SecondsPerMinute = 60;
 constexpr double BytesPerKiB = 1024.0;
+// The module was not asked, or did not answer, after the run.
+constexpr const char* UnknownState = "state unknown: check with --list";
 
 QString minutesAndSeconds(qint64 ms)
 {
@@ -72,23 +75,27 @@ QString UpdateResult::resultName() const
     return QStringLiteral("not started");
 }
 
-QString UpdateResult::moduleStateAfter(const QString& phase)
+QString UpdateResult::moduleStateAfter(const QString& phase, const QString& answer)
 {
     if (phase.isEmpty())
         return QStringLiteral("the module was not touched");
-    // The phases in the order they are reached, by what they leave on the module: past the entry the
-    // module is in its bootloader, from the erase on without firmware, from the restart on with the new one.
-    UpdatePhase reached;
-    const bool known = UpdatePhases::fromName(phase, &reached) && reached != UpdatePhase::Entry;
+    switch (VersionText::modeOf(answer)) {
+    case VersionText::Mode::Unknown:
+        return QLatin1String(UnknownState);
+    case VersionText::Mode::Firmware:
+        return QStringLiteral("the module runs its firmware %1; run the update again").arg(answer);
+    case VersionText::Mode::Bootloader:
+        break;
+    }
+    // In its bootloader: the phase reached tells what became of its flash. From the erase on it has no
+    // firmware, from the restart on it holds the new one.
+    UpdatePhase reached = UpdatePhase::Entry;
+    const bool known = UpdatePhases::fromName(phase, &reached);
     if (known && reached < UpdatePhase::Erase)
         return QStringLiteral("the module is in its bootloader, its firmware not yet erased; run the update again");
     if (known && reached < UpdatePhase::Restart)
         return QStringLiteral("the module stays in its bootloader with no firmware; run the update again");
-    if (known)
-        return QStringLiteral("the new firmware is stored; if the module does not come back, power-cycle it and "
-                              "check it with --list");
-    return QStringLiteral("the module may have switched to its bootloader, its firmware not yet erased; run the "
-                          "update again");
+    return QStringLiteral("the module is in its bootloader, the new firmware written; run the update again");
 }
 
 QString UpdateResult::stateText() const
@@ -100,7 +107,8 @@ QString UpdateResult::stateText() const
     case Outcome::Skipped:
         return QStringLiteral("it already runs %1").arg(moduleFirmware);
     default:
-        return moduleState.isEmpty() ? moduleStateAfter(phase) : moduleState;
+        // Empty when the module was not asked (the run was cut short while its worker held the link).
+        return moduleState.isEmpty() ? moduleStateAfter(phase, QString()) : moduleState;
     }
 }
 

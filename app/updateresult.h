@@ -29,7 +29,8 @@ struct UpdateResult
     int timeoutSeconds = 0;
     // Planned only: the line time of the write phase at the link's data rate.
     qint64 estimatedMs = -1;
-    // The module's state and what to do next; empty: what the phase leaves (moduleStateAfter).
+    // The module's state as observed after the run, and what to do next (moduleStateAfter); empty: not
+    // observed.
     QString moduleState;
 
     int exitCode() const;
@@ -44,6 +45,7 @@ struct UpdateResult
     QString resultName() const;
     // Every field of the schema; a value that is not known is null.
     QJsonObject toJson() const;
-    // The module's state after a run that ended in `phase`, and what to do next.
-    static QString moduleStateAfter(const QString& phase);
+    // The module's state after a run that ended in `phase`, by `answer`, the version it gave when asked
+    // after the run (empty: none, or it could not be asked), and what to do next.
+    static QString moduleStateAfter(const QString& phase, const QString& answer);
 };

@@ -13,6 +13,7 @@
 #include "runteller.h"
 #include "updatesummary.h"
 #include "bootloadercommands.h"
+#include "commandhandlerinterface.h"
 
 #include <algorithm>
 
@@ -35,6 +36,18 @@ void cutShort(UpdateResult* result, UpdateResult::Outcome outcome, qint64 elapse
     result->failureText = outcome == UpdateResult::Outcome::TimedOut
         ? QStringLiteral("timed out after %1 s").arg(result->timeoutSeconds)
         : QStringLiteral("interrupted; the module did not answer the cancel in time");
+}
+
+// What the module answers on the host's link once its update has handed the link back; empty when it is
+// not listed any more (its port went), its link is closed, or it does not answer.
+QString askVersion(PluginHandler& handler, const QString& key)
+{
+    DUXLModuleInterface* module = handler.getModulePlugin(key);
+    DUXLConnectionInterface* connection = module ? module->connectionInterface() : nullptr;
+    CommandHandlerInterface* link = connection ? connection->commandHandler() : nullptr;
+    if (!link || !link->isDeviceOpen())
+        return QString();
+    return link->getFirmwareVersion(module->moduleAddress());
 }
 
 QString listText(const QStringList& keys)
@@ -286,6 +299,13 @@ void UpdateRun::updateEnded(ModuleUpdate* update, const UpdateResult& result)
         return;
     UpdateResult ended = result;
     ended.timeoutSeconds = m_options.timeoutSeconds;
+    // The state is told as the module states it, not as the phase would leave it: a late restart, a
+    // lost reply or a junk answer may have put it elsewhere.
+    if ((ended.failed() || ended.outcome == UpdateResult::Outcome::Interrupted) && !ended.phase.isEmpty())
+        ended.moduleState = UpdateResult::moduleStateAfter(ended.phase, askVersion(*m_host.handler, ended.moduleKey));
+    // The wait for the answer let the run's end come first, which told this update as cut short.
+    if (m_finished)
+        return;
     m_results.append(ended);
     m_resultPositions.append(m_positions.value(update, m_results.size()));
     const auto at = std::find_if(m_running.begin(), m_running.end(),

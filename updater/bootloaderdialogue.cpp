@@ -44,6 +44,7 @@ constexpr int BeforeFirstReopenMs = 1500;
 constexpr int ReconnectReopenPollMs = 50;
 constexpr int BeforeReconnectionMs = 666;
 constexpr int ReconnectionAttempts = 100;
+constexpr int MsPerSecond = 1000;
 
 using Protocol::ModuleState;
 
@@ -69,16 +70,7 @@ BootloaderDialogue::BootloaderDialogue(FirmwareUpdaterThread& thread, DialogueCh
 
 bool BootloaderDialogue::isVersionString(const QString& text)
 {
-    if (text.size() <= 6 || !VersionText::isPlausible(text))
-        return false;
-    for (const QChar c : text) {
-        const ushort code = c.unicode();
-        const bool allowed = (code >= '0' && code <= '9') || code == 'B' || code == 'b' || code == 'V' || code == 'v'
-            || code == '.' || code == 'C' || code > 255;
-        if (!allowed)
-            return false;
-    }
-    return true;
+    return VersionText::passesVersionTest(text);
 }
 
 bool BootloaderDialogue::run()
@@ -110,6 +102,8 @@ bool BootloaderDialogue::detectBootloader()
 {
     m_channel.reachPhase(UpdatePhase::Detection);
     m_version.clear();
+    QElapsedTimer searching;
+    searching.start();
     for (int attempt = 1;; ++attempt) {
         if (cancelled())
             return false;
@@ -119,6 +113,14 @@ bool BootloaderDialogue::detectBootloader()
         sleepMs(AfterVersionRequestMs);
         if (isVersionString(m_version))
             break;
+        // A module that never answers as a bootloader (its firmware's answer has a 'b', say, so it was
+        // never sent the entry command) would keep the run here for ever.
+        if (searching.elapsed() >= m_target.detectionBoundMs) {
+            progressAndLog(QStringLiteral("Bootloader detection timed out: no bootloader answer within %1 s (%2 tries)")
+                               .arg(m_target.detectionBoundMs / MsPerSecond)
+                               .arg(attempt));
+            return false;
+        }
         emit m_thread.handleCloseDevice();
         sleepMs(BeforeReopenMs);
         requestReopen(ModuleState::Bootloader, DetectionReopenPollMs);

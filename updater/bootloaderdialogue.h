@@ -21,6 +21,10 @@ class FirmwareUpdaterThread;
 class BootloaderDialogue
 {
 public:
+    // Detection gives up after this long without a bootloader's answer. Real time, like the reply
+    // time-outs: a bootloader answers within a few tries.
+    static constexpr int DetectionBoundMs = 30000;
+
     // The module's link and the firmware the run writes to it.
     struct Target
     {
@@ -29,6 +33,7 @@ public:
         int linkKind = 0;
         QString portName;
         FirmwareImage image;
+        int detectionBoundMs = DetectionBoundMs;
     };
 
     // The flags and the address are the thread's: the widget writes them while the dialogue runs.

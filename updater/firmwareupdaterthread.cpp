@@ -46,6 +46,7 @@ void FirmwareUpdaterThread::run()
         target.linkKind = linkKind != UnnamedLinkKind ? linkKind : LinkKindRules::kindOfHandler(*commandHandler);
         target.portName = portName;
         target.image = image;
+        target.detectionBoundMs = detectionBoundMs;
         successful = BootloaderDialogue(*this, *this, target, cancelRequested, reopenDone, moduleAddress).run();
     }
 
@@ -78,6 +79,11 @@ void FirmwareUpdaterThread::setLinkKind(int kind)
 void FirmwareUpdaterThread::setImage(const FirmwareImage& firmware)
 {
     image = firmware;
+}
+
+void FirmwareUpdaterThread::setDetectionBoundMs(int ms)
+{
+    detectionBoundMs = ms;
 }
 
 void FirmwareUpdaterThread::setModuleAddress(unsigned char address)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bootloaderdialogue.h"
 #include "dialoguechannel.h"
 #include "firmwareimage.h"
 
@@ -33,6 +34,8 @@ public:
     // The firmware the next run writes; set while no run is under way.
     void setImage(const FirmwareImage& image);
     void setModuleAddress(unsigned char moduleAddress);
+    // How long the next run looks for a bootloader (BootloaderDialogue::DetectionBoundMs unless set).
+    void setDetectionBoundMs(int ms);
 
     void cancelUpdate();
     bool isCancelRequested() const;
@@ -87,6 +90,7 @@ private:
     std::atomic<bool> reopenDone{false};
     std::atomic<bool> deviceClosed{false};
     FirmwareImage image;
+    int detectionBoundMs = BootloaderDialogue::DetectionBoundMs;
     std::atomic<unsigned char> moduleAddress{1};
     // Set and cleared on the GUI thread while the worker may run; the run reads it for each report.
     std::atomic<UpdateOutcome*> outcome{nullptr};

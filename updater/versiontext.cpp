@@ -1,5 +1,10 @@
 #include "versiontext.h"
 
+namespace {
+// Shorter answers are no version of ours.
+constexpr int MinVersionTestChars = 7;
+}
+
 bool VersionText::isPlausible(const QString& text)
 {
     if (text.size() > MaxChars)
@@ -11,8 +16,31 @@ bool VersionText::isPlausible(const QString& text)
     return true;
 }
 
+bool VersionText::passesVersionTest(const QString& text)
+{
+    if (text.size() < MinVersionTestChars || !isPlausible(text))
+        return false;
+    for (const QChar c : text) {
+        const ushort code = c.unicode();
+        const bool allowed = (code >= '0' && code <= '9') || code == 'B' || code == 'b' || code == 'V' || code == 'v'
+            || code == '.' || code == 'C' || code > 255;
+        if (!allowed)
+            return false;
+    }
+    return true;
+}
+
 bool VersionText::isBootloaderAnswer(const QString& text)
 {
     const int mark = text.indexOf(QLatin1Char('B'));
     return mark >= 0 && mark <= MaxModuleTypeLength;
+}
+
+VersionText::Mode VersionText::modeOf(const QString& text)
+{
+    if (text.isEmpty() || !isPlausible(text))
+        return Mode::Unknown;
+    if (passesVersionTest(text) && text.contains(QLatin1Char('b'), Qt::CaseInsensitive))
+        return Mode::Bootloader;
+    return Mode::Firmware;
 }

@@ -694,6 +694,16 @@ void TestBootloaderRun::failures_data()
                rig.handler.closeDevice();
            })
         << QString() << QStringList{"L:Invalid handle @COM7"};
+    // A module that never answers as a bootloader: detection ends at the first try that ends past its
+    // bound (each try 0.8 s here, the bound 2 s), and says so.
+    QTest::newRow("no bootloader answer within the bound")
+        << RigSetup([](Rig& rig) {
+               rig.module.setBootloaderVersion(QStringLiteral("1234B1"));
+               rig.updater.setDetectionBoundMs(2000);
+               rig.side.beforeVersionQuery = [](int) { QThread::msleep(800); };
+           })
+        << "L:Try to read bootloader version at id 1... (3)"
+        << both("Bootloader detection timed out: no bootloader answer within 2 s (3 tries)");
     QTest::newRow("B not after four characters")
         << RigSetup([](Rig& rig) { rig.module.setBootloaderVersion("12345B10"); }) << "L:Bootloader: 12345B10"
         << both("Cannot switch module to bootloader mode!");
