@@ -46,6 +46,7 @@ void FirmwareUpdaterThread::run()
         target.linkKind = linkKind != UnnamedLinkKind ? linkKind : LinkKindRules::kindOfHandler(*commandHandler);
         target.portName = portName;
         target.image = image;
+        target.skipIfHeld = skipIfHeld;
         successful = BootloaderDialogue(*this, *this, target, cancelRequested, reopenDone, moduleAddress).run();
     }
 
@@ -83,6 +84,11 @@ void FirmwareUpdaterThread::setImage(const FirmwareImage& firmware)
 void FirmwareUpdaterThread::setModuleAddress(unsigned char address)
 {
     moduleAddress = address;
+}
+
+void FirmwareUpdaterThread::setSkipIfHeld(bool skip)
+{
+    skipIfHeld = skip;
 }
 
 void FirmwareUpdaterThread::cancelUpdate()

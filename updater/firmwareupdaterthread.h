@@ -33,6 +33,9 @@ public:
     // The firmware the next run writes; set while no run is under way.
     void setImage(const FirmwareImage& image);
     void setModuleAddress(unsigned char moduleAddress);
+    // Whether the next run first asks the module for its checksum and leaves a module that already
+    // holds the file unerased; set while no run is under way.
+    void setSkipIfHeld(bool skip);
 
     void cancelUpdate();
     bool isCancelRequested() const;
@@ -87,6 +90,7 @@ private:
     std::atomic<bool> reopenDone{false};
     std::atomic<bool> deviceClosed{false};
     FirmwareImage image;
+    bool skipIfHeld = false;
     std::atomic<unsigned char> moduleAddress{1};
     // Set and cleared on the GUI thread while the worker may run; the run reads it for each report.
     std::atomic<UpdateOutcome*> outcome{nullptr};

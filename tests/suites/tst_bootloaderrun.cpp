@@ -988,6 +988,36 @@ void TestBootloaderRun::transcripts_data()
         << "L:Restarting module..."
         << QStringList{"L:Restarting module...", "reopen:2", "max:1000", "reopen:1", "L:COM7: Unable to reconnect ",
                        "L:Update completed.\n", "done:1"};
+
+    // Asked to leave a module that holds the file alone: the sum over the file's range decides before the erase.
+    const QString memory = QStringLiteral("L:Memory size: 262144");
+    const QString fileSum = hex(quint32(makeFirmware(0, 600, "1234V205").checksum));
+    const auto ifChanged = [](bool holdsFile, std::function<void(Rig&)> more = {}) {
+        return RigSetup([=](Rig& rig) {
+            rig.updater.setSkipIfHeld(true);
+            if (holdsFile)
+                rig.module.loadFlash(0, rig.firmware.image.mid(rig.firmware.progStart, rig.firmware.programSize));
+            if (more)
+                more(rig);
+        });
+    };
+    const QString held = QStringLiteral("The module already holds this firmware (checksum 0x%1).").arg(fileSum);
+    QTest::newRow("if changed, module holds the file")
+        << ifChanged(true) << memory
+        << QStringList{memory, "P:" + held, "L:" + held, "P:Restarting module...", "L:Restarting module...",
+                       "reopen:2", "max:1000"};
+    QTest::newRow("if changed, module erased")
+        << ifChanged(false) << memory
+        << QStringList{memory, QStringLiteral("L:Module-CheckSum: 0x%1 differs from Hexfile-CheckSum: 0x%2; updating.")
+                                   .arg(hex(600 * 0xFF), fileSum),
+                       "P:Erasing...", "L:Erasing..."};
+    QTest::newRow("if changed, sum not answered")
+        << ifChanged(true, [](Rig& rig) { rig.module.setFailure(Mode::NoReply, 203, 1, 1); }) << memory
+        << QStringList{memory, "L:The module's checksum could not be read; updating.",
+                       "L:The module did not answer within 50000 ms.", "P:Erasing..."};
+    QTest::newRow("if changed, sum echoes another command")
+        << ifChanged(true, [](Rig& rig) { rig.module.setFailure(Mode::WrongEchoOn203, 203, 1, 1); }) << memory
+        << QStringList{memory, "L:The module's checksum could not be read; updating.", "P:Erasing..."};
 }
 
 void TestBootloaderRun::transcripts()
@@ -1005,6 +1035,8 @@ void TestBootloaderRun::transcripts()
     QCOMPARE(transcript.mid(transcript.indexOf(marker), said.size()), said);
     for (const Command& request : rig->module.requests())
         QCOMPARE(int(request.moduleAddress()), 1);
+    // The flash is erased exactly when the run says so.
+    QCOMPARE(requestsOf(rig->module, 200).size(), int(transcript.contains("P:Erasing...")));
 }
 
 void TestBootloaderRun::detectionWaitsForReopenUntilCancel()

@@ -300,6 +300,13 @@ void TestHostApp::headlessEndIsReported_data()
     // The window's picture during the write, as ./dux screenshot takes it.
     QTest::newRow("window picture") << QStringList() << QStringList{QStringLiteral("--screenshot"), QStringLiteral("@folder/window.png")}
                                     << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "" << "updated";
+    // --if-changed: a module whose flash holds the file is restarted without an erase; one that does not is updated.
+    const QStringList ifChanged{QStringLiteral("--if-changed"), QStringLiteral("-v")};
+    QTest::newRow("if changed, module holds the file")
+        << QStringList{QStringLiteral("--flash-image"), QStringLiteral("@firmware")} << ifChanged
+        << UpdateTimeoutSeconds << 0 << "skipped" << "reconnect" << "" << "" << "skipped";
+    QTest::newRow("if changed, module erased") << QStringList() << ifChanged << UpdateTimeoutSeconds << 0 << "updated"
+                                               << "reconnect" << "" << "" << "updated";
     // The plan only: nothing is sent, the module keeps its firmware, and no update is recorded.
     QTest::newRow("dry run") << QStringList() << QStringList{QStringLiteral("--dry-run")} << UpdateTimeoutSeconds << 0
                              << "planned" << "" << "" << "" << "";
@@ -340,7 +347,7 @@ void TestHostApp::headlessEndIsReported()
     QFETCH(QString, recorded);
 
     const QString firmware = makeFirmware(QLatin1String(NewFirmware));
-    QVERIFY(startSimulator(simulatorArguments));
+    QVERIFY(startSimulator(simulatorArguments.replaceInStrings(QStringLiteral("@firmware"), firmware)));
     hostArguments.replaceInStrings(QStringLiteral("@folder"), m_folder->path());
     const Run run = runHost(updateArguments(firmware) + hostArguments
                             << QStringLiteral("--json") << QStringLiteral("--timeout") << QString::number(timeoutSeconds));
@@ -377,7 +384,8 @@ void TestHostApp::headlessEndIsReported()
     QCOMPARE(report.value(QLatin1String("identifier")).toString(), QLatin1String(NewFirmware));
     QCOMPARE(report.value(QLatin1String("moduleFirmware")).toString(), QStringLiteral("%1V101").arg(type));
     QCOMPARE(report.value(QLatin1String("firmwareVersion")).toString(),
-             result == QLatin1String("updated") ? QLatin1String(NewFirmware) : QLatin1String(""));
+             result == QLatin1String("updated") || result == QLatin1String("skipped") ? QLatin1String(NewFirmware)
+                                                                                      : QLatin1String(""));
     const int bytes = report.value(QLatin1String("bytes")).toInt();
     if (exitCode == 0 && result == QLatin1String("updated"))
         QCOMPARE(bytes, FirmwareBytes);
@@ -392,8 +400,12 @@ void TestHostApp::headlessEndIsReported()
     // -q: the closing line alone.
     if (hostArguments.contains(QLatin1String("-q")))
         QVERIFY2(run.err.count(QLatin1Char('\n')) == 1, qPrintable(run.err));
-    if (hostArguments.contains(QLatin1String("-v")) && exitCode == 0)
+    if (hostArguments.contains(QLatin1String("-v")) && exitCode == 0) {
         QVERIFY2(run.err.contains(QLatin1String("] Firmwareupdate started @")), qPrintable(run.err));
+        // The module is erased only when it is updated.
+        QCOMPARE(run.err.contains(QLatin1String("] Erasing...")), result == QLatin1String("updated"));
+        QCOMPARE(run.err.contains(QLatin1String("already holds this firmware")), result == QLatin1String("skipped"));
+    }
     if (result == QLatin1String("timed out")) {
         // Within a second of the time-out, starting the process included.
         QVERIFY2(run.ms < (timeoutSeconds + 1) * 1000 + 500, qPrintable(QString::number(run.ms)));
