@@ -326,10 +326,24 @@ bool parse(const QStringList& arguments, Options* options)
 
 constexpr const char* PacingLine = "dux-sim: paced ";
 
-// One update of a fresh module: its history and dux-sim's pacing account, or why there is none.
-bool measure(const Options& options, const QString& firmware, const QString& work, History* history,
-             qint64* sessionBytes, double* processMs, QString* pacing, QString* problem)
+// One update of a fresh module, as dux-host's history and dux-sim tell it.
+struct Measurement
 {
+    History history{{}};
+    // Bytes through dux-sim in the whole session, and dux-host's whole process.
+    qint64 sessionBytes = 0;
+    double processMs = 0;
+    // dux-sim's account of its pacing.
+    QString pacing;
+    // Why there is no history; empty when there is one.
+    QString problem;
+    double loadBefore = 0;
+};
+
+Measurement measure(const Options& options, const QString& firmware, const QString& work)
+{
+    Measurement measured;
+    measured.loadBefore = BenchStats::loadAverage();
     const QString ports = QDir(work).filePath(QStringLiteral("ports"));
     QProcess simulator;
     QStringList simulatorArguments{QStringLiteral("--baud"), QString::number(options.baud),
@@ -343,8 +357,8 @@ bool measure(const Options& options, const QString& firmware, const QString& wor
         simulatorArguments << QStringLiteral("--flash-image") << firmware;
         hostArguments << QStringLiteral("--if-changed");
     }
-    if (!BenchProcesses::startSimulator(&simulator, ports, simulatorArguments, problem))
-        return false;
+    if (!BenchProcesses::startSimulator(&simulator, ports, simulatorArguments, &measured.problem))
+        return measured;
     const qint64 ioBefore = ioBytes(simulator.processId());
 
     QProcess host;
@@ -357,22 +371,22 @@ bool measure(const Options& options, const QString& firmware, const QString& wor
     clock.start();
     host.start(BenchProcesses::program("dux-host"), hostArguments);
     const bool ended = host.waitForFinished((HostTimeoutSeconds + 60) * MsPerSecond);
-    *processMs = clock.elapsed();
+    measured.processMs = clock.elapsed();
     const QByteArray output = host.readAllStandardOutput();
-    *sessionBytes = ioBytes(simulator.processId()) - ioBefore;
+    measured.sessionBytes = ioBytes(simulator.processId()) - ioBefore;
     simulator.terminate();
     simulator.waitForFinished(StopMs);
     // dux-sim's account of its pacing: where the exchanges' time went beyond their line time.
     for (const QByteArray& line : simulator.readAllStandardError().split('\n')) {
         if (line.startsWith(PacingLine))
-            *pacing = QString::fromUtf8(line.mid(int(qstrlen(PacingLine))));
+            measured.pacing = QString::fromUtf8(line.mid(int(qstrlen(PacingLine))));
     }
     if (!ended || host.exitStatus() != QProcess::NormalExit || host.exitCode() != 0) {
-        *problem = QStringLiteral("dux-host failed:\n") + QString::fromUtf8(output.right(2000));
-        return false;
+        measured.problem = QStringLiteral("dux-host failed:\n") + QString::fromUtf8(output.right(2000));
+        return measured;
     }
-    *history = History(historyOf(output));
-    return true;
+    measured.history = History(historyOf(output));
+    return measured;
 }
 
 // --if-changed: each run skips a module that holds the file; the median run against its entry and restart.
@@ -381,20 +395,14 @@ int measureSkips(const Options& options, const QString& firmware, const QString&
     std::vector<double> wholes;
     std::vector<double> bounds;
     for (int i = 1; i <= options.runs; ++i) {
-        History history({});
-        qint64 sessionBytes = 0;
-        double processMs = 0;
-        QString pacing;
-        QString problem;
-        const double loadBefore = BenchStats::loadAverage();
+        const Measurement measured = measure(options, firmware, work);
         double entryMs = 0;
         double restartMs = 0;
         double wholeMs = 0;
-        if (!measure(options, firmware, work, &history, &sessionBytes, &processMs, &pacing, &problem)
-            || !analyseSkip(history, &entryMs, &restartMs, &wholeMs)) {
+        if (!measured.problem.isEmpty() || !analyseSkip(measured.history, &entryMs, &restartMs, &wholeMs)) {
             std::fprintf(stderr, "bench_linkupdate: run %d: %s\n", i,
-                         problem.isEmpty() ? "the history lacks the entry, the restart or the end, or shows an erase"
-                                           : qPrintable(problem));
+                         measured.problem.isEmpty() ? "the history lacks the entry, the restart or the end, or shows an erase"
+                                                    : qPrintable(measured.problem));
             return 1;
         }
         wholes.push_back(wholeMs);
@@ -402,7 +410,8 @@ int measureSkips(const Options& options, const QString& firmware, const QString&
         std::printf("run %d: skipped in %.3f s (click to \"Update completed.\"); bootloader entry %.3f s, restart "
                     "%.3f s, bound %.3f s; dux-host process %.3f s; load average %.2f before, %.2f after\n",
                     i, wholeMs / MsPerSecond, entryMs / MsPerSecond, restartMs / MsPerSecond,
-                    bounds.back() / MsPerSecond, processMs / MsPerSecond, loadBefore, BenchStats::loadAverage());
+                    bounds.back() / MsPerSecond, measured.processMs / MsPerSecond, measured.loadBefore,
+                    BenchStats::loadAverage());
         std::fflush(stdout);
     }
     std::printf("if_changed_skip_%dbaud_%dKiB: %.3f s whole run (target <= entry + restart + 2 s = %.3f s)\n",
@@ -442,13 +451,13 @@ int main(int argc, char* argv[])
     std::vector<double> duplexRatios;
     std::vector<double> seconds;
     for (int i = 1; i <= options.runs; ++i) {
-        History history({});
-        qint64 sessionBytes = 0;
-        double processMs = 0;
-        QString pacing;
-        QString problem;
-        const double loadBefore = BenchStats::loadAverage();
-        if (measure(options, firmware, work.path(), &history, &sessionBytes, &processMs, &pacing, &problem)) {
+        const Measurement measured = measure(options, firmware, work.path());
+        const History& history = measured.history;
+        const qint64 sessionBytes = measured.sessionBytes;
+        const QString& pacing = measured.pacing;
+        const double loadBefore = measured.loadBefore;
+        QString problem = measured.problem;
+        if (problem.isEmpty()) {
             const Run reference = analyse(history, options.baud, ReferenceFrames);
             const Run ours = analyse(history, options.baud, OurFrames);
             problem = ours.problem;
