@@ -94,10 +94,15 @@ bool BootloaderDialogue::run()
         return false;
     if (!detectBootloader() || !checkIdentity() || !readParameters())
         return false;
-    if (m_target.skipIfHeld && holdsImage()) {
-        if (UpdateOutcome* outcome = m_thread.currentOutcome())
-            outcome->noteSkipped();
-        return restartAndReconnect();
+    if (m_target.skipIfHeld) {
+        // Restarting a module that holds the file is harmless, cancelled or not: it runs that firmware.
+        if (holdsImage()) {
+            if (UpdateOutcome* outcome = m_thread.currentOutcome())
+                outcome->noteSkipped();
+            return restartAndReconnect();
+        }
+        if (cancelled())
+            return false;
     }
     erase();
     if (cancelled())
@@ -244,7 +249,7 @@ bool BootloaderDialogue::holdsImage()
         return false;
     }
     progressAndLog(QStringLiteral("The module already holds this firmware (checksum 0x%1).").arg(hex(fileSum)));
-    return !cancelled();
+    return true;
 }
 
 void BootloaderDialogue::erase()
