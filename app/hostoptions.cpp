@@ -53,6 +53,10 @@ struct OptionTable
                              QStringLiteral("With --headless: wait for modules and update each one that appears, "
                                             "until Ctrl-C; then count those updated, failed and skipped (already on "
                                             "the file's firmware). --timeout bounds each update.")};
+    QCommandLineOption ifChanged{QStringLiteral("if-changed"),
+                                 QStringLiteral("Read the module's checksum in its bootloader first; when it equals "
+                                                "the file's, restart the module without an erase and count it as "
+                                                "skipped.")};
     QCommandLineOption list{QStringLiteral("list"),
                             QStringLiteral("List the modules found (key, port, type, address, version, link) and the "
                                            "plug-ins, then end.")};
@@ -134,7 +138,7 @@ struct OptionTable
     void addTo(QCommandLineParser* parser) const
     {
         parser->setApplicationDescription(QLatin1String(Description));
-        CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, list, dryRun, timeout, json, verbose, quiet, port, usbPort,
+        CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, ifChanged, list, dryRun, timeout, json, verbose, quiet, port, usbPort,
                             portFile, baud, addresses, probe, window, poll, plugins, simulate, exitWhenDone, screenshot,
                             screenshotAt, records, history, summary, csv, firmware, result, station, since});
         parser->addPositionalArgument(QStringLiteral("dux-sim options"),
@@ -267,6 +271,7 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     options.allModules = parser.isSet(table.all);
     options.watch = parser.isSet(table.watch);
     options.dryRun = parser.isSet(table.dryRun);
+    options.ifChanged = parser.isSet(table.ifChanged);
     options.fileName = parser.value(table.file);
     options.exitWhenDone = parser.isSet(table.exitWhenDone);
     options.screenshotPath = parser.value(table.screenshot);

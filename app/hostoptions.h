@@ -49,6 +49,8 @@ struct HostOptions
     bool allModules = false;
     bool watch = false;
     bool dryRun = false;
+    // --if-changed: a module that already holds the file is restarted without an update.
+    bool ifChanged = false;
     QString fileName;
     int timeoutSeconds = DefaultTimeoutSeconds;
     bool exitWhenDone = false;

@@ -155,6 +155,7 @@ int HostRun::exec()
         return listModules();
 
     m_window = std::make_unique<HostWindow>(m_handler.get(), m_discovery.get(), m_loader->containers());
+    m_window->setIfChanged(m_options.ifChanged);
     if (m_options.fileName.isEmpty()) {
         m_window->show();
         m_app->exec();

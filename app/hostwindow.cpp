@@ -4,6 +4,7 @@
 #include "containerinterface.h"
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
+#include "hostmessages.h"
 #include "modulediscovery.h"
 #include "pluginhandler.h"
 #include "recordkeeper.h"
@@ -40,6 +41,7 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
     , m_handler(handler)
     , m_hint(new QLabel)
     , m_modules(new QTreeWidget)
+    , m_ifChanged(nullptr)
 {
     setWindowTitle(tr("dux host"));
     resize(MainWidth, MainHeight);
@@ -66,6 +68,17 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
     QAction* records = tools->addAction(tr("Records"));
     records->setObjectName(QStringLiteral("recordsAction"));
     connect(records, &QAction::triggered, this, &HostWindow::openRecords);
+    m_ifChanged = tools->addAction(tr("Only if changed"));
+    m_ifChanged->setObjectName(QStringLiteral("ifChangedAction"));
+    m_ifChanged->setToolTip(tr("Leave a module that already holds the chosen file as it is: its checksum is read "
+                               "in the bootloader, and it is restarted without an erase."));
+    m_ifChanged->setCheckable(true);
+    connect(m_ifChanged, &QAction::toggled, this, [this] {
+        // The containers shown sit in windows of this one; each update reads the choice as it starts.
+        const QList<ContainerInterface*> shown = findChildren<ContainerInterface*>();
+        for (ContainerInterface* container : shown)
+            applyIfChanged(container);
+    });
 
     connect(handler, &PluginHandler::modulePluginAdded, this, &HostWindow::refreshModules);
     connect(handler, &PluginHandler::modulePluginRemoved, this, &HostWindow::refreshModules);
@@ -95,6 +108,7 @@ QDialog* HostWindow::openContainer(ContainerInterface* container)
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     container->setParent(window);
+    applyIfChanged(container);
     layout->addWidget(container);
     container->init(window);
     // A dialog makes its push buttons default buttons of their own accord, and presses the default
@@ -122,6 +136,21 @@ QDialog* HostWindow::openRecords()
     layout->addWidget(new RecordsView(RecordKeeper::configuredLocation(), window));
     window->show();
     return window;
+}
+
+void HostWindow::setIfChanged(bool on)
+{
+    m_ifChanged->setChecked(on);
+}
+
+bool HostWindow::ifChanged() const
+{
+    return m_ifChanged->isChecked();
+}
+
+void HostWindow::applyIfChanged(QObject* container) const
+{
+    container->setProperty(HostMessages::IfChangedProperty, m_ifChanged->isChecked());
 }
 
 void HostWindow::handleFirmwareCompleted(const QString& moduleKey, const QString& message)

@@ -8,6 +8,7 @@ class ContainerInterface;
 class ModuleDiscovery;
 class PluginHandler;
 class QDialog;
+class QAction;
 class QLabel;
 class QTreeWidget;
 
@@ -26,6 +27,10 @@ public:
     QDialog* openContainer(ContainerInterface* container);
     // Shows the records view in a window of its own, deleted when it closes.
     QDialog* openRecords();
+    // Whether updates first read the module's checksum and leave a module that already holds the file
+    // as it is; off by default. Applies to the containers shown and to those opened later.
+    void setIfChanged(bool on);
+    bool ifChanged() const;
 
 private slots:
     // A container reports a finished update: the module's version is read again once it is handed back.
@@ -34,10 +39,12 @@ private slots:
 private:
     void refreshModules();
     void readVersionAfterUpdate(const QString& moduleKey);
+    void applyIfChanged(QObject* container) const;
 
     PluginHandler* m_handler;
     QLabel* m_hint;
     QTreeWidget* m_modules;
+    QAction* m_ifChanged;
     // Versions read after an update; discovery's own are older for a module that kept its key.
     QHash<QString, QString> m_updatedVersions;
 };

@@ -254,7 +254,9 @@ void UpdateDriver::outcomeFinished(const UpdateOutcome::Report& report)
     disconnect(m_progressBar, nullptr, this, nullptr);
     UpdateResult result;
     // A refusal before the first phase (the module type does not suit the file) left the module untouched.
-    result.outcome = report.success      ? UpdateResult::Outcome::Updated
+    const UpdateResult::Outcome succeeded = report.skipped ? UpdateResult::Outcome::Skipped
+                                                           : UpdateResult::Outcome::Updated;
+    result.outcome = report.success      ? succeeded
         : report.phase.isEmpty()         ? UpdateResult::Outcome::NotStarted
                                          : UpdateResult::Outcome::Failed;
     // A module on a USB link comes back under another port: the report names the key it ended with.

@@ -105,7 +105,8 @@ QString UpdateResult::stateText() const
     case Outcome::Planned:
         return QString();
     case Outcome::Skipped:
-        return QStringLiteral("it already runs %1").arg(moduleFirmware);
+        // Skipped after its restart, it runs what it answered then; left alone by --watch, what it ran.
+        return QStringLiteral("it already runs %1").arg(firmwareVersion.isEmpty() ? moduleFirmware : firmwareVersion);
     default:
         // Empty when the module was not asked (the run was cut short while its worker held the link).
         return moduleState.isEmpty() ? moduleStateAfter(phase, QString()) : moduleState;

@@ -7,7 +7,8 @@
 // code. A run of dux-host is a list of these (UpdateSummary tells the list).
 struct UpdateResult
 {
-    // Skipped: --watch found the module on the file's firmware already. Planned: --dry-run checked it.
+    // Skipped: --watch found the module on the file's firmware already, or --if-changed found its flash
+    // holding the file. Planned: --dry-run checked it.
     enum class Outcome { Updated, Failed, TimedOut, Interrupted, NotStarted, Skipped, Planned };
 
     // The version of the JSON objects; a consumer checks it before it reads the fields.

@@ -1,4 +1,5 @@
 // bench_linkupdate [--baud RATE] [--size BYTES] [--runs N] [--window N] [--module-window N] [--adapter-latency-ms L]
+//                  [--if-changed]
 // A whole update as a user runs it: dux-host --headless updates a module that dux-sim serves on a
 // pseudo-terminal paced like a serial line of RATE baud (8N1), with a firmware file of BYTES program
 // bytes. Each run is compared with the link-bound ideal of that same run: every frame the update put on
@@ -13,6 +14,9 @@
 // with more, the write phase is also set against the full-duplex limit: each word's request alone on
 // the line (the replies come back meanwhile), each page command a whole exchange. --module-window is
 // the window dux-sim's module takes, --adapter-latency-ms how long its replies wait in a USB adapter.
+// --if-changed: the module's flash holds the file already and dux-host runs with --if-changed; the run
+// is set against the bootloader entry (the click to the bootloader's answer) plus the restart back into
+// the firmware ("Restarting module..." to "Update completed.") plus 2 s.
 
 #include "benchprocesses.h"
 #include "benchstats.h"
@@ -21,6 +25,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -36,6 +41,8 @@ constexpr int DefaultImageBytes = 0x10000;
 constexpr int DefaultRuns = 3;
 constexpr int TargetBaud = 115200;
 constexpr double TargetRatio = 1.20;
+// What a skipped update may take beyond its bootloader entry and its restart.
+constexpr double SkipAllowanceMs = 2000;
 constexpr int BitsPerByte = 10; // start bit, 8 data bits, stop bit
 constexpr int WordBytes = 4;
 
@@ -131,6 +138,8 @@ constexpr const char* PageLine = "Writing page at address";
 constexpr const char* ChecksumRepeatLine = "Checksum reply is invalid";
 constexpr const char* ReconnectionLine = "Try to read firmware version";
 constexpr const char* RestartedLine = "Restarted module with firmware version \""; // the version text and "."
+constexpr const char* RestartingLine = "Restarting module...";
+constexpr const char* EraseLine = "Erasing...";
 
 class History
 {
@@ -227,6 +236,21 @@ Run analyse(const History& history, int baud, const FrameSizes& frames)
     return run;
 }
 
+// A skipped update: its bootloader entry, its restart and the whole window; false when a line is missing.
+bool analyseSkip(const History& history, double* entryMs, double* restartMs, double* wholeMs)
+{
+    const Line started = history.first(StartedLine);
+    const Line bootloader = history.first(BootloaderLine);
+    const Line restarting = history.first(RestartingLine);
+    const Line completed = history.first(CompletedLine);
+    if (started.ms < 0 || bootloader.ms < 0 || restarting.ms < 0 || completed.ms < 0 || history.count(EraseLine) > 0)
+        return false;
+    *entryMs = bootloader.ms - started.ms;
+    *restartMs = completed.ms - restarting.ms;
+    *wholeMs = completed.ms - started.ms;
+    return true;
+}
+
 QList<Line> historyOf(const QByteArray& output)
 {
     QList<Line> lines;
@@ -267,11 +291,16 @@ struct Options
     int window = 1;
     int moduleWindow = 4;
     int adapterLatencyMs = 0;
+    bool ifChanged = false;
 };
 
 bool parse(const QStringList& arguments, Options* options)
 {
     for (int i = 1; i < arguments.size(); ++i) {
+        if (arguments.at(i) == QLatin1String("--if-changed")) {
+            options->ifChanged = true;
+            continue;
+        }
         bool ok = i + 1 < arguments.size();
         const int value = ok ? arguments.at(i + 1).toInt(&ok) : 0;
         if (!ok || value <= 0)
@@ -297,18 +326,39 @@ bool parse(const QStringList& arguments, Options* options)
 
 constexpr const char* PacingLine = "dux-sim: paced ";
 
-// One update of a fresh module: its history and dux-sim's pacing account, or why there is none.
-bool measure(const Options& options, const QString& firmware, const QString& work, History* history,
-             qint64* sessionBytes, QString* pacing, QString* problem)
+// One update of a fresh module, as dux-host's history and dux-sim tell it.
+struct Measurement
 {
+    History history{{}};
+    // Bytes through dux-sim in the whole session, and dux-host's whole process.
+    qint64 sessionBytes = 0;
+    double processMs = 0;
+    // dux-sim's account of its pacing.
+    QString pacing;
+    // Why there is no history; empty when there is one.
+    QString problem;
+    double loadBefore = 0;
+};
+
+Measurement measure(const Options& options, const QString& firmware, const QString& work)
+{
+    Measurement measured;
+    measured.loadBefore = BenchStats::loadAverage();
     const QString ports = QDir(work).filePath(QStringLiteral("ports"));
     QProcess simulator;
-    if (!BenchProcesses::startSimulator(&simulator, ports,
-                                        {QStringLiteral("--baud"), QString::number(options.baud),
-                                         QStringLiteral("--window"), QString::number(options.moduleWindow),
-                                         QStringLiteral("--adapter-latency-ms"), QString::number(options.adapterLatencyMs)},
-                                        problem))
-        return false;
+    QStringList simulatorArguments{QStringLiteral("--baud"), QString::number(options.baud),
+                                   QStringLiteral("--window"), QString::number(options.moduleWindow),
+                                   QStringLiteral("--adapter-latency-ms"), QString::number(options.adapterLatencyMs)};
+    QStringList hostArguments{QStringLiteral("--headless"), QStringLiteral("-v"), QStringLiteral("--port-file"), ports,
+                              QStringLiteral("--window"), QString::number(options.window),
+                              QStringLiteral("--file"), firmware, QStringLiteral("--timeout"),
+                              QString::number(HostTimeoutSeconds)};
+    if (options.ifChanged) {
+        simulatorArguments << QStringLiteral("--flash-image") << firmware;
+        hostArguments << QStringLiteral("--if-changed");
+    }
+    if (!BenchProcesses::startSimulator(&simulator, ports, simulatorArguments, &measured.problem))
+        return measured;
     const qint64 ioBefore = ioBytes(simulator.processId());
 
     QProcess host;
@@ -317,26 +367,57 @@ bool measure(const Options& options, const QString& firmware, const QString& wor
     host.setProcessEnvironment(environment);
     host.setStandardErrorFile(QDir(work).filePath(QStringLiteral("dux-host.log")));
     // -v: the history lines with their clock, which the figures are read from.
-    host.start(BenchProcesses::program("dux-host"), {QStringLiteral("--headless"), QStringLiteral("-v"), QStringLiteral("--port-file"), ports,
-                                     QStringLiteral("--window"), QString::number(options.window),
-                                     QStringLiteral("--file"), firmware, QStringLiteral("--timeout"),
-                                     QString::number(HostTimeoutSeconds)});
+    QElapsedTimer clock;
+    clock.start();
+    host.start(BenchProcesses::program("dux-host"), hostArguments);
     const bool ended = host.waitForFinished((HostTimeoutSeconds + 60) * MsPerSecond);
+    measured.processMs = clock.elapsed();
     const QByteArray output = host.readAllStandardOutput();
-    *sessionBytes = ioBytes(simulator.processId()) - ioBefore;
+    measured.sessionBytes = ioBytes(simulator.processId()) - ioBefore;
     simulator.terminate();
     simulator.waitForFinished(StopMs);
     // dux-sim's account of its pacing: where the exchanges' time went beyond their line time.
     for (const QByteArray& line : simulator.readAllStandardError().split('\n')) {
         if (line.startsWith(PacingLine))
-            *pacing = QString::fromUtf8(line.mid(int(qstrlen(PacingLine))));
+            measured.pacing = QString::fromUtf8(line.mid(int(qstrlen(PacingLine))));
     }
     if (!ended || host.exitStatus() != QProcess::NormalExit || host.exitCode() != 0) {
-        *problem = QStringLiteral("dux-host failed:\n") + QString::fromUtf8(output.right(2000));
-        return false;
+        measured.problem = QStringLiteral("dux-host failed:\n") + QString::fromUtf8(output.right(2000));
+        return measured;
     }
-    *history = History(historyOf(output));
-    return true;
+    measured.history = History(historyOf(output));
+    return measured;
+}
+
+// --if-changed: each run skips a module that holds the file; the median run against its entry and restart.
+int measureSkips(const Options& options, const QString& firmware, const QString& work)
+{
+    std::vector<double> wholes;
+    std::vector<double> bounds;
+    for (int i = 1; i <= options.runs; ++i) {
+        const Measurement measured = measure(options, firmware, work);
+        double entryMs = 0;
+        double restartMs = 0;
+        double wholeMs = 0;
+        if (!measured.problem.isEmpty() || !analyseSkip(measured.history, &entryMs, &restartMs, &wholeMs)) {
+            std::fprintf(stderr, "bench_linkupdate: run %d: %s\n", i,
+                         measured.problem.isEmpty() ? "the history lacks the entry, the restart or the end, or shows an erase"
+                                                    : qPrintable(measured.problem));
+            return 1;
+        }
+        wholes.push_back(wholeMs);
+        bounds.push_back(entryMs + restartMs + SkipAllowanceMs);
+        std::printf("run %d: skipped in %.3f s (click to \"Update completed.\"); bootloader entry %.3f s, restart "
+                    "%.3f s, bound %.3f s; dux-host process %.3f s; load average %.2f before, %.2f after\n",
+                    i, wholeMs / MsPerSecond, entryMs / MsPerSecond, restartMs / MsPerSecond,
+                    bounds.back() / MsPerSecond, measured.processMs / MsPerSecond, measured.loadBefore,
+                    BenchStats::loadAverage());
+        std::fflush(stdout);
+    }
+    std::printf("if_changed_skip_%dbaud_%dKiB: %.3f s whole run (target <= entry + restart + 2 s = %.3f s)\n",
+                options.baud, options.imageBytes / 1024, BenchStats::median(wholes) / MsPerSecond,
+                BenchStats::median(bounds) / MsPerSecond);
+    return 0;
 }
 
 }
@@ -347,7 +428,7 @@ int main(int argc, char* argv[])
     Options options;
     if (!parse(app.arguments(), &options)) {
         std::fprintf(stderr, "usage: bench_linkupdate [--baud RATE] [--size BYTES] [--runs N] [--window N] "
-                             "[--module-window N] [--adapter-latency-ms L]\n");
+                             "[--module-window N] [--adapter-latency-ms L] [--if-changed]\n");
         return 2;
     }
     QTemporaryDir work;
@@ -362,17 +443,21 @@ int main(int argc, char* argv[])
                 options.baud, options.imageBytes, ReferenceFrames.commandExchange(), OurFrames.commandExchange());
     std::fflush(stdout);
 
+    if (options.ifChanged)
+        return measureSkips(options, firmware, work.path());
+
     std::vector<double> ratios;
     std::vector<double> ourRatios;
     std::vector<double> duplexRatios;
     std::vector<double> seconds;
     for (int i = 1; i <= options.runs; ++i) {
-        History history({});
-        qint64 sessionBytes = 0;
-        QString pacing;
-        QString problem;
-        const double loadBefore = BenchStats::loadAverage();
-        if (measure(options, firmware, work.path(), &history, &sessionBytes, &pacing, &problem)) {
+        const Measurement measured = measure(options, firmware, work.path());
+        const History& history = measured.history;
+        const qint64 sessionBytes = measured.sessionBytes;
+        const QString& pacing = measured.pacing;
+        const double loadBefore = measured.loadBefore;
+        QString problem = measured.problem;
+        if (problem.isEmpty()) {
             const Run reference = analyse(history, options.baud, ReferenceFrames);
             const Run ours = analyse(history, options.baud, OurFrames);
             problem = ours.problem;

@@ -1,9 +1,12 @@
 #pragma once
 
-// Reports of the host about its modules that the tool reacts to (the text of handleModulePlugin).
+// What the host tells the tool: reports about its modules (the text of handleModulePlugin), and
+// choices it sets as dynamic properties of the tool's widget.
 namespace HostMessages {
 
 // The host's tree of modules has been rebuilt.
 constexpr const char* DeviceTreeReady = "deviceTreeReady";
+// True: each update first reads the module's checksum and leaves a module that holds the file as it is.
+constexpr const char* IfChangedProperty = "dpIfChanged";
 
 }

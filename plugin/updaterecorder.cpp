@@ -75,7 +75,7 @@ void UpdateRecorder::writeRun(UpdateOutcome::Report report)
 UpdateRecord::Result UpdateRecorder::resultOf(const UpdateOutcome::Report& report)
 {
     if (report.success)
-        return UpdateRecord::Result::Updated;
+        return report.skipped ? UpdateRecord::Result::Skipped : UpdateRecord::Result::Updated;
     // No phase reached: refused, or cancelled, before anything was sent to the module.
     if (report.phase.isEmpty())
         return UpdateRecord::Result::NotStarted;

@@ -279,6 +279,8 @@ void UpdateSession::proceed(bool byUser)
 
     m_worker->setCommandHandler(m_handler);
     m_worker->setLinkKind(policy.kind);
+    // The host's choice lives on the tool's widget, this session's parent; read anew for each update.
+    m_worker->setSkipIfHeld(parent() && parent()->property(HostMessages::IfChangedProperty).toBool());
     if (!inBootloader && !byUser)
         return;
     scheduleWorkerStart(inBootloader);

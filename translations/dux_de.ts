@@ -143,6 +143,14 @@ li.checked::marker { content: &quot;±2&quot;; }
         <translation>Protokoll</translation>
     </message>
     <message>
+        <source>Only if changed</source>
+        <translation>Nur wenn geändert</translation>
+    </message>
+    <message>
+        <source>Leave a module that already holds the chosen file as it is: its checksum is read in the bootloader, and it is restarted without an erase.</source>
+        <translation>Ein Modul, das die gewählte Datei schon enthält, bleibt, wie es ist: Seine Prüfsumme wird im Bootloader gelesen, und es wird ohne Löschen neu gestartet.</translation>
+    </message>
+    <message>
         <source>dux host</source>
         <translation>dux host</translation>
     </message>

@@ -86,6 +86,16 @@ bool BootloaderDialogue::run()
         return false;
     if (!detectBootloader() || !checkIdentity() || !readParameters())
         return false;
+    if (m_target.skipIfHeld) {
+        // Restarting a module that holds the file is harmless, cancelled or not: it runs that firmware.
+        if (holdsImage()) {
+            if (UpdateOutcome* outcome = m_thread.currentOutcome())
+                outcome->noteSkipped();
+            return restartAndReconnect();
+        }
+        if (cancelled())
+            return false;
+    }
     erase();
     if (cancelled())
         return false;
@@ -217,6 +227,31 @@ bool BootloaderDialogue::readParameters()
         return false;
     }
     return !cancelled();
+}
+
+bool BootloaderDialogue::holdsImage()
+{
+    CommandHandlerInterface* handler = m_target.handler;
+    handler->setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
+    Command request = checksumRequest();
+    Command reply;
+    send(request, reply);
+    handler->resetMaxTimeoutMS();
+    const quint32 fileSum = quint32(m_target.image.checksum());
+    // Only a sum that surely answers this request may spare the update; anything else updates.
+    if (!reply.isValid() || reply.command() != Bootloader::ReadChecksumCommand) {
+        log(QStringLiteral("The module's checksum could not be read; updating."));
+        logRequestFailure();
+        return false;
+    }
+    const quint32 moduleSum = quint32(reply.value());
+    if (moduleSum != fileSum) {
+        log(QStringLiteral("Module-CheckSum: 0x%1 differs from Hexfile-CheckSum: 0x%2; updating.")
+                .arg(hex(moduleSum), hex(fileSum)));
+        return false;
+    }
+    progressAndLog(QStringLiteral("The module already holds this firmware (checksum 0x%1).").arg(hex(fileSum)));
+    return true;
 }
 
 void BootloaderDialogue::erase()
@@ -416,11 +451,10 @@ bool BootloaderDialogue::verifyChecksum()
 {
     CommandHandlerInterface* handler = m_target.handler;
     m_channel.reachPhase(UpdatePhase::Verify);
-    const quint32 lastAddress = quint32(m_flashBase) + quint32(m_target.image.size()) - 1;
+    Command request = checksumRequest();
     progress(QStringLiteral("Verifying checksum..."));
-    log(QStringLiteral("Verifying checksum at address 0x%1...").arg(hex(lastAddress)));
+    log(QStringLiteral("Verifying checksum at address 0x%1...").arg(hex(quint32(request.value()))));
     handler->setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
-    Command request = makeRequest(Bootloader::ReadChecksumCommand, 0, 0, int(lastAddress));
     Command reply;
     send(request, reply);
     if (!reply.isValid() || reply.command() != Bootloader::ReadChecksumCommand) {
@@ -439,6 +473,12 @@ bool BootloaderDialogue::verifyChecksum()
     text += equal ? QStringLiteral(" suit each other.") : QStringLiteral(" do not match!");
     progressAndLog(text);
     return equal;
+}
+
+Command BootloaderDialogue::checksumRequest() const
+{
+    const quint32 lastAddress = quint32(m_flashBase) + quint32(m_target.image.size()) - 1;
+    return makeRequest(Bootloader::ReadChecksumCommand, 0, 0, int(lastAddress));
 }
 
 bool BootloaderDialogue::storeSizeAndChecksum()

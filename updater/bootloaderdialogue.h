@@ -34,6 +34,8 @@ public:
         QString portName;
         FirmwareImage image;
         int detectionBoundMs = DetectionBoundMs;
+        // A module whose flash already sums to the file's checksum is restarted without an erase.
+        bool skipIfHeld = false;
     };
 
     // The flags and the address are the thread's: the widget writes them while the dialogue runs.
@@ -52,6 +54,8 @@ private:
     bool detectBootloader();
     bool checkIdentity();
     bool readParameters();
+    // Whether the flash over the file's range already sums to the file's checksum.
+    bool holdsImage();
     void erase();
     // Each is true when every word went out; false after a failure or a cancel.
     bool writeImage();
@@ -72,6 +76,8 @@ private:
     // Moves `position` (in the image) and `offset` (in the page) past one word, showing the progress.
     void wordWritten(int& position, int& offset);
     bool verifyChecksum();
+    // The request for the sum of the flash from its base to the file's last byte.
+    Command checksumRequest() const;
     bool storeSizeAndChecksum();
     bool storeInFlashWords();
     bool restartAndReconnect();

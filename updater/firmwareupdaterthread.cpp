@@ -47,6 +47,7 @@ void FirmwareUpdaterThread::run()
         target.portName = portName;
         target.image = image;
         target.detectionBoundMs = detectionBoundMs;
+        target.skipIfHeld = skipIfHeld;
         successful = BootloaderDialogue(*this, *this, target, cancelRequested, reopenDone, moduleAddress).run();
     }
 
@@ -89,6 +90,11 @@ void FirmwareUpdaterThread::setDetectionBoundMs(int ms)
 void FirmwareUpdaterThread::setModuleAddress(unsigned char address)
 {
     moduleAddress = address;
+}
+
+void FirmwareUpdaterThread::setSkipIfHeld(bool skip)
+{
+    skipIfHeld = skip;
 }
 
 void FirmwareUpdaterThread::cancelUpdate()

@@ -36,6 +36,9 @@ public:
     void setModuleAddress(unsigned char moduleAddress);
     // How long the next run looks for a bootloader (BootloaderDialogue::DetectionBoundMs unless set).
     void setDetectionBoundMs(int ms);
+    // Whether the next run first asks the module for its checksum and leaves a module that already
+    // holds the file unerased; set while no run is under way.
+    void setSkipIfHeld(bool skip);
 
     void cancelUpdate();
     bool isCancelRequested() const;
@@ -91,6 +94,7 @@ private:
     std::atomic<bool> deviceClosed{false};
     FirmwareImage image;
     int detectionBoundMs = BootloaderDialogue::DetectionBoundMs;
+    bool skipIfHeld = false;
     std::atomic<unsigned char> moduleAddress{1};
     // Set and cleared on the GUI thread while the worker may run; the run reads it for each report.
     std::atomic<UpdateOutcome*> outcome{nullptr};

@@ -20,6 +20,7 @@ void UpdateOutcome::begin()
     m_status.clear();
     m_bytesWritten = 0;
     m_window = 0;
+    m_skipped = false;
     m_running = true;
 }
 
@@ -66,10 +67,17 @@ void UpdateOutcome::noteWindow(int window)
     m_window = window;
 }
 
+void UpdateOutcome::noteSkipped()
+{
+    QMutexLocker lock(&m_mutex);
+    m_skipped = true;
+}
+
 UpdateOutcome::Report UpdateOutcome::reportSoFar() const
 {
     Report report;
     report.phase = m_phase;
+    report.skipped = m_skipped;
     report.bytesWritten = m_bytesWritten;
     report.window = m_window;
     report.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;

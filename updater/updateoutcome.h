@@ -45,6 +45,8 @@ public:
         bool interrupted = false;
         // How many flash words the write phase kept in flight; 0 before it started.
         int window = 0;
+        // The module already held the file and was restarted without an erase.
+        bool skipped = false;
     };
 
     explicit UpdateOutcome(QObject* parent = nullptr);
@@ -60,6 +62,8 @@ public:
     void noteStatus(const QString& status);
     // The window the write phase starts with.
     void noteWindow(int window);
+    // The module already holds the file: the run restarts it without writing.
+    void noteSkipped();
     // Ends the update; reports it once, even when both Cancel and the worker end it.
     void finish(bool success, const QString& failureText, const QString& moduleKey, const QString& firmwareVersion,
                 bool interrupted = false);
@@ -87,6 +91,7 @@ private:
     QString m_status;
     qint64 m_bytesWritten = 0;
     int m_window = 0;
+    bool m_skipped = false;
     bool m_running = false;
 };
 

@@ -918,20 +918,28 @@ void TestBootloaderRun::cancel_data()
     QTest::addColumn<QString>("lastText");
     QTest::addColumn<QString>("notSent");
     QTest::addColumn<bool>("succeeds");
+    // Asked to leave a module that holds the file alone: 0 no; 1 yes, the module erased; 2 yes, it holds it.
+    QTest::addColumn<int>("ifChanged");
 
     QTest::newRow("during erase") << int(Scheme::PageBuffer) << 200 << 1 << "L:Erasing after # ms finished."
-                                  << "201" << false;
+                                  << "201" << false << 0;
     QTest::newRow("page buffer, tenth word") << int(Scheme::PageBuffer) << 201 << 10 << "L:Writing 1000 bytes..."
-                                             << "203" << false;
+                                             << "203" << false << 0;
     // Page-number bootloaders are not left in the middle of the write: the cancel waits for the
     // checksum to be verified, as one that arrives during the verify does.
     QTest::newRow("page number, tenth word") << int(Scheme::PageNumber) << 201 << 10
                                              << "L:Module-CheckSum: 0x%1 and Hexfile-CheckSum: 0x%1 suit each other."
-                                             << "208" << false;
+                                             << "208" << false << 0;
     QTest::newRow("while storing the size") << int(Scheme::PageBuffer) << 208 << 1 << "L:Writing checksum 0x%1"
-                                            << "205" << false;
+                                            << "205" << false << 0;
     // Past the restart a pending cancel ends the reconnection as a success.
-    QTest::newRow("at the restart") << int(Scheme::PageBuffer) << 205 << 1 << "L:Update completed.\n" << "" << true;
+    QTest::newRow("at the restart") << int(Scheme::PageBuffer) << 205 << 1 << "L:Update completed.\n" << "" << true << 0;
+    // A cancel while the sum is read: a module that holds the file is still restarted; no other is erased.
+    QTest::newRow("if changed, during the sum, module erased")
+        << int(Scheme::PageBuffer) << 203 << 1
+        << "L:Module-CheckSum: 0x3e418 differs from Hexfile-CheckSum: 0x%1; updating." << "200" << false << 1;
+    QTest::newRow("if changed, during the sum, module holds the file")
+        << int(Scheme::PageBuffer) << 203 << 1 << "L:Update completed.\n" << "200" << true << 2;
 }
 
 void TestBootloaderRun::cancel()
@@ -942,8 +950,12 @@ void TestBootloaderRun::cancel()
     QFETCH(QString, lastText);
     QFETCH(QString, notSent);
     QFETCH(bool, succeeds);
+    QFETCH(int, ifChanged);
 
     auto rig = makeReadyRig(1000, Scheme(scheme));
+    rig->updater.setSkipIfHeld(ifChanged > 0);
+    if (ifChanged == 2)
+        rig->module.loadFlash(0, rig->firmware.image.mid(0, 1000));
     rig->onRequest(command, nth, [&rig] { rig->updater.cancelUpdate(); });
 
     RUN_TO_ONE_COMPLETION(*rig, succeeds);
@@ -998,6 +1010,36 @@ void TestBootloaderRun::transcripts_data()
         << "L:Restarting module..."
         << QStringList{"L:Restarting module...", "reopen:2", "max:1000", "reopen:1", "L:COM7: Unable to reconnect ",
                        "L:Update completed.\n", "done:1"};
+
+    // Asked to leave a module that holds the file alone: the sum over the file's range decides before the erase.
+    const QString memory = QStringLiteral("L:Memory size: 262144");
+    const QString fileSum = hex(quint32(makeFirmware(0, 600, "1234V205").checksum));
+    const auto ifChanged = [](bool holdsFile, std::function<void(Rig&)> more = {}) {
+        return RigSetup([=](Rig& rig) {
+            rig.updater.setSkipIfHeld(true);
+            if (holdsFile)
+                rig.module.loadFlash(0, rig.firmware.image.mid(rig.firmware.progStart, rig.firmware.programSize));
+            if (more)
+                more(rig);
+        });
+    };
+    const QString held = QStringLiteral("The module already holds this firmware (checksum 0x%1).").arg(fileSum);
+    QTest::newRow("if changed, module holds the file")
+        << ifChanged(true) << memory
+        << QStringList{memory, "P:" + held, "L:" + held, "P:Restarting module...", "L:Restarting module...",
+                       "reopen:2", "max:1000"};
+    QTest::newRow("if changed, module erased")
+        << ifChanged(false) << memory
+        << QStringList{memory, QStringLiteral("L:Module-CheckSum: 0x%1 differs from Hexfile-CheckSum: 0x%2; updating.")
+                                   .arg(hex(600 * 0xFF), fileSum),
+                       "P:Erasing...", "L:Erasing..."};
+    QTest::newRow("if changed, sum not answered")
+        << ifChanged(true, [](Rig& rig) { rig.module.setFailure(Mode::NoReply, 203, 1, 1); }) << memory
+        << QStringList{memory, "L:The module's checksum could not be read; updating.",
+                       "L:The module did not answer within 50000 ms.", "P:Erasing..."};
+    QTest::newRow("if changed, sum echoes another command")
+        << ifChanged(true, [](Rig& rig) { rig.module.setFailure(Mode::WrongEchoOn203, 203, 1, 1); }) << memory
+        << QStringList{memory, "L:The module's checksum could not be read; updating.", "P:Erasing..."};
 }
 
 void TestBootloaderRun::transcripts()
@@ -1015,6 +1057,8 @@ void TestBootloaderRun::transcripts()
     QCOMPARE(transcript.mid(transcript.indexOf(marker), said.size()), said);
     for (const Command& request : rig->module.requests())
         QCOMPARE(int(request.moduleAddress()), 1);
+    // The flash is erased exactly when the run says so.
+    QCOMPARE(requestsOf(rig->module, 200).size(), int(transcript.contains("P:Erasing...")));
 }
 
 void TestBootloaderRun::detectionWaitsForReopenUntilCancel()

@@ -278,7 +278,7 @@ void TestHostApp::headlessEndIsReported_data()
     QTest::addColumn<QString>("result");
     QTest::addColumn<QString>("phase");
     QTest::addColumn<QString>("failure");
-    QTest::addColumn<QString>("state"); // as the module was found after the run; empty: not checked
+    QTest::addColumn<QString>("state"); // as the module was found after the run, or what a skipped one runs; empty: not checked
     // The result of the update's record in the local file, its failure the run's; none: nothing recorded,
     // or it waits in the spool of the --records server.
     QTest::addColumn<QString>("recorded");
@@ -303,6 +303,14 @@ void TestHostApp::headlessEndIsReported_data()
     // The window's picture during the write, as ./dux screenshot takes it.
     QTest::newRow("window picture") << QStringList() << QStringList{QStringLiteral("--screenshot"), QStringLiteral("@folder/window.png")}
                                     << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "" << "updated";
+    // --if-changed: a module whose flash holds the file is restarted without an erase; one that does not is updated.
+    const QStringList ifChanged{QStringLiteral("--if-changed"), QStringLiteral("-v")};
+    QTest::newRow("if changed, module holds the file")
+        << QStringList{QStringLiteral("--flash-image"), QStringLiteral("@firmware")} << ifChanged
+        << UpdateTimeoutSeconds << 0 << "skipped" << "reconnect" << ""
+        << QStringLiteral("it already runs %1").arg(QLatin1String(NewFirmware)) << "skipped";
+    QTest::newRow("if changed, module erased") << QStringList() << ifChanged << UpdateTimeoutSeconds << 0 << "updated"
+                                               << "reconnect" << "" << "" << "updated";
     // The plan only: nothing is sent, the module keeps its firmware, and no update is recorded.
     QTest::newRow("dry run") << QStringList() << QStringList{QStringLiteral("--dry-run")} << UpdateTimeoutSeconds << 0
                              << "planned" << "" << "" << "" << "";
@@ -349,7 +357,7 @@ void TestHostApp::headlessEndIsReported()
     QFETCH(QString, recorded);
 
     const QString firmware = makeFirmware(QLatin1String(NewFirmware));
-    QVERIFY(startSimulator(simulatorArguments));
+    QVERIFY(startSimulator(simulatorArguments.replaceInStrings(QStringLiteral("@firmware"), firmware)));
     hostArguments.replaceInStrings(QStringLiteral("@folder"), m_folder->path());
     const Run run = runHost(updateArguments(firmware) + hostArguments
                             << QStringLiteral("--json") << QStringLiteral("--timeout") << QString::number(timeoutSeconds));
@@ -374,6 +382,8 @@ void TestHostApp::headlessEndIsReported()
     QCOMPARE(report.value(QLatin1String("phase")).isNull(), phase.isEmpty());
     QCOMPARE(report.value(QLatin1String("phase")).toString(), phase);
     QCOMPARE(report.value(QLatin1String("failure")).isNull(), failure.isEmpty());
+    if (!state.isEmpty())
+        QCOMPARE(report.value(QLatin1String("state")).toString(), state);
     QVERIFY2(report.value(QLatin1String("failure")).toString().contains(failure), qPrintable(run.out.first()));
     const QString type = simulatorArguments.contains(QLatin1String("--type")) ? simulatorArguments.last()
                                                                               : QStringLiteral("1234");
@@ -386,15 +396,14 @@ void TestHostApp::headlessEndIsReported()
     QCOMPARE(report.value(QLatin1String("identifier")).toString(), QLatin1String(NewFirmware));
     QCOMPARE(report.value(QLatin1String("moduleFirmware")).toString(), QStringLiteral("%1V101").arg(type));
     QCOMPARE(report.value(QLatin1String("firmwareVersion")).toString(),
-             result == QLatin1String("updated") ? QLatin1String(NewFirmware) : QLatin1String(""));
+             result == QLatin1String("updated") || result == QLatin1String("skipped") ? QLatin1String(NewFirmware)
+                                                                                      : QLatin1String(""));
     const int bytes = report.value(QLatin1String("bytes")).toInt();
     if (exitCode == 0 && result == QLatin1String("updated"))
         QCOMPARE(bytes, FirmwareBytes);
     else if (phase == QLatin1String("write"))
         QVERIFY2(bytes < FirmwareBytes, qPrintable(run.out.first()));
     QCOMPARE(report.value(QLatin1String("estimatedSeconds")).toDouble() > 0, result == QLatin1String("planned"));
-    if (!state.isEmpty())
-        QCOMPARE(report.value(QLatin1String("state")).toString(), state);
     if (hostArguments.contains(QLatin1String("--screenshot")))
         QVERIFY2(run.err.contains(QStringLiteral("(window saved to %1)").arg(hostArguments.last())) && QFile::exists(hostArguments.last()),
                  qPrintable(run.err));
@@ -403,8 +412,12 @@ void TestHostApp::headlessEndIsReported()
     // -q: the closing line alone.
     if (hostArguments.contains(QLatin1String("-q")))
         QVERIFY2(run.err.count(QLatin1Char('\n')) == 1, qPrintable(run.err));
-    if (hostArguments.contains(QLatin1String("-v")) && exitCode == 0)
+    if (hostArguments.contains(QLatin1String("-v")) && exitCode == 0) {
         QVERIFY2(run.err.contains(QLatin1String("] Firmwareupdate started @")), qPrintable(run.err));
+        // The module is erased only when it is updated.
+        QCOMPARE(run.err.contains(QLatin1String("] Erasing...")), result == QLatin1String("updated"));
+        QCOMPARE(run.err.contains(QLatin1String("already holds this firmware")), result == QLatin1String("skipped"));
+    }
     if (result == QLatin1String("timed out")) {
         // Within a second of the time-out, starting the process included.
         QVERIFY2(run.ms < (timeoutSeconds + 1) * 1000 + 500, qPrintable(QString::number(run.ms)));

@@ -2,6 +2,7 @@
 #include "fakehost.h"
 #include "firmwareupdate.h"
 #include "firmwareupdaterthread.h"
+#include "hostmessages.h"
 #include "hostwindow.h"
 #include "modulediscovery.h"
 #include "pluginhandler.h"
@@ -83,6 +84,7 @@ private slots:
     void displayFieldsShowTheirWidestValue();
     void enterInFileNamePressesNoButton();
     void hostWindowShowsVersionsAndFirstStep();
+    void hostWindowTellsContainersIfChanged();
     void finishedDetachesAndNextInitReloadsOnce();
 
 private:
@@ -235,6 +237,23 @@ void TestPluginShell::hostWindowShowsVersionsAndFirstStep()
     const QString first = modules->topLevelItem(0)->text(0);
     fakeHost.pluginHandler()->noteModuleVersion(first, QStringLiteral("1234B102"));
     QCOMPARE(modules->topLevelItem(0)->text(versionColumn), QStringLiteral("1234B102"));
+}
+
+// "Only if changed" is off until chosen, and reaches the containers shown before and after the choice.
+void TestPluginShell::hostWindowTellsContainersIfChanged()
+{
+    HostedPlugin hosted;
+    auto* choice = hosted.host.findChild<QAction*>(QStringLiteral("ifChangedAction"));
+    QVERIFY(choice && choice->isCheckable());
+    const auto chosen = [](QObject* container) { return container->property(HostMessages::IfChangedProperty).toBool(); };
+    QVERIFY(!chosen(hosted.plugin));
+    choice->trigger();
+    QVERIFY(chosen(hosted.plugin));
+    auto* later = new FirmwareUpdate;
+    hosted.host.openContainer(later);
+    QVERIFY(chosen(later));
+    choice->trigger();
+    QVERIFY(!chosen(hosted.plugin) && !chosen(later));
 }
 
 void TestPluginShell::finishedDetachesAndNextInitReloadsOnce()
