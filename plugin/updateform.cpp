@@ -35,7 +35,7 @@ UpdateForm::UpdateForm(UpdateSession* session, Ui::FirmwareUpdate* ui, QObject* 
     connect(session, &UpdateSession::workerStarting, this, &UpdateForm::showWorkerStarting);
     // A good update ends after the list rebuild (on a USB link, once the module is back).
     connect(session->outcome(), &UpdateOutcome::finished, this,
-            [this](const UpdateOutcome::Report& report) { showDone(report.success); });
+            [this](const UpdateOutcome::Report& report) { showDone(report); });
 }
 
 void UpdateForm::addHistoryLine(const QString& html)
@@ -75,14 +75,17 @@ void UpdateForm::release(bool updateAllowed)
     m_ui->gbNewFirmware->setEnabled(true);
 }
 
-void UpdateForm::showDone(bool success)
+void UpdateForm::showDone(const UpdateOutcome::Report& report)
 {
-    if (!success)
+    if (!report.success)
         return;
     // The completion has reset the bar, so the history says the update is done, as it says what a failed
-    // one left; it stays until the next update clears the history.
-    // The version, when it was read back, is in the module's field above.
-    addHistoryLine(QStringLiteral("Module state: runs its new firmware. The update is done."));
+    // one left; it stays until the next update clears the history. The version, when it was read back,
+    // is in the module's field above.
+    if (report.skipped)
+        addHistoryLine(QStringLiteral("Module state: runs the firmware it already held; it was restarted, not erased."));
+    else
+        addHistoryLine(QStringLiteral("Module state: runs its new firmware. The update is done."));
 }
 
 void UpdateForm::showActiveFirmware(const QString& version)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "updateoutcome.h"
+
 #include <QObject>
 #include <QString>
 
@@ -25,7 +27,7 @@ private:
     void release(bool updateAllowed);
     void showActiveFirmware(const QString& version);
     void showWorkerStarting();
-    void showDone(bool success);
+    void showDone(const UpdateOutcome::Report& report);
 
     Ui::FirmwareUpdate* m_ui;
 };

@@ -417,6 +417,7 @@ void TestHostApp::headlessEndIsReported()
         // The module is erased only when it is updated.
         QCOMPARE(run.err.contains(QLatin1String("] Erasing...")), result == QLatin1String("updated"));
         QCOMPARE(run.err.contains(QLatin1String("already holds this firmware")), result == QLatin1String("skipped"));
+        QCOMPARE(run.err.contains(QLatin1String("Module state: runs its new firmware.")), result == QLatin1String("updated"));
     }
     if (result == QLatin1String("timed out")) {
         // Within a second of the time-out, starting the process included.
