@@ -263,6 +263,11 @@ int HostRun::tellResultAtOnce(RunWatchdog::Event event)
     writeAll(STDOUT_FILENO, text.out);
     m_run->recordCutShort(interrupted ? UpdateResult::Outcome::Interrupted : UpdateResult::Outcome::TimedOut,
                           CutShortRecordWaitMs);
+    // A search cut short has no plug-in to record it: the GUI thread waits in a probe.
+    for (const UpdateResult& result : results) {
+        if (result.moduleKey.isEmpty())
+            m_records.recordAndWait(result, CutShortRecordWaitMs);
+    }
     return UpdateSummary::exitCode(results);
 }
 

@@ -15,6 +15,12 @@ RunRecorder::~RunRecorder() = default;
 
 void RunRecorder::record(const UpdateResult& result)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (result.moduleKey.isEmpty()) {
+        if (m_recordedWithoutModule)
+            return;
+        m_recordedWithoutModule = true;
+    }
     // A record that cannot be kept the writer says on stderr itself.
     if (!m_writer)
         m_writer = std::make_unique<RecordWriter>(RecordKeeper::configuredLocation(), RecordKeeper::localFile());
@@ -35,4 +41,12 @@ void RunRecorder::record(const UpdateResult& result)
     record.result = skipped ? UpdateRecord::Result::Skipped : UpdateRecord::Result::NotStarted;
     record.failureText = skipped ? result.stateText() : result.failureText;
     m_writer->write(record);
+}
+
+void RunRecorder::recordAndWait(const UpdateResult& result, int waitMs)
+{
+    record(result);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_writer)
+        m_writer->flush(waitMs);
 }

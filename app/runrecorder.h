@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <memory>
+#include <mutex>
 
 class RecordWriter;
 struct UpdateResult;
@@ -18,9 +19,16 @@ public:
 
     void setFileBytes(int fileBytes) { m_fileBytes = fileBytes; }
     // Hands the record of `result` over; written on a thread of its own, kept before the process ends.
+    // From any thread: a run that ends at once while its search is under way records from the
+    // watchdog's thread, and its GUI thread may get there too. A run records one attempt without a
+    // module at most, so the second of the two is dropped.
     void record(const UpdateResult& result);
+    // record(), then waits up to `waitMs` until it is kept: the process ends right after.
+    void recordAndWait(const UpdateResult& result, int waitMs);
 
 private:
+    std::mutex m_mutex;
+    bool m_recordedWithoutModule = false;
     int m_fileBytes;
     // Made with the first record: most runs leave all their records to the plug-in.
     std::unique_ptr<RecordWriter> m_writer;
