@@ -8,6 +8,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
+
 Q_LOGGING_CATEGORY(lcModuleServer, "dux.sim.server", QtInfoMsg)
 
 namespace {
@@ -41,6 +43,9 @@ ModuleServer::ModuleServer(SimulatedModule* module, QObject* parent)
     m_latencyTimer.setSingleShot(true);
     m_latencyTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_latencyTimer, &QTimer::timeout, this, &ModuleServer::flushHeldReplies);
+    m_lateCopyTimer.setSingleShot(true);
+    m_lateCopyTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_lateCopyTimer, &QTimer::timeout, this, &ModuleServer::sendDueLateCopies);
 }
 
 ModuleServer::~ModuleServer() = default;
@@ -204,6 +209,8 @@ void ModuleServer::closePort()
     m_decoder.clear();
     m_latencyTimer.stop();
     m_heldReplies.clear();
+    m_lateCopyTimer.stop();
+    m_lateCopies.clear();
     m_portName.clear();
     announce();
     emit portClosed(gone);
@@ -418,6 +425,7 @@ void ModuleServer::serveVersion(const DuxlFrame& request, const WireFault* fault
 
 void ModuleServer::sendReply(QByteArray frame, bool spoil, const WireFault* fault, qint64 receivedNs)
 {
+    sendDueLateCopies();
     using Kind = WireFault::Kind;
     // A spoilt reply is a whole frame whose CRC does not match, as line noise would leave it.
     if (spoil || (fault && fault->kind() == Kind::CorruptFrame))
@@ -462,10 +470,8 @@ void ModuleServer::sendAfterReply(const QByteArray& frame, const WireFault& faul
     switch (fault.kind()) {
     case Kind::LateDuplicate:
         // Not slept: the module goes on serving meanwhile, as one whose transmit queue repeats itself does.
-        QTimer::singleShot(WireFault::LateDuplicateMs, this, [this, frame] {
-            if (m_port.isOpen())
-                transmit(frame);
-        });
+        m_lateCopies.append({LinkPacer::nowNs() + qint64(WireFault::LateDuplicateMs) * NsPerMs, frame});
+        scheduleLateCopies();
         break;
     case Kind::Unsolicited:
         for (int i = 1; i <= WireFault::UnsolicitedReplies; ++i)
@@ -475,6 +481,24 @@ void ModuleServer::sendAfterReply(const QByteArray& frame, const WireFault& faul
     default:
         break;
     }
+}
+
+void ModuleServer::sendDueLateCopies()
+{
+    while (!m_lateCopies.isEmpty() && m_lateCopies.first().first <= LinkPacer::nowNs()) {
+        const QByteArray copy = m_lateCopies.takeFirst().second;
+        if (m_port.isOpen())
+            transmit(copy);
+    }
+    scheduleLateCopies();
+}
+
+void ModuleServer::scheduleLateCopies()
+{
+    if (m_lateCopies.isEmpty())
+        return;
+    const qint64 waitNs = std::max<qint64>(0, m_lateCopies.first().first - LinkPacer::nowNs());
+    m_lateCopyTimer.start(int((waitNs + NsPerMs - 1) / NsPerMs));
 }
 
 void ModuleServer::transmit(const QByteArray& bytes)

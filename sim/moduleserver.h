@@ -137,6 +137,10 @@ private:
     // nobody asked for.
     void sendAfterReply(const QByteArray& frame, const WireFault& fault);
     void transmit(const QByteArray& bytes);
+    // Late copies go out between frames once due, as a module's transmit queue would send them, not
+    // after everything the module is busy sending when their time comes.
+    void sendDueLateCopies();
+    void scheduleLateCopies();
     // Writes a chunk to the port, or holds it as a USB adapter would.
     bool writeToPort(const QByteArray& chunk);
     void flushHeldReplies();
@@ -163,6 +167,9 @@ private:
     int m_adapterLatencyMs = 0;
     QByteArray m_heldReplies;
     QTimer m_latencyTimer;
+    // Copies of replies waiting for their time (late-duplicate), oldest first: due time in ns, frame.
+    QList<QPair<qint64, QByteArray>> m_lateCopies;
+    QTimer m_lateCopyTimer;
     int m_requestLogLimit = 0;
     // Set by a restart during a request; the port goes once that request is answered.
     bool m_restartPending = false;

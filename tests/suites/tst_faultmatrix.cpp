@@ -70,6 +70,8 @@ const QStringList OneAtATime{QStringLiteral("--window"), QStringLiteral("0")};
 constexpr Kind WindowedKinds[] = {Kind::LostReply,  Kind::CorruptFrame, Kind::DuplicatedReply, Kind::LateReply,
                                   Kind::Stall,      Kind::PortVanishes, Kind::EarlyReply};
 constexpr int WindowedFaultRequest = 6;
+// A module whose bytes take their time on the line, as at 115200 baud.
+const QStringList PacedModule{QStringLiteral("--baud"), QStringLiteral("115200")};
 // A module that states a window larger than its receive buffer holds: requests beyond it are lost.
 const QStringList OverrunModule{QStringLiteral("--window"), QStringLiteral("16"), QStringLiteral("--rx-buffer"),
                                 QStringLiteral("26")};
@@ -545,6 +547,16 @@ void TestFaultMatrix::addWindowedCells(Link link, const QString& prefix)
             << usb << fault.toString() << QString() << e.completed << e.message << e.reason << RunMs + e.waitedMs
             << e.waitsForCancel << e.powerCycle << e.portReturns << e.linkHandedBack << e.knownDefect << e.workerRuns
             << QStringList() << false;
+    }
+    // Every word reply copied 5 ms later on a line paced as a real one: the copies come between the
+    // window's replies, never under the sequence number of a request still to come.
+    {
+        Expectation e = expectationOf(Kind::LateDuplicate, Phase::Write, link);
+        const WireFault fault(Kind::LateDuplicate, Phase::Write, WireFault::EveryRequest);
+        QTest::newRow(qPrintable(prefix + QStringLiteral("window:paced:") + fault.toString()))
+            << usb << fault.toString() << QString() << e.completed << e.message << e.reason << RunMs + e.waitedMs
+            << e.waitsForCancel << e.powerCycle << e.portReturns << e.linkHandedBack << e.knownDefect << e.workerRuns
+            << PacedModule << false;
     }
     // The lost requests go unanswered: one reply time-out, then the rest one at a time.
     if (!qEnvironmentVariableIsSet(AllCellsVariable))
