@@ -79,9 +79,7 @@ void UpdateForm::showDone(const UpdateOutcome::Report& report)
 {
     if (!report.success)
         return;
-    // The completion has reset the bar, so the history says the update is done, as it says what a failed
-    // one left; it stays until the next update clears the history. The version, when it was read back,
-    // is in the module's field above.
+    // The completion resets the bar; the history says it is done, as it says what a failed update left.
     if (report.skipped)
         addHistoryLine(QStringLiteral("Module state: runs the firmware it already held; it was restarted, not erased."));
     else
