@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <poll.h>
 
 namespace {
 constexpr qint64 NsPerSecond = 1000000000;
@@ -43,12 +44,34 @@ void LinkPacer::sleepUntilNs(qint64 deadlineNs)
     }
 }
 
+void LinkPacer::watchInput(int descriptor, Reader read)
+{
+    m_inputDescriptor = descriptor;
+    m_readInput = std::move(read);
+}
+
+void LinkPacer::sleepReadingUntilNs(qint64 deadlineNs)
+{
+    pollfd input{m_inputDescriptor, POLLIN, 0};
+    for (qint64 left = deadlineNs - nowNs(); left > 0 && m_inputDescriptor >= 0; left = deadlineNs - nowNs()) {
+        const timespec timeout{time_t(left / NsPerSecond), long(left % NsPerSecond)};
+        const int ready = ::ppoll(&input, 1, &timeout, nullptr);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        // A hang-up (no host on the other side) would wake every poll at once.
+        if (ready <= 0 || (input.revents & (POLLHUP | POLLERR | POLLNVAL)) || !(input.revents & POLLIN))
+            break;
+        m_readInput();
+    }
+    sleepUntilNs(deadlineNs);
+}
+
 void LinkPacer::waitUntilNs(qint64 deadlineNs)
 {
     const qint64 alarmNs = deadlineNs - m_wakeMarginNs;
     if (nowNs() >= alarmNs)
         return;
-    sleepUntilNs(alarmNs);
+    sleepReadingUntilNs(alarmNs);
     const qint64 lateNs = std::min(nowNs() - alarmNs, MaxWakeMarginNs);
     m_wakeMarginNs += lateNs > m_wakeMarginNs ? (lateNs - m_wakeMarginNs) / MarginRiseDivisor
                                               : (lateNs - m_wakeMarginNs) / MarginSinkDivisor;
@@ -80,11 +103,21 @@ void LinkPacer::takeFrame(int bytesAfterFrame)
 
 bool LinkPacer::send(const QByteArray& bytes, const Writer& write)
 {
+    const qint64 workNs = nowNs() - m_frameTakenNs;
+    return sendFrom(m_frameEndNs + workNs, bytes, write);
+}
+
+bool LinkPacer::sendAt(qint64 atNs, const QByteArray& bytes, const Writer& write)
+{
+    return sendFrom(atNs, bytes, write);
+}
+
+bool LinkPacer::sendFrom(qint64 earliestNs, const QByteArray& bytes, const Writer& write)
+{
     if (m_rate == 0)
         return write(bytes);
     const qint64 perByte = byteNs();
-    const qint64 workNs = nowNs() - m_frameTakenNs;
-    const qint64 start = std::max(m_frameEndNs + workNs, m_outputEndNs);
+    const qint64 start = std::max(earliestNs, m_outputEndNs);
     const int chunk = int(std::max<qint64>(1, OutputChunkNs / perByte));
     for (int sent = 0; sent < bytes.size();) {
         const int end = std::min(sent + chunk, bytes.size());

@@ -12,6 +12,8 @@ class LinkPacer
 public:
     // Writes some bytes to the link; false when the link failed.
     using Writer = std::function<bool(const QByteArray&)>;
+    // Reads what has arrived on the link.
+    using Reader = std::function<void()>;
 
     // What the pacing saw, summed over the replies it sent.
     struct Account
@@ -28,6 +30,10 @@ public:
     // 0: not paced, bytes pass at once.
     void setRate(int bitsPerSecond);
     int rate() const { return m_rate; }
+    // While send() waits for the line, input on `descriptor` is read by `read` as soon as it arrives,
+    // as a UART receives while it transmits: a request's line time then starts when it came, not when
+    // the reply under way was done. -1: the waits only sleep.
+    void watchInput(int descriptor, Reader read);
 
     // Notes that `bytes` bytes were read by a read that started at `readNs`.
     void noteReceived(int bytes, qint64 readNs);
@@ -39,6 +45,8 @@ public:
     // millisecond; returns when the last byte is out. A reply starts when the frame it answers ended
     // plus the time the module worked on it.
     bool send(const QByteArray& bytes, const Writer& write);
+    // Sends `bytes` that answer no frame (a repeated reply): from `atNs`, or once the line is free.
+    bool sendAt(qint64 atNs, const QByteArray& bytes, const Writer& write);
 
     const Account& account() const { return m_account; }
 
@@ -50,6 +58,9 @@ private:
     // Sleeps until shortly before `deadlineNs` and spins the rest: a timer here wakes tens of
     // microseconds late, and every reply would reach the host that much after its stop bit.
     void waitUntilNs(qint64 deadlineNs);
+    bool sendFrom(qint64 earliestNs, const QByteArray& bytes, const Writer& write);
+    // Sleeps until `deadlineNs`, reading the watched input whenever some arrives.
+    void sleepReadingUntilNs(qint64 deadlineNs);
 
     int m_rate = 0;
     qint64 m_inputEndNs = 0;
@@ -60,5 +71,7 @@ private:
     // How early waitUntilNs() sets its timer: follows how late the timer wakes.
     qint64 m_wakeMarginNs = 0;
     qint64 m_lastWriteNs = 0;
+    int m_inputDescriptor = -1;
+    Reader m_readInput;
     Account m_account;
 };

@@ -45,7 +45,7 @@ ModuleServer::ModuleServer(SimulatedModule* module, QObject* parent)
     connect(&m_latencyTimer, &QTimer::timeout, this, &ModuleServer::flushHeldReplies);
     m_lateCopyTimer.setSingleShot(true);
     m_lateCopyTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_lateCopyTimer, &QTimer::timeout, this, &ModuleServer::sendDueLateCopies);
+    connect(&m_lateCopyTimer, &QTimer::timeout, this, [this] { sendDueLateCopies(lateCopyLeadNs()); });
 }
 
 ModuleServer::~ModuleServer() = default;
@@ -194,6 +194,7 @@ bool ModuleServer::openPort(const QString& name)
     m_portName = name;
     m_notifier = std::make_unique<QSocketNotifier>(m_port.masterDescriptor(), QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &ModuleServer::readRequests);
+    m_pacer.watchInput(m_port.masterDescriptor(), [this] { takeInputMeanwhile(); });
     announce();
     emit portOpened(m_portName, m_port.devicePath());
     return true;
@@ -202,6 +203,7 @@ bool ModuleServer::openPort(const QString& name)
 void ModuleServer::closePort()
 {
     const QString gone = m_portName;
+    m_pacer.watchInput(-1, {});
     m_notifier.reset();
     m_noiseNotifier.reset();
     m_noiseLeft = 0;
@@ -256,6 +258,12 @@ bool ModuleServer::takeInput()
     m_pacer.noteReceived(bytes.size(), readNs);
     m_decoder.append(bytes);
     return true;
+}
+
+void ModuleServer::takeInputMeanwhile()
+{
+    if (m_port.isOpen() && takeInput())
+        QMetaObject::invokeMethod(this, &ModuleServer::serveBuffered, Qt::QueuedConnection);
 }
 
 void ModuleServer::serveBuffered()
@@ -425,7 +433,7 @@ void ModuleServer::serveVersion(const DuxlFrame& request, const WireFault* fault
 
 void ModuleServer::sendReply(QByteArray frame, bool spoil, const WireFault* fault, qint64 receivedNs)
 {
-    sendDueLateCopies();
+    sendDueLateCopies(0);
     using Kind = WireFault::Kind;
     // A spoilt reply is a whole frame whose CRC does not match, as line noise would leave it.
     if (spoil || (fault && fault->kind() == Kind::CorruptFrame))
@@ -483,12 +491,12 @@ void ModuleServer::sendAfterReply(const QByteArray& frame, const WireFault& faul
     }
 }
 
-void ModuleServer::sendDueLateCopies()
+void ModuleServer::sendDueLateCopies(qint64 withinNs)
 {
-    while (!m_lateCopies.isEmpty() && m_lateCopies.first().first <= LinkPacer::nowNs()) {
-        const QByteArray copy = m_lateCopies.takeFirst().second;
+    while (!m_lateCopies.isEmpty() && m_lateCopies.first().first <= LinkPacer::nowNs() + withinNs) {
+        const QPair<qint64, QByteArray> copy = m_lateCopies.takeFirst();
         if (m_port.isOpen())
-            transmit(copy);
+            transmit(copy.second, copy.first);
     }
     scheduleLateCopies();
 }
@@ -497,13 +505,21 @@ void ModuleServer::scheduleLateCopies()
 {
     if (m_lateCopies.isEmpty())
         return;
-    const qint64 waitNs = std::max<qint64>(0, m_lateCopies.first().first - LinkPacer::nowNs());
+    const qint64 waitNs = std::max<qint64>(0, m_lateCopies.first().first - LinkPacer::nowNs() - lateCopyLeadNs());
     m_lateCopyTimer.start(int((waitNs + NsPerMs - 1) / NsPerMs));
 }
 
-void ModuleServer::transmit(const QByteArray& bytes)
+qint64 ModuleServer::lateCopyLeadNs() const
 {
-    const bool sent = m_pacer.send(bytes, [this](const QByteArray& chunk) { return writeToPort(chunk); });
+    // The timer counts whole milliseconds. On a paced line it fires up to one before a copy is due, and
+    // the copy waits for its time on the line; unpaced, the copy would leave early.
+    return m_pacer.rate() > 0 ? NsPerMs : 0;
+}
+
+void ModuleServer::transmit(const QByteArray& bytes, qint64 atNs)
+{
+    const LinkPacer::Writer write = [this](const QByteArray& chunk) { return writeToPort(chunk); };
+    const bool sent = atNs == AnswersFrame ? m_pacer.send(bytes, write) : m_pacer.sendAt(atNs, bytes, write);
     // A host that stopped reading loses this reply; it will ask again or give up, as with a real module.
     if (!sent)
         qCWarning(lcModuleServer).noquote() << m_portName << "reply dropped:" << m_port.errorString();
@@ -513,8 +529,8 @@ bool ModuleServer::writeToPort(const QByteArray& chunk)
 {
     // Requests sent while a reply goes out arrive meanwhile on a full-duplex line: taken now, their
     // time on the line starts when they came, not when this reply is done. Served once it is.
-    if (m_pacer.rate() > 0 && m_port.isOpen() && takeInput())
-        QMetaObject::invokeMethod(this, &ModuleServer::serveBuffered, Qt::QueuedConnection);
+    if (m_pacer.rate() > 0)
+        takeInputMeanwhile();
     if (m_adapterLatencyMs <= 0)
         return m_port.writeAll(chunk, WriteTimeoutMs);
     m_heldReplies += chunk;

@@ -119,6 +119,8 @@ private:
     bool takeInput();
     // Serves the requests the decoder holds.
     void serveBuffered();
+    // Takes what arrived while a reply goes out, and serves it once that reply is done.
+    void takeInputMeanwhile();
     bool openNextPort();
     bool openPort(const QString& name);
     void closePort();
@@ -136,11 +138,16 @@ private:
     // What a fault sends after the reply itself: a late copy, a reply ahead of its request, or replies
     // nobody asked for.
     void sendAfterReply(const QByteArray& frame, const WireFault& fault);
-    void transmit(const QByteArray& bytes);
-    // Late copies go out between frames once due, as a module's transmit queue would send them, not
-    // after everything the module is busy sending when their time comes.
-    void sendDueLateCopies();
+    static constexpr qint64 AnswersFrame = -1;
+    // Sends `bytes` as the answer to the frame last taken, or, answering none, from `atNs` on.
+    void transmit(const QByteArray& bytes, qint64 atNs = AnswersFrame);
+    // Late copies go out when due, between two frames, as a module's transmit queue would send them,
+    // not after everything the module is busy sending when their time comes: those due now or within
+    // `withinNs`, each at its time.
+    void sendDueLateCopies(qint64 withinNs);
     void scheduleLateCopies();
+    // How long before a late copy is due its timer fires.
+    qint64 lateCopyLeadNs() const;
     // Writes a chunk to the port, or holds it as a USB adapter would.
     bool writeToPort(const QByteArray& chunk);
     void flushHeldReplies();
