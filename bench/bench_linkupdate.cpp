@@ -1,5 +1,5 @@
 // bench_linkupdate [--baud RATE] [--size BYTES] [--runs N] [--window N] [--module-window N] [--adapter-latency-ms L]
-//                  [--if-changed]
+//                  [--if-changed | --late-duplicates]
 // A whole update as a user runs it: dux-host --headless updates a module that dux-sim serves on a
 // pseudo-terminal paced like a serial line of RATE baud (8N1), with a firmware file of BYTES program
 // bytes. Each run is compared with the link-bound ideal of that same run: every frame the update put on
@@ -17,6 +17,8 @@
 // --if-changed: the module's flash holds the file already and dux-host runs with --if-changed; the run
 // is set against the bootloader entry (the click to the bootloader's answer) plus the restart back into
 // the firmware ("Restarting module..." to "Update completed.") plus 2 s.
+// --late-duplicates: each run is a pair, a clean update and one where dux-sim sends every reply again
+// 5 ms later in every phase but the entry; the pair's ratio of times is set against 1.10.
 
 #include "benchprocesses.h"
 #include "benchstats.h"
@@ -43,6 +45,11 @@ constexpr int TargetBaud = 115200;
 constexpr double TargetRatio = 1.20;
 // What a skipped update may take beyond its bootloader entry and its restart.
 constexpr double SkipAllowanceMs = 2000;
+constexpr double LateDuplicateTargetRatio = 1.10;
+// The phases whose replies the module copies; the entry is a version request answered by the firmware.
+const QStringList CopiedPhases{QStringLiteral("detection"), QStringLiteral("parameters"), QStringLiteral("erase"),
+                               QStringLiteral("write"),     QStringLiteral("verify"),     QStringLiteral("store"),
+                               QStringLiteral("restart"),   QStringLiteral("reconnect")};
 constexpr int BitsPerByte = 10; // start bit, 8 data bits, stop bit
 constexpr int WordBytes = 4;
 
@@ -292,6 +299,7 @@ struct Options
     int moduleWindow = 4;
     int adapterLatencyMs = 0;
     bool ifChanged = false;
+    bool lateDuplicates = false;
 };
 
 bool parse(const QStringList& arguments, Options* options)
@@ -299,6 +307,10 @@ bool parse(const QStringList& arguments, Options* options)
     for (int i = 1; i < arguments.size(); ++i) {
         if (arguments.at(i) == QLatin1String("--if-changed")) {
             options->ifChanged = true;
+            continue;
+        }
+        if (arguments.at(i) == QLatin1String("--late-duplicates")) {
+            options->lateDuplicates = true;
             continue;
         }
         bool ok = i + 1 < arguments.size();
@@ -340,7 +352,9 @@ struct Measurement
     double loadBefore = 0;
 };
 
-Measurement measure(const Options& options, const QString& firmware, const QString& work)
+// `faults`: dux-sim's wire faults for this run.
+Measurement measure(const Options& options, const QString& firmware, const QString& work,
+                    const QStringList& faults = {})
 {
     Measurement measured;
     measured.loadBefore = BenchStats::loadAverage();
@@ -349,6 +363,8 @@ Measurement measure(const Options& options, const QString& firmware, const QStri
     QStringList simulatorArguments{QStringLiteral("--baud"), QString::number(options.baud),
                                    QStringLiteral("--window"), QString::number(options.moduleWindow),
                                    QStringLiteral("--adapter-latency-ms"), QString::number(options.adapterLatencyMs)};
+    for (const QString& fault : faults)
+        simulatorArguments << QStringLiteral("--fault") << fault;
     QStringList hostArguments{QStringLiteral("--headless"), QStringLiteral("-v"), QStringLiteral("--port-file"), ports,
                               QStringLiteral("--window"), QString::number(options.window),
                               QStringLiteral("--file"), firmware, QStringLiteral("--timeout"),
@@ -420,6 +436,39 @@ int measureSkips(const Options& options, const QString& firmware, const QString&
     return 0;
 }
 
+// --late-duplicates: pairs of updates, clean and with every reply copied, and the median of their ratios.
+int measureLateDuplicates(const Options& options, const QString& firmware, const QString& work)
+{
+    QStringList copies;
+    for (const QString& phase : CopiedPhases)
+        copies << QStringLiteral("late-duplicate@%1:*").arg(phase);
+    std::vector<double> ratios;
+    for (int i = 1; i <= options.runs; ++i) {
+        const Measurement clean = measure(options, firmware, work);
+        const Measurement copied = measure(options, firmware, work, copies);
+        const Run cleanRun = analyse(clean.history, options.baud, OurFrames);
+        const Run copiedRun = analyse(copied.history, options.baud, OurFrames);
+        const QString problem = !clean.problem.isEmpty() ? clean.problem
+            : !copied.problem.isEmpty()                  ? copied.problem
+            : !cleanRun.problem.isEmpty()                ? cleanRun.problem
+                                                         : copiedRun.problem;
+        if (!problem.isEmpty()) {
+            std::fprintf(stderr, "bench_linkupdate: run %d: %s\n", i, qPrintable(problem));
+            return 1;
+        }
+        ratios.push_back(copiedRun.measuredMs / cleanRun.measuredMs);
+        std::printf("run %d: clean %.3f s (write phase %.3f s), every reply copied %.3f s (write phase %.3f s): "
+                    "%.4fx; load average %.2f before, %.2f after; dux-sim paced %s\n",
+                    i, cleanRun.measuredMs / MsPerSecond, cleanRun.writeMeasuredMs / MsPerSecond,
+                    copiedRun.measuredMs / MsPerSecond, copiedRun.writeMeasuredMs / MsPerSecond, ratios.back(),
+                    clean.loadBefore, BenchStats::loadAverage(), qPrintable(copied.pacing));
+        std::fflush(stdout);
+    }
+    std::printf("late_duplicates_%dbaud_%dKiB_window%d: %.4f x the clean update (target <= %.2f x)\n", options.baud,
+                options.imageBytes / 1024, options.window, BenchStats::median(ratios), LateDuplicateTargetRatio);
+    return 0;
+}
+
 }
 
 int main(int argc, char* argv[])
@@ -428,7 +477,7 @@ int main(int argc, char* argv[])
     Options options;
     if (!parse(app.arguments(), &options)) {
         std::fprintf(stderr, "usage: bench_linkupdate [--baud RATE] [--size BYTES] [--runs N] [--window N] "
-                             "[--module-window N] [--adapter-latency-ms L] [--if-changed]\n");
+                             "[--module-window N] [--adapter-latency-ms L] [--if-changed | --late-duplicates]\n");
         return 2;
     }
     QTemporaryDir work;
@@ -445,6 +494,8 @@ int main(int argc, char* argv[])
 
     if (options.ifChanged)
         return measureSkips(options, firmware, work.path());
+    if (options.lateDuplicates)
+        return measureLateDuplicates(options, firmware, work.path());
 
     std::vector<double> ratios;
     std::vector<double> ourRatios;
