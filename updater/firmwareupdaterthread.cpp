@@ -157,10 +157,19 @@ int FirmwareUpdaterThread::requestWindow()
 void FirmwareUpdaterThread::requestWords(WindowedWords& words)
 {
     // Asked for only when requestWindow() gave more than one, which needs the device.
-    if (windowedContext)
+    QObject* const context = windowedContext;
+    if (!context)
+        return;
+    // Queued, not blocking-queued: the device may hand the words to its link and return to its event loop
+    // at once. The call dropped undelivered (its context gone) drops `done`, which wakes the worker too.
+    QSemaphore over;
+    {
+        const WindowedWordsDone done(over);
         QMetaObject::invokeMethod(
-            windowedContext, [this, &words] { windowedDevice->runWindowedRequests(words); },
-            Qt::BlockingQueuedConnection);
+            context, [this, &words, done] { windowedDevice->startWindowedRequests(words, done); },
+            Qt::QueuedConnection);
+    }
+    over.acquire();
 }
 
 void FirmwareUpdaterThread::reachPhase(UpdatePhase phase)
