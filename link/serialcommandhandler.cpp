@@ -393,24 +393,33 @@ bool SerialCommandHandler::beginWindow()
 
 void SerialCommandHandler::advanceWindow(WordWindow& words, const QElapsedTimer& clock)
 {
-    while (words.maySend()) {
-        m_sequence = DuxlFrame::nextSequence(m_sequence);
-        if (!send(words.send(m_sequence, clock.elapsed()))) {
-            words.fail(Failure::PortGone);
-            return;
+    // Each reply taken frees a place: the next request goes out at once rather than after the next bytes.
+    do {
+        while (words.maySend()) {
+            m_sequence = DuxlFrame::nextSequence(m_sequence);
+            if (!send(words.send(m_sequence, clock.elapsed()))) {
+                words.fail(Failure::PortGone);
+                return;
+            }
         }
-    }
+    } while (takeReplies(words) && words.maySend());
+}
+
+bool SerialCommandHandler::takeReplies(WordWindow& words)
+{
+    bool answered = false;
     DuxlFrame received;
     DuxlFrameDecoder::Result result;
     while (!words.isOver() && (result = m_decoder.next(&received)) != DuxlFrameDecoder::Result::NeedMore) {
         // A corrupt frame may have been any reply in flight: the window cannot tell which one.
         if (result == DuxlFrameDecoder::Result::Corrupt) {
             words.fail(Failure::CorruptReply);
-            return;
+            break;
         }
         switch (words.take(received)) {
         case WordWindow::Taken::Answer:
             traceReply(received);
+            answered = true;
             break;
         case WordWindow::Taken::Refusal:
             traceReply(received);
@@ -423,6 +432,7 @@ void SerialCommandHandler::advanceWindow(WordWindow& words, const QElapsedTimer&
             break;
         }
     }
+    return answered;
 }
 
 bool SerialCommandHandler::endWindow(const WordWindow& words)

@@ -81,6 +81,8 @@ private:
     bool beginWindow();
     // Sends what the window lets out now and takes the replies the decoder holds.
     void advanceWindow(WordWindow& words, const QElapsedTimer& clock);
+    // Takes the replies the decoder holds; true when one carried its request out.
+    bool takeReplies(WordWindow& words);
     // Notes why a window stopped; true when replies of it may still be on their way.
     bool endWindow(const WordWindow& words);
     // Carries the window that does not hold the thread on, as far as the bytes that came let it.

@@ -108,6 +108,7 @@ private slots:
     void openFailureIsLoggedWithPortAndReason();
     void pacedLinkTakesTheTimeOfItsBytes_data();
     void pacedLinkTakesTheTimeOfItsBytes();
+    void windowOnASharedThreadEndsWithItsPort();
 
     void linkKinds_data();
     void linkKinds();
@@ -731,6 +732,36 @@ void TestHostLink::pacedLinkTakesTheTimeOfItsBytes()
     if (beatenBytes > 0)
         QVERIFY2(elapsed < lineMs(beatenBytes),
                  qPrintable(QStringLiteral("%1 ms, one at a time takes %2 ms").arg(elapsed).arg(lineMs(beatenBytes))));
+}
+
+// A window that does not hold the thread ends as soon as its port closes, not at the reply time-out.
+void TestHostLink::windowOnASharedThreadEndsWithItsPort()
+{
+    constexpr int Words = 200;
+    constexpr int ClosedAfterMs = 50;
+    constexpr int TimeoutMs = 3000;
+    m_module->run([](SimulatedModule* module, ModuleServer* server) {
+        module->setMode(SimulatedModule::Mode::Bootloader);
+        server->setPacingRate(SerialCommandHandler::DefaultDataRate);
+    });
+    m_handler->setWaitInEventLoop(true);
+    m_handler->setMaxTimeoutMS(TimeoutMs);
+    QVector<Command> requests(Words, Command(1, 201, 0, 0, 0x5A5A, false, HostAddress));
+    QVector<Command> replies(Words);
+    QVector<Command*> requestPointers;
+    QVector<Command*> replyPointers;
+    for (int i = 0; i < Words; ++i) {
+        requestPointers.append(&requests[i]);
+        replyPointers.append(&replies[i]);
+    }
+    QTimer::singleShot(ClosedAfterMs, m_handler.get(), [this] { m_handler->closeDevice(); });
+    QElapsedTimer clock;
+    clock.start();
+    bool returnedFirst = false;
+    QVERIFY(runWords(requestPointers, replyPointers, &returnedFirst) < Words);
+    QVERIFY(clock.elapsed() < TimeoutMs);
+    QVERIFY(returnedFirst);
+    QCOMPARE(m_handler->requestFailure(), QStringLiteral("The module's port is gone."));
 }
 
 void TestHostLink::linkKinds_data()
