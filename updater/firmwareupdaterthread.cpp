@@ -16,8 +16,6 @@
 
 namespace {
 constexpr const char* RegistryName = "FW update";
-// Lets the completion's receiver finish before the thread leaves the registry.
-constexpr int BeforeLeavingMs = 100;
 }
 
 FirmwareUpdaterThread::FirmwareUpdaterThread()
@@ -54,7 +52,7 @@ void FirmwareUpdaterThread::run()
     if (successful) {
         emit handleDebugMessage(QStringLiteral("Update completed.\n"));
         emit handleUpdateCompleted(true);
-        msleep(static_cast<unsigned long>(TimeScale::scaledMs(BeforeLeavingMs)));
+        msleep(static_cast<unsigned long>(TimeScale::scaledMs(LeavesAfterCompletionMs)));
     } else {
         emit handleUpdateCompleted(false);
     }
