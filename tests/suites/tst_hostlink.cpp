@@ -125,7 +125,7 @@ private slots:
 
 private:
     Command pageSizeReply();
-    int runWords(const QVector<Command*>& requests, const QVector<Command*>& replies, bool* returnedFirst);
+    int runWords(QVector<Command>& requests, QVector<Command>& replies, bool* returnedFirst);
     qint64 msUntilPageSizeRequestFails();
 
     std::unique_ptr<PtyModule> m_module;
@@ -163,12 +163,18 @@ Command TestHostLink::pageSizeReply()
 
 // Runs the words as an update's write phase does: on the thread, or (a link that shares its thread)
 // carried on by its event loop. `returnedFirst`: the call returned before the words were over.
-int TestHostLink::runWords(const QVector<Command*>& requests, const QVector<Command*>& replies, bool* returnedFirst)
+int TestHostLink::runWords(QVector<Command>& requests, QVector<Command>& replies, bool* returnedFirst)
 {
+    QVector<Command*> requestPointers;
+    QVector<Command*> replyPointers;
+    for (int i = 0; i < requests.size(); ++i) {
+        requestPointers.append(&requests[i]);
+        replyPointers.append(&replies[i]);
+    }
     std::optional<int> done;
     // A loop of its own rather than QTest::qWaitFor, which sleeps between its rounds of events.
     QEventLoop loop;
-    m_handler->startWindowedRequests(requests, replies, [&done, &loop](int carriedOut) {
+    m_handler->startWindowedRequests(requestPointers, replyPointers, [&done, &loop](int carriedOut) {
         done = carriedOut;
         loop.quit();
     });
@@ -400,19 +406,13 @@ void TestHostLink::windowedWords()
     m_handler->setMaxTimeoutMS(300);
     QVector<Command> requests;
     QVector<Command> replies(24);
-    QVector<Command*> requestPointers;
-    QVector<Command*> replyPointers;
     for (int i = 0; i < replies.size(); ++i)
         requests.append(Command(1, 201, quint16(i), 0, 0x1000 + i, false, HostAddress));
-    for (int i = 0; i < replies.size(); ++i) {
-        requestPointers.append(&requests[i]);
-        replyPointers.append(&replies[i]);
-    }
     QCOMPARE(m_handler->requestWindow(), window);
     // Asked once per opening: a second look costs nothing on the wire.
     QCOMPARE(m_handler->requestWindow(), window);
     bool returnedFirst = false;
-    const int done = runWords(requestPointers, replyPointers, &returnedFirst);
+    const int done = runWords(requests, replies, &returnedFirst);
     QCOMPARE(returnedFirst, shared && window > 1);
     if (carriedOut >= 0)
         QCOMPARE(done, carriedOut);
@@ -706,12 +706,6 @@ void TestHostLink::pacedLinkTakesTheTimeOfItsBytes()
     m_handler->setWindowLimit(limit);
     QVector<Command> requests(Words, Command(1, 201, 0, 0, 0x5A5A, false, HostAddress));
     QVector<Command> replies(Words);
-    QVector<Command*> requestPointers;
-    QVector<Command*> replyPointers;
-    for (int i = 0; i < Words; ++i) {
-        requestPointers.append(&requests[i]);
-        replyPointers.append(&replies[i]);
-    }
     m_handler->setWaitInEventLoop(shared);
     QVERIFY(m_handler->requestWindow() >= 1);
     int ticks = 0;
@@ -721,7 +715,7 @@ void TestHostLink::pacedLinkTakesTheTimeOfItsBytes()
     QElapsedTimer clock;
     clock.start();
     bool returnedFirst = false;
-    QCOMPARE(runWords(requestPointers, replyPointers, &returnedFirst), Words);
+    QCOMPARE(runWords(requests, replies, &returnedFirst), Words);
     // One millisecond for the clock's whole milliseconds and the pacer's whole nanoseconds per byte.
     const qint64 elapsed = clock.elapsed() + 1;
     // The words take a hundred ticks' line time and more; a thread held by them saw none.
@@ -748,17 +742,11 @@ void TestHostLink::windowOnASharedThreadEndsWithItsPort()
     m_handler->setMaxTimeoutMS(TimeoutMs);
     QVector<Command> requests(Words, Command(1, 201, 0, 0, 0x5A5A, false, HostAddress));
     QVector<Command> replies(Words);
-    QVector<Command*> requestPointers;
-    QVector<Command*> replyPointers;
-    for (int i = 0; i < Words; ++i) {
-        requestPointers.append(&requests[i]);
-        replyPointers.append(&replies[i]);
-    }
     QTimer::singleShot(ClosedAfterMs, m_handler.get(), [this] { m_handler->closeDevice(); });
     QElapsedTimer clock;
     clock.start();
     bool returnedFirst = false;
-    QVERIFY(runWords(requestPointers, replyPointers, &returnedFirst) < Words);
+    QVERIFY(runWords(requests, replies, &returnedFirst) < Words);
     QVERIFY(clock.elapsed() < TimeoutMs);
     QVERIFY(returnedFirst);
     QCOMPARE(m_handler->requestFailure(), QStringLiteral("The module's port is gone."));
