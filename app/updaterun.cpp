@@ -5,15 +5,19 @@
 #include "duxlframe.h"
 #include "duxlmoduleinterface.h"
 #include "firmwarematch.h"
+#include "firmwareupdaterthread.h"
 #include "linkpolicy.h"
 #include "modulediscovery.h"
 #include "moduleupdate.h"
 #include "pluginhandler.h"
 #include "runrecorder.h"
 #include "runteller.h"
+#include "timescale.h"
 #include "updatesummary.h"
 #include "bootloadercommands.h"
 #include "commandhandlerinterface.h"
+
+#include <QTimer>
 
 #include <algorithm>
 
@@ -27,6 +31,8 @@ constexpr int WordLineBytes = DuxlFrame::HeaderBytes + DuxlFrame::CommandRequest
     + DuxlFrame::HeaderBytes + DuxlFrame::CommandReplyBodyBytes + DuxlFrame::CrcBytes;
 // A start bit, eight data bits and a stop bit.
 constexpr int LineBitsPerByte = 10;
+// An ended update's instance goes this long after its worker's lingering, so that the worker has left.
+constexpr int LeaveSlackMs = 50;
 
 // An update that had not ended when the run was cut short by `outcome` at `elapsedMs`.
 void cutShort(UpdateResult* result, UpdateResult::Outcome outcome, qint64 elapsedMs)
@@ -311,8 +317,13 @@ void UpdateRun::updateEnded(ModuleUpdate* update, const UpdateResult& result)
     const auto at = std::find_if(m_running.begin(), m_running.end(),
                                  [update](const std::unique_ptr<ModuleUpdate>& running) { return running.get() == update; });
     if (at != m_running.end()) {
-        // The plug-in reported from inside its completion: its instance goes once that has returned.
-        at->release()->deleteLater();
+        // The plug-in reported from inside its completion, and its worker lingers a moment after that: the
+        // instance goes once both are over. Deleted sooner, it would hold this thread, and with it every
+        // other module's update, until its worker had left.
+        ModuleUpdate* ended = at->release();
+        ended->setParent(this);
+        QTimer::singleShot(TimeScale::scaledMs(FirmwareUpdaterThread::LeavesAfterCompletionMs + LeaveSlackMs), ended,
+                           &QObject::deleteLater);
         m_running.erase(at);
     }
     keepSnapshot();

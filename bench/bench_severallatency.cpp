@@ -2,9 +2,9 @@
 // How late the GUI thread serves a 10 ms timer while N modules are updated at once in one process, as
 // dux-host --all does it: N dux-sim processes paced like 115200 baud lines, found by the host's module
 // discovery, each module updated by its own instance of the plug-in (made by its factory) in a window
-// of its own, shown. Every request of the N workers passes this thread, each waiting for its reply in
-// a nested event loop. The timer's lateness is taken while at least one update is in its write
-// phase. Run it on a display (xvfb-run); the dialogue's fixed delays are scaled down (DUX_TIME_SCALE).
+// of its own, shown. Every request of the N workers passes this thread: the write phase's words carried
+// on by the ports' read notifications, every other request waiting for its reply in a nested event
+// loop. The timer's lateness is taken while at least one update is in its write phase. Run it on a display (xvfb-run); the dialogue's fixed delays are scaled down (DUX_TIME_SCALE).
 
 #include "benchprocesses.h"
 #include "benchsetup.h"

@@ -1,4 +1,4 @@
-// bench_severalupdates [--size BYTES] [--modules N] [--watched M]
+// bench_severalupdates [--size BYTES] [--modules N] [--watched M] | --curve N,N,... [--size BYTES]
 // Several modules in one dux-host. First a lone update: dux-host --headless against one dux-sim paced
 // like a 115200 baud line; then N such modules (N dux-sim processes) updated at once by one
 // dux-host --headless --all. Each module's time (from the click on Update to its end, as the JSON
@@ -7,6 +7,8 @@
 // dux-host's resident set is read after each (the heap of another process cannot be counted from
 // here; its resident set follows it, and a leaked image or history would show). The watch part runs
 // unpaced with the dialogue's delays scaled down (DUX_TIME_SCALE).
+// --curve runs only the first part, once for each count of modules given, each against a lone update
+// made just before it, so that a change of the machine's load between the points moves both.
 
 #include "benchprocesses.h"
 #include "benchsetup.h"
@@ -14,12 +16,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QVector>
+
+#include <algorithm>
 
 #include <csignal>
 #include <cstdio>
@@ -54,9 +58,10 @@ QProcessEnvironment hostEnvironment(const QString& work)
     return environment;
 }
 
-// Updates the modules of `portLists` at once (one: a lone update) and returns each one's seconds.
+// Updates the modules of `portLists` at once (one: a lone update) and returns each one's seconds, and
+// the window the last one told.
 bool updateAtOnce(const QStringList& portLists, const QString& firmware, const QString& work,
-                  std::vector<double>* seconds)
+                  std::vector<double>* seconds, int* window = nullptr)
 {
     QStringList arguments{QStringLiteral("--headless"), QStringLiteral("--json"), QStringLiteral("--file"), firmware,
                           QStringLiteral("--timeout"), QString::number(HostTimeoutSeconds)};
@@ -70,38 +75,84 @@ bool updateAtOnce(const QStringList& portLists, const QString& firmware, const Q
     host.start(BenchProcesses::program("dux-host"), arguments);
     if (!host.waitForFinished((HostTimeoutSeconds + 60) * MsPerSecond) || host.exitCode() != 0)
         return fail(QStringLiteral("dux-host %1 failed").arg(arguments.join(QLatin1Char(' '))));
-    const QJsonDocument told = QJsonDocument::fromJson(host.readAllStandardOutput());
-    const QJsonArray objects = told.isArray() ? told.array() : QJsonArray{told.object()};
-    for (const QJsonValue& object : objects)
+    const QByteArray output = host.readAllStandardOutput();
+    // One JSON object a line, one line a module.
+    for (const QByteArray& line : output.split('\n')) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        if (!object.contains(QLatin1String("seconds")))
+            continue;
         seconds->push_back(object[QLatin1String("seconds")].toDouble());
-    return int(seconds->size()) == portLists.size();
+        if (window)
+            *window = object[QLatin1String("window")].toInt();
+    }
+    if (int(seconds->size()) != portLists.size())
+        return fail(QStringLiteral("dux-host told %1 results for %2 modules: %3")
+                        .arg(seconds->size())
+                        .arg(portLists.size())
+                        .arg(QString::fromUtf8(output)));
+    return true;
 }
 
-bool severalAtOnce(int imageBytes, int modules, const QString& work)
+// A lone update on the first of `portLists`, then all of them at once; prints each module's ratio and
+// returns the worst (0 when an update failed).
+double againstLone(const QStringList& portLists, const QString& firmware, int imageBytes, const QString& work)
+{
+    std::vector<double> lone;
+    std::vector<double> together;
+    int loneWindow = 0;
+    int window = 0;
+    if (!updateAtOnce(portLists.mid(0, 1), firmware, work, &lone, &loneWindow)
+        || !updateAtOnce(portLists, firmware, work, &together, &window))
+        return 0;
+    std::printf("%d modules at once at %d baud, %d bytes each, window %d; a lone update took %.2f s, window %d\n",
+                int(portLists.size()), PacedBaud, imageBytes, window, lone.front(), loneWindow);
+    double worst = 0;
+    for (size_t i = 0; i < together.size(); ++i) {
+        worst = qMax(worst, together[i] / lone.front());
+        std::printf("  module %zu: %.2f s (%.3fx)\n", i + 1, together[i], together[i] / lone.front());
+    }
+    std::fflush(stdout);
+    return worst;
+}
+
+// One point of the curve per count in `counts`, on as many paced modules as the largest count.
+bool severalAtOnce(int imageBytes, const QVector<int>& counts, const QString& work)
 {
     const QString firmware = QDir(work).filePath(QStringLiteral("paced.hex"));
     QString error;
     if (!BenchProcesses::writeFirmware(firmware, imageBytes, &error))
         return fail(error);
     BenchProcesses::PacedSimulators simulators;
-    if (!BenchProcesses::startPacedSimulators(modules, PacedBaud, work, &simulators, &error))
+    if (!BenchProcesses::startPacedSimulators(*std::max_element(counts.begin(), counts.end()), PacedBaud, work,
+                                              &simulators, &error))
         return fail(error);
-    const QStringList portLists = simulators.portLists;
-    std::vector<double> lone;
-    std::vector<double> together;
-    if (!updateAtOnce(portLists.mid(0, 1), firmware, work, &lone) || !updateAtOnce(portLists, firmware, work, &together))
-        return false;
-    std::printf("%d modules at once at %d baud, %d bytes each; a lone update took %.2f s\n", modules, PacedBaud,
-                imageBytes, lone.front());
-    double worst = 0;
-    for (size_t i = 0; i < together.size(); ++i) {
-        worst = qMax(worst, together[i] / lone.front());
-        std::printf("  module %zu: %.2f s (%.3fx)\n", i + 1, together[i], together[i] / lone.front());
+    QVector<double> worst;
+    for (int modules : counts) {
+        worst.append(againstLone(simulators.portLists.mid(0, modules), firmware, imageBytes, work));
+        if (worst.last() <= 0)
+            return false;
     }
-    std::printf("several_at_once: %.3f x a lone update, worst of %d modules (target <= %.2f x)\n", worst, modules,
-                TargetRatio);
+    for (int i = 0; i < counts.size(); ++i)
+        std::printf("several_at_once: %.3f x a lone update, worst of %d modules (target <= %.2f x)\n", worst.at(i),
+                    counts.at(i), TargetRatio);
     std::fflush(stdout);
     return true;
+}
+
+// The counts of "--curve 1,4,8"; empty without the option or when one is not a count.
+QVector<int> curveCounts(const QStringList& arguments)
+{
+    const int at = int(arguments.indexOf(QStringLiteral("--curve")));
+    QVector<int> counts;
+    if (at < 0 || at + 1 >= arguments.size())
+        return counts;
+    for (const QString& count : arguments.at(at + 1).split(QLatin1Char(','))) {
+        bool ok = false;
+        counts.append(count.toInt(&ok));
+        if (!ok || counts.last() < 1)
+            return {};
+    }
+    return counts;
 }
 
 qint64 residentKiB(qint64 pid)
@@ -178,10 +229,15 @@ int main(int argc, char* argv[])
     const int imageBytes = qMax(4, BenchSetup::intOption(arguments, "--size", DefaultImageBytes));
     const int modules = qMax(2, BenchSetup::intOption(arguments, "--modules", DefaultModules));
     const int watched = qMax(3, BenchSetup::intOption(arguments, "--watched", DefaultWatched));
+    const QVector<int> curve = curveCounts(arguments);
+    if (arguments.contains(QStringLiteral("--curve")) && curve.isEmpty())
+        return fail(QStringLiteral("--curve takes counts of modules: 1,4,8")), 2;
     QTemporaryDir work;
     if (!work.isValid())
         return 1;
-    if (!severalAtOnce(imageBytes, modules, work.path()) || !watchInARow(watched, work.path()))
+    if (!curve.isEmpty())
+        return severalAtOnce(imageBytes, curve, work.path()) ? 0 : 1;
+    if (!severalAtOnce(imageBytes, {modules}, work.path()) || !watchInARow(watched, work.path()))
         return 1;
     return 0;
 }

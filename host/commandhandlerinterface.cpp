@@ -18,6 +18,13 @@ int CommandHandlerInterface::doWindowedRequests(const QVector<Command*>& request
     return int(requests.size());
 }
 
+void CommandHandlerInterface::startWindowedRequests(const QVector<Command*>& requests,
+                                                    const QVector<Command*>& replies,
+                                                    std::function<void(int carriedOut)> done)
+{
+    done(doWindowedRequests(requests, replies));
+}
+
 void CommandHandlerInterface::noteFailure(Failure failure)
 {
     switch (failure) {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QVector>
 #include <atomic>
+#include <functional>
 
 class Command;
 
@@ -46,6 +47,11 @@ public:
     // front were carried out (a reply with their command echoed and status OkStatus); it stops sending at
     // the first that was not, whose reason requestFailure() tells. The rest's replies are left invalid.
     virtual int doWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies);
+    // What doWindowedRequests() does, without holding the caller's thread where the link can: may return
+    // before the requests are over, and then calls `done` with how many were carried out, on the
+    // handler's thread. A handler destroyed first drops `done` uncalled. By default: at once.
+    virtual void startWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies,
+                                       std::function<void(int carriedOut)> done);
     // The most requests the link may keep in flight; 1 keeps it to one at a time without asking the module.
     void setWindowLimit(int limit) { m_windowLimit = qBound(1, limit, MaxWindow); }
     int windowLimit() const { return m_windowLimit; }
@@ -65,12 +71,13 @@ public:
     // did not answer within 5000 ms."); empty when it got one. Read on the handler's thread.
     QString requestFailure() const { return m_requestFailure; }
 
-protected:
     enum class Failure {
         NoReply,      // nothing within the reply time-out
         CorruptReply, // only frames that did not read back whole
         PortGone,     // the device is closed or went away
     };
+
+protected:
     // Each request starts with no failure noted.
     void beginRequest() { m_requestFailure.clear(); }
     void noteFailure(Failure failure);

@@ -2,6 +2,7 @@
 
 #include "command.h"
 #include "nestedreplywait.h"
+#include "wordwindow.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -88,6 +89,9 @@ SerialCommandHandler::SerialCommandHandler(const QSerialPortInfo& port, bool usb
     m_serial.setReadBufferSize(PortReadBufferBytes);
     connect(&m_serial, &QSerialPort::errorOccurred, this, &SerialCommandHandler::handleSerialError);
     connect(&m_serial, &QSerialPort::readyRead, this, &SerialCommandHandler::handleReadyRead);
+    m_wordsTimer.setSingleShot(true);
+    m_wordsTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_wordsTimer, &QTimer::timeout, this, &SerialCommandHandler::stepWindow);
 }
 
 SerialCommandHandler::~SerialCommandHandler() = default;
@@ -150,6 +154,7 @@ void SerialCommandHandler::closeDevice()
     // Closing a port that is not open counts as an error of its own in QSerialPort.
     if (m_serial.isOpen())
         m_serial.close();
+    stepWindow();
 }
 
 int SerialCommandHandler::dataRate() const
@@ -291,9 +296,7 @@ bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind rep
 
 int SerialCommandHandler::requestWindow()
 {
-    // A link that shares its thread with others waits nested: a page of words in flight would hold
-    // every other link's request behind it. Such links keep one request at a time.
-    if (windowLimit() <= 1 || !m_open || m_waitInEventLoop)
+    if (windowLimit() <= 1 || !m_open)
         return 1;
     if (m_window == 0)
         m_window = askWindow();
@@ -331,103 +334,201 @@ int SerialCommandHandler::doWindowedRequests(const QVector<Command*>& requests, 
     const int window = requestWindow();
     if (window <= 1)
         return CommandHandlerInterface::doWindowedRequests(requests, replies);
-    beginRequest();
-    for (Command* reply : replies)
-        reply->invalidate();
-    if (!m_open || m_busy) {
-        m_errorString = m_open ? tr("another request is waiting") : tr("the port is not open");
-        if (!m_open)
-            noteFailure(Failure::PortGone);
+    WordWindow words(requests, replies, window);
+    if (!beginWindow())
         return 0;
-    }
     const QScopedValueRollback<bool> busy(m_busy, true);
-    dropPendingBytes();
-    m_decoder.clear();
-
-    const int count = int(requests.size());
-    QVector<quint8> sequences(count);
-    QVector<qint64> sentMs(count);
     QElapsedTimer clock;
     clock.start();
-    int sent = 0;
-    int done = 0;
-    std::optional<Failure> failure;
-    bool refused = false;
-    while (done < count && !failure && !refused) {
-        for (; sent < count && sent - done < window; ++sent) {
-            sequences[sent] = m_sequence = DuxlFrame::nextSequence(m_sequence);
-            if (!send(DuxlFrame::encodeCommandRequest(sequences[sent], *requests.at(sent), true))) {
-                failure = Failure::PortGone;
-                break;
-            }
-            sentMs[sent] = clock.elapsed();
-        }
-        DuxlFrame received;
-        DuxlFrameDecoder::Result result;
-        while (!failure && !refused && done < count
-               && (result = m_decoder.next(&received)) != DuxlFrameDecoder::Result::NeedMore) {
-            // A corrupt frame may have been any reply in flight: the window cannot tell which one.
-            if (result == DuxlFrameDecoder::Result::Corrupt) {
-                failure = Failure::CorruptReply;
-                break;
-            }
-            if (received.kind() != DuxlFrame::Kind::CommandReply)
-                continue;
-            int at = done;
-            while (at < sent && sequences.at(at) != received.sequence())
-                ++at;
-            // A copy of a reply already taken, or one to no request in flight.
-            if (at == sent) {
-                ++m_droppedReplies;
-                continue;
-            }
-            // The module answers in order: a later reply first means the due one is lost.
-            if (at > done) {
-                failure = Failure::NoReply;
-                break;
-            }
-            traceReply(received);
-            Command* reply = replies.at(done);
-            reply->setReply(requests.at(done)->moduleAddress(), received.command(), received.status(), received.value());
-            refused = received.command() != requests.at(done)->command() || received.status() != OkStatus;
-            if (refused)
-                noteReplyStatus(*reply);
-            else
-                ++done;
-        }
-        if (failure || refused || done == count)
-            break;
-        // Every request in flight answered: the next ones go out before anything is awaited.
-        if (done == sent)
+    while (!words.isOver()) {
+        advanceWindow(words, clock);
+        if (words.isOver() || words.allAnswered())
             continue;
-        const qint64 remainingMs = sentMs.at(done) + maxTimeoutMS() - clock.elapsed();
+        const qint64 remainingMs = words.dueByMs(maxTimeoutMS()) - clock.elapsed();
         if (remainingMs <= 0)
-            failure = Failure::NoReply;
+            words.fail(Failure::NoReply);
         else if (!receive(int(remainingMs)))
-            failure = Failure::PortGone;
+            words.fail(Failure::PortGone);
     }
-    if (failure) {
-        m_errorString = tr("window stopped at request %1 of %2").arg(done + 1).arg(count);
+    if (endWindow(words))
+        collectDue(words.stillDue());
+    return words.carriedOut();
+}
+
+void SerialCommandHandler::startWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies,
+                                                 std::function<void(int carriedOut)> done)
+{
+    // A link alone on its thread may hold it while its replies come; one that shares it must not, or the
+    // other links' requests would wait behind every page of words.
+    if (!m_waitInEventLoop || requestWindow() <= 1) {
+        done(doWindowedRequests(requests, replies));
+        return;
+    }
+    auto words = std::make_unique<WordWindow>(requests, replies, requestWindow());
+    if (!beginWindow()) {
+        done(0);
+        return;
+    }
+    m_busy = true;
+    m_words = std::move(words);
+    m_wordsDone = std::move(done);
+    m_wordsClock.start();
+    m_collecting = false;
+    stepWindow();
+}
+
+bool SerialCommandHandler::beginWindow()
+{
+    beginRequest();
+    if (m_open && !m_busy) {
+        dropPendingBytes();
+        m_decoder.clear();
+        return true;
+    }
+    m_errorString = m_open ? tr("another request is waiting") : tr("the port is not open");
+    if (!m_open)
+        noteFailure(Failure::PortGone);
+    return false;
+}
+
+void SerialCommandHandler::advanceWindow(WordWindow& words, const QElapsedTimer& clock)
+{
+    // Each reply taken frees a place: the next request goes out at once rather than after the next bytes.
+    do {
+        while (words.maySend()) {
+            m_sequence = DuxlFrame::nextSequence(m_sequence);
+            if (!send(words.send(m_sequence, clock.elapsed()))) {
+                words.fail(Failure::PortGone);
+                return;
+            }
+        }
+    } while (takeReplies(words) && words.maySend());
+}
+
+bool SerialCommandHandler::takeReplies(WordWindow& words)
+{
+    bool answered = false;
+    DuxlFrame received;
+    DuxlFrameDecoder::Result result;
+    while (!words.isOver() && (result = m_decoder.next(&received)) != DuxlFrameDecoder::Result::NeedMore) {
+        // A corrupt frame may have been any reply in flight: the window cannot tell which one.
+        if (result == DuxlFrameDecoder::Result::Corrupt) {
+            words.fail(Failure::CorruptReply);
+            break;
+        }
+        switch (words.take(received)) {
+        case WordWindow::Taken::Answer:
+            traceReply(received);
+            answered = true;
+            break;
+        case WordWindow::Taken::Refusal:
+            traceReply(received);
+            noteReplyStatus(words.refusal());
+            break;
+        case WordWindow::Taken::Stray:
+            ++m_droppedReplies;
+            break;
+        case WordWindow::Taken::Other:
+            break;
+        }
+    }
+    return answered;
+}
+
+bool SerialCommandHandler::endWindow(const WordWindow& words)
+{
+    if (const std::optional<Failure> failure = words.failure()) {
+        m_errorString = tr("window stopped at request %1 of %2").arg(words.carriedOut() + 1).arg(words.size());
         noteFailure(*failure);
     }
-    if (done < count && failure != Failure::PortGone)
-        collectDue(sent - done - (refused ? 1 : 0));
-    return done;
+    return words.carriedOut() < words.size() && words.failure() != Failure::PortGone;
+}
+
+void SerialCommandHandler::stepWindow()
+{
+    // Sending a request may let the port report bytes that came meanwhile; the step under way reads them.
+    if (!m_words || m_steppingWindow)
+        return;
+    const QScopedValueRollback<bool> stepping(m_steppingWindow, true);
+    m_wordsTimer.stop();
+    for (;;) {
+        if (!m_serial.isOpen()) {
+            if (m_collecting)
+                break;
+            m_words->fail(Failure::PortGone);
+        } else if (m_serial.bytesAvailable() > 0) {
+            readIntoDecoder();
+        }
+        qint64 remainingMs;
+        if (!m_collecting) {
+            advanceWindow(*m_words, m_wordsClock);
+            if (m_words->isOver()) {
+                if (!endWindow(*m_words))
+                    break;
+                // Like collectDue(), without holding the thread.
+                m_collecting = true;
+                m_stillDue = m_words->stillDue();
+                m_wordsClock.start();
+                continue;
+            }
+            if (m_words->allAnswered())
+                continue;
+            remainingMs = m_words->dueByMs(maxTimeoutMS()) - m_wordsClock.elapsed();
+            if (remainingMs <= 0) {
+                m_words->fail(Failure::NoReply);
+                continue;
+            }
+        } else {
+            m_stillDue -= countReplies();
+            remainingMs = collectGraceMs(m_words->stillDue()) - m_wordsClock.elapsed();
+            if (m_stillDue <= 0 || remainingMs <= 0)
+                break;
+        }
+        if (m_serial.bytesAvailable() == 0) {
+            m_wordsTimer.start(int(remainingMs));
+            return;
+        }
+    }
+    finishWindow();
+}
+
+void SerialCommandHandler::finishWindow()
+{
+    const int carriedOut = m_words->carriedOut();
+    m_words.reset();
+    m_wordsTimer.stop();
+    m_decoder.clear();
+    m_busy = false;
+    // Taken out first: `done` may start the next window of this link.
+    const std::function<void(int)> done = std::move(m_wordsDone);
+    m_wordsDone = nullptr;
+    done(carriedOut);
+}
+
+int SerialCommandHandler::countReplies()
+{
+    int replies = 0;
+    DuxlFrame received;
+    DuxlFrameDecoder::Result result;
+    while ((result = m_decoder.next(&received)) != DuxlFrameDecoder::Result::NeedMore) {
+        if (result == DuxlFrameDecoder::Result::Frame && received.kind() == DuxlFrame::Kind::CommandReply)
+            ++replies;
+    }
+    return replies;
+}
+
+qint64 SerialCommandHandler::collectGraceMs(int due) const
+{
+    return lineNs(due * RequestAndReplyBytes) / NsPerMs + corruptGraceMs();
 }
 
 void SerialCommandHandler::collectDue(int due)
 {
     QElapsedTimer clock;
     clock.start();
-    const qint64 graceMs = lineNs(due * RequestAndReplyBytes) / NsPerMs + corruptGraceMs();
-    int collected = 0;
-    while (collected < due) {
-        DuxlFrame received;
-        DuxlFrameDecoder::Result result;
-        while ((result = m_decoder.next(&received)) != DuxlFrameDecoder::Result::NeedMore) {
-            if (result == DuxlFrameDecoder::Result::Frame && received.kind() == DuxlFrame::Kind::CommandReply)
-                ++collected;
-        }
+    const qint64 graceMs = collectGraceMs(due);
+    for (int collected = 0;;) {
+        collected += countReplies();
         const qint64 remainingMs = graceMs - clock.elapsed();
         if (collected >= due || remainingMs <= 0 || !receive(int(remainingMs)))
             break;
@@ -516,18 +617,25 @@ bool SerialCommandHandler::receive(int timeoutMs)
         m_errorString = tr("the port was closed while a request waited");
         return false;
     }
+    readIntoDecoder();
+    return true;
+}
+
+void SerialCommandHandler::readIntoDecoder()
+{
     // The decoder keeps at most a partial frame between calls; should it keep more, what it holds
     // cannot end in a frame within the cap and goes.
     if (m_decoder.bufferedBytes() >= DecoderCapBytes)
         m_decoder.clear();
     m_decoder.append(m_serial.read(DecoderCapBytes - m_decoder.bufferedBytes()));
-    return true;
 }
 
 void SerialCommandHandler::handleReadyRead()
 {
-    // A waiting request reads for itself.
-    if (!m_busy)
+    // A waiting request reads for itself; a window that does not hold the thread reads here.
+    if (m_words)
+        stepWindow();
+    else if (!m_busy)
         dropPendingBytes();
 }
 
@@ -595,6 +703,7 @@ void SerialCommandHandler::handleSerialError(QSerialPort::SerialPortError error)
         // Nothing more comes from it, and the read notifier would repeat the error.
         m_open = false;
         m_serial.close();
+        stepWindow();
     }
 }
 

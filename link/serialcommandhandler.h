@@ -8,7 +8,11 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QString>
+#include <QTimer>
 #include <atomic>
+#include <memory>
+
+class WordWindow;
 
 // Keeps the serial link of one port and turns DUXL requests into frames: it writes a request and waits
 // for the reply frame that carries the request's sequence number.
@@ -31,9 +35,13 @@ public:
     QString getFirmwareVersion(unsigned char moduleAddress) override;
     void doDirectRequest(Command* request, Command* reply) override;
     void doDirectRequestWithoutReply(Command* request) override;
-    // Asks the module once per opening of the port, unless the window limit is 1 or the wait is nested.
+    // Asks the module once per opening of the port, unless the window limit is 1.
     int requestWindow() override;
     int doWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies) override;
+    // A link that waits in the event loop (see setWaitInEventLoop) returns at once and carries the window
+    // on from the port's read notifications and a reply timer; others run doWindowedRequests().
+    void startWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies,
+                               std::function<void(int carriedOut)> done) override;
 
     // While a request waits for its reply, the thread's events run in a nested loop: requests of
     // other links (modules updated at once, each by its own tool) go out meanwhile instead of queuing
@@ -69,9 +77,24 @@ private:
     bool send(const QByteArray& frame);
     // The window the module answers the window question with; 1 when it does not answer.
     int askWindow();
+    // Starts a window's exchange: false (and the reason noted) when the port is closed or busy.
+    bool beginWindow();
+    // Sends what the window lets out now and takes the replies the decoder holds.
+    void advanceWindow(WordWindow& words, const QElapsedTimer& clock);
+    // Takes the replies the decoder holds; true when one carried its request out.
+    bool takeReplies(WordWindow& words);
+    // Notes why a window stopped; true when replies of it may still be on their way.
+    bool endWindow(const WordWindow& words);
+    // Carries the window that does not hold the thread on, as far as the bytes that came let it.
+    void stepWindow();
+    void finishWindow();
     // After a failed window: reads the replies of the `due` requests still in flight, or until they
     // cannot come any more, so that none is left for the next request.
     void collectDue(int due);
+    // Takes every whole frame the decoder holds and tells how many were command replies.
+    int countReplies();
+    // How long the replies of `due` requests in flight may still take.
+    qint64 collectGraceMs(int due) const;
     void traceReply(const DuxlFrame& reply) const;
     // Waits up to `timeoutMs` for bytes, running the thread's events meanwhile unless a nested wait's
     // reply is due (see NestedReplyWait): then for this port's bytes alone, so that it can return.
@@ -79,6 +102,7 @@ private:
     void waitInEventLoop(int timeoutMs);
     // Waits up to `timeoutMs` for bytes and hands them to the decoder; false once the port is gone.
     bool receive(int timeoutMs);
+    void readIntoDecoder();
     bool acceptsReply(const DuxlFrame& frame, DuxlFrame::Kind replyKind, quint8 sequence) const;
     // How long `bytes` take on the line at the present data rate.
     qint64 lineNs(int bytes) const;
@@ -105,4 +129,14 @@ private:
     qint64 m_droppedReplies = 0;
     qint64 m_unreportedBytes = 0;
     QElapsedTimer m_sinceReport;
+    // The window under way without holding the thread, and whom to tell how it ended.
+    std::unique_ptr<WordWindow> m_words;
+    std::function<void(int)> m_wordsDone;
+    QElapsedTimer m_wordsClock;
+    // Wakes the window when its due reply is late, or when its stopped requests' replies are.
+    QTimer m_wordsTimer;
+    // The window stopped; the replies of its requests in flight are read and dropped.
+    bool m_collecting = false;
+    int m_stillDue = 0;
+    bool m_steppingWindow = false;
 };

@@ -138,13 +138,20 @@ int UpdateSession::requestWindow()
     return m_handler ? m_handler->requestWindow() : 1;
 }
 
-void UpdateSession::runWindowedRequests(WindowedWords& words)
+void UpdateSession::startWindowedRequests(WindowedWords& words, const WindowedWordsDone& done)
 {
     words.carriedOut = 0;
-    if (!m_handler)
+    CommandHandlerInterface* const handler = m_handler;
+    if (!handler) {
+        done();
         return;
-    words.carriedOut = m_handler->doWindowedRequests(words.requests, words.replies);
-    words.failure = words.carriedOut < words.requests.size() ? m_handler->requestFailure() : QString();
+    }
+    // The handler calls back on this thread, while it lives; the session may be gone by then.
+    handler->startWindowedRequests(words.requests, words.replies, [&words, handler, done](int carriedOut) {
+        words.carriedOut = carriedOut;
+        words.failure = carriedOut < words.requests.size() ? handler->requestFailure() : QString();
+        done();
+    });
 }
 
 void UpdateSession::showProgressMessage(const QString& message)

@@ -114,7 +114,7 @@ private:
     QString runRequest(Command* request, Command* reply) override;
     void runRequestWithoutReply(Command* request) override;
     int requestWindow() override;
-    void runWindowedRequests(WindowedWords& words) override;
+    void startWindowedRequests(WindowedWords& words, const WindowedWordsDone& done) override;
     void showProgressMessage(const QString& message) override;
     void showDebugMessage(const QString& message) override;
     void showProgressBarValue(int value) override;

@@ -16,8 +16,6 @@
 
 namespace {
 constexpr const char* RegistryName = "FW update";
-// Lets the completion's receiver finish before the thread leaves the registry.
-constexpr int BeforeLeavingMs = 100;
 }
 
 FirmwareUpdaterThread::FirmwareUpdaterThread()
@@ -54,7 +52,7 @@ void FirmwareUpdaterThread::run()
     if (successful) {
         emit handleDebugMessage(QStringLiteral("Update completed.\n"));
         emit handleUpdateCompleted(true);
-        msleep(static_cast<unsigned long>(TimeScale::scaledMs(BeforeLeavingMs)));
+        msleep(static_cast<unsigned long>(TimeScale::scaledMs(LeavesAfterCompletionMs)));
     } else {
         emit handleUpdateCompleted(false);
     }
@@ -157,10 +155,19 @@ int FirmwareUpdaterThread::requestWindow()
 void FirmwareUpdaterThread::requestWords(WindowedWords& words)
 {
     // Asked for only when requestWindow() gave more than one, which needs the device.
-    if (windowedContext)
+    QObject* const context = windowedContext;
+    if (!context)
+        return;
+    // Queued, not blocking-queued: the device may hand the words to its link and return to its event loop
+    // at once. The call dropped undelivered (its context gone) drops `done`, which wakes the worker too.
+    QSemaphore over;
+    {
+        const WindowedWordsDone done(over);
         QMetaObject::invokeMethod(
-            windowedContext, [this, &words] { windowedDevice->runWindowedRequests(words); },
-            Qt::BlockingQueuedConnection);
+            context, [this, &words, done] { windowedDevice->startWindowedRequests(words, done); },
+            Qt::QueuedConnection);
+    }
+    over.acquire();
 }
 
 void FirmwareUpdaterThread::reachPhase(UpdatePhase phase)

@@ -23,6 +23,10 @@ class FirmwareUpdaterThread : public QThread, private DialogueChannel
 {
     Q_OBJECT
 public:
+    // After a good run's completion the thread lingers this long (scaled by TimeScale) before it leaves,
+    // so that the completion's receiver finishes first; whoever destroys its owner sooner waits for it.
+    static constexpr int LeavesAfterCompletionMs = 100;
+
     FirmwareUpdaterThread();
     ~FirmwareUpdaterThread() override;
 

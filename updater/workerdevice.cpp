@@ -3,11 +3,12 @@
 #include "command.h"
 #include "windowedwords.h"
 
-void WorkerDevice::runWindowedRequests(WindowedWords& words)
+void WorkerDevice::startWindowedRequests(WindowedWords& words, const WindowedWordsDone& done)
 {
     for (words.carriedOut = 0; words.carriedOut < words.requests.size(); ++words.carriedOut) {
         words.failure = runRequest(words.requests.at(words.carriedOut), words.replies.at(words.carriedOut));
         if (!words.replies.at(words.carriedOut)->isValid())
-            return;
+            break;
     }
+    done();
 }

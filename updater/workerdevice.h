@@ -4,6 +4,7 @@
 
 class Command;
 struct WindowedWords;
+class WindowedWordsDone;
 
 // The GUI thread's side of the update worker: runs its requests on the module's link, opens and closes
 // that link, and shows what the worker reports. WorkerBridge calls it, one call per signal of the worker.
@@ -19,8 +20,10 @@ public:
     // exchange one request at a time.
     virtual int requestWindow() { return 1; }
     // Runs the words in order, several in flight where the link can, stopping at the first not carried
-    // out. Without a link of its own to ask: one at a time through runRequest().
-    virtual void runWindowedRequests(WindowedWords& words);
+    // out, and then calls `done`. It may return before: the worker waits for `done`, not for this call,
+    // so that a link whose replies come through the event loop holds no other link's requests back.
+    // Without a link of its own to ask: one at a time through runRequest(), at once.
+    virtual void startWindowedRequests(WindowedWords& words, const WindowedWordsDone& done);
     virtual void readFirmwareVersion(QString* version, int moduleAddress) = 0;
     virtual void closeDevice() = 0;
     virtual void reopenDevice(int moduleState) = 0;

@@ -8,12 +8,14 @@
 #include "simulatedcommandhandler.h"
 #include "simulatedmodule.h"
 #include "timescale.h"
+#include "windowedwords.h"
 #include "workerbridge.h"
 #include "workerdevice.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <functional>
@@ -197,6 +199,9 @@ public:
     bool answersReopen = true;
     // The words in flight the device offers; its windowed requests are the default's, one at a time.
     int window = 1;
+    // The device hands the words on and returns: they end on a later turn of its event loop, as on a
+    // link that shares its thread with others.
+    bool wordsLater = false;
     // Called before each version query with the number of queries so far (1 for the first).
     std::function<void(int)> beforeVersionQuery;
 
@@ -219,6 +224,14 @@ public:
     }
     void runRequestWithoutReply(Command* request) override { m_handler->doDirectRequestWithoutReply(request); }
     int requestWindow() override { return window; }
+    void startWindowedRequests(WindowedWords& words, const WindowedWordsDone& done) override
+    {
+        if (!wordsLater) {
+            WorkerDevice::startWindowedRequests(words, done);
+            return;
+        }
+        QTimer::singleShot(0, this, [this, &words, done] { WorkerDevice::startWindowedRequests(words, done); });
+    }
     void readFirmwareVersion(QString* version, int moduleAddress) override
     {
         ++m_queries;
@@ -527,26 +540,29 @@ void TestBootloaderRun::completeRun_data()
     QTest::addColumn<int>("armFlashAddress");
     // Words the device keeps in flight: the requests and the texts are those of one at a time.
     QTest::addColumn<int>("window");
+    QTest::addColumn<bool>("wordsLater");
 
     QTest::newRow("page buffer, partial last page") << "1234B101" << "1234V205" << int(Scheme::PageBuffer) << 256 << 0
-                                                    << 1000 << 0 << 1;
+                                                    << 1000 << 0 << 1 << false;
     QTest::newRow("page buffer, partial last page, window") << "1234B101" << "1234V205" << int(Scheme::PageBuffer)
-                                                            << 256 << 0 << 1000 << 0 << 4;
+                                                            << 256 << 0 << 1000 << 0 << 4 << false;
     QTest::newRow("page buffer, ARM base, pages over 1 KiB")
-        << "3110B102" << "3110V310" << int(Scheme::PageBuffer) << 2048 << 0x100 << 5000 << 0x8000000 << 1;
+        << "3110B102" << "3110V310" << int(Scheme::PageBuffer) << 2048 << 0x100 << 5000 << 0x8000000 << 1 << false;
+    QTest::newRow("page buffer, window, words end later") << "1234B101" << "1234V205" << int(Scheme::PageBuffer)
+                                                          << 256 << 0 << 1000 << 0 << 4 << true;
     QTest::newRow("page number 7342") << "7342B101" << "7342V205" << int(Scheme::PageNumber) << 1024 << 0x4000
-                                      << 5000 << 0 << 1;
+                                      << 5000 << 0 << 1 << false;
     QTest::newRow("page number 7342, window") << "7342B101" << "7342V205" << int(Scheme::PageNumber) << 1024
-                                              << 0x4000 << 5000 << 0 << 4;
+                                              << 0x4000 << 5000 << 0 << 4 << false;
     QTest::newRow("page number 7351, whole pages") << "7351B100" << "7351V120" << int(Scheme::PageNumber) << 512
-                                                   << 0x2000 << 2048 << 0 << 1;
+                                                   << 0x2000 << 2048 << 0 << 1 << false;
     QTest::newRow("page number family 473") << "4731B100" << "4731V100" << int(Scheme::PageNumber) << 256 << 0x1000
-                                            << 1502 << 0 << 1;
+                                            << 1502 << 0 << 1 << false;
     // Three words, the last with two bytes of program and two from beyond the buffer, read as zero.
     QTest::newRow("program ends at the image end") << "1234B101" << "1234V205" << int(Scheme::PageBuffer) << 256
-                                                   << ImageBytes - 10 << 10 << 0 << 4;
+                                                   << ImageBytes - 10 << 10 << 0 << 4 << false;
     QTest::newRow("0077 skips match and base") << "0077B100" << "1234V205" << int(Scheme::PageBuffer) << 256 << 0
-                                               << 600 << 0 << 1;
+                                               << 600 << 0 << 1 << false;
 }
 
 void TestBootloaderRun::completeRun()
@@ -559,9 +575,11 @@ void TestBootloaderRun::completeRun()
     QFETCH(int, programSize);
     QFETCH(int, armFlashAddress);
     QFETCH(int, window);
+    QFETCH(bool, wordsLater);
 
     auto rig = makeRig();
     rig->side.window = window;
+    rig->side.wordsLater = wordsLater;
     const Firmware firmware = makeFirmware(progStart, programSize, fileVersion, armFlashAddress);
     rig->load(firmware);
     const bool unchecked = bootloader.startsWith(QLatin1String("0077"));

@@ -6,9 +6,11 @@
 
 #include "bootloadercommands.h"
 #include "commandhandlerinterface.h"
+#include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
 #include "elapsedclock.h"
 #include "moduleserver.h"
+#include "serialcommandhandler.h"
 #include "wirefault.h"
 #include "wirerig.h"
 #include "workerreportapplication.h"
@@ -460,7 +462,7 @@ private slots:
 
 private:
     void addCells(Phase phase);
-    void addWindowedCells(Link link, const QString& prefix);
+    void addWindowedCells(Link link, const QString& prefix, bool shared);
     void runCell();
     void pressCancelWhenShown(WireRig& rig, const QString& shownText);
     void record(const QString& cell, bool completed, const QString& message, qint64 endedMs, int boundMs);
@@ -492,6 +494,9 @@ void TestFaultMatrix::addCells(Phase phase)
     QTest::addColumn<bool>("workerRuns");
     QTest::addColumn<QStringList>("moduleOptions");
     QTest::addColumn<bool>("cancels");
+    // The link waits in the event loop as one of several modules at once: the window runs without
+    // holding the thread.
+    QTest::addColumn<bool>("shared");
 
     const QString phaseName = WireFault::phaseName(phase);
     const QStringList kinds = WireFault::kindNames();
@@ -516,10 +521,12 @@ void TestFaultMatrix::addCells(Phase phase)
             QTest::newRow(qPrintable(prefix + kindName + QLatin1Char('@') + phaseName))
                 << usb << WireFault(fault.kind(), phase, nth).toString() << QString() << e.completed << e.message
                 << e.reason << RunMs + e.waitedMs << e.waitsForCancel << e.powerCycle << e.portReturns << e.linkHandedBack
-                << e.knownDefect << e.workerRuns << OneAtATime << false;
+                << e.knownDefect << e.workerRuns << OneAtATime << false << false;
         }
         if (phase == Phase::Write)
-            addWindowedCells(link, prefix);
+            addWindowedCells(link, prefix, false);
+        if (phase == Phase::Write && !usb)
+            addWindowedCells(link, QStringLiteral("shared:"), true);
         for (const CancelPoint& point : CancelPoints) {
             if (point.phase != phase)
                 continue;
@@ -528,12 +535,12 @@ void TestFaultMatrix::addCells(Phase phase)
             keepFailedUsbLinkOff(e, link, false);
             QTest::newRow(qPrintable(prefix + QStringLiteral("cancel@") + phaseName))
                 << usb << QString() << QString::fromLatin1(shown) << e.completed << QString() << QString() << RunMs << false
-                << false << false << e.linkHandedBack << e.knownDefect << true << OneAtATime << true;
+                << false << false << e.linkHandedBack << e.knownDefect << true << OneAtATime << true << false;
         }
     }
 }
 
-void TestFaultMatrix::addWindowedCells(Link link, const QString& prefix)
+void TestFaultMatrix::addWindowedCells(Link link, const QString& prefix, bool shared)
 {
     const bool usb = link == Link::Usb;
     for (Kind kind : WindowedKinds) {
@@ -546,7 +553,7 @@ void TestFaultMatrix::addWindowedCells(Link link, const QString& prefix)
         QTest::newRow(qPrintable(prefix + QStringLiteral("window:") + fault.toString()))
             << usb << fault.toString() << QString() << e.completed << e.message << e.reason << RunMs + e.waitedMs
             << e.waitsForCancel << e.powerCycle << e.portReturns << e.linkHandedBack << e.knownDefect << e.workerRuns
-            << QStringList() << false;
+            << QStringList() << false << shared;
     }
     // Every word reply copied 5 ms later on a line paced as a real one: the copies come between the
     // window's replies, never under the sequence number of a request still to come.
@@ -556,7 +563,7 @@ void TestFaultMatrix::addWindowedCells(Link link, const QString& prefix)
         QTest::newRow(qPrintable(prefix + QStringLiteral("window:paced:") + fault.toString()))
             << usb << fault.toString() << QString() << e.completed << e.message << e.reason << RunMs + e.waitedMs
             << e.waitsForCancel << e.powerCycle << e.portReturns << e.linkHandedBack << e.knownDefect << e.workerRuns
-            << PacedModule << false;
+            << PacedModule << false << shared;
     }
     // The lost requests go unanswered: one reply time-out, then the rest one at a time.
     if (!qEnvironmentVariableIsSet(AllCellsVariable))
@@ -565,7 +572,7 @@ void TestFaultMatrix::addWindowedCells(Link link, const QString& prefix)
     QTest::newRow(qPrintable(prefix + QStringLiteral("window:rx-buffer-overrun@write")))
         << usb << QString() << QString() << e.completed << e.message << e.reason << RunMs + e.waitedMs
         << e.waitsForCancel << e.powerCycle << e.portReturns << e.linkHandedBack << e.knownDefect << e.workerRuns
-        << OverrunModule << false;
+        << OverrunModule << false << shared;
 }
 
 void TestFaultMatrix::runCell()
@@ -585,6 +592,7 @@ void TestFaultMatrix::runCell()
     QFETCH(bool, workerRuns);
     QFETCH(QStringList, moduleOptions);
     QFETCH(bool, cancels);
+    QFETCH(bool, shared);
     WorkerReportApplication* app = WorkerReportApplication::instance();
 
     WireRig rig;
@@ -595,6 +603,11 @@ void TestFaultMatrix::runCell()
     QVERIFY(rig.startModule(moduleArguments));
     QVERIFY(rig.startHost());
     QVERIFY(rig.chooseModuleAndFile());
+    if (shared) {
+        auto* link = qobject_cast<SerialCommandHandler*>(rig.connection()->commandHandler());
+        QVERIFY(link);
+        link->setWaitInEventLoop(true);
+    }
     app->watch(rig.tool());
     if (cancels)
         pressCancelWhenShown(rig, cancelOn);

@@ -560,8 +560,8 @@ void TestHostApp::severalModules()
                      updated ? QLatin1String(NewFirmware) : QLatin1String(""));
         }
         QCOMPARE(told, results);
-        // The table goes to stderr beside the JSON lines: a row per module.
-        QVERIFY2(run.err.contains(QRegularExpression(QStringLiteral("\\n%1 +updated +6,000 +[\\d.]+ s +1 +%2\\n")
+        // The table goes to stderr beside the JSON lines: a row per module, each with its module's window.
+        QVERIFY2(run.err.contains(QRegularExpression(QStringLiteral("\\n%1 +updated +6,000 +[\\d.]+ s +4 +%2\\n")
                                                          .arg(QRegularExpression::escape(results.first().section(QLatin1Char(' '), 0, 0)),
                                                               QLatin1String(NewFirmware)))),
                  qPrintable(run.err));

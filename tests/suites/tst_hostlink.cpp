@@ -108,6 +108,7 @@ private slots:
     void openFailureIsLoggedWithPortAndReason();
     void pacedLinkTakesTheTimeOfItsBytes_data();
     void pacedLinkTakesTheTimeOfItsBytes();
+    void windowOnASharedThreadEndsWithItsPort();
 
     void linkKinds_data();
     void linkKinds();
@@ -124,6 +125,7 @@ private slots:
 
 private:
     Command pageSizeReply();
+    int runWords(QVector<Command>& requests, QVector<Command>& replies, bool* returnedFirst);
     qint64 msUntilPageSizeRequestFails();
 
     std::unique_ptr<PtyModule> m_module;
@@ -157,6 +159,31 @@ Command TestHostLink::pageSizeReply()
     Command reply;
     m_handler->doDirectRequest(&request, &reply);
     return reply;
+}
+
+// Runs the words as an update's write phase does: on the thread, or (a link that shares its thread)
+// carried on by its event loop. `returnedFirst`: the call returned before the words were over.
+int TestHostLink::runWords(QVector<Command>& requests, QVector<Command>& replies, bool* returnedFirst)
+{
+    QVector<Command*> requestPointers;
+    QVector<Command*> replyPointers;
+    for (int i = 0; i < requests.size(); ++i) {
+        requestPointers.append(&requests[i]);
+        replyPointers.append(&replies[i]);
+    }
+    std::optional<int> done;
+    // A loop of its own rather than QTest::qWaitFor, which sleeps between its rounds of events.
+    QEventLoop loop;
+    m_handler->startWindowedRequests(requestPointers, replyPointers, [&done, &loop](int carriedOut) {
+        done = carriedOut;
+        loop.quit();
+    });
+    *returnedFirst = !done;
+    if (!done) {
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return done.value_or(-1);
 }
 
 // How many milliseconds the handler took to give up on one page-size request; -1 if a valid reply came.
@@ -327,22 +354,32 @@ void TestHostLink::windowedWords_data()
     QTest::addColumn<int>("questions");
     QTest::addColumn<int>("carriedOut"); // -1: fewer than all, as many as the overrun left
     QTest::addColumn<QString>("reason");
+    // The link shares its thread with others (several modules at once): the window must not hold it.
+    QTest::addColumn<bool>("shared");
     const int words = 24;
     const int requestBytes = 13;
-    QTest::newRow("module takes four") << 4 << 16 << 0 << -1 << 4 << 1 << words << "";
-    QTest::newRow("limit below the module's") << 16 << 2 << 0 << -1 << 2 << 1 << words << "";
-    QTest::newRow("module's answer above the most kept") << 255 << 16 << 0 << -1 << 16 << 1 << words << "";
-    QTest::newRow("limit 1 does not ask") << 4 << 1 << 0 << -1 << 1 << 0 << words << "";
-    QTest::newRow("module without a window") << 0 << 16 << 0 << -1 << 1 << 1 << words << "";
+    const QString noAnswer = QStringLiteral("The module did not answer within 300 ms.");
+    const QString corrupt = QStringLiteral("The module's reply arrived corrupt.");
+    const int lost = int(SimulatedModule::FailureMode::NoReply);
+    const int invalid = int(SimulatedModule::FailureMode::InvalidReply);
+    QTest::newRow("module takes four") << 4 << 16 << 0 << -1 << 4 << 1 << words << "" << false;
+    QTest::newRow("limit below the module's") << 16 << 2 << 0 << -1 << 2 << 1 << words << "" << false;
+    QTest::newRow("module's answer above the most kept") << 255 << 16 << 0 << -1 << 16 << 1 << words << "" << false;
+    QTest::newRow("limit 1 does not ask") << 4 << 1 << 0 << -1 << 1 << 0 << words << "" << false;
+    QTest::newRow("module without a window") << 0 << 16 << 0 << -1 << 1 << 1 << words << "" << false;
     QTest::newRow("receive buffer as large as the window stated")
-        << 4 << 16 << 4 * requestBytes << -1 << 4 << 1 << words << "";
+        << 4 << 16 << 4 * requestBytes << -1 << 4 << 1 << words << "" << false;
     QTest::newRow("receive buffer smaller than the window stated")
-        << 16 << 16 << 4 * requestBytes << -1 << 16 << 1 << -1 << "The module did not answer within 300 ms.";
-    QTest::newRow("lost reply: a later one comes first")
-        << 4 << 16 << 0 << int(SimulatedModule::FailureMode::NoReply) << 4 << 1 << 4
-        << "The module did not answer within 300 ms.";
-    QTest::newRow("corrupt reply") << 4 << 16 << 0 << int(SimulatedModule::FailureMode::InvalidReply) << 4 << 1 << 4
-                                   << "The module's reply arrived corrupt.";
+        << 16 << 16 << 4 * requestBytes << -1 << 16 << 1 << -1 << noAnswer << false;
+    QTest::newRow("lost reply: a later one comes first") << 4 << 16 << 0 << lost << 4 << 1 << 4 << noAnswer << false;
+    QTest::newRow("corrupt reply") << 4 << 16 << 0 << invalid << 4 << 1 << 4 << corrupt << false;
+    QTest::newRow("thread shared: module takes four") << 4 << 16 << 0 << -1 << 4 << 1 << words << "" << true;
+    QTest::newRow("thread shared: limit below the module's") << 16 << 2 << 0 << -1 << 2 << 1 << words << "" << true;
+    QTest::newRow("thread shared: module without a window") << 0 << 16 << 0 << -1 << 1 << 1 << words << "" << true;
+    QTest::newRow("thread shared: receive buffer smaller than the window stated")
+        << 16 << 16 << 4 * requestBytes << -1 << 16 << 1 << -1 << noAnswer << true;
+    QTest::newRow("thread shared: lost reply") << 4 << 16 << 0 << lost << 4 << 1 << 4 << noAnswer << true;
+    QTest::newRow("thread shared: corrupt reply") << 4 << 16 << 0 << invalid << 4 << 1 << 4 << corrupt << true;
 }
 
 void TestHostLink::windowedWords()
@@ -355,7 +392,9 @@ void TestHostLink::windowedWords()
     QFETCH(int, questions);
     QFETCH(int, carriedOut);
     QFETCH(QString, reason);
+    QFETCH(bool, shared);
 
+    m_handler->setWaitInEventLoop(shared);
     m_module->run([&](SimulatedModule* module, ModuleServer* server) {
         module->setMode(SimulatedModule::Mode::Bootloader);
         server->setWindow(moduleWindow);
@@ -367,18 +406,14 @@ void TestHostLink::windowedWords()
     m_handler->setMaxTimeoutMS(300);
     QVector<Command> requests;
     QVector<Command> replies(24);
-    QVector<Command*> requestPointers;
-    QVector<Command*> replyPointers;
     for (int i = 0; i < replies.size(); ++i)
         requests.append(Command(1, 201, quint16(i), 0, 0x1000 + i, false, HostAddress));
-    for (int i = 0; i < replies.size(); ++i) {
-        requestPointers.append(&requests[i]);
-        replyPointers.append(&replies[i]);
-    }
     QCOMPARE(m_handler->requestWindow(), window);
     // Asked once per opening: a second look costs nothing on the wire.
     QCOMPARE(m_handler->requestWindow(), window);
-    const int done = m_handler->doWindowedRequests(requestPointers, replyPointers);
+    bool returnedFirst = false;
+    const int done = runWords(requests, replies, &returnedFirst);
+    QCOMPARE(returnedFirst, shared && window > 1);
     if (carriedOut >= 0)
         QCOMPARE(done, carriedOut);
     else
@@ -647,10 +682,13 @@ void TestHostLink::pacedLinkTakesTheTimeOfItsBytes_data()
     // What each word costs on the line at least, and (0: no bound) what it must beat.
     QTest::addColumn<int>("leastBytes");
     QTest::addColumn<int>("beatenBytes");
+    // The link shares its thread, whose timers must go on meanwhile.
+    QTest::addColumn<bool>("shared");
     const int exchangeBytes = 13 + 10;
-    QTest::newRow("one at a time") << 1 << exchangeBytes << 0;
+    QTest::newRow("one at a time") << 1 << exchangeBytes << 0 << false;
     // The replies come back while the next requests are on the line: faster than one at a time can be.
-    QTest::newRow("window") << 16 << 13 << exchangeBytes;
+    QTest::newRow("window") << 16 << 13 << exchangeBytes << false;
+    QTest::newRow("window, thread shared") << 16 << 13 << exchangeBytes << true;
 }
 
 void TestHostLink::pacedLinkTakesTheTimeOfItsBytes()
@@ -658,6 +696,7 @@ void TestHostLink::pacedLinkTakesTheTimeOfItsBytes()
     QFETCH(int, limit);
     QFETCH(int, leastBytes);
     QFETCH(int, beatenBytes);
+    QFETCH(bool, shared);
     constexpr int Rate = 115200;
     constexpr int Words = 200;
     m_module->run([](SimulatedModule* module, ModuleServer* server) {
@@ -667,24 +706,50 @@ void TestHostLink::pacedLinkTakesTheTimeOfItsBytes()
     m_handler->setWindowLimit(limit);
     QVector<Command> requests(Words, Command(1, 201, 0, 0, 0x5A5A, false, HostAddress));
     QVector<Command> replies(Words);
-    QVector<Command*> requestPointers;
-    QVector<Command*> replyPointers;
-    for (int i = 0; i < Words; ++i) {
-        requestPointers.append(&requests[i]);
-        replyPointers.append(&replies[i]);
-    }
+    m_handler->setWaitInEventLoop(shared);
     QVERIFY(m_handler->requestWindow() >= 1);
+    int ticks = 0;
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
+    tick.start(10);
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(m_handler->doWindowedRequests(requestPointers, replyPointers), Words);
+    bool returnedFirst = false;
+    QCOMPARE(runWords(requests, replies, &returnedFirst), Words);
     // One millisecond for the clock's whole milliseconds and the pacer's whole nanoseconds per byte.
     const qint64 elapsed = clock.elapsed() + 1;
+    // The words take a hundred ticks' line time and more; a thread held by them saw none.
+    QCOMPARE(ticks > 1, shared);
     const auto lineMs = [](int bytesPerWord) { return Words * bytesPerWord * 10 * 1000.0 / Rate; };
     // How close a run comes to the lower bound depends on the machine's load; bench_linkupdate measures it.
     QVERIFY2(elapsed >= lineMs(leastBytes), qPrintable(QStringLiteral("%1 ms, least %2 ms").arg(elapsed).arg(lineMs(leastBytes))));
     if (beatenBytes > 0)
         QVERIFY2(elapsed < lineMs(beatenBytes),
                  qPrintable(QStringLiteral("%1 ms, one at a time takes %2 ms").arg(elapsed).arg(lineMs(beatenBytes))));
+}
+
+// A window that does not hold the thread ends as soon as its port closes, not at the reply time-out.
+void TestHostLink::windowOnASharedThreadEndsWithItsPort()
+{
+    constexpr int Words = 200;
+    constexpr int ClosedAfterMs = 50;
+    constexpr int TimeoutMs = 3000;
+    m_module->run([](SimulatedModule* module, ModuleServer* server) {
+        module->setMode(SimulatedModule::Mode::Bootloader);
+        server->setPacingRate(SerialCommandHandler::DefaultDataRate);
+    });
+    m_handler->setWaitInEventLoop(true);
+    m_handler->setMaxTimeoutMS(TimeoutMs);
+    QVector<Command> requests(Words, Command(1, 201, 0, 0, 0x5A5A, false, HostAddress));
+    QVector<Command> replies(Words);
+    QTimer::singleShot(ClosedAfterMs, m_handler.get(), [this] { m_handler->closeDevice(); });
+    QElapsedTimer clock;
+    clock.start();
+    bool returnedFirst = false;
+    QVERIFY(runWords(requests, replies, &returnedFirst) < Words);
+    QVERIFY(clock.elapsed() < TimeoutMs);
+    QVERIFY(returnedFirst);
+    QCOMPARE(m_handler->requestFailure(), QStringLiteral("The module's port is gone."));
 }
 
 void TestHostLink::linkKinds_data()
