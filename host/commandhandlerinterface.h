@@ -52,6 +52,10 @@ public:
     // handler's thread. A handler destroyed first drops `done` uncalled. By default: at once.
     virtual void startWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies,
                                        std::function<void(int carriedOut)> done);
+    // Ends a window that startWindowedRequests() left running: its `done` is called now with what was
+    // carried out, and the replies still due are dropped when they come. Nothing by default, whose windows
+    // are over when startWindowedRequests() returns.
+    virtual void abandonWindowedRequests() {}
     // The most requests the link may keep in flight; 1 keeps it to one at a time without asking the module.
     void setWindowLimit(int limit) { m_windowLimit = qBound(1, limit, MaxWindow); }
     int windowLimit() const { return m_windowLimit; }

@@ -358,9 +358,9 @@ int SerialCommandHandler::doWindowedRequests(const QVector<Command*>& requests, 
 void SerialCommandHandler::startWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies,
                                                  std::function<void(int carriedOut)> done)
 {
-    // A link alone on its thread may hold it while its replies come; one that shares it must not, or the
-    // other links' requests would wait behind every page of words.
-    if (!m_waitInEventLoop || requestWindow() <= 1) {
+    // The words' replies come back through the port's notifications, not a wait: the thread (the GUI's)
+    // stays free for the window and for other links while a page of words is in flight.
+    if (requestWindow() <= 1) {
         done(doWindowedRequests(requests, replies));
         return;
     }
@@ -490,6 +490,12 @@ void SerialCommandHandler::stepWindow()
         }
     }
     finishWindow();
+}
+
+void SerialCommandHandler::abandonWindowedRequests()
+{
+    if (m_words)
+        finishWindow();
 }
 
 void SerialCommandHandler::finishWindow()

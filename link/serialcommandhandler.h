@@ -38,6 +38,7 @@ public:
     // Asks the module once per opening of the port, unless the window limit is 1.
     int requestWindow() override;
     int doWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies) override;
+    void abandonWindowedRequests() override;
     // A link that waits in the event loop (see setWaitInEventLoop) returns at once and carries the window
     // on from the port's read notifications and a reply timer; others run doWindowedRequests().
     void startWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies,

@@ -203,6 +203,9 @@ void UpdateSession::stopWorker()
     // one it is already blocked in is waiting for this thread, which is busy here: dropping that pending
     // call releases the worker, which then meets the cancel request and ends.
     m_worker->disconnect();
+    // A page of words in flight would wake the worker only through this thread's events.
+    if (m_handler)
+        m_handler->abandonWindowedRequests();
     if (m_inWorkerRequest) {
         // This thread is further down inside the worker's request, which the worker waits for: it can
         // only end once the caller has returned. It meets the cancel point after the erase then.
