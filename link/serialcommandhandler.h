@@ -39,8 +39,8 @@ public:
     int requestWindow() override;
     int doWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies) override;
     void abandonWindowedRequests() override;
-    // A link that waits in the event loop (see setWaitInEventLoop) returns at once and carries the window
-    // on from the port's read notifications and a reply timer; others run doWindowedRequests().
+    // With a window above 1 it returns at once and carries the window on from the port's read
+    // notifications and a reply timer; one request at a time runs doWindowedRequests().
     void startWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies,
                                std::function<void(int carriedOut)> done) override;
 
