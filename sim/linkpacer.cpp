@@ -104,20 +104,15 @@ void LinkPacer::takeFrame(int bytesAfterFrame)
 bool LinkPacer::send(const QByteArray& bytes, const Writer& write)
 {
     const qint64 workNs = nowNs() - m_frameTakenNs;
-    return sendFrom(m_frameEndNs + workNs, bytes, write);
+    return sendAt(m_frameEndNs + workNs, bytes, write);
 }
 
 bool LinkPacer::sendAt(qint64 atNs, const QByteArray& bytes, const Writer& write)
 {
-    return sendFrom(atNs, bytes, write);
-}
-
-bool LinkPacer::sendFrom(qint64 earliestNs, const QByteArray& bytes, const Writer& write)
-{
     if (m_rate == 0)
         return write(bytes);
     const qint64 perByte = byteNs();
-    const qint64 start = std::max(earliestNs, m_outputEndNs);
+    const qint64 start = std::max(atNs, m_outputEndNs);
     const int chunk = int(std::max<qint64>(1, OutputChunkNs / perByte));
     for (int sent = 0; sent < bytes.size();) {
         const int end = std::min(sent + chunk, bytes.size());

@@ -58,7 +58,6 @@ private:
     // Sleeps until shortly before `deadlineNs` and spins the rest: a timer here wakes tens of
     // microseconds late, and every reply would reach the host that much after its stop bit.
     void waitUntilNs(qint64 deadlineNs);
-    bool sendFrom(qint64 earliestNs, const QByteArray& bytes, const Writer& write);
     // Sleeps until `deadlineNs`, reading the watched input whenever some arrives.
     void sleepReadingUntilNs(qint64 deadlineNs);
 
