@@ -541,28 +541,34 @@ void TestBootloaderRun::completeRun_data()
     // Words the device keeps in flight: the requests and the texts are those of one at a time.
     QTest::addColumn<int>("window");
     QTest::addColumn<bool>("wordsLater");
+    // The module's stated memory size; the default flash, or exactly the program.
+    QTest::addColumn<int>("memorySize");
+    constexpr int Flash = 0x40000;
 
     QTest::newRow("page buffer, partial last page") << "1234B101" << "1234V205" << int(Scheme::PageBuffer) << 256 << 0
-                                                    << 1000 << 0 << 1 << false;
+                                                    << 1000 << 0 << 1 << false << Flash;
     QTest::newRow("page buffer, partial last page, window") << "1234B101" << "1234V205" << int(Scheme::PageBuffer)
-                                                            << 256 << 0 << 1000 << 0 << 4 << false;
+                                                            << 256 << 0 << 1000 << 0 << 4 << false << Flash;
     QTest::newRow("page buffer, ARM base, pages over 1 KiB")
-        << "3110B102" << "3110V310" << int(Scheme::PageBuffer) << 2048 << 0x100 << 5000 << 0x8000000 << 1 << false;
+        << "3110B102" << "3110V310" << int(Scheme::PageBuffer) << 2048 << 0x100 << 5000 << 0x8000000 << 1 << false << Flash;
     QTest::newRow("page buffer, window, words end later") << "1234B101" << "1234V205" << int(Scheme::PageBuffer)
-                                                          << 256 << 0 << 1000 << 0 << 4 << true;
+                                                          << 256 << 0 << 1000 << 0 << 4 << true << Flash;
     QTest::newRow("page number 7342") << "7342B101" << "7342V205" << int(Scheme::PageNumber) << 1024 << 0x4000
-                                      << 5000 << 0 << 1 << false;
+                                      << 5000 << 0 << 1 << false << Flash;
     QTest::newRow("page number 7342, window") << "7342B101" << "7342V205" << int(Scheme::PageNumber) << 1024
-                                              << 0x4000 << 5000 << 0 << 4 << false;
+                                              << 0x4000 << 5000 << 0 << 4 << false << Flash;
     QTest::newRow("page number 7351, whole pages") << "7351B100" << "7351V120" << int(Scheme::PageNumber) << 512
-                                                   << 0x2000 << 2048 << 0 << 1 << false;
+                                                   << 0x2000 << 2048 << 0 << 1 << false << Flash;
     QTest::newRow("page number family 473") << "4731B100" << "4731V100" << int(Scheme::PageNumber) << 256 << 0x1000
-                                            << 1502 << 0 << 1 << false;
+                                            << 1502 << 0 << 1 << false << Flash;
     // Three words, the last with two bytes of program and two from beyond the buffer, read as zero.
     QTest::newRow("program ends at the image end") << "1234B101" << "1234V205" << int(Scheme::PageBuffer) << 256
-                                                   << ImageBytes - 10 << 10 << 0 << 4 << false;
+                                                   << ImageBytes - 10 << 10 << 0 << 4 << false << Flash;
+    // The program fills the memory to its last byte: not too large.
+    QTest::newRow("program fills the memory") << "1234B101" << "1234V205" << int(Scheme::PageBuffer) << 256 << 0
+                                              << 1024 << 0 << 1 << false << 1024;
     QTest::newRow("0077 skips match and base") << "0077B100" << "1234V205" << int(Scheme::PageBuffer) << 256 << 0
-                                               << 600 << 0 << 1 << false;
+                                               << 600 << 0 << 1 << false << Flash;
 }
 
 void TestBootloaderRun::completeRun()
@@ -576,6 +582,7 @@ void TestBootloaderRun::completeRun()
     QFETCH(int, armFlashAddress);
     QFETCH(int, window);
     QFETCH(bool, wordsLater);
+    QFETCH(int, memorySize);
 
     auto rig = makeRig();
     rig->side.window = window;
@@ -585,7 +592,7 @@ void TestBootloaderRun::completeRun()
     const bool unchecked = bootloader.startsWith(QLatin1String("0077"));
     // A 0077 module reports a base that the file does not have; the run does not look at it.
     const quint32 flashBase = unchecked ? firmware.base() + 0x1000 : firmware.base();
-    rig->prepareModule(bootloader, Scheme(scheme), pageSize, flashBase);
+    rig->prepareModule(bootloader, Scheme(scheme), pageSize, flashBase, quint32(memorySize));
 
     // The handler settings in force for each command the module sees.
     QMap<int, QStringList> settings;
@@ -635,7 +642,7 @@ void TestBootloaderRun::completeRun()
     const QString base = QStringLiteral("Flash base address: 0x") + hex(flashBase);
     QStringList expected = QStringList{"L:Try to read bootloader version at id 1... (1)", "L:Bootloader: " + bootloader}
         + both(pair) + QStringList{QStringLiteral("L:Page size: %1").arg(pageSize), "L:" + base, "P:" + base,
-                                   "L:Memory size: 262144"}
+                                   "L:Memory size: " + QString::number(memorySize)}
         + both("Erasing...") + QStringList{"P:Erasing finished.", "L:Erasing after # ms finished."}
         + both(QStringLiteral("Writing %1 bytes...").arg(programSize));
     const int pages = (programSize + pageSize - 1) / pageSize;

@@ -97,6 +97,7 @@ private slots:
     void windowedWords_data();
     void windowedWords();
     void lateReplyIsNeverTakenForTheNextRequest();
+    void frameOfAnotherKindIsNeverTakenForTheReply_data();
     void frameOfAnotherKindIsNeverTakenForTheReply();
     void repliesNobodyWaitsForAreDropped_data();
     void repliesNobodyWaitsForAreDropped();
@@ -119,6 +120,8 @@ private slots:
     void usbModuleComesBackUnderItsNewPort();
     void linkOwnedByAnUpdateOutlivesItsPort_data();
     void linkOwnedByAnUpdateOutlivesItsPort();
+    void vanishedLinkIsParkedWhileTheHostIsKeptOff_data();
+    void vanishedLinkIsParkedWhileTheHostIsKeptOff();
     void rescanFindsAModuleThatAnswersLater();
     void matchFirmwareVersion_data();
     void matchFirmwareVersion();
@@ -464,21 +467,35 @@ void TestHostLink::lateReplyIsNeverTakenForTheNextRequest()
     QCOMPARE(reply.value(), PageSize);
 }
 
+void TestHostLink::frameOfAnotherKindIsNeverTakenForTheReply_data()
+{
+    // A silent module leaves nothing but the other kind's frames: they must not stand in for its reply.
+    QTest::addColumn<bool>("moduleAnswers");
+    QTest::newRow("module answers") << true;
+    QTest::newRow("module silent") << false;
+}
+
 void TestHostLink::frameOfAnotherKindIsNeverTakenForTheReply()
 {
+    QFETCH(bool, moduleAnswers);
+
     // Version replies with every sequence number stream in while page sizes are asked: one carries
     // each request's number, ahead of its reply in the line.
     QByteArray versionReplies;
     for (int sequence = 0; sequence <= DuxlFrame::SequenceMask; ++sequence)
         versionReplies += DuxlFrame::encodeVersionReply(quint8(sequence), QStringLiteral("1234V101"));
     constexpr qint64 StreamBytes = 2 * 1000 * 1000;
-    m_module->run([&versionReplies](SimulatedModule* module, ModuleServer* server) {
+    m_module->run([&versionReplies, moduleAnswers](SimulatedModule* module, ModuleServer* server) {
         module->setMode(SimulatedModule::Mode::Bootloader);
+        if (!moduleAnswers)
+            module->setFailure(SimulatedModule::FailureMode::NoReply, ParameterCommand);
         server->streamNoise(StreamBytes, versionReplies);
     });
     m_handler->setMaxTimeoutMS(2000);
     for (int request = 0; request < 4; ++request) {
         const Command reply = pageSizeReply();
+        if (!moduleAnswers)
+            QVERIFY2(!reply.isValid(), qPrintable(reply.toString()));
         QVERIFY2(!reply.isValid() || (reply.command() == ParameterCommand && reply.value() == PageSize),
                  qPrintable(reply.toString()));
     }
@@ -488,6 +505,7 @@ void TestHostLink::frameOfAnotherKindIsNeverTakenForTheReply()
         return sending;
     };
     QTRY_VERIFY_WITH_TIMEOUT(!sendingNoise(), NoiseTimeoutMs);
+    m_module->run([](SimulatedModule* module, ModuleServer*) { module->clearFailures(); });
     QCOMPARE(pageSizeReply().value(), PageSize);
 }
 
@@ -948,6 +966,38 @@ void TestHostLink::linkOwnedByAnUpdateOutlivesItsPort()
     QVERIFY(connection);
     // With the thread gone the parked link is released at the next check after its grace time.
     QTRY_VERIFY_WITH_TIMEOUT(connection.isNull(), ParkedReleaseMs);
+}
+
+void TestHostLink::vanishedLinkIsParkedWhileTheHostIsKeptOff_data()
+{
+    // An update switches its link off for the host (inactive, disabled); either alone keeps it parked.
+    QTest::addColumn<bool>("active");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<bool>("parked");
+    QTest::newRow("in the host's use") << true << true << false;
+    QTest::newRow("inactive") << false << true << true;
+    QTest::newRow("disabled") << true << false << true;
+}
+
+void TestHostLink::vanishedLinkIsParkedWhileTheHostIsKeptOff()
+{
+    QFETCH(bool, active);
+    QFETCH(bool, enabled);
+    QFETCH(bool, parked);
+
+    PtyModule module(ModuleServer::LinkKind::Serial, QStringLiteral("ttyP"));
+    PluginHandler handler;
+    ModuleDiscovery discovery(&handler);
+    discovery.setProbeTimeoutMs(ProbeTimeoutMs);
+    discovery.update({module.port()});
+    QPointer<DUXLConnectionInterface> connection = handler.getConnectionPlugin(QStringLiteral("ttyP0/Serial"));
+    QVERIFY(connection);
+    connection->setActive(active);
+    connection->setEnabled(enabled);
+
+    discovery.update({});
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(!connection.isNull(), parked);
 }
 
 void TestHostLink::rescanFindsAModuleThatAnswersLater()
