@@ -1,5 +1,6 @@
 #include "progressprinter.h"
 #include "updateresult.h"
+#include "simflash.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -91,6 +92,9 @@ private:
     // Puts the files of RowFiles, a FIFO ("@fifo") and a folder ("@folder") in place of their names.
     QStringList withRowFiles(QStringList arguments);
     QProcessEnvironment hostEnvironment() const;
+    // Empty when the module in `place` of `modules` of the first simulator held `firmware` at its last
+    // restart, with its stored size and checksum; otherwise what differs.
+    QString flashDifference(const QString& firmware, int place = 0, int modules = 1) const;
     Run runHost(const QStringList& arguments);
     QStringList updateArguments(const QString& firmware) const;
     QString pluginFolderWithBrokenPlugin(bool withUpdatePlugin);
@@ -130,8 +134,10 @@ bool TestHostApp::startSimulator(const QStringList& arguments, const QString& po
     simulator->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // A module replugged by dux-sim waits for the host's scaled pauses.
     simulator->setProcessEnvironment(hostEnvironment());
-    simulator->start(binary("dux-sim"),
-                     QStringList{QStringLiteral("--port-file"), portList, QStringLiteral("--exit-with-parent")} + arguments);
+    const QString flashOut = m_folder->filePath(m_secondSimulator ? QStringLiteral("flash2") : QStringLiteral("flash"));
+    simulator->start(binary("dux-sim"), QStringList{QStringLiteral("--port-file"), portList, QStringLiteral("--exit-with-parent"),
+                                                    QStringLiteral("--flash-out"), flashOut}
+                                            + arguments);
     if (!simulator->waitForStarted(StartTimeoutMs))
         return false;
     QElapsedTimer clock;
@@ -144,6 +150,17 @@ bool TestHostApp::startSimulator(const QStringList& arguments, const QString& po
             return false;
     }
     return false;
+}
+
+QString TestHostApp::flashDifference(const QString& firmware, int place, int modules) const
+{
+    QString path = m_folder->filePath(QStringLiteral("flash"));
+    if (modules > 1)
+        path += QLatin1Char('.') + QString::number(place);
+    const SimFlash flash = SimFlash::read(path);
+    if (!flash.isValid())
+        return flash.error();
+    return flash.differenceFrom(firmware) + flash.storedDifferenceFrom(firmware);
 }
 
 QString TestHostApp::makeFirmware(const QString& version)
@@ -252,6 +269,7 @@ void TestHostApp::headlessUpdate()
     QCOMPARE(closing.captured(3), QStringLiteral("6,000"));
     // A lone update keeps as many words in flight as dux-sim's module takes by default.
     QCOMPARE(closing.captured(4), QStringLiteral("4"));
+    QVERIFY2(flashDifference(firmware).isEmpty(), qPrintable(flashDifference(firmware)));
 
     const QStringList history = run.out.mid(1, run.out.size() - 2);
     for (const QString& line : history)
@@ -558,6 +576,15 @@ void TestHostApp::severalModules()
             const bool updated = object[QLatin1String("result")].toString() == QLatin1String("updated");
             QCOMPARE(object[QLatin1String("firmwareVersion")].toString(),
                      updated ? QLatin1String(NewFirmware) : QLatin1String(""));
+            // The first simulator's modules, by the number of their first port: what they hold decides.
+            const QString port = object[QLatin1String("module")].toString().section(QLatin1Char('/'), 0, 0);
+            if (updated && port.startsWith(QLatin1String("ttySIM"))) {
+                const int modules = firstSimulator.contains(QLatin1String("--modules"))
+                    ? firstSimulator.at(firstSimulator.indexOf(QLatin1String("--modules")) + 1).toInt()
+                    : 1;
+                const QString difference = flashDifference(firmware, port.mid(int(qstrlen("ttySIM"))).toInt(), modules);
+                QVERIFY2(difference.isEmpty(), qPrintable(port + QStringLiteral(": ") + difference));
+            }
         }
         QCOMPARE(told, results);
         // The table goes to stderr beside the JSON lines: a row per module, each with its module's window.
