@@ -289,9 +289,7 @@ bool BootloaderDialogue::writeImage()
     handler->setTraceMode(true);
     handler->setMaxTimeoutMS(Bootloader::WriteTimeoutMs);
     sleepMs(AfterWriteSetupMs);
-    m_window = m_channel.requestWindow();
-    if (UpdateOutcome* outcome = m_thread.currentOutcome())
-        outcome->noteWindow(m_window);
+    useWindow(m_channel.requestWindow());
 
     m_byPageNumber = false;
     for (const char* type : Protocol::PageNumberTypes)
@@ -333,7 +331,7 @@ bool BootloaderDialogue::writeWords(QVector<Command>& words, int& position, int&
         if (next == words.size())
             return true;
         // The rest of the update goes one at a time; the failed word counts as its first try.
-        m_window = 1;
+        useWindow(1);
         if (!retryWord(0))
             return false;
         firstTry = 1;
@@ -348,6 +346,14 @@ bool BootloaderDialogue::writeWords(QVector<Command>& words, int& position, int&
             return false;
     }
     return true;
+}
+
+void BootloaderDialogue::useWindow(int window)
+{
+    m_window = window;
+    // The result names the window in force when the write ended, not the one it began with.
+    if (UpdateOutcome* outcome = m_thread.currentOutcome())
+        outcome->noteWindow(window);
 }
 
 int BootloaderDialogue::sendWindowed(QVector<Command>& words)

@@ -79,6 +79,8 @@ private:
     bool verifyChecksum();
     // The request for the sum of the flash from its base to the file's last byte.
     Command checksumRequest() const;
+    // Words in flight from now on, as the write phase's result tells it.
+    void useWindow(int window);
     bool storeSizeAndChecksum();
     bool storeInFlashWords();
     bool restartAndReconnect();

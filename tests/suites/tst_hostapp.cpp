@@ -379,6 +379,10 @@ void TestHostApp::headlessEndIsReported_data()
         << QStringList{QStringLiteral("--fail"), QStringLiteral("status2-on-208"), QStringLiteral("--fault"),
                        QStringLiteral("unexpected-status@store:2"), QStringLiteral("--type"), QLatin1String(PageNumberType)}
         << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "" << "updated";
+    // A corrupt reply in the window: the write goes on one word at a time, and says so.
+    QTest::newRow("window falls back") << QStringList{QStringLiteral("--fault"), QStringLiteral("corrupt-frame@write:6")}
+                                       << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << ""
+                                       << "" << "updated";
     // The update does not wait for, nor fail because of, a records server that is not there.
     QTest::newRow("records server away")
         << QStringList() << QStringList{QStringLiteral("--records"), QStringLiteral("postgresql://dux:x@/postgres?host=/nonexistent")}
@@ -447,6 +451,12 @@ void TestHostApp::headlessEndIsReported()
     if (result == QLatin1String("updated") || result == QLatin1String("skipped")) {
         const QString difference = flashDifference(firmware, 0, 1, result == QLatin1String("updated"));
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    }
+    // The window in force when the write ended: dux-sim's module takes 4, a fault in the write leaves 1.
+    if (result == QLatin1String("updated")) {
+        const int window = simulatorArguments.filter(QStringLiteral("@write")).isEmpty() ? 4 : 1;
+        QCOMPARE(report.value(QLatin1String("window")).toInt(), window);
+        QVERIFY2(run.err.contains(QStringLiteral("window %1)").arg(window)), qPrintable(run.err));
     }
     const int bytes = report.value(QLatin1String("bytes")).toInt();
     if (exitCode == 0 && result == QLatin1String("updated"))
