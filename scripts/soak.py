@@ -8,7 +8,9 @@ After each faulted update it checks that
 - dux-host ended within its --timeout (and a grace for the cancel), and did not crash;
 - "updated" is said only with the checksums matching and a firmware's (not a bootloader's) version read back,
   the file's own, which --list then shows too;
-- the closing state agrees with a --list taken right after.
+- the closing state agrees with a --list taken right after;
+- an "updated", "skipped" or "resumed" left the file in the module's flash, byte for byte, as dux-sim writes it
+  (--flash-out) when the module is power-cycled after the update: a difference is a "false flash".
 It prints a table of counts per fault kind and exits 1 on any violation; a closing state that disagrees with
 --list is one (DUX_SOAK_STRICT=0 lists it as a known failure instead, counted neither as passed nor as failed).
 With LANES, that many dux-sim run side by side, lane L with seed SEED+L and its own dux-host home, sharing the
@@ -36,6 +38,11 @@ UPDATE_TIMEOUT_S = 120
 # dux-host ends within a second of its time-out; the rest is the machine's slack.
 END_GRACE_S = 5
 PORT_BACK_S = 20
+FLASH_OUT_S = 10
+ERASED = 0xFF
+WORD_BYTES = 4
+# The results that claim the module holds the file.
+HOLDS_FILE = ("updated", "skipped", "resumed")
 LIST_TIMEOUT_S = 10
 
 # What the closing line says about the module, and the mode --list must then show.
@@ -53,10 +60,26 @@ class Sim:
     def __init__(self, build, work, seed):
         self.ports = os.path.join(work, "ports")
         self.log_path = os.path.join(work, "sim.log")
+        self.flash_path = os.path.join(work, "flash")
         self.log = open(self.log_path, "w")
         self.process = subprocess.Popen(
-            [os.path.join(build, "bin/dux-sim"), "--port-file", self.ports, "--chaos", str(seed), "--exit-with-parent"],
+            [os.path.join(build, "bin/dux-sim"), "--port-file", self.ports, "--chaos", str(seed), "--exit-with-parent",
+             "--flash-out", self.flash_path],
             stdout=self.log, stderr=subprocess.STDOUT)
+
+    def power_cycle(self):
+        """Switches the module off and on; returns what its flash holds then (None when dux-sim wrote nothing)."""
+        if os.path.exists(self.flash_path):
+            os.remove(self.flash_path)
+        self.signal(signal.SIGUSR1)
+        deadline = time.monotonic() + FLASH_OUT_S
+        while not os.path.exists(self.flash_path) and time.monotonic() < deadline:
+            time.sleep(0.02)
+        if not os.path.exists(self.flash_path):
+            return None
+        with open(self.flash_path) as dump:
+            lines = dump.read().splitlines()
+        return hex_bytes(lines[3:])
 
     def said_since(self, offset):
         with open(self.log_path) as log:
@@ -85,6 +108,36 @@ class Sim:
             # A module held in a fault may not take SIGTERM at once; the table must still be printed.
             self.process.kill()
             self.process.wait()
+
+
+def hex_bytes(lines):
+    """The data bytes of Intel HEX lines, by absolute address."""
+    data, upper = {}, 0
+    for line in lines:
+        record = bytes.fromhex(line.strip()[1:])
+        count, address, kind = record[0], int.from_bytes(record[1:3], "big"), record[3]
+        if kind == 0:
+            for i in range(count):
+                data[upper + address + i] = record[4 + i]
+        elif kind == 2:
+            upper = int.from_bytes(record[4:6], "big") << 4
+        elif kind == 4:
+            upper = int.from_bytes(record[4:6], "big") << 16
+    return data
+
+
+def flash_difference(flash, firmware):
+    """None when the flash holds the file as an update writes it (its bytes, the zero fill of its last word,
+    every other byte erased); otherwise the first address that differs."""
+    with open(firmware) as hex_file:
+        program = hex_bytes(hex_file.read().splitlines())
+    start = min(program)
+    end = start + (max(program) - start + WORD_BYTES) // WORD_BYTES * WORD_BYTES
+    for address in sorted(flash):
+        expected = program.get(address, 0) if start <= address < end else ERASED
+        if flash[address] != expected:
+            return f"0x{address:x} holds 0x{flash[address]:02x}, not 0x{expected:02x}"
+    return None
 
 
 def host(build, ports, home, *arguments, timeout):
@@ -195,8 +248,14 @@ class Lane:
             (violations if self.shared.strict else known).append(
                 f"{where}: closing line says {expected}, --list shows {mode}: {closing}")
             row["state disagrees"] += 1
-        # Off and on (a stall ends, a vanished port returns, a fault not set off is dropped), then clean.
-        sim.signal(signal.SIGUSR1)
+        # Off and on (a stall ends, a vanished port returns, a fault not set off is dropped), then clean. The
+        # flash dux-sim writes then judges what the update said.
+        flash = sim.power_cycle()
+        if outcome in HOLDS_FILE:
+            difference = "no flash written" if flash is None else flash_difference(flash, os.path.join(build, FIRMWARE))
+            if difference:
+                violations.append(f"{where}: said {outcome}, but the flash differs from the file: {difference}")
+                row["false flash"] += 1
         self.port_back()
         _, clean, _, _, _ = update(build, sim.ports, self.work)
         mode, version = listed(build, sim.ports, self.work)
@@ -282,7 +341,7 @@ def main():
         done = sum(lane.done for lane in lanes)
         loads = list(shared.loads)
     columns = ["drawn", "set off", "updated", "failed", "timed out", "interrupted", "not started", "no result",
-               "crashed", "past bound", "false updated", "not recovered", "state unknown", "state disagrees"]
+               "crashed", "past bound", "false updated", "false flash", "not recovered", "state unknown", "state disagrees"]
     print(f"\n{'kind':20}" + "".join(f"{c:>10}" for c in [c.replace(" ", "-")[:9] for c in columns]))
     total = Counter()
     for kind in sorted(table):

@@ -1,6 +1,7 @@
 // dux-sim: a simulated module on a pseudo-terminal, for demos and tests without hardware.
 
 #include "firmwareimage.h"
+#include "flashdump.h"
 #include "modulerack.h"
 #include "moduleserver.h"
 #include "signalnotifier.h"
@@ -62,7 +63,7 @@ void say(const QString& line)
 }
 
 // Gives a new module and its server what the command line asked for.
-void setUp(const SimOptions& options, SimulatedModule* module, ModuleServer* server)
+void setUp(const SimOptions& options, SimulatedModule* module, ModuleServer* server, int place)
 {
     module->setFirmwareVersion(options.firmwareVersion);
     module->setBootloaderVersion(options.bootloaderVersion);
@@ -91,6 +92,8 @@ void setUp(const SimOptions& options, SimulatedModule* module, ModuleServer* ser
     for (const WireFault& fault : options.wireFaults)
         server->addWireFault(fault);
     server->setChaosSeed(options.chaosSeed);
+    if (!options.flashOut.isEmpty())
+        new FlashDump(module, server, FlashDump::pathFor(options.flashOut, place, options.modules));
 }
 
 }
@@ -125,8 +128,8 @@ int main(int argc, char* argv[])
     const QString linkText = options.link == ModuleServer::LinkKind::UsbLike ? QStringLiteral("USB-like")
                                                                               : QStringLiteral("serial");
     // Runs on each module's thread; lines are printed on the main thread, in the order they come.
-    ModuleRack rack([&](SimulatedModule* module, ModuleServer* server) {
-        setUp(options, module, server);
+    ModuleRack rack([&](SimulatedModule* module, ModuleServer* server, int place) {
+        setUp(options, module, server, place);
         QObject::connect(server, &ModuleServer::portOpened, [module, linkText](const QString& name, const QString& path) {
             const bool firmware = module->mode() == SimulatedModule::Mode::Firmware;
             say(QStringLiteral("serving %1 at %2 (%3 link, module %4, %5 %6)")

@@ -7,6 +7,8 @@
 
 #include <QThread>
 
+#include <algorithm>
+
 namespace {
 // How often a due replug looks again for a module at rest.
 constexpr int RestPollMs = 100;
@@ -71,7 +73,7 @@ bool ModuleRack::start(int count)
         Bay* bay = m_bays.back().get();
         bay->context.moveToThread(&bay->thread);
         bay->thread.start();
-        if (!plugIn(bay))
+        if (!plugIn(bay, i))
             return false;
     }
     return true;
@@ -101,7 +103,7 @@ void ModuleRack::toEveryServer(void (ModuleServer::*action)())
     }
 }
 
-bool ModuleRack::plugIn(Bay* bay)
+bool ModuleRack::plugIn(Bay* bay, int place)
 {
     const int generation = ++bay->generation;
     bool started = false;
@@ -110,7 +112,7 @@ bool ModuleRack::plugIn(Bay* bay)
         [&] {
             bay->module = new SimulatedModule;
             bay->server = new ModuleServer(bay->module);
-            m_setUp(bay->module, bay->server);
+            m_setUp(bay->module, bay->server, place);
             bay->server->setPortNameSource(
                 [this] { return m_portNamePrefix + QString::number(m_nextPortNumber++); });
             bay->inFirmware = bay->module->mode() == SimulatedModule::Mode::Firmware;
@@ -198,7 +200,9 @@ void ModuleRack::replugDue()
 
 void ModuleRack::plugInAgain(Bay* bay)
 {
-    if (plugIn(bay))
+    const auto place = std::find_if(m_bays.cbegin(), m_bays.cend(),
+                                    [bay](const std::unique_ptr<Bay>& each) { return each.get() == bay; });
+    if (plugIn(bay, int(place - m_bays.cbegin())))
         m_replugTimer.start(m_replugIntervalMs);
 }
 

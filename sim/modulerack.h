@@ -25,8 +25,9 @@ class ModuleRack : public QObject
 {
     Q_OBJECT
 public:
-    // Gives a new module and its server their settings; runs on the module's thread.
-    using SetUp = std::function<void(SimulatedModule*, ModuleServer*)>;
+    // Gives a new module and its server their settings; runs on the module's thread. The place counts
+    // the rack's bays from 0; a module plugged in again takes the place of the one it replaces.
+    using SetUp = std::function<void(SimulatedModule*, ModuleServer*, int place)>;
 
     // A module is at rest after this long in its firmware without a request: well above the host's
     // pause between the restart and the reconnection of an update (both scaled by DUX_TIME_SCALE).
@@ -67,7 +68,7 @@ signals:
 private:
     struct Bay;
 
-    bool plugIn(Bay* bay);
+    bool plugIn(Bay* bay, int place);
     // Queues `action` to each module's server, on its own thread.
     void toEveryServer(void (ModuleServer::*action)());
     void unplug(Bay* bay);

@@ -157,6 +157,7 @@ void ModuleServer::powerCycle()
     if (!m_vanishedPortName.isEmpty() && !m_port.isOpen())
         openPort(m_vanishedPortName);
     m_vanishedPortName.clear();
+    emit powerCycled();
 }
 
 void ModuleServer::setChaosSeed(quint32 seed)

@@ -101,6 +101,8 @@ signals:
     // The first request of another update phase has arrived.
     void phaseEntered(WireFault::Phase phase);
     void chaosFaultArmed(const QString& fault);
+    // The module was switched off and on.
+    void powerCycled();
     // An armed fault went off at the request described.
     void wireFaultSetOff(const QString& fault, const QString& request);
 

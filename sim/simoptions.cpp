@@ -92,6 +92,13 @@ struct OptionTable
     QCommandLineOption flashImage{QStringLiteral("flash-image"),
                                   QStringLiteral("Intel HEX file the flash holds at the start (default: erased)."),
                                   QStringLiteral("file")};
+    QCommandLineOption flashOut{
+        QStringLiteral("flash-out"),
+        QStringLiteral("Write what the flash holds, and the stored size and checksum, to this file at each restart, "
+                       "power cycle and at the end: lines \"size N|none\", \"checksum 0xN|none\" and \"mode "
+                       "firmware|bootloader\", then the whole flash as Intel HEX. With --modules, one file per "
+                       "module: FILE.0, FILE.1, ..."),
+        QStringLiteral("file")};
     QCommandLineOption reportPhases{QStringLiteral("report-phases"),
                                     QStringLiteral("Print a line when an update phase begins.")};
     QCommandLineOption chaos{QStringLiteral("chaos"),
@@ -127,7 +134,7 @@ struct OptionTable
                      WireFault::phaseNames().join(QStringLiteral(", "))));
         CommandLineHelp::addOptions(parser, {help, version, type, firmware, bootloader, address, pageSize, flashBase, flashSize, scheme,
                             link, baud, erase, window, rxBuffer, adapterLatency, reconnect, prefix, portFile, startInBootloader, fail, exitWithParent,
-                            fault, chaos, flashImage, reportPhases, modules, replugEvery});
+                            fault, chaos, flashImage, flashOut, reportPhases, modules, replugEvery});
     }
 };
 
@@ -285,6 +292,7 @@ SimOptions::Parsed SimOptions::parse(const QStringList& arguments)
     options.startInBootloader = parser.isSet(table.startInBootloader);
     options.exitWithParent = parser.isSet(table.exitWithParent);
     options.flashImage = parser.value(table.flashImage);
+    options.flashOut = parser.value(table.flashOut);
     options.reportPhases = parser.isSet(table.reportPhases);
     return parsed;
 }

@@ -45,6 +45,8 @@ struct SimOptions
     quint32 chaosSeed = 0;
     bool exitWithParent = false;
     QString flashImage;
+    // Where the flash is written at each restart and at the end (see FlashDump); empty: nowhere.
+    QString flashOut;
     bool reportPhases = false;
     int modules = 1;
     // 0: the modules stay plugged in.

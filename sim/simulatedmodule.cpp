@@ -274,7 +274,9 @@ SimulatedModule::Outcome SimulatedModule::answerBootloader(const Command& reques
         erase();
         break;
     case WriteWordCommand:
-        if (m_writeScheme == WriteScheme::PageBuffer) {
+        if (takeAttributeWord(request)) {
+            break;
+        } else if (m_writeScheme == WriteScheme::PageBuffer) {
             const int offset = request.motorBank() * BankBytes + request.type() * WordBytes;
             if (offset + WordBytes > m_pageBuffer.size()) {
                 status = StatusInvalidValue;
@@ -290,21 +292,12 @@ SimulatedModule::Outcome SimulatedModule::answerBootloader(const Command& reques
                 status = StatusInvalidValue;
         }
         break;
-    case ProgramPageCommand: {
-        const bool aligned = m_pageSize > 0 && value >= m_flashBase && (value - m_flashBase) % quint32(m_pageSize) == 0;
-        if (m_writeScheme != WriteScheme::PageBuffer) {
+    case ProgramPageCommand:
+        if (m_writeScheme != WriteScheme::PageBuffer)
             status = StatusInvalidCommand;
-        } else if (!aligned || !contains(value, 1)) {
-            status = StatusInvalidValue;
-        } else {
-            const int start = int(value - m_flashBase);
-            const int bytes = std::min(m_pageSize, m_flash.size() - start);
-            for (int i = 0; i < bytes; ++i)
-                m_flash[start + i] = char(m_flash.at(start + i) & m_pageBuffer.at(i));
-            m_pageBuffer.fill(char(ErasedByte));
-        }
+        else
+            programPage(value, &status);
         break;
-    }
     case ReadChecksumCommand:
         if (!contains(value, 1)) {
             status = StatusInvalidValue;
@@ -319,6 +312,7 @@ SimulatedModule::Outcome SimulatedModule::answerBootloader(const Command& reques
     case StoreAttributeCommand:
         if (failure && failure->mode == FailureMode::Status2On208) {
             status = StatusInvalidCommand;
+            m_attributesInWords = true;
         } else if (request.type() == FirmwareSizeAttribute) {
             m_hasStoredSize = true;
             m_storedSize = request.value();
@@ -354,12 +348,60 @@ bool SimulatedModule::programWord(quint32 address, quint32 word)
     return true;
 }
 
+bool SimulatedModule::takeAttributeWord(const Command& request)
+{
+    if (!m_attributesInWords)
+        return false;
+    const bool byPageNumber = m_writeScheme == WriteScheme::PageNumber;
+    const int bank = byPageNumber ? PageNumberAttributePage : PageBufferAttributeBank;
+    const int sizeType = byPageNumber ? PageNumberSizeWordType : PageBufferSizeWordType;
+    const int checksumType = byPageNumber ? PageNumberChecksumWordType : PageBufferChecksumWordType;
+    if (request.motorBank() != bank || (request.type() != sizeType && request.type() != checksumType))
+        return false;
+    const bool size = request.type() == sizeType;
+    (size ? m_hasRecordSize : m_hasRecordChecksum) = true;
+    (size ? m_recordSize : m_recordChecksum) = request.value();
+    // A page-number bootloader writes the word at once.
+    if (byPageNumber) {
+        (size ? m_hasStoredSize : m_hasStoredChecksum) = true;
+        (size ? m_storedSize : m_storedChecksum) = request.value();
+    }
+    return true;
+}
+
+void SimulatedModule::programPage(quint32 address, unsigned char* status)
+{
+    // The page command programs the page that holds its address, whether or not it is the page's first.
+    const quint32 pageBytes = quint32(std::max(m_pageSize, 1));
+    if (m_attributesInWords && address / pageBytes == quint32(PageBufferAttributePageAddress) / pageBytes) {
+        m_hasStoredSize = m_hasRecordSize;
+        m_storedSize = m_recordSize;
+        m_hasStoredChecksum = m_hasRecordChecksum;
+        m_storedChecksum = m_recordChecksum;
+        // The record's page lies outside the application's flash; the page buffer holds nothing for it.
+        m_pageBuffer.fill(char(ErasedByte));
+        return;
+    }
+    if (m_pageSize <= 0 || !contains(address, 1)) {
+        *status = StatusInvalidValue;
+        return;
+    }
+    const int start = int((address - m_flashBase) / pageBytes * pageBytes);
+    const int bytes = std::min(m_pageSize, m_flash.size() - start);
+    for (int i = 0; i < bytes; ++i)
+        m_flash[start + i] = char(m_flash.at(start + i) & m_pageBuffer.at(i));
+    m_pageBuffer.fill(char(ErasedByte));
+}
+
 void SimulatedModule::erase()
 {
     m_flash.fill(char(ErasedByte));
     m_pageBuffer.fill(char(ErasedByte));
     m_hasStoredSize = false;
     m_hasStoredChecksum = false;
+    m_attributesInWords = false;
+    m_hasRecordSize = false;
+    m_hasRecordChecksum = false;
 }
 
 void SimulatedModule::restartFirmware()

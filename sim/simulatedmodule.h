@@ -153,6 +153,9 @@ private:
     Outcome answerFirmware(const Command& request, Command* reply);
     Outcome answerBootloader(const Command& request, Command* reply, const Failure* failure);
     bool programWord(quint32 address, quint32 word);
+    // Takes a word of the store step's fallback into the attribute record; false when `request` is none.
+    bool takeAttributeWord(const Command& request);
+    void programPage(quint32 address, unsigned char* status);
     void erase();
     void restartFirmware();
     bool contains(quint32 address, quint32 bytes) const;
@@ -170,6 +173,14 @@ private:
     int m_storedSize = 0;
     bool m_hasStoredChecksum = false;
     int m_storedChecksum = 0;
+    // Since it answered 208 with status 2 (until the next erase), the bootloader keeps size and checksum
+    // in flash words of their own, outside the application's flash: the page-number scheme's are
+    // written at once, the page-buffer scheme's wait here for the page command that programs their page.
+    bool m_attributesInWords = false;
+    bool m_hasRecordSize = false;
+    int m_recordSize = 0;
+    bool m_hasRecordChecksum = false;
+    int m_recordChecksum = 0;
     QVector<ActiveFailure> m_failures;
     QVector<Command> m_requests;
     int m_versionQueries = 0;

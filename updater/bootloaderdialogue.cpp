@@ -289,9 +289,7 @@ bool BootloaderDialogue::writeImage()
     handler->setTraceMode(true);
     handler->setMaxTimeoutMS(Bootloader::WriteTimeoutMs);
     sleepMs(AfterWriteSetupMs);
-    m_window = m_channel.requestWindow();
-    if (UpdateOutcome* outcome = m_thread.currentOutcome())
-        outcome->noteWindow(m_window);
+    useWindow(m_channel.requestWindow());
 
     m_byPageNumber = false;
     for (const char* type : Protocol::PageNumberTypes)
@@ -333,7 +331,7 @@ bool BootloaderDialogue::writeWords(QVector<Command>& words, int& position, int&
         if (next == words.size())
             return true;
         // The rest of the update goes one at a time; the failed word counts as its first try.
-        m_window = 1;
+        useWindow(1);
         if (!retryWord(0))
             return false;
         firstTry = 1;
@@ -348,6 +346,14 @@ bool BootloaderDialogue::writeWords(QVector<Command>& words, int& position, int&
             return false;
     }
     return true;
+}
+
+void BootloaderDialogue::useWindow(int window)
+{
+    m_window = window;
+    // The result names the window in force when the write ended, not the one it began with.
+    if (UpdateOutcome* outcome = m_thread.currentOutcome())
+        outcome->noteWindow(window);
 }
 
 int BootloaderDialogue::sendWindowed(QVector<Command>& words)
@@ -509,18 +515,20 @@ bool BootloaderDialogue::storeInFlashWords()
         m_byPageNumber ? Bootloader::PageNumberChecksumWordType : Bootloader::PageBufferChecksumWordType;
     const unsigned char bank =
         m_byPageNumber ? Bootloader::PageNumberAttributePage : Bootloader::PageBufferAttributeBank;
-    if (!sendOnce(Bootloader::WriteWordCommand, sizeType, bank, m_target.image.size())) {
+    // Only a missing, corrupt or other command's reply fails these: their status is not looked at.
+    constexpr ReplyCheck::StatusRule AnyStatus = ReplyCheck::StatusRule::Any;
+    if (!sendOnce(Bootloader::WriteWordCommand, sizeType, bank, m_target.image.size(), nullptr, AnyStatus)) {
         failWith(QStringLiteral("Error writing firmware size!"));
         return false;
     }
-    if (!sendOnce(Bootloader::WriteWordCommand, checksumType, bank, m_target.image.checksum())) {
+    if (!sendOnce(Bootloader::WriteWordCommand, checksumType, bank, m_target.image.checksum(), nullptr, AnyStatus)) {
         failWith(QStringLiteral("Error writing new check sum!"));
         return false;
     }
     // Page-number bootloaders write each word at once; a page buffer still has to be programmed.
     if (m_byPageNumber)
         return true;
-    if (!sendOnce(Bootloader::ProgramPageCommand, 0, 0, Bootloader::PageBufferAttributePageAddress)) {
+    if (!sendOnce(Bootloader::ProgramPageCommand, 0, 0, Bootloader::PageBufferAttributePageAddress, nullptr, AnyStatus)) {
         failWith(QStringLiteral("Error saving size and check sum!"));
         return false;
     }
@@ -582,10 +590,10 @@ Command BootloaderDialogue::makeRequest(unsigned char command, unsigned short ty
                    Bootloader::ReplyAddress);
 }
 
-void BootloaderDialogue::send(Command& request, Command& reply)
+void BootloaderDialogue::send(Command& request, Command& reply, ReplyCheck::StatusRule rule)
 {
     m_requestFailure = m_channel.request(request, reply);
-    const QString objection = ReplyCheck::objection(request, reply);
+    const QString objection = ReplyCheck::objection(request, reply, rule);
     if (!objection.isEmpty()) {
         log(objection);
         reply.invalidate();
@@ -593,12 +601,12 @@ void BootloaderDialogue::send(Command& request, Command& reply)
 }
 
 bool BootloaderDialogue::sendOnce(unsigned char command, unsigned short type, unsigned char motorBank, int value,
-                                  Command* reply)
+                                  Command* reply, ReplyCheck::StatusRule rule)
 {
     Command request = makeRequest(command, type, motorBank, value);
     Command ownReply;
     Command* target = reply ? reply : &ownReply;
-    send(request, *target);
+    send(request, *target, rule);
     return target->isValid();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "firmwareimage.h"
+#include "replycheck.h"
 
 #include <QString>
 #include <QVector>
@@ -78,15 +79,17 @@ private:
     bool verifyChecksum();
     // The request for the sum of the flash from its base to the file's last byte.
     Command checksumRequest() const;
+    // Words in flight from now on, as the write phase's result tells it.
+    void useWindow(int window);
     bool storeSizeAndChecksum();
     bool storeInFlashWords();
     bool restartAndReconnect();
 
     Command makeRequest(unsigned char command, unsigned short type, unsigned char motorBank, int value) const;
-    void send(Command& request, Command& reply);
+    void send(Command& request, Command& reply, ReplyCheck::StatusRule rule = ReplyCheck::StatusRule::Done);
     // Sends a new request and tells whether a well-formed reply came back.
     bool sendOnce(unsigned char command, unsigned short type, unsigned char motorBank, int value,
-                  Command* reply = nullptr);
+                  Command* reply = nullptr, ReplyCheck::StatusRule rule = ReplyCheck::StatusRule::Done);
     void requestReopen(Protocol::ModuleState moduleState, int pollMs);
     quint32 flashWord(int position) const;
     bool cancelled() const;

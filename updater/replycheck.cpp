@@ -3,7 +3,7 @@
 #include "bootloadercommands.h"
 #include "command.h"
 
-QString ReplyCheck::objection(const Command& request, const Command& reply)
+QString ReplyCheck::objection(const Command& request, const Command& reply, StatusRule rule)
 {
     if (!reply.isValid())
         return QString();
@@ -18,7 +18,7 @@ QString ReplyCheck::objection(const Command& request, const Command& reply)
     const bool fallbackAnswer = request.command() == Bootloader::StoreAttributeCommand
         && request.type() == Bootloader::FirmwareSizeAttribute
         && reply.status() == Bootloader::AttributesUnsupportedStatus;
-    if (reply.status() != DoneStatus && !fallbackAnswer)
+    if (rule == StatusRule::Done && reply.status() != DoneStatus && !fallbackAnswer)
         return QStringLiteral("The reply to command %1 has status %2: not done.")
             .arg(request.command())
             .arg(reply.status());

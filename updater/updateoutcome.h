@@ -60,7 +60,8 @@ public:
     void progress(qint64 bytesDone, qint64 bytesTotal);
     // The latest short status of the run; a failure's reason is the one it ended with.
     void noteStatus(const QString& status);
-    // The window the write phase starts with.
+    // The window of the write phase, noted again when it falls back: the last one noted is the one in
+    // force at the write's end.
     void noteWindow(int window);
     // The module already holds the file: the run restarts it without writing.
     void noteSkipped();

@@ -377,6 +377,8 @@ private slots:
     void wordRetries();
     void flashWordFallback_data();
     void flashWordFallback();
+    void pageCommandProgramsItsPage_data();
+    void pageCommandProgramsItsPage();
     void checksumRetry_data();
     void checksumRetry();
     void cancel_data();
@@ -467,16 +469,21 @@ void TestBootloaderRun::replyCheck_data()
     QTest::addColumn<int>("echo"); // -1: no reply
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("objection"); // the start of it; empty: the reply is the answer
+    QTest::addColumn<bool>("anyStatus"); // the store fallback's requests: the status is not looked at
 
-    QTest::newRow("done, own command") << 201 << 0 << 201 << 100 << "";
-    QTest::newRow("no reply") << 201 << 0 << -1 << 0 << "";
-    QTest::newRow("another command") << 206 << 0 << 205 << 100 << "The reply to command 206 echoes command 205";
-    QTest::newRow("checksum with another command") << 203 << 0 << 204 << 100 << "";
-    QTest::newRow("value refused") << 201 << 0 << 201 << 4 << "The reply to command 201 has status 4";
-    QTest::newRow("unknown status") << 202 << 0 << 202 << 7 << "The reply to command 202 has status 7";
-    QTest::newRow("size store falls back") << 208 << 0 << 208 << 2 << "";
-    QTest::newRow("checksum store refused") << 208 << 1 << 208 << 2 << "The reply to command 208 has status 2";
-    QTest::newRow("parameter unknown") << 206 << 0 << 206 << 2 << "The reply to command 206 has status 2";
+    QTest::newRow("done, own command") << 201 << 0 << 201 << 100 << "" << false;
+    QTest::newRow("no reply") << 201 << 0 << -1 << 0 << "" << false;
+    QTest::newRow("another command") << 206 << 0 << 205 << 100 << "The reply to command 206 echoes command 205" << false;
+    QTest::newRow("checksum with another command") << 203 << 0 << 204 << 100 << "" << false;
+    QTest::newRow("value refused") << 201 << 0 << 201 << 4 << "The reply to command 201 has status 4" << false;
+    QTest::newRow("unknown status") << 202 << 0 << 202 << 7 << "The reply to command 202 has status 7" << false;
+    QTest::newRow("size store falls back") << 208 << 0 << 208 << 2 << "" << false;
+    QTest::newRow("checksum store refused") << 208 << 1 << 208 << 2 << "The reply to command 208 has status 2" << false;
+    QTest::newRow("fallback word refused") << 201 << 0x7E << 201 << 4 << "" << true;
+    QTest::newRow("fallback page command, unknown status") << 202 << 0 << 202 << 7 << "" << true;
+    QTest::newRow("fallback word, another command") << 201 << 0x7F << 202 << 100
+                                                    << "The reply to command 201 echoes command 202" << true;
+    QTest::newRow("parameter unknown") << 206 << 0 << 206 << 2 << "The reply to command 206 has status 2" << false;
 }
 
 void TestBootloaderRun::replyCheck()
@@ -486,11 +493,13 @@ void TestBootloaderRun::replyCheck()
     QFETCH(int, echo);
     QFETCH(int, status);
     QFETCH(QString, objection);
+    QFETCH(bool, anyStatus);
     const Command request(1, quint8(command), quint16(type), 0, 0, false, 12);
     Command reply;
     if (echo >= 0)
         reply.setReply(1, quint8(echo), quint8(status), 0);
-    const QString said = ReplyCheck::objection(request, reply);
+    const QString said = ReplyCheck::objection(request, reply,
+                                               anyStatus ? ReplyCheck::StatusRule::Any : ReplyCheck::StatusRule::Done);
     QVERIFY2(objection.isEmpty() ? said.isEmpty() : said.startsWith(objection), qPrintable(said));
 }
 
@@ -704,10 +713,9 @@ void TestBootloaderRun::failures_data()
             });
         });
     };
-    // The flash words go to the end of a 512-byte page buffer, which smaller pages do not have.
+    // A bootloader that cannot store attributes: the flash words and the page command of the fallback.
     auto fallbackThen = [armAt](int command, int type) {
         return RigSetup([=](Rig& rig) {
-            rig.module.setPageSize(512);
             rig.module.setFailure(Mode::Status2On208);
             armAt(command, type, Mode::InvalidReply, 208)(rig);
         });
@@ -880,17 +888,21 @@ void TestBootloaderRun::flashWordFallback_data()
 {
     QTest::addColumn<int>("scheme");
     QTest::addColumn<int>("pageSize");
-    QTest::addColumn<quint32>("sizeAddress");
-    QTest::newRow("page buffer") << int(Scheme::PageBuffer) << 512 << quint32(0x3FFF8);
-    // Page 0x7F, word 0xFE, counted from page 16 at the flash base 0.
-    QTest::newRow("page number") << int(Scheme::PageNumber) << 1024 << quint32((0x7F - 16) * 1024 + 0xFE * 4);
+    // Size and checksum go to words of their own, outside the application's flash, whatever the page
+    // size: the page buffer's words 0x7E and 0x7F lie beyond a 256-byte page, and 0x3FE00 is no
+    // 1024-byte page's first address.
+    for (const int pageSize : {256, 512, 1024, 2048}) {
+        QTest::newRow(qPrintable(QStringLiteral("page buffer, %1-byte pages").arg(pageSize)))
+            << int(Scheme::PageBuffer) << pageSize;
+        QTest::newRow(qPrintable(QStringLiteral("page number, %1-byte pages").arg(pageSize)))
+            << int(Scheme::PageNumber) << pageSize;
+    }
 }
 
 void TestBootloaderRun::flashWordFallback()
 {
     QFETCH(int, scheme);
     QFETCH(int, pageSize);
-    QFETCH(quint32, sizeAddress);
 
     auto rig = makeReadyRig(3000, Scheme(scheme), pageSize);
     const Firmware& firmware = rig->firmware;
@@ -899,10 +911,37 @@ void TestBootloaderRun::flashWordFallback()
     RUN_TO_ONE_COMPLETION(*rig, true);
     QCOMPARE(describeAll(rig->module.requests()), expectedRequests(firmware, Scheme(scheme), pageSize, true));
     QCOMPARE(rig->module.requestCount(208, 1), 0);
-    QVERIFY(!rig->module.hasStoredSize());
-    QCOMPARE(rig->module.flashWord(sizeAddress), quint32(firmware.programSize));
-    QCOMPARE(rig->module.flashWord(sizeAddress + 4), quint32(firmware.checksum));
-    QCOMPARE(rig->module.flash().left(3000), firmware.image.left(3000));
+    QVERIFY(rig->module.hasStoredSize() && rig->module.hasStoredChecksum());
+    QCOMPARE(rig->module.storedSize(), firmware.programSize);
+    QCOMPARE(rig->module.storedChecksum(), firmware.checksum);
+    // The program where it belongs, and every other byte erased.
+    const QByteArray flash = rig->module.flash();
+    QCOMPARE(flash.left(3000), firmware.image.left(3000));
+    QCOMPARE(flash.mid(3000), QByteArray(flash.size() - 3000, char(SimulatedModule::ErasedByte)));
+}
+
+void TestBootloaderRun::pageCommandProgramsItsPage_data()
+{
+    QTest::addColumn<quint32>("address");
+    QTest::newRow("the page's first byte") << quint32(0x400);
+    QTest::newRow("inside the page") << quint32(0x5FE);
+    QTest::newRow("the page's last byte") << quint32(0x7FF);
+}
+
+// dux-sim's page-buffer bootloader programs the page that holds the page command's address.
+void TestBootloaderRun::pageCommandProgramsItsPage()
+{
+    QFETCH(quint32, address);
+    constexpr int PageBytes = 1024;
+    constexpr quint32 Word = 0x12345678;
+    SimulatedModule module;
+    module.setMode(SimulatedModule::Mode::Bootloader);
+    Command reply;
+    module.handleRequest(Command(1, 201, 1, 0, int(Word), false, 12), &reply);
+    module.handleRequest(Command(1, 202, 0, 0, int(address), false, 12), &reply);
+    QCOMPARE(int(reply.status()), int(SimulatedModule::StatusOk));
+    QCOMPARE(module.flashWord(PageBytes + 4), Word);
+    QCOMPARE(module.flash().count(char(SimulatedModule::ErasedByte)), module.flash().size() - 4);
 }
 
 void TestBootloaderRun::checksumRetry_data()

@@ -11,6 +11,7 @@
 #include "elapsedclock.h"
 #include "moduleserver.h"
 #include "serialcommandhandler.h"
+#include "simulatedmodule.h"
 #include "wirefault.h"
 #include "wirerig.h"
 #include "workerreportapplication.h"
@@ -685,6 +686,18 @@ void TestFaultMatrix::runCell()
     for (const QString& text : FailureTexts) {
         if (!message.startsWith(text))
             QVERIFY2(!history.contains(text), qPrintable(QStringLiteral("unexpected \"%1\" in\n%2").arg(text, history)));
+    }
+
+    // Judged by the flash, not by the tool: a run that says updated, or that left a module whose restarted
+    // firmware claims the file, left the file's bytes and its stored size and checksum there.
+    const SimFlash flash = completed ? rig.flashNow() : rig.restartedFlash();
+    const bool claimsFile = flash.isValid() && flash.inFirmware()
+        && SimulatedModule::findIdentifier(flash.bytes()) == QLatin1String(WireRig::NewFirmware);
+    if (completed || claimsFile) {
+        QVERIFY2(flash.isValid(), qPrintable(flash.error()));
+        QVERIFY2(flash.differenceFrom(rig.firmwareFile()).isEmpty(), qPrintable(flash.differenceFrom(rig.firmwareFile())));
+        QVERIFY2(flash.storedDifferenceFrom(rig.firmwareFile()).isEmpty(),
+                 qPrintable(flash.storedDifferenceFrom(rig.firmwareFile())));
     }
 
     // The link is the host's again where the tool gives it back, and the tool is ready for the next update.

@@ -1,5 +1,6 @@
 #include "progressprinter.h"
 #include "updateresult.h"
+#include "simflash.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -25,6 +26,8 @@ constexpr int UpdateTimeoutSeconds = 90;
 // The dialogue's delays (5 s before the second update call, the worker's sleeps) run twenty times faster.
 constexpr const char* TimeScale = "0.05";
 constexpr const char* NewFirmware = "1234V201";
+// Its bootloader takes the page-number scheme.
+constexpr const char* PageNumberType = "7342";
 constexpr int FirmwareBytes = 6000;
 // One address, answered at once by dux-sim: the search costs no reply time-outs.
 const QStringList QuickSearch = {QStringLiteral("--addresses"), QStringLiteral("1"), QStringLiteral("--probe-ms"),
@@ -91,6 +94,9 @@ private:
     // Puts the files of RowFiles, a FIFO ("@fifo") and a folder ("@folder") in place of their names.
     QStringList withRowFiles(QStringList arguments);
     QProcessEnvironment hostEnvironment() const;
+    // Empty when the module in `place` of `modules` of the first simulator held `firmware` at its last
+    // restart, and with `stored` its size and checksum too; otherwise what differs.
+    QString flashDifference(const QString& firmware, int place = 0, int modules = 1, bool stored = true) const;
     Run runHost(const QStringList& arguments);
     QStringList updateArguments(const QString& firmware) const;
     QString pluginFolderWithBrokenPlugin(bool withUpdatePlugin);
@@ -130,8 +136,10 @@ bool TestHostApp::startSimulator(const QStringList& arguments, const QString& po
     simulator->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // A module replugged by dux-sim waits for the host's scaled pauses.
     simulator->setProcessEnvironment(hostEnvironment());
-    simulator->start(binary("dux-sim"),
-                     QStringList{QStringLiteral("--port-file"), portList, QStringLiteral("--exit-with-parent")} + arguments);
+    const QString flashOut = m_folder->filePath(m_secondSimulator ? QStringLiteral("flash2") : QStringLiteral("flash"));
+    simulator->start(binary("dux-sim"), QStringList{QStringLiteral("--port-file"), portList, QStringLiteral("--exit-with-parent"),
+                                                    QStringLiteral("--flash-out"), flashOut}
+                                            + arguments);
     if (!simulator->waitForStarted(StartTimeoutMs))
         return false;
     QElapsedTimer clock;
@@ -144,6 +152,17 @@ bool TestHostApp::startSimulator(const QStringList& arguments, const QString& po
             return false;
     }
     return false;
+}
+
+QString TestHostApp::flashDifference(const QString& firmware, int place, int modules, bool stored) const
+{
+    QString path = m_folder->filePath(QStringLiteral("flash"));
+    if (modules > 1)
+        path += QLatin1Char('.') + QString::number(place);
+    const SimFlash flash = SimFlash::read(path);
+    if (!flash.isValid())
+        return flash.error();
+    return flash.differenceFrom(firmware) + (stored ? flash.storedDifferenceFrom(firmware) : QString());
 }
 
 QString TestHostApp::makeFirmware(const QString& version)
@@ -252,6 +271,7 @@ void TestHostApp::headlessUpdate()
     QCOMPARE(closing.captured(3), QStringLiteral("6,000"));
     // A lone update keeps as many words in flight as dux-sim's module takes by default.
     QCOMPARE(closing.captured(4), QStringLiteral("4"));
+    QVERIFY2(flashDifference(firmware).isEmpty(), qPrintable(flashDifference(firmware)));
 
     const QStringList history = run.out.mid(1, run.out.size() - 2);
     for (const QString& line : history)
@@ -337,6 +357,32 @@ void TestHostApp::headlessEndIsReported_data()
     QTest::newRow("stall in the write phase") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")}
                                               << QStringList() << 3 << 1 << "timed out" << "write" << "timed out after 3 s"
                                               << unknown << "failed";
+    // A bootloader that cannot store attributes gets size and checksum as flash words of their own, in
+    // either scheme and whatever its page size; the module holds them as it holds the program.
+    for (const char* type : {"1234", PageNumberType}) {
+        for (const char* pageSize : {"256", "512", "1024", "2048"}) {
+            const bool byPageNumber = qstrcmp(type, PageNumberType) == 0;
+            QTest::newRow(qPrintable(QStringLiteral("store fallback, %1, %2-byte pages")
+                                         .arg(byPageNumber ? QStringLiteral("page number") : QStringLiteral("page buffer"),
+                                              QLatin1String(pageSize))))
+                << QStringList{QStringLiteral("--fail"), QStringLiteral("status2-on-208"), QStringLiteral("--page-size"),
+                               QLatin1String(pageSize), QStringLiteral("--type"), QLatin1String(type)}
+                << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "" << "updated";
+        }
+    }
+    // Their replies count whatever their status: only a missing, corrupt or other command's reply fails them.
+    QTest::newRow("store fallback, page buffer, status 7 to the page command")
+        << QStringList{QStringLiteral("--fail"), QStringLiteral("status2-on-208"), QStringLiteral("--fault"),
+                       QStringLiteral("unexpected-status@store:4")}
+        << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "" << "updated";
+    QTest::newRow("store fallback, page number, status 7 to the size word")
+        << QStringList{QStringLiteral("--fail"), QStringLiteral("status2-on-208"), QStringLiteral("--fault"),
+                       QStringLiteral("unexpected-status@store:2"), QStringLiteral("--type"), QLatin1String(PageNumberType)}
+        << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "" << "updated";
+    // A corrupt reply in the window: the write goes on one word at a time, and says so.
+    QTest::newRow("window falls back") << QStringList{QStringLiteral("--fault"), QStringLiteral("corrupt-frame@write:6")}
+                                       << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << ""
+                                       << "" << "updated";
     // The update does not wait for, nor fail because of, a records server that is not there.
     QTest::newRow("records server away")
         << QStringList() << QStringList{QStringLiteral("--records"), QStringLiteral("postgresql://dux:x@/postgres?host=/nonexistent")}
@@ -356,7 +402,13 @@ void TestHostApp::headlessEndIsReported()
     QFETCH(QString, state);
     QFETCH(QString, recorded);
 
-    const QString firmware = makeFirmware(QLatin1String(NewFirmware));
+    const QString type = simulatorArguments.contains(QLatin1String("--type")) ? simulatorArguments.last()
+                                                                              : QStringLiteral("1234");
+    // A module of the page-number type gets a file of its own type; the others keep the 1234 file, which
+    // another type refuses.
+    const QString identifier = type == QLatin1String(PageNumberType) ? type + QStringLiteral("V201")
+                                                                     : QLatin1String(NewFirmware);
+    const QString firmware = makeFirmware(identifier);
     QVERIFY(startSimulator(simulatorArguments.replaceInStrings(QStringLiteral("@firmware"), firmware)));
     hostArguments.replaceInStrings(QStringLiteral("@folder"), m_folder->path());
     const Run run = runHost(updateArguments(firmware) + hostArguments
@@ -385,19 +437,27 @@ void TestHostApp::headlessEndIsReported()
     if (!state.isEmpty())
         QCOMPARE(report.value(QLatin1String("state")).toString(), state);
     QVERIFY2(report.value(QLatin1String("failure")).toString().contains(failure), qPrintable(run.out.first()));
-    const QString type = simulatorArguments.contains(QLatin1String("--type")) ? simulatorArguments.last()
-                                                                              : QStringLiteral("1234");
     // A module on a USB-like link ends under the port it came back under.
     const QString port = report.value(QLatin1String("port")).toString();
     QVERIFY2(simulatorArguments.contains(QLatin1String("usb")) ? port.startsWith(QLatin1String("ttySIM")) : port == QLatin1String("ttySIM0"),
              qPrintable(port));
     QCOMPARE(report.value(QLatin1String("module")).toString(), QStringLiteral("%1/DUX%2/id1").arg(port, type));
     QCOMPARE(report.value(QLatin1String("file")).toString(), firmware);
-    QCOMPARE(report.value(QLatin1String("identifier")).toString(), QLatin1String(NewFirmware));
+    QCOMPARE(report.value(QLatin1String("identifier")).toString(), identifier);
     QCOMPARE(report.value(QLatin1String("moduleFirmware")).toString(), QStringLiteral("%1V101").arg(type));
     QCOMPARE(report.value(QLatin1String("firmwareVersion")).toString(),
-             result == QLatin1String("updated") || result == QLatin1String("skipped") ? QLatin1String(NewFirmware)
-                                                                                      : QLatin1String(""));
+             result == QLatin1String("updated") || result == QLatin1String("skipped") ? identifier : QString());
+    // What the module holds decides: the file, and where it was written, its stored size and checksum.
+    if (result == QLatin1String("updated") || result == QLatin1String("skipped")) {
+        const QString difference = flashDifference(firmware, 0, 1, result == QLatin1String("updated"));
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    }
+    // The window in force when the write ended: dux-sim's module takes 4, a fault in the write leaves 1.
+    if (result == QLatin1String("updated")) {
+        const int window = simulatorArguments.filter(QStringLiteral("@write")).isEmpty() ? 4 : 1;
+        QCOMPARE(report.value(QLatin1String("window")).toInt(), window);
+        QVERIFY2(run.err.contains(QStringLiteral("window %1)").arg(window)), qPrintable(run.err));
+    }
     const int bytes = report.value(QLatin1String("bytes")).toInt();
     if (exitCode == 0 && result == QLatin1String("updated"))
         QCOMPARE(bytes, FirmwareBytes);
@@ -558,6 +618,15 @@ void TestHostApp::severalModules()
             const bool updated = object[QLatin1String("result")].toString() == QLatin1String("updated");
             QCOMPARE(object[QLatin1String("firmwareVersion")].toString(),
                      updated ? QLatin1String(NewFirmware) : QLatin1String(""));
+            // The first simulator's modules, by the number of their first port: what they hold decides.
+            const QString port = object[QLatin1String("module")].toString().section(QLatin1Char('/'), 0, 0);
+            if (updated && port.startsWith(QLatin1String("ttySIM"))) {
+                const int modules = firstSimulator.contains(QLatin1String("--modules"))
+                    ? firstSimulator.at(firstSimulator.indexOf(QLatin1String("--modules")) + 1).toInt()
+                    : 1;
+                const QString difference = flashDifference(firmware, port.mid(int(qstrlen("ttySIM"))).toInt(), modules);
+                QVERIFY2(difference.isEmpty(), qPrintable(port + QStringLiteral(": ") + difference));
+            }
         }
         QCOMPARE(told, results);
         // The table goes to stderr beside the JSON lines: a row per module, each with its module's window.

@@ -65,6 +65,7 @@ WireRig::WireRig()
     QDir(m_dir.path()).mkpath(QStringLiteral("Firmware"));
     qputenv(AppSettings::HomeEnvironmentVariable, QFile::encodeName(m_dir.filePath(QStringLiteral("home"))));
     m_portList = m_dir.filePath(QStringLiteral("ports"));
+    m_flashOut = m_dir.filePath(QStringLiteral("flash"));
     m_oldFirmware = writeFirmware(m_dir.filePath(QStringLiteral("old.hex")), OldFirmware);
     m_newFirmware = writeFirmware(m_dir.filePath(QStringLiteral("dux1234-v200.hex")), NewFirmware);
     m_simulator.setProcessChannelMode(QProcess::SeparateChannels);
@@ -100,7 +101,8 @@ bool WireRig::startModule(const QStringList& arguments)
         return false;
     m_simulator.start(binary("dux-sim"), QStringList{QStringLiteral("--port-file"), m_portList,
                                                      QStringLiteral("--exit-with-parent"),
-                                                     QStringLiteral("--report-phases"), QStringLiteral("--type"),
+                                                     QStringLiteral("--report-phases"), QStringLiteral("--flash-out"),
+                                                     m_flashOut, QStringLiteral("--type"),
                                                      QLatin1String(ModuleType), QStringLiteral("--firmware"),
                                                      QLatin1String(OldFirmware), QStringLiteral("--flash-image"),
                                                      m_oldFirmware, QStringLiteral("--page-size"),
@@ -172,6 +174,22 @@ void WireRig::watchProgress()
 void WireRig::powerCycle()
 {
     ::kill(pid_t(m_simulator.processId()), SIGUSR1);
+}
+
+SimFlash WireRig::restartedFlash()
+{
+    const SimFlash flash = SimFlash::read(m_flashOut);
+    QFile::remove(m_flashOut);
+    return flash;
+}
+
+SimFlash WireRig::flashNow()
+{
+    if (!QFile::exists(m_flashOut)) {
+        powerCycle();
+        static_cast<void>(QTest::qWaitFor([this] { return QFile::exists(m_flashOut); }, StartTimeoutMs));
+    }
+    return restartedFlash();
 }
 
 bool WireRig::waitForModule(bool known, int timeoutMs)
@@ -317,6 +335,12 @@ void WireRig::updateAndReadBack(const QString& file)
     QTRY_VERIFY_WITH_TIMEOUT(!app->reports().isEmpty(), RunMs);
     QCOMPARE(app->reports(), QList<bool>{true});
     QTRY_COMPARE_WITH_TIMEOUT(moduleFirmware(), QLatin1String(NewFirmware), RunMs);
+    // Judged by what the module holds: the flash as it was when the module restarted.
+    const SimFlash flash = restartedFlash();
+    QVERIFY2(flash.isValid(), qPrintable(flash.error()));
+    const QString written = file.isEmpty() ? m_newFirmware : file;
+    QVERIFY2(flash.differenceFrom(written).isEmpty(), qPrintable(flash.differenceFrom(written)));
+    QVERIFY2(flash.storedDifferenceFrom(written).isEmpty(), qPrintable(flash.storedDifferenceFrom(written)));
     if (toolFollows)
         QTRY_COMPARE_WITH_TIMEOUT(lineEdit("leActualFirmware")->text(), QLatin1String(NewFirmware), RunMs);
     QTRY_VERIFY_WITH_TIMEOUT(workerFinished(), WorkerLeavesMs);

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include "simflash.h"
+
 #include <memory>
 
 class DUXLConnectionInterface;
@@ -46,6 +48,12 @@ public:
     void stopHost();
     // Switches the simulated module off and on (a stall ends, a vanished port comes back).
     void powerCycle();
+    // What the module's flash held at its last restart, as dux-sim wrote it; invalid when it has not
+    // restarted since the last look (each look takes the file away).
+    SimFlash restartedFlash();
+    // What the module's flash holds now: as at its last restart, or, when it has not restarted since the
+    // last look, after a power cycle, which has dux-sim write it.
+    SimFlash flashNow();
     // Waits until the host knows a module (any key) or does not know one.
     bool waitForModule(bool known, int timeoutMs);
 
@@ -85,7 +93,8 @@ public:
     bool chooseModuleAndFile(const QString& file = QString());
     // As the user does: updates with `file` (the rig's new firmware when empty) and waits until the run
     // completed, the module answers with the new firmware, the tool shows it where it follows the
-    // module, and the worker has ended. Fails the running test otherwise.
+    // module, and the worker has ended, and the module's flash holds the file and its stored size and
+    // checksum. Fails the running test otherwise.
     void updateAndReadBack(const QString& file = QString());
     // Whether the worker thread has ended (no update thread registered with the host).
     static bool workerFinished();
@@ -96,6 +105,7 @@ private:
 
     QTemporaryDir m_dir;
     QString m_portList;
+    QString m_flashOut;
     QString m_oldFirmware;
     QString m_newFirmware;
     QProcess m_simulator;
