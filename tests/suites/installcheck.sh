@@ -36,9 +36,22 @@ done
 # are shortened, as only where things are found is checked here.
 cd "$root"
 if ! env -u LD_LIBRARY_PATH DUX_TIME_SCALE=0.1 DUX_HOME="$root/home" QT_QPA_PLATFORM=offscreen \
-    "$root/usr/bin/dux-host" --simulate --headless --file "$firmware" >"$root/update.out" 2>"$root/update.log"; then
+    "$root/usr/bin/dux-host" --simulate --headless --file "$firmware" -- --flash-out "$root/flash" \
+    >"$root/update.out" 2>"$root/update.log"; then
     tail -n 20 "$root/update.log" "$root/update.out" >&2
     echo "installcheck: the installed dux-host did not update the simulated module" >&2
     exit 1
 fi
 tail -n 1 "$root/update.out"
+# Judged by what the module holds: the flash dux-sim wrote when the module restarted holds the file.
+python3 - "$(dirname "$(realpath "$0")")/../../scripts" "$root/flash" "$firmware" <<'EOF'
+import sys
+sys.dont_write_bytecode = True
+sys.path.insert(0, sys.argv[1])
+import soak
+with open(sys.argv[2]) as dump:
+    flash = soak.hex_bytes(dump.read().splitlines()[3:])
+difference = soak.flash_difference(flash, sys.argv[3])
+if difference:
+    sys.exit(f"installcheck: the simulated module's flash differs from the file: {difference}")
+EOF
