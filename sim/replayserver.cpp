@@ -1,0 +1,116 @@
+#include "replayserver.h"
+
+#include "linkpacer.h"
+#include "portlistfile.h"
+
+#include <QSocketNotifier>
+
+namespace {
+// How long a reply may wait for room on the line before the host counts as gone.
+constexpr int WriteTimeoutMs = 1000;
+constexpr qint64 NsPerUs = 1000;
+constexpr qint64 NsPerMs = 1000000;
+}
+
+ReplayServer::ReplayServer(const CaptureReplay& replay, QObject* parent)
+    : QObject(parent)
+    , m_replay(replay)
+{
+    m_dueTimer.setSingleShot(true);
+    m_dueTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_dueTimer, &QTimer::timeout, this, &ReplayServer::sendDue);
+}
+
+ReplayServer::~ReplayServer()
+{
+    stop();
+}
+
+void ReplayServer::setUnpaced(bool unpaced)
+{
+    m_unpaced = unpaced;
+}
+
+void ReplayServer::setPortListFile(const QString& path)
+{
+    m_portListFile = path;
+}
+
+bool ReplayServer::start()
+{
+    if (!m_port.open()) {
+        m_errorString = m_port.errorString();
+        return false;
+    }
+    m_notifier = std::make_unique<QSocketNotifier>(m_port.masterDescriptor(), QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, &ReplayServer::readRequests);
+    if (!m_portListFile.isEmpty()
+        && !PortListFile::write(m_portListFile, {{m_replay.port(), m_port.devicePath(), false}})) {
+        m_errorString = tr("cannot write the port list %1").arg(m_portListFile);
+        return false;
+    }
+    return true;
+}
+
+void ReplayServer::stop()
+{
+    m_notifier.reset();
+    m_dueTimer.stop();
+    m_due.clear();
+    if (!m_portListFile.isEmpty() && m_port.isOpen())
+        PortListFile::write(m_portListFile, {});
+    m_port.close();
+}
+
+void ReplayServer::readRequests()
+{
+    QByteArray bytes;
+    if (!m_port.readAvailable(&bytes)) {
+        m_notifier.reset();
+        emit failed(m_port.errorString());
+        return;
+    }
+    const qint64 receivedNs = LinkPacer::nowNs();
+    m_decoder.append(bytes);
+    DuxlFrame request;
+    for (DuxlFrameDecoder::Result result; (result = m_decoder.next(&request)) != DuxlFrameDecoder::Result::NeedMore;) {
+        if (result != DuxlFrameDecoder::Result::Frame || m_replay.hasDeparted())
+            continue;
+        const QList<CaptureReplay::Reply> replies = m_replay.answer(request);
+        if (m_replay.hasDeparted()) {
+            emit departed(m_replay.departure());
+            continue;
+        }
+        for (const CaptureReplay::Reply& reply : replies) {
+            if (m_unpaced && !transmit(reply.frame))
+                return;
+            if (m_unpaced)
+                continue;
+            // The replies keep the capture's order: requests of a window that come in one read would
+            // otherwise have their replies due in reverse (the last request's the shortest delay).
+            const qint64 dueNs = receivedNs + reply.delayUs * NsPerUs;
+            m_due.append({m_due.isEmpty() ? dueNs : qMax(dueNs, m_due.constLast().first), reply.frame});
+        }
+    }
+    sendDue();
+}
+
+void ReplayServer::sendDue()
+{
+    const qint64 nowNs = LinkPacer::nowNs();
+    while (!m_due.isEmpty() && m_due.constFirst().first <= nowNs) {
+        if (!transmit(m_due.takeFirst().second))
+            return;
+    }
+    if (!m_due.isEmpty())
+        m_dueTimer.start(int((m_due.constFirst().first - nowNs + NsPerMs - 1) / NsPerMs));
+}
+
+bool ReplayServer::transmit(const QByteArray& bytes)
+{
+    if (m_port.writeAll(bytes, WriteTimeoutMs))
+        return true;
+    m_errorString = m_port.errorString();
+    emit failed(m_errorString);
+    return false;
+}
