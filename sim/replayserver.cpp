@@ -84,12 +84,8 @@ void ReplayServer::readRequests()
         for (const CaptureReplay::Reply& reply : replies) {
             if (m_unpaced && !transmit(reply.frame))
                 return;
-            if (m_unpaced)
-                continue;
-            // The replies keep the capture's order: requests of a window that come in one read would
-            // otherwise have their replies due in reverse (the last request's the shortest delay).
-            const qint64 dueNs = receivedNs + reply.delayUs * NsPerUs;
-            m_due.append({m_due.isEmpty() ? dueNs : qMax(dueNs, m_due.constLast().first), reply.frame});
+            if (!m_unpaced)
+                m_due.append({receivedNs + reply.delayUs * NsPerUs, reply.frame});
         }
     }
     sendDue();
@@ -97,6 +93,8 @@ void ReplayServer::readRequests()
 
 void ReplayServer::sendDue()
 {
+    // First in, first out: a reply due sooner than the one before it (the later request of a window
+    // that came in the same read) waits for it, as it came after it in the capture.
     const qint64 nowNs = LinkPacer::nowNs();
     while (!m_due.isEmpty() && m_due.constFirst().first <= nowNs) {
         if (!transmit(m_due.takeFirst().second))
