@@ -5,20 +5,23 @@
 
 #include <QSocketNotifier>
 
+#include <cerrno>
+#include <cstring>
+
+#include <sys/timerfd.h>
+#include <unistd.h>
+
 namespace {
 // How long a reply may wait for room on the line before the host counts as gone.
 constexpr int WriteTimeoutMs = 1000;
 constexpr qint64 NsPerUs = 1000;
-constexpr qint64 NsPerMs = 1000000;
+constexpr qint64 NsPerSecond = 1000000000;
 }
 
 ReplayServer::ReplayServer(const CaptureReplay& replay, QObject* parent)
     : QObject(parent)
     , m_replay(replay)
 {
-    m_dueTimer.setSingleShot(true);
-    m_dueTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_dueTimer, &QTimer::timeout, this, &ReplayServer::sendDue);
 }
 
 ReplayServer::~ReplayServer()
@@ -38,10 +41,17 @@ void ReplayServer::setPortListFile(const QString& path)
 
 bool ReplayServer::start()
 {
-    if (!m_port.open()) {
-        m_errorString = m_port.errorString();
+    m_dueTimer = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (m_dueTimer < 0 || !m_port.open()) {
+        m_errorString = m_dueTimer < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : m_port.errorString();
         return false;
     }
+    m_dueNotifier = std::make_unique<QSocketNotifier>(m_dueTimer, QSocketNotifier::Read);
+    connect(m_dueNotifier.get(), &QSocketNotifier::activated, this, [this] {
+        quint64 expirations = 0;
+        if (::read(m_dueTimer, &expirations, sizeof expirations) == sizeof expirations)
+            sendDue();
+    });
     m_notifier = std::make_unique<QSocketNotifier>(m_port.masterDescriptor(), QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &ReplayServer::readRequests);
     if (!m_portListFile.isEmpty()
@@ -55,7 +65,10 @@ bool ReplayServer::start()
 void ReplayServer::stop()
 {
     m_notifier.reset();
-    m_dueTimer.stop();
+    m_dueNotifier.reset();
+    if (m_dueTimer >= 0)
+        ::close(m_dueTimer);
+    m_dueTimer = -1;
     m_due.clear();
     if (!m_portListFile.isEmpty() && m_port.isOpen())
         PortListFile::write(m_portListFile, {});
@@ -100,8 +113,18 @@ void ReplayServer::sendDue()
         if (!transmit(m_due.takeFirst().second))
             return;
     }
-    if (!m_due.isEmpty())
-        m_dueTimer.start(int((m_due.constFirst().first - nowNs + NsPerMs - 1) / NsPerMs));
+    armDueTimer();
+}
+
+void ReplayServer::armDueTimer()
+{
+    // All zero disarms it; an absolute time already past fires at once.
+    itimerspec due{};
+    if (!m_due.isEmpty()) {
+        due.it_value.tv_sec = time_t(m_due.constFirst().first / NsPerSecond);
+        due.it_value.tv_nsec = long(m_due.constFirst().first % NsPerSecond);
+    }
+    ::timerfd_settime(m_dueTimer, TFD_TIMER_ABSTIME, &due, nullptr);
 }
 
 bool ReplayServer::transmit(const QByteArray& bytes)
