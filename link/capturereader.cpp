@@ -15,7 +15,7 @@ bool CaptureReader::read(const QString& path)
     pcap_t* file = pcap_open_offline_with_tstamp_precision(path.toLocal8Bit().constData(),
                                                            PCAP_TSTAMP_PRECISION_MICRO, error);
     if (!file) {
-        m_errorString = QString::fromLocal8Bit(error);
+        m_errorString = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(error));
         return false;
     }
     bool ours = pcap_datalink(file) == WireCapture::LinkType;

@@ -1,4 +1,5 @@
 #include "basictools.h"
+#include "capturereader.h"
 #include "capturereplay.h"
 #include "command.h"
 #include "duxlconnectioninterface.h"
@@ -101,6 +102,8 @@ private slots:
     void replayAnswersAsCaptured_data();
     void replayAnswersAsCaptured();
     void pacedReplayKeepsTheCapturedOrder();
+    void captureReaderTakesOnlyOurs_data();
+    void captureReaderTakesOnlyOurs();
     void runsRequestsAndKeepsReplyFields();
     void failedRequestTakes_data();
     void failedRequestTakes();
@@ -1113,6 +1116,57 @@ void TestHostLink::pacedReplayKeepsTheCapturedOrder()
     QCOMPARE(replies.toHex(' '), (firstReply + secondReply).toHex(' '));
     // Never before its captured delay, the first reply's 30 ms.
     QVERIFY2(clock.elapsed() >= FirstReplyDelayMs, qPrintable(QString::number(clock.elapsed())));
+}
+
+// A pcap file of `linkType` with one packet of `packet`, written byte by byte as libpcap would.
+QByteArray pcapFile(quint32 linkType, const QByteArray& packet)
+{
+    QByteArray file;
+    QDataStream out(&file, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    const quint32 magic = 0xA1B2C3D4;
+    const quint16 major = 2;
+    const quint16 minor = 4;
+    const quint32 snapshot = 65535;
+    out << magic << major << minor << qint32(0) << quint32(0) << snapshot << linkType;
+    out << quint32(1) << quint32(0) << quint32(packet.size()) << quint32(packet.size());
+    out.writeRawData(packet.constData(), packet.size());
+    return file;
+}
+
+void TestHostLink::captureReaderTakesOnlyOurs_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("error"); // empty: read
+    const QByteArray opened = QByteArray::fromHex("0100037474790001c200");
+    QTest::newRow("ours") << pcapFile(147, opened) << QString();
+    QTest::newRow("another-link-type") << pcapFile(1, opened) << "is not a DUXL wire capture (link type 1)";
+    QTest::newRow("no-pseudo-header") << pcapFile(147, QByteArray::fromHex("0100")) << "packet 1 of";
+    QTest::newRow("unknown-event") << pcapFile(147, QByteArray::fromHex("050003747479")) << "packet 1 of";
+    QTest::newRow("unknown-direction") << pcapFile(147, QByteArray::fromHex("000203747479d7")) << "packet 1 of";
+    QTest::newRow("port-name-cut") << pcapFile(147, QByteArray::fromHex("0000057474")) << "packet 1 of";
+    QTest::newRow("no-pcap-file") << QByteArray("not a capture") << "unknown file format";
+}
+
+// dux-sim --replay and the tests read captures of ours only, and say what else a file is.
+void TestHostLink::captureReaderTakesOnlyOurs()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, error);
+    QTemporaryDir folder;
+    QFile capture(folder.filePath(QStringLiteral("wire.pcap")));
+    QVERIFY(capture.open(QIODevice::WriteOnly) && capture.write(file) == file.size());
+    capture.close();
+    CaptureReader reader;
+    QCOMPARE(reader.read(capture.fileName()), error.isEmpty());
+    QVERIFY2(reader.errorString().contains(error), qPrintable(reader.errorString()));
+    if (error.isEmpty()) {
+        QCOMPARE(reader.records().size(), 1);
+        QCOMPARE(reader.records().first().event, CaptureRecord::Event::Open);
+        QCOMPARE(reader.records().first().port, QStringLiteral("tty"));
+        QCOMPARE(reader.records().first().dataRate(), 115200);
+        QCOMPARE(reader.records().first().timestampUs, qint64(1000000));
+    }
 }
 
 QTEST_MAIN(TestHostLink)
