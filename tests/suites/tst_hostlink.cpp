@@ -20,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -1097,19 +1098,20 @@ void TestHostLink::pacedReplayKeepsTheCapturedOrder()
                          data(FirstReplyDelayMs * 1000, false, firstReply), data(31000, false, secondReply)}));
     ReplayServer server(replay);
     QVERIFY2(server.start(), qPrintable(server.errorString()));
-    QFile line(server.devicePath());
-    QVERIFY(line.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
-    // The replay runs on this thread: reading must not wait.
-    QCOMPARE(::fcntl(line.handle(), F_SETFL, O_NONBLOCK), 0);
+    // Not the controlling terminal of the test (which a test runner in a session of its own would get,
+    // and its hang-up when the server closes), and reading must not wait: the replay runs on this thread.
+    const int line = ::open(QFile::encodeName(server.devicePath()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(line >= 0);
+    const auto closeLine = qScopeGuard([line] { ::close(line); });
     const QByteArray requests = DuxlFrame::encodeCommandRequest(1, first, true) + DuxlFrame::encodeCommandRequest(2, second, true);
-    QCOMPARE(line.write(requests), qint64(requests.size()));
+    QCOMPARE(::write(line, requests.constData(), size_t(requests.size())), ssize_t(requests.size()));
     QByteArray replies;
     QElapsedTimer clock;
     clock.start();
     while (replies.size() < firstReply.size() + secondReply.size() && clock.elapsed() < ReturnTimeoutMs) {
         QTest::qWait(1);
         char buffer[64];
-        const qint64 got = ::read(line.handle(), buffer, sizeof buffer);
+        const ssize_t got = ::read(line, buffer, sizeof buffer);
         if (got > 0)
             replies.append(buffer, int(got));
     }
