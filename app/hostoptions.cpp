@@ -31,7 +31,8 @@ constexpr const char* Epilogue =
     "  DUX_HOME  the host's home folder, holding the settings (dux.ini); the firmware pool is the folder\n"
     "            Firmware beside it. Default: ~/.local/share/dux/home.\n"
     "  DUX_RECORDS  where the records of the updates go, as --records (default: the setting records/location,\n"
-    "            else records.sqlite beside the settings).\n";
+    "            else records.sqlite beside the settings).\n"
+    "  DUX_CAPTURE  where the bytes on the links go, as --capture.\n";
 
 // The command line's options, in the order --help lists them.
 struct OptionTable
@@ -134,13 +135,18 @@ struct OptionTable
     QCommandLineOption screenshotAt{QStringLiteral("screenshot-at"),
                                     QStringLiteral("Percent of the write at which the picture is taken."),
                                     QStringLiteral("percent"), QString::number(HostOptions::DefaultScreenshotPercent)};
+    QCommandLineOption capture{QStringLiteral("capture"),
+                               QStringLiteral("Write every byte on the links, both ways, with the ports' opening, "
+                                              "closing and data rate, to this pcap file (docs/capture.md)."),
+                               QStringLiteral("file")};
 
     void addTo(QCommandLineParser* parser) const
     {
         parser->setApplicationDescription(QLatin1String(Description));
         CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, ifChanged, list, dryRun, timeout, json, verbose, quiet, port, usbPort,
                             portFile, baud, addresses, probe, window, poll, plugins, simulate, exitWhenDone, screenshot,
-                            screenshotAt, records, history, summary, csv, firmware, result, station, since});
+                            screenshotAt, records, history, summary, csv, firmware, result, station, since,
+                            capture});
         parser->addPositionalArgument(QStringLiteral("dux-sim options"),
                                       QStringLiteral("Options for dux-sim, after --, with --simulate."),
                                       QStringLiteral("[-- dux-sim options]"));
@@ -276,6 +282,8 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     options.exitWhenDone = parser.isSet(table.exitWhenDone);
     options.screenshotPath = parser.value(table.screenshot);
     options.recordsLocation = parser.value(table.records);
+    options.capturePath = parser.isSet(table.capture) ? parser.value(table.capture)
+                                                      : qEnvironmentVariable(CaptureVariable);
     if (!readHistoryOptions(parser, table, &options, &error) || options.history)
         return parsed;
 

@@ -26,6 +26,7 @@ struct HostOptions
     static constexpr int DefaultPollMs = 100;
     static constexpr int DefaultTimeoutSeconds = 600;
     static constexpr int DefaultScreenshotPercent = 50;
+    static constexpr const char* CaptureVariable = "DUX_CAPTURE";
 
     Request request = Request::Run;
     Verbosity verbosity = Verbosity::Normal;
@@ -56,6 +57,8 @@ struct HostOptions
     bool exitWhenDone = false;
     QString screenshotPath;
     int screenshotPercent = DefaultScreenshotPercent;
+    // --capture, else DUX_CAPTURE: where every byte on the links goes (docs/capture.md); empty: nowhere.
+    QString capturePath;
     // --records: where the records go (and --history reads them); empty: DUX_RECORDS, the setting, the file.
     QString recordsLocation;
     // --history and its filters (module: moduleKeys), --summary, --csv.

@@ -156,6 +156,7 @@ int HostRun::exec()
 
     m_window = std::make_unique<HostWindow>(m_handler.get(), m_discovery.get(), m_loader->containers());
     m_window->setIfChanged(m_options.ifChanged);
+    m_window->setWireCapture(&m_capture);
     if (m_options.fileName.isEmpty()) {
         m_window->show();
         m_app->exec();
@@ -284,8 +285,13 @@ bool HostRun::startLinks()
         }
         options.portFiles.append(m_simulator->portListFile());
     }
+    if (!options.capturePath.isEmpty() && !m_capture.open(options.capturePath)) {
+        refuse(QStringLiteral("cannot write the capture %1: %2").arg(options.capturePath, m_capture.errorString()));
+        return false;
+    }
     m_handler = std::make_unique<PluginHandler>();
     m_discovery = std::make_unique<ModuleDiscovery>(m_handler.get());
+    m_discovery->setWireCapture(&m_capture);
     m_discovery->setDataRate(options.dataRate);
     m_discovery->setProbeAddresses(options.addresses);
     m_discovery->setProbeTimeoutMs(options.probeTimeoutMs);

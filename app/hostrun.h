@@ -4,6 +4,7 @@
 #include "runrecorder.h"
 #include "runwatchdog.h"
 #include "updateresult.h"
+#include "wirecapture.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -52,6 +53,8 @@ private:
     QElapsedTimer m_clock;
     // Destroyed last: it bounds the time the others take to go down.
     RunWatchdog m_watchdog;
+    // Outlives the links, which write to it.
+    WireCapture m_capture;
     // Declared in the order they are made; destroyed the other way round.
     std::unique_ptr<SimulatorProcess> m_simulator;
     std::unique_ptr<PluginHandler> m_handler;

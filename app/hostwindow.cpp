@@ -9,9 +9,11 @@
 #include "pluginhandler.h"
 #include "recordkeeper.h"
 #include "recordsview.h"
+#include "wirecapture.h"
 
 #include <QAction>
 #include <QDialog>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QIcon>
 #include <QLabel>
@@ -42,6 +44,7 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
     , m_hint(new QLabel)
     , m_modules(new QTreeWidget)
     , m_ifChanged(nullptr)
+    , m_capture(nullptr)
 {
     setWindowTitle(tr("dux host"));
     resize(MainWidth, MainHeight);
@@ -80,6 +83,21 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
             applyIfChanged(container);
     });
 
+    m_capture = tools->addAction(tr("Capture the wire"));
+    m_capture->setObjectName(QStringLiteral("captureAction"));
+    m_capture->setCheckable(true);
+    m_capture->setEnabled(false);
+    // triggered, not toggled: only the user's click asks for a file; captureTo() sets the check itself.
+    connect(m_capture, &QAction::triggered, this, [this](bool on) {
+        const QString path = on ? QFileDialog::getSaveFileName(this, tr("Capture the wire to"), QString(),
+                                                              tr("Captures (*.pcap)"))
+                                : QString();
+        if (on && path.isEmpty())
+            showCaptureState();
+        else
+            captureTo(path);
+    });
+
     connect(handler, &PluginHandler::modulePluginAdded, this, &HostWindow::refreshModules);
     connect(handler, &PluginHandler::modulePluginRemoved, this, &HostWindow::refreshModules);
     // A module an update left in its bootloader: what it runs now replaces what an earlier update read.
@@ -88,6 +106,36 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
         refreshModules();
     });
     refreshModules();
+}
+
+void HostWindow::setWireCapture(WireCapture* capture)
+{
+    m_wireCapture = capture;
+    m_capture->setEnabled(capture != nullptr);
+    showCaptureState();
+}
+
+bool HostWindow::captureTo(const QString& path)
+{
+    if (!m_wireCapture)
+        return false;
+    bool started = true;
+    if (path.isEmpty()) {
+        m_wireCapture->close();
+    } else if (!m_wireCapture->open(path)) {
+        started = false;
+        statusBar()->showMessage(tr("Cannot write the capture %1: %2").arg(path, m_wireCapture->errorString()));
+    }
+    showCaptureState();
+    return started;
+}
+
+void HostWindow::showCaptureState()
+{
+    const bool recording = m_wireCapture && m_wireCapture->isOpen();
+    m_capture->setChecked(recording);
+    m_capture->setToolTip(recording ? tr("Every byte on the links goes to %1; click to stop.").arg(m_wireCapture->path())
+                                    : tr("Write every byte on the links to a pcap file, to be read with Wireshark."));
 }
 
 QDialog* HostWindow::openContainer(ContainerInterface* container)

@@ -11,6 +11,7 @@ class QDialog;
 class QAction;
 class QLabel;
 class QTreeWidget;
+class WireCapture;
 
 // The host's main window: the modules found on the links with their firmware versions, a hint of what
 // to do first, and one action per container plug-in that shows the plug-in in a window of its own.
@@ -31,6 +32,12 @@ public:
     // as it is; off by default. Applies to the containers shown and to those opened later.
     void setIfChanged(bool on);
     bool ifChanged() const;
+    // The capture the links write to (docs/capture.md), which the window's "Capture the wire" starts
+    // and stops; the action shows whether it records.
+    void setWireCapture(WireCapture* capture);
+    // Starts the capture into `path`, or stops it when `path` is empty; false (and the reason shown in the status bar)
+    // when the file cannot be written.
+    bool captureTo(const QString& path);
 
 private slots:
     // A container reports a finished update: the module's version is read again once it is handed back.
@@ -40,11 +47,14 @@ private:
     void refreshModules();
     void readVersionAfterUpdate(const QString& moduleKey);
     void applyIfChanged(QObject* container) const;
+    void showCaptureState();
 
     PluginHandler* m_handler;
     QLabel* m_hint;
     QTreeWidget* m_modules;
     QAction* m_ifChanged;
+    QAction* m_capture;
+    WireCapture* m_wireCapture = nullptr;
     // Versions read after an update; discovery's own are older for a module that kept its key.
     QHash<QString, QString> m_updatedVersions;
 };

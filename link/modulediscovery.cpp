@@ -10,6 +10,7 @@
 #include "portlistfile.h"
 #include "serialcommandhandler.h"
 #include "serialconnection.h"
+#include "wirecapture.h"
 
 #include <QLoggingCategory>
 #include <QRegularExpression>
@@ -92,6 +93,11 @@ void ModuleDiscovery::setDataRate(int rate)
     m_dataRate = rate;
 }
 
+void ModuleDiscovery::setWireCapture(WireCapture* capture)
+{
+    m_capture = capture;
+}
+
 QStringList ModuleDiscovery::portNames() const
 {
     return m_links.keys();
@@ -141,6 +147,7 @@ ModuleDiscovery::Link ModuleDiscovery::probe(const QSerialPortInfo& port)
     SerialCommandHandler* handler = connection->serialHandler();
     handler->setDataRate(m_dataRate);
     handler->setWindowLimit(m_windowLimit);
+    handler->setWireCapture(m_capture);
     if (!handler->openDevice()) {
         qCWarning(lcDiscovery).noquote() << name << "cannot be opened:" << handler->errorString();
         delete connection;
@@ -156,6 +163,8 @@ ModuleDiscovery::Link ModuleDiscovery::probe(const QSerialPortInfo& port)
         const QString key = moduleKey(name, LinkModule::moduleNameOf(typeCode), address);
         link.modules.append(new LinkModule(key, connection, address, typeCode, m_handler, version));
         qCDebug(lcDiscovery).noquote() << "found" << key << "running" << version;
+        if (m_capture)
+            m_capture->noteModule(name, key);
         if (LinkKindRules::forKind(kind).oneModulePerLink)
             break;
     }

@@ -14,6 +14,7 @@ class DUXLModuleInterface;
 class LinkModule;
 class PluginHandler;
 class SerialConnection;
+class WireCapture;
 
 // Looks for modules on the serial ports that the PeripheryManager reports and keeps the plug-in
 // handler's register in step with them: each module under "<port>/<module name>/id<address>", its link
@@ -44,6 +45,9 @@ public:
     void setWindowLimit(int limit);
     // The data rate new links are opened with.
     void setDataRate(int rate);
+    // The links found from now on, and the modules they answer for, are noted in `capture`, which
+    // outlives them.
+    void setWireCapture(WireCapture* capture);
 
     // Every port seen so far, with or without a module.
     QStringList portNames() const;
@@ -93,4 +97,5 @@ private:
     int m_probeTimeoutMs = DefaultProbeTimeoutMs;
     int m_windowLimit = CommandHandlerInterface::MaxWindow;
     int m_dataRate = DefaultDataRate;
+    WireCapture* m_capture = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "command.h"
 #include "nestedreplywait.h"
+#include "wirecapture.h"
 #include "wordwindow.h"
 
 #include <QCoreApplication>
@@ -119,6 +120,8 @@ bool SerialCommandHandler::openDevice()
     // Whoever answers on the newly opened port is asked again.
     m_window = 0;
     m_open = true;
+    if (m_capture)
+        m_capture->noteOpened(portName(), m_dataRate);
     return true;
 }
 
@@ -153,8 +156,15 @@ void SerialCommandHandler::closeDevice()
     m_open = false;
     // Closing a port that is not open counts as an error of its own in QSerialPort.
     if (m_serial.isOpen())
-        m_serial.close();
+        closeSerial();
     stepWindow();
+}
+
+void SerialCommandHandler::closeSerial()
+{
+    m_serial.close();
+    if (m_capture)
+        m_capture->noteClosed(portName());
 }
 
 int SerialCommandHandler::dataRate() const
@@ -174,6 +184,8 @@ bool SerialCommandHandler::setDataRate(int rate)
         return false;
     }
     m_dataRate = rate;
+    if (m_capture && m_serial.isOpen())
+        m_capture->noteDataRate(portName(), rate);
     return true;
 }
 
@@ -558,6 +570,8 @@ bool SerialCommandHandler::send(const QByteArray& frame)
 {
     if (traceMode())
         qCDebug(lcSerialTrace).noquote() << portName() << "->" << frame.toHex(' ');
+    if (m_capture)
+        m_capture->noteSent(portName(), frame);
     if (m_serial.write(frame) != frame.size()) {
         m_errorString = m_serial.errorString();
         return false;
@@ -574,6 +588,11 @@ bool SerialCommandHandler::send(const QByteArray& frame)
 void SerialCommandHandler::setWaitInEventLoop(bool wait)
 {
     m_waitInEventLoop = wait;
+}
+
+void SerialCommandHandler::setWireCapture(WireCapture* capture)
+{
+    m_capture = capture;
 }
 
 void SerialCommandHandler::waitSharingThread(int timeoutMs)
@@ -633,7 +652,10 @@ void SerialCommandHandler::readIntoDecoder()
     // cannot end in a frame within the cap and goes.
     if (m_decoder.bufferedBytes() >= DecoderCapBytes)
         m_decoder.clear();
-    m_decoder.append(m_serial.read(DecoderCapBytes - m_decoder.bufferedBytes()));
+    const QByteArray bytes = m_serial.read(DecoderCapBytes - m_decoder.bufferedBytes());
+    if (m_capture)
+        m_capture->noteReceived(portName(), bytes);
+    m_decoder.append(bytes);
 }
 
 void SerialCommandHandler::handleReadyRead()
@@ -649,8 +671,11 @@ void SerialCommandHandler::dropPendingBytes()
 {
     char chunk[DropChunkBytes];
     qint64 dropped = 0;
-    for (qint64 read; (read = m_serial.read(chunk, DropChunkBytes)) > 0;)
+    for (qint64 read; (read = m_serial.read(chunk, DropChunkBytes)) > 0;) {
+        if (m_capture)
+            m_capture->noteReceived(portName(), QByteArray::fromRawData(chunk, int(read)));
         dropped += read;
+    }
     if (dropped == 0)
         return;
     m_unsolicitedBytes += dropped;
@@ -708,7 +733,7 @@ void SerialCommandHandler::handleSerialError(QSerialPort::SerialPortError error)
     if (readFailed) {
         // Nothing more comes from it, and the read notifier would repeat the error.
         m_open = false;
-        m_serial.close();
+        closeSerial();
         stepWindow();
     }
 }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <memory>
 
+class WireCapture;
 class WordWindow;
 
 // Keeps the serial link of one port and turns DUXL requests into frames: it writes a request and waits
@@ -48,6 +49,9 @@ public:
     // other links (modules updated at once, each by its own tool) go out meanwhile instead of queuing
     // behind this one. Off by default: the wait then blocks the thread but for the erase.
     void setWaitInEventLoop(bool wait);
+    // Every byte of the port, its opening, closing and data rate go to `capture` from now on (it
+    // outlives the handler); null: nowhere.
+    void setWireCapture(WireCapture* capture);
 
     QString portName() const { return m_port.portName(); }
     // Why the last open, request or rate change failed.
@@ -69,6 +73,8 @@ private:
     void dropPendingBytes();
     // Takes the exclusive advisory lock on the open device; false when another opener holds it.
     bool lockDevice();
+    // Closes the open port and notes it in the capture.
+    void closeSerial();
     // Asks the driver to pass received bytes on at once, where it can.
     void requestLowLatency();
     // Sends `frame` to `moduleAddress` and waits for the reply of `replyKind` that echoes `sequence` (and,
@@ -140,4 +146,5 @@ private:
     bool m_collecting = false;
     int m_stillDue = 0;
     bool m_steppingWindow = false;
+    WireCapture* m_capture = nullptr;
 };

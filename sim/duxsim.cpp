@@ -1,8 +1,11 @@
 // dux-sim: a simulated module on a pseudo-terminal, for demos and tests without hardware.
 
+#include "capturereader.h"
+#include "capturereplay.h"
 #include "firmwareimage.h"
 #include "flashdump.h"
 #include "modulerack.h"
+#include "replayserver.h"
 #include "moduleserver.h"
 #include "signalnotifier.h"
 #include "simoptions.h"
@@ -94,6 +97,38 @@ void setUp(const SimOptions& options, SimulatedModule* module, ModuleServer* ser
     server->setChaosSeed(options.chaosSeed);
     if (!options.flashOut.isEmpty())
         new FlashDump(module, server, FlashDump::pathFor(options.flashOut, place, options.modules));
+}
+
+// dux-sim --replay: the module of a capture instead of a simulated one, until a signal ends it.
+int serveReplay(const SimOptions& options, QCoreApplication& app)
+{
+    CaptureReader reader;
+    CaptureReplay replay;
+    if (!reader.read(options.replayFile) || !replay.load(reader.records(), options.replayPort)) {
+        err() << "dux-sim: " << (reader.errorString().isEmpty() ? replay.errorString() : reader.errorString()) << Qt::endl;
+        return SimOptions::ExitUsage;
+    }
+    ReplayServer server(replay);
+    server.setUnpaced(options.unpaced);
+    server.setPortListFile(options.portFile);
+    QObject::connect(&server, &ReplayServer::departed, [](const QString& message) {
+        out() << "dux-sim: " << message << "; the module is silent from here on" << Qt::endl;
+    });
+    QObject::connect(&server, &ReplayServer::failed, &app, [&app](const QString& message) {
+        err() << "dux-sim: " << message << Qt::endl;
+        app.exit(SimOptions::ExitFailure);
+    });
+    if (!server.start()) {
+        err() << "dux-sim: " << server.errorString() << Qt::endl;
+        return SimOptions::ExitFailure;
+    }
+    out() << "dux-sim: replaying " << replay.requestCount() << " requests of " << replay.port() << " at "
+          << server.devicePath() << (options.unpaced ? " unpaced" : " at their captured delays") << Qt::endl;
+    const int result = app.exec();
+    out() << "dux-sim: replay answered " << server.replay().position() << " of " << replay.requestCount()
+          << " requests" << Qt::endl;
+    server.stop();
+    return result;
 }
 
 }
@@ -190,6 +225,8 @@ int main(int argc, char* argv[])
             return SimOptions::ExitFailure;
     }
 
+    if (!options.replayFile.isEmpty())
+        return serveReplay(options, app);
     if (!rack.start(options.modules))
         return SimOptions::ExitFailure;
     if (options.replugEveryMs > 0)

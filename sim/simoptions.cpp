@@ -115,6 +115,17 @@ struct OptionTable
                        "firmware, %1 s without a request) and plug in a fresh one under a new port name.")
             .arg(ModuleRack::RestMs / MsPerSecond),
         QStringLiteral("seconds")};
+    QCommandLineOption replay{QStringLiteral("replay"),
+                              QStringLiteral("Play the module of this capture of dux-host --capture instead: answer "
+                                             "each request as the module of the capture did; the first request that "
+                                             "departs is reported and left unanswered, as is every one after it."),
+                              QStringLiteral("file")};
+    QCommandLineOption replayPort{QStringLiteral("replay-port"),
+                                  QStringLiteral("With --replay: the captured port to play (default: the first a "
+                                                 "module answered on)."),
+                                  QStringLiteral("name")};
+    QCommandLineOption unpaced{QStringLiteral("unpaced"),
+                               QStringLiteral("With --replay: answer at once, not at the captured delays.")};
 
     void addTo(QCommandLineParser* parser) const
     {
@@ -134,7 +145,7 @@ struct OptionTable
                      WireFault::phaseNames().join(QStringLiteral(", "))));
         CommandLineHelp::addOptions(parser, {help, version, type, firmware, bootloader, address, pageSize, flashBase, flashSize, scheme,
                             link, baud, erase, window, rxBuffer, adapterLatency, reconnect, prefix, portFile, startInBootloader, fail, exitWithParent,
-                            fault, chaos, flashImage, flashOut, reportPhases, modules, replugEvery});
+                            fault, chaos, flashImage, flashOut, reportPhases, modules, replugEvery, replay, replayPort, unpaced});
     }
 };
 
@@ -294,6 +305,11 @@ SimOptions::Parsed SimOptions::parse(const QStringList& arguments)
     options.flashImage = parser.value(table.flashImage);
     options.flashOut = parser.value(table.flashOut);
     options.reportPhases = parser.isSet(table.reportPhases);
+    options.replayFile = parser.value(table.replay);
+    options.replayPort = parser.value(table.replayPort);
+    options.unpaced = parser.isSet(table.unpaced);
+    if (options.replayFile.isEmpty() && (parser.isSet(table.replayPort) || options.unpaced))
+        error = QStringLiteral("--replay-port and --unpaced need --replay");
     return parsed;
 }
 

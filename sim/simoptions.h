@@ -51,6 +51,10 @@ struct SimOptions
     int modules = 1;
     // 0: the modules stay plugged in.
     int replugEveryMs = 0;
+    // --replay: the capture whose module is played instead of a simulated one; empty: none.
+    QString replayFile;
+    QString replayPort;
+    bool unpaced = false;
 
     // The options of `arguments` (the program name first); on a usage error `error` names it.
     struct Parsed;

@@ -151,6 +151,30 @@ li.checked::marker { content: &quot;±2&quot;; }
         <translation>Ein Modul, das die gewählte Datei schon enthält, bleibt, wie es ist: Seine Prüfsumme wird im Bootloader gelesen, und es wird ohne Löschen neu gestartet.</translation>
     </message>
     <message>
+        <source>Capture the wire</source>
+        <translation>Leitung mitschneiden</translation>
+    </message>
+    <message>
+        <source>Capture the wire to</source>
+        <translation>Leitung mitschneiden in</translation>
+    </message>
+    <message>
+        <source>Captures (*.pcap)</source>
+        <translation>Mitschnitte (*.pcap)</translation>
+    </message>
+    <message>
+        <source>Cannot write the capture %1: %2</source>
+        <translation>Der Mitschnitt %1 kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <source>Every byte on the links goes to %1; click to stop.</source>
+        <translation>Jedes Byte auf den Verbindungen geht nach %1; zum Beenden klicken.</translation>
+    </message>
+    <message>
+        <source>Write every byte on the links to a pcap file, to be read with Wireshark.</source>
+        <translation>Jedes Byte auf den Verbindungen in eine pcap-Datei schreiben, die Wireshark liest.</translation>
+    </message>
+    <message>
         <source>dux host</source>
         <translation>dux host</translation>
     </message>

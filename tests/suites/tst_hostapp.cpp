@@ -1,4 +1,9 @@
+#include "capturereader.h"
+#include "command.h"
+#include "duxlframedecoder.h"
+#include "firmwareimage.h"
 #include "progressprinter.h"
+#include "simulatedmodule.h"
 #include "updateresult.h"
 #include "simflash.h"
 
@@ -29,6 +34,9 @@ constexpr const char* NewFirmware = "1234V201";
 // Its bootloader takes the page-number scheme.
 constexpr const char* PageNumberType = "7342";
 constexpr int FirmwareBytes = 6000;
+// What dux-sim answers the window question with, unless told otherwise.
+constexpr quint8 SimulatorWindow = 4;
+constexpr int LinkDataRate = 115200;
 // One address, answered at once by dux-sim: the search costs no reply time-outs.
 const QStringList QuickSearch = {QStringLiteral("--addresses"), QStringLiteral("1"), QStringLiteral("--probe-ms"),
                                  QStringLiteral("200")};
@@ -58,6 +66,36 @@ struct Run
     qint64 ms = 0;
 };
 
+// A reply as text, to compare a captured one with the answer of a module.
+QString replyText(const DuxlFrame& reply)
+{
+    return QStringLiteral("kind %1 sequence %2 command %3 status %4 value %5 text \"%6\"")
+        .arg(int(reply.kind()))
+        .arg(reply.sequence())
+        .arg(reply.command())
+        .arg(reply.status())
+        .arg(reply.value())
+        .arg(reply.text());
+}
+
+// What `module` answers to `request`, as replyText() tells it; empty when it stays silent.
+QString answerOf(SimulatedModule* module, const DuxlFrame& request)
+{
+    QByteArray frame;
+    if (request.kind() == DuxlFrame::Kind::Window) {
+        frame = DuxlFrame::encodeWindow(SimulatorWindow);
+    } else if (request.kind() == DuxlFrame::Kind::VersionRequest) {
+        QString version;
+        if (module->queryVersion(request.moduleAddress(), &version) == SimulatedModule::Outcome::Reply)
+            frame = DuxlFrame::encodeVersionReply(request.sequence(), version);
+    } else {
+        Command reply;
+        if (module->handleRequest(request.toCommand(), &reply) == SimulatedModule::Outcome::Reply && request.wantsReply())
+            frame = DuxlFrame::encodeCommandReply(request.sequence(), reply.command(), reply.status(), reply.value());
+    }
+    return frame.isEmpty() ? QString() : replyText(DuxlFrame::fromBytes(frame.constData(), frame.size()));
+}
+
 }
 
 class TestHostApp : public QObject
@@ -86,6 +124,8 @@ private slots:
     void closingState();
     void brokenPluginIsReported_data();
     void brokenPluginIsReported();
+    void replayedCaptures_data();
+    void replayedCaptures();
 
 private:
     bool startSimulator(const QStringList& arguments, const QString& portList = QStringLiteral("ports"));
@@ -100,6 +140,10 @@ private:
     Run runHost(const QStringList& arguments);
     QStringList updateArguments(const QString& firmware) const;
     QString pluginFolderWithBrokenPlugin(bool withUpdatePlugin);
+    // What is wrong with the capture of an update of `firmware` on `port`; empty when it holds the
+    // port's opening, module and closing, and every byte both ways: the requests written into a module
+    // of its own leave its flash holding the file, and each captured reply is that module's answer.
+    static QString captureProblem(const QString& capture, const QString& port, const QString& firmware);
 
     std::unique_ptr<QTemporaryDir> m_folder;
     std::unique_ptr<QProcess> m_simulator;
@@ -232,6 +276,62 @@ Run TestHostApp::runHost(const QStringList& arguments)
     return run;
 }
 
+QString TestHostApp::captureProblem(const QString& capture, const QString& port, const QString& firmware)
+{
+    CaptureReader reader;
+    if (!reader.read(capture))
+        return reader.errorString();
+    QList<CaptureRecord> records;
+    for (const CaptureRecord& record : reader.records()) {
+        if (record.port == port)
+            records.append(record);
+    }
+    if (records.isEmpty() || records.first().event != CaptureRecord::Event::Open || records.first().dataRate() != LinkDataRate)
+        return QStringLiteral("%1 does not start with its opening at %2 baud").arg(port).arg(LinkDataRate);
+    if (records.last().event != CaptureRecord::Event::Close)
+        return QStringLiteral("%1 does not end with its closing").arg(port);
+    const QByteArray key = QStringLiteral("%1/DUX1234/id1").arg(port).toUtf8();
+    if (std::none_of(records.cbegin(), records.cend(), [&key](const CaptureRecord& record) {
+            return record.event == CaptureRecord::Event::Module && record.payload == key;
+        }))
+        return QStringLiteral("the module %1 is not noted").arg(QString::fromUtf8(key));
+    SimulatedModule module;
+    DuxlFrameDecoder toModule;
+    DuxlFrameDecoder toHost;
+    // The module's answer to the latest request of each sequence number.
+    QHash<int, QString> answers;
+    int answered = 0;
+    int replies = 0;
+    for (const CaptureRecord& record : qAsConst(records)) {
+        if (record.event != CaptureRecord::Event::Data)
+            continue;
+        const bool request = record.direction == CaptureRecord::Direction::HostToModule;
+        DuxlFrameDecoder& decoder = request ? toModule : toHost;
+        decoder.append(record.payload);
+        DuxlFrame frame;
+        for (DuxlFrameDecoder::Result result; (result = decoder.next(&frame)) != DuxlFrameDecoder::Result::NeedMore;) {
+            if (result == DuxlFrameDecoder::Result::Corrupt)
+                return QStringLiteral("a corrupt frame on %1").arg(port);
+            const int sequence = frame.kind() == DuxlFrame::Kind::Window ? -1 : frame.sequence();
+            if (request) {
+                answers.insert(sequence, answerOf(&module, frame));
+                answered += answers.value(sequence).isEmpty() ? 0 : 1;
+            } else if (answers.value(sequence) != replyText(frame)) {
+                return QStringLiteral("captured reply %1 is not the module's answer %2").arg(replyText(frame), answers.value(sequence));
+            } else {
+                ++replies;
+            }
+        }
+    }
+    if (replies != answered)
+        return QStringLiteral("%1 replies captured, %2 expected").arg(replies).arg(answered);
+    const FirmwareImage image = FirmwareImage::load(firmware);
+    const QByteArray program(reinterpret_cast<const char*>(image.bytes()) + image.start(), image.size());
+    if (module.flash().mid(image.armFlashAddress() + image.start(), image.size()) != program)
+        return QStringLiteral("the captured requests do not write the file (%1 replies)").arg(replies);
+    return QString();
+}
+
 QString TestHostApp::pluginFolderWithBrokenPlugin(bool withUpdatePlugin)
 {
     const QString folder = m_folder->filePath(QStringLiteral("plugins"));
@@ -329,6 +429,12 @@ void TestHostApp::headlessEndIsReported_data()
         << QStringList{QStringLiteral("--flash-image"), QStringLiteral("@firmware")} << ifChanged
         << UpdateTimeoutSeconds << 0 << "skipped" << "reconnect" << ""
         << QStringLiteral("it already runs %1").arg(QLatin1String(NewFirmware)) << "skipped";
+    // Every byte both ways goes to the capture, with a window and without.
+    const QStringList capture{QStringLiteral("--capture"), QStringLiteral("@folder/wire.pcap")};
+    QTest::newRow("captured") << QStringList() << capture + QStringList{QStringLiteral("--window"), QStringLiteral("1")}
+                                        << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "" << "updated";
+    QTest::newRow("captured-windowed") << QStringList() << capture << UpdateTimeoutSeconds << 0 << "updated"
+                                      << "reconnect" << "" << "" << "updated";
     QTest::newRow("if changed, module erased") << QStringList() << ifChanged << UpdateTimeoutSeconds << 0 << "updated"
                                                << "reconnect" << "" << "" << "updated";
     // The plan only: nothing is sent, the module keeps its firmware, and no update is recorded.
@@ -424,6 +530,11 @@ void TestHostApp::headlessEndIsReported()
     }
     if (hostArguments.contains(QLatin1String("--records")))
         QVERIFY2(run.err.contains(QLatin1String("until the server answers")), qPrintable(run.err));
+    if (hostArguments.contains(QLatin1String("--capture"))) {
+        const QString problem = captureProblem(hostArguments.at(hostArguments.indexOf(QLatin1String("--capture")) + 1),
+                                               QStringLiteral("ttySIM0"), firmware);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    }
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(run.out.size(), 1);
     QJsonParseError error;
@@ -559,15 +670,18 @@ void TestHostApp::severalModules_data()
         << QStringList{first + QStringLiteral(" updated"), failing + QStringLiteral(" failed"),
                        second + QStringLiteral(" updated")}
         << 0 << 1;
+    // Each module's link goes to the one capture.
     QTest::newRow("--all") << QStringList{QStringLiteral("--modules"), QStringLiteral("2")} << QStringList()
-                           << QStringList{QStringLiteral("--all"), QStringLiteral("--json")}
+                           << QStringList{QStringLiteral("--all"), QStringLiteral("--json"), QStringLiteral("--capture"),
+                                          QStringLiteral("@folder/wire.pcap")}
                            << QStringList{first + QStringLiteral(" updated"), second + QStringLiteral(" updated")} << 0
                            << 0;
     // Each module is updated once, then unplugged and followed by a fresh one under a new port.
     QTest::newRow("--watch, modules replugged")
         << QStringList{QStringLiteral("--modules"), QStringLiteral("2"), QStringLiteral("--replug-every"),
                        QStringLiteral("0.3")}
-        << QStringList() << QStringList{QStringLiteral("--watch")} << QStringList() << 4 << 0;
+        << QStringList() << QStringList{QStringLiteral("--watch"), QStringLiteral("DUX_CAPTURE=@folder/wire.pcap")}
+        << QStringList() << 4 << 0;
     // The module comes back under a new port twice during its own update: that is no new module.
     QTest::newRow("--watch, USB-like link")
         << QStringList{QStringLiteral("--link"), QStringLiteral("usb"), QStringLiteral("--reconnect-ms"),
@@ -600,6 +714,21 @@ void TestHostApp::severalModules()
 
     const QString firmware = makeFirmware(QLatin1String(NewFirmware));
     QVERIFY(startSimulator(firstSimulator));
+    hostArguments.replaceInStrings(QStringLiteral("@folder"), m_folder->path());
+    // "NAME=value": an environment variable of the host rather than an option.
+    const QStringList variables = hostArguments.filter(QStringLiteral("="));
+    QProcessEnvironment environment = hostEnvironment();
+    for (const QString& variable : variables) {
+        hostArguments.removeOne(variable);
+        environment.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
+    }
+    const QString capture = m_folder->filePath(QStringLiteral("wire.pcap"));
+    const auto checkCapture = [&](const QSet<QString>& ports) {
+        for (const QString& port : ports) {
+            const QString problem = captureProblem(capture, port, firmware);
+            QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        }
+    };
     QStringList arguments = updateArguments(firmware) + hostArguments;
     if (!secondSimulator.isEmpty()) {
         QVERIFY(startSimulator(secondSimulator, QStringLiteral("ports2")));
@@ -607,6 +736,8 @@ void TestHostApp::severalModules()
     }
     if (!hostArguments.contains(QLatin1String("--watch"))) {
         const Run run = runHost(arguments);
+        if (hostArguments.contains(QLatin1String("--capture")))
+            checkCapture({QStringLiteral("ttySIM0"), QStringLiteral("ttySIM1")});
         QCOMPARE(run.exitCode, exitCode);
         // JSON lines: an object per module.
         QCOMPARE(run.out.size(), results.size());
@@ -637,7 +768,7 @@ void TestHostApp::severalModules()
         return;
     }
     QProcess host;
-    host.setProcessEnvironment(hostEnvironment());
+    host.setProcessEnvironment(environment);
     // With --json both channels are read in the order they were written.
     host.setProcessChannelMode(QProcess::MergedChannels);
     host.start(binary("dux-host"), arguments);
@@ -682,6 +813,12 @@ void TestHostApp::severalModules()
     // Once per appearance: no port twice, and a replugged module comes back under a new one.
     QVERIFY2(updated.size() >= watchedUpdates && updated.size() == lines.filter(UpdatedLine).size(),
              qPrintable(lines.join(QLatin1Char('\n'))));
+    if (!variables.isEmpty()) {
+        QSet<QString> ports;
+        for (const QString& key : qAsConst(updated))
+            ports.insert(key.section(QLatin1Char('/'), 0, 0));
+        checkCapture(ports);
+    }
     const QRegularExpression counts(QStringLiteral("^Watched (\\d+) modules: (\\d+) updated, (\\d+) failed, (\\d+) skipped \\(already on %1\\)(, 1 interrupted)?$")
                                         .arg(QLatin1String(NewFirmware)));
     // The count is the last of dux-host's lines on stdout; stderr may still tell of links closing.
@@ -751,6 +888,11 @@ void TestHostApp::setupErrors_data()
     QTest::newRow("two modules without --module")
         << 2 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware")}
         << "dux-host: 2 modules found (ttySIM0/DUX1234/id1, ttyTWO0/DUX1234/id1): choose one with --module" << true;
+    // A capture that cannot be written stops the run before any port is opened.
+    QTest::newRow("capture not writable")
+        << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--capture"),
+                            QStringLiteral("/nonexistent/wire.pcap")}
+        << "dux-host: cannot write the capture /nonexistent/wire.pcap: /nonexistent/wire.pcap: No such file or directory" << true;
     QTest::newRow("headless without file") << 1 << QStringList() << "dux-host: --headless needs --file" << false;
     QTest::newRow("unknown option") << 0 << QStringList{QStringLiteral("--bogus")} << "dux-host: Unknown option 'bogus'." << false;
     QTest::newRow("time-out not a number") << 0 << QStringList{QStringLiteral("--timeout"), QStringLiteral("soon")}
@@ -1026,4 +1168,65 @@ void TestHostApp::brokenPluginIsReported()
 }
 
 QTEST_GUILESS_MAIN(TestHostApp)
+// Each capture of the corpus (data/captures/, made by ./dux captures) and its one-line expectation
+// "<exit code> <result> <firmware file> [dux-host options]": dux-sim plays the captured module, and
+// today's dux-host must end as it did then with the very same requests.
+void TestHostApp::replayedCaptures_data()
+{
+    QTest::addColumn<QString>("capture");
+    QTest::addColumn<QString>("expectation");
+    // The start of dux-sim's line on the first request that departs; empty: none may.
+    QTest::addColumn<QString>("departure");
+    QTest::addColumn<QStringList>("replayOptions");
+    const QStringList unpaced{QStringLiteral("--unpaced")};
+    const QDir corpus(QLatin1String(DUX_CAPTURE_DIR));
+    const QStringList expectations = corpus.entryList({QStringLiteral("*.expect")}, QDir::Files, QDir::Name);
+    QVERIFY(!expectations.isEmpty());
+    for (const QString& name : expectations) {
+        QFile file(corpus.filePath(name));
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QString base = name.chopped(int(qstrlen(".expect")));
+        QTest::newRow(qPrintable(base)) << corpus.filePath(base + QStringLiteral(".pcap"))
+                                        << QString::fromUtf8(file.readLine()).trimmed() << QString() << unpaced;
+    }
+    // A host that asks one more address than the capture's: its second request is not the captured one.
+    QTest::newRow("departs-another-address")
+        << corpus.filePath(QStringLiteral("page-buffer-512.pcap")) << QStringLiteral("1 failed 1234V201.hex --window 1 --addresses 1,2")
+        << QStringLiteral("request 2 departs from the capture: expected version request to address 1, got version request to address 2")
+        << unpaced;
+    // At the captured delays a window's replies still come in their order.
+    QTest::newRow("paced-window") << corpus.filePath(QStringLiteral("page-buffer-256-window.pcap"))
+                                  << QStringLiteral("0 updated 1234V201.hex") << QString() << QStringList();
+}
+
+void TestHostApp::replayedCaptures()
+{
+    QFETCH(QString, capture);
+    QFETCH(QString, expectation);
+    QFETCH(QString, departure);
+    QFETCH(QStringList, replayOptions);
+
+    QStringList expected = expectation.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QVERIFY2(expected.size() >= 3, qPrintable(expectation));
+    const int exitCode = expected.takeFirst().toInt();
+    const QString result = expected.takeFirst();
+    const QString firmware = QDir(QLatin1String(DUX_CAPTURE_DIR)).filePath(expected.takeFirst());
+    QVERIFY(startSimulator(QStringList{QStringLiteral("--replay"), capture} + replayOptions));
+    const Run run = runHost(updateArguments(firmware) + expected << QStringLiteral("--json"));
+    m_simulator->terminate();
+    QVERIFY(m_simulator->waitForFinished(StartTimeoutMs));
+    const QStringList told = QString::fromLocal8Bit(m_simulator->readAllStandardOutput()).split(QLatin1Char('\n'));
+    // A change that alters the requests fails here, with the first request that departs.
+    const QStringList departed = told.filter(QStringLiteral(" departs from the capture: "))
+                                 + told.filter(QStringLiteral(" comes after the last one of the capture"));
+    QVERIFY2(departure.isEmpty() ? departed.isEmpty() : departed.size() == 1 && departed.first().contains(departure),
+             qPrintable(told.join(QLatin1Char('\n'))));
+    const QRegularExpressionMatch answered =
+        QRegularExpression(QStringLiteral("replay answered (\\d+) of (\\d+) requests")).match(told.join(QLatin1Char('\n')));
+    QVERIFY2(answered.hasMatch(), qPrintable(told.join(QLatin1Char('\n'))));
+    QVERIFY2(!departure.isEmpty() || answered.captured(1) == answered.captured(2), qPrintable(answered.captured(0)));
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(QJsonDocument::fromJson(run.out.value(0).toUtf8()).object().value(QLatin1String("result")).toString(), result);
+}
+
 #include "tst_hostapp.moc"

@@ -1,4 +1,6 @@
 #include "basictools.h"
+#include "capturereader.h"
+#include "capturereplay.h"
 #include "command.h"
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
@@ -8,6 +10,7 @@
 #include "pluginhandler.h"
 #include "portlistfile.h"
 #include "ptymodule.h"
+#include "replayserver.h"
 #include "serialcommandhandler.h"
 #include "serialconnection.h"
 #include "serialportdescription.h"
@@ -17,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -26,9 +30,14 @@
 #include <memory>
 #include <optional>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr unsigned char HostAddress = 12;
+// Frames of a capture in turn, each with whether the host sent it.
+using CapturedFrames = QList<QPair<bool, QByteArray>>;
 constexpr unsigned char ParameterCommand = 206;
 constexpr unsigned char EraseCommand = 200;
 constexpr unsigned char ChecksumCommand = 203;
@@ -91,6 +100,11 @@ private slots:
 
     void readsVersionOfEachMode_data();
     void readsVersionOfEachMode();
+    void replayAnswersAsCaptured_data();
+    void replayAnswersAsCaptured();
+    void pacedReplayKeepsTheCapturedOrder();
+    void captureReaderTakesOnlyOurs_data();
+    void captureReaderTakesOnlyOurs();
     void runsRequestsAndKeepsReplyFields();
     void failedRequestTakes_data();
     void failedRequestTakes();
@@ -1040,6 +1054,171 @@ void TestHostLink::matchFirmwareVersion()
     QFETCH(QString, file);
     QFETCH(QString, expected);
     QCOMPARE(BasicTools::matchFirmwareVersion(module, file, 0), expected);
+}
+
+// A capture of one port: `frames` in turn, a millisecond apart.
+QList<CaptureRecord> captureOf(const CapturedFrames& frames)
+{
+    QList<CaptureRecord> records{{0, CaptureRecord::Event::Module, CaptureRecord::Direction::HostToModule,
+                                  QStringLiteral("ttyR0"), "ttyR0/DUX1234/id1"}};
+    qint64 atUs = 0;
+    for (const auto& frame : frames) {
+        atUs += 1000;
+        records.append({atUs, CaptureRecord::Event::Data,
+                        frame.first ? CaptureRecord::Direction::HostToModule : CaptureRecord::Direction::ModuleToHost,
+                        QStringLiteral("ttyR0"), frame.second});
+    }
+    return records;
+}
+
+void TestHostLink::replayAnswersAsCaptured_data()
+{
+    QTest::addColumn<CapturedFrames>("captured");
+    QTest::addColumn<QList<QByteArray>>("requests");
+    QTest::addColumn<QByteArray>("replies"); // all the replies to `requests`, in order
+    QTest::addColumn<QString>("departure");
+    const Command pageSize(1, 206, 0, 0, 0, false, HostAddress);
+    const Command flashBase(1, 206, 1, 0, 0, false, HostAddress);
+    const QByteArray pageSizeReply = DuxlFrame::encodeCommandReply(3, 206, 100, 256);
+    QTest::newRow("renumbered") << CapturedFrames{{true, DuxlFrame::encodeCommandRequest(3, pageSize, true)},
+                                                                  {false, pageSizeReply}}
+                                << QList<QByteArray>{DuxlFrame::encodeCommandRequest(9, pageSize, true)}
+                                << DuxlFrame::encodeCommandReply(9, 206, 100, 256) << QString();
+    // 31 is followed by 0; the window answer keeps its sequence 0, and counts as no request of the others.
+    QTest::newRow("wrapped-window")
+        << CapturedFrames{{true, DuxlFrame::encodeWindow(16)}, {false, DuxlFrame::encodeWindow(4)},
+                                          {true, DuxlFrame::encodeVersionRequest(31, 1)},
+                                          {false, DuxlFrame::encodeVersionReply(31, QStringLiteral("1234B101"))}}
+        << QList<QByteArray>{DuxlFrame::encodeWindow(16), DuxlFrame::encodeVersionRequest(2, 1)}
+        << DuxlFrame::encodeWindow(4) + DuxlFrame::encodeVersionReply(2, QStringLiteral("1234B101")) << QString();
+    QTest::newRow("another-type-departs")
+        << CapturedFrames{{true, DuxlFrame::encodeCommandRequest(3, pageSize, true)}, {false, pageSizeReply}}
+        << QList<QByteArray>{DuxlFrame::encodeCommandRequest(3, flashBase, true), DuxlFrame::encodeCommandRequest(4, pageSize, true)}
+        << QByteArray()
+        << "request 1 departs from the capture: expected command 206 type 0 bank 0 value 0 to address 1, got command 206 "
+           "type 1 bank 0 value 0 to address 1";
+    QTest::newRow("past-the-end")
+        << CapturedFrames{{true, DuxlFrame::encodeCommandRequest(3, pageSize, true)}, {false, pageSizeReply}}
+        << QList<QByteArray>{DuxlFrame::encodeCommandRequest(3, pageSize, true), DuxlFrame::encodeCommandRequest(4, pageSize, true)}
+        << pageSizeReply << "request 2 (command 206 type 0 bank 0 value 0 to address 1) comes after the last one of the capture";
+}
+
+// dux-sim --replay answers each request with the captured module's reply, renumbered to it; the first
+// request that departs ends the replies.
+void TestHostLink::replayAnswersAsCaptured()
+{
+    QFETCH(CapturedFrames, captured);
+    QFETCH(QList<QByteArray>, requests);
+    QFETCH(QByteArray, replies);
+    QFETCH(QString, departure);
+    CaptureReplay replay;
+    QVERIFY(replay.load(captureOf(captured)));
+    QCOMPARE(replay.port(), QStringLiteral("ttyR0"));
+    QByteArray answered;
+    for (const QByteArray& request : requests) {
+        const DuxlFrame frame = DuxlFrame::fromBytes(request.constData(), request.size());
+        for (const CaptureReplay::Reply& reply : replay.answer(frame)) {
+            answered += reply.frame;
+            QCOMPARE(reply.delayUs, qint64(1000));
+        }
+    }
+    QCOMPARE(answered.toHex(' '), replies.toHex(' '));
+    QCOMPARE(replay.departure(), departure);
+}
+
+// Two words of a window that reach the replay in one read: the second's reply came sooner after its
+// request than the first's after its own, yet it went out second, and so it does again.
+void TestHostLink::pacedReplayKeepsTheCapturedOrder()
+{
+    constexpr int FirstReplyDelayMs = 30;
+    const Command first(1, 201, 0, 0, 0x11, false, HostAddress);
+    const Command second(1, 201, 1, 0, 0x22, false, HostAddress);
+    const QString port = QStringLiteral("ttyR0");
+    const auto data = [&port](qint64 atUs, bool request, const QByteArray& frame) {
+        return CaptureRecord{atUs, CaptureRecord::Event::Data,
+                             request ? CaptureRecord::Direction::HostToModule : CaptureRecord::Direction::ModuleToHost,
+                             port, frame};
+    };
+    const QByteArray firstReply = DuxlFrame::encodeCommandReply(1, 201, 100, 0);
+    const QByteArray secondReply = DuxlFrame::encodeCommandReply(2, 201, 100, 0);
+    CaptureReplay replay;
+    QVERIFY(replay.load({{0, CaptureRecord::Event::Module, CaptureRecord::Direction::HostToModule, port, "key"},
+                         data(0, true, DuxlFrame::encodeCommandRequest(1, first, true)),
+                         data(10000, true, DuxlFrame::encodeCommandRequest(2, second, true)),
+                         data(FirstReplyDelayMs * 1000, false, firstReply), data(31000, false, secondReply)}));
+    ReplayServer server(replay);
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    // Not the controlling terminal of the test (which a test runner in a session of its own would get,
+    // and its hang-up when the server closes), and reading must not wait: the replay runs on this thread.
+    const int line = ::open(QFile::encodeName(server.devicePath()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(line >= 0);
+    const auto closeLine = qScopeGuard([line] { ::close(line); });
+    const QByteArray requests = DuxlFrame::encodeCommandRequest(1, first, true) + DuxlFrame::encodeCommandRequest(2, second, true);
+    QCOMPARE(::write(line, requests.constData(), size_t(requests.size())), ssize_t(requests.size()));
+    QByteArray replies;
+    QElapsedTimer clock;
+    clock.start();
+    while (replies.size() < firstReply.size() + secondReply.size() && clock.elapsed() < ReturnTimeoutMs) {
+        QTest::qWait(1);
+        char buffer[64];
+        const ssize_t got = ::read(line, buffer, sizeof buffer);
+        if (got > 0)
+            replies.append(buffer, int(got));
+    }
+    QCOMPARE(replies.toHex(' '), (firstReply + secondReply).toHex(' '));
+    // Never before its captured delay, the first reply's 30 ms.
+    QVERIFY2(clock.elapsed() >= FirstReplyDelayMs, qPrintable(QString::number(clock.elapsed())));
+}
+
+// A pcap file of `linkType` with one packet of `packet`, written byte by byte as libpcap would.
+QByteArray pcapFile(quint32 linkType, const QByteArray& packet)
+{
+    QByteArray file;
+    QDataStream out(&file, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    const quint32 magic = 0xA1B2C3D4;
+    const quint16 major = 2;
+    const quint16 minor = 4;
+    const quint32 snapshot = 65535;
+    out << magic << major << minor << qint32(0) << quint32(0) << snapshot << linkType;
+    out << quint32(1) << quint32(0) << quint32(packet.size()) << quint32(packet.size());
+    out.writeRawData(packet.constData(), packet.size());
+    return file;
+}
+
+void TestHostLink::captureReaderTakesOnlyOurs_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("error"); // empty: read
+    const QByteArray opened = QByteArray::fromHex("0100037474790001c200");
+    QTest::newRow("ours") << pcapFile(147, opened) << QString();
+    QTest::newRow("another-link-type") << pcapFile(1, opened) << "is not a DUXL wire capture (link type 1)";
+    QTest::newRow("no-pseudo-header") << pcapFile(147, QByteArray::fromHex("0100")) << "packet 1 of";
+    QTest::newRow("unknown-event") << pcapFile(147, QByteArray::fromHex("050003747479")) << "packet 1 of";
+    QTest::newRow("unknown-direction") << pcapFile(147, QByteArray::fromHex("000203747479d7")) << "packet 1 of";
+    QTest::newRow("port-name-cut") << pcapFile(147, QByteArray::fromHex("0000057474")) << "packet 1 of";
+    QTest::newRow("no-pcap-file") << QByteArray("not a capture") << "unknown file format";
+}
+
+// dux-sim --replay and the tests read captures of ours only, and say what else a file is.
+void TestHostLink::captureReaderTakesOnlyOurs()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, error);
+    QTemporaryDir folder;
+    QFile capture(folder.filePath(QStringLiteral("wire.pcap")));
+    QVERIFY(capture.open(QIODevice::WriteOnly) && capture.write(file) == file.size());
+    capture.close();
+    CaptureReader reader;
+    QCOMPARE(reader.read(capture.fileName()), error.isEmpty());
+    QVERIFY2(reader.errorString().contains(error), qPrintable(reader.errorString()));
+    if (error.isEmpty()) {
+        QCOMPARE(reader.records().size(), 1);
+        QCOMPARE(reader.records().first().event, CaptureRecord::Event::Open);
+        QCOMPARE(reader.records().first().port, QStringLiteral("tty"));
+        QCOMPARE(reader.records().first().dataRate(), 115200);
+        QCOMPARE(reader.records().first().timestampUs, qint64(1000000));
+    }
 }
 
 QTEST_MAIN(TestHostLink)

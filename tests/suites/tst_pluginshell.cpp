@@ -6,6 +6,7 @@
 #include "hostwindow.h"
 #include "modulediscovery.h"
 #include "pluginhandler.h"
+#include "wirecapture.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -18,6 +19,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QTemporaryDir>
@@ -85,6 +87,8 @@ private slots:
     void enterInFileNamePressesNoButton();
     void hostWindowShowsVersionsAndFirstStep();
     void hostWindowTellsContainersIfChanged();
+    void hostWindowCapturesTheWire_data();
+    void hostWindowCapturesTheWire();
     void finishedDetachesAndNextInitReloadsOnce();
 
 private:
@@ -254,6 +258,39 @@ void TestPluginShell::hostWindowTellsContainersIfChanged()
     QVERIFY(chosen(later));
     choice->trigger();
     QVERIFY(!chosen(hosted.plugin) && !chosen(later));
+}
+
+void TestPluginShell::hostWindowCapturesTheWire_data()
+{
+    QTest::addColumn<QString>("file"); // in a folder of the test
+    QTest::addColumn<bool>("records");
+    QTest::newRow("writable file") << "wire.pcap" << true;
+    QTest::newRow("folder not there") << "missing/wire.pcap" << false;
+}
+
+// "Capture the wire" starts the links' capture into the file chosen and stops it; it stays unchecked
+// when the file cannot be written, and the status bar says why.
+void TestPluginShell::hostWindowCapturesTheWire()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, records);
+    FakeHost fakeHost;
+    ModuleDiscovery discovery(fakeHost.pluginHandler());
+    HostWindow host(fakeHost.pluginHandler(), &discovery, {});
+    auto* action = host.findChild<QAction*>(QStringLiteral("captureAction"));
+    QVERIFY(action && !action->isEnabled());
+    WireCapture capture;
+    host.setWireCapture(&capture);
+    QVERIFY(action->isEnabled() && !action->isChecked());
+    QTemporaryDir folder;
+    const QString path = folder.filePath(file);
+    QCOMPARE(host.captureTo(path), records);
+    QCOMPARE(action->isChecked(), records);
+    QCOMPARE(capture.isOpen(), records);
+    QCOMPARE(QFile::exists(path), records);
+    QCOMPARE(host.statusBar()->currentMessage().startsWith(QLatin1String("Cannot write the capture")), !records);
+    host.captureTo(QString());
+    QVERIFY(!action->isChecked() && !capture.isOpen());
 }
 
 void TestPluginShell::finishedDetachesAndNextInitReloadsOnce()
