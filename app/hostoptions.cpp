@@ -88,7 +88,8 @@ struct OptionTable
                                  QStringLiteral("Module addresses to look for, comma-separated (0 to 255)."),
                                  QStringLiteral("list"), QLatin1String(DefaultAddresses)};
     QCommandLineOption probe{QStringLiteral("probe-ms"),
-                             QStringLiteral("How long each address may take to answer while looking for modules."),
+                             QStringLiteral("How long each address may take to answer while looking for modules, until "
+                                            "one on its port has answered."),
                              QStringLiteral("ms"), QString::number(ModuleDiscovery::DefaultProbeTimeoutMs)};
     QCommandLineOption window{QStringLiteral("window"),
                               QStringLiteral("The most flash words kept in flight while writing (1: one at a time, "

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commandhandlerinterface.h"
+#include "portsearch.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -36,9 +37,10 @@ public:
     static int linkKindOf(const QSerialPortInfo& port);
 
     // Addresses asked on each new port, in this order (default 1 to 4). A USB link holds one module,
-    // so asking stops at the first answer there.
+    // so asking stops at the first answer there. New ports are searched side by side.
     void setProbeAddresses(const QVector<unsigned char>& addresses);
-    // How long one address may take to answer while looking.
+    // How long one address may take to answer while looking, until a module on its port has answered
+    // (PortSearch::followUpTimeoutMs then bounds the rest).
     void setProbeTimeoutMs(int timeoutMs);
     // The most requests the links found from now on keep in flight (CommandHandlerInterface::setWindowLimit).
     void setWindowLimit(int limit);
@@ -79,7 +81,10 @@ private:
         QElapsedTimer since;
     };
 
-    Link probe(const QSerialPortInfo& port);
+    // Searches `ports` side by side and keeps what was found on each.
+    void probe(const QList<QSerialPortInfo>& ports);
+    // Registers the modules that answered on a searched port, on a link opened anew.
+    Link linkOf(const PortSearch::Port& searched);
     void removePort(const QString& portName);
     void releaseParked();
 
