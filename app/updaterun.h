@@ -92,6 +92,11 @@ private:
     // Starts it; one that did not start has ended.
     void startOne(ModuleUpdate* update);
     void updateEnded(ModuleUpdate* update, const UpdateResult& result);
+    // Asks the module of an update that did not end updated for its state once its link is free, then
+    // concludes the update.
+    void askStateWhenFree(ModuleUpdate* update, UpdateResult ended, const QElapsedTimer& waited);
+    // Takes an ended update's result into the run.
+    void conclude(ModuleUpdate* update, const UpdateResult& ended);
     void cancelAll(UpdateResult::Outcome outcome, int waitMs);
     void endNotStarted(UpdateResult::Outcome outcome);
     void finish();

@@ -26,6 +26,8 @@ constexpr int UpdateTimeoutSeconds = 90;
 constexpr const char* TimeScale = "0.05";
 constexpr const char* NewFirmware = "1234V201";
 constexpr int FirmwareBytes = 6000;
+// What a link says of a request made while another one waits on it.
+constexpr const char* RefusedRequestText = "refused a request made while another one waits";
 // One address, answered at once by dux-sim: the search costs no reply time-outs.
 const QStringList QuickSearch = {QStringLiteral("--addresses"), QStringLiteral("1"), QStringLiteral("--probe-ms"),
                                  QStringLiteral("200")};
@@ -527,6 +529,10 @@ void TestHostApp::severalModules_data()
         << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")} << QStringList()
         << QStringList{QStringLiteral("--watch"), QStringLiteral("--timeout"), QStringLiteral("2"), QStringLiteral("--json")}
         << QStringList{QStringLiteral("ttySIM0/DUX1234/id1 timed out")} << 0 << 1;
+    // Cut short in its write phase on a paced line: the module answers, and the closing line says where it is.
+    QTest::newRow("--watch, an update times out while writing")
+        << QStringList{QStringLiteral("--baud"), QStringLiteral("19200")} << QStringList()
+        << QStringList{QStringLiteral("--watch"), QStringLiteral("--timeout"), QStringLiteral("3")} << QStringList() << 0 << 1;
 }
 
 void TestHostApp::severalModules()
@@ -560,6 +566,8 @@ void TestHostApp::severalModules()
                      updated ? QLatin1String(NewFirmware) : QLatin1String(""));
         }
         QCOMPARE(told, results);
+        // The host's own questions after the updates wait their turn on each link.
+        QVERIFY2(!run.err.contains(QLatin1String(RefusedRequestText)), qPrintable(run.err));
         // The table goes to stderr beside the JSON lines: a row per module, each with its module's window.
         QVERIFY2(run.err.contains(QRegularExpression(QStringLiteral("\\n%1 +updated +6,000 +[\\d.]+ s +4 +%2\\n")
                                                          .arg(QRegularExpression::escape(results.first().section(QLatin1Char(' '), 0, 0)),
@@ -581,7 +589,7 @@ void TestHostApp::severalModules()
         out += host.readAllStandardOutput();
     // The update that timed out does not end the watch, nor does the time-out itself (a watchdog would
     // end the process within a second of it).
-    while (exitCode == 1 && !out.contains(" timed out after 2 s ") && host.waitForReadyRead(HostTimeoutMs))
+    while (exitCode == 1 && !out.contains(" timed out after ") && host.waitForReadyRead(HostTimeoutMs))
         out += host.readAllStandardOutput();
     const int skipped = firstSimulator.contains(QLatin1String("--firmware")) ? 1 : 0;
     while (skipped > 0 && !out.contains("\nSkipped ") && host.waitForReadyRead(HostTimeoutMs))
@@ -620,6 +628,10 @@ void TestHostApp::severalModules()
     QVERIFY2(watched.size() == 1, qPrintable(lines.join(QLatin1Char('\n'))));
     const QRegularExpressionMatch told = counts.match(watched.first());
     QVERIFY2(told.hasMatch(), qPrintable(watched.first()));
+    // A module that answers (a stalled one does not) is asked where the time-out left it once its link is free.
+    const QStringList timedOut = lines.filter(QStringLiteral(" timed out after "));
+    if (!firstSimulator.join(QLatin1Char(' ')).contains(QLatin1String("stall@")))
+        QVERIFY2(timedOut.filter(QStringLiteral("state unknown")).isEmpty(), qPrintable(timedOut.join(QLatin1Char('\n'))));
     QCOMPARE(told.captured(2).toInt(), updated.size());
     QCOMPARE(told.captured(3).toInt(), exitCode == 1 ? 1 : 0);
     QCOMPARE(told.captured(4).toInt(), skipped);
