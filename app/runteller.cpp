@@ -96,13 +96,13 @@ RunTeller::Text RunTeller::endText(const QList<UpdateResult>& results, int told,
     Text text;
     const QList<UpdateResult> untold = results.mid(told);
     // A table for several modules; a line each where no module was chosen, or for a plan.
-    const bool table = m_options.updatesSeveral() && !m_options.dryRun
-        && !(results.size() == 1 && results.first().moduleKey.isEmpty());
+    const bool refusedUpFront = results.size() == 1 && results.first().moduleKey.isEmpty();
+    const bool table = m_options.updatesSeveral() && !m_options.dryRun && !refusedUpFront;
     for (const UpdateResult& result : untold)
         add(&text, result, !table);
     if (table)
         (m_options.json ? text.err : text.out) += UpdateSummary::table(results);
-    if (m_options.watch)
+    if (m_options.watch && !refusedUpFront)
         (m_options.json ? text.err : text.out) += UpdateSummary::watchCount(results, m_fileIdentifier) + QLatin1Char('\n');
     if (cutLine && !text.out.isEmpty())
         text.out.prepend(QLatin1Char('\n'));

@@ -131,6 +131,11 @@ void UpdateRun::start()
         tryToStart();
         return;
     }
+    m_refusal = clashOf({});
+    if (!m_refusal.isEmpty()) {
+        endNotStarted(UpdateResult::Outcome::NotStarted);
+        return;
+    }
     m_teller->watching();
     // Queued: the register reports from inside the discovery's search, which must not run again
     // from the nested waits of what is started here.
@@ -140,7 +145,37 @@ void UpdateRun::start()
         appeared(key);
 }
 
+QString UpdateRun::clashOf(const QStringList& keys) const
+{
+    const QStringList twice = m_host.discovery->samePortsTwice();
+    if (!twice.isEmpty())
+        return QStringLiteral("ports %1 are one module under two names: give its port once")
+            .arg(twice.join(QStringLiteral("; ")));
+    QStringList usb;
+    for (const QString& key : keys) {
+        if (reenumerates(key))
+            usb.append(key);
+    }
+    if (usb.size() > 1)
+        return QStringLiteral("%1 are on USB links, which come back under a new port when their module restarts: "
+                              "give at most one of them to a run of several modules")
+            .arg(listText(usb));
+    return QString();
+}
+
 QStringList UpdateRun::chooseModules()
+{
+    QStringList keys = listedChoice();
+    if (keys.isEmpty())
+        return keys;
+    m_refusal = clashOf(keys);
+    if (m_refusal.isEmpty())
+        return keys;
+    m_refusalFinal = true;
+    return {};
+}
+
+QStringList UpdateRun::listedChoice()
 {
     const QStringList listed = m_host.handler->getModulePluginKeys(true);
     m_refusalFinal = !listed.isEmpty();
@@ -429,6 +464,9 @@ void UpdateRun::endNotStarted(UpdateResult::Outcome outcome)
         : m_refusal;
     m_results.append(result);
     m_host.recorder->record(result);
+    // A watch tells each result as it comes; this one before any module.
+    if (m_options.watch)
+        m_teller->moduleEnded(result);
     finish();
 }
 

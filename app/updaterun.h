@@ -77,7 +77,12 @@ signals:
 
 private:
     // The fixed modules to update, or empty with m_refusal (found none yet or a wrong key) set.
+    // The modules the options name among those listed, unless they cannot be given to one run (clashOf).
     QStringList chooseModules();
+    QStringList listedChoice();
+    // Why `keys` cannot go to one run: two ports that are one module, or several modules on USB links,
+    // whose new port after a restart no update can tell from another's; empty when they can.
+    QString clashOf(const QStringList& keys) const;
     void tryToStart();
     void startUpdates(const QStringList& keys);
     void plan(const QStringList& keys);

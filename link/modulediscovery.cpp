@@ -12,6 +12,7 @@
 #include "serialcommandhandler.h"
 #include "serialconnection.h"
 
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QSet>
@@ -98,6 +99,31 @@ QStringList ModuleDiscovery::portNames() const
     return m_links.keys();
 }
 
+QStringList ModuleDiscovery::samePortsTwice() const
+{
+    QStringList pairs;
+    for (auto twin = m_twins.cbegin(); twin != m_twins.cend(); ++twin) {
+        const QSerialPortInfo first = m_links.value(twin.value()).port;
+        pairs.append(QStringLiteral("%1 and %2 (%3)")
+                         .arg(twin.value(), twin.key(), QFileInfo(first.systemLocation()).canonicalFilePath()));
+    }
+    return pairs;
+}
+
+QString ModuleDiscovery::twinOf(const QSerialPortInfo& port) const
+{
+    const QString device = QFileInfo(port.systemLocation()).canonicalFilePath();
+    for (const Link& link : m_links) {
+        const QSerialPortInfo& known = link.port;
+        const bool sameDevice = !device.isEmpty() && QFileInfo(known.systemLocation()).canonicalFilePath() == device;
+        const bool sameUsbModule = !port.serialNumber().isEmpty() && port.serialNumber() == known.serialNumber()
+            && port.vendorIdentifier() == known.vendorIdentifier() && port.productIdentifier() == known.productIdentifier();
+        if (sameDevice || sameUsbModule)
+            return known.portName();
+    }
+    return QString();
+}
+
 void ModuleDiscovery::start()
 {
     connect(PeripheryManager::instance(), &PeripheryManager::handleUSBInterfaces, this,
@@ -116,10 +142,20 @@ void ModuleDiscovery::update(const QList<QSerialPortInfo>& ports)
         if (!present.contains(name))
             removePort(name);
     }
+    for (auto twin = m_twins.begin(); twin != m_twins.end();)
+        twin = present.contains(twin.key()) ? twin + 1 : m_twins.erase(twin);
     QList<QSerialPortInfo> added;
     for (const QSerialPortInfo& port : ports) {
-        if (!m_links.contains(port.portName()))
-            added.append(port);
+        if (m_links.contains(port.portName()) || m_twins.contains(port.portName()))
+            continue;
+        // Known under a name searched before, or under one just before it in this list.
+        const QString twin = twinOf(port);
+        if (!twin.isEmpty()) {
+            m_twins.insert(port.portName(), twin);
+            continue;
+        }
+        added.append(port);
+        m_links.insert(port.portName(), Link{port, nullptr, {}});
     }
     probe(added);
     releaseParked();

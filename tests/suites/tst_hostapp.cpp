@@ -694,6 +694,30 @@ void TestHostApp::setupErrors_data()
     QTest::newRow("two modules without --module")
         << 2 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware")}
         << "dux-host: 2 modules found (ttySIM0/DUX1234/id1, ttyTWO0/DUX1234/id1): choose one with --module" << true;
+    // Modules on USB links come back under new ports when they restart, which no update can tell apart
+    // (@usb: the modules are served on USB-like links); a port given under a second name (@twin: a
+    // symbolic link to the module's device, given with --port) is the same module twice.
+    const QString usbClash = QStringLiteral("dux-host: ttySIM0/DUX1234/id1, ttyTWO0/DUX1234/id1 are on USB links, which "
+                                            "come back under a new port when their module restarts: give at most one of "
+                                            "them to a run of several modules\n");
+    QTest::newRow("--all, two USB modules")
+        << 2 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--all"), QStringLiteral("@usb")}
+        << usbClash << true;
+    QTest::newRow("--module twice, two USB modules")
+        << 2 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--module"),
+                            QStringLiteral("ttySIM0/DUX1234/id1"), QStringLiteral("--module"), QStringLiteral("ttyTWO0/DUX1234/id1"),
+                            QStringLiteral("@usb")}
+        << usbClash << true;
+    QTest::newRow("--dry-run --all, two USB modules")
+        << 2 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--all"),
+                            QStringLiteral("--dry-run"), QStringLiteral("@usb")}
+        << usbClash << true;
+    QTest::newRow("--all, one module under two names")
+        << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--all"), QStringLiteral("@twin")}
+        << "dux-host: ports ttyTWIN0 and ttySIM0 (/dev/" << true;
+    QTest::newRow("--watch, one module under two names")
+        << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--watch"), QStringLiteral("@twin")}
+        << "dux-host: ports ttyTWIN0 and ttySIM0 (/dev/" << true;
     QTest::newRow("headless without file") << 1 << QStringList() << "dux-host: --headless needs --file" << false;
     QTest::newRow("unknown option") << 0 << QStringList{QStringLiteral("--bogus")} << "dux-host: Unknown option 'bogus'." << false;
     QTest::newRow("time-out not a number") << 0 << QStringList{QStringLiteral("--timeout"), QStringLiteral("soon")}
@@ -723,11 +747,24 @@ void TestHostApp::setupErrors()
 
     arguments.replaceInStrings(QStringLiteral("@firmware"), makeFirmware(QLatin1String(NewFirmware)));
     arguments = withRowFiles(arguments);
+    const QStringList link = arguments.removeAll(QStringLiteral("@usb")) > 0
+        ? QStringList{QStringLiteral("--link"), QStringLiteral("usb")}
+        : QStringList();
+    const bool twin = arguments.removeAll(QStringLiteral("@twin")) > 0;
     QStringList portLists;
     for (int i = 0; i < simulators; ++i) {
         portLists << QStringLiteral("--port-file") << m_folder->filePath(QStringLiteral("ports%1").arg(i));
-        QVERIFY(startSimulator({QStringLiteral("--port-prefix"), i == 0 ? QStringLiteral("ttySIM") : QStringLiteral("ttyTWO")},
+        QVERIFY(startSimulator(QStringList{QStringLiteral("--port-prefix"), i == 0 ? QStringLiteral("ttySIM") : QStringLiteral("ttyTWO")}
+                                   + link,
                                QStringLiteral("ports%1").arg(i)));
+    }
+    if (twin) {
+        QFile ports(m_folder->filePath(QStringLiteral("ports0")));
+        QVERIFY(ports.open(QIODevice::ReadOnly));
+        const QString device = QString::fromUtf8(ports.readLine()).section(QLatin1Char('\t'), 1, 1).trimmed();
+        const QString twinPath = m_folder->filePath(QStringLiteral("ttyTWIN0"));
+        QVERIFY(QFile::link(device, twinPath));
+        arguments << QStringLiteral("--port") << twinPath;
     }
     // 0: a port list that does not exist; -1: an empty one.
     if (simulators <= 0)
