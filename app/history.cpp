@@ -5,6 +5,7 @@
 #include "recordkeeper.h"
 #include "recordstore.h"
 #include "recordsummary.h"
+#include "visibletext.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,9 +17,20 @@ constexpr const char* TableTimeFormat = "yyyy-MM-dd HH:mm:ss";
 constexpr double MsPerSecond = 1000.0;
 constexpr const char* ColumnGap = "  ";
 
+// A spreadsheet takes a field that starts with one of these for a formula (a tab or a carriage return
+// before one, too): such a text field is kept as text by a leading apostrophe.
+constexpr const char* FormulaStarts = "=+-@\t\r";
+constexpr QChar TextMark = QLatin1Char('\'');
+
 QString csvField(const QVariant& value)
 {
     QString text = value.isNull() ? QString() : value.toString();
+    // Text from modules, users and hosts; numbers and times are ours.
+    if (value.type() == QVariant::String) {
+        if (!text.isEmpty() && QByteArray(FormulaStarts).contains(char(text.at(0).unicode())))
+            text.prepend(TextMark);
+        text = visibleText(text);
+    }
     if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) || text.contains(QLatin1Char('\n')))
         text = QLatin1Char('"') + text.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
     return text;
@@ -32,10 +44,11 @@ QString History::table(const QVector<UpdateRecord>& records)
                                   QStringLiteral("Result"), QStringLiteral("Phase"), QStringLiteral("Station"),
                                   QStringLiteral("Seconds"), QStringLiteral("Failure")}};
     for (const UpdateRecord& record : records) {
-        rows.append({record.startedUtc.toUTC().toString(QLatin1String(TableTimeFormat)), record.moduleKey,
-                     record.fileIdentifier, UpdateRecord::resultName(record.result), record.phase, record.station,
+        rows.append({record.startedUtc.toUTC().toString(QLatin1String(TableTimeFormat)), visibleText(record.moduleKey),
+                     visibleText(record.fileIdentifier), UpdateRecord::resultName(record.result),
+                     visibleText(record.phase), visibleText(record.station),
                      record.durationMs < 0 ? QString() : QString::number(record.durationMs / MsPerSecond, 'f', 1),
-                     record.failureText});
+                     visibleText(record.failureText)});
     }
     QVector<int> widths(rows.first().size(), 0);
     for (const QStringList& row : rows) {

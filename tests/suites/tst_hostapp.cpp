@@ -1,4 +1,6 @@
 #include "progressprinter.h"
+#include "recordstore.h"
+#include "updaterecord.h"
 #include "updateresult.h"
 
 #include <QDir>
@@ -85,6 +87,8 @@ private slots:
     void closingState();
     void brokenPluginIsReported_data();
     void brokenPluginIsReported();
+    void historyNeutralisesText_data();
+    void historyNeutralisesText();
 
 private:
     bool startSimulator(const QStringList& arguments, const QString& portList = QStringLiteral("ports"));
@@ -1006,4 +1010,53 @@ void TestHostApp::brokenPluginIsReported()
 }
 
 QTEST_GUILESS_MAIN(TestHostApp)
+// Text from modules, users and hosts reaches --history's CSV as no formula and its table and CSV with
+// visible escapes; a real SQLite file read by dux-host.
+void TestHostApp::historyNeutralisesText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("csvField");
+    QTest::addColumn<QString>("tableCell");
+    QTest::newRow("plain") << "Checksum read error!" << "Checksum read error!" << "Checksum read error!";
+    QTest::newRow("formula") << "=1+1" << "'=1+1" << "=1+1";
+    QTest::newRow("plus") << "+1" << "'+1" << "+1";
+    QTest::newRow("minus") << "-1" << "'-1" << "-1";
+    QTest::newRow("at") << "@SUM(A1)" << "'@SUM(A1)" << "@SUM(A1)";
+    QTest::newRow("tab first") << "\t=1" << "'\\x09=1" << "\\x09=1";
+    QTest::newRow("carriage return first") << "\r=1" << "'\\x0d=1" << "\\x0d=1";
+    QTest::newRow("terminal title") << "\x1b]0;owned\x07" << "\\x1b]0;owned\\x07" << "\\x1b]0;owned\\x07";
+    QTest::newRow("formula with a quote") << "=HYPERLINK(\"x\")" << "\"'=HYPERLINK(\"\"x\"\")\"" << "=HYPERLINK(\"x\")";
+}
+
+void TestHostApp::historyNeutralisesText()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, csvField);
+    QFETCH(QString, tableCell);
+
+    const QString location = m_folder->filePath(QStringLiteral("records.sqlite"));
+    {
+        RecordStore store(location);
+        QVERIFY2(store.open(), qPrintable(store.errorString()));
+        UpdateRecord record;
+        record.id = QStringLiteral("r1");
+        record.startedUtc = QDateTime::currentDateTimeUtc();
+        record.durationMs = 1000;
+        record.moduleKey = QStringLiteral("ttySIM0/DUX1234/id1");
+        record.result = UpdateRecord::Result::Failed;
+        record.station = text;
+        record.failureText = text;
+        QVERIFY2(store.insert(record), qPrintable(store.errorString()));
+    }
+    const Run csv = runHost({QStringLiteral("--history"), QStringLiteral("--csv"), QStringLiteral("--records"), location});
+    QCOMPARE(csv.exitCode, 0);
+    QCOMPARE(csv.out.size(), 2);
+    QVERIFY2(csv.out.last().endsWith(QLatin1Char(',') + csvField), qPrintable(csv.out.last()));
+    QVERIFY2(csv.out.last().contains(QLatin1Char(',') + csvField + QLatin1Char(',')), qPrintable(csv.out.last()));
+    const Run table = runHost({QStringLiteral("--history"), QStringLiteral("--records"), location});
+    QCOMPARE(table.exitCode, 0);
+    QCOMPARE(table.out.size(), 2);
+    QVERIFY2(table.out.last().endsWith(QStringLiteral("  ") + tableCell), qPrintable(table.out.last()));
+}
+
 #include "tst_hostapp.moc"
