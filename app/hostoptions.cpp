@@ -132,6 +132,9 @@ struct OptionTable
                              QStringLiteral("With --history: only updates started at or after this UTC date or time "
                                             "(2026-12-01, 2026-12-01T08:00)."),
                              QStringLiteral("time")};
+    // The production line's options.
+    QCommandLineOption recordsInit{QStringLiteral("records-init"),
+                                   QStringLiteral("Create the folder of a new records file given with --records.")};
     QCommandLineOption screenshotAt{QStringLiteral("screenshot-at"),
                                     QStringLiteral("Percent of the write at which the picture is taken."),
                                     QStringLiteral("percent"), QString::number(HostOptions::DefaultScreenshotPercent)};
@@ -141,7 +144,8 @@ struct OptionTable
         parser->setApplicationDescription(QLatin1String(Description));
         CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, ifChanged, list, dryRun, timeout, json, verbose, quiet, port, usbPort,
                             portFile, baud, addresses, probe, window, poll, plugins, simulate, exitWhenDone, screenshot,
-                            screenshotAt, records, history, summary, csv, firmware, result, station, since});
+                            screenshotAt, records, history, summary, csv, firmware, result, station, since,
+                            recordsInit});
         parser->addPositionalArgument(QStringLiteral("dux-sim options"),
                                       QStringLiteral("Options for dux-sim, after --, with --simulate."),
                                       QStringLiteral("[-- dux-sim options]"));
@@ -277,6 +281,7 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     options.exitWhenDone = parser.isSet(table.exitWhenDone);
     options.screenshotPath = parser.value(table.screenshot);
     options.recordsLocation = parser.value(table.records);
+    options.recordsInit = parser.isSet(table.recordsInit);
     if (!readHistoryOptions(parser, table, &options, &error) || options.history)
         return parsed;
 

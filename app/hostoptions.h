@@ -58,6 +58,8 @@ struct HostOptions
     int screenshotPercent = DefaultScreenshotPercent;
     // --records: where the records go (and --history reads them); empty: DUX_RECORDS, the setting, the file.
     QString recordsLocation;
+    // The folder of a new records file is created rather than refused.
+    bool recordsInit = false;
     // --history and its filters (module: moduleKeys), --summary, --csv.
     bool history = false;
     bool summary = false;

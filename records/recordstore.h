@@ -37,6 +37,11 @@ public:
     RecordStore& operator=(const RecordStore&) = delete;
 
     static bool isServerLocation(const QString& location);
+    // Why `location` is no records location: neither a SQLite file (a plain path or sqlite:PATH) nor a
+    // PostgreSQL server (postgresql:); empty when it is one.
+    static QString locationProblem(const QString& location);
+    // The file of a SQLite location.
+    static QString sqliteFile(const QString& location);
     bool isServer() const { return m_server; }
     // The location without its password, for messages.
     QString displayName() const;

@@ -4,6 +4,7 @@
 #include "updateresult.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -722,6 +723,21 @@ void TestHostApp::setupErrors_data()
     QTest::newRow("--watch, one module under two names")
         << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--watch"), QStringLiteral("@twin")}
         << "dux-host: ports ttyTWIN0 and ttySIM0 (/dev/" << true;
+    // A records location that is no SQLite file nor PostgreSQL server, or whose folder is not there, is
+    // refused before anything else: it would become a new, empty database.
+    QTest::newRow("records of another kind")
+        << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--records"), QStringLiteral("mysql://x")}
+        << "dux-host: records location mysql://x is neither a SQLite file (a path, or sqlite:PATH) nor a PostgreSQL server"
+        << false;
+    QTest::newRow("records folder missing")
+        << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--records"),
+                            QStringLiteral("/nonexistent-dux/records.sqlite")}
+        << "dux-host: the folder /nonexistent-dux of the records file /nonexistent-dux/records.sqlite does not exist "
+           "(--records-init creates it)\n"
+        << false;
+    QTest::newRow("history, records folder missing")
+        << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--records"), QStringLiteral("sqlite:/nonexistent-dux/r.sqlite")}
+        << "dux-host: the folder /nonexistent-dux of the records file /nonexistent-dux/r.sqlite does not exist" << false;
     QTest::newRow("headless without file") << 1 << QStringList() << "dux-host: --headless needs --file" << false;
     QTest::newRow("unknown option") << 0 << QStringList{QStringLiteral("--bogus")} << "dux-host: Unknown option 'bogus'." << false;
     QTest::newRow("time-out not a number") << 0 << QStringList{QStringLiteral("--timeout"), QStringLiteral("soon")}
@@ -1034,7 +1050,11 @@ void TestHostApp::historyNeutralisesText()
     QFETCH(QString, csvField);
     QFETCH(QString, tableCell);
 
-    const QString location = m_folder->filePath(QStringLiteral("records.sqlite"));
+    // A new folder is made on purpose only.
+    const QString location = m_folder->filePath(QStringLiteral("line/records.sqlite"));
+    QCOMPARE(runHost({QStringLiteral("--history"), QStringLiteral("--records"), location}).exitCode, 2);
+    QVERIFY(!QFileInfo::exists(m_folder->filePath(QStringLiteral("line"))));
+    QCOMPARE(runHost({QStringLiteral("--history"), QStringLiteral("--records-init"), QStringLiteral("--records"), location}).exitCode, 0);
     {
         RecordStore store(location);
         QVERIFY2(store.open(), qPrintable(store.errorString()));
