@@ -41,14 +41,14 @@ RecordKeeper::RecordKeeper(const QString& location, const QString& spoolFile)
 {
 }
 
-RecordKeeper::Kept RecordKeeper::keep(const UpdateRecord& record)
+RecordKeeper::Kept RecordKeeper::keep(const UpdateRecord& record, bool final)
 {
     if (!m_target.isServer()) {
         if (m_target.insert(record))
             return {true, QString()};
         const QString problem = m_target.errorString();
         m_target.close();
-        return lost(record, problem);
+        return lost(record, problem, final);
     }
     if (drain() && m_target.insert(record)) {
         m_serverDown = false;
@@ -66,12 +66,12 @@ RecordKeeper::Kept RecordKeeper::keep(const UpdateRecord& record)
     }
     const QString spoolProblem = m_spool.errorString();
     m_spool.close();
-    return lost(record, serverProblem + QStringLiteral("; ") + spoolProblem);
+    return lost(record, serverProblem + QStringLiteral("; ") + spoolProblem, final);
 }
 
-RecordKeeper::Kept RecordKeeper::lost(const UpdateRecord& record, const QString& problem)
+RecordKeeper::Kept RecordKeeper::lost(const UpdateRecord& record, const QString& problem, bool final)
 {
-    if (record.id == m_lostId)
+    if (!final || record.id == m_lostId)
         return {false, QString()};
     m_lostId = record.id;
     return {false, lostText(record, problem)};

@@ -27,12 +27,14 @@ public:
         // What to tell the user, empty when nothing: a record lost, or the first one spooled in an outage.
         QString message;
     };
-    Kept keep(const UpdateRecord& record);
+    // `final`: the update's last record. A record written while it ran (at a phase) that cannot be kept
+    // is not said: its final one is, once, with the result the update ended with.
+    Kept keep(const UpdateRecord& record, bool final = true);
     // Sends the spooled records to the server, oldest first; false when the server failed on one.
     bool drain();
 
 private:
-    Kept lost(const UpdateRecord& record, const QString& problem);
+    Kept lost(const UpdateRecord& record, const QString& problem, bool final);
 
     RecordStore m_target;
     RecordStore m_spool;

@@ -94,13 +94,13 @@ void RecordWriter::stopAll()
     live.writers.clear();
 }
 
-void RecordWriter::write(const UpdateRecord& record)
+void RecordWriter::write(const UpdateRecord& record, bool final)
 {
     if (!m_thread.isRunning()) {
-        keepOne(record);
+        keepOne(record, final);
         return;
     }
-    QMetaObject::invokeMethod(m_context, [this, record] { keepOne(record); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_context, [this, record, final] { keepOne(record, final); }, Qt::QueuedConnection);
 }
 
 bool RecordWriter::flush(int waitMs)
@@ -125,13 +125,13 @@ void RecordWriter::stop()
     m_thread.wait();
 }
 
-void RecordWriter::keepOne(UpdateRecord record)
+void RecordWriter::keepOne(UpdateRecord record, bool final)
 {
     if (!m_keeper)
         m_keeper = std::make_unique<RecordKeeper>(m_location, m_spoolFile);
     if (record.fileSha256.isEmpty())
         record.fileSha256 = fileSha256(record.fileName);
-    const RecordKeeper::Kept kept = m_keeper->keep(record);
+    const RecordKeeper::Kept kept = m_keeper->keep(record, final);
     if (kept.message.isEmpty())
         return;
     qCWarning(lcRecords).noquote() << kept.message;

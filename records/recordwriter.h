@@ -21,7 +21,8 @@ public:
     ~RecordWriter() override;
 
     // Returns at once; the SHA-256 of the record's file is added on the writer's thread when missing.
-    void write(const UpdateRecord& record);
+    // `final` as RecordKeeper::keep.
+    void write(const UpdateRecord& record, bool final = true);
     // Waits up to `waitMs` until every record handed over is kept, spooled or said; false when they
     // were not by then. Not from the writer's thread.
     bool flush(int waitMs);
@@ -38,7 +39,7 @@ signals:
     void said(QString text);
 
 private:
-    void keepOne(UpdateRecord record);
+    void keepOne(UpdateRecord record, bool final);
     // Stops the writers still alive as the application object goes.
     static void stopAll();
 

@@ -166,6 +166,8 @@ void TestRecords::recorder_data()
                                                           << "failed" << "timed out after 3 s";
     QTest::newRow("host's reason, the update succeeds all the same") << false << "interrupted" << true << "updated"
                                                                      << "updated" << "";
+    // The process ends with nothing told: the record is not finished, not failed at its last step.
+    QTest::newRow("the process ends first") << false << "" << false << "" << "interrupted" << "not finished";
 }
 
 // What the plug-in's outcome reports ends up in the record; a record that cannot be kept is said.
@@ -189,6 +191,7 @@ void TestRecords::recorder()
     outcome.begin();
     outcome.describe({QStringLiteral("ttyS0/DUX1234/id3"), QStringLiteral("/no/such.hex"), QStringLiteral("1234V200"), 0x1234, 16384,
                       DUXLConnectionInterface::Serial, QStringLiteral("1234V101")});
+    outcome.noteStatus(QStringLiteral("Erasing finished."));
     outcome.reachPhase(UpdatePhase::Write);
     if (!cancelReason.isEmpty())
         // By name, as a host that knows the plug-in's classes only by their meta-objects.
@@ -200,10 +203,13 @@ void TestRecords::recorder()
         outcome.finish(false, QStringLiteral("Firmware update canceled."), QStringLiteral("ttyS0/DUX1234/id3"), QString(), true);
     qunsetenv(RecordKeeper::LocationVariable);
     if (corrupt) {
-        // The record written at the phase and the one at the end are one record, said once.
+        // The record written at the phase and the one at the end are one record, said once with the
+        // result the update ended with.
         QTRY_COMPARE(said.count(), 1);
         QTest::qWait(SaidAgainWaitMs);
         QCOMPARE(said.count(), 1);
+        const QString text = said.first().first().toString();
+        QVERIFY2(text.contains(QStringLiteral(", updated, ")), qPrintable(text));
         delete recorder;
         return;
     }
