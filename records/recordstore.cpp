@@ -19,8 +19,13 @@ const QStringList ServerSchemes = {QStringLiteral("postgresql"), QStringLiteral(
 constexpr int DefaultServerPort = 5432;
 // How long a server that does not answer may hold the writer thread, per connection attempt.
 constexpr int ServerConnectTimeoutSeconds = 3;
-// How long a SQLite writer waits for another process's write before it gives up.
-constexpr int SqliteBusyTimeoutMs = 10000;
+// How long a SQLite writer waits for another process's write before it gives up: far longer than a
+// write takes, short enough that a file another program holds locked sends the record to the spool
+// well within the grace a process has to end.
+constexpr int SqliteBusyTimeoutMs = 1000;
+// SQLite's result codes for a file another connection holds locked.
+constexpr const char* SqliteBusyCode = "5";
+constexpr const char* SqliteLockedCode = "6";
 // Only one process at a time brings a server's schema up to date (an arbitrary, fixed lock key).
 constexpr int MigrationLockKey = 240624;
 
@@ -172,12 +177,17 @@ void RecordStore::close()
 
 bool RecordStore::fail(const QSqlQuery& query)
 {
-    return fail(QStringLiteral("%1: %2").arg(displayName(), query.lastError().text()));
+    const QString code = query.lastError().nativeErrorCode();
+    const bool busy = !m_server && (code == QLatin1String(SqliteBusyCode) || code == QLatin1String(SqliteLockedCode));
+    fail(QStringLiteral("%1: %2").arg(displayName(), query.lastError().text()));
+    m_busy = busy;
+    return false;
 }
 
 bool RecordStore::fail(const QString& text)
 {
     m_error = text;
+    m_busy = false;
     return false;
 }
 

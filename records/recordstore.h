@@ -43,6 +43,7 @@ public:
     // The file of a SQLite location.
     static QString sqliteFile(const QString& location);
     bool isServer() const { return m_server; }
+    QString location() const { return m_location; }
     // The location without its password, for messages.
     QString displayName() const;
 
@@ -61,6 +62,8 @@ public:
     bool unspool(qint64 place);
 
     QString errorString() const { return m_error; }
+    // The last failure was a SQLite file that another program holds locked.
+    bool wasBusy() const { return m_busy; }
     // The connection, for statements of a caller's own; invalid until open().
     QSqlDatabase database() const;
 
@@ -79,4 +82,5 @@ private:
     bool m_open = false;
     bool m_spoolReady = false;
     QString m_error;
+    bool m_busy = false;
 };

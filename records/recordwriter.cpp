@@ -100,7 +100,13 @@ void RecordWriter::write(const UpdateRecord& record, bool final)
         keepOne(record, final);
         return;
     }
-    QMetaObject::invokeMethod(m_context, [this, record, final] { keepOne(record, final); }, Qt::QueuedConnection);
+    {
+        QMutexLocker lock(&m_pendingMutex);
+        Pending& pending = m_pending[record.id];
+        pending.record = record;
+        pending.final = pending.final || final;
+    }
+    QMetaObject::invokeMethod(m_context, [this, id = record.id] { keepNewest(id); }, Qt::QueuedConnection);
 }
 
 bool RecordWriter::flush(int waitMs)
@@ -123,6 +129,18 @@ void RecordWriter::stop()
         m_thread.quit();
     }, Qt::QueuedConnection);
     m_thread.wait();
+}
+
+void RecordWriter::keepNewest(const QString& id)
+{
+    Pending pending;
+    {
+        QMutexLocker lock(&m_pendingMutex);
+        if (!m_pending.contains(id))
+            return;
+        pending = m_pending.take(id);
+    }
+    keepOne(pending.record, pending.final);
 }
 
 void RecordWriter::keepOne(UpdateRecord record, bool final)

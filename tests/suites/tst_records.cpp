@@ -27,6 +27,8 @@ namespace {
 constexpr const char* WriteMode = "--write";
 constexpr const char* ServeMode = "--serve";
 constexpr const char* UpdateAndExitMode = "--update-and-exit";
+constexpr const char* LockMode = "--lock";
+constexpr const char* LockedLine = "locked";
 // A server's postmaster and backends end within this once their test is gone.
 constexpr int ServerEndWaitMs = 20000;
 constexpr int Writers = 4;
@@ -85,6 +87,7 @@ private slots:
     void concurrentWriters();
     void outage();
     void serverDiesWithTest();
+    void recordedAtExit_data();
     void recordedAtExit();
 
 private:
@@ -479,17 +482,64 @@ void TestRecords::serverDiesWithTest()
 
 // A process that ends right after an update, its recorder never deleted (a plug-in's instance at the
 // end of a host), still leaves the update's record behind: no turn of its event loop is needed.
+void TestRecords::recordedAtExit_data()
+{
+    QTest::addColumn<bool>("locked");
+    QTest::newRow("free file") << false;
+    // Another program holds a write lock on the file beyond the process's end: the record waits beside
+    // the file, said, and goes into it once the lock is gone.
+    QTest::newRow("another process holds the file locked") << true;
+}
+
 void TestRecords::recordedAtExit()
 {
-    const QString file = path(QStringLiteral("at-exit.sqlite"));
+    QFETCH(bool, locked);
+    const QString file = path(QStringLiteral("at-exit-%1.sqlite").arg(locked));
+    const QString spool = RecordKeeper::spoolBeside(file);
+    QFile::remove(file);
+    QFile::remove(spool);
+    QProcess holder;
+    if (locked) {
+        QVERIFY(RecordStore(file).open());
+        holder.start(QCoreApplication::applicationFilePath(), {QLatin1String(LockMode), file});
+        QVERIFY(holder.waitForReadyRead(WriterTimeoutMs));
+        QCOMPARE(holder.readLine().trimmed(), QByteArray(LockedLine));
+    }
     QProcess updating;
-    updating.setProcessChannelMode(QProcess::ForwardedChannels);
     updating.start(QCoreApplication::applicationFilePath(), {QLatin1String(UpdateAndExitMode), file});
     QVERIFY(updating.waitForFinished(WriterTimeoutMs));
     QCOMPARE(updating.exitCode(), 0);
-    const QVector<UpdateRecord> records = RecordStore(file).select({});
+    const QString said = QString::fromLocal8Bit(updating.readAllStandardError());
+    if (locked) {
+        QVERIFY2(said.contains(QStringLiteral("another program holds it locked); they wait in")), qPrintable(said));
+        QCOMPARE(RecordStore(spool).spooled(Writers).size(), 1);
+        holder.kill();
+        QVERIFY(holder.waitForFinished(WriterTimeoutMs));
+        RecordKeeper keeper(file, QString());
+        QVERIFY(keeper.keep(recordOf("n1", "B", "F1", UpdateRecord::Result::Updated, "s1", "2026-01-01T10:00:00")).kept);
+        QVERIFY(RecordStore(spool).spooled(Writers).isEmpty());
+    } else {
+        QVERIFY2(said.isEmpty(), qPrintable(said));
+        QVERIFY(!QFileInfo::exists(spool));
+    }
+    RecordStore::Filter module;
+    module.module = QStringLiteral("ttyS0/DUX1234/id3");
+    const QVector<UpdateRecord> records = RecordStore(file).select(module);
     QCOMPARE(records.size(), 1);
     QCOMPARE(records.first().result, UpdateRecord::Result::Updated);
+}
+
+// The child of recordedAtExit that holds a write lock on the SQLite file until it is killed.
+int holdLock(int argc, char* argv[])
+{
+    QCoreApplication holding(argc, argv);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+    db.setDatabaseName(holding.arguments().at(2));
+    if (!db.open() || !QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return 1;
+    std::printf("%s\n", LockedLine);
+    std::fflush(stdout);
+    return holding.exec();
 }
 
 // The child of recordedAtExit: one update, then the application object goes and the process ends
@@ -513,6 +563,8 @@ int main(int argc, char* argv[])
 {
     if (argc == 3 && qstrcmp(argv[1], UpdateAndExitMode) == 0)
         return updateAndExit(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], LockMode) == 0)
+        return holdLock(argc, argv);
     // A test that starts its server, tells the server's pid and waits to be killed: --serve.
     if (argc == 2 && qstrcmp(argv[1], ServeMode) == 0) {
         QCoreApplication serving(argc, argv);
