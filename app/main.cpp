@@ -81,7 +81,7 @@ int main(int argc, char* argv[])
     }
     if (options.history) {
         QCoreApplication app(argc, argv);
-        return refusedRecords(options) ? HostOptions::ExitUsage : History::run(options);
+        return refusedRecords(options) ? HostOptions::ExitUsage : History::run(options, Console::out(), Console::err());
     }
     // The plug-in's recorder reads where the records go from the environment, as from a user's DUX_RECORDS.
     if (!options.recordsLocation.isEmpty())

@@ -262,6 +262,31 @@ bool RecordStore::insert(const UpdateRecord& record)
 QVector<UpdateRecord> RecordStore::select(const Filter& filter, bool* ok)
 {
     QVector<UpdateRecord> records;
+    const bool done = forEach(filter, [&records](const UpdateRecord& record) { records.append(record); });
+    if (ok)
+        *ok = done;
+    return records;
+}
+
+bool RecordStore::forEach(const Filter& filter, const std::function<void(const UpdateRecord&)>& take, Table table)
+{
+    return forEachRow(filter, UpdateRecord::columns(), table, [&take](const QSqlQuery& row) { take(recordAt(row, 0)); });
+}
+
+bool RecordStore::forEachText(const Filter& filter, const QStringList& columns,
+                              const std::function<void(const QStringList&)>& take, Table table)
+{
+    return forEachRow(filter, columns, table, [&take, &columns](const QSqlQuery& row) {
+        QStringList texts;
+        for (int i = 0; i < columns.size(); ++i)
+            texts.append(row.value(i).toString());
+        take(texts);
+    });
+}
+
+bool RecordStore::forEachRow(const Filter& filter, const QStringList& columns, Table table,
+                             const std::function<void(const QSqlQuery&)>& take)
+{
     QStringList conditions;
     QVariantList bound;
     const auto where = [&](const char* condition, const QVariant& value) {
@@ -278,28 +303,26 @@ QVector<UpdateRecord> RecordStore::select(const Filter& filter, bool* ok)
         where("station = ?", filter.station);
     if (filter.since.isValid())
         where("started_utc >= ?", UpdateRecord::timeText(filter.since));
-    QString statement = QStringLiteral("SELECT %1 FROM %2").arg(UpdateRecord::columns().join(QLatin1Char(',')),
-                                                                QLatin1String(RecordsTable));
+    QString statement = QStringLiteral("SELECT %1 FROM %2").arg(
+        columns.join(QLatin1Char(',')), QLatin1String(table == Table::Spool ? SpoolTable : RecordsTable));
     if (!conditions.isEmpty())
         statement += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
     statement += QStringLiteral(" ORDER BY started_utc DESC, id DESC");
     if (filter.limit > 0)
         statement += QStringLiteral(" LIMIT %1").arg(filter.limit);
 
-    bool done = open();
-    if (done) {
-        QSqlQuery query(database());
-        query.setForwardOnly(true);
-        query.prepare(statement);
-        for (const QVariant& value : bound)
-            query.addBindValue(value);
-        done = query.exec() || fail(query);
-        while (done && query.next())
-            records.append(recordAt(query, 0));
-    }
-    if (ok)
-        *ok = done;
-    return records;
+    if (!open() || (table == Table::Spool && !ensureSpool()))
+        return false;
+    QSqlQuery query(database());
+    query.setForwardOnly(true);
+    query.prepare(statement);
+    for (const QVariant& value : bound)
+        query.addBindValue(value);
+    if (!query.exec())
+        return fail(query);
+    while (query.next())
+        take(query);
+    return true;
 }
 
 bool RecordStore::ensureSpool()

@@ -6,6 +6,7 @@
 #include <QPair>
 #include <QString>
 #include <QVector>
+#include <functional>
 
 class QSqlDatabase;
 class QSqlQuery;
@@ -55,6 +56,14 @@ public:
     // A record with this id that is there already is replaced: a second send is harmless.
     bool insert(const UpdateRecord& record);
     QVector<UpdateRecord> select(const Filter& filter, bool* ok = nullptr);
+    enum class Table { Records, Spool };
+    // Hands each record that `filter` lets through to `take` as it is read, newest first, without
+    // keeping them; false (and errorString()) when they cannot be read.
+    bool forEach(const Filter& filter, const std::function<void(const UpdateRecord&)>& take,
+                 Table table = Table::Records);
+    // The same, with only the texts of `columns` of each record: a quick pass over many.
+    bool forEachText(const Filter& filter, const QStringList& columns, const std::function<void(const QStringList&)>& take,
+                     Table table = Table::Records);
 
     bool spool(const UpdateRecord& record);
     // The oldest spooled records first, with their place in the spool.
@@ -72,6 +81,8 @@ private:
     bool migrate();
     bool execAll(const QStringList& statements);
     bool fail(const QSqlQuery& query);
+    bool forEachRow(const Filter& filter, const QStringList& columns, Table table,
+                    const std::function<void(const QSqlQuery&)>& take);
     bool fail(const QString& text);
     bool insertInto(const QString& table, const UpdateRecord& record);
     bool ensureSpool();

@@ -1,4 +1,6 @@
 #include "duxlconnectioninterface.h"
+#include "history.h"
+#include "hostoptions.h"
 #include "recordkeeper.h"
 #include "recordrig.h"
 #include "recordstore.h"
@@ -11,10 +13,15 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QDir>
 #include <QProcess>
 #include <QTreeWidget>
 #include <QSignalSpy>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSqlQuery>
+#include <QTextStream>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -87,6 +94,8 @@ private slots:
     void concurrentWriters();
     void outage();
     void serverDiesWithTest();
+    void history_data();
+    void history();
     void recordedAtExit_data();
     void recordedAtExit();
 
@@ -482,6 +491,82 @@ void TestRecords::serverDiesWithTest()
 
 // A process that ends right after an update, its recorder never deleted (a plug-in's instance at the
 // end of a host), still leaves the update's record behind: no turn of its event loop is needed.
+// --history reads a SQLite file or a PostgreSQL server, and shows first, marked, what waits in the spool.
+void TestRecords::history_data()
+{
+    QTest::addColumn<bool>("server");
+    QTest::addColumn<QString>("format");
+    for (const bool server : {false, true}) {
+        for (const char* format : {"table", "csv", "json"})
+            QTest::addRow("%s, %s", server ? "PostgreSQL" : "SQLite", format) << server << QString::fromLatin1(format);
+    }
+}
+
+void TestRecords::history()
+{
+    QFETCH(bool, server);
+    QFETCH(QString, format);
+    if (server)
+        clearServer();
+    const QString location = server ? m_server.location() : path(QStringLiteral("history.sqlite"));
+    const QString spool = server ? RecordKeeper::localFile() : RecordKeeper::spoolBeside(location);
+    QFile::remove(spool);
+    if (!server)
+        QFile::remove(location);
+    UpdateRecord kept = recordOf("kept", "A", "F1", UpdateRecord::Result::Updated, "s1", "2026-01-01T10:00:00");
+    // Text that JSON escapes, and text it leaves as it is.
+    kept.failureText = QStringLiteral("\"quoted\" \\ \x1b[2J\t\u00e9\u2603");
+    QVERIFY(RecordStore(location).insert(kept));
+    QVERIFY(RecordStore(spool).spool(recordOf("waits", "A", "F1", UpdateRecord::Result::Failed, "s1", "2026-01-02T10:00:00")));
+
+    HostOptions options;
+    options.history = true;
+    options.recordsLocation = location;
+    options.csv = format == QLatin1String("csv");
+    options.json = format == QLatin1String("json");
+    QString text;
+    QString problem;
+    QTextStream out(&text);
+    QTextStream err(&problem);
+    QCOMPARE(History::run(options, out, err), int(HostOptions::ExitUpdated));
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    // The same through dux-host itself, a process of its own with its own drivers.
+    QProcess host;
+    host.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("dux-host")),
+               QStringList{QStringLiteral("--history"), QStringLiteral("--records"), location}
+                   + (options.csv ? QStringList{QStringLiteral("--csv")} : QStringList())
+                   + (options.json ? QStringList{QStringLiteral("--json")} : QStringList()));
+    QVERIFY(host.waitForFinished(WriterTimeoutMs));
+    QVERIFY2(host.exitCode() == 0, host.readAllStandardError().constData());
+    QCOMPARE(QString::fromUtf8(host.readAllStandardOutput()), text);
+    if (options.json) {
+        // Written field by field, as QJsonDocument writes the records' objects.
+        QJsonObject waiting = RecordStore(spool).spooled(1).value(0).second.toJson();
+        QCOMPARE(waiting.value(QLatin1String("id")).toString(), QStringLiteral("waits"));
+        waiting.insert(QStringLiteral("spooled"), true);
+        const QJsonArray expected{waiting, RecordStore(location).select({}).value(0).toJson()};
+        QCOMPARE(text, QString::fromUtf8(QJsonDocument(expected).toJson(QJsonDocument::Indented)));
+        const QJsonArray records = QJsonDocument::fromJson(text.toUtf8()).array();
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(records.at(0).toObject().value(QLatin1String("id")).toString(), QStringLiteral("waits"));
+        QCOMPARE(records.at(0).toObject().value(QLatin1String("spooled")).toBool(), true);
+        QCOMPARE(records.at(1).toObject().value(QLatin1String("id")).toString(), QStringLiteral("kept"));
+        QVERIFY(!records.at(1).toObject().contains(QLatin1String("spooled")));
+        return;
+    }
+    const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    if (options.csv) {
+        QVERIFY2(lines.at(0).endsWith(QLatin1String(",spooled")), qPrintable(lines.at(0)));
+        QVERIFY2(lines.at(1).startsWith(QLatin1String("waits,")) && lines.at(1).endsWith(QLatin1String(",yes")), qPrintable(lines.at(1)));
+        QVERIFY2(lines.at(2).startsWith(QLatin1String("kept,")) && lines.at(2).endsWith(QLatin1Char(',')), qPrintable(lines.at(2)));
+    } else {
+        QVERIFY2(lines.at(1).contains(QLatin1String(" failed (spooled) ")), qPrintable(lines.at(1)));
+        QVERIFY2(lines.at(2).contains(QLatin1String(" updated ")) && !lines.at(2).contains(QLatin1String("spooled")),
+                 qPrintable(lines.at(2)));
+    }
+}
+
 void TestRecords::recordedAtExit_data()
 {
     QTest::addColumn<bool>("locked");
