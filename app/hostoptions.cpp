@@ -135,6 +135,9 @@ struct OptionTable
     // The production line's options.
     QCommandLineOption recordsInit{QStringLiteral("records-init"),
                                    QStringLiteral("Create the folder of a new records file given with --records.")};
+    QCommandLineOption jsonProgress{QStringLiteral("json-progress"),
+                                    QStringLiteral("With --json: also a JSON line as each update reaches a phase or "
+                                                   "moves on by a percent (phase, percent, ETA).")};
     QCommandLineOption screenshotAt{QStringLiteral("screenshot-at"),
                                     QStringLiteral("Percent of the write at which the picture is taken."),
                                     QStringLiteral("percent"), QString::number(HostOptions::DefaultScreenshotPercent)};
@@ -145,7 +148,7 @@ struct OptionTable
         CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, ifChanged, list, dryRun, timeout, json, verbose, quiet, port, usbPort,
                             portFile, baud, addresses, probe, window, poll, plugins, simulate, exitWhenDone, screenshot,
                             screenshotAt, records, history, summary, csv, firmware, result, station, since,
-                            recordsInit});
+                            recordsInit, jsonProgress});
         parser->addPositionalArgument(QStringLiteral("dux-sim options"),
                                       QStringLiteral("Options for dux-sim, after --, with --simulate."),
                                       QStringLiteral("[-- dux-sim options]"));
@@ -282,6 +285,7 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     options.screenshotPath = parser.value(table.screenshot);
     options.recordsLocation = parser.value(table.records);
     options.recordsInit = parser.isSet(table.recordsInit);
+    options.jsonProgress = parser.isSet(table.jsonProgress);
     if (!readHistoryOptions(parser, table, &options, &error) || options.history)
         return parsed;
 
@@ -296,6 +300,8 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
         error = QStringLiteral("--all, --watch and more than one --module need --headless");
     else if (options.allModules + options.watch + !options.moduleKeys.isEmpty() > 1)
         error = QStringLiteral("--module, --all and --watch exclude each other");
+    else if (options.jsonProgress && !options.json)
+        error = QStringLiteral("--json-progress needs --json");
     else if (options.watch && options.dryRun)
         error = QStringLiteral("--dry-run checks the modules found now; it does not go with --watch");
     return parsed;

@@ -60,6 +60,8 @@ struct HostOptions
     QString recordsLocation;
     // The folder of a new records file is created rather than refused.
     bool recordsInit = false;
+    // With --json: a JSON line for each update's phases and percents as well.
+    bool jsonProgress = false;
     // --history and its filters (module: moduleKeys), --summary, --csv.
     bool history = false;
     bool summary = false;

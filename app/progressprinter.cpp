@@ -105,10 +105,24 @@ QString ProgressPrinter::statusText(const QString& phase, qint64 done, qint64 to
         return line;
     const double bytesPerMs = double(done) / writeMs;
     line += QStringLiteral("  %1 KiB/s").arg(bytesPerMs * MsPerSecond / BytesPerKiB, 0, 'f', 2);
-    if (writeMs < EtaSettleMs || done * Percent < total * EtaSettlePercent)
+    const qint64 eta = etaSeconds(phase, done, total, elapsedMs, writeStartMs);
+    if (eta < 0)
         return line;
-    const qint64 etaSeconds = qint64((total - done) / bytesPerMs) / MsPerSecond;
-    return line + QStringLiteral("  ETA %1:%2").arg(etaSeconds / SecondsPerMinute).arg(etaSeconds % SecondsPerMinute, 2, 10, QLatin1Char('0'));
+    return line + QStringLiteral("  ETA %1:%2").arg(eta / SecondsPerMinute).arg(eta % SecondsPerMinute, 2, 10, QLatin1Char('0'));
+}
+
+qint64 ProgressPrinter::etaSeconds(const QString& phase, qint64 done, qint64 total, qint64 elapsedMs, qint64 writeStartMs)
+{
+    const qint64 writeMs = elapsedMs - writeStartMs;
+    if (phase != WritePhase || done <= 0 || writeMs < EtaSettleMs || done * Percent < total * EtaSettlePercent)
+        return -1;
+    const double bytesPerMs = double(done) / writeMs;
+    return qint64((total - done) / bytesPerMs) / MsPerSecond;
+}
+
+const QString& ProgressPrinter::writePhase()
+{
+    return WritePhase;
 }
 
 void ProgressPrinter::rewriteLine()

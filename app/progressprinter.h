@@ -31,9 +31,13 @@ public:
 
     // "[m:ss.zzz]", the time of a printed line since the update started.
     static QString clockText(qint64 ms);
+    // The percent of the whole update that `done` of `total` bytes of `phase` stand for.
+    static int percentOf(const QString& phase, qint64 done, qint64 total);
+    // The seconds the write still takes at its rate so far; -1 outside the write or before its rate settled.
+    static qint64 etaSeconds(const QString& phase, qint64 done, qint64 total, qint64 elapsedMs, qint64 writeStartMs);
+    static const QString& writePhase();
 
 private:
-    static int percentOf(const QString& phase, qint64 done, qint64 total);
     void rewriteLine();
 
     QTextStream* m_out;

@@ -3,6 +3,7 @@
 #include "console.h"
 #include "moduleupdate.h"
 #include "progressboard.h"
+#include "progressevents.h"
 #include "progressprinter.h"
 #include "updatesummary.h"
 #include "visibletext.h"
@@ -54,6 +55,12 @@ void RunTeller::searching(const QString& reason)
 
 void RunTeller::updateAdded(ModuleUpdate* update)
 {
+    if (m_options.json && m_options.jsonProgress) {
+        auto* events = new ProgressEvents(&Console::out(), update->moduleKey(), update);
+        connect(update, &ModuleUpdate::phaseChanged, events, &ProgressEvents::phaseReached);
+        connect(update, &ModuleUpdate::progressed, events, &ProgressEvents::progressed);
+        return;
+    }
     if (m_options.verbosity != HostOptions::Verbosity::Normal || m_options.json || m_options.watch)
         return;
     if (!m_options.updatesSeveral()) {

@@ -88,6 +88,7 @@ private slots:
     void closingState();
     void brokenPluginIsReported_data();
     void brokenPluginIsReported();
+    void jsonProgressEvents();
     void historyNeutralisesText_data();
     void historyNeutralisesText();
 
@@ -748,6 +749,9 @@ void TestHostApp::setupErrors_data()
                                            << "dux-host: --window takes a whole number from 1 to 16, not \"17\"" << false;
     QTest::newRow("address too high") << 0 << QStringList{QStringLiteral("--addresses"), QStringLiteral("1,256")}
                                       << "dux-host: --addresses takes numbers from 0 to 255" << false;
+    QTest::newRow("--json-progress without --json")
+        << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--json-progress")}
+                                                    << "dux-host: --json-progress needs --json" << false;
     QTest::newRow("-q and -v") << 0 << QStringList{QStringLiteral("-q"), QStringLiteral("-v")}
                                << "dux-host: -q and -v exclude each other" << false;
     QTest::newRow("records filter without --history") << 0 << QStringList{QStringLiteral("--station"), QStringLiteral("s1")}
@@ -1026,6 +1030,40 @@ void TestHostApp::brokenPluginIsReported()
 }
 
 QTEST_GUILESS_MAIN(TestHostApp)
+// --json --json-progress: a JSON line as the update reaches each phase and moves on by a percent, the time
+// its write still takes once its rate has settled, and the result's object last.
+void TestHostApp::jsonProgressEvents()
+{
+    QVERIFY(startSimulator({QStringLiteral("--baud"), QStringLiteral("57600")}));
+    const Run run = runHost(updateArguments(makeFirmware(QLatin1String(NewFirmware)))
+                            + QStringList{QStringLiteral("--json"), QStringLiteral("--json-progress")});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.out.size() > 2);
+    const QJsonObject result = QJsonDocument::fromJson(run.out.last().toUtf8()).object();
+    QCOMPARE(result.value(QLatin1String("result")).toString(), QStringLiteral("updated"));
+    QVERIFY(!result.contains(QLatin1String("event")));
+    QStringList phases;
+    int percent = 0;
+    bool etaTold = false;
+    for (const QString& line : run.out.mid(0, run.out.size() - 1)) {
+        const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
+        QCOMPARE(event.value(QLatin1String("event")).toString(), QStringLiteral("progress"));
+        QCOMPARE(event.value(QLatin1String("module")).toString(), QStringLiteral("ttySIM0/DUX1234/id1"));
+        const QString phase = event.value(QLatin1String("phase")).toString();
+        if (phases.isEmpty() || phases.last() != phase)
+            phases.append(phase);
+        QVERIFY2(event.value(QLatin1String("percent")).toInt() >= percent, qPrintable(line));
+        percent = event.value(QLatin1String("percent")).toInt();
+        const QJsonValue eta = event.value(QLatin1String("etaSeconds"));
+        QVERIFY2(eta.isNull() || (phase == QLatin1String("write") && eta.toDouble() >= 0), qPrintable(line));
+        etaTold = etaTold || !eta.isNull();
+    }
+    QCOMPARE(phases, QStringList({"entry", "detection", "parameters", "erase", "write", "verify", "store", "restart",
+                                  "reconnect"}));
+    QVERIFY(percent <= 100);
+    QVERIFY(etaTold);
+}
+
 // Text from modules, users and hosts reaches --history's CSV as no formula and its table and CSV with
 // visible escapes; a real SQLite file read by dux-host.
 void TestHostApp::historyNeutralisesText_data()

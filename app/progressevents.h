@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+class QTextStream;
+
+// dux-host --json --json-progress: one JSON line on `out` whenever one update reaches a phase or moves
+// on by a percent of the whole update, with the time its write still takes (docs/json.md).
+class ProgressEvents : public QObject
+{
+    Q_OBJECT
+public:
+    ProgressEvents(QTextStream* out, const QString& moduleKey, QObject* parent = nullptr);
+
+    void phaseReached(const QString& phase);
+    void progressed(qint64 bytesDone, qint64 bytesTotal);
+
+private:
+    void tell();
+
+    QTextStream* m_out;
+    QString m_moduleKey;
+    QElapsedTimer m_clock;
+    QString m_phase;
+    qint64 m_done = 0;
+    qint64 m_total = 0;
+    qint64 m_writeStartMs = -1;
+    int m_toldPercent = -1;
+};
