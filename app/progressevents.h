@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include "progressstate.h"
+
 #include <QObject>
 #include <QString>
 
@@ -22,10 +23,6 @@ private:
 
     QTextStream* m_out;
     QString m_moduleKey;
-    QElapsedTimer m_clock;
-    QString m_phase;
-    qint64 m_done = 0;
-    qint64 m_total = 0;
-    qint64 m_writeStartMs = -1;
+    ProgressState m_state;
     int m_toldPercent = -1;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include "progressstate.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -35,19 +36,14 @@ public:
     static int percentOf(const QString& phase, qint64 done, qint64 total);
     // The seconds the write still takes at its rate so far; -1 outside the write or before its rate settled.
     static qint64 etaSeconds(const QString& phase, qint64 done, qint64 total, qint64 elapsedMs, qint64 writeStartMs);
-    static const QString& writePhase();
 
 private:
     void rewriteLine();
 
     QTextStream* m_out;
     bool m_terminal;
-    QElapsedTimer m_clock;
+    ProgressState m_state;
     QTimer m_tick;
-    QString m_phase;
-    qint64 m_done = 0;
-    qint64 m_total = 0;
-    qint64 m_writeStartMs = -1;
     qint64 m_rewrittenAtMs = 0;
     bool m_linePending = false;
 };
