@@ -1,19 +1,14 @@
 #pragma once
 
-#include <QString>
-#include <QVector>
-
+class QTextStream;
 struct HostOptions;
-struct UpdateRecord;
 
 // dux-host --history: the records of the station's records database, newest first, as a table, one JSON
-// array or comma-separated values; with --summary what they add up to.
+// array or comma-separated values; with --summary what they add up to. Records that wait in the spool
+// come first, marked. The records are printed as they are read, never held all at once.
 namespace History {
 
-// Prints what `options` ask for on stdout (a failure on stderr) and returns the exit code.
-int run(const HostOptions& options);
-QString table(const QVector<UpdateRecord>& records);
-QString csv(const QVector<UpdateRecord>& records);
-QString json(const QVector<UpdateRecord>& records);
+// Prints what `options` ask for on `out` (a failure on `err`) and returns the exit code.
+int run(const HostOptions& options, QTextStream& out, QTextStream& err);
 
 }

@@ -89,7 +89,8 @@ struct OptionTable
                                  QStringLiteral("Module addresses to look for, comma-separated (0 to 255)."),
                                  QStringLiteral("list"), QLatin1String(DefaultAddresses)};
     QCommandLineOption probe{QStringLiteral("probe-ms"),
-                             QStringLiteral("How long each address may take to answer while looking for modules."),
+                             QStringLiteral("How long each address may take to answer while looking for modules, until "
+                                            "one on its port has answered."),
                              QStringLiteral("ms"), QString::number(ModuleDiscovery::DefaultProbeTimeoutMs)};
     QCommandLineOption window{QStringLiteral("window"),
                               QStringLiteral("The most flash words kept in flight while writing (1: one at a time, "
@@ -132,6 +133,12 @@ struct OptionTable
                              QStringLiteral("With --history: only updates started at or after this UTC date or time "
                                             "(2026-12-01, 2026-12-01T08:00)."),
                              QStringLiteral("time")};
+    // The production line's options.
+    QCommandLineOption recordsInit{QStringLiteral("records-init"),
+                                   QStringLiteral("Create the folder of a new records file given with --records.")};
+    QCommandLineOption jsonProgress{QStringLiteral("json-progress"),
+                                    QStringLiteral("With --json: also a JSON line as each update reaches a phase or "
+                                                   "moves on by a percent (phase, percent, ETA).")};
     QCommandLineOption screenshotAt{QStringLiteral("screenshot-at"),
                                     QStringLiteral("Percent of the write at which the picture is taken."),
                                     QStringLiteral("percent"), QString::number(HostOptions::DefaultScreenshotPercent)};
@@ -146,7 +153,7 @@ struct OptionTable
         CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, ifChanged, list, dryRun, timeout, json, verbose, quiet, port, usbPort,
                             portFile, baud, addresses, probe, window, poll, plugins, simulate, exitWhenDone, screenshot,
                             screenshotAt, records, history, summary, csv, firmware, result, station, since,
-                            capture});
+                            capture, recordsInit, jsonProgress});
         parser->addPositionalArgument(QStringLiteral("dux-sim options"),
                                       QStringLiteral("Options for dux-sim, after --, with --simulate."),
                                       QStringLiteral("[-- dux-sim options]"));
@@ -284,6 +291,8 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     options.recordsLocation = parser.value(table.records);
     options.capturePath = parser.isSet(table.capture) ? parser.value(table.capture)
                                                       : qEnvironmentVariable(CaptureVariable);
+    options.recordsInit = parser.isSet(table.recordsInit);
+    options.jsonProgress = parser.isSet(table.jsonProgress);
     if (!readHistoryOptions(parser, table, &options, &error) || options.history)
         return parsed;
 
@@ -298,6 +307,8 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
         error = QStringLiteral("--all, --watch and more than one --module need --headless");
     else if (options.allModules + options.watch + !options.moduleKeys.isEmpty() > 1)
         error = QStringLiteral("--module, --all and --watch exclude each other");
+    else if (options.jsonProgress && !options.json)
+        error = QStringLiteral("--json-progress needs --json");
     else if (options.watch && options.dryRun)
         error = QStringLiteral("--dry-run checks the modules found now; it does not go with --watch");
     return parsed;

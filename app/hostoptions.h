@@ -61,6 +61,10 @@ struct HostOptions
     QString capturePath;
     // --records: where the records go (and --history reads them); empty: DUX_RECORDS, the setting, the file.
     QString recordsLocation;
+    // The folder of a new records file is created rather than refused.
+    bool recordsInit = false;
+    // With --json: a JSON line for each update's phases and percents as well.
+    bool jsonProgress = false;
     // --history and its filters (module: moduleKeys), --summary, --csv.
     bool history = false;
     bool summary = false;

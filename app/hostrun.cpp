@@ -193,7 +193,7 @@ void HostRun::shareEventLoop()
     };
     for (const QString& key : m_handler->getModulePluginKeys(true))
         share(key);
-    // Queued: the discovery still asks the new link's other addresses, and must not wait nested.
+    // Queued: the register reports from inside the discovery's search.
     connect(m_handler.get(), &PluginHandler::modulePluginAdded, this, share, Qt::QueuedConnection);
 }
 

@@ -1,6 +1,5 @@
 #include "hostwindow.h"
 
-#include "commandhandlerinterface.h"
 #include "containerinterface.h"
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
@@ -19,7 +18,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -32,7 +30,7 @@ constexpr int ContainerHeight = 640;
 constexpr int RecordsWidth = 900;
 constexpr int RecordsHeight = 700;
 // The signal a container may have to report the end of an update, and its message for success.
-constexpr const char* FirmwareCompletedSignal = "handleFirmwareCompleted(QString,QString)";
+constexpr const char* OutcomeObjectName = "updateOutcome";
 constexpr const char* UpdateSucceededMessage = "true";
 enum Column { KeyColumn, TypeColumn, AddressColumn, FirmwareColumn, LinkColumn, ColumnCount };
 }
@@ -146,9 +144,9 @@ QDialog* HostWindow::openContainer(ContainerInterface* container)
         return qobject_cast<QDialog*>(window);
     }
     // Each container shown here, or an instance of it that runs an update, may report its module's new version.
-    if (container->metaObject()->indexOfSignal(FirmwareCompletedSignal) >= 0) {
-        connect(container, SIGNAL(handleFirmwareCompleted(QString, QString)), this,
-                SLOT(handleFirmwareCompleted(QString, QString)), Qt::UniqueConnection);
+    if (QObject* outcome = container->findChild<QObject*>(QLatin1String(OutcomeObjectName))) {
+        connect(outcome, SIGNAL(finished(UpdateOutcome::Report)), this, SLOT(outcomeFinished(UpdateOutcome::Report)),
+                Qt::UniqueConnection);
     }
     auto* window = new QDialog(this);
     window->setWindowTitle(container->name());
@@ -201,22 +199,11 @@ void HostWindow::applyIfChanged(QObject* container) const
     container->setProperty(HostMessages::IfChangedProperty, m_ifChanged->isChecked());
 }
 
-void HostWindow::handleFirmwareCompleted(const QString& moduleKey, const QString& message)
+void HostWindow::outcomeFinished(const UpdateOutcome::Report& report)
 {
-    if (moduleKey.isEmpty() || message != QLatin1String(UpdateSucceededMessage))
+    if (!report.success || report.moduleKey.isEmpty() || report.firmwareVersion.isEmpty())
         return;
-    // The container hands the module's link back after it has reported.
-    QTimer::singleShot(0, this, [this, moduleKey] { readVersionAfterUpdate(moduleKey); });
-}
-
-void HostWindow::readVersionAfterUpdate(const QString& moduleKey)
-{
-    DUXLModuleInterface* module = m_handler->getModulePlugin(moduleKey);
-    DUXLConnectionInterface* connection = module ? module->connectionInterface() : nullptr;
-    CommandHandlerInterface* link = connection ? connection->commandHandler() : nullptr;
-    if (!link)
-        return;
-    m_updatedVersions.insert(moduleKey, link->getFirmwareVersion(module->moduleAddress()));
+    m_updatedVersions.insert(report.moduleKey, report.firmwareVersion);
     refreshModules();
 }
 

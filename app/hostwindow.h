@@ -1,5 +1,7 @@
 #pragma once
 
+#include "updateoutcome.h"
+
 #include <QHash>
 #include <QList>
 #include <QMainWindow>
@@ -40,12 +42,12 @@ public:
     bool captureTo(const QString& path);
 
 private slots:
-    // A container reports a finished update: the module's version is read again once it is handed back.
-    void handleFirmwareCompleted(const QString& moduleKey, const QString& message);
+    // A container's update ended: an updated module runs the version its plug-in read back. Taken from
+    // the report rather than asked again: the plug-in may be waiting on the same link for another answer.
+    void outcomeFinished(const UpdateOutcome::Report& report);
 
 private:
     void refreshModules();
-    void readVersionAfterUpdate(const QString& moduleKey);
     void applyIfChanged(QObject* container) const;
     void showCaptureState();
 

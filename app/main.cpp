@@ -9,10 +9,13 @@
 #include "hostrun.h"
 #include "installlayout.h"
 #include "recordkeeper.h"
+#include "recordstore.h"
 #include "runwatchdog.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QTextStream>
 
 
@@ -37,6 +40,30 @@ bool displayAvailable()
 
 }
 
+// A records location dux-host cannot use is refused before anything else: an unknown scheme would
+// become a SQLite file named after it, a misspelt folder a new, empty database. The default file's
+// folder (the first run's home) and one asked for with --records-init are created.
+QString recordsProblem(const HostOptions& options)
+{
+    const QString location = RecordKeeper::configuredLocation(options.recordsLocation);
+    const QString problem = RecordStore::locationProblem(location);
+    if (!problem.isEmpty() || RecordStore::isServerLocation(location) || location == RecordKeeper::localFile())
+        return problem;
+    const QString folder = QFileInfo(RecordStore::sqliteFile(location)).absolutePath();
+    if (QFileInfo(folder).isDir() || (options.recordsInit && QDir().mkpath(folder)))
+        return QString();
+    return QStringLiteral("the folder %1 of the records file %2 does not exist (--records-init creates it)")
+        .arg(folder, RecordStore::sqliteFile(location));
+}
+
+bool refusedRecords(const HostOptions& options)
+{
+    const QString problem = recordsProblem(options);
+    if (!problem.isEmpty())
+        Console::err() << "dux-host: " << problem << Qt::endl;
+    return !problem.isEmpty();
+}
+
 int main(int argc, char* argv[])
 {
     const HostOptions::Parsed parsed = HostOptions::parse(argumentsOf(argc, argv));
@@ -54,7 +81,7 @@ int main(int argc, char* argv[])
     }
     if (options.history) {
         QCoreApplication app(argc, argv);
-        return History::run(options);
+        return refusedRecords(options) ? HostOptions::ExitUsage : History::run(options, Console::out(), Console::err());
     }
     // The plug-in's recorder reads where the records go from the environment, as from a user's DUX_RECORDS.
     if (!options.recordsLocation.isEmpty())
@@ -78,6 +105,9 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("dux-host"));
     InstallLayout::loadTranslation(&app);
+    // --list keeps no records.
+    if (!options.list && refusedRecords(options))
+        return HostOptions::ExitUsage;
     HostRun run(options, &app);
     return run.exec();
 }

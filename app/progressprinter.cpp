@@ -44,30 +44,24 @@ ProgressPrinter::ProgressPrinter(QTextStream* out, bool terminal, QObject* paren
 
 void ProgressPrinter::start()
 {
-    m_clock.start();
+    m_state.start();
     if (m_terminal && m_out)
         m_tick.start();
 }
 
 void ProgressPrinter::phaseReached(const QString& phase)
 {
-    m_phase = phase;
-    m_done = 0;
-    m_total = 0;
-    if (phase == WritePhase)
-        m_writeStartMs = m_clock.elapsed();
+    m_state.reachPhase(phase);
     if (m_terminal)
         rewriteLine();
     else if (m_out)
-        *m_out << clockText(m_clock.elapsed()) << ' ' << phase << Qt::endl;
+        *m_out << clockText(m_state.elapsedMs()) << ' ' << phase << Qt::endl;
 }
 
 void ProgressPrinter::progressed(qint64 bytesDone, qint64 bytesTotal)
 {
-    const bool complete = bytesDone == bytesTotal;
-    m_done = bytesDone;
-    m_total = bytesTotal;
-    if (m_terminal && (complete || m_clock.elapsed() - m_rewrittenAtMs >= RewriteIntervalMs))
+    m_state.progress(bytesDone, bytesTotal);
+    if (m_terminal && (bytesDone == bytesTotal || m_state.elapsedMs() - m_rewrittenAtMs >= RewriteIntervalMs))
         rewriteLine();
 }
 
@@ -91,7 +85,7 @@ int ProgressPrinter::percentOf(const QString& phaseName, qint64 done, qint64 tot
 
 QString ProgressPrinter::statusLine() const
 {
-    return statusText(m_phase, m_done, m_total, m_clock.elapsed(), m_writeStartMs);
+    return statusText(m_state.phase(), m_state.done(), m_state.total(), m_state.elapsedMs(), m_state.writeStartMs());
 }
 
 QString ProgressPrinter::statusText(const QString& phase, qint64 done, qint64 total, qint64 elapsedMs, qint64 writeStartMs)
@@ -105,16 +99,26 @@ QString ProgressPrinter::statusText(const QString& phase, qint64 done, qint64 to
         return line;
     const double bytesPerMs = double(done) / writeMs;
     line += QStringLiteral("  %1 KiB/s").arg(bytesPerMs * MsPerSecond / BytesPerKiB, 0, 'f', 2);
-    if (writeMs < EtaSettleMs || done * Percent < total * EtaSettlePercent)
+    const qint64 eta = etaSeconds(phase, done, total, elapsedMs, writeStartMs);
+    if (eta < 0)
         return line;
-    const qint64 etaSeconds = qint64((total - done) / bytesPerMs) / MsPerSecond;
-    return line + QStringLiteral("  ETA %1:%2").arg(etaSeconds / SecondsPerMinute).arg(etaSeconds % SecondsPerMinute, 2, 10, QLatin1Char('0'));
+    return line + QStringLiteral("  ETA %1:%2").arg(eta / SecondsPerMinute).arg(eta % SecondsPerMinute, 2, 10, QLatin1Char('0'));
 }
+
+qint64 ProgressPrinter::etaSeconds(const QString& phase, qint64 done, qint64 total, qint64 elapsedMs, qint64 writeStartMs)
+{
+    const qint64 writeMs = elapsedMs - writeStartMs;
+    if (phase != WritePhase || done <= 0 || writeMs < EtaSettleMs || done * Percent < total * EtaSettlePercent)
+        return -1;
+    const double bytesPerMs = double(done) / writeMs;
+    return qint64((total - done) / bytesPerMs) / MsPerSecond;
+}
+
 
 void ProgressPrinter::rewriteLine()
 {
     if (m_out)
         *m_out << RewriteLine << statusLine() << Qt::flush;
-    m_rewrittenAtMs = m_clock.elapsed();
+    m_rewrittenAtMs = m_state.elapsedMs();
     m_linePending = true;
 }

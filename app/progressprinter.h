@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include "progressstate.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -31,19 +32,18 @@ public:
 
     // "[m:ss.zzz]", the time of a printed line since the update started.
     static QString clockText(qint64 ms);
+    // The percent of the whole update that `done` of `total` bytes of `phase` stand for.
+    static int percentOf(const QString& phase, qint64 done, qint64 total);
+    // The seconds the write still takes at its rate so far; -1 outside the write or before its rate settled.
+    static qint64 etaSeconds(const QString& phase, qint64 done, qint64 total, qint64 elapsedMs, qint64 writeStartMs);
 
 private:
-    static int percentOf(const QString& phase, qint64 done, qint64 total);
     void rewriteLine();
 
     QTextStream* m_out;
     bool m_terminal;
-    QElapsedTimer m_clock;
+    ProgressState m_state;
     QTimer m_tick;
-    QString m_phase;
-    qint64 m_done = 0;
-    qint64 m_total = 0;
-    qint64 m_writeStartMs = -1;
     qint64 m_rewrittenAtMs = 0;
     bool m_linePending = false;
 };

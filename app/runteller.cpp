@@ -3,6 +3,7 @@
 #include "console.h"
 #include "moduleupdate.h"
 #include "progressboard.h"
+#include "progressevents.h"
 #include "progressprinter.h"
 #include "updatesummary.h"
 #include "visibletext.h"
@@ -54,6 +55,12 @@ void RunTeller::searching(const QString& reason)
 
 void RunTeller::updateAdded(ModuleUpdate* update)
 {
+    if (m_options.json && m_options.jsonProgress) {
+        auto* events = new ProgressEvents(&Console::out(), update->moduleKey(), update);
+        connect(update, &ModuleUpdate::phaseChanged, events, &ProgressEvents::phaseReached);
+        connect(update, &ModuleUpdate::progressed, events, &ProgressEvents::progressed);
+        return;
+    }
     if (m_options.verbosity != HostOptions::Verbosity::Normal || m_options.json || m_options.watch)
         return;
     if (!m_options.updatesSeveral()) {
@@ -96,13 +103,13 @@ RunTeller::Text RunTeller::endText(const QList<UpdateResult>& results, int told,
     Text text;
     const QList<UpdateResult> untold = results.mid(told);
     // A table for several modules; a line each where no module was chosen, or for a plan.
-    const bool table = m_options.updatesSeveral() && !m_options.dryRun
-        && !(results.size() == 1 && results.first().moduleKey.isEmpty());
+    const bool refusedUpFront = results.size() == 1 && results.first().moduleKey.isEmpty();
+    const bool table = m_options.updatesSeveral() && !m_options.dryRun && !refusedUpFront;
     for (const UpdateResult& result : untold)
         add(&text, result, !table);
     if (table)
         (m_options.json ? text.err : text.out) += UpdateSummary::table(results);
-    if (m_options.watch)
+    if (m_options.watch && !refusedUpFront)
         (m_options.json ? text.err : text.out) += UpdateSummary::watchCount(results, m_fileIdentifier) + QLatin1Char('\n');
     if (cutLine && !text.out.isEmpty())
         text.out.prepend(QLatin1Char('\n'));

@@ -12,6 +12,7 @@
 #include "pluginhandler.h"
 #include "runrecorder.h"
 #include "runteller.h"
+#include "serialcommandhandler.h"
 #include "timescale.h"
 #include "updatesummary.h"
 #include "bootloadercommands.h"
@@ -33,6 +34,11 @@ constexpr int WordLineBytes = DuxlFrame::HeaderBytes + DuxlFrame::CommandRequest
 constexpr int LineBitsPerByte = 10;
 // An ended update's instance goes this long after its worker's lingering, so that the worker has left.
 constexpr int LeaveSlackMs = 50;
+// A cancelled update's last request may still be in flight on its link (a page of words, a word's
+// retry): the module's state is asked once the link is free, looked at this often, and after the
+// write phase's reply time-out (5000 ms) and a margin at the latest, whatever the link does.
+constexpr int StateQuestionPollMs = 20;
+constexpr int StateQuestionWaitMs = 5500;
 
 // An update that had not ended when the run was cut short by `outcome` at `elapsedMs`.
 void cutShort(UpdateResult* result, UpdateResult::Outcome outcome, qint64 elapsedMs)
@@ -44,16 +50,28 @@ void cutShort(UpdateResult* result, UpdateResult::Outcome outcome, qint64 elapse
         : QStringLiteral("interrupted; the module did not answer the cancel in time");
 }
 
+CommandHandlerInterface* linkOf(PluginHandler& handler, const QString& key)
+{
+    DUXLModuleInterface* module = handler.getModulePlugin(key);
+    DUXLConnectionInterface* connection = module ? module->connectionInterface() : nullptr;
+    return connection ? connection->commandHandler() : nullptr;
+}
+
 // What the module answers on the host's link once its update has handed the link back; empty when it is
 // not listed any more (its port went), its link is closed, or it does not answer.
 QString askVersion(PluginHandler& handler, const QString& key)
 {
-    DUXLModuleInterface* module = handler.getModulePlugin(key);
-    DUXLConnectionInterface* connection = module ? module->connectionInterface() : nullptr;
-    CommandHandlerInterface* link = connection ? connection->commandHandler() : nullptr;
+    CommandHandlerInterface* link = linkOf(handler, key);
     if (!link || !link->isDeviceOpen())
         return QString();
-    return link->getFirmwareVersion(module->moduleAddress());
+    return link->getFirmwareVersion(handler.getModulePlugin(key)->moduleAddress());
+}
+
+// Whether a request still waits on the module's link, which would refuse another one now.
+bool linkInUse(PluginHandler& handler, const QString& key)
+{
+    const auto* link = qobject_cast<SerialCommandHandler*>(linkOf(handler, key));
+    return link && link->isRequestInFlight();
 }
 
 QString listText(const QStringList& keys)
@@ -113,6 +131,11 @@ void UpdateRun::start()
         tryToStart();
         return;
     }
+    m_refusal = clashOf({});
+    if (!m_refusal.isEmpty()) {
+        endNotStarted(UpdateResult::Outcome::NotStarted);
+        return;
+    }
     m_teller->watching();
     // Queued: the register reports from inside the discovery's search, which must not run again
     // from the nested waits of what is started here.
@@ -122,7 +145,37 @@ void UpdateRun::start()
         appeared(key);
 }
 
+QString UpdateRun::clashOf(const QStringList& keys) const
+{
+    const QStringList twice = m_host.discovery->samePortsTwice();
+    if (!twice.isEmpty())
+        return QStringLiteral("ports %1 are one module under two names: give its port once")
+            .arg(twice.join(QStringLiteral("; ")));
+    QStringList usb;
+    for (const QString& key : keys) {
+        if (reenumerates(key))
+            usb.append(key);
+    }
+    if (usb.size() > 1)
+        return QStringLiteral("%1 are on USB links, which come back under a new port when their module restarts: "
+                              "give at most one of them to a run of several modules")
+            .arg(listText(usb));
+    return QString();
+}
+
 QStringList UpdateRun::chooseModules()
+{
+    QStringList keys = listedChoice();
+    if (keys.isEmpty())
+        return keys;
+    m_refusal = clashOf(keys);
+    if (m_refusal.isEmpty())
+        return keys;
+    m_refusalFinal = true;
+    return {};
+}
+
+QStringList UpdateRun::listedChoice()
 {
     const QStringList listed = m_host.handler->getModulePluginKeys(true);
     m_refusalFinal = !listed.isEmpty();
@@ -307,11 +360,32 @@ void UpdateRun::updateEnded(ModuleUpdate* update, const UpdateResult& result)
     ended.timeoutSeconds = m_options.timeoutSeconds;
     // The state is told as the module states it, not as the phase would leave it: a late restart, a
     // lost reply or a junk answer may have put it elsewhere.
-    if ((ended.failed() || ended.outcome == UpdateResult::Outcome::Interrupted) && !ended.phase.isEmpty())
-        ended.moduleState = UpdateResult::moduleStateAfter(ended.phase, askVersion(*m_host.handler, ended.moduleKey));
+    if ((ended.failed() || ended.outcome == UpdateResult::Outcome::Interrupted) && !ended.phase.isEmpty()) {
+        QElapsedTimer waited;
+        waited.start();
+        askStateWhenFree(update, ended, waited);
+        return;
+    }
+    conclude(update, ended);
+}
+
+void UpdateRun::askStateWhenFree(ModuleUpdate* update, UpdateResult ended, const QElapsedTimer& waited)
+{
+    if (m_finished)
+        return;
+    if (linkInUse(*m_host.handler, ended.moduleKey) && waited.elapsed() < StateQuestionWaitMs) {
+        QTimer::singleShot(StateQuestionPollMs, this, [this, update, ended, waited] { askStateWhenFree(update, ended, waited); });
+        return;
+    }
+    ended.moduleState = UpdateResult::moduleStateAfter(ended.phase, askVersion(*m_host.handler, ended.moduleKey));
     // The wait for the answer let the run's end come first, which told this update as cut short.
     if (m_finished)
         return;
+    conclude(update, ended);
+}
+
+void UpdateRun::conclude(ModuleUpdate* update, const UpdateResult& ended)
+{
     m_results.append(ended);
     m_resultPositions.append(m_positions.value(update, m_results.size()));
     const auto at = std::find_if(m_running.begin(), m_running.end(),
@@ -390,6 +464,9 @@ void UpdateRun::endNotStarted(UpdateResult::Outcome outcome)
         : m_refusal;
     m_results.append(result);
     m_host.recorder->record(result);
+    // A watch tells each result as it comes; this one before any module.
+    if (m_options.watch)
+        m_teller->moduleEnded(result);
     finish();
 }
 

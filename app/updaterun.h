@@ -77,7 +77,12 @@ signals:
 
 private:
     // The fixed modules to update, or empty with m_refusal (found none yet or a wrong key) set.
+    // The modules the options name among those listed, unless they cannot be given to one run (clashOf).
     QStringList chooseModules();
+    QStringList listedChoice();
+    // Why `keys` cannot go to one run: two ports that are one module, or several modules on USB links,
+    // whose new port after a restart no update can tell from another's; empty when they can.
+    QString clashOf(const QStringList& keys) const;
     void tryToStart();
     void startUpdates(const QStringList& keys);
     void plan(const QStringList& keys);
@@ -92,6 +97,11 @@ private:
     // Starts it; one that did not start has ended.
     void startOne(ModuleUpdate* update);
     void updateEnded(ModuleUpdate* update, const UpdateResult& result);
+    // Asks the module of an update that did not end updated for its state once its link is free, then
+    // concludes the update.
+    void askStateWhenFree(ModuleUpdate* update, UpdateResult ended, const QElapsedTimer& waited);
+    // Takes an ended update's result into the run.
+    void conclude(ModuleUpdate* update, const UpdateResult& ended);
     void cancelAll(UpdateResult::Outcome outcome, int waitMs);
     void endNotStarted(UpdateResult::Outcome outcome);
     void finish();

@@ -1,5 +1,7 @@
 #include "visibletext.h"
 
+#include <algorithm>
+
 namespace {
 // C0 controls, DEL and the C1 controls, which some terminals take as escape sequences too.
 constexpr ushort LastC0Control = 0x1f;
@@ -16,6 +18,10 @@ bool isControl(ushort code)
 
 QString visibleText(const QString& text)
 {
+    // Most texts hold nothing to escape: they are shared, not copied (--history prints 100,000 rows).
+    if (std::none_of(text.begin(), text.end(),
+                     [](QChar c) { return c == QLatin1Char('\\') || isControl(c.unicode()); }))
+        return text;
     QString visible;
     visible.reserve(text.size());
     for (const QChar character : text) {

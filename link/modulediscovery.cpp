@@ -8,10 +8,12 @@
 #include "peripherymanager.h"
 #include "pluginhandler.h"
 #include "portlistfile.h"
+#include "portsearch.h"
 #include "serialcommandhandler.h"
 #include "serialconnection.h"
 #include "wirecapture.h"
 
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QSet>
@@ -103,6 +105,31 @@ QStringList ModuleDiscovery::portNames() const
     return m_links.keys();
 }
 
+QStringList ModuleDiscovery::samePortsTwice() const
+{
+    QStringList pairs;
+    for (auto twin = m_twins.cbegin(); twin != m_twins.cend(); ++twin) {
+        const QSerialPortInfo first = m_links.value(twin.value()).port;
+        pairs.append(QStringLiteral("%1 and %2 (%3)")
+                         .arg(twin.value(), twin.key(), QFileInfo(first.systemLocation()).canonicalFilePath()));
+    }
+    return pairs;
+}
+
+QString ModuleDiscovery::twinOf(const QSerialPortInfo& port) const
+{
+    const QString device = QFileInfo(port.systemLocation()).canonicalFilePath();
+    for (const Link& link : m_links) {
+        const QSerialPortInfo& known = link.port;
+        const bool sameDevice = !device.isEmpty() && QFileInfo(known.systemLocation()).canonicalFilePath() == device;
+        const bool sameUsbModule = !port.serialNumber().isEmpty() && port.serialNumber() == known.serialNumber()
+            && port.vendorIdentifier() == known.vendorIdentifier() && port.productIdentifier() == known.productIdentifier();
+        if (sameDevice || sameUsbModule)
+            return known.portName();
+    }
+    return QString();
+}
+
 void ModuleDiscovery::start()
 {
     connect(PeripheryManager::instance(), &PeripheryManager::handleUSBInterfaces, this,
@@ -121,29 +148,64 @@ void ModuleDiscovery::update(const QList<QSerialPortInfo>& ports)
         if (!present.contains(name))
             removePort(name);
     }
+    for (auto twin = m_twins.begin(); twin != m_twins.end();)
+        twin = present.contains(twin.key()) ? twin + 1 : m_twins.erase(twin);
+    QList<QSerialPortInfo> added;
     for (const QSerialPortInfo& port : ports) {
-        if (!m_links.contains(port.portName()))
-            m_links.insert(port.portName(), probe(port));
+        if (m_links.contains(port.portName()) || m_twins.contains(port.portName()))
+            continue;
+        // Known under a name searched before, or under one just before it in this list.
+        const QString twin = twinOf(port);
+        if (!twin.isEmpty()) {
+            m_twins.insert(port.portName(), twin);
+            continue;
+        }
+        added.append(port);
+        m_links.insert(port.portName(), Link{port, nullptr, {}});
     }
+    probe(added);
     releaseParked();
 }
 
 void ModuleDiscovery::rescan()
 {
-    const QStringList known = m_links.keys();
-    for (const QString& name : known) {
-        if (!m_links.value(name).connection)
-            m_links.insert(name, probe(m_links.value(name).port));
+    QList<QSerialPortInfo> silent;
+    for (const Link& link : qAsConst(m_links)) {
+        if (!link.connection)
+            silent.append(link.port);
     }
+    probe(silent);
 }
 
-ModuleDiscovery::Link ModuleDiscovery::probe(const QSerialPortInfo& port)
+void ModuleDiscovery::probe(const QList<QSerialPortInfo>& ports)
+{
+    QVector<PortSearch::Port> searched;
+    for (const QSerialPortInfo& port : ports) {
+        PortSearch::Port search;
+        search.info = port;
+        search.oneModule = LinkKindRules::forKind(linkKindOf(port)).oneModulePerLink;
+        searched.append(search);
+    }
+    PortSearch::searchAll(searched, {m_probeAddresses, m_probeTimeoutMs, m_dataRate, m_capture});
+    for (const PortSearch::Port& port : qAsConst(searched))
+        m_links.insert(port.info.portName(), linkOf(port));
+}
+
+ModuleDiscovery::Link ModuleDiscovery::linkOf(const PortSearch::Port& searched)
 {
     Link link;
-    link.port = port;
-    const QString name = port.portName();
-    const int kind = linkKindOf(port);
-    auto* connection = new SerialConnection(connectionKey(name, kind), port, kind, m_handler);
+    link.port = searched.info;
+    const QString name = searched.info.portName();
+    if (!searched.openError.isEmpty()) {
+        qCWarning(lcDiscovery).noquote() << name << "cannot be opened:" << searched.openError;
+        return link;
+    }
+    // Leave a port without a module to others until asked to look again.
+    if (searched.answers.isEmpty())
+        return link;
+
+    const int kind = linkKindOf(searched.info);
+    auto* connection = new SerialConnection(connectionKey(name, kind), searched.info, kind, m_handler);
     SerialCommandHandler* handler = connection->serialHandler();
     handler->setDataRate(m_dataRate);
     handler->setWindowLimit(m_windowLimit);
@@ -153,27 +215,13 @@ ModuleDiscovery::Link ModuleDiscovery::probe(const QSerialPortInfo& port)
         delete connection;
         return link;
     }
-
-    handler->setMaxTimeoutMS(m_probeTimeoutMs);
-    for (unsigned char address : qAsConst(m_probeAddresses)) {
-        const QString version = handler->getFirmwareVersion(address);
-        if (version.isEmpty())
-            continue;
-        const QString typeCode = typeCodeOf(version);
-        const QString key = moduleKey(name, LinkModule::moduleNameOf(typeCode), address);
-        link.modules.append(new LinkModule(key, connection, address, typeCode, m_handler, version));
-        qCDebug(lcDiscovery).noquote() << "found" << key << "running" << version;
+    for (const PortSearch::Answer& answer : searched.answers) {
+        const QString typeCode = typeCodeOf(answer.version);
+        const QString key = moduleKey(name, LinkModule::moduleNameOf(typeCode), answer.address);
+        link.modules.append(new LinkModule(key, connection, answer.address, typeCode, m_handler, answer.version));
+        qCDebug(lcDiscovery).noquote() << "found" << key << "running" << answer.version;
         if (m_capture)
             m_capture->noteModule(name, key);
-        if (LinkKindRules::forKind(kind).oneModulePerLink)
-            break;
-    }
-    handler->resetMaxTimeoutMS();
-
-    if (link.modules.isEmpty()) {
-        // Leave the port to others until asked to look again.
-        delete connection;
-        return link;
     }
     link.connection = connection;
     m_handler->addConnectionPlugin(connection->key(), connection);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commandhandlerinterface.h"
+#include "portsearch.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -37,9 +38,10 @@ public:
     static int linkKindOf(const QSerialPortInfo& port);
 
     // Addresses asked on each new port, in this order (default 1 to 4). A USB link holds one module,
-    // so asking stops at the first answer there.
+    // so asking stops at the first answer there. New ports are searched side by side.
     void setProbeAddresses(const QVector<unsigned char>& addresses);
-    // How long one address may take to answer while looking.
+    // How long one address may take to answer while looking, until a module on its port has answered
+    // (PortSearch::followUpTimeoutMs then bounds the rest).
     void setProbeTimeoutMs(int timeoutMs);
     // The most requests the links found from now on keep in flight (CommandHandlerInterface::setWindowLimit).
     void setWindowLimit(int limit);
@@ -51,6 +53,10 @@ public:
 
     // Every port seen so far, with or without a module.
     QStringList portNames() const;
+    // Ports present that are another present port's device under a second name (a symbolic link, the
+    // same path given twice, a USB module's second interface with its serial number): "PORT and PORT
+    // (DEVICE)" each. Such a port is not searched.
+    QStringList samePortsTwice() const;
     QVector<unsigned char> probeAddresses() const { return m_probeAddresses; }
     int probeTimeoutMs() const { return m_probeTimeoutMs; }
     int dataRate() const { return m_dataRate; }
@@ -83,12 +89,18 @@ private:
         QElapsedTimer since;
     };
 
-    Link probe(const QSerialPortInfo& port);
+    // Searches `ports` side by side and keeps what was found on each.
+    void probe(const QList<QSerialPortInfo>& ports);
+    // The port among those known whose device `port` is too; empty when none.
+    QString twinOf(const QSerialPortInfo& port) const;
+    // Registers the modules that answered on a searched port, on a link opened anew.
+    Link linkOf(const PortSearch::Port& searched);
     void removePort(const QString& portName);
     void releaseParked();
 
     PluginHandler* m_handler;
     QMap<QString, Link> m_links; // every port seen, by name
+    QMap<QString, QString> m_twins; // a port not searched, by name: the port whose device it is
     // Links that vanished while an update owned them: their handler may still be in the update's
     // hands, so they live on until no update thread runs.
     QList<ParkedConnection> m_parked;

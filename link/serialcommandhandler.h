@@ -54,6 +54,8 @@ public:
     void setWireCapture(WireCapture* capture);
 
     QString portName() const { return m_port.portName(); }
+    // A request or a window of words waits on the link, which refuses another request until it has ended.
+    bool isRequestInFlight() const { return m_busy; }
     // Why the last open, request or rate change failed.
     QString errorString() const { return m_errorString; }
     // Bytes that arrived while no request waited for them, dropped unread since construction.

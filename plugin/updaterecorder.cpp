@@ -6,6 +6,8 @@
 
 namespace {
 
+// What a record written while the update runs says of it, until the update ends.
+constexpr const char* NotFinishedText = "not finished";
 // A module key is PORT/TYPE/ADDRESS.
 enum KeyPart { PortPart, TypePart, AddressPart };
 
@@ -38,7 +40,7 @@ void UpdateRecorder::setCancelReason(const QString& reason, bool interrupted)
     m_cancelInterrupted = interrupted;
     // Said at once: the update may not answer the cancel before the process ends.
     if (!m_runId.isEmpty())
-        writeRun(sofar);
+        writeRun(sofar, true);
 }
 
 bool UpdateRecorder::flush(int waitMs)
@@ -46,21 +48,23 @@ bool UpdateRecorder::flush(int waitMs)
     return m_writer->flush(waitMs);
 }
 
-void UpdateRecorder::recordPhase(const UpdateOutcome::Report& report)
+void UpdateRecorder::recordPhase(UpdateOutcome::Report report)
 {
+    // Kept as it stands in case the process never ends the update: not a failure of the last step.
+    report.failureText = QLatin1String(NotFinishedText);
     QMutexLocker lock(&m_runMutex);
-    writeRun(report);
+    writeRun(report, false);
 }
 
 void UpdateRecorder::recordEnd(const UpdateOutcome::Report& report)
 {
     QMutexLocker lock(&m_runMutex);
-    writeRun(report);
+    writeRun(report, true);
     m_runId.clear();
     m_cancelReason.clear();
 }
 
-void UpdateRecorder::writeRun(UpdateOutcome::Report report)
+void UpdateRecorder::writeRun(UpdateOutcome::Report report, bool final)
 {
     // The host's reason replaces the plug-in's cancel text, and its verdict whether that was a fault.
     if (!m_cancelReason.isEmpty() && !report.success) {
@@ -69,7 +73,7 @@ void UpdateRecorder::writeRun(UpdateOutcome::Report report)
     }
     UpdateRecord record = recordOf(report, m_runId);
     m_runId = record.id;
-    m_writer->write(record);
+    m_writer->write(record, final);
 }
 
 UpdateRecord::Result UpdateRecorder::resultOf(const UpdateOutcome::Report& report)

@@ -39,10 +39,11 @@ signals:
 
 private:
     // Called in the thread that reports the phase.
-    void recordPhase(const UpdateOutcome::Report& report);
+    void recordPhase(UpdateOutcome::Report report);
     void recordEnd(const UpdateOutcome::Report& report);
     // Writes the record of the update under way, with m_runMutex held.
-    void writeRun(UpdateOutcome::Report report);
+    // `final`: the update ended, or its host tells why it is cut short.
+    void writeRun(UpdateOutcome::Report report, bool final);
 
     UpdateOutcome* m_outcome;
     RecordWriter* m_writer;

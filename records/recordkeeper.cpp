@@ -3,8 +3,11 @@
 #include "appsettings.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
+
+constexpr const char* SpoolSuffix = ".spool";
 
 constexpr const char* LocalFileName = "records.sqlite";
 // Spooled records read per round while draining: bounds the memory of a long outage's backlog.
@@ -37,41 +40,59 @@ QString RecordKeeper::localFile()
 
 RecordKeeper::RecordKeeper(const QString& location, const QString& spoolFile)
     : m_target(location)
-    , m_spool(spoolFile)
+    , m_spool(RecordStore::isServerLocation(location) ? spoolFile : spoolBeside(location))
 {
 }
 
-RecordKeeper::Kept RecordKeeper::keep(const UpdateRecord& record)
+QString RecordKeeper::spoolBeside(const QString& location)
 {
-    if (!m_target.isServer()) {
-        if (m_target.insert(record))
-            return {true, QString()};
-        const QString problem = m_target.errorString();
-        m_target.close();
-        return lost(record, problem);
-    }
-    if (drain() && m_target.insert(record)) {
+    return RecordStore::sqliteFile(location) + QLatin1String(SpoolSuffix);
+}
+
+RecordKeeper::Kept RecordKeeper::keep(const UpdateRecord& record, bool final)
+{
+    if (drainFirst() && m_target.insert(record)) {
         m_serverDown = false;
         return {true, QString()};
     }
-    const QString serverProblem = m_target.errorString();
-    // A fresh connection next time: the server may be back by then.
+    const QString problem = m_target.errorString();
+    const bool locked = m_target.wasBusy();
+    // A fresh connection next time: the server may be back, the file free, by then.
     m_target.close();
+    if (!m_target.isServer() && !locked)
+        return lost(record, problem, final);
+    return spooled(record, problem, final);
+}
+
+RecordKeeper::Kept RecordKeeper::spooled(const UpdateRecord& record, const QString& problem, bool final)
+{
     if (m_spool.spool(record)) {
         const bool firstInOutage = !m_serverDown;
         m_serverDown = true;
-        return {true, firstInOutage ? QStringLiteral("Records: %1; they wait in %2 until the server answers.")
-                                          .arg(serverProblem, m_spool.displayName())
-                                    : QString()};
+        if (!firstInOutage)
+            return {true, QString()};
+        return {true, m_target.isServer()
+                          ? QStringLiteral("Records: %1; they wait in %2 until the server answers.")
+                                .arg(problem, m_spool.displayName())
+                          : QStringLiteral("Records: %1 (another program holds it locked); they wait in %2 until it "
+                                           "is free.")
+                                .arg(problem, m_spool.displayName())};
     }
     const QString spoolProblem = m_spool.errorString();
     m_spool.close();
-    return lost(record, serverProblem + QStringLiteral("; ") + spoolProblem);
+    return lost(record, problem + QStringLiteral("; ") + spoolProblem, final);
 }
 
-RecordKeeper::Kept RecordKeeper::lost(const UpdateRecord& record, const QString& problem)
+bool RecordKeeper::drainFirst()
 {
-    if (record.id == m_lostId)
+    if (!m_target.isServer() && !QFileInfo::exists(RecordStore::sqliteFile(m_spool.location())))
+        return true;
+    return drain();
+}
+
+RecordKeeper::Kept RecordKeeper::lost(const UpdateRecord& record, const QString& problem, bool final)
+{
+    if (!final || record.id == m_lostId)
         return {false, QString()};
     m_lostId = record.id;
     return {false, lostText(record, problem)};

@@ -94,13 +94,19 @@ void RecordWriter::stopAll()
     live.writers.clear();
 }
 
-void RecordWriter::write(const UpdateRecord& record)
+void RecordWriter::write(const UpdateRecord& record, bool final)
 {
     if (!m_thread.isRunning()) {
-        keepOne(record);
+        keepOne(record, final);
         return;
     }
-    QMetaObject::invokeMethod(m_context, [this, record] { keepOne(record); }, Qt::QueuedConnection);
+    {
+        QMutexLocker lock(&m_pendingMutex);
+        Pending& pending = m_pending[record.id];
+        pending.record = record;
+        pending.final = pending.final || final;
+    }
+    QMetaObject::invokeMethod(m_context, [this, id = record.id] { keepNewest(id); }, Qt::QueuedConnection);
 }
 
 bool RecordWriter::flush(int waitMs)
@@ -125,13 +131,25 @@ void RecordWriter::stop()
     m_thread.wait();
 }
 
-void RecordWriter::keepOne(UpdateRecord record)
+void RecordWriter::keepNewest(const QString& id)
+{
+    Pending pending;
+    {
+        QMutexLocker lock(&m_pendingMutex);
+        if (!m_pending.contains(id))
+            return;
+        pending = m_pending.take(id);
+    }
+    keepOne(pending.record, pending.final);
+}
+
+void RecordWriter::keepOne(UpdateRecord record, bool final)
 {
     if (!m_keeper)
         m_keeper = std::make_unique<RecordKeeper>(m_location, m_spoolFile);
     if (record.fileSha256.isEmpty())
         record.fileSha256 = fileSha256(record.fileName);
-    const RecordKeeper::Kept kept = m_keeper->keep(record);
+    const RecordKeeper::Kept kept = m_keeper->keep(record, final);
     if (kept.message.isEmpty())
         return;
     qCWarning(lcRecords).noquote() << kept.message;

@@ -2,6 +2,8 @@
 
 #include "updaterecord.h"
 
+#include <QHash>
+#include <QMutex>
 #include <QObject>
 #include <QThread>
 #include <memory>
@@ -21,7 +23,8 @@ public:
     ~RecordWriter() override;
 
     // Returns at once; the SHA-256 of the record's file is added on the writer's thread when missing.
-    void write(const UpdateRecord& record);
+    // `final` as RecordKeeper::keep.
+    void write(const UpdateRecord& record, bool final = true);
     // Waits up to `waitMs` until every record handed over is kept, spooled or said; false when they
     // were not by then. Not from the writer's thread.
     bool flush(int waitMs);
@@ -38,7 +41,14 @@ signals:
     void said(QString text);
 
 private:
-    void keepOne(UpdateRecord record);
+    struct Pending
+    {
+        UpdateRecord record;
+        bool final = false;
+    };
+    // Keeps the newest record handed over under `id`, unless an earlier call kept it already.
+    void keepNewest(const QString& id);
+    void keepOne(UpdateRecord record, bool final);
     // Stops the writers still alive as the application object goes.
     static void stopAll();
 
@@ -49,4 +59,8 @@ private:
     QObject* m_context = nullptr;
     // Made and used on m_thread only: database connections belong to the thread that opened them.
     std::unique_ptr<RecordKeeper> m_keeper;
+    // An update's record is handed over at each phase: while the writer waits (a locked file), the
+    // newer ones of a run replace the older ones, so that its final record is not held behind them.
+    QMutex m_pendingMutex;
+    QHash<QString, Pending> m_pending;
 };

@@ -9,22 +9,6 @@ constexpr int Unknown = -1;
 const QStringList ResultNames = {QStringLiteral("updated"), QStringLiteral("failed"), QStringLiteral("interrupted"),
                                  QStringLiteral("skipped"), QStringLiteral("not started")};
 
-// started_utc -> startedUtc: the JSON's keys in the style of the update JSON.
-QString jsonKey(const QString& column)
-{
-    QString key;
-    bool upper = false;
-    for (const QChar c : column) {
-        if (c == QLatin1Char('_')) {
-            upper = true;
-            continue;
-        }
-        key.append(upper ? c.toUpper() : c);
-        upper = false;
-    }
-    return key;
-}
-
 QVariant textValue(const QString& text)
 {
     return text.isEmpty() ? QVariant(QVariant::String) : QVariant(text);
@@ -121,10 +105,26 @@ QString UpdateRecord::timeText(const QDateTime& utc)
     return utc.toUTC().toString(Qt::ISODateWithMs);
 }
 
+// started_utc -> startedUtc: the JSON's keys in the style of the update JSON.
+QString UpdateRecord::jsonKey(const QString& column)
+{
+    QString key;
+    bool upper = false;
+    for (const QChar c : column) {
+        if (c == QLatin1Char('_')) {
+            upper = true;
+            continue;
+        }
+        key.append(upper ? c.toUpper() : c);
+        upper = false;
+    }
+    return key;
+}
+
 QJsonObject UpdateRecord::toJson() const
 {
     const QVariantList fields = values();
-    QJsonObject object{{QStringLiteral("schema"), 1}};
+    QJsonObject object{{QStringLiteral("schema"), JsonSchema}};
     for (int i = 0; i < fields.size(); ++i) {
         const QVariant& field = fields.at(i);
         const QString name = jsonKey(columns().at(i));

@@ -36,6 +36,10 @@ struct UpdateRecord
 
     // The table's columns, in the order of values() and fromValues().
     static const QStringList& columns();
+    // The "schema" of a record's JSON object.
+    static constexpr int JsonSchema = 1;
+    // A column's name as a key of the JSON object: camel case (started_utc: startedUtc).
+    static QString jsonKey(const QString& column);
     QVariantList values() const;
     static UpdateRecord fromValues(const QVariantList& values);
 

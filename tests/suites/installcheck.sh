@@ -11,7 +11,14 @@ root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 case "$source" in
     --build) DESTDIR="$root" cmake --install "$from" --prefix /usr >"$root/install.log" ;;
-    --deb) dpkg -x "$from" "$root" ;;
+    --deb)
+        dpkg -x "$from" "$root"
+        # Qt SQL's drivers are plug-ins that shlibdeps cannot see: the package names those the records use.
+        for driver in libqt5sql5-sqlite libqt5sql5-psql; do
+            dpkg-deb -f "$from" Depends | grep -q "$driver" \
+                || { echo "installcheck: the package does not depend on $driver" >&2; exit 1; }
+        done
+        ;;
     *) echo "usage: installcheck.sh FIRMWARE (--build BUILD_DIR | --deb PACKAGE)" >&2; exit 2 ;;
 esac
 

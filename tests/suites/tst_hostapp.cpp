@@ -4,10 +4,13 @@
 #include "firmwareimage.h"
 #include "progressprinter.h"
 #include "simulatedmodule.h"
+#include "recordstore.h"
+#include "updaterecord.h"
 #include "updateresult.h"
 #include "simflash.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -37,6 +40,8 @@ constexpr int FirmwareBytes = 6000;
 // What dux-sim answers the window question with, unless told otherwise.
 constexpr quint8 SimulatorWindow = 4;
 constexpr int LinkDataRate = 115200;
+// What a link says of a request made while another one waits on it.
+constexpr const char* RefusedRequestText = "refused a request made while another one waits";
 // One address, answered at once by dux-sim: the search costs no reply time-outs.
 const QStringList QuickSearch = {QStringLiteral("--addresses"), QStringLiteral("1"), QStringLiteral("--probe-ms"),
                                  QStringLiteral("200")};
@@ -126,6 +131,9 @@ private slots:
     void brokenPluginIsReported();
     void replayedCaptures_data();
     void replayedCaptures();
+    void jsonProgressEvents();
+    void historyNeutralisesText_data();
+    void historyNeutralisesText();
 
 private:
     bool startSimulator(const QStringList& arguments, const QString& portList = QStringLiteral("ports"));
@@ -701,6 +709,10 @@ void TestHostApp::severalModules_data()
         << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")} << QStringList()
         << QStringList{QStringLiteral("--watch"), QStringLiteral("--timeout"), QStringLiteral("2"), QStringLiteral("--json")}
         << QStringList{QStringLiteral("ttySIM0/DUX1234/id1 timed out")} << 0 << 1;
+    // Cut short in its write phase on a paced line: the module answers, and the closing line says where it is.
+    QTest::newRow("--watch, an update times out while writing")
+        << QStringList{QStringLiteral("--baud"), QStringLiteral("19200")} << QStringList()
+        << QStringList{QStringLiteral("--watch"), QStringLiteral("--timeout"), QStringLiteral("3")} << QStringList() << 0 << 1;
 }
 
 void TestHostApp::severalModules()
@@ -760,6 +772,8 @@ void TestHostApp::severalModules()
             }
         }
         QCOMPARE(told, results);
+        // The host's own questions after the updates wait their turn on each link.
+        QVERIFY2(!run.err.contains(QLatin1String(RefusedRequestText)), qPrintable(run.err));
         // The table goes to stderr beside the JSON lines: a row per module, each with its module's window.
         QVERIFY2(run.err.contains(QRegularExpression(QStringLiteral("\\n%1 +updated +6,000 +[\\d.]+ s +4 +%2\\n")
                                                          .arg(QRegularExpression::escape(results.first().section(QLatin1Char(' '), 0, 0)),
@@ -781,7 +795,7 @@ void TestHostApp::severalModules()
         out += host.readAllStandardOutput();
     // The update that timed out does not end the watch, nor does the time-out itself (a watchdog would
     // end the process within a second of it).
-    while (exitCode == 1 && !out.contains(" timed out after 2 s ") && host.waitForReadyRead(HostTimeoutMs))
+    while (exitCode == 1 && !out.contains(" timed out after ") && host.waitForReadyRead(HostTimeoutMs))
         out += host.readAllStandardOutput();
     const int skipped = firstSimulator.contains(QLatin1String("--firmware")) ? 1 : 0;
     while (skipped > 0 && !out.contains("\nSkipped ") && host.waitForReadyRead(HostTimeoutMs))
@@ -826,6 +840,10 @@ void TestHostApp::severalModules()
     QVERIFY2(watched.size() == 1, qPrintable(lines.join(QLatin1Char('\n'))));
     const QRegularExpressionMatch told = counts.match(watched.first());
     QVERIFY2(told.hasMatch(), qPrintable(watched.first()));
+    // A module that answers (a stalled one does not) is asked where the time-out left it once its link is free.
+    const QStringList timedOut = lines.filter(QStringLiteral(" timed out after "));
+    if (!firstSimulator.join(QLatin1Char(' ')).contains(QLatin1String("stall@")))
+        QVERIFY2(timedOut.filter(QStringLiteral("state unknown")).isEmpty(), qPrintable(timedOut.join(QLatin1Char('\n'))));
     QCOMPARE(told.captured(2).toInt(), updated.size());
     QCOMPARE(told.captured(3).toInt(), exitCode == 1 ? 1 : 0);
     QCOMPARE(told.captured(4).toInt(), skipped);
@@ -893,6 +911,45 @@ void TestHostApp::setupErrors_data()
         << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--capture"),
                             QStringLiteral("/nonexistent/wire.pcap")}
         << "dux-host: cannot write the capture /nonexistent/wire.pcap: /nonexistent/wire.pcap: No such file or directory" << true;
+    // Modules on USB links come back under new ports when they restart, which no update can tell apart
+    // (@usb: the modules are served on USB-like links); a port given under a second name (@twin: a
+    // symbolic link to the module's device, given with --port) is the same module twice.
+    const QString usbClash = QStringLiteral("dux-host: ttySIM0/DUX1234/id1, ttyTWO0/DUX1234/id1 are on USB links, which "
+                                            "come back under a new port when their module restarts: give at most one of "
+                                            "them to a run of several modules\n");
+    QTest::newRow("--all, two USB modules")
+        << 2 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--all"), QStringLiteral("@usb")}
+        << usbClash << true;
+    QTest::newRow("--module twice, two USB modules")
+        << 2 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--module"),
+                            QStringLiteral("ttySIM0/DUX1234/id1"), QStringLiteral("--module"), QStringLiteral("ttyTWO0/DUX1234/id1"),
+                            QStringLiteral("@usb")}
+        << usbClash << true;
+    QTest::newRow("--dry-run --all, two USB modules")
+        << 2 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--all"),
+                            QStringLiteral("--dry-run"), QStringLiteral("@usb")}
+        << usbClash << true;
+    QTest::newRow("--all, one module under two names")
+        << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--all"), QStringLiteral("@twin")}
+        << "dux-host: ports ttyTWIN0 and ttySIM0 (/dev/" << true;
+    QTest::newRow("--watch, one module under two names")
+        << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--watch"), QStringLiteral("@twin")}
+        << "dux-host: ports ttyTWIN0 and ttySIM0 (/dev/" << true;
+    // A records location that is no SQLite file nor PostgreSQL server, or whose folder is not there, is
+    // refused before anything else: it would become a new, empty database.
+    QTest::newRow("records of another kind")
+        << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--records"), QStringLiteral("mysql://x")}
+        << "dux-host: records location mysql://x is neither a SQLite file (a path, or sqlite:PATH) nor a PostgreSQL server"
+        << false;
+    QTest::newRow("records folder missing")
+        << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--records"),
+                            QStringLiteral("/nonexistent-dux/records.sqlite")}
+        << "dux-host: the folder /nonexistent-dux of the records file /nonexistent-dux/records.sqlite does not exist "
+           "(--records-init creates it)\n"
+        << false;
+    QTest::newRow("history, records folder missing")
+        << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--records"), QStringLiteral("sqlite:/nonexistent-dux/r.sqlite")}
+        << "dux-host: the folder /nonexistent-dux of the records file /nonexistent-dux/r.sqlite does not exist" << false;
     QTest::newRow("headless without file") << 1 << QStringList() << "dux-host: --headless needs --file" << false;
     QTest::newRow("unknown option") << 0 << QStringList{QStringLiteral("--bogus")} << "dux-host: Unknown option 'bogus'." << false;
     QTest::newRow("time-out not a number") << 0 << QStringList{QStringLiteral("--timeout"), QStringLiteral("soon")}
@@ -903,6 +960,9 @@ void TestHostApp::setupErrors_data()
                                            << "dux-host: --window takes a whole number from 1 to 16, not \"17\"" << false;
     QTest::newRow("address too high") << 0 << QStringList{QStringLiteral("--addresses"), QStringLiteral("1,256")}
                                       << "dux-host: --addresses takes numbers from 0 to 255" << false;
+    QTest::newRow("--json-progress without --json")
+        << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--json-progress")}
+                                                    << "dux-host: --json-progress needs --json" << false;
     QTest::newRow("-q and -v") << 0 << QStringList{QStringLiteral("-q"), QStringLiteral("-v")}
                                << "dux-host: -q and -v exclude each other" << false;
     QTest::newRow("records filter without --history") << 0 << QStringList{QStringLiteral("--station"), QStringLiteral("s1")}
@@ -922,11 +982,24 @@ void TestHostApp::setupErrors()
 
     arguments.replaceInStrings(QStringLiteral("@firmware"), makeFirmware(QLatin1String(NewFirmware)));
     arguments = withRowFiles(arguments);
+    const QStringList link = arguments.removeAll(QStringLiteral("@usb")) > 0
+        ? QStringList{QStringLiteral("--link"), QStringLiteral("usb")}
+        : QStringList();
+    const bool twin = arguments.removeAll(QStringLiteral("@twin")) > 0;
     QStringList portLists;
     for (int i = 0; i < simulators; ++i) {
         portLists << QStringLiteral("--port-file") << m_folder->filePath(QStringLiteral("ports%1").arg(i));
-        QVERIFY(startSimulator({QStringLiteral("--port-prefix"), i == 0 ? QStringLiteral("ttySIM") : QStringLiteral("ttyTWO")},
+        QVERIFY(startSimulator(QStringList{QStringLiteral("--port-prefix"), i == 0 ? QStringLiteral("ttySIM") : QStringLiteral("ttyTWO")}
+                                   + link,
                                QStringLiteral("ports%1").arg(i)));
+    }
+    if (twin) {
+        QFile ports(m_folder->filePath(QStringLiteral("ports0")));
+        QVERIFY(ports.open(QIODevice::ReadOnly));
+        const QString device = QString::fromUtf8(ports.readLine()).section(QLatin1Char('\t'), 1, 1).trimmed();
+        const QString twinPath = m_folder->filePath(QStringLiteral("ttyTWIN0"));
+        QVERIFY(QFile::link(device, twinPath));
+        arguments << QStringLiteral("--port") << twinPath;
     }
     // 0: a port list that does not exist; -1: an empty one.
     if (simulators <= 0)
@@ -1227,6 +1300,94 @@ void TestHostApp::replayedCaptures()
     QVERIFY2(!departure.isEmpty() || answered.captured(1) == answered.captured(2), qPrintable(answered.captured(0)));
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(QJsonDocument::fromJson(run.out.value(0).toUtf8()).object().value(QLatin1String("result")).toString(), result);
+}
+
+// --json --json-progress: a JSON line as the update reaches each phase and moves on by a percent, the time
+// its write still takes once its rate has settled, and the result's object last.
+void TestHostApp::jsonProgressEvents()
+{
+    QVERIFY(startSimulator({QStringLiteral("--baud"), QStringLiteral("57600")}));
+    const Run run = runHost(updateArguments(makeFirmware(QLatin1String(NewFirmware)))
+                            + QStringList{QStringLiteral("--json"), QStringLiteral("--json-progress")});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.out.size() > 2);
+    const QJsonObject result = QJsonDocument::fromJson(run.out.last().toUtf8()).object();
+    QCOMPARE(result.value(QLatin1String("result")).toString(), QStringLiteral("updated"));
+    QVERIFY(!result.contains(QLatin1String("event")));
+    QStringList phases;
+    int percent = 0;
+    bool etaTold = false;
+    for (const QString& line : run.out.mid(0, run.out.size() - 1)) {
+        const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
+        QCOMPARE(event.value(QLatin1String("event")).toString(), QStringLiteral("progress"));
+        QCOMPARE(event.value(QLatin1String("module")).toString(), QStringLiteral("ttySIM0/DUX1234/id1"));
+        const QString phase = event.value(QLatin1String("phase")).toString();
+        if (phases.isEmpty() || phases.last() != phase)
+            phases.append(phase);
+        QVERIFY2(event.value(QLatin1String("percent")).toInt() >= percent, qPrintable(line));
+        percent = event.value(QLatin1String("percent")).toInt();
+        const QJsonValue eta = event.value(QLatin1String("etaSeconds"));
+        QVERIFY2(eta.isNull() || (phase == QLatin1String("write") && eta.toDouble() >= 0), qPrintable(line));
+        etaTold = etaTold || !eta.isNull();
+    }
+    QCOMPARE(phases, QStringList({"entry", "detection", "parameters", "erase", "write", "verify", "store", "restart",
+                                  "reconnect"}));
+    QVERIFY(percent <= 100);
+    QVERIFY(etaTold);
+}
+
+// Text from modules, users and hosts reaches --history's CSV as no formula and its table and CSV with
+// visible escapes; a real SQLite file read by dux-host.
+void TestHostApp::historyNeutralisesText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("csvField");
+    QTest::addColumn<QString>("tableCell");
+    QTest::newRow("plain") << "Checksum read error!" << "Checksum read error!" << "Checksum read error!";
+    QTest::newRow("formula") << "=1+1" << "'=1+1" << "=1+1";
+    QTest::newRow("plus") << "+1" << "'+1" << "+1";
+    QTest::newRow("minus") << "-1" << "'-1" << "-1";
+    QTest::newRow("at") << "@SUM(A1)" << "'@SUM(A1)" << "@SUM(A1)";
+    QTest::newRow("tab first") << "\t=1" << "'\\x09=1" << "\\x09=1";
+    QTest::newRow("carriage return first") << "\r=1" << "'\\x0d=1" << "\\x0d=1";
+    QTest::newRow("terminal title") << "\x1b]0;owned\x07" << "\\x1b]0;owned\\x07" << "\\x1b]0;owned\\x07";
+    QTest::newRow("formula with a quote") << "=HYPERLINK(\"x\")" << "\"'=HYPERLINK(\"\"x\"\")\"" << "=HYPERLINK(\"x\")";
+}
+
+void TestHostApp::historyNeutralisesText()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, csvField);
+    QFETCH(QString, tableCell);
+
+    // A new folder is made on purpose only.
+    const QString location = m_folder->filePath(QStringLiteral("line/records.sqlite"));
+    QCOMPARE(runHost({QStringLiteral("--history"), QStringLiteral("--records"), location}).exitCode, 2);
+    QVERIFY(!QFileInfo::exists(m_folder->filePath(QStringLiteral("line"))));
+    QCOMPARE(runHost({QStringLiteral("--history"), QStringLiteral("--records-init"), QStringLiteral("--records"), location}).exitCode, 0);
+    {
+        RecordStore store(location);
+        QVERIFY2(store.open(), qPrintable(store.errorString()));
+        UpdateRecord record;
+        record.id = QStringLiteral("r1");
+        record.startedUtc = QDateTime::currentDateTimeUtc();
+        record.durationMs = 1000;
+        record.moduleKey = QStringLiteral("ttySIM0/DUX1234/id1");
+        record.result = UpdateRecord::Result::Failed;
+        record.station = text;
+        record.failureText = text;
+        QVERIFY2(store.insert(record), qPrintable(store.errorString()));
+    }
+    const Run csv = runHost({QStringLiteral("--history"), QStringLiteral("--csv"), QStringLiteral("--records"), location});
+    QCOMPARE(csv.exitCode, 0);
+    QCOMPARE(csv.out.size(), 2);
+    // The failure is the last column but the spool's mark.
+    QVERIFY2(csv.out.last().endsWith(QLatin1Char(',') + csvField + QLatin1Char(',')), qPrintable(csv.out.last()));
+    QVERIFY2(csv.out.last().contains(QLatin1Char(',') + csvField + QLatin1Char(',')), qPrintable(csv.out.last()));
+    const Run table = runHost({QStringLiteral("--history"), QStringLiteral("--records"), location});
+    QCOMPARE(table.exitCode, 0);
+    QCOMPARE(table.out.size(), 2);
+    QVERIFY2(table.out.last().endsWith(QStringLiteral("  ") + tableCell), qPrintable(table.out.last()));
 }
 
 #include "tst_hostapp.moc"

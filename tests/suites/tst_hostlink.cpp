@@ -9,6 +9,7 @@
 #include "peripherymanager.h"
 #include "pluginhandler.h"
 #include "portlistfile.h"
+#include "portsearch.h"
 #include "ptymodule.h"
 #include "replayserver.h"
 #include "serialcommandhandler.h"
@@ -137,6 +138,10 @@ private slots:
     void vanishedLinkIsParkedWhileTheHostIsKeptOff_data();
     void vanishedLinkIsParkedWhileTheHostIsKeptOff();
     void rescanFindsAModuleThatAnswersLater();
+    void followUpTimeout_data();
+    void followUpTimeout();
+    void searchDoesNotWait_data();
+    void searchDoesNotWait();
     void matchFirmwareVersion_data();
     void matchFirmwareVersion();
 
@@ -1032,6 +1037,80 @@ void TestHostLink::rescanFindsAModuleThatAnswersLater()
     QVERIFY(handler.getModulePluginKeys(true).isEmpty());
     discovery.rescan();
     QCOMPARE(handler.getModulePluginKeys(true), QStringList({QStringLiteral("ttyF0/DUX1234/id1")}));
+}
+
+void TestHostLink::followUpTimeout_data()
+{
+    QTest::addColumn<int>("firstAnswerMs");
+    QTest::addColumn<int>("dataRate");
+    QTest::addColumn<int>("probeMs");
+    QTest::addColumn<int>("expectedMs");
+    // Twice the first answer, the longest version exchange (42 bytes) on the line, 20 ms of margin.
+    QTest::newRow("quick answer at 115200 baud") << 2 << 115200 << 1000 << 4 + 4 + 20;
+    QTest::newRow("slow line at 9600 baud") << 60 << 9600 << 1000 << 120 + 44 + 20;
+    QTest::newRow("behind an adapter's latency timer") << 150 << 115200 << 1000 << 300 + 4 + 20;
+    QTest::newRow("never above the probe time-out") << 600 << 115200 << 1000 << 1000;
+    QTest::newRow("a shorter probe time-out wins") << 2 << 115200 << 10 << 10;
+}
+
+void TestHostLink::followUpTimeout()
+{
+    QFETCH(int, firstAnswerMs);
+    QFETCH(int, dataRate);
+    QFETCH(int, probeMs);
+    QFETCH(int, expectedMs);
+    QCOMPARE(PortSearch::followUpTimeoutMs(firstAnswerMs, dataRate, probeMs), expectedMs);
+}
+
+void TestHostLink::searchDoesNotWait_data()
+{
+    QTest::addColumn<int>("ports");
+    QTest::addColumn<int>("address");      // of each port's module; addresses 1 to 4 are asked
+    QTest::addColumn<int>("probeMs");
+    QTest::addColumn<int>("withinMs");     // searched one after another, or waiting out every address: far more
+    // Without the bound after the first answer: three whole time-outs, 3000 ms.
+    QTest::newRow("one module at the first address") << 1 << 1 << 1000 << 1000;
+    // One port after another: 3 x 3 x 400 ms = 3600 ms; side by side 1200 ms.
+    QTest::newRow("three ports side by side") << 3 << 4 << 400 << 2400;
+}
+
+void TestHostLink::searchDoesNotWait()
+{
+    QFETCH(int, ports);
+    QFETCH(int, address);
+    QFETCH(int, probeMs);
+    QFETCH(int, withinMs);
+
+    std::vector<std::unique_ptr<PtyModule>> modules;
+    QList<QSerialPortInfo> portInfos;
+    QStringList expected;
+    for (int i = 0; i < ports; ++i) {
+        const QString prefix = QStringLiteral("ttyQ%1x").arg(i);
+        modules.push_back(std::make_unique<PtyModule>(ModuleServer::LinkKind::Serial, prefix));
+        modules.back()->run([address](SimulatedModule* module, ModuleServer*) { module->setAddress(address); });
+        portInfos.append(modules.back()->port());
+        expected.append(QStringLiteral("%1/DUX1234/id%2").arg(modules.back()->port().portName()).arg(address));
+    }
+    PluginHandler handler;
+    ModuleDiscovery discovery(&handler);
+    discovery.setProbeTimeoutMs(probeMs);
+    QElapsedTimer clock;
+    clock.start();
+    discovery.update(portInfos);
+    const qint64 elapsedMs = clock.elapsed();
+    QCOMPARE(handler.getModulePluginKeys(true), expected);
+    QVERIFY2(elapsedMs < withinMs, qPrintable(QStringLiteral("%1 ms").arg(elapsedMs)));
+    // Every address was asked, each port's link is registered open with the default time-out back.
+    for (const std::unique_ptr<PtyModule>& module : modules) {
+        int versionQueries = 0;
+        module->run([&versionQueries](SimulatedModule* simulated, ModuleServer*) {
+            versionQueries = simulated->versionQueryCount();
+        });
+        QCOMPARE(versionQueries, 4);
+    }
+    CommandHandlerInterface* link = handler.getModulePlugin(expected.first())->connectionInterface()->commandHandler();
+    QVERIFY(link->isDeviceOpen());
+    QCOMPARE(link->maxTimeoutMS(), int(CommandHandlerInterface::DefaultTimeoutMs));
 }
 
 void TestHostLink::matchFirmwareVersion_data()

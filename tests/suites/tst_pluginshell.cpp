@@ -7,6 +7,7 @@
 #include "modulediscovery.h"
 #include "pluginhandler.h"
 #include "wirecapture.h"
+#include "updateoutcome.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -241,6 +242,18 @@ void TestPluginShell::hostWindowShowsVersionsAndFirstStep()
     const QString first = modules->topLevelItem(0)->text(0);
     fakeHost.pluginHandler()->noteModuleVersion(first, QStringLiteral("1234B102"));
     QCOMPARE(modules->topLevelItem(0)->text(versionColumn), QStringLiteral("1234B102"));
+
+    // An update ends: the list takes the version its plug-in read back, and a failed one changes nothing.
+    auto* plugin = new FirmwareUpdate;
+    host.openContainer(plugin);
+    auto* outcome = plugin->findChild<UpdateOutcome*>(QStringLiteral("updateOutcome"));
+    QVERIFY(outcome);
+    outcome->begin();
+    outcome->finish(false, QStringLiteral("Checksum read error!"), first, QStringLiteral("1234V777"));
+    QCOMPARE(modules->topLevelItem(0)->text(versionColumn), QStringLiteral("1234B102"));
+    outcome->begin();
+    outcome->finish(true, QString(), first, QStringLiteral("1234V200"));
+    QCOMPARE(modules->topLevelItem(0)->text(versionColumn), QStringLiteral("1234V200"));
 }
 
 // "Only if changed" is off until chosen, and reaches the containers shown before and after the choice.

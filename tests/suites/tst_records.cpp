@@ -1,4 +1,6 @@
 #include "duxlconnectioninterface.h"
+#include "history.h"
+#include "hostoptions.h"
 #include "recordkeeper.h"
 #include "recordrig.h"
 #include "recordstore.h"
@@ -11,10 +13,15 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QDir>
 #include <QProcess>
 #include <QTreeWidget>
 #include <QSignalSpy>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSqlQuery>
+#include <QTextStream>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -27,6 +34,8 @@ namespace {
 constexpr const char* WriteMode = "--write";
 constexpr const char* ServeMode = "--serve";
 constexpr const char* UpdateAndExitMode = "--update-and-exit";
+constexpr const char* LockMode = "--lock";
+constexpr const char* LockedLine = "locked";
 // A server's postmaster and backends end within this once their test is gone.
 constexpr int ServerEndWaitMs = 20000;
 constexpr int Writers = 4;
@@ -85,6 +94,9 @@ private slots:
     void concurrentWriters();
     void outage();
     void serverDiesWithTest();
+    void history_data();
+    void history();
+    void recordedAtExit_data();
     void recordedAtExit();
 
 private:
@@ -166,6 +178,8 @@ void TestRecords::recorder_data()
                                                           << "failed" << "timed out after 3 s";
     QTest::newRow("host's reason, the update succeeds all the same") << false << "interrupted" << true << "updated"
                                                                      << "updated" << "";
+    // The process ends with nothing told: the record is not finished, not failed at its last step.
+    QTest::newRow("the process ends first") << false << "" << false << "" << "interrupted" << "not finished";
 }
 
 // What the plug-in's outcome reports ends up in the record; a record that cannot be kept is said.
@@ -189,6 +203,7 @@ void TestRecords::recorder()
     outcome.begin();
     outcome.describe({QStringLiteral("ttyS0/DUX1234/id3"), QStringLiteral("/no/such.hex"), QStringLiteral("1234V200"), 0x1234, 16384,
                       DUXLConnectionInterface::Serial, QStringLiteral("1234V101")});
+    outcome.noteStatus(QStringLiteral("Erasing finished."));
     outcome.reachPhase(UpdatePhase::Write);
     if (!cancelReason.isEmpty())
         // By name, as a host that knows the plug-in's classes only by their meta-objects.
@@ -200,10 +215,13 @@ void TestRecords::recorder()
         outcome.finish(false, QStringLiteral("Firmware update canceled."), QStringLiteral("ttyS0/DUX1234/id3"), QString(), true);
     qunsetenv(RecordKeeper::LocationVariable);
     if (corrupt) {
-        // The record written at the phase and the one at the end are one record, said once.
+        // The record written at the phase and the one at the end are one record, said once with the
+        // result the update ended with.
         QTRY_COMPARE(said.count(), 1);
         QTest::qWait(SaidAgainWaitMs);
         QCOMPARE(said.count(), 1);
+        const QString text = said.first().first().toString();
+        QVERIFY2(text.contains(QStringLiteral(", updated, ")), qPrintable(text));
         delete recorder;
         return;
     }
@@ -473,17 +491,140 @@ void TestRecords::serverDiesWithTest()
 
 // A process that ends right after an update, its recorder never deleted (a plug-in's instance at the
 // end of a host), still leaves the update's record behind: no turn of its event loop is needed.
+// --history reads a SQLite file or a PostgreSQL server, and shows first, marked, what waits in the spool.
+void TestRecords::history_data()
+{
+    QTest::addColumn<bool>("server");
+    QTest::addColumn<QString>("format");
+    for (const bool server : {false, true}) {
+        for (const char* format : {"table", "csv", "json"})
+            QTest::addRow("%s, %s", server ? "PostgreSQL" : "SQLite", format) << server << QString::fromLatin1(format);
+    }
+}
+
+void TestRecords::history()
+{
+    QFETCH(bool, server);
+    QFETCH(QString, format);
+    if (server)
+        clearServer();
+    const QString location = server ? m_server.location() : path(QStringLiteral("history.sqlite"));
+    const QString spool = server ? RecordKeeper::localFile() : RecordKeeper::spoolBeside(location);
+    QFile::remove(spool);
+    if (!server)
+        QFile::remove(location);
+    UpdateRecord kept = recordOf("kept", "A", "F1", UpdateRecord::Result::Updated, "s1", "2026-01-01T10:00:00");
+    // Text that JSON escapes, and text it leaves as it is.
+    kept.failureText = QStringLiteral("\"quoted\" \\ \x1b[2J\t\u00e9\u2603");
+    QVERIFY(RecordStore(location).insert(kept));
+    QVERIFY(RecordStore(spool).spool(recordOf("waits", "A", "F1", UpdateRecord::Result::Failed, "s1", "2026-01-02T10:00:00")));
+
+    HostOptions options;
+    options.history = true;
+    options.recordsLocation = location;
+    options.csv = format == QLatin1String("csv");
+    options.json = format == QLatin1String("json");
+    QString text;
+    QString problem;
+    QTextStream out(&text);
+    QTextStream err(&problem);
+    QCOMPARE(History::run(options, out, err), int(HostOptions::ExitUpdated));
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    // The same through dux-host itself, a process of its own with its own drivers.
+    QProcess host;
+    host.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("dux-host")),
+               QStringList{QStringLiteral("--history"), QStringLiteral("--records"), location}
+                   + (options.csv ? QStringList{QStringLiteral("--csv")} : QStringList())
+                   + (options.json ? QStringList{QStringLiteral("--json")} : QStringList()));
+    QVERIFY(host.waitForFinished(WriterTimeoutMs));
+    QVERIFY2(host.exitCode() == 0, host.readAllStandardError().constData());
+    QCOMPARE(QString::fromUtf8(host.readAllStandardOutput()), text);
+    if (options.json) {
+        // Written field by field, as QJsonDocument writes the records' objects.
+        QJsonObject waiting = RecordStore(spool).spooled(1).value(0).second.toJson();
+        QCOMPARE(waiting.value(QLatin1String("id")).toString(), QStringLiteral("waits"));
+        waiting.insert(QStringLiteral("spooled"), true);
+        const QJsonArray expected{waiting, RecordStore(location).select({}).value(0).toJson()};
+        QCOMPARE(text, QString::fromUtf8(QJsonDocument(expected).toJson(QJsonDocument::Indented)));
+        const QJsonArray records = QJsonDocument::fromJson(text.toUtf8()).array();
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(records.at(0).toObject().value(QLatin1String("id")).toString(), QStringLiteral("waits"));
+        QCOMPARE(records.at(0).toObject().value(QLatin1String("spooled")).toBool(), true);
+        QCOMPARE(records.at(1).toObject().value(QLatin1String("id")).toString(), QStringLiteral("kept"));
+        QVERIFY(!records.at(1).toObject().contains(QLatin1String("spooled")));
+        return;
+    }
+    const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    if (options.csv) {
+        QVERIFY2(lines.at(0).endsWith(QLatin1String(",spooled")), qPrintable(lines.at(0)));
+        QVERIFY2(lines.at(1).startsWith(QLatin1String("waits,")) && lines.at(1).endsWith(QLatin1String(",yes")), qPrintable(lines.at(1)));
+        QVERIFY2(lines.at(2).startsWith(QLatin1String("kept,")) && lines.at(2).endsWith(QLatin1Char(',')), qPrintable(lines.at(2)));
+    } else {
+        QVERIFY2(lines.at(1).contains(QLatin1String(" failed (spooled) ")), qPrintable(lines.at(1)));
+        QVERIFY2(lines.at(2).contains(QLatin1String(" updated ")) && !lines.at(2).contains(QLatin1String("spooled")),
+                 qPrintable(lines.at(2)));
+    }
+}
+
+void TestRecords::recordedAtExit_data()
+{
+    QTest::addColumn<bool>("locked");
+    QTest::newRow("free file") << false;
+    // Another program holds a write lock on the file beyond the process's end: the record waits beside
+    // the file, said, and goes into it once the lock is gone.
+    QTest::newRow("another process holds the file locked") << true;
+}
+
 void TestRecords::recordedAtExit()
 {
-    const QString file = path(QStringLiteral("at-exit.sqlite"));
+    QFETCH(bool, locked);
+    const QString file = path(QStringLiteral("at-exit-%1.sqlite").arg(locked));
+    const QString spool = RecordKeeper::spoolBeside(file);
+    QFile::remove(file);
+    QFile::remove(spool);
+    QProcess holder;
+    if (locked) {
+        QVERIFY(RecordStore(file).open());
+        holder.start(QCoreApplication::applicationFilePath(), {QLatin1String(LockMode), file});
+        QVERIFY(holder.waitForReadyRead(WriterTimeoutMs));
+        QCOMPARE(holder.readLine().trimmed(), QByteArray(LockedLine));
+    }
     QProcess updating;
-    updating.setProcessChannelMode(QProcess::ForwardedChannels);
     updating.start(QCoreApplication::applicationFilePath(), {QLatin1String(UpdateAndExitMode), file});
     QVERIFY(updating.waitForFinished(WriterTimeoutMs));
     QCOMPARE(updating.exitCode(), 0);
-    const QVector<UpdateRecord> records = RecordStore(file).select({});
+    const QString said = QString::fromLocal8Bit(updating.readAllStandardError());
+    if (locked) {
+        QVERIFY2(said.contains(QStringLiteral("another program holds it locked); they wait in")), qPrintable(said));
+        QCOMPARE(RecordStore(spool).spooled(Writers).size(), 1);
+        holder.kill();
+        QVERIFY(holder.waitForFinished(WriterTimeoutMs));
+        RecordKeeper keeper(file, QString());
+        QVERIFY(keeper.keep(recordOf("n1", "B", "F1", UpdateRecord::Result::Updated, "s1", "2026-01-01T10:00:00")).kept);
+        QVERIFY(RecordStore(spool).spooled(Writers).isEmpty());
+    } else {
+        QVERIFY2(said.isEmpty(), qPrintable(said));
+        QVERIFY(!QFileInfo::exists(spool));
+    }
+    RecordStore::Filter module;
+    module.module = QStringLiteral("ttyS0/DUX1234/id3");
+    const QVector<UpdateRecord> records = RecordStore(file).select(module);
     QCOMPARE(records.size(), 1);
     QCOMPARE(records.first().result, UpdateRecord::Result::Updated);
+}
+
+// The child of recordedAtExit that holds a write lock on the SQLite file until it is killed.
+int holdLock(int argc, char* argv[])
+{
+    QCoreApplication holding(argc, argv);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+    db.setDatabaseName(holding.arguments().at(2));
+    if (!db.open() || !QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return 1;
+    std::printf("%s\n", LockedLine);
+    std::fflush(stdout);
+    return holding.exec();
 }
 
 // The child of recordedAtExit: one update, then the application object goes and the process ends
@@ -507,6 +648,8 @@ int main(int argc, char* argv[])
 {
     if (argc == 3 && qstrcmp(argv[1], UpdateAndExitMode) == 0)
         return updateAndExit(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], LockMode) == 0)
+        return holdLock(argc, argv);
     // A test that starts its server, tells the server's pid and waits to be killed: --serve.
     if (argc == 2 && qstrcmp(argv[1], ServeMode) == 0) {
         QCoreApplication serving(argc, argv);

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+
+// How far one update is, as its phases and byte reports tell it: the phase, the bytes of it done, when
+// the write began and the clock since the start. What the progress line and the progress events show.
+class ProgressState
+{
+public:
+    // The clock starts with the update.
+    void start();
+    void reachPhase(const QString& phase);
+    void progress(qint64 bytesDone, qint64 bytesTotal);
+
+    QString phase() const { return m_phase; }
+    qint64 done() const { return m_done; }
+    qint64 total() const { return m_total; }
+    qint64 elapsedMs() const { return m_clock.elapsed(); }
+    // -1 before the write phase.
+    qint64 writeStartMs() const { return m_writeStartMs; }
+
+private:
+    QElapsedTimer m_clock;
+    QString m_phase;
+    qint64 m_done = 0;
+    qint64 m_total = 0;
+    qint64 m_writeStartMs = -1;
+};

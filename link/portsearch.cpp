@@ -1,0 +1,67 @@
+#include "portsearch.h"
+
+#include "duxlframe.h"
+#include "serialcommandhandler.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <memory>
+#include <vector>
+
+namespace {
+// On top of twice the first answer's time: a module's turnaround varies with what it is doing, and a
+// loaded host schedules the reading thread late.
+constexpr int FollowUpMarginMs = 20;
+constexpr int FirstAnswerFactor = 2;
+constexpr int BitsPerByte = 10; // 8N1: start bit, 8 data bits, stop bit
+constexpr qint64 MsPerSecond = 1000;
+constexpr int LongestVersionExchangeBytes =
+    DuxlFrame::HeaderBytes + DuxlFrame::VersionRequestBodyBytes + DuxlFrame::CrcBytes + DuxlFrame::MaxFrameBytes;
+}
+
+int PortSearch::followUpTimeoutMs(qint64 firstAnswerMs, int dataRate, int probeTimeoutMs)
+{
+    const qint64 lineMs = (qint64(LongestVersionExchangeBytes) * BitsPerByte * MsPerSecond + dataRate - 1)
+        / qMax(1, dataRate);
+    const qint64 bound = FirstAnswerFactor * firstAnswerMs + lineMs + FollowUpMarginMs;
+    return int(qMin<qint64>(bound, probeTimeoutMs));
+}
+
+void PortSearch::searchAll(QVector<Port>& ports, const Settings& settings)
+{
+    std::vector<std::unique_ptr<QThread>> threads;
+    threads.reserve(size_t(ports.size()));
+    for (Port& port : ports) {
+        threads.emplace_back(QThread::create([&port, &settings] { searchOne(port, settings); }));
+        threads.back()->start();
+    }
+    for (const std::unique_ptr<QThread>& thread : threads)
+        thread->wait();
+}
+
+void PortSearch::searchOne(Port& port, const Settings& settings)
+{
+    // Not named as a USB link's handler: this one is gone before the port is registered.
+    SerialCommandHandler handler(port.info, false);
+    handler.setDataRate(settings.dataRate);
+    handler.setWireCapture(settings.capture);
+    if (!handler.openDevice()) {
+        port.openError = handler.errorString();
+        return;
+    }
+    handler.setMaxTimeoutMS(settings.probeTimeoutMs);
+    for (unsigned char address : settings.addresses) {
+        QElapsedTimer clock;
+        clock.start();
+        const QString version = handler.getFirmwareVersion(address);
+        if (version.isEmpty())
+            continue;
+        if (port.answers.isEmpty())
+            handler.setMaxTimeoutMS(followUpTimeoutMs(clock.elapsed(), settings.dataRate, settings.probeTimeoutMs));
+        port.answers.append({address, version});
+        if (port.oneModule)
+            break;
+    }
+    handler.closeDevice();
+}
