@@ -5,6 +5,7 @@
 #include "dialoguechannel.h"
 #include "firmwarematch.h"
 #include "firmwareupdaterthread.h"
+#include "flashsums.h"
 #include "linkpolicy.h"
 #include "lowlevel.h"
 #include "moduleparameters.h"
@@ -19,6 +20,7 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QStringList>
 #include <QThread>
 #include <QVariant>
 
@@ -231,26 +233,71 @@ bool BootloaderDialogue::readParameters()
 
 bool BootloaderDialogue::holdsImage()
 {
-    CommandHandlerInterface* handler = m_target.handler;
-    handler->setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
-    Command request = checksumRequest();
-    Command reply;
-    send(request, reply);
-    handler->resetMaxTimeoutMS();
+    SumComparison comparison;
+    const bool read = compareSums(false, &comparison);
     const quint32 fileSum = quint32(m_target.image.checksum());
-    // Only a sum that surely answers this request may spare the update; anything else updates.
-    if (!reply.isValid() || reply.command() != Bootloader::ReadChecksumCommand) {
+    // Only sums that surely answer these requests may spare the update; anything else updates.
+    if (!read) {
         log(QStringLiteral("The module's checksum could not be read; updating."));
         logRequestFailure();
         return false;
     }
-    const quint32 moduleSum = quint32(reply.value());
-    if (moduleSum != fileSum) {
+    if (comparison.moduleSum != fileSum) {
         log(QStringLiteral("Module-CheckSum: 0x%1 differs from Hexfile-CheckSum: 0x%2; updating.")
-                .arg(hex(moduleSum), hex(fileSum)));
+                .arg(hex(comparison.moduleSum), hex(fileSum)));
+        return false;
+    }
+    // Bytes exchanged across pages, or opposite changes in two pages, leave the whole sum as it is.
+    if (!comparison.differingPages.isEmpty()) {
+        log(differingPagesText(comparison) + QStringLiteral("; updating."));
         return false;
     }
     progressAndLog(QStringLiteral("The module already holds this firmware (checksum 0x%1).").arg(hex(fileSum)));
+    log(QStringLiteral("All %1 page sums equal the file's.").arg(comparison.pages));
+    return true;
+}
+
+bool BootloaderDialogue::compareSums(bool pagesWhenWholeDiffers, SumComparison* comparison)
+{
+    CommandHandlerInterface* handler = m_target.handler;
+    handler->setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
+    FlashSums sums(quint32(m_flashBase), [this](quint32 lastAddress, quint32* sum) { return runningSum(lastAddress, sum); });
+    const int size = m_target.image.size();
+    QVector<quint32> modulePages;
+    bool read = sums.rangeSum(0, size, &comparison->moduleSum);
+    // The whole sum comes first: when it differs, an update needs no page sums to go ahead.
+    if (read && (pagesWhenWholeDiffers || comparison->moduleSum == quint32(m_target.image.checksum())))
+        read = sums.pageSums(size, m_pageSize, &modulePages);
+    handler->resetMaxTimeoutMS();
+    comparison->requests = sums.requestCount();
+    if (!read || modulePages.isEmpty())
+        return read;
+    const QVector<quint32> filePages =
+        FlashSums::pageSumsOf(m_target.image.bytes() + m_target.image.start(), size, m_pageSize);
+    comparison->pages = filePages.size();
+    comparison->differingPages = FlashSums::differingPages(modulePages, filePages);
+    return true;
+}
+
+QString BootloaderDialogue::differingPagesText(const SumComparison& comparison) const
+{
+    QStringList addresses;
+    for (int page : comparison.differingPages)
+        addresses << QStringLiteral("0x") + hex(quint32(m_flashBase) + quint32(page) * quint32(m_pageSize));
+    return QStringLiteral("%1 of %2 page sums differ from the file's, at %3")
+        .arg(comparison.differingPages.size())
+        .arg(comparison.pages)
+        .arg(addresses.join(QStringLiteral(", ")));
+}
+
+bool BootloaderDialogue::runningSum(quint32 lastAddress, quint32* sum)
+{
+    Command request = makeRequest(Bootloader::ReadChecksumCommand, 0, 0, int(lastAddress));
+    Command reply;
+    send(request, reply);
+    if (!reply.isValid() || reply.command() != Bootloader::ReadChecksumCommand)
+        return false;
+    *sum = quint32(reply.value());
     return true;
 }
 

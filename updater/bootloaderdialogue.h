@@ -54,8 +54,25 @@ private:
     bool detectBootloader();
     bool checkIdentity();
     bool readParameters();
-    // Whether the flash over the file's range already sums to the file's checksum.
+    // What the module's sums over the file's range show against the file's.
+    struct SumComparison
+    {
+        quint32 moduleSum = 0;
+        // Pages in the file's range; 0 when their sums were not read.
+        int pages = 0;
+        // The pages (from 0) whose sums differ from the file's.
+        QVector<int> differingPages;
+        int requests = 0;
+    };
+
+    // Whether the flash over the file's range, and every page of it, sums to what the file does.
     bool holdsImage();
+    // Reads the module's sum over the file's range and, when it equals the file's or
+    // `pagesWhenWholeDiffers`, every page's; false when a sum did not come.
+    bool compareSums(bool pagesWhenWholeDiffers, SumComparison* comparison);
+    QString differingPagesText(const SumComparison& comparison) const;
+    // One checksum request: the running sum through `lastAddress`, taken only when the reply echoes it.
+    bool runningSum(quint32 lastAddress, quint32* sum);
     void erase();
     // Each is true when every word went out; false after a failure or a cancel.
     bool writeImage();

@@ -1,4 +1,8 @@
+#include "bootloadercommands.h"
+#include "firmwarebuilder.h"
 #include "progressprinter.h"
+#include "ptymodule.h"
+#include "simulatedmodule.h"
 #include "updateresult.h"
 
 #include <QDir>
@@ -65,6 +69,8 @@ private slots:
     void cleanup();
 
     void headlessUpdate();
+    void flashDecidesTheVerdict_data();
+    void flashDecidesTheVerdict();
     void headlessEndIsReported_data();
     void headlessEndIsReported();
     void interruptInTheWritePhase_data();
@@ -269,6 +275,91 @@ void TestHostApp::headlessUpdate()
     QVERIFY(QFile::exists(m_folder->filePath(QStringLiteral("Firmware/firmware-%1.hex").arg(newFirmware))));
 }
 
+using FlashChange = std::function<void(QByteArray&)>;
+Q_DECLARE_METATYPE(FlashChange)
+
+void TestHostApp::flashDecidesTheVerdict_data()
+{
+    // What the module holds and runs is firmware A (16 KiB, 1234V300); the file is A changed by `change`.
+    // The flash after the run, read from the simulated module itself, is the verdict's judge.
+    QTest::addColumn<FlashChange>("change");
+    QTest::addColumn<QString>("running"); // what the module answers before its bootloader entry
+    QTest::addColumn<QStringList>("hostArguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<int>("checksumRequests"); // 203 requests the run sent; -1: not checked
+    const FlashChange same = [](QByteArray&) {};
+    const auto exchange = [](int first, int second) {
+        return FlashChange([=](QByteArray& image) {
+            const char kept = image.at(first);
+            image[first] = image.at(second);
+            image[second] = kept;
+        });
+    };
+    const auto upAndDown = [](int up, int down) {
+        return FlashChange([=](QByteArray& image) {
+            image[up] = char(image.at(up) + 1);
+            image[down] = char(image.at(down) - 1);
+        });
+    };
+    const QStringList ifChanged{QStringLiteral("--if-changed"), QStringLiteral("-v")};
+    // 64 pages of 256 bytes: the whole sum, 64 page sums (the last page's running sum is the whole sum's).
+    QTest::newRow("if changed, the module holds the file") << same << "1234V300" << ifChanged << 0 << "skipped" << 64;
+    // The whole sum stays, the running version too: the page sums tell.
+    QTest::newRow("if changed, two bytes exchanged across pages")
+        << exchange(0x180, 0x3000) << "1234V300" << ifChanged << 0 << "updated" << 65;
+    // The file's identifier is another: updated without a sum read before the erase (one 203: the verify's).
+    QTest::newRow("if changed, +1/-1 making 1234V301")
+        << upAndDown(FirmwareBuilder::IdentifierOffset + 7, 0x2000) << "1234V300" << ifChanged << 0 << "updated" << 1;
+    QTest::newRow("if changed, -1/+1 making 1234V200 (a downgrade)")
+        << upAndDown(0x2000, FirmwareBuilder::IdentifierOffset + 5) << "1234V300" << ifChanged << 0 << "updated" << 1;
+    // The flash holds the file, but the module ran something else before the entry: it is updated.
+    QTest::newRow("if changed, the flash holds the file, the module runs another")
+        << same << "1234V299" << ifChanged << 0 << "updated" << 1;
+}
+
+void TestHostApp::flashDecidesTheVerdict()
+{
+    QFETCH(FlashChange, change);
+    QFETCH(QString, running);
+    QFETCH(QStringList, hostArguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, result);
+    QFETCH(int, checksumRequests);
+
+    constexpr int ImageBytes = 16 * 1024;
+    constexpr int PageBytes = 256;
+    const QByteArray held = FirmwareBuilder::firmwareImage("1234V300", ImageBytes);
+    QByteArray wanted = held;
+    change(wanted);
+    const QString firmware = FirmwareBuilder::writeFile(m_folder->filePath(QStringLiteral("wanted.hex")),
+                                                        FirmwareBuilder::hexOf(wanted));
+    PtyModule module(ModuleServer::LinkKind::Serial, QStringLiteral("ttySIM"), m_folder->filePath(QStringLiteral("ports")));
+    QVERIFY(module.isServing());
+    module.run([&](SimulatedModule* simulated, ModuleServer*) {
+        simulated->setFlashBase(FirmwareBuilder::FlashBase);
+        simulated->setPageSize(PageBytes);
+        simulated->loadFlash(FirmwareBuilder::FlashBase, held);
+        simulated->setFirmwareVersion(running);
+    });
+
+    const Run run = runHost(updateArguments(firmware) + hostArguments << QStringLiteral("--json"));
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(!run.out.isEmpty(), qPrintable(run.err));
+    const QJsonObject report = QJsonDocument::fromJson(run.out.last().toUtf8()).object();
+    QVERIFY2(report.value(QLatin1String("result")).toString() == result, qPrintable(run.out.last() + run.err));
+    QByteArray flash;
+    int sums = 0;
+    module.run([&](SimulatedModule* simulated, ModuleServer*) {
+        flash = simulated->flash().left(ImageBytes);
+        sums = simulated->requestCount(Bootloader::ReadChecksumCommand);
+    });
+    // Byte for byte: whatever the tool says, the module must end up holding the file.
+    QVERIFY2(flash == wanted, "the flash does not hold the file");
+    if (checksumRequests >= 0)
+        QCOMPARE(sums, checksumRequests);
+}
+
 void TestHostApp::headlessEndIsReported_data()
 {
     QTest::addColumn<QStringList>("simulatorArguments");
@@ -306,7 +397,9 @@ void TestHostApp::headlessEndIsReported_data()
     // --if-changed: a module whose flash holds the file is restarted without an erase; one that does not is updated.
     const QStringList ifChanged{QStringLiteral("--if-changed"), QStringLiteral("-v")};
     QTest::newRow("if changed, module holds the file")
-        << QStringList{QStringLiteral("--flash-image"), QStringLiteral("@firmware")} << ifChanged
+        << QStringList{QStringLiteral("--flash-image"), QStringLiteral("@firmware"), QStringLiteral("--firmware"),
+                       QLatin1String(NewFirmware)}
+        << ifChanged
         << UpdateTimeoutSeconds << 0 << "skipped" << "reconnect" << ""
         << QStringLiteral("it already runs %1").arg(QLatin1String(NewFirmware)) << "skipped";
     QTest::newRow("if changed, module erased") << QStringList() << ifChanged << UpdateTimeoutSeconds << 0 << "updated"
@@ -394,7 +487,9 @@ void TestHostApp::headlessEndIsReported()
     QCOMPARE(report.value(QLatin1String("module")).toString(), QStringLiteral("%1/DUX%2/id1").arg(port, type));
     QCOMPARE(report.value(QLatin1String("file")).toString(), firmware);
     QCOMPARE(report.value(QLatin1String("identifier")).toString(), QLatin1String(NewFirmware));
-    QCOMPARE(report.value(QLatin1String("moduleFirmware")).toString(), QStringLiteral("%1V101").arg(type));
+    const int running = simulatorArguments.indexOf(QLatin1String("--firmware")) + 1;
+    QCOMPARE(report.value(QLatin1String("moduleFirmware")).toString(),
+             running > 0 ? simulatorArguments.at(running) : QStringLiteral("%1V101").arg(type));
     QCOMPARE(report.value(QLatin1String("firmwareVersion")).toString(),
              result == QLatin1String("updated") || result == QLatin1String("skipped") ? QLatin1String(NewFirmware)
                                                                                       : QLatin1String(""));
