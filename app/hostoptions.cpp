@@ -54,9 +54,9 @@ struct OptionTable
                                             "until Ctrl-C; then count those updated, failed and skipped (already on "
                                             "the file's firmware). --timeout bounds each update.")};
     QCommandLineOption ifChanged{QStringLiteral("if-changed"),
-                                 QStringLiteral("Read the module's checksum in its bootloader first; when it equals "
-                                                "the file's, restart the module without an erase and count it as "
-                                                "skipped.")};
+                                 QStringLiteral("Leave a module that runs the file's firmware as it is when its "
+                                                "checksum and every page's sum, read in its bootloader, equal the "
+                                                "file's: restart it without an erase and count it as skipped.")};
     QCommandLineOption list{QStringLiteral("list"),
                             QStringLiteral("List the modules found (key, port, type, address, version, link) and the "
                                            "plug-ins, then end.")};

@@ -70,8 +70,9 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
     connect(records, &QAction::triggered, this, &HostWindow::openRecords);
     m_ifChanged = tools->addAction(tr("Only if changed"));
     m_ifChanged->setObjectName(QStringLiteral("ifChangedAction"));
-    m_ifChanged->setToolTip(tr("Leave a module that already holds the chosen file as it is: its checksum is read "
-                               "in the bootloader, and it is restarted without an erase."));
+    m_ifChanged->setToolTip(tr("Leave a module that already holds the chosen file as it is: it must run the file's "
+                               "firmware, and its checksum and every page's sum, read in the bootloader, must equal "
+                               "the file's; it is then restarted without an erase."));
     m_ifChanged->setCheckable(true);
     connect(m_ifChanged, &QAction::toggled, this, [this] {
         // The containers shown sit in windows of this one; each update reads the choice as it starts.

@@ -329,7 +329,7 @@ bool UpdateSession::runsChosenFirmware() const
 {
     // Sums alone cannot tell a file from another that adds up the same: only a module that ran the
     // file's firmware before its bootloader entry may be left as it is.
-    return !m_firmwareBeforeEntry.isEmpty() && m_firmwareBeforeEntry == m_image.identifier();
+    return m_firmwareBeforeEntry == m_image.identifier();
 }
 
 QString UpdateSession::refusalBeforeEntry(const QString& version) const
