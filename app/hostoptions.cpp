@@ -57,6 +57,11 @@ struct OptionTable
                                  QStringLiteral("Leave a module that runs the file's firmware as it is when its "
                                                 "checksum and every page's sum, read in its bootloader, equal the "
                                                 "file's: restart it without an erase and count it as skipped.")};
+    QCommandLineOption verify{QStringLiteral("verify"),
+                              QStringLiteral("Write nothing: compare the module's checksum and every page's sum, read "
+                                             "in its bootloader, with the file's, name the pages that differ and "
+                                             "restart the module without an erase. Exit 0 when it holds the file, 1 "
+                                             "when it does not.")};
     QCommandLineOption list{QStringLiteral("list"),
                             QStringLiteral("List the modules found (key, port, type, address, version, link) and the "
                                            "plug-ins, then end.")};
@@ -138,7 +143,7 @@ struct OptionTable
     void addTo(QCommandLineParser* parser) const
     {
         parser->setApplicationDescription(QLatin1String(Description));
-        CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, ifChanged, list, dryRun, timeout, json, verbose, quiet, port, usbPort,
+        CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, ifChanged, verify, list, dryRun, timeout, json, verbose, quiet, port, usbPort,
                             portFile, baud, addresses, probe, window, poll, plugins, simulate, exitWhenDone, screenshot,
                             screenshotAt, records, history, summary, csv, firmware, result, station, since});
         parser->addPositionalArgument(QStringLiteral("dux-sim options"),
@@ -272,6 +277,7 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     options.watch = parser.isSet(table.watch);
     options.dryRun = parser.isSet(table.dryRun);
     options.ifChanged = parser.isSet(table.ifChanged);
+    options.verify = parser.isSet(table.verify);
     options.fileName = parser.value(table.file);
     options.exitWhenDone = parser.isSet(table.exitWhenDone);
     options.screenshotPath = parser.value(table.screenshot);
@@ -290,6 +296,8 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
         error = QStringLiteral("--all, --watch and more than one --module need --headless");
     else if (options.allModules + options.watch + !options.moduleKeys.isEmpty() > 1)
         error = QStringLiteral("--module, --all and --watch exclude each other");
+    else if (options.verify && options.ifChanged)
+        error = QStringLiteral("--verify writes nothing; it does not go with --if-changed");
     else if (options.watch && options.dryRun)
         error = QStringLiteral("--dry-run checks the modules found now; it does not go with --watch");
     return parsed;

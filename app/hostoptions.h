@@ -51,6 +51,8 @@ struct HostOptions
     bool dryRun = false;
     // --if-changed: a module that already holds the file is restarted without an update.
     bool ifChanged = false;
+    // --verify: the module's sums are compared with the file's; nothing is written.
+    bool verify = false;
     QString fileName;
     int timeoutSeconds = DefaultTimeoutSeconds;
     bool exitWhenDone = false;

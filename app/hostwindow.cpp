@@ -11,6 +11,7 @@
 #include "recordsview.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QDialog>
 #include <QHeaderView>
 #include <QIcon>
@@ -42,6 +43,7 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
     , m_hint(new QLabel)
     , m_modules(new QTreeWidget)
     , m_ifChanged(nullptr)
+    , m_verify(nullptr)
 {
     setWindowTitle(tr("dux host"));
     resize(MainWidth, MainHeight);
@@ -74,12 +76,25 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
                                "firmware, and its checksum and every page's sum, read in the bootloader, must equal "
                                "the file's; it is then restarted without an erase."));
     m_ifChanged->setCheckable(true);
-    connect(m_ifChanged, &QAction::toggled, this, [this] {
-        // The containers shown sit in windows of this one; each update reads the choice as it starts.
-        const QList<ContainerInterface*> shown = findChildren<ContainerInterface*>();
-        for (ContainerInterface* container : shown)
-            applyIfChanged(container);
-    });
+    m_verify = tools->addAction(tr("Verify"));
+    m_verify->setObjectName(QStringLiteral("verifyAction"));
+    m_verify->setToolTip(tr("Update only compares: the module's checksum and every page's sum, read in the "
+                            "bootloader, against the chosen file's; the pages that differ are named, and the module "
+                            "is restarted without an erase."));
+    m_verify->setCheckable(true);
+    // A skip and a verify cannot both decide what an update does: choosing one drops the other.
+    auto* choices = new QActionGroup(this);
+    choices->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    choices->addAction(m_ifChanged);
+    choices->addAction(m_verify);
+    for (QAction* choice : {m_ifChanged, m_verify}) {
+        connect(choice, &QAction::toggled, this, [this] {
+            // The containers shown sit in windows of this one; each update reads the choices as it starts.
+            const QList<ContainerInterface*> shown = findChildren<ContainerInterface*>();
+            for (ContainerInterface* container : shown)
+                applyChoices(container);
+        });
+    }
 
     connect(handler, &PluginHandler::modulePluginAdded, this, &HostWindow::refreshModules);
     connect(handler, &PluginHandler::modulePluginRemoved, this, &HostWindow::refreshModules);
@@ -109,7 +124,7 @@ QDialog* HostWindow::openContainer(ContainerInterface* container)
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     container->setParent(window);
-    applyIfChanged(container);
+    applyChoices(container);
     layout->addWidget(container);
     container->init(window);
     // A dialog makes its push buttons default buttons of their own accord, and presses the default
@@ -149,9 +164,15 @@ bool HostWindow::ifChanged() const
     return m_ifChanged->isChecked();
 }
 
-void HostWindow::applyIfChanged(QObject* container) const
+void HostWindow::setVerifyOnly(bool on)
+{
+    m_verify->setChecked(on);
+}
+
+void HostWindow::applyChoices(QObject* container) const
 {
     container->setProperty(HostMessages::IfChangedProperty, m_ifChanged->isChecked());
+    container->setProperty(HostMessages::VerifyOnlyProperty, m_verify->isChecked());
 }
 
 void HostWindow::handleFirmwareCompleted(const QString& moduleKey, const QString& message)

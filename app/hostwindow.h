@@ -31,6 +31,9 @@ public:
     // as it is; off by default. Applies to the containers shown and to those opened later.
     void setIfChanged(bool on);
     bool ifChanged() const;
+    // Whether updates only compare the module's flash with the file and restart it, writing nothing; off
+    // by default, and never together with "Only if changed".
+    void setVerifyOnly(bool on);
 
 private slots:
     // A container reports a finished update: the module's version is read again once it is handed back.
@@ -39,12 +42,14 @@ private slots:
 private:
     void refreshModules();
     void readVersionAfterUpdate(const QString& moduleKey);
-    void applyIfChanged(QObject* container) const;
+    // Tells the container the choices of the tool bar.
+    void applyChoices(QObject* container) const;
 
     PluginHandler* m_handler;
     QLabel* m_hint;
     QTreeWidget* m_modules;
     QAction* m_ifChanged;
+    QAction* m_verify;
     // Versions read after an update; discovery's own are older for a module that kept its key.
     QHash<QString, QString> m_updatedVersions;
 };

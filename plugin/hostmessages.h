@@ -8,5 +8,7 @@ namespace HostMessages {
 constexpr const char* DeviceTreeReady = "deviceTreeReady";
 // True: each update first reads the module's checksum and leaves a module that holds the file as it is.
 constexpr const char* IfChangedProperty = "dpIfChanged";
+// True: each update only compares the module's sums with the file's and restarts the module, writing nothing.
+constexpr const char* VerifyOnlyProperty = "dpVerifyOnly";
 
 }

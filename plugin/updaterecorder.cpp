@@ -62,6 +62,9 @@ void UpdateRecorder::recordEnd(const UpdateOutcome::Report& report)
 
 void UpdateRecorder::writeRun(UpdateOutcome::Report report)
 {
+    // A verify writes nothing to the module: there is no update to record.
+    if (report.subject.verifyOnly)
+        return;
     // The host's reason replaces the plug-in's cancel text, and its verdict whether that was a fault.
     if (!m_cancelReason.isEmpty() && !report.success) {
         report.failureText = m_cancelReason;

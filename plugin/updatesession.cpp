@@ -274,7 +274,7 @@ void UpdateSession::proceed(bool byUser)
             continueAfterPortChange(link, version);
     } else {
         m_outcome->describe({m_moduleKey, m_chosenFile, m_image.identifier(), quint32(m_image.checksum()),
-                             m_image.size(), policy.kind, version});
+                             m_image.size(), policy.kind, version, hostChoice(HostMessages::VerifyOnlyProperty)});
         m_firmwareBeforeEntry = inBootloader ? QString() : version;
         const QString refusal = refusalBeforeEntry(version);
         if (!refusal.isEmpty()) {
@@ -295,6 +295,7 @@ void UpdateSession::proceed(bool byUser)
     m_worker->setLinkKind(policy.kind);
     // The host's choice lives on the tool's widget, this session's parent; read anew for each update.
     m_worker->setSkipIfHeld(ifChangedChosen() && runsChosenFirmware());
+    m_worker->setVerifyOnly(hostChoice(HostMessages::VerifyOnlyProperty));
     if (!inBootloader && !byUser)
         return;
     scheduleWorkerStart(inBootloader);
@@ -320,9 +321,14 @@ QString UpdateSession::readActiveFirmware(const ModuleLink& link)
     return version;
 }
 
+bool UpdateSession::hostChoice(const char* property) const
+{
+    return parent() && parent()->property(property).toBool();
+}
+
 bool UpdateSession::ifChangedChosen() const
 {
-    return parent() && parent()->property(HostMessages::IfChangedProperty).toBool();
+    return hostChoice(HostMessages::IfChangedProperty);
 }
 
 bool UpdateSession::runsChosenFirmware() const

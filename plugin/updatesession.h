@@ -131,6 +131,8 @@ private:
     // Why this update must not go on to the bootloader (plain text), empty when it may: no program,
     // a file cut short, or firmware of another module type than the one the module runs.
     QString refusalBeforeEntry(const QString& version) const;
+    // A choice the host set on the tool's widget (HostMessages), this session's parent.
+    bool hostChoice(const char* property) const;
     // The host asked to leave a module that holds the file as it is ("Only if changed").
     bool ifChangedChosen() const;
     // The module ran the file's firmware before its bootloader entry: the first thing a skip needs.

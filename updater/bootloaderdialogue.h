@@ -36,6 +36,8 @@ public:
         int detectionBoundMs = DetectionBoundMs;
         // A module whose flash already sums to the file's checksum is restarted without an erase.
         bool skipIfHeld = false;
+        // The sums of the module's flash are compared with the file's, and the module restarted unerased.
+        bool verifyOnly = false;
     };
 
     // The flags and the address are the thread's: the widget writes them while the dialogue runs.
@@ -67,6 +69,9 @@ private:
 
     // Whether the flash over the file's range, and every page of it, sums to what the file does.
     bool holdsImage();
+    // Compares the module's sums with the file's, tells which pages differ and restarts the module; false
+    // when a sum did not come or the module did not come back.
+    bool verifyFlash();
     // Reads the module's sum over the file's range and, when it equals the file's or
     // `pagesWhenWholeDiffers`, every page's; false when a sum did not come.
     bool compareSums(bool pagesWhenWholeDiffers, SumComparison* comparison);

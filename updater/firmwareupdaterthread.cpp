@@ -46,6 +46,7 @@ void FirmwareUpdaterThread::run()
         target.image = image;
         target.detectionBoundMs = detectionBoundMs;
         target.skipIfHeld = skipIfHeld;
+        target.verifyOnly = verifyOnly;
         successful = BootloaderDialogue(*this, *this, target, cancelRequested, reopenDone, moduleAddress).run();
     }
 
@@ -93,6 +94,11 @@ void FirmwareUpdaterThread::setModuleAddress(unsigned char address)
 void FirmwareUpdaterThread::setSkipIfHeld(bool skip)
 {
     skipIfHeld = skip;
+}
+
+void FirmwareUpdaterThread::setVerifyOnly(bool verify)
+{
+    verifyOnly = verify;
 }
 
 void FirmwareUpdaterThread::cancelUpdate()

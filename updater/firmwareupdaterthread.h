@@ -43,6 +43,9 @@ public:
     // Whether the next run first asks the module for its checksum and leaves a module that already
     // holds the file unerased; set while no run is under way.
     void setSkipIfHeld(bool skip);
+    // Whether the next run only compares the module's sums with the file's and restarts it, writing
+    // nothing; set while no run is under way.
+    void setVerifyOnly(bool verify);
 
     void cancelUpdate();
     bool isCancelRequested() const;
@@ -99,6 +102,7 @@ private:
     FirmwareImage image;
     int detectionBoundMs = BootloaderDialogue::DetectionBoundMs;
     bool skipIfHeld = false;
+    bool verifyOnly = false;
     std::atomic<unsigned char> moduleAddress{1};
     // Set and cleared on the GUI thread while the worker may run; the run reads it for each report.
     std::atomic<UpdateOutcome*> outcome{nullptr};

@@ -6,6 +6,7 @@
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 enum class UpdatePhase;
 
@@ -26,6 +27,8 @@ public:
         qint64 fileBytes = 0;
         int linkKind = 0;
         QString firmwareBefore;
+        // A verify: the module's flash is compared with the file, not written.
+        bool verifyOnly = false;
     };
 
     struct Report
@@ -47,6 +50,8 @@ public:
         int window = 0;
         // The module already held the file and was restarted without an erase.
         bool skipped = false;
+        // A verify that compared the sums: the flash addresses of the pages whose sums differ from the file's.
+        QVector<quint32> differingPages;
     };
 
     explicit UpdateOutcome(QObject* parent = nullptr);
@@ -64,6 +69,8 @@ public:
     void noteWindow(int window);
     // The module already holds the file: the run restarts it without writing.
     void noteSkipped();
+    // A verify compared the module's page sums with the file's: those of `pages` (flash addresses) differ.
+    void noteDifferingPages(const QVector<quint32>& pages);
     // Ends the update; reports it once, even when both Cancel and the worker end it.
     void finish(bool success, const QString& failureText, const QString& moduleKey, const QString& firmwareVersion,
                 bool interrupted = false);
@@ -92,6 +99,7 @@ private:
     qint64 m_bytesWritten = 0;
     int m_window = 0;
     bool m_skipped = false;
+    QVector<quint32> m_differingPages;
     bool m_running = false;
 };
 

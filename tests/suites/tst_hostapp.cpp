@@ -287,7 +287,9 @@ void TestHostApp::flashDecidesTheVerdict_data()
     QTest::addColumn<QStringList>("hostArguments");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("result");
-    QTest::addColumn<int>("checksumRequests"); // 203 requests the run sent; -1: not checked
+    QTest::addColumn<int>("checksumRequests"); // 203 requests the run sent
+    QTest::addColumn<bool>("holdsFile"); // the flash after the run holds the file; else what it held before
+    QTest::addColumn<QString>("differing"); // a verify's differing pages, as the JSON names them
     const FlashChange same = [](QByteArray&) {};
     const auto exchange = [](int first, int second) {
         return FlashChange([=](QByteArray& image) {
@@ -304,18 +306,36 @@ void TestHostApp::flashDecidesTheVerdict_data()
     };
     const QStringList ifChanged{QStringLiteral("--if-changed"), QStringLiteral("-v")};
     // 64 pages of 256 bytes: the whole sum, 64 page sums (the last page's running sum is the whole sum's).
-    QTest::newRow("if changed, the module holds the file") << same << "1234V300" << ifChanged << 0 << "skipped" << 64;
+    QTest::newRow("if changed, the module holds the file")
+        << same << "1234V300" << ifChanged << 0 << "skipped" << 64 << true << "";
     // The whole sum stays, the running version too: the page sums tell.
     QTest::newRow("if changed, two bytes exchanged across pages")
-        << exchange(0x180, 0x3000) << "1234V300" << ifChanged << 0 << "updated" << 65;
+        << exchange(0x180, 0x3000) << "1234V300" << ifChanged << 0 << "updated" << 65 << true << "";
     // The file's identifier is another: updated without a sum read before the erase (one 203: the verify's).
     QTest::newRow("if changed, +1/-1 making 1234V301")
-        << upAndDown(FirmwareBuilder::IdentifierOffset + 7, 0x2000) << "1234V300" << ifChanged << 0 << "updated" << 1;
+        << upAndDown(FirmwareBuilder::IdentifierOffset + 7, 0x2000) << "1234V300" << ifChanged << 0 << "updated" << 1
+        << true << "";
     QTest::newRow("if changed, -1/+1 making 1234V200 (a downgrade)")
-        << upAndDown(0x2000, FirmwareBuilder::IdentifierOffset + 5) << "1234V300" << ifChanged << 0 << "updated" << 1;
+        << upAndDown(0x2000, FirmwareBuilder::IdentifierOffset + 5) << "1234V300" << ifChanged << 0 << "updated" << 1
+        << true << "";
     // The flash holds the file, but the module ran something else before the entry: it is updated.
     QTest::newRow("if changed, the flash holds the file, the module runs another")
-        << same << "1234V299" << ifChanged << 0 << "updated" << 1;
+        << same << "1234V299" << ifChanged << 0 << "updated" << 1 << true << "";
+    // --verify writes nothing, whatever the module runs: the sums alone decide, and the flash stays as it was.
+    const QStringList verify{QStringLiteral("--verify"), QStringLiteral("-v")};
+    QTest::newRow("verify, the module holds the file") << same << "1234V300" << verify << 0 << "verified" << 64
+                                                       << true << "";
+    QTest::newRow("verify, two bytes exchanged across pages")
+        << exchange(0x180, 0x3000) << "1234V300" << verify << 1 << "differs" << 64 << false
+        << "0x08000100,0x08003000";
+    QTest::newRow("verify, +1/-1 making 1234V301")
+        << upAndDown(FirmwareBuilder::IdentifierOffset + 7, 0x2000) << "1234V300" << verify << 1 << "differs" << 64
+        << false << "0x08000100,0x08002000";
+    // The one change sums cannot see: it is taken for the file.
+    QTest::newRow("verify, two bytes exchanged within a page (the blind spot)")
+        << exchange(0x180, 0x1F0) << "1234V300" << verify << 0 << "verified" << 64 << false << "";
+    QTest::newRow("verify, another module type")
+        << same << "4321V300" << verify << 2 << "not started" << 0 << true << "";
 }
 
 void TestHostApp::flashDecidesTheVerdict()
@@ -326,6 +346,8 @@ void TestHostApp::flashDecidesTheVerdict()
     QFETCH(int, exitCode);
     QFETCH(QString, result);
     QFETCH(int, checksumRequests);
+    QFETCH(bool, holdsFile);
+    QFETCH(QString, differing);
 
     constexpr int ImageBytes = 16 * 1024;
     constexpr int PageBytes = 256;
@@ -348,6 +370,14 @@ void TestHostApp::flashDecidesTheVerdict()
     QVERIFY2(!run.out.isEmpty(), qPrintable(run.err));
     const QJsonObject report = QJsonDocument::fromJson(run.out.last().toUtf8()).object();
     QVERIFY2(report.value(QLatin1String("result")).toString() == result, qPrintable(run.out.last() + run.err));
+    QStringList pages;
+    for (const QJsonValue page : report.value(QLatin1String("differingPages")).toArray())
+        pages << page.toString();
+    QCOMPARE(pages.join(QLatin1Char(',')), differing);
+    // A verify is no update: nothing is recorded of it.
+    const Run history = runHost({QStringLiteral("--history"), QStringLiteral("--json")});
+    const QJsonArray kept = QJsonDocument::fromJson(history.out.join(QLatin1Char('\n')).toUtf8()).array();
+    QCOMPARE(kept.size(), hostArguments.contains(QLatin1String("--verify")) ? 0 : 1);
     QByteArray flash;
     int sums = 0;
     module.run([&](SimulatedModule* simulated, ModuleServer*) {
@@ -355,9 +385,8 @@ void TestHostApp::flashDecidesTheVerdict()
         sums = simulated->requestCount(Bootloader::ReadChecksumCommand);
     });
     // Byte for byte: whatever the tool says, the module must end up holding the file.
-    QVERIFY2(flash == wanted, "the flash does not hold the file");
-    if (checksumRequests >= 0)
-        QCOMPARE(sums, checksumRequests);
+    QVERIFY2(flash == (holdsFile ? wanted : held), "the flash does not hold what it must");
+    QCOMPARE(sums, checksumRequests);
 }
 
 void TestHostApp::headlessEndIsReported_data()
@@ -789,6 +818,9 @@ void TestHostApp::setupErrors_data()
                                       << "dux-host: --addresses takes numbers from 0 to 255" << false;
     QTest::newRow("-q and -v") << 0 << QStringList{QStringLiteral("-q"), QStringLiteral("-v")}
                                << "dux-host: -q and -v exclude each other" << false;
+    QTest::newRow("--verify with --if-changed")
+        << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--verify"), QStringLiteral("--if-changed")}
+        << "dux-host: --verify writes nothing; it does not go with --if-changed" << false;
     QTest::newRow("records filter without --history") << 0 << QStringList{QStringLiteral("--station"), QStringLiteral("s1")}
                                                       << "dux-host: --station needs --history" << false;
     QTest::newRow("no such result") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--result"), QStringLiteral("ok")}
