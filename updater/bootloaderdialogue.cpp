@@ -264,27 +264,23 @@ bool BootloaderDialogue::verifyFlash()
     m_channel.reachPhase(UpdatePhase::Verify);
     progress(QStringLiteral("Comparing the module's page sums with the file's..."));
     SumComparison comparison;
-    const bool read = compareSums(true, &comparison);
-    if (!read) {
+    if (!compareSums(true, &comparison)) {
         failWith(QStringLiteral("The module's sums could not be read."));
-    } else {
-        QVector<quint32> differing;
-        for (int page : comparison.differingPages)
-            differing.append(quint32(m_flashBase) + quint32(page) * quint32(m_pageSize));
-        if (UpdateOutcome* outcome = m_thread.currentOutcome())
-            outcome->noteDifferingPages(differing);
-        const QString sums = QStringLiteral("Module-CheckSum: 0x%1, Hexfile-CheckSum: 0x%2; %3 checksum requests.")
-                                 .arg(hex(comparison.moduleSum), hex(quint32(m_target.image.checksum())))
-                                 .arg(comparison.requests);
-        log(sums);
-        progressAndLog(differing.isEmpty()
-                           ? QStringLiteral("The module holds this firmware: all %1 page sums equal the file's.")
-                                 .arg(comparison.pages)
-                           : differingPagesText(comparison) + QLatin1Char('.'));
+        return false;
     }
+    QVector<quint32> differing;
+    for (int page : comparison.differingPages)
+        differing.append(quint32(m_flashBase) + quint32(page) * quint32(m_pageSize));
+    if (UpdateOutcome* outcome = m_thread.currentOutcome())
+        outcome->noteDifferingPages(differing);
+    log(QStringLiteral("Module-CheckSum: 0x%1, Hexfile-CheckSum: 0x%2; %3 checksum requests.")
+            .arg(hex(comparison.moduleSum), hex(quint32(m_target.image.checksum())))
+            .arg(comparison.requests));
+    progressAndLog(differing.isEmpty()
+                       ? QStringLiteral("The module holds this firmware: all %1 page sums equal the file's.").arg(comparison.pages)
+                       : differingPagesText(comparison) + QLatin1Char('.'));
     // Nothing was erased: the module goes back to the firmware it holds, whatever the sums said.
-    const bool restarted = restartAndReconnect();
-    return read && restarted;
+    return restartAndReconnect();
 }
 
 bool BootloaderDialogue::compareSums(bool pagesWhenWholeDiffers, SumComparison* comparison)

@@ -792,6 +792,15 @@ void TestBootloaderRun::failures_data()
            })
         << "L:Try to read firmware version... (3/100) @COM7 id 1 is open"
         << QStringList{"P:Reconnection failed.", "L:Reconnection canceled."};
+    // A verify whose sums do not all come writes nothing and leaves the module in its bootloader.
+    QTest::newRow("verify, a page sum not answered")
+        << RigSetup([](Rig& rig) {
+               rig.updater.setVerifyOnly(true);
+               rig.module.setFailure(Mode::NoReply, 203, 2, 1);
+           })
+        << "L:Memory size: 262144"
+        << QStringList{"P:Comparing the module's page sums with the file's...", "P:The module's sums could not be read.",
+                       "L:The module's sums could not be read.", silentFor(50000)};
 }
 
 void TestBootloaderRun::failures()
@@ -1068,6 +1077,30 @@ void TestBootloaderRun::transcripts_data()
     QTest::newRow("if changed, bytes exchanged within a page")
         << ifChanged(true, exchange(0x110, 0x1F0)) << memory
         << QStringList{memory, "P:" + held, "L:" + held, "L:All 3 page sums equal the file's."};
+    // A verify compares every page, whatever the whole sum, and restarts the module unerased.
+    const auto verify = [](std::function<void(Rig&)> change) {
+        return RigSetup([=](Rig& rig) {
+            rig.updater.setVerifyOnly(true);
+            rig.module.loadFlash(0, rig.firmware.image.mid(rig.firmware.progStart, rig.firmware.programSize));
+            change(rig);
+        });
+    };
+    const QString comparing = QStringLiteral("P:Comparing the module's page sums with the file's...");
+    QTest::newRow("verify, the module holds the file")
+        << verify([](Rig&) {}) << comparing
+        << QStringList{comparing, QStringLiteral("L:Module-CheckSum: 0x%1, Hexfile-CheckSum: 0x%1; 3 checksum requests.").arg(fileSum),
+                       "P:The module holds this firmware: all 3 page sums equal the file's.",
+                       "L:The module holds this firmware: all 3 page sums equal the file's.", "P:Restarting module..."};
+    const auto firmware = makeFirmware(0, 600, "1234V205");
+    quint32 erasedPageSum = quint32(firmware.checksum) + 0xFF * 0x100;
+    for (int at = 0x100; at < 0x200; ++at)
+        erasedPageSum -= quint8(firmware.image.at(firmware.progStart + at));
+    QTest::newRow("verify, one page erased")
+        << verify([](Rig& rig) { rig.module.loadFlash(0x100, QByteArray(0x100, char(0xFF))); }) << comparing
+        << QStringList{comparing, QStringLiteral("L:Module-CheckSum: 0x%1, Hexfile-CheckSum: 0x%2; 3 checksum requests.")
+                                      .arg(hex(erasedPageSum), fileSum),
+                       "P:1 of 3 page sums differ from the file's, at 0x100.",
+                       "L:1 of 3 page sums differ from the file's, at 0x100.", "P:Restarting module..."};
     QTest::newRow("if changed, a page sum not answered")
         << ifChanged(true, [](Rig& rig) { rig.module.setFailure(Mode::NoReply, 203, 2, 2); }) << memory
         << QStringList{memory, "L:The module's checksum could not be read; updating.",

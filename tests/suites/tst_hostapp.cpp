@@ -374,6 +374,8 @@ void TestHostApp::flashDecidesTheVerdict()
     for (const QJsonValue page : report.value(QLatin1String("differingPages")).toArray())
         pages << page.toString();
     QCOMPARE(pages.join(QLatin1Char(',')), differing);
+    // Only an update that wrote the module says it runs new firmware.
+    QCOMPARE(run.err.contains(QLatin1String("Module state: runs its new firmware.")), result == QLatin1String("updated"));
     // A verify is no update: nothing is recorded of it.
     const Run history = runHost({QStringLiteral("--history"), QStringLiteral("--json")});
     const QJsonArray kept = QJsonDocument::fromJson(history.out.join(QLatin1Char('\n')).toUtf8()).array();
