@@ -70,31 +70,17 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
     QAction* records = tools->addAction(tr("Records"));
     records->setObjectName(QStringLiteral("recordsAction"));
     connect(records, &QAction::triggered, this, &HostWindow::openRecords);
-    m_ifChanged = tools->addAction(tr("Only if changed"));
-    m_ifChanged->setObjectName(QStringLiteral("ifChangedAction"));
-    m_ifChanged->setToolTip(tr("Leave a module that already holds the chosen file as it is: it must run the file's "
-                               "firmware, and its checksum and every page's sum, read in the bootloader, must equal "
-                               "the file's; it is then restarted without an erase."));
-    m_ifChanged->setCheckable(true);
-    m_verify = tools->addAction(tr("Verify"));
-    m_verify->setObjectName(QStringLiteral("verifyAction"));
-    m_verify->setToolTip(tr("Update only compares: the module's checksum and every page's sum, read in the "
-                            "bootloader, against the chosen file's; the pages that differ are named, and the module "
-                            "is restarted without an erase."));
-    m_verify->setCheckable(true);
     // A skip and a verify cannot both decide what an update does: choosing one drops the other.
     auto* choices = new QActionGroup(this);
     choices->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
-    choices->addAction(m_ifChanged);
-    choices->addAction(m_verify);
-    for (QAction* choice : {m_ifChanged, m_verify}) {
-        connect(choice, &QAction::toggled, this, [this] {
-            // The containers shown sit in windows of this one; each update reads the choices as it starts.
-            const QList<ContainerInterface*> shown = findChildren<ContainerInterface*>();
-            for (ContainerInterface* container : shown)
-                applyChoices(container);
-        });
-    }
+    m_ifChanged = addChoice(tools, choices, tr("Only if changed"), "ifChangedAction",
+                            tr("Leave a module that already holds the chosen file as it is: it must run the file's "
+                               "firmware, and its checksum and every page's sum, read in the bootloader, must equal "
+                               "the file's; it is then restarted without an erase."));
+    m_verify = addChoice(tools, choices, tr("Verify"), "verifyAction",
+                         tr("Update only compares: the module's checksum and every page's sum, read in the "
+                            "bootloader, against the chosen file's; the pages that differ are named, and the module "
+                            "is restarted without an erase."));
 
     connect(handler, &PluginHandler::modulePluginAdded, this, &HostWindow::refreshModules);
     connect(handler, &PluginHandler::modulePluginRemoved, this, &HostWindow::refreshModules);
@@ -162,6 +148,23 @@ void HostWindow::setIfChanged(bool on)
 bool HostWindow::ifChanged() const
 {
     return m_ifChanged->isChecked();
+}
+
+QAction* HostWindow::addChoice(QToolBar* tools, QActionGroup* group, const QString& text, const char* name,
+                              const QString& toolTip)
+{
+    QAction* choice = tools->addAction(text);
+    choice->setObjectName(QLatin1String(name));
+    choice->setToolTip(toolTip);
+    choice->setCheckable(true);
+    group->addAction(choice);
+    connect(choice, &QAction::toggled, this, [this] {
+        // The containers shown sit in windows of this one; each update reads the choices as it starts.
+        const QList<ContainerInterface*> shown = findChildren<ContainerInterface*>();
+        for (ContainerInterface* container : shown)
+            applyChoices(container);
+    });
+    return choice;
 }
 
 void HostWindow::setVerifyOnly(bool on)

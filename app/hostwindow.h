@@ -9,7 +9,9 @@ class ModuleDiscovery;
 class PluginHandler;
 class QDialog;
 class QAction;
+class QActionGroup;
 class QLabel;
+class QToolBar;
 class QTreeWidget;
 
 // The host's main window: the modules found on the links with their firmware versions, a hint of what
@@ -42,6 +44,9 @@ private slots:
 private:
     void refreshModules();
     void readVersionAfterUpdate(const QString& moduleKey);
+    // A checkable choice of the tool bar for every update, one of `group`.
+    QAction* addChoice(QToolBar* tools, QActionGroup* group, const QString& text, const char* name,
+                       const QString& toolTip);
     // Tells the container the choices of the tool bar.
     void applyChoices(QObject* container) const;
 
