@@ -1,5 +1,6 @@
 #include "bootloadercommands.h"
 #include "firmwarebuilder.h"
+#include "firmwareimage.h"
 #include "progressprinter.h"
 #include "ptymodule.h"
 #include "simulatedmodule.h"
@@ -93,6 +94,10 @@ private slots:
 private:
     bool startSimulator(const QStringList& arguments, const QString& portList = QStringLiteral("ports"));
     QString makeFirmware(const QString& version);
+    // `firmware` as a module's flash that a change left unlike it: "swap" exchanges two bytes of different
+    // pages; "V200" and "V202" move the identifier's last digit by one and another byte the other way, so
+    // that the sum stays.
+    QString changedFirmware(const QString& firmware, const QString& change);
     QString writeFile(const QString& name, const char* text);
     // Puts the files of RowFiles, a FIFO ("@fifo") and a folder ("@folder") in place of their names.
     QStringList withRowFiles(QStringList arguments);
@@ -159,6 +164,25 @@ QString TestHostApp::makeFirmware(const QString& version)
                                                                      QStringLiteral("--size"), QString::number(FirmwareBytes),
                                                                      QStringLiteral("--output"), file});
     return result == 0 ? file : QString();
+}
+
+QString TestHostApp::changedFirmware(const QString& firmware, const QString& change)
+{
+    constexpr int Elsewhere = 0x1100;
+    const FirmwareImage image = FirmwareImage::load(firmware);
+    QByteArray bytes(reinterpret_cast<const char*>(image.bytes()) + image.start(), image.size());
+    const int lastDigit = bytes.indexOf(NewFirmware) + int(qstrlen(NewFirmware)) - 1;
+    const int step = change == QLatin1String("V202") ? 1 : -1;
+    if (change == QLatin1String("swap")) {
+        const char kept = bytes.at(0x100);
+        bytes[0x100] = bytes.at(Elsewhere);
+        bytes[Elsewhere] = kept;
+    } else {
+        bytes[lastDigit] = char(bytes.at(lastDigit) + step);
+        bytes[Elsewhere] = char(bytes.at(Elsewhere) - step);
+    }
+    return FirmwareBuilder::writeFile(m_folder->filePath(QStringLiteral("held-%1.hex").arg(change)),
+                                      FirmwareBuilder::hexOf(bytes, quint32(image.armFlashAddress() + image.start())));
 }
 
 QString TestHostApp::writeFile(const QString& name, const char* text)
@@ -433,6 +457,19 @@ void TestHostApp::headlessEndIsReported_data()
         << ifChanged
         << UpdateTimeoutSeconds << 0 << "skipped" << "reconnect" << ""
         << QStringLiteral("it already runs %1").arg(QLatin1String(NewFirmware)) << "skipped";
+    // The module's flash sums to the file's checksum, but holds something else: updated, never skipped.
+    QTest::newRow("if changed, flash with two bytes exchanged across pages")
+        << QStringList{QStringLiteral("--flash-image"), QStringLiteral("@held-swap"), QStringLiteral("--firmware"),
+                       QLatin1String(NewFirmware)}
+        << ifChanged << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "" << "updated";
+    QTest::newRow("if changed, the module runs 1234V200, the same sum")
+        << QStringList{QStringLiteral("--flash-image"), QStringLiteral("@held-V200"), QStringLiteral("--firmware"),
+                       QStringLiteral("1234V200")}
+        << ifChanged << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "" << "updated";
+    QTest::newRow("if changed, the module runs 1234V202 (a downgrade), the same sum")
+        << QStringList{QStringLiteral("--flash-image"), QStringLiteral("@held-V202"), QStringLiteral("--firmware"),
+                       QStringLiteral("1234V202")}
+        << ifChanged << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "" << "updated";
     QTest::newRow("if changed, module erased") << QStringList() << ifChanged << UpdateTimeoutSeconds << 0 << "updated"
                                                << "reconnect" << "" << "" << "updated";
     // The plan only: nothing is sent, the module keeps its firmware, and no update is recorded.
@@ -481,6 +518,11 @@ void TestHostApp::headlessEndIsReported()
     QFETCH(QString, recorded);
 
     const QString firmware = makeFirmware(QLatin1String(NewFirmware));
+    for (const QString& change : {QStringLiteral("swap"), QStringLiteral("V200"), QStringLiteral("V202")}) {
+        const QString held = QStringLiteral("@held-") + change;
+        if (simulatorArguments.contains(held))
+            simulatorArguments.replaceInStrings(held, changedFirmware(firmware, change));
+    }
     QVERIFY(startSimulator(simulatorArguments.replaceInStrings(QStringLiteral("@firmware"), firmware)));
     hostArguments.replaceInStrings(QStringLiteral("@folder"), m_folder->path());
     const Run run = runHost(updateArguments(firmware) + hostArguments
