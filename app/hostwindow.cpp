@@ -172,8 +172,18 @@ void HostWindow::setVerifyOnly(bool on)
     m_verify->setChecked(on);
 }
 
+void HostWindow::setReadBack(bool on, qint64 first, qint64 end)
+{
+    m_readBack = on;
+    m_readFirst = first;
+    m_readEnd = end;
+}
+
 void HostWindow::applyChoices(QObject* container) const
 {
+    container->setProperty(HostMessages::ReadBackProperty, m_readBack);
+    container->setProperty(HostMessages::ReadBackFirstProperty, m_readFirst);
+    container->setProperty(HostMessages::ReadBackEndProperty, m_readEnd);
     container->setProperty(HostMessages::IfChangedProperty, m_ifChanged->isChecked());
     container->setProperty(HostMessages::VerifyOnlyProperty, m_verify->isChecked());
 }

@@ -36,6 +36,9 @@ public:
     // Whether updates only compare the module's flash with the file and restart it, writing nothing; off
     // by default, and never together with "Only if changed".
     void setVerifyOnly(bool on);
+    // Whether updates only read the module's flash back, from `first` up to `end` (-1: the module's
+    // flash base, and the end its memory size states); dux-host's --read-back, not a choice of the window.
+    void setReadBack(bool on, qint64 first, qint64 end);
 
 private slots:
     // A container reports a finished update: the module's version is read again once it is handed back.
@@ -55,6 +58,9 @@ private:
     QTreeWidget* m_modules;
     QAction* m_ifChanged;
     QAction* m_verify;
+    bool m_readBack = false;
+    qint64 m_readFirst = -1;
+    qint64 m_readEnd = -1;
     // Versions read after an update; discovery's own are older for a module that kept its key.
     QHash<QString, QString> m_updatedVersions;
 };

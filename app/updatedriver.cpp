@@ -257,6 +257,7 @@ void UpdateDriver::outcomeFinished(const UpdateOutcome::Report& report)
     const UpdateResult::Outcome verdict = report.differingPages.isEmpty() ? UpdateResult::Outcome::Verified
                                                                           : UpdateResult::Outcome::Differs;
     const UpdateResult::Outcome succeeded = report.subject.verifyOnly ? verdict
+        : report.subject.readBack                                     ? UpdateResult::Outcome::ReadBack
         : report.skipped                                              ? UpdateResult::Outcome::Skipped
                                                                       : UpdateResult::Outcome::Updated;
     result.outcome = report.success      ? succeeded
@@ -275,6 +276,8 @@ void UpdateDriver::outcomeFinished(const UpdateOutcome::Report& report)
     result.firmwareVersion = report.firmwareVersion;
     result.moduleFirmware = m_moduleFirmware;
     result.differingPages = report.differingPages;
+    result.readBytes = report.readBytes;
+    result.readBase = report.readBase;
     emit ended(result);
 }
 

@@ -59,6 +59,7 @@ int UpdateResult::exitCode() const
     case Outcome::Skipped:
     case Outcome::Planned:
     case Outcome::Verified:
+    case Outcome::ReadBack:
         return HostOptions::ExitUpdated;
     case Outcome::Failed:
     case Outcome::TimedOut:
@@ -91,6 +92,8 @@ QString UpdateResult::resultName() const
         return QStringLiteral("verified");
     case Outcome::Differs:
         return QStringLiteral("differs");
+    case Outcome::ReadBack:
+        return QStringLiteral("read back");
     case Outcome::NotStarted:
         break;
     }
@@ -128,6 +131,9 @@ QString UpdateResult::stateText() const
         return QString();
     case Outcome::Verified:
         return QStringLiteral("it holds %1, restarted without an erase").arg(identifier);
+    case Outcome::ReadBack:
+        return QStringLiteral("%1 bytes from 0x%2 written to %3; restarted without an erase")
+            .arg(groupedNumber(readBytes.size()), QString::number(readBase, 16), readBackFile);
     case Outcome::Differs:
         return QStringLiteral("%1 pages differ from %2, at %3; restarted without an erase")
             .arg(differingPages.size())
@@ -170,6 +176,8 @@ QString UpdateResult::closingLine() const
         return QStringLiteral("Skipped %1: %2").arg(module, state);
     case Outcome::Verified:
         return QStringLiteral("Verified %1: %2").arg(module, state);
+    case Outcome::ReadBack:
+        return QStringLiteral("Read back %1 in %2: %3").arg(module, minutesAndSeconds(elapsedMs), state);
     case Outcome::Differs:
         return QStringLiteral("%1 differs from %2: %3").arg(module, visibleText(fileName), state);
     case Outcome::Planned:

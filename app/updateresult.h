@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QStringList>
@@ -13,7 +14,8 @@ struct UpdateResult
     // Skipped: --watch found the module on the file's firmware already, or --if-changed found its flash
     // holding the file. Planned: --dry-run checked it. Verified, Differs: --verify compared its sums with
     // the file's.
-    enum class Outcome { Updated, Failed, TimedOut, Interrupted, NotStarted, Skipped, Planned, Verified, Differs };
+    // ReadBack: --read-back read the module's flash into readBackFile.
+    enum class Outcome { Updated, Failed, TimedOut, Interrupted, NotStarted, Skipped, Planned, Verified, Differs, ReadBack };
 
     // The version of the JSON objects; a consumer checks it before it reads the fields.
     static constexpr int JsonSchema = 1;
@@ -39,6 +41,10 @@ struct UpdateResult
     QString moduleState;
     // Differs only: the flash addresses of the pages whose sums differ from the file's.
     QVector<quint32> differingPages;
+    // ReadBack only: what was read, from readBase on, and the HEX file it went into.
+    QByteArray readBytes;
+    quint32 readBase = 0;
+    QString readBackFile;
 
     int exitCode() const;
     // Whether the update was tried and did not end with the module updated (or, for a verify, holding the file).
@@ -51,7 +57,7 @@ struct UpdateResult
     QString closingLine() const;
     // The state the module is left in, and what to do next; empty after an update or a plan.
     QString stateText() const;
-    // "updated", "failed", "timed out", "interrupted", "not started", "skipped", "planned", "verified", "differs".
+    // "updated", "failed", "timed out", "interrupted", "not started", "skipped", "planned", "verified", "differs", "read back".
     QString resultName() const;
     // Every field of the schema; a value that is not known is null.
     QJsonObject toJson() const;

@@ -91,6 +91,9 @@ private:
     ModuleUpdate* launch(const QString& key);
     // Starts it; one that did not start has ended.
     void startOne(ModuleUpdate* update);
+    // Writes a read-back's bytes into the --read-back file as Intel HEX; a file that cannot be written
+    // fails the result.
+    void writeReadBack(UpdateResult* result) const;
     void updateEnded(ModuleUpdate* update, const UpdateResult& result);
     void cancelAll(UpdateResult::Outcome outcome, int waitMs);
     void endNotStarted(UpdateResult::Outcome outcome);

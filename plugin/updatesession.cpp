@@ -274,7 +274,8 @@ void UpdateSession::proceed(bool byUser)
             continueAfterPortChange(link, version);
     } else {
         m_outcome->describe({m_moduleKey, m_chosenFile, m_image.identifier(), quint32(m_image.checksum()),
-                             m_image.size(), policy.kind, version, hostChoice(HostMessages::VerifyOnlyProperty)});
+                             m_image.size(), policy.kind, version, hostChoice(HostMessages::VerifyOnlyProperty),
+                             hostChoice(HostMessages::ReadBackProperty)});
         m_firmwareBeforeEntry = inBootloader ? QString() : version;
         const QString refusal = refusalBeforeEntry(version);
         if (!refusal.isEmpty()) {
@@ -296,6 +297,8 @@ void UpdateSession::proceed(bool byUser)
     // The host's choice lives on the tool's widget, this session's parent; read anew for each update.
     m_worker->setSkipIfHeld(ifChangedChosen() && runsChosenFirmware());
     m_worker->setVerifyOnly(hostChoice(HostMessages::VerifyOnlyProperty));
+    m_worker->setReadBack(hostChoice(HostMessages::ReadBackProperty), hostAddress(HostMessages::ReadBackFirstProperty),
+                          hostAddress(HostMessages::ReadBackEndProperty));
     if (!inBootloader && !byUser)
         return;
     scheduleWorkerStart(inBootloader);
@@ -324,6 +327,12 @@ QString UpdateSession::readActiveFirmware(const ModuleLink& link)
 bool UpdateSession::hostChoice(const char* property) const
 {
     return parent() && parent()->property(property).toBool();
+}
+
+qint64 UpdateSession::hostAddress(const char* property) const
+{
+    const QVariant address = parent() ? parent()->property(property) : QVariant();
+    return address.isValid() ? address.toLongLong() : -1;
 }
 
 bool UpdateSession::ifChangedChosen() const

@@ -133,6 +133,8 @@ private:
     QString refusalBeforeEntry(const QString& version) const;
     // A choice the host set on the tool's widget (HostMessages), this session's parent.
     bool hostChoice(const char* property) const;
+    // A flash address the host set there; -1 when it set none.
+    qint64 hostAddress(const char* property) const;
     // The host asked to leave a module that holds the file as it is ("Only if changed").
     bool ifChangedChosen() const;
     // The module ran the file's firmware before its bootloader entry: the first thing a skip needs.

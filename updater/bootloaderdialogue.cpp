@@ -47,6 +47,9 @@ constexpr int ReconnectReopenPollMs = 50;
 constexpr int BeforeReconnectionMs = 666;
 constexpr int ReconnectionAttempts = 100;
 constexpr int MsPerSecond = 1000;
+constexpr int SecondsPerMinute = 60;
+// A read-back tells how far it is after this many bytes.
+constexpr int ReadBackReportBytes = 1024;
 
 using Protocol::ModuleState;
 
@@ -90,6 +93,8 @@ bool BootloaderDialogue::run()
         return false;
     if (m_target.verifyOnly)
         return verifyFlash();
+    if (m_target.readBack)
+        return readBackFlash();
     if (m_target.skipIfHeld) {
         // Restarting a module that holds the file is harmless, cancelled or not: it runs that firmware.
         if (holdsImage()) {
@@ -214,6 +219,7 @@ bool BootloaderDialogue::readParameters()
     Command memorySizeRequest = makeRequest(Bootloader::ReadParameterCommand, Bootloader::MemorySizeParameter, 0, 0);
     send(memorySizeRequest, reply);
     const qint64 memorySizeRead = reply.isValid() ? qint64(quint32(reply.value())) : -1;
+    m_memorySize = memorySizeRead;
     // Without an answer the memory size is not known, and the write goes ahead.
     if (reply.isValid()) {
         const quint32 memorySize = quint32(reply.value());
@@ -281,6 +287,72 @@ bool BootloaderDialogue::verifyFlash()
                        : differingPagesText(comparison) + QLatin1Char('.'));
     // Nothing was erased: the module goes back to the firmware it holds, whatever the sums said.
     return restartAndReconnect();
+}
+
+bool BootloaderDialogue::readBackFlash()
+{
+    quint32 first = 0;
+    quint32 end = 0;
+    if (!readBackRange(&first, &end))
+        return false;
+    m_channel.reachPhase(UpdatePhase::Verify);
+    const int length = int(end - first);
+    progressAndLog(QStringLiteral("Reading back 0x%1 to 0x%2 (%3 bytes), one checksum request a byte...")
+                       .arg(hex(first), hex(end - 1))
+                       .arg(length));
+    CommandHandlerInterface* handler = m_target.handler;
+    handler->setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
+    FlashSums sums(quint32(m_flashBase), [this](quint32 lastAddress, quint32* sum) { return runningSum(lastAddress, sum); });
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray bytes;
+    const bool read = sums.readBytes(int(first - quint32(m_flashBase)), length, &bytes, [&](int done) {
+        m_channel.progress(done, length);
+        if (done % ReadBackReportBytes == 0 && done < length) {
+            const qint64 toGoSeconds = clock.elapsed() * (length - done) / done / MsPerSecond;
+            progress(QStringLiteral("Read back %1 of %2 bytes, %3:%4 to go")
+                         .arg(done)
+                         .arg(length)
+                         .arg(toGoSeconds / SecondsPerMinute)
+                         .arg(toGoSeconds % SecondsPerMinute, 2, 10, QLatin1Char('0')));
+        }
+        return !cancelled();
+    });
+    handler->resetMaxTimeoutMS();
+    if (read) {
+        if (UpdateOutcome* outcome = m_thread.currentOutcome())
+            outcome->noteReadBack(first, bytes);
+        progressAndLog(QStringLiteral("Read back %1 bytes in %2 s (%3 checksum requests).")
+                           .arg(length)
+                           .arg(double(clock.elapsed()) / MsPerSecond, 0, 'f', 1)
+                           .arg(sums.requestCount()));
+    } else if (!cancelled()) {
+        failWith(QStringLiteral("The module's flash could not be read back at 0x%1.").arg(hex(first + quint32(bytes.size()))));
+    }
+    // Nothing was erased: the module goes back to its firmware, after a failed or cancelled read too.
+    const bool restarted = restartAndReconnect();
+    return read && restarted;
+}
+
+bool BootloaderDialogue::readBackRange(quint32* first, quint32* end)
+{
+    const qint64 base = qint64(quint32(m_flashBase));
+    if (m_target.readEnd < 0 && m_memorySize < 0) {
+        progressAndLog(QStringLiteral("The module did not state its memory size: name the range to read back."));
+        return false;
+    }
+    const qint64 from = m_target.readFirst < 0 ? base : m_target.readFirst;
+    const qint64 to = m_target.readEnd < 0 ? base + m_memorySize : m_target.readEnd;
+    const bool withinMemory = m_memorySize < 0 || to <= base + m_memorySize;
+    if (from < base || from >= to || !withinMemory) {
+        progressAndLog(QStringLiteral("The range 0x%1 to 0x%2 does not lie in the module's flash, which starts at 0x%3%4.")
+                           .arg(QString::number(from, 16), QString::number(to, 16), hex(quint32(base)))
+                           .arg(m_memorySize < 0 ? QString() : QStringLiteral(" and holds %1 bytes").arg(m_memorySize)));
+        return false;
+    }
+    *first = quint32(from);
+    *end = quint32(to);
+    return true;
 }
 
 bool BootloaderDialogue::compareSums(bool pagesWhenWholeDiffers, SumComparison* comparison)

@@ -38,6 +38,12 @@ public:
         bool skipIfHeld = false;
         // The sums of the module's flash are compared with the file's, and the module restarted unerased.
         bool verifyOnly = false;
+        // The module's flash is read back, byte by byte, and the module restarted unerased; from
+        // `readFirst` up to `readEnd` (flash addresses, -1: the flash base, and its end as the memory size
+        // states it).
+        bool readBack = false;
+        qint64 readFirst = -1;
+        qint64 readEnd = -1;
     };
 
     // The flags and the address are the thread's: the widget writes them while the dialogue runs.
@@ -72,6 +78,11 @@ private:
     // Compares the module's sums with the file's, tells which pages differ and restarts the module; false
     // when a sum did not come or the module did not come back.
     bool verifyFlash();
+    // Reads the range back through running sums, tells how far it is, and restarts the module, a
+    // cancelled read too; false when the range is not the flash's, a sum did not come, or it was cancelled.
+    bool readBackFlash();
+    // The range to read back: false, after saying why, when it does not lie in the module's flash.
+    bool readBackRange(quint32* first, quint32* end);
     // Reads the module's sum over the file's range and, when it equals the file's or
     // `pagesWhenWholeDiffers`, every page's; false when a sum did not come.
     bool compareSums(bool pagesWhenWholeDiffers, SumComparison* comparison);
@@ -138,6 +149,8 @@ private:
     bool m_byPageNumber = false;
     int m_pageSize = 0;
     int m_flashBase = 0;
+    // As the module stated it; -1 when it did not.
+    qint64 m_memorySize = -1;
     // How many words the link keeps in flight; 1 from the first failure of the window on.
     int m_window = 1;
 };

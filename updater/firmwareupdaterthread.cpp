@@ -47,6 +47,9 @@ void FirmwareUpdaterThread::run()
         target.detectionBoundMs = detectionBoundMs;
         target.skipIfHeld = skipIfHeld;
         target.verifyOnly = verifyOnly;
+        target.readBack = readBack;
+        target.readFirst = readFirst;
+        target.readEnd = readEnd;
         successful = BootloaderDialogue(*this, *this, target, cancelRequested, reopenDone, moduleAddress).run();
     }
 
@@ -99,6 +102,13 @@ void FirmwareUpdaterThread::setSkipIfHeld(bool skip)
 void FirmwareUpdaterThread::setVerifyOnly(bool verify)
 {
     verifyOnly = verify;
+}
+
+void FirmwareUpdaterThread::setReadBack(bool wanted, qint64 first, qint64 end)
+{
+    readBack = wanted;
+    readFirst = first;
+    readEnd = end;
 }
 
 void FirmwareUpdaterThread::cancelUpdate()

@@ -34,6 +34,26 @@ bool FlashSums::pageSums(int length, int pageSize, QVector<quint32>* sums)
     return true;
 }
 
+bool FlashSums::readBytes(int offset, int length, QByteArray* bytes, const std::function<bool(int)>& goOn)
+{
+    bytes->clear();
+    quint32 before = 0;
+    if (!runningSumBefore(offset, &before))
+        return false;
+    // Only the last running sum is needed: the read keeps none of them.
+    for (int at = offset; at < offset + length; ++at) {
+        quint32 through = 0;
+        ++m_requests;
+        if (!m_runningSum(m_flashBase + quint32(at), &through))
+            return false;
+        bytes->append(char(through - before));
+        before = through;
+        if (!goOn(bytes->size()))
+            return false;
+    }
+    return true;
+}
+
 QVector<quint32> FlashSums::pageSumsOf(const unsigned char* bytes, int length, int pageSize)
 {
     QVector<quint32> sums;

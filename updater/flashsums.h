@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
 #include <QVector>
 #include <QtGlobal>
@@ -20,6 +21,10 @@ public:
     bool rangeSum(int offset, int length, quint32* sum);
     // Sums of the pages of `length` bytes from the flash base, the last one cut at the end.
     bool pageSums(int length, int pageSize, QVector<quint32>* sums);
+    // Reads the `length` bytes from `offset` one by one, each the difference of two running sums, one
+    // request a byte; `goOn(bytesRead)` after each, false to stop. False when a sum did not come or
+    // `goOn` stopped it, with the bytes read so far.
+    bool readBytes(int offset, int length, QByteArray* bytes, const std::function<bool(int)>& goOn);
     // The same page sums of bytes in memory: the file's side of the comparison.
     static QVector<quint32> pageSumsOf(const unsigned char* bytes, int length, int pageSize);
     // The pages (from 0) whose sums differ; sums missing on either side count as differing.

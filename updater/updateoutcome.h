@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QMetaType>
@@ -29,6 +30,8 @@ public:
         QString firmwareBefore;
         // A verify: the module's flash is compared with the file, not written.
         bool verifyOnly = false;
+        // A read-back: the module's flash is read, not written.
+        bool readBack = false;
     };
 
     struct Report
@@ -52,6 +55,9 @@ public:
         bool skipped = false;
         // A verify that compared the sums: the flash addresses of the pages whose sums differ from the file's.
         QVector<quint32> differingPages;
+        // A read-back that read its whole range: the bytes from `readBase` on.
+        QByteArray readBytes;
+        quint32 readBase = 0;
     };
 
     explicit UpdateOutcome(QObject* parent = nullptr);
@@ -71,6 +77,8 @@ public:
     void noteSkipped();
     // A verify compared the module's page sums with the file's: those of `pages` (flash addresses) differ.
     void noteDifferingPages(const QVector<quint32>& pages);
+    // A read-back read `bytes` of the flash from `base` on.
+    void noteReadBack(quint32 base, const QByteArray& bytes);
     // Ends the update; reports it once, even when both Cancel and the worker end it.
     void finish(bool success, const QString& failureText, const QString& moduleKey, const QString& firmwareVersion,
                 bool interrupted = false);
@@ -100,6 +108,8 @@ private:
     int m_window = 0;
     bool m_skipped = false;
     QVector<quint32> m_differingPages;
+    QByteArray m_readBytes;
+    quint32 m_readBase = 0;
     bool m_running = false;
 };
 
