@@ -49,7 +49,7 @@ constexpr int ReconnectionAttempts = 100;
 constexpr int MsPerSecond = 1000;
 constexpr int SecondsPerMinute = 60;
 // A read-back tells how far it is after this many bytes.
-constexpr int ReadBackReportBytes = 1024;
+constexpr int ReadBackReportBytes = 4096;
 
 using Protocol::ModuleState;
 
@@ -267,7 +267,7 @@ bool BootloaderDialogue::holdsImage()
 
 bool BootloaderDialogue::verifyFlash()
 {
-    m_channel.reachPhase(UpdatePhase::Verify);
+    // The sums are read in the parameters' phase, as a skip's are: nothing is erased, whatever they say.
     progress(QStringLiteral("Comparing the module's page sums with the file's..."));
     SumComparison comparison;
     if (!compareSums(true, &comparison)) {
@@ -295,7 +295,6 @@ bool BootloaderDialogue::readBackFlash()
     quint32 end = 0;
     if (!readBackRange(&first, &end))
         return false;
-    m_channel.reachPhase(UpdatePhase::Verify);
     const int length = int(end - first);
     progressAndLog(QStringLiteral("Reading back 0x%1 to 0x%2 (%3 bytes), one checksum request a byte...")
                        .arg(hex(first), hex(end - 1))
@@ -310,7 +309,7 @@ bool BootloaderDialogue::readBackFlash()
         m_channel.progress(done, length);
         if (done % ReadBackReportBytes == 0 && done < length) {
             const qint64 toGoSeconds = clock.elapsed() * (length - done) / done / MsPerSecond;
-            progress(QStringLiteral("Read back %1 of %2 bytes, %3:%4 to go")
+            progressAndLog(QStringLiteral("Read back %1 of %2 bytes, %3:%4 to go")
                          .arg(done)
                          .arg(length)
                          .arg(toGoSeconds / SecondsPerMinute)
@@ -319,19 +318,20 @@ bool BootloaderDialogue::readBackFlash()
         return !cancelled();
     });
     handler->resetMaxTimeoutMS();
-    if (read) {
-        if (UpdateOutcome* outcome = m_thread.currentOutcome())
-            outcome->noteReadBack(first, bytes);
-        progressAndLog(QStringLiteral("Read back %1 bytes in %2 s (%3 checksum requests).")
-                           .arg(length)
-                           .arg(double(clock.elapsed()) / MsPerSecond, 0, 'f', 1)
-                           .arg(sums.requestCount()));
-    } else if (!cancelled()) {
-        failWith(QStringLiteral("The module's flash could not be read back at 0x%1.").arg(hex(first + quint32(bytes.size()))));
+    // A read cut short leaves the module in its bootloader, unerased, as any failure before the erase.
+    if (!read) {
+        if (!cancelled())
+            failWith(QStringLiteral("The module's flash could not be read back at 0x%1.").arg(hex(first + quint32(bytes.size()))));
+        return false;
     }
-    // Nothing was erased: the module goes back to its firmware, after a failed or cancelled read too.
-    const bool restarted = restartAndReconnect();
-    return read && restarted;
+    if (UpdateOutcome* outcome = m_thread.currentOutcome())
+        outcome->noteReadBack(first, bytes);
+    progressAndLog(QStringLiteral("Read back %1 bytes in %2 s (%3 checksum requests).")
+                       .arg(length)
+                       .arg(double(clock.elapsed()) / MsPerSecond, 0, 'f', 1)
+                       .arg(sums.requestCount()));
+    // Nothing was erased: the module goes back to the firmware it holds.
+    return restartAndReconnect();
 }
 
 bool BootloaderDialogue::readBackRange(quint32* first, quint32* end)

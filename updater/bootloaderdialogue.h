@@ -78,8 +78,8 @@ private:
     // Compares the module's sums with the file's, tells which pages differ and restarts the module; false
     // when a sum did not come or the module did not come back.
     bool verifyFlash();
-    // Reads the range back through running sums, tells how far it is, and restarts the module, a
-    // cancelled read too; false when the range is not the flash's, a sum did not come, or it was cancelled.
+    // Reads the range back through running sums, tells how far it is, and restarts the module; false when
+    // the range is not the flash's, a sum did not come, or it was cancelled.
     bool readBackFlash();
     // The range to read back: false, after saying why, when it does not lie in the module's flash.
     bool readBackRange(quint32* first, quint32* end);

@@ -607,29 +607,48 @@ void TestHostApp::interruptInTheWritePhase_data()
 {
     QTest::addColumn<QStringList>("simulatorArguments");
     QTest::addColumn<int>("interrupts");
+    QTest::addColumn<QStringList>("hostArguments");
+    QTest::addColumn<QString>("phase"); // the phase the interrupt comes in
+    QTest::addColumn<QString>("marker"); // what dux-host has printed when the interrupt comes
+    QTest::addColumn<QString>("state"); // what the closing line says of the module
+    const QString noFirmware = QStringLiteral("the module stays in its bootloader with no firmware; run the update again");
     // Paced like a serial line: the write takes seconds.
-    QTest::newRow("once") << QStringList{QStringLiteral("--baud"), QStringLiteral("115200")} << 1;
+    QTest::newRow("once") << QStringList{QStringLiteral("--baud"), QStringLiteral("115200")} << 1 << QStringList()
+                          << "write" << "] write\n" << noFirmware;
     // The module does not answer the cancel: a second Ctrl-C ends at once, and still tells the phase and state.
-    QTest::newRow("twice, module stalled") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")} << 2;
+    QTest::newRow("twice, module stalled") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")} << 2
+                                           << QStringList() << "write" << "] write\n" << noFirmware;
+    // A read-back of the whole memory takes minutes at this rate: cancelled, it writes no file and leaves
+    // the module in its bootloader, unerased.
+    QTest::newRow("read-back")
+        << QStringList{QStringLiteral("--baud"), QStringLiteral("115200"), QStringLiteral("--flash-image"), QStringLiteral("@firmware")}
+        << 1 << QStringList{QStringLiteral("--read-back"), QStringLiteral("@folder/back.hex"), QStringLiteral("-v")}
+        << "parameters" << "] Reading back 0x0 to 0x3ffff (262144 bytes)"
+        << QStringLiteral("the module is in its bootloader, its firmware not yet erased; run the update again");
 }
 
 void TestHostApp::interruptInTheWritePhase()
 {
     QFETCH(QStringList, simulatorArguments);
     QFETCH(int, interrupts);
+    QFETCH(QStringList, hostArguments);
+    QFETCH(QString, phase);
+    QFETCH(QString, marker);
+    QFETCH(QString, state);
 
     const QString firmware = makeFirmware(QLatin1String(NewFirmware));
-    QVERIFY(startSimulator(simulatorArguments));
+    QVERIFY(startSimulator(simulatorArguments.replaceInStrings(QStringLiteral("@firmware"), firmware)));
     QProcess host;
     host.setProcessEnvironment(hostEnvironment());
-    host.start(binary("dux-host"), updateArguments(firmware));
+    host.start(binary("dux-host"), updateArguments(firmware) + withRowFiles(hostArguments));
     QVERIFY(host.waitForStarted(StartTimeoutMs));
     QByteArray out;
     QElapsedTimer clock;
     clock.start();
-    while (!out.contains("] write\n") && clock.elapsed() < StartTimeoutMs && host.waitForReadyRead(StartTimeoutMs))
+    const QByteArray reached = marker.toUtf8();
+    while (!out.contains(reached) && clock.elapsed() < StartTimeoutMs && host.waitForReadyRead(StartTimeoutMs))
         out += host.readAllStandardOutput();
-    QVERIFY2(out.contains("] write\n"), out.constData());
+    QVERIFY2(out.contains(reached), out.constData());
     clock.restart();
     for (int i = 0; i < interrupts; ++i) {
         ::kill(pid_t(host.processId()), SIGINT);
@@ -641,8 +660,9 @@ void TestHostApp::interruptInTheWritePhase()
     QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(host.exitCode(), 3);
     const QStringList lines = QString::fromLocal8Bit(out + host.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines.last(), QStringLiteral("Update of ttySIM0/DUX1234/id1 interrupted in the write phase (cancelled); the "
-                                          "module stays in its bootloader with no firmware; run the update again"));
+    QCOMPARE(lines.last(), QStringLiteral("Update of ttySIM0/DUX1234/id1 interrupted in the %1 phase (cancelled); %2")
+                               .arg(phase, state));
+    QVERIFY(!QFile::exists(m_folder->filePath(QStringLiteral("back.hex"))));
 }
 
 void TestHostApp::severalModules_data()
