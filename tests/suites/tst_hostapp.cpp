@@ -360,6 +360,21 @@ void TestHostApp::flashDecidesTheVerdict_data()
         << exchange(0x180, 0x1F0) << "1234V300" << verify << 0 << "verified" << 64 << false << "";
     QTest::newRow("verify, another module type")
         << same << "4321V300" << verify << 2 << "not started" << 0 << true << "";
+    // --read-back right after an update of the file (whose verify asks one sum): one request a byte, and
+    // one for the running sum before a range that does not start at the flash base.
+    const auto readBack = [](const QString& range) {
+        QStringList arguments{QStringLiteral("--read-back"), QStringLiteral("@folder/back.hex"), QStringLiteral("-v")};
+        if (!range.isEmpty())
+            arguments << QStringLiteral("--range") << range;
+        return arguments;
+    };
+    QTest::newRow("read back, a range across two pages")
+        << exchange(0x180, 0x3000) << "1234V300" << readBack(QStringLiteral("0x080000F0:0x08000210")) << 0 << "read back"
+        << 1 + 0x120 + 1 << true << "";
+    QTest::newRow("read back, the memory the module states")
+        << exchange(0x180, 0x3000) << "1234V300" << readBack(QString()) << 0 << "read back" << 1 + 0x4000 << true << "";
+    QTest::newRow("read back, a range beyond the memory")
+        << same << "1234V300" << readBack(QStringLiteral("0x08003F00:0x08004100")) << 1 << "failed" << 1 << true << "";
 }
 
 void TestHostApp::flashDecidesTheVerdict()
@@ -385,11 +400,19 @@ void TestHostApp::flashDecidesTheVerdict()
     module.run([&](SimulatedModule* simulated, ModuleServer*) {
         simulated->setFlashBase(FirmwareBuilder::FlashBase);
         simulated->setPageSize(PageBytes);
+        // The memory the module states is the file's size: a read-back of all of it stays short.
+        simulated->setFlashSize(ImageBytes);
         simulated->loadFlash(FirmwareBuilder::FlashBase, held);
         simulated->setFirmwareVersion(running);
     });
 
-    const Run run = runHost(updateArguments(firmware) + hostArguments << QStringLiteral("--json"));
+    const bool readsBack = hostArguments.contains(QLatin1String("--read-back"));
+    // What is read back is what was just written.
+    if (readsBack)
+        QCOMPARE(runHost(updateArguments(firmware)).exitCode, 0);
+    const QString backFile = m_folder->filePath(QStringLiteral("back.hex"));
+    const Run run = runHost(updateArguments(firmware) + hostArguments.replaceInStrings(QStringLiteral("@folder"), m_folder->path())
+                            << QStringLiteral("--json"));
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2(!run.out.isEmpty(), qPrintable(run.err));
     const QJsonObject report = QJsonDocument::fromJson(run.out.last().toUtf8()).object();
@@ -400,7 +423,7 @@ void TestHostApp::flashDecidesTheVerdict()
     QCOMPARE(pages.join(QLatin1Char(',')), differing);
     // Only an update that wrote the module says it runs new firmware.
     QCOMPARE(run.err.contains(QLatin1String("Module state: runs its new firmware.")), result == QLatin1String("updated"));
-    // A verify is no update: nothing is recorded of it.
+    // A verify or a read-back is no update: nothing is recorded of it (but the update before a read-back).
     const Run history = runHost({QStringLiteral("--history"), QStringLiteral("--json")});
     const QJsonArray kept = QJsonDocument::fromJson(history.out.join(QLatin1Char('\n')).toUtf8()).array();
     QCOMPARE(kept.size(), hostArguments.contains(QLatin1String("--verify")) ? 0 : 1);
@@ -412,6 +435,19 @@ void TestHostApp::flashDecidesTheVerdict()
     });
     // Byte for byte: whatever the tool says, the module must end up holding the file.
     QVERIFY2(flash == (holdsFile ? wanted : held), "the flash does not hold what it must");
+    if (readsBack) {
+        // The file holds the flash of the range, written as our writer writes it; a failed read-back none.
+        const int range = hostArguments.indexOf(QLatin1String("--range")) + 1;
+        const QStringList bounds = range > 0 ? hostArguments.at(range).split(QLatin1Char(':'))
+                                             : QStringList{QString::number(FirmwareBuilder::FlashBase),
+                                                           QString::number(FirmwareBuilder::FlashBase + ImageBytes)};
+        const quint32 first = bounds.at(0).toUInt(nullptr, 0);
+        const int length = int(bounds.at(1).toUInt(nullptr, 0) - first);
+        QFile back(backFile);
+        QCOMPARE(back.open(QIODevice::ReadOnly), exitCode == 0);
+        if (exitCode == 0)
+            QCOMPARE(back.readAll(), FirmwareBuilder::hexOf(flash.mid(int(first - FirmwareBuilder::FlashBase), length), first));
+    }
     QCOMPARE(sums, checksumRequests);
 }
 
@@ -885,6 +921,18 @@ void TestHostApp::setupErrors_data()
     QTest::newRow("--verify with --if-changed")
         << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--verify"), QStringLiteral("--if-changed")}
         << "dux-host: --verify writes nothing; it does not go with --if-changed" << false;
+    QTest::newRow("--range without --read-back")
+        << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--range"), QStringLiteral("0:16")}
+        << "dux-host: --range needs --read-back" << false;
+    QTest::newRow("--range ending where it starts")
+        << 0 << QStringList{QStringLiteral("--read-back"), QStringLiteral("@folder/back.hex"), QStringLiteral("--range"), QStringLiteral("0x10:0x10")}
+        << "dux-host: --range takes START:END, flash addresses with START below END (0x08000000:0x08000400), not \"0x10:0x10\"" << false;
+    QTest::newRow("--range beyond 32 bits")
+        << 0 << QStringList{QStringLiteral("--read-back"), QStringLiteral("@folder/back.hex"), QStringLiteral("--range"), QStringLiteral("0:0x100000001")}
+        << "dux-host: --range takes START:END" << false;
+    QTest::newRow("--read-back with --verify")
+        << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--read-back"), QStringLiteral("@folder/back.hex"), QStringLiteral("--verify")}
+        << "dux-host: --read-back reads one module and writes nothing to it: not with --if-changed, --verify, --dry-run, --all, --watch or more than one --module" << false;
     QTest::newRow("records filter without --history") << 0 << QStringList{QStringLiteral("--station"), QStringLiteral("s1")}
                                                       << "dux-host: --station needs --history" << false;
     QTest::newRow("no such result") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--result"), QStringLiteral("ok")}
