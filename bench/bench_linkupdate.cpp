@@ -1,5 +1,5 @@
 // bench_linkupdate [--baud RATE] [--size BYTES] [--runs N] [--window N] [--module-window N] [--adapter-latency-ms L]
-//                  [--if-changed | --verify | --late-duplicates]
+//                  [--if-changed | --verify | --read-back | --late-duplicates]
 // A whole update as a user runs it: dux-host --headless updates a module that dux-sim serves on a
 // pseudo-terminal paced like a serial line of RATE baud (8N1), with a firmware file of BYTES program
 // bytes. Each run is compared with the link-bound ideal of that same run: every frame the update put on
@@ -18,6 +18,9 @@
 // dux-host runs with that option; dux-host's whole process is set against the bootloader entry (the
 // click to the bootloader's answer) plus the restart back into the firmware ("Restarting module..." to
 // "Update completed.") plus the line time of the page sums' checksum requests plus 2 s.
+// --read-back: the module's flash holds the file, and dux-host --read-back reads BYTES of it from the
+// flash base, one checksum request a byte; the read (its own line, "Read back N bytes in S s (R checksum
+// requests).") is set against the line time of its R requests.
 // --late-duplicates: each run is a pair, a clean update and one where dux-sim sends every reply again
 // 5 ms later in every phase but the entry; the pair's ratio of times is set against 1.10.
 
@@ -150,6 +153,7 @@ constexpr const char* RestartingLine = "Restarting module...";
 constexpr const char* EraseLine = "Erasing...";
 // How many checksum requests the sums took: the skip's page count, the verify's own count.
 const QRegularExpression PageSumsLine(QStringLiteral("^All (\\d+) page sums equal the file's\\.$"));
+const QRegularExpression ReadBackLine(QStringLiteral("^Read back \\d+ bytes in ([\\d.]+) s \\((\\d+) checksum requests\\)\\.$"));
 const QRegularExpression VerifySumsLine(QStringLiteral("; (\\d+) checksum requests\\.$"));
 
 class History
@@ -173,15 +177,21 @@ public:
         });
         return at == m_lines.end() ? Line{-1, QString()} : *at;
     }
+    // The first line's match of `pattern`; no match when no line matches.
+    QRegularExpressionMatch match(const QRegularExpression& pattern) const
+    {
+        for (const Line& line : m_lines) {
+            const QRegularExpressionMatch found = pattern.match(line.text);
+            if (found.hasMatch())
+                return found;
+        }
+        return QRegularExpressionMatch();
+    }
     // The number the first line that matches `pattern` captures; -1 when no line does.
     int number(const QRegularExpression& pattern) const
     {
-        for (const Line& line : m_lines) {
-            const QRegularExpressionMatch match = pattern.match(line.text);
-            if (match.hasMatch())
-                return match.captured(1).toInt();
-        }
-        return -1;
+        const QRegularExpressionMatch found = match(pattern);
+        return found.hasMatch() ? found.captured(1).toInt() : -1;
     }
     // What follows `prefix` in the first such line, without the last `tail` characters.
     QString after(const char* prefix, int tail = 0) const
@@ -326,6 +336,7 @@ struct Options
     int adapterLatencyMs = 0;
     bool ifChanged = false;
     bool verify = false;
+    bool readBack = false;
     bool lateDuplicates = false;
 };
 
@@ -338,6 +349,10 @@ bool parse(const QStringList& arguments, Options* options)
         }
         if (arguments.at(i) == QLatin1String("--verify")) {
             options->verify = true;
+            continue;
+        }
+        if (arguments.at(i) == QLatin1String("--read-back")) {
+            options->readBack = true;
             continue;
         }
         if (arguments.at(i) == QLatin1String("--late-duplicates")) {
@@ -400,6 +415,11 @@ Measurement measure(const Options& options, const QString& firmware, const QStri
                               QStringLiteral("--window"), QString::number(options.window),
                               QStringLiteral("--file"), firmware, QStringLiteral("--timeout"),
                               QString::number(HostTimeoutSeconds)};
+    if (options.readBack) {
+        simulatorArguments << QStringLiteral("--flash-image") << firmware;
+        hostArguments << QStringLiteral("--read-back") << QDir(work).filePath(QStringLiteral("back.hex"))
+                      << QStringLiteral("--range") << QStringLiteral("0:%1").arg(options.imageBytes);
+    }
     if (options.ifChanged || options.verify) {
         simulatorArguments << QStringLiteral("--flash-image") << firmware << QStringLiteral("--firmware")
                            << QLatin1String(BenchProcesses::FirmwareIdentifier);
@@ -437,6 +457,15 @@ Measurement measure(const Options& options, const QString& firmware, const QStri
     return measured;
 }
 
+// Says why run `i` gave no figures (dux-host's problem, else `missing`); false when it gave them.
+bool runFailed(int i, const Measurement& measured, bool analysed, const char* missing)
+{
+    if (measured.problem.isEmpty() && analysed)
+        return false;
+    std::fprintf(stderr, "bench_linkupdate: run %d: %s\n", i, measured.problem.isEmpty() ? missing : qPrintable(measured.problem));
+    return true;
+}
+
 // --if-changed, --verify: each run skips (verifies) a module that holds the file; the median process
 // against its entry, restart and page sums.
 int measureSumRuns(const Options& options, const QString& firmware, const QString& work)
@@ -446,12 +475,9 @@ int measureSumRuns(const Options& options, const QString& firmware, const QStrin
     for (int i = 1; i <= options.runs; ++i) {
         const Measurement measured = measure(options, firmware, work);
         SumRun run;
-        if (!measured.problem.isEmpty() || !analyseSumRun(measured.history, &run)) {
-            std::fprintf(stderr, "bench_linkupdate: run %d: %s\n", i,
-                         measured.problem.isEmpty() ? "the history lacks the entry, the sums, the restart or the end, or shows an erase"
-                                                    : qPrintable(measured.problem));
+        const bool analysed = measured.problem.isEmpty() && analyseSumRun(measured.history, &run);
+        if (runFailed(i, measured, analysed, "the history lacks the entry, the sums, the restart or the end, or shows an erase"))
             return 1;
-        }
         const double sumsMs = wireMs(qint64(run.sumRequests) * OurFrames.commandExchange(), options.baud);
         processes.push_back(measured.processMs);
         bounds.push_back(run.entryMs + run.restartMs + sumsMs + SkipAllowanceMs);
@@ -467,6 +493,33 @@ int measureSumRuns(const Options& options, const QString& firmware, const QStrin
                 "%.3f s)\n",
                 options.verify ? "verify" : "if_changed_skip", options.baud, options.imageBytes / 1024,
                 BenchStats::median(processes) / MsPerSecond, BenchStats::median(bounds) / MsPerSecond);
+    return 0;
+}
+
+// --read-back: each run reads the file's bytes back; the median read against the line time of its requests.
+int measureReadBacks(const Options& options, const QString& firmware, const QString& work)
+{
+    std::vector<double> ratios;
+    std::vector<double> seconds;
+    for (int i = 1; i <= options.runs; ++i) {
+        const Measurement measured = measure(options, firmware, work);
+        const QRegularExpressionMatch read = measured.history.match(ReadBackLine);
+        if (runFailed(i, measured, read.hasMatch(), "the history lacks the read-back's end"))
+            return 1;
+        const double readMs = read.captured(1).toDouble() * MsPerSecond;
+        const int requests = read.captured(2).toInt();
+        const double lineMs = wireMs(qint64(requests) * OurFrames.commandExchange(), options.baud);
+        ratios.push_back(readMs / lineMs);
+        seconds.push_back(readMs / MsPerSecond);
+        std::printf("run %d: read back %d bytes in %.1f s, %d checksum requests with a line time of %.3f s (%.4fx); "
+                    "dux-host process %.3f s; load average %.2f before, %.2f after; dux-sim paced %s\n",
+                    i, options.imageBytes, readMs / MsPerSecond, requests, lineMs / MsPerSecond, ratios.back(),
+                    measured.processMs / MsPerSecond, measured.loadBefore, BenchStats::loadAverage(),
+                    qPrintable(measured.pacing));
+        std::fflush(stdout);
+    }
+    std::printf("read_back_%dbaud_%dKiB: %.1f s, %.4f x the line time of its requests\n", options.baud,
+                options.imageBytes / 1024, BenchStats::median(seconds), BenchStats::median(ratios));
     return 0;
 }
 
@@ -511,7 +564,7 @@ int main(int argc, char* argv[])
     Options options;
     if (!parse(app.arguments(), &options)) {
         std::fprintf(stderr, "usage: bench_linkupdate [--baud RATE] [--size BYTES] [--runs N] [--window N] "
-                             "[--module-window N] [--adapter-latency-ms L] [--if-changed | --verify | --late-duplicates]\n");
+                             "[--module-window N] [--adapter-latency-ms L] [--if-changed | --verify | --read-back | --late-duplicates]\n");
         return 2;
     }
     QTemporaryDir work;
@@ -528,6 +581,8 @@ int main(int argc, char* argv[])
 
     if (options.ifChanged || options.verify)
         return measureSumRuns(options, firmware, work.path());
+    if (options.readBack)
+        return measureReadBacks(options, firmware, work.path());
     if (options.lateDuplicates)
         return measureLateDuplicates(options, firmware, work.path());
 

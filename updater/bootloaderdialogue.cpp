@@ -310,10 +310,10 @@ bool BootloaderDialogue::readBackFlash()
         if (done % ReadBackReportBytes == 0 && done < length) {
             const qint64 toGoSeconds = clock.elapsed() * (length - done) / done / MsPerSecond;
             progressAndLog(QStringLiteral("Read back %1 of %2 bytes, %3:%4 to go")
-                         .arg(done)
-                         .arg(length)
-                         .arg(toGoSeconds / SecondsPerMinute)
-                         .arg(toGoSeconds % SecondsPerMinute, 2, 10, QLatin1Char('0')));
+                               .arg(done)
+                               .arg(length)
+                               .arg(toGoSeconds / SecondsPerMinute)
+                               .arg(toGoSeconds % SecondsPerMinute, 2, 10, QLatin1Char('0')));
         }
         return !cancelled();
     });

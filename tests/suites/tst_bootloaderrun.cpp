@@ -792,6 +792,21 @@ void TestBootloaderRun::failures_data()
            })
         << "L:Try to read firmware version... (3/100) @COM7 id 1 is open"
         << QStringList{"P:Reconnection failed.", "L:Reconnection canceled."};
+    // A read-back stops at the byte where it was cancelled, or where a sum did not come: no restart.
+    const auto readBack = [](std::function<void(Rig&)> more) {
+        return RigSetup([=](Rig& rig) {
+            rig.updater.setReadBack(true, 0x10, 0x110);
+            more(rig);
+        });
+    };
+    const QString reading = QStringLiteral("L:Reading back 0x10 to 0x10f (256 bytes), one checksum request a byte...");
+    QTest::newRow("read-back, cancelled at its tenth byte")
+        << readBack([](Rig& rig) { rig.onRequest(203, 11, [&rig] { rig.updater.cancelUpdate(); }); })
+        << reading << QStringList();
+    QTest::newRow("read-back, a sum not answered")
+        << readBack([](Rig& rig) { rig.module.setFailure(Mode::NoReply, 203, 5, 1); }) << reading
+        << QStringList{"P:The module's flash could not be read back at 0x13.", "L:The module's flash could not be read back at 0x13.",
+                       silentFor(50000)};
     // A verify whose sums do not all come writes nothing and leaves the module in its bootloader.
     QTest::newRow("verify, a page sum not answered")
         << RigSetup([](Rig& rig) {

@@ -443,6 +443,9 @@ void TestHostApp::flashDecidesTheVerdict()
                                                            QString::number(FirmwareBuilder::FlashBase + ImageBytes)};
         const quint32 first = bounds.at(0).toUInt(nullptr, 0);
         const int length = int(bounds.at(1).toUInt(nullptr, 0) - first);
+        // How far it is, every 4096 bytes but at the end.
+        const QRegularExpression toGo(QStringLiteral("\\] Read back \\d+ of %1 bytes, \\d+:\\d\\d to go\\n").arg(length));
+        QCOMPARE(int(run.err.count(toGo)), exitCode == 0 ? (length - 1) / 4096 : 0);
         QFile back(backFile);
         QCOMPARE(back.open(QIODevice::ReadOnly), exitCode == 0);
         if (exitCode == 0)
