@@ -320,6 +320,9 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     if (!options.simulatorArguments.isEmpty() && !options.simulate)
         error = QStringLiteral("unexpected argument \"%1\" (dux-sim options after -- need --simulate)")
                     .arg(options.simulatorArguments.constFirst());
+    // The bytes go into the file when the run over the chosen --file ends: a window alone has no such run.
+    else if (!options.readBackFile.isEmpty() && options.fileName.isEmpty())
+        error = QStringLiteral("--read-back needs --file (the firmware the module's type is checked against)");
     else if ((options.headless || options.dryRun) && options.fileName.isEmpty())
         error = options.headless ? QStringLiteral("--headless needs --file") : QStringLiteral("--dry-run needs --file");
     else if (options.json && options.wantsWindow())

@@ -927,6 +927,9 @@ void TestHostApp::setupErrors_data()
     QTest::newRow("--range without --read-back")
         << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--range"), QStringLiteral("0:16")}
         << "dux-host: --range needs --read-back" << false;
+    QTest::newRow("--read-back without --file")
+        << 0 << QStringList{QStringLiteral("--read-back"), QStringLiteral("@folder/back.hex")}
+        << "dux-host: --read-back needs --file (the firmware the module's type is checked against)" << false;
     QTest::newRow("--range ending where it starts")
         << 0 << QStringList{QStringLiteral("--read-back"), QStringLiteral("@folder/back.hex"), QStringLiteral("--range"), QStringLiteral("0x10:0x10")}
         << "dux-host: --range takes START:END, flash addresses with START below END (0x08000000:0x08000400), not \"0x10:0x10\"" << false;
