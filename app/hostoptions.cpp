@@ -55,9 +55,24 @@ struct OptionTable
                                             "until Ctrl-C; then count those updated, failed and skipped (already on "
                                             "the file's firmware). --timeout bounds each update.")};
     QCommandLineOption ifChanged{QStringLiteral("if-changed"),
-                                 QStringLiteral("Read the module's checksum in its bootloader first; when it equals "
-                                                "the file's, restart the module without an erase and count it as "
-                                                "skipped.")};
+                                 QStringLiteral("Leave a module that runs the file's firmware as it is when its "
+                                                "checksum and every page's sum, read in its bootloader, equal the "
+                                                "file's: restart it without an erase and count it as skipped.")};
+    QCommandLineOption verify{QStringLiteral("verify"),
+                              QStringLiteral("Write nothing: compare the module's checksum and every page's sum, read "
+                                             "in its bootloader, with the file's, name the pages that differ and "
+                                             "restart the module without an erase. Exit 0 when it holds the file, 1 "
+                                             "when it does not.")};
+    QCommandLineOption readBack{QStringLiteral("read-back"),
+                                QStringLiteral("Write nothing: read the module's flash in its bootloader, one checksum "
+                                               "request a byte, over the range its memory size states (or --range), "
+                                               "into an Intel HEX file, and restart the module without an erase. "
+                                               "Slow: about 2 ms a byte at 115200 baud."),
+                                QStringLiteral("file")};
+    QCommandLineOption range{QStringLiteral("range"),
+                             QStringLiteral("With --read-back: the flash addresses to read, START up to END (not "
+                                            "included), e.g. 0x08000000:0x08004000."),
+                             QStringLiteral("start:end")};
     QCommandLineOption list{QStringLiteral("list"),
                             QStringLiteral("List the modules found (key, port, type, address, version, link) and the "
                                            "plug-ins, then end.")};
@@ -150,7 +165,7 @@ struct OptionTable
     void addTo(QCommandLineParser* parser) const
     {
         parser->setApplicationDescription(QLatin1String(Description));
-        CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, ifChanged, list, dryRun, timeout, json, verbose, quiet, port, usbPort,
+        CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, ifChanged, verify, readBack, range, list, dryRun, timeout, json, verbose, quiet, port, usbPort,
                             portFile, baud, addresses, probe, window, poll, plugins, simulate, exitWhenDone, screenshot,
                             screenshotAt, records, history, summary, csv, firmware, result, station, since,
                             capture, recordsInit, jsonProgress});
@@ -196,6 +211,25 @@ bool readAddresses(const QString& text, QVector<unsigned char>* addresses, QStri
         *error = QStringLiteral("--addresses names no address");
         return false;
     }
+    return true;
+}
+
+// --range START:END: flash addresses (decimal, or hexadecimal with 0x), START below END.
+bool readRange(const QString& text, HostOptions* options, QString* error)
+{
+    constexpr qint64 AddressSpaceEnd = qint64(1) << 32;
+    const QStringList bounds = text.split(QLatin1Char(':'));
+    bool firstRead = false;
+    bool endRead = false;
+    const qint64 first = bounds.value(0).toLongLong(&firstRead, 0);
+    const qint64 end = bounds.value(1).toLongLong(&endRead, 0);
+    if (bounds.size() != 2 || !firstRead || !endRead || first < 0 || end <= first || end > AddressSpaceEnd) {
+        *error = QStringLiteral("--range takes START:END, flash addresses with START below END (0x08000000:0x08000400), "
+                                "not \"%1\"").arg(text);
+        return false;
+    }
+    options->readFirst = first;
+    options->readEnd = end;
     return true;
 }
 
@@ -285,6 +319,10 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     options.watch = parser.isSet(table.watch);
     options.dryRun = parser.isSet(table.dryRun);
     options.ifChanged = parser.isSet(table.ifChanged);
+    options.verify = parser.isSet(table.verify);
+    options.readBackFile = parser.value(table.readBack);
+    if (parser.isSet(table.range) && !readRange(parser.value(table.range), &options, &error))
+        return parsed;
     options.fileName = parser.value(table.file);
     options.exitWhenDone = parser.isSet(table.exitWhenDone);
     options.screenshotPath = parser.value(table.screenshot);
@@ -299,6 +337,9 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     if (!options.simulatorArguments.isEmpty() && !options.simulate)
         error = QStringLiteral("unexpected argument \"%1\" (dux-sim options after -- need --simulate)")
                     .arg(options.simulatorArguments.constFirst());
+    // The bytes go into the file when the run over the chosen --file ends: a window alone has no such run.
+    else if (!options.readBackFile.isEmpty() && options.fileName.isEmpty())
+        error = QStringLiteral("--read-back needs --file (the firmware the module's type is checked against)");
     else if ((options.headless || options.dryRun) && options.fileName.isEmpty())
         error = options.headless ? QStringLiteral("--headless needs --file") : QStringLiteral("--dry-run needs --file");
     else if (options.json && options.wantsWindow())
@@ -309,6 +350,14 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
         error = QStringLiteral("--module, --all and --watch exclude each other");
     else if (options.jsonProgress && !options.json)
         error = QStringLiteral("--json-progress needs --json");
+    else if (parser.isSet(table.range) && options.readBackFile.isEmpty())
+        error = QStringLiteral("--range needs --read-back");
+    else if (!options.readBackFile.isEmpty()
+             && (options.ifChanged || options.verify || options.dryRun || options.updatesSeveral() || options.watch))
+        error = QStringLiteral("--read-back reads one module and writes nothing to it: not with --if-changed, "
+                               "--verify, --dry-run, --all, --watch or more than one --module");
+    else if (options.verify && options.ifChanged)
+        error = QStringLiteral("--verify writes nothing; it does not go with --if-changed");
     else if (options.watch && options.dryRun)
         error = QStringLiteral("--dry-run checks the modules found now; it does not go with --watch");
     return parsed;

@@ -52,6 +52,13 @@ struct HostOptions
     bool dryRun = false;
     // --if-changed: a module that already holds the file is restarted without an update.
     bool ifChanged = false;
+    // --verify: the module's sums are compared with the file's; nothing is written.
+    bool verify = false;
+    // --read-back: the HEX file the module's flash is read into (empty: no read-back), over --range
+    // (readFirst up to readEnd; -1: the module's flash base and the end its memory size states).
+    QString readBackFile;
+    qint64 readFirst = -1;
+    qint64 readEnd = -1;
     QString fileName;
     int timeoutSeconds = DefaultTimeoutSeconds;
     bool exitWhenDone = false;

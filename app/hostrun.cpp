@@ -157,6 +157,8 @@ int HostRun::exec()
     m_window = std::make_unique<HostWindow>(m_handler.get(), m_discovery.get(), m_loader->containers());
     m_window->setIfChanged(m_options.ifChanged);
     m_window->setWireCapture(&m_capture);
+    m_window->setVerifyOnly(m_options.verify);
+    m_window->setReadBack(!m_options.readBackFile.isEmpty(), m_options.readFirst, m_options.readEnd);
     if (m_options.fileName.isEmpty()) {
         m_window->show();
         m_app->exec();

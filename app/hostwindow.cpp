@@ -11,6 +11,7 @@
 #include "wirecapture.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QDialog>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -43,6 +44,7 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
     , m_modules(new QTreeWidget)
     , m_ifChanged(nullptr)
     , m_capture(nullptr)
+    , m_verify(nullptr)
 {
     setWindowTitle(tr("dux host"));
     resize(MainWidth, MainHeight);
@@ -69,17 +71,17 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
     QAction* records = tools->addAction(tr("Records"));
     records->setObjectName(QStringLiteral("recordsAction"));
     connect(records, &QAction::triggered, this, &HostWindow::openRecords);
-    m_ifChanged = tools->addAction(tr("Only if changed"));
-    m_ifChanged->setObjectName(QStringLiteral("ifChangedAction"));
-    m_ifChanged->setToolTip(tr("Leave a module that already holds the chosen file as it is: its checksum is read "
-                               "in the bootloader, and it is restarted without an erase."));
-    m_ifChanged->setCheckable(true);
-    connect(m_ifChanged, &QAction::toggled, this, [this] {
-        // The containers shown sit in windows of this one; each update reads the choice as it starts.
-        const QList<ContainerInterface*> shown = findChildren<ContainerInterface*>();
-        for (ContainerInterface* container : shown)
-            applyIfChanged(container);
-    });
+    // A skip and a verify cannot both decide what an update does: choosing one drops the other.
+    auto* choices = new QActionGroup(this);
+    choices->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    m_ifChanged = addChoice(tools, choices, tr("Only if changed"), "ifChangedAction",
+                            tr("Leave a module that already holds the chosen file as it is: it must run the file's "
+                               "firmware, and its checksum and every page's sum, read in the bootloader, must equal "
+                               "the file's; it is then restarted without an erase."));
+    m_verify = addChoice(tools, choices, tr("Verify"), "verifyAction",
+                         tr("Update only compares: the module's checksum and every page's sum, read in the "
+                            "bootloader, against the chosen file's; the pages that differ are named, and the module "
+                            "is restarted without an erase."));
 
     m_capture = tools->addAction(tr("Capture the wire"));
     m_capture->setObjectName(QStringLiteral("captureAction"));
@@ -154,7 +156,7 @@ QDialog* HostWindow::openContainer(ContainerInterface* container)
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     container->setParent(window);
-    applyIfChanged(container);
+    applyChoices(container);
     layout->addWidget(container);
     container->init(window);
     // A dialog makes its push buttons default buttons of their own accord, and presses the default
@@ -194,9 +196,42 @@ bool HostWindow::ifChanged() const
     return m_ifChanged->isChecked();
 }
 
-void HostWindow::applyIfChanged(QObject* container) const
+QAction* HostWindow::addChoice(QToolBar* tools, QActionGroup* group, const QString& text, const char* name,
+                              const QString& toolTip)
 {
+    QAction* choice = tools->addAction(text);
+    choice->setObjectName(QLatin1String(name));
+    choice->setToolTip(toolTip);
+    choice->setCheckable(true);
+    group->addAction(choice);
+    connect(choice, &QAction::toggled, this, [this] {
+        // The containers shown sit in windows of this one; each update reads the choices as it starts.
+        const QList<ContainerInterface*> shown = findChildren<ContainerInterface*>();
+        for (ContainerInterface* container : shown)
+            applyChoices(container);
+    });
+    return choice;
+}
+
+void HostWindow::setVerifyOnly(bool on)
+{
+    m_verify->setChecked(on);
+}
+
+void HostWindow::setReadBack(bool on, qint64 first, qint64 end)
+{
+    m_readBack = on;
+    m_readFirst = first;
+    m_readEnd = end;
+}
+
+void HostWindow::applyChoices(QObject* container) const
+{
+    container->setProperty(HostMessages::ReadBackProperty, m_readBack);
+    container->setProperty(HostMessages::ReadBackFirstProperty, m_readFirst);
+    container->setProperty(HostMessages::ReadBackEndProperty, m_readEnd);
     container->setProperty(HostMessages::IfChangedProperty, m_ifChanged->isChecked());
+    container->setProperty(HostMessages::VerifyOnlyProperty, m_verify->isChecked());
 }
 
 void HostWindow::outcomeFinished(const UpdateOutcome::Report& report)

@@ -11,7 +11,9 @@ class ModuleDiscovery;
 class PluginHandler;
 class QDialog;
 class QAction;
+class QActionGroup;
 class QLabel;
+class QToolBar;
 class QTreeWidget;
 class WireCapture;
 
@@ -40,6 +42,12 @@ public:
     // Starts the capture into `path`, or stops it when `path` is empty; false (and the reason shown in the status bar)
     // when the file cannot be written.
     bool captureTo(const QString& path);
+    // Whether updates only compare the module's flash with the file and restart it, writing nothing; off
+    // by default, and never together with "Only if changed".
+    void setVerifyOnly(bool on);
+    // Whether updates only read the module's flash back, from `first` up to `end` (-1: the module's
+    // flash base, and the end its memory size states); dux-host's --read-back, not a choice of the window.
+    void setReadBack(bool on, qint64 first, qint64 end);
 
 private slots:
     // A container's update ended: an updated module runs the version its plug-in read back. Taken from
@@ -50,6 +58,12 @@ private:
     void refreshModules();
     void applyIfChanged(QObject* container) const;
     void showCaptureState();
+    void readVersionAfterUpdate(const QString& moduleKey);
+    // A checkable choice of the tool bar for every update, one of `group`.
+    QAction* addChoice(QToolBar* tools, QActionGroup* group, const QString& text, const char* name,
+                       const QString& toolTip);
+    // Tells the container the choices of the tool bar.
+    void applyChoices(QObject* container) const;
 
     PluginHandler* m_handler;
     QLabel* m_hint;
@@ -57,6 +71,10 @@ private:
     QAction* m_ifChanged;
     QAction* m_capture;
     WireCapture* m_wireCapture = nullptr;
+    QAction* m_verify;
+    bool m_readBack = false;
+    qint64 m_readFirst = -1;
+    qint64 m_readEnd = -1;
     // Versions read after an update; discovery's own are older for a module that kept its key.
     QHash<QString, QString> m_updatedVersions;
 };

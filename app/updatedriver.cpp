@@ -254,8 +254,12 @@ void UpdateDriver::outcomeFinished(const UpdateOutcome::Report& report)
     disconnect(m_progressBar, nullptr, this, nullptr);
     UpdateResult result;
     // A refusal before the first phase (the module type does not suit the file) left the module untouched.
-    const UpdateResult::Outcome succeeded = report.skipped ? UpdateResult::Outcome::Skipped
-                                                           : UpdateResult::Outcome::Updated;
+    const UpdateResult::Outcome verdict = report.differingPages.isEmpty() ? UpdateResult::Outcome::Verified
+                                                                          : UpdateResult::Outcome::Differs;
+    const UpdateResult::Outcome succeeded = report.subject.verifyOnly ? verdict
+        : report.subject.readBack                                     ? UpdateResult::Outcome::ReadBack
+        : report.skipped                                              ? UpdateResult::Outcome::Skipped
+                                                                      : UpdateResult::Outcome::Updated;
     result.outcome = report.success      ? succeeded
         : report.phase.isEmpty()         ? UpdateResult::Outcome::NotStarted
                                          : UpdateResult::Outcome::Failed;
@@ -271,6 +275,9 @@ void UpdateDriver::outcomeFinished(const UpdateOutcome::Report& report)
     result.elapsedMs = report.elapsedMs;
     result.firmwareVersion = report.firmwareVersion;
     result.moduleFirmware = m_moduleFirmware;
+    result.differingPages = report.differingPages;
+    result.readBytes = report.readBytes;
+    result.readBase = report.readBase;
     emit ended(result);
 }
 

@@ -6,6 +6,7 @@
 #include "versiontext.h"
 #include "visibletext.h"
 
+#include <QJsonArray>
 #include <QJsonValue>
 #include <QLocale>
 #include <QStringList>
@@ -36,15 +37,33 @@ QJsonValue textOrNull(const QString& text)
 
 }
 
+QStringList UpdateResult::pageAddresses(const QVector<quint32>& pages)
+{
+    QStringList addresses;
+    for (quint32 page : pages)
+        addresses << QStringLiteral("0x%1").arg(page, 8, 16, QLatin1Char('0'));
+    return addresses;
+}
+
+QJsonValue UpdateResult::differingPagesJson() const
+{
+    if (outcome != Outcome::Verified && outcome != Outcome::Differs)
+        return QJsonValue(QJsonValue::Null);
+    return QJsonArray::fromStringList(pageAddresses(differingPages));
+}
+
 int UpdateResult::exitCode() const
 {
     switch (outcome) {
     case Outcome::Updated:
     case Outcome::Skipped:
     case Outcome::Planned:
+    case Outcome::Verified:
+    case Outcome::ReadBack:
         return HostOptions::ExitUpdated;
     case Outcome::Failed:
     case Outcome::TimedOut:
+    case Outcome::Differs:
         return HostOptions::ExitUpdateFailed;
     case Outcome::Interrupted:
         return HostOptions::ExitInterrupted;
@@ -69,6 +88,12 @@ QString UpdateResult::resultName() const
         return QStringLiteral("skipped");
     case Outcome::Planned:
         return QStringLiteral("planned");
+    case Outcome::Verified:
+        return QStringLiteral("verified");
+    case Outcome::Differs:
+        return QStringLiteral("differs");
+    case Outcome::ReadBack:
+        return QStringLiteral("read back");
     case Outcome::NotStarted:
         break;
     }
@@ -104,6 +129,15 @@ QString UpdateResult::stateText() const
     case Outcome::Updated:
     case Outcome::Planned:
         return QString();
+    case Outcome::Verified:
+        return QStringLiteral("it holds %1, restarted without an erase").arg(identifier);
+    case Outcome::ReadBack:
+        return QStringLiteral("%1 bytes from 0x%2 written to %3; restarted without an erase")
+            .arg(groupedNumber(readBytes.size()), QString::number(readBase, 16), readBackFile);
+    case Outcome::Differs:
+        return QStringLiteral("%1 pages differ from %2, at %3; restarted without an erase")
+            .arg(differingPages.size())
+            .arg(identifier, pageAddresses(differingPages).join(QStringLiteral(", ")));
     case Outcome::Skipped:
         // Skipped after its restart, it runs what it answered then; left alone by --watch, what it ran.
         return QStringLiteral("it already runs %1").arg(firmwareVersion.isEmpty() ? moduleFirmware : firmwareVersion);
@@ -140,6 +174,12 @@ QString UpdateResult::closingLine() const
         return QStringLiteral("Update of %1 interrupted %2 (cancelled); %3").arg(module, inPhase, state);
     case Outcome::Skipped:
         return QStringLiteral("Skipped %1: %2").arg(module, state);
+    case Outcome::Verified:
+        return QStringLiteral("Verified %1: %2").arg(module, state);
+    case Outcome::ReadBack:
+        return QStringLiteral("Read back %1 in %2: %3").arg(module, minutesAndSeconds(elapsedMs), state);
+    case Outcome::Differs:
+        return QStringLiteral("%1 differs from %2: %3").arg(module, visibleText(fileName), state);
     case Outcome::Planned:
         return QStringLiteral("Would update %1 (firmware %2) with %3 (firmware %4): %5 bytes, %6 flash words, "
                               "at least %7 on the line; nothing was sent to the module")
@@ -170,6 +210,7 @@ QJsonObject UpdateResult::toJson() const
         {QStringLiteral("seconds"), double(elapsedMs) / MsPerSecond},
         {QStringLiteral("moduleFirmware"), textOrNull(moduleFirmware)},
         {QStringLiteral("firmwareVersion"), textOrNull(firmwareVersion)},
+        {QStringLiteral("differingPages"), differingPagesJson()},
         {QStringLiteral("estimatedSeconds"),
          estimatedMs < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(double(estimatedMs) / MsPerSecond)},
     };

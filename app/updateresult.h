@@ -1,15 +1,21 @@
 #pragma once
 
+#include <QByteArray>
 #include <QJsonObject>
+#include <QJsonValue>
+#include <QStringList>
 #include <QString>
+#include <QVector>
 
 // How the update of one module ended, and how it is told: its closing line, its JSON object, its exit
 // code. A run of dux-host is a list of these (UpdateSummary tells the list).
 struct UpdateResult
 {
     // Skipped: --watch found the module on the file's firmware already, or --if-changed found its flash
-    // holding the file. Planned: --dry-run checked it.
-    enum class Outcome { Updated, Failed, TimedOut, Interrupted, NotStarted, Skipped, Planned };
+    // holding the file. Planned: --dry-run checked it. Verified, Differs: --verify compared its sums with
+    // the file's.
+    // ReadBack: --read-back read the module's flash into readBackFile.
+    enum class Outcome { Updated, Failed, TimedOut, Interrupted, NotStarted, Skipped, Planned, Verified, Differs, ReadBack };
 
     // The version of the JSON objects; a consumer checks it before it reads the fields.
     static constexpr int JsonSchema = 1;
@@ -33,20 +39,35 @@ struct UpdateResult
     // The module's state as observed after the run, and what to do next (moduleStateAfter); empty: not
     // observed.
     QString moduleState;
+    // Differs only: the flash addresses of the pages whose sums differ from the file's.
+    QVector<quint32> differingPages;
+    // ReadBack only: what was read, from readBase on, and the HEX file it went into.
+    QByteArray readBytes;
+    quint32 readBase = 0;
+    QString readBackFile;
 
     int exitCode() const;
-    // Whether the update was tried and did not end with the module updated.
-    bool failed() const { return outcome == Outcome::Failed || outcome == Outcome::TimedOut; }
+    // Whether the update was tried and did not end with the module updated (or, for a verify, holding the file).
+    bool failed() const
+    {
+        return outcome == Outcome::Failed || outcome == Outcome::TimedOut || outcome == Outcome::Differs;
+    }
     // One line, e.g. "Updated ttySIM0/DUX1234/id1 to 1234V200: 262,144 bytes in 3:28 (1.26 KiB/s)". The
     // module's texts in it are made visible (visibleText).
     QString closingLine() const;
     // The state the module is left in, and what to do next; empty after an update or a plan.
     QString stateText() const;
-    // "updated", "failed", "timed out", "interrupted", "not started", "skipped", "planned".
+    // "updated", "failed", "timed out", "interrupted", "not started", "skipped", "planned", "verified", "differs", "read back".
     QString resultName() const;
     // Every field of the schema; a value that is not known is null.
     QJsonObject toJson() const;
     // The module's state after a run that ended in `phase`, by `answer`, the version it gave when asked
     // after the run (empty: none, or it could not be asked), and what to do next.
     static QString moduleStateAfter(const QString& phase, const QString& answer);
+
+private:
+    // "0x08000100" for each page.
+    static QStringList pageAddresses(const QVector<quint32>& pages);
+    // The differing pages' addresses of a verify; null for any other run.
+    QJsonValue differingPagesJson() const;
 };

@@ -6,6 +6,7 @@
 #include "duxlmoduleinterface.h"
 #include "firmwarematch.h"
 #include "firmwareupdaterthread.h"
+#include "intelhexparser.h"
 #include "linkpolicy.h"
 #include "modulediscovery.h"
 #include "moduleupdate.h"
@@ -18,6 +19,7 @@
 #include "bootloadercommands.h"
 #include "commandhandlerinterface.h"
 
+#include <QSaveFile>
 #include <QTimer>
 
 #include <algorithm>
@@ -351,6 +353,19 @@ void UpdateRun::startWaiting()
     keepSnapshot();
 }
 
+void UpdateRun::writeReadBack(UpdateResult* result) const
+{
+    result->readBackFile = m_options.readBackFile;
+    const std::string hex = IntelHex::write(reinterpret_cast<const unsigned char*>(result->readBytes.constData()),
+                                            result->readBytes.size(), result->readBase, IntelHex::AddressStyle::Linear);
+    QSaveFile file(m_options.readBackFile);
+    if (file.open(QIODevice::WriteOnly) && file.write(hex.data(), qint64(hex.size())) == qint64(hex.size()) && file.commit())
+        return;
+    result->outcome = UpdateResult::Outcome::Failed;
+    result->failureText = QStringLiteral("the flash was read back, but %1 could not be written: %2")
+                              .arg(m_options.readBackFile, file.errorString());
+}
+
 void UpdateRun::updateEnded(ModuleUpdate* update, const UpdateResult& result)
 {
     // An update that did not answer the cancel in time was told as cut short already.
@@ -358,6 +373,8 @@ void UpdateRun::updateEnded(ModuleUpdate* update, const UpdateResult& result)
         return;
     UpdateResult ended = result;
     ended.timeoutSeconds = m_options.timeoutSeconds;
+    if (ended.outcome == UpdateResult::Outcome::ReadBack)
+        writeReadBack(&ended);
     // The state is told as the module states it, not as the phase would leave it: a late restart, a
     // lost reply or a junk answer may have put it elsewhere.
     if ((ended.failed() || ended.outcome == UpdateResult::Outcome::Interrupted) && !ended.phase.isEmpty()) {

@@ -96,6 +96,9 @@ private:
     ModuleUpdate* launch(const QString& key);
     // Starts it; one that did not start has ended.
     void startOne(ModuleUpdate* update);
+    // Writes a read-back's bytes into the --read-back file as Intel HEX; a file that cannot be written
+    // fails the result.
+    void writeReadBack(UpdateResult* result) const;
     void updateEnded(ModuleUpdate* update, const UpdateResult& result);
     // Asks the module of an update that did not end updated for its state once its link is free, then
     // concludes the update.

@@ -1,5 +1,5 @@
 // bench_linkupdate [--baud RATE] [--size BYTES] [--runs N] [--window N] [--module-window N] [--adapter-latency-ms L]
-//                  [--if-changed | --late-duplicates]
+//                  [--if-changed | --verify | --read-back | --late-duplicates]
 // A whole update as a user runs it: dux-host --headless updates a module that dux-sim serves on a
 // pseudo-terminal paced like a serial line of RATE baud (8N1), with a firmware file of BYTES program
 // bytes. Each run is compared with the link-bound ideal of that same run: every frame the update put on
@@ -14,9 +14,13 @@
 // with more, the write phase is also set against the full-duplex limit: each word's request alone on
 // the line (the replies come back meanwhile), each page command a whole exchange. --module-window is
 // the window dux-sim's module takes, --adapter-latency-ms how long its replies wait in a USB adapter.
-// --if-changed: the module's flash holds the file already and dux-host runs with --if-changed; the run
-// is set against the bootloader entry (the click to the bootloader's answer) plus the restart back into
-// the firmware ("Restarting module..." to "Update completed.") plus 2 s.
+// --if-changed, --verify: the module runs the file's firmware and its flash holds the file already, and
+// dux-host runs with that option; dux-host's whole process is set against the bootloader entry (the
+// click to the bootloader's answer) plus the restart back into the firmware ("Restarting module..." to
+// "Update completed.") plus the line time of the page sums' checksum requests plus 2 s.
+// --read-back: the module's flash holds the file, and dux-host --read-back reads BYTES of it from the
+// flash base, one checksum request a byte; the read (its own line, "Read back N bytes in S s (R checksum
+// requests).") is set against the line time of its R requests.
 // --late-duplicates: each run is a pair, a clean update and one where dux-sim sends every reply again
 // 5 ms later in every phase but the entry; the pair's ratio of times is set against 1.10.
 
@@ -43,7 +47,7 @@ constexpr int DefaultImageBytes = 0x10000;
 constexpr int DefaultRuns = 3;
 constexpr int TargetBaud = 115200;
 constexpr double TargetRatio = 1.20;
-// What a skipped update may take beyond its bootloader entry and its restart.
+// What a skip or a verify may take beyond its bootloader entry, its restart and its page sums' line time.
 constexpr double SkipAllowanceMs = 2000;
 constexpr double LateDuplicateTargetRatio = 1.10;
 // The phases whose replies the module copies; the entry is a version request answered by the firmware.
@@ -147,6 +151,10 @@ constexpr const char* ReconnectionLine = "Try to read firmware version";
 constexpr const char* RestartedLine = "Restarted module with firmware version \""; // the version text and "."
 constexpr const char* RestartingLine = "Restarting module...";
 constexpr const char* EraseLine = "Erasing...";
+// How many checksum requests the sums took: the skip's page count, the verify's own count.
+const QRegularExpression PageSumsLine(QStringLiteral("^All (\\d+) page sums equal the file's\\.$"));
+const QRegularExpression ReadBackLine(QStringLiteral("^Read back \\d+ bytes in ([\\d.]+) s \\((\\d+) checksum requests\\)\\.$"));
+const QRegularExpression VerifySumsLine(QStringLiteral("; (\\d+) checksum requests\\.$"));
 
 class History
 {
@@ -168,6 +176,22 @@ public:
             return line.text.startsWith(QLatin1String(prefix));
         });
         return at == m_lines.end() ? Line{-1, QString()} : *at;
+    }
+    // The first line's match of `pattern`; no match when no line matches.
+    QRegularExpressionMatch match(const QRegularExpression& pattern) const
+    {
+        for (const Line& line : m_lines) {
+            const QRegularExpressionMatch found = pattern.match(line.text);
+            if (found.hasMatch())
+                return found;
+        }
+        return QRegularExpressionMatch();
+    }
+    // The number the first line that matches `pattern` captures; -1 when no line does.
+    int number(const QRegularExpression& pattern) const
+    {
+        const QRegularExpressionMatch found = match(pattern);
+        return found.hasMatch() ? found.captured(1).toInt() : -1;
     }
     // What follows `prefix` in the first such line, without the last `tail` characters.
     QString after(const char* prefix, int tail = 0) const
@@ -243,18 +267,30 @@ Run analyse(const History& history, int baud, const FrameSizes& frames)
     return run;
 }
 
-// A skipped update: its bootloader entry, its restart and the whole window; false when a line is missing.
-bool analyseSkip(const History& history, double* entryMs, double* restartMs, double* wholeMs)
+// A skip or a verify: its bootloader entry, its restart, the whole window and the checksum requests of its
+// sums; false when a line is missing or the module was erased.
+struct SumRun
+{
+    double entryMs = 0;
+    double restartMs = 0;
+    double wholeMs = 0;
+    int sumRequests = 0;
+};
+
+bool analyseSumRun(const History& history, SumRun* run)
 {
     const Line started = history.first(StartedLine);
     const Line bootloader = history.first(BootloaderLine);
     const Line restarting = history.first(RestartingLine);
     const Line completed = history.first(CompletedLine);
-    if (started.ms < 0 || bootloader.ms < 0 || restarting.ms < 0 || completed.ms < 0 || history.count(EraseLine) > 0)
+    const int pages = history.number(PageSumsLine);
+    run->sumRequests = pages >= 0 ? pages : history.number(VerifySumsLine);
+    if (started.ms < 0 || bootloader.ms < 0 || restarting.ms < 0 || completed.ms < 0 || run->sumRequests < 0
+        || history.count(EraseLine) > 0)
         return false;
-    *entryMs = bootloader.ms - started.ms;
-    *restartMs = completed.ms - restarting.ms;
-    *wholeMs = completed.ms - started.ms;
+    run->entryMs = bootloader.ms - started.ms;
+    run->restartMs = completed.ms - restarting.ms;
+    run->wholeMs = completed.ms - started.ms;
     return true;
 }
 
@@ -299,6 +335,8 @@ struct Options
     int moduleWindow = 4;
     int adapterLatencyMs = 0;
     bool ifChanged = false;
+    bool verify = false;
+    bool readBack = false;
     bool lateDuplicates = false;
 };
 
@@ -307,6 +345,14 @@ bool parse(const QStringList& arguments, Options* options)
     for (int i = 1; i < arguments.size(); ++i) {
         if (arguments.at(i) == QLatin1String("--if-changed")) {
             options->ifChanged = true;
+            continue;
+        }
+        if (arguments.at(i) == QLatin1String("--verify")) {
+            options->verify = true;
+            continue;
+        }
+        if (arguments.at(i) == QLatin1String("--read-back")) {
+            options->readBack = true;
             continue;
         }
         if (arguments.at(i) == QLatin1String("--late-duplicates")) {
@@ -369,9 +415,15 @@ Measurement measure(const Options& options, const QString& firmware, const QStri
                               QStringLiteral("--window"), QString::number(options.window),
                               QStringLiteral("--file"), firmware, QStringLiteral("--timeout"),
                               QString::number(HostTimeoutSeconds)};
-    if (options.ifChanged) {
+    if (options.readBack) {
         simulatorArguments << QStringLiteral("--flash-image") << firmware;
-        hostArguments << QStringLiteral("--if-changed");
+        hostArguments << QStringLiteral("--read-back") << QDir(work).filePath(QStringLiteral("back.hex"))
+                      << QStringLiteral("--range") << QStringLiteral("0:%1").arg(options.imageBytes);
+    }
+    if (options.ifChanged || options.verify) {
+        simulatorArguments << QStringLiteral("--flash-image") << firmware << QStringLiteral("--firmware")
+                           << QLatin1String(BenchProcesses::FirmwareIdentifier);
+        hostArguments << (options.verify ? QStringLiteral("--verify") : QStringLiteral("--if-changed"));
     }
     if (!BenchProcesses::startSimulator(&simulator, ports, simulatorArguments, &measured.problem))
         return measured;
@@ -405,34 +457,69 @@ Measurement measure(const Options& options, const QString& firmware, const QStri
     return measured;
 }
 
-// --if-changed: each run skips a module that holds the file; the median run against its entry and restart.
-int measureSkips(const Options& options, const QString& firmware, const QString& work)
+// Says why run `i` gave no figures (dux-host's problem, else `missing`); false when it gave them.
+bool runFailed(int i, const Measurement& measured, bool analysed, const char* missing)
 {
-    std::vector<double> wholes;
+    if (measured.problem.isEmpty() && analysed)
+        return false;
+    std::fprintf(stderr, "bench_linkupdate: run %d: %s\n", i, measured.problem.isEmpty() ? missing : qPrintable(measured.problem));
+    return true;
+}
+
+// --if-changed, --verify: each run skips (verifies) a module that holds the file; the median process
+// against its entry, restart and page sums.
+int measureSumRuns(const Options& options, const QString& firmware, const QString& work)
+{
+    std::vector<double> processes;
     std::vector<double> bounds;
     for (int i = 1; i <= options.runs; ++i) {
         const Measurement measured = measure(options, firmware, work);
-        double entryMs = 0;
-        double restartMs = 0;
-        double wholeMs = 0;
-        if (!measured.problem.isEmpty() || !analyseSkip(measured.history, &entryMs, &restartMs, &wholeMs)) {
-            std::fprintf(stderr, "bench_linkupdate: run %d: %s\n", i,
-                         measured.problem.isEmpty() ? "the history lacks the entry, the restart or the end, or shows an erase"
-                                                    : qPrintable(measured.problem));
+        SumRun run;
+        const bool analysed = measured.problem.isEmpty() && analyseSumRun(measured.history, &run);
+        if (runFailed(i, measured, analysed, "the history lacks the entry, the sums, the restart or the end, or shows an erase"))
             return 1;
-        }
-        wholes.push_back(wholeMs);
-        bounds.push_back(entryMs + restartMs + SkipAllowanceMs);
-        std::printf("run %d: skipped in %.3f s (click to \"Update completed.\"); bootloader entry %.3f s, restart "
-                    "%.3f s, bound %.3f s; dux-host process %.3f s; load average %.2f before, %.2f after\n",
-                    i, wholeMs / MsPerSecond, entryMs / MsPerSecond, restartMs / MsPerSecond,
-                    bounds.back() / MsPerSecond, measured.processMs / MsPerSecond, measured.loadBefore,
-                    BenchStats::loadAverage());
+        const double sumsMs = wireMs(qint64(run.sumRequests) * OurFrames.commandExchange(), options.baud);
+        processes.push_back(measured.processMs);
+        bounds.push_back(run.entryMs + run.restartMs + sumsMs + SkipAllowanceMs);
+        std::printf("run %d: dux-host process %.3f s, click to \"Update completed.\" %.3f s; bootloader entry %.3f s, "
+                    "restart %.3f s, %d checksum requests with a line time of %.3f s, bound %.3f s; load average "
+                    "%.2f before, %.2f after\n",
+                    i, measured.processMs / MsPerSecond, run.wholeMs / MsPerSecond, run.entryMs / MsPerSecond,
+                    run.restartMs / MsPerSecond, run.sumRequests, sumsMs / MsPerSecond, bounds.back() / MsPerSecond,
+                    measured.loadBefore, BenchStats::loadAverage());
         std::fflush(stdout);
     }
-    std::printf("if_changed_skip_%dbaud_%dKiB: %.3f s whole run (target <= entry + restart + 2 s = %.3f s)\n",
-                options.baud, options.imageBytes / 1024, BenchStats::median(wholes) / MsPerSecond,
-                BenchStats::median(bounds) / MsPerSecond);
+    std::printf("%s_%dbaud_%dKiB: %.3f s whole process (target <= entry + restart + page sums' line time + 2 s = "
+                "%.3f s)\n",
+                options.verify ? "verify" : "if_changed_skip", options.baud, options.imageBytes / 1024,
+                BenchStats::median(processes) / MsPerSecond, BenchStats::median(bounds) / MsPerSecond);
+    return 0;
+}
+
+// --read-back: each run reads the file's bytes back; the median read against the line time of its requests.
+int measureReadBacks(const Options& options, const QString& firmware, const QString& work)
+{
+    std::vector<double> ratios;
+    std::vector<double> seconds;
+    for (int i = 1; i <= options.runs; ++i) {
+        const Measurement measured = measure(options, firmware, work);
+        const QRegularExpressionMatch read = measured.history.match(ReadBackLine);
+        if (runFailed(i, measured, read.hasMatch(), "the history lacks the read-back's end"))
+            return 1;
+        const double readMs = read.captured(1).toDouble() * MsPerSecond;
+        const int requests = read.captured(2).toInt();
+        const double lineMs = wireMs(qint64(requests) * OurFrames.commandExchange(), options.baud);
+        ratios.push_back(readMs / lineMs);
+        seconds.push_back(readMs / MsPerSecond);
+        std::printf("run %d: read back %d bytes in %.1f s, %d checksum requests with a line time of %.3f s (%.4fx); "
+                    "dux-host process %.3f s; load average %.2f before, %.2f after; dux-sim paced %s\n",
+                    i, options.imageBytes, readMs / MsPerSecond, requests, lineMs / MsPerSecond, ratios.back(),
+                    measured.processMs / MsPerSecond, measured.loadBefore, BenchStats::loadAverage(),
+                    qPrintable(measured.pacing));
+        std::fflush(stdout);
+    }
+    std::printf("read_back_%dbaud_%dKiB: %.1f s, %.4f x the line time of its requests\n", options.baud,
+                options.imageBytes / 1024, BenchStats::median(seconds), BenchStats::median(ratios));
     return 0;
 }
 
@@ -477,7 +564,7 @@ int main(int argc, char* argv[])
     Options options;
     if (!parse(app.arguments(), &options)) {
         std::fprintf(stderr, "usage: bench_linkupdate [--baud RATE] [--size BYTES] [--runs N] [--window N] "
-                             "[--module-window N] [--adapter-latency-ms L] [--if-changed | --late-duplicates]\n");
+                             "[--module-window N] [--adapter-latency-ms L] [--if-changed | --verify | --read-back | --late-duplicates]\n");
         return 2;
     }
     QTemporaryDir work;
@@ -492,8 +579,10 @@ int main(int argc, char* argv[])
                 options.baud, options.imageBytes, ReferenceFrames.commandExchange(), OurFrames.commandExchange());
     std::fflush(stdout);
 
-    if (options.ifChanged)
-        return measureSkips(options, firmware, work.path());
+    if (options.ifChanged || options.verify)
+        return measureSumRuns(options, firmware, work.path());
+    if (options.readBack)
+        return measureReadBacks(options, firmware, work.path());
     if (options.lateDuplicates)
         return measureLateDuplicates(options, firmware, work.path());
 

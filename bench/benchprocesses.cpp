@@ -8,7 +8,6 @@
 #include <QThread>
 
 namespace {
-constexpr const char* FirmwareIdentifier = "1234V200";
 constexpr const char* ModuleType = "1234";
 constexpr int ProcessTimeoutMs = 30000;
 constexpr int PortPollMs = 20;

@@ -10,6 +10,9 @@ class QProcess;
 // The build's programs as the benchmarks run them, from the benchmarks' own folder.
 namespace BenchProcesses {
 
+// The identifier of the firmware files writeFirmware writes.
+constexpr const char* FirmwareIdentifier = "1234V200";
+
 QString program(const char* name);
 // Writes a firmware file of `bytes` program bytes for the simulated modules with dux-mkfirmware.
 bool writeFirmware(const QString& fileName, int bytes, QString* errorString);

@@ -8,5 +8,13 @@ namespace HostMessages {
 constexpr const char* DeviceTreeReady = "deviceTreeReady";
 // True: each update first reads the module's checksum and leaves a module that holds the file as it is.
 constexpr const char* IfChangedProperty = "dpIfChanged";
+// True: each update only compares the module's sums with the file's and restarts the module, writing nothing.
+constexpr const char* VerifyOnlyProperty = "dpVerifyOnly";
+// True: each update only reads the module's flash back and restarts the module, writing nothing; from the
+// flash address ReadBackFirstProperty up to ReadBackEndProperty (qlonglong; -1 or unset: the module's
+// flash base, and the end its memory size states).
+constexpr const char* ReadBackProperty = "dpReadBack";
+constexpr const char* ReadBackFirstProperty = "dpReadBackFirst";
+constexpr const char* ReadBackEndProperty = "dpReadBackEnd";
 
 }

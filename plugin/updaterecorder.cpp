@@ -66,6 +66,9 @@ void UpdateRecorder::recordEnd(const UpdateOutcome::Report& report)
 
 void UpdateRecorder::writeRun(UpdateOutcome::Report report, bool final)
 {
+    // A verify or a read-back writes nothing to the module: there is no update to record.
+    if (report.subject.verifyOnly || report.subject.readBack)
+        return;
     // The host's reason replaces the plug-in's cancel text, and its verdict whether that was a fault.
     if (!m_cancelReason.isEmpty() && !report.success) {
         report.failureText = m_cancelReason;

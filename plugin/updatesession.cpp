@@ -274,12 +274,17 @@ void UpdateSession::proceed(bool byUser)
             continueAfterPortChange(link, version);
     } else {
         m_outcome->describe({m_moduleKey, m_chosenFile, m_image.identifier(), quint32(m_image.checksum()),
-                             m_image.size(), policy.kind, version});
+                             m_image.size(), policy.kind, version, hostChoice(HostMessages::VerifyOnlyProperty),
+                             hostChoice(HostMessages::ReadBackProperty)});
+        m_firmwareBeforeEntry = inBootloader ? QString() : version;
         const QString refusal = refusalBeforeEntry(version);
         if (!refusal.isEmpty()) {
             refuseUpdate(refusal);
             return;
         }
+        if (ifChangedChosen() && !runsChosenFirmware())
+            say(QStringLiteral("The module does not run %1 (it answered \"%2\"): it is updated without reading its sums.")
+                    .arg(m_image.identifier(), FirmwareMatch::printable(version)));
         m_linkKind = policy.kind;
         if (!inBootloader) {
             enterBootloader(link, policy, version);
@@ -290,7 +295,10 @@ void UpdateSession::proceed(bool byUser)
     m_worker->setCommandHandler(m_handler);
     m_worker->setLinkKind(policy.kind);
     // The host's choice lives on the tool's widget, this session's parent; read anew for each update.
-    m_worker->setSkipIfHeld(parent() && parent()->property(HostMessages::IfChangedProperty).toBool());
+    m_worker->setSkipIfHeld(ifChangedChosen() && runsChosenFirmware());
+    m_worker->setVerifyOnly(hostChoice(HostMessages::VerifyOnlyProperty));
+    m_worker->setReadBack(hostChoice(HostMessages::ReadBackProperty), hostAddress(HostMessages::ReadBackFirstProperty),
+                          hostAddress(HostMessages::ReadBackEndProperty));
     if (!inBootloader && !byUser)
         return;
     scheduleWorkerStart(inBootloader);
@@ -314,6 +322,29 @@ QString UpdateSession::readActiveFirmware(const ModuleLink& link)
         version = m_handler->getFirmwareVersion(LinkPolicy::BootloaderAddress);
     tellUser(QStringLiteral("Active firmware: (") + FirmwareMatch::printable(version) + QLatin1Char(')'));
     return version;
+}
+
+bool UpdateSession::hostChoice(const char* property) const
+{
+    return parent() && parent()->property(property).toBool();
+}
+
+qint64 UpdateSession::hostAddress(const char* property) const
+{
+    const QVariant address = parent() ? parent()->property(property) : QVariant();
+    return address.isValid() ? address.toLongLong() : -1;
+}
+
+bool UpdateSession::ifChangedChosen() const
+{
+    return hostChoice(HostMessages::IfChangedProperty);
+}
+
+bool UpdateSession::runsChosenFirmware() const
+{
+    // Sums alone cannot tell a file from another that adds up the same: only a module that ran the
+    // file's firmware before its bootloader entry may be left as it is.
+    return m_firmwareBeforeEntry == m_image.identifier();
 }
 
 QString UpdateSession::refusalBeforeEntry(const QString& version) const

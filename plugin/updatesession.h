@@ -131,6 +131,14 @@ private:
     // Why this update must not go on to the bootloader (plain text), empty when it may: no program,
     // a file cut short, or firmware of another module type than the one the module runs.
     QString refusalBeforeEntry(const QString& version) const;
+    // A choice the host set on the tool's widget (HostMessages), this session's parent.
+    bool hostChoice(const char* property) const;
+    // A flash address the host set there; -1 when it set none.
+    qint64 hostAddress(const char* property) const;
+    // The host asked to leave a module that holds the file as it is ("Only if changed").
+    bool ifChangedChosen() const;
+    // The module ran the file's firmware before its bootloader entry: the first thing a skip needs.
+    bool runsChosenFirmware() const;
     void refuseUpdate(const QString& reason);
     // The completion's hand-back: the whole link with the report to the host (the version read back, or
     // "Error"), or only the connection when the module is gone.
@@ -163,6 +171,8 @@ private:
     QString m_chosenFile;
     // What the module's bootloader answered in this update.
     QString m_bootloaderVersion;
+    // What the module answered before its bootloader entry; empty when it was found in its bootloader.
+    QString m_firmwareBeforeEntry;
     QObject* m_pendingSteps = nullptr;
     bool m_workerStartPending = false;
     BootloaderEntry m_bootloaderEntry;

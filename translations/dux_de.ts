@@ -147,8 +147,16 @@ li.checked::marker { content: &quot;±2&quot;; }
         <translation>Nur wenn geändert</translation>
     </message>
     <message>
-        <source>Leave a module that already holds the chosen file as it is: its checksum is read in the bootloader, and it is restarted without an erase.</source>
-        <translation>Ein Modul, das die gewählte Datei schon enthält, bleibt, wie es ist: Seine Prüfsumme wird im Bootloader gelesen, und es wird ohne Löschen neu gestartet.</translation>
+        <source>Leave a module that already holds the chosen file as it is: it must run the file&apos;s firmware, and its checksum and every page&apos;s sum, read in the bootloader, must equal the file&apos;s; it is then restarted without an erase.</source>
+        <translation>Ein Modul, das die gewählte Datei schon enthält, bleibt, wie es ist: Es muss die Firmware der Datei ausführen, und seine Prüfsumme und die Summe jeder Seite, im Bootloader gelesen, müssen denen der Datei gleichen; dann wird es ohne Löschen neu gestartet.</translation>
+    </message>
+    <message>
+        <source>Verify</source>
+        <translation>Prüfen</translation>
+    </message>
+    <message>
+        <source>Update only compares: the module&apos;s checksum and every page&apos;s sum, read in the bootloader, against the chosen file&apos;s; the pages that differ are named, and the module is restarted without an erase.</source>
+        <translation>Aktualisieren vergleicht nur: die Prüfsumme des Moduls und die Summe jeder Seite, im Bootloader gelesen, mit denen der gewählten Datei; abweichende Seiten werden genannt, und das Modul wird ohne Löschen neu gestartet.</translation>
     </message>
     <message>
         <source>Capture the wire</source>

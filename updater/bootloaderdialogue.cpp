@@ -5,6 +5,7 @@
 #include "dialoguechannel.h"
 #include "firmwarematch.h"
 #include "firmwareupdaterthread.h"
+#include "flashsums.h"
 #include "linkpolicy.h"
 #include "lowlevel.h"
 #include "moduleparameters.h"
@@ -19,6 +20,7 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QStringList>
 #include <QThread>
 #include <QVariant>
 
@@ -45,6 +47,9 @@ constexpr int ReconnectReopenPollMs = 50;
 constexpr int BeforeReconnectionMs = 666;
 constexpr int ReconnectionAttempts = 100;
 constexpr int MsPerSecond = 1000;
+constexpr int SecondsPerMinute = 60;
+// A read-back tells how far it is after this many bytes.
+constexpr int ReadBackReportBytes = 4096;
 
 using Protocol::ModuleState;
 
@@ -86,6 +91,10 @@ bool BootloaderDialogue::run()
         return false;
     if (!detectBootloader() || !checkIdentity() || !readParameters())
         return false;
+    if (m_target.verifyOnly)
+        return verifyFlash();
+    if (m_target.readBack)
+        return readBackFlash();
     if (m_target.skipIfHeld) {
         // Restarting a module that holds the file is harmless, cancelled or not: it runs that firmware.
         if (holdsImage()) {
@@ -210,6 +219,7 @@ bool BootloaderDialogue::readParameters()
     Command memorySizeRequest = makeRequest(Bootloader::ReadParameterCommand, Bootloader::MemorySizeParameter, 0, 0);
     send(memorySizeRequest, reply);
     const qint64 memorySizeRead = reply.isValid() ? qint64(quint32(reply.value())) : -1;
+    m_memorySize = memorySizeRead;
     // Without an answer the memory size is not known, and the write goes ahead.
     if (reply.isValid()) {
         const quint32 memorySize = quint32(reply.value());
@@ -231,26 +241,161 @@ bool BootloaderDialogue::readParameters()
 
 bool BootloaderDialogue::holdsImage()
 {
-    CommandHandlerInterface* handler = m_target.handler;
-    handler->setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
-    Command request = checksumRequest();
-    Command reply;
-    send(request, reply);
-    handler->resetMaxTimeoutMS();
+    SumComparison comparison;
+    const bool read = compareSums(false, &comparison);
     const quint32 fileSum = quint32(m_target.image.checksum());
-    // Only a sum that surely answers this request may spare the update; anything else updates.
-    if (!reply.isValid() || reply.command() != Bootloader::ReadChecksumCommand) {
+    // Only sums that surely answer these requests may spare the update; anything else updates.
+    if (!read) {
         log(QStringLiteral("The module's checksum could not be read; updating."));
         logRequestFailure();
         return false;
     }
-    const quint32 moduleSum = quint32(reply.value());
-    if (moduleSum != fileSum) {
+    if (comparison.moduleSum != fileSum) {
         log(QStringLiteral("Module-CheckSum: 0x%1 differs from Hexfile-CheckSum: 0x%2; updating.")
-                .arg(hex(moduleSum), hex(fileSum)));
+                .arg(hex(comparison.moduleSum), hex(fileSum)));
+        return false;
+    }
+    // Bytes exchanged across pages, or opposite changes in two pages, leave the whole sum as it is.
+    if (!comparison.differingPages.isEmpty()) {
+        log(differingPagesText(comparison) + QStringLiteral("; updating."));
         return false;
     }
     progressAndLog(QStringLiteral("The module already holds this firmware (checksum 0x%1).").arg(hex(fileSum)));
+    log(QStringLiteral("All %1 page sums equal the file's.").arg(comparison.pages));
+    return true;
+}
+
+bool BootloaderDialogue::verifyFlash()
+{
+    // The sums are read in the parameters' phase, as a skip's are: nothing is erased, whatever they say.
+    progress(QStringLiteral("Comparing the module's page sums with the file's..."));
+    SumComparison comparison;
+    if (!compareSums(true, &comparison)) {
+        failWith(QStringLiteral("The module's sums could not be read."));
+        return false;
+    }
+    QVector<quint32> differing;
+    for (int page : comparison.differingPages)
+        differing.append(quint32(m_flashBase) + quint32(page) * quint32(m_pageSize));
+    if (UpdateOutcome* outcome = m_thread.currentOutcome())
+        outcome->noteDifferingPages(differing);
+    log(QStringLiteral("Module-CheckSum: 0x%1, Hexfile-CheckSum: 0x%2; %3 checksum requests.")
+            .arg(hex(comparison.moduleSum), hex(quint32(m_target.image.checksum())))
+            .arg(comparison.requests));
+    progressAndLog(differing.isEmpty()
+                       ? QStringLiteral("The module holds this firmware: all %1 page sums equal the file's.").arg(comparison.pages)
+                       : differingPagesText(comparison) + QLatin1Char('.'));
+    // Nothing was erased: the module goes back to the firmware it holds, whatever the sums said.
+    return restartAndReconnect();
+}
+
+bool BootloaderDialogue::readBackFlash()
+{
+    quint32 first = 0;
+    quint32 end = 0;
+    if (!readBackRange(&first, &end))
+        return false;
+    const int length = int(end - first);
+    progressAndLog(QStringLiteral("Reading back 0x%1 to 0x%2 (%3 bytes), one checksum request a byte...")
+                       .arg(hex(first), hex(end - 1))
+                       .arg(length));
+    CommandHandlerInterface* handler = m_target.handler;
+    handler->setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
+    FlashSums sums(quint32(m_flashBase), [this](quint32 lastAddress, quint32* sum) { return runningSum(lastAddress, sum); });
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray bytes;
+    const bool read = sums.readBytes(int(first - quint32(m_flashBase)), length, &bytes, [&](int done) {
+        m_channel.progress(done, length);
+        if (done % ReadBackReportBytes == 0 && done < length) {
+            const qint64 toGoSeconds = clock.elapsed() * (length - done) / done / MsPerSecond;
+            progressAndLog(QStringLiteral("Read back %1 of %2 bytes, %3:%4 to go")
+                               .arg(done)
+                               .arg(length)
+                               .arg(toGoSeconds / SecondsPerMinute)
+                               .arg(toGoSeconds % SecondsPerMinute, 2, 10, QLatin1Char('0')));
+        }
+        return !cancelled();
+    });
+    handler->resetMaxTimeoutMS();
+    // A read cut short leaves the module in its bootloader, unerased, as any failure before the erase.
+    if (!read) {
+        if (!cancelled())
+            failWith(QStringLiteral("The module's flash could not be read back at 0x%1.").arg(hex(first + quint32(bytes.size()))));
+        return false;
+    }
+    if (UpdateOutcome* outcome = m_thread.currentOutcome())
+        outcome->noteReadBack(first, bytes);
+    progressAndLog(QStringLiteral("Read back %1 bytes in %2 s (%3 checksum requests).")
+                       .arg(length)
+                       .arg(double(clock.elapsed()) / MsPerSecond, 0, 'f', 1)
+                       .arg(sums.requestCount()));
+    // Nothing was erased: the module goes back to the firmware it holds.
+    return restartAndReconnect();
+}
+
+bool BootloaderDialogue::readBackRange(quint32* first, quint32* end)
+{
+    const qint64 base = qint64(quint32(m_flashBase));
+    if (m_target.readEnd < 0 && m_memorySize < 0) {
+        progressAndLog(QStringLiteral("The module did not state its memory size: name the range to read back."));
+        return false;
+    }
+    const qint64 from = m_target.readFirst < 0 ? base : m_target.readFirst;
+    const qint64 to = m_target.readEnd < 0 ? base + m_memorySize : m_target.readEnd;
+    const bool withinMemory = m_memorySize < 0 || to <= base + m_memorySize;
+    if (from < base || from >= to || !withinMemory) {
+        progressAndLog(QStringLiteral("The range 0x%1 to 0x%2 does not lie in the module's flash, which starts at 0x%3%4.")
+                           .arg(QString::number(from, 16), QString::number(to, 16), hex(quint32(base)))
+                           .arg(m_memorySize < 0 ? QString() : QStringLiteral(" and holds %1 bytes").arg(m_memorySize)));
+        return false;
+    }
+    *first = quint32(from);
+    *end = quint32(to);
+    return true;
+}
+
+bool BootloaderDialogue::compareSums(bool pagesWhenWholeDiffers, SumComparison* comparison)
+{
+    CommandHandlerInterface* handler = m_target.handler;
+    handler->setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
+    FlashSums sums(quint32(m_flashBase), [this](quint32 lastAddress, quint32* sum) { return runningSum(lastAddress, sum); });
+    const int size = m_target.image.size();
+    QVector<quint32> modulePages;
+    bool read = sums.rangeSum(0, size, &comparison->moduleSum);
+    // The whole sum comes first: when it differs, an update needs no page sums to go ahead.
+    if (read && (pagesWhenWholeDiffers || comparison->moduleSum == quint32(m_target.image.checksum())))
+        read = sums.pageSums(size, m_pageSize, &modulePages);
+    handler->resetMaxTimeoutMS();
+    comparison->requests = sums.requestCount();
+    if (!read || modulePages.isEmpty())
+        return read;
+    const QVector<quint32> filePages =
+        FlashSums::pageSumsOf(m_target.image.bytes() + m_target.image.start(), size, m_pageSize);
+    comparison->pages = filePages.size();
+    comparison->differingPages = FlashSums::differingPages(modulePages, filePages);
+    return true;
+}
+
+QString BootloaderDialogue::differingPagesText(const SumComparison& comparison) const
+{
+    QStringList addresses;
+    for (int page : comparison.differingPages)
+        addresses << QStringLiteral("0x") + hex(quint32(m_flashBase) + quint32(page) * quint32(m_pageSize));
+    return QStringLiteral("%1 of %2 page sums differ from the file's, at %3")
+        .arg(comparison.differingPages.size())
+        .arg(comparison.pages)
+        .arg(addresses.join(QStringLiteral(", ")));
+}
+
+bool BootloaderDialogue::runningSum(quint32 lastAddress, quint32* sum)
+{
+    Command request = makeRequest(Bootloader::ReadChecksumCommand, 0, 0, int(lastAddress));
+    Command reply;
+    send(request, reply);
+    if (!reply.isValid() || reply.command() != Bootloader::ReadChecksumCommand)
+        return false;
+    *sum = quint32(reply.value());
     return true;
 }
 

@@ -37,6 +37,14 @@ public:
         int detectionBoundMs = DetectionBoundMs;
         // A module whose flash already sums to the file's checksum is restarted without an erase.
         bool skipIfHeld = false;
+        // The sums of the module's flash are compared with the file's, and the module restarted unerased.
+        bool verifyOnly = false;
+        // The module's flash is read back, byte by byte, and the module restarted unerased; from
+        // `readFirst` up to `readEnd` (flash addresses, -1: the flash base, and its end as the memory size
+        // states it).
+        bool readBack = false;
+        qint64 readFirst = -1;
+        qint64 readEnd = -1;
     };
 
     // The flags and the address are the thread's: the widget writes them while the dialogue runs.
@@ -55,8 +63,33 @@ private:
     bool detectBootloader();
     bool checkIdentity();
     bool readParameters();
-    // Whether the flash over the file's range already sums to the file's checksum.
+    // What the module's sums over the file's range show against the file's.
+    struct SumComparison
+    {
+        quint32 moduleSum = 0;
+        // Pages in the file's range; 0 when their sums were not read.
+        int pages = 0;
+        // The pages (from 0) whose sums differ from the file's.
+        QVector<int> differingPages;
+        int requests = 0;
+    };
+
+    // Whether the flash over the file's range, and every page of it, sums to what the file does.
     bool holdsImage();
+    // Compares the module's sums with the file's, tells which pages differ and restarts the module; false
+    // when a sum did not come or the module did not come back.
+    bool verifyFlash();
+    // Reads the range back through running sums, tells how far it is, and restarts the module; false when
+    // the range is not the flash's, a sum did not come, or it was cancelled.
+    bool readBackFlash();
+    // The range to read back: false, after saying why, when it does not lie in the module's flash.
+    bool readBackRange(quint32* first, quint32* end);
+    // Reads the module's sum over the file's range and, when it equals the file's or
+    // `pagesWhenWholeDiffers`, every page's; false when a sum did not come.
+    bool compareSums(bool pagesWhenWholeDiffers, SumComparison* comparison);
+    QString differingPagesText(const SumComparison& comparison) const;
+    // One checksum request: the running sum through `lastAddress`, taken only when the reply echoes it.
+    bool runningSum(quint32 lastAddress, quint32* sum);
     void erase();
     // Each is true when every word went out; false after a failure or a cancel.
     bool writeImage();
@@ -119,6 +152,8 @@ private:
     bool m_byPageNumber = false;
     int m_pageSize = 0;
     int m_flashBase = 0;
+    // As the module stated it; -1 when it did not.
+    qint64 m_memorySize = -1;
     // How many words the link keeps in flight; 1 from the first failure of the window on.
     int m_window = 1;
 };

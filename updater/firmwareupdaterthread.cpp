@@ -46,6 +46,10 @@ void FirmwareUpdaterThread::run()
         target.image = image;
         target.detectionBoundMs = detectionBoundMs;
         target.skipIfHeld = skipIfHeld;
+        target.verifyOnly = verifyOnly;
+        target.readBack = readBack;
+        target.readFirst = readFirst;
+        target.readEnd = readEnd;
         successful = BootloaderDialogue(*this, *this, target, cancelRequested, reopenDone, moduleAddress).run();
     }
 
@@ -93,6 +97,18 @@ void FirmwareUpdaterThread::setModuleAddress(unsigned char address)
 void FirmwareUpdaterThread::setSkipIfHeld(bool skip)
 {
     skipIfHeld = skip;
+}
+
+void FirmwareUpdaterThread::setVerifyOnly(bool verify)
+{
+    verifyOnly = verify;
+}
+
+void FirmwareUpdaterThread::setReadBack(bool wanted, qint64 first, qint64 end)
+{
+    readBack = wanted;
+    readFirst = first;
+    readEnd = end;
 }
 
 void FirmwareUpdaterThread::cancelUpdate()

@@ -43,6 +43,12 @@ public:
     // Whether the next run first asks the module for its checksum and leaves a module that already
     // holds the file unerased; set while no run is under way.
     void setSkipIfHeld(bool skip);
+    // Whether the next run only compares the module's sums with the file's and restarts it, writing
+    // nothing; set while no run is under way.
+    void setVerifyOnly(bool verify);
+    // Whether the next run reads the module's flash back, from `first` up to `end` (-1: the flash base,
+    // and the end its memory size states), instead of writing it; set while no run is under way.
+    void setReadBack(bool readBack, qint64 first, qint64 end);
 
     void cancelUpdate();
     bool isCancelRequested() const;
@@ -99,6 +105,10 @@ private:
     FirmwareImage image;
     int detectionBoundMs = BootloaderDialogue::DetectionBoundMs;
     bool skipIfHeld = false;
+    bool verifyOnly = false;
+    bool readBack = false;
+    qint64 readFirst = -1;
+    qint64 readEnd = -1;
     std::atomic<unsigned char> moduleAddress{1};
     // Set and cleared on the GUI thread while the worker may run; the run reads it for each report.
     std::atomic<UpdateOutcome*> outcome{nullptr};

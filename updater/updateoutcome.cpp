@@ -21,6 +21,9 @@ void UpdateOutcome::begin()
     m_bytesWritten = 0;
     m_window = 0;
     m_skipped = false;
+    m_differingPages.clear();
+    m_readBytes.clear();
+    m_readBase = 0;
     m_running = true;
 }
 
@@ -73,11 +76,27 @@ void UpdateOutcome::noteSkipped()
     m_skipped = true;
 }
 
+void UpdateOutcome::noteDifferingPages(const QVector<quint32>& pages)
+{
+    QMutexLocker lock(&m_mutex);
+    m_differingPages = pages;
+}
+
+void UpdateOutcome::noteReadBack(quint32 base, const QByteArray& bytes)
+{
+    QMutexLocker lock(&m_mutex);
+    m_readBase = base;
+    m_readBytes = bytes;
+}
+
 UpdateOutcome::Report UpdateOutcome::reportSoFar() const
 {
     Report report;
     report.phase = m_phase;
     report.skipped = m_skipped;
+    report.differingPages = m_differingPages;
+    report.readBytes = m_readBytes;
+    report.readBase = m_readBase;
     report.bytesWritten = m_bytesWritten;
     report.window = m_window;
     report.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;

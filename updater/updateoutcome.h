@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QMetaType>
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 enum class UpdatePhase;
 
@@ -26,6 +28,10 @@ public:
         qint64 fileBytes = 0;
         int linkKind = 0;
         QString firmwareBefore;
+        // A verify: the module's flash is compared with the file, not written.
+        bool verifyOnly = false;
+        // A read-back: the module's flash is read, not written.
+        bool readBack = false;
     };
 
     struct Report
@@ -47,6 +53,11 @@ public:
         int window = 0;
         // The module already held the file and was restarted without an erase.
         bool skipped = false;
+        // A verify that compared the sums: the flash addresses of the pages whose sums differ from the file's.
+        QVector<quint32> differingPages;
+        // A read-back that read its whole range: the bytes from `readBase` on.
+        QByteArray readBytes;
+        quint32 readBase = 0;
     };
 
     explicit UpdateOutcome(QObject* parent = nullptr);
@@ -65,6 +76,10 @@ public:
     void noteWindow(int window);
     // The module already holds the file: the run restarts it without writing.
     void noteSkipped();
+    // A verify compared the module's page sums with the file's: those of `pages` (flash addresses) differ.
+    void noteDifferingPages(const QVector<quint32>& pages);
+    // A read-back read `bytes` of the flash from `base` on.
+    void noteReadBack(quint32 base, const QByteArray& bytes);
     // Ends the update; reports it once, even when both Cancel and the worker end it.
     void finish(bool success, const QString& failureText, const QString& moduleKey, const QString& firmwareVersion,
                 bool interrupted = false);
@@ -93,6 +108,9 @@ private:
     qint64 m_bytesWritten = 0;
     int m_window = 0;
     bool m_skipped = false;
+    QVector<quint32> m_differingPages;
+    QByteArray m_readBytes;
+    quint32 m_readBase = 0;
     bool m_running = false;
 };
 

@@ -129,6 +129,23 @@ void TestDuxlFrame::encodesByteByByte_data()
     QTest::newRow("page size reply as documented")
         << DuxlFrame::encodeCommandReply(7, 206, 100, 256)
         << QByteArray::fromHex("d7 87 ce 64 00 00 01 00 de 0b");
+    // The sums of the first two pages of 256 bytes at flash base 0x08000000: two running sums.
+    QTest::newRow("running sum through the first page as documented")
+        << DuxlFrame::encodeCommandRequest(3, Command(1, 203, 0, 0, 0x080000FF, false, 12), true)
+        << QByteArray::fromHex("d7 03 01 cb 00 00 00 08 00 00 ff fd 18");
+    QTest::newRow("running sum reply, first page, as documented")
+        << DuxlFrame::encodeCommandReply(3, 203, 100, 0xBE83) << QByteArray::fromHex("d7 83 cb 64 00 00 be 83 f3 14");
+    QTest::newRow("running sum through the second page as documented")
+        << DuxlFrame::encodeCommandRequest(4, Command(1, 203, 0, 0, 0x080001FF, false, 12), true)
+        << QByteArray::fromHex("d7 04 01 cb 00 00 00 08 00 01 ff d2 d3");
+    QTest::newRow("running sum reply, second page, as documented")
+        << DuxlFrame::encodeCommandReply(4, 203, 100, 0x17D0A) << QByteArray::fromHex("d7 84 cb 64 00 01 7d 0a 9e c6");
+    // The read-back's byte at 0x08000100, after the first page's running sum.
+    QTest::newRow("running sum through one byte more as documented")
+        << DuxlFrame::encodeCommandRequest(5, Command(1, 203, 0, 0, 0x08000100, false, 12), true)
+        << QByteArray::fromHex("d7 05 01 cb 00 00 00 08 00 01 00 a3 66");
+    QTest::newRow("running sum reply, one byte more, as documented")
+        << DuxlFrame::encodeCommandReply(5, 203, 100, 0xBF05) << QByteArray::fromHex("d7 85 cb 64 00 00 bf 05 90 4e");
     const Command broadcast(0, 205, 0, 0, 0, true, 12);
     QTest::newRow("broadcast") << DuxlFrame::encodeCommandRequest(9, broadcast, true)
                                << handFrame(2, 9, QByteArray::fromHex("00 cd 0000 00 00000000"));

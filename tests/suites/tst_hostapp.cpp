@@ -1,10 +1,13 @@
+#include "bootloadercommands.h"
 #include "capturereader.h"
 #include "command.h"
 #include "duxlframedecoder.h"
+#include "firmwarebuilder.h"
 #include "firmwareimage.h"
 #include "progressprinter.h"
-#include "simulatedmodule.h"
+#include "ptymodule.h"
 #include "recordstore.h"
+#include "simulatedmodule.h"
 #include "updaterecord.h"
 #include "updateresult.h"
 #include "simflash.h"
@@ -111,6 +114,8 @@ private slots:
     void cleanup();
 
     void headlessUpdate();
+    void flashDecidesTheVerdict_data();
+    void flashDecidesTheVerdict();
     void headlessEndIsReported_data();
     void headlessEndIsReported();
     void interruptInTheWritePhase_data();
@@ -138,6 +143,10 @@ private slots:
 private:
     bool startSimulator(const QStringList& arguments, const QString& portList = QStringLiteral("ports"));
     QString makeFirmware(const QString& version);
+    // `firmware` as a module's flash that a change left unlike it: "swap" exchanges two bytes of different
+    // pages; "V200" and "V202" move the identifier's last digit by one and another byte the other way, so
+    // that the sum stays.
+    QString changedFirmware(const QString& firmware, const QString& change);
     QString writeFile(const QString& name, const char* text);
     // Puts the files of RowFiles, a FIFO ("@fifo") and a folder ("@folder") in place of their names.
     QStringList withRowFiles(QStringList arguments);
@@ -224,6 +233,25 @@ QString TestHostApp::makeFirmware(const QString& version)
                                                                      QStringLiteral("--size"), QString::number(FirmwareBytes),
                                                                      QStringLiteral("--output"), file});
     return result == 0 ? file : QString();
+}
+
+QString TestHostApp::changedFirmware(const QString& firmware, const QString& change)
+{
+    constexpr int Elsewhere = 0x1100;
+    const FirmwareImage image = FirmwareImage::load(firmware);
+    QByteArray bytes(reinterpret_cast<const char*>(image.bytes()) + image.start(), image.size());
+    const int lastDigit = bytes.indexOf(NewFirmware) + int(qstrlen(NewFirmware)) - 1;
+    const int step = change == QLatin1String("V202") ? 1 : -1;
+    if (change == QLatin1String("swap")) {
+        const char kept = bytes.at(0x100);
+        bytes[0x100] = bytes.at(Elsewhere);
+        bytes[Elsewhere] = kept;
+    } else {
+        bytes[lastDigit] = char(bytes.at(lastDigit) + step);
+        bytes[Elsewhere] = char(bytes.at(Elsewhere) - step);
+    }
+    return FirmwareBuilder::writeFile(m_folder->filePath(QStringLiteral("held-%1.hex").arg(change)),
+                                      FirmwareBuilder::hexOf(bytes, quint32(image.armFlashAddress() + image.start())));
 }
 
 QString TestHostApp::writeFile(const QString& name, const char* text)
@@ -397,6 +425,161 @@ void TestHostApp::headlessUpdate()
     QVERIFY(QFile::exists(m_folder->filePath(QStringLiteral("Firmware/firmware-%1.hex").arg(newFirmware))));
 }
 
+using FlashChange = std::function<void(QByteArray&)>;
+Q_DECLARE_METATYPE(FlashChange)
+
+void TestHostApp::flashDecidesTheVerdict_data()
+{
+    // What the module holds and runs is firmware A (16 KiB, 1234V300); the file is A changed by `change`.
+    // The flash after the run, read from the simulated module itself, is the verdict's judge.
+    QTest::addColumn<FlashChange>("change");
+    QTest::addColumn<QString>("running"); // what the module answers before its bootloader entry
+    QTest::addColumn<QStringList>("hostArguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<int>("checksumRequests"); // 203 requests the run sent
+    QTest::addColumn<bool>("holdsFile"); // the flash after the run holds the file; else what it held before
+    QTest::addColumn<QString>("differing"); // a verify's differing pages, as the JSON names them
+    const FlashChange same = [](QByteArray&) {};
+    const auto exchange = [](int first, int second) {
+        return FlashChange([=](QByteArray& image) {
+            const char kept = image.at(first);
+            image[first] = image.at(second);
+            image[second] = kept;
+        });
+    };
+    const auto upAndDown = [](int up, int down) {
+        return FlashChange([=](QByteArray& image) {
+            image[up] = char(image.at(up) + 1);
+            image[down] = char(image.at(down) - 1);
+        });
+    };
+    const QStringList ifChanged{QStringLiteral("--if-changed"), QStringLiteral("-v")};
+    // 64 pages of 256 bytes: the whole sum, 64 page sums (the last page's running sum is the whole sum's).
+    QTest::newRow("if changed, the module holds the file")
+        << same << "1234V300" << ifChanged << 0 << "skipped" << 64 << true << "";
+    // The whole sum stays, the running version too: the page sums tell.
+    QTest::newRow("if changed, two bytes exchanged across pages")
+        << exchange(0x180, 0x3000) << "1234V300" << ifChanged << 0 << "updated" << 65 << true << "";
+    // The file's identifier is another: updated without a sum read before the erase (one 203: the verify's).
+    QTest::newRow("if changed, +1/-1 making 1234V301")
+        << upAndDown(FirmwareBuilder::IdentifierOffset + 7, 0x2000) << "1234V300" << ifChanged << 0 << "updated" << 1
+        << true << "";
+    QTest::newRow("if changed, -1/+1 making 1234V200 (a downgrade)")
+        << upAndDown(0x2000, FirmwareBuilder::IdentifierOffset + 5) << "1234V300" << ifChanged << 0 << "updated" << 1
+        << true << "";
+    // The flash holds the file, but the module ran something else before the entry: it is updated.
+    QTest::newRow("if changed, the flash holds the file, the module runs another")
+        << same << "1234V299" << ifChanged << 0 << "updated" << 1 << true << "";
+    // --verify writes nothing, whatever the module runs: the sums alone decide, and the flash stays as it was.
+    const QStringList verify{QStringLiteral("--verify"), QStringLiteral("-v")};
+    QTest::newRow("verify, the module holds the file") << same << "1234V300" << verify << 0 << "verified" << 64
+                                                       << true << "";
+    QTest::newRow("verify, two bytes exchanged across pages")
+        << exchange(0x180, 0x3000) << "1234V300" << verify << 1 << "differs" << 64 << false
+        << "0x08000100,0x08003000";
+    QTest::newRow("verify, +1/-1 making 1234V301")
+        << upAndDown(FirmwareBuilder::IdentifierOffset + 7, 0x2000) << "1234V300" << verify << 1 << "differs" << 64
+        << false << "0x08000100,0x08002000";
+    // The one change sums cannot see: it is taken for the file.
+    QTest::newRow("verify, two bytes exchanged within a page (the blind spot)")
+        << exchange(0x180, 0x1F0) << "1234V300" << verify << 0 << "verified" << 64 << false << "";
+    QTest::newRow("verify, another module type")
+        << same << "4321V300" << verify << 2 << "not started" << 0 << true << "";
+    // --read-back right after an update of the file (whose verify asks one sum): one request a byte, and
+    // one for the running sum before a range that does not start at the flash base.
+    const auto readBack = [](const QString& range) {
+        QStringList arguments{QStringLiteral("--read-back"), QStringLiteral("@folder/back.hex"), QStringLiteral("-v")};
+        if (!range.isEmpty())
+            arguments << QStringLiteral("--range") << range;
+        return arguments;
+    };
+    QTest::newRow("read back, a range across two pages")
+        << exchange(0x180, 0x3000) << "1234V300" << readBack(QStringLiteral("0x080000F0:0x08000210")) << 0 << "read back"
+        << 1 + 0x120 + 1 << true << "";
+    QTest::newRow("read back, the memory the module states")
+        << exchange(0x180, 0x3000) << "1234V300" << readBack(QString()) << 0 << "read back" << 1 + 0x4000 << true << "";
+    QTest::newRow("read back, a range beyond the memory")
+        << same << "1234V300" << readBack(QStringLiteral("0x08003F00:0x08004100")) << 1 << "failed" << 1 << true << "";
+}
+
+void TestHostApp::flashDecidesTheVerdict()
+{
+    QFETCH(FlashChange, change);
+    QFETCH(QString, running);
+    QFETCH(QStringList, hostArguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, result);
+    QFETCH(int, checksumRequests);
+    QFETCH(bool, holdsFile);
+    QFETCH(QString, differing);
+
+    constexpr int ImageBytes = 16 * 1024;
+    constexpr int PageBytes = 256;
+    const QByteArray held = FirmwareBuilder::firmwareImage("1234V300", ImageBytes);
+    QByteArray wanted = held;
+    change(wanted);
+    const QString firmware = FirmwareBuilder::writeFile(m_folder->filePath(QStringLiteral("wanted.hex")),
+                                                        FirmwareBuilder::hexOf(wanted));
+    PtyModule module(ModuleServer::LinkKind::Serial, QStringLiteral("ttySIM"), m_folder->filePath(QStringLiteral("ports")));
+    QVERIFY(module.isServing());
+    module.run([&](SimulatedModule* simulated, ModuleServer*) {
+        simulated->setFlashBase(FirmwareBuilder::FlashBase);
+        simulated->setPageSize(PageBytes);
+        // The memory the module states is the file's size: a read-back of all of it stays short.
+        simulated->setFlashSize(ImageBytes);
+        simulated->loadFlash(FirmwareBuilder::FlashBase, held);
+        simulated->setFirmwareVersion(running);
+    });
+
+    const bool readsBack = hostArguments.contains(QLatin1String("--read-back"));
+    // What is read back is what was just written.
+    if (readsBack)
+        QCOMPARE(runHost(updateArguments(firmware)).exitCode, 0);
+    const QString backFile = m_folder->filePath(QStringLiteral("back.hex"));
+    const Run run = runHost(updateArguments(firmware) + hostArguments.replaceInStrings(QStringLiteral("@folder"), m_folder->path())
+                            << QStringLiteral("--json"));
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(!run.out.isEmpty(), qPrintable(run.err));
+    const QJsonObject report = QJsonDocument::fromJson(run.out.last().toUtf8()).object();
+    QVERIFY2(report.value(QLatin1String("result")).toString() == result, qPrintable(run.out.last() + run.err));
+    QStringList pages;
+    for (const QJsonValue page : report.value(QLatin1String("differingPages")).toArray())
+        pages << page.toString();
+    QCOMPARE(pages.join(QLatin1Char(',')), differing);
+    // Only an update that wrote the module says it runs new firmware.
+    QCOMPARE(run.err.contains(QLatin1String("Module state: runs its new firmware.")), result == QLatin1String("updated"));
+    // A verify or a read-back is no update: nothing is recorded of it (but the update before a read-back).
+    const Run history = runHost({QStringLiteral("--history"), QStringLiteral("--json")});
+    const QJsonArray kept = QJsonDocument::fromJson(history.out.join(QLatin1Char('\n')).toUtf8()).array();
+    QCOMPARE(kept.size(), hostArguments.contains(QLatin1String("--verify")) ? 0 : 1);
+    QByteArray flash;
+    int sums = 0;
+    module.run([&](SimulatedModule* simulated, ModuleServer*) {
+        flash = simulated->flash().left(ImageBytes);
+        sums = simulated->requestCount(Bootloader::ReadChecksumCommand);
+    });
+    // Byte for byte: whatever the tool says, the module must end up holding the file.
+    QVERIFY2(flash == (holdsFile ? wanted : held), "the flash does not hold what it must");
+    if (readsBack) {
+        // The file holds the flash of the range, written as our writer writes it; a failed read-back none.
+        const int range = hostArguments.indexOf(QLatin1String("--range")) + 1;
+        const QStringList bounds = range > 0 ? hostArguments.at(range).split(QLatin1Char(':'))
+                                             : QStringList{QString::number(FirmwareBuilder::FlashBase),
+                                                           QString::number(FirmwareBuilder::FlashBase + ImageBytes)};
+        const quint32 first = bounds.at(0).toUInt(nullptr, 0);
+        const int length = int(bounds.at(1).toUInt(nullptr, 0) - first);
+        // How far it is, every 4096 bytes but at the end.
+        const QRegularExpression toGo(QStringLiteral("\\] Read back \\d+ of %1 bytes, \\d+:\\d\\d to go\\n").arg(length));
+        QCOMPARE(int(run.err.count(toGo)), exitCode == 0 ? (length - 1) / 4096 : 0);
+        QFile back(backFile);
+        QCOMPARE(back.open(QIODevice::ReadOnly), exitCode == 0);
+        if (exitCode == 0)
+            QCOMPARE(back.readAll(), FirmwareBuilder::hexOf(flash.mid(int(first - FirmwareBuilder::FlashBase), length), first));
+    }
+    QCOMPARE(sums, checksumRequests);
+}
+
 void TestHostApp::headlessEndIsReported_data()
 {
     QTest::addColumn<QStringList>("simulatorArguments");
@@ -434,7 +617,9 @@ void TestHostApp::headlessEndIsReported_data()
     // --if-changed: a module whose flash holds the file is restarted without an erase; one that does not is updated.
     const QStringList ifChanged{QStringLiteral("--if-changed"), QStringLiteral("-v")};
     QTest::newRow("if changed, module holds the file")
-        << QStringList{QStringLiteral("--flash-image"), QStringLiteral("@firmware")} << ifChanged
+        << QStringList{QStringLiteral("--flash-image"), QStringLiteral("@firmware"), QStringLiteral("--firmware"),
+                       QLatin1String(NewFirmware)}
+        << ifChanged
         << UpdateTimeoutSeconds << 0 << "skipped" << "reconnect" << ""
         << QStringLiteral("it already runs %1").arg(QLatin1String(NewFirmware)) << "skipped";
     // Every byte both ways goes to the capture, with a window and without.
@@ -443,6 +628,19 @@ void TestHostApp::headlessEndIsReported_data()
                                         << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "" << "updated";
     QTest::newRow("captured-windowed") << QStringList() << capture << UpdateTimeoutSeconds << 0 << "updated"
                                       << "reconnect" << "" << "" << "updated";
+    // The module's flash sums to the file's checksum, but holds something else: updated, never skipped.
+    QTest::newRow("if changed, flash with two bytes exchanged across pages")
+        << QStringList{QStringLiteral("--flash-image"), QStringLiteral("@held-swap"), QStringLiteral("--firmware"),
+                       QLatin1String(NewFirmware)}
+        << ifChanged << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "" << "updated";
+    QTest::newRow("if changed, the module runs 1234V200, the same sum")
+        << QStringList{QStringLiteral("--flash-image"), QStringLiteral("@held-V200"), QStringLiteral("--firmware"),
+                       QStringLiteral("1234V200")}
+        << ifChanged << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "" << "updated";
+    QTest::newRow("if changed, the module runs 1234V202 (a downgrade), the same sum")
+        << QStringList{QStringLiteral("--flash-image"), QStringLiteral("@held-V202"), QStringLiteral("--firmware"),
+                       QStringLiteral("1234V202")}
+        << ifChanged << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "" << "updated";
     QTest::newRow("if changed, module erased") << QStringList() << ifChanged << UpdateTimeoutSeconds << 0 << "updated"
                                                << "reconnect" << "" << "" << "updated";
     // The plan only: nothing is sent, the module keeps its firmware, and no update is recorded.
@@ -523,6 +721,11 @@ void TestHostApp::headlessEndIsReported()
     const QString identifier = type == QLatin1String(PageNumberType) ? type + QStringLiteral("V201")
                                                                      : QLatin1String(NewFirmware);
     const QString firmware = makeFirmware(identifier);
+    for (const QString& change : {QStringLiteral("swap"), QStringLiteral("V200"), QStringLiteral("V202")}) {
+        const QString held = QStringLiteral("@held-") + change;
+        if (simulatorArguments.contains(held))
+            simulatorArguments.replaceInStrings(held, changedFirmware(firmware, change));
+    }
     QVERIFY(startSimulator(simulatorArguments.replaceInStrings(QStringLiteral("@firmware"), firmware)));
     hostArguments.replaceInStrings(QStringLiteral("@folder"), m_folder->path());
     const Run run = runHost(updateArguments(firmware) + hostArguments
@@ -563,7 +766,9 @@ void TestHostApp::headlessEndIsReported()
     QCOMPARE(report.value(QLatin1String("module")).toString(), QStringLiteral("%1/DUX%2/id1").arg(port, type));
     QCOMPARE(report.value(QLatin1String("file")).toString(), firmware);
     QCOMPARE(report.value(QLatin1String("identifier")).toString(), identifier);
-    QCOMPARE(report.value(QLatin1String("moduleFirmware")).toString(), QStringLiteral("%1V101").arg(type));
+    const int running = simulatorArguments.indexOf(QLatin1String("--firmware")) + 1;
+    QCOMPARE(report.value(QLatin1String("moduleFirmware")).toString(),
+             running > 0 ? simulatorArguments.at(running) : QStringLiteral("%1V101").arg(type));
     QCOMPARE(report.value(QLatin1String("firmwareVersion")).toString(),
              result == QLatin1String("updated") || result == QLatin1String("skipped") ? identifier : QString());
     // What the module holds decides: the file, and where it was written, its stored size and checksum.
@@ -621,29 +826,48 @@ void TestHostApp::interruptInTheWritePhase_data()
 {
     QTest::addColumn<QStringList>("simulatorArguments");
     QTest::addColumn<int>("interrupts");
+    QTest::addColumn<QStringList>("hostArguments");
+    QTest::addColumn<QString>("phase"); // the phase the interrupt comes in
+    QTest::addColumn<QString>("marker"); // what dux-host has printed when the interrupt comes
+    QTest::addColumn<QString>("state"); // what the closing line says of the module
+    const QString noFirmware = QStringLiteral("the module stays in its bootloader with no firmware; run the update again");
     // Paced like a serial line: the write takes seconds.
-    QTest::newRow("once") << QStringList{QStringLiteral("--baud"), QStringLiteral("115200")} << 1;
+    QTest::newRow("once") << QStringList{QStringLiteral("--baud"), QStringLiteral("115200")} << 1 << QStringList()
+                          << "write" << "] write\n" << noFirmware;
     // The module does not answer the cancel: a second Ctrl-C ends at once, and still tells the phase and state.
-    QTest::newRow("twice, module stalled") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")} << 2;
+    QTest::newRow("twice, module stalled") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")} << 2
+                                           << QStringList() << "write" << "] write\n" << noFirmware;
+    // A read-back of the whole memory takes minutes at this rate: cancelled, it writes no file and leaves
+    // the module in its bootloader, unerased.
+    QTest::newRow("read-back")
+        << QStringList{QStringLiteral("--baud"), QStringLiteral("115200"), QStringLiteral("--flash-image"), QStringLiteral("@firmware")}
+        << 1 << QStringList{QStringLiteral("--read-back"), QStringLiteral("@folder/back.hex"), QStringLiteral("-v")}
+        << "parameters" << "] Reading back 0x0 to 0x3ffff (262144 bytes)"
+        << QStringLiteral("the module is in its bootloader, its firmware not yet erased; run the update again");
 }
 
 void TestHostApp::interruptInTheWritePhase()
 {
     QFETCH(QStringList, simulatorArguments);
     QFETCH(int, interrupts);
+    QFETCH(QStringList, hostArguments);
+    QFETCH(QString, phase);
+    QFETCH(QString, marker);
+    QFETCH(QString, state);
 
     const QString firmware = makeFirmware(QLatin1String(NewFirmware));
-    QVERIFY(startSimulator(simulatorArguments));
+    QVERIFY(startSimulator(simulatorArguments.replaceInStrings(QStringLiteral("@firmware"), firmware)));
     QProcess host;
     host.setProcessEnvironment(hostEnvironment());
-    host.start(binary("dux-host"), updateArguments(firmware));
+    host.start(binary("dux-host"), updateArguments(firmware) + withRowFiles(hostArguments));
     QVERIFY(host.waitForStarted(StartTimeoutMs));
     QByteArray out;
     QElapsedTimer clock;
     clock.start();
-    while (!out.contains("] write\n") && clock.elapsed() < StartTimeoutMs && host.waitForReadyRead(StartTimeoutMs))
+    const QByteArray reached = marker.toUtf8();
+    while (!out.contains(reached) && clock.elapsed() < StartTimeoutMs && host.waitForReadyRead(StartTimeoutMs))
         out += host.readAllStandardOutput();
-    QVERIFY2(out.contains("] write\n"), out.constData());
+    QVERIFY2(out.contains(reached), out.constData());
     clock.restart();
     for (int i = 0; i < interrupts; ++i) {
         ::kill(pid_t(host.processId()), SIGINT);
@@ -655,8 +879,9 @@ void TestHostApp::interruptInTheWritePhase()
     QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(host.exitCode(), 3);
     const QStringList lines = QString::fromLocal8Bit(out + host.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines.last(), QStringLiteral("Update of ttySIM0/DUX1234/id1 interrupted in the write phase (cancelled); the "
-                                          "module stays in its bootloader with no firmware; run the update again"));
+    QCOMPARE(lines.last(), QStringLiteral("Update of ttySIM0/DUX1234/id1 interrupted in the %1 phase (cancelled); %2")
+                               .arg(phase, state));
+    QVERIFY(!QFile::exists(m_folder->filePath(QStringLiteral("back.hex"))));
 }
 
 void TestHostApp::severalModules_data()
@@ -968,6 +1193,24 @@ void TestHostApp::setupErrors_data()
                                                     << "dux-host: --json-progress needs --json" << false;
     QTest::newRow("-q and -v") << 0 << QStringList{QStringLiteral("-q"), QStringLiteral("-v")}
                                << "dux-host: -q and -v exclude each other" << false;
+    QTest::newRow("--verify with --if-changed")
+        << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--verify"), QStringLiteral("--if-changed")}
+        << "dux-host: --verify writes nothing; it does not go with --if-changed" << false;
+    QTest::newRow("--range without --read-back")
+        << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--range"), QStringLiteral("0:16")}
+        << "dux-host: --range needs --read-back" << false;
+    QTest::newRow("--read-back without --file")
+        << 0 << QStringList{QStringLiteral("--read-back"), QStringLiteral("@folder/back.hex")}
+        << "dux-host: --read-back needs --file (the firmware the module's type is checked against)" << false;
+    QTest::newRow("--range ending where it starts")
+        << 0 << QStringList{QStringLiteral("--read-back"), QStringLiteral("@folder/back.hex"), QStringLiteral("--range"), QStringLiteral("0x10:0x10")}
+        << "dux-host: --range takes START:END, flash addresses with START below END (0x08000000:0x08000400), not \"0x10:0x10\"" << false;
+    QTest::newRow("--range beyond 32 bits")
+        << 0 << QStringList{QStringLiteral("--read-back"), QStringLiteral("@folder/back.hex"), QStringLiteral("--range"), QStringLiteral("0:0x100000001")}
+        << "dux-host: --range takes START:END" << false;
+    QTest::newRow("--read-back with --verify")
+        << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--read-back"), QStringLiteral("@folder/back.hex"), QStringLiteral("--verify")}
+        << "dux-host: --read-back reads one module and writes nothing to it: not with --if-changed, --verify, --dry-run, --all, --watch or more than one --module" << false;
     QTest::newRow("records filter without --history") << 0 << QStringList{QStringLiteral("--station"), QStringLiteral("s1")}
                                                       << "dux-host: --station needs --history" << false;
     QTest::newRow("no such result") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--result"), QStringLiteral("ok")}

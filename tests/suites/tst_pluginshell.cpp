@@ -87,6 +87,7 @@ private slots:
     void displayFieldsShowTheirWidestValue();
     void enterInFileNamePressesNoButton();
     void hostWindowShowsVersionsAndFirstStep();
+    void hostWindowTellsContainersIfChanged_data();
     void hostWindowTellsContainersIfChanged();
     void hostWindowCapturesTheWire_data();
     void hostWindowCapturesTheWire();
@@ -256,16 +257,34 @@ void TestPluginShell::hostWindowShowsVersionsAndFirstStep()
     QCOMPARE(modules->topLevelItem(0)->text(versionColumn), QStringLiteral("1234V200"));
 }
 
-// "Only if changed" is off until chosen, and reaches the containers shown before and after the choice.
+void TestPluginShell::hostWindowTellsContainersIfChanged_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QByteArray>("property");
+    QTest::addColumn<QString>("otherAction");
+    QTest::newRow("only if changed") << "ifChangedAction" << QByteArray(HostMessages::IfChangedProperty)
+                                     << "verifyAction";
+    QTest::newRow("verify") << "verifyAction" << QByteArray(HostMessages::VerifyOnlyProperty) << "ifChangedAction";
+}
+
+// "Only if changed" and "Verify" are off until chosen, reach the containers shown before and after the
+// choice, and choosing one drops the other.
 void TestPluginShell::hostWindowTellsContainersIfChanged()
 {
+    QFETCH(QString, action);
+    QFETCH(QByteArray, property);
+    QFETCH(QString, otherAction);
+
     HostedPlugin hosted;
-    auto* choice = hosted.host.findChild<QAction*>(QStringLiteral("ifChangedAction"));
-    QVERIFY(choice && choice->isCheckable());
-    const auto chosen = [](QObject* container) { return container->property(HostMessages::IfChangedProperty).toBool(); };
+    auto* choice = hosted.host.findChild<QAction*>(action);
+    auto* other = hosted.host.findChild<QAction*>(otherAction);
+    QVERIFY(choice && choice->isCheckable() && other);
+    const auto chosen = [property](QObject* container) { return container->property(property.constData()).toBool(); };
     QVERIFY(!chosen(hosted.plugin));
+    other->trigger();
     choice->trigger();
     QVERIFY(chosen(hosted.plugin));
+    QVERIFY(!other->isChecked());
     auto* later = new FirmwareUpdate;
     hosted.host.openContainer(later);
     QVERIFY(chosen(later));
