@@ -22,8 +22,8 @@ constexpr const char* Description =
 
 constexpr const char* Epilogue =
     "\nExit status (of several modules the worst counts: 3, then 1, then 2):\n"
-    "  0  updated, or nothing to do (--list, --dry-run, --help, --version; --watch: none failed)\n"
-    "  1  an update failed or timed out\n"
+    "  0  updated, or nothing to do (--list, --dry-run, --help, --version; --watch: none failed); --doctor: all is well\n"
+    "  1  an update failed or timed out; --doctor: findings\n"
     "  2  nothing was attempted because of the input or the search (usage, file, port file, no module, an\n"
     "     unknown module, a module type that does not suit the file, no display, no plug-in)\n"
     "  3  interrupted (SIGINT or SIGTERM)\n"
@@ -131,6 +131,12 @@ struct OptionTable
                              QStringLiteral("With --history: only updates started at or after this UTC date or time "
                                             "(2026-12-01, 2026-12-01T08:00)."),
                              QStringLiteral("time")};
+    // The bench's checks and guards.
+    QCommandLineOption doctor{QStringLiteral("doctor"),
+                              QStringLiteral("Check this computer for what keeps an update from starting (port "
+                                             "access, the udev rule, latency timers, ports held by other programs, a "
+                                             "modem manager, the plug-ins, the records) and print the command that "
+                                             "fixes each finding, then end.")};
     QCommandLineOption screenshotAt{QStringLiteral("screenshot-at"),
                                     QStringLiteral("Percent of the write at which the picture is taken."),
                                     QStringLiteral("percent"), QString::number(HostOptions::DefaultScreenshotPercent)};
@@ -140,7 +146,8 @@ struct OptionTable
         parser->setApplicationDescription(QLatin1String(Description));
         CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, ifChanged, list, dryRun, timeout, json, verbose, quiet, port, usbPort,
                             portFile, baud, addresses, probe, window, poll, plugins, simulate, exitWhenDone, screenshot,
-                            screenshotAt, records, history, summary, csv, firmware, result, station, since});
+                            screenshotAt, records, history, summary, csv, firmware, result, station, since,
+                            doctor});
         parser->addPositionalArgument(QStringLiteral("dux-sim options"),
                                       QStringLiteral("Options for dux-sim, after --, with --simulate."),
                                       QStringLiteral("[-- dux-sim options]"));
@@ -276,6 +283,9 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     options.exitWhenDone = parser.isSet(table.exitWhenDone);
     options.screenshotPath = parser.value(table.screenshot);
     options.recordsLocation = parser.value(table.records);
+    options.doctor = parser.isSet(table.doctor);
+    if (options.doctor)
+        return parsed;
     if (!readHistoryOptions(parser, table, &options, &error) || options.history)
         return parsed;
 

@@ -66,6 +66,8 @@ struct HostOptions
     QString resultFilter;
     QString stationFilter;
     QDateTime since;
+    // The bench's checks and guards.
+    bool doctor = false;
 
     // The options of `arguments` (the program name first); on a usage error `error` names it.
     struct Parsed;

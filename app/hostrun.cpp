@@ -156,6 +156,7 @@ int HostRun::exec()
 
     m_window = std::make_unique<HostWindow>(m_handler.get(), m_discovery.get(), m_loader->containers());
     m_window->setIfChanged(m_options.ifChanged);
+    m_window->setPluginFolder(m_pluginFolder);
     if (m_options.fileName.isEmpty()) {
         m_window->show();
         m_app->exec();

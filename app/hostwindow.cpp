@@ -2,9 +2,11 @@
 
 #include "commandhandlerinterface.h"
 #include "containerinterface.h"
+#include "doctor.h"
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
 #include "hostmessages.h"
+#include "installlayout.h"
 #include "modulediscovery.h"
 #include "pluginhandler.h"
 #include "recordkeeper.h"
@@ -15,6 +17,8 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -29,6 +33,8 @@ constexpr int ContainerWidth = 560;
 constexpr int ContainerHeight = 640;
 constexpr int RecordsWidth = 900;
 constexpr int RecordsHeight = 700;
+constexpr int DoctorWidth = 640;
+constexpr int DoctorHeight = 360;
 // The signal a container may have to report the end of an update, and its message for success.
 constexpr const char* FirmwareCompletedSignal = "handleFirmwareCompleted(QString,QString)";
 constexpr const char* UpdateSucceededMessage = "true";
@@ -42,6 +48,7 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
     , m_hint(new QLabel)
     , m_modules(new QTreeWidget)
     , m_ifChanged(nullptr)
+    , m_pluginFolder(InstallLayout::pluginFolder())
 {
     setWindowTitle(tr("dux host"));
     resize(MainWidth, MainHeight);
@@ -79,6 +86,13 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
         for (ContainerInterface* container : shown)
             applyIfChanged(container);
     });
+
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    QAction* doctor = help->addAction(tr("Check this computer"));
+    doctor->setObjectName(QStringLiteral("doctorAction"));
+    doctor->setToolTip(tr("Look for what keeps an update from starting: port access, the udev rule, latency timers, "
+                          "ports held by other programs, a modem manager, the plug-ins and the records."));
+    connect(doctor, &QAction::triggered, this, &HostWindow::openDoctor);
 
     connect(handler, &PluginHandler::modulePluginAdded, this, &HostWindow::refreshModules);
     connect(handler, &PluginHandler::modulePluginRemoved, this, &HostWindow::refreshModules);
@@ -136,6 +150,28 @@ QDialog* HostWindow::openRecords()
     layout->addWidget(new RecordsView(RecordKeeper::configuredLocation(), window));
     window->show();
     return window;
+}
+
+QDialog* HostWindow::openDoctor()
+{
+    auto* window = new QDialog(this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowTitle(tr("Check this computer"));
+    window->resize(DoctorWidth, DoctorHeight);
+    auto* report = new QPlainTextEdit(window);
+    report->setObjectName(QStringLiteral("doctorReport"));
+    report->setReadOnly(true);
+    report->setPlainText(Doctor::report(
+        Doctor(Doctor::Machine(), m_pluginFolder, RecordKeeper::configuredLocation()).examine()));
+    auto* layout = new QVBoxLayout(window);
+    layout->addWidget(report);
+    window->show();
+    return window;
+}
+
+void HostWindow::setPluginFolder(const QString& folder)
+{
+    m_pluginFolder = folder;
 }
 
 void HostWindow::setIfChanged(bool on)

@@ -27,6 +27,10 @@ public:
     QDialog* openContainer(ContainerInterface* container);
     // Shows the records view in a window of its own, deleted when it closes.
     QDialog* openRecords();
+    // Runs the computer's check (Help menu) and shows its report in a window of its own, deleted when it closes.
+    QDialog* openDoctor();
+    // The plug-in folder the check looks at: the one the host loaded its plug-ins from.
+    void setPluginFolder(const QString& folder);
     // Whether updates first read the module's checksum and leave a module that already holds the file
     // as it is; off by default. Applies to the containers shown and to those opened later.
     void setIfChanged(bool on);
@@ -45,6 +49,7 @@ private:
     QLabel* m_hint;
     QTreeWidget* m_modules;
     QAction* m_ifChanged;
+    QString m_pluginFolder;
     // Versions read after an update; discovery's own are older for a module that kept its key.
     QHash<QString, QString> m_updatedVersions;
 };

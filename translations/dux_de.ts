@@ -2,6 +2,68 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>Doctor</name>
+    <message>
+        <source>All is well: this computer is ready for updates.</source>
+        <translation>Alles in Ordnung: Dieser Rechner ist bereit für Aktualisierungen.</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n finding(s):</source>
+        <translation>
+            <numerusform>%n Befund:</numerusform>
+            <numerusform>%n Befunde:</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Fix:</source>
+        <translation>Abhilfe:</translation>
+    </message>
+    <message>
+        <source>%1 may not be opened: its mode %2 lets only its owner read and write it.</source>
+        <translation>%1 darf nicht geöffnet werden: Sein Modus %2 lässt nur seinen Eigentümer lesen und schreiben.</translation>
+    </message>
+    <message>
+        <source>%1 may not open %2: the port belongs to the group %3, and %1 is not in it (log out and in again after the fix).</source>
+        <translation>%1 darf %2 nicht öffnen: Die Schnittstelle gehört der Gruppe %3, und %1 ist nicht in ihr (nach der Abhilfe ab- und wieder anmelden).</translation>
+    </message>
+    <message>
+        <source>Our udev rule %1 is not installed: module ports are not given to the group %2 and the user at the seat, a modem manager may probe them, and USB adapters keep a slow latency timer.</source>
+        <translation>Unsere udev-Regel %1 ist nicht installiert: Modul-Schnittstellen gehören nicht der Gruppe %2 und dem angemeldeten Benutzer, ein Modem-Manager darf sie abfragen, und USB-Adapter behalten einen langsamen Latenz-Timer.</translation>
+    </message>
+    <message>
+        <source>%1&apos;s latency timer is %2 ms: every reply of a module on it waits that long.</source>
+        <translation>Der Latenz-Timer von %1 steht auf %2 ms: Jede Antwort eines Moduls daran wartet so lange.</translation>
+    </message>
+    <message>
+        <source>%1 is held by %2: no other program can open it.</source>
+        <translation>%1 wird von %2 gehalten: Kein anderes Programm kann sie öffnen.</translation>
+    </message>
+    <message>
+        <source>%1 runs (process %2): it probes serial ports, and its bytes reach a module waiting in its bootloader.</source>
+        <translation>%1 läuft (Prozess %2): Er fragt serielle Schnittstellen ab, und seine Bytes erreichen ein Modul, das in seinem Bootloader wartet.</translation>
+    </message>
+    <message>
+        <source>The plug-in folder %1 does not exist.</source>
+        <translation>Der Plug-in-Ordner %1 existiert nicht.</translation>
+    </message>
+    <message>
+        <source>The plug-in folder %1 holds no plug-in.</source>
+        <translation>Der Plug-in-Ordner %1 enthält kein Plug-in.</translation>
+    </message>
+    <message>
+        <source>The plug-in %1 cannot be loaded: %2</source>
+        <translation>Das Plug-in %1 kann nicht geladen werden: %2</translation>
+    </message>
+    <message>
+        <source>The records server cannot be reached, so records wait in this computer&apos;s spool: %1</source>
+        <translation>Der Protokoll-Server ist nicht erreichbar, die Protokolle warten daher im Zwischenspeicher dieses Rechners: %1</translation>
+    </message>
+    <message>
+        <source>The records cannot be kept: %1</source>
+        <translation>Die Protokolle können nicht gespeichert werden: %1</translation>
+    </message>
+</context>
+<context>
     <name>FirmwareUpdate</name>
     <message>
         <source>Firmware update</source>
@@ -200,6 +262,18 @@ li.checked::marker { content: &quot;±2&quot;; }
             <numerusform>%n Modul</numerusform>
             <numerusform>%n Module</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
+    </message>
+    <message>
+        <source>Check this computer</source>
+        <translation>Diesen Rechner prüfen</translation>
+    </message>
+    <message>
+        <source>Look for what keeps an update from starting: port access, the udev rule, latency timers, ports held by other programs, a modem manager, the plug-ins and the records.</source>
+        <translation>Sucht, was eine Aktualisierung am Start hindert: Zugriff auf Schnittstellen, die udev-Regel, Latenz-Timer, von anderen Programmen gehaltene Schnittstellen, einen Modem-Manager, die Plug-ins und die Protokolle.</translation>
     </message>
 </context>
 <context>
