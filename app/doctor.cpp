@@ -34,6 +34,14 @@ constexpr mode_t PermissionBits = 0777;
 // The device nodes of module ports, as our rule names them.
 const QRegularExpression ModulePortName(QStringLiteral("^tty(USB|ACM)\\d+$"));
 
+QString processList(const QList<qint64>& ids)
+{
+    QString list;
+    for (qint64 id : ids)
+        list += QLatin1Char(' ') + QString::number(id);
+    return list;
+}
+
 QString quoted(const QString& path)
 {
     return QLatin1Char('"') + path + QLatin1Char('"');
@@ -204,7 +212,7 @@ void Doctor::checkHeldPorts(const QStringList& ports, QVector<Finding>* findings
             continue;
         findings->append({Check::PortHeld,
                           tr("%1 is held by %2: no other program can open it.").arg(port, holder.description()),
-                          QStringLiteral("kill %1").arg(holder.processId())});
+                          QStringLiteral("kill") + processList(holder.processIds())});
     }
 }
 

@@ -7,6 +7,7 @@
 #include "linkmodule.h"
 #include "peripherymanager.h"
 #include "pluginhandler.h"
+#include "portholder.h"
 #include "portlistfile.h"
 #include "serialcommandhandler.h"
 #include "serialconnection.h"
@@ -25,6 +26,13 @@ constexpr int ParkedCheckIntervalMs = 2000;
 // Ports whose module is itself a USB device (CDC-ACM) re-enumerate when the module restarts.
 constexpr const char* UsbModulePortPrefix = "ttyACM";
 constexpr const char* UnknownType = "Unknown";
+
+// The programs that hold a port open, empty when none can be seen.
+QString holdersOf(const QSerialPortInfo& port)
+{
+    PortHolder holder;
+    return holder.find(port.systemLocation()) ? holder.description() : QString();
+}
 
 // The part of a version text that names the module type, usable inside a key.
 QString typeCodeOf(const QString& version)
@@ -141,11 +149,24 @@ ModuleDiscovery::Link ModuleDiscovery::probe(const QSerialPortInfo& port)
     SerialCommandHandler* handler = connection->serialHandler();
     handler->setDataRate(m_dataRate);
     handler->setWindowLimit(m_windowLimit);
-    if (!handler->openDevice()) {
-        qCWarning(lcDiscovery).noquote() << name << "cannot be opened:" << handler->errorString();
+    const bool saidBefore = m_unopenable.contains(name);
+    // Knocking again while the same programs hold the port would only have the link repeat its error.
+    if (saidBefore && !m_unopenable.value(name).isEmpty() && holdersOf(port) == m_unopenable.value(name)) {
         delete connection;
         return link;
     }
+    if (!handler->openDevice()) {
+        const QString holders = holdersOf(port);
+        // Another program's hold looks like a locking or permission error: name the holders instead.
+        if (!saidBefore) {
+            qCWarning(lcDiscovery).noquote() << name << "cannot be opened:"
+                                             << (holders.isEmpty() ? handler->errorString() : QStringLiteral("held by ") + holders);
+        }
+        m_unopenable.insert(name, holders);
+        delete connection;
+        return link;
+    }
+    m_unopenable.remove(name);
 
     handler->setMaxTimeoutMS(m_probeTimeoutMs);
     for (unsigned char address : qAsConst(m_probeAddresses)) {
@@ -177,6 +198,7 @@ ModuleDiscovery::Link ModuleDiscovery::probe(const QSerialPortInfo& port)
 
 void ModuleDiscovery::removePort(const QString& portName)
 {
+    m_unopenable.remove(portName);
     const Link link = m_links.take(portName);
     for (LinkModule* module : link.modules) {
         m_handler->removeModulePlugin(module->key());

@@ -12,14 +12,14 @@ PortHolder::PortHolder(const QString& procRoot)
 
 bool PortHolder::find(const QString& devicePath)
 {
-    m_processId = 0;
-    m_processName.clear();
+    m_processIds.clear();
+    m_processNames.clear();
     // A port is often named through a link (dux-sim's, /dev/serial/by-id): the open file names its target.
     const QString device = QFileInfo(devicePath).canonicalFilePath();
     if (device.isEmpty())
         return false;
     const QDir proc(m_procRoot);
-    const QStringList entries = proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList entries = proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString& entry : entries) {
         bool numeric = false;
         const qint64 pid = entry.toLongLong(&numeric);
@@ -27,19 +27,21 @@ bool PortHolder::find(const QString& devicePath)
             continue;
         const QDir fds(proc.filePath(entry + QStringLiteral("/fd")));
         const QFileInfoList files = fds.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
-        for (const QFileInfo& file : files) {
-            if (file.symLinkTarget() != device)
-                continue;
-            QFile comm(proc.filePath(entry + QStringLiteral("/comm")));
-            m_processId = pid;
-            m_processName = comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
-            return true;
-        }
+        const bool holds = std::any_of(files.cbegin(), files.cend(),
+                                       [&device](const QFileInfo& file) { return file.symLinkTarget() == device; });
+        if (!holds)
+            continue;
+        QFile comm(proc.filePath(entry + QStringLiteral("/comm")));
+        m_processIds.append(pid);
+        m_processNames.append(comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString());
     }
-    return false;
+    return !m_processIds.isEmpty();
 }
 
 QString PortHolder::description() const
 {
-    return QStringLiteral("%1 (process %2)").arg(m_processName.isEmpty() ? QStringLiteral("?") : m_processName).arg(m_processId);
+    QStringList holders;
+    for (int i = 0; i < m_processIds.size(); ++i)
+        holders.append(QStringLiteral("%1 (process %2)").arg(m_processNames.at(i)).arg(m_processIds.at(i)));
+    return holders.join(QStringLiteral(", "));
 }

@@ -671,6 +671,12 @@ void TestHostApp::setupErrors_data()
         << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@overlap"), QStringLiteral("--timeout"), QStringLiteral("1")}
         << "overlap.hex: the record in line 3 overlaps data an earlier record gave, from address 0x00000002; the "
            "later bytes are written\ndux-host: port file" << true;
+    // Another dux-host, with its window, holds the module's port (dux-sim keeps its end open too): said
+    // once, with the holders, not as a locking error each time the search looks again.
+    QTest::newRow("port held by another program")
+        << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--timeout"),
+                            QStringLiteral("3"), QStringLiteral("@held")}
+        << "dux-host: no module found on ttySIM0 at 115200 baud, addresses 1" << true;
     QTest::newRow("unknown module") << 1
                                     << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"),
                                                    QStringLiteral("--module"), QStringLiteral("ttyXY/DUX1/id1"),
@@ -726,10 +732,37 @@ void TestHostApp::setupErrors()
     if (simulators < 0)
         QVERIFY(!writeFile(QStringLiteral("ports0"), "").isNull());
     message.replace(QStringLiteral("@ports0"), m_folder->filePath(QStringLiteral("ports0")));
+    QProcess holder;
+    const bool held = arguments.removeAll(QStringLiteral("@held")) > 0;
+    if (held) {
+        holder.setProcessEnvironment(hostEnvironment());
+        holder.start(binary("dux-host"), QStringList{QStringLiteral("--plugins"), QLatin1String(DUX_PLUGIN_DIR)}
+                                             + QuickSearch + portLists);
+        QVERIFY(holder.waitForStarted(StartTimeoutMs));
+        QFile ports(m_folder->filePath(QStringLiteral("ports0")));
+        QVERIFY(ports.open(QIODevice::ReadOnly));
+        const QString device = QFileInfo(QString::fromLocal8Bit(ports.readLine()).section(QLatin1Char('\t'), 1, 1)).canonicalFilePath();
+        const QDir fds(QStringLiteral("/proc/%1/fd").arg(holder.processId()));
+        const auto holds = [&fds, &device] {
+            const QFileInfoList files = fds.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+            return std::any_of(files.cbegin(), files.cend(), [&device](const QFileInfo& file) { return file.symLinkTarget() == device; });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(holds(), StartTimeoutMs);
+    }
     const Run run = runHost(QStringList{QStringLiteral("--headless"), QStringLiteral("--plugins"), QLatin1String(DUX_PLUGIN_DIR)}
                             + QuickSearch + portLists + arguments);
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    if (held) {
+        const QString holders = QStringLiteral("dux-host: ttySIM0 cannot be opened: held by dux-sim (process %1), dux-host (process %2)\n")
+                                    .arg(m_simulator->processId())
+                                    .arg(holder.processId());
+        QVERIFY2(run.err.contains(holders), qPrintable(run.err));
+        QVERIFY2(run.err.count(QStringLiteral("cannot be opened")) == 1, qPrintable(run.err));
+        QVERIFY2(run.err.count(QStringLiteral("serial port error")) == 1, qPrintable(run.err));
+        holder.kill();
+        holder.waitForFinished(StartTimeoutMs);
+    }
     QVERIFY(run.out.isEmpty());
     // Only a search that found nothing waits for its time-out; every other refusal is said at once.
     if (!message.contains(QLatin1String("no module found")))
