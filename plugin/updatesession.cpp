@@ -125,7 +125,10 @@ QString UpdateSession::runRequest(Command* request, Command* reply)
     // The erase runs the event loop, in which the host may destroy the form and this session with it.
     const QPointer<UpdateSession> alive(this);
     forwardRequest(request, reply);
-    return alive && m_handler ? m_handler->requestFailure() : QString();
+    if (!alive)
+        return QString();
+    m_requestFailure = m_handler ? m_handler->requestFailure() : QString();
+    return m_requestFailure;
 }
 
 void UpdateSession::runRequestWithoutReply(Command* request)
@@ -300,6 +303,7 @@ void UpdateSession::beginUpdate()
 {
     emit historyCleared();
     m_bootloaderVersion.clear();
+    m_requestFailure.clear();
     say(QStringLiteral("Firmwareupdate started @") + m_moduleKey);
     emit begun();
     m_underWay = true;
@@ -552,7 +556,10 @@ void UpdateSession::handConnectionBack()
 void UpdateSession::reportOutcome(bool successful, const QString& version, const QString& moduleKey)
 {
     const bool cancelled = m_worker->isCancelRequested();
-    const QString failure = cancelled ? QString(QLatin1String(CanceledText)) : m_outcome->lastStatus();
+    QString failure = cancelled ? QString(QLatin1String(CanceledText)) : m_outcome->lastStatus();
+    // The step's fixed text says what failed; the link's reason, after it, says why.
+    if (!successful && !cancelled && !m_requestFailure.isEmpty())
+        failure += QStringLiteral(": ") + (m_requestFailure.endsWith(QLatin1Char('.')) ? m_requestFailure.chopped(1) : m_requestFailure);
     const QString readBack = version == QLatin1String(NoVersionText) ? QString() : version;
     m_outcome->finish(successful, failure, moduleKey, readBack, cancelled);
 }

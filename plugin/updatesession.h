@@ -163,6 +163,8 @@ private:
     QString m_chosenFile;
     // What the module's bootloader answered in this update.
     QString m_bootloaderVersion;
+    // Why the link's last request was not carried out, empty when it was: the reason a failed step gives.
+    QString m_requestFailure;
     QObject* m_pendingSteps = nullptr;
     bool m_workerStartPending = false;
     BootloaderEntry m_bootloaderEntry;

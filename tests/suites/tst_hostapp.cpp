@@ -331,6 +331,12 @@ void TestHostApp::headlessEndIsReported_data()
         << QStringList{QStringLiteral("--fault"), QStringLiteral("slow-restart@entry")} << QStringList()
         << UpdateTimeoutSeconds << 1 << "failed" << "entry" << notFound
         << "the module is in its bootloader, its firmware not yet erased; run the update again" << "failed";
+    // The step's fixed text, then the reason the link gave, in the output and in the record alike.
+    QTest::newRow("refused words in the write phase")
+        << QStringList{QStringLiteral("--fault"), QStringLiteral("error-status@write:*")} << QStringList()
+        << UpdateTimeoutSeconds << 1 << "failed" << "write"
+        << "Programming error (1): The module refused the request with status 4"
+        << "the module stays in its bootloader with no firmware; run the update again" << "failed";
     // The module stops answering, while a request holds the host's GUI thread: nothing tells its state.
     const QString unknown = QStringLiteral("state unknown: check with --list");
     // -v: the printed history says why the Cancel that follows came (the erase keeps the event loop going).
