@@ -206,6 +206,8 @@ void UpdateRun::plan(const QStringList& keys)
 
 ModuleUpdate* UpdateRun::launch(const QString& key)
 {
+    m_launching = key;
+    keepSnapshot();
     m_running.push_back(std::make_unique<ModuleUpdate>(m_host.plugin, m_host.handler, m_host.window, key,
                                                        m_options.fileName, m_teller->lines(), m_teller->printsHistory()));
     ModuleUpdate* update = m_running.back().get();
@@ -217,6 +219,9 @@ ModuleUpdate* UpdateRun::launch(const QString& key)
     connect(update, &ModuleUpdate::phaseChanged, this, &UpdateRun::keepSnapshot);
     connect(update, &ModuleUpdate::progressed, this, &UpdateRun::keepSnapshot);
     m_teller->updateAdded(update);
+    // Its start may hold the event loop too (the plug-in reads the module's version again).
+    m_launching.clear();
+    keepSnapshot();
     return update;
 }
 
@@ -405,6 +410,13 @@ void UpdateRun::keepSnapshot()
         sofar.elapsedMs = m_clock.elapsed();
         running.append(sofar);
     }
+    if (!m_launching.isEmpty()) {
+        UpdateResult launching = baseResult(m_launching);
+        DUXLModuleInterface* module = m_host.handler->getModulePlugin(m_launching);
+        launching.moduleFirmware = module ? module->firmwareVersion() : QString();
+        running.append(launching);
+        recorders.append(nullptr);
+    }
     std::lock_guard<std::mutex> lock(m_snapshotMutex);
     m_snapshot = m_results;
     m_runningSnapshot = running;
@@ -423,7 +435,7 @@ QList<UpdateResult> UpdateRun::snapshot(UpdateResult::Outcome cutShort) const
     for (UpdateResult result : m_runningSnapshot) {
         // A run that never found its module was not started, whatever ended it; an interrupt says so.
         if (!result.moduleKey.isEmpty())
-            ::cutShort(&result, cutShort, result.elapsedMs);
+            ::cutShort(&result, cutShort, m_clock.elapsed());
         else if (cutShort == UpdateResult::Outcome::Interrupted)
             result.outcome = cutShort;
         results.append(result);
@@ -437,9 +449,13 @@ void UpdateRun::recordCutShort(UpdateResult::Outcome cutShort, int waitMs) const
     std::lock_guard<std::mutex> lock(m_snapshotMutex);
     for (int i = 0; i < m_runningRecorders.size(); ++i) {
         UpdateResult result = m_runningSnapshot.at(i);
-        ::cutShort(&result, cutShort, result.elapsedMs);
-        UpdateDriver::tellCancelReason(m_runningRecorders.at(i), result.failureText,
-                                       cutShort == UpdateResult::Outcome::Interrupted, waitMs);
+        ::cutShort(&result, cutShort, m_clock.elapsed());
+        // An update whose start was still under way has no recorder to tell: the run keeps its record.
+        if (!m_runningRecorders.at(i))
+            m_host.recorder->recordAndWait(result, waitMs);
+        else
+            UpdateDriver::tellCancelReason(m_runningRecorders.at(i), result.failureText,
+                                           cutShort == UpdateResult::Outcome::Interrupted, waitMs);
     }
 }
 

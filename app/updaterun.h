@@ -111,6 +111,9 @@ private:
     QHash<const ModuleUpdate*, int> m_positions;
     QList<int> m_resultPositions;
     QString m_refusal;
+    // The module whose update is being made: the plug-in's instance reads its version as it is shown,
+    // which may hold the event loop.
+    QString m_launching;
     bool m_refusalFinal = false;
     int m_searches = 0;
     QTimer m_searchTimer;
