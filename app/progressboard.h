@@ -25,6 +25,10 @@ public:
     void progressed(int row, qint64 bytesDone, qint64 bytesTotal);
     // Draws the lines a last time; what follows starts below them.
     void finish();
+    // Takes the drawn lines off a terminal, so that a line printed now is not drawn over.
+    void clear();
+    // The module's update ended (told on a line of its own): its line goes, the others are drawn again.
+    void endModule(int row);
 
 private:
     void redraw(bool now);
@@ -33,6 +37,7 @@ private:
     bool m_terminal;
     QStringList m_keys;
     std::vector<std::unique_ptr<ProgressPrinter>> m_rows;
+    std::vector<bool> m_ended;
     QElapsedTimer m_sinceRedraw;
     int m_drawnRows = 0;
 };

@@ -27,8 +27,7 @@ QTextStream* RunTeller::lines() const
 
 bool RunTeller::printsHistory() const
 {
-    return int(m_options.verbosity) >= int(HostOptions::Verbosity::Verbose) && !m_options.updatesSeveral()
-        && !m_options.watch;
+    return int(m_options.verbosity) >= int(HostOptions::Verbosity::Verbose) && !m_options.updatesSeveral();
 }
 
 bool RunTeller::rewritesLine() const
@@ -54,9 +53,9 @@ void RunTeller::searching(const QString& reason)
 
 void RunTeller::updateAdded(ModuleUpdate* update)
 {
-    if (m_options.verbosity != HostOptions::Verbosity::Normal || m_options.json || m_options.watch)
+    if (m_options.verbosity != HostOptions::Verbosity::Normal || m_options.json)
         return;
-    if (!m_options.updatesSeveral()) {
+    if (!m_options.updatesSeveral() && !m_options.watch) {
         m_printer = std::make_unique<ProgressPrinter>(&Console::out(), Console::outputIsTerminal());
         connect(update, &ModuleUpdate::phaseChanged, m_printer.get(), &ProgressPrinter::phaseReached);
         connect(update, &ModuleUpdate::progressed, m_printer.get(), &ProgressPrinter::progressed);
@@ -71,6 +70,9 @@ void RunTeller::updateAdded(ModuleUpdate* update)
     connect(update, &ModuleUpdate::phaseChanged, board, [board, row](const QString& phase) { board->phaseReached(row, phase); });
     connect(update, &ModuleUpdate::progressed, board,
             [board, row](qint64 done, qint64 total) { board->progressed(row, done, total); });
+    // --watch tells each module as it ends (moduleEnded), below the lines of those still running.
+    if (m_options.watch)
+        connect(update, &ModuleUpdate::ended, board, [board, row] { board->endModule(row); });
 }
 
 void RunTeller::add(Text* text, const UpdateResult& result, bool closingLine) const
@@ -88,6 +90,8 @@ void RunTeller::moduleEnded(const UpdateResult& result)
 {
     Text text;
     add(&text, result, true);
+    if (m_board)
+        m_board->clear();
     print(text);
 }
 

@@ -1,4 +1,5 @@
 #include "doctor.h"
+#include "progressboard.h"
 #include "progressprinter.h"
 #include "updateresult.h"
 
@@ -80,6 +81,8 @@ private slots:
     void fileVerdicts();
     void progressLine_data();
     void progressLine();
+    void progressBoard_data();
+    void progressBoard();
     void closingState_data();
     void closingState();
     void brokenPluginIsReported_data();
@@ -526,6 +529,9 @@ void TestHostApp::severalModules_data()
         << QStringList{QStringLiteral("--link"), QStringLiteral("usb"), QStringLiteral("--reconnect-ms"),
                        QStringLiteral("150"), QStringLiteral("--replug-every"), QStringLiteral("0.3")}
         << QStringList() << QStringList{QStringLiteral("--watch")} << QStringList() << 2 << 0;
+    // -v: each update's history, as for one module.
+    QTest::newRow("--watch -v") << QStringList() << QStringList() << QStringList{QStringLiteral("--watch"), QStringLiteral("-v")}
+                                << QStringList() << 1 << 0;
     // Ctrl-C while a module is written: the watch ends interrupted.
     QTest::newRow("--watch, interrupted in an update")
         << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write"), QStringLiteral("--report-phases")}
@@ -626,7 +632,7 @@ void TestHostApp::severalModules()
     // Once per appearance: no port twice, and a replugged module comes back under a new one.
     QVERIFY2(updated.size() >= watchedUpdates && updated.size() == lines.filter(UpdatedLine).size(),
              qPrintable(lines.join(QLatin1Char('\n'))));
-    const QRegularExpression counts(QStringLiteral("^Watched (\\d+) modules: (\\d+) updated, (\\d+) failed, (\\d+) skipped \\(already on %1\\)(, 1 interrupted)?$")
+    const QRegularExpression counts(QStringLiteral("^Watched (\\d+) modules?: (\\d+) updated, (\\d+) failed, (\\d+) skipped \\(already on %1\\)(, 1 interrupted)?$")
                                         .arg(QLatin1String(NewFirmware)));
     // The count is the last of dux-host's lines on stdout; stderr may still tell of links closing.
     const QStringList watched = lines.filter(QRegularExpression(QStringLiteral("^Watched ")));
@@ -634,6 +640,18 @@ void TestHostApp::severalModules()
     const QRegularExpressionMatch told = counts.match(watched.first());
     QVERIFY2(told.hasMatch(), qPrintable(watched.first()));
     QCOMPARE(told.captured(2).toInt(), updated.size());
+    // One module is one module.
+    QCOMPARE(watched.first().startsWith(QStringLiteral("Watched 1 module:")), told.captured(1) == QLatin1String("1"));
+    // Each update's progress, a line per phase named by its module (not on a terminal; a module on a
+    // USB-like link by the port it started on); -v: its history instead.
+    const bool verbose = hostArguments.contains(QLatin1String("-v"));
+    if (!hostArguments.contains(QLatin1String("--json"))) {
+        const int writeLines = lines.filter(QRegularExpression(QStringLiteral("^\\S+/id1 write +\\d+% "))).size();
+        QVERIFY2(verbose ? writeLines == 0 : writeLines >= updated.size(), qPrintable(lines.join(QLatin1Char('\n'))));
+    }
+    QVERIFY2(lines.filter(QStringLiteral("] Firmwareupdate started @")).size() >= (verbose ? updated.size() : 0)
+                 && (verbose || lines.filter(QStringLiteral("] Firmwareupdate started @")).isEmpty()),
+             qPrintable(lines.join(QLatin1Char('\n'))));
     QCOMPARE(told.captured(3).toInt(), exitCode == 1 ? 1 : 0);
     QCOMPARE(told.captured(4).toInt(), skipped);
     QCOMPARE(!told.captured(5).isEmpty(), exitCode == 3);
@@ -898,6 +916,63 @@ void TestHostApp::progressLine()
     QFETCH(qint64, writeStartMs);
     QFETCH(QString, line);
     QCOMPARE(ProgressPrinter::statusText(phase, done, total, elapsedMs, writeStartMs), line);
+}
+
+void TestHostApp::progressBoard_data()
+{
+    QTest::addColumn<bool>("terminal");
+    QTest::addColumn<QList<int>>("ended");
+    QTest::addColumn<QString>("printed"); // a closing line told after the ends
+    QTest::addColumn<QStringList>("screen"); // the lines a terminal shows at the end
+    QTest::newRow("all running") << true << QList<int>() << "" << QStringList{"m0 entry", "m1 entry", "m2 entry"};
+    // --watch: an ended module's line goes, its closing line stands above those still running.
+    QTest::newRow("one ended") << true << QList<int>{1} << "Updated m1" << QStringList{"Updated m1", "m0 entry", "m2 entry"};
+    QTest::newRow("all ended") << true << QList<int>{0, 1, 2} << "Updated m2" << QStringList{"Updated m2"};
+    QTest::newRow("not a terminal") << false << QList<int>{1} << "Updated m1"
+                                    << QStringList{"m0 entry", "m1 entry", "m2 entry", "Updated m1"};
+}
+
+// What a terminal shows of the board: the escapes it writes, played on a list of lines.
+void TestHostApp::progressBoard()
+{
+    QFETCH(bool, terminal);
+    QFETCH(QList<int>, ended);
+    QFETCH(QString, printed);
+    QFETCH(QStringList, screen);
+    QString written;
+    QTextStream out(&written);
+    ProgressBoard board(&out, terminal);
+    for (int row = 0; row < 3; ++row) {
+        board.addModule(QStringLiteral("m%1").arg(row));
+        board.phaseReached(row, QStringLiteral("entry"));
+    }
+    // As --watch tells the last one: its closing line, then the end of its line on the board.
+    for (int row : ended.mid(0, ended.size() - 1))
+        board.endModule(row);
+    if (!printed.isEmpty()) {
+        board.clear();
+        out << printed << '\n';
+        board.endModule(ended.constLast());
+    }
+    out.flush();
+    QStringList shown{QString()};
+    int cursor = 0;
+    const QRegularExpression token(QStringLiteral("\x1b\\[F|\x1b\\[K|\n|[^\x1b\n]+"));
+    for (QRegularExpressionMatchIterator it = token.globalMatch(written); it.hasNext();) {
+        const QString part = it.next().captured();
+        if (part == QLatin1String("\x1b[F"))
+            cursor = qMax(0, cursor - 1);
+        else if (part == QLatin1String("\x1b[K"))
+            shown[cursor].clear();
+        else if (part == QLatin1String("\n") && ++cursor == shown.size())
+            shown.append(QString());
+        else if (part != QLatin1String("\n"))
+            shown[cursor] += part;
+    }
+    shown.removeAll(QString());
+    for (QString& line : shown)
+        line = line.section(QLatin1Char('%'), 0, 0).simplified().section(QLatin1Char(' '), 0, 1);
+    QCOMPARE(shown, screen);
 }
 
 void TestHostApp::closingState_data()
