@@ -7,6 +7,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 namespace {
 
@@ -14,6 +15,7 @@ constexpr const char* ProgramName = "dux-host";
 constexpr const char* DefaultAddresses = "1,2,3,4";
 constexpr int MaxAddress = 255;
 constexpr int MaxPercent = 100;
+constexpr int MaxRetries = 100;
 
 constexpr const char* Description =
     "Finds DUXL modules on serial links and shows the container plug-ins of its plug-in folder.\n"
@@ -137,6 +139,17 @@ struct OptionTable
                                              "access, the udev rule, latency timers, ports held by other programs, a "
                                              "modem manager, the plug-ins, the records) and print the command that "
                                              "fixes each finding, then end.")};
+    QCommandLineOption ifNewer{QStringLiteral("if-newer"),
+                               QStringLiteral("Update only a module whose firmware is older than the file's (the "
+                                              "version order of docs/protocol.md); any other is not started (exit 2).")};
+    QCommandLineOption sha256{QStringLiteral("sha256"),
+                              QStringLiteral("The file's expected SHA-256 (64 hexadecimal digits): a file whose hash "
+                                             "differs is turned away before any module is touched."),
+                              QStringLiteral("hex")};
+    QCommandLineOption retries{QStringLiteral("retries"),
+                               QStringLiteral("Update a module whose update failed again, up to this many times; each "
+                                              "attempt is recorded."),
+                               QStringLiteral("n"), QStringLiteral("0")};
     QCommandLineOption screenshotAt{QStringLiteral("screenshot-at"),
                                     QStringLiteral("Percent of the write at which the picture is taken."),
                                     QStringLiteral("percent"), QString::number(HostOptions::DefaultScreenshotPercent)};
@@ -147,7 +160,7 @@ struct OptionTable
         CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, ifChanged, list, dryRun, timeout, json, verbose, quiet, port, usbPort,
                             portFile, baud, addresses, probe, window, poll, plugins, simulate, exitWhenDone, screenshot,
                             screenshotAt, records, history, summary, csv, firmware, result, station, since,
-                            doctor});
+                            doctor, ifNewer, sha256, retries});
         parser->addPositionalArgument(QStringLiteral("dux-sim options"),
                                       QStringLiteral("Options for dux-sim, after --, with --simulate."),
                                       QStringLiteral("[-- dux-sim options]"));
@@ -286,6 +299,14 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     options.doctor = parser.isSet(table.doctor);
     if (options.doctor)
         return parsed;
+    options.ifNewer = parser.isSet(table.ifNewer);
+    options.sha256 = parser.value(table.sha256).toLower();
+    if (!readNumber(parser, table.retries, 0, MaxRetries, &options.retries, &error))
+        return parsed;
+    if (parser.isSet(table.sha256) && !QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(options.sha256).hasMatch()) {
+        error = QStringLiteral("--sha256 takes 64 hexadecimal digits, not \"%1\"").arg(parser.value(table.sha256));
+        return parsed;
+    }
     if (!readHistoryOptions(parser, table, &options, &error) || options.history)
         return parsed;
 

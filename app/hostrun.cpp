@@ -18,6 +18,7 @@
 #include "pluginsettings.h"
 #include "portlistfile.h"
 #include "runrecorder.h"
+#include "recordwriter.h"
 #include "runteller.h"
 #include "serialportdescription.h"
 #include "serialcommandhandler.h"
@@ -141,6 +142,9 @@ int HostRun::exec()
             Console::err() << "dux-host: warning: " << file.warning << Qt::endl;
         if (!file.problem.isEmpty())
             return refuse(file.problem);
+        const QString sha256 = m_options.sha256.isEmpty() ? QString() : RecordWriter::fileSha256(m_options.fileName);
+        if (sha256 != m_options.sha256)
+            return refuse(QStringLiteral("%1 has the SHA-256 %2, not %3 (--sha256)").arg(m_options.fileName, sha256, m_options.sha256));
     }
     // A port list that is not there would only make the search wait for its time-out.
     for (const QString& portFile : qAsConst(m_options.portFiles)) {

@@ -95,6 +95,14 @@ void RunTeller::moduleEnded(const UpdateResult& result)
     print(text);
 }
 
+void RunTeller::retrying(const UpdateResult& result, int next, int attempts)
+{
+    if (m_board)
+        m_board->clear();
+    Console::err() << "dux-host: " << result.closingLine() << "; trying again (attempt " << next << " of " << attempts
+                   << ")" << Qt::endl;
+}
+
 RunTeller::Text RunTeller::endText(const QList<UpdateResult>& results, int told, bool cutLine) const
 {
     Text text;

@@ -41,6 +41,8 @@ public:
     void updateAdded(ModuleUpdate* update);
     // --watch tells each module as it ends.
     void moduleEnded(const UpdateResult& result);
+    // --retries: how an attempt ended, and that attempt `next` of `attempts` follows.
+    void retrying(const UpdateResult& result, int next, int attempts);
     // The run has ended; the first `told` results were told already.
     void runEnded(const QList<UpdateResult>& results, int told);
     // What runEnded prints; `cutLine`: a progress line may be half written. Safe from any thread.

@@ -14,6 +14,7 @@
 #include "runteller.h"
 #include "timescale.h"
 #include "updatesummary.h"
+#include "versionorder.h"
 #include "bootloadercommands.h"
 #include "commandhandlerinterface.h"
 
@@ -228,14 +229,56 @@ ModuleUpdate* UpdateRun::launch(const QString& key)
 void UpdateRun::startUpdates(const QStringList& keys)
 {
     std::vector<ModuleUpdate*> updates;
-    for (const QString& key : keys) {
-        updates.push_back(launch(key));
-        m_positions.insert(updates.back(), int(updates.size()) - 1);
+    for (int position = 0; position < keys.size(); ++position) {
+        if (refusedAsNotNewer(keys.at(position))) {
+            m_resultPositions.append(position);
+            continue;
+        }
+        updates.push_back(launch(keys.at(position)));
+        m_positions.insert(updates.back(), position);
     }
     // All are set up before the first starts, so that they start together.
     for (ModuleUpdate* update : updates)
         startOne(update);
     keepSnapshot();
+    if (m_running.empty())
+        finish();
+}
+
+bool UpdateRun::refusedAsNotNewer(const QString& key)
+{
+    if (!m_options.ifNewer)
+        return false;
+    DUXLModuleInterface* module = m_host.handler->getModulePlugin(key);
+    const QString version = module ? module->firmwareVersion() : QString();
+    const VersionOrder::Verdict verdict = VersionOrder::fileAgainstModule(m_fileIdentifier, version);
+    if (verdict == VersionOrder::Verdict::Newer)
+        return false;
+    UpdateResult refused = baseResult(key);
+    refused.moduleFirmware = version;
+    refused.failureText = verdict == VersionOrder::Verdict::NotNewer
+        ? QStringLiteral("its firmware %1 is not older than the file's %2 (--if-newer)").arg(version, m_fileIdentifier)
+        : QStringLiteral("the order of its firmware %1 and the file's %2 is not known (--if-newer)").arg(version, m_fileIdentifier);
+    m_results.append(refused);
+    m_host.recorder->record(refused);
+    if (m_options.watch)
+        m_teller->moduleEnded(refused);
+    return true;
+}
+
+bool UpdateRun::retried(ModuleUpdate* update, const UpdateResult& ended)
+{
+    const int attempt = m_attempts.value(ended.moduleKey, 1);
+    if (!ended.failed() || m_stopping || attempt > m_options.retries)
+        return false;
+    m_attempts.insert(ended.moduleKey, attempt + 1);
+    m_teller->retrying(ended, attempt + 1, m_options.retries + 1);
+    ModuleUpdate* again = launch(ended.moduleKey);
+    m_positions.insert(again, m_positions.value(update, m_results.size()));
+    if (m_options.watch)
+        again->setTimeout(m_options.timeoutSeconds);
+    startOne(again);
+    return true;
 }
 
 void UpdateRun::startOne(ModuleUpdate* update)
@@ -317,8 +360,11 @@ void UpdateRun::updateEnded(ModuleUpdate* update, const UpdateResult& result)
     // The wait for the answer let the run's end come first, which told this update as cut short.
     if (m_finished)
         return;
-    m_results.append(ended);
-    m_resultPositions.append(m_positions.value(update, m_results.size()));
+    const bool again = retried(update, ended);
+    if (!again) {
+        m_results.append(ended);
+        m_resultPositions.append(m_positions.value(update, m_results.size()));
+    }
     const auto at = std::find_if(m_running.begin(), m_running.end(),
                                  [update](const std::unique_ptr<ModuleUpdate>& running) { return running.get() == update; });
     if (at != m_running.end()) {
@@ -332,6 +378,8 @@ void UpdateRun::updateEnded(ModuleUpdate* update, const UpdateResult& result)
         m_running.erase(at);
     }
     keepSnapshot();
+    if (again)
+        return;
     if (m_options.watch) {
         m_teller->moduleEnded(ended);
         // A module that re-enumerates ends under another port: that is where it stays, not a new module.

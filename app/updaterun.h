@@ -80,6 +80,10 @@ private:
     QStringList chooseModules();
     void tryToStart();
     void startUpdates(const QStringList& keys);
+    // --if-newer: a module whose firmware is not older than the file's is told and recorded as not started.
+    bool refusedAsNotNewer(const QString& key);
+    // --retries: a failed update is started again while attempts are left; true when it was.
+    bool retried(ModuleUpdate* update, const UpdateResult& ended);
     void plan(const QStringList& keys);
     // --watch
     void appeared(const QString& key);
@@ -110,6 +114,8 @@ private:
     // fixed list is told in that order, whichever ends first.
     QHash<const ModuleUpdate*, int> m_positions;
     QList<int> m_resultPositions;
+    // The attempts of each module's update so far (--retries), by the key its last one ended with.
+    QHash<QString, int> m_attempts;
     QString m_refusal;
     // The module whose update is being made: the plug-in's instance reads its version as it is shown,
     // which may hold the event loop.

@@ -1,8 +1,10 @@
 #include "doctor.h"
 #include "progressboard.h"
 #include "progressprinter.h"
+#include "versionorder.h"
 #include "updateresult.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -83,6 +85,8 @@ private slots:
     void progressLine();
     void progressBoard_data();
     void progressBoard();
+    void versionOrder_data();
+    void versionOrder();
     void closingState_data();
     void closingState();
     void brokenPluginIsReported_data();
@@ -354,6 +358,19 @@ void TestHostApp::headlessEndIsReported_data()
     QTest::newRow("time-out before the first phase")
         << QStringList{QStringLiteral("--baud"), QStringLiteral("100")} << QStringList{QStringLiteral("--probe-ms"), QStringLiteral("5000")}
         << 2 << 1 << "timed out" << "" << "timed out after 2 s" << "the module was not touched" << "not started";
+    // --if-newer: the version order decides; a module that runs the file's firmware, or a newer one, is
+    // not touched. --sha256: the file's hash as expected.
+    const QString notOlder = QStringLiteral("its firmware %1 is not older than the file's %2 (--if-newer)");
+    QTest::newRow("if newer, module older") << QStringList() << QStringList{QStringLiteral("--if-newer"), QStringLiteral("--sha256"), QStringLiteral("@sha256")}
+                                            << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "" << "updated";
+    QTest::newRow("if newer, module on the file's firmware")
+        << QStringList{QStringLiteral("--firmware"), QLatin1String(NewFirmware)} << QStringList{QStringLiteral("--if-newer")}
+        << UpdateTimeoutSeconds << 2 << "not started" << "" << notOlder.arg(QLatin1String(NewFirmware), QLatin1String(NewFirmware))
+        << "the module was not touched" << "not started";
+    QTest::newRow("if newer, module newer")
+        << QStringList{QStringLiteral("--firmware"), QStringLiteral("1234V210")} << QStringList{QStringLiteral("--if-newer")}
+        << UpdateTimeoutSeconds << 2 << "not started" << "" << notOlder.arg(QStringLiteral("1234V210"), QLatin1String(NewFirmware))
+        << "the module was not touched" << "not started";
     // The update does not wait for, nor fail because of, a records server that is not there.
     QTest::newRow("records server away")
         << QStringList() << QStringList{QStringLiteral("--records"), QStringLiteral("postgresql://dux:x@/postgres?host=/nonexistent")}
@@ -376,6 +393,10 @@ void TestHostApp::headlessEndIsReported()
     const QString firmware = makeFirmware(QLatin1String(NewFirmware));
     QVERIFY(startSimulator(simulatorArguments.replaceInStrings(QStringLiteral("@firmware"), firmware)));
     hostArguments.replaceInStrings(QStringLiteral("@folder"), m_folder->path());
+    QFile file(firmware);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    hostArguments.replaceInStrings(QStringLiteral("@sha256"),
+                                   QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex()));
     const Run run = runHost(updateArguments(firmware) + hostArguments
                             << QStringLiteral("--json") << QStringLiteral("--timeout") << QString::number(timeoutSeconds));
     const Run history = runHost({QStringLiteral("--history"), QStringLiteral("--json")});
@@ -411,7 +432,9 @@ void TestHostApp::headlessEndIsReported()
     QCOMPARE(report.value(QLatin1String("module")).toString(), QStringLiteral("%1/DUX%2/id1").arg(port, type));
     QCOMPARE(report.value(QLatin1String("file")).toString(), firmware);
     QCOMPARE(report.value(QLatin1String("identifier")).toString(), QLatin1String(NewFirmware));
-    QCOMPARE(report.value(QLatin1String("moduleFirmware")).toString(), QStringLiteral("%1V101").arg(type));
+    const int firmwareAt = simulatorArguments.indexOf(QLatin1String("--firmware"));
+    QCOMPARE(report.value(QLatin1String("moduleFirmware")).toString(),
+             firmwareAt >= 0 ? simulatorArguments.at(firmwareAt + 1) : QStringLiteral("%1V101").arg(type));
     QCOMPARE(report.value(QLatin1String("firmwareVersion")).toString(),
              result == QLatin1String("updated") || result == QLatin1String("skipped") ? QLatin1String(NewFirmware)
                                                                                       : QLatin1String(""));
@@ -515,6 +538,16 @@ void TestHostApp::severalModules_data()
         << QStringList{first + QStringLiteral(" updated"), failing + QStringLiteral(" failed"),
                        second + QStringLiteral(" updated")}
         << 0 << 1;
+    // --retries: the failing module's first verify fails, its second attempt updates it; both are on record.
+    QTest::newRow("three at once, one fails once, --retries 1")
+        << QStringList{QStringLiteral("--modules"), QStringLiteral("2")}
+        << QStringList{QStringLiteral("--port-prefix"), QStringLiteral("ttyBAD"), QStringLiteral("--fail"),
+                       QStringLiteral("wrong-checksum:any:1:1")}
+        << QStringList{QStringLiteral("--module"), first, QStringLiteral("--module"), failing, QStringLiteral("--module"),
+                       second, QStringLiteral("--json"), QStringLiteral("--retries"), QStringLiteral("1")}
+        << QStringList{first + QStringLiteral(" updated"), failing + QStringLiteral(" updated"),
+                       second + QStringLiteral(" updated")}
+        << 0 << 0;
     QTest::newRow("--all") << QStringList{QStringLiteral("--modules"), QStringLiteral("2")} << QStringList()
                            << QStringList{QStringLiteral("--all"), QStringLiteral("--json")}
                            << QStringList{first + QStringLiteral(" updated"), second + QStringLiteral(" updated")} << 0
@@ -579,6 +612,20 @@ void TestHostApp::severalModules()
                      updated ? QLatin1String(NewFirmware) : QLatin1String(""));
         }
         QCOMPARE(told, results);
+        if (hostArguments.contains(QLatin1String("--retries"))) {
+            const QString failing = results.at(1).section(QLatin1Char(' '), 0, 0);
+            QVERIFY2(run.err.contains(QStringLiteral("dux-host: Update of %1 failed in the verify phase").arg(failing))
+                         && run.err.contains(QLatin1String("; trying again (attempt 2 of 2)\n")),
+                     qPrintable(run.err));
+            const Run history = runHost({QStringLiteral("--history"), QStringLiteral("--json")});
+            const QJsonArray kept = QJsonDocument::fromJson(history.out.join(QLatin1Char('\n')).toUtf8()).array();
+            QStringList attempts;
+            for (const QJsonValue& record : kept)
+                attempts.prepend(record.toObject().value(QLatin1String("moduleKey")).toString() + QLatin1Char(' ')
+                                 + record.toObject().value(QLatin1String("result")).toString());
+            QCOMPARE(attempts.filter(failing), (QStringList{failing + QStringLiteral(" failed"), failing + QStringLiteral(" updated")}));
+            QCOMPARE(attempts.size(), 4);
+        }
         // The table goes to stderr beside the JSON lines: a row per module, each with its module's window.
         QVERIFY2(run.err.contains(QRegularExpression(QStringLiteral("\\n%1 +updated +6,000 +[\\d.]+ s +4 +%2\\n")
                                                          .arg(QRegularExpression::escape(results.first().section(QLatin1Char(' '), 0, 0)),
@@ -719,6 +766,13 @@ void TestHostApp::setupErrors_data()
     QTest::newRow("two modules without --module")
         << 2 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware")}
         << "dux-host: 2 modules found (ttySIM0/DUX1234/id1, ttyTWO0/DUX1234/id1): choose one with --module" << true;
+    QTest::newRow("another file than expected")
+        << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--sha256"), QString(64, QLatin1Char('A'))}
+        << "dux-host: @firmware has the SHA-256 @sha256, not " + QString(64, QLatin1Char('a')) + " (--sha256)\n" << true;
+    QTest::newRow("--sha256 not a hash") << 0 << QStringList{QStringLiteral("--sha256"), QStringLiteral("12ab")}
+                                         << "dux-host: --sha256 takes 64 hexadecimal digits, not \"12ab\"" << false;
+    QTest::newRow("--retries negative") << 0 << QStringList{QStringLiteral("--retries"), QStringLiteral("-1")}
+                                        << "dux-host: --retries takes a whole number from 0 to 100, not \"-1\"" << false;
     QTest::newRow("headless without file") << 1 << QStringList() << "dux-host: --headless needs --file" << false;
     QTest::newRow("unknown option") << 0 << QStringList{QStringLiteral("--bogus")} << "dux-host: Unknown option 'bogus'." << false;
     QTest::newRow("time-out not a number") << 0 << QStringList{QStringLiteral("--timeout"), QStringLiteral("soon")}
@@ -746,7 +800,13 @@ void TestHostApp::setupErrors()
     QFETCH(QString, message);
     QFETCH(bool, recorded);
 
-    arguments.replaceInStrings(QStringLiteral("@firmware"), makeFirmware(QLatin1String(NewFirmware)));
+    const QString firmware = makeFirmware(QLatin1String(NewFirmware));
+    arguments.replaceInStrings(QStringLiteral("@firmware"), firmware);
+    QFile firmwareFile(firmware);
+    QVERIFY(firmwareFile.open(QIODevice::ReadOnly));
+    message.replace(QStringLiteral("@firmware"), firmware);
+    message.replace(QStringLiteral("@sha256"),
+                    QString::fromLatin1(QCryptographicHash::hash(firmwareFile.readAll(), QCryptographicHash::Sha256).toHex()));
     arguments = withRowFiles(arguments);
     QStringList portLists;
     for (int i = 0; i < simulators; ++i) {
@@ -973,6 +1033,46 @@ void TestHostApp::progressBoard()
     for (QString& line : shown)
         line = line.section(QLatin1Char('%'), 0, 0).simplified().section(QLatin1Char(' '), 0, 1);
     QCOMPARE(shown, screen);
+}
+
+void TestHostApp::versionOrder_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("module");
+    QTest::addColumn<int>("verdict"); // VersionOrder::Verdict
+    const int newer = int(VersionOrder::Verdict::Newer);
+    const int notNewer = int(VersionOrder::Verdict::NotNewer);
+    const int unknown = int(VersionOrder::Verdict::Unknown);
+    QTest::newRow("####V###, newer") << "1234V201" << "1234V101" << newer;
+    QTest::newRow("####V###, the same") << "1234V101" << "1234V101" << notNewer;
+    QTest::newRow("####V###, older") << "1234V100" << "1234V101" << notNewer;
+    QTest::newRow("####C###, newer") << "1234C102" << "1234C101" << newer;
+    // The letter does not count, the number does.
+    QTest::newRow("C after V") << "1234C102" << "1234V101" << newer;
+    QTest::newRow("V after C, the same number") << "1234V101" << "1234C101" << notNewer;
+    QTest::newRow("###V#.##, newer") << "123V2.01" << "123V1.99" << newer;
+    QTest::newRow("###V#.##, hundredths") << "123V1.10" << "123V1.09" << newer;
+    QTest::newRow("###V#.##, older") << "123V1.09" << "123V1.10" << notNewer;
+    QTest::newRow("C###V###, newer") << "C123V002" << "C123V001" << newer;
+    QTest::newRow("C###V###, the same") << "C123V002" << "C123V002" << notNewer;
+    QTest::newRow("C###C###, newer") << "C123C010" << "C123C009" << newer;
+    QTest::newRow("C###C###, older") << "C123C008" << "C123C009" << notNewer;
+    // A module in its bootloader runs no firmware.
+    QTest::newRow("module in its bootloader") << "1234V101" << "1234B105" << newer;
+    QTest::newRow("another module type") << "1234V201" << "4321V101" << unknown;
+    QTest::newRow("C###V### against ####V###") << "C123V002" << "1234V001" << unknown;
+    QTest::newRow("no answer") << "1234V201" << "" << unknown;
+    QTest::newRow("an answer of no pattern") << "1234V201" << "1234V1.2" << unknown;
+    QTest::newRow("a lower-case letter") << "1234V201" << "1234v101" << unknown;
+}
+
+// --if-newer's order over every identifier pattern the loader knows.
+void TestHostApp::versionOrder()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, module);
+    QFETCH(int, verdict);
+    QCOMPARE(int(VersionOrder::fileAgainstModule(file, module)), verdict);
 }
 
 void TestHostApp::closingState_data()
