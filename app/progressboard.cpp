@@ -20,10 +20,11 @@ ProgressBoard::ProgressBoard(QTextStream* out, bool terminal, QObject* parent)
 
 ProgressBoard::~ProgressBoard() = default;
 
-int ProgressBoard::addModule(const QString& key)
+int ProgressBoard::addModule(const QString& key, qint64 lineWriteMs)
 {
     m_keys.append(key);
     m_rows.push_back(std::make_unique<ProgressPrinter>(nullptr, true));
+    m_rows.back()->setLineWriteMs(lineWriteMs);
     m_ended.push_back(false);
     m_rows.back()->start();
     redraw(true);

@@ -19,8 +19,9 @@ public:
     ProgressBoard(QTextStream* out, bool terminal, QObject* parent = nullptr);
     ~ProgressBoard() override;
 
-    // A line for the module of `key`, whose update starts now; returns its row.
-    int addModule(const QString& key);
+    // A line for the module of `key`, whose update starts now (its write's words take `lineWriteMs` on the
+    // line); returns its row.
+    int addModule(const QString& key, qint64 lineWriteMs = 0);
     void phaseReached(int row, const QString& phase);
     void progressed(int row, qint64 bytesDone, qint64 bytesTotal);
     // Draws the lines a last time; what follows starts below them.

@@ -1,5 +1,6 @@
 #include "progressprinter.h"
 
+#include "updateeta.h"
 #include "updatephase.h"
 
 #include <QLocale>
@@ -17,11 +18,6 @@ constexpr const char* RewriteLine = "\r\x1b[K";
 constexpr qint64 RewriteIntervalMs = 200;
 // Without reports (the entry waits seconds for the module to restart) the clock on the line still moves.
 constexpr int TickMs = 1000;
-// The rate of the first flash words says little (the first reply waits for the page buffer): the time
-// still to go is shown once the write has run this long and this share of the bytes is out.
-constexpr qint64 EtaSettleMs = 1000;
-constexpr qint64 EtaSettlePercent = 5;
-constexpr qint64 Percent = 100;
 
 }
 
@@ -42,6 +38,11 @@ ProgressPrinter::ProgressPrinter(QTextStream* out, bool terminal, QObject* paren
     connect(&m_tick, &QTimer::timeout, this, &ProgressPrinter::rewriteLine);
 }
 
+void ProgressPrinter::setLineWriteMs(qint64 ms)
+{
+    m_lineWriteMs = ms;
+}
+
 void ProgressPrinter::start()
 {
     m_clock.start();
@@ -54,8 +55,7 @@ void ProgressPrinter::phaseReached(const QString& phase)
     m_phase = phase;
     m_done = 0;
     m_total = 0;
-    if (phase == WritePhase)
-        m_writeStartMs = m_clock.elapsed();
+    m_phaseStartMs = m_clock.elapsed();
     if (m_terminal)
         rewriteLine();
     else if (m_out)
@@ -91,23 +91,23 @@ int ProgressPrinter::percentOf(const QString& phaseName, qint64 done, qint64 tot
 
 QString ProgressPrinter::statusLine() const
 {
-    return statusText(m_phase, m_done, m_total, m_clock.elapsed(), m_writeStartMs);
+    return statusText(m_phase, m_done, m_total, m_clock.elapsed(), m_phaseStartMs, m_lineWriteMs);
 }
 
-QString ProgressPrinter::statusText(const QString& phase, qint64 done, qint64 total, qint64 elapsedMs, qint64 writeStartMs)
+QString ProgressPrinter::statusText(const QString& phase, qint64 done, qint64 total, qint64 elapsedMs, qint64 phaseStartMs,
+                                    qint64 lineWriteMs)
 {
     const QLocale numbers(QLocale::English, QLocale::UnitedStates);
     QString line = QStringLiteral("%1 %2% %3").arg(phase, -10).arg(percentOf(phase, done, total), 3).arg(clockText(elapsedMs));
     if (total > 0)
         line += QStringLiteral("  %1/%2 bytes").arg(numbers.toString(done), numbers.toString(total));
-    const qint64 writeMs = elapsedMs - writeStartMs;
-    if (phase != WritePhase || done <= 0 || writeMs <= 0)
+    const qint64 inPhaseMs = elapsedMs - phaseStartMs;
+    if (phase == WritePhase && done > 0 && inPhaseMs > 0)
+        line += QStringLiteral("  %1 KiB/s").arg(double(done) / inPhaseMs * MsPerSecond / BytesPerKiB, 0, 'f', 2);
+    const qint64 remainingMs = UpdateEta::remainingMs(phase, done, total, inPhaseMs, lineWriteMs);
+    if (remainingMs < 0)
         return line;
-    const double bytesPerMs = double(done) / writeMs;
-    line += QStringLiteral("  %1 KiB/s").arg(bytesPerMs * MsPerSecond / BytesPerKiB, 0, 'f', 2);
-    if (writeMs < EtaSettleMs || done * Percent < total * EtaSettlePercent)
-        return line;
-    const qint64 etaSeconds = qint64((total - done) / bytesPerMs) / MsPerSecond;
+    const qint64 etaSeconds = remainingMs / MsPerSecond;
     return line + QStringLiteral("  ETA %1:%2").arg(etaSeconds / SecondsPerMinute).arg(etaSeconds % SecondsPerMinute, 2, 10, QLatin1Char('0'));
 }
 

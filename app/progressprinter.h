@@ -16,6 +16,8 @@ public:
     // With `out` null nothing is printed: the owner shows statusLine() where it wants.
     ProgressPrinter(QTextStream* out, bool terminal, QObject* parent = nullptr);
 
+    // The write's words at the link's line time, for the time still to go before the write has settled.
+    void setLineWriteMs(qint64 ms);
     // The clock starts with the update.
     void start();
     void phaseReached(const QString& phase);
@@ -23,11 +25,12 @@ public:
     // Ends the rewritten line, so that what follows starts on a line of its own.
     void finish();
 
-    // Phase, percent of the whole update, clock, bytes, KiB/s and the time still to go.
+    // Phase, percent of the whole update, clock, bytes, KiB/s and the time still to go of the whole update.
     QString statusLine() const;
-    // The same for `done` of `total` bytes of `phase` at `elapsedMs`, the write having started at
-    // `writeStartMs`; the time still to go only once the write's rate has settled.
-    static QString statusText(const QString& phase, qint64 done, qint64 total, qint64 elapsedMs, qint64 writeStartMs);
+    // The same for `done` of `total` bytes of `phase` at `elapsedMs`, the phase having started at
+    // `phaseStartMs` (UpdateEta for the time still to go).
+    static QString statusText(const QString& phase, qint64 done, qint64 total, qint64 elapsedMs, qint64 phaseStartMs,
+                              qint64 lineWriteMs);
 
     // "[m:ss.zzz]", the time of a printed line since the update started.
     static QString clockText(qint64 ms);
@@ -43,7 +46,8 @@ private:
     QString m_phase;
     qint64 m_done = 0;
     qint64 m_total = 0;
-    qint64 m_writeStartMs = -1;
+    qint64 m_phaseStartMs = 0;
+    qint64 m_lineWriteMs = 0;
     qint64 m_rewrittenAtMs = 0;
     bool m_linePending = false;
 };

@@ -51,12 +51,18 @@ void RunTeller::searching(const QString& reason)
                        << m_options.timeoutSeconds << " s)" << Qt::endl;
 }
 
+void RunTeller::setLineWriteMs(qint64 ms)
+{
+    m_lineWriteMs = ms;
+}
+
 void RunTeller::updateAdded(ModuleUpdate* update)
 {
     if (m_options.verbosity != HostOptions::Verbosity::Normal || m_options.json)
         return;
     if (!m_options.updatesSeveral() && !m_options.watch) {
         m_printer = std::make_unique<ProgressPrinter>(&Console::out(), Console::outputIsTerminal());
+        m_printer->setLineWriteMs(m_lineWriteMs);
         connect(update, &ModuleUpdate::phaseChanged, m_printer.get(), &ProgressPrinter::phaseReached);
         connect(update, &ModuleUpdate::progressed, m_printer.get(), &ProgressPrinter::progressed);
         // The entry phase is reached within the click on Update.
@@ -65,7 +71,7 @@ void RunTeller::updateAdded(ModuleUpdate* update)
     }
     if (!m_board)
         m_board = std::make_unique<ProgressBoard>(&Console::out(), Console::outputIsTerminal());
-    const int row = m_board->addModule(visibleText(update->moduleKey()));
+    const int row = m_board->addModule(visibleText(update->moduleKey()), m_lineWriteMs);
     ProgressBoard* board = m_board.get();
     connect(update, &ModuleUpdate::phaseChanged, board, [board, row](const QString& phase) { board->phaseReached(row, phase); });
     connect(update, &ModuleUpdate::progressed, board,

@@ -37,6 +37,8 @@ public:
     bool printsHistory() const;
     void watching();
     void searching(const QString& reason);
+    // The write's words at the link's line time, for the time still to go before the write has settled.
+    void setLineWriteMs(qint64 ms);
     // The update's progress is shown from now on; call before it starts.
     void updateAdded(ModuleUpdate* update);
     // --watch tells each module as it ends.
@@ -58,4 +60,5 @@ private:
     const QString m_fileIdentifier;
     std::unique_ptr<ProgressPrinter> m_printer;
     std::unique_ptr<ProgressBoard> m_board;
+    qint64 m_lineWriteMs = 0;
 };

@@ -87,6 +87,12 @@ UpdateRun::UpdateRun(const HostOptions& options, const Host& host, const QString
 
 UpdateRun::~UpdateRun() = default;
 
+qint64 UpdateRun::lineWriteMs(qint64 bytes, int dataRate)
+{
+    const qint64 lineBits = bytes / Bootloader::WordBytes * WordLineBytes * LineBitsPerByte;
+    return lineBits * MsPerSecond / qMax(1, dataRate);
+}
+
 QString UpdateRun::searchedText(const ModuleDiscovery& discovery, const HostOptions& options, int searches,
                                 qint64 elapsedMs)
 {
@@ -197,8 +203,7 @@ void UpdateRun::plan(const QStringList& keys)
         } else {
             result.outcome = UpdateResult::Outcome::Planned;
             result.bytes = m_fileBytes;
-            const qint64 lineBits = qint64(m_fileBytes / Bootloader::WordBytes) * WordLineBytes * LineBitsPerByte;
-            result.estimatedMs = lineBits * MsPerSecond / qMax(1, m_host.discovery->dataRate());
+            result.estimatedMs = lineWriteMs(m_fileBytes, m_host.discovery->dataRate());
         }
         m_results.append(result);
     }

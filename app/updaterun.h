@@ -68,6 +68,8 @@ public:
     int toldCount() const;
 
     // "no module found …": what the search looked at, for `searches` searches over `elapsedMs`.
+    // The time the write's words of `bytes` take on the line at `dataRate`: request and reply of each word.
+    static qint64 lineWriteMs(qint64 bytes, int dataRate);
     static QString searchedText(const ModuleDiscovery& discovery, const HostOptions& options, int searches,
                                 qint64 elapsedMs);
 

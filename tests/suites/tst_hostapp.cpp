@@ -952,20 +952,41 @@ void TestHostApp::progressLine_data()
     QTest::addColumn<qint64>("done");
     QTest::addColumn<qint64>("total");
     QTest::addColumn<qint64>("elapsedMs");
-    QTest::addColumn<qint64>("writeStartMs");
+    QTest::addColumn<qint64>("phaseStartMs");
+    QTest::addColumn<qint64>("lineWriteMs"); // the write's words at the line's rate; 0: not known
     QTest::addColumn<QString>("line");
-    // The entry waits seconds for the module: the clock on the line moves all the same.
-    QTest::newRow("entry") << "entry" << qint64(0) << qint64(0) << qint64(5700) << qint64(-1)
-                           << "entry        0% [0:05.700]";
-    // The first flash words say nothing of the rate yet: no time still to go.
-    QTest::newRow("write, first word") << "write" << qint64(4) << qint64(6000) << qint64(1350) << qint64(1340)
-                                       << "write        5% [0:01.350]  4/6,000 bytes  0.39 KiB/s";
+    // The time still to go of the whole update: the known pauses of the phases (entry 5.583 s, detection
+    // 0.633 s, parameters 0.05 s, erase 0.25 s, write 1.25 s, reconnect 2.499 s) and the words.
+    QTest::newRow("entry, at its start") << "entry" << qint64(0) << qint64(0) << qint64(0) << qint64(0) << qint64(3000)
+                                         << "entry        0% [0:00.000]  ETA 0:13";
+    // The entry waits seconds for the module: the clock and the time still to go move all the same.
+    QTest::newRow("entry") << "entry" << qint64(0) << qint64(0) << qint64(5000) << qint64(0) << qint64(3000)
+                           << "entry        0% [0:05.000]  ETA 0:08";
+    QTest::newRow("entry, past its pauses") << "entry" << qint64(0) << qint64(0) << qint64(5700) << qint64(0)
+                                            << qint64(3000) << "entry        0% [0:05.700]  ETA 0:07";
+    QTest::newRow("entry, no line time") << "entry" << qint64(0) << qint64(0) << qint64(5700) << qint64(0) << qint64(0)
+                                         << "entry        0% [0:05.700]";
+    QTest::newRow("write, before its first word") << "write" << qint64(0) << qint64(0) << qint64(1340) << qint64(1340)
+                                                  << qint64(3000) << "write        5% [0:01.340]  ETA 0:06";
+    // The first flash words say nothing of the rate yet: the words at the line's rate.
+    QTest::newRow("write, first word") << "write" << qint64(4) << qint64(6000) << qint64(1350) << qint64(1340) << qint64(3000)
+                                       << "write        5% [0:01.350]  4/6,000 bytes  0.39 KiB/s  ETA 0:06";
+    QTest::newRow("write, first word, no line time") << "write" << qint64(4) << qint64(6000) << qint64(1350) << qint64(1340)
+                                                     << qint64(0) << "write        5% [0:01.350]  4/6,000 bytes  0.39 KiB/s";
     QTest::newRow("write, below the settled share") << "write" << qint64(299) << qint64(6000) << qint64(1340)
-                                                    << qint64(340) << "write        8% [0:01.340]  299/6,000 bytes  0.29 KiB/s";
-    QTest::newRow("write, settled") << "write" << qint64(300) << qint64(6000) << qint64(1340) << qint64(340)
-                                    << "write        9% [0:01.340]  300/6,000 bytes  0.29 KiB/s  ETA 0:19";
+                                                    << qint64(340) << qint64(3000)
+                                                    << "write        8% [0:01.340]  299/6,000 bytes  0.29 KiB/s  ETA 0:05";
+    // Settled: the rest of the words at the rate measured.
+    QTest::newRow("write, settled") << "write" << qint64(300) << qint64(6000) << qint64(1340) << qint64(340) << qint64(3000)
+                                    << "write        9% [0:01.340]  300/6,000 bytes  0.29 KiB/s  ETA 0:21";
     QTest::newRow("write, settled share too early") << "write" << qint64(3000) << qint64(6000) << qint64(1339)
-                                                    << qint64(340) << "write       45% [0:01.339]  3,000/6,000 bytes  2.93 KiB/s";
+                                                    << qint64(340) << qint64(3000)
+                                                    << "write       45% [0:01.339]  3,000/6,000 bytes  2.93 KiB/s  ETA 0:04";
+    QTest::newRow("verify") << "verify" << qint64(0) << qint64(0) << qint64(9000) << qint64(9000) << qint64(3000)
+                            << "verify      85% [0:09.000]  ETA 0:02";
+    // Never 0:00 while a phase is under way.
+    QTest::newRow("reconnect, near its end") << "reconnect" << qint64(0) << qint64(0) << qint64(12000) << qint64(9700)
+                                             << qint64(3000) << "reconnect   98% [0:12.000]  ETA 0:01";
 }
 
 void TestHostApp::progressLine()
@@ -974,9 +995,10 @@ void TestHostApp::progressLine()
     QFETCH(qint64, done);
     QFETCH(qint64, total);
     QFETCH(qint64, elapsedMs);
-    QFETCH(qint64, writeStartMs);
+    QFETCH(qint64, phaseStartMs);
+    QFETCH(qint64, lineWriteMs);
     QFETCH(QString, line);
-    QCOMPARE(ProgressPrinter::statusText(phase, done, total, elapsedMs, writeStartMs), line);
+    QCOMPARE(ProgressPrinter::statusText(phase, done, total, elapsedMs, phaseStartMs, lineWriteMs), line);
 }
 
 void TestHostApp::progressBoard_data()
