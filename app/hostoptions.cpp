@@ -24,7 +24,8 @@ constexpr const char* Description =
 
 constexpr const char* Epilogue =
     "\nExit status (of several modules the worst counts: 3, then 1, then 2):\n"
-    "  0  updated, or nothing to do (--list, --dry-run, --help, --version; --watch: none failed); --doctor: all is well\n"
+    "  0  updated or skipped, or nothing to do (--list, --dry-run, --help, --version; --watch: none failed);\n"
+    "     --doctor: all is well\n"
     "  1  an update failed or timed out; --doctor: findings\n"
     "  2  nothing was attempted because of the input or the search (usage, file, port file, no module, an\n"
     "     unknown module, a module type that does not suit the file, no display, no plug-in)\n"
@@ -32,8 +33,8 @@ constexpr const char* Epilogue =
     "\nEnvironment:\n"
     "  DUX_HOME  the host's home folder, holding the settings (dux.ini); the firmware pool is the folder\n"
     "            Firmware beside it. Default: ~/.local/share/dux/home.\n"
-    "  DUX_RECORDS  where the records of the updates go, as --records (default: the setting records/location,\n"
-    "            else records.sqlite beside the settings).\n";
+    "  DUX_RECORDS  where the records of the updates go, as --records (default: the setting\n"
+    "               records/location, else records.sqlite beside the settings).\n";
 
 // The command line's options, in the order --help lists them.
 struct OptionTable
@@ -93,8 +94,8 @@ struct OptionTable
                              QStringLiteral("How long each address may take to answer while looking for modules."),
                              QStringLiteral("ms"), QString::number(ModuleDiscovery::DefaultProbeTimeoutMs)};
     QCommandLineOption window{QStringLiteral("window"),
-                              QStringLiteral("The most flash words kept in flight while writing (1: one at a time, "
-                                             "and the module is not asked). Default: what the module takes."),
+                              QStringLiteral("The most flash words kept in flight while writing, at most what the "
+                                             "module takes (1: one at a time, and the module is not asked)."),
                               QStringLiteral("n"), QString::number(CommandHandlerInterface::MaxWindow)};
     QCommandLineOption poll{QStringLiteral("poll-ms"), QStringLiteral("How often the ports are listed."),
                             QStringLiteral("ms"), QString::number(HostOptions::DefaultPollMs)};
@@ -316,7 +317,7 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     else if ((options.headless || options.dryRun) && options.fileName.isEmpty())
         error = options.headless ? QStringLiteral("--headless needs --file") : QStringLiteral("--dry-run needs --file");
     else if (options.json && options.wantsWindow())
-        error = QStringLiteral("--json needs --headless, --list or --dry-run");
+        error = QStringLiteral("--json needs --headless, --list, --dry-run or --history");
     else if ((options.updatesSeveral() || options.watch) && options.wantsWindow())
         error = QStringLiteral("--all, --watch and more than one --module need --headless");
     else if (options.allModules + options.watch + !options.moduleKeys.isEmpty() > 1)

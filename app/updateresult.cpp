@@ -137,14 +137,22 @@ QString UpdateResult::closingLine() const
             .arg(timeoutSeconds)
             .arg(inPhase, state);
     case Outcome::Interrupted:
+        if (moduleKey.isEmpty())
+            return QStringLiteral("dux-host: %1").arg(failure);
         return QStringLiteral("Update of %1 interrupted %2 (cancelled); %3").arg(module, inPhase, state);
     case Outcome::Skipped:
         return QStringLiteral("Skipped %1: %2").arg(module, state);
-    case Outcome::Planned:
-        return QStringLiteral("Would update %1 (firmware %2) with %3 (firmware %4): %5 bytes, %6 flash words, "
-                              "at least %7 on the line; nothing was sent to the module")
-            .arg(module, visibleText(moduleFirmware), visibleText(fileName), visibleText(identifier),
-                 groupedNumber(bytes), groupedNumber(bytes / Bootloader::WordBytes), minutesAndSeconds(estimatedMs));
+    case Outcome::Planned: {
+        // What the module runs as the run found it: a bootloader's answer is no firmware.
+        const QString running = VersionText::modeOf(moduleFirmware) == VersionText::Mode::Bootloader
+            ? QStringLiteral("in its bootloader %1").arg(visibleText(moduleFirmware))
+            : QStringLiteral("firmware %1").arg(visibleText(moduleFirmware));
+        const QString held = moduleFirmware == identifier ? QStringLiteral("; it already runs this firmware") : QString();
+        return QStringLiteral("Would update %1 (%2) with %3 (firmware %4): %5 bytes, %6 flash words, "
+                              "at least %7 on the line; nothing was sent to the module%8")
+            .arg(module, running, visibleText(fileName), visibleText(identifier), groupedNumber(bytes),
+                 groupedNumber(bytes / Bootloader::WordBytes), minutesAndSeconds(estimatedMs), held);
+    }
     case Outcome::NotStarted:
         break;
     }

@@ -476,7 +476,7 @@ void UpdateRun::keepSnapshot()
     m_runningRecorders = recorders;
     if (m_results.isEmpty() && running.isEmpty() && !m_options.watch) {
         UpdateResult searching = baseResult(QString());
-        searching.failureText = m_refusal;
+        searching.failureText = m_refusal.isEmpty() ? QStringLiteral("no module found yet: the first search was under way") : m_refusal;
         m_runningSnapshot.append(searching);
     }
 }
@@ -487,10 +487,12 @@ QList<UpdateResult> UpdateRun::snapshot(UpdateResult::Outcome cutShort) const
     QList<UpdateResult> results = m_snapshot;
     for (UpdateResult result : m_runningSnapshot) {
         // A run that never found its module was not started, whatever ended it; an interrupt says so.
-        if (!result.moduleKey.isEmpty())
+        if (!result.moduleKey.isEmpty()) {
             ::cutShort(&result, cutShort, m_clock.elapsed());
-        else if (cutShort == UpdateResult::Outcome::Interrupted)
+        } else if (cutShort == UpdateResult::Outcome::Interrupted) {
             result.outcome = cutShort;
+            result.failureText = QStringLiteral("interrupted before the update started; %1").arg(result.failureText);
+        }
         results.append(result);
     }
     return results;

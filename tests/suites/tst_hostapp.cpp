@@ -87,6 +87,8 @@ private slots:
     void progressBoard();
     void versionOrder_data();
     void versionOrder();
+    void closingLine_data();
+    void closingLine();
     void closingState_data();
     void closingState();
     void brokenPluginIsReported_data();
@@ -878,6 +880,27 @@ void TestHostApp::withoutDisplay_data()
                             << "3  interrupted (SIGINT or SIGTERM)";
     QTest::newRow("--version") << "dux-host" << QStringList{QStringLiteral("--version")} << 0 << "dux-host 1.";
     QTest::newRow("window") << "dux-host" << QStringList() << 2 << "dux-host: no display: use --headless, or set DISPLAY\n";
+    // The help says each default once, every exit status, and keeps each environment entry in one column.
+    QTest::newRow("--help, --window's default") << "dux-host" << QStringList{QStringLiteral("--help")} << 0
+                                                << "and the module is not asked). Default: 16.\n";
+    QTest::newRow("--help, skipped is exit 0") << "dux-host" << QStringList{QStringLiteral("--help")} << 0
+                                               << "  0  updated or skipped, or nothing to do";
+    QTest::newRow("--help, DUX_RECORDS") << "dux-host" << QStringList{QStringLiteral("--help")} << 0
+                                         << "(default: the setting\n               records/location, else";
+    QTest::newRow("--json without a mode") << "dux-host" << QStringList{QStringLiteral("--json")} << 2
+                                           << "dux-host: --json needs --headless, --list, --dry-run or --history\nTry 'dux-host --help'.\n";
+    QTest::newRow("dux-mkfirmware, a stray argument") << "dux-mkfirmware" << QStringList{QStringLiteral("-o"), QStringLiteral("x.hex"), QStringLiteral("stray")}
+                                                      << 2 << "dux-mkfirmware: unexpected argument \"stray\"\nTry 'dux-mkfirmware --help'.\n";
+    QTest::newRow("dux-mkfirmware, no output") << "dux-mkfirmware" << QStringList() << 2
+                                               << "dux-mkfirmware: --output is needed: the HEX file to write\nTry 'dux-mkfirmware --help'.\n";
+    QTest::newRow("dux-mkfirmware, size") << "dux-mkfirmware" << QStringList{QStringLiteral("--size"), QStringLiteral("9")} << 2
+                                          << "dux-mkfirmware: --size takes a number of bytes from 520 to 262144, not \"9\"\nTry 'dux-mkfirmware --help'.\n";
+    QTest::newRow("dux-mkfirmware, base") << "dux-mkfirmware" << QStringList{QStringLiteral("--base"), QStringLiteral("x1")} << 2
+                                          << "dux-mkfirmware: --base takes an address (decimal, or hexadecimal with 0x), not \"x1\"\nTry 'dux-mkfirmware --help'.\n";
+    QTest::newRow("dux-mkfirmware, seed") << "dux-mkfirmware" << QStringList{QStringLiteral("--seed"), QStringLiteral("-")} << 2
+                                          << "dux-mkfirmware: --seed takes a whole number, not \"-\"\nTry 'dux-mkfirmware --help'.\n";
+    QTest::newRow("dux-mkfirmware, style") << "dux-mkfirmware" << QStringList{QStringLiteral("--style"), QStringLiteral("flat")} << 2
+                                           << "dux-mkfirmware: --style takes linear or segment, not \"flat\"\nTry 'dux-mkfirmware --help'.\n";
     // The same help style, defaults and exit codes in every program.
     QTest::newRow("dux-mkfirmware --help") << "dux-mkfirmware" << QStringList{QStringLiteral("--help")} << 0
                                            << "Usage: dux-mkfirmware [options]";
@@ -1096,6 +1119,50 @@ void TestHostApp::versionOrder()
     QFETCH(QString, module);
     QFETCH(int, verdict);
     QCOMPARE(int(VersionOrder::fileAgainstModule(file, module)), verdict);
+}
+
+void TestHostApp::closingLine_data()
+{
+    QTest::addColumn<int>("outcome"); // UpdateResult::Outcome
+    QTest::addColumn<QString>("moduleKey");
+    QTest::addColumn<QString>("moduleFirmware");
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<QString>("line");
+    const int planned = int(UpdateResult::Outcome::Planned);
+    const QString plan = QStringLiteral("Would update m (%1) with f.hex (firmware 1234V201): 6,000 bytes, 1,500 flash words, "
+                                        "at least 0:03 on the line; nothing was sent to the module%2");
+    QTest::newRow("plan") << planned << "m" << "1234V101" << "" << plan.arg(QStringLiteral("firmware 1234V101"), QString());
+    // A bootloader's answer is no firmware.
+    QTest::newRow("plan, module in its bootloader") << planned << "m" << "1234B101" << ""
+                                                    << plan.arg(QStringLiteral("in its bootloader 1234B101"), QString());
+    QTest::newRow("plan, module on the file's firmware")
+        << planned << "m" << "1234V201" << ""
+        << plan.arg(QStringLiteral("firmware 1234V201"), QStringLiteral("; it already runs this firmware"));
+    // Ctrl-C before a module was chosen: no empty key.
+    QTest::newRow("interrupted before a module was chosen") << int(UpdateResult::Outcome::Interrupted) << "" << ""
+                                                            << "interrupted before the update started"
+                                                            << "dux-host: interrupted before the update started";
+    QTest::newRow("interrupted in an update") << int(UpdateResult::Outcome::Interrupted) << "m" << "" << "interrupted"
+                                              << "Update of m interrupted before it started (cancelled); the module was not touched";
+}
+
+void TestHostApp::closingLine()
+{
+    QFETCH(int, outcome);
+    QFETCH(QString, moduleKey);
+    QFETCH(QString, moduleFirmware);
+    QFETCH(QString, failure);
+    QFETCH(QString, line);
+    UpdateResult result;
+    result.outcome = UpdateResult::Outcome(outcome);
+    result.moduleKey = moduleKey;
+    result.moduleFirmware = moduleFirmware;
+    result.failureText = failure;
+    result.fileName = QStringLiteral("f.hex");
+    result.identifier = QStringLiteral("1234V201");
+    result.bytes = 6000;
+    result.estimatedMs = 3000;
+    QCOMPARE(result.closingLine(), line);
 }
 
 void TestHostApp::closingState_data()
