@@ -476,7 +476,7 @@ void UpdateRun::keepSnapshot()
     m_runningRecorders = recorders;
     if (m_results.isEmpty() && running.isEmpty() && !m_options.watch) {
         UpdateResult searching = baseResult(QString());
-        searching.failureText = m_refusal.isEmpty() ? QStringLiteral("no module found yet: the first search was under way") : m_refusal;
+        searching.failureText = m_refusal;
         m_runningSnapshot.append(searching);
     }
 }
