@@ -93,6 +93,8 @@ private slots:
     void closingState();
     void brokenPluginIsReported_data();
     void brokenPluginIsReported();
+    void completion_data();
+    void completion();
     void doctorFindings_data();
     void doctorFindings();
 
@@ -1265,6 +1267,49 @@ void TestHostApp::brokenPluginIsReported()
     QCOMPARE(run.out, out);
     if (!withUpdatePlugin)
         QVERIFY2(run.err.contains(QStringLiteral("no \"Firmware update\" plug-in in ") + folder), qPrintable(run.err));
+}
+
+void TestHostApp::completion_data()
+{
+    QTest::addColumn<QStringList>("line"); // the words after dux-host, the last one being completed
+    QTest::addColumn<QStringList>("offered");
+    QTest::newRow("--result") << QStringList{QStringLiteral("--result"), QStringLiteral("")}
+                              << QStringList{"updated", "failed", "interrupted", "skipped", "not started"};
+    QTest::newRow("--result n") << QStringList{QStringLiteral("--result"), QStringLiteral("n")} << QStringList{"not started"};
+    QTest::newRow("--window 1") << QStringList{QStringLiteral("--window"), QStringLiteral("1")}
+                                << QStringList{"1", "10", "11", "12", "13", "14", "15", "16"};
+    QTest::newRow("--records") << QStringList{QStringLiteral("--records"), QStringLiteral("@folder/fi")}
+                               << QStringList{"@folder/firmware-1234V201.hex"};
+    // The module keys of the port list already on the line, found in well under a second.
+    QTest::newRow("--module after --port-file")
+        << QStringList{QStringLiteral("--port-file"), QStringLiteral("@folder/ports"), QStringLiteral("--module"), QString()}
+        << QStringList{"ttySIM0/DUX1234/id1"};
+}
+
+void TestHostApp::completion()
+{
+    QFETCH(QStringList, line);
+    QFETCH(QStringList, offered);
+    QVERIFY(!makeFirmware(QLatin1String(NewFirmware)).isEmpty());
+    QVERIFY(startSimulator({}));
+    line.replaceInStrings(QStringLiteral("@folder"), m_folder->path());
+    offered.replaceInStrings(QStringLiteral("@folder"), m_folder->path());
+    QStringList words{QStringLiteral("dux-host")};
+    for (const QString& word : qAsConst(line))
+        words.append(QLatin1Char('\'') + word + QLatin1Char('\''));
+    const QString script = QStringLiteral("source '%1'; COMP_WORDS=(%2); COMP_CWORD=%3; _dux_host; printf '%s\\n' \"${COMPREPLY[@]}\"")
+                               .arg(QLatin1String(DUX_COMPLETION), words.join(QLatin1Char(' ')))
+                               .arg(line.size());
+    QProcess bash;
+    QProcessEnvironment environment = hostEnvironment();
+    environment.insert(QStringLiteral("PATH"), QCoreApplication::applicationDirPath() + QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
+    bash.setProcessEnvironment(environment);
+    QElapsedTimer clock;
+    clock.start();
+    bash.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
+    QVERIFY(bash.waitForFinished(HostTimeoutMs));
+    QCOMPARE(QString::fromLocal8Bit(bash.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts), offered);
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
 }
 
 void TestHostApp::doctorFindings_data()
