@@ -209,7 +209,7 @@ int HostRun::runUpdate(ContainerInterface* updater, const QString& fileIdentifie
     m_teller = std::make_unique<RunTeller>(m_options, fileIdentifier);
     m_teller->setLineWriteMs(UpdateRun::lineWriteMs(fileBytes, m_discovery->dataRate()));
     m_records.setFileBytes(fileBytes);
-    const UpdateRun::Host host{updater, m_handler.get(), m_discovery.get(), m_window.get(), &m_records};
+    const UpdateRun::Host host{updater, m_handler.get(), m_discovery.get(), m_window.get(), &m_records, m_clock.elapsed()};
     m_run = std::make_unique<UpdateRun>(m_options, host, fileIdentifier, fileBytes, m_teller.get());
     connect(m_run.get(), &UpdateRun::finished, this, &HostRun::runFinished);
     if (m_run->hasDeadline())

@@ -134,7 +134,7 @@ QStringList UpdateRun::chooseModules()
     const QStringList listed = m_host.handler->getModulePluginKeys(true);
     m_refusalFinal = !listed.isEmpty();
     if (listed.isEmpty()) {
-        m_refusal = searchedText(*m_host.discovery, m_options, m_searches, m_clock.elapsed());
+        m_refusal = searchedText(*m_host.discovery, m_options, m_searches, m_host.searchedMs + m_clock.elapsed());
         return {};
     }
     if (m_options.allModules)

@@ -40,6 +40,8 @@ public:
         HostWindow* window;
         // Records what the plug-in never sees: refusals before a module is touched, skipped modules.
         RunRecorder* recorder;
+        // How long the links' first search took before the run began.
+        qint64 searchedMs = 0;
     };
 
     // After a cancel, the updates have this long to end: a reply time-out after SIGINT, less after the

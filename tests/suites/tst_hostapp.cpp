@@ -740,6 +740,12 @@ void TestHostApp::setupErrors_data()
                             QStringLiteral("2,3"), QStringLiteral("--probe-ms"), QStringLiteral("1500"),
                             QStringLiteral("--timeout"), QStringLiteral("4")}
         << "dux-host: no module found on ttySIM0 at 115200 baud, addresses 2, 3, waiting 1500 ms for each (" << true;
+    // The first search, before the run began, counts in the time searched.
+    QTest::newRow("no module, the first search's time")
+        << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--addresses"),
+                            QStringLiteral("2,3"), QStringLiteral("--probe-ms"), QStringLiteral("1500"),
+                            QStringLiteral("--timeout"), QStringLiteral("4")}
+        << "dux-host: no module found on ttySIM0 at 115200 baud, addresses 2, 3, waiting 1500 ms for each (searched 1 time in 3 s)" << true;
     QTest::newRow("no such file") << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("/nonexistent.hex")}
                                   << "dux-host: /nonexistent.hex cannot be read: No such file or directory" << true;
     QTest::newRow("file without firmware") << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@noidentifier")}
