@@ -288,6 +288,29 @@ li.checked::marker { content: &quot;±2&quot;; }
     </message>
 </context>
 <context>
+    <name>ModuleStateNote</name>
+    <message>
+        <source>Module state: runs the firmware it already held; it was restarted, not erased.</source>
+        <translation>Modulzustand: läuft mit der Firmware, die es schon hatte; es wurde neu gestartet, nicht gelöscht.</translation>
+    </message>
+    <message>
+        <source>Module state: runs its new firmware. The update is done.</source>
+        <translation>Modulzustand: läuft mit seiner neuen Firmware. Die Aktualisierung ist abgeschlossen.</translation>
+    </message>
+    <message>
+        <source>Module state: in its bootloader, its firmware not erased yet. Choose the file again, then press Update to try again.</source>
+        <translation>Modulzustand: im Bootloader, seine Firmware noch nicht gelöscht. Wählen Sie die Datei erneut und drücken Sie dann „Aktualisieren“, um es noch einmal zu versuchen.</translation>
+    </message>
+    <message>
+        <source>Module state: in its bootloader with no firmware. Choose the file again, then press Update to write the firmware.</source>
+        <translation>Modulzustand: im Bootloader ohne Firmware. Wählen Sie die Datei erneut und drücken Sie dann „Aktualisieren“, um die Firmware zu schreiben.</translation>
+    </message>
+    <message>
+        <source>Module state: the new firmware is stored, the module is not back yet. Switch it off and on, then press Refresh.</source>
+        <translation>Modulzustand: die neue Firmware ist gespeichert, das Modul ist noch nicht zurück. Schalten Sie es aus und wieder ein und drücken Sie dann „Neu laden“.</translation>
+    </message>
+</context>
+<context>
     <name>RecordsView</name>
     <message>
         <source>Module key</source>
@@ -343,6 +366,62 @@ li.checked::marker { content: &quot;±2&quot;; }
             <numerusform>%n Eintrag angezeigt; %1 in den letzten %2 Tagen</numerusform>
             <numerusform>%n Einträge angezeigt; %1 in den letzten %2 Tagen</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>updated</source>
+        <translation>aktualisiert</translation>
+    </message>
+    <message>
+        <source>failed</source>
+        <translation>fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>interrupted</source>
+        <translation>abgebrochen</translation>
+    </message>
+    <message>
+        <source>skipped</source>
+        <translation>übersprungen</translation>
+    </message>
+    <message>
+        <source>not started</source>
+        <translation>nicht begonnen</translation>
+    </message>
+    <message>
+        <source>entry</source>
+        <translation>Einstieg</translation>
+    </message>
+    <message>
+        <source>detection</source>
+        <translation>Erkennung</translation>
+    </message>
+    <message>
+        <source>parameters</source>
+        <translation>Parameter</translation>
+    </message>
+    <message>
+        <source>erase</source>
+        <translation>Löschen</translation>
+    </message>
+    <message>
+        <source>write</source>
+        <translation>Schreiben</translation>
+    </message>
+    <message>
+        <source>verify</source>
+        <translation>Prüfen</translation>
+    </message>
+    <message>
+        <source>store</source>
+        <translation>Speichern</translation>
+    </message>
+    <message>
+        <source>restart</source>
+        <translation>Neustart</translation>
+    </message>
+    <message>
+        <source>reconnect</source>
+        <translation>Wiederverbinden</translation>
     </message>
 </context>
 <context>

@@ -7,6 +7,7 @@
 #include "firmwareupdate.h"
 #include "global.h"
 #include "linkkindrules.h"
+#include "modulestatenote.h"
 #include "pluginhandler.h"
 #include "simulatedcommandhandler.h"
 #include "simulatedmodule.h"
@@ -455,6 +456,10 @@ void TestTool::speaksGerman_data()
     QTest::newRow("no version read back") << "Error" << "Fehler" << "leActualFirmware";
     QTest::newRow("version read back") << "1234V102" << "1234V102" << "leActualFirmware";
     QTest::newRow("serial link") << "ttyG0" << "Serielle Verbindung ttyG0" << "link";
+    // The tool's own lines in the history: what an update left on the module.
+    QTest::newRow("module state") << "write" << "Modulzustand: im Bootloader ohne Firmware. Wählen Sie die Datei erneut "
+                                                "und drücken Sie dann „Aktualisieren“, um die Firmware zu schreiben."
+                                  << "note";
 }
 
 void TestTool::speaksGerman()
@@ -465,6 +470,13 @@ void TestTool::speaksGerman()
 
     QTranslator catalogue;
     QVERIFY(catalogue.load(QStringLiteral("dux_de"), QStringLiteral(DUX_TRANSLATION_DIR)));
+    if (shownIn == QLatin1String("note")) {
+        QCoreApplication::installTranslator(&catalogue);
+        const QString note = ModuleStateNote::after(english).text;
+        QCoreApplication::removeTranslator(&catalogue);
+        QCOMPARE(note, german);
+        return;
+    }
     if (shownIn == QLatin1String("link")) {
         QCOMPARE(LinkKindRules::title(Serial, english), QStringLiteral("Serial link ") + english);
         QCoreApplication::installTranslator(&catalogue);
@@ -705,12 +717,17 @@ void TestTool::cancel_data()
     QTest::addColumn<QString>("moduleState");
     QTest::addColumn<QString>("listedVersion");
 
-    const QString notErased = QStringLiteral("Module state: in its bootloader, its firmware not erased yet.");
+    // It says what the form, which has let the file go, lets the user do.
+    const QString notErased = QStringLiteral("Module state: in its bootloader, its firmware not erased yet. Choose the file "
+                                             "again, then press Update to try again.");
     // From firmware the update is under way (state 0): Cancel completes at once, the worker again later.
     QTest::newRow("from firmware, before the worker runs") << false << 0 << 1 << notErased << ModuleFirmware;
     QTest::newRow("from firmware, while the worker runs") << false << 206 << 2 << notErased << ModuleBootloader;
     QTest::newRow("from firmware, while writing")
-        << false << 201 << 2 << QStringLiteral("Module state: in its bootloader with no firmware.") << ModuleBootloader;
+        << false << 201 << 2
+        << QStringLiteral("Module state: in its bootloader with no firmware. Choose the file again, then press Update to "
+                          "write the firmware.")
+        << ModuleBootloader;
     // From the bootloader the tool stays idle: the start is dropped, or only the worker completes.
     QTest::newRow("in bootloader, before the scheduled start") << true << 0 << 1 << QString() << ModuleFirmware;
     QTest::newRow("in bootloader, while the worker runs") << true << 206 << 1 << notErased << ModuleBootloader;
