@@ -160,6 +160,8 @@ int HostRun::exec()
 
     m_window = std::make_unique<HostWindow>(m_handler.get(), m_discovery.get(), m_loader->containers());
     m_window->setIfChanged(m_options.ifChanged);
+    m_window->setIfNewer(m_options.ifNewer);
+    m_window->setExpectedSha256(m_options.sha256);
     m_window->setPluginFolder(m_pluginFolder);
     if (m_options.fileName.isEmpty()) {
         m_window->show();

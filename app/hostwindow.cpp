@@ -16,7 +16,9 @@
 #include <QDialog>
 #include <QHeaderView>
 #include <QIcon>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -48,6 +50,8 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
     , m_hint(new QLabel)
     , m_modules(new QTreeWidget)
     , m_ifChanged(nullptr)
+    , m_ifNewer(nullptr)
+    , m_expectedSha256(nullptr)
     , m_pluginFolder(InstallLayout::pluginFolder())
 {
     setWindowTitle(tr("dux host"));
@@ -80,12 +84,17 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
     m_ifChanged->setToolTip(tr("Leave a module that already holds the chosen file as it is: its checksum is read "
                                "in the bootloader, and it is restarted without an erase."));
     m_ifChanged->setCheckable(true);
-    connect(m_ifChanged, &QAction::toggled, this, [this] {
-        // The containers shown sit in windows of this one; each update reads the choice as it starts.
-        const QList<ContainerInterface*> shown = findChildren<ContainerInterface*>();
-        for (ContainerInterface* container : shown)
-            applyIfChanged(container);
-    });
+    connect(m_ifChanged, &QAction::toggled, this, &HostWindow::applyChoicesToShown);
+    m_ifNewer = tools->addAction(tr("Only if newer"));
+    m_ifNewer->setObjectName(QStringLiteral("ifNewerAction"));
+    m_ifNewer->setToolTip(tr("Leave a module whose firmware is as new as the chosen file's, or newer, as it is."));
+    m_ifNewer->setCheckable(true);
+    connect(m_ifNewer, &QAction::toggled, this, &HostWindow::applyChoicesToShown);
+    m_expectedSha256 = tools->addAction(tr("Expected SHA-256"));
+    m_expectedSha256->setObjectName(QStringLiteral("sha256Action"));
+    m_expectedSha256->setToolTip(tr("Write only a file with this SHA-256."));
+    m_expectedSha256->setCheckable(true);
+    connect(m_expectedSha256, &QAction::triggered, this, &HostWindow::chooseExpectedSha256);
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     QAction* doctor = help->addAction(tr("Check this computer"));
@@ -122,7 +131,7 @@ QDialog* HostWindow::openContainer(ContainerInterface* container)
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     container->setParent(window);
-    applyIfChanged(container);
+    applyChoices(container);
     layout->addWidget(container);
     container->init(window);
     // A dialog makes its push buttons default buttons of their own accord, and presses the default
@@ -184,9 +193,42 @@ bool HostWindow::ifChanged() const
     return m_ifChanged->isChecked();
 }
 
-void HostWindow::applyIfChanged(QObject* container) const
+void HostWindow::setIfNewer(bool on)
+{
+    m_ifNewer->setChecked(on);
+}
+
+void HostWindow::setExpectedSha256(const QString& sha256)
+{
+    m_sha256 = sha256.trimmed().toLower();
+    m_expectedSha256->setChecked(!m_sha256.isEmpty());
+    m_expectedSha256->setToolTip(m_sha256.isEmpty() ? tr("Write only a file with this SHA-256.")
+                                                    : tr("Only a file with the SHA-256 %1 is written.").arg(m_sha256));
+    applyChoicesToShown();
+}
+
+void HostWindow::chooseExpectedSha256()
+{
+    bool ok = false;
+    const QString sha256 = QInputDialog::getText(this, tr("Expected SHA-256"),
+                                                 tr("The SHA-256 of the file to write (empty: any file):"),
+                                                 QLineEdit::Normal, m_sha256, &ok);
+    setExpectedSha256(ok ? sha256 : m_sha256);
+}
+
+void HostWindow::applyChoices(QObject* container) const
 {
     container->setProperty(HostMessages::IfChangedProperty, m_ifChanged->isChecked());
+    container->setProperty(HostMessages::IfNewerProperty, m_ifNewer->isChecked());
+    container->setProperty(HostMessages::ExpectedSha256Property, m_sha256);
+}
+
+void HostWindow::applyChoicesToShown() const
+{
+    // The containers shown sit in windows of this one; each update reads the choices as it starts.
+    const QList<ContainerInterface*> shown = findChildren<ContainerInterface*>();
+    for (ContainerInterface* container : shown)
+        applyChoices(container);
 }
 
 void HostWindow::handleFirmwareCompleted(const QString& moduleKey, const QString& message)

@@ -35,6 +35,12 @@ public:
     // as it is; off by default. Applies to the containers shown and to those opened later.
     void setIfChanged(bool on);
     bool ifChanged() const;
+    // The guards: only a module whose firmware is older than the file's is updated; only a file with this
+    // SHA-256 (empty: any) is written. Applied like the choice above.
+    void setIfNewer(bool on);
+    void setExpectedSha256(const QString& sha256);
+    // Asks the user for the expected SHA-256 (tool bar); an empty answer drops the guard.
+    void chooseExpectedSha256();
 
 private slots:
     // A container reports a finished update: the module's version is read again once it is handed back.
@@ -43,12 +49,17 @@ private slots:
 private:
     void refreshModules();
     void readVersionAfterUpdate(const QString& moduleKey);
-    void applyIfChanged(QObject* container) const;
+    // Sets the host's choices on `container` (dynamic properties the tool reads as each update starts).
+    void applyChoices(QObject* container) const;
+    void applyChoicesToShown() const;
 
     PluginHandler* m_handler;
     QLabel* m_hint;
     QTreeWidget* m_modules;
     QAction* m_ifChanged;
+    QAction* m_ifNewer;
+    QAction* m_expectedSha256;
+    QString m_sha256;
     QString m_pluginFolder;
     // Versions read after an update; discovery's own are older for a module that kept its key.
     QHash<QString, QString> m_updatedVersions;

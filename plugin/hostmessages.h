@@ -8,5 +8,9 @@ namespace HostMessages {
 constexpr const char* DeviceTreeReady = "deviceTreeReady";
 // True: each update first reads the module's checksum and leaves a module that holds the file as it is.
 constexpr const char* IfChangedProperty = "dpIfChanged";
+// True: a module whose firmware is not older than the file's (docs/protocol.md, "Version order") is not updated.
+constexpr const char* IfNewerProperty = "dpIfNewer";
+// The SHA-256 the chosen file must have (hexadecimal); empty: any file.
+constexpr const char* ExpectedSha256Property = "dpExpectedSha256";
 
 }

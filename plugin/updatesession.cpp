@@ -17,12 +17,14 @@
 #include "pluginhandler.h"
 #include "portchange.h"
 #include "protocolfacts.h"
+#include "recordwriter.h"
 #include "timescale.h"
 #include "toolsettings.h"
 #include "updateoutcome.h"
 #include "updatephase.h"
 #include "updaterecorder.h"
 #include "windowedwords.h"
+#include "versionorder.h"
 #include "workerbridge.h"
 
 #include <QCoreApplication>
@@ -331,6 +333,16 @@ QString UpdateSession::refusalBeforeEntry(const QString& version) const
     // A module in its bootloader is checked by the worker, which reads the bootloader's own answer.
     if (!version.isEmpty() && !isBootloaderVersion(version) && !FirmwareMatch::suits(version, m_image.identifier()))
         return FirmwareMatch::verdict(version, m_image.identifier(), false);
+    // The host's guards live on the tool's widget, this session's parent.
+    const QObject* host = parent();
+    if (host && host->property(HostMessages::IfNewerProperty).toBool()
+        && VersionOrder::fileAgainstModule(m_image.identifier(), version) != VersionOrder::Verdict::Newer)
+        return QStringLiteral("The module's firmware %1 is not older than the file's %2: not written (only if newer).")
+            .arg(FirmwareMatch::printable(version), m_image.identifier());
+    const QString expected = host ? host->property(HostMessages::ExpectedSha256Property).toString().toLower() : QString();
+    const QString sha256 = expected.isEmpty() ? QString() : RecordWriter::fileSha256(m_chosenFile);
+    if (sha256 != expected)
+        return QStringLiteral("The file's SHA-256 %1 is not the one expected, %2: not written.").arg(sha256, expected);
     return QString();
 }
 

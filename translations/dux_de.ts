@@ -275,6 +275,30 @@ li.checked::marker { content: &quot;±2&quot;; }
         <source>Look for what keeps an update from starting: port access, the udev rule, latency timers, ports held by other programs, a modem manager, the plug-ins and the records.</source>
         <translation>Sucht, was eine Aktualisierung am Start hindert: Zugriff auf Schnittstellen, die udev-Regel, Latenz-Timer, von anderen Programmen gehaltene Schnittstellen, einen Modem-Manager, die Plug-ins und die Protokolle.</translation>
     </message>
+    <message>
+        <source>Only if newer</source>
+        <translation>Nur wenn neuer</translation>
+    </message>
+    <message>
+        <source>Leave a module whose firmware is as new as the chosen file&apos;s, or newer, as it is.</source>
+        <translation>Ein Modul, dessen Firmware so neu wie die der gewählten Datei oder neuer ist, bleibt, wie es ist.</translation>
+    </message>
+    <message>
+        <source>Expected SHA-256</source>
+        <translation>Erwartete SHA-256</translation>
+    </message>
+    <message>
+        <source>Write only a file with this SHA-256.</source>
+        <translation>Nur eine Datei mit dieser SHA-256 schreiben.</translation>
+    </message>
+    <message>
+        <source>Only a file with the SHA-256 %1 is written.</source>
+        <translation>Nur eine Datei mit der SHA-256 %1 wird geschrieben.</translation>
+    </message>
+    <message>
+        <source>The SHA-256 of the file to write (empty: any file):</source>
+        <translation>Die SHA-256 der zu schreibenden Datei (leer: jede Datei):</translation>
+    </message>
 </context>
 <context>
     <name>LinkKindRules</name>
@@ -561,6 +585,14 @@ li.checked::marker { content: &quot;±2&quot;; }
     <message>
         <source>Implausible flash base address: %1 for %2 bytes</source>
         <translation>Unplausible Flash-Basisadresse: %1 für %2 Bytes</translation>
+    </message>
+    <message>
+        <source>The module&apos;s firmware %1 is not older than the file&apos;s %2: not written (only if newer).</source>
+        <translation>Die Firmware %1 des Moduls ist nicht älter als die der Datei, %2: nicht geschrieben (nur wenn neuer).</translation>
+    </message>
+    <message>
+        <source>The file&apos;s SHA-256 %1 is not the one expected, %2: not written.</source>
+        <translation>Die SHA-256 %1 der Datei ist nicht die erwartete, %2: nicht geschrieben.</translation>
     </message>
 </context>
 </TS>

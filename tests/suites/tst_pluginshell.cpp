@@ -84,6 +84,7 @@ private slots:
     void displayFieldsShowTheirWidestValue();
     void enterInFileNamePressesNoButton();
     void hostWindowShowsVersionsAndFirstStep();
+    void hostWindowTellsContainersIfChanged_data();
     void hostWindowTellsContainersIfChanged();
     void finishedDetachesAndNextInitReloadsOnce();
 
@@ -239,21 +240,46 @@ void TestPluginShell::hostWindowShowsVersionsAndFirstStep()
     QCOMPARE(modules->topLevelItem(0)->text(versionColumn), QStringLiteral("1234B102"));
 }
 
-// "Only if changed" is off until chosen, and reaches the containers shown before and after the choice.
+void TestPluginShell::hostWindowTellsContainersIfChanged_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("property");
+    QTest::addColumn<QVariant>("chosenValue"); // what the property holds once chosen (a hash as typed, upper case)
+    QTest::newRow("only if changed") << "ifChangedAction" << HostMessages::IfChangedProperty << QVariant(true);
+    QTest::newRow("only if newer") << "ifNewerAction" << HostMessages::IfNewerProperty << QVariant(true);
+    QTest::newRow("expected SHA-256") << "sha256Action" << HostMessages::ExpectedSha256Property << QVariant(QStringLiteral("AB12"));
+}
+
+// Each choice is off until chosen, and reaches the containers shown before and after the choice.
 void TestPluginShell::hostWindowTellsContainersIfChanged()
 {
+    QFETCH(QString, action);
+    QFETCH(QString, property);
+    QFETCH(QVariant, chosenValue);
     HostedPlugin hosted;
-    auto* choice = hosted.host.findChild<QAction*>(QStringLiteral("ifChangedAction"));
+    auto* choice = hosted.host.findChild<QAction*>(action);
     QVERIFY(choice && choice->isCheckable());
-    const auto chosen = [](QObject* container) { return container->property(HostMessages::IfChangedProperty).toBool(); };
-    QVERIFY(!chosen(hosted.plugin));
-    choice->trigger();
-    QVERIFY(chosen(hosted.plugin));
+    const bool hash = chosenValue.type() == QVariant::String;
+    const QVariant off = hash ? QVariant(QString()) : QVariant(false);
+    const QVariant on = hash ? QVariant(chosenValue.toString().toLower()) : chosenValue;
+    const auto chosen = [&property](QObject* container) { return container->property(qPrintable(property)); };
+    QCOMPARE(chosen(hosted.plugin), off);
+    const auto choose = [&](bool choosing) {
+        if (hash)
+            hosted.host.setExpectedSha256(choosing ? chosenValue.toString() : QString());
+        else
+            choice->trigger();
+    };
+    choose(true);
+    QCOMPARE(chosen(hosted.plugin), on);
+    QCOMPARE(choice->isChecked(), true);
     auto* later = new FirmwareUpdate;
     hosted.host.openContainer(later);
-    QVERIFY(chosen(later));
-    choice->trigger();
-    QVERIFY(!chosen(hosted.plugin) && !chosen(later));
+    QCOMPARE(chosen(later), on);
+    choose(false);
+    QCOMPARE(chosen(hosted.plugin), off);
+    QCOMPARE(chosen(later), off);
+    QCOMPARE(choice->isChecked(), false);
 }
 
 void TestPluginShell::finishedDetachesAndNextInitReloadsOnce()

@@ -452,6 +452,10 @@ void TestTool::speaksGerman_data()
     // Only the whole text is a pattern's: a longer one is not cut to fit.
     QTest::newRow("pattern inside a longer text") << "Erasing... again" << "Erasing... again" << progress;
     QTest::newRow("unknown text") << "Port gone" << "Port gone" << progress;
+    // The host's guards, said in the tool's words.
+    QTest::newRow("only if newer") << "The module's firmware 1234V102 is not older than the file's 1234V102: not written (only if newer)."
+                                   << "Die Firmware 1234V102 des Moduls ist nicht älter als die der Datei, 1234V102: nicht geschrieben (nur wenn neuer)."
+                                   << progress;
     // A version is the module's own; only the word for none read back is translated.
     QTest::newRow("no version read back") << "Error" << "Fehler" << "leActualFirmware";
     QTest::newRow("version read back") << "1234V102" << "1234V102" << "leActualFirmware";
