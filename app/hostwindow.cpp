@@ -85,12 +85,14 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
                                "in the bootloader, and it is restarted without an erase."));
     m_ifChanged->setCheckable(true);
     connect(m_ifChanged, &QAction::toggled, this, &HostWindow::applyChoicesToShown);
-    m_ifNewer = tools->addAction(tr("Only if newer"));
+    // The guards are settings of the updates rather than tools: a menu of their own.
+    QMenu* settings = menuBar()->addMenu(tr("&Settings"));
+    m_ifNewer = settings->addAction(tr("Only if newer"));
     m_ifNewer->setObjectName(QStringLiteral("ifNewerAction"));
     m_ifNewer->setToolTip(tr("Leave a module whose firmware is as new as the chosen file's, or newer, as it is."));
     m_ifNewer->setCheckable(true);
     connect(m_ifNewer, &QAction::toggled, this, &HostWindow::applyChoicesToShown);
-    m_expectedSha256 = tools->addAction(tr("Expected SHA-256"));
+    m_expectedSha256 = settings->addAction(tr("Expected SHA-256..."));
     m_expectedSha256->setObjectName(QStringLiteral("sha256Action"));
     m_expectedSha256->setToolTip(tr("Write only a file with this SHA-256."));
     m_expectedSha256->setCheckable(true);

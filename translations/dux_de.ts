@@ -299,6 +299,14 @@ li.checked::marker { content: &quot;±2&quot;; }
         <source>The SHA-256 of the file to write (empty: any file):</source>
         <translation>Die SHA-256 der zu schreibenden Datei (leer: jede Datei):</translation>
     </message>
+    <message>
+        <source>&amp;Settings</source>
+        <translation>&amp;Einstellungen</translation>
+    </message>
+    <message>
+        <source>Expected SHA-256...</source>
+        <translation>Erwartete SHA-256...</translation>
+    </message>
 </context>
 <context>
     <name>LinkKindRules</name>
