@@ -378,6 +378,9 @@ void UpdateRun::updateEnded(ModuleUpdate* update, const UpdateResult& result)
         // other module's update, until its worker had left.
         ModuleUpdate* ended = at->release();
         ended->setParent(this);
+        // A window whose update did not end updated stays for its history, until the user closes it.
+        if (m_options.wantsWindow() && result.outcome != UpdateResult::Outcome::Updated)
+            ended->keepWindowOpen();
         QTimer::singleShot(TimeScale::scaledMs(FirmwareUpdaterThread::LeavesAfterCompletionMs + LeaveSlackMs), ended,
                            &QObject::deleteLater);
         m_running.erase(at);

@@ -4,6 +4,14 @@
 #include "firmwareupdaterthread.h"
 #include "hostmessages.h"
 #include "hostwindow.h"
+#include "firmwarebuilder.h"
+#include "firmwarefilecheck.h"
+#include "peripherymanager.h"
+#include "portlistfile.h"
+#include "runrecorder.h"
+#include "runteller.h"
+#include "timescale.h"
+#include "updaterun.h"
 #include "modulediscovery.h"
 #include "pluginhandler.h"
 
@@ -17,6 +25,8 @@
 #include <QPluginLoader>
 #include <QPointer>
 #include <QPushButton>
+#include <QTextEdit>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionFrame>
@@ -39,6 +49,10 @@ FakeHost::ModuleSetup moduleOn(const QString& port, const QString& version = QSt
 
 // The smallest window the user can make of the host's: the form at its minimum size.
 constexpr int SmallWindowSide = 420;
+// An update against dux-sim, unscaled (the entry waits 5 s), ends well within this.
+constexpr int UpdateWindowTimeoutMs = 60000;
+// After an ended update's worker has left, its instance is deleted within this.
+constexpr int InstanceGoneMs = 500;
 // QLineEdit keeps this many pixels free on either side of its text.
 constexpr int LineEditTextMargin = 2;
 
@@ -87,6 +101,8 @@ private slots:
     void hostWindowTellsContainersIfChanged_data();
     void hostWindowTellsContainersIfChanged();
     void finishedDetachesAndNextInitReloadsOnce();
+    void updateWindowAfterTheUpdate_data();
+    void updateWindowAfterTheUpdate();
 
 private:
     QTemporaryDir m_home;
@@ -311,6 +327,67 @@ void TestPluginShell::finishedDetachesAndNextInitReloadsOnce()
     QCOMPARE(modules->count(), 2);
     QCOMPARE(selections.count(), 2);
     plugin.setParent(nullptr);
+}
+
+void TestPluginShell::updateWindowAfterTheUpdate_data()
+{
+    QTest::addColumn<QStringList>("simulator");
+    QTest::addColumn<bool>("staysOpen");
+    QTest::newRow("updated: the window goes") << QStringList() << false;
+    QTest::newRow("failed: the window stays until the user closes it")
+        << QStringList{QStringLiteral("--fault"), QStringLiteral("error-status@write:*")} << true;
+}
+
+// dux-host with a window and --file, against dux-sim: the update window of an update that did not end
+// updated stays for its history; closed, it goes with its instance.
+void TestPluginShell::updateWindowAfterTheUpdate()
+{
+    QFETCH(QStringList, simulator);
+    QFETCH(bool, staysOpen);
+    QTemporaryDir work;
+    const QString portList = work.filePath(QStringLiteral("ports"));
+    const QString firmware = FirmwareBuilder::writeFile(work.filePath(QStringLiteral("fw.hex")), FirmwareBuilder::firmwareHex("1234V201"));
+    QProcess module;
+    module.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("dux-sim")),
+                 QStringList{QStringLiteral("--port-file"), portList, QStringLiteral("--exit-with-parent"),
+                             QStringLiteral("--flash-base"), QString::number(FirmwareBuilder::FlashBase)}
+                     + simulator);
+    QVERIFY(module.waitForStarted(UpdateWindowTimeoutMs));
+    QTRY_VERIFY_WITH_TIMEOUT(!PortListFile::read(portList).isEmpty(), UpdateWindowTimeoutMs);
+    PluginHandler handler;
+    ModuleDiscovery discovery(&handler);
+    discovery.setProbeAddresses({1});
+    discovery.start();
+    PeripheryManager::instance()->setPortSource([portList] { return PortListFile::read(portList); });
+    PeripheryManager::instance()->checkActualUSBDevices(false);
+    QTRY_VERIFY_WITH_TIMEOUT(!handler.getModulePluginKeys(true).isEmpty(), UpdateWindowTimeoutMs);
+    FirmwareUpdate factory;
+    HostWindow window(&handler, &discovery, {});
+    HostOptions options;
+    options.fileName = firmware;
+    options.verbosity = HostOptions::Verbosity::Quiet;
+    const FirmwareFileCheck file = FirmwareFileCheck::of(firmware);
+    RunTeller teller(options, file.identifier);
+    RunRecorder records(file.programSize);
+    UpdateRun run(options, {&factory, &handler, &discovery, &window, &records}, file.identifier, file.programSize, &teller);
+    QSignalSpy finished(&run, &UpdateRun::finished);
+    run.start();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, UpdateWindowTimeoutMs);
+    QCOMPARE(finished.first().first().toInt(), staysOpen ? 1 : 0);
+    // An ended update's instance goes once its worker has left; a window left to the user stays.
+    QTest::qWait(TimeScale::scaledMs(FirmwareUpdaterThread::LeavesAfterCompletionMs) + InstanceGoneMs);
+    const QList<QDialog*> windows = window.findChildren<QDialog*>();
+    QCOMPARE(windows.size(), staysOpen ? 1 : 0);
+    if (staysOpen) {
+        const QPointer<QDialog> shown = windows.first();
+        QVERIFY(shown->isVisible());
+        QVERIFY(shown->findChild<QTextEdit*>(QStringLiteral("teHistory"))->toPlainText().contains(QStringLiteral("Programming error (1)")));
+        QPointer<QObject> instance = shown->findChild<FirmwareUpdate*>();
+        QVERIFY(instance);
+        shown->close();
+        QTRY_VERIFY(shown.isNull() && instance.isNull());
+    }
+    PeripheryManager::instance()->setPortSource(nullptr);
 }
 
 QTEST_MAIN(TestPluginShell)
