@@ -15,6 +15,7 @@
 #include "timescale.h"
 #include "updatesummary.h"
 #include "versionorder.h"
+#include "versiontext.h"
 #include "bootloadercommands.h"
 #include "commandhandlerinterface.h"
 
@@ -360,8 +361,13 @@ void UpdateRun::updateEnded(ModuleUpdate* update, const UpdateResult& result)
     ended.timeoutSeconds = m_options.timeoutSeconds;
     // The state is told as the module states it, not as the phase would leave it: a late restart, a
     // lost reply or a junk answer may have put it elsewhere.
-    if ((ended.failed() || ended.outcome == UpdateResult::Outcome::Interrupted) && !ended.phase.isEmpty())
-        ended.moduleState = UpdateResult::moduleStateAfter(ended.phase, askVersion(*m_host.handler, ended.moduleKey));
+    if ((ended.failed() || ended.outcome == UpdateResult::Outcome::Interrupted) && !ended.phase.isEmpty()) {
+        const QString answer = askVersion(*m_host.handler, ended.moduleKey);
+        ended.moduleState = UpdateResult::moduleStateAfter(ended.phase, answer);
+        // The host's lists follow what the module runs now: its bootloader, not the firmware it ran.
+        if (VersionText::modeOf(answer) == VersionText::Mode::Bootloader)
+            m_host.handler->noteModuleVersion(ended.moduleKey, answer);
+    }
     // The wait for the answer let the run's end come first, which told this update as cut short.
     if (m_finished)
         return;

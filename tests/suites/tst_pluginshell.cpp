@@ -31,6 +31,7 @@
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
@@ -332,10 +333,16 @@ void TestPluginShell::finishedDetachesAndNextInitReloadsOnce()
 void TestPluginShell::updateWindowAfterTheUpdate_data()
 {
     QTest::addColumn<QStringList>("simulator");
-    QTest::addColumn<bool>("staysOpen");
-    QTest::newRow("updated: the window goes") << QStringList() << false;
+    // Interrupted (as by Ctrl-C) this long after the start, within the entry's wait; 0: not.
+    QTest::addColumn<int>("interruptAfterMs");
+    QTest::addColumn<int>("exitCode");
+    // What the host's list shows of the module after the run; empty: not looked at.
+    QTest::addColumn<QString>("listed");
+    QTest::newRow("updated: the window goes") << QStringList() << 0 << 0 << "";
     QTest::newRow("failed: the window stays until the user closes it")
-        << QStringList{QStringLiteral("--fault"), QStringLiteral("error-status@write:*")} << true;
+        << QStringList{QStringLiteral("--fault"), QStringLiteral("error-status@write:*")} << 0 << 1 << "1234B101";
+    // The tool never heard the bootloader: the run's own question tells the list.
+    QTest::newRow("cancelled in the entry: the list shows the bootloader") << QStringList() << 1500 << 3 << "1234B101";
 }
 
 // dux-host with a window and --file, against dux-sim: the update window of an update that did not end
@@ -343,7 +350,10 @@ void TestPluginShell::updateWindowAfterTheUpdate_data()
 void TestPluginShell::updateWindowAfterTheUpdate()
 {
     QFETCH(QStringList, simulator);
-    QFETCH(bool, staysOpen);
+    QFETCH(int, interruptAfterMs);
+    QFETCH(int, exitCode);
+    QFETCH(QString, listed);
+    const bool staysOpen = exitCode != 0;
     QTemporaryDir work;
     const QString portList = work.filePath(QStringLiteral("ports"));
     const QString firmware = FirmwareBuilder::writeFile(work.filePath(QStringLiteral("fw.hex")), FirmwareBuilder::firmwareHex("1234V201"));
@@ -372,8 +382,13 @@ void TestPluginShell::updateWindowAfterTheUpdate()
     UpdateRun run(options, {&factory, &handler, &discovery, &window, &records}, file.identifier, file.programSize, &teller);
     QSignalSpy finished(&run, &UpdateRun::finished);
     run.start();
+    if (interruptAfterMs > 0)
+        QTimer::singleShot(interruptAfterMs, &run, &UpdateRun::interrupt);
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, UpdateWindowTimeoutMs);
-    QCOMPARE(finished.first().first().toInt(), staysOpen ? 1 : 0);
+    QCOMPARE(finished.first().first().toInt(), exitCode);
+    const QString key = handler.getModulePluginKeys(true).value(0);
+    if (!listed.isEmpty())
+        QCOMPARE(handler.getModulePlugin(key)->firmwareVersion(), listed);
     // An ended update's instance goes once its worker has left; a window left to the user stays.
     QTest::qWait(TimeScale::scaledMs(FirmwareUpdaterThread::LeavesAfterCompletionMs) + InstanceGoneMs);
     const QList<QDialog*> windows = window.findChildren<QDialog*>();
@@ -381,7 +396,7 @@ void TestPluginShell::updateWindowAfterTheUpdate()
     if (staysOpen) {
         const QPointer<QDialog> shown = windows.first();
         QVERIFY(shown->isVisible());
-        QVERIFY(shown->findChild<QTextEdit*>(QStringLiteral("teHistory"))->toPlainText().contains(QStringLiteral("Programming error (1)")));
+        QVERIFY(shown->findChild<QTextEdit*>(QStringLiteral("teHistory"))->toPlainText().contains(QStringLiteral("Module state: in its bootloader")));
         QPointer<QObject> instance = shown->findChild<FirmwareUpdate*>();
         QVERIFY(instance);
         shown->close();
