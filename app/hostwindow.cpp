@@ -153,29 +153,28 @@ QDialog* HostWindow::openContainer(ContainerInterface* container)
 
 QDialog* HostWindow::openRecords()
 {
-    auto* window = new QDialog(this);
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setWindowTitle(tr("Records"));
-    window->resize(RecordsWidth, RecordsHeight);
-    auto* layout = new QVBoxLayout(window);
-    layout->addWidget(new RecordsView(RecordKeeper::configuredLocation(), window));
-    window->show();
-    return window;
+    return openPanel(tr("Records"), QSize(RecordsWidth, RecordsHeight),
+                     new RecordsView(RecordKeeper::configuredLocation()));
 }
 
 QDialog* HostWindow::openDoctor()
 {
-    auto* window = new QDialog(this);
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setWindowTitle(tr("Check this computer"));
-    window->resize(DoctorWidth, DoctorHeight);
-    auto* report = new QPlainTextEdit(window);
+    auto* report = new QPlainTextEdit;
     report->setObjectName(QStringLiteral("doctorReport"));
     report->setReadOnly(true);
     report->setPlainText(Doctor::report(
         Doctor(Doctor::Machine(), m_pluginFolder, RecordKeeper::configuredLocation()).examine()));
+    return openPanel(tr("Check this computer"), QSize(DoctorWidth, DoctorHeight), report);
+}
+
+QDialog* HostWindow::openPanel(const QString& title, const QSize& size, QWidget* content)
+{
+    auto* window = new QDialog(this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowTitle(title);
+    window->resize(size);
     auto* layout = new QVBoxLayout(window);
-    layout->addWidget(report);
+    layout->addWidget(content);
     window->show();
     return window;
 }

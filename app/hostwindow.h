@@ -10,6 +10,7 @@ class PluginHandler;
 class QDialog;
 class QAction;
 class QLabel;
+class QSize;
 class QTreeWidget;
 
 // The host's main window: the modules found on the links with their firmware versions, a hint of what
@@ -48,6 +49,8 @@ private slots:
 
 private:
     void refreshModules();
+    // Shows `content` in a window of its own, deleted when it closes.
+    QDialog* openPanel(const QString& title, const QSize& size, QWidget* content);
     void readVersionAfterUpdate(const QString& moduleKey);
     // Sets the host's choices on `container` (dynamic properties the tool reads as each update starts).
     void applyChoices(QObject* container) const;

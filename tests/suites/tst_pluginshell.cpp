@@ -3,7 +3,10 @@
 #include "firmwareupdate.h"
 #include "firmwareupdaterthread.h"
 #include "hostmessages.h"
+#include "doctor.h"
 #include "hostwindow.h"
+#include "installlayout.h"
+#include "recordkeeper.h"
 #include "firmwarebuilder.h"
 #include "firmwarefilecheck.h"
 #include "peripherymanager.h"
@@ -23,6 +26,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPluginLoader>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTextEdit>
@@ -99,6 +103,7 @@ private slots:
     void displayFieldsShowTheirWidestValue();
     void enterInFileNamePressesNoButton();
     void hostWindowShowsVersionsAndFirstStep();
+    void hostWindowChecksTheComputer();
     void hostWindowTellsContainersIfChanged_data();
     void hostWindowTellsContainersIfChanged();
     void finishedDetachesAndNextInitReloadsOnce();
@@ -255,6 +260,20 @@ void TestPluginShell::hostWindowShowsVersionsAndFirstStep()
     const QString first = modules->topLevelItem(0)->text(0);
     fakeHost.pluginHandler()->noteModuleVersion(first, QStringLiteral("1234B102"));
     QCOMPARE(modules->topLevelItem(0)->text(versionColumn), QStringLiteral("1234B102"));
+}
+
+// Help > "Check this computer" shows what dux-host --doctor prints for this computer.
+void TestPluginShell::hostWindowChecksTheComputer()
+{
+    HostedPlugin hosted;
+    auto* check = hosted.host.findChild<QAction*>(QStringLiteral("doctorAction"));
+    QVERIFY(check);
+    check->trigger();
+    auto* report = hosted.host.findChild<QPlainTextEdit*>(QStringLiteral("doctorReport"));
+    QVERIFY(report && report->window()->isVisible());
+    const QString expected = Doctor::report(
+        Doctor(Doctor::Machine(), InstallLayout::pluginFolder(), RecordKeeper::configuredLocation()).examine());
+    QCOMPARE(report->toPlainText().trimmed(), expected.trimmed());
 }
 
 void TestPluginShell::hostWindowTellsContainersIfChanged_data()
