@@ -7,6 +7,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 namespace {
 
@@ -14,6 +15,7 @@ constexpr const char* ProgramName = "dux-host";
 constexpr const char* DefaultAddresses = "1,2,3,4";
 constexpr int MaxAddress = 255;
 constexpr int MaxPercent = 100;
+constexpr int MaxRetries = 100;
 
 constexpr const char* Description =
     "Finds DUXL modules on serial links and shows the container plug-ins of its plug-in folder.\n"
@@ -22,16 +24,17 @@ constexpr const char* Description =
 
 constexpr const char* Epilogue =
     "\nExit status (of several modules the worst counts: 3, then 1, then 2):\n"
-    "  0  updated, or nothing to do (--list, --dry-run, --help, --version; --watch: none failed)\n"
-    "  1  an update failed or timed out\n"
+    "  0  updated or skipped, or nothing to do (--list, --dry-run, --help, --version; --watch: none failed);\n"
+    "     --doctor: all is well\n"
+    "  1  an update failed or timed out; --doctor: findings\n"
     "  2  nothing was attempted because of the input or the search (usage, file, port file, no module, an\n"
     "     unknown module, a module type that does not suit the file, no display, no plug-in)\n"
     "  3  interrupted (SIGINT or SIGTERM)\n"
     "\nEnvironment:\n"
     "  DUX_HOME  the host's home folder, holding the settings (dux.ini); the firmware pool is the folder\n"
     "            Firmware beside it. Default: ~/.local/share/dux/home.\n"
-    "  DUX_RECORDS  where the records of the updates go, as --records (default: the setting records/location,\n"
-    "            else records.sqlite beside the settings).\n"
+    "  DUX_RECORDS  where the records of the updates go, as --records (default: the setting\n"
+    "               records/location, else records.sqlite beside the settings).\n"
     "  DUX_CAPTURE  where the bytes on the links go, as --capture.\n";
 
 // The command line's options, in the order --help lists them.
@@ -108,8 +111,8 @@ struct OptionTable
                                             "one on its port has answered."),
                              QStringLiteral("ms"), QString::number(ModuleDiscovery::DefaultProbeTimeoutMs)};
     QCommandLineOption window{QStringLiteral("window"),
-                              QStringLiteral("The most flash words kept in flight while writing (1: one at a time, "
-                                             "and the module is not asked). Default: what the module takes."),
+                              QStringLiteral("The most flash words kept in flight while writing, at most what the "
+                                             "module takes (1: one at a time, and the module is not asked)."),
                               QStringLiteral("n"), QString::number(CommandHandlerInterface::MaxWindow)};
     QCommandLineOption poll{QStringLiteral("poll-ms"), QStringLiteral("How often the ports are listed."),
                             QStringLiteral("ms"), QString::number(HostOptions::DefaultPollMs)};
@@ -154,6 +157,23 @@ struct OptionTable
     QCommandLineOption jsonProgress{QStringLiteral("json-progress"),
                                     QStringLiteral("With --json: also a JSON line as each update reaches a phase or "
                                                    "moves on by a percent (phase, percent, ETA).")};
+    // The bench's checks and guards.
+    QCommandLineOption doctor{QStringLiteral("doctor"),
+                              QStringLiteral("Check this computer for what keeps an update from starting (port "
+                                             "access, the udev rule, latency timers, ports held by other programs, a "
+                                             "modem manager, the plug-ins, the records) and print the command that "
+                                             "fixes each finding, then end.")};
+    QCommandLineOption ifNewer{QStringLiteral("if-newer"),
+                               QStringLiteral("Update only a module whose firmware is older than the file's (the "
+                                              "version order of docs/protocol.md); any other is not started (exit 2).")};
+    QCommandLineOption sha256{QStringLiteral("sha256"),
+                              QStringLiteral("The file's expected SHA-256 (64 hexadecimal digits): a file whose hash "
+                                             "differs is turned away before any module is touched."),
+                              QStringLiteral("hex")};
+    QCommandLineOption retries{QStringLiteral("retries"),
+                               QStringLiteral("Update a module whose update failed again, up to this many times; each "
+                                              "attempt is recorded."),
+                               QStringLiteral("n"), QStringLiteral("0")};
     QCommandLineOption screenshotAt{QStringLiteral("screenshot-at"),
                                     QStringLiteral("Percent of the write at which the picture is taken."),
                                     QStringLiteral("percent"), QString::number(HostOptions::DefaultScreenshotPercent)};
@@ -168,7 +188,7 @@ struct OptionTable
         CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, ifChanged, verify, readBack, range, list, dryRun, timeout, json, verbose, quiet, port, usbPort,
                             portFile, baud, addresses, probe, window, poll, plugins, simulate, exitWhenDone, screenshot,
                             screenshotAt, records, history, summary, csv, firmware, result, station, since,
-                            capture, recordsInit, jsonProgress});
+                            capture, recordsInit, jsonProgress, doctor, ifNewer, sha256, retries});
         parser->addPositionalArgument(QStringLiteral("dux-sim options"),
                                       QStringLiteral("Options for dux-sim, after --, with --simulate."),
                                       QStringLiteral("[-- dux-sim options]"));
@@ -331,6 +351,17 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
                                                       : qEnvironmentVariable(CaptureVariable);
     options.recordsInit = parser.isSet(table.recordsInit);
     options.jsonProgress = parser.isSet(table.jsonProgress);
+    options.doctor = parser.isSet(table.doctor);
+    if (options.doctor)
+        return parsed;
+    options.ifNewer = parser.isSet(table.ifNewer);
+    options.sha256 = parser.value(table.sha256).toLower();
+    if (!readNumber(parser, table.retries, 0, MaxRetries, &options.retries, &error))
+        return parsed;
+    if (parser.isSet(table.sha256) && !QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(options.sha256).hasMatch()) {
+        error = QStringLiteral("--sha256 takes 64 hexadecimal digits, not \"%1\"").arg(parser.value(table.sha256));
+        return parsed;
+    }
     if (!readHistoryOptions(parser, table, &options, &error) || options.history)
         return parsed;
 
@@ -343,7 +374,7 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     else if ((options.headless || options.dryRun) && options.fileName.isEmpty())
         error = options.headless ? QStringLiteral("--headless needs --file") : QStringLiteral("--dry-run needs --file");
     else if (options.json && options.wantsWindow())
-        error = QStringLiteral("--json needs --headless, --list or --dry-run");
+        error = QStringLiteral("--json needs --headless, --list, --dry-run or --history");
     else if ((options.updatesSeveral() || options.watch) && options.wantsWindow())
         error = QStringLiteral("--all, --watch and more than one --module need --headless");
     else if (options.allModules + options.watch + !options.moduleKeys.isEmpty() > 1)

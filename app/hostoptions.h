@@ -80,6 +80,14 @@ struct HostOptions
     QString resultFilter;
     QString stationFilter;
     QDateTime since;
+    // The bench's checks and guards.
+    bool doctor = false;
+    // --if-newer: a module whose firmware is not older than the file's is not started.
+    bool ifNewer = false;
+    // --sha256: the file's expected hash, lower case; empty: not checked.
+    QString sha256;
+    // --retries: how often a failed update is tried again.
+    int retries = 0;
 
     // The options of `arguments` (the program name first); on a usage error `error` names it.
     struct Parsed;

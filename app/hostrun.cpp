@@ -18,6 +18,7 @@
 #include "pluginsettings.h"
 #include "portlistfile.h"
 #include "runrecorder.h"
+#include "recordwriter.h"
 #include "runteller.h"
 #include "serialportdescription.h"
 #include "serialcommandhandler.h"
@@ -141,6 +142,9 @@ int HostRun::exec()
             Console::err() << "dux-host: warning: " << file.warning << Qt::endl;
         if (!file.problem.isEmpty())
             return refuse(file.problem);
+        const QString sha256 = m_options.sha256.isEmpty() ? QString() : RecordWriter::fileSha256(m_options.fileName);
+        if (sha256 != m_options.sha256)
+            return refuse(QStringLiteral("%1 has the SHA-256 %2, not %3 (--sha256)").arg(m_options.fileName, sha256, m_options.sha256));
     }
     // A port list that is not there would only make the search wait for its time-out.
     for (const QString& portFile : qAsConst(m_options.portFiles)) {
@@ -159,6 +163,9 @@ int HostRun::exec()
     m_window->setWireCapture(&m_capture);
     m_window->setVerifyOnly(m_options.verify);
     m_window->setReadBack(!m_options.readBackFile.isEmpty(), m_options.readFirst, m_options.readEnd);
+    m_window->setIfNewer(m_options.ifNewer);
+    m_window->setExpectedSha256(m_options.sha256);
+    m_window->setPluginFolder(m_pluginFolder);
     if (m_options.fileName.isEmpty()) {
         m_window->show();
         m_app->exec();
@@ -205,8 +212,9 @@ int HostRun::runUpdate(ContainerInterface* updater, const QString& fileIdentifie
         m_window->show();
     shareEventLoop();
     m_teller = std::make_unique<RunTeller>(m_options, fileIdentifier);
+    m_teller->setLineWriteMs(UpdateRun::lineWriteMs(fileBytes, m_discovery->dataRate()));
     m_records.setFileBytes(fileBytes);
-    const UpdateRun::Host host{updater, m_handler.get(), m_discovery.get(), m_window.get(), &m_records};
+    const UpdateRun::Host host{updater, m_handler.get(), m_discovery.get(), m_window.get(), &m_records, m_clock.elapsed()};
     m_run = std::make_unique<UpdateRun>(m_options, host, fileIdentifier, fileBytes, m_teller.get());
     connect(m_run.get(), &UpdateRun::finished, this, &HostRun::runFinished);
     if (m_run->hasDeadline())

@@ -1,9 +1,11 @@
 #include "hostwindow.h"
 
 #include "containerinterface.h"
+#include "doctor.h"
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
 #include "hostmessages.h"
+#include "installlayout.h"
 #include "modulediscovery.h"
 #include "pluginhandler.h"
 #include "recordkeeper.h"
@@ -16,7 +18,11 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QIcon>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QToolBar>
@@ -30,6 +36,8 @@ constexpr int ContainerWidth = 560;
 constexpr int ContainerHeight = 640;
 constexpr int RecordsWidth = 900;
 constexpr int RecordsHeight = 700;
+constexpr int DoctorWidth = 640;
+constexpr int DoctorHeight = 360;
 // The signal a container may have to report the end of an update, and its message for success.
 constexpr const char* OutcomeObjectName = "updateOutcome";
 constexpr const char* UpdateSucceededMessage = "true";
@@ -45,6 +53,9 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
     , m_ifChanged(nullptr)
     , m_capture(nullptr)
     , m_verify(nullptr)
+    , m_ifNewer(nullptr)
+    , m_expectedSha256(nullptr)
+    , m_pluginFolder(InstallLayout::pluginFolder())
 {
     setWindowTitle(tr("dux host"));
     resize(MainWidth, MainHeight);
@@ -97,6 +108,26 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
         else
             captureTo(path);
     });
+
+    // The guards are settings of the updates rather than tools: a menu of their own.
+    QMenu* settings = menuBar()->addMenu(tr("&Settings"));
+    m_ifNewer = settings->addAction(tr("Only if newer"));
+    m_ifNewer->setObjectName(QStringLiteral("ifNewerAction"));
+    m_ifNewer->setToolTip(tr("Leave a module whose firmware is as new as the chosen file's, or newer, as it is."));
+    m_ifNewer->setCheckable(true);
+    connect(m_ifNewer, &QAction::toggled, this, &HostWindow::applyChoicesToShown);
+    m_expectedSha256 = settings->addAction(tr("Expected SHA-256..."));
+    m_expectedSha256->setObjectName(QStringLiteral("sha256Action"));
+    m_expectedSha256->setToolTip(tr("Write only a file with this SHA-256."));
+    m_expectedSha256->setCheckable(true);
+    connect(m_expectedSha256, &QAction::triggered, this, &HostWindow::chooseExpectedSha256);
+
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    QAction* doctor = help->addAction(tr("Check this computer"));
+    doctor->setObjectName(QStringLiteral("doctorAction"));
+    doctor->setToolTip(tr("Look for what keeps an update from starting: port access, the udev rule, latency timers, "
+                          "ports held by other programs, a modem manager, the plug-ins and the records."));
+    connect(doctor, &QAction::triggered, this, &HostWindow::openDoctor);
 
     connect(handler, &PluginHandler::modulePluginAdded, this, &HostWindow::refreshModules);
     connect(handler, &PluginHandler::modulePluginRemoved, this, &HostWindow::refreshModules);
@@ -176,14 +207,35 @@ QDialog* HostWindow::openContainer(ContainerInterface* container)
 
 QDialog* HostWindow::openRecords()
 {
+    return openPanel(tr("Records"), QSize(RecordsWidth, RecordsHeight),
+                     new RecordsView(RecordKeeper::configuredLocation()));
+}
+
+QDialog* HostWindow::openDoctor()
+{
+    auto* report = new QPlainTextEdit;
+    report->setObjectName(QStringLiteral("doctorReport"));
+    report->setReadOnly(true);
+    report->setPlainText(Doctor::report(
+        Doctor(Doctor::Machine(), m_pluginFolder, RecordKeeper::configuredLocation()).examine()));
+    return openPanel(tr("Check this computer"), QSize(DoctorWidth, DoctorHeight), report);
+}
+
+QDialog* HostWindow::openPanel(const QString& title, const QSize& size, QWidget* content)
+{
     auto* window = new QDialog(this);
     window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setWindowTitle(tr("Records"));
-    window->resize(RecordsWidth, RecordsHeight);
+    window->setWindowTitle(title);
+    window->resize(size);
     auto* layout = new QVBoxLayout(window);
-    layout->addWidget(new RecordsView(RecordKeeper::configuredLocation(), window));
+    layout->addWidget(content);
     window->show();
     return window;
+}
+
+void HostWindow::setPluginFolder(const QString& folder)
+{
+    m_pluginFolder = folder;
 }
 
 void HostWindow::setIfChanged(bool on)
@@ -196,6 +248,29 @@ bool HostWindow::ifChanged() const
     return m_ifChanged->isChecked();
 }
 
+void HostWindow::setIfNewer(bool on)
+{
+    m_ifNewer->setChecked(on);
+}
+
+void HostWindow::setExpectedSha256(const QString& sha256)
+{
+    m_sha256 = sha256.trimmed().toLower();
+    m_expectedSha256->setChecked(!m_sha256.isEmpty());
+    m_expectedSha256->setToolTip(m_sha256.isEmpty() ? tr("Write only a file with this SHA-256.")
+                                                    : tr("Only a file with the SHA-256 %1 is written.").arg(m_sha256));
+    applyChoicesToShown();
+}
+
+void HostWindow::chooseExpectedSha256()
+{
+    bool ok = false;
+    const QString sha256 = QInputDialog::getText(this, tr("Expected SHA-256"),
+                                                 tr("The SHA-256 of the file to write (empty: any file):"),
+                                                 QLineEdit::Normal, m_sha256, &ok);
+    setExpectedSha256(ok ? sha256 : m_sha256);
+}
+
 QAction* HostWindow::addChoice(QToolBar* tools, QActionGroup* group, const QString& text, const char* name,
                               const QString& toolTip)
 {
@@ -204,12 +279,7 @@ QAction* HostWindow::addChoice(QToolBar* tools, QActionGroup* group, const QStri
     choice->setToolTip(toolTip);
     choice->setCheckable(true);
     group->addAction(choice);
-    connect(choice, &QAction::toggled, this, [this] {
-        // The containers shown sit in windows of this one; each update reads the choices as it starts.
-        const QList<ContainerInterface*> shown = findChildren<ContainerInterface*>();
-        for (ContainerInterface* container : shown)
-            applyChoices(container);
-    });
+    connect(choice, &QAction::toggled, this, &HostWindow::applyChoicesToShown);
     return choice;
 }
 
@@ -232,6 +302,16 @@ void HostWindow::applyChoices(QObject* container) const
     container->setProperty(HostMessages::ReadBackEndProperty, m_readEnd);
     container->setProperty(HostMessages::IfChangedProperty, m_ifChanged->isChecked());
     container->setProperty(HostMessages::VerifyOnlyProperty, m_verify->isChecked());
+    container->setProperty(HostMessages::IfNewerProperty, m_ifNewer->isChecked());
+    container->setProperty(HostMessages::ExpectedSha256Property, m_sha256);
+}
+
+void HostWindow::applyChoicesToShown() const
+{
+    // The containers shown sit in windows of this one; each update reads the choices as it starts.
+    const QList<ContainerInterface*> shown = findChildren<ContainerInterface*>();
+    for (ContainerInterface* container : shown)
+        applyChoices(container);
 }
 
 void HostWindow::outcomeFinished(const UpdateOutcome::Report& report)

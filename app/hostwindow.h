@@ -14,6 +14,7 @@ class QAction;
 class QActionGroup;
 class QLabel;
 class QToolBar;
+class QSize;
 class QTreeWidget;
 class WireCapture;
 
@@ -32,6 +33,10 @@ public:
     QDialog* openContainer(ContainerInterface* container);
     // Shows the records view in a window of its own, deleted when it closes.
     QDialog* openRecords();
+    // Runs the computer's check (Help menu) and shows its report in a window of its own, deleted when it closes.
+    QDialog* openDoctor();
+    // The plug-in folder the check looks at: the one the host loaded its plug-ins from.
+    void setPluginFolder(const QString& folder);
     // Whether updates first read the module's checksum and leave a module that already holds the file
     // as it is; off by default. Applies to the containers shown and to those opened later.
     void setIfChanged(bool on);
@@ -48,6 +53,12 @@ public:
     // Whether updates only read the module's flash back, from `first` up to `end` (-1: the module's
     // flash base, and the end its memory size states); dux-host's --read-back, not a choice of the window.
     void setReadBack(bool on, qint64 first, qint64 end);
+    // The guards: only a module whose firmware is older than the file's is updated; only a file with this
+    // SHA-256 (empty: any) is written. Applied like the choice above.
+    void setIfNewer(bool on);
+    void setExpectedSha256(const QString& sha256);
+    // Asks the user for the expected SHA-256 (tool bar); an empty answer drops the guard.
+    void chooseExpectedSha256();
 
 private slots:
     // A container's update ended: an updated module runs the version its plug-in read back. Taken from
@@ -56,14 +67,16 @@ private slots:
 
 private:
     void refreshModules();
-    void applyIfChanged(QObject* container) const;
     void showCaptureState();
+    // Shows `content` in a window of its own, deleted when it closes.
+    QDialog* openPanel(const QString& title, const QSize& size, QWidget* content);
     void readVersionAfterUpdate(const QString& moduleKey);
     // A checkable choice of the tool bar for every update, one of `group`.
     QAction* addChoice(QToolBar* tools, QActionGroup* group, const QString& text, const char* name,
                        const QString& toolTip);
-    // Tells the container the choices of the tool bar.
+    // Sets the host's choices on `container` (dynamic properties the tool reads as each update starts).
     void applyChoices(QObject* container) const;
+    void applyChoicesToShown() const;
 
     PluginHandler* m_handler;
     QLabel* m_hint;
@@ -75,6 +88,10 @@ private:
     bool m_readBack = false;
     qint64 m_readFirst = -1;
     qint64 m_readEnd = -1;
+    QAction* m_ifNewer;
+    QAction* m_expectedSha256;
+    QString m_sha256;
+    QString m_pluginFolder;
     // Versions read after an update; discovery's own are older for a module that kept its key.
     QHash<QString, QString> m_updatedVersions;
 };

@@ -25,6 +25,11 @@ QString InstallLayout::translationFolder()
     return besideProgram(DUX_TRANSLATIONS_FROM_BIN);
 }
 
+QString InstallLayout::udevRule()
+{
+    return besideProgram(DUX_UDEV_RULE_FROM_BIN);
+}
+
 void InstallLayout::loadTranslation(QCoreApplication* app)
 {
     auto* translator = new QTranslator(app);

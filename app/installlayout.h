@@ -9,6 +9,8 @@ class QString;
 namespace InstallLayout {
 QString pluginFolder();
 QString translationFolder();
+// Our udev rule for module ports, as installed (and copied into the build tree).
+QString udevRule();
 // Installs the catalogue of the user's language (LANGUAGE, LC_ALL, LC_MESSAGES or LANG), when there is one.
 void loadTranslation(QCoreApplication* app);
 }

@@ -3,6 +3,7 @@
 // through the "Firmware update" plug-in, also without a display (--headless).
 
 #include "console.h"
+#include "doctor.h"
 #include "history.h"
 #include "hosteventloop.h"
 #include "hostoptions.h"
@@ -82,6 +83,17 @@ int main(int argc, char* argv[])
     if (options.history) {
         QCoreApplication app(argc, argv);
         return refusedRecords(options) ? HostOptions::ExitUsage : History::run(options, Console::out(), Console::err());
+    }
+    if (options.doctor) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("dux-host"));
+        const QString plugins = options.pluginFolder.isEmpty() ? InstallLayout::pluginFolder() : options.pluginFolder;
+        const QVector<Doctor::Finding> findings =
+            Doctor(Doctor::Machine(), plugins, RecordKeeper::configuredLocation(options.recordsLocation),
+                   options.serialPorts + options.usbPorts)
+                .examine();
+        Console::out() << Doctor::report(findings);
+        return findings.isEmpty() ? HostOptions::ExitUpdated : HostOptions::ExitUpdateFailed;
     }
     // The plug-in's recorder reads where the records go from the environment, as from a user's DUX_RECORDS.
     if (!options.recordsLocation.isEmpty())

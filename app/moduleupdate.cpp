@@ -28,6 +28,7 @@ ModuleUpdate::ModuleUpdate(ContainerInterface* plugin, PluginHandler* handler, H
     const bool followNewModules = connection && LinkPolicy::forKind(connection->interfaceType()).followsPortChange();
     m_view = std::make_unique<ModuleView>(handler, moduleKey, followNewModules);
     auto* instance = qobject_cast<ContainerInterface*>(plugin->createInstance(moduleKey, m_view.get()));
+    m_instance = instance;
     m_window = window->openContainer(instance);
     m_window->setWindowTitle(QStringLiteral("%1 %2").arg(instance->name(), moduleKey));
     m_driver = std::make_unique<UpdateDriver>(instance, out);
@@ -104,6 +105,19 @@ UpdateResult ModuleUpdate::result() const
     sofar.phase = m_driver->phase();
     sofar.bytes = m_driver->bytesWritten();
     return sofar;
+}
+
+void ModuleUpdate::keepWindowOpen()
+{
+    if (!m_window || !m_instance)
+        return;
+    // Closed, the window hands its instance back (it detaches itself): then the instance goes, and
+    // after it its register.
+    ModuleView* view = m_view.release();
+    connect(m_instance, &QObject::destroyed, view, [view] { delete view; });
+    connect(m_window, &QDialog::finished, m_instance, &QObject::deleteLater);
+    m_window->setAttribute(Qt::WA_DeleteOnClose);
+    m_window.clear();
 }
 
 void ModuleUpdate::driverEnded(const UpdateResult& result)

@@ -46,6 +46,9 @@ public:
     QObject* recorder() const { return m_driver->recorder(); }
     // The module state so far, or how it ended.
     UpdateResult result() const;
+    // Leaves the instance's window to the user, who reads its history and closes it: it outlives this
+    // object, and the instance and its register go when the user closes it.
+    void keepWindowOpen();
 
 signals:
     void phaseChanged(const QString& phase);
@@ -62,6 +65,7 @@ private:
     // The instance's register: declared first, so that it outlives the instance.
     std::unique_ptr<ModuleView> m_view;
     QPointer<QDialog> m_window;
+    QPointer<QObject> m_instance;
     std::unique_ptr<UpdateDriver> m_driver;
     QTimer m_timeout;
     UpdateResult::Outcome m_cancelOutcome = UpdateResult::Outcome::Failed;

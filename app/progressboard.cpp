@@ -20,10 +20,12 @@ ProgressBoard::ProgressBoard(QTextStream* out, bool terminal, QObject* parent)
 
 ProgressBoard::~ProgressBoard() = default;
 
-int ProgressBoard::addModule(const QString& key)
+int ProgressBoard::addModule(const QString& key, qint64 lineWriteMs)
 {
     m_keys.append(key);
     m_rows.push_back(std::make_unique<ProgressPrinter>(nullptr, true));
+    m_rows.back()->setLineWriteMs(lineWriteMs);
+    m_ended.push_back(false);
     m_rows.back()->start();
     redraw(true);
     return int(m_rows.size()) - 1;
@@ -52,6 +54,20 @@ void ProgressBoard::finish()
         redraw(true);
 }
 
+void ProgressBoard::clear()
+{
+    for (; m_drawnRows > 0; --m_drawnRows)
+        *m_out << LineUp << EraseLine;
+    *m_out << Qt::flush;
+}
+
+void ProgressBoard::endModule(int row)
+{
+    m_ended.at(size_t(row)) = true;
+    clear();
+    redraw(true);
+}
+
 void ProgressBoard::redraw(bool now)
 {
     if (!m_terminal || (!now && m_sinceRedraw.isValid() && m_sinceRedraw.elapsed() < RedrawIntervalMs))
@@ -61,9 +77,13 @@ void ProgressBoard::redraw(bool now)
         width = qMax(width, key.size());
     for (int i = 0; i < m_drawnRows; ++i)
         *m_out << LineUp;
-    for (size_t row = 0; row < m_rows.size(); ++row)
+    m_drawnRows = 0;
+    for (size_t row = 0; row < m_rows.size(); ++row) {
+        if (m_ended[row])
+            continue;
         *m_out << EraseLine << m_keys.at(int(row)).leftJustified(width) << "  " << m_rows[row]->statusLine() << '\n';
+        ++m_drawnRows;
+    }
     *m_out << Qt::flush;
-    m_drawnRows = int(m_rows.size());
     m_sinceRedraw.start();
 }

@@ -9,12 +9,14 @@
 
 namespace {
 constexpr const char* ProgressEvent = "progress";
+constexpr qint64 MsPerSecond = 1000;
 }
 
-ProgressEvents::ProgressEvents(QTextStream* out, const QString& moduleKey, QObject* parent)
+ProgressEvents::ProgressEvents(QTextStream* out, const QString& moduleKey, qint64 lineWriteMs, QObject* parent)
     : QObject(parent)
     , m_out(out)
     , m_moduleKey(moduleKey)
+    , m_lineWriteMs(lineWriteMs)
 {
     m_state.start();
 }
@@ -36,13 +38,12 @@ void ProgressEvents::progressed(qint64 bytesDone, qint64 bytesTotal)
 void ProgressEvents::tell()
 {
     m_toldPercent = ProgressPrinter::percentOf(m_state.phase(), m_state.done(), m_state.total());
-    const qint64 eta = ProgressPrinter::etaSeconds(m_state.phase(), m_state.done(), m_state.total(), m_state.elapsedMs(),
-                                                   m_state.writeStartMs());
+    const qint64 remainingMs = m_state.remainingMs(m_lineWriteMs);
     const QJsonObject event{{QStringLiteral("schema"), UpdateResult::JsonSchema},
                             {QStringLiteral("event"), QLatin1String(ProgressEvent)},
                             {QStringLiteral("module"), m_moduleKey},
                             {QStringLiteral("phase"), m_state.phase()},
                             {QStringLiteral("percent"), m_toldPercent},
-                            {QStringLiteral("etaSeconds"), eta < 0 ? QJsonValue() : QJsonValue(double(eta))}};
+                            {QStringLiteral("etaSeconds"), remainingMs < 0 ? QJsonValue() : QJsonValue(double(remainingMs / MsPerSecond))}};
     *m_out << QJsonDocument(event).toJson(QJsonDocument::Compact) << Qt::endl;
 }

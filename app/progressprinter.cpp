@@ -1,5 +1,6 @@
 #include "progressprinter.h"
 
+#include "updateeta.h"
 #include "updatephase.h"
 
 #include <QLocale>
@@ -17,11 +18,6 @@ constexpr const char* RewriteLine = "\r\x1b[K";
 constexpr qint64 RewriteIntervalMs = 200;
 // Without reports (the entry waits seconds for the module to restart) the clock on the line still moves.
 constexpr int TickMs = 1000;
-// The rate of the first flash words says little (the first reply waits for the page buffer): the time
-// still to go is shown once the write has run this long and this share of the bytes is out.
-constexpr qint64 EtaSettleMs = 1000;
-constexpr qint64 EtaSettlePercent = 5;
-constexpr qint64 Percent = 100;
 
 }
 
@@ -40,6 +36,11 @@ ProgressPrinter::ProgressPrinter(QTextStream* out, bool terminal, QObject* paren
 {
     m_tick.setInterval(TickMs);
     connect(&m_tick, &QTimer::timeout, this, &ProgressPrinter::rewriteLine);
+}
+
+void ProgressPrinter::setLineWriteMs(qint64 ms)
+{
+    m_lineWriteMs = ms;
 }
 
 void ProgressPrinter::start()
@@ -85,35 +86,26 @@ int ProgressPrinter::percentOf(const QString& phaseName, qint64 done, qint64 tot
 
 QString ProgressPrinter::statusLine() const
 {
-    return statusText(m_state.phase(), m_state.done(), m_state.total(), m_state.elapsedMs(), m_state.writeStartMs());
+    return statusText(m_state.phase(), m_state.done(), m_state.total(), m_state.elapsedMs(), m_state.phaseStartMs(),
+                      m_lineWriteMs);
 }
 
-QString ProgressPrinter::statusText(const QString& phase, qint64 done, qint64 total, qint64 elapsedMs, qint64 writeStartMs)
+QString ProgressPrinter::statusText(const QString& phase, qint64 done, qint64 total, qint64 elapsedMs, qint64 phaseStartMs,
+                                    qint64 lineWriteMs)
 {
     const QLocale numbers(QLocale::English, QLocale::UnitedStates);
     QString line = QStringLiteral("%1 %2% %3").arg(phase, -10).arg(percentOf(phase, done, total), 3).arg(clockText(elapsedMs));
     if (total > 0)
         line += QStringLiteral("  %1/%2 bytes").arg(numbers.toString(done), numbers.toString(total));
-    const qint64 writeMs = elapsedMs - writeStartMs;
-    if (phase != WritePhase || done <= 0 || writeMs <= 0)
+    const qint64 inPhaseMs = elapsedMs - phaseStartMs;
+    if (phase == WritePhase && done > 0 && inPhaseMs > 0)
+        line += QStringLiteral("  %1 KiB/s").arg(double(done) / inPhaseMs * MsPerSecond / BytesPerKiB, 0, 'f', 2);
+    const qint64 remainingMs = UpdateEta::remainingMs(phase, done, total, inPhaseMs, lineWriteMs);
+    if (remainingMs < 0)
         return line;
-    const double bytesPerMs = double(done) / writeMs;
-    line += QStringLiteral("  %1 KiB/s").arg(bytesPerMs * MsPerSecond / BytesPerKiB, 0, 'f', 2);
-    const qint64 eta = etaSeconds(phase, done, total, elapsedMs, writeStartMs);
-    if (eta < 0)
-        return line;
-    return line + QStringLiteral("  ETA %1:%2").arg(eta / SecondsPerMinute).arg(eta % SecondsPerMinute, 2, 10, QLatin1Char('0'));
+    const qint64 etaSeconds = remainingMs / MsPerSecond;
+    return line + QStringLiteral("  ETA %1:%2").arg(etaSeconds / SecondsPerMinute).arg(etaSeconds % SecondsPerMinute, 2, 10, QLatin1Char('0'));
 }
-
-qint64 ProgressPrinter::etaSeconds(const QString& phase, qint64 done, qint64 total, qint64 elapsedMs, qint64 writeStartMs)
-{
-    const qint64 writeMs = elapsedMs - writeStartMs;
-    if (phase != WritePhase || done <= 0 || writeMs < EtaSettleMs || done * Percent < total * EtaSettlePercent)
-        return -1;
-    const double bytesPerMs = double(done) / writeMs;
-    return qint64((total - done) / bytesPerMs) / MsPerSecond;
-}
-
 
 void ProgressPrinter::rewriteLine()
 {

@@ -17,6 +17,8 @@ public:
     // With `out` null nothing is printed: the owner shows statusLine() where it wants.
     ProgressPrinter(QTextStream* out, bool terminal, QObject* parent = nullptr);
 
+    // The write's words at the link's line time, for the time still to go before the write has settled.
+    void setLineWriteMs(qint64 ms);
     // The clock starts with the update.
     void start();
     void phaseReached(const QString& phase);
@@ -24,18 +26,17 @@ public:
     // Ends the rewritten line, so that what follows starts on a line of its own.
     void finish();
 
-    // Phase, percent of the whole update, clock, bytes, KiB/s and the time still to go.
+    // Phase, percent of the whole update, clock, bytes, KiB/s and the time still to go of the whole update.
     QString statusLine() const;
-    // The same for `done` of `total` bytes of `phase` at `elapsedMs`, the write having started at
-    // `writeStartMs`; the time still to go only once the write's rate has settled.
-    static QString statusText(const QString& phase, qint64 done, qint64 total, qint64 elapsedMs, qint64 writeStartMs);
+    // The same for `done` of `total` bytes of `phase` at `elapsedMs`, the phase having started at
+    // `phaseStartMs` (UpdateEta for the time still to go).
+    static QString statusText(const QString& phase, qint64 done, qint64 total, qint64 elapsedMs, qint64 phaseStartMs,
+                              qint64 lineWriteMs);
 
     // "[m:ss.zzz]", the time of a printed line since the update started.
     static QString clockText(qint64 ms);
     // The percent of the whole update that `done` of `total` bytes of `phase` stand for.
     static int percentOf(const QString& phase, qint64 done, qint64 total);
-    // The seconds the write still takes at its rate so far; -1 outside the write or before its rate settled.
-    static qint64 etaSeconds(const QString& phase, qint64 done, qint64 total, qint64 elapsedMs, qint64 writeStartMs);
 
 private:
     void rewriteLine();
@@ -44,6 +45,7 @@ private:
     bool m_terminal;
     ProgressState m_state;
     QTimer m_tick;
+    qint64 m_lineWriteMs = 0;
     qint64 m_rewrittenAtMs = 0;
     bool m_linePending = false;
 };

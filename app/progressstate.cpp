@@ -1,6 +1,6 @@
 #include "progressstate.h"
 
-#include "updatephase.h"
+#include "updateeta.h"
 
 void ProgressState::start()
 {
@@ -12,12 +12,16 @@ void ProgressState::reachPhase(const QString& phase)
     m_phase = phase;
     m_done = 0;
     m_total = 0;
-    if (phase == UpdatePhases::name(UpdatePhase::Write))
-        m_writeStartMs = m_clock.elapsed();
+    m_phaseStartMs = m_clock.elapsed();
 }
 
 void ProgressState::progress(qint64 bytesDone, qint64 bytesTotal)
 {
     m_done = bytesDone;
     m_total = bytesTotal;
+}
+
+qint64 ProgressState::remainingMs(qint64 lineWriteMs) const
+{
+    return UpdateEta::remainingMs(m_phase, m_done, m_total, m_clock.elapsed() - m_phaseStartMs, lineWriteMs);
 }

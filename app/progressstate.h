@@ -4,7 +4,7 @@
 #include <QString>
 
 // How far one update is, as its phases and byte reports tell it: the phase, the bytes of it done, when
-// the write began and the clock since the start. What the progress line and the progress events show.
+// the phase began and the clock since the start. What the progress line and the progress events show.
 class ProgressState
 {
 public:
@@ -17,13 +17,15 @@ public:
     qint64 done() const { return m_done; }
     qint64 total() const { return m_total; }
     qint64 elapsedMs() const { return m_clock.elapsed(); }
-    // -1 before the write phase.
-    qint64 writeStartMs() const { return m_writeStartMs; }
+    qint64 phaseStartMs() const { return m_phaseStartMs; }
+    // The time still to go of the whole update (UpdateEta), the write's words taking `lineWriteMs` on the
+    // line; -1 when it cannot be told.
+    qint64 remainingMs(qint64 lineWriteMs) const;
 
 private:
     QElapsedTimer m_clock;
     QString m_phase;
     qint64 m_done = 0;
     qint64 m_total = 0;
-    qint64 m_writeStartMs = -1;
+    qint64 m_phaseStartMs = 0;
 };

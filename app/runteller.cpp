@@ -28,8 +28,7 @@ QTextStream* RunTeller::lines() const
 
 bool RunTeller::printsHistory() const
 {
-    return int(m_options.verbosity) >= int(HostOptions::Verbosity::Verbose) && !m_options.updatesSeveral()
-        && !m_options.watch;
+    return int(m_options.verbosity) >= int(HostOptions::Verbosity::Verbose) && !m_options.updatesSeveral();
 }
 
 bool RunTeller::rewritesLine() const
@@ -53,18 +52,24 @@ void RunTeller::searching(const QString& reason)
                        << m_options.timeoutSeconds << " s)" << Qt::endl;
 }
 
+void RunTeller::setLineWriteMs(qint64 ms)
+{
+    m_lineWriteMs = ms;
+}
+
 void RunTeller::updateAdded(ModuleUpdate* update)
 {
     if (m_options.json && m_options.jsonProgress) {
-        auto* events = new ProgressEvents(&Console::out(), update->moduleKey(), update);
+        auto* events = new ProgressEvents(&Console::out(), update->moduleKey(), m_lineWriteMs, update);
         connect(update, &ModuleUpdate::phaseChanged, events, &ProgressEvents::phaseReached);
         connect(update, &ModuleUpdate::progressed, events, &ProgressEvents::progressed);
         return;
     }
-    if (m_options.verbosity != HostOptions::Verbosity::Normal || m_options.json || m_options.watch)
+    if (m_options.verbosity != HostOptions::Verbosity::Normal || m_options.json)
         return;
-    if (!m_options.updatesSeveral()) {
+    if (!m_options.updatesSeveral() && !m_options.watch) {
         m_printer = std::make_unique<ProgressPrinter>(&Console::out(), Console::outputIsTerminal());
+        m_printer->setLineWriteMs(m_lineWriteMs);
         connect(update, &ModuleUpdate::phaseChanged, m_printer.get(), &ProgressPrinter::phaseReached);
         connect(update, &ModuleUpdate::progressed, m_printer.get(), &ProgressPrinter::progressed);
         // The entry phase is reached within the click on Update.
@@ -73,11 +78,14 @@ void RunTeller::updateAdded(ModuleUpdate* update)
     }
     if (!m_board)
         m_board = std::make_unique<ProgressBoard>(&Console::out(), Console::outputIsTerminal());
-    const int row = m_board->addModule(visibleText(update->moduleKey()));
+    const int row = m_board->addModule(visibleText(update->moduleKey()), m_lineWriteMs);
     ProgressBoard* board = m_board.get();
     connect(update, &ModuleUpdate::phaseChanged, board, [board, row](const QString& phase) { board->phaseReached(row, phase); });
     connect(update, &ModuleUpdate::progressed, board,
             [board, row](qint64 done, qint64 total) { board->progressed(row, done, total); });
+    // --watch tells each module as it ends (moduleEnded), below the lines of those still running.
+    if (m_options.watch)
+        connect(update, &ModuleUpdate::ended, board, [board, row] { board->endModule(row); });
 }
 
 void RunTeller::add(Text* text, const UpdateResult& result, bool closingLine) const
@@ -95,7 +103,17 @@ void RunTeller::moduleEnded(const UpdateResult& result)
 {
     Text text;
     add(&text, result, true);
+    if (m_board)
+        m_board->clear();
     print(text);
+}
+
+void RunTeller::retrying(const UpdateResult& result, int next, int attempts)
+{
+    if (m_board)
+        m_board->clear();
+    Console::err() << "dux-host: " << result.closingLine() << "; trying again (attempt " << next << " of " << attempts
+                   << ")" << Qt::endl;
 }
 
 RunTeller::Text RunTeller::endText(const QList<UpdateResult>& results, int told, bool cutLine) const

@@ -37,10 +37,14 @@ public:
     bool printsHistory() const;
     void watching();
     void searching(const QString& reason);
+    // The write's words at the link's line time, for the time still to go before the write has settled.
+    void setLineWriteMs(qint64 ms);
     // The update's progress is shown from now on; call before it starts.
     void updateAdded(ModuleUpdate* update);
     // --watch tells each module as it ends.
     void moduleEnded(const UpdateResult& result);
+    // --retries: how an attempt ended, and that attempt `next` of `attempts` follows.
+    void retrying(const UpdateResult& result, int next, int attempts);
     // The run has ended; the first `told` results were told already.
     void runEnded(const QList<UpdateResult>& results, int told);
     // What runEnded prints; `cutLine`: a progress line may be half written. Safe from any thread.
@@ -56,4 +60,5 @@ private:
     const QString m_fileIdentifier;
     std::unique_ptr<ProgressPrinter> m_printer;
     std::unique_ptr<ProgressBoard> m_board;
+    qint64 m_lineWriteMs = 0;
 };

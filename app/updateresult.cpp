@@ -171,6 +171,8 @@ QString UpdateResult::closingLine() const
             .arg(timeoutSeconds)
             .arg(inPhase, state);
     case Outcome::Interrupted:
+        if (moduleKey.isEmpty())
+            return QStringLiteral("dux-host: %1").arg(failure);
         return QStringLiteral("Update of %1 interrupted %2 (cancelled); %3").arg(module, inPhase, state);
     case Outcome::Skipped:
         return QStringLiteral("Skipped %1: %2").arg(module, state);
@@ -180,11 +182,17 @@ QString UpdateResult::closingLine() const
         return QStringLiteral("Read back %1 in %2: %3").arg(module, minutesAndSeconds(elapsedMs), state);
     case Outcome::Differs:
         return QStringLiteral("%1 differs from %2: %3").arg(module, visibleText(fileName), state);
-    case Outcome::Planned:
-        return QStringLiteral("Would update %1 (firmware %2) with %3 (firmware %4): %5 bytes, %6 flash words, "
-                              "at least %7 on the line; nothing was sent to the module")
-            .arg(module, visibleText(moduleFirmware), visibleText(fileName), visibleText(identifier),
-                 groupedNumber(bytes), groupedNumber(bytes / Bootloader::WordBytes), minutesAndSeconds(estimatedMs));
+    case Outcome::Planned: {
+        // What the module runs as the run found it: a bootloader's answer is no firmware.
+        const QString running = VersionText::modeOf(moduleFirmware) == VersionText::Mode::Bootloader
+            ? QStringLiteral("in its bootloader %1").arg(visibleText(moduleFirmware))
+            : QStringLiteral("firmware %1").arg(visibleText(moduleFirmware));
+        const QString held = moduleFirmware == identifier ? QStringLiteral("; it already runs this firmware") : QString();
+        return QStringLiteral("Would update %1 (%2) with %3 (firmware %4): %5 bytes, %6 flash words, "
+                              "at least %7 on the line; nothing was sent to the module%8")
+            .arg(module, running, visibleText(fileName), visibleText(identifier), groupedNumber(bytes),
+                 groupedNumber(bytes / Bootloader::WordBytes), minutesAndSeconds(estimatedMs), held);
+    }
     case Outcome::NotStarted:
         break;
     }

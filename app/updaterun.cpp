@@ -16,6 +16,8 @@
 #include "serialcommandhandler.h"
 #include "timescale.h"
 #include "updatesummary.h"
+#include "versionorder.h"
+#include "versiontext.h"
 #include "bootloadercommands.h"
 #include "commandhandlerinterface.h"
 
@@ -106,6 +108,12 @@ UpdateRun::UpdateRun(const HostOptions& options, const Host& host, const QString
 
 UpdateRun::~UpdateRun() = default;
 
+qint64 UpdateRun::lineWriteMs(qint64 bytes, int dataRate)
+{
+    const qint64 lineBits = bytes / Bootloader::WordBytes * WordLineBytes * LineBitsPerByte;
+    return lineBits * MsPerSecond / qMax(1, dataRate);
+}
+
 QString UpdateRun::searchedText(const ModuleDiscovery& discovery, const HostOptions& options, int searches,
                                 qint64 elapsedMs)
 {
@@ -182,7 +190,7 @@ QStringList UpdateRun::listedChoice()
     const QStringList listed = m_host.handler->getModulePluginKeys(true);
     m_refusalFinal = !listed.isEmpty();
     if (listed.isEmpty()) {
-        m_refusal = searchedText(*m_host.discovery, m_options, m_searches, m_clock.elapsed());
+        m_refusal = searchedText(*m_host.discovery, m_options, m_searches, m_host.searchedMs + m_clock.elapsed());
         return {};
     }
     if (m_options.allModules)
@@ -251,8 +259,7 @@ void UpdateRun::plan(const QStringList& keys)
         } else {
             result.outcome = UpdateResult::Outcome::Planned;
             result.bytes = m_fileBytes;
-            const qint64 lineBits = qint64(m_fileBytes / Bootloader::WordBytes) * WordLineBytes * LineBitsPerByte;
-            result.estimatedMs = lineBits * MsPerSecond / qMax(1, m_host.discovery->dataRate());
+            result.estimatedMs = lineWriteMs(m_fileBytes, m_host.discovery->dataRate());
         }
         m_results.append(result);
     }
@@ -261,6 +268,8 @@ void UpdateRun::plan(const QStringList& keys)
 
 ModuleUpdate* UpdateRun::launch(const QString& key)
 {
+    m_launching = key;
+    keepSnapshot();
     m_running.push_back(std::make_unique<ModuleUpdate>(m_host.plugin, m_host.handler, m_host.window, key,
                                                        m_options.fileName, m_teller->lines(), m_teller->printsHistory()));
     ModuleUpdate* update = m_running.back().get();
@@ -272,20 +281,65 @@ ModuleUpdate* UpdateRun::launch(const QString& key)
     connect(update, &ModuleUpdate::phaseChanged, this, &UpdateRun::keepSnapshot);
     connect(update, &ModuleUpdate::progressed, this, &UpdateRun::keepSnapshot);
     m_teller->updateAdded(update);
+    // Its start may hold the event loop too (the plug-in reads the module's version again).
+    m_launching.clear();
+    keepSnapshot();
     return update;
 }
 
 void UpdateRun::startUpdates(const QStringList& keys)
 {
     std::vector<ModuleUpdate*> updates;
-    for (const QString& key : keys) {
-        updates.push_back(launch(key));
-        m_positions.insert(updates.back(), int(updates.size()) - 1);
+    for (int position = 0; position < keys.size(); ++position) {
+        if (refusedAsNotNewer(keys.at(position))) {
+            m_resultPositions.append(position);
+            continue;
+        }
+        updates.push_back(launch(keys.at(position)));
+        m_positions.insert(updates.back(), position);
     }
     // All are set up before the first starts, so that they start together.
     for (ModuleUpdate* update : updates)
         startOne(update);
     keepSnapshot();
+    if (m_running.empty())
+        finish();
+}
+
+bool UpdateRun::refusedAsNotNewer(const QString& key)
+{
+    if (!m_options.ifNewer)
+        return false;
+    DUXLModuleInterface* module = m_host.handler->getModulePlugin(key);
+    const QString version = module ? module->firmwareVersion() : QString();
+    const VersionOrder::Verdict verdict = VersionOrder::fileAgainstModule(m_fileIdentifier, version);
+    if (verdict == VersionOrder::Verdict::Newer)
+        return false;
+    UpdateResult refused = baseResult(key);
+    refused.moduleFirmware = version;
+    refused.failureText = verdict == VersionOrder::Verdict::NotNewer
+        ? QStringLiteral("its firmware %1 is not older than the file's %2 (--if-newer)").arg(version, m_fileIdentifier)
+        : QStringLiteral("the order of its firmware %1 and the file's %2 is not known (--if-newer)").arg(version, m_fileIdentifier);
+    m_results.append(refused);
+    m_host.recorder->record(refused);
+    if (m_options.watch)
+        m_teller->moduleEnded(refused);
+    return true;
+}
+
+bool UpdateRun::retried(ModuleUpdate* update, const UpdateResult& ended)
+{
+    const int attempt = m_attempts.value(ended.moduleKey, 1);
+    if (!ended.failed() || m_stopping || attempt > m_options.retries)
+        return false;
+    m_attempts.insert(ended.moduleKey, attempt + 1);
+    m_teller->retrying(ended, attempt + 1, m_options.retries + 1);
+    ModuleUpdate* again = launch(ended.moduleKey);
+    m_positions.insert(again, m_positions.value(update, m_results.size()));
+    if (m_options.watch)
+        again->setTimeout(m_options.timeoutSeconds);
+    startOne(again);
+    return true;
 }
 
 void UpdateRun::startOne(ModuleUpdate* update)
@@ -394,7 +448,11 @@ void UpdateRun::askStateWhenFree(ModuleUpdate* update, UpdateResult ended, const
         QTimer::singleShot(StateQuestionPollMs, this, [this, update, ended, waited] { askStateWhenFree(update, ended, waited); });
         return;
     }
-    ended.moduleState = UpdateResult::moduleStateAfter(ended.phase, askVersion(*m_host.handler, ended.moduleKey));
+    const QString answer = askVersion(*m_host.handler, ended.moduleKey);
+    ended.moduleState = UpdateResult::moduleStateAfter(ended.phase, answer);
+    // The host's lists follow what the module runs now: its bootloader, not the firmware it ran.
+    if (VersionText::modeOf(answer) == VersionText::Mode::Bootloader)
+        m_host.handler->noteModuleVersion(ended.moduleKey, answer);
     // The wait for the answer let the run's end come first, which told this update as cut short.
     if (m_finished)
         return;
@@ -403,21 +461,29 @@ void UpdateRun::askStateWhenFree(ModuleUpdate* update, UpdateResult ended, const
 
 void UpdateRun::conclude(ModuleUpdate* update, const UpdateResult& ended)
 {
-    m_results.append(ended);
-    m_resultPositions.append(m_positions.value(update, m_results.size()));
+    const bool again = retried(update, ended);
+    if (!again) {
+        m_results.append(ended);
+        m_resultPositions.append(m_positions.value(update, m_results.size()));
+    }
     const auto at = std::find_if(m_running.begin(), m_running.end(),
                                  [update](const std::unique_ptr<ModuleUpdate>& running) { return running.get() == update; });
     if (at != m_running.end()) {
         // The plug-in reported from inside its completion, and its worker lingers a moment after that: the
         // instance goes once both are over. Deleted sooner, it would hold this thread, and with it every
         // other module's update, until its worker had left.
-        ModuleUpdate* ended = at->release();
-        ended->setParent(this);
-        QTimer::singleShot(TimeScale::scaledMs(FirmwareUpdaterThread::LeavesAfterCompletionMs + LeaveSlackMs), ended,
+        ModuleUpdate* instance = at->release();
+        instance->setParent(this);
+        // A window whose update did not end updated stays for its history, until the user closes it.
+        if (m_options.wantsWindow() && ended.outcome != UpdateResult::Outcome::Updated)
+            instance->keepWindowOpen();
+        QTimer::singleShot(TimeScale::scaledMs(FirmwareUpdaterThread::LeavesAfterCompletionMs + LeaveSlackMs), instance,
                            &QObject::deleteLater);
         m_running.erase(at);
     }
     keepSnapshot();
+    if (again)
+        return;
     if (m_options.watch) {
         m_teller->moduleEnded(ended);
         // A module that re-enumerates ends under another port: that is where it stays, not a new module.
@@ -499,6 +565,13 @@ void UpdateRun::keepSnapshot()
         sofar.elapsedMs = m_clock.elapsed();
         running.append(sofar);
     }
+    if (!m_launching.isEmpty()) {
+        UpdateResult launching = baseResult(m_launching);
+        DUXLModuleInterface* module = m_host.handler->getModulePlugin(m_launching);
+        launching.moduleFirmware = module ? module->firmwareVersion() : QString();
+        running.append(launching);
+        recorders.append(nullptr);
+    }
     std::lock_guard<std::mutex> lock(m_snapshotMutex);
     m_snapshot = m_results;
     m_runningSnapshot = running;
@@ -516,10 +589,12 @@ QList<UpdateResult> UpdateRun::snapshot(UpdateResult::Outcome cutShort) const
     QList<UpdateResult> results = m_snapshot;
     for (UpdateResult result : m_runningSnapshot) {
         // A run that never found its module was not started, whatever ended it; an interrupt says so.
-        if (!result.moduleKey.isEmpty())
-            ::cutShort(&result, cutShort, result.elapsedMs);
-        else if (cutShort == UpdateResult::Outcome::Interrupted)
+        if (!result.moduleKey.isEmpty()) {
+            ::cutShort(&result, cutShort, m_clock.elapsed());
+        } else if (cutShort == UpdateResult::Outcome::Interrupted) {
             result.outcome = cutShort;
+            result.failureText = QStringLiteral("interrupted before the update started; %1").arg(result.failureText);
+        }
         results.append(result);
     }
     return results;
@@ -531,9 +606,13 @@ void UpdateRun::recordCutShort(UpdateResult::Outcome cutShort, int waitMs) const
     std::lock_guard<std::mutex> lock(m_snapshotMutex);
     for (int i = 0; i < m_runningRecorders.size(); ++i) {
         UpdateResult result = m_runningSnapshot.at(i);
-        ::cutShort(&result, cutShort, result.elapsedMs);
-        UpdateDriver::tellCancelReason(m_runningRecorders.at(i), result.failureText,
-                                       cutShort == UpdateResult::Outcome::Interrupted, waitMs);
+        ::cutShort(&result, cutShort, m_clock.elapsed());
+        // An update whose start was still under way has no recorder to tell: the run keeps its record.
+        if (!m_runningRecorders.at(i))
+            m_host.recorder->recordAndWait(result, waitMs);
+        else
+            UpdateDriver::tellCancelReason(m_runningRecorders.at(i), result.failureText,
+                                           cutShort == UpdateResult::Outcome::Interrupted, waitMs);
     }
 }
 

@@ -40,6 +40,8 @@ public:
         HostWindow* window;
         // Records what the plug-in never sees: refusals before a module is touched, skipped modules.
         RunRecorder* recorder;
+        // How long the links' first search took before the run began.
+        qint64 searchedMs = 0;
     };
 
     // After a cancel, the updates have this long to end: a reply time-out after SIGINT, less after the
@@ -68,6 +70,8 @@ public:
     int toldCount() const;
 
     // "no module found …": what the search looked at, for `searches` searches over `elapsedMs`.
+    // The time the write's words of `bytes` take on the line at `dataRate`: request and reply of each word.
+    static qint64 lineWriteMs(qint64 bytes, int dataRate);
     static QString searchedText(const ModuleDiscovery& discovery, const HostOptions& options, int searches,
                                 qint64 elapsedMs);
 
@@ -85,6 +89,10 @@ private:
     QString clashOf(const QStringList& keys) const;
     void tryToStart();
     void startUpdates(const QStringList& keys);
+    // --if-newer: a module whose firmware is not older than the file's is told and recorded as not started.
+    bool refusedAsNotNewer(const QString& key);
+    // --retries: a failed update is started again while attempts are left; true when it was.
+    bool retried(ModuleUpdate* update, const UpdateResult& ended);
     void plan(const QStringList& keys);
     // --watch
     void appeared(const QString& key);
@@ -123,7 +131,12 @@ private:
     // fixed list is told in that order, whichever ends first.
     QHash<const ModuleUpdate*, int> m_positions;
     QList<int> m_resultPositions;
+    // The attempts of each module's update so far (--retries), by the key its last one ended with.
+    QHash<QString, int> m_attempts;
     QString m_refusal;
+    // The module whose update is being made: the plug-in's instance reads its version as it is shown,
+    // which may hold the event loop.
+    QString m_launching;
     bool m_refusalFinal = false;
     int m_searches = 0;
     QTimer m_searchTimer;

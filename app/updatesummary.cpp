@@ -78,8 +78,9 @@ QString watchCount(const QList<UpdateResult>& results, const QString& fileIdenti
     using Outcome = UpdateResult::Outcome;
     const int failed = int(std::count_if(results.begin(), results.end(),
                                          [](const UpdateResult& result) { return result.failed(); }));
-    QString line = QStringLiteral("Watched %1 modules: %2 updated, %3 failed, %4 skipped (already on %5)")
+    QString line = QStringLiteral("Watched %1 %2: %3 updated, %4 failed, %5 skipped (already on %6)")
                        .arg(results.size())
+                       .arg(results.size() == 1 ? QStringLiteral("module") : QStringLiteral("modules"))
                        .arg(count(results, Outcome::Updated))
                        .arg(failed)
                        .arg(count(results, Outcome::Skipped))

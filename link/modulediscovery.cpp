@@ -7,6 +7,7 @@
 #include "linkmodule.h"
 #include "peripherymanager.h"
 #include "pluginhandler.h"
+#include "portholder.h"
 #include "portlistfile.h"
 #include "portsearch.h"
 #include "serialcommandhandler.h"
@@ -28,6 +29,13 @@ constexpr int ParkedCheckIntervalMs = 2000;
 // Ports whose module is itself a USB device (CDC-ACM) re-enumerate when the module restarts.
 constexpr const char* UsbModulePortPrefix = "ttyACM";
 constexpr const char* UnknownType = "Unknown";
+
+// The programs that hold a port open, empty when none can be seen.
+QString holdersOf(const QSerialPortInfo& port)
+{
+    PortHolder holder;
+    return holder.find(port.systemLocation()) ? holder.description() : QString();
+}
 
 // The part of a version text that names the module type, usable inside a key.
 QString typeCodeOf(const QString& version)
@@ -181,6 +189,12 @@ void ModuleDiscovery::probe(const QList<QSerialPortInfo>& ports)
 {
     QVector<PortSearch::Port> searched;
     for (const QSerialPortInfo& port : ports) {
+        // Knocking again while the same programs hold the port would only have the link repeat its error.
+        const QString heldBy = m_unopenable.value(port.portName());
+        if (!heldBy.isEmpty() && holdersOf(port) == heldBy) {
+            m_links.insert(port.portName(), Link{port, nullptr, {}});
+            continue;
+        }
         PortSearch::Port search;
         search.info = port;
         search.oneModule = LinkKindRules::forKind(linkKindOf(port)).oneModulePerLink;
@@ -197,9 +211,16 @@ ModuleDiscovery::Link ModuleDiscovery::linkOf(const PortSearch::Port& searched)
     link.port = searched.info;
     const QString name = searched.info.portName();
     if (!searched.openError.isEmpty()) {
-        qCWarning(lcDiscovery).noquote() << name << "cannot be opened:" << searched.openError;
+        const QString holders = holdersOf(searched.info);
+        // Another program's hold looks like a locking or permission error: name the holders instead.
+        if (!m_unopenable.contains(name)) {
+            qCWarning(lcDiscovery).noquote() << name << "cannot be opened:"
+                                             << (holders.isEmpty() ? searched.openError : QStringLiteral("held by ") + holders);
+        }
+        m_unopenable.insert(name, holders);
         return link;
     }
+    m_unopenable.remove(name);
     // Leave a port without a module to others until asked to look again.
     if (searched.answers.isEmpty())
         return link;
@@ -234,6 +255,7 @@ ModuleDiscovery::Link ModuleDiscovery::linkOf(const PortSearch::Port& searched)
 
 void ModuleDiscovery::removePort(const QString& portName)
 {
+    m_unopenable.remove(portName);
     const Link link = m_links.take(portName);
     for (LinkModule* module : link.modules) {
         m_handler->removeModulePlugin(module->key());

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QMap>
+#include <QHash>
 #include <QObject>
 #include <QSerialPortInfo>
 #include <QTimer>
@@ -101,6 +102,9 @@ private:
     PluginHandler* m_handler;
     QMap<QString, Link> m_links; // every port seen, by name
     QMap<QString, QString> m_twins; // a port not searched, by name: the port whose device it is
+    // Ports that could not be opened and were said so, with who held them (empty: not known). A search
+    // that looks again says it once, and does not knock again while the same programs hold the port.
+    QHash<QString, QString> m_unopenable;
     // Links that vanished while an update owned them: their handler may still be in the update's
     // hands, so they live on until no update thread runs.
     QList<ParkedConnection> m_parked;

@@ -16,5 +16,9 @@ constexpr const char* VerifyOnlyProperty = "dpVerifyOnly";
 constexpr const char* ReadBackProperty = "dpReadBack";
 constexpr const char* ReadBackFirstProperty = "dpReadBackFirst";
 constexpr const char* ReadBackEndProperty = "dpReadBackEnd";
+// True: a module whose firmware is not older than the file's (docs/protocol.md, "Version order") is not updated.
+constexpr const char* IfNewerProperty = "dpIfNewer";
+// The SHA-256 the chosen file must have (hexadecimal); empty: any file.
+constexpr const char* ExpectedSha256Property = "dpExpectedSha256";
 
 }

@@ -42,6 +42,8 @@ const char* const Patterns[] = {
     QT_TRANSLATE_NOOP("UpdateProgress", "Update completed. Restarted module with firmware version \"%1\"."),
     QT_TRANSLATE_NOOP("UpdateProgress", "Reconnection failed."),
     QT_TRANSLATE_NOOP("UpdateProgress", "No firmware loaded: choose a HEX file first."),
+    QT_TRANSLATE_NOOP("UpdateProgress", "The module's firmware %1 is not older than the file's %2: not written (only if newer)."),
+    QT_TRANSLATE_NOOP("UpdateProgress", "The file's SHA-256 %1 is not the one expected, %2: not written."),
 };
 
 struct Matcher

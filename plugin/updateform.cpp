@@ -81,9 +81,10 @@ void UpdateForm::showDone(const UpdateOutcome::Report& report)
         return;
     // The completion resets the bar; the history says it is done, as it says what a failed update left.
     if (report.skipped || report.subject.verifyOnly || report.subject.readBack)
-        addHistoryLine(QStringLiteral("Module state: runs the firmware it already held; it was restarted, not erased."));
+        addHistoryLine(QCoreApplication::translate("ModuleStateNote", "Module state: runs the firmware it already held; it "
+                                                                      "was restarted, not erased."));
     else
-        addHistoryLine(QStringLiteral("Module state: runs its new firmware. The update is done."));
+        addHistoryLine(QCoreApplication::translate("ModuleStateNote", "Module state: runs its new firmware. The update is done."));
 }
 
 void UpdateForm::showActiveFirmware(const QString& version)

@@ -17,12 +17,14 @@
 #include "pluginhandler.h"
 #include "portchange.h"
 #include "protocolfacts.h"
+#include "recordwriter.h"
 #include "timescale.h"
 #include "toolsettings.h"
 #include "updateoutcome.h"
 #include "updatephase.h"
 #include "updaterecorder.h"
 #include "windowedwords.h"
+#include "versionorder.h"
 #include "workerbridge.h"
 
 #include <QCoreApplication>
@@ -125,7 +127,10 @@ QString UpdateSession::runRequest(Command* request, Command* reply)
     // The erase runs the event loop, in which the host may destroy the form and this session with it.
     const QPointer<UpdateSession> alive(this);
     forwardRequest(request, reply);
-    return alive && m_handler ? m_handler->requestFailure() : QString();
+    if (!alive)
+        return QString();
+    m_requestFailure = m_handler ? m_handler->requestFailure() : QString();
+    return m_requestFailure;
 }
 
 void UpdateSession::runRequestWithoutReply(Command* request)
@@ -308,6 +313,7 @@ void UpdateSession::beginUpdate()
 {
     emit historyCleared();
     m_bootloaderVersion.clear();
+    m_requestFailure.clear();
     say(QStringLiteral("Firmwareupdate started @") + m_moduleKey);
     emit begun();
     m_underWay = true;
@@ -358,6 +364,16 @@ QString UpdateSession::refusalBeforeEntry(const QString& version) const
     // A module in its bootloader is checked by the worker, which reads the bootloader's own answer.
     if (!version.isEmpty() && !isBootloaderVersion(version) && !FirmwareMatch::suits(version, m_image.identifier()))
         return FirmwareMatch::verdict(version, m_image.identifier(), false);
+    // The host's guards live on the tool's widget, this session's parent.
+    const QObject* host = parent();
+    if (host && host->property(HostMessages::IfNewerProperty).toBool()
+        && VersionOrder::fileAgainstModule(m_image.identifier(), version) != VersionOrder::Verdict::Newer)
+        return QStringLiteral("The module's firmware %1 is not older than the file's %2: not written (only if newer).")
+            .arg(FirmwareMatch::printable(version), m_image.identifier());
+    const QString expected = host ? host->property(HostMessages::ExpectedSha256Property).toString().toLower() : QString();
+    const QString sha256 = expected.isEmpty() ? QString() : RecordWriter::fileSha256(m_chosenFile);
+    if (sha256 != expected)
+        return QStringLiteral("The file's SHA-256 %1 is not the one expected, %2: not written.").arg(sha256, expected);
     return QString();
 }
 
@@ -583,7 +599,10 @@ void UpdateSession::handConnectionBack()
 void UpdateSession::reportOutcome(bool successful, const QString& version, const QString& moduleKey)
 {
     const bool cancelled = m_worker->isCancelRequested();
-    const QString failure = cancelled ? QString(QLatin1String(CanceledText)) : m_outcome->lastStatus();
+    QString failure = cancelled ? QString(QLatin1String(CanceledText)) : m_outcome->lastStatus();
+    // The step's fixed text says what failed; the link's reason, after it, says why.
+    if (!successful && !cancelled && !m_requestFailure.isEmpty())
+        failure += QStringLiteral(": ") + (m_requestFailure.endsWith(QLatin1Char('.')) ? m_requestFailure.chopped(1) : m_requestFailure);
     const QString readBack = version == QLatin1String(NoVersionText) ? QString() : version;
     m_outcome->finish(successful, failure, moduleKey, readBack, cancelled);
 }

@@ -173,6 +173,8 @@ private:
     QString m_bootloaderVersion;
     // What the module answered before its bootloader entry; empty when it was found in its bootloader.
     QString m_firmwareBeforeEntry;
+    // Why the link's last request was not carried out, empty when it was: the reason a failed step gives.
+    QString m_requestFailure;
     QObject* m_pendingSteps = nullptr;
     bool m_workerStartPending = false;
     BootloaderEntry m_bootloaderEntry;

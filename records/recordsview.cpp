@@ -26,6 +26,18 @@ constexpr int MaxTicks = 5;
 // Stretch of the per-day chart against the failures chart.
 constexpr int PerDayStretch = 3;
 constexpr int FailuresStretch = 2;
+// What the view shows of the records' English values, in the user's language; filters keep the values.
+constexpr const char* ResultTexts[] = {QT_TRANSLATE_NOOP("RecordsView", "updated"), QT_TRANSLATE_NOOP("RecordsView", "failed"),
+                                       QT_TRANSLATE_NOOP("RecordsView", "interrupted"),
+                                       QT_TRANSLATE_NOOP("RecordsView", "skipped"),
+                                       QT_TRANSLATE_NOOP("RecordsView", "not started")};
+constexpr const char* PhaseTexts[] = {
+    QT_TRANSLATE_NOOP("RecordsView", "entry"),   QT_TRANSLATE_NOOP("RecordsView", "detection"),
+    QT_TRANSLATE_NOOP("RecordsView", "parameters"), QT_TRANSLATE_NOOP("RecordsView", "erase"),
+    QT_TRANSLATE_NOOP("RecordsView", "write"),   QT_TRANSLATE_NOOP("RecordsView", "verify"),
+    QT_TRANSLATE_NOOP("RecordsView", "store"),   QT_TRANSLATE_NOOP("RecordsView", "restart"),
+    QT_TRANSLATE_NOOP("RecordsView", "reconnect")};
+
 const QVector<UpdateRecord::Result> AllResults = {UpdateRecord::Result::Updated, UpdateRecord::Result::Failed,
                                                   UpdateRecord::Result::Interrupted, UpdateRecord::Result::Skipped,
                                                   UpdateRecord::Result::NotStarted};
@@ -88,7 +100,7 @@ RecordsView::RecordsView(const QString& location, QWidget* parent)
     m_result->setObjectName(QStringLiteral("resultFilter"));
     m_result->addItem(tr("All results"));
     for (UpdateRecord::Result result : AllResults)
-        m_result->addItem(UpdateRecord::resultName(result), UpdateRecord::resultName(result));
+        m_result->addItem(shownResult(result), UpdateRecord::resultName(result));
     auto* reload = new QPushButton(tr("Refresh"));
     auto* filters = new QHBoxLayout;
     filters->addWidget(m_module, 1);
@@ -139,7 +151,7 @@ void RecordsView::refresh()
     for (const UpdateRecord& record : latest) {
         m_list->addTopLevelItem(new QTreeWidgetItem(
             {record.startedUtc.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), record.moduleKey, record.fileIdentifier,
-             UpdateRecord::resultName(record.result), record.phase, record.station, record.failureText}));
+             shownResult(record.result), shownPhase(record.phase), record.station, record.failureText}));
     }
     filter.limit = 0;
     filter.since = QDateTime(QDate::currentDate().addDays(1 - ChartDays), QTime(0, 0), Qt::UTC);
@@ -158,7 +170,7 @@ void RecordsView::drawCharts(const RecordSummary& summary)
     auto* perDay = new QStackedBarSeries;
     for (UpdateRecord::Result result : AllResults) {
         const QString name = UpdateRecord::resultName(result);
-        auto* set = new QBarSet(name);
+        auto* set = new QBarSet(shownResult(result));
         for (const RecordSummary::Counts& counts : summary.perDay)
             set->append(counts.value(name));
         perDay->append(set);
@@ -166,9 +178,26 @@ void RecordsView::drawCharts(const RecordSummary& summary)
     showBars(m_perDay, tr("Updates per day (UTC) by result"), perDay, days);
 
     auto* failures = new QBarSeries;
-    auto* failed = new QBarSet(UpdateRecord::resultName(UpdateRecord::Result::Failed));
+    auto* failed = new QBarSet(shownResult(UpdateRecord::Result::Failed));
     for (int count : summary.failuresByPhase)
         failed->append(count);
     failures->append(failed);
-    showBars(m_failures, tr("Failures by phase"), failures, summary.failuresByPhase.keys());
+    QStringList phases;
+    for (const QString& phase : summary.failuresByPhase.keys())
+        phases.append(shownPhase(phase));
+    showBars(m_failures, tr("Failures by phase"), failures, phases);
+}
+
+QString RecordsView::shownResult(UpdateRecord::Result result)
+{
+    return tr(ResultTexts[int(result)]);
+}
+
+QString RecordsView::shownPhase(const QString& phase)
+{
+    for (const char* text : PhaseTexts) {
+        if (phase == QLatin1String(text))
+            return tr(text);
+    }
+    return phase;
 }

@@ -25,6 +25,10 @@ public:
 
     explicit RecordsView(const QString& location, QWidget* parent = nullptr);
 
+    // A result and a phase as the view shows them, in the user's language (a phase it does not know as it is).
+    static QString shownResult(UpdateRecord::Result result);
+    static QString shownPhase(const QString& phase);
+
 public slots:
     // Reads the records again with the filters as they are.
     void refresh();

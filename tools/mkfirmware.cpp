@@ -95,20 +95,29 @@ int main(int argc, char* argv[])
     const int size = parser.value(sizeOption).toInt(&sizeOk, 0);
     const quint32 base = parser.value(baseOption).toUInt(&baseOk, 0);
     const quint32 seed = parser.value(seedOption).toUInt(&seedOk, 0);
-    if (identifier.size() != IntelHex::IdentifierLength || !identifier.contains(QRegularExpression(QStringLiteral("\\d")))) {
-        err << "dux-mkfirmware: the identifier must have " << IntelHex::IdentifierLength
-            << " characters, e.g. 1234V200" << Qt::endl;
-        return ExitUsage;
-    }
-    if (!sizeOk || size < IdentifierOffset + IntelHex::IdentifierLength || size > IntelHex::ImageSize || !baseOk
-        || !seedOk || !parser.isSet(outputOption)) {
-        err << "dux-mkfirmware: give --output, a --size from " << IdentifierOffset + IntelHex::IdentifierLength
-            << " to " << IntelHex::ImageSize << " bytes, and numbers for --base and --seed" << Qt::endl;
-        return ExitUsage;
-    }
     const QString style = parser.value(styleOption);
-    if (style != QLatin1String("linear") && style != QLatin1String("segment")) {
-        err << "dux-mkfirmware: --style takes linear or segment" << Qt::endl;
+    const int leastSize = IdentifierOffset + IntelHex::IdentifierLength;
+    // Each usage error says what is wrong with which option, the first one found.
+    QString problem;
+    if (!parser.positionalArguments().isEmpty())
+        problem = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().constFirst());
+    else if (identifier.size() != IntelHex::IdentifierLength || !identifier.contains(QRegularExpression(QStringLiteral("\\d"))))
+        problem = QStringLiteral("the identifier must have %1 characters, e.g. 1234V200").arg(IntelHex::IdentifierLength);
+    else if (!sizeOk || size < leastSize || size > IntelHex::ImageSize)
+        problem = QStringLiteral("--size takes a number of bytes from %1 to %2, not \"%3\"")
+                      .arg(leastSize)
+                      .arg(IntelHex::ImageSize)
+                      .arg(parser.value(sizeOption));
+    else if (!baseOk)
+        problem = QStringLiteral("--base takes an address (decimal, or hexadecimal with 0x), not \"%1\"").arg(parser.value(baseOption));
+    else if (!seedOk)
+        problem = QStringLiteral("--seed takes a whole number, not \"%1\"").arg(parser.value(seedOption));
+    else if (style != QLatin1String("linear") && style != QLatin1String("segment"))
+        problem = QStringLiteral("--style takes linear or segment, not \"%1\"").arg(style);
+    else if (!parser.isSet(outputOption))
+        problem = QStringLiteral("--output is needed: the HEX file to write");
+    if (!problem.isEmpty()) {
+        err << "dux-mkfirmware: " << problem << "\nTry 'dux-mkfirmware --help'." << Qt::endl;
         return ExitUsage;
     }
 

@@ -2,6 +2,68 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>Doctor</name>
+    <message>
+        <source>All is well: this computer is ready for updates.</source>
+        <translation>Alles in Ordnung: Dieser Rechner ist bereit für Aktualisierungen.</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n finding(s):</source>
+        <translation>
+            <numerusform>%n Befund:</numerusform>
+            <numerusform>%n Befunde:</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Fix:</source>
+        <translation>Abhilfe:</translation>
+    </message>
+    <message>
+        <source>%1 may not be opened: its mode %2 lets only its owner read and write it.</source>
+        <translation>%1 darf nicht geöffnet werden: Sein Modus %2 lässt nur seinen Eigentümer lesen und schreiben.</translation>
+    </message>
+    <message>
+        <source>%1 may not open %2: the port belongs to the group %3, and %1 is not in it (log out and in again after the fix).</source>
+        <translation>%1 darf %2 nicht öffnen: Die Schnittstelle gehört der Gruppe %3, und %1 ist nicht in ihr (nach der Abhilfe ab- und wieder anmelden).</translation>
+    </message>
+    <message>
+        <source>Our udev rule %1 is not installed: module ports are not given to the group %2 and the user at the seat, a modem manager may probe them, and USB adapters keep a slow latency timer.</source>
+        <translation>Unsere udev-Regel %1 ist nicht installiert: Modul-Schnittstellen gehören nicht der Gruppe %2 und dem angemeldeten Benutzer, ein Modem-Manager darf sie abfragen, und USB-Adapter behalten einen langsamen Latenz-Timer.</translation>
+    </message>
+    <message>
+        <source>%1&apos;s latency timer is %2 ms: every reply of a module on it waits that long.</source>
+        <translation>Der Latenz-Timer von %1 steht auf %2 ms: Jede Antwort eines Moduls daran wartet so lange.</translation>
+    </message>
+    <message>
+        <source>%1 is held by %2: no other program can open it.</source>
+        <translation>%1 wird von %2 gehalten: Kein anderes Programm kann sie öffnen.</translation>
+    </message>
+    <message>
+        <source>%1 runs (process %2): it probes serial ports, and its bytes reach a module waiting in its bootloader.</source>
+        <translation>%1 läuft (Prozess %2): Er fragt serielle Schnittstellen ab, und seine Bytes erreichen ein Modul, das in seinem Bootloader wartet.</translation>
+    </message>
+    <message>
+        <source>The plug-in folder %1 does not exist.</source>
+        <translation>Der Plug-in-Ordner %1 existiert nicht.</translation>
+    </message>
+    <message>
+        <source>The plug-in folder %1 holds no plug-in.</source>
+        <translation>Der Plug-in-Ordner %1 enthält kein Plug-in.</translation>
+    </message>
+    <message>
+        <source>The plug-in %1 cannot be loaded: %2</source>
+        <translation>Das Plug-in %1 kann nicht geladen werden: %2</translation>
+    </message>
+    <message>
+        <source>The records server cannot be reached, so records wait in this computer&apos;s spool: %1</source>
+        <translation>Der Protokoll-Server ist nicht erreichbar, die Protokolle warten daher im Zwischenspeicher dieses Rechners: %1</translation>
+    </message>
+    <message>
+        <source>The records cannot be kept: %1</source>
+        <translation>Die Protokolle können nicht gespeichert werden: %1</translation>
+    </message>
+</context>
+<context>
     <name>FirmwareUpdate</name>
     <message>
         <source>Firmware update</source>
@@ -233,6 +295,50 @@ li.checked::marker { content: &quot;±2&quot;; }
             <numerusform>%n Module</numerusform>
         </translation>
     </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
+    </message>
+    <message>
+        <source>Check this computer</source>
+        <translation>Diesen Rechner prüfen</translation>
+    </message>
+    <message>
+        <source>Look for what keeps an update from starting: port access, the udev rule, latency timers, ports held by other programs, a modem manager, the plug-ins and the records.</source>
+        <translation>Sucht, was eine Aktualisierung am Start hindert: Zugriff auf Schnittstellen, die udev-Regel, Latenz-Timer, von anderen Programmen gehaltene Schnittstellen, einen Modem-Manager, die Plug-ins und die Protokolle.</translation>
+    </message>
+    <message>
+        <source>Only if newer</source>
+        <translation>Nur wenn neuer</translation>
+    </message>
+    <message>
+        <source>Leave a module whose firmware is as new as the chosen file&apos;s, or newer, as it is.</source>
+        <translation>Ein Modul, dessen Firmware so neu wie die der gewählten Datei oder neuer ist, bleibt, wie es ist.</translation>
+    </message>
+    <message>
+        <source>Expected SHA-256</source>
+        <translation>Erwartete SHA-256</translation>
+    </message>
+    <message>
+        <source>Write only a file with this SHA-256.</source>
+        <translation>Nur eine Datei mit dieser SHA-256 schreiben.</translation>
+    </message>
+    <message>
+        <source>Only a file with the SHA-256 %1 is written.</source>
+        <translation>Nur eine Datei mit der SHA-256 %1 wird geschrieben.</translation>
+    </message>
+    <message>
+        <source>The SHA-256 of the file to write (empty: any file):</source>
+        <translation>Die SHA-256 der zu schreibenden Datei (leer: jede Datei):</translation>
+    </message>
+    <message>
+        <source>&amp;Settings</source>
+        <translation>&amp;Einstellungen</translation>
+    </message>
+    <message>
+        <source>Expected SHA-256...</source>
+        <translation>Erwartete SHA-256...</translation>
+    </message>
 </context>
 <context>
     <name>LinkKindRules</name>
@@ -243,6 +349,29 @@ li.checked::marker { content: &quot;±2&quot;; }
     <message>
         <source>Serial link %1</source>
         <translation>Serielle Verbindung %1</translation>
+    </message>
+</context>
+<context>
+    <name>ModuleStateNote</name>
+    <message>
+        <source>Module state: runs the firmware it already held; it was restarted, not erased.</source>
+        <translation>Modulzustand: läuft mit der Firmware, die es schon hatte; es wurde neu gestartet, nicht gelöscht.</translation>
+    </message>
+    <message>
+        <source>Module state: runs its new firmware. The update is done.</source>
+        <translation>Modulzustand: läuft mit seiner neuen Firmware. Die Aktualisierung ist abgeschlossen.</translation>
+    </message>
+    <message>
+        <source>Module state: in its bootloader, its firmware not erased yet. Choose the file again, then press Update to try again.</source>
+        <translation>Modulzustand: im Bootloader, seine Firmware noch nicht gelöscht. Wählen Sie die Datei erneut und drücken Sie dann „Aktualisieren“, um es noch einmal zu versuchen.</translation>
+    </message>
+    <message>
+        <source>Module state: in its bootloader with no firmware. Choose the file again, then press Update to write the firmware.</source>
+        <translation>Modulzustand: im Bootloader ohne Firmware. Wählen Sie die Datei erneut und drücken Sie dann „Aktualisieren“, um die Firmware zu schreiben.</translation>
+    </message>
+    <message>
+        <source>Module state: the new firmware is stored, the module is not back yet. Switch it off and on, then press Refresh.</source>
+        <translation>Modulzustand: die neue Firmware ist gespeichert, das Modul ist noch nicht zurück. Schalten Sie es aus und wieder ein und drücken Sie dann „Neu laden“.</translation>
     </message>
 </context>
 <context>
@@ -301,6 +430,62 @@ li.checked::marker { content: &quot;±2&quot;; }
             <numerusform>%n Eintrag angezeigt; %1 in den letzten %2 Tagen</numerusform>
             <numerusform>%n Einträge angezeigt; %1 in den letzten %2 Tagen</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>updated</source>
+        <translation>aktualisiert</translation>
+    </message>
+    <message>
+        <source>failed</source>
+        <translation>fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>interrupted</source>
+        <translation>abgebrochen</translation>
+    </message>
+    <message>
+        <source>skipped</source>
+        <translation>übersprungen</translation>
+    </message>
+    <message>
+        <source>not started</source>
+        <translation>nicht begonnen</translation>
+    </message>
+    <message>
+        <source>entry</source>
+        <translation>Einstieg</translation>
+    </message>
+    <message>
+        <source>detection</source>
+        <translation>Erkennung</translation>
+    </message>
+    <message>
+        <source>parameters</source>
+        <translation>Parameter</translation>
+    </message>
+    <message>
+        <source>erase</source>
+        <translation>Löschen</translation>
+    </message>
+    <message>
+        <source>write</source>
+        <translation>Schreiben</translation>
+    </message>
+    <message>
+        <source>verify</source>
+        <translation>Prüfen</translation>
+    </message>
+    <message>
+        <source>store</source>
+        <translation>Speichern</translation>
+    </message>
+    <message>
+        <source>restart</source>
+        <translation>Neustart</translation>
+    </message>
+    <message>
+        <source>reconnect</source>
+        <translation>Wiederverbinden</translation>
     </message>
 </context>
 <context>
@@ -440,6 +625,14 @@ li.checked::marker { content: &quot;±2&quot;; }
     <message>
         <source>Implausible flash base address: %1 for %2 bytes</source>
         <translation>Unplausible Flash-Basisadresse: %1 für %2 Bytes</translation>
+    </message>
+    <message>
+        <source>The module&apos;s firmware %1 is not older than the file&apos;s %2: not written (only if newer).</source>
+        <translation>Die Firmware %1 des Moduls ist nicht älter als die der Datei, %2: nicht geschrieben (nur wenn neuer).</translation>
+    </message>
+    <message>
+        <source>The file&apos;s SHA-256 %1 is not the one expected, %2: not written.</source>
+        <translation>Die SHA-256 %1 der Datei ist nicht die erwartete, %2: nicht geschrieben.</translation>
     </message>
 </context>
 </TS>

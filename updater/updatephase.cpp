@@ -2,6 +2,18 @@
 
 namespace {
 
+// The tool's and the dialogue's waits, by the phase in which they fall.
+constexpr int VersionAnswerWaitMs = 333;
+// The entry: the tool waits 5 s for the module to come up in its bootloader, then looks once more.
+constexpr int EntryPausesMs = 5000 + VersionAnswerWaitMs + 250;
+constexpr int DetectionPausesMs = VersionAnswerWaitMs + 300;
+constexpr int ParametersPausesMs = 50;
+constexpr int ErasePausesMs = 250;
+// Before the first page and after the last word.
+constexpr int WritePausesMs = 250 + 1000;
+// The restarted module is looked for after 1.5 s, then its version is asked after 0.666 s.
+constexpr int ReconnectPausesMs = 1500 + 666 + VersionAnswerWaitMs;
+
 // A switch without a default, so that the compiler names a phase that has no name yet; null past the
 // last phase.
 const char* nameOf(UpdatePhase phase)
@@ -87,4 +99,27 @@ bool UpdatePhases::fromName(const QString& name, UpdatePhase* phase)
         }
     }
     return false;
+}
+
+int UpdatePhases::knownPausesMs(UpdatePhase phase)
+{
+    switch (phase) {
+    case UpdatePhase::Entry:
+        return EntryPausesMs;
+    case UpdatePhase::Detection:
+        return DetectionPausesMs;
+    case UpdatePhase::Parameters:
+        return ParametersPausesMs;
+    case UpdatePhase::Erase:
+        return ErasePausesMs;
+    case UpdatePhase::Write:
+        return WritePausesMs;
+    case UpdatePhase::Reconnect:
+        return ReconnectPausesMs;
+    case UpdatePhase::Verify:
+    case UpdatePhase::Store:
+    case UpdatePhase::Restart:
+        break;
+    }
+    return 0;
 }

@@ -35,4 +35,8 @@ struct Share
     int endPercent;
 };
 Share progressShare(UpdatePhase phase);
+// The pauses a phase takes whatever the module, in unscaled ms (TimeScale scales them): the waits of the
+// tool and of its dialogue between and after their requests. The write's words and the module's own
+// erase come on top.
+int knownPausesMs(UpdatePhase phase);
 }

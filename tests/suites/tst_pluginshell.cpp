@@ -3,7 +3,18 @@
 #include "firmwareupdate.h"
 #include "firmwareupdaterthread.h"
 #include "hostmessages.h"
+#include "doctor.h"
 #include "hostwindow.h"
+#include "installlayout.h"
+#include "recordkeeper.h"
+#include "firmwarebuilder.h"
+#include "firmwarefilecheck.h"
+#include "peripherymanager.h"
+#include "portlistfile.h"
+#include "runrecorder.h"
+#include "runteller.h"
+#include "timescale.h"
+#include "updaterun.h"
 #include "modulediscovery.h"
 #include "pluginhandler.h"
 #include "wirecapture.h"
@@ -17,13 +28,17 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPluginLoader>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QTextEdit>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
@@ -42,6 +57,10 @@ FakeHost::ModuleSetup moduleOn(const QString& port, const QString& version = QSt
 
 // The smallest window the user can make of the host's: the form at its minimum size.
 constexpr int SmallWindowSide = 420;
+// An update against dux-sim, unscaled (the entry waits 5 s), ends well within this.
+constexpr int UpdateWindowTimeoutMs = 60000;
+// After an ended update's worker has left, its instance is deleted within this.
+constexpr int InstanceGoneMs = 500;
 // QLineEdit keeps this many pixels free on either side of its text.
 constexpr int LineEditTextMargin = 2;
 
@@ -87,11 +106,14 @@ private slots:
     void displayFieldsShowTheirWidestValue();
     void enterInFileNamePressesNoButton();
     void hostWindowShowsVersionsAndFirstStep();
+    void hostWindowChecksTheComputer();
     void hostWindowTellsContainersIfChanged_data();
     void hostWindowTellsContainersIfChanged();
     void hostWindowCapturesTheWire_data();
     void hostWindowCapturesTheWire();
     void finishedDetachesAndNextInitReloadsOnce();
+    void updateWindowAfterTheUpdate_data();
+    void updateWindowAfterTheUpdate();
 
 private:
     QTemporaryDir m_home;
@@ -257,39 +279,76 @@ void TestPluginShell::hostWindowShowsVersionsAndFirstStep()
     QCOMPARE(modules->topLevelItem(0)->text(versionColumn), QStringLiteral("1234V200"));
 }
 
-void TestPluginShell::hostWindowTellsContainersIfChanged_data()
-{
-    QTest::addColumn<QString>("action");
-    QTest::addColumn<QByteArray>("property");
-    QTest::addColumn<QString>("otherAction");
-    QTest::newRow("only if changed") << "ifChangedAction" << QByteArray(HostMessages::IfChangedProperty)
-                                     << "verifyAction";
-    QTest::newRow("verify") << "verifyAction" << QByteArray(HostMessages::VerifyOnlyProperty) << "ifChangedAction";
-}
-
-// "Only if changed" and "Verify" are off until chosen, reach the containers shown before and after the
-// choice, and choosing one drops the other.
-void TestPluginShell::hostWindowTellsContainersIfChanged()
+// Help > "Check this computer" shows what dux-host --doctor prints for this computer.
+void TestPluginShell::hostWindowChecksTheComputer()
 {
     QFETCH(QString, action);
     QFETCH(QByteArray, property);
     QFETCH(QString, otherAction);
 
     HostedPlugin hosted;
+    auto* check = hosted.host.findChild<QAction*>(QStringLiteral("doctorAction"));
+    QVERIFY(check);
+    check->trigger();
+    auto* report = hosted.host.findChild<QPlainTextEdit*>(QStringLiteral("doctorReport"));
+    QVERIFY(report && report->window()->isVisible());
+    const QString expected = Doctor::report(
+        Doctor(Doctor::Machine(), InstallLayout::pluginFolder(), RecordKeeper::configuredLocation()).examine());
+    QCOMPARE(report->toPlainText().trimmed(), expected.trimmed());
+}
+
+void TestPluginShell::hostWindowTellsContainersIfChanged_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("property");
+    QTest::addColumn<QVariant>("chosenValue"); // what the property holds once chosen (a hash as typed, upper case)
+    // The choice that choosing this one drops; empty: none.
+    QTest::addColumn<QString>("otherAction");
+    QTest::newRow("only if changed") << "ifChangedAction" << HostMessages::IfChangedProperty << QVariant(true)
+                                     << "verifyAction";
+    QTest::newRow("verify") << "verifyAction" << HostMessages::VerifyOnlyProperty << QVariant(true) << "ifChangedAction";
+    QTest::newRow("only if newer") << "ifNewerAction" << HostMessages::IfNewerProperty << QVariant(true) << QString();
+    QTest::newRow("expected SHA-256") << "sha256Action" << HostMessages::ExpectedSha256Property
+                                      << QVariant(QStringLiteral("AB12")) << QString();
+}
+
+// Each choice is off until chosen, and reaches the containers shown before and after the choice; "Only
+// if changed" and "Verify" drop each other.
+void TestPluginShell::hostWindowTellsContainersIfChanged()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, property);
+    QFETCH(QVariant, chosenValue);
+    QFETCH(QString, otherAction);
+    HostedPlugin hosted;
     auto* choice = hosted.host.findChild<QAction*>(action);
+    QVERIFY(choice && choice->isCheckable());
+    const bool hash = chosenValue.type() == QVariant::String;
+    const QVariant off = hash ? QVariant(QString()) : QVariant(false);
+    const QVariant on = hash ? QVariant(chosenValue.toString().toLower()) : chosenValue;
+    const auto chosen = [&property](QObject* container) { return container->property(qPrintable(property)); };
+    QCOMPARE(chosen(hosted.plugin), off);
+    const auto choose = [&](bool choosing) {
+        if (hash)
+            hosted.host.setExpectedSha256(choosing ? chosenValue.toString() : QString());
+        else
+            choice->trigger();
+    };
     auto* other = hosted.host.findChild<QAction*>(otherAction);
-    QVERIFY(choice && choice->isCheckable() && other);
-    const auto chosen = [property](QObject* container) { return container->property(property.constData()).toBool(); };
-    QVERIFY(!chosen(hosted.plugin));
-    other->trigger();
-    choice->trigger();
-    QVERIFY(chosen(hosted.plugin));
-    QVERIFY(!other->isChecked());
+    QCOMPARE(other != nullptr, !otherAction.isEmpty());
+    if (other)
+        other->trigger();
+    choose(true);
+    QCOMPARE(chosen(hosted.plugin), on);
+    QCOMPARE(choice->isChecked(), true);
+    QVERIFY(!other || !other->isChecked());
     auto* later = new FirmwareUpdate;
     hosted.host.openContainer(later);
-    QVERIFY(chosen(later));
-    choice->trigger();
-    QVERIFY(!chosen(hosted.plugin) && !chosen(later));
+    QCOMPARE(chosen(later), on);
+    choose(false);
+    QCOMPARE(chosen(hosted.plugin), off);
+    QCOMPARE(chosen(later), off);
+    QCOMPARE(choice->isChecked(), false);
 }
 
 void TestPluginShell::hostWindowCapturesTheWire_data()
@@ -354,6 +413,81 @@ void TestPluginShell::finishedDetachesAndNextInitReloadsOnce()
     QCOMPARE(modules->count(), 2);
     QCOMPARE(selections.count(), 2);
     plugin.setParent(nullptr);
+}
+
+void TestPluginShell::updateWindowAfterTheUpdate_data()
+{
+    QTest::addColumn<QStringList>("simulator");
+    // Interrupted (as by Ctrl-C) this long after the start, within the entry's wait; 0: not.
+    QTest::addColumn<int>("interruptAfterMs");
+    QTest::addColumn<int>("exitCode");
+    // What the host's list shows of the module after the run; empty: not looked at.
+    QTest::addColumn<QString>("listed");
+    QTest::newRow("updated: the window goes") << QStringList() << 0 << 0 << "";
+    QTest::newRow("failed: the window stays until the user closes it")
+        << QStringList{QStringLiteral("--fault"), QStringLiteral("error-status@write:*")} << 0 << 1 << "1234B101";
+    // The tool never heard the bootloader: the run's own question tells the list.
+    QTest::newRow("cancelled in the entry: the list shows the bootloader") << QStringList() << 1500 << 3 << "1234B101";
+}
+
+// dux-host with a window and --file, against dux-sim: the update window of an update that did not end
+// updated stays for its history; closed, it goes with its instance.
+void TestPluginShell::updateWindowAfterTheUpdate()
+{
+    QFETCH(QStringList, simulator);
+    QFETCH(int, interruptAfterMs);
+    QFETCH(int, exitCode);
+    QFETCH(QString, listed);
+    const bool staysOpen = exitCode != 0;
+    QTemporaryDir work;
+    const QString portList = work.filePath(QStringLiteral("ports"));
+    const QString firmware = FirmwareBuilder::writeFile(work.filePath(QStringLiteral("fw.hex")), FirmwareBuilder::firmwareHex("1234V201"));
+    QProcess module;
+    module.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("dux-sim")),
+                 QStringList{QStringLiteral("--port-file"), portList, QStringLiteral("--exit-with-parent"),
+                             QStringLiteral("--flash-base"), QString::number(FirmwareBuilder::FlashBase)}
+                     + simulator);
+    QVERIFY(module.waitForStarted(UpdateWindowTimeoutMs));
+    QTRY_VERIFY_WITH_TIMEOUT(!PortListFile::read(portList).isEmpty(), UpdateWindowTimeoutMs);
+    PluginHandler handler;
+    ModuleDiscovery discovery(&handler);
+    discovery.setProbeAddresses({1});
+    discovery.start();
+    PeripheryManager::instance()->setPortSource([portList] { return PortListFile::read(portList); });
+    PeripheryManager::instance()->checkActualUSBDevices(false);
+    QTRY_VERIFY_WITH_TIMEOUT(!handler.getModulePluginKeys(true).isEmpty(), UpdateWindowTimeoutMs);
+    FirmwareUpdate factory;
+    HostWindow window(&handler, &discovery, {});
+    HostOptions options;
+    options.fileName = firmware;
+    options.verbosity = HostOptions::Verbosity::Quiet;
+    const FirmwareFileCheck file = FirmwareFileCheck::of(firmware);
+    RunTeller teller(options, file.identifier);
+    RunRecorder records(file.programSize);
+    UpdateRun run(options, {&factory, &handler, &discovery, &window, &records}, file.identifier, file.programSize, &teller);
+    QSignalSpy finished(&run, &UpdateRun::finished);
+    run.start();
+    if (interruptAfterMs > 0)
+        QTimer::singleShot(interruptAfterMs, &run, &UpdateRun::interrupt);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, UpdateWindowTimeoutMs);
+    QCOMPARE(finished.first().first().toInt(), exitCode);
+    const QString key = handler.getModulePluginKeys(true).value(0);
+    if (!listed.isEmpty())
+        QCOMPARE(handler.getModulePlugin(key)->firmwareVersion(), listed);
+    // An ended update's instance goes once its worker has left; a window left to the user stays.
+    QTest::qWait(TimeScale::scaledMs(FirmwareUpdaterThread::LeavesAfterCompletionMs) + InstanceGoneMs);
+    const QList<QDialog*> windows = window.findChildren<QDialog*>();
+    QCOMPARE(windows.size(), staysOpen ? 1 : 0);
+    if (staysOpen) {
+        const QPointer<QDialog> shown = windows.first();
+        QVERIFY(shown->isVisible());
+        QVERIFY(shown->findChild<QTextEdit*>(QStringLiteral("teHistory"))->toPlainText().contains(QStringLiteral("Module state: in its bootloader")));
+        QPointer<QObject> instance = shown->findChild<FirmwareUpdate*>();
+        QVERIFY(instance);
+        shown->close();
+        QTRY_VERIFY(shown.isNull() && instance.isNull());
+    }
+    PeripheryManager::instance()->setPortSource(nullptr);
 }
 
 QTEST_MAIN(TestPluginShell)

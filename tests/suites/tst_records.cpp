@@ -24,6 +24,7 @@
 #include <QTextStream>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QtTest>
 #include <cstdio>
 #include <csignal>
@@ -324,9 +325,12 @@ void TestRecords::recordsView_data()
     QTest::addColumn<QString>("module");
     QTest::addColumn<int>("resultIndex");
     QTest::addColumn<QStringList>("rows");
-    QTest::newRow("all") << "" << 0 << QStringList{"r4", "r3", "r2", "r1"};
-    QTest::newRow("module") << "A" << 0 << QStringList{"r4", "r3", "r1"};
-    QTest::newRow("module and result") << "A" << 2 << QStringList{"r3"};
+    // In German: the view's values, its filter and its charts' legend; the filter still filters.
+    QTest::addColumn<bool>("german");
+    QTest::newRow("all") << "" << 0 << QStringList{"r4", "r3", "r2", "r1"} << false;
+    QTest::newRow("module") << "A" << 0 << QStringList{"r4", "r3", "r1"} << false;
+    QTest::newRow("module and result") << "A" << 2 << QStringList{"r3"} << false;
+    QTest::newRow("module and result, in German") << "A" << 2 << QStringList{"r3"} << true;
 }
 
 // The host window's view lists what its filters let through, newest first.
@@ -334,6 +338,12 @@ void TestRecords::recordsView()
 {
     QFETCH(QString, module);
     QFETCH(int, resultIndex);
+    QFETCH(bool, german);
+    QTranslator catalogue;
+    QVERIFY(catalogue.load(QStringLiteral("dux_de"), QStringLiteral(DUX_TRANSLATION_DIR)));
+    // Taken out again as it goes.
+    if (german)
+        QCoreApplication::installTranslator(&catalogue);
     RecordsView view(path(QStringLiteral("filters.sqlite")));
     auto* moduleFilter = view.findChild<QLineEdit*>(QStringLiteral("moduleFilter"));
     auto* resultFilter = view.findChild<QComboBox*>(QStringLiteral("resultFilter"));
@@ -350,6 +360,11 @@ void TestRecords::recordsView()
     for (const QString& id : rows)
         expected.append(m_written.value(id).startedUtc.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     QCOMPARE(started, expected);
+    const int resultColumn = 3;
+    const UpdateRecord::Result result = m_written.value(rows.constFirst()).result;
+    QCOMPARE(list->topLevelItem(0)->text(resultColumn) == UpdateRecord::resultName(result), !german);
+    QCOMPARE(resultFilter->itemText(1), german ? QStringLiteral("aktualisiert") : QStringLiteral("updated"));
+    QCOMPARE(RecordsView::shownPhase(QStringLiteral("a phase of its own")), QStringLiteral("a phase of its own"));
 }
 
 void TestRecords::badLocations_data()

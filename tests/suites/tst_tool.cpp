@@ -7,6 +7,7 @@
 #include "firmwareupdate.h"
 #include "global.h"
 #include "linkkindrules.h"
+#include "modulestatenote.h"
 #include "pluginhandler.h"
 #include "simulatedcommandhandler.h"
 #include "simulatedmodule.h"
@@ -451,10 +452,18 @@ void TestTool::speaksGerman_data()
     // Only the whole text is a pattern's: a longer one is not cut to fit.
     QTest::newRow("pattern inside a longer text") << "Erasing... again" << "Erasing... again" << progress;
     QTest::newRow("unknown text") << "Port gone" << "Port gone" << progress;
+    // The host's guards, said in the tool's words.
+    QTest::newRow("only if newer") << "The module's firmware 1234V102 is not older than the file's 1234V102: not written (only if newer)."
+                                   << "Die Firmware 1234V102 des Moduls ist nicht älter als die der Datei, 1234V102: nicht geschrieben (nur wenn neuer)."
+                                   << progress;
     // A version is the module's own; only the word for none read back is translated.
     QTest::newRow("no version read back") << "Error" << "Fehler" << "leActualFirmware";
     QTest::newRow("version read back") << "1234V102" << "1234V102" << "leActualFirmware";
     QTest::newRow("serial link") << "ttyG0" << "Serielle Verbindung ttyG0" << "link";
+    // The tool's own lines in the history: what an update left on the module.
+    QTest::newRow("module state") << "write" << "Modulzustand: im Bootloader ohne Firmware. Wählen Sie die Datei erneut "
+                                                "und drücken Sie dann „Aktualisieren“, um die Firmware zu schreiben."
+                                  << "note";
 }
 
 void TestTool::speaksGerman()
@@ -465,6 +474,13 @@ void TestTool::speaksGerman()
 
     QTranslator catalogue;
     QVERIFY(catalogue.load(QStringLiteral("dux_de"), QStringLiteral(DUX_TRANSLATION_DIR)));
+    if (shownIn == QLatin1String("note")) {
+        QCoreApplication::installTranslator(&catalogue);
+        const QString note = ModuleStateNote::after(english).text;
+        QCoreApplication::removeTranslator(&catalogue);
+        QCOMPARE(note, german);
+        return;
+    }
     if (shownIn == QLatin1String("link")) {
         QCOMPARE(LinkKindRules::title(Serial, english), QStringLiteral("Serial link ") + english);
         QCoreApplication::installTranslator(&catalogue);
@@ -705,12 +721,17 @@ void TestTool::cancel_data()
     QTest::addColumn<QString>("moduleState");
     QTest::addColumn<QString>("listedVersion");
 
-    const QString notErased = QStringLiteral("Module state: in its bootloader, its firmware not erased yet.");
+    // It says what the form, which has let the file go, lets the user do.
+    const QString notErased = QStringLiteral("Module state: in its bootloader, its firmware not erased yet. Choose the file "
+                                             "again, then press Update to try again.");
     // From firmware the update is under way (state 0): Cancel completes at once, the worker again later.
     QTest::newRow("from firmware, before the worker runs") << false << 0 << 1 << notErased << ModuleFirmware;
     QTest::newRow("from firmware, while the worker runs") << false << 206 << 2 << notErased << ModuleBootloader;
     QTest::newRow("from firmware, while writing")
-        << false << 201 << 2 << QStringLiteral("Module state: in its bootloader with no firmware.") << ModuleBootloader;
+        << false << 201 << 2
+        << QStringLiteral("Module state: in its bootloader with no firmware. Choose the file again, then press Update to "
+                          "write the firmware.")
+        << ModuleBootloader;
     // From the bootloader the tool stays idle: the start is dropped, or only the worker completes.
     QTest::newRow("in bootloader, before the scheduled start") << true << 0 << 1 << QString() << ModuleFirmware;
     QTest::newRow("in bootloader, while the worker runs") << true << 206 << 1 << notErased << ModuleBootloader;

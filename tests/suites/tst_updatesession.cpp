@@ -1,6 +1,7 @@
 #include "command.h"
 #include "fakeconnectionplugin.h"
 #include "fakehost.h"
+#include "hostmessages.h"
 #include "fakemoduleplugin.h"
 #include "firmwarebuilder.h"
 #include "firmwareimage.h"
@@ -18,6 +19,7 @@
 #include "updateoutcome.h"
 #include "updatesession.h"
 
+#include <QCryptographicHash>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextDocumentFragment>
@@ -46,7 +48,8 @@ constexpr int VersionQueryAddress = 257;
 // or the pool folder is a regular file.
 enum class Pooled { Nothing, ChosenFile, OtherFile, NoName, FolderIsFile };
 // The file handed to the session before the update starts.
-enum class Chosen { Firmware, CutShort, NotHex, OtherType };
+// IfNewer, RightHash, WrongHash: the firmware file, with the host's guard "only if newer" or an expected hash.
+enum class Chosen { Firmware, CutShort, NotHex, OtherType, IfNewer, RightHash, WrongHash };
 
 // One update session among the host's fakes, without a form: what it would show is recorded here.
 struct SessionRig
@@ -455,6 +458,16 @@ void TestUpdateSession::firstCallEntersBootloader_data()
     QTest::newRow("another type, version with markup")
         << Serial << "1234" << QList<int>() << false << Chosen::OtherType << "1234V101<i>x</i><!--\x1b[2J"
         << "Module (1234V101<i>x</i><!--[2J) and Firmware (4321V102) do not match!";
+    // The host's guards: a module whose firmware is not older, a file that is not the one expected.
+    QTest::newRow("only if newer, module older") << Serial << "1234" << QList<int>{115200} << true << Chosen::IfNewer
+                                                 << v101 << "";
+    QTest::newRow("only if newer, module on the file's firmware")
+        << Serial << "1234" << QList<int>() << false << Chosen::IfNewer << QString(QLatin1String(NewIdentifier))
+        << QStringLiteral("The module's firmware %1 is not older than the file's %1: not written (only if newer).")
+               .arg(QLatin1String(NewIdentifier));
+    QTest::newRow("expected hash") << Serial << "1234" << QList<int>{115200} << true << Chosen::RightHash << v101 << "";
+    QTest::newRow("another hash expected") << Serial << "1234" << QList<int>() << false << Chosen::WrongHash << v101
+                                           << "is not the one expected, " + QString(64, QLatin1Char('0')) + ": not written.";
 }
 
 void TestUpdateSession::firstCallEntersBootloader()
@@ -467,7 +480,11 @@ void TestUpdateSession::firstCallEntersBootloader()
     QFETCH(QString, firmware);
     QFETCH(QString, refusal);
 
+    // The tool's widget, where the host sets its guards; made first, so that it outlives the session.
+    QObject tool;
     SessionRig rig;
+    rig.session.setParent(&tool);
+    tool.setProperty(HostMessages::IfNewerProperty, chosen == Chosen::IfNewer);
     const QString key = addModule(rig, QStringLiteral("COM3"), linkKind, 3, 1, kind);
     rig.host.device(key)->setFirmwareVersion(firmware);
     // After the first call's version query the module falls silent: the update then waits, and only
@@ -478,6 +495,10 @@ void TestUpdateSession::firstCallEntersBootloader()
         content.insert(content.indexOf(":00000001FF"), '\n');
     chooseFirmware(rig, chosen == Chosen::NotHex ? QStringLiteral("files/fw.txt") : QStringLiteral("files/fw.hex"),
                    content);
+    if (chosen == Chosen::RightHash || chosen == Chosen::WrongHash) {
+        const QByteArray hash = QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex().toUpper();
+        tool.setProperty(HostMessages::ExpectedSha256Property, chosen == Chosen::RightHash ? QString::fromLatin1(hash) : QString(64, QLatin1Char('0')));
+    }
     SimulatedCommandHandler* handler = rig.host.handler(key);
     const int ratesBefore = handler->requestedDataRates().size();
     QSignalSpy begun(&rig.session, SIGNAL(begun()));
