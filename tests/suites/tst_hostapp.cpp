@@ -2049,7 +2049,7 @@ void TestHostApp::replayedCaptures()
 }
 
 // --json --json-progress: a JSON line as the update reaches each phase and moves on by a percent, the time
-// its write still takes once its rate has settled, and the result's object last.
+// the whole update still takes, and the result's object last.
 void TestHostApp::jsonProgressEvents()
 {
     QVERIFY(startSimulator({QStringLiteral("--baud"), QStringLiteral("57600")}));
