@@ -282,10 +282,6 @@ void TestPluginShell::hostWindowShowsVersionsAndFirstStep()
 // Help > "Check this computer" shows what dux-host --doctor prints for this computer.
 void TestPluginShell::hostWindowChecksTheComputer()
 {
-    QFETCH(QString, action);
-    QFETCH(QByteArray, property);
-    QFETCH(QString, otherAction);
-
     HostedPlugin hosted;
     auto* check = hosted.host.findChild<QAction*>(QStringLiteral("doctorAction"));
     QVERIFY(check);
@@ -334,8 +330,8 @@ void TestPluginShell::hostWindowTellsContainersIfChanged()
         else
             choice->trigger();
     };
-    auto* other = hosted.host.findChild<QAction*>(otherAction);
-    QCOMPARE(other != nullptr, !otherAction.isEmpty());
+    auto* other = otherAction.isEmpty() ? nullptr : hosted.host.findChild<QAction*>(otherAction);
+    QVERIFY(otherAction.isEmpty() || other);
     if (other)
         other->trigger();
     choose(true);
