@@ -111,11 +111,15 @@ void ModuleUpdate::keepWindowOpen()
 {
     if (!m_window || !m_instance)
         return;
-    // Closed, the window hands its instance back (it detaches itself): then the instance goes, and
-    // after it its register.
+    // Closed, the window hands its instance back (it detaches itself, and drops every connection of its
+    // own, its destroyed() among them): then the instance goes, and after it its register, deleted
+    // in the order they were posted.
     ModuleView* view = m_view.release();
-    connect(m_instance, &QObject::destroyed, view, [view] { delete view; });
-    connect(m_window, &QDialog::finished, m_instance, &QObject::deleteLater);
+    connect(m_window, &QDialog::finished, view, [view, instance = m_instance] {
+        if (instance)
+            instance->deleteLater();
+        view->deleteLater();
+    });
     m_window->setAttribute(Qt::WA_DeleteOnClose);
     m_window.clear();
 }
