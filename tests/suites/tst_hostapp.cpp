@@ -108,6 +108,36 @@ QString answerOf(SimulatedModule* module, const DuxlFrame& request)
     return frame.isEmpty() ? QString() : replyText(DuxlFrame::fromBytes(frame.constData(), frame.size()));
 }
 
+// What is wrong with the --log file at `path`; empty when it holds the history of each of `keys`, its
+// lines after the key when `named`, and besides them exactly the lines of `told`, in their order.
+QString logProblem(const QString& path, const QStringList& keys, bool named, const QStringList& told)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("no log: %1").arg(file.errorString());
+    QHash<QString, QStringList> histories;
+    QStringList others;
+    for (const QString& line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QString key = named ? line.section(QLatin1Char(' '), 0, 0) : keys.value(0);
+        const QString rest = named ? line.section(QLatin1Char(' '), 1) : line;
+        if (keys.contains(key) && (HistoryLine.match(rest).hasMatch() || rest.startsWith(QStringLiteral("Updating %1 (").arg(key))))
+            histories[key].append(rest);
+        else
+            others.append(line);
+    }
+    for (const QString& key : keys) {
+        const QStringList history = histories.value(key);
+        if (history.isEmpty() || !history.first().startsWith(QStringLiteral("Updating %1 (").arg(key)))
+            return QStringLiteral("the history of %1 does not start with its update").arg(key);
+        if (history.filter(QStringLiteral("] Firmwareupdate started @") + key).size() != 1)
+            return QStringLiteral("the history of %1 lacks the plug-in's lines:\n%2").arg(key, history.join(QLatin1Char('\n')));
+    }
+    if (others != told)
+        return QStringLiteral("the log's other lines:\n%1\nwhere the run told:\n%2")
+            .arg(others.join(QLatin1Char('\n')), told.join(QLatin1Char('\n')));
+    return QString();
+}
+
 }
 
 class TestHostApp : public QObject
@@ -616,6 +646,10 @@ void TestHostApp::headlessEndIsReported_data()
                                                       QStringLiteral("--reconnect-ms"), QStringLiteral("150")}
                                        << QStringList{QStringLiteral("-q")} << UpdateTimeoutSeconds << 0 << "updated"
                                        << "restart" << "" << "" << "updated";
+    // --log keeps the whole history and the closing line whatever -q, after what an earlier run left there.
+    const QStringList logged{QStringLiteral("--log"), QStringLiteral("@folder/run.log")};
+    QTest::newRow("updated, -q, logged") << QStringList() << QStringList{QStringLiteral("-q")} + logged << UpdateTimeoutSeconds
+                                         << 0 << "updated" << "reconnect" << "" << "" << "updated";
     QTest::newRow("USB-like link") << QStringList{QStringLiteral("--link"), QStringLiteral("usb"),
                                                   QStringLiteral("--reconnect-ms"), QStringLiteral("150")}
                                    << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "restart" << "" << ""
@@ -689,6 +723,10 @@ void TestHostApp::headlessEndIsReported_data()
     QTest::newRow("stall in the write phase") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")}
                                               << QStringList() << 3 << 1 << "timed out" << "write" << "timed out after 3 s"
                                               << unknown << "failed";
+    // The log says why the update was cancelled, also without -v.
+    QTest::newRow("stall in the write phase, logged") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")}
+                                                      << logged << 3 << 1 << "timed out" << "write" << "timed out after 3 s"
+                                                      << unknown << "failed";
     // A bootloader that cannot store attributes gets size and checksum as flash words of their own, in
     // either scheme and whatever its page size; the module holds them as it holds the program.
     for (const char* type : {"1234", PageNumberType}) {
@@ -770,6 +808,10 @@ void TestHostApp::headlessEndIsReported()
     QVERIFY(file.open(QIODevice::ReadOnly));
     hostArguments.replaceInStrings(QStringLiteral("@sha256"),
                                    QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex()));
+    const int logAt = hostArguments.indexOf(QLatin1String("--log")) + 1;
+    const QString earlierLine = QStringLiteral("an earlier run's line");
+    if (logAt > 0)
+        QCOMPARE(writeFile(QStringLiteral("run.log"), qPrintable(earlierLine + QLatin1Char('\n'))), hostArguments.at(logAt));
     const Run run = runHost(updateArguments(firmware) + hostArguments
                             << QStringLiteral("--json") << QStringLiteral("--timeout") << QString::number(timeoutSeconds));
     const Run history = runHost({QStringLiteral("--history"), QStringLiteral("--json")});
@@ -783,6 +825,18 @@ void TestHostApp::headlessEndIsReported()
     }
     if (hostArguments.contains(QLatin1String("--records")))
         QVERIFY2(run.err.contains(QLatin1String("until the server answers")), qPrintable(run.err));
+    if (logAt > 0) {
+        // What stderr told beside the JSON but the links' warnings, and the history that -q kept off it.
+        const QStringList told = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                                     .filter(QRegularExpression(QStringLiteral("^(?!dux-host: )")));
+        const QString problem = logProblem(hostArguments.at(logAt), {QStringLiteral("ttySIM0/DUX1234/id1")}, false,
+                                           QStringList{earlierLine} + told);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QFile log(hostArguments.at(logAt));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString cancelled = QStringLiteral("] dux-host: timed out after %1 s; cancelling the update\n").arg(timeoutSeconds);
+        QCOMPARE(QString::fromUtf8(log.readAll()).contains(cancelled), result == QLatin1String("timed out"));
+    }
     if (hostArguments.contains(QLatin1String("--capture"))) {
         const QString problem = captureProblem(hostArguments.at(hostArguments.indexOf(QLatin1String("--capture")) + 1),
                                                QStringLiteral("ttySIM0"), firmware);
