@@ -758,6 +758,11 @@ void TestHostApp::headlessEndIsReported_data()
     QTest::newRow("time-out before the first phase")
         << QStringList{QStringLiteral("--baud"), QStringLiteral("100")} << QStringList{QStringLiteral("--probe-ms"), QStringLiteral("5000")}
         << 2 << 1 << "timed out" << "" << "timed out after 2 s" << "the module was not touched" << "not started";
+    // There the watchdog tells the end from its own thread, and the log keeps it.
+    QTest::newRow("time-out before the first phase, logged")
+        << QStringList{QStringLiteral("--baud"), QStringLiteral("100")}
+        << QStringList{QStringLiteral("--probe-ms"), QStringLiteral("5000")} + logged
+        << 2 << 1 << "timed out" << "" << "timed out after 2 s" << "the module was not touched" << "not started";
     // --if-newer: the version order decides; a module that runs the file's firmware, or a newer one, is
     // not touched. --sha256: the file's hash as expected.
     const QString notOlder = QStringLiteral("its firmware %1 is not older than the file's %2 (--if-newer)");
@@ -829,13 +834,14 @@ void TestHostApp::headlessEndIsReported()
         // What stderr told beside the JSON but the links' warnings, and the history that -q kept off it.
         const QStringList told = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts)
                                      .filter(QRegularExpression(QStringLiteral("^(?!dux-host: )")));
-        const QString problem = logProblem(hostArguments.at(logAt), {QStringLiteral("ttySIM0/DUX1234/id1")}, false,
-                                           QStringList{earlierLine} + told);
+        // Held up before its first phase, the update has no history yet.
+        const QStringList keys = phase.isEmpty() ? QStringList() : QStringList{QStringLiteral("ttySIM0/DUX1234/id1")};
+        const QString problem = logProblem(hostArguments.at(logAt), keys, false, QStringList{earlierLine} + told);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
         QFile log(hostArguments.at(logAt));
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QString cancelled = QStringLiteral("] dux-host: timed out after %1 s; cancelling the update\n").arg(timeoutSeconds);
-        QCOMPARE(QString::fromUtf8(log.readAll()).contains(cancelled), result == QLatin1String("timed out"));
+        QCOMPARE(QString::fromUtf8(log.readAll()).contains(cancelled), result == QLatin1String("timed out") && !keys.isEmpty());
     }
     if (hostArguments.contains(QLatin1String("--capture"))) {
         const QString problem = captureProblem(hostArguments.at(hostArguments.indexOf(QLatin1String("--capture")) + 1),
@@ -932,6 +938,10 @@ void TestHostApp::interruptInTheWritePhase_data()
     // The module does not answer the cancel: a second Ctrl-C ends at once, and still tells the phase and state.
     QTest::newRow("twice, module stalled") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")} << 2
                                            << QStringList() << "write" << "] write\n" << noFirmware;
+    // The log keeps the history up to the cancel, with why it came, and the closing line.
+    QTest::newRow("once, logged") << QStringList{QStringLiteral("--baud"), QStringLiteral("115200")} << 1
+                                  << QStringList{QStringLiteral("--log"), QStringLiteral("@folder/run.log")} << "write"
+                                  << "] write\n" << noFirmware;
     // A read-back of the whole memory takes minutes at this rate: cancelled, it writes no file and leaves
     // the module in its bootloader, unerased.
     QTest::newRow("read-back")
@@ -977,6 +987,14 @@ void TestHostApp::interruptInTheWritePhase()
     QCOMPARE(lines.last(), QStringLiteral("Update of ttySIM0/DUX1234/id1 interrupted in the %1 phase (cancelled); %2")
                                .arg(phase, state));
     QVERIFY(!QFile::exists(m_folder->filePath(QStringLiteral("back.hex"))));
+    if (hostArguments.contains(QLatin1String("--log"))) {
+        const QString log = m_folder->filePath(QStringLiteral("run.log"));
+        const QString problem = logProblem(log, {QStringLiteral("ttySIM0/DUX1234/id1")}, false, {lines.last()});
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("] dux-host: interrupted; cancelling the update\n"));
+    }
 }
 
 void TestHostApp::severalModules_data()
@@ -1018,6 +1036,12 @@ void TestHostApp::severalModules_data()
                                           QStringLiteral("@folder/wire.pcap")}
                            << QStringList{first + QStringLiteral(" updated"), second + QStringLiteral(" updated")} << 0
                            << 0;
+    // --log: each module's history, each line after its key, and the table, whatever -q.
+    QTest::newRow("--all -q, logged") << QStringList{QStringLiteral("--modules"), QStringLiteral("2")} << QStringList()
+                                      << QStringList{QStringLiteral("--all"), QStringLiteral("--json"), QStringLiteral("-q"),
+                                                     QStringLiteral("--log"), QStringLiteral("@folder/run.log")}
+                                      << QStringList{first + QStringLiteral(" updated"), second + QStringLiteral(" updated")}
+                                      << 0 << 0;
     // Each module is updated once, then unplugged and followed by a fresh one under a new port.
     QTest::newRow("--watch, modules replugged")
         << QStringList{QStringLiteral("--modules"), QStringLiteral("2"), QStringLiteral("--replug-every"),
@@ -1029,6 +1053,10 @@ void TestHostApp::severalModules_data()
         << QStringList{QStringLiteral("--link"), QStringLiteral("usb"), QStringLiteral("--reconnect-ms"),
                        QStringLiteral("150"), QStringLiteral("--replug-every"), QStringLiteral("0.3")}
         << QStringList() << QStringList{QStringLiteral("--watch")} << QStringList() << 2 << 0;
+    // --log: the histories the progress lines stand for on the terminal, and every line but those.
+    QTest::newRow("--watch, logged") << QStringList{QStringLiteral("--modules"), QStringLiteral("2")} << QStringList()
+                                     << QStringList{QStringLiteral("--watch"), QStringLiteral("--log"), QStringLiteral("@folder/run.log")}
+                                     << QStringList() << 2 << 0;
     // -v: each update's history, as for one module.
     QTest::newRow("--watch -v") << QStringList() << QStringList() << QStringList{QStringLiteral("--watch"), QStringLiteral("-v")}
                                 << QStringList() << 1 << 0;
@@ -1125,6 +1153,14 @@ void TestHostApp::severalModules()
             QCOMPARE(attempts.filter(failing), (QStringList{failing + QStringLiteral(" failed"), results.at(1)}));
             QCOMPARE(attempts.size(), 4);
         }
+        if (hostArguments.contains(QLatin1String("--log"))) {
+            QStringList keys;
+            for (const QString& result : results)
+                keys.append(result.section(QLatin1Char(' '), 0, 0));
+            const QString problem = logProblem(hostArguments.at(hostArguments.indexOf(QLatin1String("--log")) + 1), keys,
+                                               true, run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts));
+            QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        }
         // The table goes to stderr beside the JSON lines: a row per module, each with its module's window.
         QVERIFY2(run.err.contains(QRegularExpression(QStringLiteral("\\n%1 +updated +6,000 +[\\d.]+ s +4 +%2\\n")
                                                          .arg(QRegularExpression::escape(results.first().section(QLatin1Char(' '), 0, 0)),
@@ -1183,6 +1219,12 @@ void TestHostApp::severalModules()
         for (const QString& key : qAsConst(updated))
             ports.insert(key.section(QLatin1Char('/'), 0, 0));
         checkCapture(ports);
+    }
+    if (hostArguments.contains(QLatin1String("--log"))) {
+        const QString problem = logProblem(hostArguments.at(hostArguments.indexOf(QLatin1String("--log")) + 1),
+                                           QStringList(updated.cbegin(), updated.cend()), true,
+                                           lines.filter(QRegularExpression(QStringLiteral("^(Waiting for modules |Updated |Update of |Skipped |Watched )"))));
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
     }
     const QRegularExpression counts(QStringLiteral("^Watched (\\d+) modules?: (\\d+) updated, (\\d+) failed, (\\d+) skipped \\(already on %1\\)(, 1 interrupted)?$")
                                         .arg(QLatin1String(NewFirmware)));
@@ -1286,6 +1328,11 @@ void TestHostApp::setupErrors_data()
         << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--capture"),
                             QStringLiteral("/nonexistent/wire.pcap")}
         << "dux-host: cannot write the capture /nonexistent/wire.pcap: /nonexistent/wire.pcap: No such file or directory" << true;
+    // So does a log that cannot be written.
+    QTest::newRow("log not writable")
+        << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--log"),
+                            QStringLiteral("/nonexistent/run.log")}
+        << "dux-host: cannot write the log /nonexistent/run.log: No such file or directory\n" << true;
     // Modules on USB links come back under new ports when they restart, which no update can tell apart
     // (@usb: the modules are served on USB-like links); a port given under a second name (@twin: a
     // symbolic link to the module's device, given with --port) is the same module twice.
