@@ -1915,6 +1915,8 @@ void TestHostApp::completion_data()
                                 << QStringList{"1", "10", "11", "12", "13", "14", "15", "16"};
     QTest::newRow("--records") << QStringList{QStringLiteral("--records"), QStringLiteral("@folder/fi")}
                                << QStringList{"@folder/firmware-1234V201.hex"};
+    QTest::newRow("--log") << QStringList{QStringLiteral("--log"), QStringLiteral("@folder/fi")}
+                           << QStringList{"@folder/firmware-1234V201.hex"};
     // The module keys of the port list already on the line, found in well under a second.
     QTest::newRow("--module after --port-file")
         << QStringList{QStringLiteral("--port-file"), QStringLiteral("@folder/ports"), QStringLiteral("--module"), QString()}
