@@ -14,7 +14,6 @@ public:
 
     // Opens `path` for appending, creating it; false (and errorString()) when it cannot.
     bool open(const QString& path);
-    bool isOpen() const { return m_descriptor >= 0; }
     QString errorString() const { return m_errorString; }
 
     // Each non-empty line of `text`, after `prefix` (a module's key and a space, or nothing).
