@@ -1541,6 +1541,14 @@ void TestHostApp::withoutDisplay_data()
     // The same help style, defaults and exit codes in every program.
     QTest::newRow("dux-mkfirmware --help") << "dux-mkfirmware" << QStringList{QStringLiteral("--help")} << 0
                                            << "Usage: dux-mkfirmware [options]";
+    // dux-sim's exit status in a table of its own, as dux-host's, and a usage error ends as it says.
+    QTest::newRow("dux-sim --help") << "dux-sim" << QStringList{QStringLiteral("--help")} << 0
+                                    << "hexadecimal.\n\nOptions:\n";
+    QTest::newRow("dux-sim --help, exit status")
+        << "dux-sim" << QStringList{QStringLiteral("--help")} << 0
+        << "\nExit status:\n  0  ended by SIGINT or SIGTERM, or nothing to do (--help, --version)\n  1  a port could not be served";
+    QTest::newRow("dux-sim, unknown option") << "dux-sim" << QStringList{QStringLiteral("--bogus")} << 2
+                                             << "dux-sim: Unknown option 'bogus'.\nTry 'dux-sim --help'.\n";
     QTest::newRow("dux-mkfirmware -v") << "dux-mkfirmware" << QStringList{QStringLiteral("-v")} << 2
                                        << "dux-mkfirmware: Unknown option 'v'.\nTry 'dux-mkfirmware --help'.\n";
 }
