@@ -55,8 +55,7 @@ void RunTeller::watching()
 void RunTeller::searching(const QString& reason)
 {
     const QString line = QStringLiteral("dux-host: %1; looking again until the time-out (%2 s)\n")
-                             .arg(visibleText(reason))
-                             .arg(m_options.timeoutSeconds);
+                             .arg(visibleText(reason), QString::number(m_options.timeoutSeconds));
     if (m_options.verbosity == HostOptions::Verbosity::Quiet)
         log({QString(), line});
     else
@@ -130,10 +129,9 @@ void RunTeller::retrying(const UpdateResult& result, int next, int attempts)
 {
     if (m_board)
         m_board->clear();
+    // One arg() call: a module's text in the closing line may hold "%2".
     print({QString(), QStringLiteral("dux-host: %1; trying again (attempt %2 of %3)\n")
-                          .arg(result.closingLine())
-                          .arg(next)
-                          .arg(attempts)});
+                          .arg(result.closingLine(), QString::number(next), QString::number(attempts))});
 }
 
 RunTeller::Text RunTeller::endText(const QList<UpdateResult>& results, int told, bool cutLine) const
