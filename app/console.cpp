@@ -4,6 +4,7 @@
 #include <QString>
 #include <QTextStream>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -55,6 +56,19 @@ QTextStream& err()
 int errorDescriptor()
 {
     return errorFile().isOpen() ? errorFile().handle() : STDERR_FILENO;
+}
+
+void writeAll(int descriptor, const QByteArray& bytes)
+{
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const ssize_t chunk = ::write(descriptor, bytes.constData() + written, size_t(bytes.size() - written));
+        if (chunk < 0 && errno == EINTR)
+            continue;
+        if (chunk <= 0)
+            return;
+        written += chunk;
+    }
 }
 
 bool outputIsTerminal()

@@ -1,5 +1,6 @@
 #pragma once
 
+class QByteArray;
 class QTextStream;
 
 // dux-host's own output. stdout carries the progress and the result; stderr dux-host's diagnostics.
@@ -12,6 +13,8 @@ QTextStream& out();
 QTextStream& err();
 // The descriptor behind err(), for a thread that must write while the event loop's thread is busy.
 int errorDescriptor();
+// Writes all of `bytes` to `descriptor` without Qt's streams, for a thread other than the event loop's.
+void writeAll(int descriptor, const QByteArray& bytes);
 // Whether stdout is a terminal, where progress rewrites one line.
 bool outputIsTerminal();
 // Routes Qt's messages: with `debugOutput` all of them to stderr as Qt would; otherwise only warnings

@@ -177,6 +177,12 @@ struct OptionTable
     QCommandLineOption screenshotAt{QStringLiteral("screenshot-at"),
                                     QStringLiteral("Percent of the write at which the picture is taken."),
                                     QStringLiteral("percent"), QString::number(HostOptions::DefaultScreenshotPercent)};
+    QCommandLineOption log{QStringLiteral("log"),
+                           QStringLiteral("With --headless: append the run's history to this file as it goes, "
+                                          "whatever -q or -v: each update's history lines with their times (as -v "
+                                          "prints them; with --all, --watch or more than one --module each after "
+                                          "its module's key) and the closing lines."),
+                           QStringLiteral("file")};
     QCommandLineOption capture{QStringLiteral("capture"),
                                QStringLiteral("Write every byte on the links, both ways, with the ports' opening, "
                                               "closing and data rate, to this pcap file (docs/capture.md)."),
@@ -188,7 +194,7 @@ struct OptionTable
         CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, ifChanged, verify, readBack, range, list, dryRun, timeout, json, verbose, quiet, port, usbPort,
                             portFile, baud, addresses, probe, window, poll, plugins, simulate, exitWhenDone, screenshot,
                             screenshotAt, records, history, summary, csv, firmware, result, station, since,
-                            capture, recordsInit, jsonProgress, doctor, ifNewer, sha256, retries});
+                            capture, log, recordsInit, jsonProgress, doctor, ifNewer, sha256, retries});
         parser->addPositionalArgument(QStringLiteral("dux-sim options"),
                                       QStringLiteral("Options for dux-sim, after --, with --simulate."),
                                       QStringLiteral("[-- dux-sim options]"));
@@ -349,6 +355,7 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     options.recordsLocation = parser.value(table.records);
     options.capturePath = parser.isSet(table.capture) ? parser.value(table.capture)
                                                       : qEnvironmentVariable(CaptureVariable);
+    options.logPath = parser.value(table.log);
     options.recordsInit = parser.isSet(table.recordsInit);
     options.jsonProgress = parser.isSet(table.jsonProgress);
     options.doctor = parser.isSet(table.doctor);
@@ -379,6 +386,8 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
         error = QStringLiteral("--all, --watch and more than one --module need --headless");
     else if (options.allModules + options.watch + !options.moduleKeys.isEmpty() > 1)
         error = QStringLiteral("--module, --all and --watch exclude each other");
+    else if (parser.isSet(table.log) && !options.headless)
+        error = QStringLiteral("--log needs --headless");
     else if (options.jsonProgress && !options.json)
         error = QStringLiteral("--json-progress needs --json");
     else if (parser.isSet(table.range) && options.readBackFile.isEmpty())

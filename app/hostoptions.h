@@ -66,6 +66,8 @@ struct HostOptions
     int screenshotPercent = DefaultScreenshotPercent;
     // --capture, else DUX_CAPTURE: where every byte on the links goes (docs/capture.md); empty: nowhere.
     QString capturePath;
+    // --log: the file a headless run appends its history and closing lines to; empty: none.
+    QString logPath;
     // --records: where the records go (and --history reads them); empty: DUX_RECORDS, the setting, the file.
     QString recordsLocation;
     // The folder of a new records file is created rather than refused.

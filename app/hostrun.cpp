@@ -97,19 +97,6 @@ QString runningText(const QString& version)
     return QString();
 }
 
-// Writes all of `text` to `descriptor`, for the watchdog's thread.
-void writeAll(int descriptor, const QString& text)
-{
-    const QByteArray bytes = text.toLocal8Bit();
-    qint64 written = 0;
-    while (written < bytes.size()) {
-        const ssize_t chunk = ::write(descriptor, bytes.constData() + written, size_t(bytes.size() - written));
-        if (chunk <= 0)
-            return;
-        written += chunk;
-    }
-}
-
 }
 
 HostRun::HostRun(const HostOptions& options, QApplication* app)
@@ -134,6 +121,10 @@ int HostRun::exec()
 {
     m_clock.start();
     m_teller = std::make_unique<RunTeller>(m_options, QString());
+    // First, so that the log keeps every refusal after it.
+    if (!m_options.logPath.isEmpty() && !m_log.open(m_options.logPath))
+        return refuse(QStringLiteral("cannot write the log %1: %2").arg(m_options.logPath, m_log.errorString()));
+    m_teller->setLog(&m_log);
 
     FirmwareFileCheck file;
     if (!m_options.fileName.isEmpty()) {
@@ -212,6 +203,7 @@ int HostRun::runUpdate(ContainerInterface* updater, const QString& fileIdentifie
         m_window->show();
     shareEventLoop();
     m_teller = std::make_unique<RunTeller>(m_options, fileIdentifier);
+    m_teller->setLog(&m_log);
     m_teller->setLineWriteMs(UpdateRun::lineWriteMs(fileBytes, m_discovery->dataRate()));
     m_records.setFileBytes(fileBytes);
     const UpdateRun::Host host{updater, m_handler.get(), m_discovery.get(), m_window.get(), &m_records, m_clock.elapsed()};
@@ -270,8 +262,9 @@ int HostRun::tellResultAtOnce(RunWatchdog::Event event)
         m_run->snapshot(interrupted ? UpdateResult::Outcome::Interrupted : UpdateResult::Outcome::TimedOut);
     const RunTeller::Text text = m_teller->endText(results, m_run->toldCount(), m_teller->rewritesLine());
     std::fflush(stdout);
-    writeAll(Console::errorDescriptor(), text.err);
-    writeAll(STDOUT_FILENO, text.out);
+    Console::writeAll(Console::errorDescriptor(), text.err.toLocal8Bit());
+    Console::writeAll(STDOUT_FILENO, text.out.toLocal8Bit());
+    m_teller->log(text);
     m_run->recordCutShort(interrupted ? UpdateResult::Outcome::Interrupted : UpdateResult::Outcome::TimedOut,
                           CutShortRecordWaitMs);
     // A search cut short has no plug-in to record it: the GUI thread waits in a probe.

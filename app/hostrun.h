@@ -1,6 +1,7 @@
 #pragma once
 
 #include "hostoptions.h"
+#include "runlog.h"
 #include "runrecorder.h"
 #include "runwatchdog.h"
 #include "updateresult.h"
@@ -50,6 +51,8 @@ private:
     HostOptions m_options;
     QApplication* m_app;
     RunRecorder m_records;
+    // Outlives the tellers and the watchdog's thread, which write to it.
+    RunLog m_log;
     QElapsedTimer m_clock;
     // Destroyed last: it bounds the time the others take to go down.
     RunWatchdog m_watchdog;

@@ -38,6 +38,7 @@ ModuleUpdate::ModuleUpdate(ContainerInterface* plugin, PluginHandler* handler, H
     connect(m_driver.get(), &UpdateDriver::phaseChanged, this, &ModuleUpdate::phaseChanged);
     connect(m_driver.get(), &UpdateDriver::progressed, this, &ModuleUpdate::progressed);
     connect(m_driver.get(), &UpdateDriver::ended, this, &ModuleUpdate::driverEnded);
+    connect(m_driver.get(), &UpdateDriver::historyLine, this, &ModuleUpdate::historyLine);
     m_timeout.setSingleShot(true);
     connect(&m_timeout, &QTimer::timeout, this, [this] { cancel(UpdateResult::Outcome::TimedOut); });
     m_result.moduleKey = moduleKey;

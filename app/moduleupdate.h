@@ -54,6 +54,8 @@ signals:
     void phaseChanged(const QString& phase);
     void progressed(qint64 bytesDone, qint64 bytesTotal);
     void ended(const UpdateResult& result);
+    // A line of the update's history with its time, whether or not it is printed.
+    void historyLine(const QString& line);
 
 private:
     void driverEnded(const UpdateResult& result);

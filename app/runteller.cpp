@@ -5,6 +5,7 @@
 #include "progressboard.h"
 #include "progressevents.h"
 #include "progressprinter.h"
+#include "runlog.h"
 #include "updatesummary.h"
 #include "visibletext.h"
 
@@ -19,6 +20,11 @@ RunTeller::RunTeller(const HostOptions& options, const QString& fileIdentifier, 
 }
 
 RunTeller::~RunTeller() = default;
+
+void RunTeller::setLog(const RunLog* log)
+{
+    m_log = log;
+}
 
 QTextStream* RunTeller::lines() const
 {
@@ -38,18 +44,22 @@ bool RunTeller::rewritesLine() const
 
 void RunTeller::watching()
 {
+    const QString line = QStringLiteral("Waiting for modules to update with %1 (firmware %2); Ctrl-C ends\n")
+                             .arg(visibleText(m_options.fileName), visibleText(m_fileIdentifier));
     if (m_options.verbosity == HostOptions::Verbosity::Quiet)
-        return;
-    (m_options.json ? Console::err() : Console::out())
-        << "Waiting for modules to update with " << visibleText(m_options.fileName) << " (firmware "
-        << visibleText(m_fileIdentifier) << "); Ctrl-C ends" << Qt::endl;
+        log({QString(), line});
+    else
+        print(m_options.json ? Text{QString(), line} : Text{line, QString()});
 }
 
 void RunTeller::searching(const QString& reason)
 {
-    if (m_options.verbosity != HostOptions::Verbosity::Quiet)
-        Console::err() << "dux-host: " << visibleText(reason) << "; looking again until the time-out ("
-                       << m_options.timeoutSeconds << " s)" << Qt::endl;
+    const QString line = QStringLiteral("dux-host: %1; looking again until the time-out (%2 s)\n")
+                             .arg(visibleText(reason), QString::number(m_options.timeoutSeconds));
+    if (m_options.verbosity == HostOptions::Verbosity::Quiet)
+        log({QString(), line});
+    else
+        print({QString(), line});
 }
 
 void RunTeller::setLineWriteMs(qint64 ms)
@@ -59,6 +69,13 @@ void RunTeller::setLineWriteMs(qint64 ms)
 
 void RunTeller::updateAdded(ModuleUpdate* update)
 {
+    if (m_log) {
+        // Several modules' lines interleave in one file: each names its module.
+        const QString prefix = m_options.updatesSeveral() || m_options.watch ? visibleText(update->moduleKey()) + QLatin1Char(' ')
+                                                                             : QString();
+        const RunLog* log = m_log;
+        connect(update, &ModuleUpdate::historyLine, this, [log, prefix](const QString& line) { log->append(line, prefix); });
+    }
     if (m_options.json && m_options.jsonProgress) {
         auto* events = new ProgressEvents(&Console::out(), update->moduleKey(), m_lineWriteMs, update);
         connect(update, &ModuleUpdate::phaseChanged, events, &ProgressEvents::phaseReached);
@@ -112,8 +129,9 @@ void RunTeller::retrying(const UpdateResult& result, int next, int attempts)
 {
     if (m_board)
         m_board->clear();
-    Console::err() << "dux-host: " << result.closingLine() << "; trying again (attempt " << next << " of " << attempts
-                   << ")" << Qt::endl;
+    // One arg() call: a module's text in the closing line may hold "%2".
+    print({QString(), QStringLiteral("dux-host: %1; trying again (attempt %2 of %3)\n")
+                          .arg(result.closingLine(), QString::number(next), QString::number(attempts))});
 }
 
 RunTeller::Text RunTeller::endText(const QList<UpdateResult>& results, int told, bool cutLine) const
@@ -147,4 +165,14 @@ void RunTeller::print(const Text& text) const
 {
     Console::err() << text.err << Qt::flush;
     Console::out() << text.out << Qt::flush;
+    log(text);
+}
+
+void RunTeller::log(const Text& text) const
+{
+    if (!m_log)
+        return;
+    m_log->append(text.err);
+    if (!m_options.json)
+        m_log->append(text.out);
 }

@@ -12,11 +12,13 @@ class ModuleUpdate;
 class ProgressBoard;
 class ProgressPrinter;
 class QTextStream;
+class RunLog;
 
 // Tells a dux-host run from its results, as it goes and at its end: the progress (one rewriting line
 // for one module, a line each for several), the history (-v), under --watch each module's closing line
 // as it ends, then the closing line, the table or the count. With --json stdout carries one JSON object
-// per module (JSON lines, docs/json.md) and nothing else; every other line goes to stderr.
+// per module (JSON lines, docs/json.md) and nothing else; every other line goes to stderr. The --log
+// file gets every update's history and every line but the progress and the JSON, whatever -q or -v.
 class RunTeller : public QObject
 {
     Q_OBJECT
@@ -30,6 +32,9 @@ public:
 
     RunTeller(const HostOptions& options, const QString& fileIdentifier, QObject* parent = nullptr);
     ~RunTeller() override;
+
+    // The --log file (null: none); it outlives the teller.
+    void setLog(const RunLog* log);
 
     // Where the lines of a running update go (stderr with --json, stdout else), and whether they
     // include its history (-v).
@@ -49,6 +54,9 @@ public:
     void runEnded(const QList<UpdateResult>& results, int told);
     // What runEnded prints; `cutLine`: a progress line may be half written. Safe from any thread.
     Text endText(const QList<UpdateResult>& results, int told, bool cutLine) const;
+    // Appends the lines of `text` that a person reads (the JSON stays out) to the --log file. Safe from
+    // any thread.
+    void log(const Text& text) const;
     // A progress line rewrites itself on the terminal.
     bool rewritesLine() const;
 
@@ -60,5 +68,6 @@ private:
     const QString m_fileIdentifier;
     std::unique_ptr<ProgressPrinter> m_printer;
     std::unique_ptr<ProgressBoard> m_board;
+    const RunLog* m_log = nullptr;
     qint64 m_lineWriteMs = 0;
 };

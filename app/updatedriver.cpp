@@ -174,12 +174,10 @@ UpdateDriver::StartResult UpdateDriver::start()
         return StartResult::Refused;
     }
     m_moduleFirmware = m_actualFirmware->text();
-    if (m_printHistory) {
-        *m_out << "Updating " << visibleText(m_moduleKey) << " (firmware " << visibleText(m_actualFirmware->text())
-               << ") with " << visibleText(QFileInfo(m_fileName).fileName()) << " (firmware "
-               << visibleText(m_fileVersion->text()) << ")" << Qt::endl;
-        connect(m_history->document(), &QTextDocument::contentsChange, this, [this] { printHistory(false); });
-    }
+    tell(QStringLiteral("Updating %1 (firmware %2) with %3 (firmware %4)")
+             .arg(visibleText(m_moduleKey), visibleText(m_actualFirmware->text()),
+                  visibleText(QFileInfo(m_fileName).fileName()), visibleText(m_fileVersion->text())));
+    connect(m_history->document(), &QTextDocument::contentsChange, this, [this] { tellHistory(false); });
     connect(m_progressBar, &QProgressBar::valueChanged, this, &UpdateDriver::checkScreenshot);
     m_printedUpTo = m_history->document()->characterCount() - 1;
     m_running = true;
@@ -199,9 +197,8 @@ void UpdateDriver::cancel(const QString& reason, bool interrupted)
 {
     if (!m_running)
         return;
-    if (m_printHistory)
-        *m_out << ProgressPrinter::clockText(m_clock.elapsed()) << " dux-host: " << visibleText(reason)
-               << "; cancelling the update" << Qt::endl;
+    tell(ProgressPrinter::clockText(m_clock.elapsed()) + QStringLiteral(" dux-host: ") + visibleText(reason)
+         + QStringLiteral("; cancelling the update"));
     tellCancelReason(m_recorder, reason, interrupted);
     if (m_cancel->isEnabled())
         m_cancel->click();
@@ -247,10 +244,8 @@ void UpdateDriver::outcomeFinished(const UpdateOutcome::Report& report)
         return;
     m_running = false;
     m_entryWatch.stop();
-    if (m_printHistory) {
-        printHistory(true);
-        disconnect(m_history->document(), nullptr, this, nullptr);
-    }
+    tellHistory(true);
+    disconnect(m_history->document(), nullptr, this, nullptr);
     disconnect(m_progressBar, nullptr, this, nullptr);
     UpdateResult result;
     // A refusal before the first phase (the module type does not suit the file) left the module untouched.
@@ -281,7 +276,7 @@ void UpdateDriver::outcomeFinished(const UpdateOutcome::Report& report)
     emit ended(result);
 }
 
-void UpdateDriver::printHistory(bool includingUnfinishedLine)
+void UpdateDriver::tellHistory(bool includingUnfinishedLine)
 {
     QTextDocument* document = m_history->document();
     const int end = document->characterCount() - 1;
@@ -304,8 +299,15 @@ void UpdateDriver::printHistory(bool includingUnfinishedLine)
     for (const QString& line : lines) {
         const QString trimmed = line.trimmed();
         if (!trimmed.isEmpty())
-            *m_out << ProgressPrinter::clockText(m_clock.elapsed()) << ' ' << trimmed << Qt::endl;
+            tell(ProgressPrinter::clockText(m_clock.elapsed()) + QLatin1Char(' ') + trimmed);
     }
+}
+
+void UpdateDriver::tell(const QString& line)
+{
+    if (m_printHistory)
+        *m_out << line << Qt::endl;
+    emit historyLine(line);
 }
 
 void UpdateDriver::checkScreenshot(int value)

@@ -18,8 +18,8 @@ class QTextStream;
 
 // Runs one update through the "Firmware update" plug-in's own form, as a user would: it picks the
 // module in the module list, types the file name and clicks Update. How the update goes and how it
-// ends it learns from the plug-in's outcome object; on request it prints each history line as plain
-// text with the time it appeared.
+// ends it learns from the plug-in's outcome object. Each history line goes out as plain text with the
+// time it appeared (historyLine), and on request it is printed as well.
 class UpdateDriver : public QObject
 {
     Q_OBJECT
@@ -62,6 +62,9 @@ signals:
     void progressed(qint64 bytesDone, qint64 bytesTotal);
     // The update ended, once; outcome Updated, Failed, or NotStarted when refused before its first phase.
     void ended(const UpdateResult& result);
+    // A line of the update's history, with its time; also dux-host's own lines about it (what it
+    // updates, why it cancels), as -v prints them.
+    void historyLine(const QString& line);
 
 private slots:
     // Connected by name to the plug-in's outcome object: its class is the plug-in's own.
@@ -74,7 +77,8 @@ private:
     bool connectOutcome();
     StartResult chooseModule();
     bool chooseFile();
-    void printHistory(bool includingUnfinishedLine);
+    void tellHistory(bool includingUnfinishedLine);
+    void tell(const QString& line);
     void checkScreenshot(int value);
     void checkBootloaderEntry();
 

@@ -13,6 +13,14 @@
 namespace {
 
 constexpr const char* ProgramName = "dux-sim";
+// The same shape as dux-host's table; a signal is how dux-sim is meant to end, so it is no interruption.
+constexpr const char* Epilogue =
+    "\nExit status:\n"
+    "  0  ended by SIGINT or SIGTERM, or nothing to do (--help, --version)\n"
+    "  1  a port could not be served, or failed while served; --exit-with-parent: the parent had already\n"
+    "     ended\n"
+    "  2  nothing was served because of the input (usage, a --flash-image or --replay file it does not\n"
+    "     take)\n";
 constexpr int MaxAddress = 255;
 constexpr quint32 MaxModules = 64;
 constexpr double MsPerSecond = 1000;
@@ -139,8 +147,7 @@ struct OptionTable
                 "phase, or by each of its requests with NTH \"*\"; KIND one of %1; PHASE one of %2.\n"
                 "SIGUSR1 power-cycles the module: a stall ends, a vanished port comes back and faults not set off "
                 "are dropped. SIGUSR2 arms a fault drawn at random (with --chaos). SIGINT and SIGTERM end it.\n"
-                "Numbers may be given in decimal or, with 0x, in hexadecimal. Exit status: 0 ended by a signal, "
-                "1 the port could not be served, 2 usage error.")
+                "Numbers may be given in decimal or, with 0x, in hexadecimal.")
                 .arg(WireFault::kindNames().join(QStringLiteral(", ")),
                      WireFault::phaseNames().join(QStringLiteral(", "))));
         CommandLineHelp::addOptions(parser, {help, version, type, firmware, bootloader, address, pageSize, flashBase, flashSize, scheme,
@@ -318,7 +325,7 @@ QString SimOptions::helpText()
     QCommandLineParser parser;
     const OptionTable table;
     table.addTo(&parser);
-    return CommandLineHelp::helpText(parser, ProgramName, "[options]");
+    return CommandLineHelp::helpText(parser, ProgramName, "[options]") + QLatin1String(Epilogue);
 }
 
 QString SimOptions::versionText()

@@ -108,6 +108,36 @@ QString answerOf(SimulatedModule* module, const DuxlFrame& request)
     return frame.isEmpty() ? QString() : replyText(DuxlFrame::fromBytes(frame.constData(), frame.size()));
 }
 
+// What is wrong with the --log file at `path`; empty when it holds the history of each of `keys`, its
+// lines after the key when `named`, and besides them exactly the lines of `told`, in their order.
+QString logProblem(const QString& path, const QStringList& keys, bool named, const QStringList& told)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("no log: %1").arg(file.errorString());
+    QHash<QString, QStringList> histories;
+    QStringList others;
+    for (const QString& line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QString key = named ? line.section(QLatin1Char(' '), 0, 0) : keys.value(0);
+        const QString rest = named ? line.section(QLatin1Char(' '), 1) : line;
+        if (keys.contains(key) && (HistoryLine.match(rest).hasMatch() || rest.startsWith(QStringLiteral("Updating %1 (").arg(key))))
+            histories[key].append(rest);
+        else
+            others.append(line);
+    }
+    for (const QString& key : keys) {
+        const QStringList history = histories.value(key);
+        if (history.isEmpty() || !history.first().startsWith(QStringLiteral("Updating %1 (").arg(key)))
+            return QStringLiteral("the history of %1 does not start with its update").arg(key);
+        if (history.filter(QStringLiteral("] Firmwareupdate started @") + key).size() != 1)
+            return QStringLiteral("the history of %1 lacks the plug-in's lines:\n%2").arg(key, history.join(QLatin1Char('\n')));
+    }
+    if (others != told)
+        return QStringLiteral("the log's other lines:\n%1\nwhere the run told:\n%2")
+            .arg(others.join(QLatin1Char('\n')), told.join(QLatin1Char('\n')));
+    return QString();
+}
+
 }
 
 class TestHostApp : public QObject
@@ -616,6 +646,10 @@ void TestHostApp::headlessEndIsReported_data()
                                                       QStringLiteral("--reconnect-ms"), QStringLiteral("150")}
                                        << QStringList{QStringLiteral("-q")} << UpdateTimeoutSeconds << 0 << "updated"
                                        << "restart" << "" << "" << "updated";
+    // --log keeps the whole history and the closing line whatever -q, after what an earlier run left there.
+    const QStringList logged{QStringLiteral("--log"), QStringLiteral("@folder/run.log")};
+    QTest::newRow("updated, -q, logged") << QStringList() << QStringList{QStringLiteral("-q")} + logged << UpdateTimeoutSeconds
+                                         << 0 << "updated" << "reconnect" << "" << "" << "updated";
     QTest::newRow("USB-like link") << QStringList{QStringLiteral("--link"), QStringLiteral("usb"),
                                                   QStringLiteral("--reconnect-ms"), QStringLiteral("150")}
                                    << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "restart" << "" << ""
@@ -689,6 +723,10 @@ void TestHostApp::headlessEndIsReported_data()
     QTest::newRow("stall in the write phase") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")}
                                               << QStringList() << 3 << 1 << "timed out" << "write" << "timed out after 3 s"
                                               << unknown << "failed";
+    // The log says why the update was cancelled, also without -v.
+    QTest::newRow("stall in the write phase, logged") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")}
+                                                      << logged << 3 << 1 << "timed out" << "write" << "timed out after 3 s"
+                                                      << unknown << "failed";
     // A bootloader that cannot store attributes gets size and checksum as flash words of their own, in
     // either scheme and whatever its page size; the module holds them as it holds the program.
     for (const char* type : {"1234", PageNumberType}) {
@@ -719,6 +757,11 @@ void TestHostApp::headlessEndIsReported_data()
     // time-out: the same reason in the output and the record, and the module untouched.
     QTest::newRow("time-out before the first phase")
         << QStringList{QStringLiteral("--baud"), QStringLiteral("100")} << QStringList{QStringLiteral("--probe-ms"), QStringLiteral("5000")}
+        << 2 << 1 << "timed out" << "" << "timed out after 2 s" << "the module was not touched" << "not started";
+    // There the watchdog tells the end from its own thread, and the log keeps it.
+    QTest::newRow("time-out before the first phase, logged")
+        << QStringList{QStringLiteral("--baud"), QStringLiteral("100")}
+        << QStringList{QStringLiteral("--probe-ms"), QStringLiteral("5000")} + logged
         << 2 << 1 << "timed out" << "" << "timed out after 2 s" << "the module was not touched" << "not started";
     // --if-newer: the version order decides; a module that runs the file's firmware, or a newer one, is
     // not touched. --sha256: the file's hash as expected.
@@ -770,6 +813,10 @@ void TestHostApp::headlessEndIsReported()
     QVERIFY(file.open(QIODevice::ReadOnly));
     hostArguments.replaceInStrings(QStringLiteral("@sha256"),
                                    QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex()));
+    const int logAt = hostArguments.indexOf(QLatin1String("--log")) + 1;
+    const QString earlierLine = QStringLiteral("an earlier run's line");
+    if (logAt > 0)
+        QCOMPARE(writeFile(QStringLiteral("run.log"), qPrintable(earlierLine + QLatin1Char('\n'))), hostArguments.at(logAt));
     const Run run = runHost(updateArguments(firmware) + hostArguments
                             << QStringLiteral("--json") << QStringLiteral("--timeout") << QString::number(timeoutSeconds));
     const Run history = runHost({QStringLiteral("--history"), QStringLiteral("--json")});
@@ -783,6 +830,19 @@ void TestHostApp::headlessEndIsReported()
     }
     if (hostArguments.contains(QLatin1String("--records")))
         QVERIFY2(run.err.contains(QLatin1String("until the server answers")), qPrintable(run.err));
+    if (logAt > 0) {
+        // What stderr told beside the JSON but the links' warnings, and the history that -q kept off it.
+        const QStringList told = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                                     .filter(QRegularExpression(QStringLiteral("^(?!dux-host: )")));
+        // Held up before its first phase, the update has no history yet.
+        const QStringList keys = phase.isEmpty() ? QStringList() : QStringList{QStringLiteral("ttySIM0/DUX1234/id1")};
+        const QString problem = logProblem(hostArguments.at(logAt), keys, false, QStringList{earlierLine} + told);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QFile log(hostArguments.at(logAt));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString cancelled = QStringLiteral("] dux-host: timed out after %1 s; cancelling the update\n").arg(timeoutSeconds);
+        QCOMPARE(QString::fromUtf8(log.readAll()).contains(cancelled), result == QLatin1String("timed out") && !keys.isEmpty());
+    }
     if (hostArguments.contains(QLatin1String("--capture"))) {
         const QString problem = captureProblem(hostArguments.at(hostArguments.indexOf(QLatin1String("--capture")) + 1),
                                                QStringLiteral("ttySIM0"), firmware);
@@ -878,6 +938,10 @@ void TestHostApp::interruptInTheWritePhase_data()
     // The module does not answer the cancel: a second Ctrl-C ends at once, and still tells the phase and state.
     QTest::newRow("twice, module stalled") << QStringList{QStringLiteral("--fault"), QStringLiteral("stall@write")} << 2
                                            << QStringList() << "write" << "] write\n" << noFirmware;
+    // The log keeps the history up to the cancel, with why it came, and the closing line.
+    QTest::newRow("once, logged") << QStringList{QStringLiteral("--baud"), QStringLiteral("115200")} << 1
+                                  << QStringList{QStringLiteral("--log"), QStringLiteral("@folder/run.log")} << "write"
+                                  << "] write\n" << noFirmware;
     // A read-back of the whole memory takes minutes at this rate: cancelled, it writes no file and leaves
     // the module in its bootloader, unerased.
     QTest::newRow("read-back")
@@ -923,6 +987,14 @@ void TestHostApp::interruptInTheWritePhase()
     QCOMPARE(lines.last(), QStringLiteral("Update of ttySIM0/DUX1234/id1 interrupted in the %1 phase (cancelled); %2")
                                .arg(phase, state));
     QVERIFY(!QFile::exists(m_folder->filePath(QStringLiteral("back.hex"))));
+    if (hostArguments.contains(QLatin1String("--log"))) {
+        const QString log = m_folder->filePath(QStringLiteral("run.log"));
+        const QString problem = logProblem(log, {QStringLiteral("ttySIM0/DUX1234/id1")}, false, {lines.last()});
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("] dux-host: interrupted; cancelling the update\n"));
+    }
 }
 
 void TestHostApp::severalModules_data()
@@ -964,6 +1036,12 @@ void TestHostApp::severalModules_data()
                                           QStringLiteral("@folder/wire.pcap")}
                            << QStringList{first + QStringLiteral(" updated"), second + QStringLiteral(" updated")} << 0
                            << 0;
+    // --log: each module's history, each line after its key, and the table, whatever -q.
+    QTest::newRow("--all -q, logged") << QStringList{QStringLiteral("--modules"), QStringLiteral("2")} << QStringList()
+                                      << QStringList{QStringLiteral("--all"), QStringLiteral("--json"), QStringLiteral("-q"),
+                                                     QStringLiteral("--log"), QStringLiteral("@folder/run.log")}
+                                      << QStringList{first + QStringLiteral(" updated"), second + QStringLiteral(" updated")}
+                                      << 0 << 0;
     // Each module is updated once, then unplugged and followed by a fresh one under a new port.
     QTest::newRow("--watch, modules replugged")
         << QStringList{QStringLiteral("--modules"), QStringLiteral("2"), QStringLiteral("--replug-every"),
@@ -975,6 +1053,10 @@ void TestHostApp::severalModules_data()
         << QStringList{QStringLiteral("--link"), QStringLiteral("usb"), QStringLiteral("--reconnect-ms"),
                        QStringLiteral("150"), QStringLiteral("--replug-every"), QStringLiteral("0.3")}
         << QStringList() << QStringList{QStringLiteral("--watch")} << QStringList() << 2 << 0;
+    // --log: the histories the progress lines stand for on the terminal, and every line but those.
+    QTest::newRow("--watch, logged") << QStringList{QStringLiteral("--modules"), QStringLiteral("2")} << QStringList()
+                                     << QStringList{QStringLiteral("--watch"), QStringLiteral("--log"), QStringLiteral("@folder/run.log")}
+                                     << QStringList() << 2 << 0;
     // -v: each update's history, as for one module.
     QTest::newRow("--watch -v") << QStringList() << QStringList() << QStringList{QStringLiteral("--watch"), QStringLiteral("-v")}
                                 << QStringList() << 1 << 0;
@@ -1071,6 +1153,14 @@ void TestHostApp::severalModules()
             QCOMPARE(attempts.filter(failing), (QStringList{failing + QStringLiteral(" failed"), results.at(1)}));
             QCOMPARE(attempts.size(), 4);
         }
+        if (hostArguments.contains(QLatin1String("--log"))) {
+            QStringList keys;
+            for (const QString& result : results)
+                keys.append(result.section(QLatin1Char(' '), 0, 0));
+            const QString problem = logProblem(hostArguments.at(hostArguments.indexOf(QLatin1String("--log")) + 1), keys,
+                                               true, run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts));
+            QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        }
         // The table goes to stderr beside the JSON lines: a row per module, each with its module's window.
         QVERIFY2(run.err.contains(QRegularExpression(QStringLiteral("\\n%1 +updated +6,000 +[\\d.]+ s +4 +%2\\n")
                                                          .arg(QRegularExpression::escape(results.first().section(QLatin1Char(' '), 0, 0)),
@@ -1129,6 +1219,12 @@ void TestHostApp::severalModules()
         for (const QString& key : qAsConst(updated))
             ports.insert(key.section(QLatin1Char('/'), 0, 0));
         checkCapture(ports);
+    }
+    if (hostArguments.contains(QLatin1String("--log"))) {
+        const QString problem = logProblem(hostArguments.at(hostArguments.indexOf(QLatin1String("--log")) + 1),
+                                           QStringList(updated.cbegin(), updated.cend()), true,
+                                           lines.filter(QRegularExpression(QStringLiteral("^(Waiting for modules |Updated |Update of |Skipped |Watched )"))));
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
     }
     const QRegularExpression counts(QStringLiteral("^Watched (\\d+) modules?: (\\d+) updated, (\\d+) failed, (\\d+) skipped \\(already on %1\\)(, 1 interrupted)?$")
                                         .arg(QLatin1String(NewFirmware)));
@@ -1232,6 +1328,11 @@ void TestHostApp::setupErrors_data()
         << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--capture"),
                             QStringLiteral("/nonexistent/wire.pcap")}
         << "dux-host: cannot write the capture /nonexistent/wire.pcap: /nonexistent/wire.pcap: No such file or directory" << true;
+    // So does a log that cannot be written.
+    QTest::newRow("log not writable")
+        << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--log"),
+                            QStringLiteral("/nonexistent/run.log")}
+        << "dux-host: cannot write the log /nonexistent/run.log: No such file or directory\n" << true;
     // Modules on USB links come back under new ports when they restart, which no update can tell apart
     // (@usb: the modules are served on USB-like links); a port given under a second name (@twin: a
     // symbolic link to the module's device, given with --port) is the same module twice.
@@ -1440,6 +1541,14 @@ void TestHostApp::withoutDisplay_data()
     // The same help style, defaults and exit codes in every program.
     QTest::newRow("dux-mkfirmware --help") << "dux-mkfirmware" << QStringList{QStringLiteral("--help")} << 0
                                            << "Usage: dux-mkfirmware [options]";
+    // dux-sim's exit status in a table of its own, as dux-host's, and a usage error ends as it says.
+    QTest::newRow("dux-sim --help") << "dux-sim" << QStringList{QStringLiteral("--help")} << 0
+                                    << "hexadecimal.\n\nOptions:\n";
+    QTest::newRow("dux-sim --help, exit status")
+        << "dux-sim" << QStringList{QStringLiteral("--help")} << 0
+        << "\nExit status:\n  0  ended by SIGINT or SIGTERM, or nothing to do (--help, --version)\n  1  a port could not be served";
+    QTest::newRow("dux-sim, unknown option") << "dux-sim" << QStringList{QStringLiteral("--bogus")} << 2
+                                             << "dux-sim: Unknown option 'bogus'.\nTry 'dux-sim --help'.\n";
     QTest::newRow("dux-mkfirmware -v") << "dux-mkfirmware" << QStringList{QStringLiteral("-v")} << 2
                                        << "dux-mkfirmware: Unknown option 'v'.\nTry 'dux-mkfirmware --help'.\n";
 }
@@ -1814,6 +1923,8 @@ void TestHostApp::completion_data()
                                 << QStringList{"1", "10", "11", "12", "13", "14", "15", "16"};
     QTest::newRow("--records") << QStringList{QStringLiteral("--records"), QStringLiteral("@folder/fi")}
                                << QStringList{"@folder/firmware-1234V201.hex"};
+    QTest::newRow("--log") << QStringList{QStringLiteral("--log"), QStringLiteral("@folder/fi")}
+                           << QStringList{"@folder/firmware-1234V201.hex"};
     // The module keys of the port list already on the line, found in well under a second.
     QTest::newRow("--module after --port-file")
         << QStringList{QStringLiteral("--port-file"), QStringLiteral("@folder/ports"), QStringLiteral("--module"), QString()}
