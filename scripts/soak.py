@@ -9,7 +9,7 @@ After each faulted update it checks that
 - "updated" is said only with the checksums matching and a firmware's (not a bootloader's) version read back,
   the file's own, which --list then shows too;
 - the closing state agrees with a --list taken right after;
-- an "updated", "skipped" or "resumed" left the file in the module's flash, byte for byte, as dux-sim writes it
+- an "updated" or "skipped" left the file in the module's flash, byte for byte, as dux-sim writes it
   (--flash-out) when the module is power-cycled after the update: a difference is a "false flash".
 It prints a table of counts per fault kind and exits 1 on any violation; a closing state that disagrees with
 --list is one (DUX_SOAK_STRICT=0 lists it as a known failure instead, counted neither as passed nor as failed).
@@ -42,7 +42,7 @@ FLASH_OUT_S = 10
 ERASED = 0xFF
 WORD_BYTES = 4
 # The results that claim the module holds the file.
-HOLDS_FILE = ("updated", "skipped", "resumed")
+HOLDS_FILE = ("updated", "skipped")
 LIST_TIMEOUT_S = 10
 
 # What the closing line says about the module, and the mode --list must then show.
