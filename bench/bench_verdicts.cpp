@@ -27,10 +27,6 @@ namespace {
 
 constexpr int DefaultCases = 1080;
 constexpr int DefaultSeed = 30;
-constexpr int FileBytes = 4096;
-constexpr int PageBytes = 256;
-// The memory the module states: room for every file and the flash of every case.
-constexpr int FlashBytes = 8192;
 constexpr int HostTimeoutMs = 60000;
 constexpr int StopMs = 5000;
 constexpr double MsPerSecond = 1000.0;
@@ -66,13 +62,9 @@ bool runHost(const QString& work, const FlashVariants::Case& pair, const QString
     QFile::remove(flashOut);
     QProcess simulator;
     QString problem;
-    if (!BenchProcesses::startSimulator(
-            &simulator, ports,
-            {QStringLiteral("--flash-image"), held, QStringLiteral("--firmware"), QString::fromLatin1(pair.identifier),
-             QStringLiteral("--page-size"), QString::number(PageBytes), QStringLiteral("--flash-size"),
-             QString::number(FlashBytes), QStringLiteral("--flash-base"), QString::number(FirmwareBuilder::FlashBase),
-             QStringLiteral("--flash-out"), flashOut},
-            &problem)) {
+    if (!BenchProcesses::startSimulator(&simulator, ports,
+                                        FlashVariants::simulatorArguments(pair, held) << QStringLiteral("--flash-out") << flashOut,
+                                        &problem)) {
         std::fprintf(stderr, "bench_verdicts: %s\n", qPrintable(problem));
         return false;
     }
@@ -155,7 +147,8 @@ int main(int argc, char** argv)
     clock.start();
     for (int i = 0; i < cases; ++i) {
         const FlashVariants::Family family = families.at(i % families.size());
-        if (!runCase(work.path(), FlashVariants::make(family, seed * 100003u + quint32(i), FileBytes, PageBytes),
+        if (!runCase(work.path(), FlashVariants::make(family, seed * 100003u + quint32(i), FlashVariants::FileBytes,
+                                                  FlashVariants::PageBytes),
                      &tallies[family]))
             return 1;
     }

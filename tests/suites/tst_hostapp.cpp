@@ -616,16 +616,11 @@ void TestHostApp::generatedFilesAreTold()
     QFETCH(int, family);
     QFETCH(QString, mode);
     constexpr quint32 Seed = 30;
-    constexpr int FileBytes = 4096;
-    constexpr int PageBytes = 256;
-    constexpr int FlashBytes = 8192;
-    const FlashVariants::Case pair = FlashVariants::make(FlashVariants::Family(family), Seed, FileBytes, PageBytes);
+    const FlashVariants::Case pair =
+        FlashVariants::make(FlashVariants::Family(family), Seed, FlashVariants::FileBytes, FlashVariants::PageBytes);
     const QString held = FirmwareBuilder::writeFile(m_folder->filePath(QStringLiteral("held.hex")), FirmwareBuilder::hexOf(pair.held));
     const QString file = FirmwareBuilder::writeFile(m_folder->filePath(QStringLiteral("file.hex")), FirmwareBuilder::hexOf(pair.file));
-    // The module says it runs the file's identifier: the sums alone decide.
-    QVERIFY(startSimulator({QStringLiteral("--flash-image"), held, QStringLiteral("--firmware"), QString::fromLatin1(pair.identifier),
-                            QStringLiteral("--page-size"), QString::number(PageBytes), QStringLiteral("--flash-size"),
-                            QString::number(FlashBytes), QStringLiteral("--flash-base"), QString::number(FirmwareBuilder::FlashBase)}));
+    QVERIFY(startSimulator(FlashVariants::simulatorArguments(pair, held)));
     const Run run = runHost(updateArguments(file) << mode << QStringLiteral("--json"));
     QVERIFY2(!run.out.isEmpty(), qPrintable(run.err));
     const QString result = QJsonDocument::fromJson(run.out.last().toUtf8()).object().value(QLatin1String("result")).toString();

@@ -1,5 +1,7 @@
 #include "flashvariants.h"
 
+#include "firmwarebuilder.h"
+
 #include <QRandomGenerator>
 
 #include <functional>
@@ -103,6 +105,13 @@ QString name(Family family)
 bool isBlindSpot(Family family)
 {
     return family == Family::ExchangeWithinPage || family == Family::OppositeWithinPage;
+}
+
+QStringList simulatorArguments(const Case& pair, const QString& heldFile)
+{
+    return {QStringLiteral("--flash-image"), heldFile, QStringLiteral("--firmware"), QString::fromLatin1(pair.identifier),
+            QStringLiteral("--page-size"), QString::number(PageBytes), QStringLiteral("--flash-size"),
+            QString::number(FlashBytes), QStringLiteral("--flash-base"), QString::number(FirmwareBuilder::FlashBase)};
 }
 
 Case make(Family family, quint32 seed, int bytes, int pageSize)
