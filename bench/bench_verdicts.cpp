@@ -4,7 +4,8 @@
 // the sums decide. dux-host --verify, then --if-changed, each with --json; a "verified" or a "skipped"
 // whose flash, as dux-sim wrote it at the module's restart, is not the file is a false verdict, and so
 // is an "updated" whose flash is not the file. The families sums cannot see (changes within one page)
-// are counted apart. Usage: bench_verdicts [--cases N] [--seed S]
+// are counted apart. Usage: bench_verdicts [--cases N] [--seed S] [--first I]: cases I to I + N - 1, so
+// that runs side by side can share a set (the seed of a case depends on its number only).
 
 #include "benchprocesses.h"
 #include "benchsetup.h"
@@ -137,6 +138,7 @@ int main(int argc, char** argv)
     BenchSetup::discardDebugMessages();
     const int cases = qMax(1, BenchSetup::intOption(app.arguments(), "--cases", DefaultCases));
     const quint32 seed = quint32(BenchSetup::intOption(app.arguments(), "--seed", DefaultSeed));
+    const int first = BenchSetup::intOption(app.arguments(), "--first", 0);
     QTemporaryDir work;
     // The records of these runs stay out of the user's.
     qputenv("DUX_HOME", QFile::encodeName(QDir(work.path()).filePath(QStringLiteral("home"))));
@@ -145,7 +147,7 @@ int main(int argc, char** argv)
     std::map<FlashVariants::Family, Tally> tallies;
     QElapsedTimer clock;
     clock.start();
-    for (int i = 0; i < cases; ++i) {
+    for (int i = first; i < first + cases; ++i) {
         const FlashVariants::Family family = families.at(i % families.size());
         if (!runCase(work.path(), FlashVariants::make(family, seed * 100003u + quint32(i), FlashVariants::FileBytes,
                                                   FlashVariants::PageBytes),
@@ -170,8 +172,8 @@ int main(int argc, char** argv)
                           : "-",
                     tally.otherEnds);
     }
-    std::printf("verdicts: %d cases (seed %u) in %.0f s (%.2f s a case), %d false verdicts or other ends outside the "
+    std::printf("verdicts: %d cases from %d (seed %u) in %.0f s (%.2f s a case), %d false verdicts or other ends outside the "
                 "blind spot (target 0)\n",
-                total, seed, seconds, seconds / total, falseVerdicts);
+                total, first, seed, seconds, seconds / total, falseVerdicts);
     return falseVerdicts == 0 ? 0 : 1;
 }
