@@ -101,9 +101,10 @@ bool runCase(const QString& work, const FlashVariants::Case& pair, Tally* tally)
                                                     FirmwareBuilder::hexOf(pair.file));
     ++tally->cases;
     const auto report = [&pair](const char* what, const HostEnd& end) {
-        std::fprintf(stderr, "bench_verdicts: false %s, %s (seed %u): %s (%s)\n", what,
+        std::fprintf(stderr, "bench_verdicts: %s, %s (seed %u): %s (%s; result \"%s\")\n", what,
                      qPrintable(FlashVariants::name(pair.family)), pair.seed,
-                     qPrintable(pair.change), qPrintable(end.flashDifference));
+                     qPrintable(pair.change), qPrintable(end.flashDifference),
+                     qPrintable(end.result));
     };
     HostEnd verify;
     HostEnd ifChanged;
@@ -112,19 +113,21 @@ bool runCase(const QString& work, const FlashVariants::Case& pair, Tally* tally)
     if (verify.result == QLatin1String("verified") && !verify.flashDifference.isEmpty()) {
         ++tally->falseVerifies;
         if (!FlashVariants::isBlindSpot(pair.family))
-            report("verify", verify);
+            report("false verify", verify);
     } else if (verify.result != QLatin1String("differs") && verify.result != QLatin1String("verified")) {
         ++tally->otherEnds;
+        report("verify's end", verify);
     }
     if (ifChanged.result == QLatin1String("skipped") && !ifChanged.flashDifference.isEmpty()) {
         ++tally->falseSkips;
         if (!FlashVariants::isBlindSpot(pair.family))
-            report("skip", ifChanged);
+            report("false skip", ifChanged);
     } else if (ifChanged.result == QLatin1String("updated") && !ifChanged.flashDifference.isEmpty()) {
         ++tally->falseUpdates;
-        report("update", ifChanged);
+        report("false update", ifChanged);
     } else if (ifChanged.result != QLatin1String("updated") && ifChanged.result != QLatin1String("skipped")) {
         ++tally->otherEnds;
+        report("if-changed's end", ifChanged);
     }
     return true;
 }

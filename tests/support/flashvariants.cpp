@@ -72,6 +72,13 @@ std::pair<int, int> twoOffsets(QRandomGenerator& random, const QByteArray& bytes
     }
 }
 
+// The shortest image: a page, and whole words past the identifier, without which a module runs nothing.
+int shortest(int pageSize)
+{
+    const int pastIdentifier = IdentifierOffset + IdentifierBytes;
+    return qMax(pageSize, pastIdentifier + (WordBytes - pastIdentifier % WordBytes) % WordBytes);
+}
+
 QString hexOffset(int offset)
 {
     return QStringLiteral("0x%1").arg(offset, 0, 16);
@@ -161,8 +168,8 @@ Case make(Family family, quint32 seed, int bytes, int pageSize)
     }
     case Family::TruncatedFile:
     case Family::TruncatedFlash: {
-        // At least the identifier's page stays; a flash is cut at a word, as an update leaves it.
-        int kept = random.bounded(pageSize, bytes);
+        // The identifier stays, and a page at least; a flash is cut at a word, as an update leaves it.
+        int kept = random.bounded(shortest(pageSize), bytes);
         if (family == Family::TruncatedFlash)
             kept -= kept % WordBytes;
         (family == Family::TruncatedFile ? pair.file : pair.held).truncate(kept);
@@ -183,7 +190,8 @@ Case make(Family family, quint32 seed, int bytes, int pageSize)
         break;
     }
     case Family::OtherFirmware:
-        pair.held = image(random, random.bounded(pageSize / WordBytes, bytes / WordBytes + 1) * WordBytes, pair.identifier);
+        pair.held = image(random, random.bounded(shortest(pageSize) / WordBytes, bytes / WordBytes + 1) * WordBytes,
+                          pair.identifier);
         pair.change = QStringLiteral("the flash holds another firmware of %1 bytes").arg(pair.held.size());
         break;
     }
