@@ -5,6 +5,7 @@
 #include "duxlframedecoder.h"
 #include "firmwarebuilder.h"
 #include "firmwareimage.h"
+#include "flashvariants.h"
 #include "progressboard.h"
 #include "progressprinter.h"
 #include "ptymodule.h"
@@ -150,6 +151,8 @@ private slots:
     void headlessUpdate();
     void flashDecidesTheVerdict_data();
     void flashDecidesTheVerdict();
+    void generatedFilesAreTold_data();
+    void generatedFilesAreTold();
     void headlessEndIsReported_data();
     void headlessEndIsReported();
     void interruptInTheWritePhase_data();
@@ -622,6 +625,49 @@ void TestHostApp::flashDecidesTheVerdict()
             QCOMPARE(back.readAll(), FirmwareBuilder::hexOf(flash.mid(int(first - FirmwareBuilder::FlashBase), length), first));
     }
     QCOMPARE(sums, checksumRequests);
+}
+
+void TestHostApp::generatedFilesAreTold_data()
+{
+    // A module's flash and a file that differs from it, one pair of each family that page sums can tell
+    // (the blind spot has its row above); the benchmark bench_verdicts runs a thousand of them.
+    QTest::addColumn<int>("family");
+    QTest::addColumn<QString>("mode");
+    for (const FlashVariants::Family family : FlashVariants::families()) {
+        if (FlashVariants::isBlindSpot(family))
+            continue;
+        for (const char* mode : {"--verify", "--if-changed"})
+            QTest::addRow("%s, %s", mode, qPrintable(FlashVariants::name(family))) << int(family) << QString::fromLatin1(mode);
+    }
+}
+
+void TestHostApp::generatedFilesAreTold()
+{
+    QFETCH(int, family);
+    QFETCH(QString, mode);
+    constexpr quint32 Seed = 30;
+    const FlashVariants::Case pair =
+        FlashVariants::make(FlashVariants::Family(family), Seed, FlashVariants::FileBytes, FlashVariants::PageBytes);
+    const QString held = FirmwareBuilder::writeFile(m_folder->filePath(QStringLiteral("held.hex")), FirmwareBuilder::hexOf(pair.held));
+    const QString file = FirmwareBuilder::writeFile(m_folder->filePath(QStringLiteral("file.hex")), FirmwareBuilder::hexOf(pair.file));
+    QVERIFY(startSimulator(FlashVariants::simulatorArguments(pair, held)));
+    const Run run = runHost(updateArguments(file) << mode << QStringLiteral("--json"));
+    QVERIFY2(!run.out.isEmpty(), qPrintable(run.err));
+    const QString result = QJsonDocument::fromJson(run.out.last().toUtf8()).object().value(QLatin1String("result")).toString();
+    // The flash at the module's restart is the judge: a verdict that it holds the file must be true.
+    // A known false verdict (issue 30): the sums cover the file's bytes only, so a flash that holds the
+    // file and more after it is taken for the file.
+    if (FlashVariants::Family(family) == FlashVariants::Family::TruncatedFile)
+        QEXPECT_FAIL("", "the flash after the file's end is not compared", Abort);
+    if (result == QLatin1String("verified") || result == QLatin1String("skipped"))
+        QVERIFY2(flashDifference(file, 0, 1, false).isEmpty(),
+                 qPrintable(QStringLiteral("false verdict \"%1\" (%2): %3").arg(result, pair.change, flashDifference(file, 0, 1, false))));
+    const bool verify = mode == QLatin1String("--verify");
+    QCOMPARE(result, verify ? QStringLiteral("differs") : QStringLiteral("updated"));
+    QCOMPARE(run.exitCode, verify ? 1 : 0);
+    // A verify leaves the flash as it was; an update has it hold the file, its size and checksum stored.
+    const QString difference = flashDifference(verify ? held : file, 0, 1, !verify);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
 }
 
 void TestHostApp::headlessEndIsReported_data()
