@@ -60,7 +60,8 @@ struct OptionTable
     QCommandLineOption ifChanged{QStringLiteral("if-changed"),
                                  QStringLiteral("Leave a module that runs the file's firmware as it is when its "
                                                 "checksum and every page's sum, read in its bootloader, equal the "
-                                                "file's: restart it without an erase and count it as skipped.")};
+                                                "file's and its flash after the file reads erased: restart it "
+                                                "without an erase and count it as skipped.")};
     QCommandLineOption verify{QStringLiteral("verify"),
                               QStringLiteral("Write nothing: compare the module's checksum and every page's sum, read "
                                              "in its bootloader, with the file's, name the pages that differ and "

@@ -37,6 +37,8 @@ constexpr int FirstPageNumber = 16;
 constexpr int BankShift = 10;
 constexpr int WordShift = 2;
 constexpr int WordBytes = 4;
+// What a byte of erased flash reads.
+constexpr unsigned int ErasedByte = 0xFF;
 
 // Where size and checksum go when 208 is not supported.
 constexpr unsigned short PageNumberSizeWordType = 0xFE;

@@ -255,7 +255,8 @@ bool BootloaderDialogue::holdsImage()
                 .arg(hex(comparison.moduleSum), hex(fileSum)));
         return false;
     }
-    // Bytes exchanged across pages, or opposite changes in two pages, leave the whole sum as it is.
+    // Bytes exchanged across pages, or opposite changes in two pages, leave the whole sum as it is; a
+    // firmware the file was cut from leaves every page of the file's range as it is.
     if (!comparison.differingPages.isEmpty()) {
         log(differingPagesText(comparison) + QStringLiteral("; updating."));
         return false;
@@ -366,15 +367,29 @@ bool BootloaderDialogue::compareSums(bool pagesWhenWholeDiffers, SumComparison* 
     // The whole sum comes first: when it differs, an update needs no page sums to go ahead.
     if (read && (pagesWhenWholeDiffers || comparison->moduleSum == quint32(m_target.image.checksum())))
         read = sums.pageSums(size, m_pageSize, &modulePages);
-    handler->resetMaxTimeoutMS();
-    comparison->requests = sums.requestCount();
-    if (!read || modulePages.isEmpty())
+    if (!read || modulePages.isEmpty()) {
+        handler->resetMaxTimeoutMS();
+        comparison->requests = sums.requestCount();
         return read;
+    }
     const QVector<quint32> filePages =
         FlashSums::pageSumsOf(m_target.image.bytes() + m_target.image.start(), size, m_pageSize);
     comparison->pages = filePages.size();
     comparison->differingPages = FlashSums::differingPages(modulePages, filePages);
-    return true;
+    // A file cut short sums, over its own range, like the firmware it was cut from: what follows its
+    // last word must read erased too. Asked only when every page agrees, or for a verify.
+    const int restStart = (size + Bootloader::WordBytes - 1) / Bootloader::WordBytes * Bootloader::WordBytes;
+    if (m_memorySize >= 0 && (pagesWhenWholeDiffers || comparison->differingPages.isEmpty())) {
+        quint32 restSum = 0;
+        const int restBytes = int(qMax<qint64>(0, m_memorySize - restStart));
+        read = restBytes == 0 || sums.rangeSum(restStart, restBytes, &restSum);
+        comparison->restErased = read && restSum == quint32(restBytes) * Bootloader::ErasedByte;
+    }
+    handler->resetMaxTimeoutMS();
+    comparison->requests = sums.requestCount();
+    if (read && !comparison->restErased && !comparison->differingPages.contains(restStart / m_pageSize))
+        comparison->differingPages.append(restStart / m_pageSize);
+    return read;
 }
 
 QString BootloaderDialogue::differingPagesText(const SumComparison& comparison) const

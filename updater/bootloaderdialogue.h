@@ -71,6 +71,9 @@ private:
         int pages = 0;
         // The pages (from 0) whose sums differ from the file's.
         QVector<int> differingPages;
+        // Whether the flash after the file's last word reads erased up to the memory's end, as an update
+        // leaves it; false when it does not or the module states no memory size.
+        bool restErased = false;
         int requests = 0;
     };
 

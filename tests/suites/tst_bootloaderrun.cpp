@@ -1149,7 +1149,7 @@ void TestBootloaderRun::transcripts_data()
     const QString comparing = QStringLiteral("P:Comparing the module's page sums with the file's...");
     QTest::newRow("verify, the module holds the file")
         << verify([](Rig&) {}) << comparing
-        << QStringList{comparing, QStringLiteral("L:Module-CheckSum: 0x%1, Hexfile-CheckSum: 0x%1; 3 checksum requests.").arg(fileSum),
+        << QStringList{comparing, QStringLiteral("L:Module-CheckSum: 0x%1, Hexfile-CheckSum: 0x%1; 4 checksum requests.").arg(fileSum),
                        "P:The module holds this firmware: all 3 page sums equal the file's.",
                        "L:The module holds this firmware: all 3 page sums equal the file's.", "P:Restarting module..."};
     const auto firmware = makeFirmware(0, 600, "1234V205");
@@ -1158,10 +1158,16 @@ void TestBootloaderRun::transcripts_data()
         erasedPageSum -= quint8(firmware.image.at(firmware.progStart + at));
     QTest::newRow("verify, one page erased")
         << verify([](Rig& rig) { rig.module.loadFlash(0x100, QByteArray(0x100, char(0xFF))); }) << comparing
-        << QStringList{comparing, QStringLiteral("L:Module-CheckSum: 0x%1, Hexfile-CheckSum: 0x%2; 3 checksum requests.")
+        << QStringList{comparing, QStringLiteral("L:Module-CheckSum: 0x%1, Hexfile-CheckSum: 0x%2; 4 checksum requests.")
                                       .arg(hex(erasedPageSum), fileSum),
                        "P:1 of 3 page sums differ from the file's, at 0x100.",
                        "L:1 of 3 page sums differ from the file's, at 0x100.", "P:Restarting module..."};
+    // The file cut short of what the flash holds: its own range sums alike, what follows is not erased.
+    QTest::newRow("verify, the flash holds more after the file")
+        << verify([](Rig& rig) { rig.module.loadFlash(600, QByteArray(8, char(0x5A))); }) << comparing
+        << QStringList{comparing, QStringLiteral("L:Module-CheckSum: 0x%1, Hexfile-CheckSum: 0x%1; 4 checksum requests.").arg(fileSum),
+                       "P:1 of 3 page sums differ from the file's, at 0x200.",
+                       "L:1 of 3 page sums differ from the file's, at 0x200.", "P:Restarting module..."};
     QTest::newRow("if changed, a page sum not answered")
         << ifChanged(true, [](Rig& rig) { rig.module.setFailure(Mode::NoReply, 203, 2, 2); }) << memory
         << QStringList{memory, "L:The module's checksum could not be read; updating.",
