@@ -34,8 +34,7 @@ constexpr int SearchAgainMs = 1000;
 // A flash word on the line: its request and its reply, each framed.
 constexpr int WordLineBytes = DuxlFrame::HeaderBytes + DuxlFrame::CommandRequestBodyBytes + DuxlFrame::CrcBytes
     + DuxlFrame::HeaderBytes + DuxlFrame::CommandReplyBodyBytes + DuxlFrame::CrcBytes;
-// A start bit, eight data bits and a stop bit.
-constexpr int LineBitsPerByte = 10;
+constexpr qint64 NsPerMs = 1000000;
 // An ended update's instance goes this long after its worker's lingering, so that the worker has left.
 constexpr int LeaveSlackMs = 50;
 // A cancelled update's last request may still be in flight on its link (a page of words, a word's
@@ -110,8 +109,7 @@ UpdateRun::~UpdateRun() = default;
 
 qint64 UpdateRun::lineWriteMs(qint64 bytes, int dataRate)
 {
-    const qint64 lineBits = bytes / Bootloader::WordBytes * WordLineBytes * LineBitsPerByte;
-    return lineBits * MsPerSecond / qMax(1, dataRate);
+    return SerialCommandHandler::lineNsAt(bytes / Bootloader::WordBytes * WordLineBytes, dataRate) / NsPerMs;
 }
 
 QString UpdateRun::searchedText(const ModuleDiscovery& discovery, const HostOptions& options, int searches,

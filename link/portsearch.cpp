@@ -14,16 +14,14 @@ namespace {
 // loaded host schedules the reading thread late.
 constexpr int FollowUpMarginMs = 20;
 constexpr int FirstAnswerFactor = 2;
-constexpr int BitsPerByte = 10; // 8N1: start bit, 8 data bits, stop bit
-constexpr qint64 MsPerSecond = 1000;
+constexpr qint64 NsPerMs = 1000000;
 constexpr int LongestVersionExchangeBytes =
     DuxlFrame::HeaderBytes + DuxlFrame::VersionRequestBodyBytes + DuxlFrame::CrcBytes + DuxlFrame::MaxFrameBytes;
 }
 
 int PortSearch::followUpTimeoutMs(qint64 firstAnswerMs, int dataRate, int probeTimeoutMs)
 {
-    const qint64 lineMs = (qint64(LongestVersionExchangeBytes) * BitsPerByte * MsPerSecond + dataRate - 1)
-        / qMax(1, dataRate);
+    const qint64 lineMs = (SerialCommandHandler::lineNsAt(LongestVersionExchangeBytes, dataRate) + NsPerMs - 1) / NsPerMs;
     const qint64 bound = FirstAnswerFactor * firstAnswerMs + lineMs + FollowUpMarginMs;
     return int(qMin<qint64>(bound, probeTimeoutMs));
 }

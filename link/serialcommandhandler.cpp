@@ -688,9 +688,14 @@ void SerialCommandHandler::dropPendingBytes()
     m_sinceReport.start();
 }
 
+qint64 SerialCommandHandler::lineNsAt(qint64 bytes, int dataRate)
+{
+    return bytes * BitsPerByte * NsPerSecond / qMax(1, dataRate);
+}
+
 qint64 SerialCommandHandler::lineNs(int bytes) const
 {
-    return qint64(bytes) * BitsPerByte * NsPerSecond / qMax(1, m_dataRate);
+    return lineNsAt(bytes, m_dataRate);
 }
 
 int SerialCommandHandler::leastReplyBytes(DuxlFrame::Kind replyKind)
@@ -702,7 +707,7 @@ int SerialCommandHandler::leastReplyBytes(DuxlFrame::Kind replyKind)
 
 int SerialCommandHandler::corruptGraceMs() const
 {
-    const int frameMs = DuxlFrame::MaxFrameBytes * BitsPerByte * 1000 / qMax(1, m_dataRate);
+    const int frameMs = int(lineNs(DuxlFrame::MaxFrameBytes) / NsPerMs);
     return CorruptGraceFrames * frameMs + CorruptGraceSlackMs;
 }
 

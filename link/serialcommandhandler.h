@@ -21,6 +21,8 @@ class SerialCommandHandler : public CommandHandlerInterface
 {
     Q_OBJECT
 public:
+    // How long `bytes` take on a line of `dataRate` bits per second (8N1: ten bits a byte).
+    static qint64 lineNsAt(qint64 bytes, int dataRate);
     static constexpr int DefaultDataRate = 115200;
 
     // `usbLink`: the module itself is a USB device that shows up as this port; such handlers are named
