@@ -37,6 +37,9 @@ void CommandHandlerInterface::noteFailure(Failure failure)
     case Failure::PortGone:
         m_requestFailure = QStringLiteral("The module's port is gone.");
         return;
+    case Failure::LinkBusy:
+        m_requestFailure = QStringLiteral("Another request still waits on the module's link.");
+        return;
     }
 }
 

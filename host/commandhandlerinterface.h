@@ -79,6 +79,7 @@ public:
         NoReply,      // nothing within the reply time-out
         CorruptReply, // only frames that did not read back whole
         PortGone,     // the device is closed or went away
+        LinkBusy,     // another request still waits on the link
     };
 
 protected:

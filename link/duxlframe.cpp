@@ -36,6 +36,7 @@ enum Code : quint8 {
     WindowCode = quint8(DuxlFrame::Kind::Window),
 };
 constexpr int VersionLengthOffset = DuxlFrame::HeaderBytes;
+constexpr int ControlByteOffset = 1;
 
 void appendBigEndian16(QByteArray& out, quint16 value)
 {
@@ -68,10 +69,31 @@ QByteArray frame(Code code, quint8 sequence, const QByteArray& body)
     out.append(char(DuxlFrame::StartOfFrame));
     out.append(char((code << CodeShift) | (sequence & DuxlFrame::SequenceMask)));
     out.append(body);
-    appendBigEndian16(out, DuxlFrame::crc16(out.constData() + 1, out.size() - 1));
+    appendBigEndian16(out, DuxlFrame::crc16(out.constData() + ControlByteOffset, out.size() - ControlByteOffset));
     return out;
 }
 
+}
+
+quint8 DuxlFrame::sequenceOf(const QByteArray& frame)
+{
+    return quint8(frame.at(ControlByteOffset)) & SequenceMask;
+}
+
+QByteArray DuxlFrame::withSequence(QByteArray frame, quint8 sequence)
+{
+    frame[ControlByteOffset] = char((quint8(frame.at(ControlByteOffset)) & ~SequenceMask) | (sequence & SequenceMask));
+    const int crcAt = frame.size() - CrcBytes;
+    frame.chop(CrcBytes);
+    appendBigEndian16(frame, crc16(frame.constData() + ControlByteOffset, crcAt - ControlByteOffset));
+    return frame;
+}
+
+QByteArray DuxlFrame::withSpoiledCrc(QByteArray frame)
+{
+    const int lastAt = frame.size() - 1;
+    frame[lastAt] = char(frame.at(lastAt) ^ 0xFF);
+    return frame;
 }
 
 quint16 DuxlFrame::crc16(const char* data, int size)

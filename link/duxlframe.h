@@ -57,6 +57,13 @@ public:
     // The window question or answer: the most command requests its sender keeps or takes in flight.
     static QByteArray encodeWindow(quint8 window);
 
+    // The sequence number a whole frame carries.
+    static quint8 sequenceOf(const QByteArray& frame);
+    // A whole `frame` as it reads carrying `sequence` instead, its CRC made good again.
+    static QByteArray withSequence(QByteArray frame, quint8 sequence);
+    // A whole `frame` whose CRC no longer fits it: it reads back corrupt.
+    static QByteArray withSpoiledCrc(QByteArray frame);
+
     // CRC-16/CCITT-FALSE (polynomial 0x1021, initial value 0xFFFF, no reflection).
     static quint16 crc16(const char* data, int size);
     // The length of the frame that starts with the start byte at `head`, of which `available` bytes

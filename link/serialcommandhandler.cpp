@@ -228,22 +228,9 @@ void SerialCommandHandler::doDirectRequestWithoutReply(Command* request)
 bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind replyKind, quint8 sequence,
                                     quint8 moduleAddress, DuxlFrame* reply, int command)
 {
-    beginRequest();
-    if (!m_open) {
-        m_errorString = tr("the port is not open");
-        noteFailure(Failure::PortGone);
+    if (!beginExchange())
         return false;
-    }
-    if (m_busy) {
-        qCWarning(lcSerial).noquote() << portName() << "refused a request made while another one waits";
-        m_errorString = tr("another request is waiting");
-        return false;
-    }
     const QScopedValueRollback<bool> busy(m_busy, true);
-
-    // Whatever arrived before this request (a late reply, noise) cannot be its answer.
-    dropPendingBytes();
-    m_decoder.clear();
     if (!send(frame)) {
         noteFailure(Failure::PortGone);
         return false;
@@ -255,54 +242,69 @@ bool SerialCommandHandler::exchange(const QByteArray& frame, DuxlFrame::Kind rep
         nested.emplace(dueNs, dueNs + exchangeNs + HoldSlackNs);
     }
 
-    QElapsedTimer clock;
-    clock.start();
-    qint64 deadlineMs = maxTimeoutMS();
     bool sawCorrupt = false;
     // A reply under this request's number that echoes another command: a module's early answer to the
     // next request, or the only answer it gives (some bootloaders echo another number at the checksum).
     std::optional<DuxlFrame> otherEcho;
+    const Awaited awaited = awaitFrame(maxTimeoutMS(), [&](DuxlFrameDecoder::Result result, const DuxlFrame& received,
+                                                          ReplyDeadline& deadline) {
+        if (result == DuxlFrameDecoder::Result::Corrupt) {
+            qCDebug(lcSerial).noquote() << portName() << "received a corrupt frame";
+            deadline.shortenTo(corruptGraceMs());
+            sawCorrupt = true;
+            return false;
+        }
+        if (acceptsReply(received, replyKind, sequence)) {
+            if (command != NoCommand && received.command() != command) {
+                if (!otherEcho) {
+                    otherEcho = received;
+                    deadline.shortenTo(corruptGraceMs());
+                }
+                return false;
+            }
+            traceReply(received);
+            *reply = received;
+            return true;
+        }
+        if (received.kind() == replyKind)
+            ++m_droppedReplies;
+        qCDebug(lcSerial).noquote() << portName() << "skipped a frame of kind" << int(received.kind()) << "sequence"
+                                    << received.sequence();
+        return false;
+    });
+    switch (awaited) {
+    case Awaited::Taken:
+        return true;
+    case Awaited::PortGone:
+        noteFailure(Failure::PortGone);
+        return false;
+    case Awaited::TimedOut:
+        break;
+    }
+    if (otherEcho) {
+        *reply = *otherEcho;
+        return true;
+    }
+    qCDebug(lcSerial).noquote() << portName() << "no reply from address" << moduleAddress;
+    noteFailure(sawCorrupt ? Failure::CorruptReply : Failure::NoReply);
+    return false;
+}
+
+SerialCommandHandler::Awaited SerialCommandHandler::awaitFrame(int timeoutMs, const FrameTaker& take)
+{
+    ReplyDeadline deadline(timeoutMs);
     for (;;) {
         DuxlFrame received;
         DuxlFrameDecoder::Result result;
         while ((result = m_decoder.next(&received)) != DuxlFrameDecoder::Result::NeedMore) {
-            if (result == DuxlFrameDecoder::Result::Corrupt) {
-                qCDebug(lcSerial).noquote() << portName() << "received a corrupt frame";
-                deadlineMs = qMin(deadlineMs, clock.elapsed() + corruptGraceMs());
-                sawCorrupt = true;
-                continue;
-            }
-            if (acceptsReply(received, replyKind, sequence)) {
-                if (command != NoCommand && received.command() != command) {
-                    if (!otherEcho) {
-                        otherEcho = received;
-                        deadlineMs = qMin(deadlineMs, clock.elapsed() + corruptGraceMs());
-                    }
-                    continue;
-                }
-                traceReply(received);
-                *reply = received;
-                return true;
-            }
-            if (received.kind() == replyKind)
-                ++m_droppedReplies;
-            qCDebug(lcSerial).noquote() << portName() << "skipped a frame of kind" << int(received.kind())
-                                        << "sequence" << received.sequence();
+            if (take(result, received, deadline))
+                return Awaited::Taken;
         }
-        const qint64 remainingMs = deadlineMs - clock.elapsed();
-        if (remainingMs <= 0 && otherEcho) {
-            *reply = *otherEcho;
-            return true;
-        }
-        if (remainingMs <= 0) {
-            m_errorString = tr("no reply from address %1 within %2 ms").arg(moduleAddress).arg(deadlineMs);
-            noteFailure(sawCorrupt ? Failure::CorruptReply : Failure::NoReply);
-            return false;
-        }
-        if (!receive(int(remainingMs))) {
-            noteFailure(Failure::PortGone);
-            return false;
-        }
+        const qint64 remainingMs = deadline.remainingMs();
+        if (remainingMs <= 0)
+            return Awaited::TimedOut;
+        if (!receive(int(remainingMs)))
+            return Awaited::PortGone;
     }
 }
 
@@ -324,47 +326,15 @@ int SerialCommandHandler::askWindow()
     m_decoder.clear();
     if (!send(DuxlFrame::encodeWindow(quint8(windowLimit()))))
         return 1;
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        DuxlFrame received;
-        DuxlFrameDecoder::Result result;
-        while ((result = m_decoder.next(&received)) != DuxlFrameDecoder::Result::NeedMore) {
-            if (result == DuxlFrameDecoder::Result::Frame && received.kind() == DuxlFrame::Kind::Window) {
-                qCDebug(lcSerial).noquote() << portName() << "module takes" << received.window() << "requests in flight";
-                return qBound(1, int(received.window()), MaxWindow);
-            }
-        }
-        const qint64 remainingMs = WindowAnswerTimeoutMs - clock.elapsed();
-        if (remainingMs <= 0 || !receive(int(remainingMs)))
-            return 1;
-    }
-}
-
-int SerialCommandHandler::doWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies)
-{
-    const int window = requestWindow();
-    if (window <= 1)
-        return CommandHandlerInterface::doWindowedRequests(requests, replies);
-    WordWindow words(requests, replies, window);
-    if (!beginWindow())
-        return 0;
-    const QScopedValueRollback<bool> busy(m_busy, true);
-    QElapsedTimer clock;
-    clock.start();
-    while (!words.isOver()) {
-        advanceWindow(words, clock);
-        if (words.isOver() || words.allAnswered())
-            continue;
-        const qint64 remainingMs = words.dueByMs(maxTimeoutMS()) - clock.elapsed();
-        if (remainingMs <= 0)
-            words.fail(Failure::NoReply);
-        else if (!receive(int(remainingMs)))
-            words.fail(Failure::PortGone);
-    }
-    if (endWindow(words))
-        collectDue(words.stillDue());
-    return words.carriedOut();
+    int window = 1;
+    awaitFrame(WindowAnswerTimeoutMs, [&](DuxlFrameDecoder::Result result, const DuxlFrame& received, ReplyDeadline&) {
+        if (result != DuxlFrameDecoder::Result::Frame || received.kind() != DuxlFrame::Kind::Window)
+            return false;
+        qCDebug(lcSerial).noquote() << portName() << "module takes" << received.window() << "requests in flight";
+        window = qBound(1, int(received.window()), MaxWindow);
+        return true;
+    });
+    return window;
 }
 
 void SerialCommandHandler::startWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies,
@@ -373,11 +343,11 @@ void SerialCommandHandler::startWindowedRequests(const QVector<Command*>& reques
     // The words' replies come back through the port's notifications, not a wait: the thread (the GUI's)
     // stays free for the window and for other links while a page of words is in flight.
     if (requestWindow() <= 1) {
-        done(doWindowedRequests(requests, replies));
+        CommandHandlerInterface::startWindowedRequests(requests, replies, std::move(done));
         return;
     }
     auto words = std::make_unique<WordWindow>(requests, replies, requestWindow());
-    if (!beginWindow()) {
+    if (!beginExchange()) {
         done(0);
         return;
     }
@@ -389,18 +359,22 @@ void SerialCommandHandler::startWindowedRequests(const QVector<Command*>& reques
     stepWindow();
 }
 
-bool SerialCommandHandler::beginWindow()
+bool SerialCommandHandler::beginExchange()
 {
     beginRequest();
-    if (m_open && !m_busy) {
-        dropPendingBytes();
-        m_decoder.clear();
-        return true;
-    }
-    m_errorString = m_open ? tr("another request is waiting") : tr("the port is not open");
-    if (!m_open)
+    if (!m_open) {
         noteFailure(Failure::PortGone);
-    return false;
+        return false;
+    }
+    if (m_busy) {
+        qCWarning(lcSerial).noquote() << portName() << "refused a request made while another one waits";
+        noteFailure(Failure::LinkBusy);
+        return false;
+    }
+    // Whatever arrived before this request (a late reply, noise) cannot be its answer.
+    dropPendingBytes();
+    m_decoder.clear();
+    return true;
 }
 
 void SerialCommandHandler::advanceWindow(WordWindow& words, const QElapsedTimer& clock)
@@ -450,7 +424,8 @@ bool SerialCommandHandler::takeReplies(WordWindow& words)
 bool SerialCommandHandler::endWindow(const WordWindow& words)
 {
     if (const std::optional<Failure> failure = words.failure()) {
-        m_errorString = tr("window stopped at request %1 of %2").arg(words.carriedOut() + 1).arg(words.size());
+        qCDebug(lcSerial).noquote() << portName() << "window stopped at request" << words.carriedOut() + 1 << "of"
+                                    << words.size();
         noteFailure(*failure);
     }
     return words.carriedOut() < words.size() && words.failure() != Failure::PortGone;
@@ -477,7 +452,8 @@ void SerialCommandHandler::stepWindow()
             if (m_words->isOver()) {
                 if (!endWindow(*m_words))
                     break;
-                // Like collectDue(), without holding the thread.
+                // The replies of the requests still in flight are read and dropped, so that none is left
+                // for the next request.
                 m_collecting = true;
                 m_stillDue = m_words->stillDue();
                 m_wordsClock.start();
@@ -540,20 +516,6 @@ qint64 SerialCommandHandler::collectGraceMs(int due) const
     return lineNs(due * RequestAndReplyBytes) / NsPerMs + corruptGraceMs();
 }
 
-void SerialCommandHandler::collectDue(int due)
-{
-    QElapsedTimer clock;
-    clock.start();
-    const qint64 graceMs = collectGraceMs(due);
-    for (int collected = 0;;) {
-        collected += countReplies();
-        const qint64 remainingMs = graceMs - clock.elapsed();
-        if (collected >= due || remainingMs <= 0 || !receive(int(remainingMs)))
-            break;
-    }
-    m_decoder.clear();
-}
-
 void SerialCommandHandler::traceReply(const DuxlFrame& reply) const
 {
     if (traceMode())
@@ -595,7 +557,21 @@ void SerialCommandHandler::setWireCapture(WireCapture* capture)
     m_capture = capture;
 }
 
-void SerialCommandHandler::waitSharingThread(int timeoutMs)
+bool SerialCommandHandler::receive(int timeoutMs)
+{
+    if (m_waitInEventLoop)
+        waitAmongOtherLinks(timeoutMs);
+    else if (forceProcessEvents())
+        waitKeepingEventsRunning(timeoutMs);
+    else if (m_serial.bytesAvailable() == 0)
+        m_serial.waitForReadyRead(timeoutMs);
+    if (!m_serial.isOpen())
+        return false;
+    readIntoDecoder();
+    return true;
+}
+
+void SerialCommandHandler::waitAmongOtherLinks(int timeoutMs)
 {
     if (m_serial.bytesAvailable() > 0)
         return;
@@ -603,14 +579,10 @@ void SerialCommandHandler::waitSharingThread(int timeoutMs)
     const NestedReplyWait::Turn turn = NestedReplyWait::turn(nowNs);
     const qint64 turnMs = (turn.untilNs - nowNs + NsPerMs - 1) / NsPerMs;
     const int sliceMs = int(qBound<qint64>(1, turnMs, qMax(1, timeoutMs)));
-    if (turn.eventsMayRun)
-        waitInEventLoop(sliceMs);
-    else
+    if (!turn.eventsMayRun) {
         m_serial.waitForReadyRead(sliceMs);
-}
-
-void SerialCommandHandler::waitInEventLoop(int timeoutMs)
-{
+        return;
+    }
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
@@ -618,32 +590,15 @@ void SerialCommandHandler::waitInEventLoop(int timeoutMs)
     connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(&m_serial, &QSerialPort::readyRead, &loop, &QEventLoop::quit);
     connect(&m_serial, &QSerialPort::errorOccurred, &loop, &QEventLoop::quit);
-    deadline.start(timeoutMs);
+    deadline.start(sliceMs);
     loop.exec();
 }
 
-bool SerialCommandHandler::receive(int timeoutMs)
+void SerialCommandHandler::waitKeepingEventsRunning(int timeoutMs)
 {
-    if (m_waitInEventLoop) {
-        waitSharingThread(timeoutMs);
-    } else {
-        if (forceProcessEvents()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
-            if (!m_serial.isOpen()) {
-                m_errorString = tr("the port was closed while a request waited");
-                return false;
-            }
-            timeoutMs = qMin(timeoutMs, ProcessEventsSliceMs);
-        }
-        if (m_serial.bytesAvailable() == 0)
-            m_serial.waitForReadyRead(timeoutMs);
-    }
-    if (!m_serial.isOpen()) {
-        m_errorString = tr("the port was closed while a request waited");
-        return false;
-    }
-    readIntoDecoder();
-    return true;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (m_serial.isOpen() && m_serial.bytesAvailable() == 0)
+        m_serial.waitForReadyRead(qMin(timeoutMs, ProcessEventsSliceMs));
 }
 
 void SerialCommandHandler::readIntoDecoder()

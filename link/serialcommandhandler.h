@@ -40,10 +40,9 @@ public:
     void doDirectRequestWithoutReply(Command* request) override;
     // Asks the module once per opening of the port, unless the window limit is 1.
     int requestWindow() override;
-    int doWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies) override;
     void abandonWindowedRequests() override;
     // With a window above 1 it returns at once and carries the window on from the port's read
-    // notifications and a reply timer; one request at a time runs doWindowedRequests().
+    // notifications and a reply timer; with window 1 the words go one request at a time.
     void startWindowedRequests(const QVector<Command*>& requests, const QVector<Command*>& replies,
                                std::function<void(int carriedOut)> done) override;
 
@@ -58,7 +57,8 @@ public:
     QString portName() const { return m_port.portName(); }
     // A request or a window of words waits on the link, which refuses another request until it has ended.
     bool isRequestInFlight() const { return m_busy; }
-    // Why the last open, request or rate change failed.
+    // Why the port could not be opened or take a data rate, or why it went away; a request's failure is
+    // requestFailure()'s.
     QString errorString() const { return m_errorString; }
     // Bytes that arrived while no request waited for them, dropped unread since construction.
     qint64 unsolicitedBytes() const { return m_unsolicitedBytes; }
@@ -68,6 +68,23 @@ public:
 
 private:
     static constexpr int NoCommand = -1;
+
+    // How long a wait for a frame may still take; a frame seen may bring its end closer.
+    class ReplyDeadline
+    {
+    public:
+        explicit ReplyDeadline(qint64 ms) : m_ms(ms) { m_clock.start(); }
+        // Ends the wait `graceMs` from now, unless it ends sooner anyway.
+        void shortenTo(qint64 graceMs) { m_ms = qMin(m_ms, m_clock.elapsed() + graceMs); }
+        qint64 remainingMs() const { return m_ms - m_clock.elapsed(); }
+
+    private:
+        QElapsedTimer m_clock;
+        qint64 m_ms;
+    };
+    enum class Awaited { Taken, TimedOut, PortGone };
+    // Sees each frame (or corrupt one) the decoder gives; true takes it and ends the wait.
+    using FrameTaker = std::function<bool(DuxlFrameDecoder::Result, const DuxlFrame&, ReplyDeadline&)>;
 
     // Reads what arrived while the link is idle and drops it, so that a module that chatters (or a
     // device that is no module) cannot make the port's read buffer grow.
@@ -85,11 +102,15 @@ private:
     // for a command, `command`: a reply echoing another command is taken only when no other comes).
     bool exchange(const QByteArray& frame, DuxlFrame::Kind replyKind, quint8 sequence, quint8 moduleAddress,
                   DuxlFrame* reply, int command = NoCommand);
+    // The one receive loop of every request that waits: hands each frame to `take` until it takes one, the
+    // wait runs out (`timeoutMs`, or sooner if `take` shortens it) or the port goes.
+    Awaited awaitFrame(int timeoutMs, const FrameTaker& take);
     bool send(const QByteArray& frame);
     // The window the module answers the window question with; 1 when it does not answer.
     int askWindow();
-    // Starts a window's exchange: false (and the reason noted) when the port is closed or busy.
-    bool beginWindow();
+    // Starts a request or a window of them: false (and the failure noted) when the port is closed or busy;
+    // else drops what arrived before it.
+    bool beginExchange();
     // Sends what the window lets out now and takes the replies the decoder holds.
     void advanceWindow(WordWindow& words, const QElapsedTimer& clock);
     // Takes the replies the decoder holds; true when one carried its request out.
@@ -99,20 +120,19 @@ private:
     // Carries the window that does not hold the thread on, as far as the bytes that came let it.
     void stepWindow();
     void finishWindow();
-    // After a failed window: reads the replies of the `due` requests still in flight, or until they
-    // cannot come any more, so that none is left for the next request.
-    void collectDue(int due);
     // Takes every whole frame the decoder holds and tells how many were command replies.
     int countReplies();
     // How long the replies of `due` requests in flight may still take.
     qint64 collectGraceMs(int due) const;
     void traceReply(const DuxlFrame& reply) const;
-    // Waits up to `timeoutMs` for bytes, running the thread's events meanwhile unless a nested wait's
-    // reply is due (see NestedReplyWait): then for this port's bytes alone, so that it can return.
-    void waitSharingThread(int timeoutMs);
-    void waitInEventLoop(int timeoutMs);
-    // Waits up to `timeoutMs` for bytes and hands them to the decoder; false once the port is gone.
+    // Waits up to `timeoutMs` for bytes and hands them to the decoder; false once the port is gone. Waits
+    // in one of three ways: among other links, keeping the events running, or holding the thread (else).
     bool receive(int timeoutMs);
+    // Several modules at once (setWaitInEventLoop): runs the thread's events meanwhile unless a nested
+    // wait's reply is due (see NestedReplyWait), then waits for this port's bytes alone, so that it can return.
+    void waitAmongOtherLinks(int timeoutMs);
+    // setForceProcessEvents (the erase): runs the events, then waits a short slice for bytes.
+    void waitKeepingEventsRunning(int timeoutMs);
     void readIntoDecoder();
     bool acceptsReply(const DuxlFrame& frame, DuxlFrame::Kind replyKind, quint8 sequence) const;
     // How long `bytes` take on the line at the present data rate.

@@ -20,19 +20,6 @@ constexpr qint64 NsPerMs = 1000000;
 constexpr int NoiseBufferBytes = 64 * 1024;
 // The same random noise on every run, so that a failure it causes can be seen again.
 constexpr quint32 NoiseSeed = 17;
-constexpr int ControlByteAt = 1;
-constexpr quint8 SequenceBitsClear = quint8(~DuxlFrame::SequenceMask);
-
-// `frame` as it would read carrying `sequence`, its CRC made good again.
-QByteArray resequenced(QByteArray frame, quint8 sequence)
-{
-    frame[ControlByteAt] = char((quint8(frame.at(ControlByteAt)) & SequenceBitsClear) | sequence);
-    const int crcAt = frame.size() - DuxlFrame::CrcBytes;
-    const quint16 crc = DuxlFrame::crc16(frame.constData() + ControlByteAt, crcAt - ControlByteAt);
-    frame[crcAt] = char(crc >> 8);
-    frame[crcAt + 1] = char(crc & 0xFF);
-    return frame;
-}
 }
 
 ModuleServer::ModuleServer(SimulatedModule* module, QObject* parent)
@@ -438,7 +425,7 @@ void ModuleServer::sendReply(QByteArray frame, bool spoil, const WireFault* faul
     using Kind = WireFault::Kind;
     // A spoilt reply is a whole frame whose CRC does not match, as line noise would leave it.
     if (spoil || (fault && fault->kind() == Kind::CorruptFrame))
-        frame[frame.size() - 1] = char(frame.at(frame.size() - 1) ^ 0xFF);
+        frame = DuxlFrame::withSpoiledCrc(frame);
     if (fault) {
         switch (fault->kind()) {
         case Kind::LostReply:
@@ -457,7 +444,7 @@ void ModuleServer::sendReply(QByteArray frame, bool spoil, const WireFault* faul
         case Kind::EarlyReply:
             // A reply for the next request, ahead even of this one's: it is on the line before the
             // request it answers can be sent, so the host must not take it.
-            transmit(resequenced(frame, DuxlFrame::nextSequence(quint8(frame.at(ControlByteAt)) & DuxlFrame::SequenceMask)));
+            transmit(DuxlFrame::withSequence(frame, DuxlFrame::nextSequence(DuxlFrame::sequenceOf(frame))));
             break;
         case Kind::WrongBaud:
             transmit(WireFault::asReadAtWrongBaud(frame));
@@ -475,7 +462,7 @@ void ModuleServer::sendReply(QByteArray frame, bool spoil, const WireFault* faul
 void ModuleServer::sendAfterReply(const QByteArray& frame, const WireFault& fault)
 {
     using Kind = WireFault::Kind;
-    const quint8 sequence = quint8(frame.at(ControlByteAt)) & DuxlFrame::SequenceMask;
+    const quint8 sequence = DuxlFrame::sequenceOf(frame);
     switch (fault.kind()) {
     case Kind::LateDuplicate:
         // Not slept: the module goes on serving meanwhile, as one whose transmit queue repeats itself does.
@@ -484,8 +471,7 @@ void ModuleServer::sendAfterReply(const QByteArray& frame, const WireFault& faul
         break;
     case Kind::Unsolicited:
         for (int i = 1; i <= WireFault::UnsolicitedReplies; ++i)
-            transmit(resequenced(frame, quint8((sequence + i * WireFault::UnsolicitedSequenceStep)
-                                               & DuxlFrame::SequenceMask)));
+            transmit(DuxlFrame::withSequence(frame, quint8(sequence + i * WireFault::UnsolicitedSequenceStep)));
         break;
     default:
         break;

@@ -159,6 +159,16 @@ void TestDuxlFrame::encodesByteByByte_data()
         << DuxlFrame::encodeWindow(4) << QByteArray::fromHex("d7 e0 04 4d 39");
     QTest::newRow("empty version reply") << DuxlFrame::encodeVersionReply(3, QString())
                                          << handFrame(5, 3, QByteArray::fromHex("00"));
+    // dux-sim's wire faults send a reply again under another sequence number: the kind stays, the CRC holds.
+    QTest::newRow("version reply re-sequenced")
+        << DuxlFrame::withSequence(DuxlFrame::encodeVersionReply(2, QStringLiteral("1234V101")), 0x1F)
+        << handFrame(5, 0x1F, QByteArray::fromHex("08") + "1234V101");
+    QTest::newRow("re-sequenced beyond five bits")
+        << DuxlFrame::withSequence(DuxlFrame::encodeCommandReply(31, 206, 100, 256), 32 + 1)
+        << DuxlFrame::encodeCommandReply(1, 206, 100, 256);
+    QTest::newRow("sequence read back from a reply")
+        << QByteArray(1, char(DuxlFrame::sequenceOf(DuxlFrame::encodeCommandReply(0x1F, 206, 100, 256))))
+        << QByteArray::fromHex("1f");
     QTest::newRow("version text cut to 32 bytes")
         << DuxlFrame::encodeVersionReply(4, QString(40, QLatin1Char('x')))
         << handFrame(5, 4, QByteArray::fromHex("20") + QByteArray(32, 'x'));
@@ -246,6 +256,8 @@ void TestDuxlFrame::decoderStream_data()
     QTest::newRow("start byte inside garbage") << QByteArray::fromHex("d7 d7 d7") + one << 0 << QStringList{"F1"} << 3;
     QTest::newRow("false start with plausible header")
         << QByteArray::fromHex("d7 80 09 01") + one << 0 << QStringList{"C", "F1"} << 4;
+    QTest::newRow("spoiled CRC then good")
+        << DuxlFrame::withSpoiledCrc(one) + two << 0 << QStringList{"C", "F2"} << one.size();
     QTest::newRow("version request between replies")
         << one + DuxlFrame::encodeVersionRequest(9, 1) + two << 2 << QStringList{"F1", "F9", "F2"} << 0;
 }
