@@ -40,8 +40,8 @@ constexpr const char* Epilogue =
 // The command line's options, in the order --help lists them.
 struct OptionTable
 {
-    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and end.")};
-    QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Show the version and end.")};
+    QCommandLineOption help = CommandLineHelp::helpOption();
+    QCommandLineOption version = CommandLineHelp::versionOption();
     QCommandLineOption file{QStringLiteral("file"), QStringLiteral("Firmware file (Intel HEX) to write."),
                             QStringLiteral("file")};
     QCommandLineOption headless{QStringLiteral("headless"),
@@ -300,23 +300,14 @@ bool readHistoryOptions(const QCommandLineParser& parser, const OptionTable& tab
     return error->isEmpty();
 }
 
-}
-
-HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
+// Reads the options of a command line that asks to run into `options`; on a usage error `error` names it.
+void readOptions(const QCommandLineParser& parser, const OptionTable& table, HostOptions& options, QString& error)
 {
-    Parsed parsed;
-    HostOptions& options = parsed.options;
-    QString& error = parsed.error;
-    QCommandLineParser parser;
-    const OptionTable table;
-    table.addTo(&parser);
-    if (!CommandLineHelp::parse(&parser, arguments, table.help, table.version, &options.request, &error)
-        || options.request != Request::Run)
-        return parsed;
+    using Verbosity = HostOptions::Verbosity;
     const int verbose = int(parser.optionNames().count(QStringLiteral("v")));
     if (parser.isSet(table.quiet) && verbose > 0) {
         error = QStringLiteral("-q and -v exclude each other");
-        return parsed;
+        return;
     }
     options.verbosity = parser.isSet(table.quiet) ? Verbosity::Quiet
         : verbose > 1                             ? Verbosity::Debug
@@ -330,7 +321,7 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
         || !readNumber(parser, table.timeout, 1, Unbounded / 1000, &options.timeoutSeconds, &error)
         || !readNumber(parser, table.screenshotAt, 0, MaxPercent, &options.screenshotPercent, &error)
         || !readAddresses(parser.value(table.addresses), &options.addresses, &error))
-        return parsed;
+        return;
 
     options.pluginFolder = parser.value(table.plugins);
     options.serialPorts = parser.values(table.port);
@@ -349,29 +340,29 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
     options.verify = parser.isSet(table.verify);
     options.readBackFile = parser.value(table.readBack);
     if (parser.isSet(table.range) && !readRange(parser.value(table.range), &options, &error))
-        return parsed;
+        return;
     options.fileName = parser.value(table.file);
     options.exitWhenDone = parser.isSet(table.exitWhenDone);
     options.screenshotPath = parser.value(table.screenshot);
     options.recordsLocation = parser.value(table.records);
     options.capturePath = parser.isSet(table.capture) ? parser.value(table.capture)
-                                                      : qEnvironmentVariable(CaptureVariable);
+                                                      : qEnvironmentVariable(HostOptions::CaptureVariable);
     options.logPath = parser.value(table.log);
     options.recordsInit = parser.isSet(table.recordsInit);
     options.jsonProgress = parser.isSet(table.jsonProgress);
     options.doctor = parser.isSet(table.doctor);
     if (options.doctor)
-        return parsed;
+        return;
     options.ifNewer = parser.isSet(table.ifNewer);
     options.sha256 = parser.value(table.sha256).toLower();
     if (!readNumber(parser, table.retries, 0, MaxRetries, &options.retries, &error))
-        return parsed;
+        return;
     if (parser.isSet(table.sha256) && !QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(options.sha256).hasMatch()) {
         error = QStringLiteral("--sha256 takes 64 hexadecimal digits, not \"%1\"").arg(parser.value(table.sha256));
-        return parsed;
+        return;
     }
     if (!readHistoryOptions(parser, table, &options, &error) || options.history)
-        return parsed;
+        return;
 
     if (!options.simulatorArguments.isEmpty() && !options.simulate)
         error = QStringLiteral("unexpected argument \"%1\" (dux-sim options after -- need --simulate)")
@@ -401,18 +392,12 @@ HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
         error = QStringLiteral("--verify writes nothing; it does not go with --if-changed");
     else if (options.watch && options.dryRun)
         error = QStringLiteral("--dry-run checks the modules found now; it does not go with --watch");
-    return parsed;
 }
 
-QString HostOptions::helpText()
-{
-    QCommandLineParser parser;
-    const OptionTable table;
-    table.addTo(&parser);
-    return CommandLineHelp::helpText(parser, ProgramName, "[options] [-- dux-sim options]") + QLatin1String(Epilogue);
 }
 
-QString HostOptions::versionText()
+HostOptions::Parsed HostOptions::parse(const QStringList& arguments)
 {
-    return CommandLineHelp::versionText(ProgramName, DUX_VERSION);
+    return CommandLineHelp::parseWith<HostOptions, OptionTable>(
+        arguments, {ProgramName, "[options] [-- dux-sim options]", Epilogue, DUX_VERSION}, readOptions);
 }

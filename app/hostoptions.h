@@ -91,21 +91,13 @@ struct HostOptions
     // --retries: how often a failed update is tried again.
     int retries = 0;
 
-    // The options of `arguments` (the program name first); on a usage error `error` names it.
-    struct Parsed;
+    // The options of `arguments` (the program name first); on a usage error `error` names it, and the
+    // text --help or --version asks for is `requestText`.
+    using Parsed = CommandLineHelp::Parsed<HostOptions>;
     static Parsed parse(const QStringList& arguments);
-    // The --help text. Needs a QCoreApplication.
-    static QString helpText();
-    static QString versionText();
 
     // A window is wanted: none of --headless, --list and --dry-run.
     bool wantsWindow() const { return !headless && !list && !dryRun; }
     // Several modules at once: --all, or --module more than once.
     bool updatesSeveral() const { return allModules || moduleKeys.size() > 1; }
-};
-
-struct HostOptions::Parsed
-{
-    HostOptions options;
-    QString error;
 };

@@ -64,10 +64,13 @@ PeripheryManager::PortSource portSource(const HostOptions& options)
     if (options.serialPorts.isEmpty() && options.usbPorts.isEmpty() && options.portFiles.isEmpty())
         return nullptr;
     QList<QSerialPortInfo> fixed;
-    for (const QString& path : options.serialPorts)
-        fixed.append(describeSerialPort(QFileInfo(path).fileName(), path, QLatin1String(PortListFile::SerialDescription)));
-    for (const QString& path : options.usbPorts)
-        fixed.append(describeSerialPort(QFileInfo(path).fileName(), path, QLatin1String(PortListFile::UsbDescription)));
+    const auto addPorts = [&fixed](const QStringList& paths, int linkKind) {
+        const QLatin1String description(LinkKindRules::forKind(linkKind).portDescription);
+        for (const QString& path : paths)
+            fixed.append(describeSerialPort(QFileInfo(path).fileName(), path, description));
+    };
+    addPorts(options.serialPorts, DUXLConnectionInterface::Serial);
+    addPorts(options.usbPorts, DUXLConnectionInterface::Usb);
     const QStringList files = options.portFiles;
     return [fixed, files] {
         QList<QSerialPortInfo> ports = fixed;

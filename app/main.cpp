@@ -76,8 +76,7 @@ int main(int argc, char* argv[])
     if (options.request != HostOptions::Request::Run) {
         // The help text needs an application object, but no display.
         QCoreApplication app(argc, argv);
-        Console::out() << (options.request == HostOptions::Request::Help ? HostOptions::helpText()
-                                                                         : HostOptions::versionText());
+        Console::out() << parsed.requestText();
         return HostOptions::ExitUpdated;
     }
     if (options.history) {

@@ -18,16 +18,11 @@ public:
     static constexpr int DefaultTimeoutMs = 1000;
     // The status of a reply that carries out its request.
     static constexpr unsigned char OkStatus = 100;
-    // The handler of a USB link is named this followed by a number.
-    static constexpr const char* UsbObjectNamePrefix = "USB construct No: ";
     // The most command requests a link keeps in flight with its module.
     static constexpr int MaxWindow = 16;
 
     explicit CommandHandlerInterface(QObject* parent = nullptr);
     ~CommandHandlerInterface() override = default;
-
-    // The name is all that tells a USB link's handler from others to code that has only the handler.
-    bool isUsbHandler() const { return objectName().startsWith(QLatin1String(UsbObjectNamePrefix)); }
 
     virtual bool isDeviceOpen() const = 0;
     virtual bool openDevice() = 0;

@@ -8,7 +8,6 @@
 #include "peripherymanager.h"
 #include "pluginhandler.h"
 #include "portholder.h"
-#include "portlistfile.h"
 #include "portsearch.h"
 #include "serialcommandhandler.h"
 #include "serialconnection.h"
@@ -26,8 +25,6 @@ namespace {
 // update that was just scheduled may not have registered its thread yet.
 constexpr int ParkedGraceMs = 10000;
 constexpr int ParkedCheckIntervalMs = 2000;
-// Ports whose module is itself a USB device (CDC-ACM) re-enumerate when the module restarts.
-constexpr const char* UsbModulePortPrefix = "ttyACM";
 constexpr const char* UnknownType = "Unknown";
 
 // The programs that hold a port open, empty when none can be seen.
@@ -73,14 +70,6 @@ QString ModuleDiscovery::moduleKey(const QString& portName, const QString& modul
 QString ModuleDiscovery::connectionKey(const QString& portName, int linkKind)
 {
     return portName + QLatin1Char('/') + QLatin1String(LinkKindRules::forKind(linkKind).name);
-}
-
-int ModuleDiscovery::linkKindOf(const QSerialPortInfo& port)
-{
-    if (port.description() == QLatin1String(PortListFile::UsbDescription)
-        || port.portName().startsWith(QLatin1String(UsbModulePortPrefix)))
-        return DUXLConnectionInterface::Usb;
-    return DUXLConnectionInterface::Serial;
 }
 
 void ModuleDiscovery::setProbeAddresses(const QVector<unsigned char>& addresses)
@@ -197,7 +186,8 @@ void ModuleDiscovery::probe(const QList<QSerialPortInfo>& ports)
         }
         PortSearch::Port search;
         search.info = port;
-        search.oneModule = LinkKindRules::forKind(linkKindOf(port)).oneModulePerLink;
+        search.linkKind = LinkKindRules::kindOfPort(port.portName(), port.description());
+        search.oneModule = LinkKindRules::forKind(search.linkKind).oneModulePerLink;
         searched.append(search);
     }
     PortSearch::searchAll(searched, {m_probeAddresses, m_probeTimeoutMs, m_dataRate, m_capture});
@@ -225,7 +215,7 @@ ModuleDiscovery::Link ModuleDiscovery::linkOf(const PortSearch::Port& searched)
     if (searched.answers.isEmpty())
         return link;
 
-    const int kind = linkKindOf(searched.info);
+    const int kind = searched.linkKind;
     auto* connection = new SerialConnection(connectionKey(name, kind), searched.info, kind, m_handler);
     SerialCommandHandler* handler = connection->serialHandler();
     handler->setDataRate(m_dataRate);

@@ -35,8 +35,6 @@ public:
 
     static QString moduleKey(const QString& portName, const QString& moduleName, unsigned char address);
     static QString connectionKey(const QString& portName, int linkKind);
-    // DUXLConnectionInterface::Usb for a module that is itself a USB device, else Serial.
-    static int linkKindOf(const QSerialPortInfo& port);
 
     // Addresses asked on each new port, in this order (default 1 to 4). A USB link holds one module,
     // so asking stops at the first answer there. New ports are searched side by side.

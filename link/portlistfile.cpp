@@ -1,5 +1,6 @@
 #include "portlistfile.h"
 
+#include "linkkindrules.h"
 #include "serialportdescription.h"
 
 #include <QFile>
@@ -8,8 +9,6 @@
 namespace PortListFile {
 
 namespace {
-constexpr const char* UsbKind = "usb";
-constexpr const char* SerialKind = "serial";
 constexpr int FieldsPerLine = 3;
 }
 
@@ -20,7 +19,7 @@ bool write(const QString& path, const QList<Entry>& entries)
         return false;
     for (const Entry& entry : entries) {
         const QString line = entry.portName + QLatin1Char('\t') + entry.systemLocation + QLatin1Char('\t')
-            + QLatin1String(entry.usb ? UsbKind : SerialKind) + QLatin1Char('\n');
+            + QString::fromLatin1(LinkKindRules::forKind(entry.linkKind).name).toLower() + QLatin1Char('\n');
         file.write(line.toUtf8());
     }
     return file.commit();
@@ -36,11 +35,11 @@ QList<QSerialPortInfo> read(const QString& path)
         const QStringList fields = QString::fromUtf8(file.readLine()).trimmed().split(QLatin1Char('\t'));
         if (fields.size() != FieldsPerLine || fields.at(0).isEmpty() || fields.at(1).isEmpty())
             continue;
-        const bool usb = fields.at(2) == QLatin1String(UsbKind);
-        if (!usb && fields.at(2) != QLatin1String(SerialKind))
+        const std::optional<int> kind = LinkKindRules::kindNamed(fields.at(2));
+        if (!kind)
             continue;
         ports.append(describeSerialPort(fields.at(0), fields.at(1),
-                                        QLatin1String(usb ? UsbDescription : SerialDescription)));
+                                        QLatin1String(LinkKindRules::forKind(*kind).portDescription)));
     }
     return ports;
 }

@@ -6,18 +6,16 @@
 
 // The serial ports a simulator (or a script) offers to the host, in a small text file that the host
 // polls, because pseudo-terminals are not listed by the system's port enumeration. One port per line:
-// "<port name>\t<device path>\t<serial|usb>"; lines that do not have this form are skipped.
+// "<port name>\t<device path>\t<link kind>", the kind by its name in LinkKindRules ("serial", "usb");
+// lines that do not have this form are skipped. A port read from it carries its kind's description.
 namespace PortListFile {
-
-// Descriptions that tell a discovered port's link kind.
-constexpr const char* UsbDescription = "DUXL USB device";
-constexpr const char* SerialDescription = "DUXL serial device";
 
 struct Entry
 {
     QString portName;
     QString systemLocation;
-    bool usb = false;
+    // DUXLConnectionInterface::LinkKind
+    int linkKind = 0;
 };
 
 // Replaces the file in one step, so that a reader never sees half of it.

@@ -1,5 +1,6 @@
 #include "portsearch.h"
 
+#include "duxlconnectioninterface.h"
 #include "duxlframe.h"
 #include "serialcommandhandler.h"
 
@@ -40,8 +41,9 @@ void PortSearch::searchAll(QVector<Port>& ports, const Settings& settings)
 
 void PortSearch::searchOne(Port& port, const Settings& settings)
 {
-    // Not named as a USB link's handler: this one is gone before the port is registered.
-    SerialCommandHandler handler(port.info, false);
+    // Named by its port whatever the link's kind: this one is gone before the port is registered, and
+    // handlers named by their kind count only the links'.
+    SerialCommandHandler handler(port.info, DUXLConnectionInterface::Serial);
     handler.setDataRate(settings.dataRate);
     handler.setWireCapture(settings.capture);
     if (!handler.openDevice()) {

@@ -28,6 +28,8 @@ public:
     struct Port
     {
         QSerialPortInfo info;
+        // DUXLConnectionInterface::LinkKind, as LinkKindRules::kindOfPort told it.
+        int linkKind = 0;
         // A USB link holds one module: asking stops at its first answer.
         bool oneModule = false;
         // Why the port could not be opened; empty when it was searched.

@@ -1,6 +1,7 @@
 #include "serialcommandhandler.h"
 
 #include "command.h"
+#include "linkkindrules.h"
 #include "nestedreplywait.h"
 #include "wirecapture.h"
 #include "wordwindow.h"
@@ -60,7 +61,8 @@ constexpr int RequestAndReplyBytes =
     DuxlFrame::HeaderBytes + DuxlFrame::CommandRequestBodyBytes + DuxlFrame::CrcBytes
     + DuxlFrame::HeaderBytes + DuxlFrame::CommandReplyBodyBytes + DuxlFrame::CrcBytes;
 
-std::atomic<int> usbHandlerCount{0};
+// Handlers named by their kind are numbered in the order they were made.
+std::atomic<int> kindNamedHandlerCount{0};
 
 // Whether the terminal behind `descriptor` hung up, rather than having nothing to read just now.
 bool hungUp(qintptr descriptor)
@@ -71,14 +73,13 @@ bool hungUp(qintptr descriptor)
 
 }
 
-SerialCommandHandler::SerialCommandHandler(const QSerialPortInfo& port, bool usbLink, QObject* parent)
+SerialCommandHandler::SerialCommandHandler(const QSerialPortInfo& port, int linkKind, QObject* parent)
     : CommandHandlerInterface(parent)
     , m_port(port)
+    , m_linkKind(linkKind)
 {
-    if (usbLink)
-        setObjectName(QLatin1String(UsbObjectNamePrefix) + QString::number(++usbHandlerCount));
-    else
-        setObjectName(port.portName());
+    const bool namedByKind = LinkKindRules::forKind(linkKind).handlerNamePrefix != nullptr;
+    setObjectName(LinkKindRules::handlerName(linkKind, port.portName(), namedByKind ? ++kindNamedHandlerCount : 0));
     setProperty("dpComPort", port.portName());
 
     m_serial.setPort(port);
@@ -686,7 +687,7 @@ void SerialCommandHandler::handleSerialError(QSerialPort::SerialPortError error)
     m_errorString = readFailed ? tr("the device went away") : m_serial.errorString();
     // A module on a USB link leaves its port each time it restarts, into its bootloader and out of it:
     // that is what a re-plug looks like, not an error. An update that did not expect it fails and says so.
-    if (readFailed && isUsbHandler())
+    if (readFailed && LinkKindRules::forKind(m_linkKind).reenumerates)
         qCInfo(lcSerial).noquote() << portName() << m_port.systemLocation() << "left its port (a USB re-plug)";
     else
         qCWarning(lcSerial).noquote() << portName() << m_port.systemLocation() << "serial port error:" << m_errorString;

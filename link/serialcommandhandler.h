@@ -25,9 +25,9 @@ public:
     static qint64 lineNsAt(qint64 bytes, int dataRate);
     static constexpr int DefaultDataRate = 115200;
 
-    // `usbLink`: the module itself is a USB device that shows up as this port; such handlers are named
-    // "USB construct No: <n>". The device starts closed.
-    SerialCommandHandler(const QSerialPortInfo& port, bool usbLink, QObject* parent = nullptr);
+    // `linkKind` (DUXLConnectionInterface::LinkKind) names the handler as LinkKindRules tell. The device
+    // starts closed.
+    SerialCommandHandler(const QSerialPortInfo& port, int linkKind, QObject* parent = nullptr);
     ~SerialCommandHandler() override;
 
     bool isDeviceOpen() const override;
@@ -145,6 +145,7 @@ private:
     bool deviceGone() const;
 
     QSerialPortInfo m_port;
+    const int m_linkKind;
     QSerialPort m_serial;
     DuxlFrameDecoder m_decoder;
     std::atomic<bool> m_open{false};

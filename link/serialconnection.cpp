@@ -17,7 +17,7 @@ SerialConnection::SerialConnection(const QString& key, const QSerialPortInfo& po
                                    PluginHandler* handler)
     : DUXLConnectionInterface(key, titleOf(port, linkKind), DevicePluginKind, handler, QString())
     , m_linkKind(linkKind)
-    , m_handler(new SerialCommandHandler(port, LinkKindRules::forKind(linkKind).handlerNamedByKind, this))
+    , m_handler(new SerialCommandHandler(port, linkKind, this))
 {
 }
 

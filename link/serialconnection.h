@@ -12,7 +12,7 @@ class SerialConnection : public DUXLConnectionInterface
 {
     Q_OBJECT
 public:
-    // `linkKind`: DUXLConnectionInterface::Usb or Serial.
+    // `linkKind`: DUXLConnectionInterface::LinkKind, as LinkKindRules::kindOfPort told it.
     SerialConnection(const QString& key, const QSerialPortInfo& port, int linkKind, PluginHandler* handler);
     ~SerialConnection() override;
 

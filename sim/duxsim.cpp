@@ -4,6 +4,7 @@
 #include "capturereplay.h"
 #include "firmwareimage.h"
 #include "flashdump.h"
+#include "linkkindrules.h"
 #include "modulerack.h"
 #include "replayserver.h"
 #include "moduleserver.h"
@@ -150,7 +151,7 @@ int main(int argc, char* argv[])
     if (!parsed.error.isEmpty())
         return usage(parsed.error);
     if (options.request != SimOptions::Request::Run) {
-        out() << (options.request == SimOptions::Request::Help ? SimOptions::helpText() : SimOptions::versionText());
+        out() << parsed.requestText();
         return 0;
     }
 
@@ -160,8 +161,8 @@ int main(int argc, char* argv[])
     if (!options.flashImage.isEmpty() && !loadFlashImage(options.flashImage, &probe, &imageError))
         return usage(imageError);
 
-    const QString linkText = options.link == ModuleServer::LinkKind::UsbLike ? QStringLiteral("USB-like")
-                                                                              : QStringLiteral("serial");
+    const QString linkText = LinkKindRules::forKind(options.link).reenumerates ? QStringLiteral("USB-like")
+                                                                                : QStringLiteral("serial");
     // Runs on each module's thread; lines are printed on the main thread, in the order they come.
     ModuleRack rack([&](SimulatedModule* module, ModuleServer* server, int place) {
         setUp(options, module, server, place);

@@ -116,13 +116,13 @@ bool ModuleRack::plugIn(Bay* bay, int place)
             bay->server->setPortNameSource(
                 [this] { return m_portNamePrefix + QString::number(m_nextPortNumber++); });
             bay->inFirmware = bay->module->mode() == SimulatedModule::Mode::Firmware;
-            const bool usb = bay->server->linkKind() == ModuleServer::LinkKind::UsbLike;
+            const int linkKind = bay->server->linkKind();
             // Queued to the rack's thread, which alone writes the port list.
             connect(bay->server, &ModuleServer::portOpened, this,
-                    [this, bay, generation, usb](const QString& name, const QString& path) {
+                    [this, bay, generation, linkKind](const QString& name, const QString& path) {
                         if (bay->generation != generation)
                             return;
-                        bay->port = {name, path, usb};
+                        bay->port = {name, path, linkKind};
                         announce();
                     });
             connect(bay->server, &ModuleServer::portClosed, this, [this, bay, generation] {

@@ -1,6 +1,7 @@
 #include "moduleserver.h"
 
 #include "command.h"
+#include "linkkindrules.h"
 #include "portlistfile.h"
 #include "simulatedmodule.h"
 
@@ -37,7 +38,7 @@ ModuleServer::ModuleServer(SimulatedModule* module, QObject* parent)
 
 ModuleServer::~ModuleServer() = default;
 
-void ModuleServer::setLinkKind(LinkKind kind)
+void ModuleServer::setLinkKind(int kind)
 {
     m_linkKind = kind;
 }
@@ -212,7 +213,7 @@ void ModuleServer::announce()
         return;
     QList<PortListFile::Entry> entries;
     if (m_port.isOpen())
-        entries.append({m_portName, m_port.devicePath(), m_linkKind == LinkKind::UsbLike});
+        entries.append({m_portName, m_port.devicePath(), m_linkKind});
     if (!PortListFile::write(m_portListFile, entries))
         emit failed(tr("cannot write the port list %1").arg(m_portListFile));
 }
@@ -538,6 +539,6 @@ void ModuleServer::flushHeldReplies()
 
 void ModuleServer::handleModeChange()
 {
-    if (m_linkKind == LinkKind::UsbLike && m_port.isOpen())
+    if (LinkKindRules::forKind(m_linkKind).reenumerates && m_port.isOpen())
         m_restartPending = true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "duxlconnectioninterface.h"
 #include "duxlframedecoder.h"
 #include "linkpacer.h"
 #include "ptyport.h"
@@ -27,8 +28,6 @@ class ModuleServer : public QObject
 {
     Q_OBJECT
 public:
-    enum class LinkKind { Serial, UsbLike };
-
     static constexpr int DefaultReconnectDelayMs = 300;
     // Requests a module takes in flight unless told otherwise, and the most it may answer.
     static constexpr int DefaultWindow = 4;
@@ -40,8 +39,9 @@ public:
     explicit ModuleServer(SimulatedModule* module, QObject* parent = nullptr);
     ~ModuleServer() override;
 
-    void setLinkKind(LinkKind kind);
-    LinkKind linkKind() const { return m_linkKind; }
+    // DUXLConnectionInterface::LinkKind; its LinkKindRules tell whether the port goes at each restart.
+    void setLinkKind(int kind);
+    int linkKind() const { return m_linkKind; }
     // Data rate whose pace the bytes keep; 0 (default): they pass at once.
     void setPacingRate(int bitsPerSecond);
     // Port names are this prefix and a number counting from 0 (default "ttySIM").
@@ -160,7 +160,7 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
     DuxlFrameDecoder m_decoder;
     LinkPacer m_pacer;
-    LinkKind m_linkKind = LinkKind::Serial;
+    int m_linkKind = DUXLConnectionInterface::Serial;
     QString m_portNamePrefix = QStringLiteral("ttySIM");
     int m_portNumber = 0;
     std::function<QString()> m_nextPortName;

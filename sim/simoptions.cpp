@@ -1,6 +1,7 @@
 #include "simoptions.h"
 
 #include "commandlinehelp.h"
+#include "linkkindrules.h"
 #include "modulerack.h"
 #include "protocolfacts.h"
 
@@ -42,8 +43,8 @@ constexpr FailureName FailureNames[] = {
 // The command line's options, in the order --help lists them.
 struct OptionTable
 {
-    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and end.")};
-    QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Show the version and end.")};
+    QCommandLineOption help = CommandLineHelp::helpOption();
+    QCommandLineOption version = CommandLineHelp::versionOption();
     QCommandLineOption type{QStringLiteral("type"), QStringLiteral("Module type code."), QStringLiteral("code"),
                             QStringLiteral("1234")};
     QCommandLineOption firmware{QStringLiteral("firmware"), QStringLiteral("Firmware version (default <type>V101)."),
@@ -187,22 +188,12 @@ bool readNumber(const QCommandLineParser& parser, const QCommandLineOption& opti
     return ok && *value <= maximum;
 }
 
-}
-
-SimOptions::Parsed SimOptions::parse(const QStringList& arguments)
+// Reads the options of a command line that asks to run into `options`; on a usage error `error` names it.
+void readOptions(const QCommandLineParser& parser, const OptionTable& table, SimOptions& options, QString& error)
 {
-    Parsed parsed;
-    SimOptions& options = parsed.options;
-    QString& error = parsed.error;
-    QCommandLineParser parser;
-    const OptionTable table;
-    table.addTo(&parser);
-    if (!CommandLineHelp::parse(&parser, arguments, table.help, table.version, &options.request, &error)
-        || options.request != Request::Run)
-        return parsed;
     if (!parser.positionalArguments().isEmpty()) {
         error = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().constFirst());
-        return parsed;
+        return;
     }
 
     options.type = parser.value(table.type);
@@ -218,33 +209,33 @@ SimOptions::Parsed SimOptions::parse(const QStringList& arguments)
     quint32 reconnectMs = 0;
     if (!readNumber(parser, table.address, MaxAddress, &address)) {
         error = QStringLiteral("--address takes 0 to %1").arg(MaxAddress);
-        return parsed;
+        return;
     }
     if (!readNumber(parser, table.pageSize, IntMax, &pageSize) || pageSize == 0) {
         error = QStringLiteral("--page-size takes a positive number");
-        return parsed;
+        return;
     }
     if (!readNumber(parser, table.flashBase, UINT32_MAX, &options.flashBase)
         || !readNumber(parser, table.flashSize, UINT32_MAX, &options.flashSize)) {
         error = QStringLiteral("--flash-base and --flash-size take numbers");
-        return parsed;
+        return;
     }
     if (!readNumber(parser, table.baud, IntMax, &baud) || !readNumber(parser, table.erase, IntMax, &eraseMs)
         || !readNumber(parser, table.reconnect, IntMax, &reconnectMs)) {
         error = QStringLiteral("--baud, --erase-ms and --reconnect-ms take numbers");
-        return parsed;
+        return;
     }
     quint32 window = 0;
     quint32 rxBuffer = 0;
     quint32 latencyMs = 0;
     if (!readNumber(parser, table.window, ModuleServer::MaxWindow, &window)) {
         error = QStringLiteral("--window takes 0 to %1").arg(ModuleServer::MaxWindow);
-        return parsed;
+        return;
     }
     if (!readNumber(parser, table.rxBuffer, IntMax, &rxBuffer)
         || !readNumber(parser, table.adapterLatency, IntMax, &latencyMs)) {
         error = QStringLiteral("--rx-buffer and --adapter-latency-ms take numbers");
-        return parsed;
+        return;
     }
     options.window = int(window);
     options.rxBufferBytes = int(rxBuffer);
@@ -252,13 +243,13 @@ SimOptions::Parsed SimOptions::parse(const QStringList& arguments)
     quint32 modules = 0;
     if (!readNumber(parser, table.modules, MaxModules, &modules) || modules == 0) {
         error = QStringLiteral("--modules takes 1 to %1").arg(MaxModules);
-        return parsed;
+        return;
     }
     options.modules = int(modules);
     options.chaos = parser.isSet(table.chaos);
     if (options.chaos && !readNumber(parser, table.chaos, UINT32_MAX, &options.chaosSeed)) {
         error = QStringLiteral("--chaos takes a number");
-        return parsed;
+        return;
     }
     if (parser.isSet(table.replugEvery)) {
         bool ok = false;
@@ -266,7 +257,7 @@ SimOptions::Parsed SimOptions::parse(const QStringList& arguments)
         options.replugEveryMs = int(seconds * MsPerSecond);
         if (!ok || options.replugEveryMs <= 0 || seconds > std::numeric_limits<int>::max() / MsPerSecond) {
             error = QStringLiteral("--replug-every takes a positive number of seconds");
-            return parsed;
+            return;
         }
     }
     options.address = quint8(address);
@@ -281,7 +272,7 @@ SimOptions::Parsed SimOptions::parse(const QStringList& arguments)
                                             [&type](const char* prefix) { return type.startsWith(QLatin1String(prefix)); });
     if (scheme != QLatin1String("page-buffer") && scheme != QLatin1String("page-number") && scheme != QLatin1String("auto")) {
         error = QStringLiteral("--scheme takes page-buffer, page-number or auto");
-        return parsed;
+        return;
     }
     options.pageNumberScheme = scheme == QLatin1String("page-number") || (scheme == QLatin1String("auto") && pageNumberType);
 
@@ -289,22 +280,23 @@ SimOptions::Parsed SimOptions::parse(const QStringList& arguments)
         SimulatedModule::Failure failure;
         if (!parseFailure(text, &failure)) {
             error = QStringLiteral("cannot read the failure switch \"%1\"").arg(text);
-            return parsed;
+            return;
         }
         options.failures.append(failure);
     }
     for (const QString& text : parser.values(table.fault)) {
         WireFault fault;
         if (!WireFault::parse(text, &fault, &error))
-            return parsed;
+            return;
         options.wireFaults.append(fault);
     }
     const QString link = parser.value(table.link);
-    if (link != QLatin1String("serial") && link != QLatin1String("usb")) {
-        error = QStringLiteral("--link takes serial or usb");
-        return parsed;
+    const std::optional<int> linkKind = LinkKindRules::kindNamed(link);
+    if (!linkKind) {
+        error = QStringLiteral("--link takes %1").arg(LinkKindRules::names().join(QStringLiteral(" or ")));
+        return;
     }
-    options.link = link == QLatin1String("usb") ? ModuleServer::LinkKind::UsbLike : ModuleServer::LinkKind::Serial;
+    options.link = *linkKind;
     options.portPrefix = parser.value(table.prefix);
     options.portFile = parser.value(table.portFile);
     options.startInBootloader = parser.isSet(table.startInBootloader);
@@ -317,18 +309,12 @@ SimOptions::Parsed SimOptions::parse(const QStringList& arguments)
     options.unpaced = parser.isSet(table.unpaced);
     if (options.replayFile.isEmpty() && (parser.isSet(table.replayPort) || options.unpaced))
         error = QStringLiteral("--replay-port and --unpaced need --replay");
-    return parsed;
 }
 
-QString SimOptions::helpText()
-{
-    QCommandLineParser parser;
-    const OptionTable table;
-    table.addTo(&parser);
-    return CommandLineHelp::helpText(parser, ProgramName, "[options]") + QLatin1String(Epilogue);
 }
 
-QString SimOptions::versionText()
+SimOptions::Parsed SimOptions::parse(const QStringList& arguments)
 {
-    return CommandLineHelp::versionText(ProgramName, DUX_VERSION);
+    return CommandLineHelp::parseWith<SimOptions, OptionTable>(arguments, {ProgramName, "[options]", Epilogue, DUX_VERSION},
+                                                               readOptions);
 }

@@ -26,7 +26,8 @@ struct SimOptions
     quint32 flashBase = 0;
     quint32 flashSize = 0;
     bool pageNumberScheme = false;
-    ModuleServer::LinkKind link = ModuleServer::LinkKind::Serial;
+    // DUXLConnectionInterface::LinkKind
+    int link = DUXLConnectionInterface::Serial;
     int baud = 0;
     int eraseMs = 0;
     // The window the module answers; 0: it leaves the window question unanswered, as an older module.
@@ -56,16 +57,8 @@ struct SimOptions
     QString replayPort;
     bool unpaced = false;
 
-    // The options of `arguments` (the program name first); on a usage error `error` names it.
-    struct Parsed;
+    // The options of `arguments` (the program name first); on a usage error `error` names it, and the
+    // text --help or --version asks for is `requestText`.
+    using Parsed = CommandLineHelp::Parsed<SimOptions>;
     static Parsed parse(const QStringList& arguments);
-    // The --help text. Needs a QCoreApplication.
-    static QString helpText();
-    static QString versionText();
-};
-
-struct SimOptions::Parsed
-{
-    SimOptions options;
-    QString error;
 };

@@ -1,6 +1,8 @@
 #include "simulatedcommandhandler.h"
 
 #include "command.h"
+#include "duxlconnectioninterface.h"
+#include "linkkindrules.h"
 #include "simulatedmodule.h"
 
 #include <QVariant>
@@ -119,5 +121,5 @@ void SimulatedCommandHandler::setPortName(const QString& portName)
 
 void SimulatedCommandHandler::setUsbNumber(int number)
 {
-    setObjectName(QLatin1String(UsbObjectNamePrefix) + QString::number(number));
+    setObjectName(LinkKindRules::handlerName(DUXLConnectionInterface::Usb, QString(), number));
 }

@@ -44,4 +44,14 @@ QString versionText(const char* program, const char* version)
     return QStringLiteral("%1 %2\n").arg(QLatin1String(program), QLatin1String(version));
 }
 
+QCommandLineOption helpOption()
+{
+    return QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and end."));
+}
+
+QCommandLineOption versionOption()
+{
+    return QCommandLineOption(QStringLiteral("version"), QStringLiteral("Show the version and end."));
+}
+
 }

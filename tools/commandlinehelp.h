@@ -1,11 +1,11 @@
 #pragma once
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QList>
-
-class QCommandLineOption;
-class QCommandLineParser;
-class QString;
-class QStringList;
+#include <QString>
+#include <QStringList>
+#include <functional>
 
 // The --help and --version texts of the project's command-line programs, made the same way for each.
 namespace CommandLineHelp {
@@ -24,5 +24,57 @@ void addOptions(QCommandLineParser* parser, QList<QCommandLineOption> options);
 QString helpText(const QCommandLineParser& parser, const char* program, const char* usage);
 // "PROGRAM VERSION" and a line end.
 QString versionText(const char* program, const char* version);
+// The options -h/--help and --version.
+QCommandLineOption helpOption();
+QCommandLineOption versionOption();
+
+// How a program names itself in its --help and --version texts.
+struct ProgramTexts
+{
+    const char* name;
+    // The usage line after the name.
+    const char* usage;
+    // What --help prints after the options.
+    const char* epilogue;
+    const char* version;
+};
+
+// What a program's options are, or why its command line could not be read.
+template<typename Options>
+struct Parsed
+{
+    Options options;
+    QString error;
+    // The text that --help or --version (`options.request`) asks for. Needs a QCoreApplication.
+    std::function<QString()> requestText;
+};
+
+// The one scaffold of a program whose options are an option table: `Table` holds `help` and `version`
+// and adds all its options to a parser with addTo(); `Options` has a `request`. `read(parser, table,
+// options, error)` reads the rest of a command line that asks to run, and on a usage error names it.
+template<typename Options, typename Table, typename Read>
+Parsed<Options> parseWith(const QStringList& arguments, const ProgramTexts& texts, Read read)
+{
+    Parsed<Options> parsed;
+    QCommandLineParser parser;
+    const Table table;
+    table.addTo(&parser);
+    if (!parse(&parser, arguments, table.help, table.version, &parsed.options.request, &parsed.error))
+        return parsed;
+    if (parsed.options.request == Request::Run) {
+        read(parser, table, parsed.options, parsed.error);
+        return parsed;
+    }
+    const bool help = parsed.options.request == Request::Help;
+    parsed.requestText = [texts, help] {
+        if (!help)
+            return versionText(texts.name, texts.version);
+        QCommandLineParser helpParser;
+        const Table helpTable;
+        helpTable.addTo(&helpParser);
+        return helpText(helpParser, texts.name, texts.usage) + QLatin1String(texts.epilogue);
+    };
+    return parsed;
+}
 
 }

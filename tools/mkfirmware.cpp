@@ -57,8 +57,8 @@ int main(int argc, char* argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QLatin1String(Description));
-    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and end."));
-    const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Show the version and end."));
+    const QCommandLineOption helpOption = CommandLineHelp::helpOption();
+    const QCommandLineOption versionOption = CommandLineHelp::versionOption();
     const QCommandLineOption identifierOption(QStringLiteral("identifier"),
                                               QStringLiteral("Firmware identifier written into the image, e.g. 1234V200."),
                                               QStringLiteral("identifier"), QStringLiteral("1234V200"));

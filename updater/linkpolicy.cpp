@@ -1,6 +1,7 @@
 #include "linkpolicy.h"
 
 #include "duxlconnectioninterface.h"
+#include "linkkindrules.h"
 
 #include <QStringList>
 
@@ -13,14 +14,14 @@ constexpr int OtherLinkRate = 1000;
 
 using Reopen = LinkPolicy::Reopen;
 const LinkPolicy Rules[] = {
-    // kind, reopen, re-enumerates, default rate, rate after the entry command
-    {DUXLConnectionInterface::Usb, Reopen::OpenDevice, true, 0, 0},
-    {DUXLConnectionInterface::Serial, Reopen::BootloaderBaud, false, DefaultSerialBaud, 0},
-    {DUXLConnectionInterface::OtherLink3, Reopen::RememberedRate, false, OtherLinkRate, OtherLinkRate},
-    {DUXLConnectionInterface::OtherLink4, Reopen::RememberedRate, false, OtherLinkRate, OtherLinkRate},
-    {DUXLConnectionInterface::OtherLink5, Reopen::RememberedRate, false, OtherLinkRate, OtherLinkRate},
-    {DUXLConnectionInterface::OtherLink6, Reopen::RememberedRate, false, OtherLinkRate, OtherLinkRate},
-    {DUXLConnectionInterface::OtherLink8, Reopen::RememberedRate, false, OtherLinkRate, OtherLinkRate},
+    // kind, reopen, default rate, rate after the entry command
+    {DUXLConnectionInterface::Usb, Reopen::OpenDevice, 0, 0},
+    {DUXLConnectionInterface::Serial, Reopen::BootloaderBaud, DefaultSerialBaud, 0},
+    {DUXLConnectionInterface::OtherLink3, Reopen::RememberedRate, OtherLinkRate, OtherLinkRate},
+    {DUXLConnectionInterface::OtherLink4, Reopen::RememberedRate, OtherLinkRate, OtherLinkRate},
+    {DUXLConnectionInterface::OtherLink5, Reopen::RememberedRate, OtherLinkRate, OtherLinkRate},
+    {DUXLConnectionInterface::OtherLink6, Reopen::RememberedRate, OtherLinkRate, OtherLinkRate},
+    {DUXLConnectionInterface::OtherLink8, Reopen::RememberedRate, OtherLinkRate, OtherLinkRate},
 };
 
 // Bootloaders of these module kinds only talk at 111111 baud; every other one at 115200.
@@ -34,11 +35,12 @@ LinkPolicy LinkPolicy::forKind(int kind)
 {
     const auto* rule = std::find_if(std::begin(Rules), std::end(Rules),
                                     [kind](const LinkPolicy& candidate) { return candidate.kind == kind; });
+    LinkPolicy policy;
     if (rule != std::end(Rules))
-        return *rule;
-    LinkPolicy unknown;
-    unknown.kind = kind;
-    return unknown;
+        policy = *rule;
+    policy.kind = kind;
+    policy.reenumerates = LinkKindRules::forKind(kind).reenumerates;
+    return policy;
 }
 
 LinkPolicy::BootloaderBaudRate LinkPolicy::bootloaderBaud(const QString& moduleKind)

@@ -21,14 +21,14 @@ struct LinkPolicy
 
     int kind = 0;
     Reopen reopen = Reopen::None;
-    // The module comes back under a new port after each switch (USB): the device is really closed, the
-    // tool follows the port change, the host makes the link anew (it is not handed back) and hears
-    // nothing of the update.
-    bool reenumerates = false;
     // The rate of a remembered link that was never stored.
     int defaultDataRate = 0;
     // The rate set right after the bootloader-entry command; 0: the link is reopened to bootloader mode.
     int entryDataRate = 0;
+    // The module comes back under a new port after each switch (USB): the device is really closed, the
+    // tool follows the port change, the host makes the link anew (it is not handed back) and hears
+    // nothing of the update. The kind's LinkKindRules tell it.
+    bool reenumerates = false;
 
     bool followsPortChange() const { return reenumerates; }
     bool handsLinkBack() const { return !reenumerates; }

@@ -568,7 +568,7 @@ void TestHostApp::flashDecidesTheVerdict()
     change(wanted);
     const QString firmware = FirmwareBuilder::writeFile(m_folder->filePath(QStringLiteral("wanted.hex")),
                                                         FirmwareBuilder::hexOf(wanted));
-    PtyModule module(ModuleServer::LinkKind::Serial, QStringLiteral("ttySIM"), m_folder->filePath(QStringLiteral("ports")));
+    PtyModule module(DUXLConnectionInterface::Serial, QStringLiteral("ttySIM"), m_folder->filePath(QStringLiteral("ports")));
     QVERIFY(module.isServing());
     module.run([&](SimulatedModule* simulated, ModuleServer*) {
         simulated->setFlashBase(FirmwareBuilder::FlashBase);
@@ -1591,6 +1591,10 @@ void TestHostApp::withoutDisplay_data()
         << "\nExit status:\n  0  ended by SIGINT or SIGTERM, or nothing to do (--help, --version)\n  1  a port could not be served";
     QTest::newRow("dux-sim, unknown option") << "dux-sim" << QStringList{QStringLiteral("--bogus")} << 2
                                              << "dux-sim: Unknown option 'bogus'.\nTry 'dux-sim --help'.\n";
+    QTest::newRow("dux-sim --version") << "dux-sim" << QStringList{QStringLiteral("--version")} << 0 << "dux-sim 1.";
+    // The link kinds dux-sim takes are the ones the host knows, by the same names.
+    QTest::newRow("dux-sim, unknown link kind") << "dux-sim" << QStringList{QStringLiteral("--link"), QStringLiteral("USB")} << 2
+                                                << "dux-sim: --link takes serial or usb\nTry 'dux-sim --help'.\n";
     QTest::newRow("dux-mkfirmware -v") << "dux-mkfirmware" << QStringList{QStringLiteral("-v")} << 2
                                        << "dux-mkfirmware: Unknown option 'v'.\nTry 'dux-mkfirmware --help'.\n";
 }

@@ -1,10 +1,12 @@
 #include "basictools.h"
 #include "capturereader.h"
 #include "capturereplay.h"
+#include "wirecapture.h"
 #include "command.h"
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
 #include "global.h"
+#include "linkkindrules.h"
 #include "modulediscovery.h"
 #include "peripherymanager.h"
 #include "pluginhandler.h"
@@ -27,6 +29,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <optional>
@@ -164,7 +167,7 @@ void TestHostLink::init()
     m_module = std::make_unique<PtyModule>();
     QVERIFY(m_module->isServing());
     m_module->run([](SimulatedModule* module, ModuleServer*) { module->setPageSize(PageSize); });
-    m_handler = std::make_unique<SerialCommandHandler>(m_module->port(), false);
+    m_handler = std::make_unique<SerialCommandHandler>(m_module->port(), DUXLConnectionInterface::Serial);
     QVERIFY(m_handler->openDevice());
 }
 
@@ -348,9 +351,22 @@ void TestHostLink::failedRequestTakes()
     if (closed)
         m_handler->closeDevice();
     QCOMPARE(m_handler->isDeviceOpen(), !closed);
+    // What the capture holds of the failed request: nothing is sent on a closed port.
+    QTemporaryDir folder;
+    WireCapture capture;
+    QVERIFY(capture.open(folder.filePath(QStringLiteral("wire.pcap"))));
+    m_handler->setWireCapture(&capture);
+    const auto detachCapture = qScopeGuard([this] { m_handler->setWireCapture(nullptr); });
 
     const qint64 elapsed = msUntilPageSizeRequestFails();
     QVERIFY2(elapsed >= expectedMs && elapsed < expectedMs + SchedulingSlackMs, qPrintable(QString::number(elapsed)));
+    capture.close();
+    CaptureReader reader;
+    QVERIFY2(reader.read(capture.path()), qPrintable(reader.errorString()));
+    const bool sent = std::any_of(reader.records().begin(), reader.records().end(), [](const CaptureRecord& record) {
+        return record.event == CaptureRecord::Event::Data && record.direction == CaptureRecord::Direction::HostToModule;
+    });
+    QCOMPARE(sent, !closed);
     QCOMPARE(m_handler->requestFailure(), reason);
 
     // The link is fine once the fault is gone, and the reason goes with the next answer.
@@ -573,7 +589,7 @@ void TestHostLink::repliesNobodyWaitsForAreDropped()
         m_handler.reset();
         const QString node = folder.filePath(QStringLiteral("ttyNODE"));
         QVERIFY(QFile::link(m_module->port().systemLocation(), node));
-        m_handler = std::make_unique<SerialCommandHandler>(describeSerialPort(QStringLiteral("ttyNODE"), node), false);
+        m_handler = std::make_unique<SerialCommandHandler>(describeSerialPort(QStringLiteral("ttyNODE"), node), DUXLConnectionInterface::Serial);
         QVERIFY(m_handler->openDevice());
         QVERIFY(QFile::remove(node));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("serial port error: the device went away")));
@@ -697,7 +713,7 @@ void TestHostLink::openFailureIsLoggedWithPortAndReason()
         QVERIFY(QFile::link(m_module->port().systemLocation(), path));
     if (reason.contains(QLatin1String("%1")))
         reason = reason.arg(path);
-    SerialCommandHandler handler(describeSerialPort(name, path), false);
+    SerialCommandHandler handler(describeSerialPort(name, path), DUXLConnectionInterface::Serial);
     QTest::ignoreMessage(QtWarningMsg,
                          QRegularExpression(QLatin1Char('^') + warning + QRegularExpression::escape(reason)));
     QVERIFY(!handler.openDevice());
@@ -793,11 +809,15 @@ void TestHostLink::linkKinds_data()
     const int usb = DUXLConnectionInterface::Usb;
     const int serial = DUXLConnectionInterface::Serial;
     QTest::newRow("simulated USB module") << describeSerialPort(QStringLiteral("ttySIM3"), QStringLiteral("/dev/pts/3"),
-                                                                QLatin1String(PortListFile::UsbDescription))
+                                                                QStringLiteral("DUXL USB device"))
                                           << usb;
     QTest::newRow("simulated serial module")
         << describeSerialPort(QStringLiteral("ttySIM4"), QStringLiteral("/dev/pts/4"),
-                              QLatin1String(PortListFile::SerialDescription))
+                              QStringLiteral("DUXL serial device"))
+        << serial;
+    // What the port list says wins over the name.
+    QTest::newRow("listed serial module under a CDC-ACM name")
+        << describeSerialPort(QStringLiteral("ttyACM1"), QStringLiteral("/dev/pts/5"), QStringLiteral("DUXL serial device"))
         << serial;
     QTest::newRow("CDC-ACM device") << describeSerialPort(QStringLiteral("ttyACM0")) << usb;
     QTest::newRow("USB serial adapter") << describeSerialPort(QStringLiteral("ttyUSB0")) << serial;
@@ -808,21 +828,22 @@ void TestHostLink::linkKinds()
 {
     QFETCH(QSerialPortInfo, port);
     QFETCH(int, kind);
-    QCOMPARE(ModuleDiscovery::linkKindOf(port), kind);
+    QCOMPARE(LinkKindRules::kindOfPort(port.portName(), port.description()), kind);
 }
 
 void TestHostLink::portListLines_data()
 {
     QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QStringList>("ports");
+    QTest::addColumn<QStringList>("ports"); // name and LinkKindRules name of each port read
     QTest::newRow("serial and USB") << QByteArray("ttyA0\t/dev/pts/3\tserial\nttyB0\t/dev/pts/4\tusb\n")
-                                    << QStringList{"ttyA0", "ttyB0"};
+                                    << QStringList{"ttyA0 Serial", "ttyB0 USB"};
+    QTest::newRow("kind in capitals") << QByteArray("ttyA0\t/dev/pts/3\tUSB\n") << QStringList();
     QTest::newRow("empty port name") << QByteArray("\t/dev/pts/3\tserial\n") << QStringList();
     QTest::newRow("empty location") << QByteArray("ttyA0\t\tserial\n") << QStringList();
     QTest::newRow("two fields") << QByteArray("ttyA0\t/dev/pts/3\n") << QStringList();
     QTest::newRow("four fields") << QByteArray("ttyA0\t/dev/pts/3\tserial\tx\n") << QStringList();
     QTest::newRow("unknown kind, next line read")
-        << QByteArray("ttyA0\t/dev/pts/3\tradio\nttyB0\t/dev/pts/4\tserial\n") << QStringList{"ttyB0"};
+        << QByteArray("ttyA0\t/dev/pts/3\tradio\nttyB0\t/dev/pts/4\tserial\n") << QStringList{"ttyB0 Serial"};
 }
 
 void TestHostLink::portListLines()
@@ -835,14 +856,15 @@ void TestHostLink::portListLines()
     file.close();
     QStringList read;
     for (const QSerialPortInfo& port : PortListFile::read(file.fileName()))
-        read.append(port.portName());
+        read.append(port.portName() + QLatin1Char(' ')
+                    + QLatin1String(LinkKindRules::forKind(LinkKindRules::kindOfPort(port.portName(), port.description())).name));
     QCOMPARE(read, ports);
 }
 
 void TestHostLink::registersModulesFoundOnPorts()
 {
-    PtyModule first(ModuleServer::LinkKind::Serial, QStringLiteral("ttyA"));
-    PtyModule second(ModuleServer::LinkKind::Serial, QStringLiteral("ttyB"));
+    PtyModule first(DUXLConnectionInterface::Serial, QStringLiteral("ttyA"));
+    PtyModule second(DUXLConnectionInterface::Serial, QStringLiteral("ttyB"));
     second.run([](SimulatedModule* module, ModuleServer*) {
         module->setAddress(3);
         module->setBootloaderVersion(QStringLiteral("4711B200"));
@@ -880,8 +902,8 @@ void TestHostLink::registersModulesFoundOnPorts()
 
 void TestHostLink::vanishedPortTakesItsPluginsAlong()
 {
-    PtyModule first(ModuleServer::LinkKind::Serial, QStringLiteral("ttyC"));
-    PtyModule second(ModuleServer::LinkKind::Serial, QStringLiteral("ttyD"));
+    PtyModule first(DUXLConnectionInterface::Serial, QStringLiteral("ttyC"));
+    PtyModule second(DUXLConnectionInterface::Serial, QStringLiteral("ttyD"));
     PluginHandler handler;
     ModuleDiscovery discovery(&handler);
     discovery.setProbeTimeoutMs(ProbeTimeoutMs);
@@ -902,7 +924,7 @@ void TestHostLink::usbModuleComesBackUnderItsNewPort()
 {
     QTemporaryDir folder;
     const QString portList = folder.filePath(QStringLiteral("ports"));
-    PtyModule usb(ModuleServer::LinkKind::UsbLike, QStringLiteral("ttyU"), portList);
+    PtyModule usb(DUXLConnectionInterface::Usb, QStringLiteral("ttyU"), portList);
     usb.run([](SimulatedModule*, ModuleServer* server) { server->setReconnectDelayMs(100); });
 
     PluginHandler handler;
@@ -958,7 +980,7 @@ void TestHostLink::linkOwnedByAnUpdateOutlivesItsPort()
     QFETCH(int, threadMs);
     QFETCH(int, keptMs);
 
-    PtyModule module(ModuleServer::LinkKind::Serial, QStringLiteral("ttyE"));
+    PtyModule module(DUXLConnectionInterface::Serial, QStringLiteral("ttyE"));
     PluginHandler handler;
     ModuleDiscovery discovery(&handler);
     discovery.setProbeTimeoutMs(ProbeTimeoutMs);
@@ -1000,7 +1022,7 @@ void TestHostLink::vanishedLinkIsParkedWhileTheHostIsKeptOff()
     QFETCH(bool, enabled);
     QFETCH(bool, parked);
 
-    PtyModule module(ModuleServer::LinkKind::Serial, QStringLiteral("ttyP"));
+    PtyModule module(DUXLConnectionInterface::Serial, QStringLiteral("ttyP"));
     PluginHandler handler;
     ModuleDiscovery discovery(&handler);
     discovery.setProbeTimeoutMs(ProbeTimeoutMs);
@@ -1017,7 +1039,7 @@ void TestHostLink::vanishedLinkIsParkedWhileTheHostIsKeptOff()
 
 void TestHostLink::rescanFindsAModuleThatAnswersLater()
 {
-    PtyModule module(ModuleServer::LinkKind::Serial, QStringLiteral("ttyF"));
+    PtyModule module(DUXLConnectionInterface::Serial, QStringLiteral("ttyF"));
     module.run([](SimulatedModule* simulated, ModuleServer*) {
         simulated->setFailure(SimulatedModule::FailureMode::NoReply, SimulatedModule::VersionQuery);
     });
@@ -1082,7 +1104,7 @@ void TestHostLink::searchDoesNotWait()
     QStringList expected;
     for (int i = 0; i < ports; ++i) {
         const QString prefix = QStringLiteral("ttyQ%1x").arg(i);
-        modules.push_back(std::make_unique<PtyModule>(ModuleServer::LinkKind::Serial, prefix));
+        modules.push_back(std::make_unique<PtyModule>(DUXLConnectionInterface::Serial, prefix));
         modules.back()->run([address](SimulatedModule* module, ModuleServer*) { module->setAddress(address); });
         portInfos.append(modules.back()->port());
         expected.append(QStringLiteral("%1/DUX1234/id%2").arg(modules.back()->port().portName()).arg(address));

@@ -5,7 +5,7 @@
 
 #include <QMetaObject>
 
-PtyModule::PtyModule(ModuleServer::LinkKind kind, const QString& portPrefix, const QString& portListFile)
+PtyModule::PtyModule(int kind, const QString& portPrefix, const QString& portListFile)
 {
     m_context.moveToThread(&m_thread);
     m_thread.start();

@@ -13,7 +13,7 @@ class SimulatedModule;
 class PtyModule
 {
 public:
-    PtyModule(ModuleServer::LinkKind kind = ModuleServer::LinkKind::Serial,
+    PtyModule(int kind = DUXLConnectionInterface::Serial,
               const QString& portPrefix = QStringLiteral("ttySIM"), const QString& portListFile = QString());
     ~PtyModule();
 
