@@ -253,7 +253,7 @@ void UpdateRun::plan(const QStringList& keys)
         DUXLModuleInterface* module = m_host.handler->getModulePlugin(key);
         result.moduleFirmware = module ? module->firmwareVersion() : QString();
         if (!FirmwareMatch::suits(result.moduleFirmware, m_fileIdentifier)) {
-            result.failureText = FirmwareMatch::verdict(result.moduleFirmware, m_fileIdentifier, false);
+            result.failureText = FirmwareMatch::verdict(result.moduleFirmware, m_fileIdentifier, false).english();
         } else {
             result.outcome = UpdateResult::Outcome::Planned;
             result.bytes = m_fileBytes;

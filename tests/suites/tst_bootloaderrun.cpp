@@ -261,7 +261,7 @@ public:
         transcript << QStringLiteral("done:%1").arg(successful);
         completions << successful;
     }
-    void showProgressMessage(const QString& text) override { transcript << QStringLiteral("P:") + text; }
+    void showProgress(const ProgressMessage& message) override { transcript << QStringLiteral("P:") + message.english(); }
     void showDebugMessage(const QString& text) override { transcript << QStringLiteral("L:") + text; }
     void showProgressBarMaximum(int maximum) override { transcript << QStringLiteral("max:%1").arg(maximum); }
     void showProgressBarValue(int value) override { barValues << value; }
@@ -535,7 +535,8 @@ void TestBootloaderRun::parameterPlausibility()
     QFETCH(qint64, memorySize);
     QFETCH(int, programSize);
     QFETCH(QString, implausibility);
-    QCOMPARE(ModuleParameters::implausibility(pageSize, flashBase, memorySize, programSize), implausibility);
+    QCOMPARE(ModuleParameters::implausibility(pageSize, flashBase, memorySize, programSize).value_or(ProgressMessage()).english(),
+             implausibility);
 }
 
 void TestBootloaderRun::completeRun_data()
@@ -729,7 +730,7 @@ void TestBootloaderRun::failures_data()
         << QString() << QStringList{"L:Invalid handle @COM7"};
     // A module that never answers as a bootloader: detection ends at the first try that ends past its
     // bound (each try 0.8 s here, the bound 2 s), and says so.
-    QTest::newRow("no bootloader answer within the bound")
+    QTest::newRow("no-bootloader-answer-within-the-bound")
         << RigSetup([](Rig& rig) {
                rig.module.setBootloaderVersion(QStringLiteral("1234B1"));
                rig.updater.setDetectionBoundMs(2000);
