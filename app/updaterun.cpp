@@ -9,6 +9,7 @@
 #include "intelhexparser.h"
 #include "linkpolicy.h"
 #include "modulediscovery.h"
+#include "modulekey.h"
 #include "moduleupdate.h"
 #include "pluginhandler.h"
 #include "runrecorder.h"
@@ -239,7 +240,7 @@ UpdateResult UpdateRun::baseResult(const QString& key) const
 {
     UpdateResult result;
     result.moduleKey = key;
-    result.port = key.section(QLatin1Char('/'), 0, 0);
+    result.port = ModuleKey(key).port();
     result.fileName = m_options.fileName;
     result.identifier = m_fileIdentifier;
     result.timeoutSeconds = m_options.timeoutSeconds;

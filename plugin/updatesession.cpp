@@ -13,6 +13,7 @@
 #include "linkpolicy.h"
 #include "linkreopen.h"
 #include "lowlevel.h"
+#include "modulekey.h"
 #include "modulestatenote.h"
 #include "pluginhandler.h"
 #include "portchange.h"
@@ -478,12 +479,12 @@ bool UpdateSession::followPorts(const QList<QSerialPortInfo>& actual, const QLis
     if (portAppearedInUpdate && !LinkPolicy::forKind(m_linkKind).followsPortChange()) {
         say(QString::fromLatin1(UnfollowedPortTemplate)
                 .arg(change.added.join(QStringLiteral(", ")).toHtmlEscaped(),
-                     m_moduleKey.section(QLatin1Char('/'), 0, 0).toHtmlEscaped()));
+                     ModuleKey(m_moduleKey).port().toHtmlEscaped()));
     } else if (portAppearedInUpdate) {
         // A module switched to or from its bootloader re-enumerates under another port: follow it.
         const QString newPort = change.added.first();
         if (!m_moduleKey.startsWith(newPort)) {
-            const QString oldPort = m_moduleKey.section(QLatin1Char('/'), 0, 0);
+            const QString oldPort = ModuleKey(m_moduleKey).port();
             m_moduleKey = PortChange::rekeyed(m_moduleKey, newPort);
             message = message.arg(oldPort, newPort);
         }

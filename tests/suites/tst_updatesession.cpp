@@ -7,9 +7,11 @@
 #include "firmwareimage.h"
 #include "global.h"
 #include "messagelog.h"
+#include "modulekey.h"
 #include "modulestatenote.h"
 #include "peripherymanager.h"
 #include "pluginhandler.h"
+#include "portchange.h"
 #include "simulatedcommandhandler.h"
 #include "simulatedmodule.h"
 #include "timescale.h"
@@ -111,6 +113,8 @@ private slots:
     void reopenByLinkKindAndState_data();
     void reopenByLinkKindAndState();
     void keyAlreadyOnNewPortIsKept();
+    void moduleKeyParts_data();
+    void moduleKeyParts();
     void portChangesThatAreNotFollowed_data();
     void portChangesThatAreNotFollowed();
     void startWithoutLinkDoesNothing();
@@ -229,6 +233,29 @@ void TestUpdateSession::workerRequestsReachModuleUnderUpdate()
     Command request(1, ParameterCommand, 1, 0, 0, false, 12);
     rig.session.forwardRequestWithoutReply(&request);
     QCOMPARE(arrived, (QStringList{"200/0 1", "206/0 0", "206/1 0"}));
+}
+
+void TestUpdateSession::moduleKeyParts_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QStringList>("parts"); // port, module type, address
+    // The key the port following gives the module after a re-enumeration onto COM4.
+    QTest::addColumn<QString>("onNewPort");
+
+    QTest::newRow("whole-key") << "ttyUSB0/DUX1234/id3" << QStringList{"ttyUSB0", "DUX1234", "id3"} << "COM4/DUX1234/id1";
+    QTest::newRow("no-address") << "COM3/M" << QStringList{"COM3", "M", ""} << "COM4/M/id1";
+    QTest::newRow("port-only") << "COM3" << QStringList{"COM3", "", ""} << "COM4//id1";
+    QTest::newRow("empty-port") << "/M/id2" << QStringList{"", "M", "id2"} << "COM4/M/id1";
+    QTest::newRow("more-parts") << "COM3/M/id2/x" << QStringList{"COM3", "M", "id2"} << "COM4/M/id1/x";
+}
+
+void TestUpdateSession::moduleKeyParts()
+{
+    QFETCH(QString, key);
+    QFETCH(QStringList, parts);
+    const ModuleKey parsed(key);
+    QCOMPARE((QStringList{parsed.port(), parsed.moduleType(), parsed.address()}), parts);
+    QTEST(PortChange::rekeyed(key, QStringLiteral("COM4")), "onNewPort");
 }
 
 void TestUpdateSession::closeDevice_data()
