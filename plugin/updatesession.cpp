@@ -26,6 +26,7 @@
 #include "updaterecorder.h"
 #include "windowedwords.h"
 #include "versionorder.h"
+#include "versiontext.h"
 #include "workerbridge.h"
 
 #include <QCoreApplication>
@@ -80,12 +81,6 @@ ReopenAnnouncement announceReopen(int moduleState)
     default:
         return {QStringLiteral("to other mode\n"), QStringLiteral("to other mode %1\n").arg(moduleState)};
     }
-}
-
-// Bootloaders answer with a "b" in their version text, firmware with a "v".
-bool isBootloaderVersion(const QString& version)
-{
-    return version.toLower().contains(QLatin1Char('b'));
 }
 }
 
@@ -240,7 +235,7 @@ UpdateSession::Selection UpdateSession::selectModule(const QString& moduleKey)
     selection.version = link.handler->getFirmwareVersion(link.module->moduleAddress());
     qDebug() << SelectionFunction << "firmware version:" << selection.version;
     // Only a module running its firmware tells the rate and address it is used with.
-    if (selection.version.toLower().contains(QLatin1Char('v')))
+    if (VersionText::namesFirmware(selection.version))
         selection.linkRemembered = m_settings.rememberLink(link.connection, link.module, link.handler->dataRate());
     return selection;
 }
@@ -271,7 +266,7 @@ void UpdateSession::proceed(bool byUser)
     if (m_state == State::Idle)
         beginUpdate();
     const QString version = readActiveFirmware(link);
-    const bool inBootloader = isBootloaderVersion(version);
+    const bool inBootloader = VersionText::namesBootloader(version);
     const LinkPolicy policy = LinkPolicy::forKind(link.kind());
     if (m_state == State::Updating) {
         if (policy.followsPortChange())
@@ -361,7 +356,7 @@ std::optional<ProgressMessage> UpdateSession::refusalBeforeEntry(const QString& 
     if (!m_image.problem().isEmpty())
         return ProgressMessage(ProgressId::FileNotWritten, {m_image.problem()});
     // A module in its bootloader is checked by the worker, which reads the bootloader's own answer.
-    if (!version.isEmpty() && !isBootloaderVersion(version) && !FirmwareMatch::suits(version, m_image.identifier()))
+    if (!version.isEmpty() && !VersionText::namesBootloader(version) && !FirmwareMatch::suits(version, m_image.identifier()))
         return FirmwareMatch::verdict(version, m_image.identifier(), false);
     // The host's guards live on the tool's widget, this session's parent.
     const QObject* host = parent();
@@ -387,7 +382,7 @@ void UpdateSession::refuseUpdate(const ProgressMessage& reason)
 void UpdateSession::continueAfterPortChange(const ModuleLink& link, const QString& version)
 {
     show(ProgressMessage(ProgressId::Reconnected));
-    if (isBootloaderVersion(version))
+    if (VersionText::namesBootloader(version))
         return;
     // Back in its firmware after the update: hand the module back to the host.
     QTimer::singleShot(TimeScale::scaledMs(RefreshAfterReconnectMs), this, &UpdateSession::listRebuildWanted);

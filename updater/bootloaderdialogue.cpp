@@ -19,7 +19,6 @@
 
 #include <QDebug>
 #include <QElapsedTimer>
-#include <QRegularExpression>
 #include <QStringList>
 #include <QThread>
 #include <QVariant>
@@ -157,10 +156,8 @@ bool BootloaderDialogue::detectBootloader()
 
 bool BootloaderDialogue::checkIdentity()
 {
-    // Without a 'B' the whole answer counts as the type, so a firmware answer is refused here too.
-    const int bootloaderMark = m_version.indexOf(QRegularExpression(QStringLiteral("[B]")));
-    const QString moduleType = bootloaderMark < 0 ? m_version : m_version.left(bootloaderMark);
-    if (moduleType.size() > VersionText::MaxModuleTypeLength) {
+    // A firmware's answer, without a 'B' after the module type, is refused here too.
+    if (!VersionText::isBootloaderAnswer(m_version)) {
         progressAndLog(ProgressMessage(ProgressId::NotInBootloader));
         return false;
     }
