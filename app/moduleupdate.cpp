@@ -95,8 +95,7 @@ void ModuleUpdate::cancel(UpdateResult::Outcome outcome)
 
 QString ModuleUpdate::cancelText(UpdateResult::Outcome outcome) const
 {
-    return outcome == UpdateResult::Outcome::TimedOut ? QStringLiteral("timed out after %1 s").arg(m_result.timeoutSeconds)
-                                                      : QStringLiteral("interrupted");
+    return outcome == UpdateResult::Outcome::TimedOut ? m_result.timedOutText() : QStringLiteral("interrupted");
 }
 
 UpdateResult ModuleUpdate::result() const

@@ -50,7 +50,7 @@ void cutShort(UpdateResult* result, UpdateResult::Outcome outcome, qint64 elapse
     result->outcome = outcome;
     result->elapsedMs = elapsedMs;
     result->failureText = outcome == UpdateResult::Outcome::TimedOut
-        ? QStringLiteral("timed out after %1 s").arg(result->timeoutSeconds)
+        ? result->timedOutText()
         : QStringLiteral("interrupted; the module did not answer the cancel in time");
 }
 
