@@ -88,11 +88,13 @@ constexpr Text Texts[] = {
     {ProgressId::UpdateCompleted,
      QT_TRANSLATE_NOOP("UpdateProgress", "Update completed. Restarted module with firmware version \"%1\".")},
     {ProgressId::ReconnectionFailed, QT_TRANSLATE_NOOP("UpdateProgress", "Reconnection failed.")},
+    // What a message made without a status (the meta-type system's) says: nothing.
+    {ProgressId::Count, ""},
 };
 
 constexpr bool oneTextPerIdInOrder()
 {
-    if (std::size(Texts) != std::size_t(ProgressId::Count))
+    if (std::size(Texts) != std::size_t(ProgressId::Count) + 1)
         return false;
     for (std::size_t i = 0; i < std::size(Texts); ++i) {
         if (std::size_t(Texts[i].id) != i)
@@ -138,11 +140,10 @@ ProgressMessage::ProgressMessage(ProgressId id, const QStringList& values)
 
 QString ProgressMessage::english() const
 {
-    return m_id == ProgressId::Count ? QString() : filledIn(QLatin1String(Texts[int(m_id)].english), m_values);
+    return filledIn(QLatin1String(Texts[int(m_id)].english), m_values);
 }
 
 QString ProgressMessage::translated() const
 {
-    return m_id == ProgressId::Count ? QString()
-                                     : filledIn(QCoreApplication::translate(Context, Texts[int(m_id)].english), m_values);
+    return filledIn(QCoreApplication::translate(Context, Texts[int(m_id)].english), m_values);
 }

@@ -58,7 +58,7 @@ enum class ProgressId {
     Restarting,
     UpdateCompleted,
     ReconnectionFailed,
-    // Not a status: how many there are.
+    // Not a status: how many there are; a message made without one (the meta-type system's) says nothing.
     Count
 };
 
