@@ -13,6 +13,7 @@
 #include "hostwindow.h"
 #include "installlayout.h"
 #include "modulediscovery.h"
+#include "modulekey.h"
 #include "peripherymanager.h"
 #include "pluginhandler.h"
 #include "pluginsettings.h"
@@ -347,7 +348,7 @@ int HostRun::listModules()
         CommandHandlerInterface* link = connection ? connection->commandHandler() : nullptr;
         const QString version = link ? link->getFirmwareVersion(module->moduleAddress()) : QString();
         const QString running = runningText(version);
-        const QString port = key.section(QLatin1Char('/'), 0, 0);
+        const QString port = ModuleKey(key).port();
         const QString linkText = connection ? linkKindName(connection->interfaceType()) : QStringLiteral("no link");
         rows.append({visibleText(key), visibleText(port), visibleText(module->nameInFirmware()),
                      QString::number(module->moduleAddress()),

@@ -4,6 +4,7 @@
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
 #include "hostwindow.h"
+#include "modulekey.h"
 #include "moduleview.h"
 #include "linkpolicy.h"
 
@@ -42,7 +43,7 @@ ModuleUpdate::ModuleUpdate(ContainerInterface* plugin, PluginHandler* handler, H
     m_timeout.setSingleShot(true);
     connect(&m_timeout, &QTimer::timeout, this, [this] { cancel(UpdateResult::Outcome::TimedOut); });
     m_result.moduleKey = moduleKey;
-    m_result.port = moduleKey.section(QLatin1Char('/'), 0, 0);
+    m_result.port = ModuleKey(moduleKey).port();
     m_result.fileName = fileName;
     m_result.moduleFirmware = module ? module->firmwareVersion() : QString();
 }
@@ -94,8 +95,7 @@ void ModuleUpdate::cancel(UpdateResult::Outcome outcome)
 
 QString ModuleUpdate::cancelText(UpdateResult::Outcome outcome) const
 {
-    return outcome == UpdateResult::Outcome::TimedOut ? QStringLiteral("timed out after %1 s").arg(m_result.timeoutSeconds)
-                                                      : QStringLiteral("interrupted");
+    return outcome == UpdateResult::Outcome::TimedOut ? m_result.timedOutText() : QStringLiteral("interrupted");
 }
 
 UpdateResult ModuleUpdate::result() const

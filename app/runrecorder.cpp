@@ -1,5 +1,6 @@
 #include "runrecorder.h"
 
+#include "modulekey.h"
 #include "recordkeeper.h"
 #include "recordwriter.h"
 #include "updateresult.h"
@@ -29,8 +30,9 @@ void RunRecorder::record(const UpdateResult& result)
     record.durationMs = result.elapsedMs;
     record.moduleKey = result.moduleKey;
     record.port = result.port;
-    record.moduleType = result.moduleKey.section(QLatin1Char('/'), 1, 1);
-    record.address = result.moduleKey.section(QLatin1Char('/'), 2, 2);
+    const ModuleKey key(result.moduleKey);
+    record.moduleType = key.moduleType();
+    record.address = key.address();
     record.firmwareBefore = result.moduleFirmware;
     record.fileName = result.fileName;
     record.fileIdentifier = result.identifier;

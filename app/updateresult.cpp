@@ -37,6 +37,11 @@ QJsonValue textOrNull(const QString& text)
 
 }
 
+QString UpdateResult::timedOutText() const
+{
+    return QStringLiteral("timed out after %1 s").arg(timeoutSeconds);
+}
+
 QStringList UpdateResult::pageAddresses(const QVector<quint32>& pages)
 {
     QStringList addresses;

@@ -57,6 +57,8 @@ struct UpdateResult
     QString closingLine() const;
     // The state the module is left in, and what to do next; empty after an update or a plan.
     QString stateText() const;
+    // Why an update cut short by its time-out failed: "timed out after 3 s".
+    QString timedOutText() const;
     // "updated", "failed", "timed out", "interrupted", "not started", "skipped", "planned", "verified", "differs", "read back".
     QString resultName() const;
     // Every field of the schema; a value that is not known is null.

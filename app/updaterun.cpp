@@ -9,6 +9,7 @@
 #include "intelhexparser.h"
 #include "linkpolicy.h"
 #include "modulediscovery.h"
+#include "modulekey.h"
 #include "moduleupdate.h"
 #include "pluginhandler.h"
 #include "runrecorder.h"
@@ -49,7 +50,7 @@ void cutShort(UpdateResult* result, UpdateResult::Outcome outcome, qint64 elapse
     result->outcome = outcome;
     result->elapsedMs = elapsedMs;
     result->failureText = outcome == UpdateResult::Outcome::TimedOut
-        ? QStringLiteral("timed out after %1 s").arg(result->timeoutSeconds)
+        ? result->timedOutText()
         : QStringLiteral("interrupted; the module did not answer the cancel in time");
 }
 
@@ -239,7 +240,7 @@ UpdateResult UpdateRun::baseResult(const QString& key) const
 {
     UpdateResult result;
     result.moduleKey = key;
-    result.port = key.section(QLatin1Char('/'), 0, 0);
+    result.port = ModuleKey(key).port();
     result.fileName = m_options.fileName;
     result.identifier = m_fileIdentifier;
     result.timeoutSeconds = m_options.timeoutSeconds;
@@ -253,7 +254,7 @@ void UpdateRun::plan(const QStringList& keys)
         DUXLModuleInterface* module = m_host.handler->getModulePlugin(key);
         result.moduleFirmware = module ? module->firmwareVersion() : QString();
         if (!FirmwareMatch::suits(result.moduleFirmware, m_fileIdentifier)) {
-            result.failureText = FirmwareMatch::verdict(result.moduleFirmware, m_fileIdentifier, false);
+            result.failureText = FirmwareMatch::verdict(result.moduleFirmware, m_fileIdentifier, false).english();
         } else {
             result.outcome = UpdateResult::Outcome::Planned;
             result.bytes = m_fileBytes;

@@ -4,6 +4,7 @@
 #include "duxlmoduleinterface.h"
 #include "functionname.h"
 #include "lowlevel.h"
+#include "modulekey.h"
 #include "pluginhandler.h"
 #include "timescale.h"
 #include "updatesession.h"
@@ -36,7 +37,7 @@ void FirmwareUpdate::on_btnRefresh_clicked()
     const QStringList keys = pluginHandler() ? pluginHandler()->getModulePluginKeys(true) : QStringList();
     for (const QString& key : keys) {
         DUXLModuleInterface* module = pluginHandler()->getModulePlugin(key);
-        const QString baseName = key.section(QLatin1Char('/'), 0, 0);
+        const QString baseName = ModuleKey(key).port();
         if (module && isOffered(baseName, module))
             ui->cmbModules->addItem(QIcon(), key, QVariantList{key, module->name(), baseName});
     }

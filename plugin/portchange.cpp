@@ -1,10 +1,10 @@
 #include "portchange.h"
 
+#include "modulekey.h"
+
 namespace {
 // A re-enumerated module answers at address 1.
 constexpr const char* RekeyedAddressPart = "id1";
-constexpr int KeyParts = 3;
-constexpr int AddressPart = 2;
 
 QStringList portNames(const QList<QSerialPortInfo>& ports)
 {
@@ -34,11 +34,5 @@ PortChange PortChange::between(const QList<QSerialPortInfo>& actual, const QList
 
 QString PortChange::rekeyed(const QString& moduleKey, const QString& newPort)
 {
-    QStringList parts = moduleKey.split(QLatin1Char('/'), Qt::KeepEmptyParts);
-    parts.takeFirst();
-    parts.prepend(newPort);
-    while (parts.size() < KeyParts)
-        parts.append(QString());
-    parts[AddressPart] = QLatin1String(RekeyedAddressPart);
-    return parts.join(QLatin1Char('/'));
+    return ModuleKey(moduleKey).moved(newPort, QLatin1String(RekeyedAddressPart)).toString();
 }

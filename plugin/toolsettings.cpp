@@ -3,6 +3,7 @@
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
 #include "linkpolicy.h"
+#include "modulekey.h"
 #include "pluginsettings.h"
 
 #include <QFileInfo>
@@ -11,7 +12,7 @@ namespace {
 // "<port part of the connection key>_<module name>", empty when the connection key has no port part.
 QString linkPrefix(DUXLConnectionInterface* connection, DUXLModuleInterface* module)
 {
-    const QString port = connection->key().section(QLatin1Char('/'), 0, 0);
+    const QString port = ModuleKey(connection->key()).port();
     if (port.isEmpty())
         return QString();
     return port + QLatin1Char('_') + module->moduleName();

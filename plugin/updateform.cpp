@@ -1,7 +1,7 @@
 #include "updateform.h"
 #include "ui_firmwareupdate.h"
 
-#include "progresstranslation.h"
+#include "progressmessage.h"
 #include "updateoutcome.h"
 #include "updatesession.h"
 
@@ -23,7 +23,7 @@ UpdateForm::UpdateForm(UpdateSession* session, Ui::FirmwareUpdate* ui, QObject* 
     connect(session, &UpdateSession::historyMark, ui->teHistory, &QTextEdit::insertPlainText);
     connect(session, &UpdateSession::historyCleared, ui->teHistory, &QTextEdit::clear);
     connect(session, &UpdateSession::progressText, ui->leProgress,
-            [ui](const QString& text) { ui->leProgress->setText(ProgressTranslation::translated(text)); });
+            [ui](const ProgressMessage& message) { ui->leProgress->setText(message.translated()); });
     connect(session, &UpdateSession::progressValue, ui->pbProcess, &QProgressBar::setValue);
     connect(session, &UpdateSession::progressMaximum, ui->pbProcess, &QProgressBar::setMaximum);
     connect(session, &UpdateSession::moduleVersionRead, ui->leModuleVersion, &QLineEdit::setText);

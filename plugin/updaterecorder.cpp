@@ -1,6 +1,7 @@
 #include "updaterecorder.h"
 
 #include "linkkindrules.h"
+#include "modulekey.h"
 #include "recordkeeper.h"
 #include "recordwriter.h"
 
@@ -8,8 +9,6 @@ namespace {
 
 // What a record written while the update runs says of it, until the update ends.
 constexpr const char* NotFinishedText = "not finished";
-// A module key is PORT/TYPE/ADDRESS.
-enum KeyPart { PortPart, TypePart, AddressPart };
 
 // Empty while no link was taken (a refusal before the module's link is known).
 QString linkKindName(int kind)
@@ -98,10 +97,10 @@ UpdateRecord UpdateRecorder::recordOf(const UpdateOutcome::Report& report, const
                                                     : QDateTime::currentDateTimeUtc().addMSecs(-report.elapsedMs);
     record.durationMs = report.elapsedMs;
     record.moduleKey = report.moduleKey;
-    const QStringList parts = report.moduleKey.split(QLatin1Char('/'));
-    record.port = parts.value(PortPart);
-    record.moduleType = parts.value(TypePart);
-    record.address = parts.value(AddressPart);
+    const ModuleKey key(report.moduleKey);
+    record.port = key.port();
+    record.moduleType = key.moduleType();
+    record.address = key.address();
     const UpdateOutcome::Subject& subject = report.subject;
     record.linkKind = linkKindName(subject.linkKind);
     record.firmwareBefore = subject.firmwareBefore;

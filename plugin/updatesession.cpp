@@ -13,6 +13,7 @@
 #include "linkpolicy.h"
 #include "linkreopen.h"
 #include "lowlevel.h"
+#include "modulekey.h"
 #include "modulestatenote.h"
 #include "pluginhandler.h"
 #include "portchange.h"
@@ -25,6 +26,7 @@
 #include "updaterecorder.h"
 #include "windowedwords.h"
 #include "versionorder.h"
+#include "versiontext.h"
 #include "workerbridge.h"
 
 #include <QCoreApplication>
@@ -49,9 +51,7 @@ constexpr const char* PortChangeTemplate = "<span style=\"color: gold;\"><br>COM
 constexpr const char* UnfollowedPortTemplate =
     "<span style=\"color: gold;\"><br>Port %1 appeared during the update and is ignored: only a module on a USB link "
     "comes back under a new port; the update stays on %2.<br></span>";
-constexpr const char* NoFirmwareText = "No firmware loaded: choose a HEX file first.";
 constexpr const char* CanceledLine = "<span style=\"color: crimson;\"><br>Canceled by user<br></span>";
-constexpr const char* CanceledText = "Firmware update canceled.";
 // Debug lines go out under the names of the tool's slots that lead here.
 constexpr const char* SelectionFunction = "FirmwareUpdate::on_cmbModules_currentIndexChanged()";
 constexpr const char* PortsFunction = "FirmwareUpdate::handleUSBDevices()";
@@ -81,12 +81,6 @@ ReopenAnnouncement announceReopen(int moduleState)
     default:
         return {QStringLiteral("to other mode\n"), QStringLiteral("to other mode %1\n").arg(moduleState)};
     }
-}
-
-// Bootloaders answer with a "b" in their version text, firmware with a "v".
-bool isBootloaderVersion(const QString& version)
-{
-    return version.toLower().contains(QLatin1Char('b'));
 }
 }
 
@@ -159,7 +153,7 @@ void UpdateSession::startWindowedRequests(WindowedWords& words, const WindowedWo
     });
 }
 
-void UpdateSession::showProgressMessage(const QString& message)
+void UpdateSession::showProgress(const ProgressMessage& message)
 {
     emit progressText(message);
 }
@@ -241,7 +235,7 @@ UpdateSession::Selection UpdateSession::selectModule(const QString& moduleKey)
     selection.version = link.handler->getFirmwareVersion(link.module->moduleAddress());
     qDebug() << SelectionFunction << "firmware version:" << selection.version;
     // Only a module running its firmware tells the rate and address it is used with.
-    if (selection.version.toLower().contains(QLatin1Char('v')))
+    if (VersionText::namesFirmware(selection.version))
         selection.linkRemembered = m_settings.rememberLink(link.connection, link.module, link.handler->dataRate());
     return selection;
 }
@@ -272,7 +266,7 @@ void UpdateSession::proceed(bool byUser)
     if (m_state == State::Idle)
         beginUpdate();
     const QString version = readActiveFirmware(link);
-    const bool inBootloader = isBootloaderVersion(version);
+    const bool inBootloader = VersionText::namesBootloader(version);
     const LinkPolicy policy = LinkPolicy::forKind(link.kind());
     if (m_state == State::Updating) {
         if (policy.followsPortChange())
@@ -282,9 +276,9 @@ void UpdateSession::proceed(bool byUser)
                              m_image.size(), policy.kind, version, hostChoice(HostMessages::VerifyOnlyProperty),
                              hostChoice(HostMessages::ReadBackProperty)});
         m_firmwareBeforeEntry = inBootloader ? QString() : version;
-        const QString refusal = refusalBeforeEntry(version);
-        if (!refusal.isEmpty()) {
-            refuseUpdate(refusal);
+        const std::optional<ProgressMessage> refusal = refusalBeforeEntry(version);
+        if (refusal) {
+            refuseUpdate(*refusal);
             return;
         }
         if (ifChangedChosen() && !runsChosenFirmware())
@@ -353,45 +347,42 @@ bool UpdateSession::runsChosenFirmware() const
     return m_firmwareBeforeEntry == m_image.identifier();
 }
 
-QString UpdateSession::refusalBeforeEntry(const QString& version) const
+std::optional<ProgressMessage> UpdateSession::refusalBeforeEntry(const QString& version) const
 {
     if (m_image.size() == 0) {
-        return m_image.problem().isEmpty() ? QLatin1String(NoFirmwareText)
-                                           : QStringLiteral("No firmware loaded: %1.").arg(m_image.problem());
+        return m_image.problem().isEmpty() ? ProgressMessage(ProgressId::NoFirmware)
+                                           : ProgressMessage(ProgressId::NoFirmwareBecause, {m_image.problem()});
     }
     if (!m_image.problem().isEmpty())
-        return QStringLiteral("%1; it is not written.").arg(m_image.problem());
+        return ProgressMessage(ProgressId::FileNotWritten, {m_image.problem()});
     // A module in its bootloader is checked by the worker, which reads the bootloader's own answer.
-    if (!version.isEmpty() && !isBootloaderVersion(version) && !FirmwareMatch::suits(version, m_image.identifier()))
+    if (!version.isEmpty() && !VersionText::namesBootloader(version) && !FirmwareMatch::suits(version, m_image.identifier()))
         return FirmwareMatch::verdict(version, m_image.identifier(), false);
     // The host's guards live on the tool's widget, this session's parent.
     const QObject* host = parent();
     if (host && host->property(HostMessages::IfNewerProperty).toBool()
         && VersionOrder::fileAgainstModule(m_image.identifier(), version) != VersionOrder::Verdict::Newer)
-        return QStringLiteral("The module's firmware %1 is not older than the file's %2: not written (only if newer).")
-            .arg(FirmwareMatch::printable(version), m_image.identifier());
+        return ProgressMessage(ProgressId::NotNewer, {FirmwareMatch::printable(version), m_image.identifier()});
     const QString expected = host ? host->property(HostMessages::ExpectedSha256Property).toString().toLower() : QString();
     const QString sha256 = expected.isEmpty() ? QString() : RecordWriter::fileSha256(m_chosenFile);
     if (sha256 != expected)
-        return QStringLiteral("The file's SHA-256 %1 is not the one expected, %2: not written.").arg(sha256, expected);
-    return QString();
+        return ProgressMessage(ProgressId::UnexpectedSha256, {sha256, expected});
+    return std::nullopt;
 }
 
-void UpdateSession::refuseUpdate(const QString& reason)
+void UpdateSession::refuseUpdate(const ProgressMessage& reason)
 {
     emit progressText(reason);
-    tellUser(reason);
-    m_outcome->noteStatus(reason);
+    tellUser(reason.english());
+    m_outcome->noteStatus(reason.english());
     // Ends like a run that failed: the click that began it returns first.
     QTimer::singleShot(0, pendingUpdateSteps(), [this] { complete(false); });
 }
 
 void UpdateSession::continueAfterPortChange(const ModuleLink& link, const QString& version)
 {
-    const QString reconnected = QStringLiteral("Reconnected.");
-    emit progressText(reconnected);
-    say(reconnected);
-    if (isBootloaderVersion(version))
+    show(ProgressMessage(ProgressId::Reconnected));
+    if (VersionText::namesBootloader(version))
         return;
     // Back in its firmware after the update: hand the module back to the host.
     QTimer::singleShot(TimeScale::scaledMs(RefreshAfterReconnectMs), this, &UpdateSession::listRebuildWanted);
@@ -404,9 +395,7 @@ void UpdateSession::continueAfterPortChange(const ModuleLink& link, const QStrin
 
 void UpdateSession::enterBootloader(const ModuleLink& link, const LinkPolicy& policy, const QString& version)
 {
-    const QString entering = QStringLiteral("Enter bootloader mode...");
-    emit progressText(entering);
-    say(entering);
+    show(ProgressMessage(ProgressId::EnteringBootloader));
     m_outcome->reachPhase(UpdatePhase::Entry);
     m_bootloaderEntry.send(m_handler, m_moduleAddress);
     m_state = State::Updating;
@@ -414,9 +403,7 @@ void UpdateSession::enterBootloader(const ModuleLink& link, const LinkPolicy& po
     if (policy.followsPortChange()) {
         // The module restarts under another port; the port change calls the update again.
         m_worker->setModuleAddress(LinkPolicy::BootloaderAddress);
-        const QString disconnecting = QStringLiteral("Disconnecting...");
-        emit progressText(disconnecting);
-        say(disconnecting);
+        show(ProgressMessage(ProgressId::Disconnecting));
         return;
     }
     recallAfter(UpdateRecallMs);
@@ -487,12 +474,12 @@ bool UpdateSession::followPorts(const QList<QSerialPortInfo>& actual, const QLis
     if (portAppearedInUpdate && !LinkPolicy::forKind(m_linkKind).followsPortChange()) {
         say(QString::fromLatin1(UnfollowedPortTemplate)
                 .arg(change.added.join(QStringLiteral(", ")).toHtmlEscaped(),
-                     m_moduleKey.section(QLatin1Char('/'), 0, 0).toHtmlEscaped()));
+                     ModuleKey(m_moduleKey).port().toHtmlEscaped()));
     } else if (portAppearedInUpdate) {
         // A module switched to or from its bootloader re-enumerates under another port: follow it.
         const QString newPort = change.added.first();
         if (!m_moduleKey.startsWith(newPort)) {
-            const QString oldPort = m_moduleKey.section(QLatin1Char('/'), 0, 0);
+            const QString oldPort = ModuleKey(m_moduleKey).port();
             m_moduleKey = PortChange::rekeyed(m_moduleKey, newPort);
             message = message.arg(oldPort, newPort);
         }
@@ -513,9 +500,7 @@ void UpdateSession::noteHostReport(const QString& message)
 void UpdateSession::complete(bool successful)
 {
     if (!successful && m_worker->isCancelRequested()) {
-        const QString canceled = QLatin1String(CanceledText);
-        emit progressText(canceled);
-        say(canceled);
+        show(ProgressMessage(ProgressId::Canceled));
     }
     // Cancel and the worker may both end an update: the first end says what it left on the module.
     if (!successful && m_underWay)
@@ -599,7 +584,7 @@ void UpdateSession::handConnectionBack()
 void UpdateSession::reportOutcome(bool successful, const QString& version, const QString& moduleKey)
 {
     const bool cancelled = m_worker->isCancelRequested();
-    QString failure = cancelled ? QString(QLatin1String(CanceledText)) : m_outcome->lastStatus();
+    QString failure = cancelled ? ProgressMessage(ProgressId::Canceled).english() : m_outcome->lastStatus();
     // The step's fixed text says what failed; the link's reason, after it, says why.
     if (!successful && !cancelled && !m_requestFailure.isEmpty())
         failure += QStringLiteral(": ") + (m_requestFailure.endsWith(QLatin1Char('.')) ? m_requestFailure.chopped(1) : m_requestFailure);
@@ -682,4 +667,10 @@ void UpdateSession::tellUser(const QString& text)
 void UpdateSession::say(const QString& text)
 {
     emit historyLine(text);
+}
+
+void UpdateSession::show(const ProgressMessage& message)
+{
+    emit progressText(message);
+    say(message.english());
 }

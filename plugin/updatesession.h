@@ -3,12 +3,14 @@
 #include "bootloaderentry.h"
 #include "firmwareimage.h"
 #include "modulelink.h"
+#include "progressmessage.h"
 #include "workerdevice.h"
 
 #include <QList>
 #include <QObject>
 #include <QSerialPortInfo>
 #include <QString>
+#include <optional>
 
 class Command;
 class CommandHandlerInterface;
@@ -83,7 +85,7 @@ signals:
     void historyNote(QString text);
     void historyMark(QString text);
     void historyCleared();
-    void progressText(QString text);
+    void progressText(ProgressMessage message);
     void progressValue(int value);
     void progressMaximum(int value);
     void moduleVersionRead(QString version);
@@ -115,7 +117,7 @@ private:
     void runRequestWithoutReply(Command* request) override;
     int requestWindow() override;
     void startWindowedRequests(WindowedWords& words, const WindowedWordsDone& done) override;
-    void showProgressMessage(const QString& message) override;
+    void showProgress(const ProgressMessage& message) override;
     void showDebugMessage(const QString& message) override;
     void showProgressBarValue(int value) override;
     void showProgressBarMaximum(int maximum) override;
@@ -128,9 +130,9 @@ private:
     void enterBootloader(const ModuleLink& link, const LinkPolicy& policy, const QString& version);
     void scheduleWorkerStart(bool inBootloader);
     void recallAfter(int delayMs);
-    // Why this update must not go on to the bootloader (plain text), empty when it may: no program,
-    // a file cut short, or firmware of another module type than the one the module runs.
-    QString refusalBeforeEntry(const QString& version) const;
+    // Why this update must not go on to the bootloader, none when it may: no program, a file cut short,
+    // or firmware of another module type than the one the module runs.
+    std::optional<ProgressMessage> refusalBeforeEntry(const QString& version) const;
     // A choice the host set on the tool's widget (HostMessages), this session's parent.
     bool hostChoice(const char* property) const;
     // A flash address the host set there; -1 when it set none.
@@ -139,7 +141,7 @@ private:
     bool ifChangedChosen() const;
     // The module ran the file's firmware before its bootloader entry: the first thing a skip needs.
     bool runsChosenFirmware() const;
-    void refuseUpdate(const QString& reason);
+    void refuseUpdate(const ProgressMessage& reason);
     // The completion's hand-back: the whole link with the report to the host (the version read back, or
     // "Error"), or only the connection when the module is gone.
     QString handBackAndReport(const ModuleLink& link, bool successful);
@@ -149,6 +151,8 @@ private:
     void reportOutcome(bool successful, const QString& version, const QString& moduleKey);
     void tellUser(const QString& text);
     void say(const QString& text);
+    // A status of the session's own: on the progress line and, in English, in the history.
+    void show(const ProgressMessage& message);
     // Timed steps of an update (re-calls, the worker's start) are tied to this object, so that Cancel
     // can drop them; made on first use.
     QObject* pendingUpdateSteps();

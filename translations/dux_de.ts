@@ -634,5 +634,65 @@ li.checked::marker { content: &quot;±2&quot;; }
         <source>The file&apos;s SHA-256 %1 is not the one expected, %2: not written.</source>
         <translation>Die SHA-256 %1 der Datei ist nicht die erwartete, %2: nicht geschrieben.</translation>
     </message>
+    <message>
+        <source>No firmware loaded: %1.</source>
+        <translation>Keine Firmware geladen: %1.</translation>
+    </message>
+    <message>
+        <source>%1; it is not written.</source>
+        <translation>%1; sie wird nicht geschrieben.</translation>
+    </message>
+    <message>
+        <source>Bootloader detection timed out: no bootloader answer within %1 s (%2 tries)</source>
+        <translation>Bootloader-Erkennung abgelaufen: keine Antwort eines Bootloaders innerhalb von %1 s (%2 Versuche)</translation>
+    </message>
+    <message>
+        <source>The module already holds this firmware (checksum 0x%1).</source>
+        <translation>Das Modul enthält diese Firmware bereits (Prüfsumme 0x%1).</translation>
+    </message>
+    <message>
+        <source>Comparing the module&apos;s page sums with the file&apos;s...</source>
+        <translation>Die Seitensummen des Moduls werden mit denen der Datei verglichen...</translation>
+    </message>
+    <message>
+        <source>The module&apos;s sums could not be read.</source>
+        <translation>Die Summen des Moduls konnten nicht gelesen werden.</translation>
+    </message>
+    <message>
+        <source>The module holds this firmware: all %1 page sums equal the file&apos;s.</source>
+        <translation>Das Modul enthält diese Firmware: alle %1 Seitensummen gleichen denen der Datei.</translation>
+    </message>
+    <message>
+        <source>%1 of %2 page sums differ from the file&apos;s, at %3.</source>
+        <translation>%1 von %2 Seitensummen weichen von denen der Datei ab, bei %3.</translation>
+    </message>
+    <message>
+        <source>Reading back 0x%1 to 0x%2 (%3 bytes), one checksum request a byte...</source>
+        <translation>0x%1 bis 0x%2 (%3 Bytes) wird zurückgelesen, eine Prüfsummenanfrage je Byte...</translation>
+    </message>
+    <message>
+        <source>Read back %1 of %2 bytes, %3:%4 to go</source>
+        <translation>Noch %3:%4 – %1 von %2 Bytes zurückgelesen</translation>
+    </message>
+    <message>
+        <source>The module&apos;s flash could not be read back at 0x%1.</source>
+        <translation>Der Flash-Speicher des Moduls konnte bei 0x%1 nicht zurückgelesen werden.</translation>
+    </message>
+    <message>
+        <source>Read back %1 bytes in %2 s (%3 checksum requests).</source>
+        <translation>%1 Bytes in %2 s zurückgelesen (%3 Prüfsummenanfragen).</translation>
+    </message>
+    <message>
+        <source>The module did not state its memory size: name the range to read back.</source>
+        <translation>Das Modul hat seine Speichergröße nicht genannt: Geben Sie den Bereich zum Zurücklesen an.</translation>
+    </message>
+    <message>
+        <source>The range 0x%1 to 0x%2 does not lie in the module&apos;s flash, which starts at 0x%3.</source>
+        <translation>Der Bereich 0x%1 bis 0x%2 liegt nicht im Flash-Speicher des Moduls, der bei 0x%3 beginnt.</translation>
+    </message>
+    <message>
+        <source>The range 0x%1 to 0x%2 does not lie in the module&apos;s flash, which starts at 0x%3 and holds %4 bytes.</source>
+        <translation>Der Bereich 0x%1 bis 0x%2 liegt nicht im Flash-Speicher des Moduls, der bei 0x%3 beginnt und %4 Bytes fasst.</translation>
+    </message>
 </context>
 </TS>

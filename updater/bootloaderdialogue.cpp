@@ -19,10 +19,10 @@
 
 #include <QDebug>
 #include <QElapsedTimer>
-#include <QRegularExpression>
 #include <QStringList>
 #include <QThread>
 #include <QVariant>
+#include <optional>
 
 namespace {
 
@@ -135,9 +135,9 @@ bool BootloaderDialogue::detectBootloader()
         // A module that never answers as a bootloader (its firmware's answer has a 'b', say, so it was
         // never sent the entry command) would keep the run here for ever.
         if (searching.elapsed() >= m_target.detectionBoundMs) {
-            progressAndLog(QStringLiteral("Bootloader detection timed out: no bootloader answer within %1 s (%2 tries)")
-                               .arg(m_target.detectionBoundMs / MsPerSecond)
-                               .arg(attempt));
+            progressAndLog(ProgressMessage(ProgressId::DetectionTimedOut,
+                                           {QString::number(m_target.detectionBoundMs / MsPerSecond),
+                                            QString::number(attempt)}));
             return false;
         }
         emit m_thread.handleCloseDevice();
@@ -156,18 +156,16 @@ bool BootloaderDialogue::detectBootloader()
 
 bool BootloaderDialogue::checkIdentity()
 {
-    // Without a 'B' the whole answer counts as the type, so a firmware answer is refused here too.
-    const int bootloaderMark = m_version.indexOf(QRegularExpression(QStringLiteral("[B]")));
-    const QString moduleType = bootloaderMark < 0 ? m_version : m_version.left(bootloaderMark);
-    if (moduleType.size() > VersionText::MaxModuleTypeLength) {
-        progressAndLog(QStringLiteral("Cannot switch module to bootloader mode!"));
+    // A firmware's answer, without a 'B' after the module type, is refused here too.
+    if (!VersionText::isBootloaderAnswer(m_version)) {
+        progressAndLog(ProgressMessage(ProgressId::NotInBootloader));
         return false;
     }
     m_skipsIdentityTests = m_version.startsWith(QLatin1String(Protocol::UncheckedModulePrefix));
     const bool suit = FirmwareMatch::suits(m_version, m_target.image.identifier());
-    const QString verdict = FirmwareMatch::verdict(m_version, m_target.image.identifier(), suit);
+    const ProgressMessage verdict = FirmwareMatch::verdict(m_version, m_target.image.identifier(), suit);
     progress(verdict);
-    log(verdict.toHtmlEscaped());
+    log(verdict.english().toHtmlEscaped());
     return suit && !cancelled();
 }
 
@@ -185,7 +183,7 @@ bool BootloaderDialogue::readParameters()
     }
     // A page size of 0 (or less) cannot pace the write; it counts as not read.
     if (!reply.isValid() || reply.value() <= 0) {
-        failWith(QStringLiteral("Could not read page size!"));
+        failWith(ProgressMessage(ProgressId::PageSizeUnread));
         return false;
     }
     m_pageSize = reply.value();
@@ -197,22 +195,20 @@ bool BootloaderDialogue::readParameters()
     send(flashBaseRequest, reply);
     QThread::usleep(TimeScale::scaledUs(AfterFlashBaseRequestUs));
     if (!reply.isValid()) {
-        failWith(QStringLiteral("Could not read flash base address!"));
+        failWith(ProgressMessage(ProgressId::FlashBaseUnread));
         return false;
     }
     m_flashBase = reply.value();
     const quint32 imageBase = quint32(m_target.image.start()) + quint32(m_target.image.armFlashAddress());
     if (!m_skipsIdentityTests && quint32(m_flashBase) != imageBase) {
-        const QString text =
-            QStringLiteral("Hex file base address (0x%0) does not match with flash base address (0x%1)!")
-                .arg(hex(imageBase), hex(quint32(m_flashBase)));
-        log(text);
-        progress(text);
+        const ProgressMessage mismatch(ProgressId::BaseMismatch, {hex(imageBase), hex(quint32(m_flashBase))});
+        log(mismatch.english());
+        progress(mismatch);
         return false;
     }
-    const QString baseText = QStringLiteral("Flash base address: 0x%1").arg(hex(quint32(m_flashBase)));
-    log(baseText);
-    progress(baseText);
+    const ProgressMessage base(ProgressId::FlashBase, {hex(quint32(m_flashBase))});
+    log(base.english());
+    progress(base);
     if (cancelled())
         return false;
 
@@ -224,16 +220,15 @@ bool BootloaderDialogue::readParameters()
     if (reply.isValid()) {
         const quint32 memorySize = quint32(reply.value());
         if (memorySize < quint32(m_target.image.size())) {
-            progressAndLog(QStringLiteral("Memory size: ") + QString::number(memorySize)
-                           + QStringLiteral(" -> File too large!"));
+            progressAndLog(ProgressMessage(ProgressId::FileTooLarge, {QString::number(memorySize)}));
             return false;
         }
         log(QStringLiteral("Memory size: ") + QString::number(memorySize));
     }
-    const QString implausible = ModuleParameters::implausibility(m_pageSize, quint32(m_flashBase), memorySizeRead,
-                                                                 m_target.image.size());
-    if (!implausible.isEmpty()) {
-        progressAndLog(implausible);
+    const std::optional<ProgressMessage> implausible =
+        ModuleParameters::implausibility(m_pageSize, quint32(m_flashBase), memorySizeRead, m_target.image.size());
+    if (implausible) {
+        progressAndLog(*implausible);
         return false;
     }
     return !cancelled();
@@ -258,10 +253,12 @@ bool BootloaderDialogue::holdsImage()
     // Bytes exchanged across pages, or opposite changes in two pages, leave the whole sum as it is; a
     // firmware the file was cut from leaves every page of the file's range as it is.
     if (!comparison.differingPages.isEmpty()) {
-        log(differingPagesText(comparison) + QStringLiteral("; updating."));
+        // The status's text, its full stop left for the history's own ending.
+        log(ProgressMessage(ProgressId::PagesDiffer, differingPagesValues(comparison)).english().chopped(1)
+            + QStringLiteral("; updating."));
         return false;
     }
-    progressAndLog(QStringLiteral("The module already holds this firmware (checksum 0x%1).").arg(hex(fileSum)));
+    progressAndLog(ProgressMessage(ProgressId::AlreadyHeld, {hex(fileSum)}));
     log(QStringLiteral("All %1 page sums equal the file's.").arg(comparison.pages));
     return true;
 }
@@ -269,10 +266,10 @@ bool BootloaderDialogue::holdsImage()
 bool BootloaderDialogue::verifyFlash()
 {
     // The sums are read in the parameters' phase, as a skip's are: nothing is erased, whatever they say.
-    progress(QStringLiteral("Comparing the module's page sums with the file's..."));
+    progress(ProgressMessage(ProgressId::ComparingSums));
     SumComparison comparison;
     if (!compareSums(true, &comparison)) {
-        failWith(QStringLiteral("The module's sums could not be read."));
+        failWith(ProgressMessage(ProgressId::SumsUnread));
         return false;
     }
     QVector<quint32> differing;
@@ -283,9 +280,8 @@ bool BootloaderDialogue::verifyFlash()
     log(QStringLiteral("Module-CheckSum: 0x%1, Hexfile-CheckSum: 0x%2; %3 checksum requests.")
             .arg(hex(comparison.moduleSum), hex(quint32(m_target.image.checksum())))
             .arg(comparison.requests));
-    progressAndLog(differing.isEmpty()
-                       ? QStringLiteral("The module holds this firmware: all %1 page sums equal the file's.").arg(comparison.pages)
-                       : differingPagesText(comparison) + QLatin1Char('.'));
+    progressAndLog(differing.isEmpty() ? ProgressMessage(ProgressId::AllPagesEqual, {QString::number(comparison.pages)})
+                                       : ProgressMessage(ProgressId::PagesDiffer, differingPagesValues(comparison)));
     // Nothing was erased: the module goes back to the firmware it holds, whatever the sums said.
     return restartAndReconnect();
 }
@@ -297,9 +293,7 @@ bool BootloaderDialogue::readBackFlash()
     if (!readBackRange(&first, &end))
         return false;
     const int length = int(end - first);
-    progressAndLog(QStringLiteral("Reading back 0x%1 to 0x%2 (%3 bytes), one checksum request a byte...")
-                       .arg(hex(first), hex(end - 1))
-                       .arg(length));
+    progressAndLog(ProgressMessage(ProgressId::ReadingBack, {hex(first), hex(end - 1), QString::number(length)}));
     CommandHandlerInterface* handler = m_target.handler;
     handler->setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
     FlashSums sums(quint32(m_flashBase), [this](quint32 lastAddress, quint32* sum) { return runningSum(lastAddress, sum); });
@@ -310,11 +304,10 @@ bool BootloaderDialogue::readBackFlash()
         m_channel.progress(done, length);
         if (done % ReadBackReportBytes == 0 && done < length) {
             const qint64 toGoSeconds = clock.elapsed() * (length - done) / done / MsPerSecond;
-            progressAndLog(QStringLiteral("Read back %1 of %2 bytes, %3:%4 to go")
-                               .arg(done)
-                               .arg(length)
-                               .arg(toGoSeconds / SecondsPerMinute)
-                               .arg(toGoSeconds % SecondsPerMinute, 2, 10, QLatin1Char('0')));
+            progressAndLog(ProgressMessage(ProgressId::ReadBackSoFar,
+                                           {QString::number(done), QString::number(length),
+                                            QString::number(toGoSeconds / SecondsPerMinute),
+                                            QStringLiteral("%1").arg(toGoSeconds % SecondsPerMinute, 2, 10, QLatin1Char('0'))}));
         }
         return !cancelled();
     });
@@ -322,15 +315,14 @@ bool BootloaderDialogue::readBackFlash()
     // A read cut short leaves the module in its bootloader, unerased, as any failure before the erase.
     if (!read) {
         if (!cancelled())
-            failWith(QStringLiteral("The module's flash could not be read back at 0x%1.").arg(hex(first + quint32(bytes.size()))));
+            failWith(ProgressMessage(ProgressId::ReadBackFailed, {hex(first + quint32(bytes.size()))}));
         return false;
     }
     if (UpdateOutcome* outcome = m_thread.currentOutcome())
         outcome->noteReadBack(first, bytes);
-    progressAndLog(QStringLiteral("Read back %1 bytes in %2 s (%3 checksum requests).")
-                       .arg(length)
-                       .arg(double(clock.elapsed()) / MsPerSecond, 0, 'f', 1)
-                       .arg(sums.requestCount()));
+    progressAndLog(ProgressMessage(ProgressId::ReadBackDone,
+                                   {QString::number(length), QString::number(double(clock.elapsed()) / MsPerSecond, 'f', 1),
+                                    QString::number(sums.requestCount())}));
     // Nothing was erased: the module goes back to the firmware it holds.
     return restartAndReconnect();
 }
@@ -339,16 +331,17 @@ bool BootloaderDialogue::readBackRange(quint32* first, quint32* end)
 {
     const qint64 base = qint64(quint32(m_flashBase));
     if (m_target.readEnd < 0 && m_memorySize < 0) {
-        progressAndLog(QStringLiteral("The module did not state its memory size: name the range to read back."));
+        progressAndLog(ProgressMessage(ProgressId::NoMemorySize));
         return false;
     }
     const qint64 from = m_target.readFirst < 0 ? base : m_target.readFirst;
     const qint64 to = m_target.readEnd < 0 ? base + m_memorySize : m_target.readEnd;
     const bool withinMemory = m_memorySize < 0 || to <= base + m_memorySize;
     if (from < base || from >= to || !withinMemory) {
-        progressAndLog(QStringLiteral("The range 0x%1 to 0x%2 does not lie in the module's flash, which starts at 0x%3%4.")
-                           .arg(QString::number(from, 16), QString::number(to, 16), hex(quint32(base)))
-                           .arg(m_memorySize < 0 ? QString() : QStringLiteral(" and holds %1 bytes").arg(m_memorySize)));
+        const QStringList range{QString::number(from, 16), QString::number(to, 16), hex(quint32(base))};
+        progressAndLog(m_memorySize < 0
+                           ? ProgressMessage(ProgressId::RangeOutsideFlash, range)
+                           : ProgressMessage(ProgressId::RangeOutsideFlashOfSize, range + QStringList{QString::number(m_memorySize)}));
         return false;
     }
     *first = quint32(from);
@@ -392,15 +385,13 @@ bool BootloaderDialogue::compareSums(bool pagesWhenWholeDiffers, SumComparison* 
     return read;
 }
 
-QString BootloaderDialogue::differingPagesText(const SumComparison& comparison) const
+QStringList BootloaderDialogue::differingPagesValues(const SumComparison& comparison) const
 {
     QStringList addresses;
     for (int page : comparison.differingPages)
         addresses << QStringLiteral("0x") + hex(quint32(m_flashBase) + quint32(page) * quint32(m_pageSize));
-    return QStringLiteral("%1 of %2 page sums differ from the file's, at %3")
-        .arg(comparison.differingPages.size())
-        .arg(comparison.pages)
-        .arg(addresses.join(QStringLiteral(", ")));
+    return {QString::number(comparison.differingPages.size()), QString::number(comparison.pages),
+            addresses.join(QStringLiteral(", "))};
 }
 
 bool BootloaderDialogue::runningSum(quint32 lastAddress, quint32* sum)
@@ -418,7 +409,7 @@ void BootloaderDialogue::erase()
 {
     CommandHandlerInterface* handler = m_target.handler;
     m_channel.reachPhase(UpdatePhase::Erase);
-    progressAndLog(QStringLiteral("Erasing..."));
+    progressAndLog(ProgressMessage(ProgressId::Erasing));
     emit m_thread.handleProgressBarMaximum(0);
     emit m_thread.handleProgressBarValue(0);
     QElapsedTimer elapsed;
@@ -432,7 +423,7 @@ void BootloaderDialogue::erase()
     qCDebug(debLowLevel) << RunSignature << eraseMs << "ms";
     emit m_thread.handleProgressBarMaximum(1);
     emit m_thread.handleProgressBarValue(1);
-    progress(QStringLiteral("Erasing finished."));
+    progress(ProgressMessage(ProgressId::ErasingFinished));
     log(QStringLiteral("Erasing after %1 ms finished.").arg(eraseMs));
     handler->resetMaxTimeoutMS();
     handler->setForceProcessEvents(false);
@@ -443,7 +434,7 @@ bool BootloaderDialogue::writeImage()
 {
     CommandHandlerInterface* handler = m_target.handler;
     m_channel.reachPhase(UpdatePhase::Write);
-    progressAndLog(QStringLiteral("Writing %1 bytes...").arg(m_target.image.size()));
+    progressAndLog(ProgressMessage(ProgressId::Writing, {QString::number(m_target.image.size())}));
     emit m_thread.handleProgressBarMaximum(m_target.image.size());
     emit m_thread.handleProgressBarValue(0);
     handler->setTraceMode(true);
@@ -578,7 +569,7 @@ bool BootloaderDialogue::writePagesByBuffer()
         if (offset % m_pageSize == 0 || position >= end) {
             log(QStringLiteral("Writing page at address: 0x") + hex(pageAddress));
             if (!sendOnce(Bootloader::ProgramPageCommand, 0, 0, int(pageAddress))) {
-                failWith(QStringLiteral("Programming error (2)"));
+                failWith(ProgressMessage(ProgressId::PageUnwritten));
                 return false;
             }
             emit m_thread.handleProgressBarValue(position - m_target.image.start());
@@ -604,7 +595,7 @@ bool BootloaderDialogue::sendWord(Command& request, Command& reply, int firstTry
 
 bool BootloaderDialogue::retryWord(int retry)
 {
-    progress(QStringLiteral("Programming error (1)"));
+    progress(ProgressMessage(ProgressId::WordUnwritten));
     log(QStringLiteral("Programming error (1) Retry: ") + QString::number(retry));
     logRequestFailure();
     if (retry == Bootloader::WordTries - 1)
@@ -618,7 +609,7 @@ bool BootloaderDialogue::verifyChecksum()
     CommandHandlerInterface* handler = m_target.handler;
     m_channel.reachPhase(UpdatePhase::Verify);
     Command request = checksumRequest();
-    progress(QStringLiteral("Verifying checksum..."));
+    progress(ProgressMessage(ProgressId::VerifyingChecksum));
     log(QStringLiteral("Verifying checksum at address 0x%1...").arg(hex(quint32(request.value()))));
     handler->setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
     Command reply;
@@ -630,14 +621,12 @@ bool BootloaderDialogue::verifyChecksum()
     }
     handler->resetMaxTimeoutMS();
     if (!reply.isValid()) {
-        failWith(QStringLiteral("Checksum read error!"));
+        failWith(ProgressMessage(ProgressId::ChecksumUnread));
         return false;
     }
-    QString text = QStringLiteral("Module-CheckSum: 0x%1").arg(hex(quint32(reply.value())))
-        + QStringLiteral(" and Hexfile-CheckSum: 0x%1").arg(hex(quint32(m_target.image.checksum())));
     const bool equal = reply.value() == m_target.image.checksum();
-    text += equal ? QStringLiteral(" suit each other.") : QStringLiteral(" do not match!");
-    progressAndLog(text);
+    progressAndLog(ProgressMessage(equal ? ProgressId::ChecksumsSuit : ProgressId::ChecksumsDiffer,
+                                   {hex(quint32(reply.value())), hex(quint32(m_target.image.checksum()))}));
     return equal;
 }
 
@@ -650,18 +639,18 @@ Command BootloaderDialogue::checksumRequest() const
 bool BootloaderDialogue::storeSizeAndChecksum()
 {
     m_channel.reachPhase(UpdatePhase::Store);
-    progressAndLog(QStringLiteral("Writing checksum 0x%1").arg(hex(quint32(m_target.image.checksum()))));
+    progressAndLog(ProgressMessage(ProgressId::WritingChecksum, {hex(quint32(m_target.image.checksum()))}));
     Command reply;
     if (!sendOnce(Bootloader::StoreAttributeCommand, Bootloader::FirmwareSizeAttribute, 0, m_target.image.size(),
                   &reply)) {
-        failWith(QStringLiteral("Error saving firmware size!"));
+        failWith(ProgressMessage(ProgressId::SizeUnsaved));
         return false;
     }
     if (reply.status() == Bootloader::AttributesUnsupportedStatus)
         return storeInFlashWords();
     if (!sendOnce(Bootloader::StoreAttributeCommand, Bootloader::FirmwareChecksumAttribute, 0,
                   m_target.image.checksum())) {
-        failWith(QStringLiteral("Error saving new checksum!"));
+        failWith(ProgressMessage(ProgressId::ChecksumUnsaved));
         return false;
     }
     return true;
@@ -678,18 +667,18 @@ bool BootloaderDialogue::storeInFlashWords()
     // Only a missing, corrupt or other command's reply fails these: their status is not looked at.
     constexpr ReplyCheck::StatusRule AnyStatus = ReplyCheck::StatusRule::Any;
     if (!sendOnce(Bootloader::WriteWordCommand, sizeType, bank, m_target.image.size(), nullptr, AnyStatus)) {
-        failWith(QStringLiteral("Error writing firmware size!"));
+        failWith(ProgressMessage(ProgressId::SizeWordUnwritten));
         return false;
     }
     if (!sendOnce(Bootloader::WriteWordCommand, checksumType, bank, m_target.image.checksum(), nullptr, AnyStatus)) {
-        failWith(QStringLiteral("Error writing new check sum!"));
+        failWith(ProgressMessage(ProgressId::ChecksumWordUnwritten));
         return false;
     }
     // Page-number bootloaders write each word at once; a page buffer still has to be programmed.
     if (m_byPageNumber)
         return true;
     if (!sendOnce(Bootloader::ProgramPageCommand, 0, 0, Bootloader::PageBufferAttributePageAddress, nullptr, AnyStatus)) {
-        failWith(QStringLiteral("Error saving size and check sum!"));
+        failWith(ProgressMessage(ProgressId::AttributePageUnsaved));
         return false;
     }
     return true;
@@ -699,7 +688,7 @@ bool BootloaderDialogue::restartAndReconnect()
 {
     CommandHandlerInterface* handler = m_target.handler;
     m_channel.reachPhase(UpdatePhase::Restart);
-    progressAndLog(QStringLiteral("Restarting module..."));
+    progressAndLog(ProgressMessage(ProgressId::Restarting));
     // Its reply tells nothing: the module may be gone before it answers.
     sendOnce(Bootloader::RestartCommand, 0, 0, 0);
     emit m_thread.handleReopenDevice(int(ModuleState::Ready));
@@ -730,12 +719,12 @@ bool BootloaderDialogue::restartAndReconnect()
         // A bootloader that answers means the module did not start its firmware.
         if (isVersionString(text) && !VersionText::isBootloaderAnswer(text)) {
             const QString restarted = QStringLiteral("Restarted module with firmware version \"%1\".");
-            progress(QStringLiteral("Update completed. ") + restarted.arg(FirmwareMatch::printable(text)));
+            progress(ProgressMessage(ProgressId::UpdateCompleted, {FirmwareMatch::printable(text)}));
             log(restarted.arg(FirmwareMatch::printable(text).toHtmlEscaped()));
             return true;
         }
         if (cancelled() || attempt == ReconnectionAttempts) {
-            progress(QStringLiteral("Reconnection failed."));
+            progress(ProgressMessage(ProgressId::ReconnectionFailed));
             log(QStringLiteral("Reconnection canceled."));
             return false;
         }
@@ -799,11 +788,11 @@ void BootloaderDialogue::sleepMs(int ms)
     QThread::msleep(static_cast<unsigned long>(TimeScale::scaledMs(ms)));
 }
 
-void BootloaderDialogue::progress(const QString& text)
+void BootloaderDialogue::progress(const ProgressMessage& message)
 {
     if (UpdateOutcome* outcome = m_thread.currentOutcome())
-        outcome->noteStatus(text);
-    emit m_thread.handleProgressMessage(text);
+        outcome->noteStatus(message.english());
+    m_channel.showProgress(message);
 }
 
 void BootloaderDialogue::log(const QString& text)
@@ -811,15 +800,15 @@ void BootloaderDialogue::log(const QString& text)
     emit m_thread.handleDebugMessage(text);
 }
 
-void BootloaderDialogue::progressAndLog(const QString& text)
+void BootloaderDialogue::progressAndLog(const ProgressMessage& message)
 {
-    progress(text);
-    log(text);
+    progress(message);
+    log(message.english());
 }
 
-void BootloaderDialogue::failWith(const QString& text)
+void BootloaderDialogue::failWith(const ProgressMessage& message)
 {
-    progressAndLog(text);
+    progressAndLog(message);
     logRequestFailure();
 }
 

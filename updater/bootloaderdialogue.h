@@ -1,9 +1,11 @@
 #pragma once
 
 #include "firmwareimage.h"
+#include "progressmessage.h"
 #include "replycheck.h"
 
 #include <QString>
+#include <QStringList>
 #include <QVector>
 #include <atomic>
 
@@ -90,7 +92,8 @@ private:
     // Reads the module's sum over the file's range and, when it equals the file's or
     // `pagesWhenWholeDiffers`, every page's; false when a sum did not come.
     bool compareSums(bool pagesWhenWholeDiffers, SumComparison* comparison);
-    QString differingPagesText(const SumComparison& comparison) const;
+    // The values of the status that names the differing pages.
+    QStringList differingPagesValues(const SumComparison& comparison) const;
     // One checksum request: the running sum through `lastAddress`, taken only when the reply echoes it.
     bool runningSum(quint32 lastAddress, quint32* sum);
     void erase();
@@ -131,11 +134,11 @@ private:
     bool cancelled() const;
     static void sleepMs(int ms);
 
-    void progress(const QString& text);
+    void progress(const ProgressMessage& message);
     void log(const QString& text);
-    void progressAndLog(const QString& text);
+    void progressAndLog(const ProgressMessage& message);
     // Shows the fixed text of a failed step, and on a line of its own why its last request failed.
-    void failWith(const QString& text);
+    void failWith(const ProgressMessage& message);
     void logRequestFailure();
 
     FirmwareUpdaterThread& m_thread;

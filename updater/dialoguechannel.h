@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 class Command;
+class ProgressMessage;
 enum class UpdatePhase;
 struct WindowedWords;
 
@@ -23,4 +24,6 @@ public:
     virtual void requestWords(WindowedWords& words) = 0;
     virtual void reachPhase(UpdatePhase phase) = 0;
     virtual void progress(qint64 bytesDone, qint64 bytesTotal) = 0;
+    // A short status for the progress line.
+    virtual void showProgress(const ProgressMessage& message) = 0;
 };

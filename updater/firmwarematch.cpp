@@ -11,10 +11,10 @@ bool suits(const QString& moduleVersion, const QString& fileVersion)
         || !BasicTools::matchFirmwareVersion(moduleVersion, fileVersion, 0).isEmpty();
 }
 
-QString verdict(const QString& moduleVersion, const QString& fileVersion, bool suit)
+ProgressMessage verdict(const QString& moduleVersion, const QString& fileVersion, bool suit)
 {
-    return QStringLiteral("Module (") + printable(moduleVersion) + QStringLiteral(") and Firmware (")
-        + fileVersion + QStringLiteral(") ") + (suit ? QStringLiteral("are matching.") : QStringLiteral("do not match!"));
+    return ProgressMessage(suit ? ProgressId::ModuleMatches : ProgressId::ModuleMismatch,
+                           {printable(moduleVersion), fileVersion});
 }
 
 QString printable(const QString& text)

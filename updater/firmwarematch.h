@@ -1,5 +1,7 @@
 #pragma once
 
+#include "progressmessage.h"
+
 #include <QString>
 
 // Whether a firmware file suits a module, and the texts that say so. The run checks the bootloader's
@@ -11,7 +13,7 @@ namespace FirmwareMatch {
 bool suits(const QString& moduleVersion, const QString& fileVersion);
 // "Module (…) and Firmware (…) do not match!" or "… are matching.", as plain text (the module's
 // part printable); escape it for the history.
-QString verdict(const QString& moduleVersion, const QString& fileVersion, bool suit);
+ProgressMessage verdict(const QString& moduleVersion, const QString& fileVersion, bool suit);
 
 // Text that comes from a module without its control characters, which would rewrite or split the line
 // a terminal shows it in. The history takes it HTML-escaped, so that markup from a module stays text.

@@ -6,6 +6,7 @@
 #include "global.h"
 #include "linkkindrules.h"
 #include "lowlevel.h"
+#include "progressmessage.h"
 #include "timescale.h"
 #include "updateoutcome.h"
 #include "windowedwords.h"
@@ -151,19 +152,19 @@ QString FirmwareUpdaterThread::request(Command& request, Command& reply)
     return requestFailure;
 }
 
-void FirmwareUpdaterThread::setWindowedDevice(QObject* context, WorkerDevice* device)
+void FirmwareUpdaterThread::setDevice(QObject* context, WorkerDevice* workerDevice)
 {
-    windowedContext = context;
-    windowedDevice = device;
+    deviceContext = context;
+    device = workerDevice;
 }
 
 int FirmwareUpdaterThread::requestWindow()
 {
     // Without a device to ask, the exchange stays one request at a time.
     int window = 1;
-    if (windowedContext)
+    if (deviceContext)
         QMetaObject::invokeMethod(
-            windowedContext, [this, &window] { window = windowedDevice->requestWindow(); },
+            deviceContext, [this, &window] { window = device->requestWindow(); },
             Qt::BlockingQueuedConnection);
     return window;
 }
@@ -171,7 +172,7 @@ int FirmwareUpdaterThread::requestWindow()
 void FirmwareUpdaterThread::requestWords(WindowedWords& words)
 {
     // Asked for only when requestWindow() gave more than one, which needs the device.
-    QObject* const context = windowedContext;
+    QObject* const context = deviceContext;
     if (!context)
         return;
     // Queued, not blocking-queued: the device may hand the words to its link and return to its event loop
@@ -180,7 +181,7 @@ void FirmwareUpdaterThread::requestWords(WindowedWords& words)
     {
         const WindowedWordsDone done(over);
         QMetaObject::invokeMethod(
-            context, [this, &words, done] { windowedDevice->startWindowedRequests(words, done); },
+            context, [this, &words, done] { device->startWindowedRequests(words, done); },
             Qt::QueuedConnection);
     }
     over.acquire();
@@ -196,4 +197,13 @@ void FirmwareUpdaterThread::progress(qint64 bytesDone, qint64 bytesTotal)
 {
     if (UpdateOutcome* report = currentOutcome())
         report->progress(bytesDone, bytesTotal);
+}
+
+void FirmwareUpdaterThread::showProgress(const ProgressMessage& message)
+{
+    emit handleProgressMessage(message.english());
+    // Queued on the context, like the queued signals: the status keeps its place among the history lines.
+    if (deviceContext)
+        QMetaObject::invokeMethod(
+            deviceContext, [target = device, message] { target->showProgress(message); }, Qt::QueuedConnection);
 }

@@ -61,10 +61,10 @@ public:
     UpdateOutcome* currentOutcome() const { return outcome.load(); }
     // Why the request the worker waits for was not carried out; called before its doDirectRequest returns.
     void setRequestFailure(const QString& reason);
-    // Where the write phase's windowed words run (WorkerBridge sets it): `device`, called on `context`'s
-    // thread. A hook rather than signals, so that the worker's signals stay the ones its receivers know;
-    // without it the words go one at a time.
-    void setWindowedDevice(QObject* context, WorkerDevice* device);
+    // Where the write phase's windowed words run and the progress line's statuses go, with their ids
+    // (WorkerBridge sets it): `device`, called on `context`'s thread. A hook rather than signals, so that
+    // the worker's signals stay the ones its receivers know; without it the words go one at a time.
+    void setDevice(QObject* context, WorkerDevice* device);
 
 signals:
     void doDirectRequest(Command* request, Command* reply);
@@ -88,12 +88,13 @@ private:
     void requestWords(WindowedWords& words) override;
     void reachPhase(UpdatePhase phase) override;
     void progress(qint64 bytesDone, qint64 bytesTotal) override;
+    void showProgress(const ProgressMessage& message) override;
 
     // Written on the GUI thread while the worker waits for the request, read by the worker after it.
     mutable QMutex requestFailureMutex;
     QString requestFailure;
-    QPointer<QObject> windowedContext;
-    WorkerDevice* windowedDevice = nullptr;
+    QPointer<QObject> deviceContext;
+    WorkerDevice* device = nullptr;
     CommandHandlerInterface* commandHandler = nullptr;
     static constexpr int UnnamedLinkKind = 0;
     int linkKind = UnnamedLinkKind;

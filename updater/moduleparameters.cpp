@@ -13,17 +13,16 @@ QString hex(quint64 value)
 
 }
 
-QString ModuleParameters::implausibility(int pageSize, quint32 flashBase, qint64 memorySize, int programSize)
+std::optional<ProgressMessage> ModuleParameters::implausibility(int pageSize, quint32 flashBase, qint64 memorySize,
+                                                                int programSize)
 {
     // Pages hold whole flash words.
     if (pageSize % Bootloader::WordBytes != 0 || pageSize > MaxPageBytes)
-        return QStringLiteral("Implausible page size: %1").arg(pageSize);
+        return ProgressMessage(ProgressId::ImplausiblePageSize, {QString::number(pageSize)});
     // The flash, and the image in it, must fit the 32-bit address space above the base.
     if (memorySize >= 0 && quint64(flashBase) + quint64(memorySize) > AddressSpaceBytes)
-        return QStringLiteral("Implausible memory size: %1 above flash base address %2")
-            .arg(memorySize)
-            .arg(hex(flashBase));
+        return ProgressMessage(ProgressId::ImplausibleMemorySize, {QString::number(memorySize), hex(flashBase)});
     if (quint64(flashBase) + quint64(qMax(programSize, 0)) > AddressSpaceBytes)
-        return QStringLiteral("Implausible flash base address: %1 for %2 bytes").arg(hex(flashBase)).arg(programSize);
-    return QString();
+        return ProgressMessage(ProgressId::ImplausibleFlashBase, {hex(flashBase), QString::number(programSize)});
+    return std::nullopt;
 }

@@ -36,11 +36,21 @@ bool VersionText::isBootloaderAnswer(const QString& text)
     return mark >= 0 && mark <= MaxModuleTypeLength;
 }
 
+bool VersionText::namesBootloader(const QString& text)
+{
+    return text.contains(QLatin1Char('b'), Qt::CaseInsensitive);
+}
+
+bool VersionText::namesFirmware(const QString& text)
+{
+    return text.contains(QLatin1Char('v'), Qt::CaseInsensitive);
+}
+
 VersionText::Mode VersionText::modeOf(const QString& text)
 {
     if (text.isEmpty() || !isPlausible(text))
         return Mode::Unknown;
-    if (passesVersionTest(text) && text.contains(QLatin1Char('b'), Qt::CaseInsensitive))
+    if (passesVersionTest(text) && namesBootloader(text))
         return Mode::Bootloader;
     return Mode::Firmware;
 }

@@ -3,7 +3,8 @@
 #include <QString>
 
 // What a module's version answer can be: a short printable text. Junk on the line (control
-// characters, NULs, a full reply of noise) is no version, whatever its letters.
+// characters, NULs, a full reply of noise) is no version, whatever its letters. Every test of a version
+// text's letters is here, each rule in one function.
 class VersionText
 {
 public:
@@ -20,9 +21,14 @@ public:
     // The version-string test: plausible, longer than six characters, and only digits, 'B', 'b', 'V',
     // 'v', '.', 'C' or characters above 255.
     static bool passesVersionTest(const QString& text);
-    // A bootloader's answer ("1234B101"), not a firmware's.
+    // A bootloader's answer ("1234B101"), not a firmware's: an upper-case 'B' after at most
+    // MaxModuleTypeLength characters of module type. What the run believes of the module it talks to.
     static bool isBootloaderAnswer(const QString& text);
-    // The host's rule, a 'b' in either case marks a bootloader, for answers that pass the version
-    // test; any other plausible answer is a firmware's (one that answers "<b>1.0</b>", say).
+    // The tool's and the host's rule: a 'b' in either case names a bootloader ("1234b101" too).
+    static bool namesBootloader(const QString& text);
+    // A 'v' in either case names a running firmware, whose link settings are worth remembering.
+    static bool namesFirmware(const QString& text);
+    // namesBootloader() for answers that pass the version test; any other plausible answer is a
+    // firmware's (one that answers "<b>1.0</b>", say).
     static Mode modeOf(const QString& text);
 };

@@ -11,8 +11,6 @@ void WorkerBridge::connect(FirmwareUpdaterThread& worker, QObject& context, Work
     WorkerDevice* const side = &device;
     const auto queued = Qt::QueuedConnection;
     const auto blocking = Qt::BlockingQueuedConnection;
-    QObject::connect(thread, &Thread::handleProgressMessage, &context,
-                     [side](const QString& message) { side->showProgressMessage(message); }, queued);
     QObject::connect(thread, &Thread::handleDebugMessage, &context,
                      [side](const QString& message) { side->showDebugMessage(message); }, queued);
     QObject::connect(thread, &Thread::handleProgressBarValue, &context,
@@ -33,7 +31,8 @@ void WorkerBridge::connect(FirmwareUpdaterThread& worker, QObject& context, Work
                          thread->setRequestFailure(side->runRequest(request, reply));
                      },
                      blocking);
-    worker.setWindowedDevice(&context, side);
+    // The write phase's windowed words and the progress line's statuses go through the device hook.
+    worker.setDevice(&context, side);
     QObject::connect(thread, &Thread::doDirectRequestWithoutReply, &context,
                      [side](Command* request) { side->runRequestWithoutReply(request); }, Qt::AutoConnection);
     QObject::connect(thread, &Thread::handleGetFirmwareVersion, &context,

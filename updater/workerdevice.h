@@ -3,6 +3,7 @@
 #include <QString>
 
 class Command;
+class ProgressMessage;
 struct WindowedWords;
 class WindowedWordsDone;
 
@@ -27,7 +28,8 @@ public:
     virtual void readFirmwareVersion(QString* version, int moduleAddress) = 0;
     virtual void closeDevice() = 0;
     virtual void reopenDevice(int moduleState) = 0;
-    virtual void showProgressMessage(const QString& message) = 0;
+    // A short status of the run, by its id, so that it is shown in the user's language.
+    virtual void showProgress(const ProgressMessage& message) = 0;
     virtual void showDebugMessage(const QString& message) = 0;
     virtual void showProgressBarValue(int value) = 0;
     virtual void showProgressBarMaximum(int maximum) = 0;

@@ -8,6 +8,7 @@
 #include "simulatedcommandhandler.h"
 #include "simulatedmodule.h"
 #include "timescale.h"
+#include "versiontext.h"
 #include "windowedwords.h"
 #include "workerbridge.h"
 #include "workerdevice.h"
@@ -261,7 +262,7 @@ public:
         transcript << QStringLiteral("done:%1").arg(successful);
         completions << successful;
     }
-    void showProgressMessage(const QString& text) override { transcript << QStringLiteral("P:") + text; }
+    void showProgress(const ProgressMessage& message) override { transcript << QStringLiteral("P:") + message.english(); }
     void showDebugMessage(const QString& text) override { transcript << QStringLiteral("L:") + text; }
     void showProgressBarMaximum(int maximum) override { transcript << QStringLiteral("max:%1").arg(maximum); }
     void showProgressBarValue(int value) override { barValues << value; }
@@ -441,18 +442,25 @@ void TestBootloaderRun::versionStringTest_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("passes");
-    QTest::newRow("bootloader") << "1234B101" << true;
-    QTest::newRow("seven digits") << "1234567" << true;
-    QTest::newRow("six characters") << "1234B1" << false;
-    QTest::newRow("letters of versions") << "0123456789BbVv.C" << true;
-    QTest::newRow("lower-case c") << "1234c101" << false;
+    // What its letters say: "B" a bootloader's answer to the run, "b" a bootloader to the tool and the
+    // host, "v" a running firmware.
+    QTest::addColumn<QString>("names");
+    QTest::newRow("bootloader") << "1234B101" << true << "Bb";
+    QTest::newRow("seven digits") << "1234567" << true << "";
+    QTest::newRow("six characters") << "1234B1" << false << "Bb";
+    QTest::newRow("letters of versions") << "0123456789BbVv.C" << true << "bv";
+    QTest::newRow("lower-case c") << "1234c101" << false << "";
+    QTest::newRow("lower-case-b") << "1234b101" << true << "b";
+    QTest::newRow("type-of-five") << "12345B10" << true << "b";
+    QTest::newRow("no-type") << "B1234567" << true << "Bb";
+    QTest::newRow("firmware") << "1234V101" << true << "v";
     // Junk on the line is no version, whatever its letters.
-    QTest::newRow("code 0") << QString::fromLatin1("1234B10\0", 8) << false;
-    QTest::newRow("escape") << QString::fromLatin1("1234B10\x1b") << false;
-    QTest::newRow("invisible code above 255") << QString::fromUtf8("1234B10\u200b") << false;
-    QTest::newRow("one character longer than a version") << "0123456789BbVv.CB" << false;
-    QTest::newRow("code above 255") << QString::fromUtf8("1234B10\u20ac") << true;
-    QTest::newRow("code 255") << QString::fromLatin1("1234B10\xff") << false;
+    QTest::newRow("code 0") << QString::fromLatin1("1234B10\0", 8) << false << "Bb";
+    QTest::newRow("escape") << QString::fromLatin1("1234B10\x1b") << false << "Bb";
+    QTest::newRow("invisible code above 255") << QString::fromUtf8("1234B10\u200b") << false << "Bb";
+    QTest::newRow("one character longer than a version") << "0123456789BbVv.CB" << false << "bv";
+    QTest::newRow("code above 255") << QString::fromUtf8("1234B10\u20ac") << true << "Bb";
+    QTest::newRow("code 255") << QString::fromLatin1("1234B10\xff") << false << "Bb";
 }
 
 void TestBootloaderRun::versionStringTest()
@@ -460,6 +468,10 @@ void TestBootloaderRun::versionStringTest()
     QFETCH(QString, text);
     QFETCH(bool, passes);
     QCOMPARE(BootloaderDialogue::isVersionString(text), passes);
+    const QString names = QString(VersionText::isBootloaderAnswer(text) ? QStringLiteral("B") : QString())
+        + (VersionText::namesBootloader(text) ? QStringLiteral("b") : QString())
+        + (VersionText::namesFirmware(text) ? QStringLiteral("v") : QString());
+    QTEST(names, "names");
 }
 
 void TestBootloaderRun::replyCheck_data()
@@ -535,7 +547,8 @@ void TestBootloaderRun::parameterPlausibility()
     QFETCH(qint64, memorySize);
     QFETCH(int, programSize);
     QFETCH(QString, implausibility);
-    QCOMPARE(ModuleParameters::implausibility(pageSize, flashBase, memorySize, programSize), implausibility);
+    QCOMPARE(ModuleParameters::implausibility(pageSize, flashBase, memorySize, programSize).value_or(ProgressMessage()).english(),
+             implausibility);
 }
 
 void TestBootloaderRun::completeRun_data()
@@ -729,7 +742,7 @@ void TestBootloaderRun::failures_data()
         << QString() << QStringList{"L:Invalid handle @COM7"};
     // A module that never answers as a bootloader: detection ends at the first try that ends past its
     // bound (each try 0.8 s here, the bound 2 s), and says so.
-    QTest::newRow("no bootloader answer within the bound")
+    QTest::newRow("no-bootloader-answer-within-the-bound")
         << RigSetup([](Rig& rig) {
                rig.module.setBootloaderVersion(QStringLiteral("1234B1"));
                rig.updater.setDetectionBoundMs(2000);

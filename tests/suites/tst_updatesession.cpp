@@ -7,9 +7,11 @@
 #include "firmwareimage.h"
 #include "global.h"
 #include "messagelog.h"
+#include "modulekey.h"
 #include "modulestatenote.h"
 #include "peripherymanager.h"
 #include "pluginhandler.h"
+#include "portchange.h"
 #include "simulatedcommandhandler.h"
 #include "simulatedmodule.h"
 #include "timescale.h"
@@ -64,6 +66,8 @@ struct SessionRig
         QObject::connect(&session, &UpdateSession::historyLine, record);
         QObject::connect(&session, &UpdateSession::historyNote, [this](const QString& text) { history.append(text); });
         QObject::connect(&session, &UpdateSession::historyCleared, [this] { history.clear(); });
+        QObject::connect(&session, &UpdateSession::progressText,
+                         [this](const ProgressMessage& message) { progress.append(message.english()); });
         QObject::connect(PeripheryManager::instance(), &PeripheryManager::handleUSBInterfaces, &session,
                          [this](QList<QSerialPortInfo> actual, QList<QSerialPortInfo> old) {
                              session.followPorts(actual, old);
@@ -76,7 +80,7 @@ struct SessionRig
     UpdateSession session;
     QStringList history;
     QSignalSpy completed{&session, SIGNAL(firmwareCompleted(QString, QString))};
-    QSignalSpy progress{&session, SIGNAL(progressText(QString))};
+    QStringList progress;
 };
 
 FakeHost::ModuleSetup setupFor(const QString& port, int linkKind = Serial, unsigned char address = 1)
@@ -109,6 +113,8 @@ private slots:
     void reopenByLinkKindAndState_data();
     void reopenByLinkKindAndState();
     void keyAlreadyOnNewPortIsKept();
+    void moduleKeyParts_data();
+    void moduleKeyParts();
     void portChangesThatAreNotFollowed_data();
     void portChangesThatAreNotFollowed();
     void startWithoutLinkDoesNothing();
@@ -186,7 +192,7 @@ QString TestUpdateSession::startUsbUpdate(SessionRig& rig, const QString& port, 
     rig.host.reportPorts();
     chooseFirmware(rig);
     rig.session.proceed(true);
-    if (rig.progress.isEmpty() || rig.progress.last().first().toString() != QLatin1String("Disconnecting..."))
+    if (rig.progress.isEmpty() || rig.progress.last() != QLatin1String("Disconnecting..."))
         return QString();
     return key;
 }
@@ -227,6 +233,29 @@ void TestUpdateSession::workerRequestsReachModuleUnderUpdate()
     Command request(1, ParameterCommand, 1, 0, 0, false, 12);
     rig.session.forwardRequestWithoutReply(&request);
     QCOMPARE(arrived, (QStringList{"200/0 1", "206/0 0", "206/1 0"}));
+}
+
+void TestUpdateSession::moduleKeyParts_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QStringList>("parts"); // port, module type, address
+    // The key the port following gives the module after a re-enumeration onto COM4.
+    QTest::addColumn<QString>("onNewPort");
+
+    QTest::newRow("whole-key") << "ttyUSB0/DUX1234/id3" << QStringList{"ttyUSB0", "DUX1234", "id3"} << "COM4/DUX1234/id1";
+    QTest::newRow("no-address") << "COM3/M" << QStringList{"COM3", "M", ""} << "COM4/M/id1";
+    QTest::newRow("port-only") << "COM3" << QStringList{"COM3", "", ""} << "COM4//id1";
+    QTest::newRow("empty-port") << "/M/id2" << QStringList{"", "M", "id2"} << "COM4/M/id1";
+    QTest::newRow("more-parts") << "COM3/M/id2/x" << QStringList{"COM3", "M", "id2"} << "COM4/M/id1/x";
+}
+
+void TestUpdateSession::moduleKeyParts()
+{
+    QFETCH(QString, key);
+    QFETCH(QStringList, parts);
+    const ModuleKey parsed(key);
+    QCOMPARE((QStringList{parsed.port(), parsed.moduleType(), parsed.address()}), parts);
+    QTEST(PortChange::rekeyed(key, QStringLiteral("COM4")), "onNewPort");
 }
 
 void TestUpdateSession::closeDevice_data()
@@ -535,7 +564,7 @@ void TestUpdateSession::firstCallEntersBootloader()
     QCOMPARE(handler->requestedDataRates().mid(ratesBefore), rates);
     QCOMPARE(rig.host.module(key)->moduleStates(), QList<int>{4});
     QCOMPARE(completions(rig.completed), (QList<Completion>{{key, QStringLiteral("Start fw update")}}));
-    QCOMPARE(rig.progress.last().first().toString(), QStringLiteral("Enter bootloader mode..."));
+    QCOMPARE(rig.progress.last(), QStringLiteral("Enter bootloader mode..."));
     QVERIFY(rig.historyText().startsWith(QStringLiteral("Firmwareupdate started @COM3/M/id3")));
     QVERIFY_IN_ORDER(rig.historyText(), (QStringList{"Firmwareupdate started @COM3/M/id3",
                                                      "Active firmware: (1234V101)", "Enter bootloader mode...",
