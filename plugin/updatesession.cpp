@@ -328,19 +328,21 @@ void UpdateSession::beginUpdate()
     m_outcome->begin();
 }
 
-QString UpdateSession::askVersion(unsigned char address)
+QString UpdateSession::askVersion(const ModuleLink& link)
 {
     // A module whose address is unknown to its bootloader still answers at address 1.
     const QPointer<UpdateSession> alive(this);
-    QString version = m_handler->getFirmwareVersion(address);
-    if (alive && version.isEmpty() && address != LinkPolicy::BootloaderAddress)
-        version = m_handler->getFirmwareVersion(LinkPolicy::BootloaderAddress);
+    const QPointer<CommandHandlerInterface> handler(link.handler);
+    const unsigned char address = link.module->moduleAddress();
+    QString version = handler->getFirmwareVersion(address);
+    if (alive && handler && version.isEmpty() && address != LinkPolicy::BootloaderAddress)
+        version = handler->getFirmwareVersion(LinkPolicy::BootloaderAddress);
     return version;
 }
 
 QString UpdateSession::readActiveFirmware(const ModuleLink& link)
 {
-    const QString version = askVersion(link.module->moduleAddress());
+    const QString version = askVersion(link);
     tellUser(QStringLiteral("Active firmware: (") + FirmwareMatch::printable(version) + QLatin1Char(')'));
     return version;
 }
@@ -597,7 +599,9 @@ void UpdateSession::tellModuleState()
     // The module is asked where it is now, as dux-host asks it: a module whose last request went
     // unanswered is not asked again.
     const QPointer<UpdateSession> alive(this);
-    const QString answer = m_moduleAnswered && m_handler && m_handler->isDeviceOpen() ? askVersion(m_moduleAddress) : QString();
+    const ModuleLink link = ModuleLink::lookUp(m_pluginHandler, m_moduleKey);
+    const bool askable = m_moduleAnswered && link.isComplete() && link.handler->isDeviceOpen();
+    const QString answer = askable ? askVersion(link) : QString();
     if (!alive)
         return;
     const bool erases = !(report.subject.verifyOnly || report.subject.readBack || report.skipped);

@@ -146,8 +146,8 @@ private:
     void handConnectionBack();
     // A failed or cancelled update: the state it left the module in, in the history and to the host.
     void tellModuleState();
-    // The version the module answers now, at `address` or else at the bootloader's.
-    QString askVersion(unsigned char address);
+    // The version the module answers now, at its address or else at the bootloader's.
+    QString askVersion(const ModuleLink& link);
     // A request of the worker came back; `answered`: the module replied to it.
     void requestCameBack(bool answered);
     void reportOutcome(bool successful, const QString& version, const QString& moduleKey);
