@@ -7,12 +7,13 @@
         <source>All is well: this computer is ready for updates.</source>
         <translation>Alles in Ordnung: Dieser Rechner ist bereit für Aktualisierungen.</translation>
     </message>
-    <message numerus="yes">
-        <source>%n finding(s):</source>
-        <translation>
-            <numerusform>%n Befund:</numerusform>
-            <numerusform>%n Befunde:</numerusform>
-        </translation>
+    <message>
+        <source>1 finding:</source>
+        <translation>1 Befund:</translation>
+    </message>
+    <message>
+        <source>%1 findings:</source>
+        <translation>%1 Befunde:</translation>
     </message>
     <message>
         <source>Fix:</source>

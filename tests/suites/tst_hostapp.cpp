@@ -2165,7 +2165,10 @@ void TestHostApp::doctorFindings()
     if (checks.isEmpty())
         QCOMPARE(report, QStringLiteral("All is well: this computer is ready for updates.\n"));
     else
-        QVERIFY2(report.contains(fix), qPrintable(report));
+        QVERIFY2(report.contains(fix)
+                     && report.startsWith(findings.size() == 1 ? QStringLiteral("1 finding:\n")
+                                                               : QStringLiteral("%1 findings:\n").arg(findings.size())),
+                 qPrintable(report));
     if (held)
         QVERIFY2(report.contains(QStringLiteral("Fix: kill %1").arg(holderId)), qPrintable(report));
     // dux-host --doctor on this computer: this finding at least, so it ends with 1.
