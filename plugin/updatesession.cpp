@@ -585,9 +585,10 @@ void UpdateSession::requestCameBack(bool answered)
 {
     --m_requestsOut;
     m_moduleAnswered = answered;
+    // Asked from the event loop: the handler that calls back here still counts its requests as waiting.
     if (m_stateOwed && m_requestsOut == 0) {
         m_stateOwed = false;
-        tellModuleState();
+        QTimer::singleShot(0, this, &UpdateSession::tellModuleState);
     }
 }
 
