@@ -86,7 +86,8 @@ QString Doctor::report(const QVector<Finding>& findings)
 {
     if (findings.isEmpty())
         return tr("All is well: this computer is ready for updates.") + QLatin1Char('\n');
-    QString text = tr("%n finding(s):", nullptr, findings.size()) + QLatin1Char('\n');
+    // No English catalogue gives %n its plural, so one finding and several are texts of their own.
+    QString text = (findings.size() == 1 ? tr("1 finding:") : tr("%1 findings:").arg(findings.size())) + QLatin1Char('\n');
     for (const Finding& finding : findings)
         text += QStringLiteral("- %1\n  %2 %3\n").arg(finding.problem, tr("Fix:"), finding.fix);
     return text;

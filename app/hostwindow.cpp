@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QDialog>
+#include <QScreen>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QIcon>
@@ -183,7 +184,8 @@ QDialog* HostWindow::openContainer(ContainerInterface* container)
     }
     auto* window = new QDialog(this);
     window->setWindowTitle(container->name());
-    window->resize(ContainerWidth, ContainerHeight);
+    // On a small screen the window takes what there is, and the form scrolls in it.
+    window->resize(QSize(ContainerWidth, ContainerHeight).boundedTo(screen()->availableSize()));
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     container->setParent(window);

@@ -265,6 +265,7 @@ void UpdateDriver::outcomeFinished(const UpdateOutcome::Report& report)
     result.identifier = m_identifier;
     result.failureText = m_entryFailure.isEmpty() ? report.failureText : m_entryFailure;
     result.phase = report.phase;
+    result.erases = !(report.subject.verifyOnly || report.subject.readBack || report.skipped);
     result.bytes = report.bytesWritten;
     result.window = report.window;
     result.elapsedMs = report.elapsedMs;

@@ -2,7 +2,7 @@
 
 #include "bootloadercommands.h"
 #include "hostoptions.h"
-#include "updatephase.h"
+#include "leftstate.h"
 #include "versiontext.h"
 #include "visibletext.h"
 
@@ -105,26 +105,22 @@ QString UpdateResult::resultName() const
     return QStringLiteral("not started");
 }
 
-QString UpdateResult::moduleStateAfter(const QString& phase, const QString& answer)
+QString UpdateResult::moduleStateAfter(const QString& phase, bool erases, const QString& answer)
 {
-    if (phase.isEmpty())
+    switch (LeftStates::after(phase, erases, answer)) {
+    case LeftState::Untouched:
         return QStringLiteral("the module was not touched");
-    switch (VersionText::modeOf(answer)) {
-    case VersionText::Mode::Unknown:
+    case LeftState::Unknown:
         return QLatin1String(UnknownState);
-    case VersionText::Mode::Firmware:
+    case LeftState::Firmware:
         return QStringLiteral("the module runs its firmware %1; run the update again").arg(answer);
-    case VersionText::Mode::Bootloader:
+    case LeftState::NotErased:
+        return QStringLiteral("the module is in its bootloader, its firmware not yet erased; run the update again");
+    case LeftState::NoFirmware:
+        return QStringLiteral("the module stays in its bootloader with no firmware; run the update again");
+    case LeftState::NewFirmware:
         break;
     }
-    // In its bootloader: the phase reached tells what became of its flash. From the erase on it has no
-    // firmware, from the restart on it holds the new one.
-    UpdatePhase reached = UpdatePhase::Entry;
-    const bool known = UpdatePhases::fromName(phase, &reached);
-    if (known && reached < UpdatePhase::Erase)
-        return QStringLiteral("the module is in its bootloader, its firmware not yet erased; run the update again");
-    if (known && reached < UpdatePhase::Restart)
-        return QStringLiteral("the module stays in its bootloader with no firmware; run the update again");
     return QStringLiteral("the module is in its bootloader, the new firmware written; run the update again");
 }
 
@@ -148,7 +144,7 @@ QString UpdateResult::stateText() const
         return QStringLiteral("it already runs %1").arg(firmwareVersion.isEmpty() ? moduleFirmware : firmwareVersion);
     default:
         // Empty when the module was not asked (the run was cut short while its worker held the link).
-        return moduleState.isEmpty() ? moduleStateAfter(phase, QString()) : moduleState;
+        return moduleState.isEmpty() ? moduleStateAfter(phase, erases, QString()) : moduleState;
     }
 }
 

@@ -27,6 +27,8 @@ struct UpdateResult
     QString identifier; // of the file
     QString failureText;
     QString phase; // the last phase reached; empty before the update started
+    // False for a verify, a read-back or a skip: the flash keeps what it held whatever the phase.
+    bool erases = true;
     qint64 bytes = 0;
     qint64 elapsedMs = 0;
     // Flash words the write phase kept in flight; 0 when it did not start.
@@ -63,9 +65,10 @@ struct UpdateResult
     QString resultName() const;
     // Every field of the schema; a value that is not known is null.
     QJsonObject toJson() const;
-    // The module's state after a run that ended in `phase`, by `answer`, the version it gave when asked
-    // after the run (empty: none, or it could not be asked), and what to do next.
-    static QString moduleStateAfter(const QString& phase, const QString& answer);
+    // The module's state after a run that ended in `phase` (LeftStates::after, the plug-in's rule too),
+    // by `answer`, the version it gave when asked after the run (empty: none, or it could not be asked),
+    // and what to do next.
+    static QString moduleStateAfter(const QString& phase, bool erases, const QString& answer);
 
 private:
     // "0x08000100" for each page.

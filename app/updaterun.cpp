@@ -448,7 +448,7 @@ void UpdateRun::askStateWhenFree(ModuleUpdate* update, UpdateResult ended, const
         return;
     }
     const QString answer = askVersion(*m_host.handler, ended.moduleKey);
-    ended.moduleState = UpdateResult::moduleStateAfter(ended.phase, answer);
+    ended.moduleState = UpdateResult::moduleStateAfter(ended.phase, ended.erases, answer);
     // The host's lists follow what the module runs now: its bootloader, not the firmware it ran.
     if (VersionText::modeOf(answer) == VersionText::Mode::Bootloader)
         m_host.handler->noteModuleVersion(ended.moduleKey, answer);

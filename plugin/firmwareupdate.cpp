@@ -70,7 +70,7 @@ void FirmwareUpdate::init(QWidget* parent)
 
     if (!ui) {
         ui = new Ui::FirmwareUpdate;
-        ui->setupUi(this);
+        FormSetup::buildScrollingForm(ui, this);
         formIcons->share(this);
         reserveValueFieldWidths(ui);
         ui->gbNewFirmware->setEnabled(false);

@@ -6,8 +6,28 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QScrollArea>
+#include <QVBoxLayout>
 
 namespace FormSetup {
+
+void buildScrollingForm(Ui::FirmwareUpdate* form, QWidget* tool)
+{
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("formPage"));
+    form->setupUi(page);
+    tool->setWindowTitle(page->windowTitle());
+    auto* area = new QScrollArea(tool);
+    area->setObjectName(QStringLiteral("formScrollArea"));
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setWidget(page);
+    auto* layout = new QVBoxLayout(tool);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(area);
+    // The form's slots are the tool's, not the page's.
+    QMetaObject::connectSlotsByName(tool);
+}
 
 void buildSelectMenu(Ui::FirmwareUpdate* form, QWidget* tool)
 {

@@ -1,26 +1,36 @@
 #include "modulestatenote.h"
 
-#include "updatephase.h"
+#include "leftstate.h"
 
 #include <QCoreApplication>
 
-ModuleStateNote ModuleStateNote::after(const QString& phase)
+ModuleStateNote ModuleStateNote::of(LeftState state, const QString& firmware)
 {
-    UpdatePhase reached;
-    if (!UpdatePhases::fromName(phase, &reached))
-        return {};
-    // Past the entry the module waits in its bootloader, from the erase on without firmware, from the
-    // restart on with the new firmware stored.
     // After a failure the form has let the file go: the user chooses it again before Update.
-    if (reached < UpdatePhase::Erase)
+    switch (state) {
+    case LeftState::Untouched:
+        return {};
+    case LeftState::Unknown:
+        return {QCoreApplication::translate("ModuleStateNote", "Module state: unknown. Switch the module off and on, "
+                                                               "then press Refresh."),
+                false};
+    case LeftState::Firmware:
+        return {QCoreApplication::translate("ModuleStateNote", "Module state: runs its firmware %1. Choose the file again, "
+                                                               "then press Update to try again.")
+                    .arg(firmware),
+                false};
+    case LeftState::NotErased:
         return {QCoreApplication::translate("ModuleStateNote", "Module state: in its bootloader, its firmware not erased yet. Choose "
-                                                     "the file again, then press Update to try again."),
+                                                               "the file again, then press Update to try again."),
                 true};
-    if (reached < UpdatePhase::Restart)
+    case LeftState::NoFirmware:
         return {QCoreApplication::translate("ModuleStateNote", "Module state: in its bootloader with no firmware. Choose the file "
-                                                     "again, then press Update to write the firmware."),
+                                                               "again, then press Update to write the firmware."),
                 true};
-    return {QCoreApplication::translate("ModuleStateNote", "Module state: the new firmware is stored, the module is not back yet. "
-                                                 "Switch it off and on, then press Refresh."),
-            false};
+    case LeftState::NewFirmware:
+        break;
+    }
+    return {QCoreApplication::translate("ModuleStateNote", "Module state: in its bootloader, the new firmware stored. Switch "
+                                                           "it off and on, then press Refresh."),
+            true};
 }

@@ -2,14 +2,17 @@
 
 #include <QString>
 
-// What an update that did not end well left on the module, told by the last phase the update reached:
-// the history line that says it and what the user does next, and whether the module waits in its
+enum class LeftState;
+
+// The history line that says what an update that did not end well left on the module (LeftStates::after,
+// dux-host's rule too) and what the user does next in the form, and whether the module waits in its
 // bootloader.
 struct ModuleStateNote
 {
-    // Empty when the module was not touched (no phase reached).
+    // Empty when the module was not touched.
     QString text;
     bool inBootloader = false;
 
-    static ModuleStateNote after(const QString& phase);
+    // `firmware`: the version the module answered, for LeftState::Firmware.
+    static ModuleStateNote of(LeftState state, const QString& firmware);
 };

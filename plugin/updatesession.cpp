@@ -13,6 +13,7 @@
 #include "linkpolicy.h"
 #include "linkreopen.h"
 #include "lowlevel.h"
+#include "leftstate.h"
 #include "modulekey.h"
 #include "modulestatenote.h"
 #include "pluginhandler.h"
@@ -120,10 +121,12 @@ QString UpdateSession::runRequest(Command* request, Command* reply)
 {
     // The erase runs the event loop, in which the host may destroy the form and this session with it.
     const QPointer<UpdateSession> alive(this);
+    ++m_requestsOut;
     forwardRequest(request, reply);
     if (!alive)
         return QString();
     m_requestFailure = m_handler ? m_handler->requestFailure() : QString();
+    requestCameBack(reply->isValid());
     return m_requestFailure;
 }
 
@@ -146,9 +149,14 @@ void UpdateSession::startWindowedRequests(WindowedWords& words, const WindowedWo
         return;
     }
     // The handler calls back on this thread, while it lives; the session may be gone by then.
-    handler->startWindowedRequests(words.requests, words.replies, [&words, handler, done](int carriedOut) {
+    const QPointer<UpdateSession> session(this);
+    ++m_requestsOut;
+    handler->startWindowedRequests(words.requests, words.replies, [&words, handler, done, session](int carriedOut) {
         words.carriedOut = carriedOut;
-        words.failure = carriedOut < words.requests.size() ? handler->requestFailure() : QString();
+        const bool all = carriedOut >= words.requests.size();
+        words.failure = all ? QString() : handler->requestFailure();
+        if (session)
+            session->requestCameBack(all || words.replies.at(carriedOut)->isValid());
         done();
     });
 }
@@ -175,7 +183,6 @@ void UpdateSession::showProgressBarMaximum(int maximum)
 
 void UpdateSession::showModuleVersion(const QString& version)
 {
-    m_bootloaderVersion = version;
     emit moduleVersionRead(version);
 }
 
@@ -306,20 +313,30 @@ void UpdateSession::proceed(bool byUser)
 void UpdateSession::beginUpdate()
 {
     emit historyCleared();
-    m_bootloaderVersion.clear();
     m_requestFailure.clear();
+    m_moduleAnswered = true;
+    m_stateOwed = false;
     say(QStringLiteral("Firmwareupdate started @") + m_moduleKey);
     emit begun();
     m_underWay = true;
     m_outcome->begin();
 }
 
-QString UpdateSession::readActiveFirmware(const ModuleLink& link)
+QString UpdateSession::askVersion(const ModuleLink& link)
 {
     // A module whose address is unknown to its bootloader still answers at address 1.
-    QString version = m_handler->getFirmwareVersion(link.module->moduleAddress());
-    if (version.isEmpty() && link.module->moduleAddress() != LinkPolicy::BootloaderAddress)
-        version = m_handler->getFirmwareVersion(LinkPolicy::BootloaderAddress);
+    const QPointer<UpdateSession> alive(this);
+    const QPointer<CommandHandlerInterface> handler(link.handler);
+    const unsigned char address = link.module->moduleAddress();
+    QString version = handler->getFirmwareVersion(address);
+    if (alive && handler && version.isEmpty() && address != LinkPolicy::BootloaderAddress)
+        version = handler->getFirmwareVersion(LinkPolicy::BootloaderAddress);
+    return version;
+}
+
+QString UpdateSession::readActiveFirmware(const ModuleLink& link)
+{
+    const QString version = askVersion(link);
     tellUser(QStringLiteral("Active firmware: (") + FirmwareMatch::printable(version) + QLatin1Char(')'));
     return version;
 }
@@ -502,9 +519,14 @@ void UpdateSession::complete(bool successful)
     if (!successful && m_worker->isCancelRequested()) {
         show(ProgressMessage(ProgressId::Canceled));
     }
-    // Cancel and the worker may both end an update: the first end says what it left on the module.
-    if (!successful && m_underWay)
-        tellModuleState();
+    // Cancel and the worker may both end an update: the first end says what it left on the module, once
+    // a request still out has come back.
+    if (!successful && m_underWay) {
+        if (m_requestsOut > 0)
+            m_stateOwed = true;
+        else
+            tellModuleState();
+    }
     m_underWay = false;
     emit released(m_image.size() > 0);
     QString version = QLatin1String(NoVersionText);
@@ -544,14 +566,36 @@ void UpdateSession::complete(bool successful)
     reportOutcome(successful, version, updatedModuleKey);
 }
 
+void UpdateSession::requestCameBack(bool answered)
+{
+    --m_requestsOut;
+    m_moduleAnswered = answered;
+    // Asked from the event loop: the handler that calls back here still counts its requests as waiting.
+    if (m_stateOwed && m_requestsOut == 0) {
+        m_stateOwed = false;
+        QTimer::singleShot(0, this, &UpdateSession::tellModuleState);
+    }
+}
+
 void UpdateSession::tellModuleState()
 {
-    const ModuleStateNote state = ModuleStateNote::after(m_outcome->progressReport().phase);
-    if (!state.text.isEmpty())
-        tellUser(state.text);
+    const UpdateOutcome::Report report = m_outcome->progressReport();
+    if (report.phase.isEmpty())
+        return;
+    // The module is asked where it is now, as dux-host asks it: a module whose last request went
+    // unanswered is not asked again.
+    const QPointer<UpdateSession> alive(this);
+    const ModuleLink link = ModuleLink::lookUp(m_pluginHandler, m_moduleKey);
+    const bool askable = m_moduleAnswered && link.isComplete() && link.handler->isDeviceOpen();
+    const QString answer = askable ? askVersion(link) : QString();
+    if (!alive)
+        return;
+    const bool erases = !(report.subject.verifyOnly || report.subject.readBack || report.skipped);
+    const ModuleStateNote state = ModuleStateNote::of(LeftStates::after(report.phase, erases, answer), answer);
+    tellUser(state.text);
     // The host's module lists still show the firmware the module ran before.
-    if (state.inBootloader && !m_bootloaderVersion.isEmpty() && m_pluginHandler)
-        m_pluginHandler->noteModuleVersion(m_moduleKey, m_bootloaderVersion);
+    if (state.inBootloader && m_pluginHandler)
+        m_pluginHandler->noteModuleVersion(m_moduleKey, answer);
 }
 
 QString UpdateSession::handBackAndReport(const ModuleLink& link, bool successful)

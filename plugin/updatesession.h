@@ -148,6 +148,10 @@ private:
     void handConnectionBack();
     // A failed or cancelled update: the state it left the module in, in the history and to the host.
     void tellModuleState();
+    // The version the module answers now, at its address or else at the bootloader's.
+    QString askVersion(const ModuleLink& link);
+    // A request of the worker came back; `answered`: the module replied to it.
+    void requestCameBack(bool answered);
     void reportOutcome(bool successful, const QString& version, const QString& moduleKey);
     void tellUser(const QString& text);
     void say(const QString& text);
@@ -173,12 +177,15 @@ private:
     int m_linkKind = 0;
     FirmwareImage m_image;
     QString m_chosenFile;
-    // What the module's bootloader answered in this update.
-    QString m_bootloaderVersion;
     // What the module answered before its bootloader entry; empty when it was found in its bootloader.
     QString m_firmwareBeforeEntry;
     // Why the link's last request was not carried out, empty when it was: the reason a failed step gives.
     QString m_requestFailure;
+    // Whether the module answered the worker's last request that came back, and how many are still out.
+    bool m_moduleAnswered = true;
+    int m_requestsOut = 0;
+    // Cancelled while a request was out: its answer, or its time-out, tells the module's state.
+    bool m_stateOwed = false;
     QObject* m_pendingSteps = nullptr;
     bool m_workerStartPending = false;
     BootloaderEntry m_bootloaderEntry;

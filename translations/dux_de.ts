@@ -7,12 +7,13 @@
         <source>All is well: this computer is ready for updates.</source>
         <translation>Alles in Ordnung: Dieser Rechner ist bereit für Aktualisierungen.</translation>
     </message>
-    <message numerus="yes">
-        <source>%n finding(s):</source>
-        <translation>
-            <numerusform>%n Befund:</numerusform>
-            <numerusform>%n Befunde:</numerusform>
-        </translation>
+    <message>
+        <source>1 finding:</source>
+        <translation>1 Befund:</translation>
+    </message>
+    <message>
+        <source>%1 findings:</source>
+        <translation>%1 Befunde:</translation>
     </message>
     <message>
         <source>Fix:</source>
@@ -370,8 +371,16 @@ li.checked::marker { content: &quot;±2&quot;; }
         <translation>Modulzustand: im Bootloader ohne Firmware. Wählen Sie die Datei erneut und drücken Sie dann „Aktualisieren“, um die Firmware zu schreiben.</translation>
     </message>
     <message>
-        <source>Module state: the new firmware is stored, the module is not back yet. Switch it off and on, then press Refresh.</source>
-        <translation>Modulzustand: die neue Firmware ist gespeichert, das Modul ist noch nicht zurück. Schalten Sie es aus und wieder ein und drücken Sie dann „Neu laden“.</translation>
+        <source>Module state: unknown. Switch the module off and on, then press Refresh.</source>
+        <translation>Modulzustand: unbekannt. Schalten Sie das Modul aus und wieder ein und drücken Sie dann „Neu laden“.</translation>
+    </message>
+    <message>
+        <source>Module state: runs its firmware %1. Choose the file again, then press Update to try again.</source>
+        <translation>Modulzustand: läuft mit seiner Firmware %1. Wählen Sie die Datei erneut und drücken Sie dann „Aktualisieren“, um es noch einmal zu versuchen.</translation>
+    </message>
+    <message>
+        <source>Module state: in its bootloader, the new firmware stored. Switch it off and on, then press Refresh.</source>
+        <translation>Modulzustand: im Bootloader, die neue Firmware gespeichert. Schalten Sie es aus und wieder ein und drücken Sie dann „Neu laden“.</translation>
     </message>
 </context>
 <context>

@@ -79,6 +79,25 @@ struct Run
     qint64 ms = 0;
 };
 
+// The start of the plug-in's "Module state" line that goes with a closing state; empty for none.
+QString pluginStateLine(const QString& closingState)
+{
+    static const QVector<QPair<QString, QString>> pairs = {
+        {QStringLiteral("its firmware not yet erased"), QStringLiteral("Module state: in its bootloader, its firmware not erased yet.")},
+        {QStringLiteral("stays in its bootloader with no firmware"), QStringLiteral("Module state: in its bootloader with no firmware.")},
+        {QStringLiteral("the new firmware written"), QStringLiteral("Module state: in its bootloader, the new firmware stored.")},
+        {QStringLiteral("state unknown"), QStringLiteral("Module state: unknown.")},
+        {QStringLiteral("the module runs its firmware "), QStringLiteral("Module state: runs its firmware ")},
+    };
+    for (const auto& pair : pairs) {
+        // A firmware's line names the version it answered.
+        if (closingState.contains(pair.first))
+            return pair.second.endsWith(QLatin1Char(' ')) ? pair.second + closingState.section(pair.first, 1).section(QLatin1Char(';'), 0, 0)
+                                                           : pair.second;
+    }
+    return QString();
+}
+
 // A reply as text, to compare a captured one with the answer of a module.
 QString replyText(const DuxlFrame& reply)
 {
@@ -747,15 +766,21 @@ void TestHostApp::headlessEndIsReported_data()
                                         << UpdateTimeoutSeconds << 1 << "failed" << "entry" << notFound
                                         << "the module runs its firmware 1234V101; run the update again" << "failed";
     QTest::newRow("slow restart at the entry")
-        << QStringList{QStringLiteral("--fault"), QStringLiteral("slow-restart@entry")} << QStringList()
+        << QStringList{QStringLiteral("--fault"), QStringLiteral("slow-restart@entry")} << verbose
         << UpdateTimeoutSeconds << 1 << "failed" << "entry" << notFound
         << "the module is in its bootloader, its firmware not yet erased; run the update again" << "failed";
     // The step's fixed text, then the reason the link gave, in the output and in the record alike.
     QTest::newRow("refused words in the write phase")
-        << QStringList{QStringLiteral("--fault"), QStringLiteral("error-status@write:*")} << QStringList()
+        << QStringList{QStringLiteral("--fault"), QStringLiteral("error-status@write:*")} << verbose
         << UpdateTimeoutSeconds << 1 << "failed" << "write"
         << "Programming error (1): The module refused the request with status 4"
         << "the module stays in its bootloader with no firmware; run the update again" << "failed";
+    // A verify erases nothing: back in its bootloader after the restart, the module still holds what it held.
+    QTest::newRow("verify-back-in-bootloader")
+        << QStringList{QStringLiteral("--flash-image"), QStringLiteral("@firmware"), QStringLiteral("--firmware"),
+                       QLatin1String(NewFirmware), QStringLiteral("--fault"), QStringLiteral("bootloader-restart@restart")}
+        << QStringList{QStringLiteral("--verify"), QStringLiteral("-v")} << UpdateTimeoutSeconds << 1 << "failed" << "reconnect"
+        << "Reconnection failed" << "the module is in its bootloader, its firmware not yet erased; run the update again" << "";
     // The module stops answering, while a request holds the host's GUI thread: nothing tells its state.
     const QString unknown = QStringLiteral("state unknown: check with --list");
     // -v: the printed history says why the Cancel that follows came (the erase keeps the event loop going).
@@ -903,6 +928,14 @@ void TestHostApp::headlessEndIsReported()
     if (!state.isEmpty())
         QCOMPARE(report.value(QLatin1String("state")).toString(), state);
     QVERIFY2(report.value(QLatin1String("failure")).toString().contains(failure), qPrintable(run.out.first()));
+    // The plug-in's state line tells the closing state's judgement (a timed-out run may end before it).
+    const QString stateLine = pluginStateLine(state);
+    const bool historyPrinted = hostArguments.contains(QLatin1String("-v"));
+    if (historyPrinted && !stateLine.isEmpty() && result != QLatin1String("timed out"))
+        QVERIFY2(run.err.contains(stateLine), qPrintable(run.err));
+    const QStringList stateLines = run.err.split(QLatin1Char('\n')).filter(QStringLiteral("Module state: "));
+    for (const QString& line : stateLines)
+        QVERIFY2(stateLine.isEmpty() || line.contains(stateLine), qPrintable(line));
     // A module on a USB-like link ends under the port it came back under.
     const QString port = report.value(QLatin1String("port")).toString();
     QVERIFY2(simulatorArguments.contains(QLatin1String("usb")) ? port.startsWith(QLatin1String("ttySIM")) : port == QLatin1String("ttySIM0"),
@@ -1859,36 +1892,40 @@ void TestHostApp::closingLine()
 void TestHostApp::closingState_data()
 {
     QTest::addColumn<QString>("phase");
+    QTest::addColumn<bool>("erases"); // false: a verify, a read-back or a skip
     QTest::addColumn<QString>("answer"); // the module's version, asked after the run; empty: none
     QTest::addColumn<QString>("state");
     const QString again = QStringLiteral("; run the update again");
     const QString notErased = QStringLiteral("the module is in its bootloader, its firmware not yet erased") + again;
     const QString noFirmware = QStringLiteral("the module stays in its bootloader with no firmware") + again;
     const QString unknown = QStringLiteral("state unknown: check with --list");
-    QTest::newRow("refused before the entry") << "" << "1234B101" << "the module was not touched";
-    QTest::newRow("entry, firmware") << "entry" << "1234V101" << "the module runs its firmware 1234V101" + again;
-    QTest::newRow("entry, bootloader") << "entry" << "1234B101" << notErased;
-    QTest::newRow("parameters, bootloader") << "parameters" << "1234B101" << notErased;
-    QTest::newRow("erase, bootloader") << "erase" << "1234B101" << noFirmware;
-    QTest::newRow("store, bootloader") << "store" << "1234B101" << noFirmware;
-    QTest::newRow("restart, bootloader") << "restart" << "1234B101"
+    QTest::newRow("refused before the entry") << "" << true << "1234B101" << "the module was not touched";
+    QTest::newRow("entry, firmware") << "entry" << true << "1234V101" << "the module runs its firmware 1234V101" + again;
+    QTest::newRow("entry, bootloader") << "entry" << true << "1234B101" << notErased;
+    QTest::newRow("parameters, bootloader") << "parameters" << true << "1234B101" << notErased;
+    QTest::newRow("erase, bootloader") << "erase" << true << "1234B101" << noFirmware;
+    QTest::newRow("store, bootloader") << "store" << true << "1234B101" << noFirmware;
+    QTest::newRow("restart, bootloader") << "restart" << true << "1234B101"
                                          << "the module is in its bootloader, the new firmware written" + again;
-    QTest::newRow("restart, new firmware") << "restart" << "1234V200" << "the module runs its firmware 1234V200" + again;
+    QTest::newRow("restart, new firmware") << "restart" << true << "1234V200" << "the module runs its firmware 1234V200" + again;
+    // A verify or a skip restarts without an erase: a failed restart leaves the firmware it held.
+    QTest::newRow("verify's restart, bootloader") << "restart" << false << "1234B101" << notErased;
     // The host's rule: a 'b' in either case, in an answer that passes the version test.
-    QTest::newRow("lower-case b") << "write" << "1234b101" << noFirmware;
-    QTest::newRow("firmware whose answer has a b") << "detection" << "<b>1234V101</b>"
+    QTest::newRow("lower-case b") << "write" << true << "1234b101" << noFirmware;
+    QTest::newRow("firmware whose answer has a b") << "detection" << true << "<b>1234V101</b>"
                                                    << "the module runs its firmware <b>1234V101</b>" + again;
-    QTest::newRow("no answer") << "write" << "" << unknown;
-    QTest::newRow("junk answer") << "entry" << "1234B101\x1b[2J" << unknown;
+    QTest::newRow("no answer") << "write" << true << "" << unknown;
+    QTest::newRow("junk answer") << "entry" << true << "1234B101\x1b[2J" << unknown;
 }
 
 // Where the run leaves the module, by the phase it reached and what the module answers after it.
 void TestHostApp::closingState()
 {
     QFETCH(QString, phase);
+    QFETCH(bool, erases);
     QFETCH(QString, answer);
     QFETCH(QString, state);
-    QCOMPARE(UpdateResult::moduleStateAfter(phase, answer), state);
+    QCOMPARE(UpdateResult::moduleStateAfter(phase, erases, answer), state);
 }
 
 void TestHostApp::brokenPluginIsReported_data()
@@ -2131,7 +2168,10 @@ void TestHostApp::doctorFindings()
     if (checks.isEmpty())
         QCOMPARE(report, QStringLiteral("All is well: this computer is ready for updates.\n"));
     else
-        QVERIFY2(report.contains(fix), qPrintable(report));
+        QVERIFY2(report.contains(fix)
+                     && report.startsWith(findings.size() == 1 ? QStringLiteral("1 finding:\n")
+                                                               : QStringLiteral("%1 findings:\n").arg(findings.size())),
+                 qPrintable(report));
     if (held)
         QVERIFY2(report.contains(QStringLiteral("Fix: kill %1").arg(holderId)), qPrintable(report));
     // dux-host --doctor on this computer: this finding at least, so it ends with 1.

@@ -26,6 +26,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
 #include <QMenu>
 #include <QPluginLoader>
 #include <QPlainTextEdit>
@@ -211,6 +212,8 @@ void TestPluginShell::displayFieldsShowTheirWidestValue()
     HostedPlugin hosted;
     auto* field = hosted.plugin->findChild<QLineEdit*>(name);
     QVERIFY(field);
+    // The window opens no larger than the screen (offscreen's is 800x600); the form scrolls in it.
+    QCOMPARE(hosted.window->size().boundedTo(hosted.window->screen()->availableSize()), hosted.window->size());
 
     field->setText(widestValue);
     hosted.window->resize(SmallWindowSide, SmallWindowSide);

@@ -7,6 +7,7 @@
 #include "firmwareimage.h"
 #include "global.h"
 #include "messagelog.h"
+#include "leftstate.h"
 #include "modulekey.h"
 #include "modulestatenote.h"
 #include "peripherymanager.h"
@@ -726,32 +727,28 @@ void TestUpdateSession::recallDelays()
 
 void TestUpdateSession::moduleStateAfterFailure_data()
 {
-    // The last phase the update reached: the start of the line that says what it left, and whether the
-    // module waits in its bootloader (whose version the host's list then shows).
-    QTest::addColumn<QString>("phase");
+    // Where the update left the module (LeftStates::after, which tst_hostapp's closingState tells
+    // apart): the start of the line that says it, and whether the module waits in its bootloader
+    // (whose version the host's list then shows).
+    QTest::addColumn<int>("left");
     QTest::addColumn<QString>("state");
     QTest::addColumn<bool>("inBootloader");
 
-    const QString notErased = QStringLiteral("Module state: in its bootloader, its firmware not erased yet.");
-    const QString noFirmware = QStringLiteral("Module state: in its bootloader with no firmware.");
-    const QString stored = QStringLiteral("Module state: the new firmware is stored");
-    QTest::newRow("not started") << "" << "" << false;
-    QTest::newRow("unknown phase") << "flash" << "" << false;
-    QTest::newRow("entry") << "entry" << notErased << true;
-    QTest::newRow("parameters") << "parameters" << notErased << true;
-    QTest::newRow("erase") << "erase" << noFirmware << true;
-    QTest::newRow("store") << "store" << noFirmware << true;
-    QTest::newRow("restart") << "restart" << stored << false;
-    QTest::newRow("reconnect") << "reconnect" << stored << false;
+    QTest::newRow("untouched") << int(LeftState::Untouched) << "" << false;
+    QTest::newRow("unknown") << int(LeftState::Unknown) << "Module state: unknown." << false;
+    QTest::newRow("firmware") << int(LeftState::Firmware) << "Module state: runs its firmware 1234V101." << false;
+    QTest::newRow("not erased") << int(LeftState::NotErased) << "Module state: in its bootloader, its firmware not erased yet." << true;
+    QTest::newRow("no firmware") << int(LeftState::NoFirmware) << "Module state: in its bootloader with no firmware." << true;
+    QTest::newRow("new firmware") << int(LeftState::NewFirmware) << "Module state: in its bootloader, the new firmware stored." << true;
 }
 
 void TestUpdateSession::moduleStateAfterFailure()
 {
-    QFETCH(QString, phase);
+    QFETCH(int, left);
     QFETCH(QString, state);
     QFETCH(bool, inBootloader);
 
-    const ModuleStateNote note = ModuleStateNote::after(phase);
+    const ModuleStateNote note = ModuleStateNote::of(LeftState(left), QStringLiteral("1234V101"));
     QVERIFY2(state.isEmpty() ? note.text.isEmpty() : note.text.startsWith(state), qPrintable(note.text));
     QCOMPARE(note.inBootloader, inBootloader);
 }
