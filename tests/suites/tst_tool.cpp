@@ -505,7 +505,7 @@ void TestTool::speaksGerman_data()
                                      "und drücken Sie dann „Aktualisieren“, um die Firmware zu schreiben."
                                   << "note";
     QTest::newRow("module state after the restart")
-        << "restart" << "Modulzustand: im Bootloader, die neue Firmware gespeichert. Schalten Sie es aus und wieder ein "
+        << ProgressMessage() << "restart" << "Modulzustand: im Bootloader, die neue Firmware gespeichert. Schalten Sie es aus und wieder ein "
                         "und drücken Sie dann „Neu laden“."
         << "note";
 }
