@@ -18,6 +18,7 @@
 #include "portchange.h"
 #include "protocolfacts.h"
 #include "recordwriter.h"
+#include "resumehint.h"
 #include "timescale.h"
 #include "toolsettings.h"
 #include "updateoutcome.h"
@@ -302,6 +303,7 @@ void UpdateSession::proceed(bool byUser)
     // The host's choice lives on the tool's widget, this session's parent; read anew for each update.
     m_worker->setSkipIfHeld(ifChangedChosen() && runsChosenFirmware());
     m_worker->setVerifyOnly(hostChoice(HostMessages::VerifyOnlyProperty));
+    m_worker->setTryResume(m_resumeSuggested || hostChoice(HostMessages::ResumeProperty));
     m_worker->setReadBack(hostChoice(HostMessages::ReadBackProperty), hostAddress(HostMessages::ReadBackFirstProperty),
                           hostAddress(HostMessages::ReadBackEndProperty));
     if (!inBootloader && !byUser)
@@ -315,6 +317,11 @@ void UpdateSession::beginUpdate()
     m_bootloaderVersion.clear();
     m_requestFailure.clear();
     say(QStringLiteral("Firmwareupdate started @") + m_moduleKey);
+    // Asked before this update leaves a record of its own.
+    m_resumeSuggested = ResumeHint::fromRecords(m_moduleKey, m_chosenFile);
+    if (m_resumeSuggested)
+        say(QStringLiteral("The last update of this file on the module was cut short after its erase: its flash is "
+                           "checked for where to go on."));
     emit begun();
     m_underWay = true;
     m_outcome->begin();
