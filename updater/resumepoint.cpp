@@ -28,6 +28,8 @@ int ResumePoint::find(FlashSums& sums) const
         if (sum != fileSum(pageStart, length))
             break;
     }
+    // Past the last page, cut at the file's end, the prefix is the whole file.
+    pageStart = std::min(pageStart, size);
     bool read = true;
     if (pageStart == size || !m_wordsWithinPage)
         return erasedFrom(sums, pageStart, &read) ? pageStart : None;
