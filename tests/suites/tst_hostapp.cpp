@@ -1571,6 +1571,9 @@ void TestHostApp::setupErrors_data()
     QTest::newRow("--verify with --if-changed")
         << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--verify"), QStringLiteral("--if-changed")}
         << "dux-host: --verify writes nothing; it does not go with --if-changed" << false;
+    QTest::newRow("--resume with --verify")
+        << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--verify"), QStringLiteral("--resume")}
+        << "dux-host: --resume writes on where an update ended; --verify and --read-back write nothing" << false;
     QTest::newRow("--range without --read-back")
         << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--range"), QStringLiteral("0:16")}
         << "dux-host: --range needs --read-back" << false;
@@ -1589,7 +1592,7 @@ void TestHostApp::setupErrors_data()
     QTest::newRow("records filter without --history") << 0 << QStringList{QStringLiteral("--station"), QStringLiteral("s1")}
                                                       << "dux-host: --station needs --history" << false;
     QTest::newRow("no such result") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--result"), QStringLiteral("ok")}
-                                    << "dux-host: --result takes updated, failed, interrupted, skipped or not started, not \"ok\"" << false;
+                                    << "dux-host: --result takes updated, failed, interrupted, skipped, not started or resumed, not \"ok\"" << false;
     QTest::newRow("since not a date") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--since"), QStringLiteral("monday")}
                                       << "dux-host: --since takes a date or a time" << false;
 }
