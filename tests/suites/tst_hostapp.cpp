@@ -2094,7 +2094,7 @@ void TestHostApp::completion_data()
     QTest::addColumn<QStringList>("line"); // the words after dux-host, the last one being completed
     QTest::addColumn<QStringList>("offered");
     QTest::newRow("--result") << QStringList{QStringLiteral("--result"), QStringLiteral("")}
-                              << QStringList{"updated", "failed", "interrupted", "skipped", "not started"};
+                              << QStringList{"updated", "failed", "interrupted", "skipped", "not started", "resumed"};
     QTest::newRow("--result n") << QStringList{QStringLiteral("--result"), QStringLiteral("n")} << QStringList{"not started"};
     QTest::newRow("--window 1") << QStringList{QStringLiteral("--window"), QStringLiteral("1")}
                                 << QStringList{"1", "10", "11", "12", "13", "14", "15", "16"};
