@@ -679,6 +679,9 @@ void TestHostApp::resumeIsJudgedByTheFlash_data()
     QTest::newRow("flash holds a prefix, page number, resume asked")
         << pageNumber << pageNumberFirmware << "flash" << "" << "" << erasedFrom(0x8C4, -1) << resume << "resumed" << 4
         << 0x8C4;
+    // The page buffer programs whole pages: a page written in part is erased, not written on.
+    QTest::newRow("page buffer, a page written in part, resume asked")
+        << pageBuffer << NewFirmware << "flash" << "" << "" << erasedFrom(0x8C4, -1) << resume << "updated" << 0 << -1;
     // Nothing asks for a resume: the dialogue is the ordinary one.
     QTest::newRow("flash holds a prefix, nothing asks") << pageBuffer << NewFirmware << "flash" << "" << ""
                                                         << erasedFrom(0x800, -1) << QStringList() << "updated" << 0 << -1;
