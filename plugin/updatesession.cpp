@@ -319,9 +319,6 @@ void UpdateSession::beginUpdate()
     say(QStringLiteral("Firmwareupdate started @") + m_moduleKey);
     // Asked before this update leaves a record of its own.
     m_resumeSuggested = ResumeHint::fromRecords(m_moduleKey, m_chosenFile);
-    if (m_resumeSuggested)
-        say(QStringLiteral("The last update of this file on the module was cut short after its erase: its flash is "
-                           "checked for where to go on."));
     emit begun();
     m_underWay = true;
     m_outcome->begin();
