@@ -15,6 +15,13 @@ ResumePoint::ResumePoint(const QByteArray& written, int pageSize, qint64 memoryS
 
 int ResumePoint::find(FlashSums& sums) const
 {
+    // With nothing in place there is nothing to resume: the update is an ordinary one.
+    const int point = search(sums);
+    return point > 0 ? point : None;
+}
+
+int ResumePoint::search(FlashSums& sums) const
+{
     const int size = m_written.size();
     // Without the memory's end nothing shows the flash after the prefix erased; words need whole pages.
     if (m_memorySize < size || m_pageSize <= 0 || m_pageSize % Bootloader::WordBytes != 0)

@@ -20,11 +20,13 @@ public:
     // some already; else only a page that reads erased is written.
     ResumePoint(const QByteArray& written, int pageSize, qint64 memorySize, bool wordsWithinPage);
 
-    // The offset from the flash base (a whole word) at which the write goes on, or None when the flash
-    // shows no such prefix or a sum did not come: then only the erase makes sure.
+    // The offset from the flash base (a whole word, above 0) at which the write goes on, or None when the
+    // flash shows no such prefix, none of the file is in place, or a sum did not come: then the erase.
     int find(FlashSums& sums) const;
 
 private:
+    // The point, 0 when nothing of the file is in place, or None.
+    int search(FlashSums& sums) const;
     // Whether the flash reads erased from `offset` to the memory's end; false when a sum did not come.
     bool erasedFrom(FlashSums& sums, int offset, bool* read) const;
     quint32 fileSum(int offset, int length) const;

@@ -573,7 +573,7 @@ void TestBootloaderRun::resumePoint_data()
     QTest::newRow("page number, cut at a page") << cutAt(0x200) << true << qint64(Memory) << 0 << 0x200 << 3 + 1 + 6;
     // The page buffer programs whole pages: a page written in part is no place to go on.
     QTest::newRow("page buffer, cut at a word") << cutAt(0x2C4) << false << qint64(Memory) << 0 << -1 << 3 + 1;
-    QTest::newRow("nothing written") << cutAt(0) << true << qint64(Memory) << 0 << 0 << 1 + 1 + 6;
+    QTest::newRow("nothing written") << cutAt(0) << true << qint64(Memory) << 0 << -1 << 1 + 1 + 6;
     QTest::newRow("whole file written") << cutAt(0x408) << true << qint64(Memory) << 0 << 0x408 << 5 + 1;
     QTest::newRow("whole file, memory ends with it") << cutAt(0x408) << false << qint64(0x408) << 0 << 0x408 << 5;
     QTest::newRow("last word of the prefix stale")
