@@ -14,6 +14,7 @@
 #include "updaterecord.h"
 #include "versionorder.h"
 #include "updateresult.h"
+#include "updatesummary.h"
 #include "simflash.h"
 
 #include <QCryptographicHash>
@@ -174,6 +175,8 @@ private slots:
     void versionOrder_data();
     void versionOrder();
     void closingLine_data();
+    void summaryCounts_data();
+    void summaryCounts();
     void closingLine();
     void closingState_data();
     void closingState();
@@ -1972,6 +1975,35 @@ void TestHostApp::closingLine_data()
                                                             << "dux-host: interrupted before the update started";
     QTest::newRow("interrupted in an update") << int(UpdateResult::Outcome::Interrupted) << "m" << "" << "interrupted"
                                               << "Update of m interrupted before it started (cancelled); the module was not touched";
+}
+
+void TestHostApp::summaryCounts_data()
+{
+    using Outcome = UpdateResult::Outcome;
+    QTest::addColumn<QList<int>>("outcomes"); // UpdateResult::Outcome, one a module
+    QTest::addColumn<QString>("watchCount");
+    QTest::addColumn<int>("closingLines"); // below the table: those that did not end updated
+    // A resumed module was updated: counted so, and told by the table's row alone.
+    QTest::newRow("resumed counts as updated")
+        << QList<int>{int(Outcome::Updated), int(Outcome::Resumed), int(Outcome::Failed), int(Outcome::Skipped)}
+        << "Watched 4 modules: 2 updated, 1 failed, 1 skipped (already on 1234V201)" << 2;
+    QTest::newRow("resumed alone") << QList<int>{int(Outcome::Resumed)}
+                                   << "Watched 1 module: 1 updated, 0 failed, 0 skipped (already on 1234V201)" << 0;
+}
+
+void TestHostApp::summaryCounts()
+{
+    QFETCH(QList<int>, outcomes);
+    QList<UpdateResult> results;
+    for (int outcome : outcomes) {
+        UpdateResult result;
+        result.outcome = UpdateResult::Outcome(outcome);
+        result.moduleKey = QStringLiteral("m%1").arg(results.size());
+        results.append(result);
+    }
+    QTEST(UpdateSummary::watchCount(results, QLatin1String(NewFirmware)), "watchCount");
+    const QStringList lines = UpdateSummary::table(results).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QTEST(int(lines.size() - 1 - results.size()), "closingLines");
 }
 
 void TestHostApp::closingLine()
