@@ -62,6 +62,12 @@ struct OptionTable
                                                 "checksum and every page's sum, read in its bootloader, equal the "
                                                 "file's and its flash after the file reads erased: restart it "
                                                 "without an erase and count it as skipped.")};
+    QCommandLineOption resume{QStringLiteral("resume"),
+                              QStringLiteral("Where the module's flash holds the start of the file, every page's sum "
+                                             "equal to the file's, and reads erased after it: write on from the "
+                                             "first word not in place, without an erase, and count it as resumed. "
+                                             "Tried anyway after an update of the same file that was interrupted "
+                                             "or failed after its erase. Anything else updates as usual.")};
     QCommandLineOption verify{QStringLiteral("verify"),
                               QStringLiteral("Write nothing: compare the module's checksum and every page's sum, read "
                                              "in its bootloader, with the file's, name the pages that differ and "
@@ -143,7 +149,7 @@ struct OptionTable
                                 QStringLiteral("identifier")};
     QCommandLineOption result{QStringLiteral("result"),
                               QStringLiteral("With --history: only updates that ended so (updated, failed, "
-                                             "interrupted, skipped, not started)."),
+                                             "interrupted, skipped, not started, resumed)."),
                               QStringLiteral("result")};
     QCommandLineOption station{QStringLiteral("station"),
                                QStringLiteral("With --history: only updates at this station (host name)."),
@@ -192,7 +198,7 @@ struct OptionTable
     void addTo(QCommandLineParser* parser) const
     {
         parser->setApplicationDescription(QLatin1String(Description));
-        CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, ifChanged, verify, readBack, range, list, dryRun, timeout, json, verbose, quiet, port, usbPort,
+        CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, ifChanged, resume, verify, readBack, range, list, dryRun, timeout, json, verbose, quiet, port, usbPort,
                             portFile, baud, addresses, probe, window, poll, plugins, simulate, exitWhenDone, screenshot,
                             screenshotAt, records, history, summary, csv, firmware, result, station, since,
                             capture, log, recordsInit, jsonProgress, doctor, ifNewer, sha256, retries});
@@ -283,7 +289,7 @@ bool readHistoryOptions(const QCommandLineParser& parser, const OptionTable& tab
     }
     UpdateRecord::Result result;
     if (!options->resultFilter.isEmpty() && !UpdateRecord::resultFromName(options->resultFilter, &result))
-        *error = QStringLiteral("--result takes updated, failed, interrupted, skipped or not started, not \"%1\"")
+        *error = QStringLiteral("--result takes updated, failed, interrupted, skipped, not started or resumed, not \"%1\"")
                      .arg(options->resultFilter);
     else if (options->csv && options->json)
         *error = QStringLiteral("--csv and --json exclude each other");
@@ -338,6 +344,7 @@ void readOptions(const QCommandLineParser& parser, const OptionTable& table, Hos
     options.dryRun = parser.isSet(table.dryRun);
     options.ifChanged = parser.isSet(table.ifChanged);
     options.verify = parser.isSet(table.verify);
+    options.resume = parser.isSet(table.resume);
     options.readBackFile = parser.value(table.readBack);
     if (parser.isSet(table.range) && !readRange(parser.value(table.range), &options, &error))
         return;
@@ -388,6 +395,8 @@ void readOptions(const QCommandLineParser& parser, const OptionTable& table, Hos
              && (options.ifChanged || options.verify || options.dryRun || options.updatesSeveral() || options.watch))
         error = QStringLiteral("--read-back reads one module and writes nothing to it: not with --if-changed, "
                                "--verify, --dry-run, --all, --watch or more than one --module");
+    else if (options.resume && (options.verify || !options.readBackFile.isEmpty()))
+        error = QStringLiteral("--resume writes on where an update ended; --verify and --read-back write nothing");
     else if (options.verify && options.ifChanged)
         error = QStringLiteral("--verify writes nothing; it does not go with --if-changed");
     else if (options.watch && options.dryRun)

@@ -52,6 +52,8 @@ struct HostOptions
     bool dryRun = false;
     // --if-changed: a module that already holds the file is restarted without an update.
     bool ifChanged = false;
+    // --resume: a module whose flash holds a prefix of the file, erased after it, is written on from there.
+    bool resume = false;
     // --verify: the module's sums are compared with the file's; nothing is written.
     bool verify = false;
     // --read-back: the HEX file the module's flash is read into (empty: no read-back), over --range

@@ -157,6 +157,7 @@ int HostRun::exec()
     m_window->setIfChanged(m_options.ifChanged);
     m_window->setWireCapture(&m_capture);
     m_window->setVerifyOnly(m_options.verify);
+    m_window->setResume(m_options.resume);
     m_window->setReadBack(!m_options.readBackFile.isEmpty(), m_options.readFirst, m_options.readEnd);
     m_window->setIfNewer(m_options.ifNewer);
     m_window->setExpectedSha256(m_options.sha256);

@@ -297,8 +297,14 @@ void HostWindow::setReadBack(bool on, qint64 first, qint64 end)
     m_readEnd = end;
 }
 
+void HostWindow::setResume(bool on)
+{
+    m_resume = on;
+}
+
 void HostWindow::applyChoices(QObject* container) const
 {
+    container->setProperty(HostMessages::ResumeProperty, m_resume);
     container->setProperty(HostMessages::ReadBackProperty, m_readBack);
     container->setProperty(HostMessages::ReadBackFirstProperty, m_readFirst);
     container->setProperty(HostMessages::ReadBackEndProperty, m_readEnd);

@@ -53,6 +53,8 @@ public:
     // Whether updates only read the module's flash back, from `first` up to `end` (-1: the module's
     // flash base, and the end its memory size states); dux-host's --read-back, not a choice of the window.
     void setReadBack(bool on, qint64 first, qint64 end);
+    // --resume: a module whose flash holds the start of the file is written on from there.
+    void setResume(bool on);
     // The guards: only a module whose firmware is older than the file's is updated; only a file with this
     // SHA-256 (empty: any) is written. Applied like the choice above.
     void setIfNewer(bool on);
@@ -86,6 +88,7 @@ private:
     WireCapture* m_wireCapture = nullptr;
     QAction* m_verify;
     bool m_readBack = false;
+    bool m_resume = false;
     qint64 m_readFirst = -1;
     qint64 m_readEnd = -1;
     QAction* m_ifNewer;

@@ -254,6 +254,7 @@ void UpdateDriver::outcomeFinished(const UpdateOutcome::Report& report)
     const UpdateResult::Outcome succeeded = report.subject.verifyOnly ? verdict
         : report.subject.readBack                                     ? UpdateResult::Outcome::ReadBack
         : report.skipped                                              ? UpdateResult::Outcome::Skipped
+        : report.resumed                                              ? UpdateResult::Outcome::Resumed
                                                                       : UpdateResult::Outcome::Updated;
     result.outcome = report.success      ? succeeded
         : report.phase.isEmpty()         ? UpdateResult::Outcome::NotStarted

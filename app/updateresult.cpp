@@ -61,6 +61,7 @@ int UpdateResult::exitCode() const
 {
     switch (outcome) {
     case Outcome::Updated:
+    case Outcome::Resumed:
     case Outcome::Skipped:
     case Outcome::Planned:
     case Outcome::Verified:
@@ -99,6 +100,8 @@ QString UpdateResult::resultName() const
         return QStringLiteral("differs");
     case Outcome::ReadBack:
         return QStringLiteral("read back");
+    case Outcome::Resumed:
+        return QStringLiteral("resumed");
     case Outcome::NotStarted:
         break;
     }
@@ -128,6 +131,7 @@ QString UpdateResult::stateText() const
 {
     switch (outcome) {
     case Outcome::Updated:
+    case Outcome::Resumed:
     case Outcome::Planned:
         return QString();
     case Outcome::Verified:
@@ -156,10 +160,12 @@ QString UpdateResult::closingLine() const
     const QString inPhase = phase.isEmpty() ? QStringLiteral("before it started")
                                             : QStringLiteral("in the %1 phase").arg(phase);
     switch (outcome) {
-    case Outcome::Updated: {
+    case Outcome::Updated:
+    case Outcome::Resumed: {
         const double seconds = qMax<qint64>(elapsedMs, 1) / double(MsPerSecond);
-        return QStringLiteral("Updated %1 to %2: %3 bytes in %4 (%5 KiB/s, window %6)")
-            .arg(module, visibleText(firmwareVersion), groupedNumber(bytes), minutesAndSeconds(elapsedMs))
+        return QStringLiteral("%1 %2 to %3: %4 bytes in %5 (%6 KiB/s, window %7)")
+            .arg(outcome == Outcome::Resumed ? QStringLiteral("Resumed") : QStringLiteral("Updated"), module,
+                 visibleText(firmwareVersion), groupedNumber(bytes), minutesAndSeconds(elapsedMs))
             .arg(bytes / BytesPerKiB / seconds, 0, 'f', 2)
             .arg(window);
     }

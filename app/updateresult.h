@@ -14,8 +14,10 @@ struct UpdateResult
     // Skipped: --watch found the module on the file's firmware already, or --if-changed found its flash
     // holding the file. Planned: --dry-run checked it. Verified, Differs: --verify compared its sums with
     // the file's.
-    // ReadBack: --read-back read the module's flash into readBackFile.
-    enum class Outcome { Updated, Failed, TimedOut, Interrupted, NotStarted, Skipped, Planned, Verified, Differs, ReadBack };
+    // ReadBack: --read-back read the module's flash into readBackFile. Resumed: updated, its write going on
+    // where an earlier one ended, without an erase.
+    enum class Outcome { Updated, Failed, TimedOut, Interrupted, NotStarted, Skipped, Planned, Verified, Differs, ReadBack,
+                         Resumed };
 
     // The version of the JSON objects; a consumer checks it before it reads the fields.
     static constexpr int JsonSchema = 1;
@@ -61,7 +63,8 @@ struct UpdateResult
     QString stateText() const;
     // Why an update cut short by its time-out failed: "timed out after 3 s".
     QString timedOutText() const;
-    // "updated", "failed", "timed out", "interrupted", "not started", "skipped", "planned", "verified", "differs", "read back".
+    // "updated", "failed", "timed out", "interrupted", "not started", "skipped", "planned", "verified", "differs", "read back",
+    // "resumed".
     QString resultName() const;
     // Every field of the schema; a value that is not known is null.
     QJsonObject toJson() const;

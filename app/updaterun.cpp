@@ -474,7 +474,8 @@ void UpdateRun::conclude(ModuleUpdate* update, const UpdateResult& ended)
         ModuleUpdate* instance = at->release();
         instance->setParent(this);
         // A window whose update did not end updated stays for its history, until the user closes it.
-        if (m_options.wantsWindow() && ended.outcome != UpdateResult::Outcome::Updated)
+        if (m_options.wantsWindow() && ended.outcome != UpdateResult::Outcome::Updated
+            && ended.outcome != UpdateResult::Outcome::Resumed)
             instance->keepWindowOpen();
         QTimer::singleShot(TimeScale::scaledMs(FirmwareUpdaterThread::LeavesAfterCompletionMs + LeaveSlackMs), instance,
                            &QObject::deleteLater);

@@ -67,7 +67,7 @@ QString table(const QList<UpdateResult>& results)
     }
     QString text = alignedColumns(rows, {BytesColumn, TimeColumn});
     for (const UpdateResult& result : results) {
-        if (result.outcome != UpdateResult::Outcome::Updated)
+        if (result.outcome != UpdateResult::Outcome::Updated && result.outcome != UpdateResult::Outcome::Resumed)
             text += result.closingLine() + QLatin1Char('\n');
     }
     return text;
@@ -81,7 +81,7 @@ QString watchCount(const QList<UpdateResult>& results, const QString& fileIdenti
     QString line = QStringLiteral("Watched %1 %2: %3 updated, %4 failed, %5 skipped (already on %6)")
                        .arg(results.size())
                        .arg(results.size() == 1 ? QStringLiteral("module") : QStringLiteral("modules"))
-                       .arg(count(results, Outcome::Updated))
+                       .arg(count(results, Outcome::Updated) + count(results, Outcome::Resumed))
                        .arg(failed)
                        .arg(count(results, Outcome::Skipped))
                        .arg(visibleText(fileIdentifier));

@@ -8,6 +8,9 @@ namespace HostMessages {
 constexpr const char* DeviceTreeReady = "deviceTreeReady";
 // True: each update first reads the module's checksum and leaves a module that holds the file as it is.
 constexpr const char* IfChangedProperty = "dpIfChanged";
+// True: an update whose module's flash holds the start of the file, erased after it, writes on from there
+// without an erase.
+constexpr const char* ResumeProperty = "dpResume";
 // True: each update only compares the module's sums with the file's and restarts the module, writing nothing.
 constexpr const char* VerifyOnlyProperty = "dpVerifyOnly";
 // True: each update only reads the module's flash back and restarts the module, writing nothing; from the

@@ -81,7 +81,9 @@ void UpdateRecorder::writeRun(UpdateOutcome::Report report, bool final)
 UpdateRecord::Result UpdateRecorder::resultOf(const UpdateOutcome::Report& report)
 {
     if (report.success)
-        return report.skipped ? UpdateRecord::Result::Skipped : UpdateRecord::Result::Updated;
+        return report.skipped ? UpdateRecord::Result::Skipped
+             : report.resumed ? UpdateRecord::Result::Resumed
+                              : UpdateRecord::Result::Updated;
     // No phase reached: refused, or cancelled, before anything was sent to the module.
     if (report.phase.isEmpty())
         return UpdateRecord::Result::NotStarted;

@@ -20,6 +20,7 @@
 #include "portchange.h"
 #include "protocolfacts.h"
 #include "recordwriter.h"
+#include "resumehint.h"
 #include "timescale.h"
 #include "toolsettings.h"
 #include "updateoutcome.h"
@@ -303,6 +304,7 @@ void UpdateSession::proceed(bool byUser)
     // The host's choice lives on the tool's widget, this session's parent; read anew for each update.
     m_worker->setSkipIfHeld(ifChangedChosen() && runsChosenFirmware());
     m_worker->setVerifyOnly(hostChoice(HostMessages::VerifyOnlyProperty));
+    m_worker->setTryResume(m_resumeSuggested || hostChoice(HostMessages::ResumeProperty));
     m_worker->setReadBack(hostChoice(HostMessages::ReadBackProperty), hostAddress(HostMessages::ReadBackFirstProperty),
                           hostAddress(HostMessages::ReadBackEndProperty));
     if (!inBootloader && !byUser)
@@ -317,6 +319,8 @@ void UpdateSession::beginUpdate()
     m_moduleAnswered = true;
     m_stateOwed = false;
     say(QStringLiteral("Firmwareupdate started @") + m_moduleKey);
+    // Asked before this update leaves a record of its own.
+    m_resumeSuggested = ResumeHint::fromRecords(m_moduleKey, m_chosenFile);
     emit begun();
     m_underWay = true;
     m_outcome->begin();

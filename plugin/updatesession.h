@@ -179,6 +179,8 @@ private:
     QString m_chosenFile;
     // What the module answered before its bootloader entry; empty when it was found in its bootloader.
     QString m_firmwareBeforeEntry;
+    // The records say the module's last update of this file was cut short after its erase.
+    bool m_resumeSuggested = false;
     // Why the link's last request was not carried out, empty when it was: the reason a failed step gives.
     QString m_requestFailure;
     // Whether the module answered the worker's last request that came back, and how many are still out.

@@ -30,7 +30,8 @@ constexpr int FailuresStretch = 2;
 constexpr const char* ResultTexts[] = {QT_TRANSLATE_NOOP("RecordsView", "updated"), QT_TRANSLATE_NOOP("RecordsView", "failed"),
                                        QT_TRANSLATE_NOOP("RecordsView", "interrupted"),
                                        QT_TRANSLATE_NOOP("RecordsView", "skipped"),
-                                       QT_TRANSLATE_NOOP("RecordsView", "not started")};
+                                       QT_TRANSLATE_NOOP("RecordsView", "not started"),
+                                       QT_TRANSLATE_NOOP("RecordsView", "resumed")};
 constexpr const char* PhaseTexts[] = {
     QT_TRANSLATE_NOOP("RecordsView", "entry"),   QT_TRANSLATE_NOOP("RecordsView", "detection"),
     QT_TRANSLATE_NOOP("RecordsView", "parameters"), QT_TRANSLATE_NOOP("RecordsView", "erase"),
@@ -40,7 +41,7 @@ constexpr const char* PhaseTexts[] = {
 
 const QVector<UpdateRecord::Result> AllResults = {UpdateRecord::Result::Updated, UpdateRecord::Result::Failed,
                                                   UpdateRecord::Result::Interrupted, UpdateRecord::Result::Skipped,
-                                                  UpdateRecord::Result::NotStarted};
+                                                  UpdateRecord::Result::NotStarted, UpdateRecord::Result::Resumed};
 
 // A bar chart of `series` over the categories, counts upwards from 0.
 void showBars(QChartView* view, const QString& title, QAbstractBarSeries* series, const QStringList& categories)

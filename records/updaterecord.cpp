@@ -7,7 +7,7 @@ namespace {
 constexpr int Unknown = -1;
 
 const QStringList ResultNames = {QStringLiteral("updated"), QStringLiteral("failed"), QStringLiteral("interrupted"),
-                                 QStringLiteral("skipped"), QStringLiteral("not started")};
+                                 QStringLiteral("skipped"), QStringLiteral("not started"), QStringLiteral("resumed")};
 
 QVariant textValue(const QString& text)
 {

@@ -10,7 +10,8 @@
 // it ended. Texts that are empty and numbers that are unknown (-1) are absent values (NULL, null).
 struct UpdateRecord
 {
-    enum class Result { Updated, Failed, Interrupted, Skipped, NotStarted };
+    // Resumed: updated, the write going on where an earlier one ended, without an erase.
+    enum class Result { Updated, Failed, Interrupted, Skipped, NotStarted, Resumed };
 
     QString id; // a UUID without braces
     QDateTime startedUtc;

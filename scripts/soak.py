@@ -9,7 +9,7 @@ After each faulted update it checks that
 - "updated" is said only with the checksums matching and a firmware's (not a bootloader's) version read back,
   the file's own, which --list then shows too;
 - the closing state agrees with a --list taken right after;
-- an "updated" or "skipped" left the file in the module's flash, byte for byte, as dux-sim writes it
+- an "updated", "skipped" or "resumed" left the file in the module's flash, byte for byte, as dux-sim writes it
   (--flash-out) when the module is power-cycled after the update: a difference is a "false flash".
 It prints a table of counts per fault kind and exits 1 on any violation; a closing state that disagrees with
 --list is one (DUX_SOAK_STRICT=0 lists it as a known failure instead, counted neither as passed nor as failed).
@@ -42,7 +42,7 @@ FLASH_OUT_S = 10
 ERASED = 0xFF
 WORD_BYTES = 4
 # The results that claim the module holds the file.
-HOLDS_FILE = ("updated", "skipped")
+HOLDS_FILE = ("updated", "skipped", "resumed")
 LIST_TIMEOUT_S = 10
 
 # What the closing line says about the module, and the mode --list must then show.
@@ -259,10 +259,19 @@ class Lane:
         self.port_back()
         _, clean, _, _, _ = update(build, sim.ports, self.work)
         mode, version = listed(build, sim.ports, self.work)
-        if clean.get("result") != "updated" or mode != "firmware" or version != IDENTIFIER:
+        # A fault that cut the write short leaves a record that makes the clean update resume.
+        if clean.get("result") not in ("updated", "resumed") or mode != "firmware" or version != IDENTIFIER:
             violations.append(f"{where}: the clean update after it ended {clean.get('result')}, "
                               f"--list {mode} {version}")
             row["not recovered"] += 1
+        # A resume wrote only part of the flash: it is judged by what the flash holds, as a faulted run is.
+        if clean.get("result") == "resumed":
+            flash = sim.power_cycle()
+            difference = "no flash written" if flash is None else flash_difference(flash, os.path.join(build, FIRMWARE))
+            if difference:
+                violations.append(f"{where}: the clean update resumed, but the flash differs from the file: {difference}")
+                row["false flash"] += 1
+            self.port_back()
         with self.shared.lock:
             # Stopped meanwhile: its dux-sim may be gone before the checks ended.
             if self.shared.stopping:

@@ -461,6 +461,10 @@ li.checked::marker { content: &quot;±2&quot;; }
         <translation>nicht begonnen</translation>
     </message>
     <message>
+        <source>resumed</source>
+        <translation>fortgesetzt</translation>
+    </message>
+    <message>
         <source>entry</source>
         <translation>Einstieg</translation>
     </message>

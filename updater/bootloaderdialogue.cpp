@@ -11,6 +11,7 @@
 #include "moduleparameters.h"
 #include "protocolfacts.h"
 #include "replycheck.h"
+#include "resumepoint.h"
 #include "timescale.h"
 #include "updateoutcome.h"
 #include "updatephase.h"
@@ -105,9 +106,11 @@ bool BootloaderDialogue::run()
         if (cancelled())
             return false;
     }
-    erase();
-    if (cancelled())
-        return false;
+    if (!m_target.tryResume || !findResumePoint()) {
+        erase();
+        if (cancelled())
+            return false;
+    }
     if (!writeImage())
         return false;
     if (!verifyChecksum() || cancelled())
@@ -405,6 +408,52 @@ bool BootloaderDialogue::runningSum(quint32 lastAddress, quint32* sum)
     return true;
 }
 
+bool BootloaderDialogue::findResumePoint()
+{
+    CommandHandlerInterface* handler = m_target.handler;
+    handler->setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
+    FlashSums sums(quint32(m_flashBase), [this](quint32 lastAddress, quint32* sum) { return runningSum(lastAddress, sum); });
+    const int point = ResumePoint(writtenBytes(), m_pageSize, m_memorySize, writesByPageNumber()).find(sums);
+    handler->resetMaxTimeoutMS();
+    // Any doubt, a sum that did not come included, means the erase.
+    if (point == ResumePoint::None) {
+        log(QStringLiteral("The flash holds no part of the file with erased flash after it (%1 checksum requests); erasing.")
+                .arg(sums.requestCount()));
+        logRequestFailure();
+        return false;
+    }
+    m_writeFrom = point;
+    const int size = m_target.image.size();
+    progressAndLog(QStringLiteral("Resuming at 0x%1: %2 of %3 bytes already in place")
+                       .arg(hex(quint32(m_flashBase) + quint32(point)))
+                       .arg(qMin(point, size))
+                       .arg(size));
+    log(QStringLiteral("The point took %1 checksum requests.").arg(sums.requestCount()));
+    if (UpdateOutcome* outcome = m_thread.currentOutcome())
+        outcome->noteResumed();
+    return true;
+}
+
+QByteArray BootloaderDialogue::writtenBytes() const
+{
+    const int size = m_target.image.size();
+    QByteArray bytes((size + Bootloader::WordBytes - 1) / Bootloader::WordBytes * Bootloader::WordBytes, '\0');
+    for (int at = 0; at < bytes.size(); at += Bootloader::WordBytes) {
+        const quint32 word = flashWord(m_target.image.start() + at);
+        for (int i = 0; i < Bootloader::WordBytes; ++i)
+            bytes[at + i] = char(word >> (8 * i));
+    }
+    return bytes;
+}
+
+bool BootloaderDialogue::writesByPageNumber() const
+{
+    bool byPageNumber = false;
+    for (const char* type : Protocol::PageNumberTypes)
+        byPageNumber = byPageNumber || m_version.startsWith(QLatin1String(type));
+    return byPageNumber;
+}
+
 void BootloaderDialogue::erase()
 {
     CommandHandlerInterface* handler = m_target.handler;
@@ -436,15 +485,13 @@ bool BootloaderDialogue::writeImage()
     m_channel.reachPhase(UpdatePhase::Write);
     progressAndLog(ProgressMessage(ProgressId::Writing, {QString::number(m_target.image.size())}));
     emit m_thread.handleProgressBarMaximum(m_target.image.size());
-    emit m_thread.handleProgressBarValue(0);
+    emit m_thread.handleProgressBarValue(m_writeFrom);
     handler->setTraceMode(true);
     handler->setMaxTimeoutMS(Bootloader::WriteTimeoutMs);
     sleepMs(AfterWriteSetupMs);
     useWindow(m_channel.requestWindow());
 
-    m_byPageNumber = false;
-    for (const char* type : Protocol::PageNumberTypes)
-        m_byPageNumber = m_byPageNumber || m_version.startsWith(QLatin1String(type));
+    m_byPageNumber = writesByPageNumber();
     const bool completed = m_byPageNumber ? writePagesByNumber() : writePagesByBuffer();
 
     handler->setTraceMode(false);
@@ -539,11 +586,11 @@ void BootloaderDialogue::wordWritten(int& position, int& offset)
 
 bool BootloaderDialogue::writePagesByNumber()
 {
-    int offset = 0;
-    int page = Bootloader::FirstPageNumber;
+    int offset = m_writeFrom % m_pageSize;
+    int page = Bootloader::FirstPageNumber + m_writeFrom / m_pageSize;
     const int end = m_target.image.start() + m_target.image.size();
     // No cancel point in here: these bootloaders must not be left with a page half written.
-    for (int position = m_target.image.start(); position < end;) {
+    for (int position = m_target.image.start() + m_writeFrom; position < end;) {
         QVector<Command> words = pageWords(position, offset, page);
         if (!writeWords(words, position, offset, false))
             return false;
@@ -559,10 +606,11 @@ bool BootloaderDialogue::writePagesByNumber()
 
 bool BootloaderDialogue::writePagesByBuffer()
 {
+    // A resume goes on at a page's start here: the page buffer programs whole pages.
     int offset = 0;
-    quint32 pageAddress = quint32(m_flashBase);
+    quint32 pageAddress = quint32(m_flashBase) + quint32(m_writeFrom);
     const int end = m_target.image.start() + m_target.image.size();
-    for (int position = m_target.image.start(); position < end;) {
+    for (int position = m_target.image.start() + m_writeFrom; position < end;) {
         QVector<Command> words = pageWords(position, offset, 0);
         if (!writeWords(words, position, offset, true))
             return false;

@@ -47,6 +47,9 @@ public:
         bool readBack = false;
         qint64 readFirst = -1;
         qint64 readEnd = -1;
+        // A module whose flash holds a prefix of the file, and reads erased after it, is written on from
+        // there without an erase.
+        bool tryResume = false;
     };
 
     // The flags and the address are the thread's: the widget writes them while the dialogue runs.
@@ -96,6 +99,11 @@ private:
     QStringList differingPagesValues(const SumComparison& comparison) const;
     // One checksum request: the running sum through `lastAddress`, taken only when the reply echoes it.
     bool runningSum(quint32 lastAddress, quint32* sum);
+    // Whether the flash shows a prefix of the file and erased flash after it; sets where the write goes on.
+    bool findResumePoint();
+    // The bytes the write puts into the flash: the program padded with zeros to whole words.
+    QByteArray writtenBytes() const;
+    bool writesByPageNumber() const;
     void erase();
     // Each is true when every word went out; false after a failure or a cancel.
     bool writeImage();
@@ -162,4 +170,6 @@ private:
     qint64 m_memorySize = -1;
     // How many words the link keeps in flight; 1 from the first failure of the window on.
     int m_window = 1;
+    // Where the write begins, from the program's start: 0, or the point a resume found.
+    int m_writeFrom = 0;
 };

@@ -48,6 +48,7 @@ void FirmwareUpdaterThread::run()
         target.detectionBoundMs = detectionBoundMs;
         target.skipIfHeld = skipIfHeld;
         target.verifyOnly = verifyOnly;
+        target.tryResume = tryResume;
         target.readBack = readBack;
         target.readFirst = readFirst;
         target.readEnd = readEnd;
@@ -103,6 +104,11 @@ void FirmwareUpdaterThread::setSkipIfHeld(bool skip)
 void FirmwareUpdaterThread::setVerifyOnly(bool verify)
 {
     verifyOnly = verify;
+}
+
+void FirmwareUpdaterThread::setTryResume(bool wanted)
+{
+    tryResume = wanted;
 }
 
 void FirmwareUpdaterThread::setReadBack(bool wanted, qint64 first, qint64 end)

@@ -46,6 +46,9 @@ public:
     // Whether the next run only compares the module's sums with the file's and restarts it, writing
     // nothing; set while no run is under way.
     void setVerifyOnly(bool verify);
+    // Whether the run writes on where the module's flash holds the start of the file, erased after it,
+    // instead of erasing.
+    void setTryResume(bool wanted);
     // Whether the next run reads the module's flash back, from `first` up to `end` (-1: the flash base,
     // and the end its memory size states), instead of writing it; set while no run is under way.
     void setReadBack(bool readBack, qint64 first, qint64 end);
@@ -107,6 +110,7 @@ private:
     int detectionBoundMs = BootloaderDialogue::DetectionBoundMs;
     bool skipIfHeld = false;
     bool verifyOnly = false;
+    bool tryResume = false;
     bool readBack = false;
     qint64 readFirst = -1;
     qint64 readEnd = -1;

@@ -21,6 +21,7 @@ void UpdateOutcome::begin()
     m_bytesWritten = 0;
     m_window = 0;
     m_skipped = false;
+    m_resumed = false;
     m_differingPages.clear();
     m_readBytes.clear();
     m_readBase = 0;
@@ -76,6 +77,12 @@ void UpdateOutcome::noteSkipped()
     m_skipped = true;
 }
 
+void UpdateOutcome::noteResumed()
+{
+    QMutexLocker lock(&m_mutex);
+    m_resumed = true;
+}
+
 void UpdateOutcome::noteDifferingPages(const QVector<quint32>& pages)
 {
     QMutexLocker lock(&m_mutex);
@@ -94,6 +101,7 @@ UpdateOutcome::Report UpdateOutcome::reportSoFar() const
     Report report;
     report.phase = m_phase;
     report.skipped = m_skipped;
+    report.resumed = m_resumed;
     report.differingPages = m_differingPages;
     report.readBytes = m_readBytes;
     report.readBase = m_readBase;

@@ -53,6 +53,8 @@ public:
         int window = 0;
         // The module already held the file and was restarted without an erase.
         bool skipped = false;
+        // The flash held part of the file: the write went on where it ended, without an erase.
+        bool resumed = false;
         // A verify that compared the sums: the flash addresses of the pages whose sums differ from the file's.
         QVector<quint32> differingPages;
         // A read-back that read its whole range: the bytes from `readBase` on.
@@ -76,6 +78,8 @@ public:
     void noteWindow(int window);
     // The module already holds the file: the run restarts it without writing.
     void noteSkipped();
+    // The write goes on where an earlier one ended, without an erase.
+    void noteResumed();
     // A verify compared the module's page sums with the file's: those of `pages` (flash addresses) differ.
     void noteDifferingPages(const QVector<quint32>& pages);
     // A read-back read `bytes` of the flash from `base` on.
@@ -108,6 +112,7 @@ private:
     qint64 m_bytesWritten = 0;
     int m_window = 0;
     bool m_skipped = false;
+    bool m_resumed = false;
     QVector<quint32> m_differingPages;
     QByteArray m_readBytes;
     quint32 m_readBase = 0;

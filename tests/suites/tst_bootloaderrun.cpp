@@ -5,6 +5,8 @@
 #include "global.h"
 #include "moduleparameters.h"
 #include "replycheck.h"
+#include "flashsums.h"
+#include "resumepoint.h"
 #include "simulatedcommandhandler.h"
 #include "simulatedmodule.h"
 #include "timescale.h"
@@ -369,6 +371,8 @@ private slots:
     void replyCheck();
     void parameterPlausibility_data();
     void parameterPlausibility();
+    void resumePoint_data();
+    void resumePoint();
 
     void completeRun_data();
     void completeRun();
@@ -549,6 +553,82 @@ void TestBootloaderRun::parameterPlausibility()
     QFETCH(QString, implausibility);
     QCOMPARE(ModuleParameters::implausibility(pageSize, flashBase, memorySize, programSize).value_or(ProgressMessage()).english(),
              implausibility);
+}
+
+using FlashShape = std::function<void(QByteArray& flash)>;
+Q_DECLARE_METATYPE(FlashShape)
+
+void TestBootloaderRun::resumePoint_data()
+{
+    // A file of 4 pages of 256 bytes and 8 bytes more, in a memory of 8 pages; the flash is shaped from the
+    // file written whole, the rest erased.
+    QTest::addColumn<FlashShape>("shape");
+    QTest::addColumn<bool>("wordsWithinPage");
+    QTest::addColumn<qint64>("memorySize");
+    QTest::addColumn<int>("failingRequest"); // the checksum request that gets no sum; 0: none
+    QTest::addColumn<int>("point");
+    QTest::addColumn<int>("requests");
+    constexpr int Memory = 0x800;
+    const auto erasedFrom = [](QByteArray& flash, int offset) {
+        flash.replace(offset, flash.size() - offset, QByteArray(flash.size() - offset, char(0xFF)));
+    };
+    const auto cutAt = [=](int offset) { return FlashShape([=](QByteArray& flash) { erasedFrom(flash, offset); }); };
+    // Cut, and one byte changed: stale where the file was written, not erased after it.
+    const auto cutAndChange = [=](int offset, int changed) {
+        return FlashShape([=](QByteArray& flash) {
+            erasedFrom(flash, offset);
+            flash[changed] = char(flash.at(changed) ^ 0x5A);
+        });
+    };
+    // Page sums through the first page that differs, the memory's end, and for words 6 halvings of 64.
+    QTest::newRow("page buffer, cut at a page") << cutAt(0x200) << false << qint64(Memory) << 0 << 0x200 << 3 + 1;
+    QTest::newRow("page number, cut at a word") << cutAt(0x2C4) << true << qint64(Memory) << 0 << 0x2C4 << 3 + 1 + 6;
+    QTest::newRow("page number, cut at a page") << cutAt(0x200) << true << qint64(Memory) << 0 << 0x200 << 3 + 1 + 6;
+    // The page buffer programs whole pages: a page written in part is no place to go on.
+    QTest::newRow("page buffer, cut at a word") << cutAt(0x2C4) << false << qint64(Memory) << 0 << -1 << 3 + 1;
+    QTest::newRow("nothing written") << cutAt(0) << true << qint64(Memory) << 0 << -1 << 1 + 1 + 6;
+    QTest::newRow("whole file written") << cutAt(0x408) << true << qint64(Memory) << 0 << 0x408 << 5 + 1;
+    QTest::newRow("whole file, memory ends with it") << cutAt(0x408) << false << qint64(0x408) << 0 << 0x408 << 5;
+    QTest::newRow("last word of the prefix stale")
+        << cutAndChange(0x2C4, 0x2C0) << true << qint64(Memory) << 0 << -1 << 3 + 1 + 6;
+    QTest::newRow("a page of the prefix stale") << cutAndChange(0x300, 0x150) << true << qint64(Memory) << 0 << -1
+                                                << 2 + 1;
+    QTest::newRow("a byte after the prefix not erased")
+        << cutAndChange(0x200, 0x7FF) << false << qint64(Memory) << 0 << -1 << 3 + 1;
+    QTest::newRow("a word later in the cut page not erased")
+        << cutAndChange(0x2C4, 0x2F0) << true << qint64(Memory) << 0 << -1 << 3 + 1 + 6;
+    QTest::newRow("a byte after the page written not erased")
+        << cutAndChange(0x2C4, 0x500) << true << qint64(Memory) << 0 << -1 << 3 + 1;
+    QTest::newRow("memory size not stated") << cutAt(0x200) << true << qint64(-1) << 0 << -1 << 0;
+    QTest::newRow("no sum for a page") << cutAt(0x200) << false << qint64(Memory) << 2 << -1 << 2;
+    QTest::newRow("no sum for the memory's end") << cutAt(0x200) << false << qint64(Memory) << 4 << -1 << 4;
+    QTest::newRow("no sum while halving") << cutAt(0x2C4) << true << qint64(Memory) << 6 << -1 << 6;
+}
+
+void TestBootloaderRun::resumePoint()
+{
+    QFETCH(FlashShape, shape);
+    QFETCH(bool, wordsWithinPage);
+    QFETCH(qint64, memorySize);
+    QFETCH(int, failingRequest);
+    QFETCH(int, point);
+    QFETCH(int, requests);
+    constexpr quint32 Base = 0x8000000;
+    constexpr int PageSize = 256;
+    const QByteArray file = FirmwareBuilder::firmwareImage("1234V200", 0x408);
+    QByteArray flash = file + QByteArray(0x800 - file.size(), char(0xFF));
+    shape(flash);
+    int asked = 0;
+    FlashSums sums(Base, [&](quint32 lastAddress, quint32* sum) {
+        if (++asked == failingRequest)
+            return false;
+        *sum = 0;
+        for (quint32 at = Base; at <= lastAddress; ++at)
+            *sum += quint8(flash.at(int(at - Base)));
+        return true;
+    });
+    QCOMPARE(ResumePoint(file, PageSize, memorySize, wordsWithinPage).find(sums), point);
+    QCOMPARE(asked, requests);
 }
 
 void TestBootloaderRun::completeRun_data()

@@ -14,6 +14,7 @@
 #include "updaterecord.h"
 #include "versionorder.h"
 #include "updateresult.h"
+#include "updatesummary.h"
 #include "simflash.h"
 
 #include <QCryptographicHash>
@@ -170,6 +171,8 @@ private slots:
     void headlessUpdate();
     void flashDecidesTheVerdict_data();
     void flashDecidesTheVerdict();
+    void resumeIsJudgedByTheFlash_data();
+    void resumeIsJudgedByTheFlash();
     void generatedFilesAreTold_data();
     void generatedFilesAreTold();
     void headlessEndIsReported_data();
@@ -191,6 +194,8 @@ private slots:
     void versionOrder_data();
     void versionOrder();
     void closingLine_data();
+    void summaryCounts_data();
+    void summaryCounts();
     void closingLine();
     void closingState_data();
     void closingState();
@@ -646,6 +651,139 @@ void TestHostApp::flashDecidesTheVerdict()
     QCOMPARE(sums, checksumRequests);
 }
 
+void TestHostApp::resumeIsJudgedByTheFlash_data()
+{
+    // A first update of the file (or of `firstIdentifier`'s) is cut short, or the flash starts as the file
+    // shaped by `shape`; then the file is updated again. The flash dux-sim writes at the restart judges.
+    QTest::addColumn<QStringList>("simulatorArguments");
+    QTest::addColumn<QString>("identifier"); // of the file
+    // "kill": dux-host killed once `marker` is in its history; "port gone": the module's port goes (the
+    // simulator's fault), then a power cycle brings it back; "flash": no first update.
+    QTest::addColumn<QString>("interrupt");
+    QTest::addColumn<QString>("marker");
+    QTest::addColumn<QString>("firstIdentifier"); // of the first update's file; empty: the same file
+    QTest::addColumn<FlashChange>("shape");
+    QTest::addColumn<QStringList>("hostArguments");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<int>("granule"); // a resume goes on at a multiple of it
+    QTest::addColumn<int>("point"); // where it goes on; -1: wherever the interrupt left it
+    const QStringList pageBuffer{QStringLiteral("--page-size"), QStringLiteral("256")};
+    const QStringList pageNumber = pageBuffer + QStringList{QStringLiteral("--type"), QLatin1String(PageNumberType)};
+    const QStringList paced{QStringLiteral("--baud"), QString::number(LinkDataRate)};
+    const QStringList portGone{QStringLiteral("--fault"), QStringLiteral("port-vanishes@write:700")};
+    const QString pageNumberFirmware = QLatin1String(PageNumberType) + QStringLiteral("V201");
+    const FlashChange none = [](QByteArray&) {};
+    const auto erasedFrom = [](int offset, int changed) {
+        return FlashChange([=](QByteArray& flash) {
+            flash.replace(offset, flash.size() - offset, QByteArray(flash.size() - offset, char(0xFF)));
+            if (changed >= 0)
+                flash[changed] = char(flash.at(changed) ^ 0x5A);
+        });
+    };
+    const QStringList resume{QStringLiteral("--resume")};
+    // The records of the first update make the second one look for where to go on. A page-number bootloader
+    // counts its pages from 16, and its history names them so: 0x1800 is the ninth page of 256 bytes.
+    QTest::newRow("killed, page buffer") << pageBuffer + paced << NewFirmware << "kill" << "] Writing page at address: 0x800"
+                                         << "" << none << QStringList() << "resumed" << 256 << -1;
+    QTest::newRow("killed, page number") << pageNumber + paced << pageNumberFirmware << "kill"
+                                         << "] Written page at address: 0x1800" << "" << none << QStringList() << "resumed"
+                                         << 4 << -1;
+    QTest::newRow("port gone, power cycled, page buffer") << pageBuffer + portGone << NewFirmware << "port gone" << ""
+                                                          << "" << none << QStringList() << "resumed" << 256 << -1;
+    QTest::newRow("port gone, power cycled, page number") << pageNumber + portGone << pageNumberFirmware << "port gone"
+                                                          << "" << "" << none << QStringList() << "resumed" << 4 << -1;
+    // The last record is another file's: whatever the flash holds, it is erased.
+    QTest::newRow("killed, another file") << pageBuffer + paced << NewFirmware << "kill"
+                                          << "] Writing page at address: 0x800" << "1234V202" << none << QStringList()
+                                          << "updated" << 0 << -1;
+    QTest::newRow("flash holds a prefix, resume asked") << pageBuffer << NewFirmware << "flash" << "" << ""
+                                                        << erasedFrom(0x800, -1) << resume << "resumed" << 256 << 0x800;
+    QTest::newRow("flash holds a prefix, page number, resume asked")
+        << pageNumber << pageNumberFirmware << "flash" << "" << "" << erasedFrom(0x8C4, -1) << resume << "resumed" << 4
+        << 0x8C4;
+    // The page buffer programs whole pages: a page written in part is erased, not written on.
+    QTest::newRow("page buffer, a page written in part, resume asked")
+        << pageBuffer << NewFirmware << "flash" << "" << "" << erasedFrom(0x8C4, -1) << resume << "updated" << 0 << -1;
+    // Nothing asks for a resume: the dialogue is the ordinary one.
+    QTest::newRow("flash holds a prefix, nothing asks") << pageBuffer << NewFirmware << "flash" << "" << ""
+                                                        << erasedFrom(0x800, -1) << QStringList() << "updated" << 0 << -1;
+    QTest::newRow("a stale page in the prefix") << pageBuffer << NewFirmware << "flash" << "" << ""
+                                                << erasedFrom(0x800, 0x300) << resume << "updated" << 0 << -1;
+    QTest::newRow("a byte after the file not erased") << pageBuffer << NewFirmware << "flash" << "" << ""
+                                                      << erasedFrom(0x800, FirmwareBytes + 0x10) << resume << "updated"
+                                                      << 0 << -1;
+}
+
+void TestHostApp::resumeIsJudgedByTheFlash()
+{
+    QFETCH(QStringList, simulatorArguments);
+    QFETCH(QString, identifier);
+    QFETCH(QString, interrupt);
+    QFETCH(QString, marker);
+    QFETCH(QString, firstIdentifier);
+    QFETCH(FlashChange, shape);
+    QFETCH(QStringList, hostArguments);
+    QFETCH(QString, result);
+    QFETCH(int, granule);
+    QFETCH(int, point);
+
+    const QString firmware = makeFirmware(identifier);
+    const QString first = firstIdentifier.isEmpty() ? firmware : makeFirmware(firstIdentifier);
+    if (interrupt == QLatin1String("flash")) {
+        const FirmwareImage image = FirmwareImage::load(firmware);
+        QByteArray flash = QByteArray(reinterpret_cast<const char*>(image.bytes()) + image.start(), image.size())
+            + QByteArray(0x100, char(0xFF));
+        shape(flash);
+        const QString flashImage = m_folder->filePath(QStringLiteral("flash-image.hex"));
+        QVERIFY(!FirmwareBuilder::writeFile(flashImage, FirmwareBuilder::hexOf(flash, 0)).isEmpty());
+        simulatorArguments << QStringLiteral("--flash-image") << flashImage;
+    }
+    QVERIFY(startSimulator(simulatorArguments));
+    if (interrupt == QLatin1String("kill")) {
+        QProcess host;
+        host.setProcessEnvironment(hostEnvironment());
+        host.setProcessChannelMode(QProcess::MergedChannels);
+        host.start(binary("dux-host"), updateArguments(first) << QStringLiteral("-v"));
+        QVERIFY(host.waitForStarted(StartTimeoutMs));
+        QByteArray out;
+        while (!out.contains(marker.toUtf8()) && host.waitForReadyRead(StartTimeoutMs))
+            out += host.readAll();
+        QVERIFY2(out.contains(marker.toUtf8()), out.constData());
+        host.kill();
+        QVERIFY(host.waitForFinished(StartTimeoutMs));
+    } else if (interrupt == QLatin1String("port gone")) {
+        const Run cut = runHost(updateArguments(first));
+        QCOMPARE(cut.exitCode, 1);
+        QVERIFY2(cut.out.join(QLatin1Char('\n')).contains(QLatin1String("failed in the write phase")), qPrintable(cut.err));
+        const QString ports = m_folder->filePath(QStringLiteral("ports"));
+        QFile::remove(ports);
+        ::kill(pid_t(m_simulator->processId()), SIGUSR1);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(ports).size() > 0, StartTimeoutMs);
+    }
+
+    const Run run = runHost(updateArguments(firmware) + hostArguments << QStringLiteral("-v") << QStringLiteral("--json"));
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(!run.out.isEmpty(), qPrintable(run.err));
+    QCOMPARE(QJsonDocument::fromJson(run.out.last().toUtf8()).object().value(QLatin1String("result")).toString(), result);
+    // Byte for byte, and the size and checksum stored: whatever the tool says.
+    const QString difference = flashDifference(firmware);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    const QRegularExpressionMatch resumed =
+        QRegularExpression(QStringLiteral("\\] Resuming at 0x([0-9a-f]+): (\\d+) of %1 bytes already in place\\n").arg(FirmwareBytes))
+            .match(run.err);
+    QCOMPARE(resumed.hasMatch(), result == QLatin1String("resumed"));
+    QCOMPARE(run.err.contains(QLatin1String("] Erasing...\n")), !resumed.hasMatch());
+    if (!resumed.hasMatch())
+        return;
+    const int inPlace = resumed.captured(2).toInt();
+    QCOMPARE(resumed.captured(1).toInt(nullptr, 16), inPlace);
+    QVERIFY2(inPlace > 0 && inPlace < FirmwareBytes && inPlace % granule == 0, qPrintable(resumed.captured(0)));
+    if (point >= 0)
+        QCOMPARE(inPlace, point);
+    QVERIFY2(run.err.contains(QStringLiteral("\nResumed ttySIM0/DUX%1/id1 to %2: ").arg(identifier.left(4), identifier)),
+             qPrintable(run.err.right(300)));
+}
+
 void TestHostApp::generatedFilesAreTold_data()
 {
     // A module's flash and a file that differs from it, one pair of each family that page sums can tell
@@ -1095,14 +1233,15 @@ void TestHostApp::severalModules_data()
         << QStringList{first + QStringLiteral(" updated"), failing + QStringLiteral(" failed"),
                        second + QStringLiteral(" updated")}
         << 0 << 1;
-    // --retries: the failing module's first verify fails, its second attempt updates it; both are on record.
+    // --retries: the failing module's first verify fails; its second attempt, its last record that failure after
+    // the erase, finds the whole file in place and resumes at its end; both are on record.
     QTest::newRow("three at once, one fails once, --retries 1")
         << QStringList{QStringLiteral("--modules"), QStringLiteral("2")}
         << QStringList{QStringLiteral("--port-prefix"), QStringLiteral("ttyBAD"), QStringLiteral("--fail"),
                        QStringLiteral("wrong-checksum:any:1:1")}
         << QStringList{QStringLiteral("--module"), first, QStringLiteral("--module"), failing, QStringLiteral("--module"),
                        second, QStringLiteral("--json"), QStringLiteral("--retries"), QStringLiteral("1")}
-        << QStringList{first + QStringLiteral(" updated"), failing + QStringLiteral(" updated"),
+        << QStringList{first + QStringLiteral(" updated"), failing + QStringLiteral(" resumed"),
                        second + QStringLiteral(" updated")}
         << 0 << 0;
     // Each module's link goes to the one capture.
@@ -1198,7 +1337,9 @@ void TestHostApp::severalModules()
             const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
             told.append(object[QLatin1String("module")].toString() + QLatin1Char(' ')
                         + object[QLatin1String("result")].toString());
-            const bool updated = object[QLatin1String("result")].toString() == QLatin1String("updated");
+            // A retry after a failure past the erase goes on where the flash shows the file (all of it here).
+            const QString result = object[QLatin1String("result")].toString();
+            const bool updated = result == QLatin1String("updated") || result == QLatin1String("resumed");
             QCOMPARE(object[QLatin1String("firmwareVersion")].toString(),
                      updated ? QLatin1String(NewFirmware) : QLatin1String(""));
             // The first simulator's modules, by the number of their first port: what they hold decides.
@@ -1472,6 +1613,9 @@ void TestHostApp::setupErrors_data()
     QTest::newRow("--verify with --if-changed")
         << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--verify"), QStringLiteral("--if-changed")}
         << "dux-host: --verify writes nothing; it does not go with --if-changed" << false;
+    QTest::newRow("--resume with --verify")
+        << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--verify"), QStringLiteral("--resume")}
+        << "dux-host: --resume writes on where an update ended; --verify and --read-back write nothing" << false;
     QTest::newRow("--range without --read-back")
         << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--range"), QStringLiteral("0:16")}
         << "dux-host: --range needs --read-back" << false;
@@ -1490,7 +1634,7 @@ void TestHostApp::setupErrors_data()
     QTest::newRow("records filter without --history") << 0 << QStringList{QStringLiteral("--station"), QStringLiteral("s1")}
                                                       << "dux-host: --station needs --history" << false;
     QTest::newRow("no such result") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--result"), QStringLiteral("ok")}
-                                    << "dux-host: --result takes updated, failed, interrupted, skipped or not started, not \"ok\"" << false;
+                                    << "dux-host: --result takes updated, failed, interrupted, skipped, not started or resumed, not \"ok\"" << false;
     QTest::newRow("since not a date") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--since"), QStringLiteral("monday")}
                                       << "dux-host: --since takes a date or a time" << false;
 }
@@ -1870,6 +2014,35 @@ void TestHostApp::closingLine_data()
                                               << "Update of m interrupted before it started (cancelled); the module was not touched";
 }
 
+void TestHostApp::summaryCounts_data()
+{
+    using Outcome = UpdateResult::Outcome;
+    QTest::addColumn<QList<int>>("outcomes"); // UpdateResult::Outcome, one a module
+    QTest::addColumn<QString>("watchCount");
+    QTest::addColumn<int>("closingLines"); // below the table: those that did not end updated
+    // A resumed module was updated: counted so, and told by the table's row alone.
+    QTest::newRow("resumed counts as updated")
+        << QList<int>{int(Outcome::Updated), int(Outcome::Resumed), int(Outcome::Failed), int(Outcome::Skipped)}
+        << "Watched 4 modules: 2 updated, 1 failed, 1 skipped (already on 1234V201)" << 2;
+    QTest::newRow("resumed alone") << QList<int>{int(Outcome::Resumed)}
+                                   << "Watched 1 module: 1 updated, 0 failed, 0 skipped (already on 1234V201)" << 0;
+}
+
+void TestHostApp::summaryCounts()
+{
+    QFETCH(QList<int>, outcomes);
+    QList<UpdateResult> results;
+    for (int outcome : outcomes) {
+        UpdateResult result;
+        result.outcome = UpdateResult::Outcome(outcome);
+        result.moduleKey = QStringLiteral("m%1").arg(results.size());
+        results.append(result);
+    }
+    QTEST(UpdateSummary::watchCount(results, QLatin1String(NewFirmware)), "watchCount");
+    const QStringList lines = UpdateSummary::table(results).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QTEST(int(lines.size() - 1 - results.size()), "closingLines");
+}
+
 void TestHostApp::closingLine()
 {
     QFETCH(int, outcome);
@@ -2000,7 +2173,7 @@ void TestHostApp::completion_data()
     QTest::addColumn<QStringList>("line"); // the words after dux-host, the last one being completed
     QTest::addColumn<QStringList>("offered");
     QTest::newRow("--result") << QStringList{QStringLiteral("--result"), QStringLiteral("")}
-                              << QStringList{"updated", "failed", "interrupted", "skipped", "not started"};
+                              << QStringList{"updated", "failed", "interrupted", "skipped", "not started", "resumed"};
     QTest::newRow("--result n") << QStringList{QStringLiteral("--result"), QStringLiteral("n")} << QStringList{"not started"};
     QTest::newRow("--window 1") << QStringList{QStringLiteral("--window"), QStringLiteral("1")}
                                 << QStringList{"1", "10", "11", "12", "13", "14", "15", "16"};

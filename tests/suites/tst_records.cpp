@@ -6,6 +6,7 @@
 #include "recordstore.h"
 #include "recordsummary.h"
 #include "recordsview.h"
+#include "resumehint.h"
 #include "updateoutcome.h"
 #include "updatephase.h"
 #include "updaterecorder.h"
@@ -81,6 +82,8 @@ private slots:
     void initTestCase();
     void resultOf_data();
     void resultOf();
+    void resumeHint_data();
+    void resumeHint();
     void recorder_data();
     void recorder();
     void summary_data();
@@ -136,25 +139,63 @@ void TestRecords::resultOf_data()
 {
     QTest::addColumn<bool>("success");
     QTest::addColumn<bool>("interrupted");
+    QTest::addColumn<bool>("resumed");
     QTest::addColumn<QString>("phase");
     QTest::addColumn<QString>("result");
-    QTest::newRow("updated") << true << false << "reconnect" << "updated";
-    QTest::newRow("failed") << false << false << "write" << "failed";
-    QTest::newRow("cancelled") << false << true << "erase" << "interrupted";
-    QTest::newRow("refused") << false << false << "" << "not started";
-    QTest::newRow("cancelled before the module") << false << true << "" << "not started";
+    QTest::newRow("updated") << true << false << false << "reconnect" << "updated";
+    QTest::newRow("resumed") << true << false << true << "reconnect" << "resumed";
+    QTest::newRow("failed") << false << false << false << "write" << "failed";
+    QTest::newRow("failed after a resume") << false << false << true << "write" << "failed";
+    QTest::newRow("cancelled") << false << true << false << "erase" << "interrupted";
+    QTest::newRow("refused") << false << false << false << "" << "not started";
+    QTest::newRow("cancelled before the module") << false << true << false << "" << "not started";
 }
 
 void TestRecords::resultOf()
 {
     QFETCH(bool, success);
     QFETCH(bool, interrupted);
+    QFETCH(bool, resumed);
     QFETCH(QString, phase);
     UpdateOutcome::Report report;
     report.success = success;
     report.interrupted = interrupted;
+    report.resumed = resumed;
     report.phase = phase;
     QTEST(UpdateRecord::resultName(UpdateRecorder::resultOf(report)), "result");
+}
+
+void TestRecords::resumeHint_data()
+{
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("phase");
+    QTest::addColumn<QString>("recordedSha256");
+    QTest::addColumn<QString>("fileSha256");
+    QTest::addColumn<bool>("suggests");
+    const QString sha = QStringLiteral("5a").repeated(32);
+    const QString other = QStringLiteral("a5").repeated(32);
+    QTest::newRow("interrupted in the write") << "interrupted" << "write" << sha << sha << true;
+    QTest::newRow("failed in the reconnection") << "failed" << "reconnect" << sha << sha << true;
+    // Cut short in the erase, the flash may hold anything.
+    QTest::newRow("interrupted in the erase") << "interrupted" << "erase" << sha << sha << false;
+    QTest::newRow("another file") << "interrupted" << "write" << other << sha << false;
+    QTest::newRow("file not read, none recorded") << "failed" << "write" << "" << "" << false;
+    QTest::newRow("updated") << "updated" << "reconnect" << sha << sha << false;
+    QTest::newRow("resumed") << "resumed" << "reconnect" << sha << sha << false;
+    QTest::newRow("not started") << "not started" << "" << sha << sha << false;
+}
+
+void TestRecords::resumeHint()
+{
+    QFETCH(QString, result);
+    QFETCH(QString, phase);
+    QFETCH(QString, recordedSha256);
+    QFETCH(QString, fileSha256);
+    UpdateRecord last;
+    QVERIFY(UpdateRecord::resultFromName(result, &last.result));
+    last.phase = phase;
+    last.fileSha256 = recordedSha256;
+    QTEST(ResumeHint::suggests(last, fileSha256), "suggests");
 }
 
 void TestRecords::recorder_data()
