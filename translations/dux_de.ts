@@ -552,6 +552,10 @@ li.checked::marker { content: &quot;±2&quot;; }
         <translation>Speichergröße: %1 -&gt; Datei zu groß!</translation>
     </message>
     <message>
+        <source>Resuming at 0x%1: %2 of %3 bytes already in place</source>
+        <translation>Fortsetzung bei 0x%1: %2 von %3 Bytes sind bereits geschrieben</translation>
+    </message>
+    <message>
         <source>Erasing...</source>
         <translation>Wird gelöscht...</translation>
     </message>

@@ -424,10 +424,8 @@ bool BootloaderDialogue::findResumePoint()
     }
     m_writeFrom = point;
     const int size = m_target.image.size();
-    progressAndLog(QStringLiteral("Resuming at 0x%1: %2 of %3 bytes already in place")
-                       .arg(hex(quint32(m_flashBase) + quint32(point)))
-                       .arg(qMin(point, size))
-                       .arg(size));
+    progressAndLog(ProgressMessage(ProgressId::Resuming, {hex(quint32(m_flashBase) + quint32(point)),
+                                                         QString::number(qMin(point, size)), QString::number(size)}));
     log(QStringLiteral("The point took %1 checksum requests.").arg(sums.requestCount()));
     if (UpdateOutcome* outcome = m_thread.currentOutcome())
         outcome->noteResumed();

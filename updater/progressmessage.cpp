@@ -50,6 +50,7 @@ constexpr Text Texts[] = {
     {ProgressId::NoMemorySize, QT_TRANSLATE_NOOP("UpdateProgress", "The module did not state its memory size: name the range to read back.")},
     {ProgressId::RangeOutsideFlash, QT_TRANSLATE_NOOP("UpdateProgress", "The range 0x%1 to 0x%2 does not lie in the module's flash, which starts at 0x%3.")},
     {ProgressId::RangeOutsideFlashOfSize, QT_TRANSLATE_NOOP("UpdateProgress", "The range 0x%1 to 0x%2 does not lie in the module's flash, which starts at 0x%3 and holds %4 bytes.")},
+    {ProgressId::Resuming, QT_TRANSLATE_NOOP("UpdateProgress", "Resuming at 0x%1: %2 of %3 bytes already in place")},
     {ProgressId::Erasing, QT_TRANSLATE_NOOP("UpdateProgress", "Erasing...")},
     {ProgressId::ErasingFinished, QT_TRANSLATE_NOOP("UpdateProgress", "Erasing finished.")},
     {ProgressId::Writing, QT_TRANSLATE_NOOP("UpdateProgress", "Writing %1 bytes...")},

@@ -40,6 +40,7 @@ enum class ProgressId {
     NoMemorySize,
     RangeOutsideFlash,
     RangeOutsideFlashOfSize,
+    Resuming,
     Erasing,
     ErasingFinished,
     Writing,
