@@ -375,7 +375,8 @@ bool BootloaderDialogue::compareSums(bool pagesWhenWholeDiffers, SumComparison* 
     // A file cut short sums, over its own range, like the firmware it was cut from: what follows its
     // last word must read erased too. Asked only when every page agrees, or for a verify.
     const int restStart = (size + Bootloader::WordBytes - 1) / Bootloader::WordBytes * Bootloader::WordBytes;
-    if (m_memorySize >= 0 && (pagesWhenWholeDiffers || comparison->differingPages.isEmpty())) {
+    const bool restAsked = m_memorySize >= 0 && (pagesWhenWholeDiffers || comparison->differingPages.isEmpty());
+    if (restAsked) {
         quint32 restSum = 0;
         const int restBytes = int(qMax<qint64>(0, m_memorySize - restStart));
         read = restBytes == 0 || sums.rangeSum(restStart, restBytes, &restSum);
@@ -383,7 +384,10 @@ bool BootloaderDialogue::compareSums(bool pagesWhenWholeDiffers, SumComparison* 
     }
     handler->resetMaxTimeoutMS();
     comparison->requests = sums.requestCount();
-    if (read && !comparison->restErased && !comparison->differingPages.contains(restStart / m_pageSize))
+    // A rest left unasked because pages already differ is not named among them; one the module's unstated
+    // memory size leaves unknown is.
+    const bool restInDoubt = restAsked ? !comparison->restErased : m_memorySize < 0;
+    if (read && restInDoubt && !comparison->differingPages.contains(restStart / m_pageSize))
         comparison->differingPages.append(restStart / m_pageSize);
     return read;
 }

@@ -1218,8 +1218,8 @@ void TestBootloaderRun::transcripts_data()
         };
     };
     QTest::newRow("if changed, bytes exchanged across pages")
-        << ifChanged(true, exchange(0x10, 0x210)) << memory
-        << QStringList{memory, "L:2 of 3 page sums differ from the file's, at 0x0, 0x200; updating.", "P:Erasing..."};
+        << ifChanged(true, exchange(0x10, 0x110)) << memory
+        << QStringList{memory, "L:2 of 3 page sums differ from the file's, at 0x0, 0x100; updating.", "P:Erasing..."};
     QTest::newRow("if changed, one byte up and one down in the last pages")
         << ifChanged(true, [](Rig& rig) {
                const QByteArray program = rig.firmware.image.mid(rig.firmware.progStart, rig.firmware.programSize);
