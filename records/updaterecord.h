@@ -10,7 +10,9 @@
 // it ended. Texts that are empty and numbers that are unknown (-1) are absent values (NULL, null).
 struct UpdateRecord
 {
-    enum class Result { Updated, Failed, Interrupted, Skipped, NotStarted };
+    // A station's line stop and the operator's acknowledgement that starts it again are kept beside the
+    // updates, in the same table, so that a line's history reads in one order.
+    enum class Result { Updated, Failed, Interrupted, Skipped, NotStarted, LineStopped, LineRestarted };
 
     QString id; // a UUID without braces
     QDateTime startedUtc;
@@ -33,6 +35,9 @@ struct UpdateRecord
     Result result = Result::NotStarted;
     QString phase;
     QString failureText;
+    // The unit's serial number and the station's fixture (port) it sat in; empty outside a station.
+    QString serialNumber;
+    QString fixture;
 
     // The table's columns, in the order of values() and fromValues().
     static const QStringList& columns();
@@ -50,4 +55,6 @@ struct UpdateRecord
     static QString timeText(const QDateTime& utc);
 
     QJsonObject toJson() const;
+    // A station's name and operator replace the host and user names a record starts with; empty ones do not.
+    void setStation(const QString& stationName, const QString& stationOperator);
 };
