@@ -4,7 +4,7 @@
 #include "moduleupdate.h"
 #include "pluginhandler.h"
 
-#include <QCollator>
+#include <QRegularExpression>
 
 namespace {
 
@@ -24,11 +24,8 @@ Station::Station(const Host& host, const Setup& setup, QObject* parent)
     , m_shift(setup.stopAfter)
     , m_recorder(setup.stationName, setup.operatorName)
 {
-    // Fixtures are numbered as an operator counts ports: ttyUSB2 before ttyUSB10.
-    QCollator order;
-    order.setNumericMode(true);
     QStringList ports = m_host.discovery->portNames();
-    std::sort(ports.begin(), ports.end(), order);
+    std::sort(ports.begin(), ports.end(), &Station::portBefore);
     for (const QString& port : qAsConst(ports))
         fixtureOfPort(port);
     connect(&m_shift, &StationShift::countsChanged, this, &Station::countsChanged);
@@ -54,6 +51,17 @@ Station::~Station()
 {
     // The records of a stop or a restart just made are kept before the process ends.
     m_recorder.flush(StationRecorder::EndWaitMs);
+}
+
+bool Station::portBefore(const QString& port, const QString& other)
+{
+    // The name's trailing number counts as a number; QCollator's numeric mode needs ICU, which Qt may lack.
+    static const QRegularExpression numbered(QStringLiteral("^(.*?)(\\d*)$"));
+    const QRegularExpressionMatch a = numbered.match(port);
+    const QRegularExpressionMatch b = numbered.match(other);
+    if (a.captured(1) != b.captured(1))
+        return a.captured(1) < b.captured(1);
+    return a.captured(2).toULongLong() < b.captured(2).toULongLong();
 }
 
 bool Station::loadSerialList(QString* error)

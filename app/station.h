@@ -64,6 +64,9 @@ public:
     // Reads the setup's serial list, if any; false with `error` for one that cannot be used.
     bool loadSerialList(QString* error);
 
+    // Fixtures are numbered as an operator counts ports: ttyUSB2 before ttyUSB10.
+    static bool portBefore(const QString& port, const QString& other);
+
     int fixtureCount() const { return int(m_fixtures.size()); }
     const Fixture& fixture(int index) const { return *m_fixtures.at(index); }
     const StationShift& shift() const { return m_shift; }

@@ -67,7 +67,7 @@ StationTile::StationTile(int number, QWidget* parent)
 
 void StationTile::showFixture(const Station::Fixture& fixture)
 {
-    m_module->setText(fixture.moduleKey.isEmpty() ? tr("no module") : fixture.moduleKey.section(QLatin1Char('/'), 1));
+    m_module->setText(fixture.moduleKey.isEmpty() ? tr("no module") : fixture.moduleKey);
     if (!m_serial->hasFocus() || fixture.state == Station::State::Running)
         m_serial->setText(fixture.serialNumber);
     m_serial->setReadOnly(fixture.state == Station::State::Running);

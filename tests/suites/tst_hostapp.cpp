@@ -11,6 +11,7 @@
 #include "ptymodule.h"
 #include "recordstore.h"
 #include "simulatedmodule.h"
+#include "station.h"
 #include "stationserials.h"
 #include "stationshift.h"
 #include "updaterecord.h"
@@ -177,6 +178,8 @@ private slots:
     void stationShift();
     void stationSerials_data();
     void stationSerials();
+    void fixtureOrder_data();
+    void fixtureOrder();
     void closingLine_data();
     void closingLine();
     void closingState_data();
@@ -1951,6 +1954,25 @@ void TestHostApp::stationSerials()
             serials.giveBack(step.section(QLatin1Char(':'), 1));
     }
     QTEST(taken, "taken");
+}
+
+void TestHostApp::fixtureOrder_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("other");
+    QTest::addColumn<bool>("before");
+    QTest::newRow("2 before 10") << "ttyUSB2" << "ttyUSB10" << true;
+    QTest::newRow("10 after 2") << "ttyUSB10" << "ttyUSB2" << false;
+    QTest::newRow("by name first") << "ttyACM9" << "ttyUSB0" << true;
+    QTest::newRow("the same port") << "ttyS1" << "ttyS1" << false;
+}
+
+// Fixtures are numbered in the order an operator counts the ports.
+void TestHostApp::fixtureOrder()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, other);
+    QTEST(Station::portBefore(port, other), "before");
 }
 
 void TestHostApp::closingLine_data()
