@@ -4,6 +4,15 @@
 
 #include <algorithm>
 
+namespace {
+
+constexpr const char* StopText = QT_TRANSLATE_N_NOOP(
+    "StationShift", "The line stopped after failures in a row: %n, in fixtures %1. The same file failing in one fixture "
+                    "after another usually means a bad file or a bad fixture: check them, then acknowledge. The last "
+                    "failure: %2");
+
+}
+
 StationShift::StationShift(int stopAfter, QObject* parent)
     : QObject(parent)
     , m_stopAfter(stopAfter)
@@ -42,12 +51,12 @@ void StationShift::noteResult(int fixture, const QString& serialNumber, bool pas
     QStringList fixtures;
     for (int failedFixture : qAsConst(m_failuresInRow))
         fixtures.append(QString::number(failedFixture));
-    m_stopReason = tr("The line stopped after failures in a row: %n, in fixtures %1. The same file failing in one "
-                      "fixture after another usually means a bad file or a bad fixture: check them, then "
-                      "acknowledge. The last failure: %2",
-                      nullptr, m_failuresInRow.size())
-                       .arg(fixtures.join(QStringLiteral(", ")), failure);
-    emit stopped(m_stopReason, fixture);
+    const QString fixtureList = fixtures.join(QStringLiteral(", "));
+    const int count = m_failuresInRow.size();
+    m_stopReason = tr(StopText, nullptr, count).arg(fixtureList, failure);
+    // The records keep the system's own words, whatever language the window speaks.
+    const QString recorded = QString::fromLatin1(StopText).replace(QLatin1String("%n"), QString::number(count)).arg(fixtureList, failure);
+    emit stopped(recorded, fixture);
 }
 
 void StationShift::acknowledge()

@@ -41,6 +41,7 @@ public:
 
 signals:
     void countsChanged();
+    // `reason` in the system's own words, for the records; stopReason() in the user's language.
     void stopped(const QString& reason, int fixture);
     void restarted();
 
