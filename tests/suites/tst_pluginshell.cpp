@@ -570,6 +570,7 @@ void TestPluginShell::station()
         for (int number = Fixtures; number >= 1; --number)
             QCOMPARE(scan(number, QStringLiteral("SN-%1").arg(number)), QString());
         view.findChild<QPushButton*>(QStringLiteral("startAll"))->click();
+        QCOMPARE(scan(1, QStringLiteral("SN-9")), QStringLiteral("An update runs in this fixture."));
     } else {
         // Each fixture starts as it is told to flash on plug: its module is in, and takes the next number.
         for (int number = 1; number <= Fixtures; ++number)
