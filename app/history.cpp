@@ -53,7 +53,8 @@ QString csvField(const QVariant& value)
 QStringList tableHeader()
 {
     return {QStringLiteral("Started (UTC)"), QStringLiteral("Module"), QStringLiteral("Firmware"), QStringLiteral("Result"),
-            QStringLiteral("Phase"), QStringLiteral("Station"), QStringLiteral("Seconds"), QStringLiteral("Failure")};
+            QStringLiteral("Phase"), QStringLiteral("Station"), QStringLiteral("Serial"), QStringLiteral("Seconds"),
+            QStringLiteral("Failure")};
 }
 
 QString secondsText(qint64 durationMs)
@@ -66,14 +67,15 @@ QStringList tableRow(const UpdateRecord& record, bool spooled)
     return {record.startedUtc.toUTC().toString(QLatin1String(TableTimeFormat)), visibleText(record.moduleKey),
             visibleText(record.fileIdentifier),
             UpdateRecord::resultName(record.result) + (spooled ? QLatin1String(SpooledMark) : QLatin1String()),
-            visibleText(record.phase), visibleText(record.station), secondsText(record.durationMs),
-            visibleText(record.failureText)};
+            visibleText(record.phase), visibleText(record.station), visibleText(record.serialNumber),
+            secondsText(record.durationMs), visibleText(record.failureText)};
 }
 
 // The columns of the table whose widths vary, as forEachText reads them, and where each one goes.
 const QStringList WidthColumns = {QStringLiteral("module_key"), QStringLiteral("file_identifier"), QStringLiteral("result"),
-                                  QStringLiteral("phase"), QStringLiteral("station"), QStringLiteral("duration_ms")};
-enum WidthColumn { ModuleWidth, FirmwareWidth, ResultWidth, PhaseWidth, StationWidth, SecondsWidth };
+                                  QStringLiteral("phase"), QStringLiteral("station"), QStringLiteral("serial_number"),
+                                  QStringLiteral("duration_ms")};
+enum WidthColumn { ModuleWidth, FirmwareWidth, ResultWidth, PhaseWidth, StationWidth, SerialWidth, SecondsWidth };
 
 // A row's cells that set the widths, from its texts alone (the start's format is as long as its text).
 QStringList widthCells(const QStringList& texts, bool spooled)
@@ -81,7 +83,7 @@ QStringList widthCells(const QStringList& texts, bool spooled)
     return {QString(int(qstrlen(TableTimeFormat)), QLatin1Char(' ')), visibleText(texts.at(ModuleWidth)),
             visibleText(texts.at(FirmwareWidth)),
             texts.at(ResultWidth) + (spooled ? QLatin1String(SpooledMark) : QLatin1String()),
-            visibleText(texts.at(PhaseWidth)), visibleText(texts.at(StationWidth)),
+            visibleText(texts.at(PhaseWidth)), visibleText(texts.at(StationWidth)), visibleText(texts.at(SerialWidth)),
             secondsText(texts.at(SecondsWidth).isEmpty() ? -1 : texts.at(SecondsWidth).toLongLong())};
 }
 
@@ -219,6 +221,9 @@ int History::run(const HostOptions& options, QTextStream& out, QTextStream& err)
     filter.firmware = options.firmwareFilter;
     filter.result = options.resultFilter;
     filter.station = options.stationFilter;
+    filter.operatorName = options.operatorFilter;
+    filter.serialNumber = options.serialFilter;
+    filter.fixture = options.fixtureFilter;
     filter.since = options.since;
     QString problem;
     // Spooled records first, then the database's, through `read` of each store.

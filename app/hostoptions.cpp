@@ -16,6 +16,7 @@ constexpr const char* DefaultAddresses = "1,2,3,4";
 constexpr int MaxAddress = 255;
 constexpr int MaxPercent = 100;
 constexpr int MaxRetries = 100;
+constexpr int MaxStopAfter = 1000;
 
 constexpr const char* Description =
     "Finds DUXL modules on serial links and shows the container plug-ins of its plug-in folder.\n"
@@ -139,7 +140,8 @@ struct OptionTable
                                QStringLiteral("url")};
     QCommandLineOption history{QStringLiteral("history"),
                                QStringLiteral("List the records of the updates, newest first (--json, --csv), then "
-                                              "end; --module, --firmware, --result, --station and --since filter.")};
+                                              "end; --module, --firmware, --result, --station, --operator, --serial, "
+                                              "--fixture and --since filter.")};
     QCommandLineOption summary{QStringLiteral("summary"),
                                QStringLiteral("With --history: counts per result and per firmware, the median time "
                                               "and the failures by phase.")};
@@ -148,12 +150,33 @@ struct OptionTable
                                 QStringLiteral("With --history: only updates with this firmware file identifier."),
                                 QStringLiteral("identifier")};
     QCommandLineOption result{QStringLiteral("result"),
-                              QStringLiteral("With --history: only updates that ended so (updated, failed, "
-                                             "interrupted, skipped, not started, resumed)."),
+                              QStringLiteral("With --history: only records that ended so (updated, failed, "
+                                             "interrupted, skipped, not started, resumed, line stopped, line restarted)."),
                               QStringLiteral("result")};
     QCommandLineOption station{QStringLiteral("station"),
-                               QStringLiteral("With --history: only updates at this station (host name)."),
+                               QStringLiteral("With --file: show the station, a tile per port (fixture) with its "
+                                              "unit's serial number, under this name (the records' station). With "
+                                              "--history: only records of this station (default name: the host "
+                                              "name)."),
                                QStringLiteral("name")};
+    QCommandLineOption operatorName{QStringLiteral("operator"),
+                                    QStringLiteral("With --station: the operator the records name (default: the "
+                                                   "user name). With --history: only records of this operator."),
+                                    QStringLiteral("name")};
+    QCommandLineOption serials{QStringLiteral("serials"),
+                               QStringLiteral("With --station: hand out the serial numbers of this file (one a line) "
+                                              "in order; a unit that fails does not use its number up."),
+                               QStringLiteral("file")};
+    QCommandLineOption stopAfter{QStringLiteral("stop-after"),
+                                 QStringLiteral("With --station: stop the line after this many failures in a row, "
+                                                "until the operator acknowledges."),
+                                 QStringLiteral("n"), QString::number(StationShift::DefaultStopAfter)};
+    QCommandLineOption serial{QStringLiteral("serial"),
+                              QStringLiteral("With --history: only records of the unit with this serial number."),
+                              QStringLiteral("number")};
+    QCommandLineOption fixture{QStringLiteral("fixture"),
+                               QStringLiteral("With --history: only records of this fixture of a station."),
+                               QStringLiteral("n")};
     QCommandLineOption since{QStringLiteral("since"),
                              QStringLiteral("With --history: only updates started at or after this UTC date or time "
                                             "(2026-12-01, 2026-12-01T08:00)."),
@@ -200,7 +223,8 @@ struct OptionTable
         parser->setApplicationDescription(QLatin1String(Description));
         CommandLineHelp::addOptions(parser, {help, version, file, headless, module, all, watch, ifChanged, resume, verify, readBack, range, list, dryRun, timeout, json, verbose, quiet, port, usbPort,
                             portFile, baud, addresses, probe, window, poll, plugins, simulate, exitWhenDone, screenshot,
-                            screenshotAt, records, history, summary, csv, firmware, result, station, since,
+                            screenshotAt, records, history, summary, csv, firmware, result, station, operatorName, serial, fixture, since,
+                            serials, stopAfter,
                             capture, log, recordsInit, jsonProgress, doctor, ifNewer, sha256, retries});
         parser->addPositionalArgument(QStringLiteral("dux-sim options"),
                                       QStringLiteral("Options for dux-sim, after --, with --simulate."),
@@ -276,10 +300,13 @@ bool readHistoryOptions(const QCommandLineParser& parser, const OptionTable& tab
     options->firmwareFilter = parser.value(table.firmware);
     options->resultFilter = parser.value(table.result);
     options->stationFilter = parser.value(table.station);
+    options->operatorFilter = parser.value(table.operatorName);
+    options->serialFilter = parser.value(table.serial);
+    options->fixtureFilter = parser.value(table.fixture);
     const QString since = parser.value(table.since);
     if (!options->history) {
         for (const QCommandLineOption* option : {&table.summary, &table.csv, &table.firmware, &table.result,
-                                                 &table.station, &table.since}) {
+                                                 &table.serial, &table.fixture, &table.since}) {
             if (parser.isSet(*option)) {
                 *error = QStringLiteral("--%1 needs --history").arg(option->names().constLast());
                 return false;
@@ -289,7 +316,8 @@ bool readHistoryOptions(const QCommandLineParser& parser, const OptionTable& tab
     }
     UpdateRecord::Result result;
     if (!options->resultFilter.isEmpty() && !UpdateRecord::resultFromName(options->resultFilter, &result))
-        *error = QStringLiteral("--result takes updated, failed, interrupted, skipped, not started or resumed, not \"%1\"")
+        *error = QStringLiteral("--result takes updated, failed, interrupted, skipped, not started, resumed, line "
+                                "stopped or line restarted, not \"%1\"")
                      .arg(options->resultFilter);
     else if (options->csv && options->json)
         *error = QStringLiteral("--csv and --json exclude each other");
@@ -304,6 +332,34 @@ bool readHistoryOptions(const QCommandLineParser& parser, const OptionTable& tab
             *error = QStringLiteral("--since takes a date or a time (2026-12-01, 2026-12-01T08:00), not \"%1\"").arg(since);
     }
     return error->isEmpty();
+}
+
+// The station's options, when not those of --history; false with `error` for one that is wrong.
+bool readStationOptions(const QCommandLineParser& parser, const OptionTable& table, HostOptions* options, QString* error)
+{
+    options->stationName = parser.value(table.station);
+    options->operatorName = parser.value(table.operatorName);
+    options->serialList = parser.value(table.serials);
+    if (!readNumber(parser, table.stopAfter, 1, MaxStopAfter, &options->stopAfter, error))
+        return false;
+    if (!options->station()) {
+        for (const QCommandLineOption* option : {&table.operatorName, &table.serials, &table.stopAfter}) {
+            if (parser.isSet(*option)) {
+                *error = QStringLiteral("--%1 needs --station").arg(option->names().constLast());
+                return false;
+            }
+        }
+        return true;
+    }
+    if (options->fileName.isEmpty())
+        *error = QStringLiteral("--station needs --file (the firmware its fixtures are flashed with)");
+    else if (!options->wantsWindow() || options->updatesSeveral() || options->watch || !options->moduleKeys.isEmpty()
+             || options->verify || options->ifChanged || !options->readBackFile.isEmpty())
+        *error = QStringLiteral("--station shows a window that flashes its fixtures' modules: not with --headless, "
+                                "--list, --dry-run, --module, --all, --watch, --verify, --if-changed or --read-back");
+    return error->isEmpty();
+}
+
 }
 
 // Reads the options of a command line that asks to run into `options`; on a usage error `error` names it.
@@ -369,6 +425,8 @@ void readOptions(const QCommandLineParser& parser, const OptionTable& table, Hos
         return;
     }
     if (!readHistoryOptions(parser, table, &options, &error) || options.history)
+        return;
+    if (!readStationOptions(parser, table, &options, &error))
         return;
 
     if (!options.simulatorArguments.isEmpty() && !options.simulate)

@@ -2,6 +2,7 @@
 
 #include "commandhandlerinterface.h"
 #include "commandlinehelp.h"
+#include "stationshift.h"
 
 #include <QDateTime>
 #include <QString>
@@ -83,7 +84,16 @@ struct HostOptions
     QString firmwareFilter;
     QString resultFilter;
     QString stationFilter;
+    QString operatorFilter;
+    QString serialFilter;
+    QString fixtureFilter;
     QDateTime since;
+    // --station without --history: the station's view, under this name, with its operator, its serial
+    // list (empty: typed or scanned) and its line stop after so many failures in a row.
+    QString stationName;
+    QString operatorName;
+    QString serialList;
+    int stopAfter = StationShift::DefaultStopAfter;
     // The bench's checks and guards.
     bool doctor = false;
     // --if-newer: a module whose firmware is not older than the file's is not started.
@@ -102,4 +112,7 @@ struct HostOptions
     bool wantsWindow() const { return !headless && !list && !dryRun; }
     // Several modules at once: --all, or --module more than once.
     bool updatesSeveral() const { return allModules || moduleKeys.size() > 1; }
+    bool station() const { return !stationName.isEmpty(); }
+    // Updates run side by side, their requests sharing the GUI thread's event loop.
+    bool updatesSideBySide() const { return updatesSeveral() || watch || station(); }
 };

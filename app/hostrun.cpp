@@ -1,5 +1,9 @@
 #include "hostrun.h"
 
+#include "moduleclash.h"
+#include "station.h"
+#include "stationview.h"
+
 #include "appsettings.h"
 #include "commandhandlerinterface.h"
 #include "console.h"
@@ -170,6 +174,8 @@ int HostRun::exec()
     ContainerInterface* updater = m_loader->containerOfClass(QLatin1String(UpdatePluginClass));
     if (!updater)
         return refuse(QStringLiteral("no \"Firmware update\" plug-in in %1").arg(m_pluginFolder));
+    if (m_options.station())
+        return runStation(updater, file.identifier);
     return runUpdate(updater, file.identifier, file.programSize);
 }
 
@@ -188,7 +194,7 @@ void HostRun::shareEventLoop()
 {
     // The modules' requests all pass the GUI thread: each waits for its reply in a nested event loop,
     // so that the others' go out meanwhile. A lone update gains nothing from it.
-    if (!m_options.updatesSeveral() && !m_options.watch)
+    if (!m_options.updatesSideBySide())
         return;
     const auto share = [this](const QString& key) {
         DUXLModuleInterface* module = m_handler->getModulePlugin(key);
@@ -223,6 +229,27 @@ int HostRun::runUpdate(ContainerInterface* updater, const QString& fileIdentifie
         return m_exitCode;
     const int loopResult = m_app->exec();
     return !m_options.wantsWindow() || m_options.exitWhenDone || m_interrupted ? m_exitCode : loopResult;
+}
+
+int HostRun::runStation(ContainerInterface* updater, const QString& fileIdentifier)
+{
+    Station::Setup setup{m_options.fileName, fileIdentifier, m_options.stationName, m_options.operatorName,
+                         m_options.serialList, m_options.stopAfter, m_options.timeoutSeconds};
+    if (setup.operatorName.isEmpty())
+        setup.operatorName = RecordWriter::newRecord().operatorName;
+    // Refused up front, as for several modules at once: nothing is sent before the station shows.
+    const QString clash = ModuleClash::of(*m_discovery, *m_handler, m_handler->getModulePluginKeys(true));
+    if (!clash.isEmpty())
+        return refuse(clash);
+    shareEventLoop();
+    m_station = std::make_unique<Station>(Station::Host{updater, m_handler.get(), m_discovery.get(), m_window.get()}, setup);
+    QString problem;
+    if (!m_station->loadSerialList(&problem))
+        return refuse(problem);
+    m_stationView = std::make_unique<StationView>(m_station.get());
+    m_stationView->show();
+    const int loopResult = m_app->exec();
+    return m_interrupted ? HostOptions::ExitInterrupted : loopResult;
 }
 
 void HostRun::runFinished(int exitCode)

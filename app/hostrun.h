@@ -19,6 +19,8 @@ class PluginHandler;
 class QApplication;
 class RunTeller;
 class SimulatorProcess;
+class Station;
+class StationView;
 class UpdateRun;
 
 // One run of dux-host after its options were read: checks the file and the port lists, finds the
@@ -39,6 +41,8 @@ private:
     void loadPlugins();
     int listModules();
     int runUpdate(ContainerInterface* updater, const QString& fileIdentifier, int fileBytes);
+    // --station: the station's window until it is closed.
+    int runStation(ContainerInterface* updater, const QString& fileIdentifier);
     void shareEventLoop();
     // Tells a run that ended before any module was looked for.
     int refuse(const QString& reason);
@@ -66,6 +70,8 @@ private:
     std::unique_ptr<HostWindow> m_window;
     std::unique_ptr<RunTeller> m_teller;
     std::unique_ptr<UpdateRun> m_run;
+    std::unique_ptr<Station> m_station;
+    std::unique_ptr<StationView> m_stationView;
     QString m_pluginFolder;
     bool m_ending = false;
     bool m_interrupted = false;

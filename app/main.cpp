@@ -110,7 +110,7 @@ int main(int argc, char* argv[])
     // Before the application starts threads, which would otherwise take SIGINT's and SIGTERM's own action.
     RunWatchdog::blockSignals();
     // Only where several modules share the GUI thread's waits: a lone update gains nothing from it.
-    if (options.updatesSeveral() || options.watch)
+    if (options.updatesSideBySide())
         HostEventLoop::chooseDispatcher();
 
     QApplication app(argc, argv);

@@ -72,6 +72,16 @@ UpdateDriver::StartResult ModuleUpdate::start()
     return started;
 }
 
+void ModuleUpdate::setUnit(const UpdateDriver::Unit& unit)
+{
+    m_driver->setUnit(unit);
+}
+
+void ModuleUpdate::hideWindow()
+{
+    m_window->hide();
+}
+
 void ModuleUpdate::setTimeout(int seconds)
 {
     m_result.timeoutSeconds = seconds;

@@ -33,6 +33,10 @@ public:
     // Chooses the module and the file in the instance's form and clicks Update; on NoModule or
     // Refused, result() tells why.
     UpdateDriver::StartResult start();
+    // The station's unit the update's record carries; before start().
+    void setUnit(const UpdateDriver::Unit& unit);
+    // Keeps the instance's window out of sight: a station shows the update in its tile.
+    void hideWindow();
     // Cancels after `seconds` without an end (the outcome then TimedOut).
     void setTimeout(int seconds);
     // The bound that a cancel with the outcome TimedOut tells, where the run keeps the time itself.

@@ -25,6 +25,7 @@ constexpr const char* OutcomeObjectName = "updateOutcome";
 constexpr const char* CancelSlot = "on_btnCancel_clicked";
 constexpr const char* CancelReasonMethod = "setCancelReason";
 constexpr const char* FlushMethod = "flush";
+constexpr const char* SetUnitMethod = "setUnit";
 // Phases in which the module may still run its firmware: before and just after the entry command.
 const QString EntryPhase = UpdatePhases::name(UpdatePhase::Entry);
 // A module that still runs its firmware this long after the entry command did not get it.
@@ -164,6 +165,11 @@ UpdateDriver::StartResult UpdateDriver::start()
 {
     if (!findForm() || !connectOutcome())
         return StartResult::Refused;
+    // Told before the click: the record written at the first phase carries the unit already.
+    if (m_recorder && !m_unit.serialNumber.isEmpty())
+        QMetaObject::invokeMethod(m_recorder, SetUnitMethod, Qt::DirectConnection, Q_ARG(QString, m_unit.serialNumber),
+                                  Q_ARG(QString, m_unit.fixture), Q_ARG(QString, m_unit.station),
+                                  Q_ARG(QString, m_unit.operatorName));
     const StartResult chosen = chooseModule();
     if (chosen != StartResult::Started)
         return chosen;

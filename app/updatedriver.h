@@ -37,6 +37,15 @@ public:
     // Saves a picture of the plug-in's window once the write phase has reached `percent`.
     void setScreenshot(const QString& path, int percent);
 
+    // A station's unit, which the plug-in's record of the update carries (UpdateRecorder::setUnit).
+    struct Unit
+    {
+        QString serialNumber;
+        QString fixture;
+        QString station;
+        QString operatorName;
+    };
+    void setUnit(const Unit& unit) { m_unit = unit; }
     // Chooses module and file and clicks Update; see errorString() when it did not start.
     StartResult start();
     QString errorString() const { return m_errorString; }
@@ -92,6 +101,7 @@ private:
     QString m_screenshotPath;
     int m_screenshotPercent = 0;
     QString m_errorString;
+    Unit m_unit;
 
     QObject* m_outcome = nullptr;
     QObject* m_recorder = nullptr;

@@ -8,6 +8,7 @@
 #include "firmwareupdaterthread.h"
 #include "intelhexparser.h"
 #include "linkpolicy.h"
+#include "moduleclash.h"
 #include "modulediscovery.h"
 #include "modulekey.h"
 #include "moduleupdate.h"
@@ -156,20 +157,7 @@ void UpdateRun::start()
 
 QString UpdateRun::clashOf(const QStringList& keys) const
 {
-    const QStringList twice = m_host.discovery->samePortsTwice();
-    if (!twice.isEmpty())
-        return QStringLiteral("ports %1 are one module under two names: give its port once")
-            .arg(twice.join(QStringLiteral("; ")));
-    QStringList usb;
-    for (const QString& key : keys) {
-        if (reenumerates(key))
-            usb.append(key);
-    }
-    if (usb.size() > 1)
-        return QStringLiteral("%1 are on USB links, which come back under a new port when their module restarts: "
-                              "give at most one of them to a run of several modules")
-            .arg(listText(usb));
-    return QString();
+    return ModuleClash::of(*m_host.discovery, *m_host.handler, keys);
 }
 
 QStringList UpdateRun::chooseModules()
@@ -366,9 +354,7 @@ void UpdateRun::gone(const QString& key)
 
 bool UpdateRun::reenumerates(const QString& key) const
 {
-    DUXLModuleInterface* module = m_host.handler->getModulePlugin(key);
-    DUXLConnectionInterface* connection = module ? module->connectionInterface() : nullptr;
-    return connection && LinkPolicy::forKind(connection->interfaceType()).reenumerates;
+    return ModuleClash::reenumerates(*m_host.handler, key);
 }
 
 bool UpdateRun::reenumeratingUpdateRunning() const

@@ -42,6 +42,16 @@ void UpdateRecorder::setCancelReason(const QString& reason, bool interrupted)
         writeRun(sofar, true);
 }
 
+void UpdateRecorder::setUnit(const QString& serialNumber, const QString& fixture, const QString& station,
+                             const QString& operatorName)
+{
+    QMutexLocker lock(&m_runMutex);
+    m_serialNumber = serialNumber;
+    m_fixture = fixture;
+    m_station = station;
+    m_operatorName = operatorName;
+}
+
 bool UpdateRecorder::flush(int waitMs)
 {
     return m_writer->flush(waitMs);
@@ -74,6 +84,9 @@ void UpdateRecorder::writeRun(UpdateOutcome::Report report, bool final)
         report.interrupted = m_cancelInterrupted;
     }
     UpdateRecord record = recordOf(report, m_runId);
+    record.serialNumber = m_serialNumber;
+    record.fixture = m_fixture;
+    record.setStation(m_station, m_operatorName);
     m_runId = record.id;
     m_writer->write(record, final);
 }

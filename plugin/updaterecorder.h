@@ -26,6 +26,10 @@ public:
     // reason, and `interrupted` (stopped by the host) rather than failed (a time-out, say), instead of
     // the plug-in's cancel text.
     Q_INVOKABLE void setCancelReason(const QString& reason, bool interrupted);
+    // A station tells which unit the next updates are of, in which fixture, at which station and by whom:
+    // the records carry them. Empty station or operator: the host and user names, as without a station.
+    Q_INVOKABLE void setUnit(const QString& serialNumber, const QString& fixture, const QString& station,
+                             const QString& operatorName);
     // Waits up to `waitMs` for the records handed over: for a host about to end its process at once.
     Q_INVOKABLE bool flush(int waitMs);
 
@@ -52,4 +56,9 @@ private:
     QString m_runId;
     QString m_cancelReason;
     bool m_cancelInterrupted = false;
+    // What setUnit() was told, stamped on each record.
+    QString m_serialNumber;
+    QString m_fixture;
+    QString m_station;
+    QString m_operatorName;
 };

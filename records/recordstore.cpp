@@ -46,23 +46,40 @@ UpdateRecord recordAt(const QSqlQuery& query, int first)
 const QStringList NumberColumns = {QStringLiteral("duration_ms"), QStringLiteral("file_bytes"),
                                    QStringLiteral("file_checksum")};
 
-QString columnDefinitions()
+// The columns that version 2 added to the first schema's: which unit, in which fixture of a station.
+const QStringList AddedInVersion2 = {QStringLiteral("serial_number"), QStringLiteral("fixture")};
+
+QString columnDefinitions(const QStringList& columns)
 {
     QStringList definitions;
-    for (const QString& column : UpdateRecord::columns())
+    for (const QString& column : columns)
         definitions.append(column + (NumberColumns.contains(column) ? QLatin1String(" BIGINT") : QLatin1String(" TEXT")));
     return definitions.join(QStringLiteral(", "));
+}
+
+QStringList addColumns(const QString& table, const QStringList& columns)
+{
+    QStringList statements;
+    for (const QString& column : columns)
+        statements.append(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2").arg(table, columnDefinitions({column})));
+    return statements;
 }
 
 // The statements that bring the schema from version N to N + 1, at index N.
 QVector<QStringList> migrations()
 {
+    QStringList firstColumns = UpdateRecord::columns();
+    for (const QString& column : AddedInVersion2)
+        firstColumns.removeOne(column);
     return {{
-        QStringLiteral("CREATE TABLE update_records (%1, PRIMARY KEY (id))").arg(columnDefinitions()),
-        // --history lists newest first, mostly of one module.
-        QStringLiteral("CREATE INDEX update_records_started ON update_records (started_utc)"),
-        QStringLiteral("CREATE INDEX update_records_module ON update_records (module_key, started_utc)"),
-    }};
+                QStringLiteral("CREATE TABLE update_records (%1, PRIMARY KEY (id))").arg(columnDefinitions(firstColumns)),
+                // --history lists newest first, mostly of one module.
+                QStringLiteral("CREATE INDEX update_records_started ON update_records (started_utc)"),
+                QStringLiteral("CREATE INDEX update_records_module ON update_records (module_key, started_utc)"),
+            },
+            addColumns(QLatin1String(RecordsTable), AddedInVersion2)
+                // A unit's attempts are looked up by its serial number.
+                << QStringLiteral("CREATE INDEX update_records_serial ON update_records (serial_number, started_utc)")};
 }
 
 }
@@ -301,6 +318,12 @@ bool RecordStore::forEachRow(const Filter& filter, const QStringList& columns, T
         where("result = ?", filter.result);
     if (!filter.station.isEmpty())
         where("station = ?", filter.station);
+    if (!filter.operatorName.isEmpty())
+        where("operator = ?", filter.operatorName);
+    if (!filter.serialNumber.isEmpty())
+        where("serial_number = ?", filter.serialNumber);
+    if (!filter.fixture.isEmpty())
+        where("fixture = ?", filter.fixture);
     if (filter.since.isValid())
         where("started_utc >= ?", UpdateRecord::timeText(filter.since));
     QString statement = QStringLiteral("SELECT %1 FROM %2").arg(
@@ -331,7 +354,15 @@ bool RecordStore::ensureSpool()
         return true;
     m_spoolReady = open()
         && execAll({QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (place INTEGER PRIMARY KEY AUTOINCREMENT, %2, UNIQUE (id))")
-                        .arg(QLatin1String(SpoolTable), columnDefinitions())});
+                        .arg(QLatin1String(SpoolTable), columnDefinitions(UpdateRecord::columns()))});
+    // A spool an older program made lacks the newer columns; what waits in it keeps them empty.
+    QStringList missing;
+    const QSqlRecord present = database().record(QLatin1String(SpoolTable));
+    for (const QString& column : AddedInVersion2) {
+        if (m_spoolReady && !present.contains(column))
+            missing.append(column);
+    }
+    m_spoolReady = m_spoolReady && execAll(addColumns(QLatin1String(SpoolTable), missing));
     return m_spoolReady;
 }
 

@@ -18,7 +18,7 @@ class QSqlQuery;
 class RecordStore
 {
 public:
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
 
     // Which records select() returns: empty fields and an invalid time do not filter; limit 0: all.
     struct Filter
@@ -29,6 +29,9 @@ public:
         QString station;
         QDateTime since;
         int limit = 0;
+        QString operatorName;
+        QString serialNumber;
+        QString fixture;
     };
     using Spooled = QPair<qint64, UpdateRecord>;
 

@@ -31,7 +31,9 @@ constexpr const char* ResultTexts[] = {QT_TRANSLATE_NOOP("RecordsView", "updated
                                        QT_TRANSLATE_NOOP("RecordsView", "interrupted"),
                                        QT_TRANSLATE_NOOP("RecordsView", "skipped"),
                                        QT_TRANSLATE_NOOP("RecordsView", "not started"),
-                                       QT_TRANSLATE_NOOP("RecordsView", "resumed")};
+                                       QT_TRANSLATE_NOOP("RecordsView", "resumed"),
+                                       QT_TRANSLATE_NOOP("RecordsView", "line stopped"),
+                                       QT_TRANSLATE_NOOP("RecordsView", "line restarted")};
 constexpr const char* PhaseTexts[] = {
     QT_TRANSLATE_NOOP("RecordsView", "entry"),   QT_TRANSLATE_NOOP("RecordsView", "detection"),
     QT_TRANSLATE_NOOP("RecordsView", "parameters"), QT_TRANSLATE_NOOP("RecordsView", "erase"),

@@ -7,7 +7,8 @@ namespace {
 constexpr int Unknown = -1;
 
 const QStringList ResultNames = {QStringLiteral("updated"), QStringLiteral("failed"), QStringLiteral("interrupted"),
-                                 QStringLiteral("skipped"), QStringLiteral("not started"), QStringLiteral("resumed")};
+                                 QStringLiteral("skipped"), QStringLiteral("not started"), QStringLiteral("resumed"),
+                                 QStringLiteral("line stopped"), QStringLiteral("line restarted")};
 
 QVariant textValue(const QString& text)
 {
@@ -36,6 +37,7 @@ const QStringList& UpdateRecord::columns()
         QStringLiteral("firmware_after"), QStringLiteral("file_name"),     QStringLiteral("file_sha256"),
         QStringLiteral("file_identifier"), QStringLiteral("file_bytes"),   QStringLiteral("file_checksum"),
         QStringLiteral("result"),       QStringLiteral("phase"),           QStringLiteral("failure"),
+        QStringLiteral("serial_number"), QStringLiteral("fixture"),
     };
     return names;
 }
@@ -62,7 +64,9 @@ QVariantList UpdateRecord::values() const
             numberValue(fileChecksum),
             resultName(result),
             textValue(phase),
-            textValue(failureText)};
+            textValue(failureText),
+            textValue(serialNumber),
+            textValue(fixture)};
 }
 
 UpdateRecord UpdateRecord::fromValues(const QVariantList& values)
@@ -83,6 +87,8 @@ UpdateRecord UpdateRecord::fromValues(const QVariantList& values)
     resultFromName(values.at(i++).toString(), &record.result);
     record.phase = values.at(i++).toString();
     record.failureText = values.at(i++).toString();
+    record.serialNumber = values.at(i++).toString();
+    record.fixture = values.at(i++).toString();
     return record;
 }
 
@@ -136,4 +142,12 @@ QJsonObject UpdateRecord::toJson() const
             object.insert(name, field.toString());
     }
     return object;
+}
+
+void UpdateRecord::setStation(const QString& stationName, const QString& stationOperator)
+{
+    if (!stationName.isEmpty())
+        station = stationName;
+    if (!stationOperator.isEmpty())
+        operatorName = stationOperator;
 }

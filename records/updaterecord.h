@@ -11,7 +11,9 @@
 struct UpdateRecord
 {
     // Resumed: updated, the write going on where an earlier one ended, without an erase.
-    enum class Result { Updated, Failed, Interrupted, Skipped, NotStarted, Resumed };
+    // A station's line stop and the operator's acknowledgement that starts it again are kept beside the
+    // updates, in the same table, so that a line's history reads in one order.
+    enum class Result { Updated, Failed, Interrupted, Skipped, NotStarted, Resumed, LineStopped, LineRestarted };
 
     QString id; // a UUID without braces
     QDateTime startedUtc;
@@ -34,6 +36,9 @@ struct UpdateRecord
     Result result = Result::NotStarted;
     QString phase;
     QString failureText;
+    // The unit's serial number and the station's fixture (port) it sat in; empty outside a station.
+    QString serialNumber;
+    QString fixture;
 
     // The table's columns, in the order of values() and fromValues().
     static const QStringList& columns();
@@ -51,4 +56,6 @@ struct UpdateRecord
     static QString timeText(const QDateTime& utc);
 
     QJsonObject toJson() const;
+    // A station's name and operator replace the host and user names a record starts with; empty ones do not.
+    void setStation(const QString& stationName, const QString& stationOperator);
 };

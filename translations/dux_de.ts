@@ -465,6 +465,14 @@ li.checked::marker { content: &quot;±2&quot;; }
         <translation>fortgesetzt</translation>
     </message>
     <message>
+        <source>line stopped</source>
+        <translation>Linie angehalten</translation>
+    </message>
+    <message>
+        <source>line restarted</source>
+        <translation>Linie wieder gestartet</translation>
+    </message>
+    <message>
         <source>entry</source>
         <translation>Einstieg</translation>
     </message>
@@ -499,6 +507,124 @@ li.checked::marker { content: &quot;±2&quot;; }
     <message>
         <source>reconnect</source>
         <translation>Wiederverbinden</translation>
+    </message>
+</context>
+<context>
+    <name>Station</name>
+    <message>
+        <source>An update runs in this fixture.</source>
+        <translation>In dieser Aufnahme läuft ein Update.</translation>
+    </message>
+    <message>
+        <source>%1 is in fixture %2.</source>
+        <translation>%1 steckt in Aufnahme %2.</translation>
+    </message>
+    <message>
+        <source>The line is stopped: acknowledge the stop first.</source>
+        <translation>Die Linie ist angehalten: bestätigen Sie zuerst den Halt.</translation>
+    </message>
+    <message>
+        <source>No module in this fixture.</source>
+        <translation>Kein Modul in dieser Aufnahme.</translation>
+    </message>
+    <message>
+        <source>Scan or type the unit&apos;s serial number first.</source>
+        <translation>Scannen oder tippen Sie zuerst die Seriennummer des Geräts ein.</translation>
+    </message>
+</context>
+<context>
+    <name>StationSerials</name>
+    <message>
+        <source>No serial number.</source>
+        <translation>Keine Seriennummer.</translation>
+    </message>
+    <message>
+        <source>A serial number has at most %1 characters.</source>
+        <translation>Eine Seriennummer hat höchstens %1 Zeichen.</translation>
+    </message>
+    <message>
+        <source>A serial number holds printable characters only.</source>
+        <translation>Eine Seriennummer enthält nur druckbare Zeichen.</translation>
+    </message>
+</context>
+<context>
+    <name>StationShift</name>
+    <message>
+        <source>%1 passed already in this shift.</source>
+        <translation>%1 ist in dieser Schicht schon bestanden.</translation>
+    </message>
+    <message numerus="yes">
+        <source>The line stopped after failures in a row: %n, in fixtures %1. The same file failing in one fixture after another usually means a bad file or a bad fixture: check them, then acknowledge. The last failure: %2</source>
+        <translation>
+            <numerusform>Die Linie hat nach Fehlschlägen in Folge angehalten: %n, in den Aufnahmen %1. Scheitert dieselbe Datei in einer Aufnahme nach der anderen, ist meist die Datei oder eine Aufnahme schlecht: prüfen Sie beide und bestätigen Sie dann. Der letzte Fehlschlag: %2</numerusform>
+            <numerusform>Die Linie hat nach Fehlschlägen in Folge angehalten: %n, in den Aufnahmen %1. Scheitert dieselbe Datei in einer Aufnahme nach der anderen, ist meist die Datei oder eine Aufnahme schlecht: prüfen Sie beide und bestätigen Sie dann. Der letzte Fehlschlag: %2</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>StationTile</name>
+    <message>
+        <source>Retry</source>
+        <translation>Wiederholen</translation>
+    </message>
+    <message>
+        <source>Flash on plug</source>
+        <translation>Beim Einstecken flashen</translation>
+    </message>
+    <message>
+        <source>Fixture %1</source>
+        <translation>Aufnahme %1</translation>
+    </message>
+    <message>
+        <source>Serial number</source>
+        <translation>Seriennummer</translation>
+    </message>
+    <message>
+        <source>no module</source>
+        <translation>kein Modul</translation>
+    </message>
+    <message>
+        <source>PASS</source>
+        <translation>BESTANDEN</translation>
+    </message>
+    <message>
+        <source>FAIL</source>
+        <translation>FEHLER</translation>
+    </message>
+</context>
+<context>
+    <name>StationView</name>
+    <message>
+        <source>Station %1: %2</source>
+        <translation>Station %1: %2</translation>
+    </message>
+    <message>
+        <source>Start all</source>
+        <translation>Alle starten</translation>
+    </message>
+    <message>
+        <source>Operator: %1</source>
+        <translation>Bediener: %1</translation>
+    </message>
+    <message>
+        <source>Acknowledge</source>
+        <translation>Bestätigen</translation>
+    </message>
+    <message>
+        <source>Passed: %1   Failed: %2   First-pass yield: %3</source>
+        <translation>Bestanden: %1   Fehlgeschlagen: %2   Erstdurchlauf-Ausbeute: %3</translation>
+    </message>
+    <message>
+        <source>none yet</source>
+        <translation>noch keine</translation>
+    </message>
+    <message>
+        <source>%1× %2</source>
+        <translation>%1× %2</translation>
+    </message>
+    <message>
+        <source>Most frequent failures: %1</source>
+        <translation>Häufigste Fehler: %1</translation>
     </message>
 </context>
 <context>

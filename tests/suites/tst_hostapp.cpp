@@ -11,6 +11,9 @@
 #include "ptymodule.h"
 #include "recordstore.h"
 #include "simulatedmodule.h"
+#include "station.h"
+#include "stationserials.h"
+#include "stationshift.h"
 #include "updaterecord.h"
 #include "versionorder.h"
 #include "updateresult.h"
@@ -29,6 +32,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QtTest>
 #include <csignal>
 #include <memory>
@@ -193,6 +197,12 @@ private slots:
     void progressBoard();
     void versionOrder_data();
     void versionOrder();
+    void stationShift_data();
+    void stationShift();
+    void stationSerials_data();
+    void stationSerials();
+    void fixtureOrder_data();
+    void fixtureOrder();
     void closingLine_data();
     void summaryCounts_data();
     void summaryCounts();
@@ -1573,6 +1583,13 @@ void TestHostApp::setupErrors_data()
     QTest::newRow("--watch, one module under two names")
         << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--watch"), QStringLiteral("@twin")}
         << "dux-host: ports ttyTWIN0 and ttySIM0 (/dev/" << true;
+    // The station, with a window, refuses them before it shows.
+    QTest::newRow("station-two-USB-modules")
+        << 2 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--station"), QStringLiteral("line-3"), QStringLiteral("@usb")}
+        << usbClash << true;
+    QTest::newRow("station-one-module-under-two-names")
+        << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--station"), QStringLiteral("line-3"), QStringLiteral("@twin")}
+        << "dux-host: ports ttyTWIN0 and ttySIM0 (/dev/" << true;
     // A records location that is no SQLite file nor PostgreSQL server, or whose folder is not there, is
     // refused before anything else: it would become a new, empty database.
     QTest::newRow("records of another kind")
@@ -1631,10 +1648,20 @@ void TestHostApp::setupErrors_data()
     QTest::newRow("--read-back with --verify")
         << 0 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--read-back"), QStringLiteral("@folder/back.hex"), QStringLiteral("--verify")}
         << "dux-host: --read-back reads one module and writes nothing to it: not with --if-changed, --verify, --dry-run, --all, --watch or more than one --module" << false;
-    QTest::newRow("records filter without --history") << 0 << QStringList{QStringLiteral("--station"), QStringLiteral("s1")}
-                                                      << "dux-host: --station needs --history" << false;
+    QTest::newRow("records filter without --history") << 0 << QStringList{QStringLiteral("--serial"), QStringLiteral("SN-1")}
+                                                      << "dux-host: --serial needs --history" << false;
+    QTest::newRow("station option without --station") << 0 << QStringList{QStringLiteral("--stop-after"), QStringLiteral("2")}
+                                                      << "dux-host: --stop-after needs --station" << false;
+    QTest::newRow("station without a file") << 0 << QStringList{QStringLiteral("--station"), QStringLiteral("line-3")}
+                                            << "dux-host: --station needs --file" << false;
+    QTest::newRow("station without a window")
+        << 0 << QStringList{QStringLiteral("--station"), QStringLiteral("line-3"), QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--headless")}
+        << "dux-host: --station shows a window" << false;
+    QTest::newRow("no line stop") << 0 << QStringList{QStringLiteral("--station"), QStringLiteral("line-3"), QStringLiteral("--stop-after"), QStringLiteral("0")}
+                                  << "dux-host: --stop-after takes a whole number from 1 to 1000, not \"0\"" << false;
+
     QTest::newRow("no such result") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--result"), QStringLiteral("ok")}
-                                    << "dux-host: --result takes updated, failed, interrupted, skipped, not started or resumed, not \"ok\"" << false;
+                                    << "dux-host: --result takes updated, failed, interrupted, skipped, not started, resumed, line stopped or line restarted, not \"ok\"" << false;
     QTest::newRow("since not a date") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--since"), QStringLiteral("monday")}
                                       << "dux-host: --since takes a date or a time" << false;
 }
@@ -1696,8 +1723,10 @@ void TestHostApp::setupErrors()
         };
         QTRY_VERIFY_WITH_TIMEOUT(holds(), StartTimeoutMs);
     }
-    const Run run = runHost(QStringList{QStringLiteral("--headless"), QStringLiteral("--plugins"), QLatin1String(DUX_PLUGIN_DIR)}
-                            + QuickSearch + portLists + arguments);
+    // A station is a window; every other run here is headless.
+    const QStringList mode = arguments.contains(QStringLiteral("--station")) ? QStringList() : QStringList{QStringLiteral("--headless")};
+    const Run run = runHost(mode + QStringList{QStringLiteral("--plugins"), QLatin1String(DUX_PLUGIN_DIR)} + QuickSearch
+                            + portLists + arguments);
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     if (held) {
@@ -1989,6 +2018,149 @@ void TestHostApp::versionOrder()
     QCOMPARE(int(VersionOrder::fileAgainstModule(file, module)), verdict);
 }
 
+void TestHostApp::stationShift_data()
+{
+    QTest::addColumn<int>("stopAfter");
+    // Updates that ended, "FIXTURE SERIAL pass" or "FIXTURE SERIAL fail FAILURE", and "ack" for an
+    // operator's acknowledgement, separated by ";".
+    QTest::addColumn<QString>("events");
+    QTest::addColumn<int>("passed");
+    QTest::addColumn<int>("failed");
+    QTest::addColumn<int>("yieldPercent"); // -1: none tried
+    QTest::addColumn<QString>("topFailures");
+    // The fixtures at which the line stopped, and whether it is stopped at the end.
+    QTest::addColumn<QString>("stops");
+    QTest::addColumn<bool>("stopped");
+    // A unit brought again after the events, and why it is refused (empty: it is not).
+    QTest::addColumn<QString>("again");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("nothing yet") << 3 << "" << 0 << 0 << -1 << "" << "" << false << "A" << "";
+    QTest::newRow("a unit passed is refused, a retried one not first pass")
+        << 3 << "1 A pass; 2 B fail x; 2 B pass" << 2 << 1 << 50 << "x=1" << "" << false << "A"
+        << "A passed already in this shift.";
+    QTest::newRow("a failed unit may come again") << 3 << "1 A fail x" << 0 << 1 << 0 << "x=1" << "" << false << "A" << "";
+    QTest::newRow("three in a row stop the line") << 3 << "1 A fail x; 2 B fail x; 3 C fail y" << 0 << 3 << 0
+                                                  << "x=2,y=1" << "3" << true << "D" << "";
+    QTest::newRow("two in a row do not") << 3 << "1 A fail x; 2 B fail x" << 0 << 2 << 0 << "x=2" << "" << false << "" << "";
+    QTest::newRow("a pass breaks the row") << 3 << "1 A fail x; 2 B fail x; 3 C pass; 4 D fail x; 5 E fail x" << 1 << 4
+                                           << 20 << "x=4" << "" << false << "" << "";
+    QTest::newRow("stop after two") << 2 << "1 A fail x; 2 B fail x" << 0 << 2 << 0 << "x=2" << "2" << true << "" << "";
+    QTest::newRow("failures while stopped stop it once") << 2 << "1 A fail x; 2 B fail x; 3 C fail x" << 0 << 3 << 0
+                                                         << "x=3" << "2" << true << "" << "";
+    QTest::newRow("acknowledged: the row starts again") << 2 << "1 A fail x; 2 B fail x; ack; 3 C fail x" << 0 << 3 << 0
+                                                        << "x=3" << "2" << false << "" << "";
+    QTest::newRow("stops again after the acknowledgement") << 2 << "1 A fail x; 2 B fail x; ack; 3 C fail x; 1 D fail x"
+                                                           << 0 << 4 << 0 << "x=4" << "2,1" << true << "" << "";
+    QTest::newRow("top three, ties in the order first seen")
+        << 9 << "1 A fail a; 1 B fail b; 1 C fail c; 1 D fail d; 1 E fail d" << 0 << 5 << 0 << "d=2,a=1,b=1" << ""
+        << false << "" << "";
+    QTest::newRow("not a serial number") << 3 << "" << 0 << 0 << -1 << "" << "" << false << "A\tB"
+                                         << "A serial number holds printable characters only.";
+    QTest::newRow("longer than a label holds") << 3 << "" << 0 << 0 << -1 << "" << "" << false << QString(65, 'A')
+                                               << "A serial number has at most 64 characters.";
+}
+
+// The counts an operator reads, the units refused, and the line stop after failures in a row.
+void TestHostApp::stationShift()
+{
+    QFETCH(int, stopAfter);
+    QFETCH(QString, events);
+    StationShift shift(stopAfter);
+    QStringList stops;
+    // A German window: the banner speaks German, the record keeps the system's own words.
+    QTranslator german;
+    QVERIFY(german.load(QStringLiteral("dux_de"), QStringLiteral(DUX_TRANSLATION_DIR)));
+    QCoreApplication::installTranslator(&german);
+    connect(&shift, &StationShift::stopped, this, [&stops, &shift, stopAfter](const QString& reason, int fixture) {
+        QVERIFY2(reason.startsWith(QStringLiteral("The line stopped after failures in a row: %1").arg(stopAfter)), qPrintable(reason));
+        QVERIFY2(shift.stopReason().startsWith(QStringLiteral("Die Linie hat nach Fehlschlägen in Folge angehalten: %1").arg(stopAfter)),
+                 qPrintable(shift.stopReason()));
+        stops.append(QString::number(fixture));
+    });
+    for (const QString& event : events.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QStringList words = event.trimmed().split(QLatin1Char(' '));
+        if (words.first() == QLatin1String("ack"))
+            shift.acknowledge();
+        else
+            shift.noteResult(words.at(0).toInt(), words.at(1), words.at(2) == QLatin1String("pass"), words.value(3));
+    }
+    QCoreApplication::removeTranslator(&german);
+    QTEST(shift.passed(), "passed");
+    QTEST(shift.failed(), "failed");
+    QTEST(shift.firstPassYield() < 0 ? -1 : qRound(100 * shift.firstPassYield()), "yieldPercent");
+    QStringList top;
+    for (const StationShift::FailureCount& failure : shift.topFailures())
+        top.append(QStringLiteral("%1=%2").arg(failure.first).arg(failure.second));
+    QTEST(top.join(QLatin1Char(',')), "topFailures");
+    QTEST(stops.join(QLatin1Char(',')), "stops");
+    QTEST(shift.isStopped(), "stopped");
+    QFETCH(QString, again);
+    if (!again.isEmpty())
+        QTEST(shift.refusal(again), "refusal");
+}
+
+void TestHostApp::stationSerials_data()
+{
+    QTest::addColumn<QString>("list");
+    // take, or back:NUMBER for a unit that failed, separated by spaces.
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QStringList>("taken");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("in the file's order") << "# shift 1\nA1\n\n  A2  \nA3\n" << "take take take take"
+                                         << QStringList{"A1", "A2", "A3", ""} << "";
+    QTest::newRow("a failed unit does not use up its number") << "A1\nA2\nA3\n" << "take take back:A1 take take"
+                                                              << QStringList{"A1", "A2", "A1", "A3"} << "";
+    QTest::newRow("given back: before the later ones") << "A1\nA2\nA3\n" << "take take take back:A2 take"
+                                                       << QStringList{"A1", "A2", "A3", "A2"} << "";
+    QTest::newRow("listed twice") << "A1\nA2\nA1\n" << "" << QStringList() << "line 3: A1 is listed twice";
+    QTest::newRow("no number") << "# none yet\n\n" << "" << QStringList() << "lists no serial number";
+    QTest::newRow("a control character") << "A1\nA\x01\n" << "" << QStringList()
+                                         << "line 2: A serial number holds printable characters only.";
+}
+
+void TestHostApp::stationSerials()
+{
+    QFETCH(QString, list);
+    QFETCH(QString, script);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("serials")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(list.toUtf8());
+    file.close();
+    StationSerials serials;
+    QString problem;
+    QCOMPARE(serials.load(file.fileName(), &problem), error.isEmpty());
+    QVERIFY2(problem.contains(error), qPrintable(problem));
+    QStringList taken;
+    for (const QString& step : script.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (step == QLatin1String("take"))
+            taken.append(serials.take());
+        else
+            serials.giveBack(step.section(QLatin1Char(':'), 1));
+    }
+    QTEST(taken, "taken");
+}
+
+void TestHostApp::fixtureOrder_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("other");
+    QTest::addColumn<bool>("before");
+    QTest::newRow("2 before 10") << "ttyUSB2" << "ttyUSB10" << true;
+    QTest::newRow("10 after 2") << "ttyUSB10" << "ttyUSB2" << false;
+    QTest::newRow("by name first") << "ttyACM9" << "ttyUSB0" << true;
+    QTest::newRow("the same port") << "ttyS1" << "ttyS1" << false;
+}
+
+// Fixtures are numbered in the order an operator counts the ports.
+void TestHostApp::fixtureOrder()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, other);
+    QTEST(Station::portBefore(port, other), "before");
+}
+
 void TestHostApp::closingLine_data()
 {
     QTest::addColumn<int>("outcome"); // UpdateResult::Outcome
@@ -2173,7 +2345,8 @@ void TestHostApp::completion_data()
     QTest::addColumn<QStringList>("line"); // the words after dux-host, the last one being completed
     QTest::addColumn<QStringList>("offered");
     QTest::newRow("--result") << QStringList{QStringLiteral("--result"), QStringLiteral("")}
-                              << QStringList{"updated", "failed", "interrupted", "skipped", "not started", "resumed"};
+                              << QStringList{"updated", "failed", "interrupted", "skipped", "not started", "resumed",
+                                             "line stopped", "line restarted"};
     QTest::newRow("--result n") << QStringList{QStringLiteral("--result"), QStringLiteral("n")} << QStringList{"not started"};
     QTest::newRow("--window 1") << QStringList{QStringLiteral("--window"), QStringLiteral("1")}
                                 << QStringList{"1", "10", "11", "12", "13", "14", "15", "16"};
@@ -2181,6 +2354,8 @@ void TestHostApp::completion_data()
                                << QStringList{"@folder/firmware-1234V201.hex"};
     QTest::newRow("--log") << QStringList{QStringLiteral("--log"), QStringLiteral("@folder/fi")}
                            << QStringList{"@folder/firmware-1234V201.hex"};
+    QTest::newRow("--serials") << QStringList{QStringLiteral("--serials"), QStringLiteral("@folder/fi")}
+                               << QStringList{"@folder/firmware-1234V201.hex"};
     // The module keys of the port list already on the line, found in well under a second.
     QTest::newRow("--module after --port-file")
         << QStringList{QStringLiteral("--port-file"), QStringLiteral("@folder/ports"), QStringLiteral("--module"), QString()}
@@ -2490,13 +2665,16 @@ void TestHostApp::historyNeutralisesText()
         record.result = UpdateRecord::Result::Failed;
         record.station = text;
         record.failureText = text;
+        // A scanner's serial number is outside text too.
+        record.serialNumber = text;
         QVERIFY2(store.insert(record), qPrintable(store.errorString()));
     }
     const Run csv = runHost({QStringLiteral("--history"), QStringLiteral("--csv"), QStringLiteral("--records"), location});
     QCOMPARE(csv.exitCode, 0);
     QCOMPARE(csv.out.size(), 2);
-    // The failure is the last column but the spool's mark.
-    QVERIFY2(csv.out.last().endsWith(QLatin1Char(',') + csvField + QLatin1Char(',')), qPrintable(csv.out.last()));
+    // The failure and the serial number, then the fixture (none) and the spool's mark.
+    QVERIFY2(csv.out.last().endsWith(QLatin1Char(',') + csvField + QLatin1Char(',') + csvField + QStringLiteral(",,")),
+             qPrintable(csv.out.last()));
     QVERIFY2(csv.out.last().contains(QLatin1Char(',') + csvField + QLatin1Char(',')), qPrintable(csv.out.last()));
     const Run table = runHost({QStringLiteral("--history"), QStringLiteral("--records"), location});
     QCOMPARE(table.exitCode, 0);

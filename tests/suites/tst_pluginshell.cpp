@@ -13,6 +13,10 @@
 #include "portlistfile.h"
 #include "runrecorder.h"
 #include "runteller.h"
+#include "recordstore.h"
+#include "simflash.h"
+#include "station.h"
+#include "stationview.h"
 #include "timescale.h"
 #include "updaterun.h"
 #include "modulediscovery.h"
@@ -20,6 +24,7 @@
 #include "wirecapture.h"
 #include "updateoutcome.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
@@ -38,6 +43,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -115,6 +121,8 @@ private slots:
     void finishedDetachesAndNextInitReloadsOnce();
     void updateWindowAfterTheUpdate_data();
     void updateWindowAfterTheUpdate();
+    void station_data();
+    void station();
 
 private:
     QTemporaryDir m_home;
@@ -487,6 +495,136 @@ void TestPluginShell::updateWindowAfterTheUpdate()
         QTRY_VERIFY(shown.isNull() && instance.isNull());
     }
     PeripheryManager::instance()->setPortSource(nullptr);
+}
+
+void TestPluginShell::station_data()
+{
+    QTest::addColumn<QStringList>("simulator");
+    QTest::addColumn<bool>("passes");
+    // A list of serial numbers handed out in order to fixtures that flash on plug; empty: typed.
+    QTest::addColumn<QString>("serialList");
+    QTest::newRow("typed serial numbers, every unit passes") << QStringList() << true << "";
+    QTest::newRow("every unit fails: the line stops until acknowledged")
+        << QStringList{QStringLiteral("--fault"), QStringLiteral("error-status@write:*")} << false << "";
+    QTest::newRow("numbers from a list, flashed on plug") << QStringList() << true << "# line 3\nSN-1\nSN-2\nSN-3\n";
+}
+
+// A station of three fixtures against dux-sim: serial numbers typed into the tiles as a scanner types
+// them, Start all, and the records name each unit and fixture. Passed units' modules hold the file
+// byte for byte; three failures in a row stop the line, which the records keep, until acknowledged.
+void TestPluginShell::station()
+{
+    QFETCH(QStringList, simulator);
+    QFETCH(bool, passes);
+    QFETCH(QString, serialList);
+    constexpr int Fixtures = 3;
+    QTemporaryDir work;
+    const QString portList = work.filePath(QStringLiteral("ports"));
+    const QString flash = work.filePath(QStringLiteral("flash"));
+    const QString records = work.filePath(QStringLiteral("records.sqlite"));
+    const QString firmware = FirmwareBuilder::writeFile(work.filePath(QStringLiteral("fw.hex")), FirmwareBuilder::firmwareHex("1234V201"));
+    qputenv("DUX_RECORDS", records.toLocal8Bit());
+    const auto unsetRecords = qScopeGuard([] { qunsetenv("DUX_RECORDS"); });
+    QProcess modules;
+    modules.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("dux-sim")),
+                  QStringList{QStringLiteral("--port-file"), portList, QStringLiteral("--exit-with-parent"),
+                              QStringLiteral("--modules"), QString::number(Fixtures), QStringLiteral("--flash-out"), flash,
+                              QStringLiteral("--flash-base"), QString::number(FirmwareBuilder::FlashBase)}
+                      + simulator);
+    QVERIFY(modules.waitForStarted(UpdateWindowTimeoutMs));
+    const auto endModules = qScopeGuard([&modules] {
+        modules.kill();
+        modules.waitForFinished();
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(PortListFile::read(portList).size(), Fixtures, UpdateWindowTimeoutMs);
+    PluginHandler handler;
+    ModuleDiscovery discovery(&handler);
+    discovery.setProbeAddresses({1});
+    PeripheryManager::instance()->setPortSource([portList] { return PortListFile::read(portList); });
+    const auto unsetPorts = qScopeGuard([] { PeripheryManager::instance()->setPortSource(nullptr); });
+    discovery.start();
+    PeripheryManager::instance()->checkActualUSBDevices(false);
+    QTRY_COMPARE_WITH_TIMEOUT(handler.getModulePluginKeys(true).size(), Fixtures, UpdateWindowTimeoutMs);
+    FirmwareUpdate factory;
+    HostWindow window(&handler, &discovery, {});
+    const QString listFile = serialList.isEmpty()
+        ? QString()
+        : FirmwareBuilder::writeFile(work.filePath(QStringLiteral("serials")), serialList.toUtf8());
+    Station station({&factory, &handler, &discovery, &window},
+                    {firmware, QStringLiteral("1234V201"), QStringLiteral("line-3"), QStringLiteral("anna"), listFile,
+                     StationShift::DefaultStopAfter, UpdateWindowTimeoutMs / 1000});
+    QString listProblem;
+    QVERIFY2(station.loadSerialList(&listProblem), qPrintable(listProblem));
+    StationView view(&station);
+    view.show();
+    QCOMPARE(station.fixtureCount(), Fixtures);
+    const auto tile = [&view](int number) { return view.findChild<QFrame*>(QStringLiteral("fixture%1").arg(number)); };
+    const auto scan = [&tile](int number, const QString& serial) {
+        auto* field = tile(number)->findChild<QLineEdit*>(QStringLiteral("serial"));
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClicks(field, serial);
+        QTest::keyClick(field, Qt::Key_Return);
+        return tile(number)->findChild<QLabel*>(QStringLiteral("message"))->text();
+    };
+    if (listFile.isEmpty()) {
+        QCOMPARE(scan(2, QStringLiteral("SN-1")), QString());
+        QCOMPARE(scan(1, QStringLiteral("SN-1")), QStringLiteral("SN-1 is in fixture 2."));
+        for (int number = Fixtures; number >= 1; --number)
+            QCOMPARE(scan(number, QStringLiteral("SN-%1").arg(number)), QString());
+        view.findChild<QPushButton*>(QStringLiteral("startAll"))->click();
+        QCOMPARE(scan(1, QStringLiteral("SN-9")), QStringLiteral("An update runs in this fixture."));
+    } else {
+        // Each fixture starts as it is told to flash on plug: its module is in, and takes the next number.
+        for (int number = 1; number <= Fixtures; ++number)
+            tile(number)->findChild<QCheckBox*>(QStringLiteral("flashOnPlug"))->click();
+    }
+    const QString verdict = passes ? QStringLiteral("PASS") : QStringLiteral("FAIL");
+    for (int number = 1; number <= Fixtures; ++number)
+        QTRY_COMPARE_WITH_TIMEOUT(tile(number)->findChild<QLabel*>(QStringLiteral("verdict"))->text(), verdict,
+                                  UpdateWindowTimeoutMs);
+    // Every attempt's final record names its unit and fixture.
+    RecordStore::Filter filter;
+    filter.station = QStringLiteral("line-3");
+    filter.result = passes ? QStringLiteral("updated") : QStringLiteral("failed");
+    QTRY_COMPARE_WITH_TIMEOUT(RecordStore(records).select(filter).size(), Fixtures, UpdateWindowTimeoutMs);
+    for (const UpdateRecord& record : RecordStore(records).select(filter)) {
+        QCOMPARE(record.serialNumber, QStringLiteral("SN-") + record.fixture);
+        QCOMPARE(record.port, PortListFile::read(portList).at(record.fixture.toInt() - 1).portName());
+        QCOMPARE(record.operatorName, QStringLiteral("anna"));
+    }
+    auto* banner = view.findChild<QFrame*>(QStringLiteral("stopBanner"));
+    if (passes) {
+        QVERIFY(!banner->isVisible());
+        for (int place = 0; place < Fixtures; ++place) {
+            const SimFlash held = SimFlash::read(QStringLiteral("%1.%2").arg(flash).arg(place));
+            QVERIFY2(held.isValid(), qPrintable(held.error()));
+            QCOMPARE(held.differenceFrom(firmware), QString());
+        }
+        QCOMPARE(scan(1, QStringLiteral("SN-2")), QStringLiteral("SN-2 passed already in this shift."));
+        QCOMPARE(view.findChild<QLabel*>(QStringLiteral("stationCounts"))->text(),
+                 QStringLiteral("Passed: 3   Failed: 0   First-pass yield: 100 %"));
+        return;
+    }
+    QVERIFY(banner->isVisible());
+    QVERIFY2(view.findChild<QLabel*>(QStringLiteral("stopReason"))->text().contains(QStringLiteral("failures in a row: 3")),
+             qPrintable(view.findChild<QLabel*>(QStringLiteral("stopReason"))->text()));
+    // Stopped: no update starts, not even a retry.
+    tile(1)->findChild<QPushButton*>(QStringLiteral("retry"))->click();
+    QCOMPARE(tile(1)->findChild<QLabel*>(QStringLiteral("message"))->text(),
+             QStringLiteral("The line is stopped: acknowledge the stop first."));
+    view.findChild<QPushButton*>(QStringLiteral("acknowledge"))->click();
+    QVERIFY(!banner->isVisible());
+    filter.result.clear();
+    filter.fixture.clear();
+    QTRY_COMPARE_WITH_TIMEOUT(RecordStore(records).select(filter).size(), Fixtures + 2, UpdateWindowTimeoutMs);
+    const QVector<UpdateRecord> kept = RecordStore(records).select(filter);
+    QCOMPARE(kept.at(0).result, UpdateRecord::Result::LineRestarted);
+    QCOMPARE(kept.at(1).result, UpdateRecord::Result::LineStopped);
+    QVERIFY(!kept.at(1).fixture.isEmpty());
+    // Acknowledged, the line starts again: a retry runs (and fails again on this module).
+    tile(1)->findChild<QPushButton*>(QStringLiteral("retry"))->click();
+    QCOMPARE(tile(1)->findChild<QLabel*>(QStringLiteral("verdict"))->text(), QString());
 }
 
 QTEST_MAIN(TestPluginShell)

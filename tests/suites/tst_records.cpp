@@ -7,6 +7,7 @@
 #include "recordsummary.h"
 #include "recordsview.h"
 #include "resumehint.h"
+#include "stationrecorder.h"
 #include "updateoutcome.h"
 #include "updatephase.h"
 #include "updaterecorder.h"
@@ -21,9 +22,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTextStream>
 #include <QScopeGuard>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTranslator>
 #include <QtTest>
@@ -90,6 +93,9 @@ private slots:
     void summary();
     void filters_data();
     void filters();
+    void migration_data();
+    void migration();
+    void lineStop();
     void recordsView_data();
     void recordsView();
     void badLocations_data();
@@ -123,8 +129,15 @@ void TestRecords::initTestCase()
           recordOf("r2", "B", "F1", UpdateRecord::Result::Failed, "s2", "2026-01-02T10:00:00"),
           recordOf("r3", "A", "F2", UpdateRecord::Result::Failed, "s1", "2026-01-03T12:00:00"),
           recordOf("r4", "A", "F2", UpdateRecord::Result::NotStarted, "s2", "2026-01-04T10:00:00")}) {
-        QVERIFY2(store.insert(record), qPrintable(store.errorString()));
-        m_written.insert(record.id, record);
+        UpdateRecord unit = record;
+        // Units of a station: r1 and r3 the same unit, r2 another; r4 made outside a station.
+        if (unit.id != QLatin1String("r4")) {
+            unit.serialNumber = unit.id == QLatin1String("r2") ? QStringLiteral("SN-2") : QStringLiteral("SN-1");
+            unit.fixture = unit.id == QLatin1String("r1") ? QStringLiteral("1") : QStringLiteral("2");
+            unit.operatorName = unit.id == QLatin1String("r3") ? QStringLiteral("ben") : QStringLiteral("anna");
+        }
+        QVERIFY2(store.insert(unit), qPrintable(store.errorString()));
+        m_written.insert(unit.id, unit);
     }
 }
 
@@ -208,20 +221,23 @@ void TestRecords::recorder_data()
     QTest::addColumn<QString>("end");
     QTest::addColumn<QString>("result");
     QTest::addColumn<QString>("failure");
-    QTest::newRow("kept") << false << "" << false << "updated" << "updated" << "";
-    QTest::newRow("not kept: said once") << true << "" << false << "updated" << "" << "";
+    // A station's unit (empty: none told), which the record carries with the fixture, station and operator.
+    QTest::addColumn<QString>("serial");
+    QTest::newRow("kept") << false << "" << false << "updated" << "updated" << "" << "";
+    QTest::newRow("a station's unit") << false << "" << false << "updated" << "updated" << "" << "SN-7";
+    QTest::newRow("not kept: said once") << true << "" << false << "updated" << "" << "" << "";
     QTest::newRow("cancelled by the user") << false << "" << false << "cancelled" << "interrupted"
-                                           << "Firmware update canceled.";
+                                           << "Firmware update canceled." << "";
     QTest::newRow("host's time-out: failed, its reason") << false << "timed out after 3 s" << false << "cancelled"
-                                                         << "failed" << "timed out after 3 s";
+                                                         << "failed" << "timed out after 3 s" << "";
     QTest::newRow("host interrupted: its reason") << false << "interrupted" << true << "cancelled" << "interrupted"
-                                                  << "interrupted";
+                                                  << "interrupted" << "";
     QTest::newRow("host gives up, the update never ends") << false << "timed out after 3 s" << false << ""
-                                                          << "failed" << "timed out after 3 s";
+                                                          << "failed" << "timed out after 3 s" << "";
     QTest::newRow("host's reason, the update succeeds all the same") << false << "interrupted" << true << "updated"
-                                                                     << "updated" << "";
+                                                                     << "updated" << "" << "";
     // The process ends with nothing told: the record is not finished, not failed at its last step.
-    QTest::newRow("the process ends first") << false << "" << false << "" << "interrupted" << "not finished";
+    QTest::newRow("the process ends first") << false << "" << false << "" << "interrupted" << "not finished" << "";
 }
 
 // What the plug-in's outcome reports ends up in the record; a record that cannot be kept is said.
@@ -231,6 +247,7 @@ void TestRecords::recorder()
     QFETCH(QString, cancelReason);
     QFETCH(bool, interrupted);
     QFETCH(QString, end);
+    QFETCH(QString, serial);
     const QString file = path(QStringLiteral("recorder-%1.sqlite").arg(QTest::currentDataTag()));
     if (corrupt) {
         QFile garbage(file);
@@ -242,6 +259,9 @@ void TestRecords::recorder()
     UpdateOutcome outcome;
     auto* recorder = new UpdateRecorder(&outcome, nullptr);
     QSignalSpy said(recorder, &UpdateRecorder::unrecorded);
+    if (!serial.isEmpty())
+        QVERIFY(QMetaObject::invokeMethod(recorder, "setUnit", Q_ARG(QString, serial), Q_ARG(QString, "4"),
+                                          Q_ARG(QString, "line-3"), Q_ARG(QString, "anna")));
     outcome.begin();
     outcome.describe({QStringLiteral("ttyS0/DUX1234/id3"), QStringLiteral("/no/such.hex"), QStringLiteral("1234V200"), 0x1234, 16384,
                       DUXLConnectionInterface::Serial, QStringLiteral("1234V101")});
@@ -281,6 +301,11 @@ void TestRecords::recorder()
                           end == QLatin1String("updated") ? "1234V200" : "", "1234V200"}));
     QCOMPARE(record.fileBytes, 16384);
     QCOMPARE(record.fileChecksum, 0x1234);
+    QCOMPARE(QStringList({record.serialNumber, record.fixture, record.station}),
+             serial.isEmpty() ? QStringList({"", "", QSysInfo::machineHostName()})
+                              : QStringList({serial, "4", "line-3"}));
+    if (!serial.isEmpty())
+        QCOMPARE(record.operatorName, QStringLiteral("anna"));
 }
 
 void TestRecords::summary_data()
@@ -330,15 +355,23 @@ void TestRecords::filters_data()
     QTest::addColumn<QString>("station");
     QTest::addColumn<QString>("since");
     QTest::addColumn<int>("limit");
+    // Operator, serial number and fixture: "operator/serial/fixture", a part empty for no filter.
+    QTest::addColumn<QString>("unit");
     QTest::addColumn<QStringList>("ids");
-    QTest::newRow("all, newest first") << "" << "" << "" << "" << "" << 0 << QStringList{"r4", "r3", "r2", "r1"};
-    QTest::newRow("module") << "A" << "" << "" << "" << "" << 0 << QStringList{"r4", "r3", "r1"};
-    QTest::newRow("firmware") << "" << "F1" << "" << "" << "" << 0 << QStringList{"r2", "r1"};
-    QTest::newRow("result") << "" << "" << "failed" << "" << "" << 0 << QStringList{"r3", "r2"};
-    QTest::newRow("station") << "" << "" << "" << "s2" << "" << 0 << QStringList{"r4", "r2"};
-    QTest::newRow("since, inclusive") << "" << "" << "" << "" << "2026-01-03T12:00:00" << 0 << QStringList{"r4", "r3"};
-    QTest::newRow("module and result") << "A" << "" << "failed" << "" << "" << 0 << QStringList{"r3"};
-    QTest::newRow("limit") << "" << "" << "" << "" << "" << 2 << QStringList{"r4", "r3"};
+    QTest::newRow("all, newest first") << "" << "" << "" << "" << "" << 0 << "//" << QStringList{"r4", "r3", "r2", "r1"};
+    QTest::newRow("module") << "A" << "" << "" << "" << "" << 0 << "//" << QStringList{"r4", "r3", "r1"};
+    QTest::newRow("firmware") << "" << "F1" << "" << "" << "" << 0 << "//" << QStringList{"r2", "r1"};
+    QTest::newRow("result") << "" << "" << "failed" << "" << "" << 0 << "//" << QStringList{"r3", "r2"};
+    QTest::newRow("station") << "" << "" << "" << "s2" << "" << 0 << "//" << QStringList{"r4", "r2"};
+    QTest::newRow("since, inclusive") << "" << "" << "" << "" << "2026-01-03T12:00:00" << 0 << "//"
+                                      << QStringList{"r4", "r3"};
+    QTest::newRow("module and result") << "A" << "" << "failed" << "" << "" << 0 << "//" << QStringList{"r3"};
+    QTest::newRow("limit") << "" << "" << "" << "" << "" << 2 << "//" << QStringList{"r4", "r3"};
+    QTest::newRow("operator") << "" << "" << "" << "" << "" << 0 << "anna//" << QStringList{"r2", "r1"};
+    QTest::newRow("serial number: a unit's attempts") << "" << "" << "" << "" << "" << 0 << "/SN-1/"
+                                                      << QStringList{"r3", "r1"};
+    QTest::newRow("fixture") << "" << "" << "" << "" << "" << 0 << "//2" << QStringList{"r3", "r2"};
+    QTest::newRow("serial number and fixture") << "" << "" << "" << "" << "" << 0 << "/SN-1/1" << QStringList{"r1"};
 }
 
 void TestRecords::filters()
@@ -350,7 +383,10 @@ void TestRecords::filters()
     QFETCH(QString, result);
     QFETCH(QString, station);
     QFETCH(int, limit);
-    filter = {module, firmware, result, station, QDateTime::fromString(since, Qt::ISODate), limit};
+    QFETCH(QString, unit);
+    const QStringList parts = unit.split(QLatin1Char('/'));
+    filter = {module, firmware, result, station, QDateTime::fromString(since, Qt::ISODate), limit,
+              parts.at(0), parts.at(1), parts.at(2)};
     filter.since.setTimeSpec(Qt::UTC);
     RecordStore store(path(QStringLiteral("filters.sqlite")));
     bool ok = false;
@@ -359,6 +395,100 @@ void TestRecords::filters()
     QTEST(idsOf(records), "ids");
     for (const UpdateRecord& record : records)
         QCOMPARE(record.values(), m_written.value(record.id).values());
+}
+
+void TestRecords::migration_data()
+{
+    QTest::addColumn<bool>("server");
+    QTest::newRow("SQLite, and a spool of the first schema") << false;
+    QTest::newRow("PostgreSQL") << true;
+}
+
+// A database (and a spool) of the first schema gains the unit's columns: what it held stays, and a
+// station's record goes in with its serial number and fixture.
+void TestRecords::migration()
+{
+    QFETCH(bool, server);
+    const QString location = server ? m_server.location() : path(QStringLiteral("first-schema.sqlite"));
+    const QString spool = path(QStringLiteral("first-schema-spool.sqlite"));
+    QStringList firstColumns = UpdateRecord::columns();
+    firstColumns.removeAll(QStringLiteral("serial_number"));
+    firstColumns.removeAll(QStringLiteral("fixture"));
+    const UpdateRecord old = recordOf("old", "A", "F1", UpdateRecord::Result::Updated, "s1", "2026-01-01T10:00:00");
+    QStringList definitions;
+    for (const QString& column : firstColumns)
+        definitions.append(column + (column.endsWith(QLatin1String("_ms")) || column.startsWith(QLatin1String("file_b"))
+                                             || column == QLatin1String("file_checksum")
+                                         ? QLatin1String(" BIGINT")
+                                         : QLatin1String(" TEXT")));
+    // The first schema's tables as the program of that schema made them, holding one record.
+    const auto makeFirstSchema = [&](const QString& at, const QString& table, const QStringList& made) {
+        RecordStore store(at);
+        QVERIFY2(store.open(), qPrintable(store.errorString()));
+        QSqlQuery query(store.database());
+        for (const QString& statement : made)
+            QVERIFY2(query.exec(statement), qPrintable(query.lastError().text()));
+        query.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                          .arg(table, firstColumns.join(QLatin1Char(',')),
+                               QStringLiteral("?,").repeated(firstColumns.size()).chopped(1)));
+        for (const QVariant& value : old.values().mid(0, firstColumns.size()))
+            query.addBindValue(value);
+        QVERIFY2(query.exec(), qPrintable(query.lastError().text()));
+    };
+    makeFirstSchema(location, QStringLiteral("update_records"),
+                    {QStringLiteral("DROP TABLE update_records"),
+                     QStringLiteral("CREATE TABLE update_records (%1, PRIMARY KEY (id))").arg(definitions.join(QLatin1Char(','))),
+                     QStringLiteral("UPDATE dux_records_schema SET version = 1")});
+    if (!server) {
+        QFile::remove(spool);
+        makeFirstSchema(spool, QStringLiteral("record_spool"),
+                        {QStringLiteral("CREATE TABLE record_spool (place INTEGER PRIMARY KEY AUTOINCREMENT, %1, "
+                                        "UNIQUE (id))").arg(definitions.join(QLatin1Char(',')))});
+    }
+    UpdateRecord unit = recordOf("unit", "B", "F1", UpdateRecord::Result::Failed, "line-3", "2026-01-02T10:00:00");
+    unit.serialNumber = QStringLiteral("SN-9");
+    unit.fixture = QStringLiteral("12");
+    RecordStore store(location);
+    QVERIFY2(store.insert(unit), qPrintable(store.errorString()));
+    const QVector<UpdateRecord> records = store.select({});
+    QCOMPARE(idsOf(records), QStringList({"unit", "old"}));
+    QCOMPARE(records.at(0).values(), unit.values());
+    QCOMPARE(records.at(1).values(), old.values());
+    if (server) {
+        clearServer();
+        return;
+    }
+    RecordStore waiting(spool);
+    const QVector<RecordStore::Spooled> spooled = waiting.spooled(Writers);
+    QCOMPARE(spooled.size(), 1);
+    QCOMPARE(spooled.first().second.values(), old.values());
+    QVERIFY2(waiting.spool(unit), qPrintable(waiting.errorString()));
+    QCOMPARE(waiting.spooled(Writers).value(1).second.values(), unit.values());
+}
+
+// A station's line stop and the acknowledgement that starts the line again are records of the shift.
+void TestRecords::lineStop()
+{
+    const QString file = path(QStringLiteral("line-stop.sqlite"));
+    qputenv(RecordKeeper::LocationVariable, file.toLocal8Bit());
+    {
+        StationRecorder recorder(QStringLiteral("line-3"), QStringLiteral("anna"));
+        recorder.recordStop(QStringLiteral("failures in a row: 3"), 7, QStringLiteral("/fw/a.hex"), QStringLiteral("1234V200"));
+        QTest::qWait(2);
+        recorder.recordRestart();
+        QVERIFY(recorder.flush(WriterTimeoutMs));
+    }
+    qunsetenv(RecordKeeper::LocationVariable);
+    RecordStore::Filter filter;
+    filter.station = QStringLiteral("line-3");
+    filter.operatorName = QStringLiteral("anna");
+    const QVector<UpdateRecord> records = RecordStore(file).select(filter);
+    QCOMPARE(records.size(), 2);
+    QCOMPARE(records.at(0).result, UpdateRecord::Result::LineRestarted);
+    QCOMPARE(records.at(1).result, UpdateRecord::Result::LineStopped);
+    QCOMPARE(QStringList({records.at(1).failureText, records.at(1).fixture, records.at(1).fileIdentifier}),
+             QStringList({"failures in a row: 3", "7", "1234V200"}));
+    QCOMPARE(records.at(0).fixture, QString());
 }
 
 void TestRecords::recordsView_data()
@@ -417,7 +547,7 @@ void TestRecords::badLocations_data()
     QTest::addColumn<QString>("message");
     const QString sqlite = path(QStringLiteral("bad.sqlite"));
     QTest::newRow("corrupt SQLite file") << sqlite << QByteArray(4096, 'x') << false << 0 << "file is not a database";
-    QTest::newRow("newer schema") << sqlite << QByteArray("newer") << false << 0 << "newer than this program's 1";
+    QTest::newRow("newer schema") << sqlite << QByteArray("newer") << false << 0 << "newer than this program's 2";
     QTest::newRow("no server") << QStringLiteral("postgresql://dux:x@/postgres?host=%1").arg(path(QStringLiteral("home")))
                                << QByteArray() << true << 1 << "wait in";
     QTest::newRow("wrong password") << m_server.location(QStringLiteral("wrong")) << QByteArray() << true << 1
@@ -434,7 +564,8 @@ void TestRecords::badLocations()
     if (fileContents == "newer") {
         RecordStore store(location);
         QVERIFY(store.open());
-        QVERIFY(QSqlQuery(store.database()).exec(QStringLiteral("UPDATE dux_records_schema SET version = 2")));
+        QVERIFY(QSqlQuery(store.database())
+                    .exec(QStringLiteral("UPDATE dux_records_schema SET version = %1").arg(RecordStore::SchemaVersion + 1)));
     } else if (!fileContents.isEmpty()) {
         QFile file(location);
         QVERIFY(file.open(QIODevice::WriteOnly));
