@@ -360,8 +360,6 @@ bool readStationOptions(const QCommandLineParser& parser, const OptionTable& tab
     return error->isEmpty();
 }
 
-}
-
 // Reads the options of a command line that asks to run into `options`; on a usage error `error` names it.
 void readOptions(const QCommandLineParser& parser, const OptionTable& table, HostOptions& options, QString& error)
 {
