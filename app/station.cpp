@@ -1,6 +1,7 @@
 #include "station.h"
 
 #include "modulediscovery.h"
+#include "modulekey.h"
 #include "moduleupdate.h"
 #include "pluginhandler.h"
 
@@ -9,11 +10,6 @@
 namespace {
 
 constexpr int FullPercent = 100;
-
-QString portOf(const QString& key)
-{
-    return key.section(QLatin1Char('/'), 0, 0);
-}
 
 }
 
@@ -85,7 +81,7 @@ int Station::fixtureOfPort(const QString& port)
 
 void Station::moduleAppeared(const QString& key)
 {
-    const int index = fixtureOfPort(portOf(key));
+    const int index = fixtureOfPort(ModuleKey(key).port());
     Fixture& fixture = *m_fixtures.at(index);
     if (fixture.moduleKey == key)
         return;
@@ -98,7 +94,7 @@ void Station::moduleAppeared(const QString& key)
 
 void Station::moduleGone(const QString& key)
 {
-    const int index = fixtureOfPort(portOf(key));
+    const int index = fixtureOfPort(ModuleKey(key).port());
     Fixture& fixture = *m_fixtures.at(index);
     // A module that restarts at the end of its update may leave the register for a moment.
     if (fixture.state == State::Running || fixture.moduleKey != key)
