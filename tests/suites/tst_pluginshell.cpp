@@ -16,6 +16,7 @@
 #include "timescale.h"
 #include "updaterun.h"
 #include "modulediscovery.h"
+#include "moduleupdate.h"
 #include "pluginhandler.h"
 #include "wirecapture.h"
 #include "updateoutcome.h"
@@ -520,6 +521,8 @@ void TestPluginShell::updateWindowAfterTheUpdate()
     QTest::qWait(TimeScale::scaledMs(FirmwareUpdaterThread::LeavesAfterCompletionMs) + InstanceGoneMs);
     const QList<QDialog*> windows = window.findChildren<QDialog*>();
     QCOMPARE(windows.size(), staysOpen ? 1 : 0);
+    // The run keeps no ended update, whose worker never started (cancelled in the entry) either.
+    QCOMPARE(run.findChildren<ModuleUpdate*>().size(), 0);
     if (staysOpen) {
         const QPointer<QDialog> shown = windows.first();
         QVERIFY(shown->isVisible());
