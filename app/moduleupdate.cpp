@@ -9,6 +9,7 @@
 #include "linkpolicy.h"
 
 #include <QDialog>
+#include <QThread>
 
 namespace {
 constexpr int MsPerSecond = 1000;
@@ -133,6 +134,29 @@ void ModuleUpdate::keepWindowOpen()
     });
     m_window->setAttribute(Qt::WA_DeleteOnClose);
     m_window.clear();
+}
+
+void ModuleUpdate::deleteOnceWorkerLeft(int unstartedBoundMs)
+{
+    QThread* worker = nullptr;
+    // By class name: the plug-in's classes are known to this program only by their meta-objects.
+    for (QThread* thread : m_instance ? m_instance->findChildren<QThread*>() : QList<QThread*>()) {
+        if (thread->inherits("FirmwareUpdaterThread"))
+            worker = thread;
+    }
+    if (!worker || worker->isFinished()) {
+        deleteLater();
+        return;
+    }
+    // Connected before the question, so that an end in between is not missed.
+    connect(worker, &QThread::finished, this, &QObject::deleteLater);
+    if (worker->isFinished())
+        deleteLater();
+    else if (!worker->isRunning())
+        QTimer::singleShot(unstartedBoundMs, this, [this, worker = QPointer<QThread>(worker)] {
+            if (!worker || !worker->isRunning())
+                deleteLater();
+        });
 }
 
 void ModuleUpdate::driverEnded(const UpdateResult& result)

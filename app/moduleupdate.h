@@ -53,6 +53,9 @@ public:
     // Leaves the instance's window to the user, who reads its history and closes it: it outlives this
     // object, and the instance and its register go when the user closes it.
     void keepWindowOpen();
+    // Deletes this object once the instance's worker has left (deleted sooner, the instance's end would
+    // join the worker and hold this thread); a worker not started is given `unstartedBoundMs` to start.
+    void deleteOnceWorkerLeft(int unstartedBoundMs);
 
 signals:
     void phaseChanged(const QString& phase);

@@ -24,7 +24,7 @@ void RunRecorder::record(const UpdateResult& result)
     }
     // A record that cannot be kept the writer says on stderr itself.
     if (!m_writer)
-        m_writer = std::make_unique<RecordWriter>(RecordKeeper::configuredLocation(), RecordKeeper::localFile());
+        m_writer = RecordWriter::shared(RecordKeeper::configuredLocation(), RecordKeeper::localFile());
     UpdateRecord record = RecordWriter::newRecord();
     record.startedUtc = QDateTime::currentDateTimeUtc().addMSecs(-result.elapsedMs);
     record.durationMs = result.elapsedMs;

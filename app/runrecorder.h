@@ -31,5 +31,5 @@ private:
     bool m_recordedWithoutModule = false;
     int m_fileBytes;
     // Made with the first record: most runs leave all their records to the plug-in.
-    std::unique_ptr<RecordWriter> m_writer;
+    std::shared_ptr<RecordWriter> m_writer;
 };

@@ -5,7 +5,6 @@
 #include "duxlframe.h"
 #include "duxlmoduleinterface.h"
 #include "firmwarematch.h"
-#include "firmwareupdaterthread.h"
 #include "intelhexparser.h"
 #include "linkpolicy.h"
 #include "moduleclash.h"
@@ -37,8 +36,8 @@ constexpr int SearchAgainMs = 1000;
 constexpr int WordLineBytes = DuxlFrame::HeaderBytes + DuxlFrame::CommandRequestBodyBytes + DuxlFrame::CrcBytes
     + DuxlFrame::HeaderBytes + DuxlFrame::CommandReplyBodyBytes + DuxlFrame::CrcBytes;
 constexpr qint64 NsPerMs = 1000000;
-// An ended update's instance goes this long after its worker's lingering, so that the worker has left.
-constexpr int LeaveSlackMs = 50;
+// An ended update whose worker has not started is given this long for it to start before its instance goes.
+constexpr int UnstartedWorkerBoundMs = 150;
 // A cancelled update's last request may still be in flight on its link (a page of words, a word's
 // retry): the module's state is asked once the link is free, looked at this often, and after the
 // write phase's reply time-out (5000 ms) and a margin at the latest, whatever the link does.
@@ -455,16 +454,15 @@ void UpdateRun::conclude(ModuleUpdate* update, const UpdateResult& ended)
                                  [update](const std::unique_ptr<ModuleUpdate>& running) { return running.get() == update; });
     if (at != m_running.end()) {
         // The plug-in reported from inside its completion, and its worker lingers a moment after that: the
-        // instance goes once both are over. Deleted sooner, it would hold this thread, and with it every
-        // other module's update, until its worker had left.
+        // instance goes once the worker has finished. Deleted sooner, it would hold this thread, and with it
+        // every other module's update, until its worker had left.
         ModuleUpdate* instance = at->release();
         instance->setParent(this);
         // A window whose update did not end updated stays for its history, until the user closes it.
         if (m_options.wantsWindow() && ended.outcome != UpdateResult::Outcome::Updated
             && ended.outcome != UpdateResult::Outcome::Resumed)
             instance->keepWindowOpen();
-        QTimer::singleShot(TimeScale::scaledMs(FirmwareUpdaterThread::LeavesAfterCompletionMs + LeaveSlackMs), instance,
-                           &QObject::deleteLater);
+        instance->deleteOnceWorkerLeft(TimeScale::scaledMs(UnstartedWorkerBoundMs));
         m_running.erase(at);
     }
     keepSnapshot();

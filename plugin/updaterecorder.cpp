@@ -21,14 +21,20 @@ QString linkKindName(int kind)
 UpdateRecorder::UpdateRecorder(UpdateOutcome* outcome, QObject* parent)
     : QObject(parent)
     , m_outcome(outcome)
-    , m_writer(new RecordWriter(RecordKeeper::configuredLocation(), RecordKeeper::localFile(), this))
+    , m_writer(RecordWriter::shared(RecordKeeper::configuredLocation(), RecordKeeper::localFile()))
 {
     setObjectName(QLatin1String(ObjectName));
     // Direct: the worker thread reports phases while the GUI thread may be held by one of its requests.
     connect(outcome, &UpdateOutcome::phaseChanged, this,
             [this, outcome] { recordPhase(outcome->progressReport()); }, Qt::DirectConnection);
     connect(outcome, &UpdateOutcome::finished, this, &UpdateRecorder::recordEnd);
-    connect(m_writer, &RecordWriter::said, this, &UpdateRecorder::unrecorded);
+    connect(m_writer.get(), &RecordWriter::said, this, [this](const QString& id, const QString& text) {
+        QMutexLocker lock(&m_runMutex);
+        const bool ours = m_ids.contains(id);
+        lock.unlock();
+        if (ours)
+            emit unrecorded(text);
+    });
 }
 
 void UpdateRecorder::setCancelReason(const QString& reason, bool interrupted)
@@ -88,6 +94,7 @@ void UpdateRecorder::writeRun(UpdateOutcome::Report report, bool final)
     record.fixture = m_fixture;
     record.setStation(m_station, m_operatorName);
     m_runId = record.id;
+    m_ids.insert(record.id);
     m_writer->write(record, final);
 }
 

@@ -5,6 +5,8 @@
 
 #include <QMutex>
 #include <QObject>
+#include <QSet>
+#include <memory>
 
 class RecordWriter;
 
@@ -50,7 +52,8 @@ private:
     void writeRun(UpdateOutcome::Report report, bool final);
 
     UpdateOutcome* m_outcome;
-    RecordWriter* m_writer;
+    // Shared with every other recorder of these records: one writer's thread in the process.
+    std::shared_ptr<RecordWriter> m_writer;
     // The record of the update under way, and why a host cancels it; empty between updates.
     QMutex m_runMutex;
     QString m_runId;
@@ -61,4 +64,6 @@ private:
     QString m_fixture;
     QString m_station;
     QString m_operatorName;
+    // The records this recorder handed over: what the shared writer says of the others' is not ours.
+    QSet<QString> m_ids;
 };

@@ -104,6 +104,8 @@ UpdateSession::~UpdateSession()
 void UpdateSession::createWorker()
 {
     m_worker = new FirmwareUpdaterThread;
+    // A child, so that a host finds it by its class and learns when it has left.
+    m_worker->setParent(this);
     m_worker->setOutcome(m_outcome);
     // Every update's record, written beside the outcome; a record that cannot be kept is said here.
     auto* recorder = new UpdateRecorder(m_outcome, this);
@@ -216,6 +218,7 @@ void UpdateSession::stopWorker()
     if (m_inWorkerRequest) {
         // This thread is further down inside the worker's request, which the worker waits for: it can
         // only end once the caller has returned. It meets the cancel point after the erase then.
+        m_worker->setParent(nullptr);
         connect(m_worker, &QThread::finished, m_worker, &QObject::deleteLater);
         m_worker = nullptr;
         return;

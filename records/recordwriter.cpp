@@ -35,6 +35,19 @@ LiveWriters& liveWriters()
     return live;
 }
 
+// The shared writers by their records (location and spool): held weakly, so that the last holder ends one.
+struct SharedWriters
+{
+    QMutex mutex;
+    QHash<QPair<QString, QString>, std::weak_ptr<RecordWriter>> writers;
+};
+
+SharedWriters& sharedWriters()
+{
+    static SharedWriters shared;
+    return shared;
+}
+
 QString lookUpOperatorName()
 {
     for (const char* variable : {"USER", "LOGNAME", "USERNAME"}) {
@@ -82,6 +95,19 @@ RecordWriter::~RecordWriter()
     }
     stop();
     delete m_context;
+}
+
+std::shared_ptr<RecordWriter> RecordWriter::shared(const QString& location, const QString& spoolFile)
+{
+    SharedWriters& shared = sharedWriters();
+    QMutexLocker lock(&shared.mutex);
+    std::weak_ptr<RecordWriter>& slot = shared.writers[qMakePair(location, spoolFile)];
+    std::shared_ptr<RecordWriter> writer = slot.lock();
+    if (!writer) {
+        writer = std::make_shared<RecordWriter>(location, spoolFile);
+        slot = writer;
+    }
+    return writer;
 }
 
 void RecordWriter::stopAll()
@@ -153,7 +179,7 @@ void RecordWriter::keepOne(UpdateRecord record, bool final)
     if (kept.message.isEmpty())
         return;
     qCWarning(lcRecords).noquote() << kept.message;
-    emit said(kept.message);
+    emit said(record.id, kept.message);
 }
 
 UpdateRecord RecordWriter::newRecord()

@@ -22,6 +22,11 @@ public:
     explicit RecordWriter(const QString& location, const QString& spoolFile, QObject* parent = nullptr);
     ~RecordWriter() override;
 
+    // The one writer of this copy of the library for these records, shared by every plug-in instance
+    // (sixteen modules, one thread): it lives while someone holds it, finishes its records as the last
+    // holder lets go, and is stopped with the others as the application object goes.
+    static std::shared_ptr<RecordWriter> shared(const QString& location, const QString& spoolFile);
+
     // Returns at once; the SHA-256 of the record's file is added on the writer's thread when missing.
     // `final` as RecordKeeper::keep.
     void write(const UpdateRecord& record, bool final = true);
@@ -37,8 +42,8 @@ public:
     static QString fileSha256(const QString& fileName);
 
 signals:
-    // A record that is lost, or that waits for the server: said once, also on stderr.
-    void said(QString text);
+    // A record (`id`) that is lost, or that waits for the server: said once, also on stderr.
+    void said(QString id, QString text);
 
 private:
     struct Pending

@@ -20,6 +20,7 @@
 #include "timescale.h"
 #include "updaterun.h"
 #include "modulediscovery.h"
+#include "moduleupdate.h"
 #include "pluginhandler.h"
 #include "wirecapture.h"
 #include "updateoutcome.h"
@@ -28,6 +29,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -50,6 +52,7 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 
 namespace {
@@ -70,6 +73,29 @@ constexpr int UpdateWindowTimeoutMs = 60000;
 constexpr int InstanceGoneMs = 500;
 // QLineEdit keeps this many pixels free on either side of its text.
 constexpr int LineEditTextMargin = 2;
+
+// Notes when a window is first hidden: a dialog hides itself first as it is deleted.
+class HideWatch : public QObject
+{
+public:
+    HideWatch(QWidget* window, const QElapsedTimer& clock, qint64* hiddenAtMs)
+        : QObject(window), m_clock(clock), m_hiddenAtMs(hiddenAtMs)
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Hide && *m_hiddenAtMs < 0)
+            *m_hiddenAtMs = m_clock.elapsed();
+        return false;
+    }
+
+private:
+    const QElapsedTimer& m_clock;
+    qint64* m_hiddenAtMs;
+};
 
 // The plug-in in the host's own window, as dux-host shows it; the window owns the plug-in.
 struct HostedPlugin
@@ -476,8 +502,26 @@ void TestPluginShell::updateWindowAfterTheUpdate()
     run.start();
     if (interruptAfterMs > 0)
         QTimer::singleShot(interruptAfterMs, &run, &UpdateRun::interrupt);
+    QTRY_VERIFY_WITH_TIMEOUT(window.findChild<FirmwareUpdate*>(), UpdateWindowTimeoutMs);
+    const QPointer<FirmwareUpdate> instance = window.findChild<FirmwareUpdate*>();
+    auto* worker = instance->findChild<FirmwareUpdaterThread*>();
+    QVERIFY(worker);
+    QElapsedTimer clock;
+    clock.start();
+    std::atomic<qint64> workerLeftMs{-1};
+    connect(worker, &QThread::finished, worker, [&] { workerLeftMs = clock.elapsed(); }, Qt::DirectConnection);
+    qint64 windowGoesMs = -1;
+    new HideWatch(instance->window(), clock, &windowGoesMs);
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, UpdateWindowTimeoutMs);
     QCOMPARE(finished.first().first().toInt(), exitCode);
+    if (!staysOpen) {
+        // Its instance goes once the worker has finished, not before (that would hold the GUI thread
+        // in the worker's join) and not long after.
+        QTRY_VERIFY_WITH_TIMEOUT(instance.isNull(), UpdateWindowTimeoutMs);
+        QVERIFY(workerLeftMs >= 0);
+        QVERIFY2(windowGoesMs >= workerLeftMs, qPrintable(QStringLiteral("%1 ms before").arg(workerLeftMs - windowGoesMs)));
+        QVERIFY2(windowGoesMs - workerLeftMs < InstanceGoneMs, qPrintable(QString::number(windowGoesMs - workerLeftMs)));
+    }
     const QString key = handler.getModulePluginKeys(true).value(0);
     if (!listed.isEmpty())
         QCOMPARE(handler.getModulePlugin(key)->firmwareVersion(), listed);
@@ -485,12 +529,13 @@ void TestPluginShell::updateWindowAfterTheUpdate()
     QTest::qWait(TimeScale::scaledMs(FirmwareUpdaterThread::LeavesAfterCompletionMs) + InstanceGoneMs);
     const QList<QDialog*> windows = window.findChildren<QDialog*>();
     QCOMPARE(windows.size(), staysOpen ? 1 : 0);
+    // The run keeps no ended update, whose worker never started (cancelled in the entry) either.
+    QCOMPARE(run.findChildren<ModuleUpdate*>().size(), 0);
     if (staysOpen) {
         const QPointer<QDialog> shown = windows.first();
         QVERIFY(shown->isVisible());
         QVERIFY(shown->findChild<QTextEdit*>(QStringLiteral("teHistory"))->toPlainText().contains(QStringLiteral("Module state: in its bootloader")));
-        QPointer<QObject> instance = shown->findChild<FirmwareUpdate*>();
-        QVERIFY(instance);
+        QVERIFY(instance && instance->window() == shown);
         shown->close();
         QTRY_VERIFY(shown.isNull() && instance.isNull());
     }

@@ -33,6 +33,8 @@
 #include <cstdio>
 #include <csignal>
 #include <cstdlib>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -46,6 +48,8 @@ constexpr int ServerEndWaitMs = 20000;
 constexpr int Writers = 4;
 constexpr int RecordsPerWriter = 50;
 constexpr int WriterTimeoutMs = 120000;
+// A writer's records of one update are kept well within this.
+constexpr int FlushWaitMs = 10000;
 constexpr int OutageRound = 10;
 // Far longer than the writer's thread needs for a second record.
 constexpr int SaidAgainWaitMs = 200;
@@ -63,6 +67,18 @@ UpdateRecord recordOf(const QString& id, const QString& module, const QString& f
     record.startedUtc.setTimeSpec(Qt::UTC);
     record.durationMs = 1000;
     return record;
+}
+
+// This process's threads of that name (a QThread's object name names its thread).
+int threadsNamed(const QString& name)
+{
+    int count = 0;
+    for (const QString& task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+        if (comm.open(QIODevice::ReadOnly) && QString::fromLocal8Bit(comm.readAll()).trimmed() == name)
+            ++count;
+    }
+    return count;
 }
 
 QStringList idsOf(const QVector<UpdateRecord>& records)
@@ -223,21 +239,27 @@ void TestRecords::recorder_data()
     QTest::addColumn<QString>("failure");
     // A station's unit (empty: none told), which the record carries with the fixture, station and operator.
     QTest::addColumn<QString>("serial");
-    QTest::newRow("kept") << false << "" << false << "updated" << "updated" << "" << "";
-    QTest::newRow("a station's unit") << false << "" << false << "updated" << "updated" << "" << "SN-7";
-    QTest::newRow("not kept: said once") << true << "" << false << "updated" << "" << "" << "";
+    // Plug-in instances recording such an update at once.
+    QTest::addColumn<int>("instances");
+    QTest::newRow("kept") << false << "" << false << "updated" << "updated" << "" << "" << 1;
+    QTest::newRow("a station's unit") << false << "" << false << "updated" << "updated" << "" << "SN-7" << 1;
+    QTest::newRow("not kept: said once") << true << "" << false << "updated" << "" << "" << "" << 1;
+    // The writer they share says each record's loss to its own recorder only.
+    QTest::newRow("not kept, two instances: each says its own") << true << "" << false << "updated" << "" << "" << "" << 2;
     QTest::newRow("cancelled by the user") << false << "" << false << "cancelled" << "interrupted"
-                                           << "Firmware update canceled." << "";
+                                           << "Firmware update canceled." << "" << 1;
     QTest::newRow("host's time-out: failed, its reason") << false << "timed out after 3 s" << false << "cancelled"
-                                                         << "failed" << "timed out after 3 s" << "";
+                                                         << "failed" << "timed out after 3 s" << "" << 1;
     QTest::newRow("host interrupted: its reason") << false << "interrupted" << true << "cancelled" << "interrupted"
-                                                  << "interrupted" << "";
+                                                  << "interrupted" << "" << 1;
     QTest::newRow("host gives up, the update never ends") << false << "timed out after 3 s" << false << ""
-                                                          << "failed" << "timed out after 3 s" << "";
+                                                          << "failed" << "timed out after 3 s" << "" << 1;
     QTest::newRow("host's reason, the update succeeds all the same") << false << "interrupted" << true << "updated"
-                                                                     << "updated" << "" << "";
+                                                                     << "updated" << "" << "" << 1;
     // The process ends with nothing told: the record is not finished, not failed at its last step.
-    QTest::newRow("the process ends first") << false << "" << false << "" << "interrupted" << "not finished" << "";
+    QTest::newRow("the process ends first") << false << "" << false << "" << "interrupted" << "not finished" << "" << 1;
+    // Sixteen modules at once: one writer's thread, every record kept.
+    QTest::newRow("sixteen instances share one writer") << false << "" << false << "updated" << "updated" << "" << "" << 16;
 }
 
 // What the plug-in's outcome reports ends up in the record; a record that cannot be kept is said.
@@ -248,33 +270,51 @@ void TestRecords::recorder()
     QFETCH(bool, interrupted);
     QFETCH(QString, end);
     QFETCH(QString, serial);
+    QFETCH(int, instances);
     const QString file = path(QStringLiteral("recorder-%1.sqlite").arg(QTest::currentDataTag()));
     if (corrupt) {
         QFile garbage(file);
         QVERIFY(garbage.open(QIODevice::WriteOnly));
         garbage.write(QByteArray(4096, 'x'));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("is not kept: .*not a database")));
+        for (int i = 0; i < instances; ++i)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("is not kept: .*not a database")));
     }
     qputenv(RecordKeeper::LocationVariable, file.toLocal8Bit());
-    UpdateOutcome outcome;
-    auto* recorder = new UpdateRecorder(&outcome, nullptr);
+    // The writers of the rows before have left.
+    QTRY_COMPARE(threadsNamed(QStringLiteral("records")), 0);
+    // Declared first: each outcome outlives its recorder.
+    std::vector<std::unique_ptr<UpdateOutcome>> outcomes;
+    std::vector<std::unique_ptr<UpdateRecorder>> recorders;
+    for (int i = 0; i < instances; ++i) {
+        outcomes.push_back(std::make_unique<UpdateOutcome>());
+        recorders.push_back(std::make_unique<UpdateRecorder>(outcomes.back().get(), nullptr));
+    }
+    UpdateRecorder* recorder = recorders.front().get();
     QSignalSpy said(recorder, &UpdateRecorder::unrecorded);
     if (!serial.isEmpty())
         QVERIFY(QMetaObject::invokeMethod(recorder, "setUnit", Q_ARG(QString, serial), Q_ARG(QString, "4"),
                                           Q_ARG(QString, "line-3"), Q_ARG(QString, "anna")));
-    outcome.begin();
-    outcome.describe({QStringLiteral("ttyS0/DUX1234/id3"), QStringLiteral("/no/such.hex"), QStringLiteral("1234V200"), 0x1234, 16384,
-                      DUXLConnectionInterface::Serial, QStringLiteral("1234V101")});
-    outcome.noteStatus(QStringLiteral("Erasing finished."));
-    outcome.reachPhase(UpdatePhase::Write);
-    if (!cancelReason.isEmpty())
-        // By name, as a host that knows the plug-in's classes only by their meta-objects.
-        QVERIFY(QMetaObject::invokeMethod(recorder, "setCancelReason",
-                                          Q_ARG(QString, cancelReason), Q_ARG(bool, interrupted)));
-    if (end == QLatin1String("updated"))
-        outcome.finish(true, QString(), QStringLiteral("ttyS0/DUX1234/id3"), QStringLiteral("1234V200"));
-    else if (end == QLatin1String("cancelled"))
-        outcome.finish(false, QStringLiteral("Firmware update canceled."), QStringLiteral("ttyS0/DUX1234/id3"), QString(), true);
+    for (int i = 0; i < instances; ++i) {
+        UpdateOutcome& outcome = *outcomes[i];
+        outcome.begin();
+        outcome.describe({QStringLiteral("ttyS0/DUX1234/id3"), QStringLiteral("/no/such.hex"), QStringLiteral("1234V200"), 0x1234,
+                          16384, DUXLConnectionInterface::Serial, QStringLiteral("1234V101")});
+        outcome.noteStatus(QStringLiteral("Erasing finished."));
+        outcome.reachPhase(UpdatePhase::Write);
+        if (!cancelReason.isEmpty())
+            // By name, as a host that knows the plug-in's classes only by their meta-objects.
+            QVERIFY(QMetaObject::invokeMethod(recorders[i].get(), "setCancelReason",
+                                              Q_ARG(QString, cancelReason), Q_ARG(bool, interrupted)));
+        if (end == QLatin1String("updated"))
+            outcome.finish(true, QString(), QStringLiteral("ttyS0/DUX1234/id3"), QStringLiteral("1234V200"));
+        else if (end == QLatin1String("cancelled"))
+            outcome.finish(false, QStringLiteral("Firmware update canceled."), QStringLiteral("ttyS0/DUX1234/id3"), QString(),
+                           true);
+    }
+    // Every writer has run by then, and so named its thread.
+    for (const std::unique_ptr<UpdateRecorder>& each : recorders)
+        QVERIFY(each->flush(FlushWaitMs));
+    QCOMPARE(threadsNamed(QStringLiteral("records")), 1);
     qunsetenv(RecordKeeper::LocationVariable);
     if (corrupt) {
         // The record written at the phase and the one at the end are one record, said once with the
@@ -284,13 +324,12 @@ void TestRecords::recorder()
         QCOMPARE(said.count(), 1);
         const QString text = said.first().first().toString();
         QVERIFY2(text.contains(QStringLiteral(", updated, ")), qPrintable(text));
-        delete recorder;
         return;
     }
-    // Its writer keeps what it was handed before it goes.
-    delete recorder;
+    // The writer keeps what it was handed before its last recorder goes.
+    recorders.clear();
     const QVector<UpdateRecord> records = RecordStore(file).select({});
-    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.size(), instances);
     const UpdateRecord& record = records.first();
     QTEST(UpdateRecord::resultName(record.result), "result");
     QTEST(record.failureText, "failure");
