@@ -22,6 +22,7 @@
 #include "bootloadercommands.h"
 #include "commandhandlerinterface.h"
 
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QTimer>
 
@@ -78,6 +79,17 @@ bool linkInUse(PluginHandler& handler, const QString& key)
     return link && link->isRequestInFlight();
 }
 
+// A port is known by its device's last path part: "5" of a pty given as /dev/pts/5 says nothing, the
+// path the user gave does.
+QString givenPortName(const QString& port, const HostOptions& options)
+{
+    for (const QString& given : options.serialPorts + options.usbPorts) {
+        if (QFileInfo(given).fileName() == port)
+            return given;
+    }
+    return port;
+}
+
 QString listText(const QStringList& keys)
 {
     return keys.isEmpty() ? QStringLiteral("none") : keys.join(QStringLiteral(", "));
@@ -116,7 +128,9 @@ qint64 UpdateRun::lineWriteMs(qint64 bytes, int dataRate)
 QString UpdateRun::searchedText(const ModuleDiscovery& discovery, const HostOptions& options, int searches,
                                 qint64 elapsedMs)
 {
-    const QStringList ports = discovery.portNames();
+    QStringList ports;
+    for (const QString& port : discovery.portNames())
+        ports.append(givenPortName(port, options));
     if (ports.isEmpty() && options.serialPorts.isEmpty() && options.usbPorts.isEmpty() && options.portFiles.isEmpty())
         return QStringLiteral("no module found: no serial port found (give --port, --usb-port or --port-file)");
     if (ports.isEmpty())

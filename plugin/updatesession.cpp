@@ -191,6 +191,7 @@ void UpdateSession::showModuleVersion(const QString& version)
 
 void UpdateSession::updateCompleted(bool successful)
 {
+    m_workerOut = false;
     complete(successful);
 }
 
@@ -454,6 +455,7 @@ void UpdateSession::scheduleWorkerStart(bool inBootloader)
     QTimer::singleShot(TimeScale::scaledMs(inBootloader ? StartFromBootloaderMs : StartFromFirmwareMs),
                        pendingUpdateSteps(), [this] {
                            m_workerStartPending = false;
+                           m_workerOut = true;
                            m_worker->start();
                        });
     emit workerStarting();
@@ -526,13 +528,14 @@ void UpdateSession::complete(bool successful)
     if (!successful && m_worker->isCancelRequested()) {
         show(ProgressMessage(ProgressId::Canceled));
     }
-    // Cancel and the worker may both end an update: the first end says what it left on the module, once
-    // a request still out has come back.
-    if (!successful && m_underWay) {
-        if (m_requestsOut > 0)
-            m_stateOwed = true;
-        else
-            tellModuleState();
+    // Cancel and the worker may both end an update: the first end owes what it left on the module. It is
+    // said once the worker has ended too: while the question waits, the worker's own requests and the
+    // list's version question would meet a busy link.
+    if (!successful && m_underWay)
+        m_stateOwed = true;
+    if (m_stateOwed && linkOursToAsk()) {
+        m_stateOwed = false;
+        tellModuleState();
     }
     m_underWay = false;
     emit released(m_image.size() > 0);
@@ -564,7 +567,9 @@ void UpdateSession::complete(bool successful)
 
     // The rebuilt list selects its first module: with several listed, that need not be this one.
     const QString updatedModuleKey = m_moduleKey;
-    emit listRebuildWanted();
+    // The rebuild asks the selected module its version; a cancelled worker still out rebuilds as it ends.
+    if (!m_workerOut)
+        emit listRebuildWanted();
     // The update is over: a re-call still pending (a port that came back while the run ended) would
     // find the module in its bootloader and start a second run with the program the rebuild released.
     dropPendingUpdateSteps();
@@ -578,10 +583,15 @@ void UpdateSession::requestCameBack(bool answered)
     --m_requestsOut;
     m_moduleAnswered = answered;
     // Asked from the event loop: the handler that calls back here still counts its requests as waiting.
-    if (m_stateOwed && m_requestsOut == 0) {
+    if (m_stateOwed && linkOursToAsk()) {
         m_stateOwed = false;
         QTimer::singleShot(0, this, &UpdateSession::tellModuleState);
     }
+}
+
+bool UpdateSession::linkOursToAsk() const
+{
+    return m_requestsOut == 0 && !m_workerOut;
 }
 
 void UpdateSession::tellModuleState()

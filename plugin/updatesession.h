@@ -148,6 +148,8 @@ private:
     void handConnectionBack();
     // A failed or cancelled update: the state it left the module in, in the history and to the host.
     void tellModuleState();
+    // No request of the worker is out, nor can one come: a question of the session's own finds the link free.
+    bool linkOursToAsk() const;
     // The version the module answers now, at its address or else at the bootloader's.
     QString askVersion(const ModuleLink& link);
     // A request of the worker came back; `answered`: the module replied to it.
@@ -188,6 +190,8 @@ private:
     int m_requestsOut = 0;
     // Cancelled while a request was out: its answer, or its time-out, tells the module's state.
     bool m_stateOwed = false;
+    // The worker was started and has not reported its end yet.
+    bool m_workerOut = false;
     QObject* m_pendingSteps = nullptr;
     bool m_workerStartPending = false;
     BootloaderEntry m_bootloaderEntry;

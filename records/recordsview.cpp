@@ -80,7 +80,8 @@ void showBars(QChartView* view, const QString& title, QAbstractBarSeries* series
     chart->addAxis(y, Qt::AlignLeft);
     series->attachAxis(y);
     chart->legend()->setVisible(series->count() > 1);
-    chart->legend()->setAlignment(Qt::AlignBottom);
+    // At the right, one entry a line: a row below the bars cuts the longer (German) names short.
+    chart->legend()->setAlignment(Qt::AlignRight);
     QChart* old = view->chart();
     view->setChart(chart);
     delete old;

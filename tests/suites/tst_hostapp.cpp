@@ -1461,8 +1461,12 @@ void TestHostApp::severalModules()
     QVERIFY2(told.hasMatch(), qPrintable(watched.first()));
     // A module that answers (a stalled one does not) is asked where the time-out left it once its link is free.
     const QStringList timedOut = lines.filter(QStringLiteral(" timed out after "));
-    if (!firstSimulator.join(QLatin1Char(' ')).contains(QLatin1String("stall@")))
+    const bool stalled = firstSimulator.join(QLatin1Char(' ')).contains(QLatin1String("stall@"));
+    if (!stalled)
         QVERIFY2(timedOut.filter(QStringLiteral("state unknown")).isEmpty(), qPrintable(timedOut.join(QLatin1Char('\n'))));
+    // Nothing else asks such a module while the request cut short by the time-out still waits on its link.
+    if (!stalled)
+        QVERIFY2(lines.filter(QLatin1String(RefusedRequestText)).isEmpty(), qPrintable(lines.join(QLatin1Char('\n'))));
     QCOMPARE(told.captured(2).toInt(), updated.size());
     // One module is one module.
     QCOMPARE(watched.first().startsWith(QStringLiteral("Watched 1 module:")), told.captured(1) == QLatin1String("1"));
@@ -1518,6 +1522,11 @@ void TestHostApp::setupErrors_data()
                             QStringLiteral("2,3"), QStringLiteral("--probe-ms"), QStringLiteral("1500"),
                             QStringLiteral("--timeout"), QStringLiteral("4")}
         << "dux-host: no module found on ttySIM0 at 115200 baud, addresses 2, 3, waiting 1500 ms for each (searched 1 time in 3 s)" << true;
+    // A pty given by its path (@device, the port list left out) is named by that path, not by "5" of /dev/pts/5.
+    QTest::newRow("port-given-by-its-path")
+        << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@firmware"), QStringLiteral("--port"), QStringLiteral("@device"),
+                            QStringLiteral("--addresses"), QStringLiteral("2"), QStringLiteral("--timeout"), QStringLiteral("2")}
+        << "dux-host: no module found on @device at 115200 baud, addresses 2, waiting 200 ms for each (" << true;
     QTest::newRow("no such file") << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("/nonexistent.hex")}
                                   << "dux-host: /nonexistent.hex cannot be read: No such file or directory" << true;
     QTest::newRow("file without firmware") << 1 << QStringList{QStringLiteral("--file"), QStringLiteral("@noidentifier")}
@@ -1699,6 +1708,14 @@ void TestHostApp::setupErrors()
         const QString twinPath = m_folder->filePath(QStringLiteral("ttyTWIN0"));
         QVERIFY(QFile::link(device, twinPath));
         arguments << QStringLiteral("--port") << twinPath;
+    }
+    if (arguments.contains(QStringLiteral("@device"))) {
+        QFile ports(m_folder->filePath(QStringLiteral("ports0")));
+        QVERIFY(ports.open(QIODevice::ReadOnly));
+        const QString device = QString::fromUtf8(ports.readLine()).section(QLatin1Char('\t'), 1, 1).trimmed();
+        arguments.replaceInStrings(QStringLiteral("@device"), device);
+        message.replace(QStringLiteral("@device"), device);
+        portLists.clear();
     }
     // 0: a port list that does not exist; -1: an empty one.
     if (simulators <= 0)

@@ -14,6 +14,9 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QGraphicsTextItem>
+#include <QVBoxLayout>
+#include <QtCharts>
 #include <QLineEdit>
 #include <QDir>
 #include <QProcess>
@@ -35,6 +38,8 @@
 #include <cstdlib>
 #include <memory>
 #include <vector>
+
+using namespace QtCharts;
 
 namespace {
 
@@ -554,14 +559,20 @@ void TestRecords::recordsView()
     // Taken out again as it goes.
     if (german)
         QCoreApplication::installTranslator(&catalogue);
-    RecordsView view(path(QStringLiteral("filters.sqlite")));
-    auto* moduleFilter = view.findChild<QLineEdit*>(QStringLiteral("moduleFilter"));
-    auto* resultFilter = view.findChild<QComboBox*>(QStringLiteral("resultFilter"));
-    auto* list = view.findChild<QTreeWidget*>(QStringLiteral("recordsList"));
+    // As the host's Records window holds it, at that window's size.
+    QWidget window;
+    auto* view = new RecordsView(path(QStringLiteral("filters.sqlite")));
+    (new QVBoxLayout(&window))->addWidget(view);
+    window.resize(900, 700);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* moduleFilter = view->findChild<QLineEdit*>(QStringLiteral("moduleFilter"));
+    auto* resultFilter = view->findChild<QComboBox*>(QStringLiteral("resultFilter"));
+    auto* list = view->findChild<QTreeWidget*>(QStringLiteral("recordsList"));
     QVERIFY(moduleFilter && resultFilter && list);
     moduleFilter->setText(module);
     resultFilter->setCurrentIndex(resultIndex);
-    view.refresh();
+    view->refresh();
     QStringList started;
     for (int i = 0; i < list->topLevelItemCount(); ++i)
         started.append(list->topLevelItem(i)->text(0));
@@ -575,6 +586,24 @@ void TestRecords::recordsView()
     QCOMPARE(list->topLevelItem(0)->text(resultColumn) == UpdateRecord::resultName(result), !german);
     QCOMPARE(resultFilter->itemText(1), german ? QStringLiteral("aktualisiert") : QStringLiteral("updated"));
     QCOMPARE(RecordsView::shownPhase(QStringLiteral("a phase of its own")), QStringLiteral("a phase of its own"));
+    // Every legend entry is drawn whole: one cut short ends in an ellipsis instead.
+    QTest::qWait(50);
+    QStringList cut;
+    for (QChartView* chartView : view->findChildren<QChartView*>()) {
+        QLegend* legend = chartView->chart()->legend();
+        if (!legend->isVisible())
+            continue;
+        QStringList drawn;
+        for (QGraphicsItem* item : chartView->scene()->items()) {
+            if (auto* text = dynamic_cast<QGraphicsTextItem*>(item))
+                drawn.append(text->toPlainText());
+        }
+        for (QLegendMarker* marker : legend->markers()) {
+            if (!drawn.contains(marker->label()))
+                cut.append(marker->label());
+        }
+    }
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral(", "))));
 }
 
 void TestRecords::badLocations_data()
