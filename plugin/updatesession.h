@@ -8,6 +8,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSerialPortInfo>
 #include <QString>
 #include <optional>
@@ -169,7 +170,8 @@ private:
     // Reports each update's end to listeners (dux-host, tests); a child named "updateOutcome".
     UpdateOutcome* m_outcome;
     FirmwareUpdaterThread* m_worker = nullptr;
-    CommandHandlerInterface* m_handler = nullptr;
+    // The link's handler goes when its port does (a USB module that re-enumerates).
+    QPointer<CommandHandlerInterface> m_handler;
     QString m_moduleKey;
     unsigned char m_moduleAddress = 1;
     State m_state = State::Updating;

@@ -417,7 +417,9 @@ bool BootloaderDialogue::findResumePoint()
     CommandHandlerInterface* handler = m_target.handler;
     handler->setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
     FlashSums sums(quint32(m_flashBase), [this](quint32 lastAddress, quint32* sum) { return runningSum(lastAddress, sum); });
-    const int point = ResumePoint(writtenBytes(), m_pageSize, m_memorySize, writesByPageNumber()).find(sums);
+    const int point = ResumePoint(writtenBytes(), m_pageSize, m_memorySize, writesByPageNumber(),
+                                  m_target.image.identifier().toLatin1())
+                          .find(sums);
     handler->resetMaxTimeoutMS();
     // Any doubt, a sum that did not come included, means the erase.
     if (point == ResumePoint::None) {

@@ -5,11 +5,13 @@
 
 #include <algorithm>
 
-ResumePoint::ResumePoint(const QByteArray& written, int pageSize, qint64 memorySize, bool wordsWithinPage)
+ResumePoint::ResumePoint(const QByteArray& written, int pageSize, qint64 memorySize, bool wordsWithinPage,
+                         const QByteArray& identifier)
     : m_written(written)
     , m_pageSize(pageSize)
     , m_memorySize(memorySize)
     , m_wordsWithinPage(wordsWithinPage)
+    , m_identifier(identifier)
 {
 }
 
@@ -17,7 +19,19 @@ int ResumePoint::find(FlashSums& sums) const
 {
     // With nothing in place there is nothing to resume: the update is an ordinary one.
     const int point = search(sums);
-    return point > 0 ? point : None;
+    return point > 0 && identifierInPlace(sums, point) ? point : None;
+}
+
+bool ResumePoint::identifierInPlace(FlashSums& sums, int point) const
+{
+    // Byte sums cannot tell firmwares apart whose version texts trade digits (1234V101 and 1234V200 sum
+    // alike): another version of the same firmware would pass every page sum. Its identifier cannot.
+    const int at = m_identifier.isEmpty() ? -1 : m_written.indexOf(m_identifier);
+    if (at < 0 || at >= point)
+        return true;
+    const int length = std::min(int(m_identifier.size()), point - at);
+    QByteArray bytes;
+    return sums.readBytes(at, length, &bytes, [](int) { return true; }) && bytes == m_written.mid(at, length);
 }
 
 int ResumePoint::search(FlashSums& sums) const

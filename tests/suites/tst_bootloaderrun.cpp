@@ -580,15 +580,21 @@ void TestBootloaderRun::resumePoint_data()
             flash[changed] = char(flash.at(changed) ^ 0x5A);
         });
     };
-    // Page sums through the first page that differs, the memory's end, and for words 6 halvings of 64.
-    QTest::newRow("page buffer, cut at a page") << cutAt(0x200) << false << qint64(Memory) << 0 << 0x200 << 3 + 1;
-    QTest::newRow("page number, cut at a word") << cutAt(0x2C4) << true << qint64(Memory) << 0 << 0x2C4 << 3 + 1 + 6;
-    QTest::newRow("page number, cut at a page") << cutAt(0x200) << true << qint64(Memory) << 0 << 0x200 << 3 + 1 + 6;
+    // Page sums through the first page that differs, the memory's end, for words 6 halvings of 64, and the
+    // identifier's 8 bytes when the prefix holds them.
+    QTest::newRow("page buffer, cut at a page") << cutAt(0x200) << false << qint64(Memory) << 0 << 0x200 << 3 + 1 + 8;
+    QTest::newRow("page number, cut at a word") << cutAt(0x2C4) << true << qint64(Memory) << 0 << 0x2C4 << 3 + 1 + 6 + 8;
+    QTest::newRow("page number, cut at a page") << cutAt(0x200) << true << qint64(Memory) << 0 << 0x200 << 3 + 1 + 6 + 8;
     // The page buffer programs whole pages: a page written in part is no place to go on.
     QTest::newRow("page buffer, cut at a word") << cutAt(0x2C4) << false << qint64(Memory) << 0 << -1 << 3 + 1;
     QTest::newRow("nothing written") << cutAt(0) << true << qint64(Memory) << 0 << -1 << 1 + 1 + 6;
-    QTest::newRow("whole file written") << cutAt(0x408) << true << qint64(Memory) << 0 << 0x408 << 5 + 1;
-    QTest::newRow("whole file, memory ends with it") << cutAt(0x408) << false << qint64(0x408) << 0 << 0x408 << 5;
+    QTest::newRow("whole file written") << cutAt(0x408) << true << qint64(Memory) << 0 << 0x408 << 5 + 1 + 8;
+    QTest::newRow("whole file, memory ends with it") << cutAt(0x408) << false << qint64(0x408) << 0 << 0x408 << 5 + 8;
+    // Another version of the firmware whose text trades digits sums alike in every page; its identifier,
+    // read byte by byte, does not match.
+    QTest::newRow("another version summing alike") << FlashShape([](QByteArray& flash) {
+        flash.replace(flash.indexOf("1234V200"), 8, "1234V101");
+    }) << false << qint64(Memory) << 0 << -1 << 5 + 1 + 8;
     QTest::newRow("last word of the prefix stale")
         << cutAndChange(0x2C4, 0x2C0) << true << qint64(Memory) << 0 << -1 << 3 + 1 + 6;
     QTest::newRow("a page of the prefix stale") << cutAndChange(0x300, 0x150) << true << qint64(Memory) << 0 << -1
@@ -627,7 +633,7 @@ void TestBootloaderRun::resumePoint()
             *sum += quint8(flash.at(int(at - Base)));
         return true;
     });
-    QCOMPARE(ResumePoint(file, PageSize, memorySize, wordsWithinPage).find(sums), point);
+    QCOMPARE(ResumePoint(file, PageSize, memorySize, wordsWithinPage, "1234V200").find(sums), point);
     QCOMPARE(asked, requests);
 }
 
