@@ -1,9 +1,9 @@
-// False verdicts of --verify and --if-changed, judged by the simulated module's flash. Each case is a
+// False verdicts of --verify, --if-changed and --resume, judged by the simulated module's flash. Each case is a
 // module's flash and a file that differs from it (tests/support/flashvariants.h, one family after the
 // other, seeded); dux-sim starts with that flash and says it runs the file's identifier, so that only
-// the sums decide. dux-host --verify, then --if-changed, each with --json; a "verified" or a "skipped"
-// whose flash, as dux-sim wrote it at the module's restart, is not the file is a false verdict, and so
-// is an "updated" whose flash is not the file. The families sums cannot see (changes within one page)
+// the sums decide. dux-host --verify, then --if-changed, then --resume, each with --json; a "verified",
+// a "skipped" or a "resumed" whose flash, as dux-sim wrote it at the module's restart, is not the file is
+// a false verdict, and so is an "updated" whose flash is not the file. The families sums cannot see (changes within one page)
 // are counted apart. Usage: bench_verdicts [--cases N] [--seed S] [--first I]: cases I to I + N - 1, so
 // that runs side by side can share a set (the seed of a case depends on its number only).
 
@@ -40,6 +40,7 @@ struct Tally
     int falseSkips = 0;
     int falseVerifies = 0;
     int falseUpdates = 0;
+    int falseResumes = 0;
     // Runs that ended otherwise than verified/differs or skipped/updated.
     int otherEnds = 0;
 };
@@ -108,7 +109,9 @@ bool runCase(const QString& work, const FlashVariants::Case& pair, Tally* tally)
     };
     HostEnd verify;
     HostEnd ifChanged;
-    if (!runHost(work, pair, held, file, "--verify", &verify) || !runHost(work, pair, held, file, "--if-changed", &ifChanged))
+    HostEnd resume;
+    if (!runHost(work, pair, held, file, "--verify", &verify) || !runHost(work, pair, held, file, "--if-changed", &ifChanged)
+        || !runHost(work, pair, held, file, "--resume", &resume))
         return false;
     if (verify.result == QLatin1String("verified") && !verify.flashDifference.isEmpty()) {
         ++tally->falseVerifies;
@@ -128,6 +131,17 @@ bool runCase(const QString& work, const FlashVariants::Case& pair, Tally* tally)
     } else if (ifChanged.result != QLatin1String("updated") && ifChanged.result != QLatin1String("skipped")) {
         ++tally->otherEnds;
         report("if-changed's end", ifChanged);
+    }
+    // Every family's flash differs from the file: a resume must end with the file in the flash all the same.
+    if (!resume.flashDifference.isEmpty()
+        && (resume.result == QLatin1String("resumed") || resume.result == QLatin1String("updated"))) {
+        const bool resumed = resume.result == QLatin1String("resumed");
+        ++(resumed ? tally->falseResumes : tally->falseUpdates);
+        if (!resumed || !FlashVariants::isBlindSpot(pair.family))
+            report(resumed ? "false resume" : "false update", resume);
+    } else if (resume.result != QLatin1String("updated") && resume.result != QLatin1String("resumed")) {
+        ++tally->otherEnds;
+        report("resume's end", resume);
     }
     return true;
 }
@@ -159,19 +173,19 @@ int main(int argc, char** argv)
     }
     const double seconds = double(clock.elapsed()) / MsPerSecond;
 
-    std::printf("%-24s %6s %12s %14s %14s %15s %11s\n", "family", "cases", "false skips", "false verifies",
-                "false updates", "blind-spot hits", "other ends");
+    std::printf("%-24s %6s %12s %14s %13s %14s %15s %11s\n", "family", "cases", "false skips", "false verifies",
+                "false resumes", "false updates", "blind-spot hits", "other ends");
     int falseVerdicts = 0;
     int total = 0;
     for (const FlashVariants::Family family : families) {
         const Tally& tally = tallies[family];
         const bool blind = FlashVariants::isBlindSpot(family);
-        const int hits = tally.falseSkips + tally.falseVerifies;
+        const int hits = tally.falseSkips + tally.falseVerifies + tally.falseResumes;
         falseVerdicts += (blind ? 0 : hits) + tally.falseUpdates + tally.otherEnds;
         total += tally.cases;
-        std::printf("%-24s %6d %12d %14d %14d %15s %11d\n", qPrintable(FlashVariants::name(family)), tally.cases,
-                    blind ? 0 : tally.falseSkips, blind ? 0 : tally.falseVerifies, tally.falseUpdates,
-                    blind ? qPrintable(QStringLiteral("%1 (%2+%3)").arg(hits).arg(tally.falseSkips).arg(tally.falseVerifies))
+        std::printf("%-24s %6d %12d %14d %13d %14d %15s %11d\n", qPrintable(FlashVariants::name(family)), tally.cases,
+                    blind ? 0 : tally.falseSkips, blind ? 0 : tally.falseVerifies, blind ? 0 : tally.falseResumes, tally.falseUpdates,
+                    blind ? qPrintable(QStringLiteral("%1 (%2+%3+%4)").arg(hits).arg(tally.falseSkips).arg(tally.falseVerifies).arg(tally.falseResumes))
                           : "-",
                     tally.otherEnds);
     }
