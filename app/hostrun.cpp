@@ -217,7 +217,7 @@ int HostRun::runUpdate(ContainerInterface* updater, const QString& fileIdentifie
     m_teller->setLog(&m_log);
     m_teller->setLineWriteMs(UpdateRun::lineWriteMs(fileBytes, m_discovery->dataRate()));
     m_records.setFileBytes(fileBytes);
-    const UpdateRun::Host host{updater, m_handler.get(), m_discovery.get(), m_window.get(), &m_records, m_clock.elapsed()};
+    const UpdateRun::Host host{{updater, m_handler.get(), m_discovery.get(), m_window.get()}, &m_records, m_clock.elapsed()};
     m_run = std::make_unique<UpdateRun>(m_options, host, fileIdentifier, fileBytes, m_teller.get());
     connect(m_run.get(), &UpdateRun::finished, this, &HostRun::runFinished);
     if (m_run->hasDeadline())
@@ -242,7 +242,7 @@ int HostRun::runStation(ContainerInterface* updater, const QString& fileIdentifi
     if (!clash.isEmpty())
         return refuse(clash);
     shareEventLoop();
-    m_station = std::make_unique<Station>(Station::Host{updater, m_handler.get(), m_discovery.get(), m_window.get()}, setup);
+    m_station = std::make_unique<Station>(HostParts{updater, m_handler.get(), m_discovery.get(), m_window.get()}, setup);
     QString problem;
     if (!m_station->loadSerialList(&problem))
         return refuse(problem);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "hostparts.h"
 #include "stationrecorder.h"
 #include "stationserials.h"
 #include "stationshift.h"
@@ -10,11 +11,7 @@
 #include <QVector>
 #include <memory>
 
-class ContainerInterface;
-class HostWindow;
-class ModuleDiscovery;
 class ModuleUpdate;
-class PluginHandler;
 
 // A production station: one fixture per port, each holding one unit, flashed with one file. It pairs
 // each fixture's module with its unit's serial number, starts the updates through the plug-in as
@@ -36,13 +33,7 @@ public:
         // Each update is cancelled (and fails) after this long.
         int timeoutSeconds = 0;
     };
-    struct Host
-    {
-        ContainerInterface* plugin;
-        PluginHandler* handler;
-        ModuleDiscovery* discovery;
-        HostWindow* window;
-    };
+    using Host = HostParts;
     enum class State { Empty, Waiting, Ready, Running, Passed, Failed };
     struct Fixture
     {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "hostoptions.h"
+#include "hostparts.h"
 #include "updateresult.h"
 
 #include <QElapsedTimer>
@@ -14,11 +15,8 @@
 #include <mutex>
 #include <vector>
 
-class ContainerInterface;
-class HostWindow;
 class ModuleDiscovery;
 class ModuleUpdate;
-class PluginHandler;
 class RunRecorder;
 class RunTeller;
 
@@ -32,12 +30,8 @@ class UpdateRun : public QObject
     Q_OBJECT
 public:
     // What the run works with; all outlive it.
-    struct Host
+    struct Host : HostParts
     {
-        ContainerInterface* plugin;
-        PluginHandler* handler;
-        ModuleDiscovery* discovery;
-        HostWindow* window;
         // Records what the plug-in never sees: refusals before a module is touched, skipped modules.
         RunRecorder* recorder;
         // How long the links' first search took before the run began.
