@@ -1,10 +1,8 @@
 #include "bootloaderdialogue.h"
 
 #include "command.h"
-#include "commandhandlerinterface.h"
 #include "dialoguechannel.h"
 #include "firmwarematch.h"
-#include "firmwareupdaterthread.h"
 #include "flashsums.h"
 #include "linkpolicy.h"
 #include "lowlevel.h"
@@ -12,8 +10,6 @@
 #include "protocolfacts.h"
 #include "replycheck.h"
 #include "resumepoint.h"
-#include "timescale.h"
-#include "updateoutcome.h"
 #include "updatephase.h"
 #include "versiontext.h"
 #include "windowedwords.h"
@@ -21,7 +17,6 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QStringList>
-#include <QThread>
 #include <QVariant>
 #include <optional>
 
@@ -61,15 +56,9 @@ QString hex(quint32 value)
 
 }
 
-BootloaderDialogue::BootloaderDialogue(FirmwareUpdaterThread& thread, DialogueChannel& channel, const Target& target,
-                                       const std::atomic<bool>& cancelRequested, std::atomic<bool>& reopenDone,
-                                       const std::atomic<unsigned char>& moduleAddress)
-    : m_thread(thread)
-    , m_channel(channel)
+BootloaderDialogue::BootloaderDialogue(DialogueChannel& channel, const Target& target)
+    : m_channel(channel)
     , m_target(target)
-    , m_cancelRequested(cancelRequested)
-    , m_reopenDone(reopenDone)
-    , m_moduleAddress(moduleAddress)
     , m_reenumerates(LinkPolicy::forKind(target.linkKind).reenumerates)
 {
 }
@@ -81,11 +70,10 @@ bool BootloaderDialogue::isVersionString(const QString& text)
 
 bool BootloaderDialogue::run()
 {
-    CommandHandlerInterface* handler = m_target.handler;
-    if (m_reenumerates && !handler->isDeviceOpen()) {
+    if (m_reenumerates && !m_channel.isDeviceOpen()) {
         log(QStringLiteral("Invalid handle @") + m_target.portName);
         qDebug() << RunName << "-------------------> Invalid handle @" << m_target.portName
-                 << handler->property("dpComPort");
+                 << m_target.comPort;
         return false;
     }
     if (cancelled())
@@ -99,8 +87,7 @@ bool BootloaderDialogue::run()
     if (m_target.skipIfHeld) {
         // Restarting a module that holds the file is harmless, cancelled or not: it runs that firmware.
         if (holdsImage()) {
-            if (UpdateOutcome* outcome = m_thread.currentOutcome())
-                outcome->noteSkipped();
+            m_channel.noteSkipped();
             return restartAndReconnect();
         }
         if (cancelled())
@@ -129,9 +116,9 @@ bool BootloaderDialogue::detectBootloader()
     for (int attempt = 1;; ++attempt) {
         if (cancelled())
             return false;
-        const unsigned char address = m_moduleAddress;
+        const unsigned char address = m_channel.currentModuleAddress();
         log(QStringLiteral("Try to read bootloader version at id %1... (%2)").arg(int(address)).arg(attempt));
-        emit m_thread.handleGetFirmwareVersion(&m_version, address);
+        m_channel.readFirmwareVersion(&m_version, address);
         sleepMs(AfterVersionRequestMs);
         if (isVersionString(m_version))
             break;
@@ -143,9 +130,9 @@ bool BootloaderDialogue::detectBootloader()
                                             QString::number(attempt)}));
             return false;
         }
-        emit m_thread.handleCloseDevice();
+        m_channel.closeDevice();
         sleepMs(BeforeReopenMs);
-        requestReopen(ModuleState::Bootloader, DetectionReopenPollMs);
+        m_channel.awaitReopen(ModuleState::Bootloader, DetectionReopenPollMs);
         if (cancelled())
             return false;
     }
@@ -153,7 +140,7 @@ bool BootloaderDialogue::detectBootloader()
     if (cancelled())
         return false;
     log(QStringLiteral("Bootloader: ") + FirmwareMatch::printable(m_version).toHtmlEscaped());
-    emit m_thread.handleModuleVersion(m_version);
+    m_channel.showModuleVersion(m_version);
     return true;
 }
 
@@ -196,7 +183,7 @@ bool BootloaderDialogue::readParameters()
 
     Command flashBaseRequest = makeRequest(Bootloader::ReadParameterCommand, Bootloader::FlashBaseParameter, 0, 0);
     send(flashBaseRequest, reply);
-    QThread::usleep(TimeScale::scaledUs(AfterFlashBaseRequestUs));
+    m_channel.pause(std::chrono::microseconds(AfterFlashBaseRequestUs));
     if (!reply.isValid()) {
         failWith(ProgressMessage(ProgressId::FlashBaseUnread));
         return false;
@@ -278,8 +265,7 @@ bool BootloaderDialogue::verifyFlash()
     QVector<quint32> differing;
     for (int page : comparison.differingPages)
         differing.append(quint32(m_flashBase) + quint32(page) * quint32(m_pageSize));
-    if (UpdateOutcome* outcome = m_thread.currentOutcome())
-        outcome->noteDifferingPages(differing);
+    m_channel.noteDifferingPages(differing);
     log(QStringLiteral("Module-CheckSum: 0x%1, Hexfile-CheckSum: 0x%2; %3 checksum requests.")
             .arg(hex(comparison.moduleSum), hex(quint32(m_target.image.checksum())))
             .arg(comparison.requests));
@@ -297,8 +283,7 @@ bool BootloaderDialogue::readBackFlash()
         return false;
     const int length = int(end - first);
     progressAndLog(ProgressMessage(ProgressId::ReadingBack, {hex(first), hex(end - 1), QString::number(length)}));
-    CommandHandlerInterface* handler = m_target.handler;
-    handler->setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
+    m_channel.setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
     FlashSums sums(quint32(m_flashBase), [this](quint32 lastAddress, quint32* sum) { return runningSum(lastAddress, sum); });
     QElapsedTimer clock;
     clock.start();
@@ -314,15 +299,14 @@ bool BootloaderDialogue::readBackFlash()
         }
         return !cancelled();
     });
-    handler->resetMaxTimeoutMS();
+    m_channel.resetMaxTimeoutMS();
     // A read cut short leaves the module in its bootloader, unerased, as any failure before the erase.
     if (!read) {
         if (!cancelled())
             failWith(ProgressMessage(ProgressId::ReadBackFailed, {hex(first + quint32(bytes.size()))}));
         return false;
     }
-    if (UpdateOutcome* outcome = m_thread.currentOutcome())
-        outcome->noteReadBack(first, bytes);
+    m_channel.noteReadBack(first, bytes);
     progressAndLog(ProgressMessage(ProgressId::ReadBackDone,
                                    {QString::number(length), QString::number(double(clock.elapsed()) / MsPerSecond, 'f', 1),
                                     QString::number(sums.requestCount())}));
@@ -354,8 +338,7 @@ bool BootloaderDialogue::readBackRange(quint32* first, quint32* end)
 
 bool BootloaderDialogue::compareSums(bool pagesWhenWholeDiffers, SumComparison* comparison)
 {
-    CommandHandlerInterface* handler = m_target.handler;
-    handler->setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
+    m_channel.setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
     FlashSums sums(quint32(m_flashBase), [this](quint32 lastAddress, quint32* sum) { return runningSum(lastAddress, sum); });
     const int size = m_target.image.size();
     QVector<quint32> modulePages;
@@ -364,7 +347,7 @@ bool BootloaderDialogue::compareSums(bool pagesWhenWholeDiffers, SumComparison* 
     if (read && (pagesWhenWholeDiffers || comparison->moduleSum == quint32(m_target.image.checksum())))
         read = sums.pageSums(size, m_pageSize, &modulePages);
     if (!read || modulePages.isEmpty()) {
-        handler->resetMaxTimeoutMS();
+        m_channel.resetMaxTimeoutMS();
         comparison->requests = sums.requestCount();
         return read;
     }
@@ -382,7 +365,7 @@ bool BootloaderDialogue::compareSums(bool pagesWhenWholeDiffers, SumComparison* 
         read = restBytes == 0 || sums.rangeSum(restStart, restBytes, &restSum);
         comparison->restErased = read && restSum == quint32(restBytes) * Bootloader::ErasedByte;
     }
-    handler->resetMaxTimeoutMS();
+    m_channel.resetMaxTimeoutMS();
     comparison->requests = sums.requestCount();
     // A rest left unasked because pages already differ is not named among them; one the module's unstated
     // memory size leaves unknown is.
@@ -414,13 +397,12 @@ bool BootloaderDialogue::runningSum(quint32 lastAddress, quint32* sum)
 
 bool BootloaderDialogue::findResumePoint()
 {
-    CommandHandlerInterface* handler = m_target.handler;
-    handler->setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
+    m_channel.setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
     FlashSums sums(quint32(m_flashBase), [this](quint32 lastAddress, quint32* sum) { return runningSum(lastAddress, sum); });
     const int point = ResumePoint(writtenBytes(), m_pageSize, m_memorySize, writesByPageNumber(),
                                   m_target.image.identifier().toLatin1())
                           .find(sums);
-    handler->resetMaxTimeoutMS();
+    m_channel.resetMaxTimeoutMS();
     // Any doubt, a sum that did not come included, means the erase.
     if (point == ResumePoint::None) {
         log(QStringLiteral("The flash holds no part of the file with erased flash after it (%1 checksum requests); erasing.")
@@ -433,8 +415,7 @@ bool BootloaderDialogue::findResumePoint()
     progressAndLog(ProgressMessage(ProgressId::Resuming, {hex(quint32(m_flashBase) + quint32(point)),
                                                          QString::number(qMin(point, size)), QString::number(size)}));
     log(QStringLiteral("The point took %1 checksum requests.").arg(sums.requestCount()));
-    if (UpdateOutcome* outcome = m_thread.currentOutcome())
-        outcome->noteResumed();
+    m_channel.noteResumed();
     return true;
 }
 
@@ -460,46 +441,44 @@ bool BootloaderDialogue::writesByPageNumber() const
 
 void BootloaderDialogue::erase()
 {
-    CommandHandlerInterface* handler = m_target.handler;
     m_channel.reachPhase(UpdatePhase::Erase);
     progressAndLog(ProgressMessage(ProgressId::Erasing));
-    emit m_thread.handleProgressBarMaximum(0);
-    emit m_thread.handleProgressBarValue(0);
+    m_channel.showBarMaximum(0);
+    m_channel.showBarValue(0);
     QElapsedTimer elapsed;
     elapsed.start();
-    handler->setMaxTimeoutMS(Bootloader::EraseTimeoutMs);
+    m_channel.setMaxTimeoutMS(Bootloader::EraseTimeoutMs);
     // The erase takes seconds; the GUI thread that carries it must keep painting.
-    handler->setForceProcessEvents(true);
+    m_channel.setForceProcessEvents(true);
     // Its reply tells nothing: the checksum after the write shows whether the flash was erased.
     sendOnce(Bootloader::EraseCommand, 0, 0, 0);
     const qint64 eraseMs = elapsed.elapsed();
     qCDebug(debLowLevel) << RunSignature << eraseMs << "ms";
-    emit m_thread.handleProgressBarMaximum(1);
-    emit m_thread.handleProgressBarValue(1);
+    m_channel.showBarMaximum(1);
+    m_channel.showBarValue(1);
     progress(ProgressMessage(ProgressId::ErasingFinished));
     log(QStringLiteral("Erasing after %1 ms finished.").arg(eraseMs));
-    handler->resetMaxTimeoutMS();
-    handler->setForceProcessEvents(false);
+    m_channel.resetMaxTimeoutMS();
+    m_channel.setForceProcessEvents(false);
     sleepMs(AfterEraseMs);
 }
 
 bool BootloaderDialogue::writeImage()
 {
-    CommandHandlerInterface* handler = m_target.handler;
     m_channel.reachPhase(UpdatePhase::Write);
     progressAndLog(ProgressMessage(ProgressId::Writing, {QString::number(m_target.image.size())}));
-    emit m_thread.handleProgressBarMaximum(m_target.image.size());
-    emit m_thread.handleProgressBarValue(m_writeFrom);
-    handler->setTraceMode(true);
-    handler->setMaxTimeoutMS(Bootloader::WriteTimeoutMs);
+    m_channel.showBarMaximum(m_target.image.size());
+    m_channel.showBarValue(m_writeFrom);
+    m_channel.setTraceMode(true);
+    m_channel.setMaxTimeoutMS(Bootloader::WriteTimeoutMs);
     sleepMs(AfterWriteSetupMs);
     useWindow(m_channel.requestWindow());
 
     m_byPageNumber = writesByPageNumber();
     const bool completed = m_byPageNumber ? writePagesByNumber() : writePagesByBuffer();
 
-    handler->setTraceMode(false);
-    handler->resetMaxTimeoutMS();
+    m_channel.setTraceMode(false);
+    m_channel.resetMaxTimeoutMS();
     if (completed)
         sleepMs(AfterWriteMs);
     return completed;
@@ -554,8 +533,7 @@ void BootloaderDialogue::useWindow(int window)
 {
     m_window = window;
     // The result names the window in force when the write ended, not the one it began with.
-    if (UpdateOutcome* outcome = m_thread.currentOutcome())
-        outcome->noteWindow(window);
+    m_channel.noteWindow(window);
 }
 
 int BootloaderDialogue::sendWindowed(QVector<Command>& words)
@@ -584,7 +562,7 @@ void BootloaderDialogue::wordWritten(int& position, int& offset)
 {
     position += Bootloader::WordBytes;
     offset += Bootloader::WordBytes;
-    emit m_thread.handleProgressBarValue(position - m_target.image.start());
+    m_channel.showBarValue(position - m_target.image.start());
     m_channel.progress(position - m_target.image.start(), m_target.image.size());
 }
 
@@ -624,7 +602,7 @@ bool BootloaderDialogue::writePagesByBuffer()
                 failWith(ProgressMessage(ProgressId::PageUnwritten));
                 return false;
             }
-            emit m_thread.handleProgressBarValue(position - m_target.image.start());
+            m_channel.showBarValue(position - m_target.image.start());
             pageAddress += quint32(m_pageSize);
             offset = 0;
         }
@@ -658,12 +636,11 @@ bool BootloaderDialogue::retryWord(int retry)
 
 bool BootloaderDialogue::verifyChecksum()
 {
-    CommandHandlerInterface* handler = m_target.handler;
     m_channel.reachPhase(UpdatePhase::Verify);
     Command request = checksumRequest();
     progress(ProgressMessage(ProgressId::VerifyingChecksum));
     log(QStringLiteral("Verifying checksum at address 0x%1...").arg(hex(quint32(request.value()))));
-    handler->setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
+    m_channel.setMaxTimeoutMS(Bootloader::ChecksumTimeoutMs);
     Command reply;
     send(request, reply);
     if (!reply.isValid() || reply.command() != Bootloader::ReadChecksumCommand) {
@@ -671,7 +648,7 @@ bool BootloaderDialogue::verifyChecksum()
         log(QStringLiteral("Checksum reply is invalid! -> trying again"));
         send(request, reply);
     }
-    handler->resetMaxTimeoutMS();
+    m_channel.resetMaxTimeoutMS();
     if (!reply.isValid()) {
         failWith(ProgressMessage(ProgressId::ChecksumUnread));
         return false;
@@ -738,22 +715,21 @@ bool BootloaderDialogue::storeInFlashWords()
 
 bool BootloaderDialogue::restartAndReconnect()
 {
-    CommandHandlerInterface* handler = m_target.handler;
     m_channel.reachPhase(UpdatePhase::Restart);
     progressAndLog(ProgressMessage(ProgressId::Restarting));
     // Its reply tells nothing: the module may be gone before it answers.
     sendOnce(Bootloader::RestartCommand, 0, 0, 0);
-    emit m_thread.handleReopenDevice(int(ModuleState::Ready));
-    emit m_thread.handleProgressBarMaximum(1000);
-    emit m_thread.handleProgressBarValue(0);
+    m_channel.reopenDevice(ModuleState::Ready);
+    m_channel.showBarMaximum(1000);
+    m_channel.showBarValue(0);
     // A USB module comes back under a new port; the widget follows it.
     if (m_reenumerates)
         return true;
 
     m_channel.reachPhase(UpdatePhase::Reconnect);
     sleepMs(BeforeFirstReopenMs);
-    requestReopen(ModuleState::Firmware, ReconnectReopenPollMs);
-    if (!handler->isDeviceOpen()) {
+    m_channel.awaitReopen(ModuleState::Firmware, ReconnectReopenPollMs);
+    if (!m_channel.isDeviceOpen()) {
         log(m_target.portName + QStringLiteral(": Unable to reconnect "));
         return true;
     }
@@ -763,11 +739,11 @@ bool BootloaderDialogue::restartAndReconnect()
         if (cancelled())
             return true;
         sleepMs(AfterVersionRequestMs);
-        const unsigned char address = m_moduleAddress;
+        const unsigned char address = m_channel.currentModuleAddress();
         log(QStringLiteral("Try to read firmware version... (%1/%2)").arg(attempt).arg(ReconnectionAttempts)
             + QStringLiteral(" @") + m_target.portName + QStringLiteral(" id ") + QString::number(address)
-            + (handler->isDeviceOpen() ? QStringLiteral(" is open") : QStringLiteral(" was closed!")));
-        emit m_thread.handleGetFirmwareVersion(&text, address);
+            + (m_channel.isDeviceOpen() ? QStringLiteral(" is open") : QStringLiteral(" was closed!")));
+        m_channel.readFirmwareVersion(&text, address);
         // A bootloader that answers means the module did not start its firmware.
         if (isVersionString(text) && !VersionText::isBootloaderAnswer(text)) {
             const QString restarted = QStringLiteral("Restarted module with firmware version \"%1\".");
@@ -780,14 +756,14 @@ bool BootloaderDialogue::restartAndReconnect()
             log(QStringLiteral("Reconnection canceled."));
             return false;
         }
-        requestReopen(ModuleState::Firmware, ReconnectReopenPollMs);
+        m_channel.awaitReopen(ModuleState::Firmware, ReconnectReopenPollMs);
     }
 }
 
 Command BootloaderDialogue::makeRequest(unsigned char command, unsigned short type, unsigned char motorBank,
                                         int value) const
 {
-    return Command(m_moduleAddress, command, type, motorBank, value, Bootloader::NoBroadcast,
+    return Command(m_channel.currentModuleAddress(), command, type, motorBank, value, Bootloader::NoBroadcast,
                    Bootloader::ReplyAddress);
 }
 
@@ -811,14 +787,6 @@ bool BootloaderDialogue::sendOnce(unsigned char command, unsigned short type, un
     return target->isValid();
 }
 
-void BootloaderDialogue::requestReopen(Protocol::ModuleState moduleState, int pollMs)
-{
-    m_reopenDone = false;
-    emit m_thread.handleReopenDevice(int(moduleState));
-    while (!m_reopenDone && !m_cancelRequested)
-        sleepMs(pollMs);
-}
-
 quint32 BootloaderDialogue::flashWord(int position) const
 {
     quint32 word = 0;
@@ -832,24 +800,22 @@ quint32 BootloaderDialogue::flashWord(int position) const
 
 bool BootloaderDialogue::cancelled() const
 {
-    return m_cancelRequested;
+    return m_channel.isCancelRequested();
 }
 
 void BootloaderDialogue::sleepMs(int ms)
 {
-    QThread::msleep(static_cast<unsigned long>(TimeScale::scaledMs(ms)));
+    m_channel.pause(std::chrono::milliseconds(ms));
 }
 
 void BootloaderDialogue::progress(const ProgressMessage& message)
 {
-    if (UpdateOutcome* outcome = m_thread.currentOutcome())
-        outcome->noteStatus(message.english());
     m_channel.showProgress(message);
 }
 
 void BootloaderDialogue::log(const QString& text)
 {
-    emit m_thread.handleDebugMessage(text);
+    m_channel.log(text);
 }
 
 void BootloaderDialogue::progressAndLog(const ProgressMessage& message)

@@ -6,21 +6,14 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <QVector>
-#include <atomic>
-
-namespace Protocol {
-enum class ModuleState : int;
-}
 
 class Command;
-class CommandHandlerInterface;
 class DialogueChannel;
-class FirmwareUpdaterThread;
 
 // One update run's dialogue with a module's bootloader, from detection to reconnection. Runs on the
-// worker thread: sends its requests and reports how far it is through its channel, and speaks to the
-// widget through the signals of its FirmwareUpdaterThread.
+// worker thread and reaches the module, the widget and the outcome only through its channel.
 class BootloaderDialogue
 {
 public:
@@ -31,10 +24,11 @@ public:
     // The module's link and the firmware the run writes to it.
     struct Target
     {
-        CommandHandlerInterface* handler = nullptr;
         // DUXLConnectionInterface::LinkKind of the module's link.
         int linkKind = 0;
         QString portName;
+        // The handler's "dpComPort", for the diagnostic of a link found closed.
+        QVariant comPort;
         FirmwareImage image;
         int detectionBoundMs = DetectionBoundMs;
         // A module whose flash already sums to the file's checksum is restarted without an erase.
@@ -52,10 +46,7 @@ public:
         bool tryResume = false;
     };
 
-    // The flags and the address are the thread's: the widget writes them while the dialogue runs.
-    BootloaderDialogue(FirmwareUpdaterThread& thread, DialogueChannel& channel, const Target& target,
-                       const std::atomic<bool>& cancelRequested, std::atomic<bool>& reopenDone,
-                       const std::atomic<unsigned char>& moduleAddress);
+    BootloaderDialogue(DialogueChannel& channel, const Target& target);
 
     // True when the run reached its successful end; false when it failed or was cancelled, after
     // the messages of the failure (none for a cancel).
@@ -137,10 +128,9 @@ private:
     // Sends a new request and tells whether a well-formed reply came back.
     bool sendOnce(unsigned char command, unsigned short type, unsigned char motorBank, int value,
                   Command* reply = nullptr, ReplyCheck::StatusRule rule = ReplyCheck::StatusRule::Done);
-    void requestReopen(Protocol::ModuleState moduleState, int pollMs);
     quint32 flashWord(int position) const;
     bool cancelled() const;
-    static void sleepMs(int ms);
+    void sleepMs(int ms);
 
     void progress(const ProgressMessage& message);
     void log(const QString& text);
@@ -149,12 +139,8 @@ private:
     void failWith(const ProgressMessage& message);
     void logRequestFailure();
 
-    FirmwareUpdaterThread& m_thread;
     DialogueChannel& m_channel;
     const Target m_target;
-    const std::atomic<bool>& m_cancelRequested;
-    std::atomic<bool>& m_reopenDone;
-    const std::atomic<unsigned char>& m_moduleAddress;
 
     QString m_version;
     // Why the last request was not carried out; empty when it was.

@@ -7,6 +7,7 @@
 #include "linkkindrules.h"
 #include "lowlevel.h"
 #include "progressmessage.h"
+#include "protocolfacts.h"
 #include "timescale.h"
 #include "updateoutcome.h"
 #include "windowedwords.h"
@@ -40,10 +41,10 @@ void FirmwareUpdaterThread::run()
     bool successful = true;
     if (commandHandler) {
         BootloaderDialogue::Target target;
-        target.handler = commandHandler;
         // Unless the caller named the link's kind, the handler's own name tells a USB link from a serial one.
         target.linkKind = linkKind != UnnamedLinkKind ? linkKind : LinkKindRules::kindOfHandler(*commandHandler);
         target.portName = portName;
+        target.comPort = commandHandler->property("dpComPort");
         target.image = image;
         target.detectionBoundMs = detectionBoundMs;
         target.skipIfHeld = skipIfHeld;
@@ -52,7 +53,7 @@ void FirmwareUpdaterThread::run()
         target.readBack = readBack;
         target.readFirst = readFirst;
         target.readEnd = readEnd;
-        successful = BootloaderDialogue(*this, *this, target, cancelRequested, reopenDone, moduleAddress).run();
+        successful = BootloaderDialogue(*this, target).run();
     }
 
     if (successful) {
@@ -193,6 +194,85 @@ void FirmwareUpdaterThread::requestWords(WindowedWords& words)
     over.acquire();
 }
 
+void FirmwareUpdaterThread::readFirmwareVersion(QString* version, unsigned char address)
+{
+    emit handleGetFirmwareVersion(version, address);
+}
+
+void FirmwareUpdaterThread::closeDevice()
+{
+    emit handleCloseDevice();
+}
+
+void FirmwareUpdaterThread::reopenDevice(Protocol::ModuleState state)
+{
+    emit handleReopenDevice(int(state));
+}
+
+void FirmwareUpdaterThread::awaitReopen(Protocol::ModuleState state, int pollMs)
+{
+    reopenDone = false;
+    reopenDevice(state);
+    while (!reopenDone && !cancelRequested)
+        pause(std::chrono::milliseconds(pollMs));
+}
+
+// The handler's settings are plain values that the worker sets directly, between its requests.
+bool FirmwareUpdaterThread::isDeviceOpen()
+{
+    return commandHandler->isDeviceOpen();
+}
+
+void FirmwareUpdaterThread::setMaxTimeoutMS(int ms)
+{
+    commandHandler->setMaxTimeoutMS(ms);
+}
+
+void FirmwareUpdaterThread::resetMaxTimeoutMS()
+{
+    commandHandler->resetMaxTimeoutMS();
+}
+
+void FirmwareUpdaterThread::setForceProcessEvents(bool force)
+{
+    commandHandler->setForceProcessEvents(force);
+}
+
+void FirmwareUpdaterThread::setTraceMode(bool trace)
+{
+    commandHandler->setTraceMode(trace);
+}
+
+unsigned char FirmwareUpdaterThread::currentModuleAddress() const
+{
+    return moduleAddress;
+}
+
+void FirmwareUpdaterThread::pause(std::chrono::microseconds duration)
+{
+    usleep(static_cast<unsigned long>(TimeScale::scaledUs(static_cast<unsigned long>(duration.count()))));
+}
+
+void FirmwareUpdaterThread::log(const QString& text)
+{
+    emit handleDebugMessage(text);
+}
+
+void FirmwareUpdaterThread::showModuleVersion(const QString& version)
+{
+    emit handleModuleVersion(version);
+}
+
+void FirmwareUpdaterThread::showBarMaximum(int maximum)
+{
+    emit handleProgressBarMaximum(maximum);
+}
+
+void FirmwareUpdaterThread::showBarValue(int value)
+{
+    emit handleProgressBarValue(value);
+}
+
 void FirmwareUpdaterThread::reachPhase(UpdatePhase phase)
 {
     if (UpdateOutcome* report = currentOutcome())
@@ -205,8 +285,40 @@ void FirmwareUpdaterThread::progress(qint64 bytesDone, qint64 bytesTotal)
         report->progress(bytesDone, bytesTotal);
 }
 
+void FirmwareUpdaterThread::noteWindow(int window)
+{
+    if (UpdateOutcome* report = currentOutcome())
+        report->noteWindow(window);
+}
+
+void FirmwareUpdaterThread::noteSkipped()
+{
+    if (UpdateOutcome* report = currentOutcome())
+        report->noteSkipped();
+}
+
+void FirmwareUpdaterThread::noteResumed()
+{
+    if (UpdateOutcome* report = currentOutcome())
+        report->noteResumed();
+}
+
+void FirmwareUpdaterThread::noteDifferingPages(const QVector<quint32>& pages)
+{
+    if (UpdateOutcome* report = currentOutcome())
+        report->noteDifferingPages(pages);
+}
+
+void FirmwareUpdaterThread::noteReadBack(quint32 base, const QByteArray& bytes)
+{
+    if (UpdateOutcome* report = currentOutcome())
+        report->noteReadBack(base, bytes);
+}
+
 void FirmwareUpdaterThread::showProgress(const ProgressMessage& message)
 {
+    if (UpdateOutcome* report = currentOutcome())
+        report->noteStatus(message.english());
     emit handleProgressMessage(message.english());
     // Queued on the context, like the queued signals: the status keeps its place among the history lines.
     if (deviceContext)

@@ -16,9 +16,9 @@ class UpdateOutcome;
 struct WindowedWords;
 class WorkerDevice;
 
-// Runs one bootloader dialogue per start on its own thread; talks to the device and the widget only
-// through its signals, most of them blocking-queued so that a request returns with its reply filled
-// (WorkerBridge wires them).
+// Runs one bootloader dialogue per start on its own thread and is its channel: talks to the device and
+// the widget only through its signals, most of them blocking-queued so that a request returns with its
+// reply filled (WorkerBridge wires them), and calls the handler's settings directly.
 class FirmwareUpdaterThread : public QThread, private DialogueChannel
 {
     Q_OBJECT
@@ -54,7 +54,7 @@ public:
     void setReadBack(bool readBack, qint64 first, qint64 end);
 
     void cancelUpdate();
-    bool isCancelRequested() const;
+    bool isCancelRequested() const override;
     // Ends the run's wait for a reopen and stores its outcome.
     void setReopenResult(bool opened);
     void setDeviceClosed();
@@ -89,9 +89,29 @@ private:
     QString request(Command& request, Command& reply) override;
     int requestWindow() override;
     void requestWords(WindowedWords& words) override;
+    void readFirmwareVersion(QString* version, unsigned char address) override;
+    void closeDevice() override;
+    void reopenDevice(Protocol::ModuleState state) override;
+    void awaitReopen(Protocol::ModuleState state, int pollMs) override;
+    bool isDeviceOpen() override;
+    void setMaxTimeoutMS(int ms) override;
+    void resetMaxTimeoutMS() override;
+    void setForceProcessEvents(bool force) override;
+    void setTraceMode(bool trace) override;
+    unsigned char currentModuleAddress() const override;
+    void pause(std::chrono::microseconds duration) override;
+    void log(const QString& text) override;
+    void showProgress(const ProgressMessage& message) override;
+    void showModuleVersion(const QString& version) override;
+    void showBarMaximum(int maximum) override;
+    void showBarValue(int value) override;
     void reachPhase(UpdatePhase phase) override;
     void progress(qint64 bytesDone, qint64 bytesTotal) override;
-    void showProgress(const ProgressMessage& message) override;
+    void noteWindow(int window) override;
+    void noteSkipped() override;
+    void noteResumed() override;
+    void noteDifferingPages(const QVector<quint32>& pages) override;
+    void noteReadBack(quint32 base, const QByteArray& bytes) override;
 
     // Written on the GUI thread while the worker waits for the request, read by the worker after it.
     mutable QMutex requestFailureMutex;
