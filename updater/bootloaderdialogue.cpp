@@ -162,6 +162,19 @@ bool BootloaderDialogue::checkIdentity()
 bool BootloaderDialogue::readParameters()
 {
     m_channel.reachPhase(UpdatePhase::Parameters);
+    if (!readPageSize() || cancelled() || !readFlashBase() || cancelled() || !readMemorySize())
+        return false;
+    const std::optional<ProgressMessage> implausible =
+        ModuleParameters::implausibility(m_pageSize, quint32(m_flashBase), m_memorySize, m_target.image.size());
+    if (implausible) {
+        progressAndLog(*implausible);
+        return false;
+    }
+    return !cancelled();
+}
+
+bool BootloaderDialogue::readPageSize()
+{
     Command pageSizeRequest = makeRequest(Bootloader::ReadParameterCommand, Bootloader::PageSizeParameter, 0, 0);
     Command reply;
     send(pageSizeRequest, reply);
@@ -178,13 +191,15 @@ bool BootloaderDialogue::readParameters()
     }
     m_pageSize = reply.value();
     log(QStringLiteral("Page size: ") + QString::number(m_pageSize));
-    if (cancelled())
-        return false;
+    return true;
+}
 
-    Command flashBaseRequest = makeRequest(Bootloader::ReadParameterCommand, Bootloader::FlashBaseParameter, 0, 0);
-    send(flashBaseRequest, reply);
+bool BootloaderDialogue::readFlashBase()
+{
+    Command reply;
+    const bool read = sendOnce(Bootloader::ReadParameterCommand, Bootloader::FlashBaseParameter, 0, 0, &reply);
     m_channel.pause(std::chrono::microseconds(AfterFlashBaseRequestUs));
-    if (!reply.isValid()) {
+    if (!read) {
         failWith(ProgressMessage(ProgressId::FlashBaseUnread));
         return false;
     }
@@ -199,13 +214,14 @@ bool BootloaderDialogue::readParameters()
     const ProgressMessage base(ProgressId::FlashBase, {hex(quint32(m_flashBase))});
     log(base.english());
     progress(base);
-    if (cancelled())
-        return false;
+    return true;
+}
 
-    Command memorySizeRequest = makeRequest(Bootloader::ReadParameterCommand, Bootloader::MemorySizeParameter, 0, 0);
-    send(memorySizeRequest, reply);
-    const qint64 memorySizeRead = reply.isValid() ? qint64(quint32(reply.value())) : -1;
-    m_memorySize = memorySizeRead;
+bool BootloaderDialogue::readMemorySize()
+{
+    Command reply;
+    sendOnce(Bootloader::ReadParameterCommand, Bootloader::MemorySizeParameter, 0, 0, &reply);
+    m_memorySize = reply.isValid() ? qint64(quint32(reply.value())) : -1;
     // Without an answer the memory size is not known, and the write goes ahead.
     if (reply.isValid()) {
         const quint32 memorySize = quint32(reply.value());
@@ -215,13 +231,7 @@ bool BootloaderDialogue::readParameters()
         }
         log(QStringLiteral("Memory size: ") + QString::number(memorySize));
     }
-    const std::optional<ProgressMessage> implausible =
-        ModuleParameters::implausibility(m_pageSize, quint32(m_flashBase), memorySizeRead, m_target.image.size());
-    if (implausible) {
-        progressAndLog(*implausible);
-        return false;
-    }
-    return !cancelled();
+    return true;
 }
 
 bool BootloaderDialogue::holdsImage()
@@ -723,9 +733,11 @@ bool BootloaderDialogue::restartAndReconnect()
     m_channel.showBarMaximum(1000);
     m_channel.showBarValue(0);
     // A USB module comes back under a new port; the widget follows it.
-    if (m_reenumerates)
-        return true;
+    return m_reenumerates || reconnect();
+}
 
+bool BootloaderDialogue::reconnect()
+{
     m_channel.reachPhase(UpdatePhase::Reconnect);
     sleepMs(BeforeFirstReopenMs);
     m_channel.awaitReopen(ModuleState::Firmware, ReconnectReopenPollMs);

@@ -59,6 +59,10 @@ private:
     bool detectBootloader();
     bool checkIdentity();
     bool readParameters();
+    // Each is false, after saying why, when the module's value did not come or does not suit the file.
+    bool readPageSize();
+    bool readFlashBase();
+    bool readMemorySize();
     // What the module's sums over the file's range show against the file's.
     struct SumComparison
     {
@@ -122,6 +126,8 @@ private:
     bool storeSizeAndChecksum();
     bool storeInFlashWords();
     bool restartAndReconnect();
+    // Reopens the link for the firmware and asks for its version until the firmware answers.
+    bool reconnect();
 
     Command makeRequest(unsigned char command, unsigned short type, unsigned char motorBank, int value) const;
     void send(Command& request, Command& reply, ReplyCheck::StatusRule rule = ReplyCheck::StatusRule::Done);

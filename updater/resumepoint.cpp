@@ -54,9 +54,15 @@ int ResumePoint::search(FlashSums& sums) const
     bool read = true;
     if (pageStart == size || !m_wordsWithinPage)
         return erasedFrom(sums, pageStart, &read) ? pageStart : None;
+    return wordPoint(sums, pageStart);
+}
 
+int ResumePoint::wordPoint(FlashSums& sums, int pageStart) const
+{
     // Erased from a word on means erased from every later one: the first such word of the page is found
     // by halving, and the words before it must sum as the file's.
+    const int size = m_written.size();
+    bool read = true;
     const int pageEnd = std::min(pageStart + m_pageSize, size);
     int first = pageStart / Bootloader::WordBytes;
     int last = pageEnd / Bootloader::WordBytes;

@@ -29,6 +29,8 @@ public:
 private:
     // The point, 0 when nothing of the file is in place, or None.
     int search(FlashSums& sums) const;
+    // Where, within the page from `pageStart` that differs first, the flash reads erased from a word on.
+    int wordPoint(FlashSums& sums, int pageStart) const;
     // Whether the flash reads erased from `offset` to the memory's end; false when a sum did not come.
     bool erasedFrom(FlashSums& sums, int offset, bool* read) const;
     // Whether the file's identifier, where the prefix before `point` holds it, reads back byte for byte.
