@@ -1,5 +1,7 @@
 #include "bootloaderdialogue.h"
 #include "command.h"
+#include "duxlconnectioninterface.h"
+#include "fakedialoguechannel.h"
 #include "firmwarebuilder.h"
 #include "firmwareupdaterthread.h"
 #include "global.h"
@@ -356,6 +358,8 @@ public:
 
 using RigSetup = std::function<void(Rig&)>;
 Q_DECLARE_METATYPE(RigSetup)
+using ChannelSetup = std::function<void(SimulatedModule&, FakeDialogueChannel&, BootloaderDialogue::Target&)>;
+Q_DECLARE_METATYPE(ChannelSetup)
 
 class TestBootloaderRun : public QObject
 {
@@ -373,19 +377,17 @@ private slots:
     void parameterPlausibility();
     void resumePoint_data();
     void resumePoint();
+    void dialogueDecisions_data();
+    void dialogueDecisions();
 
     void completeRun_data();
     void completeRun();
     void failures_data();
     void failures();
-    void wordRetries_data();
-    void wordRetries();
     void flashWordFallback_data();
     void flashWordFallback();
     void pageCommandProgramsItsPage_data();
     void pageCommandProgramsItsPage();
-    void checksumRetry_data();
-    void checksumRetry();
     void cancel_data();
     void cancel();
 
@@ -635,6 +637,227 @@ void TestBootloaderRun::resumePoint()
     });
     QCOMPARE(ResumePoint(file, PageSize, memorySize, wordsWithinPage, "1234V200").find(sums), point);
     QCOMPARE(asked, requests);
+}
+
+void TestBootloaderRun::dialogueDecisions_data()
+{
+    // A dialogue with its channel played by a script over a simulated module: 40 bytes written in pages of
+    // 16 into a memory of 64. The requests the module saw ("cmd/type[/bank][=0xvalue]", a run of words to
+    // one bank as "201/type/bank*n", "[..]" for words handed over at once) and the run's notes, in order.
+    QTest::addColumn<QString>("bootloader");
+    QTest::addColumn<ChannelSetup>("setup");
+    QTest::addColumn<bool>("succeeds");
+    QTest::addColumn<QStringList>("trace"); // %sum: the file's checksum
+    QTest::addColumn<QString>("lastSaid");
+
+    using Answer = FakeDialogueChannel::Answer;
+    const auto scripted = [](int command, int type, int nth, int count, Answer answer, int value = 0) {
+        return ChannelSetup([=](SimulatedModule&, FakeDialogueChannel& channel, BootloaderDialogue::Target&) {
+            channel.script.append({command, type, nth, count, answer, value});
+        });
+    };
+    const auto onModule = [](std::function<void(SimulatedModule&)> change) {
+        return ChannelSetup([=](SimulatedModule& module, FakeDialogueChannel&, BootloaderDialogue::Target&) { change(module); });
+    };
+    const auto onTarget = [](std::function<void(BootloaderDialogue::Target&)> change, ChannelSetup more = {}) {
+        return ChannelSetup([=](SimulatedModule& module, FakeDialogueChannel& channel, BootloaderDialogue::Target& target) {
+            change(target);
+            if (more)
+                more(module, channel, target);
+        });
+    };
+    const auto window = [](int words, ChannelSetup more) {
+        return ChannelSetup([=](SimulatedModule& module, FakeDialogueChannel& channel, BootloaderDialogue::Target& target) {
+            channel.window = words;
+            more(module, channel, target);
+        });
+    };
+    const auto holding = [](std::function<void(QByteArray&)> change) {
+        return [=](SimulatedModule& module) {
+            QByteArray program = makeFirmware(0, 40, QStringLiteral("1234V205")).image.left(40);
+            change(program);
+            module.loadFlash(0, program);
+        };
+    };
+    const auto unchanged = [](QByteArray&) {};
+    const auto ifChanged = [](BootloaderDialogue::Target& target) { target.skipIfHeld = true; };
+    const auto resume = [](BootloaderDialogue::Target& target) { target.tryResume = true; };
+    const ChannelSetup plain = [](SimulatedModule&, FakeDialogueChannel&, BootloaderDialogue::Target&) {};
+
+    const QString buffer = QStringLiteral("1234B101");
+    const QString number = QStringLiteral("7342B101");
+    const QStringList params{"206/0", "206/1", "206/2"};
+    const QStringList pages2and3{"201/0/0*4", "202/0=0x10", "201/0/0*2", "202/0=0x20"};
+    const QStringList bufferWrite = QStringList{"200/0", "window:1", "201/0/0*4", "202/0"} + pages2and3;
+    const QStringList numberWrite{"200/0", "window:1", "201/0/16*4", "201/0/17*4", "201/0/18*2"};
+    const QStringList store{"203/0=0x27", "208/0=0x28", "208/1=0x%sum"};
+    const QStringList update = params + bufferWrite + store + QStringList{"205/0"};
+    const QString restarted = QStringLiteral("L:Restarted module with firmware version \"1234V205\".");
+    const QString restartedNumber = QStringLiteral("L:Restarted module with firmware version \"7342V205\".");
+
+    QTest::newRow("page-buffer") << buffer << plain << true << update << restarted;
+    QTest::newRow("page-number") << number << plain << true << params + numberWrite + store + QStringList{"205/0"}
+                                 << restartedNumber;
+    // The page size is asked for until it comes; a memory size that does not come is not needed.
+    QTest::newRow("page-size-unanswered-twice") << buffer << scripted(206, 0, 1, 2, Answer::Silent) << true
+                                                << QStringList{"206/0", "206/0"} + update << restarted;
+    QTest::newRow("page-size-0") << buffer << onModule([](SimulatedModule& module) { module.setPageSize(0); }) << false
+                                 << QStringList{"206/0"} << "L:Could not read page size!";
+    QTest::newRow("page-size-unanswered-until-cancelled")
+        << buffer << ChannelSetup([](SimulatedModule&, FakeDialogueChannel& channel, BootloaderDialogue::Target&) {
+               channel.script = {{206, 0, 1, 1000, Answer::Silent, 0}, {206, 0, 3, 1, Answer::Cancel, 0}};
+           })
+        << false << QStringList{"206/0", "206/0", "206/0"} << "L:silent";
+    QTest::newRow("memory-size-unanswered") << buffer << scripted(206, 2, 1, 1, Answer::Silent) << true << update
+                                            << restarted;
+    QTest::newRow("program-fills-the-memory") << buffer << onModule([](SimulatedModule& module) { module.setFlashSize(40); })
+                                              << true << update << restarted;
+    QTest::newRow("memory-a-byte-short") << buffer << onModule([](SimulatedModule& module) { module.setFlashSize(39); })
+                                         << false << params << "L:Memory size: 39 -> File too large!";
+    QTest::newRow("base-differs") << buffer << onModule([](SimulatedModule& module) { module.setFlashBase(0x10); })
+                                  << false << QStringList{"206/0", "206/1"}
+                                  << "P:Hex file base address (0x0) does not match with flash base address (0x10)!";
+    // A word is sent until its reply carries it out, ten times at most; a refusing status is no reply.
+    QTest::newRow("word-unanswered-9-times") << buffer << scripted(201, -1, 5, 9, Answer::Silent) << true
+                                             << params + QStringList{"200/0", "window:1", "201/0/0*4", "202/0",
+                                                                     "201/0/0*13", "202/0=0x10", "201/0/0*2", "202/0=0x20"}
+                                                    + store + QStringList{"205/0"}
+                                             << restarted;
+    QTest::newRow("word-unanswered-10-times") << buffer << scripted(201, -1, 5, 10, Answer::Silent) << false
+                                              << params + QStringList{"200/0", "window:1", "201/0/0*4", "202/0", "201/0/0*10"}
+                                              << "L:silent";
+    QTest::newRow("word-refused-once") << buffer << scripted(201, -1, 3, 1, Answer::Status, 4) << true
+                                       << params + QStringList{"200/0", "window:1", "201/0/0*5", "202/0"} + pages2and3
+                                              + store + QStringList{"205/0"}
+                                       << restarted;
+    // With a window a page's words go at once; after a failed one the rest goes one at a time, the failed
+    // word first, its failure in the window counted as its first try.
+    QTest::newRow("window") << buffer << window(4, plain) << true
+                            << params + QStringList{"200/0", "window:4", "[201/0/0*4]", "202/0", "[201/0/0*4]", "202/0=0x10",
+                                                    "[201/0/0*2]", "202/0=0x20"} + store + QStringList{"205/0"}
+                            << restarted;
+    const QStringList windowFails = params + QStringList{"200/0", "window:4", "[201/0/0*4]", "202/0", "[201/0/0*4]", "window:1"};
+    QTest::newRow("window-word-unanswered-9-times") << buffer << window(4, scripted(201, -1, 6, 9, Answer::Silent)) << true
+                                                    << windowFails + QStringList{"201/1/0*11", "202/0=0x10", "201/0/0*2",
+                                                                                 "202/0=0x20"} + store + QStringList{"205/0"}
+                                                    << restarted;
+    QTest::newRow("window-word-unanswered-10-times") << buffer << window(4, scripted(201, -1, 6, 10, Answer::Silent))
+                                                     << false << windowFails + QStringList{"201/1/0*9"} << "L:silent";
+    // The checksum is asked for once more when its reply is missing or echoes another command.
+    QTest::newRow("checksum-echoes-another-command") << buffer << scripted(203, -1, 1, 1, Answer::Echo, 204) << true
+                                                     << params + bufferWrite + QStringList{"203/0=0x27"} + store
+                                                            + QStringList{"205/0"}
+                                                     << restarted;
+    // The second reply is only tested for being well-formed.
+    QTest::newRow("checksum-echoes-another-command-twice") << buffer << scripted(203, -1, 1, 2, Answer::Echo, 204) << true
+                                                           << params + bufferWrite + QStringList{"203/0=0x27"} + store
+                                                                  + QStringList{"205/0"}
+                                                           << restarted;
+    QTest::newRow("checksum-unanswered-twice") << buffer << scripted(203, -1, 1, 2, Answer::Silent) << false
+                                               << params + bufferWrite + QStringList{"203/0=0x27", "203/0=0x27"}
+                                               << "L:silent";
+    QTest::newRow("checksums-differ") << buffer << onModule([](SimulatedModule& module) {
+        module.setFailure(SimulatedModule::FailureMode::WrongChecksum);
+    }) << false << params + bufferWrite + QStringList{"203/0=0x27"}
+       << "L:Module-CheckSum: 0x%sum1 and Hexfile-CheckSum: 0x%sum do not match!";
+    // A bootloader without the attribute store takes size and checksum as flash words of their own.
+    const auto noAttributes = onModule([](SimulatedModule& module) { module.setFailure(SimulatedModule::FailureMode::Status2On208); });
+    const QStringList bufferFallback{"203/0=0x27", "208/0=0x28", "201/126=0x28", "201/127=0x%sum", "202/0=0x3fe00"};
+    QTest::newRow("attribute-store-fallback-page-buffer") << buffer << noAttributes << true
+                                                          << params + bufferWrite + bufferFallback + QStringList{"205/0"}
+                                                          << restarted;
+    QTest::newRow("attribute-store-fallback-page-number")
+        << number << noAttributes << true
+        << params + numberWrite + QStringList{"203/0=0x27", "208/0=0x28", "201/254/127=0x28", "201/255/127=0x%sum", "205/0"}
+        << restartedNumber;
+    // Their status is not looked at; a missing reply fails them.
+    const auto noAttributesAnd = [](QVector<FakeDialogueChannel::Scripted> script) {
+        return ChannelSetup([=](SimulatedModule& module, FakeDialogueChannel& channel, BootloaderDialogue::Target&) {
+            module.setFailure(SimulatedModule::FailureMode::Status2On208);
+            channel.script = script;
+        });
+    };
+    QTest::newRow("attribute-store-fallback-status-not-looked-at")
+        << buffer << noAttributesAnd({{201, 0x7E, 1, 1, Answer::Status, 4}, {202, -1, 4, 1, Answer::Status, 7}}) << true
+        << params + bufferWrite + bufferFallback + QStringList{"205/0"} << restarted;
+    QTest::newRow("attribute-store-fallback-word-unanswered")
+        << buffer << noAttributesAnd({{201, 0x7F, 1, 1, Answer::Silent, 0}}) << false
+        << params + bufferWrite + bufferFallback.mid(0, 4) << "L:silent";
+    QTest::newRow("checksum-attribute-refused") << buffer << scripted(208, 1, 1, 1, Answer::Status, 2) << false
+                                                << params + bufferWrite + store
+                                                << "L:Error saving new checksum!";
+    // Only if changed: the whole sum first, the page sums only when it equals, and the flash after the file.
+    QTest::newRow("if-changed-module-holds-the-file")
+        << buffer << onTarget(ifChanged, onModule(holding(unchanged))) << true
+        << params + QStringList{"203/0=0x27", "203/0=0xf", "203/0=0x1f", "203/0=0x3f", "skipped", "205/0"}
+        << restarted;
+    QTest::newRow("if-changed-whole-sum-differs")
+        << buffer << onTarget(ifChanged) << true << params + QStringList{"203/0=0x27"} + bufferWrite + store + QStringList{"205/0"}
+        << restarted;
+    QTest::newRow("if-changed-bytes-exchanged-across-pages")
+        << buffer << onTarget(ifChanged, onModule(holding([](QByteArray& program) { std::swap(program.data()[4], program.data()[20]); })))
+        << true << params + QStringList{"203/0=0x27", "203/0=0xf", "203/0=0x1f"} + bufferWrite + store + QStringList{"205/0"}
+        << restarted;
+    QTest::newRow("if-changed-flash-after-the-file-written")
+        << buffer << onTarget(ifChanged, onModule(holding([](QByteArray& program) { program += "more"; })))
+        << true << params + QStringList{"203/0=0x27", "203/0=0xf", "203/0=0x1f", "203/0=0x3f"} + bufferWrite + store
+               + QStringList{"205/0"}
+        << restarted;
+    // A resume writes on from the first page that is not the file's, when the flash after it reads erased.
+    QTest::newRow("resume-after-the-first-page")
+        << buffer << onTarget(resume, onModule(holding([](QByteArray& program) { program.truncate(16); }))) << true
+        << params + QStringList{"203/0=0xf", "203/0=0x1f", "203/0=0x3f", "resumed", "window:1"} + pages2and3 + store
+               + QStringList{"205/0"}
+        << restarted;
+    QTest::newRow("resume-nothing-in-place")
+        << buffer << onTarget(resume) << true << params + QStringList{"203/0=0xf", "203/0=0x3f"} + bufferWrite + store + QStringList{"205/0"}
+        << restarted;
+    // A verify restarts the module unerased and names the pages that differ.
+    QTest::newRow("verify-a-page-differs")
+        << buffer << onTarget([](BootloaderDialogue::Target& target) { target.verifyOnly = true; },
+                              onModule(holding([](QByteArray& program) { program[36] = char(program.at(36) ^ 1); })))
+        << true << params + QStringList{"203/0=0x27", "203/0=0xf", "203/0=0x1f", "203/0=0x3f", "differing:0x20", "205/0"}
+        << restarted;
+    // A cancel stops a page-buffer write after the word; a page-number write goes on to the verify.
+    QTest::newRow("cancel-page-buffer-write") << buffer << scripted(201, -1, 3, 1, Answer::Cancel) << false
+                                              << params + QStringList{"200/0", "window:1", "201/0/0*3"} << "L:Writing 40 bytes...";
+    QTest::newRow("cancel-page-number-write")
+        << number << scripted(201, -1, 3, 1, Answer::Cancel) << false << params + numberWrite + QStringList{"203/0=0x27"}
+        << "L:Module-CheckSum: 0x%sum and Hexfile-CheckSum: 0x%sum suit each other.";
+}
+
+void TestBootloaderRun::dialogueDecisions()
+{
+    QFETCH(QString, bootloader);
+    QFETCH(ChannelSetup, setup);
+    QFETCH(bool, succeeds);
+    QFETCH(QStringList, trace);
+    QFETCH(QString, lastSaid);
+
+    const QString family = bootloader.left(4);
+    const Firmware firmware = makeFirmware(0, 40, family + "V205");
+    SimulatedModule module;
+    module.setBootloaderVersion(bootloader);
+    module.setWriteScheme(family == QLatin1String("7342") ? Scheme::PageNumber : Scheme::PageBuffer);
+    module.setPageSize(16);
+    module.setFlashBase(0);
+    module.setFlashSize(64);
+    module.setMode(SimulatedModule::Mode::Bootloader);
+    FakeDialogueChannel channel(module);
+    BootloaderDialogue::Target target;
+    target.linkKind = DUXLConnectionInterface::Serial;
+    target.portName = QLatin1String(PortName);
+    target.image = firmware.loaded();
+    setup(module, channel, target);
+
+    QCOMPARE(BootloaderDialogue(channel, target).run(), succeeds);
+    const QString sum = hex(quint32(firmware.checksum));
+    QCOMPARE(channel.trace(), trace.replaceInStrings(QStringLiteral("%sum"), sum));
+    QCOMPARE(channel.said.last(), lastSaid.replace(QStringLiteral("%sum1"), hex(quint32(firmware.checksum) + 1))
+                                      .replace(QStringLiteral("%sum"), sum));
+    // Whatever was written, the module's flash holds the file.
+    if (succeeds && (trace.contains(QStringLiteral("200/0")) || trace.contains(QStringLiteral("resumed"))))
+        QCOMPARE(module.flash().left(40), firmware.image.left(40));
 }
 
 void TestBootloaderRun::completeRun_data()
@@ -954,59 +1177,6 @@ void TestBootloaderRun::failures()
     QVERIFY(!said.contains("L:Update completed.\n"));
 }
 
-void TestBootloaderRun::wordRetries_data()
-{
-    QTest::addColumn<int>("scheme");
-    QTest::addColumn<int>("failures");
-    QTest::addColumn<bool>("succeeds");
-    // A failed window goes on one at a time: the word's first failure counts as its first try.
-    QTest::addColumn<int>("window");
-    QTest::newRow("page buffer, 9 failures") << int(Scheme::PageBuffer) << 9 << true << 1;
-    QTest::newRow("page buffer, 9 failures, window") << int(Scheme::PageBuffer) << 9 << true << 4;
-    QTest::newRow("page buffer, 10 failures") << int(Scheme::PageBuffer) << 10 << false << 1;
-    QTest::newRow("page number, 9 failures") << int(Scheme::PageNumber) << 9 << true << 1;
-    QTest::newRow("page number, 10 failures") << int(Scheme::PageNumber) << 10 << false << 1;
-    QTest::newRow("page number, 10 failures, window") << int(Scheme::PageNumber) << 10 << false << 4;
-}
-
-void TestBootloaderRun::wordRetries()
-{
-    QFETCH(int, scheme);
-    QFETCH(int, failures);
-    QFETCH(bool, succeeds);
-    QFETCH(int, window);
-
-    auto rig = makeReadyRig(1000, Scheme(scheme));
-    rig->side.window = window;
-    const int failingWord = 40;
-    rig->module.setFailure(Mode::InvalidReply, 201, failingWord, failures);
-
-    RUN_TO_ONE_COMPLETION(*rig, succeeds);
-
-    QStringList retries;
-    for (int retry = 0; retry < failures; ++retry)
-        retries << "P:Programming error (1)" << QStringLiteral("L:Programming error (1) Retry: %1").arg(retry)
-                << QStringLiteral("L:The module's reply arrived corrupt.");
-    const QStringList said = rig->side.messages();
-    const int first = said.indexOf("P:Programming error (1)");
-    QVERIFY(first > 0);
-    QCOMPARE(said.mid(first, retries.size()), retries);
-    QCOMPARE(said.count("P:Programming error (1)"), failures);
-    // The same word went out again each time, ten times at most.
-    const QStringList words = describeAll(requestsOf(rig->module, 201));
-    const int sent = succeeds ? failures + 1 : 10;
-    QCOMPARE(words.mid(failingWord - 1, sent), QStringList(QVector<QString>(sent, words.at(failingWord - 1)).toList()));
-    QCOMPARE(words.size(), succeeds ? 250 + failures : failingWord - 1 + sent);
-    if (succeeds) {
-        QCOMPARE(rig->module.flash().left(1000), rig->firmware.image.left(1000));
-        QVERIFY(said.contains("L:Update completed.\n"));
-    } else {
-        QCOMPARE(said.mid(said.size() - 2),
-                 (QStringList{"L:Programming error (1) Retry: 9", "L:The module's reply arrived corrupt."}));
-        QCOMPARE(rig->module.requestCount(203), 0);
-    }
-}
-
 void TestBootloaderRun::flashWordFallback_data()
 {
     QTest::addColumn<int>("scheme");
@@ -1065,35 +1235,6 @@ void TestBootloaderRun::pageCommandProgramsItsPage()
     QCOMPARE(int(reply.status()), int(SimulatedModule::StatusOk));
     QCOMPARE(module.flashWord(PageBytes + 4), Word);
     QCOMPARE(module.flash().count(char(SimulatedModule::ErasedByte)), module.flash().size() - 4);
-}
-
-void TestBootloaderRun::checksumRetry_data()
-{
-    // One bad reply to the checksum request is asked again; "checksum not read" of failures() fails twice.
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("count");
-    QTest::newRow("no reply once") << int(Mode::NoReply) << 1;
-    QTest::newRow("invalid reply once") << int(Mode::InvalidReply) << 1;
-    QTest::newRow("wrong echo once") << int(Mode::WrongEchoOn203) << 1;
-    // The second reply is only tested for being well-formed.
-    QTest::newRow("wrong echo twice") << int(Mode::WrongEchoOn203) << 2;
-}
-
-void TestBootloaderRun::checksumRetry()
-{
-    QFETCH(int, mode);
-    QFETCH(int, count);
-
-    auto rig = makeReadyRig(1000);
-    rig->module.setFailure(Mode(mode), 203, 1, count);
-
-    RUN_TO_ONE_COMPLETION(*rig, true);
-    QCOMPARE(rig->module.requestCount(203), 2);
-    const QStringList said = rig->side.messages();
-    const int retry = said.indexOf("L:Checksum reply is invalid! -> trying again");
-    QVERIFY(retry > 0);
-    QCOMPARE(said.at(retry - 1), QStringLiteral("L:Verifying checksum at address 0x3e7..."));
-    QVERIFY(said.at(retry + 1).startsWith("P:Module-CheckSum: 0x"));
 }
 
 void TestBootloaderRun::cancel_data()
