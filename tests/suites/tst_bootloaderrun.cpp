@@ -743,6 +743,11 @@ void TestBootloaderRun::dialogueDecisions_data()
                                                     << restarted;
     QTest::newRow("window-word-unanswered-10-times") << buffer << window(4, scripted(201, -1, 6, 10, Answer::Silent))
                                                      << false << windowFails + QStringList{"201/1/0*9"} << "L:silent";
+    // A word the link carried out but the module refused goes again, one at a time from there.
+    QTest::newRow("window-word-refused") << buffer << window(4, scripted(201, -1, 6, 1, Answer::Status, 4)) << true
+                                         << windowFails + QStringList{"201/1/0*3", "202/0=0x10", "201/0/0*2", "202/0=0x20"}
+                                                + store + QStringList{"205/0"}
+                                         << restarted;
     // The checksum is asked for once more when its reply is missing or echoes another command.
     QTest::newRow("checksum-echoes-another-command") << buffer << scripted(203, -1, 1, 1, Answer::Echo, 204) << true
                                                      << params + bufferWrite + QStringList{"203/0=0x27"} + store
