@@ -648,7 +648,7 @@ void TestBootloaderRun::dialogueDecisions_data()
     QTest::addColumn<ChannelSetup>("setup");
     QTest::addColumn<bool>("succeeds");
     QTest::addColumn<QStringList>("trace"); // %sum: the file's checksum
-    QTest::addColumn<QString>("lastSaid");
+    QTest::addColumn<QString>("lastSaid"); // the last texts said, one a line
 
     using Answer = FakeDialogueChannel::Answer;
     const auto scripted = [](int command, int type, int nth, int count, Answer answer, int value = 0) {
@@ -716,7 +716,8 @@ void TestBootloaderRun::dialogueDecisions_data()
                                          << false << params << "L:Memory size: 39 -> File too large!";
     QTest::newRow("base-differs") << buffer << onModule([](SimulatedModule& module) { module.setFlashBase(0x10); })
                                   << false << QStringList{"206/0", "206/1"}
-                                  << "P:Hex file base address (0x0) does not match with flash base address (0x10)!";
+                                  << "L:Hex file base address (0x0) does not match with flash base address (0x10)!\n"
+                                     "P:Hex file base address (0x0) does not match with flash base address (0x10)!";
     // A word is sent until its reply carries it out, ten times at most; a refusing status is no reply.
     QTest::newRow("word-unanswered-9-times") << buffer << scripted(201, -1, 5, 9, Answer::Silent) << true
                                              << params + QStringList{"200/0", "window:1", "201/0/0*4", "202/0",
@@ -858,8 +859,10 @@ void TestBootloaderRun::dialogueDecisions()
     QCOMPARE(BootloaderDialogue(channel, target).run(), succeeds);
     const QString sum = hex(quint32(firmware.checksum));
     QCOMPARE(channel.trace(), trace.replaceInStrings(QStringLiteral("%sum"), sum));
-    QCOMPARE(channel.said.last(), lastSaid.replace(QStringLiteral("%sum1"), hex(quint32(firmware.checksum) + 1))
-                                      .replace(QStringLiteral("%sum"), sum));
+    const QStringList ending = lastSaid.replace(QStringLiteral("%sum1"), hex(quint32(firmware.checksum) + 1))
+                                   .replace(QStringLiteral("%sum"), sum)
+                                   .split(QLatin1Char('\n'));
+    QCOMPARE(channel.said.mid(channel.said.size() - ending.size()), ending);
     // Whatever was written, the module's flash holds the file.
     if (succeeds && (trace.contains(QStringLiteral("200/0")) || trace.contains(QStringLiteral("resumed"))))
         QCOMPARE(module.flash().left(40), firmware.image.left(40));
@@ -1070,8 +1073,6 @@ void TestBootloaderRun::failures_data()
     QTest::newRow("version match fails")
         << RigSetup([](Rig& rig) { rig.module.setBootloaderVersion("5678B101"); }) << "L:Bootloader: 5678B101"
         << both("Module (5678B101) and Firmware (1234V205) do not match!");
-    QTest::newRow("page size 0") << RigSetup([](Rig& rig) { rig.module.setPageSize(0); }) << "L:" + pair
-                                 << both("Could not read page size!");
     QTest::newRow("cancel while the page size is asked for")
         << RigSetup([](Rig& rig) {
                rig.module.setFailure(Mode::NoReply, 206);
@@ -1085,17 +1086,9 @@ void TestBootloaderRun::failures_data()
         << RigSetup([](Rig& rig) { rig.onRequest(206, 1, [&rig] { rig.handler.closeDevice(); }); })
         << "L:Page size: 256"
         << both("Could not read flash base address!") + QStringList{"L:The module's port is gone."};
-    // The only failure said in the history first.
-    QTest::newRow("base address differs")
-        << RigSetup([](Rig& rig) { rig.module.setFlashBase(0x1000); }) << "L:Page size: 256"
-        << QStringList{"L:Hex file base address (0x0) does not match with flash base address (0x1000)!",
-                       "P:Hex file base address (0x0) does not match with flash base address (0x1000)!"};
     QTest::newRow("implausible page size, before the erase")
         << RigSetup([](Rig& rig) { rig.module.setPageSize(6); }) << "L:Memory size: 262144"
         << both("Implausible page size: 6");
-    QTest::newRow("image larger than memory")
-        << RigSetup([](Rig& rig) { rig.module.setFlashSize(999); }) << "P:Flash base address: 0x0"
-        << both("Memory size: 999 -> File too large!");
     QTest::newRow("page program fails")
         << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::InvalidReply, 202, 2, 1); })
         << "L:Writing page at address: 0x100" << both("Programming error (2)") + QStringList{corrupt};
@@ -1104,10 +1097,6 @@ void TestBootloaderRun::failures_data()
         << "L:Verifying checksum at address 0x3e7..."
         << QStringList{"L:Checksum reply is invalid! -> trying again"} + both("Checksum read error!")
             + QStringList{silentFor(Bootloader::ChecksumTimeoutMs)};
-    QTest::newRow("checksums differ")
-        << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::WrongChecksum); })
-        << "L:Verifying checksum at address 0x3e7..."
-        << both("Module-CheckSum: 0x%2 and Hexfile-CheckSum: 0x%1 do not match!");
     QTest::newRow("size not stored") << RigSetup([](Rig& rig) { rig.module.setFailure(Mode::InvalidReply, 208); })
                                      << "L:Writing checksum 0x%1"
                                      << both("Error saving firmware size!") + QStringList{corrupt};
@@ -1174,7 +1163,6 @@ void TestBootloaderRun::failures()
     const QString sum = hex(quint32(rig->firmware.checksum));
     marker.replace(QLatin1String("%1"), sum);
     ending.replaceInStrings(QStringLiteral("%1"), sum);
-    ending.replaceInStrings(QStringLiteral("%2"), hex(quint32(rig->firmware.checksum) + 1));
     const QStringList said = rig->side.messages();
     const int at = marker.isEmpty() ? -1 : said.lastIndexOf(marker);
     QVERIFY2(marker.isEmpty() || at >= 0, qPrintable(said.join('\n')));
