@@ -824,6 +824,23 @@ void TestBootloaderRun::dialogueDecisions_data()
                               onModule(holding([](QByteArray& program) { program[36] = char(program.at(36) ^ 1); })))
         << true << params + QStringList{"203/0=0x27", "203/0=0xf", "203/0=0x1f", "203/0=0x3f", "differing:0x20", "205/0"}
         << restarted;
+    // A read-back takes a byte from two running sums, within the stated memory only, and restarts unerased.
+    const auto readBack = [](qint64 first, qint64 end) {
+        return [=](BootloaderDialogue::Target& target) {
+            target.readBack = true;
+            target.readFirst = first;
+            target.readEnd = end;
+        };
+    };
+    QTest::newRow("read-back") << buffer << onTarget(readBack(0x10, 0x13), onModule(holding(unchanged))) << true
+                               << params + QStringList{"203/0=0xf", "203/0=0x10", "203/0=0x11", "203/0=0x12", "read:0x10+3", "205/0"}
+                               << restarted;
+    QTest::newRow("read-back-to-the-memory-end") << buffer << onTarget(readBack(0x3e, -1), onModule(holding(unchanged))) << true
+                                                 << params + QStringList{"203/0=0x3d", "203/0=0x3e", "203/0=0x3f", "read:0x3e+2", "205/0"}
+                                                 << restarted;
+    QTest::newRow("read-back-past-the-memory") << buffer << onTarget(readBack(0x3e, 0x41)) << false << params
+                                               << "L:The range 0x3e to 0x41 does not lie in the module's flash, which starts at 0x0 "
+                                                  "and holds 64 bytes.";
     // A cancel stops a page-buffer write after the word; a page-number write goes on to the verify.
     QTest::newRow("cancel-page-buffer-write") << buffer << scripted(201, -1, 3, 1, Answer::Cancel) << false
                                               << params + QStringList{"200/0", "window:1", "201/0/0*3"} << "L:Writing 40 bytes...";
