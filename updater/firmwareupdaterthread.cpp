@@ -159,6 +159,13 @@ QString FirmwareUpdaterThread::request(Command& request, Command& reply)
     return requestFailure;
 }
 
+void FirmwareUpdaterThread::tellOutcome(const std::function<void(UpdateOutcome&)>& tell)
+{
+    // The widget lets go of the outcome while the run may still report.
+    if (UpdateOutcome* report = currentOutcome())
+        tell(*report);
+}
+
 void FirmwareUpdaterThread::setDevice(QObject* context, WorkerDevice* workerDevice)
 {
     deviceContext = context;
@@ -275,50 +282,42 @@ void FirmwareUpdaterThread::showBarValue(int value)
 
 void FirmwareUpdaterThread::reachPhase(UpdatePhase phase)
 {
-    if (UpdateOutcome* report = currentOutcome())
-        report->reachPhase(phase);
+    tellOutcome([&](UpdateOutcome& report) { report.reachPhase(phase); });
 }
 
 void FirmwareUpdaterThread::progress(qint64 bytesDone, qint64 bytesTotal)
 {
-    if (UpdateOutcome* report = currentOutcome())
-        report->progress(bytesDone, bytesTotal);
+    tellOutcome([&](UpdateOutcome& report) { report.progress(bytesDone, bytesTotal); });
 }
 
 void FirmwareUpdaterThread::noteWindow(int window)
 {
-    if (UpdateOutcome* report = currentOutcome())
-        report->noteWindow(window);
+    tellOutcome([&](UpdateOutcome& report) { report.noteWindow(window); });
 }
 
 void FirmwareUpdaterThread::noteSkipped()
 {
-    if (UpdateOutcome* report = currentOutcome())
-        report->noteSkipped();
+    tellOutcome([&](UpdateOutcome& report) { report.noteSkipped(); });
 }
 
 void FirmwareUpdaterThread::noteResumed()
 {
-    if (UpdateOutcome* report = currentOutcome())
-        report->noteResumed();
+    tellOutcome([&](UpdateOutcome& report) { report.noteResumed(); });
 }
 
 void FirmwareUpdaterThread::noteDifferingPages(const QVector<quint32>& pages)
 {
-    if (UpdateOutcome* report = currentOutcome())
-        report->noteDifferingPages(pages);
+    tellOutcome([&](UpdateOutcome& report) { report.noteDifferingPages(pages); });
 }
 
 void FirmwareUpdaterThread::noteReadBack(quint32 base, const QByteArray& bytes)
 {
-    if (UpdateOutcome* report = currentOutcome())
-        report->noteReadBack(base, bytes);
+    tellOutcome([&](UpdateOutcome& report) { report.noteReadBack(base, bytes); });
 }
 
 void FirmwareUpdaterThread::showProgress(const ProgressMessage& message)
 {
-    if (UpdateOutcome* report = currentOutcome())
-        report->noteStatus(message.english());
+    tellOutcome([&](UpdateOutcome& report) { report.noteStatus(message.english()); });
     emit handleProgressMessage(message.english());
     // Queued on the context, like the queued signals: the status keeps its place among the history lines.
     if (deviceContext)

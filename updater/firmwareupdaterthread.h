@@ -9,6 +9,7 @@
 #include <QString>
 #include <QThread>
 #include <atomic>
+#include <functional>
 
 class Command;
 class CommandHandlerInterface;
@@ -112,6 +113,9 @@ private:
     void noteResumed() override;
     void noteDifferingPages(const QVector<quint32>& pages) override;
     void noteReadBack(quint32 base, const QByteArray& bytes) override;
+
+    // Calls `tell` with the outcome, unless there is none (any more).
+    void tellOutcome(const std::function<void(UpdateOutcome&)>& tell);
 
     // Written on the GUI thread while the worker waits for the request, read by the worker after it.
     mutable QMutex requestFailureMutex;
