@@ -80,25 +80,17 @@ QString FakeDialogueChannel::answer(const Command& request, Command& reply)
 {
     const Scripted* scripted = scriptedFor(request);
     reply.invalidate();
-    if (m_module.handleRequest(request, &reply) != SimulatedModule::Outcome::Reply) {
+    const bool answered = m_module.handleRequest(request, &reply) == SimulatedModule::Outcome::Reply;
+    if (!answered || (scripted && scripted->answer == Answer::Silent)) {
         reply.invalidate();
         return QStringLiteral("silent");
     }
     if (!scripted)
         return QString();
-    switch (scripted->answer) {
-    case Answer::Silent:
-        reply.invalidate();
-        return QStringLiteral("silent");
-    case Answer::Status:
-        reply.setReply(reply.moduleAddress(), reply.command(), quint8(scripted->value), reply.value());
-        break;
-    case Answer::Echo:
-        reply.setReply(reply.moduleAddress(), quint8(scripted->value), reply.status(), reply.value());
-        break;
-    case Answer::Cancel:
-        break;
-    }
+    // A status or an echo: the module's reply with that field changed.
+    const bool echo = scripted->answer == Answer::Echo;
+    reply.setReply(reply.moduleAddress(), echo ? quint8(scripted->value) : reply.command(),
+                   echo ? reply.status() : quint8(scripted->value), reply.value());
     return QString();
 }
 
