@@ -315,7 +315,8 @@ bool readHistoryOptions(const QCommandLineParser& parser, const OptionTable& tab
         return true;
     }
     UpdateRecord::Result result;
-    if (!options->resultFilter.isEmpty() && !UpdateRecord::resultFromName(options->resultFilter, &result))
+    if (!options->resultFilter.isEmpty()
+        && !(UpdateRecord::resultFromName(options->resultFilter, &result) && EndedUpdate::isRecorded(result)))
         *error = QStringLiteral("--result takes updated, failed, interrupted, skipped, not started, resumed, line "
                                 "stopped or line restarted, not \"%1\"")
                      .arg(options->resultFilter);

@@ -1,6 +1,7 @@
 #include "duxlconnectioninterface.h"
 #include "history.h"
 #include "hostoptions.h"
+#include "modulekey.h"
 #include "recordkeeper.h"
 #include "recordrig.h"
 #include "recordstore.h"
@@ -104,8 +105,8 @@ class TestRecords : public QObject
 
 private slots:
     void initTestCase();
-    void resultOf_data();
-    void resultOf();
+    void verdict_data();
+    void verdict();
     void resumeHint_data();
     void resumeHint();
     void recorder_data();
@@ -169,34 +170,47 @@ void TestRecords::clearServer()
     QVERIFY(QSqlQuery(store.database()).exec(QStringLiteral("DELETE FROM update_records")));
 }
 
-void TestRecords::resultOf_data()
+void TestRecords::verdict_data()
 {
     QTest::addColumn<bool>("success");
     QTest::addColumn<bool>("interrupted");
     QTest::addColumn<bool>("resumed");
     QTest::addColumn<QString>("phase");
+    // What the run was: an update, or one that found the file held already, a verify, a read-back.
+    QTest::addColumn<QString>("run");
     QTest::addColumn<QString>("result");
-    QTest::newRow("updated") << true << false << false << "reconnect" << "updated";
-    QTest::newRow("resumed") << true << false << true << "reconnect" << "resumed";
-    QTest::newRow("failed") << false << false << false << "write" << "failed";
-    QTest::newRow("failed after a resume") << false << false << true << "write" << "failed";
-    QTest::newRow("cancelled") << false << true << false << "erase" << "interrupted";
-    QTest::newRow("refused") << false << false << false << "" << "not started";
-    QTest::newRow("cancelled before the module") << false << true << false << "" << "not started";
+    QTest::newRow("updated") << true << false << false << "reconnect" << "update" << "updated";
+    QTest::newRow("resumed") << true << false << true << "reconnect" << "update" << "resumed";
+    QTest::newRow("failed") << false << false << false << "write" << "update" << "failed";
+    QTest::newRow("failed after a resume") << false << false << true << "write" << "update" << "failed";
+    QTest::newRow("cancelled") << false << true << false << "erase" << "update" << "interrupted";
+    QTest::newRow("refused") << false << false << false << "" << "update" << "not started";
+    QTest::newRow("cancelled before the module") << false << true << false << "" << "update" << "not started";
+    QTest::newRow("skipped") << true << false << false << "restart" << "skip" << "skipped";
+    QTest::newRow("verified") << true << false << false << "reconnect" << "verify" << "verified";
+    QTest::newRow("differs") << true << false << false << "reconnect" << "verify differs" << "differs";
+    QTest::newRow("verify failed") << false << false << false << "verify" << "verify differs" << "failed";
+    QTest::newRow("read back") << true << false << false << "reconnect" << "read back" << "read back";
 }
 
-void TestRecords::resultOf()
+void TestRecords::verdict()
 {
     QFETCH(bool, success);
     QFETCH(bool, interrupted);
     QFETCH(bool, resumed);
     QFETCH(QString, phase);
+    QFETCH(QString, run);
     UpdateOutcome::Report report;
     report.success = success;
     report.interrupted = interrupted;
     report.resumed = resumed;
     report.phase = phase;
-    QTEST(UpdateRecord::resultName(UpdateRecorder::resultOf(report)), "result");
+    report.skipped = run == QLatin1String("skip");
+    report.subject.verifyOnly = run.startsWith(QLatin1String("verify"));
+    report.subject.readBack = run == QLatin1String("read back");
+    if (run.endsWith(QLatin1String("differs")))
+        report.differingPages = {0x3000};
+    QTEST(EndedUpdate::resultName(report.verdict()), "result");
 }
 
 void TestRecords::resumeHint_data()
@@ -339,7 +353,8 @@ void TestRecords::recorder()
     QTEST(UpdateRecord::resultName(record.result), "result");
     QTEST(record.failureText, "failure");
     QCOMPARE(record.phase, QStringLiteral("write"));
-    QCOMPARE(QStringList({record.port, record.moduleType, record.address, record.linkKind, record.firmwareBefore,
+    const ModuleKey key(record.moduleKey);
+    QCOMPARE(QStringList({key.port(), key.moduleType(), key.address(), record.linkKind, record.firmwareBefore,
                           record.firmwareAfter, record.fileIdentifier}),
              QStringList({"ttyS0", "DUX1234", "id3", "serial", "1234V101",
                           end == QLatin1String("updated") ? "1234V200" : "", "1234V200"}));
