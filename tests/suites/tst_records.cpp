@@ -7,6 +7,7 @@
 #include "recordstore.h"
 #include "recordsummary.h"
 #include "recordsview.h"
+#include "recordwriter.h"
 #include "resumehint.h"
 #include "stationrecorder.h"
 #include "updateoutcome.h"
@@ -20,6 +21,7 @@
 #include <QtCharts>
 #include <QLineEdit>
 #include <QDir>
+#include <QLibrary>
 #include <QProcess>
 #include <QTreeWidget>
 #include <QSignalSpy>
@@ -111,6 +113,7 @@ private slots:
     void resumeHint();
     void recorder_data();
     void recorder();
+    void writerSharedWithThePlugin();
     void summary_data();
     void summary();
     void filters_data();
@@ -365,6 +368,19 @@ void TestRecords::recorder()
                               : QStringList({serial, "4", "line-3"}));
     if (!serial.isEmpty())
         QCOMPARE(record.operatorName, QStringLiteral("anna"));
+}
+
+// dux-host's own records and the plug-in's, in one process: one writer of a location (one thread). The
+// plug-in library's copy of the shared writer is asked by name, as the plug-in itself asks it.
+void TestRecords::writerSharedWithThePlugin()
+{
+    const QString file = path(QStringLiteral("shared-writer.sqlite"));
+    QLibrary plugin(QDir(QLatin1String(DUX_PLUGIN_DIR)).filePath(QStringLiteral("libfirmwareupdate.so")));
+    using Shared = std::shared_ptr<RecordWriter> (*)(const QString&, const QString&);
+    const auto pluginShared = reinterpret_cast<Shared>(plugin.resolve("_ZN12RecordWriter6sharedERK7QStringS2_"));
+    QVERIFY2(pluginShared, qPrintable(plugin.errorString()));
+    const std::shared_ptr<RecordWriter> pluginWriter = pluginShared(file, file);
+    QCOMPARE(RecordWriter::shared(file, file).get(), pluginWriter.get());
 }
 
 void TestRecords::summary_data()
