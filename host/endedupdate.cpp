@@ -40,6 +40,11 @@ bool EndedUpdate::resultFromName(const QString& name, Result* result)
     return true;
 }
 
+QString EndedUpdate::timeText(const QDateTime& utc)
+{
+    return utc.toUTC().toString(Qt::ISODateWithMs);
+}
+
 QJsonObject EndedUpdate::moduleJson(const QString& moduleKey)
 {
     const ModuleKey key(moduleKey);
@@ -55,7 +60,7 @@ QJsonObject EndedUpdate::toJson() const
     object.insert(QStringLiteral("schema"), JsonSchema);
     object.insert(QStringLiteral("result"), resultName(result));
     object.insert(QStringLiteral("startedUtc"),
-                  startedUtc.isValid() ? QJsonValue(startedUtc.toUTC().toString(Qt::ISODateWithMs))
+                  startedUtc.isValid() ? QJsonValue(timeText(startedUtc))
                                        : QJsonValue(QJsonValue::Null));
     object.insert(QStringLiteral("durationMs"),
                   durationMs < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(double(durationMs)));

@@ -46,6 +46,8 @@ struct EndedUpdate
     // Whether records hold `result`: a time-out is recorded as the failure it is, and a plan, a verify or
     // a read-back leaves no record.
     static bool isRecorded(Result result) { return result <= Result::LineRestarted; }
+    // ISO 8601 with milliseconds and Z, so that text order is time order.
+    static QString timeText(const QDateTime& utc);
     // A module's key and its parts, as every JSON object names a module: `module`, `port`, `type`,
     // `address` (the key's texts; null when the key has none).
     static QJsonObject moduleJson(const QString& moduleKey);

@@ -102,11 +102,6 @@ UpdateRecord UpdateRecord::fromValues(const QVariantList& values)
     return record;
 }
 
-QString UpdateRecord::timeText(const QDateTime& utc)
-{
-    return utc.toUTC().toString(Qt::ISODateWithMs);
-}
-
 QString UpdateRecord::jsonKey(const QString& column)
 {
     static const QHash<QString, QString> endedUpdateNames = {{QStringLiteral("module_key"), QStringLiteral("module")},

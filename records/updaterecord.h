@@ -33,8 +33,6 @@ struct UpdateRecord : EndedUpdate
     QVariantList values() const;
     static UpdateRecord fromValues(const QVariantList& values);
 
-    // started_utc as stored: ISO 8601 with milliseconds and Z, so that text order is time order.
-    static QString timeText(const QDateTime& utc);
 
     QJsonObject toJson() const;
     // A station's name and operator replace the host and user names a record starts with; empty ones do not.

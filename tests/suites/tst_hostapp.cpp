@@ -1718,6 +1718,10 @@ void TestHostApp::setupErrors_data()
 
     QTest::newRow("no such result") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--result"), QStringLiteral("ok")}
                                     << "dux-host: --result takes updated, failed, interrupted, skipped, not started, resumed, line stopped or line restarted, not \"ok\"" << false;
+    // A result of dux-host's that records never hold (a time-out is recorded as the failure it is).
+    QTest::newRow("result records do not hold")
+        << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--result"), QStringLiteral("timed out")}
+        << "dux-host: --result takes updated, failed, interrupted, skipped, not started, resumed, line stopped or line restarted, not \"timed out\"" << false;
     QTest::newRow("since not a date") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--since"), QStringLiteral("monday")}
                                       << "dux-host: --since takes a date or a time" << false;
 }
