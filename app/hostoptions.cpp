@@ -95,7 +95,7 @@ struct OptionTable
                               QStringLiteral("Check the file and the module(s) and print the plan (module, firmware "
                                              "now, file, bytes, line time); nothing is sent to a module.")};
     QCommandLineOption json{QStringLiteral("json"),
-                            QStringLiteral("Print one JSON object per module on stdout (JSON lines, schema 1; with "
+                            QStringLiteral("Print one JSON object per module on stdout (JSON lines, schema 2; with "
                                            "--list one object), and nothing else there: every other line goes to "
                                            "stderr.")};
     QCommandLineOption verbose{QStringLiteral("v"),
