@@ -4,7 +4,6 @@
 #include "recordwriter.h"
 #include "updateresult.h"
 
-
 RunRecorder::RunRecorder(int fileBytes)
     : m_fileBytes(fileBytes)
 {

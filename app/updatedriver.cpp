@@ -268,8 +268,6 @@ void UpdateDriver::outcomeFinished(const UpdateOutcome::Report& report)
     if (!m_entryFailure.isEmpty())
         result.failureText = m_entryFailure;
     result.erases = !(report.subject.verifyOnly || report.subject.readBack || report.skipped);
-    result.readBytes = report.readBytes;
-    result.readBase = report.readBase;
     emit ended(result);
 }
 

@@ -21,9 +21,7 @@ struct UpdateResult : EndedUpdate
     // The module's state as observed after the run, and what to do next (moduleStateAfter); empty: not
     // observed.
     QString moduleState;
-    // ReadBack only: what was read, from readBase on, and the HEX file it went into.
-    QByteArray readBytes;
-    quint32 readBase = 0;
+    // ReadBack only: the HEX file what was read went into.
     QString readBackFile;
 
     int exitCode() const;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QJsonObject>
 #include <QString>
@@ -34,10 +35,13 @@ struct EndedUpdate
     QString phase;
     QString failureText;
     // What the run did to the flash: program bytes written, the flash words the write phase kept in
-    // flight (0: it did not start), and a verify's pages whose sums differ from the file's.
+    // flight (0: it did not start), a verify's pages whose sums differ from the file's, and what a
+    // read-back of its whole range read, from readBase on.
     qint64 bytes = 0;
     int window = 0;
     QVector<quint32> differingPages;
+    QByteArray readBytes;
+    quint32 readBase = 0;
 
     // "updated", "failed", "interrupted", ..., "read back".
     static QString resultName(Result result);

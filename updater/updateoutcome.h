@@ -36,7 +36,7 @@ public:
     };
 
     // The ended update with what the plug-in's run knows besides: how it ended in its own terms (from
-    // which its result follows, verdict()), what it was about, and what a read-back read.
+    // which its result follows, verdict()) and what it was about.
     struct Report : EndedUpdate
     {
         bool success = false;
@@ -47,9 +47,6 @@ public:
         bool skipped = false;
         // The flash held part of the file: the write went on where it ended, without an erase.
         bool resumed = false;
-        // A read-back that read its whole range: the bytes from `readBase` on.
-        QByteArray readBytes;
-        quint32 readBase = 0;
 
         // The result these say; the plug-in's only rule for it.
         Result verdict() const;
