@@ -24,6 +24,7 @@ void RunRecorder::record(const UpdateResult& result)
         m_writer = RecordWriter::shared(RecordKeeper::configuredLocation(), RecordKeeper::localFile());
     UpdateRecord record = RecordWriter::newRecord();
     static_cast<EndedUpdate&>(record) = result;
+    record.fileName = EndedUpdate::filePath(result.fileName);
     if (!result.fileName.isEmpty() && m_fileBytes > 0)
         record.fileBytes = m_fileBytes;
     // Nothing was sent to the module: skipped by choice, or refused before it was touched.

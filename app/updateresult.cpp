@@ -186,6 +186,8 @@ QString UpdateResult::closingLine() const
 QJsonObject UpdateResult::toJson() const
 {
     QJsonObject object = EndedUpdate::toJson();
+    // The lines name the file as it was given; the JSON as the record does.
+    object.insert(QStringLiteral("file"), textOrNull(filePath(fileName)));
     object.insert(QStringLiteral("state"), textOrNull(stateText()));
     object.insert(QStringLiteral("bytes"), bytes);
     object.insert(QStringLiteral("window"), window > 0 ? QJsonValue(window) : QJsonValue(QJsonValue::Null));

@@ -2,6 +2,7 @@
 
 #include "modulekey.h"
 
+#include <QFileInfo>
 #include <QJsonValue>
 #include <QStringList>
 
@@ -38,6 +39,11 @@ bool EndedUpdate::resultFromName(const QString& name, Result* result)
         return false;
     *result = Result(index);
     return true;
+}
+
+QString EndedUpdate::filePath(const QString& given)
+{
+    return given.isEmpty() ? QString() : QFileInfo(given).absoluteFilePath();
 }
 
 QString EndedUpdate::timeText(const QDateTime& utc)

@@ -50,6 +50,9 @@ struct EndedUpdate
     // Whether records hold `result`: a time-out is recorded as the failure it is, and a plan, a verify or
     // a read-back leaves no record.
     static bool isRecorded(Result result) { return result <= Result::LineRestarted; }
+    // A firmware file as every output and record names it: its absolute path (empty: none), so that a
+    // record read from another folder still names it.
+    static QString filePath(const QString& given);
     // ISO 8601 with milliseconds and Z, so that text order is time order.
     static QString timeText(const QDateTime& utc);
     // A module's key and its parts, as every JSON object names a module: `module`, `port`, `type`,

@@ -1007,6 +1007,15 @@ void TestHostApp::headlessEndIsReported_data()
         << QStringList{QStringLiteral("--firmware"), QLatin1String(NewFirmware)} << QStringList{QStringLiteral("--if-newer")}
         << UpdateTimeoutSeconds << 2 << "not started" << "" << notOlder.arg(QLatin1String(NewFirmware), QLatin1String(NewFirmware))
         << "the module was not touched" << "not started";
+    // A file given by a relative path is named by its absolute one in the JSON and the record, refused
+    // by dux-host itself or updated by the plug-in.
+    const QStringList relative{QStringLiteral("--file"), QStringLiteral("@relative")};
+    QTest::newRow("relative-file-not-newer")
+        << QStringList{QStringLiteral("--firmware"), QStringLiteral("1234V210")} << QStringList{QStringLiteral("--if-newer")} + relative
+        << UpdateTimeoutSeconds << 2 << "not started" << "" << notOlder.arg(QStringLiteral("1234V210"), QLatin1String(NewFirmware))
+        << "the module was not touched" << "not started";
+    QTest::newRow("relative-file-updated") << QStringList() << relative << UpdateTimeoutSeconds << 0 << "updated" << "reconnect"
+                                           << "" << "" << "updated";
     QTest::newRow("if newer, module newer")
         << QStringList{QStringLiteral("--firmware"), QStringLiteral("1234V210")} << QStringList{QStringLiteral("--if-newer")}
         << UpdateTimeoutSeconds << 2 << "not started" << "" << notOlder.arg(QStringLiteral("1234V210"), QLatin1String(NewFirmware))
@@ -1044,6 +1053,7 @@ void TestHostApp::headlessEndIsReported()
     }
     QVERIFY(startSimulator(simulatorArguments.replaceInStrings(QStringLiteral("@firmware"), firmware)));
     hostArguments.replaceInStrings(QStringLiteral("@folder"), m_folder->path());
+    hostArguments.replaceInStrings(QStringLiteral("@relative"), QDir::current().relativeFilePath(firmware));
     QFile file(firmware);
     QVERIFY(file.open(QIODevice::ReadOnly));
     hostArguments.replaceInStrings(QStringLiteral("@sha256"),
