@@ -167,7 +167,8 @@ QString UpdateResult::closingLine() const
         const QString running = VersionText::modeOf(firmwareBefore) == VersionText::Mode::Bootloader
             ? QStringLiteral("in its bootloader %1").arg(visibleText(firmwareBefore))
             : QStringLiteral("firmware %1").arg(visibleText(firmwareBefore));
-        const QString held = firmwareBefore == fileIdentifier ? QStringLiteral("; it already runs this firmware") : QString();
+        const QString held =
+            firmwareBefore == fileIdentifier ? QStringLiteral("; it already runs this firmware") : QString();
         return QStringLiteral("Would update %1 (%2) with %3 (firmware %4): %5 bytes, %6 flash words, "
                               "at least %7 on the line; nothing was sent to the module%8")
             .arg(module, running, visibleText(fileName), visibleText(fileIdentifier), groupedNumber(bytes),

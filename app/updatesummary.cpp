@@ -60,8 +60,10 @@ QString table(const QList<UpdateResult>& results)
     QList<QStringList> rows{{QStringLiteral("module"), QStringLiteral("result"), QStringLiteral("bytes"),
                              QStringLiteral("time"), QStringLiteral("window"), QStringLiteral("firmware")}};
     for (const UpdateResult& result : results) {
-        rows.append({visibleText(result.moduleKey), EndedUpdate::resultName(result.result), numbers.toString(result.bytes),
-                     QStringLiteral("%1 s").arg(result.durationMs / MsPerSecond, 0, 'f', 1),
+        rows.append({visibleText(result.moduleKey), EndedUpdate::resultName(result.result),
+                     numbers.toString(result.bytes),
+                     // A run that timed nothing (a refusal, a plan, a skip) took no time of an update.
+                     QStringLiteral("%1 s").arg(qMax<qint64>(result.durationMs, 0) / MsPerSecond, 0, 'f', 1),
                      result.window > 0 ? QString::number(result.window) : QStringLiteral("-"),
                      result.firmwareAfter.isEmpty() ? QStringLiteral("-") : visibleText(result.firmwareAfter)});
     }

@@ -11,8 +11,8 @@
 // outputs share. Texts that are empty and a duration below 0 are not known (null).
 struct EndedUpdate
 {
-    // Records hold the first eight (isRecorded). TimedOut, Planned, Verified, Differs and ReadBack are dux-host's:
-    // its time-out, --dry-run and --verify, --read-back. Resumed: updated, the write going on where an
+    // Records hold the first eight (isRecorded). TimedOut, Planned, Verified, Differs and ReadBack are
+    // dux-host's: its time-out, --dry-run and --verify, --read-back. Resumed: updated, the write going on where an
     // earlier one ended, without an erase. LineStopped, LineRestarted: a station's line stop and the
     // acknowledgement that starts it again, kept among the updates so that a line's history reads in one
     // order.

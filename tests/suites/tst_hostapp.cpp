@@ -2291,6 +2291,8 @@ void TestHostApp::summaryCounts()
     QTEST(UpdateSummary::watchCount(results, QLatin1String(NewFirmware)), "watchCount");
     const QStringList lines = UpdateSummary::table(results).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QTEST(int(lines.size() - 1 - results.size()), "closingLines");
+    // None was timed: each row's time is nought, not below it.
+    QCOMPARE(int(lines.filter(QRegularExpression(QStringLiteral("(?<![-\\d])0\\.0 s "))).size()), results.size());
 }
 
 void TestHostApp::closingLine()
