@@ -167,7 +167,7 @@ bool printJson(const std::function<bool(const Take&)>& each, QTextStream& out)
     std::sort(keys.begin(), keys.end());
     for (QPair<QString, int>& key : keys)
         key.first = QLatin1String(JsonIndent) + QLatin1String(JsonIndent) + jsonString(key.first) + QLatin1String(": ");
-    const QString schema = QString::number(UpdateRecord::JsonSchema);
+    const QString schema = QString::number(EndedUpdate::JsonSchema);
     out << "[\n";
     bool first = true;
     QString text;

@@ -95,7 +95,7 @@ struct OptionTable
                               QStringLiteral("Check the file and the module(s) and print the plan (module, firmware "
                                              "now, file, bytes, line time); nothing is sent to a module.")};
     QCommandLineOption json{QStringLiteral("json"),
-                            QStringLiteral("Print one JSON object per module on stdout (JSON lines, schema 1; with "
+                            QStringLiteral("Print one JSON object per module on stdout (JSON lines, schema 2; with "
                                            "--list one object), and nothing else there: every other line goes to "
                                            "stderr.")};
     QCommandLineOption verbose{QStringLiteral("v"),
@@ -315,7 +315,8 @@ bool readHistoryOptions(const QCommandLineParser& parser, const OptionTable& tab
         return true;
     }
     UpdateRecord::Result result;
-    if (!options->resultFilter.isEmpty() && !UpdateRecord::resultFromName(options->resultFilter, &result))
+    if (!options->resultFilter.isEmpty()
+        && !(UpdateRecord::resultFromName(options->resultFilter, &result) && EndedUpdate::isRecorded(result)))
         *error = QStringLiteral("--result takes updated, failed, interrupted, skipped, not started, resumed, line "
                                 "stopped or line restarted, not \"%1\"")
                      .arg(options->resultFilter);

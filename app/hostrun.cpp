@@ -12,6 +12,7 @@
 #include "duxlconnectioninterface.h"
 #include "linkkindrules.h"
 #include "duxlmoduleinterface.h"
+#include "endedupdate.h"
 #include "firmwarefilecheck.h"
 #include "hostmessages.h"
 #include "hostwindow.h"
@@ -34,6 +35,7 @@
 #include "visibletext.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -182,6 +184,7 @@ int HostRun::exec()
 int HostRun::refuse(const QString& reason)
 {
     UpdateResult result;
+    result.startedUtc = QDateTime::currentDateTimeUtc();
     result.fileName = m_options.fileName;
     result.failureText = reason;
     m_records.record(result);
@@ -291,13 +294,13 @@ int HostRun::tellResultAtOnce(RunWatchdog::Event event)
     if (!m_run)
         return interrupted ? HostOptions::ExitInterrupted : HostOptions::ExitUsage;
     const QList<UpdateResult> results =
-        m_run->snapshot(interrupted ? UpdateResult::Outcome::Interrupted : UpdateResult::Outcome::TimedOut);
+        m_run->snapshot(interrupted ? UpdateResult::Result::Interrupted : UpdateResult::Result::TimedOut);
     const RunTeller::Text text = m_teller->endText(results, m_run->toldCount(), m_teller->rewritesLine());
     std::fflush(stdout);
     Console::writeAll(Console::errorDescriptor(), text.err.toLocal8Bit());
     Console::writeAll(STDOUT_FILENO, text.out.toLocal8Bit());
     m_teller->log(text);
-    m_run->recordCutShort(interrupted ? UpdateResult::Outcome::Interrupted : UpdateResult::Outcome::TimedOut,
+    m_run->recordCutShort(interrupted ? UpdateResult::Result::Interrupted : UpdateResult::Result::TimedOut,
                           CutShortRecordWaitMs);
     // A search cut short has no plug-in to record it: the GUI thread waits in a probe.
     for (const UpdateResult& result : results) {
@@ -382,13 +385,12 @@ int HostRun::listModules()
                      QString::number(module->moduleAddress()),
                      running.isEmpty() ? QStringLiteral("-") : running,
                      version.isEmpty() ? QStringLiteral("none read") : visibleText(version), linkText});
-        modules.append(QJsonObject{{QStringLiteral("module"), key},
-                                   {QStringLiteral("port"), port},
-                                   {QStringLiteral("type"), module->nameInFirmware()},
-                                   {QStringLiteral("address"), module->moduleAddress()},
-                                   {QStringLiteral("running"), running.isEmpty() ? QJsonValue() : QJsonValue(running)},
-                                   {QStringLiteral("version"), version.isEmpty() ? QJsonValue() : QJsonValue(version)},
-                                   {QStringLiteral("link"), linkText}});
+        // The module's key and its parts under the names and in the form of an update's and a record's.
+        QJsonObject listed = EndedUpdate::moduleJson(key);
+        listed.insert(QStringLiteral("running"), running.isEmpty() ? QJsonValue() : QJsonValue(running));
+        listed.insert(QStringLiteral("version"), version.isEmpty() ? QJsonValue() : QJsonValue(version));
+        listed.insert(QStringLiteral("link"), linkText);
+        modules.append(listed);
     }
     if (keys.isEmpty())
         Console::err() << "dux-host: " << UpdateRun::searchedText(*m_discovery, m_options, 0, m_clock.elapsed()) << Qt::endl;
@@ -397,7 +399,7 @@ int HostRun::listModules()
         pluginNames.append(container->name());
     QTextStream& out = Console::out();
     if (m_options.json) {
-        const QJsonObject listed{{QStringLiteral("schema"), UpdateResult::JsonSchema},
+        const QJsonObject listed{{QStringLiteral("schema"), EndedUpdate::JsonSchema},
                                  {QStringLiteral("modules"), modules},
                                  {QStringLiteral("plugins"), QJsonArray::fromStringList(pluginNames)}};
         out << QJsonDocument(listed).toJson(QJsonDocument::Compact) << Qt::endl;

@@ -324,9 +324,9 @@ void HostWindow::applyChoicesToShown() const
 
 void HostWindow::outcomeFinished(const UpdateOutcome::Report& report)
 {
-    if (!report.success || report.moduleKey.isEmpty() || report.firmwareVersion.isEmpty())
+    if (!report.success || report.moduleKey.isEmpty() || report.firmwareAfter.isEmpty())
         return;
-    m_updatedVersions.insert(report.moduleKey, report.firmwareVersion);
+    m_updatedVersions.insert(report.moduleKey, report.firmwareAfter);
     refreshModules();
 }
 

@@ -8,6 +8,7 @@
 #include "moduleview.h"
 #include "linkpolicy.h"
 
+#include <QDateTime>
 #include <QDialog>
 #include <QThread>
 
@@ -42,11 +43,11 @@ ModuleUpdate::ModuleUpdate(ContainerInterface* plugin, PluginHandler* handler, H
     connect(m_driver.get(), &UpdateDriver::ended, this, &ModuleUpdate::driverEnded);
     connect(m_driver.get(), &UpdateDriver::historyLine, this, &ModuleUpdate::historyLine);
     m_timeout.setSingleShot(true);
-    connect(&m_timeout, &QTimer::timeout, this, [this] { cancel(UpdateResult::Outcome::TimedOut); });
+    connect(&m_timeout, &QTimer::timeout, this, [this] { cancel(UpdateResult::Result::TimedOut); });
+    m_result.startedUtc = QDateTime::currentDateTimeUtc();
     m_result.moduleKey = moduleKey;
-    m_result.port = ModuleKey(moduleKey).port();
     m_result.fileName = fileName;
-    m_result.moduleFirmware = module ? module->firmwareVersion() : QString();
+    m_result.firmwareBefore = module ? module->firmwareVersion() : QString();
 }
 
 void ModuleUpdate::setScreenshot(const QString& path, int percent)
@@ -63,12 +64,12 @@ ModuleUpdate::~ModuleUpdate()
 UpdateDriver::StartResult ModuleUpdate::start()
 {
     const UpdateDriver::StartResult started = m_driver->start();
-    m_result.identifier = m_driver->fileVersion();
+    m_result.fileIdentifier = m_driver->fileVersion();
     if (started != UpdateDriver::StartResult::Started) {
         m_result.failureText = m_driver->errorString();
         return started;
     }
-    m_result.moduleFirmware = m_driver->moduleFirmware();
+    m_result.firmwareBefore = m_driver->moduleFirmware();
     m_running = true;
     return started;
 }
@@ -94,19 +95,19 @@ void ModuleUpdate::setCancelBound(int seconds)
     m_result.timeoutSeconds = seconds;
 }
 
-void ModuleUpdate::cancel(UpdateResult::Outcome outcome)
+void ModuleUpdate::cancel(UpdateResult::Result outcome)
 {
     if (!m_running || m_cancelled)
         return;
     m_cancelled = true;
     m_cancelOutcome = outcome;
     // Interrupted: exit code 3, like the run's; a time-out is a failure (exit code 1).
-    m_driver->cancel(cancelText(outcome), outcome == UpdateResult::Outcome::Interrupted);
+    m_driver->cancel(cancelText(outcome), outcome == UpdateResult::Result::Interrupted);
 }
 
-QString ModuleUpdate::cancelText(UpdateResult::Outcome outcome) const
+QString ModuleUpdate::cancelText(UpdateResult::Result outcome) const
 {
-    return outcome == UpdateResult::Outcome::TimedOut ? m_result.timedOutText() : QStringLiteral("interrupted");
+    return outcome == UpdateResult::Result::TimedOut ? m_result.timedOutText() : QStringLiteral("interrupted");
 }
 
 UpdateResult ModuleUpdate::result() const
@@ -167,8 +168,8 @@ void ModuleUpdate::driverEnded(const UpdateResult& result)
     m_result = result;
     m_result.timeoutSeconds = timeoutSeconds;
     // The plug-in ends a cancelled update as failed; the run says why it was cancelled.
-    if (m_cancelled && result.outcome == UpdateResult::Outcome::Failed) {
-        m_result.outcome = m_cancelOutcome;
+    if (m_cancelled && result.result == UpdateResult::Result::Failed) {
+        m_result.result = m_cancelOutcome;
         m_result.failureText = cancelText(m_cancelOutcome);
     }
     emit ended(m_result);

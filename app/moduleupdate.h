@@ -43,7 +43,7 @@ public:
     void setCancelBound(int seconds);
     // Saves a picture of the instance's window once the write phase has reached `percent`.
     void setScreenshot(const QString& path, int percent);
-    void cancel(UpdateResult::Outcome outcome);
+    void cancel(UpdateResult::Result outcome);
     QString moduleKey() const { return m_moduleKey; }
     bool isRunning() const { return m_running; }
     // The plug-in instance's recorder of the update, null when it has none.
@@ -67,7 +67,7 @@ signals:
 private:
     void driverEnded(const UpdateResult& result);
     // Why the run cancelled the update.
-    QString cancelText(UpdateResult::Outcome outcome) const;
+    QString cancelText(UpdateResult::Result outcome) const;
 
     QString m_moduleKey;
     QString m_fileName;
@@ -77,7 +77,7 @@ private:
     QPointer<QObject> m_instance;
     std::unique_ptr<UpdateDriver> m_driver;
     QTimer m_timeout;
-    UpdateResult::Outcome m_cancelOutcome = UpdateResult::Outcome::Failed;
+    UpdateResult::Result m_cancelOutcome = UpdateResult::Result::Failed;
     bool m_cancelled = false;
     bool m_running = false;
     UpdateResult m_result;

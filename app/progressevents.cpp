@@ -39,7 +39,7 @@ void ProgressEvents::tell()
 {
     m_toldPercent = ProgressPrinter::percentOf(m_state.phase(), m_state.done(), m_state.total());
     const qint64 remainingMs = m_state.remainingMs(m_lineWriteMs);
-    const QJsonObject event{{QStringLiteral("schema"), UpdateResult::JsonSchema},
+    const QJsonObject event{{QStringLiteral("schema"), EndedUpdate::JsonSchema},
                             {QStringLiteral("event"), QLatin1String(ProgressEvent)},
                             {QStringLiteral("module"), m_moduleKey},
                             {QStringLiteral("phase"), m_state.phase()},

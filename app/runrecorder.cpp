@@ -1,11 +1,8 @@
 #include "runrecorder.h"
 
-#include "modulekey.h"
 #include "recordkeeper.h"
 #include "recordwriter.h"
 #include "updateresult.h"
-
-#include <QDateTime>
 
 RunRecorder::RunRecorder(int fileBytes)
     : m_fileBytes(fileBytes)
@@ -26,20 +23,12 @@ void RunRecorder::record(const UpdateResult& result)
     if (!m_writer)
         m_writer = RecordWriter::shared(RecordKeeper::configuredLocation(), RecordKeeper::localFile());
     UpdateRecord record = RecordWriter::newRecord();
-    record.startedUtc = QDateTime::currentDateTimeUtc().addMSecs(-result.elapsedMs);
-    record.durationMs = result.elapsedMs;
-    record.moduleKey = result.moduleKey;
-    record.port = result.port;
-    const ModuleKey key(result.moduleKey);
-    record.moduleType = key.moduleType();
-    record.address = key.address();
-    record.firmwareBefore = result.moduleFirmware;
-    record.fileName = result.fileName;
-    record.fileIdentifier = result.identifier;
+    static_cast<EndedUpdate&>(record) = result;
+    record.fileName = EndedUpdate::filePath(result.fileName);
     if (!result.fileName.isEmpty() && m_fileBytes > 0)
         record.fileBytes = m_fileBytes;
     // Nothing was sent to the module: skipped by choice, or refused before it was touched.
-    const bool skipped = result.outcome == UpdateResult::Outcome::Skipped;
+    const bool skipped = result.result == UpdateResult::Result::Skipped;
     record.result = skipped ? UpdateRecord::Result::Skipped : UpdateRecord::Result::NotStarted;
     record.failureText = skipped ? result.stateText() : result.failureText;
     m_writer->write(record);

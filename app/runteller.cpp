@@ -109,7 +109,7 @@ void RunTeller::add(Text* text, const UpdateResult& result, bool closingLine) co
 {
     if (closingLine) {
         // A refusal is a diagnostic; with --json stdout holds the objects alone.
-        QString& target = result.outcome == UpdateResult::Outcome::NotStarted || m_options.json ? text->err : text->out;
+        QString& target = result.result == UpdateResult::Result::NotStarted || m_options.json ? text->err : text->out;
         target += result.closingLine() + QLatin1Char('\n');
     }
     if (m_options.json)

@@ -221,7 +221,7 @@ void Station::ended(int index, const UpdateResult& result)
     Fixture& fixture = *m_fixtures.at(index);
     if (fixture.state != State::Running)
         return;
-    const bool passed = result.outcome == UpdateResult::Outcome::Updated;
+    const bool passed = result.result == UpdateResult::Result::Updated;
     fixture.state = passed ? State::Passed : State::Failed;
     fixture.message = passed ? QString() : result.failureText;
     fixture.percent = passed ? FullPercent : fixture.percent;

@@ -33,7 +33,6 @@ constexpr int EntryWatchMs = 10000;
 // Whether the command was lost or the module came too late, asking it after the run tells.
 constexpr const char* EntryLostText = "the module was not found in its bootloader %1 s after the bootloader-entry command";
 constexpr int MsPerSecond = 1000;
-constexpr const char* PortSeparator = "/";
 
 // Line ends inside the history: between blocks, from <br>, and in plainly appended text.
 const QRegularExpression& lineBreaks()
@@ -254,33 +253,21 @@ void UpdateDriver::outcomeFinished(const UpdateOutcome::Report& report)
     disconnect(m_history->document(), nullptr, this, nullptr);
     disconnect(m_progressBar, nullptr, this, nullptr);
     UpdateResult result;
-    // A refusal before the first phase (the module type does not suit the file) left the module untouched.
-    const UpdateResult::Outcome verdict = report.differingPages.isEmpty() ? UpdateResult::Outcome::Verified
-                                                                          : UpdateResult::Outcome::Differs;
-    const UpdateResult::Outcome succeeded = report.subject.verifyOnly ? verdict
-        : report.subject.readBack                                     ? UpdateResult::Outcome::ReadBack
-        : report.skipped                                              ? UpdateResult::Outcome::Skipped
-        : report.resumed                                              ? UpdateResult::Outcome::Resumed
-                                                                      : UpdateResult::Outcome::Updated;
-    result.outcome = report.success      ? succeeded
-        : report.phase.isEmpty()         ? UpdateResult::Outcome::NotStarted
-                                         : UpdateResult::Outcome::Failed;
+    static_cast<EndedUpdate&>(result) = report;
+    // dux-host says itself whether it interrupted an update (ModuleUpdate): the plug-in's cancel is a
+    // failure to it.
+    if (result.result == EndedUpdate::Result::Interrupted)
+        result.result = EndedUpdate::Result::Failed;
     // A module on a USB link comes back under another port: the report names the key it ended with.
-    result.moduleKey = report.moduleKey.isEmpty() ? m_moduleKey : report.moduleKey;
-    result.port = result.moduleKey.section(QLatin1String(PortSeparator), 0, 0);
+    if (result.moduleKey.isEmpty())
+        result.moduleKey = m_moduleKey;
+    // The file as given, not as the form made it absolute, and what the form showed as the update started.
     result.fileName = m_fileName;
-    result.identifier = m_identifier;
-    result.failureText = m_entryFailure.isEmpty() ? report.failureText : m_entryFailure;
-    result.phase = report.phase;
+    result.fileIdentifier = m_identifier;
+    result.firmwareBefore = m_moduleFirmware;
+    if (!m_entryFailure.isEmpty())
+        result.failureText = m_entryFailure;
     result.erases = !(report.subject.verifyOnly || report.subject.readBack || report.skipped);
-    result.bytes = report.bytesWritten;
-    result.window = report.window;
-    result.elapsedMs = report.elapsedMs;
-    result.firmwareVersion = report.firmwareVersion;
-    result.moduleFirmware = m_moduleFirmware;
-    result.differingPages = report.differingPages;
-    result.readBytes = report.readBytes;
-    result.readBase = report.readBase;
     emit ended(result);
 }
 

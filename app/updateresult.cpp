@@ -52,60 +52,33 @@ QStringList UpdateResult::pageAddresses(const QVector<quint32>& pages)
 
 QJsonValue UpdateResult::differingPagesJson() const
 {
-    if (outcome != Outcome::Verified && outcome != Outcome::Differs)
+    if (result != Result::Verified && result != Result::Differs)
         return QJsonValue(QJsonValue::Null);
     return QJsonArray::fromStringList(pageAddresses(differingPages));
 }
 
 int UpdateResult::exitCode() const
 {
-    switch (outcome) {
-    case Outcome::Updated:
-    case Outcome::Resumed:
-    case Outcome::Skipped:
-    case Outcome::Planned:
-    case Outcome::Verified:
-    case Outcome::ReadBack:
+    switch (result) {
+    case Result::Updated:
+    case Result::Resumed:
+    case Result::Skipped:
+    case Result::Planned:
+    case Result::Verified:
+    case Result::ReadBack:
         return HostOptions::ExitUpdated;
-    case Outcome::Failed:
-    case Outcome::TimedOut:
-    case Outcome::Differs:
+    case Result::Failed:
+    case Result::TimedOut:
+    case Result::Differs:
         return HostOptions::ExitUpdateFailed;
-    case Outcome::Interrupted:
+    case Result::Interrupted:
         return HostOptions::ExitInterrupted;
-    case Outcome::NotStarted:
+    case Result::NotStarted:
+    case Result::LineStopped:
+    case Result::LineRestarted:
         break;
     }
     return HostOptions::ExitUsage;
-}
-
-QString UpdateResult::resultName() const
-{
-    switch (outcome) {
-    case Outcome::Updated:
-        return QStringLiteral("updated");
-    case Outcome::Failed:
-        return QStringLiteral("failed");
-    case Outcome::TimedOut:
-        return QStringLiteral("timed out");
-    case Outcome::Interrupted:
-        return QStringLiteral("interrupted");
-    case Outcome::Skipped:
-        return QStringLiteral("skipped");
-    case Outcome::Planned:
-        return QStringLiteral("planned");
-    case Outcome::Verified:
-        return QStringLiteral("verified");
-    case Outcome::Differs:
-        return QStringLiteral("differs");
-    case Outcome::ReadBack:
-        return QStringLiteral("read back");
-    case Outcome::Resumed:
-        return QStringLiteral("resumed");
-    case Outcome::NotStarted:
-        break;
-    }
-    return QStringLiteral("not started");
 }
 
 QString UpdateResult::moduleStateAfter(const QString& phase, bool erases, const QString& answer)
@@ -129,23 +102,23 @@ QString UpdateResult::moduleStateAfter(const QString& phase, bool erases, const 
 
 QString UpdateResult::stateText() const
 {
-    switch (outcome) {
-    case Outcome::Updated:
-    case Outcome::Resumed:
-    case Outcome::Planned:
+    switch (result) {
+    case Result::Updated:
+    case Result::Resumed:
+    case Result::Planned:
         return QString();
-    case Outcome::Verified:
-        return QStringLiteral("it holds %1, restarted without an erase").arg(identifier);
-    case Outcome::ReadBack:
+    case Result::Verified:
+        return QStringLiteral("it holds %1, restarted without an erase").arg(fileIdentifier);
+    case Result::ReadBack:
         return QStringLiteral("%1 bytes from 0x%2 written to %3; restarted without an erase")
             .arg(groupedNumber(readBytes.size()), QString::number(readBase, 16), readBackFile);
-    case Outcome::Differs:
+    case Result::Differs:
         return QStringLiteral("%1 pages differ from %2, at %3; restarted without an erase")
             .arg(differingPages.size())
-            .arg(identifier, pageAddresses(differingPages).join(QStringLiteral(", ")));
-    case Outcome::Skipped:
+            .arg(fileIdentifier, pageAddresses(differingPages).join(QStringLiteral(", ")));
+    case Result::Skipped:
         // Skipped after its restart, it runs what it answered then; left alone by --watch, what it ran.
-        return QStringLiteral("it already runs %1").arg(firmwareVersion.isEmpty() ? moduleFirmware : firmwareVersion);
+        return QStringLiteral("it already runs %1").arg(firmwareAfter.isEmpty() ? firmwareBefore : firmwareAfter);
     default:
         // Empty when the module was not asked (the run was cut short while its worker held the link).
         return moduleState.isEmpty() ? moduleStateAfter(phase, erases, QString()) : moduleState;
@@ -159,48 +132,51 @@ QString UpdateResult::closingLine() const
     const QString state = visibleText(stateText());
     const QString inPhase = phase.isEmpty() ? QStringLiteral("before it started")
                                             : QStringLiteral("in the %1 phase").arg(phase);
-    switch (outcome) {
-    case Outcome::Updated:
-    case Outcome::Resumed: {
-        const double seconds = qMax<qint64>(elapsedMs, 1) / double(MsPerSecond);
+    switch (result) {
+    case Result::Updated:
+    case Result::Resumed: {
+        const double seconds = qMax<qint64>(durationMs, 1) / double(MsPerSecond);
         return QStringLiteral("%1 %2 to %3: %4 bytes in %5 (%6 KiB/s, window %7)")
-            .arg(outcome == Outcome::Resumed ? QStringLiteral("Resumed") : QStringLiteral("Updated"), module,
-                 visibleText(firmwareVersion), groupedNumber(bytes), minutesAndSeconds(elapsedMs))
+            .arg(result == Result::Resumed ? QStringLiteral("Resumed") : QStringLiteral("Updated"), module,
+                 visibleText(firmwareAfter), groupedNumber(bytes), minutesAndSeconds(durationMs))
             .arg(bytes / BytesPerKiB / seconds, 0, 'f', 2)
             .arg(window);
     }
-    case Outcome::Failed:
+    case Result::Failed:
         return QStringLiteral("Update of %1 failed %2 after %3: %4; %5")
-            .arg(module, inPhase, minutesAndSeconds(elapsedMs), failure, state);
-    case Outcome::TimedOut:
+            .arg(module, inPhase, minutesAndSeconds(durationMs), failure, state);
+    case Result::TimedOut:
         return QStringLiteral("Update of %1 timed out after %2 s %3 (cancelled); %4")
             .arg(module)
             .arg(timeoutSeconds)
             .arg(inPhase, state);
-    case Outcome::Interrupted:
+    case Result::Interrupted:
         if (moduleKey.isEmpty())
             return QStringLiteral("dux-host: %1").arg(failure);
         return QStringLiteral("Update of %1 interrupted %2 (cancelled); %3").arg(module, inPhase, state);
-    case Outcome::Skipped:
+    case Result::Skipped:
         return QStringLiteral("Skipped %1: %2").arg(module, state);
-    case Outcome::Verified:
+    case Result::Verified:
         return QStringLiteral("Verified %1: %2").arg(module, state);
-    case Outcome::ReadBack:
-        return QStringLiteral("Read back %1 in %2: %3").arg(module, minutesAndSeconds(elapsedMs), state);
-    case Outcome::Differs:
+    case Result::ReadBack:
+        return QStringLiteral("Read back %1 in %2: %3").arg(module, minutesAndSeconds(durationMs), state);
+    case Result::Differs:
         return QStringLiteral("%1 differs from %2: %3").arg(module, visibleText(fileName), state);
-    case Outcome::Planned: {
+    case Result::Planned: {
         // What the module runs as the run found it: a bootloader's answer is no firmware.
-        const QString running = VersionText::modeOf(moduleFirmware) == VersionText::Mode::Bootloader
-            ? QStringLiteral("in its bootloader %1").arg(visibleText(moduleFirmware))
-            : QStringLiteral("firmware %1").arg(visibleText(moduleFirmware));
-        const QString held = moduleFirmware == identifier ? QStringLiteral("; it already runs this firmware") : QString();
+        const QString running = VersionText::modeOf(firmwareBefore) == VersionText::Mode::Bootloader
+            ? QStringLiteral("in its bootloader %1").arg(visibleText(firmwareBefore))
+            : QStringLiteral("firmware %1").arg(visibleText(firmwareBefore));
+        const QString held =
+            firmwareBefore == fileIdentifier ? QStringLiteral("; it already runs this firmware") : QString();
         return QStringLiteral("Would update %1 (%2) with %3 (firmware %4): %5 bytes, %6 flash words, "
                               "at least %7 on the line; nothing was sent to the module%8")
-            .arg(module, running, visibleText(fileName), visibleText(identifier), groupedNumber(bytes),
+            .arg(module, running, visibleText(fileName), visibleText(fileIdentifier), groupedNumber(bytes),
                  groupedNumber(bytes / Bootloader::WordBytes), minutesAndSeconds(estimatedMs), held);
     }
-    case Outcome::NotStarted:
+    case Result::NotStarted:
+    case Result::LineStopped:
+    case Result::LineRestarted:
         break;
     }
     if (moduleKey.isEmpty())
@@ -210,23 +186,14 @@ QString UpdateResult::closingLine() const
 
 QJsonObject UpdateResult::toJson() const
 {
-    return QJsonObject{
-        {QStringLiteral("schema"), JsonSchema},
-        {QStringLiteral("module"), textOrNull(moduleKey)},
-        {QStringLiteral("port"), textOrNull(port)},
-        {QStringLiteral("file"), textOrNull(fileName)},
-        {QStringLiteral("identifier"), textOrNull(identifier)},
-        {QStringLiteral("result"), resultName()},
-        {QStringLiteral("failure"), textOrNull(failureText)},
-        {QStringLiteral("phase"), textOrNull(phase)},
-        {QStringLiteral("state"), textOrNull(stateText())},
-        {QStringLiteral("bytes"), bytes},
-        {QStringLiteral("window"), window > 0 ? QJsonValue(window) : QJsonValue(QJsonValue::Null)},
-        {QStringLiteral("seconds"), double(elapsedMs) / MsPerSecond},
-        {QStringLiteral("moduleFirmware"), textOrNull(moduleFirmware)},
-        {QStringLiteral("firmwareVersion"), textOrNull(firmwareVersion)},
-        {QStringLiteral("differingPages"), differingPagesJson()},
-        {QStringLiteral("estimatedSeconds"),
-         estimatedMs < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(double(estimatedMs) / MsPerSecond)},
-    };
+    QJsonObject object = EndedUpdate::toJson();
+    // The lines name the file as it was given; the JSON as the record does.
+    object.insert(QStringLiteral("file"), textOrNull(filePath(fileName)));
+    object.insert(QStringLiteral("state"), textOrNull(stateText()));
+    object.insert(QStringLiteral("bytes"), bytes);
+    object.insert(QStringLiteral("window"), window > 0 ? QJsonValue(window) : QJsonValue(QJsonValue::Null));
+    object.insert(QStringLiteral("differingPages"), differingPagesJson());
+    object.insert(QStringLiteral("estimatedSeconds"),
+                  estimatedMs < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(double(estimatedMs) / MsPerSecond));
+    return object;
 }

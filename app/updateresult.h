@@ -1,5 +1,7 @@
 #pragma once
 
+#include "endedupdate.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -9,52 +11,24 @@
 
 // How the update of one module ended, and how it is told: its closing line, its JSON object, its exit
 // code. A run of dux-host is a list of these (UpdateSummary tells the list).
-struct UpdateResult
+struct UpdateResult : EndedUpdate
 {
-    // Skipped: --watch found the module on the file's firmware already, or --if-changed found its flash
-    // holding the file. Planned: --dry-run checked it. Verified, Differs: --verify compared its sums with
-    // the file's.
-    // ReadBack: --read-back read the module's flash into readBackFile. Resumed: updated, its write going on
-    // where an earlier one ended, without an erase.
-    enum class Outcome { Updated, Failed, TimedOut, Interrupted, NotStarted, Skipped, Planned, Verified, Differs, ReadBack,
-                         Resumed };
-
-    // The version of the JSON objects; a consumer checks it before it reads the fields.
-    static constexpr int JsonSchema = 1;
-
-    Outcome outcome = Outcome::NotStarted;
-    QString moduleKey;
-    QString port;
-    QString fileName;
-    QString identifier; // of the file
-    QString failureText;
-    QString phase; // the last phase reached; empty before the update started
     // False for a verify, a read-back or a skip: the flash keeps what it held whatever the phase.
     bool erases = true;
-    qint64 bytes = 0;
-    qint64 elapsedMs = 0;
-    // Flash words the write phase kept in flight; 0 when it did not start.
-    int window = 0;
-    QString firmwareVersion; // read back after the update; empty when it could not be
-    QString moduleFirmware;  // what the module ran when the run found it; empty when not known
     int timeoutSeconds = 0;
     // Planned only: the line time of the write phase at the link's data rate.
     qint64 estimatedMs = -1;
     // The module's state as observed after the run, and what to do next (moduleStateAfter); empty: not
     // observed.
     QString moduleState;
-    // Differs only: the flash addresses of the pages whose sums differ from the file's.
-    QVector<quint32> differingPages;
-    // ReadBack only: what was read, from readBase on, and the HEX file it went into.
-    QByteArray readBytes;
-    quint32 readBase = 0;
+    // ReadBack only: the HEX file what was read went into.
     QString readBackFile;
 
     int exitCode() const;
     // Whether the update was tried and did not end with the module updated (or, for a verify, holding the file).
     bool failed() const
     {
-        return outcome == Outcome::Failed || outcome == Outcome::TimedOut || outcome == Outcome::Differs;
+        return result == Result::Failed || result == Result::TimedOut || result == Result::Differs;
     }
     // One line, e.g. "Updated ttySIM0/DUX1234/id1 to 1234V200: 262,144 bytes in 3:28 (1.26 KiB/s)". The
     // module's texts in it are made visible (visibleText).
@@ -63,10 +37,7 @@ struct UpdateResult
     QString stateText() const;
     // Why an update cut short by its time-out failed: "timed out after 3 s".
     QString timedOutText() const;
-    // "updated", "failed", "timed out", "interrupted", "not started", "skipped", "planned", "verified", "differs", "read back",
-    // "resumed".
-    QString resultName() const;
-    // Every field of the schema; a value that is not known is null.
+    // The ended update's fields and dux-host's own; a value that is not known is null.
     QJsonObject toJson() const;
     // The module's state after a run that ended in `phase` (LeftStates::after, the plug-in's rule too),
     // by `answer`, the version it gave when asked after the run (empty: none, or it could not be asked),

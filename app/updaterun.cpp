@@ -22,6 +22,7 @@
 #include "bootloadercommands.h"
 #include "commandhandlerinterface.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QTimer>
@@ -46,11 +47,11 @@ constexpr int StateQuestionPollMs = 20;
 constexpr int StateQuestionWaitMs = 5500;
 
 // An update that had not ended when the run was cut short by `outcome` at `elapsedMs`.
-void cutShort(UpdateResult* result, UpdateResult::Outcome outcome, qint64 elapsedMs)
+void cutShort(UpdateResult* result, UpdateResult::Result outcome, qint64 elapsedMs)
 {
-    result->outcome = outcome;
-    result->elapsedMs = elapsedMs;
-    result->failureText = outcome == UpdateResult::Outcome::TimedOut
+    result->result = outcome;
+    result->durationMs = elapsedMs;
+    result->failureText = outcome == UpdateResult::Result::TimedOut
         ? result->timedOutText()
         : QStringLiteral("interrupted; the module did not answer the cancel in time");
 }
@@ -156,7 +157,7 @@ void UpdateRun::start()
     }
     m_refusal = clashOf({});
     if (!m_refusal.isEmpty()) {
-        endNotStarted(UpdateResult::Outcome::NotStarted);
+        endNotStarted(UpdateResult::Result::NotStarted);
         return;
     }
     m_teller->watching();
@@ -221,7 +222,7 @@ void UpdateRun::tryToStart()
         // A module that is not listed while others are is a wrong key, not a slow search; with a window
         // the user looks again.
         if (m_refusalFinal || m_options.wantsWindow()) {
-            endNotStarted(UpdateResult::Outcome::NotStarted);
+            endNotStarted(UpdateResult::Result::NotStarted);
             return;
         }
         if (m_searches == 0)
@@ -240,10 +241,10 @@ void UpdateRun::tryToStart()
 UpdateResult UpdateRun::baseResult(const QString& key) const
 {
     UpdateResult result;
+    result.startedUtc = QDateTime::currentDateTimeUtc();
     result.moduleKey = key;
-    result.port = ModuleKey(key).port();
     result.fileName = m_options.fileName;
-    result.identifier = m_fileIdentifier;
+    result.fileIdentifier = m_fileIdentifier;
     result.timeoutSeconds = m_options.timeoutSeconds;
     return result;
 }
@@ -253,11 +254,11 @@ void UpdateRun::plan(const QStringList& keys)
     for (const QString& key : keys) {
         UpdateResult result = baseResult(key);
         DUXLModuleInterface* module = m_host.handler->getModulePlugin(key);
-        result.moduleFirmware = module ? module->firmwareVersion() : QString();
-        if (!FirmwareMatch::suits(result.moduleFirmware, m_fileIdentifier)) {
-            result.failureText = FirmwareMatch::verdict(result.moduleFirmware, m_fileIdentifier, false).english();
+        result.firmwareBefore = module ? module->firmwareVersion() : QString();
+        if (!FirmwareMatch::suits(result.firmwareBefore, m_fileIdentifier)) {
+            result.failureText = FirmwareMatch::verdict(result.firmwareBefore, m_fileIdentifier, false).english();
         } else {
-            result.outcome = UpdateResult::Outcome::Planned;
+            result.result = UpdateResult::Result::Planned;
             result.bytes = m_fileBytes;
             result.estimatedMs = lineWriteMs(m_fileBytes, m_host.discovery->dataRate());
         }
@@ -316,7 +317,7 @@ bool UpdateRun::refusedAsNotNewer(const QString& key)
     if (verdict == VersionOrder::Verdict::Newer)
         return false;
     UpdateResult refused = baseResult(key);
-    refused.moduleFirmware = version;
+    refused.firmwareBefore = version;
     refused.failureText = verdict == VersionOrder::Verdict::NotNewer
         ? QStringLiteral("its firmware %1 is not older than the file's %2 (--if-newer)").arg(version, m_fileIdentifier)
         : QStringLiteral("the order of its firmware %1 and the file's %2 is not known (--if-newer)").arg(version, m_fileIdentifier);
@@ -390,8 +391,8 @@ void UpdateRun::startWaiting()
         const QString version = module ? module->firmwareVersion() : QString();
         if (version == m_fileIdentifier) {
             UpdateResult skipped = baseResult(key);
-            skipped.outcome = UpdateResult::Outcome::Skipped;
-            skipped.moduleFirmware = version;
+            skipped.result = UpdateResult::Result::Skipped;
+            skipped.firmwareBefore = version;
             m_results.append(skipped);
             m_host.recorder->record(skipped);
             m_teller->moduleEnded(skipped);
@@ -413,7 +414,7 @@ void UpdateRun::writeReadBack(UpdateResult* result) const
     QSaveFile file(m_options.readBackFile);
     if (file.open(QIODevice::WriteOnly) && file.write(hex.data(), qint64(hex.size())) == qint64(hex.size()) && file.commit())
         return;
-    result->outcome = UpdateResult::Outcome::Failed;
+    result->result = UpdateResult::Result::Failed;
     result->failureText = QStringLiteral("the flash was read back, but %1 could not be written: %2")
                               .arg(m_options.readBackFile, file.errorString());
 }
@@ -425,11 +426,11 @@ void UpdateRun::updateEnded(ModuleUpdate* update, const UpdateResult& result)
         return;
     UpdateResult ended = result;
     ended.timeoutSeconds = m_options.timeoutSeconds;
-    if (ended.outcome == UpdateResult::Outcome::ReadBack)
+    if (ended.result == UpdateResult::Result::ReadBack)
         writeReadBack(&ended);
     // The state is told as the module states it, not as the phase would leave it: a late restart, a
     // lost reply or a junk answer may have put it elsewhere.
-    if ((ended.failed() || ended.outcome == UpdateResult::Outcome::Interrupted) && !ended.phase.isEmpty()) {
+    if ((ended.failed() || ended.result == UpdateResult::Result::Interrupted) && !ended.phase.isEmpty()) {
         QElapsedTimer waited;
         waited.start();
         askStateWhenFree(update, ended, waited);
@@ -473,8 +474,8 @@ void UpdateRun::conclude(ModuleUpdate* update, const UpdateResult& ended)
         ModuleUpdate* instance = at->release();
         instance->setParent(this);
         // A window whose update did not end updated stays for its history, until the user closes it.
-        if (m_options.wantsWindow() && ended.outcome != UpdateResult::Outcome::Updated
-            && ended.outcome != UpdateResult::Outcome::Resumed)
+        if (m_options.wantsWindow() && ended.result != UpdateResult::Result::Updated
+            && ended.result != UpdateResult::Result::Resumed)
             instance->keepWindowOpen();
         instance->deleteOnceWorkerLeft(TimeScale::scaledMs(UnstartedWorkerBoundMs));
         m_running.erase(at);
@@ -498,7 +499,7 @@ void UpdateRun::conclude(ModuleUpdate* update, const UpdateResult& ended)
 
 void UpdateRun::interrupt()
 {
-    cancelAll(UpdateResult::Outcome::Interrupted, InterruptCancelWaitMs);
+    cancelAll(UpdateResult::Result::Interrupted, InterruptCancelWaitMs);
 }
 
 bool UpdateRun::hasDeadline() const
@@ -509,10 +510,10 @@ bool UpdateRun::hasDeadline() const
 
 void UpdateRun::deadlineReached()
 {
-    cancelAll(UpdateResult::Outcome::TimedOut, TimeoutCancelWaitMs);
+    cancelAll(UpdateResult::Result::TimedOut, TimeoutCancelWaitMs);
 }
 
-void UpdateRun::cancelAll(UpdateResult::Outcome outcome, int waitMs)
+void UpdateRun::cancelAll(UpdateResult::Result outcome, int waitMs)
 {
     if (m_finished || m_stopping)
         return;
@@ -520,7 +521,7 @@ void UpdateRun::cancelAll(UpdateResult::Outcome outcome, int waitMs)
     m_cancelOutcome = outcome;
     m_searchTimer.stop();
     if (!m_started && !m_options.watch) {
-        endNotStarted(outcome == UpdateResult::Outcome::Interrupted ? outcome : UpdateResult::Outcome::NotStarted);
+        endNotStarted(outcome == UpdateResult::Result::Interrupted ? outcome : UpdateResult::Result::NotStarted);
         return;
     }
     if (m_running.empty()) {
@@ -536,11 +537,11 @@ void UpdateRun::cancelAll(UpdateResult::Outcome outcome, int waitMs)
         update->cancel(outcome);
 }
 
-void UpdateRun::endNotStarted(UpdateResult::Outcome outcome)
+void UpdateRun::endNotStarted(UpdateResult::Result outcome)
 {
     UpdateResult result = baseResult(QString());
-    result.outcome = outcome;
-    result.failureText = outcome == UpdateResult::Outcome::Interrupted
+    result.result = outcome;
+    result.failureText = outcome == UpdateResult::Result::Interrupted
         ? QStringLiteral("interrupted before the update started")
         : m_refusal;
     m_results.append(result);
@@ -558,15 +559,15 @@ void UpdateRun::keepSnapshot()
     for (const std::unique_ptr<ModuleUpdate>& update : m_running) {
         recorders.append(update->recorder());
         UpdateResult sofar = update->result();
-        sofar.identifier = m_fileIdentifier;
+        sofar.fileIdentifier = m_fileIdentifier;
         sofar.timeoutSeconds = m_options.timeoutSeconds;
-        sofar.elapsedMs = m_clock.elapsed();
+        sofar.durationMs = m_clock.elapsed();
         running.append(sofar);
     }
     if (!m_launching.isEmpty()) {
         UpdateResult launching = baseResult(m_launching);
         DUXLModuleInterface* module = m_host.handler->getModulePlugin(m_launching);
-        launching.moduleFirmware = module ? module->firmwareVersion() : QString();
+        launching.firmwareBefore = module ? module->firmwareVersion() : QString();
         running.append(launching);
         recorders.append(nullptr);
     }
@@ -581,7 +582,7 @@ void UpdateRun::keepSnapshot()
     }
 }
 
-QList<UpdateResult> UpdateRun::snapshot(UpdateResult::Outcome cutShort) const
+QList<UpdateResult> UpdateRun::snapshot(UpdateResult::Result cutShort) const
 {
     std::lock_guard<std::mutex> lock(m_snapshotMutex);
     QList<UpdateResult> results = m_snapshot;
@@ -589,8 +590,8 @@ QList<UpdateResult> UpdateRun::snapshot(UpdateResult::Outcome cutShort) const
         // A run that never found its module was not started, whatever ended it; an interrupt says so.
         if (!result.moduleKey.isEmpty()) {
             ::cutShort(&result, cutShort, m_clock.elapsed());
-        } else if (cutShort == UpdateResult::Outcome::Interrupted) {
-            result.outcome = cutShort;
+        } else if (cutShort == UpdateResult::Result::Interrupted) {
+            result.result = cutShort;
             result.failureText = QStringLiteral("interrupted before the update started; %1").arg(result.failureText);
         }
         results.append(result);
@@ -598,7 +599,7 @@ QList<UpdateResult> UpdateRun::snapshot(UpdateResult::Outcome cutShort) const
     return results;
 }
 
-void UpdateRun::recordCutShort(UpdateResult::Outcome cutShort, int waitMs) const
+void UpdateRun::recordCutShort(UpdateResult::Result cutShort, int waitMs) const
 {
     // Held throughout: an update leaves the list before its instance can go.
     std::lock_guard<std::mutex> lock(m_snapshotMutex);
@@ -610,7 +611,7 @@ void UpdateRun::recordCutShort(UpdateResult::Outcome cutShort, int waitMs) const
             m_host.recorder->recordAndWait(result, waitMs);
         else
             UpdateDriver::tellCancelReason(m_runningRecorders.at(i), result.failureText,
-                                           cutShort == UpdateResult::Outcome::Interrupted, waitMs);
+                                           cutShort == UpdateResult::Result::Interrupted, waitMs);
     }
 }
 

@@ -56,10 +56,10 @@ public:
     void deadlineReached();
 
     // The results so far, the updates still running told as `cutShort`; safe from any thread.
-    QList<UpdateResult> snapshot(UpdateResult::Outcome cutShort) const;
+    QList<UpdateResult> snapshot(UpdateResult::Result cutShort) const;
     // On the watchdog's thread, when the process is to end at once: the plug-in's records of the updates
     // still running say why they were cut short, waiting up to `waitMs` for each.
-    void recordCutShort(UpdateResult::Outcome cutShort, int waitMs) const;
+    void recordCutShort(UpdateResult::Result cutShort, int waitMs) const;
     // How many results the teller has told already (--watch tells each as it ends).
     int toldCount() const;
 
@@ -107,8 +107,8 @@ private:
     void askStateWhenFree(ModuleUpdate* update, UpdateResult ended, const QElapsedTimer& waited);
     // Takes an ended update's result into the run.
     void conclude(ModuleUpdate* update, const UpdateResult& ended);
-    void cancelAll(UpdateResult::Outcome outcome, int waitMs);
-    void endNotStarted(UpdateResult::Outcome outcome);
+    void cancelAll(UpdateResult::Result outcome, int waitMs);
+    void endNotStarted(UpdateResult::Result outcome);
     void finish();
     void keepSnapshot();
     UpdateResult baseResult(const QString& key) const;
@@ -135,7 +135,7 @@ private:
     int m_searches = 0;
     QTimer m_searchTimer;
     QTimer m_endWait;
-    UpdateResult::Outcome m_cancelOutcome = UpdateResult::Outcome::Failed;
+    UpdateResult::Result m_cancelOutcome = UpdateResult::Result::Failed;
     bool m_started = false;
     bool m_stopping = false;
     bool m_finished = false;

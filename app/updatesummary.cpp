@@ -15,16 +15,16 @@ constexpr const char* ColumnGap = "  ";
 constexpr int BytesColumn = 2;
 constexpr int TimeColumn = 3;
 
-bool hasOutcome(const QList<UpdateResult>& results, UpdateResult::Outcome outcome)
+bool hasOutcome(const QList<UpdateResult>& results, UpdateResult::Result outcome)
 {
     return std::any_of(results.begin(), results.end(),
-                       [outcome](const UpdateResult& result) { return result.outcome == outcome; });
+                       [outcome](const UpdateResult& result) { return result.result == outcome; });
 }
 
-int count(const QList<UpdateResult>& results, UpdateResult::Outcome outcome)
+int count(const QList<UpdateResult>& results, UpdateResult::Result outcome)
 {
     return int(std::count_if(results.begin(), results.end(),
-                             [outcome](const UpdateResult& result) { return result.outcome == outcome; }));
+                             [outcome](const UpdateResult& result) { return result.result == outcome; }));
 }
 
 }
@@ -60,14 +60,16 @@ QString table(const QList<UpdateResult>& results)
     QList<QStringList> rows{{QStringLiteral("module"), QStringLiteral("result"), QStringLiteral("bytes"),
                              QStringLiteral("time"), QStringLiteral("window"), QStringLiteral("firmware")}};
     for (const UpdateResult& result : results) {
-        rows.append({visibleText(result.moduleKey), result.resultName(), numbers.toString(result.bytes),
-                     QStringLiteral("%1 s").arg(result.elapsedMs / MsPerSecond, 0, 'f', 1),
+        rows.append({visibleText(result.moduleKey), EndedUpdate::resultName(result.result),
+                     numbers.toString(result.bytes),
+                     // A run that timed nothing (a refusal, a plan, a skip) took no time of an update.
+                     QStringLiteral("%1 s").arg(qMax<qint64>(result.durationMs, 0) / MsPerSecond, 0, 'f', 1),
                      result.window > 0 ? QString::number(result.window) : QStringLiteral("-"),
-                     result.firmwareVersion.isEmpty() ? QStringLiteral("-") : visibleText(result.firmwareVersion)});
+                     result.firmwareAfter.isEmpty() ? QStringLiteral("-") : visibleText(result.firmwareAfter)});
     }
     QString text = alignedColumns(rows, {BytesColumn, TimeColumn});
     for (const UpdateResult& result : results) {
-        if (result.outcome != UpdateResult::Outcome::Updated && result.outcome != UpdateResult::Outcome::Resumed)
+        if (result.result != UpdateResult::Result::Updated && result.result != UpdateResult::Result::Resumed)
             text += result.closingLine() + QLatin1Char('\n');
     }
     return text;
@@ -75,7 +77,7 @@ QString table(const QList<UpdateResult>& results)
 
 QString watchCount(const QList<UpdateResult>& results, const QString& fileIdentifier)
 {
-    using Outcome = UpdateResult::Outcome;
+    using Outcome = UpdateResult::Result;
     const int failed = int(std::count_if(results.begin(), results.end(),
                                          [](const UpdateResult& result) { return result.failed(); }));
     QString line = QStringLiteral("Watched %1 %2: %3 updated, %4 failed, %5 skipped (already on %6)")
@@ -93,11 +95,11 @@ QString watchCount(const QList<UpdateResult>& results, const QString& fileIdenti
 
 int exitCode(const QList<UpdateResult>& results)
 {
-    if (hasOutcome(results, UpdateResult::Outcome::Interrupted))
+    if (hasOutcome(results, UpdateResult::Result::Interrupted))
         return HostOptions::ExitInterrupted;
     if (std::any_of(results.begin(), results.end(), [](const UpdateResult& result) { return result.failed(); }))
         return HostOptions::ExitUpdateFailed;
-    if (hasOutcome(results, UpdateResult::Outcome::NotStarted))
+    if (hasOutcome(results, UpdateResult::Result::NotStarted))
         return HostOptions::ExitUsage;
     return HostOptions::ExitUpdated;
 }

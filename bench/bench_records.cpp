@@ -239,7 +239,8 @@ double updateSeconds(const QString& portList, const QString& firmware, const QSt
                 QString::number(HostTimeoutSeconds)});
     if (!host.waitForFinished((HostTimeoutSeconds + 60) * MsPerSecond) || host.exitCode() != 0)
         return -1;
-    return QJsonDocument::fromJson(host.readAllStandardOutput()).object().value(QLatin1String("seconds")).toDouble(-1);
+    const QJsonObject result = QJsonDocument::fromJson(host.readAllStandardOutput()).object();
+    return result.value(QLatin1String("durationMs")).toDouble(-MsPerSecond) / MsPerSecond;
 }
 
 int benchLoad(const QString& folder)

@@ -133,7 +133,7 @@ qint64 writePhaseMs(const QString& history)
 // The fixed pauses of the phases a resume goes through: no erase; no entry for a module found in its bootloader.
 qint64 fixedPausesMs(const QJsonObject& report)
 {
-    const bool inBootloader = report.value(QLatin1String("moduleFirmware")).toString().mid(4, 1) == QLatin1String("B");
+    const bool inBootloader = report.value(QLatin1String("firmwareBefore")).toString().mid(4, 1) == QLatin1String("B");
     qint64 pauses = 0;
     for (const UpdatePhase phase : UpdatePhases::all()) {
         if (phase != UpdatePhase::Erase && !(phase == UpdatePhase::Entry && inBootloader))

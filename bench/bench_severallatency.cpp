@@ -120,7 +120,8 @@ int main(int argc, char* argv[])
                          [&, index, inWrite](const UpdateResult& result) {
                              writing -= int(*inWrite);
                              *inWrite = false;
-                             seconds[index] = result.outcome == UpdateResult::Outcome::Updated ? result.elapsedMs / 1000.0 : -1;
+                             seconds[index] =
+                                 result.result == UpdateResult::Result::Updated ? result.durationMs / 1000.0 : -1;
                              if (--running == 0)
                                  allEnded.quit();
                          });

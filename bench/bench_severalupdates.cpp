@@ -79,9 +79,9 @@ bool updateAtOnce(const QStringList& portLists, const QString& firmware, const Q
     // One JSON object a line, one line a module.
     for (const QByteArray& line : output.split('\n')) {
         const QJsonObject object = QJsonDocument::fromJson(line).object();
-        if (!object.contains(QLatin1String("seconds")))
+        if (!object.contains(QLatin1String("durationMs")))
             continue;
-        seconds->push_back(object[QLatin1String("seconds")].toDouble());
+        seconds->push_back(object[QLatin1String("durationMs")].toDouble() / MsPerSecond);
         if (window)
             *window = object[QLatin1String("window")].toInt();
     }

@@ -117,7 +117,7 @@ bool BenchTool::update(const QString& key, const QString& fileName)
     bool succeeded = false;
     QEventLoop loop;
     QObject::connect(&driver, &UpdateDriver::ended, &loop, [&](const UpdateResult& result) {
-        succeeded = result.outcome == UpdateResult::Outcome::Updated;
+        succeeded = result.result == UpdateResult::Result::Updated;
         if (!succeeded)
             m_errorString = result.closingLine() + QStringLiteral("\n") + history;
         loop.quit();

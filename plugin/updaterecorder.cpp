@@ -1,7 +1,6 @@
 #include "updaterecorder.h"
 
 #include "linkkindrules.h"
-#include "modulekey.h"
 #include "recordkeeper.h"
 #include "recordwriter.h"
 
@@ -88,6 +87,7 @@ void UpdateRecorder::writeRun(UpdateOutcome::Report report, bool final)
     if (!m_cancelReason.isEmpty() && !report.success) {
         report.failureText = m_cancelReason;
         report.interrupted = m_cancelInterrupted;
+        report.result = report.verdict();
     }
     UpdateRecord record = recordOf(report, m_runId);
     record.serialNumber = m_serialNumber;
@@ -98,43 +98,19 @@ void UpdateRecorder::writeRun(UpdateOutcome::Report report, bool final)
     m_writer->write(record, final);
 }
 
-UpdateRecord::Result UpdateRecorder::resultOf(const UpdateOutcome::Report& report)
-{
-    if (report.success)
-        return report.skipped ? UpdateRecord::Result::Skipped
-             : report.resumed ? UpdateRecord::Result::Resumed
-                              : UpdateRecord::Result::Updated;
-    // No phase reached: refused, or cancelled, before anything was sent to the module.
-    if (report.phase.isEmpty())
-        return UpdateRecord::Result::NotStarted;
-    return report.interrupted ? UpdateRecord::Result::Interrupted : UpdateRecord::Result::Failed;
-}
-
 UpdateRecord UpdateRecorder::recordOf(const UpdateOutcome::Report& report, const QString& id)
 {
     UpdateRecord record = RecordWriter::newRecord();
+    static_cast<EndedUpdate&>(record) = report;
     if (!id.isEmpty())
         record.id = id;
-    record.startedUtc = report.startedUtc.isValid() ? report.startedUtc
-                                                    : QDateTime::currentDateTimeUtc().addMSecs(-report.elapsedMs);
-    record.durationMs = report.elapsedMs;
-    record.moduleKey = report.moduleKey;
-    const ModuleKey key(report.moduleKey);
-    record.port = key.port();
-    record.moduleType = key.moduleType();
-    record.address = key.address();
+    if (!record.startedUtc.isValid())
+        record.startedUtc = QDateTime::currentDateTimeUtc().addMSecs(-report.durationMs);
     const UpdateOutcome::Subject& subject = report.subject;
     record.linkKind = linkKindName(subject.linkKind);
-    record.firmwareBefore = subject.firmwareBefore;
-    record.firmwareAfter = report.firmwareVersion;
-    record.fileName = subject.fileName;
-    record.fileIdentifier = subject.fileIdentifier;
     if (!subject.fileName.isEmpty()) {
         record.fileBytes = subject.fileBytes;
         record.fileChecksum = subject.fileChecksum;
     }
-    record.result = resultOf(report);
-    record.phase = report.phase;
-    record.failureText = report.failureText;
     return record;
 }

@@ -37,7 +37,6 @@ public:
 
     // The record `id` (empty: a new one) of an update, with this station, operator and tool.
     static UpdateRecord recordOf(const UpdateOutcome::Report& report, const QString& id);
-    static UpdateRecord::Result resultOf(const UpdateOutcome::Report& report);
 
 signals:
     // A record that could not be kept, or that waits for the server.

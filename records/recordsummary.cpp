@@ -67,7 +67,7 @@ QString RecordSummary::text() const
 QJsonObject RecordSummary::toJson() const
 {
     return QJsonObject{
-        {QStringLiteral("schema"), 1},
+        {QStringLiteral("schema"), EndedUpdate::JsonSchema},
         {QStringLiteral("records"), total},
         {QStringLiteral("perResult"), countsJson(perResult)},
         {QStringLiteral("perFirmware"), countsJson(perFirmware)},

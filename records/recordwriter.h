@@ -22,9 +22,9 @@ public:
     explicit RecordWriter(const QString& location, const QString& spoolFile, QObject* parent = nullptr);
     ~RecordWriter() override;
 
-    // The one writer of this copy of the library for these records, shared by every plug-in instance
-    // (sixteen modules, one thread): it lives while someone holds it, finishes its records as the last
-    // holder lets go, and is stopped with the others as the application object goes.
+    // The one writer of the process for these records, shared by every plug-in instance and dux-host's
+    // own records (sixteen modules, one thread): it lives while someone holds it, finishes its records as
+    // the last holder lets go, and is stopped with the others as the application object goes.
     static std::shared_ptr<RecordWriter> shared(const QString& location, const QString& spoolFile);
 
     // Returns at once; the SHA-256 of the record's file is added on the writer's thread when missing.

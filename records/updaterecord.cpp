@@ -1,14 +1,13 @@
 #include "updaterecord.h"
 
+#include "modulekey.h"
+
+#include <QHash>
 #include <QJsonValue>
 
 namespace {
 
 constexpr int Unknown = -1;
-
-const QStringList ResultNames = {QStringLiteral("updated"), QStringLiteral("failed"), QStringLiteral("interrupted"),
-                                 QStringLiteral("skipped"), QStringLiteral("not started"), QStringLiteral("resumed"),
-                                 QStringLiteral("line stopped"), QStringLiteral("line restarted")};
 
 QVariant textValue(const QString& text)
 {
@@ -44,6 +43,7 @@ const QStringList& UpdateRecord::columns()
 
 QVariantList UpdateRecord::values() const
 {
+    const ModuleKey key(moduleKey);
     return {id,
             timeText(startedUtc),
             numberValue(durationMs),
@@ -51,10 +51,10 @@ QVariantList UpdateRecord::values() const
             textValue(station),
             textValue(operatorName),
             textValue(moduleKey),
-            textValue(port),
+            textValue(key.port()),
             textValue(linkKind),
-            textValue(moduleType),
-            textValue(address),
+            textValue(key.moduleType()),
+            textValue(key.address()),
             textValue(firmwareBefore),
             textValue(firmwareAfter),
             textValue(fileName),
@@ -78,13 +78,23 @@ UpdateRecord UpdateRecord::fromValues(const QVariantList& values)
     record.id = values.at(i++).toString();
     record.startedUtc = QDateTime::fromString(values.at(i++).toString(), Qt::ISODateWithMs);
     record.durationMs = numberOf(values.at(i++));
-    for (QString* text : {&record.toolVersion, &record.station, &record.operatorName, &record.moduleKey, &record.port,
-                          &record.linkKind, &record.moduleType, &record.address, &record.firmwareBefore,
-                          &record.firmwareAfter, &record.fileName, &record.fileSha256, &record.fileIdentifier})
-        *text = values.at(i++).toString();
+    // Port, type and address are the module key's parts: read from the key, not from their columns.
+    const std::initializer_list<QString*> texts = {&record.toolVersion,    &record.station,        &record.operatorName,
+                                                   &record.moduleKey,      nullptr,                &record.linkKind,
+                                                   nullptr,                nullptr,                &record.firmwareBefore,
+                                                   &record.firmwareAfter,  &record.fileName,       &record.fileSha256,
+                                                   &record.fileIdentifier};
+    for (QString* text : texts) {
+        if (text)
+            *text = values.at(i).toString();
+        ++i;
+    }
     record.fileBytes = numberOf(values.at(i++));
     record.fileChecksum = numberOf(values.at(i++));
-    resultFromName(values.at(i++).toString(), &record.result);
+    // A result records do not hold (a newer tool's, a hand-made row) reads as not started, as an unknown name.
+    Result result;
+    if (resultFromName(values.at(i++).toString(), &result) && isRecorded(result))
+        record.result = result;
     record.phase = values.at(i++).toString();
     record.failureText = values.at(i++).toString();
     record.serialNumber = values.at(i++).toString();
@@ -92,28 +102,15 @@ UpdateRecord UpdateRecord::fromValues(const QVariantList& values)
     return record;
 }
 
-QString UpdateRecord::resultName(Result result)
-{
-    return ResultNames.at(int(result));
-}
-
-bool UpdateRecord::resultFromName(const QString& name, Result* result)
-{
-    const int index = ResultNames.indexOf(name);
-    if (index < 0)
-        return false;
-    *result = Result(index);
-    return true;
-}
-
-QString UpdateRecord::timeText(const QDateTime& utc)
-{
-    return utc.toUTC().toString(Qt::ISODateWithMs);
-}
-
-// started_utc -> startedUtc: the JSON's keys in the style of the update JSON.
 QString UpdateRecord::jsonKey(const QString& column)
 {
+    static const QHash<QString, QString> endedUpdateNames = {{QStringLiteral("module_key"), QStringLiteral("module")},
+                                                             {QStringLiteral("module_type"), QStringLiteral("type")},
+                                                             {QStringLiteral("file_name"), QStringLiteral("file")},
+                                                             {QStringLiteral("file_identifier"), QStringLiteral("identifier")}};
+    const auto named = endedUpdateNames.constFind(column);
+    if (named != endedUpdateNames.constEnd())
+        return named.value();
     QString key;
     bool upper = false;
     for (const QChar c : column) {
@@ -129,11 +126,13 @@ QString UpdateRecord::jsonKey(const QString& column)
 
 QJsonObject UpdateRecord::toJson() const
 {
+    QJsonObject object = EndedUpdate::toJson();
     const QVariantList fields = values();
-    QJsonObject object{{QStringLiteral("schema"), JsonSchema}};
     for (int i = 0; i < fields.size(); ++i) {
-        const QVariant& field = fields.at(i);
         const QString name = jsonKey(columns().at(i));
+        if (object.contains(name))
+            continue;
+        const QVariant& field = fields.at(i);
         if (field.isNull())
             object.insert(name, QJsonValue(QJsonValue::Null));
         else if (field.type() == QVariant::LongLong)

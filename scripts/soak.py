@@ -237,7 +237,7 @@ class Lane:
             row["crashes"] += 1
         mode, version = listed(build, sim.ports, self.work)
         if outcome == "updated":
-            read_back = result.get("firmwareVersion", "")
+            read_back = result.get("firmwareAfter", "")
             if ("suit each other." not in log or read_back != IDENTIFIER or is_bootloader_version(read_back)
                     or mode != "firmware" or version != IDENTIFIER):
                 violations.append(f"{where}: said updated, read back \"{read_back}\", --list {mode} {version}")

@@ -105,11 +105,14 @@ UpdateOutcome::Report UpdateOutcome::reportSoFar() const
     report.differingPages = m_differingPages;
     report.readBytes = m_readBytes;
     report.readBase = m_readBase;
-    report.bytesWritten = m_bytesWritten;
+    report.bytes = m_bytesWritten;
     report.window = m_window;
-    report.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;
+    report.durationMs = m_clock.isValid() ? m_clock.elapsed() : 0;
     report.startedUtc = m_startedUtc;
     report.subject = m_subject;
+    report.fileName = m_subject.fileName;
+    report.fileIdentifier = m_subject.fileIdentifier;
+    report.firmwareBefore = m_subject.firmwareBefore;
     return report;
 }
 
@@ -120,6 +123,7 @@ UpdateOutcome::Report UpdateOutcome::progressReport() const
     report.interrupted = true;
     report.failureText = m_status;
     report.moduleKey = m_subject.moduleKey;
+    report.result = report.verdict();
     return report;
 }
 
@@ -137,7 +141,24 @@ void UpdateOutcome::finish(bool success, const QString& failureText, const QStri
     report.success = success;
     report.failureText = success ? QString() : failureText;
     report.moduleKey = moduleKey;
-    report.firmwareVersion = firmwareVersion;
+    report.firmwareAfter = firmwareVersion;
     report.interrupted = interrupted;
+    report.result = report.verdict();
     emit finished(report);
+}
+
+EndedUpdate::Result UpdateOutcome::Report::verdict() const
+{
+    if (success) {
+        if (subject.verifyOnly)
+            return differingPages.isEmpty() ? Result::Verified : Result::Differs;
+        return subject.readBack ? Result::ReadBack
+             : skipped          ? Result::Skipped
+             : resumed          ? Result::Resumed
+                                : Result::Updated;
+    }
+    // No phase reached: refused, or cancelled, before anything was sent to the module.
+    if (phase.isEmpty())
+        return Result::NotStarted;
+    return interrupted ? Result::Interrupted : Result::Failed;
 }

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "endedupdate.h"
+
 #include <QByteArray>
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QMetaType>
 #include <QMutex>
@@ -34,32 +35,21 @@ public:
         bool readBack = false;
     };
 
-    struct Report
+    // The ended update with what the plug-in's run knows besides: how it ended in its own terms (from
+    // which its result follows, verdict()) and what it was about.
+    struct Report : EndedUpdate
     {
         bool success = false;
-        QString failureText;
-        // The name of the last phase reached (UpdatePhases::name); empty before the first.
-        QString phase;
-        qint64 bytesWritten = 0;
-        qint64 elapsedMs = 0;
-        QString moduleKey;
-        // What the completion read back; empty when it could not.
-        QString firmwareVersion;
-        QDateTime startedUtc;
         Subject subject;
         // Ended by a cancel rather than by a fault.
         bool interrupted = false;
-        // How many flash words the write phase kept in flight; 0 before it started.
-        int window = 0;
         // The module already held the file and was restarted without an erase.
         bool skipped = false;
         // The flash held part of the file: the write went on where it ended, without an erase.
         bool resumed = false;
-        // A verify that compared the sums: the flash addresses of the pages whose sums differ from the file's.
-        QVector<quint32> differingPages;
-        // A read-back that read its whole range: the bytes from `readBase` on.
-        QByteArray readBytes;
-        quint32 readBase = 0;
+
+        // The result these say; the plug-in's only rule for it.
+        Result verdict() const;
     };
 
     explicit UpdateOutcome(QObject* parent = nullptr);

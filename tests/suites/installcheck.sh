@@ -23,7 +23,7 @@ case "$source" in
 esac
 
 missing=0
-for file in bin/dux-host bin/dux-sim bin/dux-mkfirmware bin/hexinfo lib/dux/libduxhost.so lib/dux/plugins/libfirmwareupdate.so \
+for file in bin/dux-host bin/dux-sim bin/dux-mkfirmware bin/hexinfo lib/dux/libduxhost.so lib/dux/libduxrecords.so lib/dux/plugins/libfirmwareupdate.so \
     share/dux/translations/dux_de.qm share/man/man1/dux-host.1 share/man/man1/dux-sim.1 \
     share/man/man1/dux-mkfirmware.1 share/man/man1/hexinfo.1 share/applications/dux-host.desktop lib/udev/rules.d/60-dux-modules.rules \
     share/icons/hicolor/scalable/apps/dux-host.svg share/bash-completion/completions/dux-host share/dux/wireshark/duxl.lua; do

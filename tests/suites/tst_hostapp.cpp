@@ -84,6 +84,26 @@ struct Run
     qint64 ms = 0;
 };
 
+// What an update's JSON object and another one (its record's in --history --json, its module's in
+// --list --json) tell differently of the same thing: a field one of them names otherwise, or a value in
+// another form. Empty when `fields` agree.
+QString sharedFieldsProblem(const QJsonObject& told, const QJsonObject& other, const QString& otherName,
+                            const QStringList& fields)
+{
+    const auto text = [](const QJsonValue& value) {
+        return QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact));
+    };
+    QStringList problems;
+    for (const QString& field : fields) {
+        if (!told.contains(field) || !other.contains(field))
+            problems << QStringLiteral("%1 is missing from the update's object or %2").arg(field, otherName);
+        else if (told.value(field) != other.value(field))
+            problems << QStringLiteral("%1 is %2 in the update's object, %3 in %4")
+                            .arg(field, text(told.value(field)), text(other.value(field)), otherName);
+    }
+    return problems.join(QLatin1String("; "));
+}
+
 // The start of the plug-in's "Module state" line that goes with a closing state; empty for none.
 QString pluginStateLine(const QString& closingState)
 {
@@ -987,6 +1007,15 @@ void TestHostApp::headlessEndIsReported_data()
         << QStringList{QStringLiteral("--firmware"), QLatin1String(NewFirmware)} << QStringList{QStringLiteral("--if-newer")}
         << UpdateTimeoutSeconds << 2 << "not started" << "" << notOlder.arg(QLatin1String(NewFirmware), QLatin1String(NewFirmware))
         << "the module was not touched" << "not started";
+    // A file given by a relative path is named by its absolute one in the JSON and the record, refused
+    // by dux-host itself or updated by the plug-in.
+    const QStringList relative{QStringLiteral("--file"), QStringLiteral("@relative")};
+    QTest::newRow("relative-file-not-newer")
+        << QStringList{QStringLiteral("--firmware"), QStringLiteral("1234V210")} << QStringList{QStringLiteral("--if-newer")} + relative
+        << UpdateTimeoutSeconds << 2 << "not started" << "" << notOlder.arg(QStringLiteral("1234V210"), QLatin1String(NewFirmware))
+        << "the module was not touched" << "not started";
+    QTest::newRow("relative-file-updated") << QStringList() << relative << UpdateTimeoutSeconds << 0 << "updated" << "reconnect"
+                                           << "" << "" << "updated";
     QTest::newRow("if newer, module newer")
         << QStringList{QStringLiteral("--firmware"), QStringLiteral("1234V210")} << QStringList{QStringLiteral("--if-newer")}
         << UpdateTimeoutSeconds << 2 << "not started" << "" << notOlder.arg(QStringLiteral("1234V210"), QLatin1String(NewFirmware))
@@ -997,7 +1026,7 @@ void TestHostApp::headlessEndIsReported_data()
         << UpdateTimeoutSeconds << 0 << "updated" << "reconnect" << "" << "" << "";
 }
 
-// With --json the end is one object on stdout (schema 1, unknown values null), every other line goes to stderr.
+// With --json the end is one object on stdout (schema 2, unknown values null), every other line goes to stderr.
 void TestHostApp::headlessEndIsReported()
 {
     QFETCH(QStringList, simulatorArguments);
@@ -1024,6 +1053,7 @@ void TestHostApp::headlessEndIsReported()
     }
     QVERIFY(startSimulator(simulatorArguments.replaceInStrings(QStringLiteral("@firmware"), firmware)));
     hostArguments.replaceInStrings(QStringLiteral("@folder"), m_folder->path());
+    hostArguments.replaceInStrings(QStringLiteral("@relative"), QDir::current().relativeFilePath(firmware));
     QFile file(firmware);
     QVERIFY(file.open(QIODevice::ReadOnly));
     hostArguments.replaceInStrings(QStringLiteral("@sha256"),
@@ -1037,11 +1067,38 @@ void TestHostApp::headlessEndIsReported()
     const Run history = runHost({QStringLiteral("--history"), QStringLiteral("--json")});
     const QJsonArray kept = QJsonDocument::fromJson(history.out.join(QLatin1Char('\n')).toUtf8()).array();
     QCOMPARE(kept.size(), recorded.isEmpty() ? 0 : 1);
+    QVERIFY2(!run.out.isEmpty(), qPrintable(run.err));
+    const QJsonObject told = QJsonDocument::fromJson(run.out.first().toUtf8()).object();
+    const QStringList moduleFields{"schema", "module", "port", "type", "address"};
     if (!recorded.isEmpty()) {
         QCOMPARE(kept.first().toObject().value(QLatin1String("result")).toString(), recorded);
+        // The record tells the same update under the same names: all of it when it ends the same way (a
+        // time-out is kept as the failure it is, at the plug-in's end of it), else its module and file.
+        QStringList fields = moduleFields + QStringList{"file", "identifier", "firmwareBefore"};
+        if (recorded == result)
+            fields << QStringList{"result", "failure", "phase", "durationMs", "startedUtc", "firmwareAfter"};
+        const QString problem = sharedFieldsProblem(told, kept.first().toObject(), QStringLiteral("its record's"), fields);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
         const QJsonValue keptFailure = kept.first().toObject().value(QLatin1String("failure"));
         QCOMPARE(keptFailure.isNull(), failure.isEmpty());
         QVERIFY2(keptFailure.toString().contains(failure), qPrintable(keptFailure.toString()));
+    }
+    // An updated module is listed under the names and in the form its update told.
+    if (result == QLatin1String("updated")) {
+        const Run list = runHost(QStringList{QStringLiteral("--list"), QStringLiteral("--json"), QStringLiteral("--port-file"),
+                                             m_folder->filePath(QStringLiteral("ports")), QStringLiteral("--plugins"),
+                                             QLatin1String(DUX_PLUGIN_DIR)}
+                                 + QuickSearch);
+        QVERIFY2(list.out.size() == 1, qPrintable(list.err));
+        const QJsonObject listed = QJsonDocument::fromJson(list.out.first().toUtf8()).object();
+        QJsonObject module;
+        for (const QJsonValue& each : listed.value(QLatin1String("modules")).toArray()) {
+            if (each.toObject().value(QLatin1String("module")) == told.value(QLatin1String("module")))
+                module = each.toObject();
+        }
+        module.insert(QStringLiteral("schema"), listed.value(QLatin1String("schema")));
+        const QString problem = sharedFieldsProblem(told, module, QStringLiteral("the listed module's"), moduleFields);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem + QLatin1Char('\n') + list.out.first()));
     }
     if (hostArguments.contains(QLatin1String("--records")))
         QVERIFY2(run.err.contains(QLatin1String("until the server answers")), qPrintable(run.err));
@@ -1068,7 +1125,7 @@ void TestHostApp::headlessEndIsReported()
     QJsonParseError error;
     const QJsonObject report = QJsonDocument::fromJson(run.out.first().toUtf8(), &error).object();
     QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(run.out.first()));
-    QCOMPARE(report.value(QLatin1String("schema")).toInt(), 1);
+    QCOMPARE(report.value(QLatin1String("schema")).toInt(), 2);
     QCOMPARE(report.value(QLatin1String("result")).toString(), result);
     QCOMPARE(report.value(QLatin1String("phase")).isNull(), phase.isEmpty());
     QCOMPARE(report.value(QLatin1String("phase")).toString(), phase);
@@ -1092,9 +1149,9 @@ void TestHostApp::headlessEndIsReported()
     QCOMPARE(report.value(QLatin1String("file")).toString(), firmware);
     QCOMPARE(report.value(QLatin1String("identifier")).toString(), identifier);
     const int running = simulatorArguments.indexOf(QLatin1String("--firmware")) + 1;
-    QCOMPARE(report.value(QLatin1String("moduleFirmware")).toString(),
+    QCOMPARE(report.value(QLatin1String("firmwareBefore")).toString(),
              running > 0 ? simulatorArguments.at(running) : QStringLiteral("%1V101").arg(type));
-    QCOMPARE(report.value(QLatin1String("firmwareVersion")).toString(),
+    QCOMPARE(report.value(QLatin1String("firmwareAfter")).toString(),
              result == QLatin1String("updated") || result == QLatin1String("skipped") ? identifier : QString());
     // What the module holds decides: the file, and where it was written, its stored size and checksum.
     if (result == QLatin1String("updated") || result == QLatin1String("skipped")) {
@@ -1350,7 +1407,7 @@ void TestHostApp::severalModules()
             // A retry after a failure past the erase goes on where the flash shows the file (all of it here).
             const QString result = object[QLatin1String("result")].toString();
             const bool updated = result == QLatin1String("updated") || result == QLatin1String("resumed");
-            QCOMPARE(object[QLatin1String("firmwareVersion")].toString(),
+            QCOMPARE(object[QLatin1String("firmwareAfter")].toString(),
                      updated ? QLatin1String(NewFirmware) : QLatin1String(""));
             // The first simulator's modules, by the number of their first port: what they hold decides.
             const QString port = object[QLatin1String("module")].toString().section(QLatin1Char('/'), 0, 0);
@@ -1374,7 +1431,7 @@ void TestHostApp::severalModules()
             const QJsonArray kept = QJsonDocument::fromJson(history.out.join(QLatin1Char('\n')).toUtf8()).array();
             QStringList attempts;
             for (const QJsonValue& record : kept)
-                attempts.prepend(record.toObject().value(QLatin1String("moduleKey")).toString() + QLatin1Char(' ')
+                attempts.prepend(record.toObject().value(QLatin1String("module")).toString() + QLatin1Char(' ')
                                  + record.toObject().value(QLatin1String("result")).toString());
             QCOMPARE(attempts.filter(failing), (QStringList{failing + QStringLiteral(" failed"), results.at(1)}));
             QCOMPARE(attempts.size(), 4);
@@ -1427,7 +1484,7 @@ void TestHostApp::severalModules()
     QStringList toldAsJson;
     for (const QString& line : lines.filter(QRegularExpression(QStringLiteral("^\\{")))) {
         const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
-        QCOMPARE(object[QLatin1String("schema")].toInt(), 1);
+        QCOMPARE(object[QLatin1String("schema")].toInt(), 2);
         toldAsJson.append(object[QLatin1String("module")].toString() + QLatin1Char(' ') + object[QLatin1String("result")].toString());
     }
     QCOMPARE(toldAsJson, results);
@@ -1671,6 +1728,10 @@ void TestHostApp::setupErrors_data()
 
     QTest::newRow("no such result") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--result"), QStringLiteral("ok")}
                                     << "dux-host: --result takes updated, failed, interrupted, skipped, not started, resumed, line stopped or line restarted, not \"ok\"" << false;
+    // A result of dux-host's that records never hold (a time-out is recorded as the failure it is).
+    QTest::newRow("result records do not hold")
+        << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--result"), QStringLiteral("timed out")}
+        << "dux-host: --result takes updated, failed, interrupted, skipped, not started, resumed, line stopped or line restarted, not \"timed out\"" << false;
     QTest::newRow("since not a date") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--since"), QStringLiteral("monday")}
                                       << "dux-host: --since takes a date or a time" << false;
 }
@@ -2180,12 +2241,12 @@ void TestHostApp::fixtureOrder()
 
 void TestHostApp::closingLine_data()
 {
-    QTest::addColumn<int>("outcome"); // UpdateResult::Outcome
+    QTest::addColumn<int>("outcome"); // UpdateResult::Result
     QTest::addColumn<QString>("moduleKey");
     QTest::addColumn<QString>("moduleFirmware");
     QTest::addColumn<QString>("failure");
     QTest::addColumn<QString>("line");
-    const int planned = int(UpdateResult::Outcome::Planned);
+    const int planned = int(UpdateResult::Result::Planned);
     const QString plan = QStringLiteral("Would update m (%1) with f.hex (firmware 1234V201): 6,000 bytes, 1,500 flash words, "
                                         "at least 0:03 on the line; nothing was sent to the module%2");
     QTest::newRow("plan") << planned << "m" << "1234V101" << "" << plan.arg(QStringLiteral("firmware 1234V101"), QString());
@@ -2196,17 +2257,17 @@ void TestHostApp::closingLine_data()
         << planned << "m" << "1234V201" << ""
         << plan.arg(QStringLiteral("firmware 1234V201"), QStringLiteral("; it already runs this firmware"));
     // Ctrl-C before a module was chosen: no empty key.
-    QTest::newRow("interrupted before a module was chosen") << int(UpdateResult::Outcome::Interrupted) << "" << ""
+    QTest::newRow("interrupted before a module was chosen") << int(UpdateResult::Result::Interrupted) << "" << ""
                                                             << "interrupted before the update started"
                                                             << "dux-host: interrupted before the update started";
-    QTest::newRow("interrupted in an update") << int(UpdateResult::Outcome::Interrupted) << "m" << "" << "interrupted"
+    QTest::newRow("interrupted in an update") << int(UpdateResult::Result::Interrupted) << "m" << "" << "interrupted"
                                               << "Update of m interrupted before it started (cancelled); the module was not touched";
 }
 
 void TestHostApp::summaryCounts_data()
 {
-    using Outcome = UpdateResult::Outcome;
-    QTest::addColumn<QList<int>>("outcomes"); // UpdateResult::Outcome, one a module
+    using Outcome = UpdateResult::Result;
+    QTest::addColumn<QList<int>>("outcomes"); // UpdateResult::Result, one a module
     QTest::addColumn<QString>("watchCount");
     QTest::addColumn<int>("closingLines"); // below the table: those that did not end updated
     // A resumed module was updated: counted so, and told by the table's row alone.
@@ -2223,13 +2284,15 @@ void TestHostApp::summaryCounts()
     QList<UpdateResult> results;
     for (int outcome : outcomes) {
         UpdateResult result;
-        result.outcome = UpdateResult::Outcome(outcome);
+        result.result = UpdateResult::Result(outcome);
         result.moduleKey = QStringLiteral("m%1").arg(results.size());
         results.append(result);
     }
     QTEST(UpdateSummary::watchCount(results, QLatin1String(NewFirmware)), "watchCount");
     const QStringList lines = UpdateSummary::table(results).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QTEST(int(lines.size() - 1 - results.size()), "closingLines");
+    // None was timed: each row's time is nought, not below it.
+    QCOMPARE(int(lines.filter(QRegularExpression(QStringLiteral("(?<![-\\d])0\\.0 s "))).size()), results.size());
 }
 
 void TestHostApp::closingLine()
@@ -2240,12 +2303,12 @@ void TestHostApp::closingLine()
     QFETCH(QString, failure);
     QFETCH(QString, line);
     UpdateResult result;
-    result.outcome = UpdateResult::Outcome(outcome);
+    result.result = UpdateResult::Result(outcome);
     result.moduleKey = moduleKey;
-    result.moduleFirmware = moduleFirmware;
+    result.firmwareBefore = moduleFirmware;
     result.failureText = failure;
     result.fileName = QStringLiteral("f.hex");
-    result.identifier = QStringLiteral("1234V201");
+    result.fileIdentifier = QStringLiteral("1234V201");
     result.bytes = 6000;
     result.estimatedMs = 3000;
     QCOMPARE(result.closingLine(), line);
@@ -2316,10 +2379,10 @@ void TestHostApp::brokenPluginIsReported_data()
                        QStringLiteral("1 plug-in"), QStringLiteral("  Firmware Update")};
     QTest::newRow("--list --json")
         << true << escapes << QStringList{QStringLiteral("--list"), QStringLiteral("--json")} << 0
-        << QStringList{QStringLiteral("{\"modules\":[{\"address\":1,\"link\":\"Serial link\",\"module\":\"ttySIM0/DUX1234/id1\","
-                                      "\"port\":\"ttySIM0\",\"running\":null,\"type\":\"1234\","
+        << QStringList{QStringLiteral("{\"modules\":[{\"address\":\"id1\",\"link\":\"Serial link\",\"module\":\"ttySIM0/DUX1234/id1\","
+                                      "\"port\":\"ttySIM0\",\"running\":null,\"type\":\"DUX1234\","
                                       "\"version\":\"1234V1\\u001b]0;x\\u0007\"}],\"plugins\":[\"Firmware Update\"],"
-                                      "\"schema\":1}")};
+                                      "\"schema\":2}")};
     // The letter rule holds only for answers that pass the version test: this firmware is no bootloader.
     QTest::newRow("--list, a firmware whose version has a b")
         << true << QStringList{QStringLiteral("--firmware"), QStringLiteral("<b>1234V101</b>")} << list << 0

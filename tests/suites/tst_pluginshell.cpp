@@ -6,6 +6,7 @@
 #include "doctor.h"
 #include "hostwindow.h"
 #include "installlayout.h"
+#include "modulekey.h"
 #include "recordkeeper.h"
 #include "firmwarebuilder.h"
 #include "firmwarefilecheck.h"
@@ -635,7 +636,7 @@ void TestPluginShell::station()
     QTRY_COMPARE_WITH_TIMEOUT(RecordStore(records).select(filter).size(), Fixtures, UpdateWindowTimeoutMs);
     for (const UpdateRecord& record : RecordStore(records).select(filter)) {
         QCOMPARE(record.serialNumber, QStringLiteral("SN-") + record.fixture);
-        QCOMPARE(record.port, PortListFile::read(portList).at(record.fixture.toInt() - 1).portName());
+        QCOMPARE(ModuleKey(record.moduleKey).port(), PortListFile::read(portList).at(record.fixture.toInt() - 1).portName());
         QCOMPARE(record.operatorName, QStringLiteral("anna"));
     }
     auto* banner = view.findChild<QFrame*>(QStringLiteral("stopBanner"));

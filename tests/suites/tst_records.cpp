@@ -1,11 +1,13 @@
 #include "duxlconnectioninterface.h"
 #include "history.h"
 #include "hostoptions.h"
+#include "modulekey.h"
 #include "recordkeeper.h"
 #include "recordrig.h"
 #include "recordstore.h"
 #include "recordsummary.h"
 #include "recordsview.h"
+#include "recordwriter.h"
 #include "resumehint.h"
 #include "stationrecorder.h"
 #include "updateoutcome.h"
@@ -19,6 +21,7 @@
 #include <QtCharts>
 #include <QLineEdit>
 #include <QDir>
+#include <QLibrary>
 #include <QProcess>
 #include <QTreeWidget>
 #include <QSignalSpy>
@@ -104,12 +107,13 @@ class TestRecords : public QObject
 
 private slots:
     void initTestCase();
-    void resultOf_data();
-    void resultOf();
+    void verdict_data();
+    void verdict();
     void resumeHint_data();
     void resumeHint();
     void recorder_data();
     void recorder();
+    void writerSharedWithThePlugin();
     void summary_data();
     void summary();
     void filters_data();
@@ -169,34 +173,47 @@ void TestRecords::clearServer()
     QVERIFY(QSqlQuery(store.database()).exec(QStringLiteral("DELETE FROM update_records")));
 }
 
-void TestRecords::resultOf_data()
+void TestRecords::verdict_data()
 {
     QTest::addColumn<bool>("success");
     QTest::addColumn<bool>("interrupted");
     QTest::addColumn<bool>("resumed");
     QTest::addColumn<QString>("phase");
+    // What the run was: an update, or one that found the file held already, a verify, a read-back.
+    QTest::addColumn<QString>("run");
     QTest::addColumn<QString>("result");
-    QTest::newRow("updated") << true << false << false << "reconnect" << "updated";
-    QTest::newRow("resumed") << true << false << true << "reconnect" << "resumed";
-    QTest::newRow("failed") << false << false << false << "write" << "failed";
-    QTest::newRow("failed after a resume") << false << false << true << "write" << "failed";
-    QTest::newRow("cancelled") << false << true << false << "erase" << "interrupted";
-    QTest::newRow("refused") << false << false << false << "" << "not started";
-    QTest::newRow("cancelled before the module") << false << true << false << "" << "not started";
+    QTest::newRow("updated") << true << false << false << "reconnect" << "update" << "updated";
+    QTest::newRow("resumed") << true << false << true << "reconnect" << "update" << "resumed";
+    QTest::newRow("failed") << false << false << false << "write" << "update" << "failed";
+    QTest::newRow("failed after a resume") << false << false << true << "write" << "update" << "failed";
+    QTest::newRow("cancelled") << false << true << false << "erase" << "update" << "interrupted";
+    QTest::newRow("refused") << false << false << false << "" << "update" << "not started";
+    QTest::newRow("cancelled before the module") << false << true << false << "" << "update" << "not started";
+    QTest::newRow("skipped") << true << false << false << "restart" << "skip" << "skipped";
+    QTest::newRow("verified") << true << false << false << "reconnect" << "verify" << "verified";
+    QTest::newRow("differs") << true << false << false << "reconnect" << "verify differs" << "differs";
+    QTest::newRow("verify failed") << false << false << false << "verify" << "verify differs" << "failed";
+    QTest::newRow("read back") << true << false << false << "reconnect" << "read back" << "read back";
 }
 
-void TestRecords::resultOf()
+void TestRecords::verdict()
 {
     QFETCH(bool, success);
     QFETCH(bool, interrupted);
     QFETCH(bool, resumed);
     QFETCH(QString, phase);
+    QFETCH(QString, run);
     UpdateOutcome::Report report;
     report.success = success;
     report.interrupted = interrupted;
     report.resumed = resumed;
     report.phase = phase;
-    QTEST(UpdateRecord::resultName(UpdateRecorder::resultOf(report)), "result");
+    report.skipped = run == QLatin1String("skip");
+    report.subject.verifyOnly = run.startsWith(QLatin1String("verify"));
+    report.subject.readBack = run == QLatin1String("read back");
+    if (run.endsWith(QLatin1String("differs")))
+        report.differingPages = {0x3000};
+    QTEST(EndedUpdate::resultName(report.verdict()), "result");
 }
 
 void TestRecords::resumeHint_data()
@@ -339,7 +356,8 @@ void TestRecords::recorder()
     QTEST(UpdateRecord::resultName(record.result), "result");
     QTEST(record.failureText, "failure");
     QCOMPARE(record.phase, QStringLiteral("write"));
-    QCOMPARE(QStringList({record.port, record.moduleType, record.address, record.linkKind, record.firmwareBefore,
+    const ModuleKey key(record.moduleKey);
+    QCOMPARE(QStringList({key.port(), key.moduleType(), key.address(), record.linkKind, record.firmwareBefore,
                           record.firmwareAfter, record.fileIdentifier}),
              QStringList({"ttyS0", "DUX1234", "id3", "serial", "1234V101",
                           end == QLatin1String("updated") ? "1234V200" : "", "1234V200"}));
@@ -350,6 +368,19 @@ void TestRecords::recorder()
                               : QStringList({serial, "4", "line-3"}));
     if (!serial.isEmpty())
         QCOMPARE(record.operatorName, QStringLiteral("anna"));
+}
+
+// dux-host's own records and the plug-in's, in one process: one writer of a location (one thread). The
+// plug-in library's copy of the shared writer is asked by name, as the plug-in itself asks it.
+void TestRecords::writerSharedWithThePlugin()
+{
+    const QString file = path(QStringLiteral("shared-writer.sqlite"));
+    QLibrary plugin(QDir(QLatin1String(DUX_PLUGIN_DIR)).filePath(QStringLiteral("libfirmwareupdate.so")));
+    using Shared = std::shared_ptr<RecordWriter> (*)(const QString&, const QString&);
+    const auto pluginShared = reinterpret_cast<Shared>(plugin.resolve("_ZN12RecordWriter6sharedERK7QStringS2_"));
+    QVERIFY2(pluginShared, qPrintable(plugin.errorString()));
+    const std::shared_ptr<RecordWriter> pluginWriter = pluginShared(file, file);
+    QCOMPARE(RecordWriter::shared(file, file).get(), pluginWriter.get());
 }
 
 void TestRecords::summary_data()

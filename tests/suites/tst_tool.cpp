@@ -674,7 +674,7 @@ void TestTool::wholeUpdate()
     const UpdateOutcome::Report report = onlyReport(outcomes);
     QVERIFY(report.success);
     QCOMPARE(report.phase, QStringLiteral("reconnect"));
-    QCOMPARE(report.firmwareVersion, QLatin1String(NewIdentifier));
+    QCOMPARE(report.firmwareAfter, QLatin1String(NewIdentifier));
     QCOMPARE(report.moduleKey, key);
 
     QCOMPARE(device->mode(), SimulatedModule::Mode::Firmware);
@@ -734,7 +734,7 @@ void TestTool::wholeUpdateOnUsbLink()
     QTRY_VERIFY_WITH_TIMEOUT(harness.listedKeys() == QStringList{newKey}, UpdateTimeoutMs);
     // The update ends when the module is back under its new port, not at the worker's report.
     QVERIFY(onlyReport(outcomes).success);
-    QCOMPARE(onlyReport(outcomes).firmwareVersion, QLatin1String(NewIdentifier));
+    QCOMPARE(onlyReport(outcomes).firmwareAfter, QLatin1String(NewIdentifier));
 
     QCOMPARE(device->firmwareVersion(), QLatin1String(NewIdentifier));
     QCOMPARE(device->requestCount(RestartCommand), 1);
