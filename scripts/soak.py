@@ -266,6 +266,7 @@ class Lane:
             row["not recovered"] += 1
         # A resume wrote only part of the flash: it is judged by what the flash holds, as a faulted run is.
         if clean.get("result") == "resumed":
+            row["twin resumed"] += 1
             flash = sim.power_cycle()
             difference = "no flash written" if flash is None else flash_difference(flash, os.path.join(build, FIRMWARE))
             if difference:
@@ -350,7 +351,8 @@ def main():
         done = sum(lane.done for lane in lanes)
         loads = list(shared.loads)
     columns = ["drawn", "set off", "updated", "failed", "timed out", "interrupted", "not started", "no result",
-               "crashed", "past bound", "false updated", "false flash", "not recovered", "state unknown", "state disagrees"]
+               "crashed", "past bound", "false updated", "false flash", "not recovered", "twin resumed",
+               "state unknown", "state disagrees"]
     print(f"\n{'kind':20}" + "".join(f"{c:>10}" for c in [c.replace(" ", "-")[:9] for c in columns]))
     total = Counter()
     for kind in sorted(table):
