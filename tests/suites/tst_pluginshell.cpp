@@ -16,6 +16,7 @@
 #include "recordstore.h"
 #include "simflash.h"
 #include "station.h"
+#include "stationtile.h"
 #include "stationview.h"
 #include "timescale.h"
 #include "updaterun.h"
@@ -28,6 +29,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QGroupBox>
@@ -48,6 +52,7 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTranslator>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
@@ -146,12 +151,16 @@ private slots:
     void hostWindowTellsContainersIfChanged();
     void hostWindowCapturesTheWire_data();
     void hostWindowCapturesTheWire();
+    void hostWindowOpensStation_data();
+    void hostWindowOpensStation();
     void finishedDetachesAndNextInitReloadsOnce();
     void updateWindowAfterTheUpdate_data();
     void updateWindowAfterTheUpdate();
     void station_data();
     void station();
     void stationUsbModules();
+    void stationTileSpeaksGerman_data();
+    void stationTileSpeaksGerman();
 
 private:
     QTemporaryDir m_home;
@@ -418,6 +427,100 @@ void TestPluginShell::hostWindowCapturesTheWire()
     QCOMPARE(host.statusBar()->currentMessage().startsWith(QLatin1String("Cannot write the capture")), !records);
     host.captureTo(QString());
     QVERIFY(!action->isChecked() && !capture.isOpen());
+}
+
+void TestPluginShell::hostWindowOpensStation_data()
+{
+    QTest::addColumn<int>("linkKind");
+    // What the user answers to each dialog in turn: a file, a station name; empty: cancel.
+    QTest::addColumn<QStringList>("answers");
+    // Each dialog the user saw, in turn: "file", "name", or the warning's text.
+    QTest::addColumn<QStringList>("seen");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("file and name chosen: a fixture per module present")
+        << int(DUXLConnectionInterface::Serial) << QStringList{QStringLiteral("@firmware"), QStringLiteral("line-7")}
+        << QStringList{QStringLiteral("file"), QStringLiteral("name")} << true;
+    QTest::newRow("no file chosen") << int(DUXLConnectionInterface::Serial) << QStringList{QString()}
+                                    << QStringList{QStringLiteral("file")} << false;
+    QTest::newRow("no name given") << int(DUXLConnectionInterface::Serial) << QStringList{QStringLiteral("@firmware"), QString()}
+                                   << QStringList{QStringLiteral("file"), QStringLiteral("name")} << false;
+    QTest::newRow("a file without firmware: refused with the loader's reason")
+        << int(DUXLConnectionInterface::Serial) << QStringList{QStringLiteral("@empty")}
+        << QStringList{QStringLiteral("file"), QStringLiteral("The station cannot start: @empty")} << false;
+    // Refused before anything is chosen, as dux-host --station refuses before its window shows.
+    QTest::newRow("two USB modules: refused with the reason")
+        << int(DUXLConnectionInterface::Usb) << QStringList()
+        << QStringList{QStringLiteral("The station cannot start: COM3/M/id1, COM4/M/id1 are on USB links")} << false;
+}
+
+// The host window's "Station..." opens the station for the modules present, asking for the file and
+// the station's name with the ordinary dialogs, and refuses with the reason what --station refuses.
+void TestPluginShell::hostWindowOpensStation()
+{
+    QFETCH(int, linkKind);
+    QFETCH(QStringList, answers);
+    QFETCH(QStringList, seen);
+    QFETCH(bool, opens);
+    QTemporaryDir work;
+    const QString firmware = FirmwareBuilder::writeFile(work.filePath(QStringLiteral("fw.hex")), FirmwareBuilder::firmwareHex("1234V201"));
+    const QString empty = FirmwareBuilder::writeFile(work.filePath(QStringLiteral("empty.hex")), ":00000001FF\n");
+    answers.replaceInStrings(QStringLiteral("@firmware"), firmware).replaceInStrings(QStringLiteral("@empty"), empty);
+    seen.replaceInStrings(QStringLiteral("@empty"), empty);
+    FakeHost fakeHost;
+    for (const QString& port : {QStringLiteral("COM3"), QStringLiteral("COM4")}) {
+        FakeHost::ModuleSetup setup = moduleOn(port, QStringLiteral("1234V101"));
+        setup.linkKind = linkKind;
+        fakeHost.addModule(setup);
+    }
+    ModuleDiscovery discovery(fakeHost.pluginHandler());
+    auto* plugin = new FirmwareUpdate;
+    HostWindow host(fakeHost.pluginHandler(), &discovery, {plugin});
+    // The user, answering each modal dialog as it shows.
+    QStringList shown;
+    QTimer user;
+    connect(&user, &QTimer::timeout, this, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        const QString answer = answers.isEmpty() ? QString() : answers.takeFirst();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            shown.append(box->text());
+            box->accept();
+        } else if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+            shown.append(QStringLiteral("file"));
+            // Typed into the dialog's file name field, as a user does, and confirmed with Enter.
+            auto* typed = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            typed->setText(answer);
+            if (answer.isEmpty())
+                files->reject();
+            else
+                QTest::keyClick(typed, Qt::Key_Return);
+        } else if (auto* name = qobject_cast<QInputDialog*>(modal)) {
+            shown.append(QStringLiteral("name"));
+            name->setTextValue(answer);
+            answer.isEmpty() ? name->reject() : name->accept();
+        }
+    });
+    user.start(PortPollMs);
+    host.findChild<QAction*>(QStringLiteral("stationAction"))->trigger();
+    user.stop();
+    QCOMPARE(shown.size(), seen.size());
+    for (int i = 0; i < seen.size(); ++i)
+        QVERIFY2(shown.at(i).startsWith(seen.at(i)), qPrintable(shown.at(i)));
+    auto* view = host.findChild<StationView*>();
+    QCOMPARE(view != nullptr, opens);
+    if (!opens)
+        return;
+    QVERIFY(view->isWindow() && view->isVisible());
+    QCOMPARE(view->windowTitle(), QStringLiteral("Station line-7: 1234V201"));
+    auto* station = view->findChild<Station*>();
+    QCOMPARE(station->fixtureCount(), 2);
+    QCOMPARE(station->fixture(1).moduleKey, QStringLiteral("COM4/M/id1"));
+    QCOMPARE(station->setup().fileName, firmware);
+    // Closed, the window goes with its station.
+    const QPointer<Station> gone = station;
+    view->close();
+    QTRY_VERIFY(gone.isNull());
 }
 
 void TestPluginShell::finishedDetachesAndNextInitReloadsOnce()
@@ -813,6 +916,33 @@ void TestPluginShell::stationUsbModules()
     QTRY_COMPARE_WITH_TIMEOUT(text(2, "message"), QString(), UpdateWindowTimeoutMs);
     QCOMPARE(station.fixture(1).state, Station::State::Empty);
     QVERIFY(!heldFlash(1).isEmpty() && heldFlash(1) != QStringLiteral("unread"));
+}
+
+void TestPluginShell::stationTileSpeaksGerman_data()
+{
+    QTest::addColumn<bool>("german");
+    QTest::addColumn<QString>("phase");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("a phase in German") << true << "erase" << "Löschen";
+    QTest::newRow("a phase in English") << false << "write" << "write";
+}
+
+// A tile names its update's phase in the window's language, by the records view's one table.
+void TestPluginShell::stationTileSpeaksGerman()
+{
+    QFETCH(bool, german);
+    QFETCH(QString, phase);
+    QTranslator catalogue;
+    QVERIFY(catalogue.load(QStringLiteral("dux_de"), QStringLiteral(DUX_TRANSLATION_DIR)));
+    if (german)
+        QCoreApplication::installTranslator(&catalogue);
+    StationTile tile(1);
+    Station::Fixture fixture;
+    fixture.state = Station::State::Running;
+    fixture.phase = phase;
+    tile.showFixture(fixture);
+    QCoreApplication::removeTranslator(&catalogue);
+    QTEST(tile.findChild<QLabel*>(QStringLiteral("phase"))->text(), "shown");
 }
 
 QTEST_MAIN(TestPluginShell)
