@@ -94,8 +94,9 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
     const auto updater = std::find_if(containers.cbegin(), containers.cend(), [](ContainerInterface* container) {
         return QLatin1String(container->metaObject()->className()) == QLatin1String(ContainerLoader::UpdatePluginClass);
     });
-    station->setEnabled(updater != containers.cend());
-    if (updater != containers.cend()) {
+    if (updater == containers.cend()) {
+        station->setEnabled(false);
+    } else {
         connect(station, &QAction::triggered, this, [this, discovery, tool = *updater] {
             StationLauncher::open({tool, m_handler, discovery, this}, this);
         });

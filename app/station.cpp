@@ -83,10 +83,9 @@ int Station::fixtureOfPort(const QString& port)
     return fixtureCount() - 1;
 }
 
-int Station::fixtureAwaiting(const QString& key) const
+int Station::fixtureAwaiting() const
 {
-    if (!ModuleClash::reenumerates(*m_host.handler, key))
-        return -1;
+    // Whatever module comes then is taken for it, as its update's port following takes the port that comes.
     for (int index = 0; index < fixtureCount(); ++index) {
         const Fixture& fixture = *m_fixtures.at(index);
         // Only a module that left while its update ran keeps its key here (moduleGone clears it otherwise).
@@ -109,7 +108,7 @@ QStringList Station::heldModules() const
 void Station::moduleAppeared(const QString& key)
 {
     const QString port = ModuleKey(key).port();
-    const int awaiting = fixtureAwaiting(key);
+    const int awaiting = fixtureAwaiting();
     const int index = awaiting >= 0 ? awaiting : fixtureOfPort(port);
     Fixture& fixture = *m_fixtures.at(index);
     if (fixture.moduleKey == key)

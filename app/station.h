@@ -84,8 +84,8 @@ signals:
 
 private:
     int fixtureOfPort(const QString& port);
-    // The fixture whose USB module left its port during its update: `key` is that module back; -1: none.
-    int fixtureAwaiting(const QString& key) const;
+    // The fixture whose USB module left its port during its update, to come back under a new one; -1: none.
+    int fixtureAwaiting() const;
     // The modules of the fixtures that may be flashed.
     QStringList heldModules() const;
     void moduleAppeared(const QString& key);

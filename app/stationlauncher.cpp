@@ -29,11 +29,10 @@ StationView* StationLauncher::open(const HostParts& host, QWidget* parent)
     const FirmwareFileCheck file = FirmwareFileCheck::of(fileName);
     if (!file.problem.isEmpty())
         return refuse(file.problem);
-    bool ok = false;
-    const QString stationName = QInputDialog::getText(parent, tr("Station"), tr("The station's name, which its records carry:"),
-                                                      QLineEdit::Normal, QString(), &ok)
-                                    .trimmed();
-    if (!ok || stationName.isEmpty())
+    // Cancelled, the dialog gives an empty name too.
+    const QString stationName =
+        QInputDialog::getText(parent, tr("Station"), tr("The station's name, which its records carry:")).trimmed();
+    if (stationName.isEmpty())
         return nullptr;
     auto* station = new Station(host, {fileName, file.identifier, stationName, RecordWriter::newRecord().operatorName,
                                        QString(), StationShift::DefaultStopAfter, 0});

@@ -295,6 +295,8 @@ void TestPluginShell::hostWindowShowsVersionsAndFirstStep()
     HostWindow host(fakeHost.pluginHandler(), &discovery, {});
     auto* hint = host.findChild<QLabel*>(QStringLiteral("firstStepHint"));
     QVERIFY(hint);
+    // Without the update plug-in there is nothing to flash a station with.
+    QVERIFY(!host.findChild<QAction*>(QStringLiteral("stationAction"))->isEnabled());
     QVERIFY2(hint->text().contains(QLatin1String("Look for modules")), qPrintable(hint->text()));
 
     fakeHost.addModule(moduleOn(QStringLiteral("COM3"), QStringLiteral("1234V101")));
@@ -432,7 +434,7 @@ void TestPluginShell::hostWindowCapturesTheWire()
 void TestPluginShell::hostWindowOpensStation_data()
 {
     QTest::addColumn<int>("linkKind");
-    // What the user answers to each dialog in turn: a file, a station name; empty: cancel.
+    // What the user answers to each dialog in turn: a file, a station name; "@cancel": cancels it.
     QTest::addColumn<QStringList>("answers");
     // Each dialog the user saw, in turn: "file", "name", or the warning's text.
     QTest::addColumn<QStringList>("seen");
@@ -440,9 +442,9 @@ void TestPluginShell::hostWindowOpensStation_data()
     QTest::newRow("file and name chosen: a fixture per module present")
         << int(DUXLConnectionInterface::Serial) << QStringList{QStringLiteral("@firmware"), QStringLiteral("line-7")}
         << QStringList{QStringLiteral("file"), QStringLiteral("name")} << true;
-    QTest::newRow("no file chosen") << int(DUXLConnectionInterface::Serial) << QStringList{QString()}
+    QTest::newRow("no file chosen") << int(DUXLConnectionInterface::Serial) << QStringList{QStringLiteral("@cancel")}
                                     << QStringList{QStringLiteral("file")} << false;
-    QTest::newRow("no name given") << int(DUXLConnectionInterface::Serial) << QStringList{QStringLiteral("@firmware"), QString()}
+    QTest::newRow("no name given") << int(DUXLConnectionInterface::Serial) << QStringList{QStringLiteral("@firmware"), QStringLiteral("  ")}
                                    << QStringList{QStringLiteral("file"), QStringLiteral("name")} << false;
     QTest::newRow("a file without firmware: refused with the loader's reason")
         << int(DUXLConnectionInterface::Serial) << QStringList{QStringLiteral("@empty")}
@@ -482,7 +484,8 @@ void TestPluginShell::hostWindowOpensStation()
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal)
             return;
-        const QString answer = answers.isEmpty() ? QString() : answers.takeFirst();
+        const QString answer = answers.isEmpty() ? QStringLiteral("@cancel") : answers.takeFirst();
+        const bool cancel = answer == QLatin1String("@cancel");
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             shown.append(box->text());
             box->accept();
@@ -491,14 +494,14 @@ void TestPluginShell::hostWindowOpensStation()
             // Typed into the dialog's file name field, as a user does, and confirmed with Enter.
             auto* typed = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
             typed->setText(answer);
-            if (answer.isEmpty())
+            if (cancel)
                 files->reject();
             else
                 QTest::keyClick(typed, Qt::Key_Return);
         } else if (auto* name = qobject_cast<QInputDialog*>(modal)) {
             shown.append(QStringLiteral("name"));
             name->setTextValue(answer);
-            answer.isEmpty() ? name->reject() : name->accept();
+            cancel ? name->reject() : name->accept();
         }
     });
     user.start(PortPollMs);
@@ -923,8 +926,8 @@ void TestPluginShell::stationTileSpeaksGerman_data()
     QTest::addColumn<bool>("german");
     QTest::addColumn<QString>("phase");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("a phase in German") << true << "erase" << "Löschen";
-    QTest::newRow("a phase in English") << false << "write" << "write";
+    QTest::newRow("german-phase") << true << "erase" << "Löschen";
+    QTest::newRow("english-phase") << false << "write" << "write";
 }
 
 // A tile names its update's phase in the window's language, by the records view's one table.
