@@ -27,7 +27,6 @@
 #include "recordwriter.h"
 #include "runteller.h"
 #include "serialportdescription.h"
-#include "serialcommandhandler.h"
 #include "simulatorprocess.h"
 #include "updaterun.h"
 #include "updatesummary.h"

@@ -8,32 +8,34 @@
 #include "stationview.h"
 
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
 
-StationView* StationLauncher::open(const HostParts& host, QWidget* parent)
+void StationLauncher::open(const HostParts& host, QWidget* parent)
 {
     const auto refuse = [parent](const QString& reason) {
         QMessageBox::warning(parent, tr("Station"), tr("The station cannot start: %1.").arg(reason));
-        return nullptr;
     };
     // Asked first: the user learns before choosing anything that the modules present cannot be flashed together.
     const QString clash = ModuleClash::of(*host.discovery, *host.handler, host.handler->getModulePluginKeys(true));
-    if (!clash.isEmpty())
-        return refuse(clash);
+    if (!clash.isEmpty()) {
+        refuse(clash);
+        return;
+    }
     const QString fileName = QFileDialog::getOpenFileName(parent, tr("Firmware for every fixture"), QString(),
                                                           tr("Intel HEX files (*.hex);;All files (*)"));
     if (fileName.isEmpty())
-        return nullptr;
+        return;
     const FirmwareFileCheck file = FirmwareFileCheck::of(fileName);
-    if (!file.problem.isEmpty())
-        return refuse(file.problem);
+    if (!file.problem.isEmpty()) {
+        refuse(file.problem);
+        return;
+    }
     // Cancelled, the dialog gives an empty name too.
     const QString stationName =
         QInputDialog::getText(parent, tr("Station"), tr("The station's name, which its records carry:")).trimmed();
     if (stationName.isEmpty())
-        return nullptr;
+        return;
     auto* station = new Station(host, {fileName, file.identifier, stationName, RecordWriter::newRecord().operatorName,
                                        QString(), StationShift::DefaultStopAfter, 0});
     auto* view = new StationView(station, parent);
@@ -41,5 +43,4 @@ StationView* StationLauncher::open(const HostParts& host, QWidget* parent)
     view->setWindowFlag(Qt::Window);
     view->setAttribute(Qt::WA_DeleteOnClose);
     view->show();
-    return view;
 }

@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 
 class QWidget;
-class StationView;
 
 // Opens a station from the host's window for the modules present: asks for the firmware file and the
 // station's name with the ordinary dialogs, refuses what dux-host --station refuses up front, and shows
@@ -14,7 +13,7 @@ class StationLauncher
 {
     Q_DECLARE_TR_FUNCTIONS(StationLauncher)
 public:
-    // The station's window, which owns its station and is deleted when closed; null when the user
-    // cancelled, or when the station was refused (the reason shown to the user).
-    static StationView* open(const HostParts& host, QWidget* parent);
+    // Shows the station's window, which owns its station and is deleted when closed; nothing when the
+    // user cancels, and the reason when the station is refused.
+    static void open(const HostParts& host, QWidget* parent);
 };
