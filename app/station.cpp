@@ -126,6 +126,7 @@ void Station::moduleAppeared(const QString& key)
     if (!clash.isEmpty()) {
         fixture.state = State::Refused;
         fixture.message = tr("Not flashed: %1.").arg(clash);
+        m_recorder.recordRefusal(key, clash, index + 1, m_setup.fileName, m_setup.fileIdentifier);
     } else if (fixture.state == State::Empty || fixture.state == State::Waiting) {
         fixture.state = fixture.serialNumber.isEmpty() ? State::Waiting : State::Ready;
     }

@@ -893,6 +893,16 @@ void TestPluginShell::stationUsbModules()
     QTRY_VERIFY_WITH_TIMEOUT(text(2, "message").startsWith(QStringLiteral("Not flashed: ")), UpdateWindowTimeoutMs);
     QVERIFY2(text(2, "message").contains(QStringLiteral("are on USB links")), qPrintable(text(2, "message")));
     QCOMPARE(scan(2, QStringLiteral("SN-2")), text(2, "message"));
+    // The refusal is on record, as dux-host records a run it refuses.
+    RecordStore::Filter refused;
+    refused.station = QStringLiteral("line-3");
+    refused.result = QStringLiteral("not started");
+    const QString records = work.filePath(QStringLiteral("records.sqlite"));
+    QTRY_COMPARE_WITH_TIMEOUT(RecordStore(records).select(refused).size(), 1, UpdateWindowTimeoutMs);
+    const UpdateRecord refusal = RecordStore(records).select(refused).first();
+    QCOMPARE(refusal.moduleKey, station.fixture(1).moduleKey);
+    QCOMPARE(refusal.fixture, QStringLiteral("2"));
+    QVERIFY2(text(2, "message").contains(refusal.failureText), qPrintable(refusal.failureText));
     QCOMPARE(scan(1, QStringLiteral("SN-1")), QString());
     view.findChild<QPushButton*>(QStringLiteral("startAll"))->click();
     QTRY_COMPARE_WITH_TIMEOUT(text(1, "verdict"), QStringLiteral("PASS"), UpdateWindowTimeoutMs);
