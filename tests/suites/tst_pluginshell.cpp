@@ -808,6 +808,15 @@ void TestPluginShell::station()
                                   UpdateWindowTimeoutMs);
     for (int place = 0; place < Fixtures; ++place)
         QCOMPARE(SimFlash::read(QStringLiteral("%1.%2").arg(flash).arg(place)).differenceFrom(firmware), QString());
+    // Passed units taken out have used their numbers up: the next units get SN-4, then none.
+    modules.terminate();
+    QVERIFY(modules.waitForFinished(UpdateWindowTimeoutMs));
+    QTRY_VERIFY_WITH_TIMEOUT(station.fixture(Fixtures - 1).moduleKey.isEmpty(), UpdateWindowTimeoutMs);
+    modules.start(modules.program(), modules.arguments());
+    QVERIFY(modules.waitForStarted(UpdateWindowTimeoutMs));
+    QTRY_VERIFY_WITH_TIMEOUT(!station.fixture(Fixtures - 1).moduleKey.isEmpty(), UpdateWindowTimeoutMs);
+    QCOMPARE(station.fixture(0).serialNumber, QStringLiteral("SN-4"));
+    QCOMPARE(station.fixture(Fixtures - 1).serialNumber, QString());
 }
 
 // USB modules come back under a new port when they restart, which no update can tell from another
