@@ -16,6 +16,9 @@ class ContainerLoader : public QObject
 {
     Q_OBJECT
 public:
+    // The class of the "Firmware update" plug-in, the one a run or a station updates with.
+    static constexpr const char* UpdatePluginClass = "FirmwareUpdate";
+
     explicit ContainerLoader(PluginHandler* handler, QObject* parent = nullptr);
     // Deletes the containers that are still alive; the libraries stay loaded until the process ends.
     ~ContainerLoader() override;

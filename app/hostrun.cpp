@@ -1,6 +1,7 @@
 #include "hostrun.h"
 
 #include "moduleclash.h"
+#include "nestedwaits.h"
 #include "station.h"
 #include "stationview.h"
 
@@ -27,7 +28,6 @@
 #include "recordwriter.h"
 #include "runteller.h"
 #include "serialportdescription.h"
-#include "serialcommandhandler.h"
 #include "simulatorprocess.h"
 #include "updaterun.h"
 #include "updatesummary.h"
@@ -48,7 +48,6 @@
 
 namespace {
 
-constexpr const char* UpdatePluginClass = "FirmwareUpdate";
 constexpr const char* ModuleAddedMessage = HostMessages::DeviceTreeReady;
 constexpr const char* ModuleRemovedMessage = "removed";
 // The host's pool of firmware files, beside its home folder; the update plug-in keeps copies there.
@@ -173,7 +172,7 @@ int HostRun::exec()
         m_app->exec();
         return m_interrupted ? HostOptions::ExitInterrupted : HostOptions::ExitUpdated;
     }
-    ContainerInterface* updater = m_loader->containerOfClass(QLatin1String(UpdatePluginClass));
+    ContainerInterface* updater = m_loader->containerOfClass(QLatin1String(ContainerLoader::UpdatePluginClass));
     if (!updater)
         return refuse(QStringLiteral("no \"Firmware update\" plug-in in %1").arg(m_pluginFolder));
     if (m_options.station())
@@ -195,20 +194,8 @@ int HostRun::refuse(const QString& reason)
 
 void HostRun::shareEventLoop()
 {
-    // The modules' requests all pass the GUI thread: each waits for its reply in a nested event loop,
-    // so that the others' go out meanwhile. A lone update gains nothing from it.
-    if (!m_options.updatesSideBySide())
-        return;
-    const auto share = [this](const QString& key) {
-        DUXLModuleInterface* module = m_handler->getModulePlugin(key);
-        DUXLConnectionInterface* connection = module ? module->connectionInterface() : nullptr;
-        if (auto* link = qobject_cast<SerialCommandHandler*>(connection ? connection->commandHandler() : nullptr))
-            link->setWaitInEventLoop(true);
-    };
-    for (const QString& key : m_handler->getModulePluginKeys(true))
-        share(key);
-    // Queued: the register reports from inside the discovery's search.
-    connect(m_handler.get(), &PluginHandler::modulePluginAdded, this, share, Qt::QueuedConnection);
+    if (m_options.updatesSideBySide())
+        NestedWaits::shareAmongModules(m_handler.get(), this);
 }
 
 int HostRun::runUpdate(ContainerInterface* updater, const QString& fileIdentifier, int fileBytes)
@@ -244,7 +231,6 @@ int HostRun::runStation(ContainerInterface* updater, const QString& fileIdentifi
     const QString clash = ModuleClash::of(*m_discovery, *m_handler, m_handler->getModulePluginKeys(true));
     if (!clash.isEmpty())
         return refuse(clash);
-    shareEventLoop();
     m_station = std::make_unique<Station>(HostParts{updater, m_handler.get(), m_discovery.get(), m_window.get()}, setup);
     QString problem;
     if (!m_station->loadSerialList(&problem))

@@ -1,6 +1,7 @@
 #include "hostwindow.h"
 
 #include "containerinterface.h"
+#include "containerloader.h"
 #include "doctor.h"
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
@@ -10,6 +11,7 @@
 #include "pluginhandler.h"
 #include "recordkeeper.h"
 #include "recordsview.h"
+#include "stationlauncher.h"
 #include "wirecapture.h"
 
 #include <QAction>
@@ -29,6 +31,8 @@
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 constexpr int MainWidth = 640;
@@ -83,6 +87,20 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
     QAction* records = tools->addAction(tr("Records"));
     records->setObjectName(QStringLiteral("recordsAction"));
     connect(records, &QAction::triggered, this, &HostWindow::openRecords);
+    QAction* station = tools->addAction(tr("Station..."));
+    station->setObjectName(QStringLiteral("stationAction"));
+    station->setToolTip(tr("Flash the modules present as the fixtures of a production station: one firmware file, a "
+                           "serial number per unit, pass or fail at a glance."));
+    const auto updater = std::find_if(containers.cbegin(), containers.cend(), [](ContainerInterface* container) {
+        return QLatin1String(container->metaObject()->className()) == QLatin1String(ContainerLoader::UpdatePluginClass);
+    });
+    if (updater == containers.cend()) {
+        station->setEnabled(false);
+    } else {
+        connect(station, &QAction::triggered, this, [this, discovery, tool = *updater] {
+            StationLauncher::open({tool, m_handler, discovery, this}, this);
+        });
+    }
     // A skip and a verify cannot both decide what an update does: choosing one drops the other.
     auto* choices = new QActionGroup(this);
     choices->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);

@@ -1,8 +1,10 @@
 #include "station.h"
 
+#include "moduleclash.h"
 #include "modulediscovery.h"
 #include "modulekey.h"
 #include "moduleupdate.h"
+#include "nestedwaits.h"
 #include "pluginhandler.h"
 
 #include <QRegularExpression>
@@ -35,6 +37,8 @@ Station::Station(const Host& host, const Setup& setup, QObject* parent)
         for (int index = 0; index < fixtureCount(); ++index)
             startIfPlugged(index);
     });
+    // First: a module's link shares the thread before its first update starts.
+    NestedWaits::shareAmongModules(m_host.handler, this);
     // Queued: the register reports from inside the discovery's search, which the start of an update
     // must not run again.
     connect(m_host.handler, &PluginHandler::modulePluginAdded, this, &Station::moduleAppeared, Qt::QueuedConnection);
@@ -69,25 +73,63 @@ bool Station::loadSerialList(QString* error)
 int Station::fixtureOfPort(const QString& port)
 {
     for (int index = 0; index < fixtureCount(); ++index) {
-        if (m_fixtures.at(index)->port == port)
+        if (m_fixtures.at(index)->ports.contains(port))
             return index;
     }
     auto fixture = std::make_unique<Fixture>();
-    fixture->port = port;
+    fixture->ports = QStringList{port};
     m_fixtures.push_back(std::move(fixture));
     emit fixtureAdded(fixtureCount() - 1);
     return fixtureCount() - 1;
 }
 
+int Station::fixtureAwaiting() const
+{
+    // Whatever module comes then is taken for it, as its update's port following takes the port that comes.
+    for (int index = 0; index < fixtureCount(); ++index) {
+        const Fixture& fixture = *m_fixtures.at(index);
+        // Only a module that left while its update ran keeps its key here (moduleGone clears it otherwise).
+        if (fixture.followsModule && !fixture.moduleKey.isEmpty() && !m_host.handler->getModulePlugin(fixture.moduleKey))
+            return index;
+    }
+    return -1;
+}
+
+QStringList Station::heldModules() const
+{
+    QStringList keys;
+    for (const auto& fixture : m_fixtures) {
+        if (!fixture->moduleKey.isEmpty() && fixture->state != State::Refused)
+            keys.append(fixture->moduleKey);
+    }
+    return keys;
+}
+
 void Station::moduleAppeared(const QString& key)
 {
-    const int index = fixtureOfPort(ModuleKey(key).port());
+    const QString port = ModuleKey(key).port();
+    const int awaiting = fixtureAwaiting();
+    const int index = awaiting >= 0 ? awaiting : fixtureOfPort(port);
     Fixture& fixture = *m_fixtures.at(index);
     if (fixture.moduleKey == key)
         return;
     fixture.moduleKey = key;
-    if (fixture.state == State::Empty || fixture.state == State::Waiting)
+    if (awaiting >= 0) {
+        fixture.ports.append(port);
+        emit fixtureChanged(index);
+        return;
+    }
+    fixture.followsModule = ModuleClash::reenumerates(*m_host.handler, key);
+    // Checked as each module comes, as the station's start checked those present: one plugged in later
+    // would otherwise be flashed beside another USB module.
+    const QString clash = ModuleClash::of(*m_host.discovery, *m_host.handler, heldModules());
+    if (!clash.isEmpty()) {
+        fixture.state = State::Refused;
+        fixture.message = tr("Not flashed: %1.").arg(clash);
+        m_recorder.recordRefusal(key, clash, index + 1, m_setup.fileName, m_setup.fileIdentifier);
+    } else if (fixture.state == State::Empty || fixture.state == State::Waiting) {
         fixture.state = fixture.serialNumber.isEmpty() ? State::Waiting : State::Ready;
+    }
     emit fixtureChanged(index);
     startIfPlugged(index);
 }
@@ -100,7 +142,7 @@ void Station::moduleGone(const QString& key)
     if (fixture.state == State::Running || fixture.moduleKey != key)
         return;
     fixture.moduleKey.clear();
-    if (fixture.state == State::Passed || fixture.state == State::Failed)
+    if (fixture.state == State::Passed || fixture.state == State::Failed || fixture.state == State::Refused)
         releaseUnit(&fixture);
     fixture.state = fixture.serialNumber.isEmpty() ? State::Empty : State::Waiting;
     emit fixtureChanged(index);
@@ -121,7 +163,9 @@ QString Station::enterSerial(int index, const QString& number)
 {
     Fixture& fixture = *m_fixtures.at(index);
     const QString serial = number.trimmed();
-    QString refusal = fixture.state == State::Running ? tr("An update runs in this fixture.") : m_shift.refusal(serial);
+    QString refusal = fixture.state == State::Running ? tr("An update runs in this fixture.")
+        : fixture.state == State::Refused             ? fixture.message
+                                                      : m_shift.refusal(serial);
     for (int other = 0; refusal.isEmpty() && other < fixtureCount(); ++other) {
         if (other != index && m_fixtures.at(other)->serialNumber == serial)
             refusal = tr("%1 is in fixture %2.").arg(serial).arg(other + 1);

@@ -34,11 +34,15 @@ public:
         int timeoutSeconds = 0;
     };
     using Host = HostParts;
-    enum class State { Empty, Waiting, Ready, Running, Passed, Failed };
+    // Refused: its module may not be flashed beside the others (ModuleClash) until it is taken out.
+    enum class State { Empty, Waiting, Ready, Running, Passed, Failed, Refused };
     struct Fixture
     {
-        QString port;
+        // The fixture's first port, then each a USB module came back under while it was flashed here.
+        QStringList ports;
         QString moduleKey;
+        // A USB module leaves its port when it restarts and comes back under a new one: the fixture follows it.
+        bool followsModule = false;
         QString serialNumber;
         bool serialFromList = false;
         bool flashOnPlug = false;
@@ -80,6 +84,10 @@ signals:
 
 private:
     int fixtureOfPort(const QString& port);
+    // The fixture whose USB module left its port during its update, to come back under a new one; -1: none.
+    int fixtureAwaiting() const;
+    // The modules of the fixtures that may be flashed.
+    QStringList heldModules() const;
     void moduleAppeared(const QString& key);
     void moduleGone(const QString& key);
     // Starts fixture `index` when flash-on-plug holds and it has all it needs.

@@ -1,5 +1,6 @@
 #include "stationrecorder.h"
 
+#include "modulekey.h"
 #include "recordkeeper.h"
 #include "recordwriter.h"
 
@@ -17,12 +18,26 @@ StationRecorder::~StationRecorder() = default;
 void StationRecorder::recordStop(const QString& reason, int fixture, const QString& fileName,
                                  const QString& fileIdentifier)
 {
-    write(true, reason, fixture, fileName, fileIdentifier);
+    UpdateRecord record = newRecord(UpdateRecord::Result::LineStopped, reason, fixture);
+    record.fileName = fileName;
+    record.fileIdentifier = fileIdentifier;
+    m_writer->write(record);
 }
 
 void StationRecorder::recordRestart()
 {
-    write(false, QString(), 0, QString(), QString());
+    m_writer->write(newRecord(UpdateRecord::Result::LineRestarted, QString(), 0));
+}
+
+void StationRecorder::recordRefusal(const QString& moduleKey, const QString& reason, int fixture,
+                                    const QString& fileName, const QString& fileIdentifier)
+{
+    UpdateRecord record = newRecord(UpdateRecord::Result::NotStarted, reason, fixture);
+    record.moduleKey = moduleKey;
+    record.port = ModuleKey(moduleKey).port();
+    record.fileName = fileName;
+    record.fileIdentifier = fileIdentifier;
+    m_writer->write(record);
 }
 
 bool StationRecorder::flush(int waitMs)
@@ -30,17 +45,14 @@ bool StationRecorder::flush(int waitMs)
     return m_writer->flush(waitMs);
 }
 
-void StationRecorder::write(bool stopped, const QString& reason, int fixture, const QString& fileName,
-                            const QString& fileIdentifier)
+UpdateRecord StationRecorder::newRecord(UpdateRecord::Result result, const QString& reason, int fixture) const
 {
     UpdateRecord record = RecordWriter::newRecord();
     record.startedUtc = QDateTime::currentDateTimeUtc();
     record.durationMs = 0;
     record.setStation(m_station, m_operatorName);
-    record.result = stopped ? UpdateRecord::Result::LineStopped : UpdateRecord::Result::LineRestarted;
+    record.result = result;
     record.failureText = reason;
     record.fixture = fixture > 0 ? QString::number(fixture) : QString();
-    record.fileName = fileName;
-    record.fileIdentifier = fileIdentifier;
-    m_writer->write(record);
+    return record;
 }

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "updaterecord.h"
+
 #include <QString>
 #include <memory>
 
 class RecordWriter;
 
 // Keeps a station's line stops and the acknowledgements that start the line again among the records of
-// its updates, so that a shift's records tell why nothing was flashed for a while and who restarted it.
+// its updates, so that a shift's records tell why nothing was flashed for a while and who restarted it;
+// and each module the station refused to flash, as dux-host records a run it refuses.
 class StationRecorder
 {
 public:
@@ -19,12 +22,15 @@ public:
 
     void recordStop(const QString& reason, int fixture, const QString& fileName, const QString& fileIdentifier);
     void recordRestart();
+    // A module in `fixture` that is not flashed, and why: a "not started" record of its own.
+    void recordRefusal(const QString& moduleKey, const QString& reason, int fixture, const QString& fileName,
+                       const QString& fileIdentifier);
     // Waits up to `waitMs` until the records handed over are kept: for a station about to end.
     bool flush(int waitMs);
 
 private:
-    void write(bool stopped, const QString& reason, int fixture, const QString& fileName,
-               const QString& fileIdentifier);
+    // A record of `result` made now, with the station's names; `fixture` 0: none.
+    UpdateRecord newRecord(UpdateRecord::Result result, const QString& reason, int fixture) const;
 
     QString m_station;
     QString m_operatorName;

@@ -1,5 +1,7 @@
 #include "stationtile.h"
 
+#include "recordsview.h"
+
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QLabel>
@@ -71,7 +73,7 @@ void StationTile::showFixture(const Station::Fixture& fixture)
     if (!m_serial->hasFocus() || fixture.state == Station::State::Running)
         m_serial->setText(fixture.serialNumber);
     m_serial->setReadOnly(fixture.state == Station::State::Running);
-    m_phase->setText(fixture.phase);
+    m_phase->setText(RecordsView::shownPhase(fixture.phase));
     m_progress->setValue(fixture.percent);
     const bool passed = fixture.state == Station::State::Passed;
     const bool failed = fixture.state == Station::State::Failed;

@@ -340,6 +340,14 @@ li.checked::marker { content: &quot;±2&quot;; }
         <source>Expected SHA-256...</source>
         <translation>Erwartete SHA-256...</translation>
     </message>
+    <message>
+        <source>Station...</source>
+        <translation>Station...</translation>
+    </message>
+    <message>
+        <source>Flash the modules present as the fixtures of a production station: one firmware file, a serial number per unit, pass or fail at a glance.</source>
+        <translation>Die vorhandenen Module als Aufnahmen einer Fertigungsstation flashen: eine Firmware-Datei, eine Seriennummer je Gerät, bestanden oder nicht auf einen Blick.</translation>
+    </message>
 </context>
 <context>
     <name>LinkKindRules</name>
@@ -530,6 +538,33 @@ li.checked::marker { content: &quot;±2&quot;; }
     <message>
         <source>Scan or type the unit&apos;s serial number first.</source>
         <translation>Scannen oder tippen Sie zuerst die Seriennummer des Geräts ein.</translation>
+    </message>
+    <message>
+        <source>Not flashed: %1.</source>
+        <translation>Nicht geflasht: %1.</translation>
+    </message>
+</context>
+<context>
+    <name>StationLauncher</name>
+    <message>
+        <source>Station</source>
+        <translation>Station</translation>
+    </message>
+    <message>
+        <source>The station cannot start: %1.</source>
+        <translation>Die Station kann nicht starten: %1.</translation>
+    </message>
+    <message>
+        <source>Firmware for every fixture</source>
+        <translation>Firmware für alle Aufnahmen</translation>
+    </message>
+    <message>
+        <source>Intel HEX files (*.hex);;All files (*)</source>
+        <translation>Intel-HEX-Dateien (*.hex);;Alle Dateien (*)</translation>
+    </message>
+    <message>
+        <source>The station&apos;s name, which its records carry:</source>
+        <translation>Der Name der Station, den ihre Einträge tragen:</translation>
     </message>
 </context>
 <context>

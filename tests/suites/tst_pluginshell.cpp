@@ -17,6 +17,7 @@
 #include "recordstore.h"
 #include "simflash.h"
 #include "station.h"
+#include "stationtile.h"
 #include "stationview.h"
 #include "timescale.h"
 #include "updaterun.h"
@@ -29,6 +30,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QGroupBox>
@@ -49,6 +53,7 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTranslator>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
@@ -66,6 +71,8 @@ FakeHost::ModuleSetup moduleOn(const QString& port, const QString& version = QSt
     return setup;
 }
 
+// How often a station test looks at the port lists: modules are plugged in and taken out.
+constexpr int PortPollMs = 100;
 // The smallest window the user can make of the host's: the form at its minimum size.
 constexpr int SmallWindowSide = 420;
 // An update against dux-sim, unscaled (the entry waits 5 s), ends well within this.
@@ -145,11 +152,16 @@ private slots:
     void hostWindowTellsContainersIfChanged();
     void hostWindowCapturesTheWire_data();
     void hostWindowCapturesTheWire();
+    void hostWindowOpensStation_data();
+    void hostWindowOpensStation();
     void finishedDetachesAndNextInitReloadsOnce();
     void updateWindowAfterTheUpdate_data();
     void updateWindowAfterTheUpdate();
     void station_data();
     void station();
+    void stationUsbModules();
+    void stationTileSpeaksGerman_data();
+    void stationTileSpeaksGerman();
 
 private:
     QTemporaryDir m_home;
@@ -284,6 +296,8 @@ void TestPluginShell::hostWindowShowsVersionsAndFirstStep()
     HostWindow host(fakeHost.pluginHandler(), &discovery, {});
     auto* hint = host.findChild<QLabel*>(QStringLiteral("firstStepHint"));
     QVERIFY(hint);
+    // Without the update plug-in there is nothing to flash a station with.
+    QVERIFY(!host.findChild<QAction*>(QStringLiteral("stationAction"))->isEnabled());
     QVERIFY2(hint->text().contains(QLatin1String("Look for modules")), qPrintable(hint->text()));
 
     fakeHost.addModule(moduleOn(QStringLiteral("COM3"), QStringLiteral("1234V101")));
@@ -418,6 +432,101 @@ void TestPluginShell::hostWindowCapturesTheWire()
     QVERIFY(!action->isChecked() && !capture.isOpen());
 }
 
+void TestPluginShell::hostWindowOpensStation_data()
+{
+    QTest::addColumn<int>("linkKind");
+    // What the user answers to each dialog in turn: a file, a station name; "@cancel": cancels it.
+    QTest::addColumn<QStringList>("answers");
+    // Each dialog the user saw, in turn: "file", "name", or the warning's text.
+    QTest::addColumn<QStringList>("seen");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("file and name chosen: a fixture per module present")
+        << int(DUXLConnectionInterface::Serial) << QStringList{QStringLiteral("@firmware"), QStringLiteral("line-7")}
+        << QStringList{QStringLiteral("file"), QStringLiteral("name")} << true;
+    QTest::newRow("no file chosen") << int(DUXLConnectionInterface::Serial) << QStringList{QStringLiteral("@cancel")}
+                                    << QStringList{QStringLiteral("file")} << false;
+    QTest::newRow("no name given") << int(DUXLConnectionInterface::Serial) << QStringList{QStringLiteral("@firmware"), QStringLiteral("  ")}
+                                   << QStringList{QStringLiteral("file"), QStringLiteral("name")} << false;
+    QTest::newRow("a file without firmware: refused with the loader's reason")
+        << int(DUXLConnectionInterface::Serial) << QStringList{QStringLiteral("@empty")}
+        << QStringList{QStringLiteral("file"), QStringLiteral("The station cannot start: @empty")} << false;
+    // Refused before anything is chosen, as dux-host --station refuses before its window shows.
+    QTest::newRow("two USB modules: refused with the reason")
+        << int(DUXLConnectionInterface::Usb) << QStringList()
+        << QStringList{QStringLiteral("The station cannot start: COM3/M/id1, COM4/M/id1 are on USB links")} << false;
+}
+
+// The host window's "Station..." opens the station for the modules present, asking for the file and
+// the station's name with the ordinary dialogs, and refuses with the reason what --station refuses.
+void TestPluginShell::hostWindowOpensStation()
+{
+    QFETCH(int, linkKind);
+    QFETCH(QStringList, answers);
+    QFETCH(QStringList, seen);
+    QFETCH(bool, opens);
+    QTemporaryDir work;
+    const QString firmware = FirmwareBuilder::writeFile(work.filePath(QStringLiteral("fw.hex")), FirmwareBuilder::firmwareHex("1234V201"));
+    const QString empty = FirmwareBuilder::writeFile(work.filePath(QStringLiteral("empty.hex")), ":00000001FF\n");
+    answers.replaceInStrings(QStringLiteral("@firmware"), firmware).replaceInStrings(QStringLiteral("@empty"), empty);
+    seen.replaceInStrings(QStringLiteral("@empty"), empty);
+    FakeHost fakeHost;
+    for (const QString& port : {QStringLiteral("COM3"), QStringLiteral("COM4")}) {
+        FakeHost::ModuleSetup setup = moduleOn(port, QStringLiteral("1234V101"));
+        setup.linkKind = linkKind;
+        fakeHost.addModule(setup);
+    }
+    ModuleDiscovery discovery(fakeHost.pluginHandler());
+    auto* plugin = new FirmwareUpdate;
+    HostWindow host(fakeHost.pluginHandler(), &discovery, {plugin});
+    // The user, answering each modal dialog as it shows.
+    QStringList shown;
+    QTimer user;
+    connect(&user, &QTimer::timeout, this, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        const QString answer = answers.isEmpty() ? QStringLiteral("@cancel") : answers.takeFirst();
+        const bool cancel = answer == QLatin1String("@cancel");
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            shown.append(box->text());
+            box->accept();
+        } else if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+            shown.append(QStringLiteral("file"));
+            // Typed into the dialog's file name field, as a user does, and confirmed with Enter.
+            auto* typed = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            typed->setText(answer);
+            if (cancel)
+                files->reject();
+            else
+                QTest::keyClick(typed, Qt::Key_Return);
+        } else if (auto* name = qobject_cast<QInputDialog*>(modal)) {
+            shown.append(QStringLiteral("name"));
+            name->setTextValue(answer);
+            cancel ? name->reject() : name->accept();
+        }
+    });
+    user.start(PortPollMs);
+    host.findChild<QAction*>(QStringLiteral("stationAction"))->trigger();
+    user.stop();
+    QCOMPARE(shown.size(), seen.size());
+    for (int i = 0; i < seen.size(); ++i)
+        QVERIFY2(shown.at(i).startsWith(seen.at(i)), qPrintable(shown.at(i)));
+    auto* view = host.findChild<StationView*>();
+    QCOMPARE(view != nullptr, opens);
+    if (!opens)
+        return;
+    QVERIFY(view->isWindow() && view->isVisible());
+    QCOMPARE(view->windowTitle(), QStringLiteral("Station line-7: 1234V201"));
+    auto* station = view->findChild<Station*>();
+    QCOMPARE(station->fixtureCount(), 2);
+    QCOMPARE(station->fixture(1).moduleKey, QStringLiteral("COM4/M/id1"));
+    QCOMPARE(station->setup().fileName, firmware);
+    // Closed, the window goes with its station.
+    const QPointer<Station> gone = station;
+    view->close();
+    QTRY_VERIFY(gone.isNull());
+}
+
 void TestPluginShell::finishedDetachesAndNextInitReloadsOnce()
 {
     FakeHost host;
@@ -550,14 +659,16 @@ void TestPluginShell::station_data()
     // A list of serial numbers handed out in order to fixtures that flash on plug; empty: typed.
     QTest::addColumn<QString>("serialList");
     QTest::newRow("typed serial numbers, every unit passes") << QStringList() << true << "";
-    QTest::newRow("every unit fails: the line stops until acknowledged")
-        << QStringList{QStringLiteral("--fault"), QStringLiteral("error-status@write:*")} << false << "";
+    QTest::newRow("every unit fails: the line stops until acknowledged, and the numbers go back as the units leave")
+        << QStringList{QStringLiteral("--fault"), QStringLiteral("error-status@write:*")} << false
+        << "SN-1\nSN-2\nSN-3\nSN-4\n";
     QTest::newRow("numbers from a list, flashed on plug") << QStringList() << true << "# line 3\nSN-1\nSN-2\nSN-3\n";
 }
 
 // A station of three fixtures against dux-sim: serial numbers typed into the tiles as a scanner types
 // them, Start all, and the records name each unit and fixture. Passed units' modules hold the file
 // byte for byte; three failures in a row stop the line, which the records keep, until acknowledged.
+// Failed units taken out clear their tiles and give their numbers back to the next units.
 void TestPluginShell::station()
 {
     QFETCH(QStringList, simulator);
@@ -587,7 +698,11 @@ void TestPluginShell::station()
     ModuleDiscovery discovery(&handler);
     discovery.setProbeAddresses({1});
     PeripheryManager::instance()->setPortSource([portList] { return PortListFile::read(portList); });
-    const auto unsetPorts = qScopeGuard([] { PeripheryManager::instance()->setPortSource(nullptr); });
+    PeripheryManager::instance()->setPollInterval(PortPollMs);
+    const auto unsetPorts = qScopeGuard([] {
+        PeripheryManager::instance()->setPollInterval(0);
+        PeripheryManager::instance()->setPortSource(nullptr);
+    });
     discovery.start();
     PeripheryManager::instance()->checkActualUSBDevices(false);
     QTRY_COMPARE_WITH_TIMEOUT(handler.getModulePluginKeys(true).size(), Fixtures, UpdateWindowTimeoutMs);
@@ -671,6 +786,186 @@ void TestPluginShell::station()
     // Acknowledged, the line starts again: a retry runs (and fails again on this module).
     tile(1)->findChild<QPushButton*>(QStringLiteral("retry"))->click();
     QCOMPARE(tile(1)->findChild<QLabel*>(QStringLiteral("verdict"))->text(), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(tile(1)->findChild<QLabel*>(QStringLiteral("verdict"))->text(), verdict, UpdateWindowTimeoutMs);
+    // The failed units are taken out: each tile clears, and the list gets their numbers back.
+    modules.terminate();
+    QVERIFY(modules.waitForFinished(UpdateWindowTimeoutMs));
+    for (int number = 1; number <= Fixtures; ++number) {
+        QTRY_COMPARE_WITH_TIMEOUT(tile(number)->findChild<QLabel*>(QStringLiteral("module"))->text(), QStringLiteral("no module"),
+                                  UpdateWindowTimeoutMs);
+        QCOMPARE(tile(number)->findChild<QLineEdit*>(QStringLiteral("serial"))->text(), QString());
+        QCOMPARE(tile(number)->findChild<QLabel*>(QStringLiteral("verdict"))->text(), QString());
+        QCOMPARE(tile(number)->findChild<QLabel*>(QStringLiteral("message"))->text(), QString());
+    }
+    // The next units, without the fault, take the numbers given back, before SN-4, and pass.
+    modules.start(modules.program(), modules.arguments().mid(0, modules.arguments().size() - simulator.size()));
+    QVERIFY(modules.waitForStarted(UpdateWindowTimeoutMs));
+    for (int number = 1; number <= Fixtures; ++number) {
+        QTRY_VERIFY_WITH_TIMEOUT(!station.fixture(number - 1).moduleKey.isEmpty(), UpdateWindowTimeoutMs);
+        QCOMPARE(station.fixture(number - 1).serialNumber, QStringLiteral("SN-%1").arg(number));
+    }
+    for (int number = 1; number <= Fixtures; ++number)
+        QTRY_COMPARE_WITH_TIMEOUT(tile(number)->findChild<QLabel*>(QStringLiteral("verdict"))->text(), QStringLiteral("PASS"),
+                                  UpdateWindowTimeoutMs);
+    for (int place = 0; place < Fixtures; ++place)
+        QCOMPARE(SimFlash::read(QStringLiteral("%1.%2").arg(flash).arg(place)).differenceFrom(firmware), QString());
+    // Passed units taken out have used their numbers up: the next units get SN-4, then none.
+    modules.terminate();
+    QVERIFY(modules.waitForFinished(UpdateWindowTimeoutMs));
+    QTRY_VERIFY_WITH_TIMEOUT(station.fixture(Fixtures - 1).moduleKey.isEmpty(), UpdateWindowTimeoutMs);
+    modules.start(modules.program(), modules.arguments());
+    QVERIFY(modules.waitForStarted(UpdateWindowTimeoutMs));
+    QTRY_VERIFY_WITH_TIMEOUT(!station.fixture(Fixtures - 1).moduleKey.isEmpty(), UpdateWindowTimeoutMs);
+    QCOMPARE(station.fixture(0).serialNumber, QStringLiteral("SN-4"));
+    QCOMPARE(station.fixture(Fixtures - 1).serialNumber, QString());
+}
+
+// USB modules come back under a new port when they restart, which no update can tell from another
+// module's: a station flashes one at a time. Against dux-sim's USB-like links: a second one plugged in
+// while the first is there is refused in its tile, and the first, back under new ports, stays one
+// fixture; once the first is out, the next one plugged in is a fixture of its own (its port) and is
+// flashed, the refused one still in. The modules' flash is judged byte for byte.
+void TestPluginShell::stationUsbModules()
+{
+    QTemporaryDir work;
+    const QString firmware = FirmwareBuilder::writeFile(work.filePath(QStringLiteral("fw.hex")), FirmwareBuilder::firmwareHex("1234V201"));
+    qputenv("DUX_RECORDS", work.filePath(QStringLiteral("records.sqlite")).toLocal8Bit());
+    const auto unsetRecords = qScopeGuard([] { qunsetenv("DUX_RECORDS"); });
+    const QStringList prefixes{QStringLiteral("ttySIM"), QStringLiteral("ttyTWO"), QStringLiteral("ttyNEW")};
+    std::vector<std::unique_ptr<QProcess>> modules;
+    const auto plugIn = [&](int place) {
+        auto module = std::make_unique<QProcess>();
+        module->start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("dux-sim")),
+                      QStringList{QStringLiteral("--port-file"), work.filePath(prefixes.at(place)), QStringLiteral("--exit-with-parent"),
+                                  QStringLiteral("--link"), QStringLiteral("usb"), QStringLiteral("--port-prefix"), prefixes.at(place),
+                                  QStringLiteral("--flash-out"), work.filePath(prefixes.at(place) + QStringLiteral(".flash")),
+                                  QStringLiteral("--flash-base"), QString::number(FirmwareBuilder::FlashBase)});
+        modules.push_back(std::move(module));
+        return modules.back()->waitForStarted(UpdateWindowTimeoutMs);
+    };
+    const auto takeOut = [&](int place) {
+        modules.at(place)->terminate();
+        return modules.at(place)->waitForFinished(UpdateWindowTimeoutMs);
+    };
+    const auto endModules = qScopeGuard([&modules] {
+        for (const auto& module : modules) {
+            module->kill();
+            module->waitForFinished();
+        }
+    });
+    // Empty when the module's flash holds the file; "unread" when dux-sim wrote none.
+    const auto heldFlash = [&](int place) {
+        const SimFlash held = SimFlash::read(work.filePath(prefixes.at(place) + QStringLiteral(".flash")));
+        return held.isValid() ? held.differenceFrom(firmware) : QStringLiteral("unread");
+    };
+    PluginHandler handler;
+    ModuleDiscovery discovery(&handler);
+    discovery.setProbeAddresses({1});
+    PeripheryManager::instance()->setPortSource([&work, &prefixes] {
+        QList<QSerialPortInfo> ports;
+        for (const QString& prefix : prefixes)
+            ports += PortListFile::read(work.filePath(prefix));
+        return ports;
+    });
+    PeripheryManager::instance()->setPollInterval(PortPollMs);
+    const auto unsetPorts = qScopeGuard([] {
+        PeripheryManager::instance()->setPollInterval(0);
+        PeripheryManager::instance()->setPortSource(nullptr);
+    });
+    discovery.start();
+    QVERIFY(plugIn(0));
+    QTRY_COMPARE_WITH_TIMEOUT(handler.getModulePluginKeys(true).size(), 1, UpdateWindowTimeoutMs);
+    FirmwareUpdate factory;
+    HostWindow window(&handler, &discovery, {});
+    Station station({&factory, &handler, &discovery, &window},
+                    {firmware, QStringLiteral("1234V201"), QStringLiteral("line-3"), QStringLiteral("anna"), QString(),
+                     StationShift::DefaultStopAfter, UpdateWindowTimeoutMs / 1000});
+    StationView view(&station);
+    view.show();
+    const auto field = [&view](int number, const char* name) {
+        return view.findChild<QFrame*>(QStringLiteral("fixture%1").arg(number))->findChild<QWidget*>(QLatin1String(name));
+    };
+    const auto text = [&field](int number, const char* name) {
+        QWidget* shown = field(number, name);
+        auto* label = qobject_cast<QLabel*>(shown);
+        return label ? label->text() : qobject_cast<QLineEdit*>(shown)->text();
+    };
+    const auto scan = [&](int number, const QString& serial) {
+        auto* serialField = qobject_cast<QLineEdit*>(field(number, "serial"));
+        serialField->setFocus();
+        serialField->selectAll();
+        QTest::keyClicks(serialField, serial);
+        QTest::keyClick(serialField, Qt::Key_Return);
+        return text(number, "message");
+    };
+    QVERIFY(plugIn(1));
+    QTRY_COMPARE_WITH_TIMEOUT(station.fixtureCount(), 2, UpdateWindowTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(text(2, "message").startsWith(QStringLiteral("Not flashed: ")), UpdateWindowTimeoutMs);
+    QVERIFY2(text(2, "message").contains(QStringLiteral("are on USB links")), qPrintable(text(2, "message")));
+    QCOMPARE(scan(2, QStringLiteral("SN-2")), text(2, "message"));
+    // The refusal is on record, as dux-host records a run it refuses.
+    RecordStore::Filter refused;
+    refused.station = QStringLiteral("line-3");
+    refused.result = QStringLiteral("not started");
+    const QString records = work.filePath(QStringLiteral("records.sqlite"));
+    QTRY_COMPARE_WITH_TIMEOUT(RecordStore(records).select(refused).size(), 1, UpdateWindowTimeoutMs);
+    const UpdateRecord refusal = RecordStore(records).select(refused).first();
+    QCOMPARE(refusal.moduleKey, station.fixture(1).moduleKey);
+    QCOMPARE(refusal.fixture, QStringLiteral("2"));
+    QVERIFY2(text(2, "message").contains(refusal.failureText), qPrintable(refusal.failureText));
+    QCOMPARE(scan(1, QStringLiteral("SN-1")), QString());
+    view.findChild<QPushButton*>(QStringLiteral("startAll"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(text(1, "verdict"), QStringLiteral("PASS"), UpdateWindowTimeoutMs);
+    QCOMPARE(station.fixtureCount(), 2);
+    QVERIFY(station.fixture(0).ports.size() > 1);
+    QCOMPARE(station.fixture(0).moduleKey, handler.getModulePluginKeys(true).filter(QStringLiteral("ttySIM")).value(0));
+    QCOMPARE(heldFlash(0), QString());
+    QCOMPARE(text(2, "verdict"), QString());
+    // The passed unit is taken out: its tile clears.
+    QVERIFY(takeOut(0));
+    QTRY_COMPARE_WITH_TIMEOUT(text(1, "module"), QStringLiteral("no module"), UpdateWindowTimeoutMs);
+    QCOMPARE(text(1, "serial"), QString());
+    QCOMPARE(text(1, "verdict"), QString());
+    QVERIFY(plugIn(2));
+    QTRY_COMPARE_WITH_TIMEOUT(station.fixtureCount(), 3, UpdateWindowTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!station.fixture(2).moduleKey.isEmpty(), UpdateWindowTimeoutMs);
+    QCOMPARE(text(1, "module"), QStringLiteral("no module"));
+    QCOMPARE(scan(3, QStringLiteral("SN-3")), QString());
+    view.findChild<QPushButton*>(QStringLiteral("startAll"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(text(3, "verdict"), QStringLiteral("PASS"), UpdateWindowTimeoutMs);
+    QCOMPARE(heldFlash(2), QString());
+    // The refused module, taken out, leaves an empty fixture; it was never written.
+    QVERIFY(takeOut(1));
+    QTRY_COMPARE_WITH_TIMEOUT(text(2, "message"), QString(), UpdateWindowTimeoutMs);
+    QCOMPARE(station.fixture(1).state, Station::State::Empty);
+    QVERIFY(!heldFlash(1).isEmpty() && heldFlash(1) != QStringLiteral("unread"));
+}
+
+void TestPluginShell::stationTileSpeaksGerman_data()
+{
+    QTest::addColumn<bool>("german");
+    QTest::addColumn<QString>("phase");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("german-phase") << true << "erase" << "Löschen";
+    QTest::newRow("english-phase") << false << "write" << "write";
+}
+
+// A tile names its update's phase in the window's language, by the records view's one table.
+void TestPluginShell::stationTileSpeaksGerman()
+{
+    QFETCH(bool, german);
+    QFETCH(QString, phase);
+    QTranslator catalogue;
+    QVERIFY(catalogue.load(QStringLiteral("dux_de"), QStringLiteral(DUX_TRANSLATION_DIR)));
+    if (german)
+        QCoreApplication::installTranslator(&catalogue);
+    StationTile tile(1);
+    Station::Fixture fixture;
+    fixture.state = Station::State::Running;
+    fixture.phase = phase;
+    tile.showFixture(fixture);
+    QCoreApplication::removeTranslator(&catalogue);
+    QTEST(tile.findChild<QLabel*>(QStringLiteral("phase"))->text(), "shown");
 }
 
 QTEST_MAIN(TestPluginShell)
