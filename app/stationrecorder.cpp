@@ -1,6 +1,5 @@
 #include "stationrecorder.h"
 
-#include "modulekey.h"
 #include "recordkeeper.h"
 #include "recordwriter.h"
 
@@ -9,7 +8,7 @@
 StationRecorder::StationRecorder(const QString& station, const QString& operatorName)
     : m_station(station)
     , m_operatorName(operatorName)
-    , m_writer(std::make_unique<RecordWriter>(RecordKeeper::configuredLocation(), RecordKeeper::localFile()))
+    , m_writer(RecordWriter::shared(RecordKeeper::configuredLocation(), RecordKeeper::localFile()))
 {
 }
 
@@ -34,7 +33,6 @@ void StationRecorder::recordRefusal(const QString& moduleKey, const QString& rea
 {
     UpdateRecord record = newRecord(UpdateRecord::Result::NotStarted, reason, fixture);
     record.moduleKey = moduleKey;
-    record.port = ModuleKey(moduleKey).port();
     record.fileName = fileName;
     record.fileIdentifier = fileIdentifier;
     m_writer->write(record);

@@ -34,5 +34,5 @@ private:
 
     QString m_station;
     QString m_operatorName;
-    std::unique_ptr<RecordWriter> m_writer;
+    std::shared_ptr<RecordWriter> m_writer;
 };
