@@ -4,12 +4,12 @@
 #include "doctor.h"
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
-#include "hostmessages.h"
 #include "installlayout.h"
 #include "modulediscovery.h"
 #include "pluginhandler.h"
 #include "recordkeeper.h"
 #include "recordsview.h"
+#include "runoptions.h"
 #include "wirecapture.h"
 
 #include <QAction>
@@ -304,14 +304,16 @@ void HostWindow::setResume(bool on)
 
 void HostWindow::applyChoices(QObject* container) const
 {
-    container->setProperty(HostMessages::ResumeProperty, m_resume);
-    container->setProperty(HostMessages::ReadBackProperty, m_readBack);
-    container->setProperty(HostMessages::ReadBackFirstProperty, m_readFirst);
-    container->setProperty(HostMessages::ReadBackEndProperty, m_readEnd);
-    container->setProperty(HostMessages::IfChangedProperty, m_ifChanged->isChecked());
-    container->setProperty(HostMessages::VerifyOnlyProperty, m_verify->isChecked());
-    container->setProperty(HostMessages::IfNewerProperty, m_ifNewer->isChecked());
-    container->setProperty(HostMessages::ExpectedSha256Property, m_sha256);
+    RunOptions options;
+    options.resume = m_resume;
+    options.readBack = m_readBack;
+    options.readBackFirst = m_readFirst;
+    options.readBackEnd = m_readEnd;
+    options.ifChanged = m_ifChanged->isChecked();
+    options.verifyOnly = m_verify->isChecked();
+    options.ifNewer = m_ifNewer->isChecked();
+    options.expectedSha256 = m_sha256;
+    RunOptions::handTo(container, options);
 }
 
 void HostWindow::applyChoicesToShown() const

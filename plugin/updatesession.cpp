@@ -285,15 +285,14 @@ void UpdateSession::proceed(bool byUser)
             continueAfterPortChange(link, version);
     } else {
         m_outcome->describe({m_moduleKey, m_chosenFile, m_image.identifier(), quint32(m_image.checksum()),
-                             m_image.size(), policy.kind, version, hostChoice(HostMessages::VerifyOnlyProperty),
-                             hostChoice(HostMessages::ReadBackProperty)});
+                             m_image.size(), policy.kind, version, m_options.verifyOnly, m_options.readBack});
         m_firmwareBeforeEntry = inBootloader ? QString() : version;
         const std::optional<ProgressMessage> refusal = refusalBeforeEntry(version);
         if (refusal) {
             refuseUpdate(*refusal);
             return;
         }
-        if (ifChangedChosen() && !runsChosenFirmware())
+        if (m_options.ifChanged && !runsChosenFirmware())
             say(QStringLiteral("The module does not run %1 (it answered \"%2\"): it is updated without reading its sums.")
                     .arg(m_image.identifier(), FirmwareMatch::printable(version)));
         m_linkKind = policy.kind;
@@ -305,12 +304,10 @@ void UpdateSession::proceed(bool byUser)
 
     m_worker->setCommandHandler(m_handler);
     m_worker->setLinkKind(policy.kind);
-    // The host's choice lives on the tool's widget, this session's parent; read anew for each update.
-    m_worker->setSkipIfHeld(ifChangedChosen() && runsChosenFirmware());
-    m_worker->setVerifyOnly(hostChoice(HostMessages::VerifyOnlyProperty));
-    m_worker->setTryResume(m_resumeSuggested || hostChoice(HostMessages::ResumeProperty));
-    m_worker->setReadBack(hostChoice(HostMessages::ReadBackProperty), hostAddress(HostMessages::ReadBackFirstProperty),
-                          hostAddress(HostMessages::ReadBackEndProperty));
+    m_worker->setSkipIfHeld(m_options.ifChanged && runsChosenFirmware());
+    m_worker->setVerifyOnly(m_options.verifyOnly);
+    m_worker->setTryResume(m_resumeSuggested || m_options.resume);
+    m_worker->setReadBack(m_options.readBack, m_options.readBackFirst, m_options.readBackEnd);
     if (!inBootloader && !byUser)
         return;
     scheduleWorkerStart(inBootloader);
@@ -325,6 +322,8 @@ void UpdateSession::beginUpdate()
     say(QStringLiteral("Firmwareupdate started @") + m_moduleKey);
     // Asked before this update leaves a record of its own.
     m_resumeSuggested = ResumeHint::fromRecords(m_moduleKey, m_chosenFile);
+    // The host's choices live on the tool's widget, this session's parent; read anew for each update.
+    m_options = RunOptions::of(parent());
     emit begun();
     m_underWay = true;
     m_outcome->begin();
@@ -349,22 +348,6 @@ QString UpdateSession::readActiveFirmware(const ModuleLink& link)
     return version;
 }
 
-bool UpdateSession::hostChoice(const char* property) const
-{
-    return parent() && parent()->property(property).toBool();
-}
-
-qint64 UpdateSession::hostAddress(const char* property) const
-{
-    const QVariant address = parent() ? parent()->property(property) : QVariant();
-    return address.isValid() ? address.toLongLong() : -1;
-}
-
-bool UpdateSession::ifChangedChosen() const
-{
-    return hostChoice(HostMessages::IfChangedProperty);
-}
-
 bool UpdateSession::runsChosenFirmware() const
 {
     // Sums alone cannot tell a file from another that adds up the same: only a module that ran the
@@ -383,12 +366,9 @@ std::optional<ProgressMessage> UpdateSession::refusalBeforeEntry(const QString& 
     // A module in its bootloader is checked by the worker, which reads the bootloader's own answer.
     if (!version.isEmpty() && !VersionText::namesBootloader(version) && !FirmwareMatch::suits(version, m_image.identifier()))
         return FirmwareMatch::verdict(version, m_image.identifier(), false);
-    // The host's guards live on the tool's widget, this session's parent.
-    const QObject* host = parent();
-    if (host && host->property(HostMessages::IfNewerProperty).toBool()
-        && VersionOrder::fileAgainstModule(m_image.identifier(), version) != VersionOrder::Verdict::Newer)
+    if (m_options.ifNewer && VersionOrder::fileAgainstModule(m_image.identifier(), version) != VersionOrder::Verdict::Newer)
         return ProgressMessage(ProgressId::NotNewer, {FirmwareMatch::printable(version), m_image.identifier()});
-    const QString expected = host ? host->property(HostMessages::ExpectedSha256Property).toString().toLower() : QString();
+    const QString expected = m_options.expectedSha256.toLower();
     const QString sha256 = expected.isEmpty() ? QString() : RecordWriter::fileSha256(m_chosenFile);
     if (sha256 != expected)
         return ProgressMessage(ProgressId::UnexpectedSha256, {sha256, expected});

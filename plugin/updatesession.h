@@ -4,6 +4,7 @@
 #include "firmwareimage.h"
 #include "modulelink.h"
 #include "progressmessage.h"
+#include "runoptions.h"
 #include "workerdevice.h"
 
 #include <QList>
@@ -134,12 +135,6 @@ private:
     // Why this update must not go on to the bootloader, none when it may: no program, a file cut short,
     // or firmware of another module type than the one the module runs.
     std::optional<ProgressMessage> refusalBeforeEntry(const QString& version) const;
-    // A choice the host set on the tool's widget (HostMessages), this session's parent.
-    bool hostChoice(const char* property) const;
-    // A flash address the host set there; -1 when it set none.
-    qint64 hostAddress(const char* property) const;
-    // The host asked to leave a module that holds the file as it is ("Only if changed").
-    bool ifChangedChosen() const;
     // The module ran the file's firmware before its bootloader entry: the first thing a skip needs.
     bool runsChosenFirmware() const;
     void refuseUpdate(const ProgressMessage& reason);
@@ -180,6 +175,8 @@ private:
     // The kind of link of the update under way: only some links make the module come back elsewhere.
     int m_linkKind = 0;
     FirmwareImage m_image;
+    // What the host asks of the update under way.
+    RunOptions m_options;
     QString m_chosenFile;
     // What the module answered before its bootloader entry; empty when it was found in its bootloader.
     QString m_firmwareBeforeEntry;

@@ -1,7 +1,6 @@
 #include "command.h"
 #include "fakeconnectionplugin.h"
 #include "fakehost.h"
-#include "hostmessages.h"
 #include "fakemoduleplugin.h"
 #include "firmwarebuilder.h"
 #include "firmwareimage.h"
@@ -13,6 +12,7 @@
 #include "peripherymanager.h"
 #include "pluginhandler.h"
 #include "portchange.h"
+#include "runoptions.h"
 #include "simulatedcommandhandler.h"
 #include "simulatedmodule.h"
 #include "timescale.h"
@@ -514,7 +514,8 @@ void TestUpdateSession::firstCallEntersBootloader()
     QObject tool;
     SessionRig rig;
     rig.session.setParent(&tool);
-    tool.setProperty(HostMessages::IfNewerProperty, chosen == Chosen::IfNewer);
+    RunOptions options;
+    options.ifNewer = chosen == Chosen::IfNewer;
     const QString key = addModule(rig, QStringLiteral("COM3"), linkKind, 3, 1, kind);
     rig.host.device(key)->setFirmwareVersion(firmware);
     // After the first call's version query the module falls silent: the update then waits, and only
@@ -527,8 +528,9 @@ void TestUpdateSession::firstCallEntersBootloader()
                    content);
     if (chosen == Chosen::RightHash || chosen == Chosen::WrongHash) {
         const QByteArray hash = QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex().toUpper();
-        tool.setProperty(HostMessages::ExpectedSha256Property, chosen == Chosen::RightHash ? QString::fromLatin1(hash) : QString(64, QLatin1Char('0')));
+        options.expectedSha256 = chosen == Chosen::RightHash ? QString::fromLatin1(hash) : QString(64, QLatin1Char('0'));
     }
+    RunOptions::handTo(&tool, options);
     SimulatedCommandHandler* handler = rig.host.handler(key);
     const int ratesBefore = handler->requestedDataRates().size();
     QSignalSpy begun(&rig.session, SIGNAL(begun()));
