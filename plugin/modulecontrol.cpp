@@ -8,6 +8,7 @@
 #include "pluginhandler.h"
 #include "timescale.h"
 #include "updatesession.h"
+#include "workerhost.h"
 
 #include <QDebug>
 #include <QTimer>
@@ -75,27 +76,27 @@ void FirmwareUpdate::handleModulePlugin(DUXLModuleInterface* plugin, QString msg
 
 void FirmwareUpdate::forwardDoDirectRequest(Command* request, Command* reply)
 {
-    session->forwardRequest(request, reply);
+    session->workerHost()->forwardRequest(request, reply);
 }
 
 void FirmwareUpdate::forwardDoDirectRequestWithoutAnswer(Command* request)
 {
-    session->forwardRequestWithoutReply(request);
+    session->workerHost()->forwardRequestWithoutReply(request);
 }
 
 void FirmwareUpdate::handleGetFirmwareVersion(QString* version, int moduleAddress)
 {
-    session->readFirmwareVersion(version, moduleAddress);
+    session->workerHost()->readFirmwareVersion(version, moduleAddress);
 }
 
 void FirmwareUpdate::handleCloseDevice()
 {
-    session->closeDevice();
+    session->workerHost()->closeDevice();
 }
 
 void FirmwareUpdate::handleReOpenDevice(int moduleState)
 {
-    session->reopenDevice(moduleState);
+    session->workerHost()->reopenDevice(moduleState);
 }
 
 void FirmwareUpdate::handleUSBDevices(QList<QSerialPortInfo> actualInterfaces, QList<QSerialPortInfo> oldInterfaces)

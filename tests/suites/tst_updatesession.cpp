@@ -21,6 +21,8 @@
 #include "updatechecks.h"
 #include "updateoutcome.h"
 #include "updatesession.h"
+#include "updatesteps.h"
+#include "workerhost.h"
 
 #include <QCryptographicHash>
 #include <QSignalSpy>
@@ -97,6 +99,8 @@ FakeHost::ModuleSetup setupFor(const QString& port, int linkKind = Serial, unsig
 
 Q_DECLARE_METATYPE(Pooled)
 Q_DECLARE_METATYPE(Chosen)
+Q_DECLARE_METATYPE(UpdateSteps::State)
+Q_DECLARE_METATYPE(UpdateSteps::Event)
 
 // The update session on its own: the link, the bootloader entry, the reopen by link kind and mode,
 // the port following, the worker's requests and the completion, without a window.
@@ -108,6 +112,10 @@ private slots:
     void init();
     void cleanup();
 
+    void stepMoves_data();
+    void stepMoves();
+    void stepMeanings_data();
+    void stepMeanings();
     void workerRequestsReachModuleUnderUpdate();
     void closeDevice_data();
     void closeDevice();
@@ -198,6 +206,86 @@ QString TestUpdateSession::startUsbUpdate(SessionRig& rig, const QString& port, 
     return key;
 }
 
+void TestUpdateSession::stepMoves_data()
+{
+    using S = UpdateSteps::State;
+    using E = UpdateSteps::Event;
+    QTest::addColumn<S>("from");
+    QTest::addColumn<E>("event");
+    QTest::addColumn<S>("next");
+    QTest::newRow("detached:worker-made") << S::Detached << E::WorkerMade << S::Idle;
+    QTest::newRow("running:worker-made-again") << S::Running << E::WorkerMade << S::Running;
+    QTest::newRow("idle:refused") << S::Idle << E::Refused << S::Refusing;
+    QTest::newRow("idle:entry-sent") << S::Idle << E::EntrySent << S::Entered;
+    QTest::newRow("detached:entry-sent") << S::Detached << E::EntrySent << S::Detached;
+    QTest::newRow("idle:start-scheduled") << S::Idle << E::StartScheduled << S::Starting;
+    QTest::newRow("entered:start-scheduled") << S::Entered << E::StartScheduled << S::EnteredStarting;
+    // A module back in its bootloader after the run (a restart that failed) is updated again.
+    QTest::newRow("reconnecting:start-scheduled") << S::Reconnecting << E::StartScheduled << S::EnteredStarting;
+    QTest::newRow("starting:worker-started") << S::Starting << E::WorkerStarted << S::Running;
+    QTest::newRow("entered-starting:worker-started") << S::EnteredStarting << E::WorkerStarted << S::EnteredRunning;
+    QTest::newRow("idle:worker-started") << S::Idle << E::WorkerStarted << S::Idle;
+    QTest::newRow("running:ran-well-away") << S::Running << E::RanWellAway << S::Reconnecting;
+    QTest::newRow("entered-running:ran-well-away") << S::EnteredRunning << E::RanWellAway << S::Reconnecting;
+    // A cancelled update ended before its worker did.
+    QTest::newRow("idle:ran-well-away") << S::Idle << E::RanWellAway << S::Idle;
+    QTest::newRow("entered-running:ended") << S::EnteredRunning << E::Ended << S::Idle;
+    QTest::newRow("reconnecting:ended") << S::Reconnecting << E::Ended << S::Idle;
+    QTest::newRow("detached:ended") << S::Detached << E::Ended << S::Detached;
+}
+
+// Each move of an update's steps, without a link or a window.
+void TestUpdateSession::stepMoves()
+{
+    QFETCH(UpdateSteps::State, from);
+    QFETCH(UpdateSteps::Event, event);
+    QFETCH(UpdateSteps::State, next);
+    QCOMPARE(UpdateSteps::next(from, event), next);
+}
+
+void TestUpdateSession::stepMeanings_data()
+{
+    using S = UpdateSteps::State;
+    QTest::addColumn<QList<UpdateSteps::Event>>("events"); // from Detached
+    QTest::addColumn<S>("state");
+    QTest::addColumn<bool>("entered");
+    QTest::addColumn<bool>("underWay");
+    QTest::addColumn<bool>("cancelEnds");
+    using E = UpdateSteps::Event;
+    const E made = E::WorkerMade;
+    QTest::newRow("detached") << QList<E>{} << S::Detached << false << false << false;
+    QTest::newRow("idle") << QList<E>{made} << S::Idle << false << false << false;
+    QTest::newRow("refusing") << QList<E>{made, E::Refused} << S::Refusing << false << true << true;
+    QTest::newRow("entered") << QList<E>{made, E::EntrySent} << S::Entered << true << true << true;
+    QTest::newRow("starting") << QList<E>{made, E::StartScheduled} << S::Starting << false << true << true;
+    QTest::newRow("entered-starting") << QList<E>{made, E::EntrySent, E::StartScheduled} << S::EnteredStarting << true
+                                      << true << true;
+    // The worker reports the end of a run it was started for.
+    QTest::newRow("running") << QList<E>{made, E::StartScheduled, E::WorkerStarted} << S::Running << false << true
+                             << false;
+    QTest::newRow("entered-running") << QList<E>{made, E::EntrySent, E::StartScheduled, E::WorkerStarted}
+                                     << S::EnteredRunning << true << true << true;
+    QTest::newRow("reconnecting") << QList<E>{made, E::EntrySent, E::StartScheduled, E::WorkerStarted, E::RanWellAway}
+                                  << S::Reconnecting << true << false << true;
+}
+
+// What each step means to the session: a new port is the module's, the link is held, Cancel ends it.
+void TestUpdateSession::stepMeanings()
+{
+    QFETCH(QList<UpdateSteps::Event>, events);
+    QFETCH(UpdateSteps::State, state);
+    QFETCH(bool, entered);
+    QFETCH(bool, underWay);
+    QFETCH(bool, cancelEnds);
+    UpdateSteps steps;
+    for (UpdateSteps::Event event : events)
+        steps.move(event);
+    QCOMPARE(steps.state(), state);
+    QCOMPARE(steps.entered(), entered);
+    QCOMPARE(steps.underWay(), underWay);
+    QCOMPARE(steps.cancelEnds(), cancelEnds);
+}
+
 void TestUpdateSession::workerRequestsReachModuleUnderUpdate()
 {
     SessionRig rig;
@@ -208,7 +296,7 @@ void TestUpdateSession::workerRequestsReachModuleUnderUpdate()
     // The first version query of the worker frees Cancel; only the low 8 bits of the address count.
     QSignalSpy cancelAllowed(&rig.session, SIGNAL(cancelAllowed(bool)));
     QString version;
-    rig.session.readFirmwareVersion(&version, VersionQueryAddress);
+    rig.session.workerHost()->readFirmwareVersion(&version, VersionQueryAddress);
     QCOMPARE(version, QLatin1String(ModuleBootloader));
     QCOMPARE(cancelAllowed.count(), 1);
     QCOMPARE(cancelAllowed.first().first().toBool(), true);
@@ -224,7 +312,7 @@ void TestUpdateSession::workerRequestsReachModuleUnderUpdate()
     for (const int command : {EraseCommand, ParameterCommand}) {
         Command request(1, quint8(command), 0, 0, 0, false, 12);
         Command reply;
-        rig.session.forwardRequest(&request, &reply);
+        rig.session.workerHost()->forwardRequest(&request, &reply);
         QVERIFY(reply.isValid());
         QCOMPARE(int(reply.command()), command);
         if (command == ParameterCommand)
@@ -232,7 +320,7 @@ void TestUpdateSession::workerRequestsReachModuleUnderUpdate()
     }
     QVERIFY(!erasing);
     Command request(1, ParameterCommand, 1, 0, 0, false, 12);
-    rig.session.forwardRequestWithoutReply(&request);
+    rig.session.workerHost()->forwardRequestWithoutReply(&request);
     QCOMPARE(arrived, (QStringList{"200/0 1", "206/0 0", "206/1 0"}));
 }
 
@@ -276,7 +364,7 @@ void TestUpdateSession::closeDevice()
     SessionRig rig;
     const QString key = rig.host.addModule(setupFor(QStringLiteral("COM3"), linkKind));
     rig.session.selectModule(key);
-    rig.session.closeDevice();
+    rig.session.workerHost()->closeDevice();
 
     QCOMPARE(rig.host.handler(key)->closeCount(), closes);
     QCOMPARE(rig.host.handler(key)->isDeviceOpen(), closes == 0);
@@ -367,7 +455,7 @@ void TestUpdateSession::reopenByLinkKindAndState()
     const int opensBefore = handler ? handler->openCount() : 0;
 
     MessageLog log;
-    rig.session.reopenDevice(state);
+    rig.session.workerHost()->reopenDevice(state);
 
     if (handler) {
         QCOMPARE(handler->requestedDataRates().mid(ratesBefore), rates);
@@ -393,7 +481,7 @@ void TestUpdateSession::keyAlreadyOnNewPortIsKept()
     QVERIFY(!rig.historyText().contains(QStringLiteral("COM-Port has changed")));
     QTRY_VERIFY(rig.historyText().contains(QStringLiteral("Reconnected.")));
     QCOMPARE(rig.session.moduleKey(), key);
-    rig.session.reopenDevice(2);
+    rig.session.workerHost()->reopenDevice(2);
     QVERIFY(rig.historyText().contains(QStringLiteral("COM4/M/id3 Waiting...")));
 }
 
