@@ -9,7 +9,6 @@
 #include "pluginhandler.h"
 #include "recordkeeper.h"
 #include "recordsview.h"
-#include "runoptions.h"
 #include "wirecapture.h"
 
 #include <QAction>
@@ -240,19 +239,13 @@ void HostWindow::setPluginFolder(const QString& folder)
     m_pluginFolder = folder;
 }
 
-void HostWindow::setIfChanged(bool on)
+void HostWindow::setRunOptions(const RunOptions& options)
 {
-    m_ifChanged->setChecked(on);
-}
-
-bool HostWindow::ifChanged() const
-{
-    return m_ifChanged->isChecked();
-}
-
-void HostWindow::setIfNewer(bool on)
-{
-    m_ifNewer->setChecked(on);
+    m_runOptions = options;
+    m_ifChanged->setChecked(options.ifChanged);
+    m_verify->setChecked(options.verifyOnly);
+    m_ifNewer->setChecked(options.ifNewer);
+    setExpectedSha256(options.expectedSha256);
 }
 
 void HostWindow::setExpectedSha256(const QString& sha256)
@@ -285,30 +278,9 @@ QAction* HostWindow::addChoice(QToolBar* tools, QActionGroup* group, const QStri
     return choice;
 }
 
-void HostWindow::setVerifyOnly(bool on)
-{
-    m_verify->setChecked(on);
-}
-
-void HostWindow::setReadBack(bool on, qint64 first, qint64 end)
-{
-    m_readBack = on;
-    m_readFirst = first;
-    m_readEnd = end;
-}
-
-void HostWindow::setResume(bool on)
-{
-    m_resume = on;
-}
-
 void HostWindow::applyChoices(QObject* container) const
 {
-    RunOptions options;
-    options.resume = m_resume;
-    options.readBack = m_readBack;
-    options.readBackFirst = m_readFirst;
-    options.readBackEnd = m_readEnd;
+    RunOptions options = m_runOptions;
     options.ifChanged = m_ifChanged->isChecked();
     options.verifyOnly = m_verify->isChecked();
     options.ifNewer = m_ifNewer->isChecked();

@@ -50,7 +50,7 @@ void FirmwareUpdate::on_cmbModules_currentIndexChanged(int index)
     if (!(leaveSelection && ui->cmbModules->count() <= 1))
         clearFileInfo();
     const QVariantList item = ui->cmbModules->itemData(index).toList();
-    const UpdateSession::Selection chosen = session->selectModule(item.size() < 3 ? QString() : item.at(0).toString());
+    const ModuleChoice chosen = session->selectModule(item.size() < 3 ? QString() : item.at(0).toString());
     if (chosen.deviceOpen) {
         ui->leActualFirmware->setText(chosen.version);
         ui->gbNewFirmware->setEnabled(true);
@@ -71,7 +71,8 @@ void FirmwareUpdate::handleModulePlugin(DUXLModuleInterface* plugin, QString msg
         handleDebugMessage(QString::fromLatin1(ModuleNoticeTemplate).arg(plugin->name(), msg));
         return;
     }
-    session->noteHostReport(msg);
+    if (session->workerHost())
+        session->workerHost()->noteHostReport(msg);
 }
 
 void FirmwareUpdate::forwardDoDirectRequest(Command* request, Command* reply)

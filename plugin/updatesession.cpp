@@ -1,20 +1,18 @@
 #include "updatesession.h"
 
-#include "commandhandlerinterface.h"
-#include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
 #include "entryguard.h"
 #include "firmwarematch.h"
-#include "firmwarepool.h"
 #include "firmwareupdaterthread.h"
-#include "hostmessages.h"
 #include "leftstateteller.h"
 #include "linkpolicy.h"
+#include "modulechoice.h"
 #include "portchange.h"
 #include "portfollower.h"
 #include "protocolfacts.h"
 #include "resumehint.h"
-#include "timescale.h"
+#include "timedsteps.h"
+#include "updateend.h"
 #include "toolsettings.h"
 #include "updateoutcome.h"
 #include "updatephase.h"
@@ -23,11 +21,8 @@
 #include "workerhost.h"
 
 #include <QDebug>
-#include <QTimer>
 
 namespace {
-constexpr int RefreshAfterReconnectMs = 50;
-constexpr int CompletionRetryMs = 300;
 // After the bootloader-entry command, the module needs this long before it is asked again.
 constexpr int UpdateRecallMs = 5000;
 constexpr int PortChangeRecallMs = 750;
@@ -37,9 +32,6 @@ constexpr int StartFromFirmwareMs = 5000;
 constexpr const char* OutcomeName = "updateOutcome";
 constexpr const char* SessionName = "updateSession";
 constexpr const char* CanceledLine = "<span style=\"color: crimson;\"><br>Canceled by user<br></span>";
-// Debug lines go out under the names of the tool's slots that lead here.
-constexpr const char* SelectionFunction = "FirmwareUpdate::on_cmbModules_currentIndexChanged()";
-constexpr const char* CompletionFunction = "FirmwareUpdate::handleUpdateCompleted()";
 
 using Protocol::ModuleState;
 using Event = UpdateSteps::Event;
@@ -50,6 +42,7 @@ UpdateSession::UpdateSession(PluginHandler* pluginHandler, ToolSettings& setting
     , m_pluginHandler(pluginHandler)
     , m_settings(settings)
     , m_outcome(new UpdateOutcome(this))
+    , m_timedSteps(new TimedSteps(this))
 {
     setObjectName(QLatin1String(SessionName));
     m_outcome->setObjectName(QLatin1String(OutcomeName));
@@ -71,10 +64,22 @@ void UpdateSession::createWorker()
     connect(m_workerHost, &WorkerHost::moduleVersionRead, this, &UpdateSession::moduleVersionRead);
     connect(m_workerHost, &WorkerHost::cancelAllowed, this, &UpdateSession::cancelAllowed);
     connect(m_workerHost, &WorkerHost::eraseRunning, this, &UpdateSession::eraseRunning);
-    connect(m_workerHost, &WorkerHost::ended, this, &UpdateSession::complete);
     m_leftState = new LeftStateTeller(m_pluginHandler, m_moduleKey, *m_outcome, *m_workerHost, this);
     connect(m_leftState, &LeftStateTeller::told, this, &UpdateSession::tellUser);
     connect(m_workerHost, &WorkerHost::requestReturned, m_leftState, &LeftStateTeller::noteRequestBack);
+    m_end = new UpdateEnd({m_pluginHandler, m_settings, m_moduleKey, m_image, m_chosenFile, *m_outcome, *m_workerHost,
+                           *m_leftState, m_steps},
+                          this);
+    connect(m_workerHost, &WorkerHost::ended, m_end, &UpdateEnd::complete);
+    connect(m_end, &UpdateEnd::progressText, this, &UpdateSession::progressText);
+    connect(m_end, &UpdateEnd::historyLine, this, &UpdateSession::historyLine);
+    connect(m_end, &UpdateEnd::historyMark, this, &UpdateSession::historyMark);
+    connect(m_end, &UpdateEnd::released, this, &UpdateSession::released);
+    connect(m_end, &UpdateEnd::activeFirmwareShown, this, &UpdateSession::activeFirmwareShown);
+    connect(m_end, &UpdateEnd::firmwareCompleted, this, &UpdateSession::firmwareCompleted);
+    connect(m_end, &UpdateEnd::listRebuildWanted, this, &UpdateSession::listRebuildWanted);
+    connect(m_end, &UpdateEnd::over, m_timedSteps, &TimedSteps::drop);
+    connect(m_end, &UpdateEnd::concluded, this, &UpdateSession::concluded);
     // Every update's record, written beside the outcome; a record that cannot be kept is said here.
     auto* recorder = new UpdateRecorder(m_outcome, this);
     connect(recorder, &UpdateRecorder::unrecorded, this, &UpdateSession::tellUser);
@@ -84,6 +89,8 @@ void UpdateSession::createWorker()
 
 void UpdateSession::shutDown()
 {
+    // Nothing of the update goes on by itself: a pending refusal, re-call or start would find no worker.
+    m_timedSteps->drop();
     if (m_workerHost)
         m_workerHost->stopWorker();
     if (m_steps.underWay())
@@ -91,26 +98,13 @@ void UpdateSession::shutDown()
     m_steps.move(Event::Ended);
 }
 
-UpdateSession::Selection UpdateSession::selectModule(const QString& moduleKey)
+ModuleChoice UpdateSession::selectModule(const QString& moduleKey)
 {
     m_moduleKey = moduleKey;
-    Selection selection;
-    const ModuleLink link = ModuleLink::lookUp(m_pluginHandler, moduleKey);
-    if (!link.isComplete())
-        return selection;
-    m_moduleAddress = link.module->moduleAddress();
-    selection.moduleName = link.module->moduleName();
-    if (!link.handler->isDeviceOpen()) {
-        qDebug() << SelectionFunction << "device not open!";
-        return selection;
-    }
-    selection.deviceOpen = true;
-    selection.version = link.handler->getFirmwareVersion(link.module->moduleAddress());
-    qDebug() << SelectionFunction << "firmware version:" << selection.version;
-    // Only a module running its firmware tells the rate and address it is used with.
-    if (VersionText::namesFirmware(selection.version))
-        selection.linkRemembered = m_settings.rememberLink(link.connection, link.module, link.handler->dataRate());
-    return selection;
+    const ModuleChoice choice = ModuleChoice::of(m_pluginHandler, m_settings, moduleKey);
+    if (choice.moduleAddress >= 0)
+        m_moduleAddress = static_cast<unsigned char>(choice.moduleAddress);
+    return choice;
 }
 
 DUXLModuleInterface* UpdateSession::selectedModule() const
@@ -184,11 +178,7 @@ bool UpdateSession::laterCallGoesOn(const ModuleLink& link, const QString& versi
     show(ProgressMessage(ProgressId::Reconnected));
     if (VersionText::namesBootloader(version))
         return true;
-    // Back in its firmware after the update: hand the module back to the host.
-    link.connection->setActive(true);
-    link.connection->setEnabled(true);
-    link.module->setEnabled(true);
-    finish(true, version, Ending::OnReturn);
+    m_end->completeOnReturn(link, version);
     return false;
 }
 
@@ -228,7 +218,7 @@ void UpdateSession::refuseUpdate(const ProgressMessage& reason)
     tellUser(reason.english());
     m_outcome->noteStatus(reason.english());
     // Ends like a run that failed: the click that began it returns first.
-    QTimer::singleShot(0, pendingUpdateSteps(), [this] { complete(false); });
+    m_timedSteps->after(0, [this] { complete(false); });
 }
 
 void UpdateSession::enterBootloader(const ModuleLink& link, const LinkPolicy& policy, const QString& version)
@@ -248,28 +238,21 @@ void UpdateSession::enterBootloader(const ModuleLink& link, const LinkPolicy& po
     link.module->setModuleState(int(ModuleState::BootloaderRequested));
     emit firmwareCompleted(m_moduleKey, QStringLiteral("Start fw update"));
     say(QStringLiteral("Reopen device..."));
-    if (policy.entryDataRate > 0) {
-        link.handler->setDataRate(policy.entryDataRate);
-        if (version.isEmpty())
-            m_workerHost->worker()->setModuleAddress(LinkPolicy::BootloaderAddress);
-    } else {
-        m_workerHost->reopenDevice(int(ModuleState::Bootloader));
-    }
+    m_workerHost->switchToBootloader(link, policy, !version.isEmpty());
 }
 
 void UpdateSession::recallAfter(int delayMs)
 {
-    QTimer::singleShot(TimeScale::scaledMs(delayMs), pendingUpdateSteps(), [this] { proceed(false); });
+    m_timedSteps->after(delayMs, [this] { proceed(false); });
 }
 
 void UpdateSession::scheduleWorkerStart(bool inBootloader)
 {
     m_steps.move(Event::StartScheduled);
-    QTimer::singleShot(TimeScale::scaledMs(inBootloader ? StartFromBootloaderMs : StartFromFirmwareMs),
-                       pendingUpdateSteps(), [this] {
-                           m_steps.move(Event::WorkerStarted);
-                           m_workerHost->startWorker();
-                       });
+    m_timedSteps->after(inBootloader ? StartFromBootloaderMs : StartFromFirmwareMs, [this] {
+        m_steps.move(Event::WorkerStarted);
+        m_workerHost->startWorker();
+    });
     emit workerStarting();
 }
 
@@ -282,22 +265,9 @@ void UpdateSession::cancel()
     // happened yet (the run would clear the request when it begins). Without a worker to report the
     // end, the completion is ours to give.
     const bool endsHere = m_steps.cancelEnds();
-    dropPendingUpdateSteps();
+    m_timedSteps->drop();
     if (endsHere)
         complete(false);
-}
-
-QObject* UpdateSession::pendingUpdateSteps()
-{
-    if (!m_pendingSteps)
-        m_pendingSteps = new QObject(this);
-    return m_pendingSteps;
-}
-
-void UpdateSession::dropPendingUpdateSteps()
-{
-    delete m_pendingSteps;
-    m_pendingSteps = nullptr;
 }
 
 bool UpdateSession::followPorts(const QList<QSerialPortInfo>& actual, const QList<QSerialPortInfo>& old)
@@ -310,98 +280,6 @@ bool UpdateSession::followPorts(const QList<QSerialPortInfo>& actual, const QLis
     if (!following.historyLine.isEmpty())
         say(following.historyLine);
     return change.removed.isEmpty();
-}
-
-void UpdateSession::noteHostReport(const QString& message)
-{
-    if (message == QLatin1String(HostMessages::DeviceTreeReady) && m_workerHost)
-        m_workerHost->worker()->setDeviceClosed();
-}
-
-void UpdateSession::complete(bool successful)
-{
-    if (!successful && m_workerHost->worker()->isCancelRequested())
-        show(ProgressMessage(ProgressId::Canceled));
-    m_leftState->noteEnd(!successful && m_steps.underWay());
-    emit released(m_image.size() > 0);
-    qDebug() << CompletionFunction << "successfull:" << successful << "actualModuleKey:" << m_moduleKey;
-
-    const ModuleLink link = ModuleLink::lookUp(m_pluginHandler, m_moduleKey);
-    if (!link.isComplete() && successful) {
-        // The restarted module is not known to the host yet: try again until it is.
-        emit historyMark(QStringLiteral("*"));
-        QTimer::singleShot(TimeScale::scaledMs(CompletionRetryMs), this, [this] { complete(true); });
-        return;
-    }
-    QString version = QLatin1String(NoVersionText);
-    if (!link.isComplete()) {
-        ModuleLink::handConnectionBack(m_pluginHandler, m_moduleKey);
-    } else {
-        version = handOver(link, successful);
-        // The module restarts and re-enumerates; its return under the new port ends the update.
-        if (successful && LinkPolicy::forKind(link.kind()).followsPortChange()) {
-            m_steps.move(Event::RanWellAway);
-            return;
-        }
-    }
-    finish(successful, version, Ending::Here);
-}
-
-QString UpdateSession::handOver(const ModuleLink& link, bool successful)
-{
-    const QString version = LinkPolicy::forKind(link.kind()).handsLinkBack() ? handBackAndReport(link, successful)
-                                                                             : QLatin1String(NoVersionText);
-    emit activeFirmwareShown(version);
-    if (successful) {
-        const QString poolNote = FirmwarePool(m_settings.homePath()).keepCopy(m_chosenFile);
-        if (!poolNote.isEmpty())
-            tellUser(poolNote);
-    }
-    return version;
-}
-
-QString UpdateSession::handBackAndReport(const ModuleLink& link, bool successful)
-{
-    ModuleLink::handBack(link);
-    QString version = QLatin1String(NoVersionText);
-    QString reportedKey;
-    if (successful) {
-        version = link.handler->getFirmwareVersion(link.module->moduleAddress());
-        reportedKey = link.module->key();
-    }
-    emit firmwareCompleted(reportedKey, successful ? QStringLiteral("true") : QStringLiteral("false"));
-    return version;
-}
-
-void UpdateSession::finish(bool successful, const QString& version, Ending ending)
-{
-    // The rebuilt list selects its first module: with several listed, that need not be this one.
-    const QString updatedModuleKey = m_moduleKey;
-    // The rebuild asks the selected module its version; a cancelled worker still out rebuilds as it ends.
-    // A module back under its new port is given a moment to settle first.
-    if (ending == Ending::OnReturn)
-        QTimer::singleShot(TimeScale::scaledMs(RefreshAfterReconnectMs), this, &UpdateSession::listRebuildWanted);
-    else if (!m_workerHost->workerOut())
-        emit listRebuildWanted();
-    // The update is over: a re-call still pending (a port that came back while the run ended) would
-    // find the module in its bootloader and start a second run with the program the rebuild released.
-    dropPendingUpdateSteps();
-    m_steps.move(Event::Ended);
-    if (ending == Ending::Here)
-        emit concluded();
-    reportOutcome(successful, version, updatedModuleKey);
-}
-
-void UpdateSession::reportOutcome(bool successful, const QString& version, const QString& moduleKey)
-{
-    const bool cancelled = m_workerHost->worker()->isCancelRequested();
-    QString failure = cancelled ? ProgressMessage(ProgressId::Canceled).english() : m_outcome->lastStatus();
-    // The step's fixed text says what failed; the link's reason, after it, says why.
-    const QString reason = m_workerHost->requestFailure();
-    if (!successful && !cancelled && !reason.isEmpty())
-        failure += QStringLiteral(": ") + (reason.endsWith(QLatin1Char('.')) ? reason.chopped(1) : reason);
-    const QString readBack = version == QLatin1String(NoVersionText) ? QString() : version;
-    m_outcome->finish(successful, failure, moduleKey, readBack, cancelled);
 }
 
 void UpdateSession::tellUser(const QString& text)

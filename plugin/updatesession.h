@@ -2,9 +2,11 @@
 
 #include "bootloaderentry.h"
 #include "firmwareimage.h"
+#include "modulechoice.h"
 #include "modulelink.h"
 #include "progressmessage.h"
 #include "runoptions.h"
+#include "updateend.h"
 #include "updatesteps.h"
 
 #include <QList>
@@ -15,6 +17,7 @@
 class LeftStateTeller;
 class PluginHandler;
 class ToolSettings;
+class TimedSteps;
 class UpdateOutcome;
 class WorkerHost;
 struct LinkPolicy;
@@ -38,17 +41,8 @@ public:
     // Ends a running update before the form goes: stops the worker and gives the link back.
     void shutDown();
 
-    // What choosing a module found: its name (empty without a complete link), and the version it
-    // runs when its device is open.
-    struct Selection
-    {
-        QString moduleName;
-        bool deviceOpen = false;
-        QString version;
-        // The link was stored in the settings (a module running its firmware).
-        bool linkRemembered = false;
-    };
-    Selection selectModule(const QString& moduleKey);
+    // Chooses the module of the next update.
+    ModuleChoice selectModule(const QString& moduleKey);
     QString moduleKey() const { return m_moduleKey; }
     // The module of the selection, which may be null.
     DUXLModuleInterface* selectedModule() const;
@@ -69,12 +63,9 @@ public:
     // The host saw these ports before and now; a module on a USB link is followed to its new port.
     // Returns whether no port was removed.
     bool followPorts(const QList<QSerialPortInfo>& actual, const QList<QSerialPortInfo>& old);
-    // A report of the host about its modules.
-    void noteHostReport(const QString& message);
-
 public slots:
     // The end of a run: the worker's, a cancel's or a refusal's.
-    void complete(bool successful);
+    void complete(bool successful) { m_end->complete(successful); }
 
 signals:
     // History lines: markup, plain text appended as a paragraph, and a mark added to the last line.
@@ -101,9 +92,6 @@ signals:
     void firmwareCompleted(QString moduleKey, QString message);
 
 private:
-    // How an update ended: here, or when its module came back in its firmware under a new port.
-    enum class Ending { Here, OnReturn };
-
     void beginUpdate();
     // The first call goes on to the worker's start only with the module in its bootloader; a later one
     // unless the module came back in its firmware, which ends the update.
@@ -117,28 +105,19 @@ private:
     // The module ran the file's firmware before its bootloader entry: the first thing a skip needs.
     bool runsChosenFirmware() const;
     void refuseUpdate(const ProgressMessage& reason);
-    // The completion's hand-over of a known link: the report to the host, the version shown, the pool copy.
-    QString handOver(const ModuleLink& link, bool successful);
-    // The whole link with the report to the host (the version read back, or "Error").
-    QString handBackAndReport(const ModuleLink& link, bool successful);
-    // The one end of every update, on every kind of link.
-    void finish(bool successful, const QString& version, Ending ending);
-    void reportOutcome(bool successful, const QString& version, const QString& moduleKey);
     void tellUser(const QString& text);
     void say(const QString& text);
     // A status of the session's own: on the progress line and, in English, in the history.
     void show(const ProgressMessage& message);
-    // Timed steps of an update (re-calls, the worker's start) are tied to this object, so that Cancel
-    // can drop them; made on first use.
-    QObject* pendingUpdateSteps();
-    void dropPendingUpdateSteps();
 
     PluginHandler* m_pluginHandler;
     ToolSettings& m_settings;
     // Reports each update's end to listeners (dux-host, tests); a child named "updateOutcome".
     UpdateOutcome* m_outcome;
+    TimedSteps* m_timedSteps;
     WorkerHost* m_workerHost = nullptr;
     LeftStateTeller* m_leftState = nullptr;
+    UpdateEnd* m_end = nullptr;
     UpdateSteps m_steps;
     QString m_moduleKey;
     unsigned char m_moduleAddress = 1;
@@ -152,6 +131,5 @@ private:
     QString m_firmwareBeforeEntry;
     // The records say the module's last update of this file was cut short after its erase.
     bool m_resumeSuggested = false;
-    QObject* m_pendingSteps = nullptr;
     BootloaderEntry m_bootloaderEntry;
 };

@@ -4,6 +4,7 @@
 #include "command.h"
 #include "commandhandlerinterface.h"
 #include "firmwareupdaterthread.h"
+#include "hostmessages.h"
 #include "linkpolicy.h"
 #include "linkreopen.h"
 #include "modulelink.h"
@@ -65,6 +66,23 @@ void WorkerHost::startWorker()
 {
     m_workerOut = true;
     m_worker->start();
+}
+
+void WorkerHost::noteHostReport(const QString& message)
+{
+    if (message == QLatin1String(HostMessages::DeviceTreeReady))
+        m_worker->setDeviceClosed();
+}
+
+void WorkerHost::switchToBootloader(const ModuleLink& link, const LinkPolicy& policy, bool versionKnown)
+{
+    if (policy.entryDataRate > 0) {
+        link.handler->setDataRate(policy.entryDataRate);
+        if (!versionKnown)
+            m_worker->setModuleAddress(LinkPolicy::BootloaderAddress);
+    } else {
+        reopenDevice(int(ModuleState::Bootloader));
+    }
 }
 
 void WorkerHost::resetRequests()

@@ -12,6 +12,8 @@ class Command;
 class FirmwareUpdaterThread;
 class PluginHandler;
 class ToolSettings;
+struct LinkPolicy;
+struct ModuleLink;
 class UpdateOutcome;
 
 // Hosts the update worker on the GUI thread: makes it, runs its requests on the link of the module under
@@ -30,6 +32,11 @@ public:
     void setHandler(CommandHandlerInterface* handler) { m_handler = handler; }
     CommandHandlerInterface* handler() const { return m_handler; }
     void startWorker();
+    // A report of the host about its modules: a rebuilt tree means the worker's link was closed.
+    void noteHostReport(const QString& message);
+    // The module was sent to its bootloader: its link goes over to the bootloader's rate, or is reopened
+    // for it. `versionKnown`: the module answered at its own address before.
+    void switchToBootloader(const ModuleLink& link, const LinkPolicy& policy, bool versionKnown);
     // Stops the worker and waits for it, unless this thread is inside its erase; the worker then ends alone.
     void stopWorker();
 

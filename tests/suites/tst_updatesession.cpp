@@ -127,6 +127,8 @@ private slots:
     void portChangesThatAreNotFollowed_data();
     void portChangesThatAreNotFollowed();
     void startWithoutLinkDoesNothing();
+    void shutDownHandsBackOnce_data();
+    void shutDownHandsBackOnce();
     void firstCallEntersBootloader_data();
     void firstCallEntersBootloader();
     void completionKeepsCopyInPool_data();
@@ -549,6 +551,31 @@ void TestUpdateSession::startWithoutLinkDoesNothing()
     QVERIFY(rig.session.isIdle());
     QVERIFY(rig.host.module(key)->isPluginEnabled());
     QCOMPARE(rig.host.device(key)->versionQueryCount(), 0);
+}
+
+void TestUpdateSession::shutDownHandsBackOnce_data()
+{
+    QTest::addColumn<Chosen>("chosen");
+    QTest::addColumn<bool>("ended"); // the update ended before the session goes
+    QTest::newRow("refused") << Chosen::NotHex << false;
+    QTest::newRow("entered") << Chosen::Firmware << false;
+    QTest::newRow("ended") << Chosen::Firmware << true;
+}
+
+// An update under way, even one refused whose end is still to come, gives the module's link back when
+// the session goes; one that ended gave it back already.
+void TestUpdateSession::shutDownHandsBackOnce()
+{
+    QFETCH(Chosen, chosen);
+    QFETCH(bool, ended);
+    SessionRig rig;
+    const QString key = addModule(rig, QStringLiteral("COM3"), Serial, 3);
+    chooseFirmware(rig, chosen == Chosen::NotHex ? QStringLiteral("files/fw.txt") : QStringLiteral("files/fw.hex"));
+    rig.session.proceed(true);
+    if (ended)
+        rig.session.complete(false);
+    rig.session.shutDown();
+    QCOMPARE(rig.host.connection(key)->activeCalls(), (QList<bool>{false, true}));
 }
 
 void TestUpdateSession::firstCallEntersBootloader_data()
