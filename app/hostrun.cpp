@@ -126,6 +126,23 @@ HostRun::HostRun(const HostOptions& options, QApplication* app)
 
 HostRun::~HostRun() = default;
 
+namespace {
+// What dux-host's options ask of each update the plug-in runs.
+RunOptions runOptionsOf(const HostOptions& options)
+{
+    RunOptions run;
+    run.ifChanged = options.ifChanged;
+    run.verifyOnly = options.verify;
+    run.resume = options.resume;
+    run.readBack = !options.readBackFile.isEmpty();
+    run.readBackFirst = options.readFirst;
+    run.readBackEnd = options.readEnd;
+    run.ifNewer = options.ifNewer;
+    run.expectedSha256 = options.sha256;
+    return run;
+}
+}
+
 int HostRun::exec()
 {
     m_clock.start();
@@ -159,13 +176,8 @@ int HostRun::exec()
         return listModules();
 
     m_window = std::make_unique<HostWindow>(m_handler.get(), m_discovery.get(), m_loader->containers());
-    m_window->setIfChanged(m_options.ifChanged);
+    m_window->setRunOptions(runOptionsOf(m_options));
     m_window->setWireCapture(&m_capture);
-    m_window->setVerifyOnly(m_options.verify);
-    m_window->setResume(m_options.resume);
-    m_window->setReadBack(!m_options.readBackFile.isEmpty(), m_options.readFirst, m_options.readEnd);
-    m_window->setIfNewer(m_options.ifNewer);
-    m_window->setExpectedSha256(m_options.sha256);
     m_window->setPluginFolder(m_pluginFolder);
     if (m_options.fileName.isEmpty()) {
         m_window->show();

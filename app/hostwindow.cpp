@@ -5,7 +5,6 @@
 #include "doctor.h"
 #include "duxlconnectioninterface.h"
 #include "duxlmoduleinterface.h"
-#include "hostmessages.h"
 #include "installlayout.h"
 #include "modulediscovery.h"
 #include "pluginhandler.h"
@@ -258,19 +257,13 @@ void HostWindow::setPluginFolder(const QString& folder)
     m_pluginFolder = folder;
 }
 
-void HostWindow::setIfChanged(bool on)
+void HostWindow::setRunOptions(const RunOptions& options)
 {
-    m_ifChanged->setChecked(on);
-}
-
-bool HostWindow::ifChanged() const
-{
-    return m_ifChanged->isChecked();
-}
-
-void HostWindow::setIfNewer(bool on)
-{
-    m_ifNewer->setChecked(on);
+    m_runOptions = options;
+    m_ifChanged->setChecked(options.ifChanged);
+    m_verify->setChecked(options.verifyOnly);
+    m_ifNewer->setChecked(options.ifNewer);
+    setExpectedSha256(options.expectedSha256);
 }
 
 void HostWindow::setExpectedSha256(const QString& sha256)
@@ -303,33 +296,14 @@ QAction* HostWindow::addChoice(QToolBar* tools, QActionGroup* group, const QStri
     return choice;
 }
 
-void HostWindow::setVerifyOnly(bool on)
-{
-    m_verify->setChecked(on);
-}
-
-void HostWindow::setReadBack(bool on, qint64 first, qint64 end)
-{
-    m_readBack = on;
-    m_readFirst = first;
-    m_readEnd = end;
-}
-
-void HostWindow::setResume(bool on)
-{
-    m_resume = on;
-}
-
 void HostWindow::applyChoices(QObject* container) const
 {
-    container->setProperty(HostMessages::ResumeProperty, m_resume);
-    container->setProperty(HostMessages::ReadBackProperty, m_readBack);
-    container->setProperty(HostMessages::ReadBackFirstProperty, m_readFirst);
-    container->setProperty(HostMessages::ReadBackEndProperty, m_readEnd);
-    container->setProperty(HostMessages::IfChangedProperty, m_ifChanged->isChecked());
-    container->setProperty(HostMessages::VerifyOnlyProperty, m_verify->isChecked());
-    container->setProperty(HostMessages::IfNewerProperty, m_ifNewer->isChecked());
-    container->setProperty(HostMessages::ExpectedSha256Property, m_sha256);
+    RunOptions options = m_runOptions;
+    options.ifChanged = m_ifChanged->isChecked();
+    options.verifyOnly = m_verify->isChecked();
+    options.ifNewer = m_ifNewer->isChecked();
+    options.expectedSha256 = m_sha256;
+    RunOptions::handTo(container, options);
 }
 
 void HostWindow::applyChoicesToShown() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "runoptions.h"
 #include "updateoutcome.h"
 
 #include <QHash>
@@ -37,27 +38,17 @@ public:
     QDialog* openDoctor();
     // The plug-in folder the check looks at: the one the host loaded its plug-ins from.
     void setPluginFolder(const QString& folder);
-    // Whether updates first read the module's checksum and leave a module that already holds the file
-    // as it is; off by default. Applies to the containers shown and to those opened later.
-    void setIfChanged(bool on);
-    bool ifChanged() const;
+    // What each update is asked to do (off by default): the window's choices ("Only if changed", "Verify",
+    // the guards) start from these, --resume and --read-back are taken as they are. Applies to the
+    // containers shown and to those opened later.
+    void setRunOptions(const RunOptions& options);
     // The capture the links write to (docs/capture.md), which the window's "Capture the wire" starts
     // and stops; the action shows whether it records.
     void setWireCapture(WireCapture* capture);
     // Starts the capture into `path`, or stops it when `path` is empty; false (and the reason shown in the status bar)
     // when the file cannot be written.
     bool captureTo(const QString& path);
-    // Whether updates only compare the module's flash with the file and restart it, writing nothing; off
-    // by default, and never together with "Only if changed".
-    void setVerifyOnly(bool on);
-    // Whether updates only read the module's flash back, from `first` up to `end` (-1: the module's
-    // flash base, and the end its memory size states); dux-host's --read-back, not a choice of the window.
-    void setReadBack(bool on, qint64 first, qint64 end);
-    // --resume: a module whose flash holds the start of the file is written on from there.
-    void setResume(bool on);
-    // The guards: only a module whose firmware is older than the file's is updated; only a file with this
-    // SHA-256 (empty: any) is written. Applied like the choice above.
-    void setIfNewer(bool on);
+    // Only a file with this SHA-256 (empty: any) is written.
     void setExpectedSha256(const QString& sha256);
     // Asks the user for the expected SHA-256 (tool bar); an empty answer drops the guard.
     void chooseExpectedSha256();
@@ -87,10 +78,8 @@ private:
     QAction* m_capture;
     WireCapture* m_wireCapture = nullptr;
     QAction* m_verify;
-    bool m_readBack = false;
-    bool m_resume = false;
-    qint64 m_readFirst = -1;
-    qint64 m_readEnd = -1;
+    // The run options as dux-host set them; the window's choices replace their own fields.
+    RunOptions m_runOptions;
     QAction* m_ifNewer;
     QAction* m_expectedSha256;
     QString m_sha256;

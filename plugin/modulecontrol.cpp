@@ -8,6 +8,7 @@
 #include "pluginhandler.h"
 #include "timescale.h"
 #include "updatesession.h"
+#include "workerhost.h"
 
 #include <QDebug>
 #include <QTimer>
@@ -49,7 +50,7 @@ void FirmwareUpdate::on_cmbModules_currentIndexChanged(int index)
     if (!(leaveSelection && ui->cmbModules->count() <= 1))
         clearFileInfo();
     const QVariantList item = ui->cmbModules->itemData(index).toList();
-    const UpdateSession::Selection chosen = session->selectModule(item.size() < 3 ? QString() : item.at(0).toString());
+    const ModuleChoice chosen = session->selectModule(item.size() < 3 ? QString() : item.at(0).toString());
     if (chosen.deviceOpen) {
         ui->leActualFirmware->setText(chosen.version);
         ui->gbNewFirmware->setEnabled(true);
@@ -70,32 +71,33 @@ void FirmwareUpdate::handleModulePlugin(DUXLModuleInterface* plugin, QString msg
         handleDebugMessage(QString::fromLatin1(ModuleNoticeTemplate).arg(plugin->name(), msg));
         return;
     }
-    session->noteHostReport(msg);
+    if (session->workerHost())
+        session->workerHost()->noteHostReport(msg);
 }
 
 void FirmwareUpdate::forwardDoDirectRequest(Command* request, Command* reply)
 {
-    session->forwardRequest(request, reply);
+    session->workerHost()->forwardRequest(request, reply);
 }
 
 void FirmwareUpdate::forwardDoDirectRequestWithoutAnswer(Command* request)
 {
-    session->forwardRequestWithoutReply(request);
+    session->workerHost()->forwardRequestWithoutReply(request);
 }
 
 void FirmwareUpdate::handleGetFirmwareVersion(QString* version, int moduleAddress)
 {
-    session->readFirmwareVersion(version, moduleAddress);
+    session->workerHost()->readFirmwareVersion(version, moduleAddress);
 }
 
 void FirmwareUpdate::handleCloseDevice()
 {
-    session->closeDevice();
+    session->workerHost()->closeDevice();
 }
 
 void FirmwareUpdate::handleReOpenDevice(int moduleState)
 {
-    session->reopenDevice(moduleState);
+    session->workerHost()->reopenDevice(moduleState);
 }
 
 void FirmwareUpdate::handleUSBDevices(QList<QSerialPortInfo> actualInterfaces, QList<QSerialPortInfo> oldInterfaces)

@@ -23,4 +23,8 @@ struct ModuleLink
     static void handBack(const ModuleLink& link);
     // Takes the module and its link from the host for the update.
     static void takeOver(const ModuleLink& link);
+    // Gives back the connection of a module the host no longer knows, unless the host makes it anew (USB).
+    static void handConnectionBack(PluginHandler* pluginHandler, const QString& moduleKey);
+    // The version the module answers now, at its address or else at the bootloader's; call only on a complete link.
+    static QString askVersion(const ModuleLink& link);
 };

@@ -875,6 +875,12 @@ void TestHostApp::headlessEndIsReported_data()
                                                       QStringLiteral("--reconnect-ms"), QStringLiteral("150")}
                                        << QStringList{QStringLiteral("-q")} << UpdateTimeoutSeconds << 0 << "updated"
                                        << "restart" << "" << "" << "updated";
+    // Found in its bootloader: no entry; the run ends when the module is back in its firmware under a new port.
+    QTest::newRow("usb-found-in-bootloader") << QStringList{QStringLiteral("--link"), QStringLiteral("usb"),
+                                                            QStringLiteral("--reconnect-ms"), QStringLiteral("150"),
+                                                            QStringLiteral("--start-in-bootloader")}
+                                             << QStringList() << UpdateTimeoutSeconds << 0 << "updated" << "restart"
+                                             << "" << "" << "updated";
     // --log keeps the whole history and the closing line whatever -q, after what an earlier run left there.
     const QStringList logged{QStringLiteral("--log"), QStringLiteral("@folder/run.log")};
     QTest::newRow("updated, -q, logged") << QStringList() << QStringList{QStringLiteral("-q")} + logged << UpdateTimeoutSeconds
@@ -1149,8 +1155,11 @@ void TestHostApp::headlessEndIsReported()
     QCOMPARE(report.value(QLatin1String("file")).toString(), firmware);
     QCOMPARE(report.value(QLatin1String("identifier")).toString(), identifier);
     const int running = simulatorArguments.indexOf(QLatin1String("--firmware")) + 1;
+    // A module found in its bootloader answers with the bootloader's version.
+    const QString defaultRunning = simulatorArguments.contains(QLatin1String("--start-in-bootloader"))
+                                       ? QStringLiteral("%1B101") : QStringLiteral("%1V101");
     QCOMPARE(report.value(QLatin1String("firmwareBefore")).toString(),
-             running > 0 ? simulatorArguments.at(running) : QStringLiteral("%1V101").arg(type));
+             running > 0 ? simulatorArguments.at(running) : defaultRunning.arg(type));
     QCOMPARE(report.value(QLatin1String("firmwareAfter")).toString(),
              result == QLatin1String("updated") || result == QLatin1String("skipped") ? identifier : QString());
     // What the module holds decides: the file, and where it was written, its stored size and checksum.

@@ -2,7 +2,6 @@
 #include "fakehost.h"
 #include "firmwareupdate.h"
 #include "firmwareupdaterthread.h"
-#include "hostmessages.h"
 #include "doctor.h"
 #include "hostwindow.h"
 #include "installlayout.h"
@@ -12,6 +11,7 @@
 #include "firmwarefilecheck.h"
 #include "peripherymanager.h"
 #include "portlistfile.h"
+#include "runoptions.h"
 #include "runrecorder.h"
 #include "runteller.h"
 #include "recordstore.h"
@@ -348,15 +348,15 @@ void TestPluginShell::hostWindowChecksTheComputer()
 void TestPluginShell::hostWindowTellsContainersIfChanged_data()
 {
     QTest::addColumn<QString>("action");
-    QTest::addColumn<QString>("property");
-    QTest::addColumn<QVariant>("chosenValue"); // what the property holds once chosen (a hash as typed, upper case)
+    QTest::addColumn<QString>("option"); // the RunOptions field the choice sets
+    QTest::addColumn<QVariant>("chosenValue"); // what the field holds once chosen (a hash as typed, upper case)
     // The choice that choosing this one drops; empty: none.
     QTest::addColumn<QString>("otherAction");
-    QTest::newRow("only if changed") << "ifChangedAction" << HostMessages::IfChangedProperty << QVariant(true)
+    QTest::newRow("only if changed") << "ifChangedAction" << "ifChanged" << QVariant(true)
                                      << "verifyAction";
-    QTest::newRow("verify") << "verifyAction" << HostMessages::VerifyOnlyProperty << QVariant(true) << "ifChangedAction";
-    QTest::newRow("only if newer") << "ifNewerAction" << HostMessages::IfNewerProperty << QVariant(true) << QString();
-    QTest::newRow("expected SHA-256") << "sha256Action" << HostMessages::ExpectedSha256Property
+    QTest::newRow("verify") << "verifyAction" << "verifyOnly" << QVariant(true) << "ifChangedAction";
+    QTest::newRow("only if newer") << "ifNewerAction" << "ifNewer" << QVariant(true) << QString();
+    QTest::newRow("expected SHA-256") << "sha256Action" << "expectedSha256"
                                       << QVariant(QStringLiteral("AB12")) << QString();
 }
 
@@ -365,7 +365,7 @@ void TestPluginShell::hostWindowTellsContainersIfChanged_data()
 void TestPluginShell::hostWindowTellsContainersIfChanged()
 {
     QFETCH(QString, action);
-    QFETCH(QString, property);
+    QFETCH(QString, option);
     QFETCH(QVariant, chosenValue);
     QFETCH(QString, otherAction);
     HostedPlugin hosted;
@@ -374,7 +374,14 @@ void TestPluginShell::hostWindowTellsContainersIfChanged()
     const bool hash = chosenValue.type() == QVariant::String;
     const QVariant off = hash ? QVariant(QString()) : QVariant(false);
     const QVariant on = hash ? QVariant(chosenValue.toString().toLower()) : chosenValue;
-    const auto chosen = [&property](QObject* container) { return container->property(qPrintable(property)); };
+    const auto chosen = [&option](QObject* container) {
+        const RunOptions options = RunOptions::of(container);
+        const QHash<QString, QVariant> fields{{QStringLiteral("ifChanged"), options.ifChanged},
+                                              {QStringLiteral("verifyOnly"), options.verifyOnly},
+                                              {QStringLiteral("ifNewer"), options.ifNewer},
+                                              {QStringLiteral("expectedSha256"), options.expectedSha256}};
+        return fields.value(option);
+    };
     QCOMPARE(chosen(hosted.plugin), off);
     const auto choose = [&](bool choosing) {
         if (hash)

@@ -1,7 +1,6 @@
 #include "command.h"
 #include "fakeconnectionplugin.h"
 #include "fakehost.h"
-#include "hostmessages.h"
 #include "fakemoduleplugin.h"
 #include "firmwarebuilder.h"
 #include "firmwareimage.h"
@@ -13,6 +12,7 @@
 #include "peripherymanager.h"
 #include "pluginhandler.h"
 #include "portchange.h"
+#include "runoptions.h"
 #include "simulatedcommandhandler.h"
 #include "simulatedmodule.h"
 #include "timescale.h"
@@ -21,6 +21,8 @@
 #include "updatechecks.h"
 #include "updateoutcome.h"
 #include "updatesession.h"
+#include "updatesteps.h"
+#include "workerhost.h"
 
 #include <QCryptographicHash>
 #include <QSignalSpy>
@@ -97,6 +99,8 @@ FakeHost::ModuleSetup setupFor(const QString& port, int linkKind = Serial, unsig
 
 Q_DECLARE_METATYPE(Pooled)
 Q_DECLARE_METATYPE(Chosen)
+Q_DECLARE_METATYPE(UpdateSteps::State)
+Q_DECLARE_METATYPE(UpdateSteps::Event)
 
 // The update session on its own: the link, the bootloader entry, the reopen by link kind and mode,
 // the port following, the worker's requests and the completion, without a window.
@@ -108,6 +112,10 @@ private slots:
     void init();
     void cleanup();
 
+    void stepMoves_data();
+    void stepMoves();
+    void stepMeanings_data();
+    void stepMeanings();
     void workerRequestsReachModuleUnderUpdate();
     void closeDevice_data();
     void closeDevice();
@@ -119,6 +127,8 @@ private slots:
     void portChangesThatAreNotFollowed_data();
     void portChangesThatAreNotFollowed();
     void startWithoutLinkDoesNothing();
+    void shutDownHandsBackOnce_data();
+    void shutDownHandsBackOnce();
     void firstCallEntersBootloader_data();
     void firstCallEntersBootloader();
     void completionKeepsCopyInPool_data();
@@ -198,6 +208,86 @@ QString TestUpdateSession::startUsbUpdate(SessionRig& rig, const QString& port, 
     return key;
 }
 
+void TestUpdateSession::stepMoves_data()
+{
+    using S = UpdateSteps::State;
+    using E = UpdateSteps::Event;
+    QTest::addColumn<S>("from");
+    QTest::addColumn<E>("event");
+    QTest::addColumn<S>("next");
+    QTest::newRow("detached:worker-made") << S::Detached << E::WorkerMade << S::Idle;
+    QTest::newRow("running:worker-made-again") << S::Running << E::WorkerMade << S::Running;
+    QTest::newRow("idle:refused") << S::Idle << E::Refused << S::Refusing;
+    QTest::newRow("idle:entry-sent") << S::Idle << E::EntrySent << S::Entered;
+    QTest::newRow("detached:entry-sent") << S::Detached << E::EntrySent << S::Detached;
+    QTest::newRow("idle:start-scheduled") << S::Idle << E::StartScheduled << S::Starting;
+    QTest::newRow("entered:start-scheduled") << S::Entered << E::StartScheduled << S::EnteredStarting;
+    // A module back in its bootloader after the run (a restart that failed) is updated again.
+    QTest::newRow("reconnecting:start-scheduled") << S::Reconnecting << E::StartScheduled << S::EnteredStarting;
+    QTest::newRow("starting:worker-started") << S::Starting << E::WorkerStarted << S::Running;
+    QTest::newRow("entered-starting:worker-started") << S::EnteredStarting << E::WorkerStarted << S::EnteredRunning;
+    QTest::newRow("idle:worker-started") << S::Idle << E::WorkerStarted << S::Idle;
+    QTest::newRow("running:ran-well-away") << S::Running << E::RanWellAway << S::Reconnecting;
+    QTest::newRow("entered-running:ran-well-away") << S::EnteredRunning << E::RanWellAway << S::Reconnecting;
+    // A cancelled update ended before its worker did.
+    QTest::newRow("idle:ran-well-away") << S::Idle << E::RanWellAway << S::Idle;
+    QTest::newRow("entered-running:ended") << S::EnteredRunning << E::Ended << S::Idle;
+    QTest::newRow("reconnecting:ended") << S::Reconnecting << E::Ended << S::Idle;
+    QTest::newRow("detached:ended") << S::Detached << E::Ended << S::Detached;
+}
+
+// Each move of an update's steps, without a link or a window.
+void TestUpdateSession::stepMoves()
+{
+    QFETCH(UpdateSteps::State, from);
+    QFETCH(UpdateSteps::Event, event);
+    QFETCH(UpdateSteps::State, next);
+    QCOMPARE(UpdateSteps::next(from, event), next);
+}
+
+void TestUpdateSession::stepMeanings_data()
+{
+    using S = UpdateSteps::State;
+    QTest::addColumn<QList<UpdateSteps::Event>>("events"); // from Detached
+    QTest::addColumn<S>("state");
+    QTest::addColumn<bool>("entered");
+    QTest::addColumn<bool>("underWay");
+    QTest::addColumn<bool>("cancelEnds");
+    using E = UpdateSteps::Event;
+    const E made = E::WorkerMade;
+    QTest::newRow("detached") << QList<E>{} << S::Detached << false << false << false;
+    QTest::newRow("idle") << QList<E>{made} << S::Idle << false << false << false;
+    QTest::newRow("refusing") << QList<E>{made, E::Refused} << S::Refusing << false << true << true;
+    QTest::newRow("entered") << QList<E>{made, E::EntrySent} << S::Entered << true << true << true;
+    QTest::newRow("starting") << QList<E>{made, E::StartScheduled} << S::Starting << false << true << true;
+    QTest::newRow("entered-starting") << QList<E>{made, E::EntrySent, E::StartScheduled} << S::EnteredStarting << true
+                                      << true << true;
+    // The worker reports the end of a run it was started for.
+    QTest::newRow("running") << QList<E>{made, E::StartScheduled, E::WorkerStarted} << S::Running << false << true
+                             << false;
+    QTest::newRow("entered-running") << QList<E>{made, E::EntrySent, E::StartScheduled, E::WorkerStarted}
+                                     << S::EnteredRunning << true << true << true;
+    QTest::newRow("reconnecting") << QList<E>{made, E::EntrySent, E::StartScheduled, E::WorkerStarted, E::RanWellAway}
+                                  << S::Reconnecting << true << false << true;
+}
+
+// What each step means to the session: a new port is the module's, the link is held, Cancel ends it.
+void TestUpdateSession::stepMeanings()
+{
+    QFETCH(QList<UpdateSteps::Event>, events);
+    QFETCH(UpdateSteps::State, state);
+    QFETCH(bool, entered);
+    QFETCH(bool, underWay);
+    QFETCH(bool, cancelEnds);
+    UpdateSteps steps;
+    for (UpdateSteps::Event event : events)
+        steps.move(event);
+    QCOMPARE(steps.state(), state);
+    QCOMPARE(steps.entered(), entered);
+    QCOMPARE(steps.underWay(), underWay);
+    QCOMPARE(steps.cancelEnds(), cancelEnds);
+}
+
 void TestUpdateSession::workerRequestsReachModuleUnderUpdate()
 {
     SessionRig rig;
@@ -208,7 +298,7 @@ void TestUpdateSession::workerRequestsReachModuleUnderUpdate()
     // The first version query of the worker frees Cancel; only the low 8 bits of the address count.
     QSignalSpy cancelAllowed(&rig.session, SIGNAL(cancelAllowed(bool)));
     QString version;
-    rig.session.readFirmwareVersion(&version, VersionQueryAddress);
+    rig.session.workerHost()->readFirmwareVersion(&version, VersionQueryAddress);
     QCOMPARE(version, QLatin1String(ModuleBootloader));
     QCOMPARE(cancelAllowed.count(), 1);
     QCOMPARE(cancelAllowed.first().first().toBool(), true);
@@ -224,7 +314,7 @@ void TestUpdateSession::workerRequestsReachModuleUnderUpdate()
     for (const int command : {EraseCommand, ParameterCommand}) {
         Command request(1, quint8(command), 0, 0, 0, false, 12);
         Command reply;
-        rig.session.forwardRequest(&request, &reply);
+        rig.session.workerHost()->forwardRequest(&request, &reply);
         QVERIFY(reply.isValid());
         QCOMPARE(int(reply.command()), command);
         if (command == ParameterCommand)
@@ -232,7 +322,7 @@ void TestUpdateSession::workerRequestsReachModuleUnderUpdate()
     }
     QVERIFY(!erasing);
     Command request(1, ParameterCommand, 1, 0, 0, false, 12);
-    rig.session.forwardRequestWithoutReply(&request);
+    rig.session.workerHost()->forwardRequestWithoutReply(&request);
     QCOMPARE(arrived, (QStringList{"200/0 1", "206/0 0", "206/1 0"}));
 }
 
@@ -276,7 +366,7 @@ void TestUpdateSession::closeDevice()
     SessionRig rig;
     const QString key = rig.host.addModule(setupFor(QStringLiteral("COM3"), linkKind));
     rig.session.selectModule(key);
-    rig.session.closeDevice();
+    rig.session.workerHost()->closeDevice();
 
     QCOMPARE(rig.host.handler(key)->closeCount(), closes);
     QCOMPARE(rig.host.handler(key)->isDeviceOpen(), closes == 0);
@@ -367,7 +457,7 @@ void TestUpdateSession::reopenByLinkKindAndState()
     const int opensBefore = handler ? handler->openCount() : 0;
 
     MessageLog log;
-    rig.session.reopenDevice(state);
+    rig.session.workerHost()->reopenDevice(state);
 
     if (handler) {
         QCOMPARE(handler->requestedDataRates().mid(ratesBefore), rates);
@@ -393,7 +483,7 @@ void TestUpdateSession::keyAlreadyOnNewPortIsKept()
     QVERIFY(!rig.historyText().contains(QStringLiteral("COM-Port has changed")));
     QTRY_VERIFY(rig.historyText().contains(QStringLiteral("Reconnected.")));
     QCOMPARE(rig.session.moduleKey(), key);
-    rig.session.reopenDevice(2);
+    rig.session.workerHost()->reopenDevice(2);
     QVERIFY(rig.historyText().contains(QStringLiteral("COM4/M/id3 Waiting...")));
 }
 
@@ -463,6 +553,31 @@ void TestUpdateSession::startWithoutLinkDoesNothing()
     QCOMPARE(rig.host.device(key)->versionQueryCount(), 0);
 }
 
+void TestUpdateSession::shutDownHandsBackOnce_data()
+{
+    QTest::addColumn<Chosen>("chosen");
+    QTest::addColumn<bool>("ended"); // the update ended before the session goes
+    QTest::newRow("refused") << Chosen::NotHex << false;
+    QTest::newRow("entered") << Chosen::Firmware << false;
+    QTest::newRow("ended") << Chosen::Firmware << true;
+}
+
+// An update under way, even one refused whose end is still to come, gives the module's link back when
+// the session goes; one that ended gave it back already.
+void TestUpdateSession::shutDownHandsBackOnce()
+{
+    QFETCH(Chosen, chosen);
+    QFETCH(bool, ended);
+    SessionRig rig;
+    const QString key = addModule(rig, QStringLiteral("COM3"), Serial, 3);
+    chooseFirmware(rig, chosen == Chosen::NotHex ? QStringLiteral("files/fw.txt") : QStringLiteral("files/fw.hex"));
+    rig.session.proceed(true);
+    if (ended)
+        rig.session.complete(false);
+    rig.session.shutDown();
+    QCOMPARE(rig.host.connection(key)->activeCalls(), (QList<bool>{false, true}));
+}
+
 void TestUpdateSession::firstCallEntersBootloader_data()
 {
     QTest::addColumn<int>("linkKind");
@@ -514,7 +629,8 @@ void TestUpdateSession::firstCallEntersBootloader()
     QObject tool;
     SessionRig rig;
     rig.session.setParent(&tool);
-    tool.setProperty(HostMessages::IfNewerProperty, chosen == Chosen::IfNewer);
+    RunOptions options;
+    options.ifNewer = chosen == Chosen::IfNewer;
     const QString key = addModule(rig, QStringLiteral("COM3"), linkKind, 3, 1, kind);
     rig.host.device(key)->setFirmwareVersion(firmware);
     // After the first call's version query the module falls silent: the update then waits, and only
@@ -527,8 +643,9 @@ void TestUpdateSession::firstCallEntersBootloader()
                    content);
     if (chosen == Chosen::RightHash || chosen == Chosen::WrongHash) {
         const QByteArray hash = QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex().toUpper();
-        tool.setProperty(HostMessages::ExpectedSha256Property, chosen == Chosen::RightHash ? QString::fromLatin1(hash) : QString(64, QLatin1Char('0')));
+        options.expectedSha256 = chosen == Chosen::RightHash ? QString::fromLatin1(hash) : QString(64, QLatin1Char('0'));
     }
+    RunOptions::handTo(&tool, options);
     SimulatedCommandHandler* handler = rig.host.handler(key);
     const int ratesBefore = handler->requestedDataRates().size();
     QSignalSpy begun(&rig.session, SIGNAL(begun()));

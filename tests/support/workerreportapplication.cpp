@@ -42,9 +42,10 @@ bool WorkerReportApplication::notify(QObject* receiver, QEvent* event)
     if (QThread::currentThread() != thread())
         return QApplication::notify(receiver, event);
     // Events handled inside a queued call (the erase keeps the event loop going) are not part of it. The
-    // worker's calls reach the tool's update session, a child of the tool.
-    const bool toSession = m_tool && receiver->parent() == m_tool
-                           && receiver->objectName() == QLatin1String(SessionName);
+    // worker's calls reach the host of the worker, a child of the tool's update session.
+    const QObject* session = receiver->parent();
+    const bool toSession = m_tool && session && session->parent() == m_tool
+                           && session->objectName() == QLatin1String(SessionName);
     const QScopedValueRollback<bool> inside(m_inQueuedToolCall, event->type() == QEvent::MetaCall && toSession);
     return QApplication::notify(receiver, event);
 }
