@@ -63,6 +63,23 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
 {
     setWindowTitle(tr("dux host"));
     resize(MainWidth, MainHeight);
+    buildModuleList();
+
+    QToolBar* tools = addToolBar(tr("Tools"));
+    tools->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    addContainerActions(tools, containers);
+    addLookActions(tools, discovery);
+    addStationAction(tools, containers, discovery);
+    addUpdateChoices(tools);
+    addCaptureAction(tools);
+    addSettingsMenu();
+    addHelpMenu();
+    followModules(handler);
+    refreshModules();
+}
+
+void HostWindow::buildModuleList()
+{
     m_modules->setColumnCount(ColumnCount);
     m_modules->setHeaderLabels({tr("Module"), tr("Type"), tr("Address"), tr("Firmware"), tr("Link")});
     m_modules->setRootIsDecorated(false);
@@ -74,18 +91,28 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
     layout->addWidget(m_hint);
     layout->addWidget(m_modules);
     setCentralWidget(central);
+}
 
-    QToolBar* tools = addToolBar(tr("Tools"));
-    tools->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+void HostWindow::addContainerActions(QToolBar* tools, const QList<ContainerInterface*>& containers)
+{
     for (ContainerInterface* container : containers) {
         QAction* action = tools->addAction(QIcon(container->iconPath()), container->name());
         connect(action, &QAction::triggered, this, [this, container] { openContainer(container); });
     }
+}
+
+void HostWindow::addLookActions(QToolBar* tools, ModuleDiscovery* discovery)
+{
     QAction* scan = tools->addAction(tr("Look for modules"));
     connect(scan, &QAction::triggered, discovery, &ModuleDiscovery::rescan);
     QAction* records = tools->addAction(tr("Records"));
     records->setObjectName(QStringLiteral("recordsAction"));
     connect(records, &QAction::triggered, this, &HostWindow::openRecords);
+}
+
+void HostWindow::addStationAction(QToolBar* tools, const QList<ContainerInterface*>& containers,
+                                  ModuleDiscovery* discovery)
+{
     QAction* station = tools->addAction(tr("Station..."));
     station->setObjectName(QStringLiteral("stationAction"));
     station->setToolTip(tr("Flash the modules present as the fixtures of a production station: one firmware file, a "
@@ -100,6 +127,10 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
             StationLauncher::open({tool, m_handler, discovery, this}, this);
         });
     }
+}
+
+void HostWindow::addUpdateChoices(QToolBar* tools)
+{
     // A skip and a verify cannot both decide what an update does: choosing one drops the other.
     auto* choices = new QActionGroup(this);
     choices->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
@@ -111,7 +142,10 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
                          tr("Update only compares: the module's checksum and every page's sum, read in the "
                             "bootloader, against the chosen file's; the pages that differ are named, and the module "
                             "is restarted without an erase."));
+}
 
+void HostWindow::addCaptureAction(QToolBar* tools)
+{
     m_capture = tools->addAction(tr("Capture the wire"));
     m_capture->setObjectName(QStringLiteral("captureAction"));
     m_capture->setCheckable(true);
@@ -126,7 +160,10 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
         else
             captureTo(path);
     });
+}
 
+void HostWindow::addSettingsMenu()
+{
     // The guards are settings of the updates rather than tools: a menu of their own.
     QMenu* settings = menuBar()->addMenu(tr("&Settings"));
     m_ifNewer = settings->addAction(tr("Only if newer"));
@@ -139,14 +176,20 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
     m_expectedSha256->setToolTip(tr("Write only a file with this SHA-256."));
     m_expectedSha256->setCheckable(true);
     connect(m_expectedSha256, &QAction::triggered, this, &HostWindow::chooseExpectedSha256);
+}
 
+void HostWindow::addHelpMenu()
+{
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     QAction* doctor = help->addAction(tr("Check this computer"));
     doctor->setObjectName(QStringLiteral("doctorAction"));
     doctor->setToolTip(tr("Look for what keeps an update from starting: port access, the udev rule, latency timers, "
                           "ports held by other programs, a modem manager, the plug-ins and the records."));
     connect(doctor, &QAction::triggered, this, &HostWindow::openDoctor);
+}
 
+void HostWindow::followModules(PluginHandler* handler)
+{
     connect(handler, &PluginHandler::modulePluginAdded, this, &HostWindow::refreshModules);
     connect(handler, &PluginHandler::modulePluginRemoved, this, &HostWindow::refreshModules);
     // A module an update left in its bootloader: what it runs now replaces what an earlier update read.
@@ -154,7 +197,6 @@ HostWindow::HostWindow(PluginHandler* handler, ModuleDiscovery* discovery,
         m_updatedVersions.remove(key);
         refreshModules();
     });
-    refreshModules();
 }
 
 void HostWindow::setWireCapture(WireCapture* capture)

@@ -59,6 +59,19 @@ private slots:
     void outcomeFinished(const UpdateOutcome::Report& report);
 
 private:
+    // The steps of the constructor, in the order the window shows their widgets.
+    void buildModuleList();
+    void addContainerActions(QToolBar* tools, const QList<ContainerInterface*>& containers);
+    // "Look for modules" and "Records".
+    void addLookActions(QToolBar* tools, ModuleDiscovery* discovery);
+    // Opens a station on the update plug-in; disabled when that plug-in is not loaded.
+    void addStationAction(QToolBar* tools, const QList<ContainerInterface*>& containers, ModuleDiscovery* discovery);
+    void addUpdateChoices(QToolBar* tools);
+    void addCaptureAction(QToolBar* tools);
+    void addSettingsMenu();
+    void addHelpMenu();
+    // Keeps the module list in step with the handler's modules.
+    void followModules(PluginHandler* handler);
     void refreshModules();
     void showCaptureState();
     // Shows `content` in a window of its own, deleted when it closes.
