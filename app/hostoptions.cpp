@@ -9,6 +9,8 @@
 #include <QCoreApplication>
 #include <QRegularExpression>
 
+#include <utility>
+
 namespace {
 
 constexpr const char* ProgramName = "dux-host";
@@ -361,103 +363,145 @@ bool readStationOptions(const QCommandLineParser& parser, const OptionTable& tab
     return error->isEmpty();
 }
 
-// Reads the options of a command line that asks to run into `options`; on a usage error `error` names it.
-void readOptions(const QCommandLineParser& parser, const OptionTable& table, HostOptions& options, QString& error)
+// -q, -v or -vv; false with `error` when both -q and -v are given.
+bool readVerbosity(const QCommandLineParser& parser, const OptionTable& table, HostOptions& options, QString& error)
 {
     using Verbosity = HostOptions::Verbosity;
     const int verbose = int(parser.optionNames().count(QStringLiteral("v")));
     if (parser.isSet(table.quiet) && verbose > 0) {
         error = QStringLiteral("-q and -v exclude each other");
-        return;
+        return false;
     }
     options.verbosity = parser.isSet(table.quiet) ? Verbosity::Quiet
         : verbose > 1                             ? Verbosity::Debug
         : verbose == 1                            ? Verbosity::Verbose
                                                   : Verbosity::Normal;
-    constexpr int Unbounded = std::numeric_limits<int>::max();
-    if (!readNumber(parser, table.baud, 1, Unbounded, &options.dataRate, &error)
-        || !readNumber(parser, table.probe, 1, Unbounded, &options.probeTimeoutMs, &error)
-        || !readNumber(parser, table.window, 1, CommandHandlerInterface::MaxWindow, &options.windowLimit, &error)
-        || !readNumber(parser, table.poll, 1, Unbounded, &options.pollMs, &error)
-        || !readNumber(parser, table.timeout, 1, Unbounded / 1000, &options.timeoutSeconds, &error)
-        || !readNumber(parser, table.screenshotAt, 0, MaxPercent, &options.screenshotPercent, &error)
-        || !readAddresses(parser.value(table.addresses), &options.addresses, &error))
-        return;
+    return true;
+}
 
-    options.pluginFolder = parser.value(table.plugins);
-    options.serialPorts = parser.values(table.port);
-    options.usbPorts = parser.values(table.usbPort);
-    options.portFiles = parser.values(table.portFile);
-    options.simulate = parser.isSet(table.simulate);
+// The numbers of the search, the run and the picture, then the addresses; the first that is wrong is told.
+bool readNumbersAndAddresses(const QCommandLineParser& parser, const OptionTable& table, HostOptions& options, QString& error)
+{
+    constexpr int Unbounded = std::numeric_limits<int>::max();
+    struct Number
+    {
+        const QCommandLineOption& option;
+        int minimum;
+        int maximum;
+        int HostOptions::*value;
+    };
+    const Number numbers[] = {
+        {table.baud, 1, Unbounded, &HostOptions::dataRate},
+        {table.probe, 1, Unbounded, &HostOptions::probeTimeoutMs},
+        {table.window, 1, CommandHandlerInterface::MaxWindow, &HostOptions::windowLimit},
+        {table.poll, 1, Unbounded, &HostOptions::pollMs},
+        {table.timeout, 1, Unbounded / 1000, &HostOptions::timeoutSeconds},
+        {table.screenshotAt, 0, MaxPercent, &HostOptions::screenshotPercent},
+    };
+    for (const Number& number : numbers) {
+        if (!readNumber(parser, number.option, number.minimum, number.maximum, &(options.*number.value), &error))
+            return false;
+    }
+    return readAddresses(parser.value(table.addresses), &options.addresses, &error);
+}
+
+// The options that are only given or not, and those taken as they are written.
+void readPlainOptions(const QCommandLineParser& parser, const OptionTable& table, HostOptions& options)
+{
+    const std::pair<const QCommandLineOption&, bool HostOptions::*> switches[] = {
+        {table.simulate, &HostOptions::simulate},         {table.list, &HostOptions::list},
+        {table.headless, &HostOptions::headless},         {table.json, &HostOptions::json},
+        {table.all, &HostOptions::allModules},            {table.watch, &HostOptions::watch},
+        {table.dryRun, &HostOptions::dryRun},             {table.ifChanged, &HostOptions::ifChanged},
+        {table.verify, &HostOptions::verify},             {table.resume, &HostOptions::resume},
+        {table.exitWhenDone, &HostOptions::exitWhenDone}, {table.recordsInit, &HostOptions::recordsInit},
+        {table.jsonProgress, &HostOptions::jsonProgress}, {table.doctor, &HostOptions::doctor},
+    };
+    for (const auto& [option, value] : switches)
+        options.*value = parser.isSet(option);
+    const std::pair<const QCommandLineOption&, QString HostOptions::*> texts[] = {
+        {table.plugins, &HostOptions::pluginFolder},     {table.readBack, &HostOptions::readBackFile},
+        {table.file, &HostOptions::fileName},            {table.screenshot, &HostOptions::screenshotPath},
+        {table.records, &HostOptions::recordsLocation},  {table.log, &HostOptions::logPath},
+    };
+    for (const auto& [option, value] : texts)
+        options.*value = parser.value(option);
+    const std::pair<const QCommandLineOption&, QStringList HostOptions::*> lists[] = {
+        {table.port, &HostOptions::serialPorts},   {table.usbPort, &HostOptions::usbPorts},
+        {table.portFile, &HostOptions::portFiles}, {table.module, &HostOptions::moduleKeys},
+    };
+    for (const auto& [option, value] : lists)
+        options.*value = parser.values(option);
     options.simulatorArguments = parser.positionalArguments();
-    options.list = parser.isSet(table.list);
-    options.headless = parser.isSet(table.headless);
-    options.json = parser.isSet(table.json);
-    options.moduleKeys = parser.values(table.module);
-    options.allModules = parser.isSet(table.all);
-    options.watch = parser.isSet(table.watch);
-    options.dryRun = parser.isSet(table.dryRun);
-    options.ifChanged = parser.isSet(table.ifChanged);
-    options.verify = parser.isSet(table.verify);
-    options.resume = parser.isSet(table.resume);
-    options.readBackFile = parser.value(table.readBack);
-    if (parser.isSet(table.range) && !readRange(parser.value(table.range), &options, &error))
-        return;
-    options.fileName = parser.value(table.file);
-    options.exitWhenDone = parser.isSet(table.exitWhenDone);
-    options.screenshotPath = parser.value(table.screenshot);
-    options.recordsLocation = parser.value(table.records);
     options.capturePath = parser.isSet(table.capture) ? parser.value(table.capture)
                                                       : qEnvironmentVariable(HostOptions::CaptureVariable);
-    options.logPath = parser.value(table.log);
-    options.recordsInit = parser.isSet(table.recordsInit);
-    options.jsonProgress = parser.isSet(table.jsonProgress);
-    options.doctor = parser.isSet(table.doctor);
-    if (options.doctor)
-        return;
+}
+
+// --if-newer, --retries and --sha256; false with `error` for one that is wrong.
+bool readGuards(const QCommandLineParser& parser, const OptionTable& table, HostOptions& options, QString& error)
+{
     options.ifNewer = parser.isSet(table.ifNewer);
     options.sha256 = parser.value(table.sha256).toLower();
     if (!readNumber(parser, table.retries, 0, MaxRetries, &options.retries, &error))
-        return;
+        return false;
     if (parser.isSet(table.sha256) && !QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(options.sha256).hasMatch()) {
         error = QStringLiteral("--sha256 takes 64 hexadecimal digits, not \"%1\"").arg(parser.value(table.sha256));
-        return;
+        return false;
     }
+    return true;
+}
+
+// The first of the options read that do not go together, named; empty when all do.
+QString conflict(const QCommandLineParser& parser, const OptionTable& table, const HostOptions& options)
+{
+    if (!options.simulatorArguments.isEmpty() && !options.simulate)
+        return QStringLiteral("unexpected argument \"%1\" (dux-sim options after -- need --simulate)")
+            .arg(options.simulatorArguments.constFirst());
+    // The bytes go into the file when the run over the chosen --file ends: a window alone has no such run.
+    if (!options.readBackFile.isEmpty() && options.fileName.isEmpty())
+        return QStringLiteral("--read-back needs --file (the firmware the module's type is checked against)");
+    if ((options.headless || options.dryRun) && options.fileName.isEmpty())
+        return options.headless ? QStringLiteral("--headless needs --file") : QStringLiteral("--dry-run needs --file");
+    if (options.json && options.wantsWindow())
+        return QStringLiteral("--json needs --headless, --list, --dry-run or --history");
+    if ((options.updatesSeveral() || options.watch) && options.wantsWindow())
+        return QStringLiteral("--all, --watch and more than one --module need --headless");
+    if (options.allModules + options.watch + !options.moduleKeys.isEmpty() > 1)
+        return QStringLiteral("--module, --all and --watch exclude each other");
+    if (parser.isSet(table.log) && !options.headless)
+        return QStringLiteral("--log needs --headless");
+    if (options.jsonProgress && !options.json)
+        return QStringLiteral("--json-progress needs --json");
+    if (parser.isSet(table.range) && options.readBackFile.isEmpty())
+        return QStringLiteral("--range needs --read-back");
+    if (!options.readBackFile.isEmpty()
+        && (options.ifChanged || options.verify || options.dryRun || options.updatesSeveral() || options.watch))
+        return QStringLiteral("--read-back reads one module and writes nothing to it: not with --if-changed, "
+                              "--verify, --dry-run, --all, --watch or more than one --module");
+    if (options.resume && (options.verify || !options.readBackFile.isEmpty()))
+        return QStringLiteral("--resume writes on where an update ended; --verify and --read-back write nothing");
+    if (options.verify && options.ifChanged)
+        return QStringLiteral("--verify writes nothing; it does not go with --if-changed");
+    if (options.watch && options.dryRun)
+        return QStringLiteral("--dry-run checks the modules found now; it does not go with --watch");
+    return QString();
+}
+
+// Reads the options of a command line that asks to run into `options`; on a usage error `error` names it.
+void readOptions(const QCommandLineParser& parser, const OptionTable& table, HostOptions& options, QString& error)
+{
+    if (!readVerbosity(parser, table, options, error) || !readNumbersAndAddresses(parser, table, options, error))
+        return;
+    readPlainOptions(parser, table, options);
+    if (parser.isSet(table.range) && !readRange(parser.value(table.range), &options, &error))
+        return;
+    // The check of the computer takes none of the options that follow.
+    if (options.doctor || !readGuards(parser, table, options, error))
+        return;
     if (!readHistoryOptions(parser, table, &options, &error) || options.history)
         return;
-    if (!readStationOptions(parser, table, &options, &error))
-        return;
-
-    if (!options.simulatorArguments.isEmpty() && !options.simulate)
-        error = QStringLiteral("unexpected argument \"%1\" (dux-sim options after -- need --simulate)")
-                    .arg(options.simulatorArguments.constFirst());
-    // The bytes go into the file when the run over the chosen --file ends: a window alone has no such run.
-    else if (!options.readBackFile.isEmpty() && options.fileName.isEmpty())
-        error = QStringLiteral("--read-back needs --file (the firmware the module's type is checked against)");
-    else if ((options.headless || options.dryRun) && options.fileName.isEmpty())
-        error = options.headless ? QStringLiteral("--headless needs --file") : QStringLiteral("--dry-run needs --file");
-    else if (options.json && options.wantsWindow())
-        error = QStringLiteral("--json needs --headless, --list, --dry-run or --history");
-    else if ((options.updatesSeveral() || options.watch) && options.wantsWindow())
-        error = QStringLiteral("--all, --watch and more than one --module need --headless");
-    else if (options.allModules + options.watch + !options.moduleKeys.isEmpty() > 1)
-        error = QStringLiteral("--module, --all and --watch exclude each other");
-    else if (parser.isSet(table.log) && !options.headless)
-        error = QStringLiteral("--log needs --headless");
-    else if (options.jsonProgress && !options.json)
-        error = QStringLiteral("--json-progress needs --json");
-    else if (parser.isSet(table.range) && options.readBackFile.isEmpty())
-        error = QStringLiteral("--range needs --read-back");
-    else if (!options.readBackFile.isEmpty()
-             && (options.ifChanged || options.verify || options.dryRun || options.updatesSeveral() || options.watch))
-        error = QStringLiteral("--read-back reads one module and writes nothing to it: not with --if-changed, "
-                               "--verify, --dry-run, --all, --watch or more than one --module");
-    else if (options.resume && (options.verify || !options.readBackFile.isEmpty()))
-        error = QStringLiteral("--resume writes on where an update ended; --verify and --read-back write nothing");
-    else if (options.verify && options.ifChanged)
-        error = QStringLiteral("--verify writes nothing; it does not go with --if-changed");
-    else if (options.watch && options.dryRun)
-        error = QStringLiteral("--dry-run checks the modules found now; it does not go with --watch");
+    if (readStationOptions(parser, table, &options, &error))
+        error = conflict(parser, table, options);
 }
 
 }
