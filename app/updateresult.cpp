@@ -134,14 +134,8 @@ QString UpdateResult::closingLine() const
                                             : QStringLiteral("in the %1 phase").arg(phase);
     switch (result) {
     case Result::Updated:
-    case Result::Resumed: {
-        const double seconds = qMax<qint64>(durationMs, 1) / double(MsPerSecond);
-        return QStringLiteral("%1 %2 to %3: %4 bytes in %5 (%6 KiB/s, window %7)")
-            .arg(result == Result::Resumed ? QStringLiteral("Resumed") : QStringLiteral("Updated"), module,
-                 visibleText(firmwareAfter), groupedNumber(bytes), minutesAndSeconds(durationMs))
-            .arg(bytes / BytesPerKiB / seconds, 0, 'f', 2)
-            .arg(window);
-    }
+    case Result::Resumed:
+        return writtenLine();
     case Result::Failed:
         return QStringLiteral("Update of %1 failed %2 after %3: %4; %5")
             .arg(module, inPhase, minutesAndSeconds(durationMs), failure, state);
@@ -162,18 +156,8 @@ QString UpdateResult::closingLine() const
         return QStringLiteral("Read back %1 in %2: %3").arg(module, minutesAndSeconds(durationMs), state);
     case Result::Differs:
         return QStringLiteral("%1 differs from %2: %3").arg(module, visibleText(fileName), state);
-    case Result::Planned: {
-        // What the module runs as the run found it: a bootloader's answer is no firmware.
-        const QString running = VersionText::modeOf(firmwareBefore) == VersionText::Mode::Bootloader
-            ? QStringLiteral("in its bootloader %1").arg(visibleText(firmwareBefore))
-            : QStringLiteral("firmware %1").arg(visibleText(firmwareBefore));
-        const QString held =
-            firmwareBefore == fileIdentifier ? QStringLiteral("; it already runs this firmware") : QString();
-        return QStringLiteral("Would update %1 (%2) with %3 (firmware %4): %5 bytes, %6 flash words, "
-                              "at least %7 on the line; nothing was sent to the module%8")
-            .arg(module, running, visibleText(fileName), visibleText(fileIdentifier), groupedNumber(bytes),
-                 groupedNumber(bytes / Bootloader::WordBytes), minutesAndSeconds(estimatedMs), held);
-    }
+    case Result::Planned:
+        return plannedLine();
     case Result::NotStarted:
     case Result::LineStopped:
     case Result::LineRestarted:
@@ -182,6 +166,30 @@ QString UpdateResult::closingLine() const
     if (moduleKey.isEmpty())
         return QStringLiteral("dux-host: %1").arg(failure);
     return QStringLiteral("Update of %1 not started: %2; %3").arg(module, failure, state);
+}
+
+QString UpdateResult::writtenLine() const
+{
+    const double seconds = qMax<qint64>(durationMs, 1) / double(MsPerSecond);
+    return QStringLiteral("%1 %2 to %3: %4 bytes in %5 (%6 KiB/s, window %7)")
+        .arg(result == Result::Resumed ? QStringLiteral("Resumed") : QStringLiteral("Updated"), visibleText(moduleKey),
+             visibleText(firmwareAfter), groupedNumber(bytes), minutesAndSeconds(durationMs))
+        .arg(bytes / BytesPerKiB / seconds, 0, 'f', 2)
+        .arg(window);
+}
+
+QString UpdateResult::plannedLine() const
+{
+    // What the module runs as the run found it: a bootloader's answer is no firmware.
+    const QString running = VersionText::modeOf(firmwareBefore) == VersionText::Mode::Bootloader
+        ? QStringLiteral("in its bootloader %1").arg(visibleText(firmwareBefore))
+        : QStringLiteral("firmware %1").arg(visibleText(firmwareBefore));
+    const QString held =
+        firmwareBefore == fileIdentifier ? QStringLiteral("; it already runs this firmware") : QString();
+    return QStringLiteral("Would update %1 (%2) with %3 (firmware %4): %5 bytes, %6 flash words, "
+                          "at least %7 on the line; nothing was sent to the module%8")
+        .arg(visibleText(moduleKey), running, visibleText(fileName), visibleText(fileIdentifier), groupedNumber(bytes),
+             groupedNumber(bytes / Bootloader::WordBytes), minutesAndSeconds(estimatedMs), held);
 }
 
 QJsonObject UpdateResult::toJson() const

@@ -49,4 +49,7 @@ private:
     static QStringList pageAddresses(const QVector<quint32>& pages);
     // The differing pages' addresses of a verify; null for any other run.
     QJsonValue differingPagesJson() const;
+    // The closing lines of a write (updated or resumed) and of a plan (--dry-run).
+    QString writtenLine() const;
+    QString plannedLine() const;
 };
