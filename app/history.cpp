@@ -154,48 +154,64 @@ QString jsonString(const QString& text)
     return quoted + QLatin1Char('"');
 }
 
-// Each record as UpdateRecord::toJson() makes it, in an indented array as QJsonDocument writes one,
-// written field by field: a document per record took twice the time of the whole CSV.
-bool printJson(const std::function<bool(const Take&)>& each, QTextStream& out)
+using JsonKeys = QVector<QPair<QString, int>>;
+
+// The object's keys in QJsonObject's order, each as its line starts, with the column it takes its
+// value from (SchemaField, SpooledField: no column).
+JsonKeys jsonKeys()
 {
-    // The object's keys in QJsonObject's order, each as its line starts, with the column it takes its
-    // value from (SchemaField, SpooledField: no column).
-    QVector<QPair<QString, int>> keys{{QStringLiteral("schema"), SchemaField}, {QLatin1String(SpooledColumn), SpooledField}};
+    JsonKeys keys{{QStringLiteral("schema"), SchemaField}, {QLatin1String(SpooledColumn), SpooledField}};
     const QStringList columns = UpdateRecord::columns();
     for (int i = 0; i < columns.size(); ++i)
         keys.append({UpdateRecord::jsonKey(columns.at(i)), i});
     std::sort(keys.begin(), keys.end());
     for (QPair<QString, int>& key : keys)
         key.first = QLatin1String(JsonIndent) + QLatin1String(JsonIndent) + jsonString(key.first) + QLatin1String(": ");
+    return keys;
+}
+
+// Appends the record's fields to `text`, one a line; the spooled mark only on a spooled record.
+void appendJsonFields(QString& text, const UpdateRecord& record, bool spooled, const JsonKeys& keys,
+                      const QString& schema)
+{
+    const QVariantList values = record.values();
+    bool firstField = true;
+    for (const QPair<QString, int>& key : keys) {
+        if (key.second == SpooledField && !spooled)
+            continue;
+        if (!firstField)
+            text += QLatin1String(",\n");
+        text += key.first;
+        firstField = false;
+        if (key.second == SchemaField) {
+            text += schema;
+            continue;
+        }
+        if (key.second == SpooledField) {
+            text += QLatin1String("true");
+            continue;
+        }
+        const QVariant& value = values.at(key.second);
+        text += value.isNull() ? QStringLiteral("null")
+            : value.type() == QVariant::LongLong ? QString::number(value.toLongLong())
+                                                 : jsonString(value.toString());
+    }
+}
+
+// Each record as UpdateRecord::toJson() makes it, in an indented array as QJsonDocument writes one,
+// written field by field: a document per record took twice the time of the whole CSV.
+bool printJson(const std::function<bool(const Take&)>& each, QTextStream& out)
+{
+    const JsonKeys keys = jsonKeys();
     const QString schema = QString::number(EndedUpdate::JsonSchema);
     out << "[\n";
     bool first = true;
+    // One buffer for all the records: they are many.
     QString text;
     const bool read = each([&](const UpdateRecord& record, bool spooled) {
-        const QVariantList values = record.values();
         text.clear();
         text += QLatin1String(first ? "" : ",\n") + QLatin1String(JsonIndent) + QLatin1String("{\n");
-        bool firstField = true;
-        for (const QPair<QString, int>& key : qAsConst(keys)) {
-            if (key.second == SpooledField && !spooled)
-                continue;
-            if (!firstField)
-                text += QLatin1String(",\n");
-            text += key.first;
-            firstField = false;
-            if (key.second == SchemaField) {
-                text += schema;
-                continue;
-            }
-            if (key.second == SpooledField) {
-                text += QLatin1String("true");
-                continue;
-            }
-            const QVariant& value = values.at(key.second);
-            text += value.isNull() ? QStringLiteral("null")
-                : value.type() == QVariant::LongLong ? QString::number(value.toLongLong())
-                                                     : jsonString(value.toString());
-        }
+        appendJsonFields(text, record, spooled, keys, schema);
         text += QLatin1Char('\n') + QLatin1String(JsonIndent) + QLatin1Char('}');
         out << text;
         first = false;
@@ -204,18 +220,20 @@ bool printJson(const std::function<bool(const Take&)>& each, QTextStream& out)
     return read;
 }
 
+
+// What the records add up to, as text or as one JSON object; nothing when they cannot all be read.
+bool printSummary(const std::function<bool(const Take&)>& each, bool json, QTextStream& out)
+{
+    QVector<UpdateRecord> records;
+    const bool read = each([&records](const UpdateRecord& record, bool) { records.append(record); });
+    const RecordSummary summary = RecordSummary::of(records);
+    if (read)
+        out << (json ? QString::fromUtf8(QJsonDocument(summary.toJson()).toJson()) : summary.text());
+    return read;
 }
 
-int History::run(const HostOptions& options, QTextStream& out, QTextStream& err)
+RecordStore::Filter filterOf(const HostOptions& options)
 {
-    const QString location = RecordKeeper::configuredLocation(options.recordsLocation);
-    RecordStore store(location);
-    // A server's records wait in the local file; a locked file's beside it.
-    const QString spoolFile = RecordStore::isServerLocation(location) ? RecordKeeper::localFile()
-                                                                       : RecordKeeper::spoolBeside(location);
-    std::unique_ptr<RecordStore> spool;
-    if (QFileInfo::exists(RecordStore::sqliteFile(spoolFile)))
-        spool = std::make_unique<RecordStore>(spoolFile);
     RecordStore::Filter filter;
     filter.module = options.moduleKeys.value(0);
     filter.firmware = options.firmwareFilter;
@@ -225,6 +243,28 @@ int History::run(const HostOptions& options, QTextStream& out, QTextStream& err)
     filter.serialNumber = options.serialFilter;
     filter.fixture = options.fixtureFilter;
     filter.since = options.since;
+    return filter;
+}
+
+// The store of the records that wait to reach `location`; none when there is no such file.
+std::unique_ptr<RecordStore> spoolOf(const QString& location)
+{
+    // A server's records wait in the local file; a locked file's beside it.
+    const QString spoolFile = RecordStore::isServerLocation(location) ? RecordKeeper::localFile()
+                                                                       : RecordKeeper::spoolBeside(location);
+    if (!QFileInfo::exists(RecordStore::sqliteFile(spoolFile)))
+        return nullptr;
+    return std::make_unique<RecordStore>(spoolFile);
+}
+
+}
+
+int History::run(const HostOptions& options, QTextStream& out, QTextStream& err)
+{
+    const QString location = RecordKeeper::configuredLocation(options.recordsLocation);
+    RecordStore store(location);
+    const std::unique_ptr<RecordStore> spool = spoolOf(location);
+    const RecordStore::Filter filter = filterOf(options);
     QString problem;
     // Spooled records first, then the database's, through `read` of each store.
     const auto both = [&](const std::function<bool(RecordStore&, RecordStore::Table, bool)>& read) {
@@ -248,16 +288,10 @@ int History::run(const HostOptions& options, QTextStream& out, QTextStream& err)
         });
     };
 
-    bool read = false;
-    if (options.summary) {
-        QVector<UpdateRecord> records;
-        read = each([&records](const UpdateRecord& record, bool) { records.append(record); });
-        const RecordSummary summary = RecordSummary::of(records);
-        if (read)
-            out << (options.json ? QString::fromUtf8(QJsonDocument(summary.toJson()).toJson()) : summary.text());
-    } else {
-        read = options.json ? printJson(each, out) : options.csv ? printCsv(each, out) : printTable(eachText, each, out);
-    }
+    const bool read = options.summary ? printSummary(each, options.json, out)
+        : options.json                ? printJson(each, out)
+        : options.csv                 ? printCsv(each, out)
+                                      : printTable(eachText, each, out);
     out.flush();
     if (read)
         return HostOptions::ExitUpdated;
