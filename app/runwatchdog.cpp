@@ -23,6 +23,14 @@ sigset_t watchedSignals()
     return set;
 }
 
+// What poll() waits for until `next`: -1 for ever; rounded up, lest it wake a moment early and spin.
+int pollTimeoutMs(std::chrono::steady_clock::time_point next, std::chrono::steady_clock::time_point now)
+{
+    if (next == std::chrono::steady_clock::time_point::max())
+        return -1;
+    return int(std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count()) + 1;
+}
+
 }
 
 RunWatchdog::RunWatchdog(EventHandler onEvent, HardEnd hardEnd)
@@ -94,12 +102,8 @@ void RunWatchdog::run()
         if (m_stop)
             return;
         const Clock::time_point now = Clock::now();
-        if (now >= m_hardEndAt) {
-            // The event loop did not end the run in time: the result is told (once) and the process ends.
-            const int exitCode = m_endedExitCode >= 0 ? m_endedExitCode : m_hardEnd(m_pending);
-            std::fflush(stdout);
-            _exit(exitCode);
-        }
+        if (now >= m_hardEndAt)
+            endWithResult();
         if (now >= m_deadline) {
             m_deadline = Clock::time_point::max();
             m_pending = Event::Deadline;
@@ -108,38 +112,52 @@ void RunWatchdog::run()
             m_onEvent(Event::Deadline);
             continue;
         }
-        const Clock::time_point next = std::min(m_deadline, m_hardEndAt);
-        const int timeoutMs = next == Clock::time_point::max()
-            ? -1
-            : int(std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count()) + 1;
+        const int timeoutMs = pollTimeoutMs(std::min(m_deadline, m_hardEndAt), now);
         lock.unlock();
 
-        pollfd watched[] = {{m_signals, POLLIN, 0}, {m_wakeup, POLLIN, 0}};
-        if (::poll(watched, 2, timeoutMs) <= 0)
-            continue;
-        if (watched[1].revents & POLLIN) {
-            uint64_t count = 0;
-            if (::read(m_wakeup, &count, sizeof count) != sizeof count)
-                continue;
-        }
-        signalfd_siginfo info;
-        if (!(watched[0].revents & POLLIN) || ::read(m_signals, &info, sizeof info) != sizeof info)
+        if (!waitForSignal(timeoutMs))
             continue;
         lock.lock();
-        if (m_interrupted) {
-            // The user will not wait for the cancel to finish; what is known of the run is still told.
-            std::fflush(stdout);
-            if (::write(Console::errorDescriptor(), QuitAtOnceText, sizeof QuitAtOnceText - 1) < 0)
-                std::perror("dux-host");
-            if (m_endedExitCode < 0)
-                m_hardEnd(Event::Interrupt);
-            std::fflush(stdout);
-            _exit(InterruptedExitCode);
-        }
+        if (m_interrupted)
+            quitAtOnce();
         m_interrupted = true;
         m_pending = Event::Interrupt;
         m_hardEndAt = std::min(m_hardEndAt, Clock::now() + m_afterInterrupt);
         lock.unlock();
         m_onEvent(Event::Interrupt);
     }
+}
+
+bool RunWatchdog::waitForSignal(int timeoutMs)
+{
+    pollfd watched[] = {{m_signals, POLLIN, 0}, {m_wakeup, POLLIN, 0}};
+    if (::poll(watched, 2, timeoutMs) <= 0)
+        return false;
+    if (watched[1].revents & POLLIN) {
+        uint64_t count = 0;
+        if (::read(m_wakeup, &count, sizeof count) != sizeof count)
+            return false;
+    }
+    signalfd_siginfo info;
+    return (watched[0].revents & POLLIN) && ::read(m_signals, &info, sizeof info) == sizeof info;
+}
+
+void RunWatchdog::endWithResult()
+{
+    // The event loop did not end the run in time: the result is told (once) and the process ends.
+    const int exitCode = m_endedExitCode >= 0 ? m_endedExitCode : m_hardEnd(m_pending);
+    std::fflush(stdout);
+    _exit(exitCode);
+}
+
+void RunWatchdog::quitAtOnce()
+{
+    // The user will not wait for the cancel to finish; what is known of the run is still told.
+    std::fflush(stdout);
+    if (::write(Console::errorDescriptor(), QuitAtOnceText, sizeof QuitAtOnceText - 1) < 0)
+        std::perror("dux-host");
+    if (m_endedExitCode < 0)
+        m_hardEnd(Event::Interrupt);
+    std::fflush(stdout);
+    _exit(InterruptedExitCode);
 }

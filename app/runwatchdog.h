@@ -38,6 +38,12 @@ private:
     using Clock = std::chrono::steady_clock;
     void run();
     void wake();
+    // Waits up to `timeoutMs` (-1: for ever) for SIGINT, SIGTERM or a wake(); true when a signal came.
+    bool waitForSignal(int timeoutMs);
+    // A bound has passed: tells the result unless the run did, and ends the process. With m_mutex held.
+    [[noreturn]] void endWithResult();
+    // A second signal: ends the process at once. With m_mutex held.
+    [[noreturn]] void quitAtOnce();
 
     EventHandler m_onEvent;
     HardEnd m_hardEnd;
