@@ -31,40 +31,13 @@ StationView::StationView(Station* station, QWidget* parent)
     setObjectName(QStringLiteral("stationView"));
     const Station::Setup& setup = station->setup();
     setWindowTitle(tr("Station %1: %2").arg(setup.stationName, setup.fileIdentifier));
-    m_counts->setObjectName(QStringLiteral("stationCounts"));
-    m_failures->setObjectName(QStringLiteral("stationFailures"));
-    m_failures->setWordWrap(true);
-    auto* startAll = new QPushButton(tr("Start all"));
-    startAll->setObjectName(QStringLiteral("startAll"));
-    auto* header = new QHBoxLayout;
-    header->addWidget(new QLabel(tr("Operator: %1").arg(setup.operatorName)));
-    header->addWidget(m_counts, 1);
-    header->addWidget(startAll);
-
-    m_banner->setObjectName(QStringLiteral("stopBanner"));
-    m_banner->setStyleSheet(QLatin1String(BannerStyle));
-    m_stopReason->setObjectName(QStringLiteral("stopReason"));
-    m_stopReason->setWordWrap(true);
-    auto* acknowledge = new QPushButton(tr("Acknowledge"));
-    acknowledge->setObjectName(QStringLiteral("acknowledge"));
-    auto* banner = new QHBoxLayout(m_banner);
-    banner->addWidget(m_stopReason, 1);
-    banner->addWidget(acknowledge);
-
-    auto* tiles = new QWidget;
-    tiles->setLayout(m_tiles);
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setWidget(tiles);
-
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(header);
+    layout->addLayout(buildHeader(setup.operatorName));
     layout->addWidget(m_failures);
+    buildStopBanner();
     layout->addWidget(m_banner);
-    layout->addWidget(scroll, 1);
+    layout->addWidget(buildTileArea(), 1);
 
-    connect(startAll, &QPushButton::clicked, station, &Station::startAll);
-    connect(acknowledge, &QPushButton::clicked, station, &Station::acknowledge);
     connect(station, &Station::fixtureAdded, this, &StationView::addTile);
     connect(station, &Station::fixtureChanged, this,
             [this](int index) { m_tileList.at(index)->showFixture(m_station->fixture(index)); });
@@ -74,6 +47,45 @@ StationView::StationView(Station* station, QWidget* parent)
         addTile(index);
     showCounts();
     showStop();
+}
+
+QLayout* StationView::buildHeader(const QString& operatorName)
+{
+    m_counts->setObjectName(QStringLiteral("stationCounts"));
+    m_failures->setObjectName(QStringLiteral("stationFailures"));
+    m_failures->setWordWrap(true);
+    auto* startAll = new QPushButton(tr("Start all"));
+    startAll->setObjectName(QStringLiteral("startAll"));
+    connect(startAll, &QPushButton::clicked, m_station, &Station::startAll);
+    auto* header = new QHBoxLayout;
+    header->addWidget(new QLabel(tr("Operator: %1").arg(operatorName)));
+    header->addWidget(m_counts, 1);
+    header->addWidget(startAll);
+    return header;
+}
+
+void StationView::buildStopBanner()
+{
+    m_banner->setObjectName(QStringLiteral("stopBanner"));
+    m_banner->setStyleSheet(QLatin1String(BannerStyle));
+    m_stopReason->setObjectName(QStringLiteral("stopReason"));
+    m_stopReason->setWordWrap(true);
+    auto* acknowledge = new QPushButton(tr("Acknowledge"));
+    acknowledge->setObjectName(QStringLiteral("acknowledge"));
+    connect(acknowledge, &QPushButton::clicked, m_station, &Station::acknowledge);
+    auto* banner = new QHBoxLayout(m_banner);
+    banner->addWidget(m_stopReason, 1);
+    banner->addWidget(acknowledge);
+}
+
+QWidget* StationView::buildTileArea()
+{
+    auto* tiles = new QWidget;
+    tiles->setLayout(m_tiles);
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(tiles);
+    return scroll;
 }
 
 void StationView::addTile(int index)

@@ -4,6 +4,7 @@
 
 class QFrame;
 class QGridLayout;
+class QLayout;
 class QLabel;
 class Station;
 class StationTile;
@@ -17,6 +18,12 @@ public:
     explicit StationView(Station* station, QWidget* parent = nullptr);
 
 private:
+    // The operator, the counts and Start all, above the most frequent failures.
+    QLayout* buildHeader(const QString& operatorName);
+    // The line stop's reason and its acknowledgement, shown while the line is stopped.
+    void buildStopBanner();
+    // The tiles, scrolled when there are more than fit.
+    QWidget* buildTileArea();
     void addTile(int index);
     void showCounts();
     void showStop();
