@@ -65,6 +65,45 @@ bool refusedRecords(const HostOptions& options)
     return !problem.isEmpty();
 }
 
+namespace {
+
+int printHistory(int& argc, char* argv[], const HostOptions& options)
+{
+    QCoreApplication app(argc, argv);
+    return refusedRecords(options) ? HostOptions::ExitUsage : History::run(options, Console::out(), Console::err());
+}
+
+int checkComputer(int& argc, char* argv[], const HostOptions& options)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("dux-host"));
+    const QString plugins = options.pluginFolder.isEmpty() ? InstallLayout::pluginFolder() : options.pluginFolder;
+    const QVector<Doctor::Finding> findings =
+        Doctor(Doctor::Machine(), plugins, RecordKeeper::configuredLocation(options.recordsLocation),
+               options.serialPorts + options.usbPorts)
+            .examine();
+    Console::out() << Doctor::report(findings);
+    return findings.isEmpty() ? HostOptions::ExitUpdated : HostOptions::ExitUpdateFailed;
+}
+
+// What the process must settle before the application object exists.
+void prepareProcess(const HostOptions& options)
+{
+    // Without a window on screen there is no need for a display: take Qt's offscreen platform then.
+    if (!options.wantsWindow() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    Console::routeMessages(options.verbosity == HostOptions::Verbosity::Debug
+                               || qEnvironmentVariableIsSet("QT_LOGGING_RULES"),
+                           options.verbosity != HostOptions::Verbosity::Quiet);
+    // Before the application starts threads, which would otherwise take SIGINT's and SIGTERM's own action.
+    RunWatchdog::blockSignals();
+    // Only where several modules share the GUI thread's waits: a lone update gains nothing from it.
+    if (options.updatesSideBySide())
+        HostEventLoop::chooseDispatcher();
+}
+
+}
+
 int main(int argc, char* argv[])
 {
     const HostOptions::Parsed parsed = HostOptions::parse(argumentsOf(argc, argv));
@@ -79,21 +118,10 @@ int main(int argc, char* argv[])
         Console::out() << parsed.requestText();
         return HostOptions::ExitUpdated;
     }
-    if (options.history) {
-        QCoreApplication app(argc, argv);
-        return refusedRecords(options) ? HostOptions::ExitUsage : History::run(options, Console::out(), Console::err());
-    }
-    if (options.doctor) {
-        QCoreApplication app(argc, argv);
-        QCoreApplication::setApplicationName(QStringLiteral("dux-host"));
-        const QString plugins = options.pluginFolder.isEmpty() ? InstallLayout::pluginFolder() : options.pluginFolder;
-        const QVector<Doctor::Finding> findings =
-            Doctor(Doctor::Machine(), plugins, RecordKeeper::configuredLocation(options.recordsLocation),
-                   options.serialPorts + options.usbPorts)
-                .examine();
-        Console::out() << Doctor::report(findings);
-        return findings.isEmpty() ? HostOptions::ExitUpdated : HostOptions::ExitUpdateFailed;
-    }
+    if (options.history)
+        return printHistory(argc, argv, options);
+    if (options.doctor)
+        return checkComputer(argc, argv, options);
     // The plug-in's recorder reads where the records go from the environment, as from a user's DUX_RECORDS.
     if (!options.recordsLocation.isEmpty())
         qputenv(RecordKeeper::LocationVariable, options.recordsLocation.toLocal8Bit());
@@ -101,17 +129,7 @@ int main(int argc, char* argv[])
         Console::err() << "dux-host: " << NoDisplayText << Qt::endl;
         return HostOptions::ExitUsage;
     }
-    // Without a window on screen there is no need for a display: take Qt's offscreen platform then.
-    if (!options.wantsWindow() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    Console::routeMessages(options.verbosity == HostOptions::Verbosity::Debug
-                               || qEnvironmentVariableIsSet("QT_LOGGING_RULES"),
-                           options.verbosity != HostOptions::Verbosity::Quiet);
-    // Before the application starts threads, which would otherwise take SIGINT's and SIGTERM's own action.
-    RunWatchdog::blockSignals();
-    // Only where several modules share the GUI thread's waits: a lone update gains nothing from it.
-    if (options.updatesSideBySide())
-        HostEventLoop::chooseDispatcher();
+    prepareProcess(options);
 
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("dux-host"));
