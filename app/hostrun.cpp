@@ -106,6 +106,28 @@ QString runningText(const QString& version)
     return QString();
 }
 
+// --list --json: the modules and the plug-ins as one object.
+void printListJson(const QJsonArray& modules, const QStringList& pluginNames)
+{
+    const QJsonObject listed{{QStringLiteral("schema"), EndedUpdate::JsonSchema},
+                             {QStringLiteral("modules"), modules},
+                             {QStringLiteral("plugins"), QJsonArray::fromStringList(pluginNames)}};
+    Console::out() << QJsonDocument(listed).toJson(QJsonDocument::Compact) << Qt::endl;
+}
+
+// --list: the modules' table under its header row, `rows` first, then the plug-ins' names.
+void printListText(const QList<QStringList>& rows, const QStringList& pluginNames)
+{
+    QTextStream& out = Console::out();
+    const int moduleCount = rows.size() - 1;
+    out << moduleCount << (moduleCount == 1 ? " module" : " modules") << Qt::endl;
+    if (moduleCount > 0)
+        out << UpdateSummary::alignedColumns(rows, {ListAddressColumn}, QStringLiteral("  "));
+    out << pluginNames.size() << (pluginNames.size() == 1 ? " plug-in" : " plug-ins") << Qt::endl;
+    for (const QString& name : pluginNames)
+        out << "  " << visibleText(name) << Qt::endl;
+}
+
 }
 
 HostRun::HostRun(const HostOptions& options, QApplication* app)
@@ -152,29 +174,51 @@ int HostRun::exec()
         return refuse(QStringLiteral("cannot write the log %1: %2").arg(m_options.logPath, m_log.errorString()));
     m_teller->setLog(&m_log);
 
-    FirmwareFileCheck file;
-    if (!m_options.fileName.isEmpty()) {
-        file = FirmwareFileCheck::of(m_options.fileName);
-        if (!file.warning.isEmpty())
-            Console::err() << "dux-host: warning: " << file.warning << Qt::endl;
-        if (!file.problem.isEmpty())
-            return refuse(file.problem);
-        const QString sha256 = m_options.sha256.isEmpty() ? QString() : RecordWriter::fileSha256(m_options.fileName);
-        if (sha256 != m_options.sha256)
-            return refuse(QStringLiteral("%1 has the SHA-256 %2, not %3 (--sha256)").arg(m_options.fileName, sha256, m_options.sha256));
-    }
-    // A port list that is not there would only make the search wait for its time-out.
-    for (const QString& portFile : qAsConst(m_options.portFiles)) {
-        if (!QFileInfo::exists(portFile))
-            return refuse(QStringLiteral("port file %1 does not exist").arg(portFile));
-    }
+    const FirmwareFileCheck file =
+        m_options.fileName.isEmpty() ? FirmwareFileCheck() : FirmwareFileCheck::of(m_options.fileName);
+    if (!m_options.fileName.isEmpty() && !acceptFile(file))
+        return m_exitCode;
+    if (!portFilesExist())
+        return m_exitCode;
     QDir().mkpath(AppSettings::homePath() + QLatin1String(FirmwarePoolFolder));
     if (!startLinks())
         return m_exitCode;
     loadPlugins();
     if (m_options.list)
         return listModules();
+    return runWithWindow(file);
+}
 
+bool HostRun::acceptFile(const FirmwareFileCheck& file)
+{
+    if (!file.warning.isEmpty())
+        Console::err() << "dux-host: warning: " << file.warning << Qt::endl;
+    if (!file.problem.isEmpty()) {
+        refuse(file.problem);
+        return false;
+    }
+    const QString sha256 = m_options.sha256.isEmpty() ? QString() : RecordWriter::fileSha256(m_options.fileName);
+    if (sha256 != m_options.sha256) {
+        refuse(QStringLiteral("%1 has the SHA-256 %2, not %3 (--sha256)").arg(m_options.fileName, sha256, m_options.sha256));
+        return false;
+    }
+    return true;
+}
+
+bool HostRun::portFilesExist()
+{
+    // A port list that is not there would only make the search wait for its time-out.
+    for (const QString& portFile : qAsConst(m_options.portFiles)) {
+        if (!QFileInfo::exists(portFile)) {
+            refuse(QStringLiteral("port file %1 does not exist").arg(portFile));
+            return false;
+        }
+    }
+    return true;
+}
+
+int HostRun::runWithWindow(const FirmwareFileCheck& file)
+{
     m_window = std::make_unique<HostWindow>(m_handler.get(), m_discovery.get(), m_loader->containers());
     m_window->setRunOptions(runOptionsOf(m_options));
     m_window->setWireCapture(&m_capture);
@@ -371,43 +415,37 @@ int HostRun::listModules()
                              QStringLiteral("address"), QStringLiteral("running"), QStringLiteral("version"),
                              QStringLiteral("link")}};
     QJsonArray modules;
-    for (const QString& key : keys) {
-        DUXLModuleInterface* module = m_handler->getModulePlugin(key);
-        DUXLConnectionInterface* connection = module->connectionInterface();
-        CommandHandlerInterface* link = connection ? connection->commandHandler() : nullptr;
-        const QString version = link ? link->getFirmwareVersion(module->moduleAddress()) : QString();
-        const QString running = runningText(version);
-        const QString port = ModuleKey(key).port();
-        const QString linkText = connection ? linkKindName(connection->interfaceType()) : QStringLiteral("no link");
-        rows.append({visibleText(key), visibleText(port), visibleText(module->nameInFirmware()),
-                     QString::number(module->moduleAddress()),
-                     running.isEmpty() ? QStringLiteral("-") : running,
-                     version.isEmpty() ? QStringLiteral("none read") : visibleText(version), linkText});
-        // The module's key and its parts under the names and in the form of an update's and a record's.
-        QJsonObject listed = EndedUpdate::moduleJson(key);
-        listed.insert(QStringLiteral("running"), running.isEmpty() ? QJsonValue() : QJsonValue(running));
-        listed.insert(QStringLiteral("version"), version.isEmpty() ? QJsonValue() : QJsonValue(version));
-        listed.insert(QStringLiteral("link"), linkText);
-        modules.append(listed);
-    }
+    for (const QString& key : keys)
+        listModule(key, &rows, &modules);
     if (keys.isEmpty())
         Console::err() << "dux-host: " << UpdateRun::searchedText(*m_discovery, m_options, 0, m_clock.elapsed()) << Qt::endl;
     QStringList pluginNames;
     for (ContainerInterface* container : containers)
         pluginNames.append(container->name());
-    QTextStream& out = Console::out();
-    if (m_options.json) {
-        const QJsonObject listed{{QStringLiteral("schema"), EndedUpdate::JsonSchema},
-                                 {QStringLiteral("modules"), modules},
-                                 {QStringLiteral("plugins"), QJsonArray::fromStringList(pluginNames)}};
-        out << QJsonDocument(listed).toJson(QJsonDocument::Compact) << Qt::endl;
-        return HostOptions::ExitUpdated;
-    }
-    out << keys.size() << (keys.size() == 1 ? " module" : " modules") << Qt::endl;
-    if (!keys.isEmpty())
-        out << UpdateSummary::alignedColumns(rows, {ListAddressColumn}, QStringLiteral("  "));
-    out << containers.size() << (containers.size() == 1 ? " plug-in" : " plug-ins") << Qt::endl;
-    for (const QString& name : qAsConst(pluginNames))
-        out << "  " << visibleText(name) << Qt::endl;
+    if (m_options.json)
+        printListJson(modules, pluginNames);
+    else
+        printListText(rows, pluginNames);
     return HostOptions::ExitUpdated;
+}
+
+void HostRun::listModule(const QString& key, QList<QStringList>* rows, QJsonArray* modules) const
+{
+    DUXLModuleInterface* module = m_handler->getModulePlugin(key);
+    DUXLConnectionInterface* connection = module->connectionInterface();
+    CommandHandlerInterface* link = connection ? connection->commandHandler() : nullptr;
+    const QString version = link ? link->getFirmwareVersion(module->moduleAddress()) : QString();
+    const QString running = runningText(version);
+    const QString port = ModuleKey(key).port();
+    const QString linkText = connection ? linkKindName(connection->interfaceType()) : QStringLiteral("no link");
+    rows->append({visibleText(key), visibleText(port), visibleText(module->nameInFirmware()),
+                  QString::number(module->moduleAddress()),
+                  running.isEmpty() ? QStringLiteral("-") : running,
+                  version.isEmpty() ? QStringLiteral("none read") : visibleText(version), linkText});
+    // The module's key and its parts under the names and in the form of an update's and a record's.
+    QJsonObject listed = EndedUpdate::moduleJson(key);
+    listed.insert(QStringLiteral("running"), running.isEmpty() ? QJsonValue() : QJsonValue(running));
+    listed.insert(QStringLiteral("version"), version.isEmpty() ? QJsonValue() : QJsonValue(version));
+    listed.insert(QStringLiteral("link"), linkText);
+    modules->append(listed);
 }

@@ -13,10 +13,12 @@
 
 class ContainerInterface;
 class ContainerLoader;
+struct FirmwareFileCheck;
 class HostWindow;
 class ModuleDiscovery;
 class PluginHandler;
 class QApplication;
+class QJsonArray;
 class RunTeller;
 class SimulatorProcess;
 class Station;
@@ -37,9 +39,17 @@ public:
     int exec();
 
 private:
+    // The firmware file's check: a warning told, a problem or another SHA-256 refused (false).
+    bool acceptFile(const FirmwareFileCheck& file);
+    // Refuses the run (false) when a port file given is not there.
+    bool portFilesExist();
     bool startLinks();
     void loadPlugins();
     int listModules();
+    // Appends the module's row of the --list table and its JSON object.
+    void listModule(const QString& key, QList<QStringList>* rows, QJsonArray* modules) const;
+    // The host's window, and the update or the station of a firmware file given.
+    int runWithWindow(const FirmwareFileCheck& file);
     int runUpdate(ContainerInterface* updater, const QString& fileIdentifier, int fileBytes);
     // --station: the station's window until it is closed.
     int runStation(ContainerInterface* updater, const QString& fileIdentifier);
