@@ -420,9 +420,9 @@ void readPlainOptions(const QCommandLineParser& parser, const OptionTable& table
     for (const auto& [option, value] : switches)
         options.*value = parser.isSet(option);
     const std::pair<const QCommandLineOption&, QString HostOptions::*> texts[] = {
-        {table.plugins, &HostOptions::pluginFolder},     {table.readBack, &HostOptions::readBackFile},
-        {table.file, &HostOptions::fileName},            {table.screenshot, &HostOptions::screenshotPath},
-        {table.records, &HostOptions::recordsLocation},  {table.log, &HostOptions::logPath},
+        {table.plugins, &HostOptions::pluginFolder},    {table.readBack, &HostOptions::readBackFile},
+        {table.file, &HostOptions::fileName},           {table.screenshot, &HostOptions::screenshotPath},
+        {table.records, &HostOptions::recordsLocation}, {table.log, &HostOptions::logPath},
     };
     for (const auto& [option, value] : texts)
         options.*value = parser.value(option);
