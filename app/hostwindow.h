@@ -76,7 +76,6 @@ private:
     void showCaptureState();
     // Shows `content` in a window of its own, deleted when it closes.
     QDialog* openPanel(const QString& title, const QSize& size, QWidget* content);
-    void readVersionAfterUpdate(const QString& moduleKey);
     // A checkable choice of the tool bar for every update, one of `group`.
     QAction* addChoice(QToolBar* tools, QActionGroup* group, const QString& text, const char* name,
                        const QString& toolTip);
