@@ -88,11 +88,16 @@ int Station::fixtureAwaiting() const
     // Whatever module comes then is taken for it, as its update's port following takes the port that comes.
     for (int index = 0; index < fixtureCount(); ++index) {
         const Fixture& fixture = *m_fixtures.at(index);
-        // Only a module that left while its update ran keeps its key here (moduleGone clears it otherwise).
-        if (fixture.followsModule && !fixture.moduleKey.isEmpty() && !m_host.handler->getModulePlugin(fixture.moduleKey))
+        // Only while its update runs: a module that comes after the update ended is another unit.
+        if (fixture.state == State::Running && fixture.followsModule && moduleIsAway(fixture))
             return index;
     }
     return -1;
+}
+
+bool Station::moduleIsAway(const Fixture& fixture) const
+{
+    return !m_host.handler->getModulePlugin(fixture.moduleKey);
 }
 
 QStringList Station::heldModules() const
@@ -137,10 +142,16 @@ void Station::moduleAppeared(const QString& key)
 void Station::moduleGone(const QString& key)
 {
     const int index = fixtureOfPort(ModuleKey(key).port());
-    Fixture& fixture = *m_fixtures.at(index);
+    const Fixture& fixture = *m_fixtures.at(index);
     // A module that restarts at the end of its update may leave the register for a moment.
     if (fixture.state == State::Running || fixture.moduleKey != key)
         return;
+    unitTakenOut(index);
+}
+
+void Station::unitTakenOut(int index)
+{
+    Fixture& fixture = *m_fixtures.at(index);
     fixture.moduleKey.clear();
     if (fixture.state == State::Passed || fixture.state == State::Failed || fixture.state == State::Refused)
         releaseUnit(&fixture);
@@ -271,4 +282,8 @@ void Station::ended(int index, const UpdateResult& result)
     fixture.percent = passed ? FullPercent : fixture.percent;
     emit fixtureChanged(index);
     m_shift.noteResult(index + 1, fixture.serialNumber, passed, result.failureText);
+    // Its module went during the update and did not come back: the unit is out, and the next module to
+    // come is not taken for it (nor flashed under its serial number by a retry).
+    if (moduleIsAway(fixture))
+        unitTakenOut(index);
 }

@@ -86,10 +86,14 @@ private:
     int fixtureOfPort(const QString& port);
     // The fixture whose USB module left its port during its update, to come back under a new one; -1: none.
     int fixtureAwaiting() const;
+    // The module of the fixture, which has one, has left the host's register.
+    bool moduleIsAway(const Fixture& fixture) const;
     // The modules of the fixtures that may be flashed.
     QStringList heldModules() const;
     void moduleAppeared(const QString& key);
     void moduleGone(const QString& key);
+    // The unit in `index` was taken out: its tile clears, and a failed unit's list number goes back.
+    void unitTakenOut(int index);
     // Starts fixture `index` when flash-on-plug holds and it has all it needs.
     void startIfPlugged(int index);
     void start(int index);

@@ -838,15 +838,17 @@ void TestPluginShell::stationUsbModules()
     const QString firmware = FirmwareBuilder::writeFile(work.filePath(QStringLiteral("fw.hex")), FirmwareBuilder::firmwareHex("1234V201"));
     qputenv("DUX_RECORDS", work.filePath(QStringLiteral("records.sqlite")).toLocal8Bit());
     const auto unsetRecords = qScopeGuard([] { qunsetenv("DUX_RECORDS"); });
-    const QStringList prefixes{QStringLiteral("ttySIM"), QStringLiteral("ttyTWO"), QStringLiteral("ttyNEW")};
+    const QStringList prefixes{QStringLiteral("ttySIM"), QStringLiteral("ttyTWO"), QStringLiteral("ttyNEW"),
+                               QStringLiteral("ttyGONE"), QStringLiteral("ttyLATE")};
     std::vector<std::unique_ptr<QProcess>> modules;
-    const auto plugIn = [&](int place) {
+    const auto plugIn = [&](int place, const QStringList& faults = {}) {
         auto module = std::make_unique<QProcess>();
         module->start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("dux-sim")),
                       QStringList{QStringLiteral("--port-file"), work.filePath(prefixes.at(place)), QStringLiteral("--exit-with-parent"),
                                   QStringLiteral("--link"), QStringLiteral("usb"), QStringLiteral("--port-prefix"), prefixes.at(place),
                                   QStringLiteral("--flash-out"), work.filePath(prefixes.at(place) + QStringLiteral(".flash")),
-                                  QStringLiteral("--flash-base"), QString::number(FirmwareBuilder::FlashBase)});
+                                  QStringLiteral("--flash-base"), QString::number(FirmwareBuilder::FlashBase)}
+                          + faults);
         modules.push_back(std::move(module));
         return modules.back()->waitForStarted(UpdateWindowTimeoutMs);
     };
@@ -946,6 +948,26 @@ void TestPluginShell::stationUsbModules()
     QTRY_COMPARE_WITH_TIMEOUT(text(2, "message"), QString(), UpdateWindowTimeoutMs);
     QCOMPARE(station.fixture(1).state, Station::State::Empty);
     QVERIFY(!heldFlash(1).isEmpty() && heldFlash(1) != QStringLiteral("unread"));
+    // A module that goes during its write and never comes back: its unit is out once the update ended, and
+    // the next module plugged in is a unit of its own, not flashed under the gone one's serial number.
+    QVERIFY(takeOut(2));
+    QTRY_COMPARE_WITH_TIMEOUT(text(3, "module"), QStringLiteral("no module"), UpdateWindowTimeoutMs);
+    QVERIFY(plugIn(3, {QStringLiteral("--fault"), QStringLiteral("port-vanishes@write:1")}));
+    QTRY_COMPARE_WITH_TIMEOUT(station.fixtureCount(), 4, UpdateWindowTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!station.fixture(3).moduleKey.isEmpty(), UpdateWindowTimeoutMs);
+    QCOMPARE(scan(4, QStringLiteral("SN-4")), QString());
+    view.findChild<QPushButton*>(QStringLiteral("startAll"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(text(4, "module"), QStringLiteral("no module"), UpdateWindowTimeoutMs);
+    RecordStore::Filter gone;
+    gone.serialNumber = QStringLiteral("SN-4");
+    gone.result = QStringLiteral("failed");
+    QTRY_COMPARE_WITH_TIMEOUT(RecordStore(records).select(gone).size(), 1, UpdateWindowTimeoutMs);
+    QCOMPARE(text(4, "serial"), QString());
+    QVERIFY(plugIn(4));
+    QTRY_COMPARE_WITH_TIMEOUT(station.fixtureCount(), 5, UpdateWindowTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!station.fixture(4).moduleKey.isEmpty(), UpdateWindowTimeoutMs);
+    QVERIFY(station.fixture(3).moduleKey.isEmpty());
+    QCOMPARE(text(4, "module"), QStringLiteral("no module"));
 }
 
 void TestPluginShell::stationTileSpeaksGerman_data()
