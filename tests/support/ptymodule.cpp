@@ -4,6 +4,7 @@
 #include "simulatedmodule.h"
 
 #include <QMetaObject>
+#include <QThread>
 
 PtyModule::PtyModule(int kind, const QString& portPrefix, const QString& portListFile)
 {
@@ -43,4 +44,9 @@ QSerialPortInfo PtyModule::port() const
 void PtyModule::run(const std::function<void(SimulatedModule*, ModuleServer*)>& action)
 {
     QMetaObject::invokeMethod(&m_context, [&] { action(m_module, m_server); }, Qt::BlockingQueuedConnection);
+}
+
+void PtyModule::holdFor(int ms)
+{
+    QMetaObject::invokeMethod(&m_context, [ms] { QThread::msleep(static_cast<unsigned long>(ms)); }, Qt::QueuedConnection);
 }

@@ -23,6 +23,9 @@ public:
 
     // Runs `action` with the module and its server on the serving thread and waits for it.
     void run(const std::function<void(SimulatedModule*, ModuleServer*)>& action);
+    // Keeps the module busy for `ms` from now, without waiting for it: what the host sends meanwhile
+    // reaches the module at once, as on a module busy answering.
+    void holdFor(int ms);
 
 private:
     QThread m_thread;
