@@ -40,20 +40,12 @@ void FirmwareUpdaterThread::run()
 
     bool successful = true;
     if (commandHandler) {
-        BootloaderDialogue::Target target;
+        BootloaderDialogue::Target thisRun = target;
         // Unless the caller named the link's kind, the handler's own name tells a USB link from a serial one.
-        target.linkKind = linkKind != UnnamedLinkKind ? linkKind : LinkKindRules::kindOfHandler(*commandHandler);
-        target.portName = portName;
-        target.comPort = commandHandler->property("dpComPort");
-        target.image = image;
-        target.detectionBoundMs = detectionBoundMs;
-        target.skipIfHeld = skipIfHeld;
-        target.verifyOnly = verifyOnly;
-        target.tryResume = tryResume;
-        target.readBack = readBack;
-        target.readFirst = readFirst;
-        target.readEnd = readEnd;
-        successful = BootloaderDialogue(*this, target).run();
+        if (thisRun.linkKind == UnnamedLinkKind)
+            thisRun.linkKind = LinkKindRules::kindOfHandler(*commandHandler);
+        thisRun.comPort = commandHandler->property("dpComPort");
+        successful = BootloaderDialogue(*this, thisRun).run();
     }
 
     if (successful) {
@@ -70,26 +62,26 @@ void FirmwareUpdaterThread::setCommandHandler(CommandHandlerInterface* handler)
 {
     commandHandler = handler;
     if (handler && handler->dynamicPropertyNames().contains("dpComPort"))
-        portName = handler->property("dpComPort").toString();
+        target.portName = handler->property("dpComPort").toString();
     else
-        portName = handler ? handler->objectName() : QString();
-    linkKind = UnnamedLinkKind;
-    qDebug() << "FirmwareUpdaterThread::setCommandHandler()" << portName;
+        target.portName = handler ? handler->objectName() : QString();
+    target.linkKind = UnnamedLinkKind;
+    qDebug() << "FirmwareUpdaterThread::setCommandHandler()" << target.portName;
 }
 
 void FirmwareUpdaterThread::setLinkKind(int kind)
 {
-    linkKind = kind;
+    target.linkKind = kind;
 }
 
 void FirmwareUpdaterThread::setImage(const FirmwareImage& firmware)
 {
-    image = firmware;
+    target.image = firmware;
 }
 
 void FirmwareUpdaterThread::setDetectionBoundMs(int ms)
 {
-    detectionBoundMs = ms;
+    target.detectionBoundMs = ms;
 }
 
 void FirmwareUpdaterThread::setModuleAddress(unsigned char address)
@@ -99,24 +91,24 @@ void FirmwareUpdaterThread::setModuleAddress(unsigned char address)
 
 void FirmwareUpdaterThread::setSkipIfHeld(bool skip)
 {
-    skipIfHeld = skip;
+    target.skipIfHeld = skip;
 }
 
 void FirmwareUpdaterThread::setVerifyOnly(bool verify)
 {
-    verifyOnly = verify;
+    target.verifyOnly = verify;
 }
 
 void FirmwareUpdaterThread::setTryResume(bool wanted)
 {
-    tryResume = wanted;
+    target.tryResume = wanted;
 }
 
 void FirmwareUpdaterThread::setReadBack(bool wanted, qint64 first, qint64 end)
 {
-    readBack = wanted;
-    readFirst = first;
-    readEnd = end;
+    target.readBack = wanted;
+    target.readFirst = first;
+    target.readEnd = end;
 }
 
 void FirmwareUpdaterThread::cancelUpdate()

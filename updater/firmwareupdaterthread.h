@@ -124,20 +124,13 @@ private:
     WorkerDevice* device = nullptr;
     CommandHandlerInterface* commandHandler = nullptr;
     static constexpr int UnnamedLinkKind = 0;
-    int linkKind = UnnamedLinkKind;
-    QString portName;
+    // What the next run updates and how, as the setters left it; its link kind unnamed until the caller
+    // names it.
+    BootloaderDialogue::Target target;
     std::atomic<bool> cancelRequested{false};
     std::atomic<bool> reopenResult{false};
     std::atomic<bool> reopenDone{false};
     std::atomic<bool> deviceClosed{false};
-    FirmwareImage image;
-    int detectionBoundMs = BootloaderDialogue::DetectionBoundMs;
-    bool skipIfHeld = false;
-    bool verifyOnly = false;
-    bool tryResume = false;
-    bool readBack = false;
-    qint64 readFirst = -1;
-    qint64 readEnd = -1;
     std::atomic<unsigned char> moduleAddress{1};
     // Set and cleared on the GUI thread while the worker may run; the run reads it for each report.
     std::atomic<UpdateOutcome*> outcome{nullptr};
