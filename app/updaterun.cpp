@@ -280,7 +280,7 @@ ModuleUpdate* UpdateRun::launch(const QString& key)
     connect(update, &ModuleUpdate::ended, this, [this, update](const UpdateResult& result) { updateEnded(update, result); });
     // The watchdog may have to tell how far each update got.
     connect(update, &ModuleUpdate::phaseChanged, this, &UpdateRun::keepSnapshot);
-    connect(update, &ModuleUpdate::progressed, this, &UpdateRun::keepSnapshot);
+    connect(update, &ModuleUpdate::progressed, this, [this, update] { keepProgressOf(update); });
     m_teller->updateAdded(update);
     // Its start may hold the event loop too (the plug-in reads the module's version again).
     m_launching.clear();
@@ -552,17 +552,36 @@ void UpdateRun::endNotStarted(UpdateResult::Result outcome)
     finish();
 }
 
+UpdateResult UpdateRun::resultSoFar(const ModuleUpdate& update) const
+{
+    UpdateResult sofar = update.result();
+    sofar.fileIdentifier = m_fileIdentifier;
+    sofar.timeoutSeconds = m_options.timeoutSeconds;
+    sofar.durationMs = m_clock.elapsed();
+    return sofar;
+}
+
+void UpdateRun::keepProgressOf(const ModuleUpdate* update)
+{
+    // Progress comes with every word of every module: only the module that moved is taken again, so
+    // that a gang's progress costs each module what a lone one's does.
+    UpdateResult sofar = resultSoFar(*update);
+    std::lock_guard<std::mutex> lock(m_snapshotMutex);
+    for (UpdateResult& kept : m_runningSnapshot) {
+        if (kept.moduleKey == sofar.moduleKey) {
+            kept = std::move(sofar);
+            return;
+        }
+    }
+}
+
 void UpdateRun::keepSnapshot()
 {
     QList<UpdateResult> running;
     QList<QObject*> recorders;
     for (const std::unique_ptr<ModuleUpdate>& update : m_running) {
         recorders.append(update->recorder());
-        UpdateResult sofar = update->result();
-        sofar.fileIdentifier = m_fileIdentifier;
-        sofar.timeoutSeconds = m_options.timeoutSeconds;
-        sofar.durationMs = m_clock.elapsed();
-        running.append(sofar);
+        running.append(resultSoFar(*update));
     }
     if (!m_launching.isEmpty()) {
         UpdateResult launching = baseResult(m_launching);

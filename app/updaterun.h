@@ -111,6 +111,8 @@ private:
     void endNotStarted(UpdateResult::Result outcome);
     void finish();
     void keepSnapshot();
+    void keepProgressOf(const ModuleUpdate* update);
+    UpdateResult resultSoFar(const ModuleUpdate& update) const;
     UpdateResult baseResult(const QString& key) const;
 
     const HostOptions m_options;
