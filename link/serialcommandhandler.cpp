@@ -381,13 +381,18 @@ bool SerialCommandHandler::beginExchange()
 void SerialCommandHandler::advanceWindow(WordWindow& words, const QElapsedTimer& clock)
 {
     // Each reply taken frees a place: the next request goes out at once rather than after the next bytes.
+    // The requests due at once leave in one write: one wake-up of the other end, not one per request.
     do {
+        QByteArray due;
         while (words.maySend()) {
             m_sequence = DuxlFrame::nextSequence(m_sequence);
-            if (!send(words.send(m_sequence, clock.elapsed()))) {
-                words.fail(Failure::PortGone);
-                return;
-            }
+            const QByteArray frame = words.send(m_sequence, clock.elapsed());
+            noteSent(frame);
+            due += frame;
+        }
+        if (!due.isEmpty() && !writeOut(due)) {
+            words.fail(Failure::PortGone);
+            return;
         }
     } while (takeReplies(words) && words.maySend());
 }
@@ -531,11 +536,21 @@ bool SerialCommandHandler::acceptsReply(const DuxlFrame& frame, DuxlFrame::Kind 
 
 bool SerialCommandHandler::send(const QByteArray& frame)
 {
+    noteSent(frame);
+    return writeOut(frame);
+}
+
+void SerialCommandHandler::noteSent(const QByteArray& frame) const
+{
     if (traceMode())
         qCDebug(lcSerialTrace).noquote() << portName() << "->" << frame.toHex(' ');
     if (m_capture)
         m_capture->noteSent(portName(), frame);
-    if (m_serial.write(frame) != frame.size()) {
+}
+
+bool SerialCommandHandler::writeOut(const QByteArray& bytes)
+{
+    if (m_serial.write(bytes) != bytes.size()) {
         m_errorString = m_serial.errorString();
         return false;
     }

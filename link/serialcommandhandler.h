@@ -106,6 +106,8 @@ private:
     // wait runs out (`timeoutMs`, or sooner if `take` shortens it) or the port goes.
     Awaited awaitFrame(int timeoutMs, const FrameTaker& take);
     bool send(const QByteArray& frame);
+    void noteSent(const QByteArray& frame) const;
+    bool writeOut(const QByteArray& bytes);
     // The window the module answers the window question with; 1 when it does not answer.
     int askWindow();
     // Starts a request or a window of them: false (and the failure noted) when the port is closed or busy;
