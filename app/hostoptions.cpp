@@ -146,7 +146,7 @@ struct OptionTable
                                               "--fixture and --since filter.")};
     QCommandLineOption summary{QStringLiteral("summary"),
                                QStringLiteral("With --history: counts per result and per firmware, the median time "
-                                              "and the failures by phase.")};
+                                              "and the failures by phase (text, or --json).")};
     QCommandLineOption csv{QStringLiteral("csv"), QStringLiteral("With --history: print comma-separated values.")};
     QCommandLineOption firmware{QStringLiteral("firmware"),
                                 QStringLiteral("With --history: only updates with this firmware file identifier."),
@@ -324,6 +324,8 @@ bool readHistoryOptions(const QCommandLineParser& parser, const OptionTable& tab
                      .arg(options->resultFilter);
     else if (options->csv && options->json)
         *error = QStringLiteral("--csv and --json exclude each other");
+    else if (options->summary && options->csv)
+        *error = QStringLiteral("--summary and --csv exclude each other");
     else if (options->moduleKeys.size() > 1)
         *error = QStringLiteral("--history takes one --module");
     if (!since.isEmpty()) {

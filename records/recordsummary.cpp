@@ -56,7 +56,7 @@ QString RecordSummary::text() const
 {
     QString text;
     QTextStream out(&text);
-    out << total << " records; median time of an update: "
+    out << total << (total == 1 ? " record" : " records") << "; median time of an update: "
         << (medianMs < 0 ? QStringLiteral("none") : QStringLiteral("%1 s").arg(medianMs / 1000.0, 0, 'f', 1)) << '\n';
     printCounts(out, "Per result", perResult);
     printCounts(out, "Per firmware", perFirmware);

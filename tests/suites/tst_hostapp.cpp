@@ -1743,6 +1743,9 @@ void TestHostApp::setupErrors_data()
         << "dux-host: --result takes updated, failed, interrupted, skipped, not started, resumed, line stopped or line restarted, not \"timed out\"" << false;
     QTest::newRow("since not a date") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--since"), QStringLiteral("monday")}
                                       << "dux-host: --since takes a date or a time" << false;
+    // A summary is text or one JSON object; it is not printed as something else than asked for.
+    QTest::newRow("summary-with-csv") << 0 << QStringList{QStringLiteral("--history"), QStringLiteral("--summary"), QStringLiteral("--csv")}
+                                      << "dux-host: --summary and --csv exclude each other" << false;
 }
 
 void TestHostApp::setupErrors()

@@ -394,6 +394,8 @@ void TestRecords::summary_data()
                                                         << QStringList{"write", "verify", "write"} << qint64(3000)
                                                         << "verify=1 write=2";
     QTest::newRow("none updated") << QList<qint64>() << QStringList{"erase"} << qint64(-1) << "erase=1";
+    // -1: the update's time is not known.
+    QTest::newRow("an untimed update") << QList<qint64>{-1, 3000} << QStringList() << qint64(3000) << "";
 }
 
 // The median is of the updates that succeeded; failures count by the phase they happened in.
@@ -782,16 +784,52 @@ void TestRecords::history_data()
 {
     QTest::addColumn<bool>("server");
     QTest::addColumn<QString>("format");
+    // dux-host's arguments beyond --history, --records and the format's.
+    QTest::addColumn<QStringList>("more");
+    // "filled": the store holds an update and its spool a failure; "empty": neither holds any;
+    // "unreadable": the spool as filled, the store a file that is no database.
+    QTest::addColumn<QString>("store");
+    // What --summary prints, exactly; as JSON, the object it prints.
+    QTest::addColumn<QString>("summary");
     for (const bool server : {false, true}) {
         for (const char* format : {"table", "csv", "json"})
-            QTest::addRow("%s, %s", server ? "PostgreSQL" : "SQLite", format) << server << QString::fromLatin1(format);
+            QTest::addRow("%s, %s", server ? "PostgreSQL" : "SQLite", format)
+                << server << QString::fromLatin1(format) << QStringList() << "filled" << QString();
     }
+    const QStringList summary{QStringLiteral("--summary")};
+    // The spooled record counts too; it names no firmware, and its failure no phase.
+    QTest::newRow("summary") << false << "table" << summary << "filled"
+                             << "2 records; median time of an update: 1.0 s\n"
+                                "Per result:\n  failed                  1\n  updated                 1\n"
+                                "Per firmware:\n  (none)                  1\n  F1                      1\n"
+                                "Failures by phase:\n  (none)                  1\n";
+    QTest::newRow("summary-of-F1") << false << "table" << summary + QStringList{"--firmware", "F1"} << "filled"
+                                   << "1 record; median time of an update: 1.0 s\n"
+                                      "Per result:\n  updated                 1\n"
+                                      "Per firmware:\n  F1                      1\n"
+                                      "Failures by phase:\n  none\n";
+    QTest::newRow("summary-of-an-empty-store") << false << "table" << summary << "empty"
+                                               << "0 records; median time of an update: none\n"
+                                                  "Per result:\n  none\nPer firmware:\n  none\nFailures by phase:\n  none\n";
+    // Counts of some of the records would mislead: there are none.
+    QTest::newRow("summary-of-an-unreadable-store") << false << "table" << summary << "unreadable" << QString();
+    QTest::newRow("summary-json") << false << "json" << summary << "filled"
+                                  << R"json({"schema": 2, "records": 2, "perResult": {"failed": 1, "updated": 1},
+                                         "perFirmware": {"(none)": 1, "F1": 1}, "medianMs": 1000,
+                                         "failuresByPhase": {"(none)": 1}})json";
+    QTest::newRow("summary-json-since-on-a-server")
+        << true << "json" << summary + QStringList{"--since", "2026-01-02"} << "filled"
+        << R"json({"schema": 2, "records": 1, "perResult": {"failed": 1}, "perFirmware": {"(none)": 1},
+                   "medianMs": null, "failuresByPhase": {"(none)": 1}})json";
 }
 
 void TestRecords::history()
 {
     QFETCH(bool, server);
     QFETCH(QString, format);
+    QFETCH(QStringList, more);
+    QFETCH(QString, store);
+    QFETCH(QString, summary);
     if (server)
         clearServer();
     const QString location = server ? m_server.location() : path(QStringLiteral("history.sqlite"));
@@ -802,29 +840,44 @@ void TestRecords::history()
     UpdateRecord kept = recordOf("kept", "A", "F1", UpdateRecord::Result::Updated, "s1", "2026-01-01T10:00:00");
     // Text that JSON escapes, and text it leaves as it is.
     kept.failureText = QStringLiteral("\"quoted\" \\ \x1b[2J\t\u00e9\u2603");
-    QVERIFY(RecordStore(location).insert(kept));
-    QVERIFY(RecordStore(spool).spool(recordOf("waits", "A", "F1", UpdateRecord::Result::Failed, "s1", "2026-01-02T10:00:00")));
+    if (store == QLatin1String("filled"))
+        QVERIFY(RecordStore(location).insert(kept));
+    if (store != QLatin1String("empty"))
+        QVERIFY(RecordStore(spool).spool(recordOf("waits", "A", "", UpdateRecord::Result::Failed, "s1", "2026-01-02T10:00:00")));
+    if (store == QLatin1String("unreadable")) {
+        QFile noDatabase(location);
+        QVERIFY(noDatabase.open(QIODevice::WriteOnly));
+        noDatabase.write(QByteArray(4096, 'x'));
+    }
 
-    HostOptions options;
-    options.history = true;
-    options.recordsLocation = location;
-    options.csv = format == QLatin1String("csv");
-    options.json = format == QLatin1String("json");
+    QStringList arguments{QStringLiteral("--history"), QStringLiteral("--records"), location};
+    if (format != QLatin1String("table"))
+        arguments.append(QStringLiteral("--") + format);
+    arguments += more;
+    const HostOptions::Parsed parsed = HostOptions::parse(QStringList{QStringLiteral("dux-host")} + arguments);
+    QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
+    const HostOptions& options = parsed.options;
     QString text;
     QString problem;
     QTextStream out(&text);
     QTextStream err(&problem);
-    QCOMPARE(History::run(options, out, err), int(HostOptions::ExitUpdated));
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    const bool readable = store != QLatin1String("unreadable");
+    QCOMPARE(History::run(options, out, err), int(readable ? HostOptions::ExitUpdated : HostOptions::ExitUpdateFailed));
+    QVERIFY2(readable ? problem.isEmpty() : problem.startsWith(QLatin1String("dux-host: the records cannot be read: ")),
+             qPrintable(problem));
     // The same through dux-host itself, a process of its own with its own drivers.
     QProcess host;
-    host.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("dux-host")),
-               QStringList{QStringLiteral("--history"), QStringLiteral("--records"), location}
-                   + (options.csv ? QStringList{QStringLiteral("--csv")} : QStringList())
-                   + (options.json ? QStringList{QStringLiteral("--json")} : QStringList()));
+    host.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("dux-host")), arguments);
     QVERIFY(host.waitForFinished(WriterTimeoutMs));
-    QVERIFY2(host.exitCode() == 0, host.readAllStandardError().constData());
+    QVERIFY2(host.exitCode() == (readable ? 0 : 1), host.readAllStandardError().constData());
     QCOMPARE(QString::fromUtf8(host.readAllStandardOutput()), text);
+    if (options.summary) {
+        if (options.json)
+            QCOMPARE(QJsonDocument::fromJson(text.toUtf8()).object(), QJsonDocument::fromJson(summary.toUtf8()).object());
+        else
+            QCOMPARE(text, summary);
+        return;
+    }
     if (options.json) {
         // Written field by field, as QJsonDocument writes the records' objects.
         QJsonObject waiting = RecordStore(spool).spooled(1).value(0).second.toJson();

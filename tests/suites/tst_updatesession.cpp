@@ -563,7 +563,8 @@ void TestUpdateSession::shutDownHandsBackOnce_data()
 }
 
 // An update under way, even one refused whose end is still to come, gives the module's link back when
-// the session goes; one that ended gave it back already.
+// the session goes; one that ended gave it back already. The tool's widget shuts its session down, and
+// the session's destructor does so again: the second finds nothing under way.
 void TestUpdateSession::shutDownHandsBackOnce()
 {
     QFETCH(Chosen, chosen);
@@ -574,6 +575,7 @@ void TestUpdateSession::shutDownHandsBackOnce()
     rig.session.proceed(true);
     if (ended)
         rig.session.complete(false);
+    rig.session.shutDown();
     rig.session.shutDown();
     QCOMPARE(rig.host.connection(key)->activeCalls(), (QList<bool>{false, true}));
 }
