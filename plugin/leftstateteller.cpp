@@ -9,7 +9,6 @@
 #include "workerhost.h"
 
 #include <QPointer>
-#include <QTimer>
 
 LeftStateTeller::LeftStateTeller(PluginHandler* pluginHandler, const QString& moduleKey, const UpdateOutcome& outcome,
                                  const WorkerHost& workerHost, QObject* parent)
@@ -28,15 +27,6 @@ void LeftStateTeller::noteEnd(bool owes)
     if (m_owed && m_workerHost.linkFree()) {
         m_owed = false;
         tell();
-    }
-}
-
-void LeftStateTeller::noteRequestBack()
-{
-    // Asked from the event loop: the handler that calls back here still counts its requests as waiting.
-    if (m_owed && m_workerHost.linkFree()) {
-        m_owed = false;
-        QTimer::singleShot(0, this, &LeftStateTeller::tell);
     }
 }
 

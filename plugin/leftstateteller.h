@@ -22,8 +22,6 @@ public:
     void reset() { m_owed = false; }
     // An end of the update; `owes`: it failed while under way. Says what is owed once the link is free.
     void noteEnd(bool owes);
-    // A request of the worker came back: the link may have become free.
-    void noteRequestBack();
 
 signals:
     void told(QString text);

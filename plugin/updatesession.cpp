@@ -66,7 +66,6 @@ void UpdateSession::createWorker()
     connect(m_workerHost, &WorkerHost::eraseRunning, this, &UpdateSession::eraseRunning);
     m_leftState = new LeftStateTeller(m_pluginHandler, m_moduleKey, *m_outcome, *m_workerHost, this);
     connect(m_leftState, &LeftStateTeller::told, this, &UpdateSession::tellUser);
-    connect(m_workerHost, &WorkerHost::requestReturned, m_leftState, &LeftStateTeller::noteRequestBack);
     m_end = new UpdateEnd({m_pluginHandler, m_settings, m_moduleKey, m_image, m_chosenFile, *m_outcome, *m_workerHost,
                            *m_leftState, m_steps},
                           this);

@@ -167,7 +167,6 @@ void WorkerHost::requestCameBack(bool answered)
 {
     --m_requestsOut;
     m_moduleAnswered = answered;
-    emit requestReturned();
 }
 
 void WorkerHost::showProgress(const ProgressMessage& message)

@@ -68,8 +68,6 @@ signals:
     void cancelAllowed(bool allowed);
     // The erase that the worker waits for runs on this thread, and ends.
     void eraseRunning(bool running);
-    // A request of the worker came back.
-    void requestReturned();
     // The worker reported the end of its run.
     void ended(bool successful);
 
