@@ -96,7 +96,11 @@ SerialCommandHandler::SerialCommandHandler(const QSerialPortInfo& port, int link
     connect(&m_wordsTimer, &QTimer::timeout, this, &SerialCommandHandler::stepWindow);
 }
 
-SerialCommandHandler::~SerialCommandHandler() = default;
+SerialCommandHandler::~SerialCommandHandler()
+{
+    // Whoever waits for a page of words in flight is told it ended, with what was carried out.
+    abandonWindowedRequests();
+}
 
 bool SerialCommandHandler::isDeviceOpen() const
 {

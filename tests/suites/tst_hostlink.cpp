@@ -116,6 +116,7 @@ private slots:
     void failedRequestTakes();
     void windowedWords_data();
     void windowedWords();
+    void windowEndsWithItsLink();
     void lateReplyIsNeverTakenForTheNextRequest();
     void frameOfAnotherKindIsNeverTakenForTheReply_data();
     void frameOfAnotherKindIsNeverTakenForTheReply();
@@ -482,6 +483,31 @@ void TestHostLink::windowedWords()
     // Whatever was still due was collected: the next request gets its own reply.
     m_module->run([](SimulatedModule* module, ModuleServer*) { module->clearFailures(); });
     QCOMPARE(pageSizeReply().value(), PageSize);
+}
+
+// A link that goes with a page of words in flight still calls back, once: the worker and the count of its
+// requests out are waiting for it.
+void TestHostLink::windowEndsWithItsLink()
+{
+    m_module->run([](SimulatedModule* module, ModuleServer* server) {
+        module->setMode(SimulatedModule::Mode::Bootloader);
+        server->setWindow(4);
+    });
+    QCOMPARE(m_handler->requestWindow(), 4);
+    QVector<Command> requests(8, Command(1, 201, 0, 0, 0x1000, false, HostAddress));
+    QVector<Command> replies(requests.size());
+    QVector<Command*> requestPointers;
+    QVector<Command*> replyPointers;
+    for (int i = 0; i < requests.size(); ++i) {
+        requestPointers.append(&requests[i]);
+        replyPointers.append(&replies[i]);
+    }
+    m_module->holdFor(ModuleBusyMs);
+    QList<int> told;
+    m_handler->startWindowedRequests(requestPointers, replyPointers, [&told](int carriedOut) { told.append(carriedOut); });
+    QVERIFY(told.isEmpty());
+    m_handler.reset();
+    QCOMPARE(told, QList<int>{0});
 }
 
 void TestHostLink::lateReplyIsNeverTakenForTheNextRequest()
