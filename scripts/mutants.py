@@ -3,8 +3,10 @@
 restores the file. Prints killed / survived / not applicable per fault and ends with "N killed, M survived".
 
 usage: scripts/mutants.py BUILD_DIR [name...]   (names pick single faults; default all)
+A run line's words are split as a shell splits them: a data tag with spaces goes in quotes.
 """
 import os
+import shlex
 import signal
 import subprocess
 import sys
@@ -32,7 +34,7 @@ def read_mutants(path):
             elif word in ("file", "from", "to"):
                 current[word] = unescape(rest) if word != "file" else rest
             elif word == "run":
-                current["runs"].append(rest.split())
+                current["runs"].append(shlex.split(rest))
             else:
                 sys.exit(f"mutants: cannot read line: {line}")
     return mutants
@@ -42,6 +44,27 @@ def build(build_dir, targets):
     result = subprocess.run(["cmake", "--build", build_dir, "-j2", "--target", *targets],
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     return result.returncode == 0, result.stdout
+
+
+def unknown_targets(build_dir, runs, known):
+    """The test functions and data tags of `runs` that their binaries do not have: a run of an unknown one
+    fails whatever the fault, and would count it killed."""
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    missing = []
+    for run in runs:
+        if run[0] not in known:
+            listing = subprocess.run([os.path.join(build_dir, "bin", run[0]), "-datatags"], env=env, cwd=build_dir,
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
+            names = set()
+            for line in listing.splitlines():
+                parts = line.split(" ", 2)
+                if len(parts) >= 2:
+                    names.add(parts[1])
+                if len(parts) == 3:
+                    names.add(f"{parts[1]}:{parts[2]}")
+            known[run[0]] = names
+        missing += [f"{run[0]} {target}" for target in run[1:] if target not in known[run[0]]]
+    return missing
 
 
 def fails(build_dir, run):
@@ -70,7 +93,12 @@ def main():
                    stdout=subprocess.DEVNULL, check=True)
     # Ctrl-C or a kill while a fault is applied must still restore the file.
     signal.signal(signal.SIGTERM, stop)
+    # Built unchanged first: the tests each fault names are looked up in these binaries.
+    built, log = build(build_dir, sorted({run[0] for m in mutants for run in m["runs"]}))
+    if not built:
+        sys.exit(f"mutants: the unchanged sources do not build\n{log[-2000:]}")
     killed = survived = skipped = 0
+    known = {}
     start = time.time()
     for mutant in mutants:
         path = mutant["file"]
@@ -83,6 +111,11 @@ def main():
             skipped += 1
             continue
         targets = sorted({run[0] for run in mutant["runs"]})
+        missing = unknown_targets(build_dir, mutant["runs"], known)
+        if missing:
+            print(f"not applicable {mutant['name']} (no such test: {', '.join(missing)})", flush=True)
+            skipped += 1
+            continue
         try:
             with open(path, "w", encoding="utf-8") as source:
                 source.write(original.replace(mutant["from"], mutant["to"]))

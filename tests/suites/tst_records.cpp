@@ -323,6 +323,8 @@ void TestRecords::recorder()
                           16384, DUXLConnectionInterface::Serial, QStringLiteral("1234V101")});
         outcome.noteStatus(QStringLiteral("Erasing finished."));
         outcome.reachPhase(UpdatePhase::Write);
+        // The phase's record is written before the end comes, as an update's seconds later.
+        QVERIFY(recorders[i]->flush(FlushWaitMs));
         if (!cancelReason.isEmpty())
             // By name, as a host that knows the plug-in's classes only by their meta-objects.
             QVERIFY(QMetaObject::invokeMethod(recorders[i].get(), "setCancelReason",
