@@ -1,4 +1,4 @@
-// bench_severalupdates [--size BYTES] [--modules N] [--watched M] | --curve N,N,... [--size BYTES]
+// bench_severalupdates [--size BYTES] [--modules N] [--watched M] | --curve N,N,... [--size BYTES] [--busy K]
 // Several modules in one dux-host. First a lone update: dux-host --headless against one dux-sim paced
 // like a 115200 baud line; then N such modules (N dux-sim processes) updated at once by one
 // dux-host --headless --all. Each module's time (from the click on Update to its end, as the JSON
@@ -8,7 +8,8 @@
 // here; its resident set follows it, and a leaked image or history would show). The watch part runs
 // unpaced with the dialogue's delays scaled down (DUX_TIME_SCALE).
 // --curve runs only the first part, once for each count of modules given, each against a lone update
-// made just before it, so that a change of the machine's load between the points moves both.
+// made just before it, so that a change of the machine's load between the points moves both. --busy K
+// keeps K CPU-bound processes running beside all of it, as other work on a station's PC would.
 
 #include "benchprocesses.h"
 #include "benchsetup.h"
@@ -115,8 +116,33 @@ double againstLone(const QStringList& portLists, const QString& firmware, int im
     return worst;
 }
 
+// Processes that keep a CPU busy for as long as they live.
+class BusyProcesses
+{
+public:
+    explicit BusyProcesses(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            m_processes.push_back(std::make_unique<QProcess>());
+            m_processes.back()->start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
+        }
+    }
+    ~BusyProcesses()
+    {
+        for (const std::unique_ptr<QProcess>& process : m_processes) {
+            process->kill();
+            process->waitForFinished(StopMs);
+        }
+    }
+    BusyProcesses(const BusyProcesses&) = delete;
+    BusyProcesses& operator=(const BusyProcesses&) = delete;
+
+private:
+    std::vector<std::unique_ptr<QProcess>> m_processes;
+};
+
 // One point of the curve per count in `counts`, on as many paced modules as the largest count.
-bool severalAtOnce(int imageBytes, const QVector<int>& counts, const QString& work)
+bool severalAtOnce(int imageBytes, const QVector<int>& counts, const QString& work, int busy = 0)
 {
     const QString firmware = QDir(work).filePath(QStringLiteral("paced.hex"));
     QString error;
@@ -126,6 +152,9 @@ bool severalAtOnce(int imageBytes, const QVector<int>& counts, const QString& wo
     if (!BenchProcesses::startPacedSimulators(*std::max_element(counts.begin(), counts.end()), PacedBaud, work,
                                               &simulators, &error))
         return fail(error);
+    const BusyProcesses beside(busy);
+    if (busy > 0)
+        std::printf("%d CPU-bound processes running beside\n", busy);
     QVector<double> worst;
     for (int modules : counts) {
         worst.append(againstLone(simulators.portLists.mid(0, modules), firmware, imageBytes, work));
@@ -236,7 +265,7 @@ int main(int argc, char* argv[])
     if (!work.isValid())
         return 1;
     if (!curve.isEmpty())
-        return severalAtOnce(imageBytes, curve, work.path()) ? 0 : 1;
+        return severalAtOnce(imageBytes, curve, work.path(), BenchSetup::intOption(arguments, "--busy", 0)) ? 0 : 1;
     if (!severalAtOnce(imageBytes, {modules}, work.path()) || !watchInARow(watched, work.path()))
         return 1;
     return 0;
