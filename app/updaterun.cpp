@@ -277,6 +277,10 @@ ModuleUpdate* UpdateRun::launch(const QString& key)
     update->setCancelBound(m_options.timeoutSeconds);
     if (!m_options.screenshotPath.isEmpty())
         update->setScreenshot(m_options.screenshotPath, m_options.screenshotPercent);
+    // Nobody sees them (several run headless only), and drawing every module's window at each word took
+    // a quarter of the thread that serves all the lines (32 at once); a screenshot draws its own picture.
+    if (m_options.updatesSideBySide())
+        update->hideWindow();
     connect(update, &ModuleUpdate::ended, this, [this, update](const UpdateResult& result) { updateEnded(update, result); });
     // The watchdog may have to tell how far each update got.
     connect(update, &ModuleUpdate::phaseChanged, this, &UpdateRun::keepSnapshot);
