@@ -7,8 +7,7 @@ class QObject;
 // event loop, so that the others' requests go out meanwhile. A lone update gains nothing from it.
 namespace NestedWaits {
 
-// Has every module's link, present and found while `context` lives, wait in a nested event loop, and
-// puts the calling thread, which serves them all, ahead of ordinary processes where the system allows it.
+// Has every module's link, present and found while `context` lives, wait in a nested event loop.
 void shareAmongModules(PluginHandler* handler, QObject* context);
 
 }

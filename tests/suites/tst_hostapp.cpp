@@ -34,13 +34,10 @@
 #include <QTemporaryDir>
 #include <QTranslator>
 #include <QtTest>
-#include <algorithm>
-#include <climits>
 #include <csignal>
 #include <memory>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -54,7 +51,6 @@ constexpr const char* NewFirmware = "1234V201";
 constexpr const char* PageNumberType = "7342";
 constexpr int FirmwareBytes = 6000;
 constexpr int SimPageBytes = 1024; // dux-sim's module, unless told otherwise
-constexpr int RaisedNice = -10;
 // What dux-sim answers the window question with, unless told otherwise.
 constexpr quint8 SimulatorWindow = 4;
 constexpr int LinkDataRate = 115200;
@@ -250,7 +246,6 @@ private:
     bool startSimulator(const QStringList& arguments, const QString& portList = QStringLiteral("ports"));
     QString makeFirmware(const QString& version);
     int pagesHeld(const QString& firmware);
-    static int niceOf(qint64 pid);
     // `firmware` as a module's flash that a change left unlike it: "swap" exchanges two bytes of different
     // pages; "V200" and "V202" move the identifier's last digit by one and another byte the other way, so
     // that the sum stays.
@@ -332,16 +327,6 @@ QString TestHostApp::flashDifference(const QString& firmware, int place, int mod
     if (!flash.isValid())
         return flash.error();
     return flash.differenceFrom(firmware) + (stored ? flash.storedDifferenceFrom(firmware) : QString());
-}
-
-// The nice value of a process's first thread, as the system tells it (field 19 of its stat).
-int TestHostApp::niceOf(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return INT_MIN;
-    const QByteArray text = stat.readAll();
-    return text.mid(text.lastIndexOf(')') + 2).split(' ').value(16).toInt();
 }
 
 // The bytes of the file's whole pages, from its start, that the module's flash holds once its simulator is gone.
@@ -1302,8 +1287,6 @@ void TestHostApp::interruptInTheWritePhase()
     while (!out.contains(reached) && clock.elapsed() < StartTimeoutMs && host.waitForReadyRead(StartTimeoutMs))
         out += host.readAllStandardOutput();
     QVERIFY2(out.contains(reached), out.constData());
-    // A lone update's thread keeps the priority it was started with.
-    QCOMPARE(niceOf(host.processId()), niceOf(::getpid()));
     clock.restart();
     for (int i = 0; i < interrupts; ++i) {
         ::kill(pid_t(host.processId()), SIGINT);
@@ -1523,8 +1506,6 @@ void TestHostApp::severalModules()
         out += host.readAllStandardOutput();
     QTest::qWait(exitCode == 1 ? 1500 : 0);
     QCOMPARE(host.state(), QProcess::Running);
-    // The thread that serves the modules' lines goes ahead of ordinary processes where it may (as root).
-    QCOMPARE(niceOf(host.processId()), ::geteuid() == 0 ? std::min(niceOf(::getpid()), RaisedNice) : niceOf(::getpid()));
     // The module says when its write begins.
     QByteArray phases;
     while (firstSimulator.contains(QLatin1String("--report-phases")) && !phases.contains("phase write")
