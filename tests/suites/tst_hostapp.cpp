@@ -41,6 +41,12 @@
 
 namespace {
 
+// The file's program bytes, from its first address on.
+QByteArray programOf(const FirmwareImage& image)
+{
+    return QByteArray(reinterpret_cast<const char*>(image.bytes()) + image.start(), image.size());
+}
+
 constexpr int StartTimeoutMs = 10000;
 constexpr int HostTimeoutMs = 120000;
 constexpr int UpdateTimeoutSeconds = 90;
@@ -336,7 +342,7 @@ int TestHostApp::pagesHeld(const QString& firmware)
     m_simulator->waitForFinished(StartTimeoutMs);
     const SimFlash flash = SimFlash::read(m_folder->filePath(QStringLiteral("flash")));
     const FirmwareImage image = FirmwareImage::load(firmware);
-    const QByteArray file(reinterpret_cast<const char*>(image.bytes()) + image.start(), image.size());
+    const QByteArray file = programOf(image);
     const QByteArray held = flash.bytes().mid(image.start() - int(flash.base()));
     int pages = 0;
     while ((pages + 1) * SimPageBytes <= file.size()
@@ -358,7 +364,7 @@ QString TestHostApp::changedFirmware(const QString& firmware, const QString& cha
 {
     constexpr int Elsewhere = 0x1100;
     const FirmwareImage image = FirmwareImage::load(firmware);
-    QByteArray bytes(reinterpret_cast<const char*>(image.bytes()) + image.start(), image.size());
+    QByteArray bytes = programOf(image);
     const int lastDigit = bytes.indexOf(NewFirmware) + int(qstrlen(NewFirmware)) - 1;
     const int step = change == QLatin1String("V202") ? 1 : -1;
     if (change == QLatin1String("swap")) {
@@ -481,7 +487,7 @@ QString TestHostApp::captureProblem(const QString& capture, const QString& port,
     if (replies != answered)
         return QStringLiteral("%1 replies captured, %2 expected").arg(replies).arg(answered);
     const FirmwareImage image = FirmwareImage::load(firmware);
-    const QByteArray program(reinterpret_cast<const char*>(image.bytes()) + image.start(), image.size());
+    const QByteArray program = programOf(image);
     if (module.flash().mid(image.armFlashAddress() + image.start(), image.size()) != program)
         return QStringLiteral("the captured requests do not write the file (%1 replies)").arg(replies);
     return QString();
@@ -779,7 +785,7 @@ void TestHostApp::resumeIsJudgedByTheFlash()
     const QString first = firstIdentifier.isEmpty() ? firmware : makeFirmware(firstIdentifier);
     if (interrupt == QLatin1String("flash")) {
         const FirmwareImage image = FirmwareImage::load(firmware);
-        QByteArray flash = QByteArray(reinterpret_cast<const char*>(image.bytes()) + image.start(), image.size())
+        QByteArray flash = programOf(image)
             + QByteArray(0x100, char(0xFF));
         shape(flash);
         const QString flashImage = m_folder->filePath(QStringLiteral("flash-image.hex"));

@@ -191,18 +191,21 @@ Command TestHostLink::pageSizeReply()
 
 // Runs the words as an update's write phase does: on the thread, or (a link that shares its thread)
 // carried on by its event loop. `returnedFirst`: the call returned before the words were over.
+// The places of `commands`, as a page of windowed words is handed over.
+static QVector<Command*> pointersTo(QVector<Command>& commands)
+{
+    QVector<Command*> pointers;
+    for (Command& command : commands)
+        pointers.append(&command);
+    return pointers;
+}
+
 int TestHostLink::runWords(QVector<Command>& requests, QVector<Command>& replies, bool* returnedFirst)
 {
-    QVector<Command*> requestPointers;
-    QVector<Command*> replyPointers;
-    for (int i = 0; i < requests.size(); ++i) {
-        requestPointers.append(&requests[i]);
-        replyPointers.append(&replies[i]);
-    }
     std::optional<int> done;
     // A loop of its own rather than QTest::qWaitFor, which sleeps between its rounds of events.
     QEventLoop loop;
-    m_handler->startWindowedRequests(requestPointers, replyPointers, [&done, &loop](int carriedOut) {
+    m_handler->startWindowedRequests(pointersTo(requests), pointersTo(replies), [&done, &loop](int carriedOut) {
         done = carriedOut;
         loop.quit();
     });
@@ -496,15 +499,9 @@ void TestHostLink::windowEndsWithItsLink()
     QCOMPARE(m_handler->requestWindow(), 4);
     QVector<Command> requests(8, Command(1, 201, 0, 0, 0x1000, false, HostAddress));
     QVector<Command> replies(requests.size());
-    QVector<Command*> requestPointers;
-    QVector<Command*> replyPointers;
-    for (int i = 0; i < requests.size(); ++i) {
-        requestPointers.append(&requests[i]);
-        replyPointers.append(&replies[i]);
-    }
     m_module->holdFor(ModuleBusyMs);
     QList<int> told;
-    m_handler->startWindowedRequests(requestPointers, replyPointers, [&told](int carriedOut) { told.append(carriedOut); });
+    m_handler->startWindowedRequests(pointersTo(requests), pointersTo(replies), [&told](int carriedOut) { told.append(carriedOut); });
     QVERIFY(told.isEmpty());
     m_handler.reset();
     QCOMPARE(told, QList<int>{0});
