@@ -137,14 +137,25 @@ void ModuleUpdate::keepWindowOpen()
     m_window.clear();
 }
 
-void ModuleUpdate::deleteOnceWorkerLeft(int unstartedBoundMs)
+QThread* ModuleUpdate::worker() const
 {
-    QThread* worker = nullptr;
     // By class name: the plug-in's classes are known to this program only by their meta-objects.
     for (QThread* thread : m_instance ? m_instance->findChildren<QThread*>() : QList<QThread*>()) {
         if (thread->inherits("FirmwareUpdaterThread"))
-            worker = thread;
+            return thread;
     }
+    return nullptr;
+}
+
+bool ModuleUpdate::workerRunning() const
+{
+    const QThread* thread = worker();
+    return thread && thread->isRunning();
+}
+
+void ModuleUpdate::deleteOnceWorkerLeft(int unstartedBoundMs)
+{
+    QThread* const worker = this->worker();
     if (!worker || worker->isFinished()) {
         deleteLater();
         return;

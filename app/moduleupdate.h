@@ -56,6 +56,9 @@ public:
     // Deletes this object once the instance's worker has left (deleted sooner, the instance's end would
     // join the worker and hold this thread); a worker not started is given `unstartedBoundMs` to start.
     void deleteOnceWorkerLeft(int unstartedBoundMs);
+    // The plug-in's worker is still at work: the plug-in may end an update on a cancel before its worker
+    // has left, and the worker's last requests still go out on the module's link.
+    bool workerRunning() const;
 
 signals:
     void phaseChanged(const QString& phase);
@@ -66,6 +69,8 @@ signals:
 
 private:
     void driverEnded(const UpdateResult& result);
+    // The instance's worker thread, null when it has none.
+    QThread* worker() const;
     // Why the run cancelled the update.
     QString cancelText(UpdateResult::Result outcome) const;
 

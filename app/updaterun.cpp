@@ -40,9 +40,10 @@ constexpr int WordLineBytes = DuxlFrame::HeaderBytes + DuxlFrame::CommandRequest
 constexpr qint64 NsPerMs = 1000000;
 // An ended update whose worker has not started is given this long for it to start before its instance goes.
 constexpr int UnstartedWorkerBoundMs = 150;
-// A cancelled update's last request may still be in flight on its link (a page of words, a word's
-// retry): the module's state is asked once the link is free, looked at this often, and after the
-// write phase's reply time-out (5000 ms) and a margin at the latest, whatever the link does.
+// The plug-in ends an update on a cancel before its worker has left, and the worker's last requests
+// still go out on the module's link (a page of words, a word's retry, the page command after it),
+// which would refuse a question asked meanwhile: the module's state is asked once the worker is gone,
+// looked at this often, and given up after the write phase's reply time-out (5000 ms) and a margin.
 constexpr int StateQuestionPollMs = 20;
 constexpr int StateQuestionWaitMs = 5500;
 
@@ -71,13 +72,6 @@ QString askVersion(PluginHandler& handler, const QString& key)
     if (!link || !link->isDeviceOpen())
         return QString();
     return link->getFirmwareVersion(handler.getModulePlugin(key)->moduleAddress());
-}
-
-// Whether a request still waits on the module's link, which would refuse another one now.
-bool linkInUse(PluginHandler& handler, const QString& key)
-{
-    const auto* link = qobject_cast<SerialCommandHandler*>(linkOf(handler, key));
-    return link && link->isRequestInFlight();
 }
 
 // A port is known by its device's last path part: "5" of a pty given as /dev/pts/5 says nothing, the
@@ -447,11 +441,13 @@ void UpdateRun::askStateWhenFree(ModuleUpdate* update, UpdateResult ended, const
 {
     if (m_finished)
         return;
-    if (linkInUse(*m_host.handler, ended.moduleKey) && waited.elapsed() < StateQuestionWaitMs) {
+    const bool workerOut = update->workerRunning();
+    if (workerOut && waited.elapsed() < StateQuestionWaitMs) {
         QTimer::singleShot(StateQuestionPollMs, this, [this, update, ended, waited] { askStateWhenFree(update, ended, waited); });
         return;
     }
-    const QString answer = askVersion(*m_host.handler, ended.moduleKey);
+    // A worker still out holds the link (a hung module keeps it waiting): its state is unknown.
+    const QString answer = workerOut ? QString() : askVersion(*m_host.handler, ended.moduleKey);
     ended.moduleState = UpdateResult::moduleStateAfter(ended.phase, ended.erases, answer);
     // The host's lists follow what the module runs now: its bootloader, not the firmware it ran.
     if (VersionText::modeOf(answer) == VersionText::Mode::Bootloader)

@@ -102,8 +102,8 @@ private:
     // fails the result.
     void writeReadBack(UpdateResult* result) const;
     void updateEnded(ModuleUpdate* update, const UpdateResult& result);
-    // Asks the module of an update that did not end updated for its state once its link is free, then
-    // concludes the update.
+    // Asks the module of an update that did not end updated for its state once the plug-in's worker is
+    // gone, then concludes the update.
     void askStateWhenFree(ModuleUpdate* update, UpdateResult ended, const QElapsedTimer& waited);
     // Takes an ended update's result into the run.
     void conclude(ModuleUpdate* update, const UpdateResult& ended);

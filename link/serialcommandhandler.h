@@ -55,8 +55,6 @@ public:
     void setWireCapture(WireCapture* capture);
 
     QString portName() const { return m_port.portName(); }
-    // A request or a window of words waits on the link, which refuses another request until it has ended.
-    bool isRequestInFlight() const { return m_busy; }
     // Why the port could not be opened or take a data rate, or why it went away; a request's failure is
     // requestFailure()'s.
     QString errorString() const { return m_errorString; }
