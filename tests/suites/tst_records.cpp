@@ -265,9 +265,13 @@ void TestRecords::recorder_data()
     QTest::addColumn<int>("instances");
     QTest::newRow("kept") << false << "" << false << "updated" << "updated" << "" << "" << 1;
     QTest::newRow("a station's unit") << false << "" << false << "updated" << "updated" << "" << "SN-7" << 1;
-    QTest::newRow("not kept: said once") << true << "" << false << "updated" << "" << "" << "" << 1;
+    QTest::newRow("not kept: said once") << true << "" << false << "updated" << "updated" << "" << "" << 1;
+    // The host's cancel writes the final record at once, and the update's end writes it again.
+    QTest::newRow("not kept, cancelled by the host: said once") << true << "timed out after 3 s" << false << "cancelled"
+                                                                << "failed" << "" << "" << 1;
     // The writer they share says each record's loss to its own recorder only.
-    QTest::newRow("not kept, two instances: each says its own") << true << "" << false << "updated" << "" << "" << "" << 2;
+    QTest::newRow("not kept, two instances: each says its own") << true << "" << false << "updated" << "updated" << ""
+                                                                << "" << 2;
     QTest::newRow("cancelled by the user") << false << "" << false << "cancelled" << "interrupted"
                                            << "Firmware update canceled." << "" << 1;
     QTest::newRow("host's time-out: failed, its reason") << false << "timed out after 3 s" << false << "cancelled"
@@ -291,6 +295,7 @@ void TestRecords::recorder()
     QFETCH(QString, cancelReason);
     QFETCH(bool, interrupted);
     QFETCH(QString, end);
+    QFETCH(QString, result);
     QFETCH(QString, serial);
     QFETCH(int, instances);
     const QString file = path(QStringLiteral("recorder-%1.sqlite").arg(QTest::currentDataTag()));
@@ -325,10 +330,13 @@ void TestRecords::recorder()
         outcome.reachPhase(UpdatePhase::Write);
         // The phase's record is written before the end comes, as an update's seconds later.
         QVERIFY(recorders[i]->flush(FlushWaitMs));
-        if (!cancelReason.isEmpty())
-            // By name, as a host that knows the plug-in's classes only by their meta-objects.
+        if (!cancelReason.isEmpty()) {
+            // By name, as a host that knows the plug-in's classes only by their meta-objects; and written
+            // before the update ends, as a host waits for it.
             QVERIFY(QMetaObject::invokeMethod(recorders[i].get(), "setCancelReason",
                                               Q_ARG(QString, cancelReason), Q_ARG(bool, interrupted)));
+            QVERIFY(recorders[i]->flush(FlushWaitMs));
+        }
         if (end == QLatin1String("updated"))
             outcome.finish(true, QString(), QStringLiteral("ttyS0/DUX1234/id3"), QStringLiteral("1234V200"));
         else if (end == QLatin1String("cancelled"))
@@ -347,7 +355,7 @@ void TestRecords::recorder()
         QTest::qWait(SaidAgainWaitMs);
         QCOMPARE(said.count(), 1);
         const QString text = said.first().first().toString();
-        QVERIFY2(text.contains(QStringLiteral(", updated, ")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral(", %1, ").arg(result)), qPrintable(text));
         return;
     }
     // The writer keeps what it was handed before its last recorder goes.
@@ -355,7 +363,7 @@ void TestRecords::recorder()
     const QVector<UpdateRecord> records = RecordStore(file).select({});
     QCOMPARE(records.size(), instances);
     const UpdateRecord& record = records.first();
-    QTEST(UpdateRecord::resultName(record.result), "result");
+    QCOMPARE(UpdateRecord::resultName(record.result), result);
     QTEST(record.failureText, "failure");
     QCOMPARE(record.phase, QStringLiteral("write"));
     const ModuleKey key(record.moduleKey);
