@@ -1315,6 +1315,11 @@ void TestHostApp::interruptInTheWritePhase()
     QCOMPARE(lines.last(), QStringLiteral("Update of ttySIM0/DUX1234/id1 interrupted in the %1 phase (cancelled); %2")
                                .arg(phase, state));
     QVERIFY(!QFile::exists(m_folder->filePath(QStringLiteral("back.hex"))));
+    // What the closing line says of the module, its flash shows: a write cut short holds part of the
+    // file at most, an update cancelled before its erase the whole of what it held.
+    const int wholePages = FirmwareBytes / SimPageBytes * SimPageBytes;
+    const int held = pagesHeld(firmware);
+    QVERIFY2(phase == QLatin1String("write") ? held < wholePages : held == wholePages, qPrintable(QString::number(held)));
     if (hostArguments.contains(QLatin1String("--log"))) {
         const QString log = m_folder->filePath(QStringLiteral("run.log"));
         const QString problem = logProblem(log, {QStringLiteral("ttySIM0/DUX1234/id1")}, false, {lines.last()});
